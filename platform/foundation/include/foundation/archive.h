@@ -45,6 +45,8 @@ class kcArchive {
   // Loading from a stream: reads the stream to its end at construction (so the bytes left are
   // always known); a read error throws Damaged.
   explicit kcArchive(std::istream& in);
+  // Over a stream that reads and writes: storing or loading as mode says, as above.
+  kcArchive(std::iostream& stream, Mode mode);
 
   kcArchive(const kcArchive&) = delete;
   kcArchive& operator=(const kcArchive&) = delete;

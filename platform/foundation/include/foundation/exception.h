@@ -106,3 +106,24 @@ class kcBadArgument : public kcExceptionWithString {
   explicit kcBadArgument(const wchar_t* message = nullptr) : kcExceptionWithString(message) {}
   KC_CONCRETE_EXCEPTION(kcBadArgument);
 };
+
+// Defines the members declared by KC_CONCRETE_EXCEPTION, in a .cpp file. Name is the registered
+// class name, also the file passed to kcArchive::UnknownVersion (line 0) when a stored version is not
+// 0. The archive form is one version byte (0) followed by Base's form.
+#define KC_DEFINE_EXCEPTION(Class, Base, Name, Number)                          \
+  long Class::errorNumber() const { return Number; }                           \
+  void Class::suicideAndRethrow() {                                            \
+    Class copy(*this);                                                         \
+    delete this;                                                               \
+    throw copy;                                                                \
+  }                                                                            \
+  void Class::dispatchSerialize(kcArchive& ar) {                               \
+    if (haveVisited(ar, this, sizeof(Class))) return;                          \
+    unsigned char version = 0;                                                 \
+    ar || version;                                                             \
+    if (version != 0) throw kcArchive::UnknownVersion(Name, 0);                \
+    Base::dispatchSerialize(ar);                                               \
+    setVisited(ar, this, sizeof(Class));                                       \
+  }                                                                            \
+  kcPersistent* Class::make() { return new Class(); }                          \
+  kc_Instantiator Class::sExemplar(Name, typeid(Class), &Class::make)
