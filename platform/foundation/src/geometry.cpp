@@ -46,11 +46,7 @@ kcMatrix<2> kcMatrix<2>::rotation(const kcRadian& a) {
   return {c, -s, s, c};
 }
 
-void kcMatrix<2>::checkIndex(int row, int col) {
-  if (row < 0 || row > 1 || col < 0 || col > 1) {
-    throw kcBadArgument(L"A 2x2 matrix element index must be 0 or 1.");
-  }
-}
+void kcMatrix<2>::throwBadIndex() { throw kcBadArgument(L"A 2x2 matrix element index must be 0 or 1."); }
 
 kcMatrix<2> kcMatrix<2>::operator*(const kcMatrix& o) const {
   return {a_[0][0] * o.a_[0][0] + a_[0][1] * o.a_[1][0], a_[0][0] * o.a_[0][1] + a_[0][1] * o.a_[1][1],
