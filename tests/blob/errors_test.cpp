@@ -198,9 +198,4 @@ TYPED_TEST(BlobError, archive_versionOneAtEitherLevel_refusedNamingLevel_objectU
   }
 }
 
-TEST(BlobError, registry_abstractRootsAreNotRegistered) {
-  EXPECT_FALSE(kc_Instantiator::isRegistered("kcBlobDefs::Errors"));
-  EXPECT_FALSE(kc_Instantiator::isRegistered("kc_BlobInternalDefs::Errors"));
-}
-
 }  // namespace

@@ -79,16 +79,6 @@ TEST(PersistVector, threeMorphOps_byteCountInts_loadIntoFiveLeavesThree) {
   EXPECT_EQ(five, ops);
 }
 
-TEST(PersistVector, pairElements_eachWithItsOwnVersionByte) {
-  std::vector<kcPair<double>> pairs{{1.5, 2.5}, {-3.0, 4.0}};
-  const Bytes bytes = store([&](kcArchive& ar) { kc_Persist::vector(ar, pairs); });
-  ASSERT_EQ(bytes.size(), 1u + 4u + 2u * 17u);
-  std::vector<kcPair<double>> loaded;
-  kcArchive in(bytes.data(), bytes.size());
-  kc_Persist::vector(in, loaded);
-  EXPECT_EQ(loaded, pairs);
-}
-
 TEST(PersistVector, damagedForms_refused_vectorUnchanged) {
   const Bytes newer{1, 1, 0, 0, 0, 4, 0, 0, 0};
   const Bytes shortBody{0, 3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0};
