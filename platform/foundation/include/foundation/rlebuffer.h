@@ -13,6 +13,7 @@
 #include <vector>
 
 class kc_RLERowWriter;
+struct kc_RLERep;  // the shared run storage, private to the foundation's sources
 
 // kcRLEBuffer: an 8-bit image stored as rows of runs.
 //
@@ -240,16 +241,15 @@ class kcRLEBuffer : public kcPersistent {
 
  private:
   friend class kc_RLERowWriter;
-  struct Rep;
 
   void serialize_(kcArchive& ar, unsigned char version);
   // install(rep, width, height): gives notice and takes the new runs (null: degenerate).
-  void install(std::shared_ptr<const Rep> rep, long width, long height);
+  void install(std::shared_ptr<const kc_RLERep> rep, long width, long height);
 
   static kcPersistent* make();
   static kc_Instantiator sExemplar;
 
-  std::shared_ptr<const Rep> rep_;  // null when degenerate
+  std::shared_ptr<const kc_RLERep> rep_;  // null when degenerate
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   kcPair<long> offset_{0, 0};
