@@ -226,7 +226,10 @@ class kcMatrix<2> {
   constexpr bool operator==(const kcMatrix&) const = default;
 
  private:
-  static void checkIndex(int row, int col);
+  [[noreturn]] static void throwBadIndex();
+  static void checkIndex(int row, int col) {
+    if (row < 0 || row > 1 || col < 0 || col > 1) throwBadIndex();
+  }
   double a_[2][2] = {{1.0, 0.0}, {0.0, 1.0}};
 };
 
