@@ -6,27 +6,24 @@
 
 namespace {
 
-// A back-reference in a pointer form is its tag byte and a 4-byte index; a new object takes more
-// (tag, name length, a non-empty name, its body). That is how a loaded pointer tells which it was.
-constexpr std::size_t kBackReferenceBytes = 5;
-
 [[noreturn]] void throwDamaged(const wchar_t* what) { throw kcArchive::Damaged(what); }
 
 // loadShared(ar): reads a transform pointer and hands it out in a handle. A new object is adopted;
 // a back-reference is shared only when handles already hold that object (so it is counted and
 // cannot be freed under another owner). Everything else is refused with Damaged.
 kcPtrHandle_const<kc2XformBase> loadShared(kcArchive& ar) {
-  std::size_t before = ar.remaining();
   kcPersistent* raw = nullptr;
-  kcPersistent::serializePointer(ar, nullptr, raw, false);
-  bool isNew = before - ar.remaining() > kBackReferenceBytes;
+  bool isNew = false;
+  kcPersistent::serializePointer(ar, nullptr, raw, false, &isNew);
   if (raw == nullptr) throwDamaged(L"The archived transform is missing.");
   auto* xform = dynamic_cast<kc2XformBase*>(raw);
   if (xform == nullptr) {
     if (isNew) delete raw;
     throwDamaged(L"The archived object is not a transform.");
   }
-  if (!isNew && xform->refCount() == 0) throwDamaged(L"The archived transform reference is invalid.");
+  if (!isNew && xform->refCount() == 0) {
+    throwDamaged(L"The archived transform reference is invalid.");
+  }
   return kcPtrHandle_const<kc2XformBase>(xform);
 }
 
@@ -45,7 +42,8 @@ void kc2XformBase::serialize_(kcArchive& ar, unsigned char version) {
   kcPersistent::dispatchSerialize(ar);
 }
 
-kc_Instantiator kc2XformLinear::sExemplar{"kc2XformLinear", typeid(kc2XformLinear), &kc2XformLinear::make};
+kc_Instantiator kc2XformLinear::sExemplar{"kc2XformLinear", typeid(kc2XformLinear),
+                                          &kc2XformLinear::make};
 
 kcPersistent* kc2XformLinear::make() { return new kc2XformLinear(); }
 
