@@ -46,11 +46,15 @@ kcMatrix<2> kcMatrix<2>::rotation(const kcRadian& a) {
   return {c, -s, s, c};
 }
 
-void kcMatrix<2>::throwBadIndex() { throw kcBadArgument(L"A 2x2 matrix element index must be 0 or 1."); }
+void kcMatrix<2>::throwBadIndex() {
+  throw kcBadArgument(L"A 2x2 matrix element index must be 0 or 1.");
+}
 
 kcMatrix<2> kcMatrix<2>::operator*(const kcMatrix& o) const {
-  return {a_[0][0] * o.a_[0][0] + a_[0][1] * o.a_[1][0], a_[0][0] * o.a_[0][1] + a_[0][1] * o.a_[1][1],
-          a_[1][0] * o.a_[0][0] + a_[1][1] * o.a_[1][0], a_[1][0] * o.a_[0][1] + a_[1][1] * o.a_[1][1]};
+  return {a_[0][0] * o.a_[0][0] + a_[0][1] * o.a_[1][0],
+          a_[0][0] * o.a_[0][1] + a_[0][1] * o.a_[1][1],
+          a_[1][0] * o.a_[0][0] + a_[1][1] * o.a_[1][0],
+          a_[1][0] * o.a_[0][1] + a_[1][1] * o.a_[1][1]};
 }
 
 kcMatrix<2> kcMatrix<2>::inverse() const {

@@ -26,7 +26,9 @@ kcPtrHandle_const<kc2XformBase> loadShared(kcArchive& ar) {
     if (isNew) delete raw;
     throwDamaged(L"The archived object is not a transform.");
   }
-  if (!isNew && xform->refCount() == 0) throwDamaged(L"The archived transform reference is invalid.");
+  if (!isNew && xform->refCount() == 0) {
+    throwDamaged(L"The archived transform reference is invalid.");
+  }
   return kcPtrHandle_const<kc2XformBase>(xform);
 }
 
@@ -45,7 +47,8 @@ void kc2XformBase::serialize_(kcArchive& ar, unsigned char version) {
   kcPersistent::dispatchSerialize(ar);
 }
 
-kc_Instantiator kc2XformLinear::sExemplar{"kc2XformLinear", typeid(kc2XformLinear), &kc2XformLinear::make};
+kc_Instantiator kc2XformLinear::sExemplar{"kc2XformLinear", typeid(kc2XformLinear),
+                                          &kc2XformLinear::make};
 
 kcPersistent* kc2XformLinear::make() { return new kc2XformLinear(); }
 

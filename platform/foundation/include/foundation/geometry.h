@@ -206,7 +206,9 @@ class kcMatrix<2> {
   kcVector<2> operator*(const kcVector<2>& v) const {
     return {a_[0][0] * v.x() + a_[0][1] * v.y(), a_[1][0] * v.x() + a_[1][1] * v.y()};
   }
-  kcMatrix operator*(double f) const { return {a_[0][0] * f, a_[0][1] * f, a_[1][0] * f, a_[1][1] * f}; }
+  kcMatrix operator*(double f) const {
+    return {a_[0][0] * f, a_[0][1] * f, a_[1][0] * f, a_[1][1] * f};
+  }
 
   // determinant(): a00 a11 - a01 a10.
   double determinant() const { return a_[0][0] * a_[1][1] - a_[0][1] * a_[1][0]; }
@@ -287,8 +289,8 @@ bool kfRealEq(const kcXform<2>& a, const kcXform<2>& b, double tolerance);
 //   kcRadian: its value in radians as one double.
 //   kcVector<2>: x then y, two doubles.
 //   kcXform<2>: a version byte 0, then the matrix row by row (a00, a01, a10, a11) and the
-//     translation (x, y) as six doubles. Any other version throws kcArchive::UnknownVersion(null, 0).
-//     Any values are accepted; singular maps included.
+//     translation (x, y) as six doubles. Another version throws kcArchive::UnknownVersion(null,
+//     0). Any values are accepted, singular maps included.
 //   kcRectangle<T> (kf_PersistenceHelper, T long or double): a version byte 0 (otherwise
 //     kcArchive::UnknownVersion(null, 0)), then origin x, origin y, width, height as T. Loading a
 //     pel rectangle with a negative size or an unrepresentable far corner throws kcArchive::Damaged

@@ -113,7 +113,8 @@ class kcPtrHandle_const : public kc_PtrHandleBase<T, const T*> {
   template <class U, class = std::enable_if_t<std::is_convertible_v<U*, const T*>>>
   kcPtrHandle_const(const kcPtrHandle<U>& o) noexcept : Base(static_cast<const T*>(o.get())) {}
   template <class U, class = std::enable_if_t<std::is_convertible_v<const U*, const T*>>>
-  kcPtrHandle_const(const kcPtrHandle_const<U>& o) noexcept : Base(static_cast<const T*>(o.get())) {}
+  kcPtrHandle_const(const kcPtrHandle_const<U>& o) noexcept
+      : Base(static_cast<const T*>(o.get())) {}
 
   void reset(const T* p = nullptr) noexcept { Base::reset(p); }
 
