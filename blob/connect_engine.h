@@ -17,7 +17,8 @@
 enum class kc_CleanupKind : std::int32_t { eNone = 0, ePrune = 1, eFill = 2 };
 
 // kc_BlobOutput: one numbered blob as the finishing pass leaves it, before it becomes a kcBlob.
-// rowStarts point into chunks (rows never span two chunks); the chunks move with the object.
+// rowStarts point into the chunks (rows never span two chunks); chunks keep their storage when
+// the object moves.
 struct kc_BlobOutput {
   BlobId id = 0;
   std::uint8_t label = 0;
@@ -32,7 +33,9 @@ struct kc_BlobOutput {
   BlobId firstChild = 0;
   std::uint32_t numChildren = 0;
   std::vector<const unsigned char*> rowStarts;
-  std::vector<std::vector<unsigned char>> chunks;  // allocation order
+  std::vector<unsigned char> firstChunk;
+  std::vector<std::vector<unsigned char>> chunks;  // empty while firstChunk is the only one; then
+                                                   // every chunk in allocation order
 };
 
 // kc_ConnectOutput: every blob in id order (element i has id i + 1) and the top-level ids in

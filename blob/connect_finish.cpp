@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -33,9 +34,15 @@ inline void putSpan(BlobBuild& b, unsigned char value, std::uint64_t length) {
   if (length != 0) putRun(b, value, static_cast<unsigned char>(length));
 }
 
+// newChunk(out, b): the first chunk, or a further one, which moves the first into chunks.
 void newChunk(kc_BlobOutput& out, BlobBuild& b) {
-  out.chunks.emplace_back(2 * b.chunkRuns);
-  b.write = out.chunks.back().data();
+  std::vector<unsigned char>* chunk = &out.firstChunk;
+  if (!out.chunks.empty() || !out.firstChunk.empty()) {
+    if (out.chunks.empty()) out.chunks.push_back(std::move(out.firstChunk));
+    chunk = &out.chunks.emplace_back();  // moving chunks keeps their storage, so rows stay valid
+  }
+  chunk->resize(2 * b.chunkRuns);
+  b.write = chunk->data();
   b.roomLeft = b.chunkRuns;
 }
 
