@@ -1,5 +1,5 @@
-// Test helpers for the run-image operations: run images built from pel grids (canonical or with
-// spans cut into arbitrary runs) and seeded random grids of varied sizes and textures.
+// Test helpers for the run-image operations: run images built from pel grids, with spans kept
+// maximal or cut into arbitrary runs, and seeded random cases.
 #pragma once
 
 #include <foundation/rlebuffer.h>
@@ -14,24 +14,19 @@ namespace opsref {
 using imgref::Pels;
 
 // runsOf(pels, offset, cutter): a run image of the pels at offset. Without cutter the runs are
-// maximal (split only at 255); with it every span is cut at random places, so equal neighbours
-// and short runs occur as in rows adopted from a caller.
+// maximal (split only at 255); with it spans are cut at random places, so equal neighbours and
+// short runs occur as in rows adopted from a caller.
 inline kcRLEBuffer runsOf(const Pels& pels, kcPair<long> offset, std::mt19937* cutter = nullptr) {
   std::vector<unsigned char> bytes;
   std::vector<std::size_t> starts;
   for (const auto& row : pels) {
     starts.push_back(bytes.size());
-    std::size_t x = 0;
-    while (x < row.size()) {
-      std::size_t end = x;
-      while (end < row.size() && row[end] == row[x] && end - x < 255) ++end;
+    for (std::size_t x = 0, end = 0; x < row.size(); x = end) {
+      for (end = x; end < row.size() && row[end] == row[x] && end - x < 255;) ++end;
       if (cutter != nullptr && end - x > 1 && (*cutter)() % 2 == 0) end = x + 1 + (*cutter)() % (end - x - 1);
-      bytes.push_back(row[x]);
-      bytes.push_back(static_cast<unsigned char>(end - x));
-      x = end;
+      bytes.insert(bytes.end(), {row[x], static_cast<unsigned char>(end - x)});
     }
-    bytes.push_back(0);
-    bytes.push_back(0);
+    bytes.insert(bytes.end(), {0, 0});
   }
   std::vector<const unsigned char*> rows;
   for (std::size_t s : starts) rows.push_back(bytes.data() + s);
@@ -41,34 +36,17 @@ inline kcRLEBuffer runsOf(const Pels& pels, kcPair<long> offset, std::mt19937* c
   return rle;
 }
 
-// randomPels(rng, w, h): spans of random length drawn from few or many values; sometimes noise,
-// sometimes long runs, sometimes mostly zero with sparse objects.
-inline Pels randomPels(std::mt19937& rng, long w, long h) {
-  const int values = rng() % 2 ? 256 : 2 + static_cast<int>(rng() % 5);
-  const unsigned maxSpan = rng() % 3 == 0 ? 1 : 1 + rng() % 600;
-  const bool sparse = rng() % 3 == 0;
-  Pels out(static_cast<std::size_t>(h), std::vector<unsigned char>(static_cast<std::size_t>(w)));
-  for (auto& row : out) {
-    std::size_t x = 0;
-    while (x < row.size()) {
-      std::size_t span = 1 + rng() % maxSpan;
-      unsigned v = values == 256 ? rng() % 256 : (rng() % values) * (255 / (values - 1));
-      if (sparse && rng() % 4 != 0) v = 0;
-      for (std::size_t k = 0; k < span && x < row.size(); ++k) row[x++] = static_cast<unsigned char>(v);
-    }
-  }
-  return out;
-}
-
-// randomSize(rng): widths as imgref::randomSize (past 255 and 510 often); heights 1 to 300.
-inline std::pair<long, long> randomSize(std::mt19937& rng) {
-  auto [w, h] = imgref::randomSize(rng);
-  if (rng() % 4 == 0) h = 1 + static_cast<long>(rng() % 300);
-  return {w, h};
-}
-
-inline kcPair<long> randomOffset(std::mt19937& rng) {
-  return kcPair<long>(static_cast<long>(rng() % 2001) - 1000, static_cast<long>(rng() % 2001) - 1000);
+// randomCase(rng): a random image (sizes, textures and offsets of imgref::randomImage) as pels
+// and as runs, canonical or cut.
+struct Case {
+  Pels pels;
+  kcRLEBuffer runs;
+};
+inline Case randomCase(std::mt19937& rng) {
+  auto image = imgref::randomImage(rng);
+  Pels pels = imgref::pelsOf(image);
+  kcRLEBuffer runs = runsOf(pels, image.offset(), rng() % 2 ? &rng : nullptr);
+  return {pels, runs};
 }
 
 }  // namespace opsref
