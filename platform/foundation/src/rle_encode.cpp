@@ -5,6 +5,7 @@
 
 #include "rle_rep.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -40,18 +41,26 @@ inline unsigned char* emitRun(unsigned char* out, unsigned value, std::uint64_t 
   return out + 2;
 }
 
-// RunSink: the output of one encoding. The scratch area holds the worst case (every pel its own
-// run, plus a terminator per row) so the row encoders write without bounds checks; finish() copies
-// the bytes used into storage of the exact size.
+// RunSink: the output of one encoding. Rows are encoded into a scratch band that holds the worst
+// case (every pel its own run, plus a terminator per row) for a few dozen rows, so the row encoders
+// write without bounds checks; each full band is copied into the image's storage. The scratch is
+// small and reused, so an encoding touches fresh memory mostly for the runs it keeps.
 class RunSink {
  public:
   RunSink(long width, long height)
-      : scratch_(new unsigned char[2 * (static_cast<std::size_t>(width) + 1) * static_cast<std::size_t>(height)]),
-        out_(scratch_.get()) {
-    rowOffsets_.reserve(static_cast<std::size_t>(height));
+      : height_(static_cast<std::size_t>(height)),
+        rowBytes_(2 * (static_cast<std::size_t>(width) + 1)),
+        bandRows_(std::max<std::size_t>(1, kBandBytes / rowBytes_)),
+        scratch_(new unsigned char[rowBytes_ * bandRows_]),
+        out_(scratch_.get()),
+        rep_(std::make_shared<kc_RLERep>()) {
+    rep_->rows.reserve(static_cast<std::size_t>(height));
+    rep_->chunks.reserve(height_ / bandRows_ + 1);
+    bandOffsets_.reserve(bandRows_);
   }
   unsigned char* beginRow() {
-    rowOffsets_.push_back(static_cast<std::size_t>(out_ - scratch_.get()));
+    if (bandOffsets_.size() == bandRows_) flushBand();
+    bandOffsets_.push_back(static_cast<std::size_t>(out_ - scratch_.get()));
     return out_;
   }
   void endRow(unsigned char* out) {
@@ -60,16 +69,54 @@ class RunSink {
     out_ = out + 2;
   }
   std::shared_ptr<const kc_RLERep> finish(bool isBinary) {
-    std::size_t used = static_cast<std::size_t>(out_ - scratch_.get());
-    std::vector<unsigned char> bytes(scratch_.get(), scratch_.get() + used);
-    scratch_.reset();
-    return kf_MakeRep(std::move(bytes), rowOffsets_, used / 2 - rowOffsets_.size(), isBinary);
+    flushBand();
+    trimLastChunk();
+    rep_->isBinary = isBinary;
+    return std::move(rep_);
   }
 
  private:
+  static constexpr std::size_t kBandBytes = std::size_t{1} << 18;
+
+  // flushBand(): appends the band to the current chunk, or to a new one sized for the rest of the
+  // image at the band's density when it does not fit (chunks never grow, so rows stay put).
+  void flushBand() {
+    if (bandOffsets_.empty()) return;
+    const std::size_t used = static_cast<std::size_t>(out_ - scratch_.get());
+    if (rep_->chunks.empty() || rep_->chunks.back().capacity() - rep_->chunks.back().size() < used) {
+      const std::size_t rowsLeft = height_ - rep_->rows.size();
+      rep_->chunks.emplace_back().reserve(used / bandOffsets_.size() * rowsLeft * 9 / 8 + used);
+      chunkFirstRow_ = rep_->rows.size();
+    }
+    std::vector<unsigned char>& chunk = rep_->chunks.back();
+    const std::size_t start = chunk.size();
+    chunk.insert(chunk.end(), scratch_.get(), scratch_.get() + used);
+    for (std::size_t offset : bandOffsets_) rep_->rows.push_back(chunk.data() + start + offset);
+    rep_->numRuns += used / 2 - bandOffsets_.size();
+    bandOffsets_.clear();
+    out_ = scratch_.get();
+  }
+
+  // trimLastChunk(): when the estimate left much of the last chunk unused (the image grew sparser),
+  // moves its bytes to storage of the exact size and re-points its rows.
+  void trimLastChunk() {
+    if (rep_->chunks.empty()) return;
+    std::vector<unsigned char>& chunk = rep_->chunks.back();
+    if (chunk.capacity() - chunk.size() <= chunk.size() / 4 + 4096) return;
+    std::vector<unsigned char> exact(chunk.begin(), chunk.end());
+    for (std::size_t y = chunkFirstRow_; y < rep_->rows.size(); ++y)
+      rep_->rows[y] = exact.data() + (rep_->rows[y] - chunk.data());
+    chunk.swap(exact);
+  }
+
+  std::size_t height_;
+  std::size_t chunkFirstRow_ = 0;
+  std::size_t rowBytes_;
+  std::size_t bandRows_;
   std::unique_ptr<unsigned char[]> scratch_;
   unsigned char* out_;
-  std::vector<std::size_t> rowOffsets_;
+  std::shared_ptr<kc_RLERep> rep_;
+  std::vector<std::size_t> bandOffsets_;
 };
 
 #if defined(__SSE2__)
@@ -82,19 +129,6 @@ inline std::uint64_t ge64(const unsigned char* p, __m128i t) {
     bits |= std::uint64_t{m} << (16 * k);
   }
   return bits;
-}
-// uniform64(p, t, value): whether all 64 pels lie on one side of the threshold: all below it when
-// value is 0, all at or above it when value is 1. One compare for the 64 pels.
-inline bool uniform64(const unsigned char* p, __m128i t, unsigned value) {
-  const auto* v = reinterpret_cast<const __m128i*>(p);
-  __m128i a = _mm_loadu_si128(v), b = _mm_loadu_si128(v + 1);
-  __m128i c = _mm_loadu_si128(v + 2), d = _mm_loadu_si128(v + 3);
-  if (value == 0) {
-    __m128i m = _mm_max_epu8(_mm_max_epu8(a, b), _mm_max_epu8(c, d));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(m, t), m)) == 0;
-  }
-  __m128i m = _mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d));
-  return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(m, t), m)) == 0xFFFF;
 }
 // ne64(p): bit i set when p[i] != p[i - 1] (64 pels; p[-1] must be readable).
 inline std::uint64_t ne64(const unsigned char* p) {
@@ -113,10 +147,6 @@ inline std::uint64_t ge64(const unsigned char* p, unsigned t) {
   for (int i = 0; i < 64; ++i) bits |= std::uint64_t{p[i] >= t} << i;
   return bits;
 }
-inline bool uniform64(const unsigned char* p, unsigned t, unsigned value) {
-  std::uint64_t bits = ge64(p, t);
-  return bits == (value ? ~std::uint64_t{0} : 0);
-}
 inline std::uint64_t ne64(const unsigned char* p) {
   std::uint64_t bits = 0;
   for (int i = 0; i < 64; ++i) bits |= std::uint64_t{p[i] != p[i - 1]} << i;
@@ -124,54 +154,50 @@ inline std::uint64_t ne64(const unsigned char* p) {
 }
 #endif
 
-// BinaryRun: the state of a row of 0/1 values fed as 64-pel masks.
-struct BinaryRun {
-  unsigned value;
-  std::uint64_t length;
-  unsigned char* out;
+// putRun(out, value, length): emitRun for the common case of a run that fits one two-byte entry.
+inline unsigned char* putRun(unsigned char* out, unsigned value, std::uint64_t length) {
+  if (length > 255) [[unlikely]]
+    return emitRun(out, value, length);
+  out[0] = static_cast<unsigned char>(value);
+  out[1] = static_cast<unsigned char>(length);
+  return out + 2;
+}
 
-  // feed(mask, n): the next n (1..64) pels, bit i of mask their value (bits from n on ignored).
-  void feed(std::uint64_t mask, unsigned n) {
-    std::uint64_t valid = n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-    std::uint64_t diff = (mask ^ (value ? ~std::uint64_t{0} : 0)) & valid;
-    unsigned pos = 0;
-    while (diff != 0) {
-      auto q = static_cast<unsigned>(std::countr_zero(diff));
-      length += q - pos;
-      out = emitRun(out, value, length);
-      length = 0;
-      value ^= 1;
-      pos = q;
-      diff = (mask ^ (value ? ~std::uint64_t{0} : 0)) & valid & (~std::uint64_t{0} << q);
-    }
-    length += n - pos;
-  }
-};
-
-// thresholdRow: the runs of (pel >= thresh) ^ invert for one row of width >= 1.
+// thresholdRow: the runs of (pel >= thresh) ^ invert for one row of width >= 1. Each 64-pel block
+// becomes a bit mask; the bits where a pel differs from its left neighbour (the previous block's
+// last bit carried in) end a run, so a block without a change costs one test.
 unsigned char* thresholdRow(const unsigned char* row, long width, unsigned thresh, bool invert,
                             unsigned char* out) {
-  std::uint64_t flip = invert ? ~std::uint64_t{0} : 0;
+  const std::uint64_t flip = invert ? ~std::uint64_t{0} : 0;
 #if defined(__SSE2__)
-  __m128i t = _mm_set1_epi8(static_cast<char>(thresh));
+  const __m128i t = _mm_set1_epi8(static_cast<char>(thresh));
 #else
-  unsigned t = thresh;
+  const unsigned t = thresh;
 #endif
-  BinaryRun run{static_cast<unsigned>(row[0] >= thresh) ^ static_cast<unsigned>(invert), 0, out};
-  long x = 0;
-  for (; x + 64 <= width; x += 64) {
-    if (uniform64(row + x, t, run.value ^ static_cast<unsigned>(invert))) {
-      run.length += 64;  // the common case in sparse images: no change in 64 pels
-      continue;
+  unsigned value = static_cast<unsigned>(row[0] >= thresh) ^ static_cast<unsigned>(invert);
+  std::uint64_t carry = value;  // the value of the pel left of the block (pel 0 for the first)
+  long start = 0;               // first column of the open run
+  const auto endRuns = [&](std::uint64_t bits, long x) {
+    std::uint64_t changes = bits ^ ((bits << 1) | carry);
+    carry = bits >> 63;
+    while (changes != 0) {
+      const long at = x + std::countr_zero(changes);
+      changes &= changes - 1;
+      out = putRun(out, value, static_cast<std::uint64_t>(at - start));
+      value ^= 1;
+      start = at;
     }
-    run.feed(ge64(row + x, t) ^ flip, 64);
-  }
+  };
+  long x = 0;
+  for (; x + 64 <= width; x += 64) endRuns(ge64(row + x, t) ^ flip, x);
   if (x < width) {
-    alignas(16) unsigned char tail[64] = {};
+    // The tail is padded with copies of the last pel, which end no run.
+    alignas(16) unsigned char tail[64];
     std::memcpy(tail, row + x, static_cast<std::size_t>(width - x));
-    run.feed(ge64(tail, t) ^ flip, static_cast<unsigned>(width - x));
+    std::memset(tail + (width - x), row[width - 1], static_cast<std::size_t>(64 - (width - x)));
+    endRuns(ge64(tail, t) ^ flip, x);
   }
-  return emitRun(run.out, run.value, run.length);
+  return emitRun(out, value, static_cast<std::uint64_t>(width - start));
 }
 
 // plainRow: the runs of the pel values of one row of width >= 1; ORs the values into bits.

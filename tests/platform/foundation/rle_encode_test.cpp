@@ -140,6 +140,57 @@ TEST(RleEncode, PercentForms_thresholdsFromSortedPels) {
   EXPECT_EQ(imgref::pelsOf(rle), (Pels{{0, 0, 0, 0, 0, 1, 1, 1, 1, 1}}));
 }
 
+// Images taller than one scratch band whose density changes down the image: sparse rows, then
+// noise that outgrows the storage estimated from the first band, then sparse rows again.
+TEST(RleEncode, TallImages_densityChangesAcrossBands_matchReference) {
+  std::mt19937 rng(7);
+  const std::pair<long, long> sizes[] = {{3000, 400}, {1000, 700}, {64, 300}, {2, 200}};
+  for (const auto& [w, h] : sizes) {
+    Image image(w, h);
+    for (long y = 0; y < h; ++y) {
+      const bool noisy = y >= h / 3 && y < 2 * h / 3;
+      for (long x = 0; x < w; ++x)
+        image.pointToRow(y)[x] = static_cast<unsigned char>(noisy ? rng() % 256 : (x / 300 + y) % 2 ? 200 : 10);
+    }
+    const Pels pels = imgref::pelsOf(image);
+    kcRLEBuffer plain, threshold;
+    plain.encode(image);
+    threshold.encode(image, 128, true);
+    Pels expected = pels;
+    for (auto& row : expected)
+      for (auto& p : row) p = p >= 128 ? 0 : 1;
+    ASSERT_EQ(imgref::layoutError(plain, true), "") << w << " x " << h;
+    ASSERT_EQ(imgref::layoutError(threshold, true), "") << w << " x " << h;
+    EXPECT_TRUE(imgref::pelsOf(plain) == pels) << w << " x " << h;
+    EXPECT_TRUE(imgref::pelsOf(threshold) == expected) << w << " x " << h;
+  }
+}
+
+// Run ends on and beside the 64-pel block edges, runs of 255, 256 and 510 pels across them, and a
+// change at the last pel of a partial last block.
+TEST(RleEncode, HardThreshold_runEndsAtBlockEdges_splitAt255) {
+  const long ends[] = {1, 63, 64, 65, 127, 128, 129, 384, 639, 640, 1150};  // spans [ends[i-1], ends[i])
+  Image image(1150, 2);
+  long from = 0;
+  for (std::size_t i = 0; i < std::size(ends); ++i) {
+    for (long x = from; x < ends[i]; ++x) image.pointToRow(0)[x] = i % 2 ? 255 : 0;
+    from = ends[i];
+  }
+  image.pointToRow(1)[1149] = 254;
+  kcRLEBuffer rle;
+  rle.encode(image, 254, false);
+  ASSERT_EQ(imgref::layoutError(rle, true), "");
+  const auto lengths = [&](long y) {
+    std::vector<int> out;
+    for (const unsigned char* r = rle.pointToRow(y); r[1] != 0; r += 2) out.push_back(r[1]);
+    return out;
+  };
+  EXPECT_EQ(lengths(0), (std::vector<int>{1, 62, 1, 1, 62, 1, 1, 255, 255, 1, 255, 255}));
+  EXPECT_EQ(lengths(1), (std::vector<int>{255, 255, 255, 255, 129, 1}));
+  EXPECT_EQ(rle.pointToRow(0)[2], 1);
+  EXPECT_EQ(rle.pointToRow(1)[10], 1);
+}
+
 // ---- geometry of results ----
 
 TEST(RleEncode, Result_keepsTransform_emptyImageDegenerate) {
