@@ -129,18 +129,25 @@ TEST(Moments_measures, squareAndBar_symmetricBranchIsExact) {
   EXPECT_NEAR(scene.getBlob(2)->elongation(), 16.0, 1e-12);
 }
 
-TEST(Moments_clientXform, scaleXBy2_areaDoublesInertiaXGrows8) {
+TEST(Moments_clientXform, scaleAndRotation_followTheMatrix) {
   std::mt19937 rng(11);
   const Pels p = randomPels(rng, true);
-  kcBlobSceneDescription plain, scaled;
-  fill(plain, {p.runs()}, {1}, kcBlobSceneDescription::eGreyScale, 2);
-  fill(scaled, {p.runs()}, {1}, kcBlobSceneDescription::eGreyScale, 2);
+  kcBlobSceneDescription plain, scaled, rotated;
+  for (auto* s : {&plain, &scaled, &rotated})
+    fill(*s, {p.runs()}, {1}, kcBlobSceneDescription::eGreyScale, 2);
+  const double c = std::cos(0.3), s = std::sin(0.3);
   scaled.clientFromImageXform(affine(2, 0, 0, 1, 0, 0));
-  const kcBlob *b0 = plain.getBlob(1), *b1 = scaled.getBlob(1);
+  rotated.clientFromImageXform(affine(c, -s, s, c, 0, 0));
+  const kcBlob *b0 = plain.getBlob(1), *b1 = scaled.getBlob(1), *b2 = rotated.getBlob(1);
   expectClose(b1->area(), 2 * b0->area());
   expectClose(b1->inertia().first, 8 * b0->inertia().first);
   expectClose(b1->inertia().second, 2 * b0->inertia().second);
-  expectClose(b1->centerOfMass().x(), 2 * b0->centerOfMass().x());
+  // A rotation keeps the principal moments and turns the axis (angles taken modulo pi).
+  expectClose(b2->inertiaPrincipal().first, b0->inertiaPrincipal().first, 1e-7);
+  expectClose(b2->inertiaPrincipal().second, b0->inertiaPrincipal().second, 1e-7);
+  const double turn = 2 * (b2->angle().toDouble() - b0->angle().toDouble() - 0.3);
+  EXPECT_NEAR(std::sin(turn), 0.0, 1e-7);
+  EXPECT_GT(std::cos(turn), 0.0);
 }
 
 TEST(Moments_clientXform, perspective_linearisedAtCentroid) {
