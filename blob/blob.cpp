@@ -2,10 +2,10 @@
 // queries share, its invariant check; and the legacy kc_BlobData.
 #include <blob/blob.h>
 
-#include <blob/blob_record.h>
+#include "blob_record.h"
 #include <blob/blobdesc.h>
-#include <blob/bsd_data.h>
-#include <blob/messages.h>
+#include "bsd_data.h"
+#include "messages.h"
 
 #include <foundation/archive.h>
 #include <foundation/assert.h>

@@ -1,5 +1,5 @@
 // The blob record and its boundary data: initial state, reset and deep copy.
-#include <blob/blob_record.h>
+#include "blob_record.h"
 
 void kc_BlobBoundaryData::reset() {
   rowProjection.clear();

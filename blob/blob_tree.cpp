@@ -2,8 +2,8 @@
 // sorted view.
 #include <blob/blob.h>
 
-#include <blob/blob_record.h>
-#include <blob/bsd_data.h>
+#include "blob_record.h"
+#include "bsd_data.h"
 
 #include <cstddef>
 

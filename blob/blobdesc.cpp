@@ -1,10 +1,9 @@
 // The scene description's life cycle, degenerate state, analysis settings and tree access.
 #include <blob/blobdesc.h>
 
-#include <blob/bsd_data.h>
-#include <blob/messages.h>
+#include "bsd_data.h"
+#include "messages.h"
 
-#include <numeric>
 
 namespace {
 

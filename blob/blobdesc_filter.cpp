@@ -1,8 +1,8 @@
 // The scene's filter and sort settings: validation, state transitions and view-counter moves.
 #include <blob/blobdesc.h>
 
-#include <blob/bsd_data.h>
-#include <blob/messages.h>
+#include "bsd_data.h"
+#include "messages.h"
 
 #include <algorithm>
 

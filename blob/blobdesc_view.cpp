@@ -1,6 +1,6 @@
 // The scene's filtered and sorted views: when each is rebuilt and how its links are written. The
 // filter test and the sort order themselves live in selectShown().
-#include <blob/bsd_data.h>
+#include "bsd_data.h"
 
 #include <algorithm>
 #include <cstddef>

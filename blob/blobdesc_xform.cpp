@@ -1,8 +1,8 @@
 // The scene's extrema-exclusion settings and its client transform pair.
 #include <blob/blobdesc.h>
 
-#include <blob/bsd_data.h>
-#include <blob/messages.h>
+#include "bsd_data.h"
+#include "messages.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The scene data: counters, checked blob lookup, back pointers and the replacement of the client
 // transform pair.
-#include <blob/bsd_data.h>
+#include "bsd_data.h"
 
-#include <blob/messages.h>
+#include "messages.h"
 
 #include <foundation/assert.h>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <blob/blob.h>
-#include <blob/blob_record.h>
+#include "blob_record.h"
 #include <blob/blobdesc.h>
 
 #include <foundation/geometry.h>

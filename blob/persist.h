@@ -136,7 +136,8 @@ class kc_Persist : private kcPersistent {
   // elsewhere (archived before, in place or through an owning pointer). Loading sets p to null or
   // to that object; an object of another class loads as null (its owner keeps it). A new object
   // arriving through a reference would have no owner: it is deleted and the load fails with
-  // kcArchive::Damaged. On failure p is unchanged.
+  // kcArchive::Damaged. On failure p is unchanged. Store the owner before any reference to it:
+  // a reference stored first writes the object in full, and loading then refuses it.
   template <class T>
   static void referencePointer(kcArchive& ar, T*& p) {
     if (ar.isStoring()) {
@@ -186,6 +187,14 @@ class kc_Persist : private kcPersistent {
     return std::unique_ptr<T>(typed);
   }
 
-  // loadReference(ar): the object a non-owning pointer names, or null. Defined in persist.cpp.
-  static kcPersistent* loadReference(kcArchive& ar);
+  static kcPersistent* loadReference(kcArchive& ar) {
+    kcPersistent* raw = nullptr;
+    bool created = false;
+    serializePointer(ar, nullptr, raw, false, &created);
+    if (created) {
+      delete raw;
+      kcArchive::damaged();
+    }
+    return raw;
+  }
 };

@@ -1,7 +1,12 @@
 // The internal filling of scenes: fresh blob arrays, their installation, the end of an analysis.
-#include <blob/scene_builder.h>
+#include "scene_builder.h"
+
+#include <foundation/assert.h>
+
+#include <cstdint>
 
 std::vector<kcBlob> kc_SceneBuilder::newBlobs(const kcBlobSceneDescription& scene, std::size_t n) {
+  KC_ASSERT(n <= INT32_MAX, "a scene holds at most 2^31 - 1 blobs");
   std::vector<kcBlob> blobs(n);
   for (std::size_t i = 0; i < n; ++i) {
     blobs[i].scene_ = &scene;

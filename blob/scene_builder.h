@@ -3,9 +3,9 @@
 #pragma once
 
 #include <blob/blob.h>
-#include <blob/blob_record.h>
+#include "blob_record.h"
 #include <blob/blobdesc.h>
-#include <blob/bsd_data.h>
+#include "bsd_data.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -58,4 +58,6 @@ class kc_SceneBuilder {
   static unsigned char& label(kcBlob& blob) { return blob.label_; }
   static kcPelRect& imageRect(kcBlob& blob) { return blob.imageRect_; }
   static kcRLEBuffer& region(kcBlob& blob) { return blob.region_; }
+  // validId(blob, id): the blob's private id check.
+  static bool validId(const kcBlob& blob, long id) { return blob.validId(id); }
 };

@@ -83,6 +83,19 @@ inline std::uint64_t ge64(const unsigned char* p, __m128i t) {
   }
   return bits;
 }
+// uniform64(p, t, value): whether all 64 pels lie on one side of the threshold: all below it when
+// value is 0, all at or above it when value is 1. One compare for the 64 pels.
+inline bool uniform64(const unsigned char* p, __m128i t, unsigned value) {
+  const auto* v = reinterpret_cast<const __m128i*>(p);
+  __m128i a = _mm_loadu_si128(v), b = _mm_loadu_si128(v + 1);
+  __m128i c = _mm_loadu_si128(v + 2), d = _mm_loadu_si128(v + 3);
+  if (value == 0) {
+    __m128i m = _mm_max_epu8(_mm_max_epu8(a, b), _mm_max_epu8(c, d));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(m, t), m)) == 0;
+  }
+  __m128i m = _mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(m, t), m)) == 0xFFFF;
+}
 // ne64(p): bit i set when p[i] != p[i - 1] (64 pels; p[-1] must be readable).
 inline std::uint64_t ne64(const unsigned char* p) {
   std::uint64_t bits = 0;
@@ -99,6 +112,10 @@ inline std::uint64_t ge64(const unsigned char* p, unsigned t) {
   std::uint64_t bits = 0;
   for (int i = 0; i < 64; ++i) bits |= std::uint64_t{p[i] >= t} << i;
   return bits;
+}
+inline bool uniform64(const unsigned char* p, unsigned t, unsigned value) {
+  std::uint64_t bits = ge64(p, t);
+  return bits == (value ? ~std::uint64_t{0} : 0);
 }
 inline std::uint64_t ne64(const unsigned char* p) {
   std::uint64_t bits = 0;
@@ -143,12 +160,11 @@ unsigned char* thresholdRow(const unsigned char* row, long width, unsigned thres
   BinaryRun run{static_cast<unsigned>(row[0] >= thresh) ^ static_cast<unsigned>(invert), 0, out};
   long x = 0;
   for (; x + 64 <= width; x += 64) {
-    std::uint64_t mask = ge64(row + x, t) ^ flip;
-    if (mask == (run.value ? ~std::uint64_t{0} : 0)) {
+    if (uniform64(row + x, t, run.value ^ static_cast<unsigned>(invert))) {
       run.length += 64;  // the common case in sparse images: no change in 64 pels
       continue;
     }
-    run.feed(mask, 64);
+    run.feed(ge64(row + x, t) ^ flip, 64);
   }
   if (x < width) {
     alignas(16) unsigned char tail[64] = {};

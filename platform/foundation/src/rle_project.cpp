@@ -1,5 +1,6 @@
 // Projections of run-length images: weighted row, column and diagonal sums, and the projection onto
 // a slanted axis with each pel's weight split exactly over one-pel bins.
+#include <foundation/assert.h>
 #include <foundation/exception.h>
 #include <foundation/rlebuffer.h>
 
@@ -63,6 +64,8 @@ class AngularBins {
   // addRun(s0, s1, value, length): a run whose footprint spans [s0, s1] along the axis
   // (0 <= s0 < s1 <= count).
   void addRun(double s0, double s1, unsigned value, unsigned length) {
+    KC_ASSERT(0.0 <= s0 && s0 < s1 && s1 <= static_cast<double>(bins_.size()),
+              "a run's footprint lies within the bins");
     const double along = ax_ * length;
     const double m = std::min(along, ay_);
     double h = 0.0;

@@ -53,9 +53,11 @@ class kc2XformLinear : public kc2XformBase {
   kc2XformLinear() = default;
   explicit kc2XformLinear(const kcXform<2>& x) : x_(x) {}
 
-  // xform(): the wrapped affine map; the conversion gives the same.
-  const kcXform<2>& xform() const { return x_; }
-  operator const kcXform<2>&() const { return x_; }
+  // xform(): the wrapped affine map (a copy when called on a temporary, so a reference bound to
+  // the result never dangles); the conversion gives a copy of the same.
+  const kcXform<2>& xform() const& { return x_; }
+  kcXform<2> xform() && { return x_; }
+  operator kcXform<2>() const { return x_; }
 
   kcVector<2> mapPoint(const kcVector<2>& p) const override { return x_.mapPoint(p); }
   // inverse(): a new kc2XformLinear of the inverse map; a singular matrix throws kcBadArgument.
