@@ -11,13 +11,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <unordered_set>
 #include <vector>
 
 // kc_CleanupKind: what happens to regions smaller than the minimum pel count.
 enum class kc_CleanupKind : std::int32_t { eNone = 0, ePrune = 1, eFill = 2 };
 
 // kc_BlobOutput: one numbered blob as the finishing pass leaves it, before it becomes a kcBlob.
-// rowStarts point into chunks (rows never span two chunks); the chunks move with the object.
+// rowStarts point into the chunks (rows never span two chunks); chunks keep their storage when
+// the object moves.
 struct kc_BlobOutput {
   BlobId id = 0;
   std::uint8_t label = 0;
@@ -32,7 +34,9 @@ struct kc_BlobOutput {
   BlobId firstChild = 0;
   std::uint32_t numChildren = 0;
   std::vector<const unsigned char*> rowStarts;
-  std::vector<std::vector<unsigned char>> chunks;  // allocation order
+  std::vector<unsigned char> firstChunk;
+  std::vector<std::vector<unsigned char>> chunks;  // empty while firstChunk is the only one; then
+                                                   // every chunk in allocation order
 };
 
 // kc_ConnectOutput: every blob in id order (element i has id i + 1) and the top-level ids in
@@ -75,7 +79,9 @@ class kc_ConnectEngine {
 
   // checkInvariants(): walks every live record and checks the invariants stated in
   // connect_regions.h and the links of the rows scanned so far; a failure is an internal
-  // assertion. Cost: linear in records, labels, neighbour entries and scanned runs.
+  // assertion. Debug builds run it at the end of every scan. Cost: linear in records, labels,
+  // neighbour entries and scanned runs (quadratic in the neighbours of one region for the
+  // symmetry check; meant for small images).
   void checkInvariants() const;
 
   // regionCount(): live region records, the outside included. firstRegion(): the head of the
@@ -105,6 +111,8 @@ class kc_ConnectEngine {
   void detachNeighbours(kc_ConnectRegion* r);
   void clearNeighbours(kc_ConnectRegion* r);
   void linkNode(kc_ConnectRegion* owner, kc_ConnectRegion* member, bool atFront);
+  std::size_t checkNeighbours(const kc_ConnectRegion* r,
+                              const std::unordered_set<const kc_ConnectRegion*>& live) const;
 
   // ---- scans (connect_grey.cpp, connect_labelled.cpp) ----
   void scanGreyFirstRow();

@@ -80,7 +80,11 @@ void kc_NeighbourIndex::grow() {
 bool kc_ConnectEngine::hasNeighbour(const kc_ConnectRegion* owner,
                                     const kc_ConnectRegion* member) const {
   const kc_NeighbourList& list = owner->neighbours;
-  if (list.indexed) return index_.find(owner, member) != nullptr;
+  if (list.indexed) {
+    // The scan mostly meets again the region it entered last or first: spare the hash probe.
+    if (list.tail != nullptr && (list.tail->region == member || list.head->region == member)) return true;
+    return index_.find(owner, member) != nullptr;
+  }
   for (const kc_NeighbourNode* n = list.head; n != nullptr; n = n->next)
     if (n->region == member) return true;
   return false;

@@ -128,7 +128,7 @@ kc_SceneResult kf_BlobsFromOutput(const kcBlobSceneDescription& scene, kc_Connec
     r.numChildren = o.numChildren;
     r.pelCount = o.pelCount;
     kcRLEBuffer& region = kc_SceneBuilder::region(b);
-    if (o.chunks.size() == 1) region.becomeOwner(o.width, o.rowStarts, o.chunks.front());
+    if (o.chunks.empty()) region.becomeOwner(o.width, o.rowStarts, o.firstChunk);
     else region.becomeOwner(o.width, o.rowStarts, o.chunks, true);
     region.offset(rect.ul());
     region.copyXforms(image.xformCache());
