@@ -133,8 +133,10 @@ class MomentCache {
     blob_.mutating();
     noticed_ = true;
   }
+  // weight(): the region's weighted pel total (the record's count when it holds one).
   std::uint64_t weight();
-  void storeWeight(std::uint64_t weight);
+  // takeSums(s): stores a pass's centroid and total where the record lacks them.
+  void takeSums(const kc_Moments::RegionSums& s);
   kc_BlobBoundaryData& boundary();
   double originX() const { return static_cast<double>(blob_.imageBoundingBox().ul().x()); }
   double originY() const { return static_cast<double>(blob_.imageBoundingBox().ul().y()); }
@@ -152,35 +154,30 @@ class MomentCache {
   bool noticed_ = false;
 };
 
-void MomentCache::storeWeight(std::uint64_t weight) {
-  // The record keeps a 32-bit count; a larger total stays "unknown" and is recomputed on need.
-  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
-  r_.pelCount = weight <= kMax ? static_cast<std::int32_t>(weight) : -1;
-}
-
-void MomentCache::centroid() {
-  if (r_.centroidXValid && r_.centroidYValid) return;
-  const kc_Moments::RegionSums s =
-      kc_Moments::sumRegion(blob_.region(), blob_.imageBoundingBox().ul());
+void MomentCache::takeSums(const kc_Moments::RegionSums& s) {
   notice();
-  r_.centroidX = s.centroidX;
-  r_.centroidY = s.centroidY;
-  r_.centroidXValid = r_.centroidYValid = true;
-  if (r_.pelCount < 1) storeWeight(s.weight);
-}
-
-std::uint64_t MomentCache::weight() {
-  if (r_.pelCount > 0) return static_cast<std::uint64_t>(r_.pelCount);
-  const bool hadCentroid = r_.centroidXValid && r_.centroidYValid;
-  const kc_Moments::RegionSums s =
-      kc_Moments::sumRegion(blob_.region(), blob_.imageBoundingBox().ul());
-  notice();
-  if (!hadCentroid) {
+  if (!r_.centroidXValid || !r_.centroidYValid) {
     r_.centroidX = s.centroidX;
     r_.centroidY = s.centroidY;
     r_.centroidXValid = r_.centroidYValid = true;
   }
-  storeWeight(s.weight);
+  if (r_.pelCount < 1) {
+    // The record keeps a 32-bit count; a larger total stays "unknown" and is recomputed on need.
+    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+    r_.pelCount = s.weight <= kMax ? static_cast<std::int32_t>(s.weight) : -1;
+  }
+}
+
+void MomentCache::centroid() {
+  if (r_.centroidXValid && r_.centroidYValid) return;
+  takeSums(kc_Moments::sumRegion(blob_.region(), blob_.imageBoundingBox().ul()));
+}
+
+std::uint64_t MomentCache::weight() {
+  if (r_.pelCount > 0) return static_cast<std::uint64_t>(r_.pelCount);
+  const kc_Moments::RegionSums s =
+      kc_Moments::sumRegion(blob_.region(), blob_.imageBoundingBox().ul());
+  takeSums(s);
   return s.weight;
 }
 

@@ -34,28 +34,6 @@ void checkChildren(const kc_ConnectRegion* r, const RegionSet& live, std::size_t
   KC_ASSERT(last == r->lastChild, "a child list ends at lastChild");
 }
 
-std::size_t checkNeighbours(const kc_ConnectRegion* r, const RegionSet& live) {
-  RegionSet seen;
-  std::uint32_t count = 0;
-  const kc_NeighbourNode* prev = nullptr;
-  for (const kc_NeighbourNode* n = r->neighbours.head; n != nullptr; n = n->next) {
-    KC_ASSERT(n->prev == prev, "a neighbour list is linked both ways");
-    KC_ASSERT(n->region != r && live.count(n->region) != 0, "a neighbour is another live region");
-    KC_ASSERT(seen.insert(n->region).second, "a neighbour stands once in a list");
-    bool back = false;
-    for (const kc_NeighbourNode* m = n->region->neighbours.head; m != nullptr && !back; m = m->next)
-      back = m->region == r;
-    KC_ASSERT(back, "neighbour lists are symmetric");
-    prev = n;
-    ++count;
-  }
-  KC_ASSERT(prev == r->neighbours.tail && count == r->neighbours.count,
-            "a neighbour list's tail and count match its nodes");
-  KC_ASSERT(r->neighbours.indexed || count <= kc_NeighbourIndex::kIndexFrom,
-            "long neighbour lists are indexed");
-  return r->neighbours.indexed ? count : 0;
-}
-
 }  // namespace
 
 void kc_ConnectEngine::checkInvariants() const {
@@ -115,4 +93,28 @@ void kc_ConnectEngine::checkInvariants() const {
   }
   for (const kc_ConnectRegion* r : live)
     if (r != outside_) KC_ASSERT(pels[r] == r->pelCount, "a region's pel count is the sum of its runs");
+}
+
+// checkNeighbours(r, live): r's list is linked both ways, names other live regions once each, each
+// of which names r in turn; returns the entries the index should hold for it.
+std::size_t kc_ConnectEngine::checkNeighbours(const kc_ConnectRegion* r,
+                                             const std::unordered_set<const kc_ConnectRegion*>& live) const {
+  std::unordered_set<const kc_ConnectRegion*> seen;
+  std::uint32_t count = 0;
+  const kc_NeighbourNode* prev = nullptr;
+  for (const kc_NeighbourNode* n = r->neighbours.head; n != nullptr; n = n->next) {
+    KC_ASSERT(n->prev == prev, "a neighbour list is linked both ways");
+    KC_ASSERT(n->region != r && live.count(n->region) != 0, "a neighbour is another live region");
+    KC_ASSERT(seen.insert(n->region).second, "a neighbour stands once in a list");
+    KC_ASSERT(hasNeighbour(n->region, r), "neighbour lists are symmetric");
+    KC_ASSERT(!r->neighbours.indexed || index_.find(r, n->region) == n,
+              "the index finds every entry of an indexed list");
+    prev = n;
+    ++count;
+  }
+  KC_ASSERT(prev == r->neighbours.tail && count == r->neighbours.count,
+            "a neighbour list's tail and count match its nodes");
+  KC_ASSERT(r->neighbours.indexed || count <= kc_NeighbourIndex::kIndexFrom,
+            "long neighbour lists are indexed");
+  return r->neighbours.indexed ? count : 0;
 }

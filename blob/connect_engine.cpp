@@ -178,4 +178,7 @@ void kc_ConnectEngine::scan() {
     rowsScanned_ = y + 1;
     if (rowHook_) rowHook_(y);
   }
+#ifndef NDEBUG
+  checkInvariants();
+#endif
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <unordered_set>
 #include <vector>
 
 // kc_CleanupKind: what happens to regions smaller than the minimum pel count.
@@ -78,7 +79,9 @@ class kc_ConnectEngine {
 
   // checkInvariants(): walks every live record and checks the invariants stated in
   // connect_regions.h and the links of the rows scanned so far; a failure is an internal
-  // assertion. Cost: linear in records, labels, neighbour entries and scanned runs.
+  // assertion. Debug builds run it at the end of every scan. Cost: linear in records, labels,
+  // neighbour entries and scanned runs (quadratic in the neighbours of one region for the
+  // symmetry check; meant for small images).
   void checkInvariants() const;
 
   // regionCount(): live region records, the outside included. firstRegion(): the head of the
@@ -108,6 +111,8 @@ class kc_ConnectEngine {
   void detachNeighbours(kc_ConnectRegion* r);
   void clearNeighbours(kc_ConnectRegion* r);
   void linkNode(kc_ConnectRegion* owner, kc_ConnectRegion* member, bool atFront);
+  std::size_t checkNeighbours(const kc_ConnectRegion* r,
+                              const std::unordered_set<const kc_ConnectRegion*>& live) const;
 
   // ---- scans (connect_grey.cpp, connect_labelled.cpp) ----
   void scanGreyFirstRow();

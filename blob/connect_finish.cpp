@@ -57,6 +57,55 @@ void finishRow(const kc_BlobOutput& out, BlobBuild& b) {
   b.rowRuns = 0;
 }
 
+// startBlob(r, o, b): the blob's size, its row table and its first chunk of height + 8 x width
+// runs.
+void startBlob(const kc_ConnectRegion& r, kc_BlobOutput& o, BlobBuild& b) {
+  o.width = r.xEnd - r.xMin;
+  o.height = r.yMax - r.yMin + 1;
+  b.chunkRuns = static_cast<std::size_t>(o.height) + 8 * static_cast<std::size_t>(o.width);
+  o.rowStarts.resize(static_cast<std::size_t>(o.height));
+  newChunk(o, b);
+  o.rowStarts[0] = b.write;
+}
+
+// moveToRow(o, b, relY): finishes the current row and starts the next, in a new chunk when the
+// current one might not hold it.
+void moveToRow(kc_BlobOutput& o, BlobBuild& b, RowIndex relY) {
+  KC_ASSERT(relY == b.currentRow + 1, "the rows of a region are consecutive");
+  finishRow(o, b);
+  if (b.roomLeft < static_cast<std::size_t>(o.width) + 1) newChunk(o, b);
+  b.cursor = 0;
+  b.currentRow = relY;
+  o.rowStarts[static_cast<std::size_t>(relY)] = b.write;
+}
+
+// absorbFilled(run, r, value): the pels of the filled runs from run on, each with a following run
+// of value; run moves past them.
+std::uint64_t absorbFilled(const kc_AugmentedRun*& run, kc_ConnectRegion* r, std::uint8_t value) {
+  std::uint64_t span = 0;
+  while (run->length != 0 && run->link != nullptr && run->link->filled != 0) {
+    KC_ASSERT(regionOf(run->link) == r, "a filled run belongs to the region left of it");
+    span += run->length;
+    ++run;
+    if (run->length != 0 && run->value == value) {
+      KC_ASSERT(regionOf(run->link) == r, "a run after a filled one belongs to its region");
+      span += run->length;
+      ++run;
+    }
+  }
+  return span;
+}
+
+// writeSpan(o, b, relX, v, span): a background gap up to relX, then span pels of value v.
+void writeSpan(const kc_BlobOutput& o, BlobBuild& b, Column relX, unsigned char v, std::uint64_t span) {
+  KC_ASSERT(relX >= b.cursor, "the runs of a blob row come left to right");
+  KC_ASSERT(static_cast<std::uint64_t>(relX) + span <= static_cast<std::uint64_t>(o.width),
+            "a span stays inside the blob's width");
+  putSpan(b, 0, static_cast<std::uint64_t>(relX - b.cursor));
+  putSpan(b, v, span);
+  b.cursor = relX + static_cast<Column>(span);
+}
+
 }  // namespace
 
 kc_ConnectOutput kc_ConnectEngine::finish() {
@@ -64,9 +113,7 @@ kc_ConnectOutput kc_ConnectEngine::finish() {
   if (outside_ != nullptr) {
     mergeSmallRegions();
     if (regionCount_ > 1) buildFillTree();
-    detachNeighbours(outside_);
-    releaseRegion(outside_);
-    outside_ = nullptr;
+    outside_->deleted = true;  // gets no blob; its record and list go with the pools
   }
   if (!labelled_) dropRegions();
   std::size_t topCount = 0;
@@ -134,51 +181,20 @@ void kc_ConnectEngine::numberAndBuild(kc_ConnectOutput& out) {
       if (r->id == 0) {
         KC_ASSERT(nextId <= out.blobs.size(), "every numbered region was counted");
         r->id = nextId++;
-        kc_BlobOutput& o = out.blobs[r->id - 1];
-        BlobBuild& b = builds[r->id - 1];
-        o.width = r->xEnd - r->xMin;
-        o.height = r->yMax - r->yMin + 1;
-        b.chunkRuns = static_cast<std::size_t>(o.height) + 8 * static_cast<std::size_t>(o.width);
-        o.rowStarts.resize(static_cast<std::size_t>(o.height));
-        newChunk(o, b);
-        o.rowStarts[0] = b.write;
+        startBlob(*r, out.blobs[r->id - 1], builds[r->id - 1]);
       }
       kc_BlobOutput& o = out.blobs[r->id - 1];
       BlobBuild& b = builds[r->id - 1];
       const Column relX = x - r->xMin;
       const RowIndex relY = y - r->yMin;
       KC_ASSERT(relX >= 0 && relY >= 0, "a run lies inside its region's extents");
-      if (relY != b.currentRow) {
-        KC_ASSERT(relY == b.currentRow + 1, "the rows of a region are consecutive");
-        finishRow(o, b);
-        if (b.roomLeft < static_cast<std::size_t>(o.width) + 1) newChunk(o, b);
-        b.cursor = 0;
-        b.currentRow = relY;
-        o.rowStarts[static_cast<std::size_t>(relY)] = b.write;
-      }
-      KC_ASSERT(relX >= b.cursor, "the runs of a blob row come left to right");
-      putSpan(b, 0, static_cast<std::uint64_t>(relX - b.cursor));
-      b.cursor = relX;
+      if (relY != b.currentRow) moveToRow(o, b, relY);
       const std::uint8_t value = run->value;
       const unsigned char v = labelled_ ? 1 : (value != 0 ? value : 1);
       std::uint64_t span = run->length;
       ++run;
-      if (!labelled_) {
-        while (run->length != 0 && run->link != nullptr && run->link->filled != 0) {
-          KC_ASSERT(regionOf(run->link) == r, "a filled run belongs to the region left of it");
-          span += run->length;
-          ++run;
-          if (run->length != 0 && run->value == value) {
-            KC_ASSERT(regionOf(run->link) == r, "a run after a filled one belongs to its region");
-            span += run->length;
-            ++run;
-          }
-        }
-      }
-      KC_ASSERT(static_cast<std::uint64_t>(b.cursor) + span <= static_cast<std::uint64_t>(o.width),
-                "a span stays inside the blob's width");
-      putSpan(b, v, span);
-      b.cursor += static_cast<Column>(span);
+      if (!labelled_) span += absorbFilled(run, r, value);
+      writeSpan(o, b, relX, v, span);
       x += static_cast<Column>(span);
     }
   }

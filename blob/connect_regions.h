@@ -63,8 +63,11 @@ struct kc_NeighbourList {
 // kc_ConnectRegion: one connected region while the scan runs. Lives in the engine's region pool
 // and in its region list; trivially destructible, so dropping the pool releases it.
 //
-// Invariants (checked by kc_ConnectEngine::checkInvariants):
+// Invariants (checked by kc_ConnectEngine::checkInvariants, which debug builds run after every
+// scan):
 // - every label of the chain firstLabel .. lastLabel resolves to this region;
+// - the survivor of a merge is the region of the run in the row above (or the region a cleanup
+//   keeps); the absorbed record leaves the list and every other record stays where it was;
 // - the region list holds the most recently created surviving record first (serial decreases);
 // - parent, when set, is a label of the enclosing region, and the region is in that region's child
 //   list; a region is closed (gets a parent) exactly once. Holding a label rather than the record

@@ -62,11 +62,11 @@ inline std::vector<int> components(const Grid& g, bool labelled, int& count) {
 
 // immediateDominators(adj, root): idom of every node of an undirected graph, by the iterative
 // intersection over reverse postorder.
-inline std::vector<int> immediateDominators(const std::vector<std::set<int>>& adj, int root) {
+inline std::vector<int> immediateDominators(const std::vector<std::vector<int>>& adj, int root) {
   const int n = static_cast<int>(adj.size());
   std::vector<int> post(static_cast<std::size_t>(n), -1), order;
   std::vector<char> seen(static_cast<std::size_t>(n), 0);
-  std::vector<std::pair<int, std::set<int>::const_iterator>> stack{{root, adj[static_cast<std::size_t>(root)].begin()}};
+  std::vector<std::pair<int, std::vector<int>::const_iterator>> stack{{root, adj[static_cast<std::size_t>(root)].begin()}};
   seen[static_cast<std::size_t>(root)] = 1;
   while (!stack.empty()) {
     auto& [v, it] = stack.back();
@@ -114,7 +114,7 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
   int count = 0;
   const std::vector<int> comp = components(g, labelled, count);
   const int outside = count;
-  std::vector<std::set<int>> adj(static_cast<std::size_t>(count + 1));
+  std::vector<std::vector<int>> adj(static_cast<std::size_t>(count + 1));
   std::vector<std::vector<int>> pelsOf(static_cast<std::size_t>(count));
   std::vector<std::uint8_t> value(static_cast<std::size_t>(count));
   for (int y = 0; y < g.height; ++y) {
@@ -124,14 +124,18 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
       pelsOf[static_cast<std::size_t>(c)].push_back(p);
       auto link = [&](int d) {
         if (d == c) return;
-        adj[static_cast<std::size_t>(c)].insert(d);
-        adj[static_cast<std::size_t>(d)].insert(c);
+        adj[static_cast<std::size_t>(c)].push_back(d);
+        adj[static_cast<std::size_t>(d)].push_back(c);
       };
       if (x == 0 || y == 0 || x == g.width - 1 || y == g.height - 1) link(outside);
       if (x + 1 < g.width) link(comp[static_cast<std::size_t>(p + 1)]);
       if (y + 1 < g.height) link(comp[static_cast<std::size_t>(p + g.width)]);
       if (labelled && x + 1 < g.width && y + 1 < g.height) link(comp[static_cast<std::size_t>(p + g.width + 1)]);
     }
+  }
+  for (std::vector<int>& a : adj) {
+    std::sort(a.begin(), a.end());
+    a.erase(std::unique(a.begin(), a.end()), a.end());
   }
   const std::vector<int> idom = immediateDominators(adj, outside);
 
