@@ -54,12 +54,6 @@ TEST(ConnectAugmented, ConnectAugmented_equalRunsInARow_joinedIntoOneSpan) {
   EXPECT_GE(aug.capacity(), 9 + 2);
 }
 
-TEST(ConnectAugmented, ConnectAugmented_oneRowImage_rowsEndWithNull) {
-  const kc_ConnectivityAugmentedRLE aug(image({{{1, 4}}}, 4));
-  EXPECT_EQ(runsOf(aug, 0), (Row{{1, 4}}));
-  EXPECT_THROW(aug.row(1), kcInvariantFailure);
-}
-
 TEST(ConnectAugmented, ConnectAugmented_refill_growsOnlyWhenRunsDoNotFit) {
   kc_ConnectivityAugmentedRLE aug(image({{{1, 4}}, {{0, 4}}}, 4));
   const int small = aug.capacity();
