@@ -1,0 +1,204 @@
+// Image files: round trips, every PNG and PGM form accepted, and refusals of bad or hostile files.
+#include "image_io.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace {
+
+using tool::GreyImage;
+using tool::ImageError;
+using tool::readImage;
+
+std::string tempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("blob_analyze_io_" + name)).string();
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+GreyImage randomImage(long width, long height, unsigned seed) {
+  std::mt19937 random(seed);
+  GreyImage image{width, height, {}};
+  for (long i = 0; i < width * height; ++i) image.pels.push_back(static_cast<unsigned char>(random()));
+  return image;
+}
+
+// ---- a PNG writer by hand, so tests can make any kind of file, damaged ones included ----
+
+std::string be32(std::uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+
+std::string chunk(const std::string& type, const std::string& data) {
+  const std::string body = type + data;
+  const auto crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+  return be32(static_cast<std::uint32_t>(data.size())) + body + be32(static_cast<std::uint32_t>(crc));
+}
+
+std::string deflate(const std::string& raw) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::string out(size, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+           static_cast<uLong>(raw.size()));
+  out.resize(size);
+  return out;
+}
+
+// A PNG with the given header fields whose image data are `scanlines` (filter bytes included).
+std::string pngFile(std::uint32_t width, std::uint32_t height, int depth, int colourType, int interlace,
+                    const std::string& scanlines) {
+  const std::string header = be32(width) + be32(height) + std::string{static_cast<char>(depth),
+      static_cast<char>(colourType), 0, 0, static_cast<char>(interlace)};
+  std::string extra = colourType == 3 ? chunk("PLTE", std::string(6, '\x7f')) : "";
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + extra + chunk("IDAT", deflate(scanlines)) +
+         chunk("IEND", "");
+}
+
+// Scanlines (filter 0) of a grey image packed at `depth` bits per pel, most significant bits first.
+std::string packedRows(const GreyImage& image, int depth) {
+  std::string raw;
+  for (long y = 0; y < image.height; ++y) {
+    raw += '\0';
+    std::string row((static_cast<std::size_t>(image.width) * depth + 7) / 8, '\0');
+    for (long x = 0; x < image.width; ++x) {
+      const long bit = x * depth;
+      row[static_cast<std::size_t>(bit / 8)] = static_cast<char>(
+          row[static_cast<std::size_t>(bit / 8)] | image.pels[static_cast<std::size_t>(y * image.width + x)]
+                                                         << (8 - depth - bit % 8));
+    }
+    raw += row;
+  }
+  return raw;
+}
+
+// Scanlines of an 8-bit image in the seven interlace passes.
+std::string interlacedRows(const GreyImage& image) {
+  const int x0[] = {0, 4, 0, 2, 0, 1, 0}, dx[] = {8, 8, 4, 4, 2, 2, 1};
+  const int y0[] = {0, 0, 4, 0, 2, 0, 1}, dy[] = {8, 8, 8, 4, 4, 2, 2};
+  std::string raw;
+  for (int pass = 0; pass < 7; ++pass) {
+    if (x0[pass] >= image.width) continue;
+    for (long y = y0[pass]; y < image.height; y += dy[pass]) {
+      raw += '\0';
+      for (long x = x0[pass]; x < image.width; x += dx[pass]) {
+        raw += static_cast<char>(image.pels[static_cast<std::size_t>(y * image.width + x)]);
+      }
+    }
+  }
+  return raw;
+}
+
+void expectRefused(const std::string& name, const std::string& bytes, const std::string& reason) {
+  const std::string path = tempPath(name);
+  writeBytes(path, bytes);
+  try {
+    readImage(path);
+    ADD_FAILURE() << name << ": accepted";
+  } catch (const ImageError& error) {
+    EXPECT_THAT(error.what(), testing::HasSubstr(reason)) << name;
+  }
+  std::filesystem::remove(path);
+}
+
+// ---- round trips ----
+
+TEST(ImageIo_roundTrip, pngAndPgmOfOddSizes_readBackEqual) {
+  for (const auto& [width, height] : {std::pair{1L, 1L}, {37L, 5L}, {300L, 2L}, {3L, 257L}}) {
+    const GreyImage image = randomImage(width, height, static_cast<unsigned>(width * 1000 + height));
+    for (const char* kind : {"png", "pgm"}) {
+      const std::string path = tempPath(std::string("round.") + kind);
+      kind[1] == 'n' ? tool::writePng(path, image) : tool::writePgm(path, image);
+      const GreyImage back = readImage(path);
+      EXPECT_EQ(back.width, width);
+      EXPECT_EQ(back.height, height);
+      EXPECT_EQ(back.pels, image.pels) << kind << " " << width << " x " << height;
+      std::filesystem::remove(path);
+    }
+  }
+}
+
+TEST(ImageIo_png, lowBitDepths_keepStoredValues) {
+  for (int depth : {1, 2, 4}) {
+    GreyImage image = randomImage(13, 3, static_cast<unsigned>(depth));
+    for (auto& pel : image.pels) pel = static_cast<unsigned char>(pel % (1 << depth));
+    const std::string path = tempPath("low.png");
+    writeBytes(path, pngFile(13, 3, depth, 0, 0, packedRows(image, depth)));
+    EXPECT_EQ(readImage(path).pels, image.pels) << depth << "-bit";
+    std::filesystem::remove(path);
+  }
+}
+
+TEST(ImageIo_png, interlaced_readsEveryPass) {
+  const GreyImage image = randomImage(11, 9, 7);
+  const std::string path = tempPath("interlaced.png");
+  writeBytes(path, pngFile(11, 9, 8, 0, 1, interlacedRows(image)));
+  EXPECT_EQ(readImage(path).pels, image.pels);
+  std::filesystem::remove(path);
+}
+
+TEST(ImageIo_pgm, commentsInHeader_accepted) {
+  const std::string path = tempPath("comment.pgm");
+  writeBytes(path, "P5 # made by hand\n2 # width\n1\n# maxval next\n7\n\x05\x07");
+  const GreyImage image = readImage(path);
+  EXPECT_EQ(image.width, 2);
+  EXPECT_EQ(image.pels, (std::vector<unsigned char>{5, 7}));
+  std::filesystem::remove(path);
+}
+
+// ---- refusals ----
+
+TEST(ImageIo_refusals, pngKinds_refusedWithTheKindNamed) {
+  expectRefused("rgb.png", pngFile(2, 2, 8, 2, 0, std::string(2 * 7, '\0')), "colour PNG");
+  expectRefused("palette.png", pngFile(2, 2, 8, 3, 0, std::string(2 * 3, '\0')), "palette PNG");
+  expectRefused("alpha.png", pngFile(2, 2, 8, 4, 0, std::string(2 * 5, '\0')), "alpha");
+  expectRefused("deep.png", pngFile(2, 2, 16, 0, 0, std::string(2 * 5, '\0')), "16-bit");
+}
+
+TEST(ImageIo_refusals, damagedPng_refused) {
+  const GreyImage image = randomImage(20, 20, 3);
+  const std::string good = pngFile(20, 20, 8, 0, 0, packedRows(image, 8));
+  expectRefused("short.png", good.substr(0, good.size() - 30), "damaged PNG");
+  std::string badCrc = good;
+  badCrc[40] = static_cast<char>(badCrc[40] ^ 0x55);  // inside the IDAT data
+  expectRefused("crc.png", badCrc, "damaged PNG");
+  expectRefused("fewrows.png", pngFile(20, 20, 8, 0, 0, packedRows(image, 8).substr(0, 21 * 10)), "damaged PNG");
+  expectRefused("zero.png", pngFile(0, 5, 8, 0, 0, ""), "damaged PNG");
+}
+
+TEST(ImageIo_refusals, hugeSizeInSmallFile_refusedBeforeAllocating) {
+  // 40000 x 40000 pels cannot come out of a few hundred bytes of deflate data.
+  expectRefused("huge.png", pngFile(40000, 40000, 8, 0, 0, std::string(1000, '\0')), "cannot hold");
+  expectRefused("toolarge.pgm", "P5 70000 70000 255\n", "larger than the limit");
+  // Within the limit, but the data are missing: only what arrives is stored.
+  expectRefused("missing.pgm", "P5 40000 40000 255\n" + std::string(100, 'x'), "truncated PGM");
+}
+
+TEST(ImageIo_refusals, badPgm_refusedWithReason) {
+  expectRefused("plain.pgm", "P2 1 1 255\n0\n", "plain (ASCII) PGM");
+  expectRefused("colour.ppm", "P6 1 1 255\n\x01\x02\x03", "colour PPM");
+  expectRefused("deep.pgm", "P5 1 1 65535\n\x01\x02", "16-bit PGM");
+  expectRefused("maxzero.pgm", "P5 1 1 0\n\x00", "maxval must be at least 1");
+  expectRefused("above.pgm", "P5 2 1 15\n\x0f\x10", "pel (1, 0) is above maxval 15");
+  expectRefused("letters.pgm", "P5 x 1 255\n\x00", "width is not a number");
+  expectRefused("nowidth.pgm", "P5 0 4 255\n", "no pels");
+  expectRefused("glued.pgm", "P51 1 255\n\x00", "no white space after P5");
+}
+
+TEST(ImageIo_refusals, notAnImage_refused) {
+  expectRefused("text.png", "hello, world", "not a PNG or PGM");
+  expectRefused("empty.pgm", "", "not a PNG or PGM");
+  EXPECT_THROW(readImage(tempPath("does_not_exist.png")), ImageError);
+  EXPECT_THROW(readImage(std::filesystem::temp_directory_path().string()), ImageError);
+  EXPECT_THROW(tool::writePgm(tempPath("bad.pgm"), GreyImage{3, 3, {1, 2}}), ImageError);
+}
+
+}  // namespace
