@@ -111,7 +111,7 @@ void expectRefused(const std::string& name, const std::string& bytes, const std:
 
 // ---- round trips ----
 
-TEST(ImageIo_roundTrip, pngAndPgmOfOddSizes_readBackEqual) {
+TEST(ImageIoRoundTrip, pngAndPgmOfOddSizes_readBackEqual) {
   for (const auto& [width, height] : {std::pair{1L, 1L}, {37L, 5L}, {300L, 2L}, {3L, 257L}}) {
     const GreyImage image = randomImage(width, height, static_cast<unsigned>(width * 1000 + height));
     for (const char* kind : {"png", "pgm"}) {
@@ -126,7 +126,7 @@ TEST(ImageIo_roundTrip, pngAndPgmOfOddSizes_readBackEqual) {
   }
 }
 
-TEST(ImageIo_png, lowBitDepths_keepStoredValues) {
+TEST(ImageIoPng, lowBitDepths_keepStoredValues) {
   for (int depth : {1, 2, 4}) {
     GreyImage image = randomImage(13, 3, static_cast<unsigned>(depth));
     for (auto& pel : image.pels) pel = static_cast<unsigned char>(pel % (1 << depth));
@@ -137,7 +137,7 @@ TEST(ImageIo_png, lowBitDepths_keepStoredValues) {
   }
 }
 
-TEST(ImageIo_png, interlaced_readsEveryPass) {
+TEST(ImageIoPng, interlaced_readsEveryPass) {
   const GreyImage image = randomImage(11, 9, 7);
   const std::string path = tempPath("interlaced.png");
   writeBytes(path, pngFile(11, 9, 8, 0, 1, interlacedRows(image)));
@@ -145,7 +145,7 @@ TEST(ImageIo_png, interlaced_readsEveryPass) {
   std::filesystem::remove(path);
 }
 
-TEST(ImageIo_pgm, commentsInHeader_accepted) {
+TEST(ImageIoPgm, commentsInHeader_accepted) {
   const std::string path = tempPath("comment.pgm");
   writeBytes(path, "P5 # made by hand\n2 # width\n1\n# maxval next\n7\n\x05\x07");
   const GreyImage image = readImage(path);
@@ -156,14 +156,14 @@ TEST(ImageIo_pgm, commentsInHeader_accepted) {
 
 // ---- refusals ----
 
-TEST(ImageIo_refusals, pngKinds_refusedWithTheKindNamed) {
+TEST(ImageIoRefusals, pngKinds_refusedWithTheKindNamed) {
   expectRefused("rgb.png", pngFile(2, 2, 8, 2, 0, std::string(2 * 7, '\0')), "colour PNG");
   expectRefused("palette.png", pngFile(2, 2, 8, 3, 0, std::string(2 * 3, '\0')), "palette PNG");
   expectRefused("alpha.png", pngFile(2, 2, 8, 4, 0, std::string(2 * 5, '\0')), "alpha");
   expectRefused("deep.png", pngFile(2, 2, 16, 0, 0, std::string(2 * 5, '\0')), "16-bit");
 }
 
-TEST(ImageIo_refusals, damagedPng_refused) {
+TEST(ImageIoRefusals, damagedPng_refused) {
   const GreyImage image = randomImage(20, 20, 3);
   const std::string good = pngFile(20, 20, 8, 0, 0, packedRows(image, 8));
   expectRefused("short.png", good.substr(0, good.size() - 30), "damaged PNG");
@@ -174,7 +174,7 @@ TEST(ImageIo_refusals, damagedPng_refused) {
   expectRefused("zero.png", pngFile(0, 5, 8, 0, 0, ""), "damaged PNG");
 }
 
-TEST(ImageIo_refusals, hugeSizeInSmallFile_refusedBeforeAllocating) {
+TEST(ImageIoRefusals, hugeSizeInSmallFile_refusedBeforeAllocating) {
   // 40000 x 40000 pels cannot come out of a few hundred bytes of deflate data.
   expectRefused("huge.png", pngFile(40000, 40000, 8, 0, 0, std::string(1000, '\0')), "cannot hold");
   expectRefused("toolarge.pgm", "P5 70000 70000 255\n", "larger than the limit");
@@ -182,7 +182,7 @@ TEST(ImageIo_refusals, hugeSizeInSmallFile_refusedBeforeAllocating) {
   expectRefused("missing.pgm", "P5 40000 40000 255\n" + std::string(100, 'x'), "truncated PGM");
 }
 
-TEST(ImageIo_refusals, badPgm_refusedWithReason) {
+TEST(ImageIoRefusals, badPgm_refusedWithReason) {
   expectRefused("plain.pgm", "P2 1 1 255\n0\n", "plain (ASCII) PGM");
   expectRefused("colour.ppm", "P6 1 1 255\n\x01\x02\x03", "colour PPM");
   expectRefused("deep.pgm", "P5 1 1 65535\n\x01\x02", "16-bit PGM");
@@ -193,7 +193,7 @@ TEST(ImageIo_refusals, badPgm_refusedWithReason) {
   expectRefused("glued.pgm", "P51 1 255\n\x00", "no white space after P5");
 }
 
-TEST(ImageIo_refusals, notAnImage_refused) {
+TEST(ImageIoRefusals, notAnImage_refused) {
   expectRefused("text.png", "hello, world", "not a PNG or PGM");
   expectRefused("empty.pgm", "", "not a PNG or PGM");
   EXPECT_THROW(readImage(tempPath("does_not_exist.png")), ImageError);
