@@ -1,0 +1,85 @@
+// kcAttention: scopes, requests from other threads, deadlines, countdowns, nesting, the exception.
+#include <foundation/attention.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Calls check() up to limit times; returns how many calls passed before one threw.
+int passingChecks(int limit) {
+  for (int i = 0; i < limit; ++i) {
+    try {
+      kcAttention::check();
+    } catch (const kcAttention::Abandoned&) {
+      return i;
+    }
+  }
+  return limit;
+}
+
+TEST(Attention, requestFromOtherThread_stopsThatThreadOnly) {
+  kcAttention::Handle handle;
+  std::atomic<bool> started{false};
+  int passed = -1, passedAfter = -1;
+  std::thread worker([&] {
+    kcAttention::Scope scope(handle);
+    started = true;
+    passed = passingChecks(1 << 30);
+    passedAfter = passingChecks(3);  // due stays due
+  });
+  while (!started) std::this_thread::yield();
+  EXPECT_NO_THROW(kcAttention::check());  // the worker's scope does not govern this thread
+  handle.requestAbandon();
+  worker.join();
+  EXPECT_LT(passed, 1 << 30);
+  EXPECT_EQ(passedAfter, 0);
+}
+
+TEST(Attention, deadline_dueOncePassed) {
+  kcAttention::Scope timed;
+  timed.deadline(kcAttention::Clock::now() + 30ms);
+  EXPECT_NO_THROW(kcAttention::check());
+  std::this_thread::sleep_for(40ms);
+  EXPECT_THROW(kcAttention::check(), kcAttention::Abandoned);
+}
+
+TEST(Attention, countdown_exactlyNPass_nestedScopesAllCount) {
+  kcAttention::Scope outer;
+  outer.abandonAfter(5);
+  {
+    kcAttention::Scope inner;
+    inner.abandonAfter(2);
+    EXPECT_EQ(passingChecks(10), 2);  // the third check throws and counts for outer too
+    inner.abandonAfter(10);
+    EXPECT_EQ(passingChecks(3), 0) << "a new countdown does not revive a due scope";
+  }
+  EXPECT_EQ(passingChecks(10), 1);  // outer saw 4 checks
+  kcAttention::Scope fresh;
+  EXPECT_EQ(passingChecks(3), 0) << "an inner scope cannot mask an outer one";
+}
+
+TEST(Attention, scopeEndedOutOfOrder_innerStillGoverns) {
+  kcAttention::Scope top;
+  std::optional<kcAttention::Scope> middle(std::in_place);
+  kcAttention::Scope bottom;
+  middle.reset();
+  bottom.abandonAfter(1);
+  EXPECT_EQ(passingChecks(10), 1);
+}
+
+TEST(Attention, abandoned_numberMessageRegistered) {
+  std::unique_ptr<kcPersistent> made(kc_Instantiator::create("kcAttention::Abandoned"));
+  auto* error = dynamic_cast<kcAttention::Abandoned*>(made.get());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->errorNumber(), 0x10000030L);
+  EXPECT_EQ(error->message(), L"The operation was abandoned.");
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// kfStr and kfDbl: a cross-check against C-locale printf, digit limits, locale independence.
+#include <foundation/exception.h>
+#include <foundation/text.h>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <locale>
+#include <random>
+
+namespace {
+
+std::wstring printed(const char* format, double v, int digits) {
+  char buffer[1500];
+  int n = std::snprintf(buffer, sizeof buffer, format, digits, v);
+  return std::wstring(buffer, buffer + n);
+}
+
+TEST(Text, randomValues_matchCLocalePrintf) {
+  ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 20000; ++i) {
+    // Raw bit patterns cover every exponent, subnormals and non-finite values; the rest are short.
+    double v = std::bit_cast<double>(random());
+    if (i % 2 == 0) v = std::ldexp(static_cast<double>(random() % 2000000) - 1e6, -(i % 40));
+    const int d = static_cast<int>(random() % 18);
+    ASSERT_EQ(kfStr(v), printed("%.*g", v, 6)) << std::hexfloat << v;
+    ASSERT_EQ(kfDbl(v, d, true), printed("%.*e", v, d)) << std::hexfloat << v;
+    ASSERT_EQ(kfDbl(v, d, false), printed("%.*f", v, d)) << std::hexfloat << v;
+    const auto n = static_cast<int>(random());
+    ASSERT_EQ(kfStr(n), std::to_wstring(n));
+    ASSERT_EQ(kfStr(static_cast<long>(n)), std::to_wstring(n));
+  }
+}
+
+TEST(Text, dbl_digitLimits) {
+  EXPECT_THROW(kfDbl(1.0, -1, false), kcBadArgument);
+  EXPECT_THROW(kfDbl(1.0, kMaxDblDigits + 1, true), kcBadArgument);
+  EXPECT_EQ(kfDbl(-1.7976931348623157e308, kMaxDblDigits, false).size(), 1u + 309 + 1 + 1074);
+}
+
+template <typename Char>
+class CommaPoint : public std::numpunct<Char> {
+  Char do_decimal_point() const override { return ','; }
+  Char do_thousands_sep() const override { return '.'; }
+  std::string do_grouping() const override { return "\3"; }
+};
+
+TEST(Text, commaDecimalLocale_outputUnchanged) {
+  const std::locale previous = std::locale::global(
+      std::locale(std::locale(std::locale::classic(), new CommaPoint<wchar_t>), new CommaPoint<char>));
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8"})  // used when installed
+    if (std::setlocale(LC_ALL, name) != nullptr) break;
+  const std::wstring text = kfStr(1234.5) + L" " + kfStr(1234567L) + L" " + kfDbl(31415.9, 2, true);
+  std::setlocale(LC_ALL, "C");
+  std::locale::global(previous);
+  EXPECT_EQ(text, L"1234.5 1234567 3.14e+04");
+}
+
+}  // namespace
