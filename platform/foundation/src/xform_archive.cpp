@@ -1,0 +1,114 @@
+// Archive forms of the plane transforms and of the transform cache; registry entries.
+#include <foundation/archive.h>
+#include <foundation/xform.h>
+
+#include <cmath>
+
+namespace {
+
+// A back-reference in a pointer form is its tag byte and a 4-byte index; a new object takes more
+// (tag, name length, a non-empty name, its body). That is how a loaded pointer tells which it was.
+constexpr std::size_t kBackReferenceBytes = 5;
+
+[[noreturn]] void throwDamaged(const wchar_t* what) { throw kcArchive::Damaged(what); }
+
+// loadShared(ar): reads a transform pointer and hands it out in a handle. A new object is adopted;
+// a back-reference is shared only when handles already hold that object (so it is counted and
+// cannot be freed under another owner). Everything else is refused with Damaged.
+kcPtrHandle_const<kc2XformBase> loadShared(kcArchive& ar) {
+  std::size_t before = ar.remaining();
+  kcPersistent* raw = nullptr;
+  kcPersistent::serializePointer(ar, nullptr, raw, false);
+  bool isNew = before - ar.remaining() > kBackReferenceBytes;
+  if (raw == nullptr) throwDamaged(L"The archived transform is missing.");
+  auto* xform = dynamic_cast<kc2XformBase*>(raw);
+  if (xform == nullptr) {
+    if (isNew) delete raw;
+    throwDamaged(L"The archived object is not a transform.");
+  }
+  if (!isNew && xform->refCount() == 0) {
+    throwDamaged(L"The archived transform reference is invalid.");
+  }
+  return kcPtrHandle_const<kc2XformBase>(xform);
+}
+
+}  // namespace
+
+void kc2XformBase::dispatchSerialize(kcArchive& ar) {
+  if (haveVisited(ar, this, sizeof(kc2XformBase))) return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  setVisited(ar, this, sizeof(kc2XformBase));
+}
+
+void kc2XformBase::serialize_(kcArchive& ar, unsigned char version) {
+  if (version != 0) throw kcArchive::UnknownVersion("kc2XformBase", 0);
+  kcPersistent::dispatchSerialize(ar);
+}
+
+kc_Instantiator kc2XformLinear::sExemplar{"kc2XformLinear", typeid(kc2XformLinear),
+                                          &kc2XformLinear::make};
+
+kcPersistent* kc2XformLinear::make() { return new kc2XformLinear(); }
+
+void kc2XformLinear::dispatchSerialize(kcArchive& ar) {
+  if (haveVisited(ar, this, sizeof(kc2XformLinear))) return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  setVisited(ar, this, sizeof(kc2XformLinear));
+}
+
+void kc2XformLinear::serialize_(kcArchive& ar, unsigned char version) {
+  if (version != 0) throw kcArchive::UnknownVersion("kc2XformLinear", 0);
+  kc2XformBase::dispatchSerialize(ar);
+  ar || x_;  // the value operator commits only after all six elements were read
+}
+
+kc_Instantiator kc2XformPerspective::sExemplar{"kc2XformPerspective", typeid(kc2XformPerspective),
+                                               &kc2XformPerspective::make};
+
+kcPersistent* kc2XformPerspective::make() { return new kc2XformPerspective(); }
+
+void kc2XformPerspective::dispatchSerialize(kcArchive& ar) {
+  if (haveVisited(ar, this, sizeof(kc2XformPerspective))) return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  setVisited(ar, this, sizeof(kc2XformPerspective));
+}
+
+void kc2XformPerspective::serialize_(kcArchive& ar, unsigned char version) {
+  if (version != 0) throw kcArchive::UnknownVersion("kc2XformPerspective", 0);
+  kc2XformBase::dispatchSerialize(ar);
+  Elements h = h_;
+  for (double& v : h) ar || v;
+  if (!ar.isLoading()) return;
+  try {
+    *this = kc2XformPerspective(h);
+  } catch (const kcBadArgument&) {
+    throwDamaged(L"The archived perspective transform is singular.");
+  }
+}
+
+kcArchive& operator||(kcArchive& ar, kc2XformCache& cache) {
+  unsigned char version = 0;
+  ar || version;
+  if (version != 0) throw kcArchive::UnknownVersion(nullptr, 0);
+  bool inverseIsPrimary = cache.inverseIsPrimary_;
+  ar || inverseIsPrimary;
+  if (ar.isStoring()) {
+    const kc2XformBase* primary = (inverseIsPrimary ? cache.inverse_ : cache.forward_).get();
+    kcPersistent* unused = nullptr;
+    kcPersistent::serializePointer(ar, const_cast<kc2XformBase*>(primary), unused, false);
+    return ar;
+  }
+  kcPtrHandle_const<kc2XformBase> primary = loadShared(ar);
+  try {
+    cache.set(primary, inverseIsPrimary);
+  } catch (const kcBadArgument&) {
+    throwDamaged(L"The archived transform cannot be inverted.");
+  }
+  return ar;
+}
