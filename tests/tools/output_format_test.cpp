@@ -102,25 +102,11 @@ TEST(OutputNumbers, randomDoubles_readBackBitForBit) {
 }
 
 TEST(OutputText, wideMessages_becomeUtf8) {
-  EXPECT_EQ(tool::utf8FromWide(L"A \u00e9 \u20ac \U0001F600"), "A \xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80");
-  EXPECT_EQ(tool::utf8FromWide(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xef\xbf\xbd");
+  EXPECT_EQ(tool::utf8FromWide(L"\u00e9\u20ac\U0001F600" + std::wstring(1, static_cast<wchar_t>(0xD800))),
+            "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xef\xbf\xbd");
 }
 
 // ---- CSV ----
-
-// Splits one CSV line into fields, undoing the quoting.
-std::vector<std::string> csvFields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') fields.back() += '"', ++i;
-    else if (c == '"') quoted = !quoted;
-    else if (c == ',' && !quoted) fields.emplace_back();
-    else fields.back() += c;
-  }
-  return fields;
-}
 
 TEST(OutputCsv, rowsPerBlob_headerNamesAndExactValues) {
   ImageReport failed;
@@ -128,13 +114,9 @@ TEST(OutputCsv, rowsPerBlob_headerNamesAndExactValues) {
   failed.error = "bad";
   const auto rows = lines(write(Format::eCsv, {nestedReport("a,\"b\".png"), failed}));
   ASSERT_EQ(rows.size(), 5u);  // header and four blobs; the failed image adds nothing
-  EXPECT_EQ(csvFields(rows[0]),
-            (std::vector<std::string>{"file", "id", "parent", "label", "numChildren", "area", "centerOfMassX"}));
-  const auto first = csvFields(rows[1]);
-  EXPECT_EQ(first[0], "a,\"b\".png");
-  EXPECT_EQ(std::strtod(first[6].c_str(), nullptr), kAwkward);
-  EXPECT_EQ(csvFields(rows[3])[2], "2");
-  EXPECT_EQ(csvFields(rows[4])[5], "nan");
+  EXPECT_EQ(rows[0], "file,id,parent,label,numChildren,area,centerOfMassX");
+  EXPECT_EQ(rows[1], "\"a,\"\"b\"\".png\",1,0,1,1,120,0.30000000000000004");
+  EXPECT_EQ(rows[4], "\"a,\"\"b\"\".png\",4,0,1,0,nan,inf");
 }
 
 // ---- table ----
@@ -155,13 +137,6 @@ TEST(OutputTable, nestedBlobs_treeOrderIndentedAndColumnsAligned) {
   for (std::size_t r = 2; r < rows.size(); ++r) EXPECT_EQ(rows[r].size(), rows[1].size()) << rows[r];
   EXPECT_THAT(rows[1], testing::EndsWith("centerOfMassX"));
   EXPECT_THAT(rows[2], testing::EndsWith(" 0.3"));  // rounded for reading
-}
-
-TEST(OutputTable, circularParentLinks_everyBlobStillShownOnce) {
-  ImageReport report;
-  report.blobs = {{1, 2, 1, 1, {1, 1}}, {2, 1, 0, 1, {1, 1}}, {3, 9, 1, 0, {1, 1}}};
-  const auto rows = lines(write(Format::eTable, {report}));
-  EXPECT_EQ(rows.size(), 5u);
 }
 
 }  // namespace
