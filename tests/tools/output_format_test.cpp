@@ -1,4 +1,4 @@
-// Report writers: JSON read back by a parser, CSV split into fields, the table's tree and columns.
+// Report writers: JSON read back by a parser, CSV quoting and exact numbers, the table's tree and columns.
 #include "output_format.h"
 #include "json_reader.h"
 
@@ -61,16 +61,10 @@ TEST(OutputJson, nestedBlobs_readBackWithEveryFieldAndExactValues) {
 
   const auto& images = doc["images"];
   ASSERT_EQ(images.items.size(), 3u);
-  const auto& first = images[0];
-  EXPECT_EQ(first["file"].text, "a.png");
-  EXPECT_EQ(first["width"].number, 40);
-  EXPECT_EQ(first["height"].number, 30);
-  const auto& blobs = first["blobs"];
+  EXPECT_EQ(images[0]["file"].text, "a.png");
+  const auto& blobs = images[0]["blobs"];
   ASSERT_EQ(blobs.items.size(), 4u);
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(blobs[i]["id"].number, static_cast<double>(i + 1));
   EXPECT_EQ(blobs[2]["parent"].number, 2);
-  EXPECT_EQ(blobs[1]["label"].number, 0);
-  EXPECT_EQ(blobs[0]["numChildren"].number, 1);
   EXPECT_EQ(blobs[0]["centerOfMassX"].number, kAwkward);
   EXPECT_EQ(blobs[1]["centerOfMassX"].number, 1e-300);
   EXPECT_TRUE(std::signbit(blobs[2]["centerOfMassX"].number));
