@@ -277,7 +277,9 @@ kcArchive& operator||(kcArchive& ar, kcPersistent& object) {
   return ar;
 }
 
-void kcPersistent::serializePointer(kcArchive& ar, kcPersistent* current, kcPersistent*& loaded, bool owning) {
+void kcPersistent::serializePointer(kcArchive& ar, kcPersistent* current, kcPersistent*& loaded, bool owning,
+                                    bool* created) {
+  if (created) *created = false;
   if (ar.isStoring()) {
     unsigned char tag = kTagNull;
     if (current == nullptr) {
@@ -330,6 +332,7 @@ void kcPersistent::serializePointer(kcArchive& ar, kcPersistent* current, kcPers
     throw;
   }
   loaded = object.release();
+  if (created) *created = true;
 }
 
 kcArchive::UnknownVersion::UnknownVersion(const char* file, int line)

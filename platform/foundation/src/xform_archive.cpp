@@ -6,20 +6,15 @@
 
 namespace {
 
-// A back-reference in a pointer form is its tag byte and a 4-byte index; a new object takes more
-// (tag, name length, a non-empty name, its body). That is how a loaded pointer tells which it was.
-constexpr std::size_t kBackReferenceBytes = 5;
-
 [[noreturn]] void throwDamaged(const wchar_t* what) { throw kcArchive::Damaged(what); }
 
 // loadShared(ar): reads a transform pointer and hands it out in a handle. A new object is adopted;
 // a back-reference is shared only when handles already hold that object (so it is counted and
 // cannot be freed under another owner). Everything else is refused with Damaged.
 kcPtrHandle_const<kc2XformBase> loadShared(kcArchive& ar) {
-  std::size_t before = ar.remaining();
   kcPersistent* raw = nullptr;
-  kcPersistent::serializePointer(ar, nullptr, raw, false);
-  bool isNew = before - ar.remaining() > kBackReferenceBytes;
+  bool isNew = false;
+  kcPersistent::serializePointer(ar, nullptr, raw, false, &isNew);
   if (raw == nullptr) throwDamaged(L"The archived transform is missing.");
   auto* xform = dynamic_cast<kc2XformBase*>(raw);
   if (xform == nullptr) {

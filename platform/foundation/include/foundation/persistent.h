@@ -49,9 +49,11 @@ class kcPersistent {
   // With owning true a back-reference is refused on loading (kcArchive::Damaged), so a damaged
   // archive can never make two owners of one object; a new object whose load fails is deleted.
   // Throws kcArchive::UnknownClass for a class name the registry does not know (loading), and
-  // kcBadArgument for an object of an unregistered class (storing).
+  // kcBadArgument for an object of an unregistered class (storing). When created is not null it
+  // receives, on loading, whether loaded is a new object (the caller's to delete) rather than null
+  // or a back-reference.
   static void serializePointer(kcArchive& ar, kcPersistent* current, kcPersistent*& loaded,
-                               bool owning = false);
+                               bool owning = false, bool* created = nullptr);
 
   friend class kcArchive;
   friend kcArchive& operator||(kcArchive& ar, kcPersistent& object);

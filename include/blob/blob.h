@@ -1,0 +1,199 @@
+// The blob: one connected region of a scene with its tree links and measures; the chain-code
+// directions; the legacy kc_BlobData.
+#pragma once
+
+#include <blob/blobdefs.h>
+
+#include <foundation/geometry.h>
+#include <foundation/persistent.h>
+#include <foundation/rlebuffer.h>
+
+#include <cstdint>
+#include <memory>
+
+class kcBlobSceneDescription;
+class kc_BSDData;
+struct kc_BlobRecord;
+
+// keBlobDirection: one step of a boundary chain code in image coordinates (y points down the
+// image); keBlobDirectionEnd ends a chain.
+enum keBlobDirection : std::int32_t {
+  keBlobDirectionPosX = 0,  // (+1, 0)
+  keBlobDirectionNegX = 1,  // (-1, 0)
+  keBlobDirectionPosY = 2,  // (0, +1)
+  keBlobDirectionNegY = 3,  // (0, -1)
+  keBlobDirectionEnd = 4
+};
+
+// kcBlob: one blob or hole of a scene description. Scenes own their blobs and hand out
+// const kcBlob* pointers, valid until the scene is analysed again, assigned, loaded or destroyed.
+// A blob copied out of its scene keeps pointing to that scene and answers its tree queries from
+// the scene's current blobs; once the scene is analysed again its links may name other blobs, and
+// an id that no longer exists throws kcBlobSceneDescription::BadId rather than reading anything
+// out of range.
+//
+// Queries are const but fill caches; a blob (and its scene) must not be used from two threads at
+// once.
+class kcBlob : public kcPersistent {
+ public:
+  // Measure: the scalar measures selectable by number (filters, sort, pre-computation). Stored as a
+  // 32-bit value; values outside 0..42 are accepted where stored and refused where computed.
+  enum Measure : std::int32_t {
+    eLabel = 0,
+    eArea = 1,
+    eNumSteps = 2,
+    ePerimeter = 3,
+    eNumChildren = 4,
+    eCenterOfMassX = 5,
+    eCenterOfMassY = 6,
+    eInertiaX = 7,
+    eInertiaY = 8,
+    eInertiaPrincipalMin = 9,
+    eInertiaPrincipalMax = 10,
+    eElongation = 11,
+    eAngle = 12,
+    eAcircularity = 13,
+    eAcircularityRms = 14,
+    eIsInterior = 15,
+    eImageBoundingBoxCenterX = 16,
+    eImageBoundingBoxCenterY = 17,
+    eImageBoundingBoxMinX = 18,
+    eImageBoundingBoxMaxX = 19,
+    eImageBoundingBoxMinY = 20,
+    eImageBoundingBoxMaxY = 21,
+    eImageBoundingBoxWidth = 22,
+    eImageBoundingBoxHeight = 23,
+    eImageBoundingBoxAspect = 24,
+    eMedianX = 25,
+    eMedianY = 26,
+    eCenterX = 27,
+    eCenterY = 28,
+    eBoundingBoxMinX = 29,
+    eBoundingBoxMaxX = 30,
+    eBoundingBoxMinY = 31,
+    eBoundingBoxMaxY = 32,
+    eBoundingBoxWidth = 33,
+    eBoundingBoxHeight = 34,
+    eAspect = 35,
+    eBoundingBoxPrincipalMinX = 36,
+    eBoundingBoxPrincipalMaxX = 37,
+    eBoundingBoxPrincipalMinY = 38,
+    eBoundingBoxPrincipalMaxY = 39,
+    eBoundingBoxPrincipalWidth = 40,
+    eBoundingBoxPrincipalHeight = 41,
+    eAspectPrincipal = 42
+  };
+
+  // BadMeasure (0x10001a03): a measure number is invalid, or the measure cannot be computed for
+  // this blob's kind of analysis. Same pattern as kcBlobDefs::BadParams; registered and refused
+  // on archive loading under "kcBlob::BadMeasure".
+  class BadMeasure : public kcBlobDefs::Errors {
+   public:
+    static constexpr long kErrorNumber = 0x10001a03;
+    explicit BadMeasure(const wchar_t* message = nullptr) : Errors(message) {}
+    KC_CONCRETE_EXCEPTION(BadMeasure);
+
+   protected:
+    void serialize_(kcArchive& ar, unsigned char version);
+  };
+
+  // kcBlob(): no scene, id 0, label 0, empty rectangle and region, a record in its initial state.
+  // Allocates the record.
+  kcBlob();
+  // Copy: scene, id, label, rectangle, region and the whole record (cached values with their
+  // stamps and flags, links), with a deep copy of the boundary data. The copy's record (and
+  // boundary data) name the copy as owner. Allocation failures propagate and leave nothing behind.
+  kcBlob(const kcBlob& other);
+  // Assignment: gives notice (mutating()), then copies as the copy constructor does; the target's
+  // boundary data is replaced by a copy of the source's, or deleted when the source has none.
+  // Self-assignment does nothing. Strong guarantee: a failure leaves the target unchanged.
+  kcBlob& operator=(const kcBlob& other);
+  ~kcBlob() override;
+
+  // id(): the number in the scene, 1 to numBlobs(false); 0 in a blob never filled.
+  long id() const { return id_; }
+  // label(): the pel class of the region (1 blob / 0 hole in a non-binary grey-scale analysis,
+  // else the region's pel value).
+  unsigned char label() const { return label_; }
+  // region(): the region as a run-length image the size of imageBoundingBox(), at its origin.
+  const kcRLEBuffer& region() const { return region_; }
+  // scene(): the owning scene; null only in a blob never filled.
+  const kcBlobSceneDescription* scene() const { return scene_; }
+  // imageBoundingBox(): the smallest pel rectangle, in image coordinates, holding the region.
+  kcPelRect imageBoundingBox() const { return imageRect_; }
+
+  // Tree navigation. Each returns a blob of the same scene (valid as the scene's pointers) or null.
+  // With shown false the raw links of the last analysis are read; with shown true those of the
+  // scene's filtered and sorted view, which is brought up to date first (that fills the view
+  // caches and gives notice on the records it writes). A stored id that is not a blob of the scene
+  // throws kcBlobSceneDescription::BadId; a blob with links but no scene throws it too.
+  //
+  // parent(): the enclosing region, null at the top level.
+  const kcBlob* parent() const;
+  // nextSibling(shown), prevSibling(shown): the neighbours among the children of the same parent
+  // (top-level blobs: among the top-level blobs), null at the ends.
+  const kcBlob* nextSibling(bool shown) const;
+  const kcBlob* prevSibling(bool shown) const;
+  // firstChild(shown), lastChild(shown): the ends of the list of enclosed regions, null when empty.
+  // lastChild walks the list: cost linear in its length. A list longer than the scene's number of
+  // blobs (a cycle in damaged links) throws kcInvariantFailure.
+  const kcBlob* firstChild(bool shown) const;
+  const kcBlob* lastChild(bool shown) const;
+  // numChildren(shown): the number of enclosed regions (shown true: those in the view).
+  long numChildren(bool shown) const;
+
+  // repInvariant(): throws kcInvariantFailure at the first broken invariant: a scene is set; the id
+  // is valid; the region is bound and of the rectangle's size; the record exists and names this
+  // blob as owner; every non-zero raw link is a valid id; after bringing the views up to date, the
+  // shown links are valid ids. Brings views up to date as the shown queries do.
+  void repInvariant() const;
+
+ private:
+  friend class kcBlobSceneDescription;
+  friend class kc_BSDData;
+  friend class kc_SceneBuilder;
+
+  // reInit(): the record returns to its initial state (boundary data reset, not deleted); scene,
+  // id, label, rectangle and region are kept.
+  void reInit() override;
+
+  // validId(id): 1 <= id <= the scene's number of blobs; false without a scene.
+  bool validId(long id) const;
+
+  // data(): the scene's data (writable: const queries fill the scene's view caches); throws
+  // kcBlobSceneDescription::BadId when the blob has no scene.
+  kc_BSDData& data() const;
+  // relative(id): the blob with that id in the scene, null for 0; a bad id throws BadId.
+  const kcBlob* relative(std::uint32_t id) const;
+  // updateChildView(), updateSiblingView(): bring the shown links this blob reads up to date;
+  // nothing for a blob without a scene.
+  void updateChildView() const;
+  void updateSiblingView() const;
+  // giveNotice(): mutating() on this blob from a const query that fills a cache.
+  void giveNotice() const;
+
+  const kcBlobSceneDescription* scene_ = nullptr;
+  std::int32_t id_ = 0;
+  unsigned char label_ = 0;
+  kcPelRect imageRect_;
+  kcRLEBuffer region_;
+  std::unique_ptr<kc_BlobRecord> record_;  // never null
+};
+
+// kc_BlobData: a persistent class without data of its own, kept so that archives of the oldest
+// blob format can be read: such an archive embeds one, which reading creates and deletes at once.
+// Registered as "kc_BlobData". Archive form: a version byte 0 and the kcPersistent part; any other
+// version throws kcArchive::UnknownVersion("blob/blob", 1622).
+class kc_BlobData : public kcPersistent {
+ public:
+  kc_BlobData() = default;
+  ~kc_BlobData() override;
+
+ protected:
+  void dispatchSerialize(kcArchive& ar) override;
+
+ private:
+  void serialize_(kcArchive& ar, unsigned char version);
+  static kcPersistent* make();
+  static kc_Instantiator sExemplar;
+};

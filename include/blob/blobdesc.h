@@ -1,0 +1,246 @@
+// The scene description: every blob of one analysis, their tree, the filter, sort, extrema and
+// transform settings, and the scene's errors.
+#pragma once
+
+#include <blob/blob.h>
+#include <blob/blobdefs.h>
+
+#include <foundation/geometry.h>
+#include <foundation/handle.h>
+#include <foundation/persistent.h>
+#include <foundation/rlebuffer.h>
+#include <foundation/xform.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class kcArchive;
+class kc_BSDData;
+
+// kcBlobFilter: one range filter on a blob measure. exclude false keeps the blobs whose value lies
+// in [low, high]; exclude true rejects them. A scene holds at most one filter per measure.
+struct kcBlobFilter {
+  kcBlob::Measure measure = kcBlob::eArea;
+  double low = 0.0;
+  double high = 0.0;
+  bool exclude = false;
+};
+
+// kcBlobSceneDescription: the result of one connectivity analysis. A new scene is degenerate: its
+// filter, sort, extrema and transform settings can be read and set, but the analysis settings and
+// the blob queries throw Degenerate until an analysis has filled it.
+//
+// Pointers to blobs stay valid until the scene is analysed again, assigned, loaded, re-initialised
+// or destroyed. Every query is const, yet queries of the filtered and sorted view (shown true) may
+// rebuild it: one scene must not be used from two threads at once. Copies are deep and share only
+// the connectivity engine's cached run image.
+class kcBlobSceneDescription : public kcPersistent {
+ public:
+  // Analysis: which connectivity analysis runs. Any 32-bit value can be stored; values outside
+  // the enumerators are refused where they are used, not where they are set or loaded.
+  enum Analysis : std::int32_t { eGreyScale = 0, eLabelled = 1, eWholeImageGreyScale = 2 };
+
+  // ConnectCleanup: what happens to regions below the minimum size. Same storage rule.
+  enum ConnectCleanup : std::int32_t { eNone = 0, ePrune = 1, eFill = 2 };
+
+  // SortOrder: eDescending puts the largest value first, eAscending the smallest.
+  enum SortOrder : std::int32_t { eDescending = 0, eAscending = 1 };
+
+  // The scene's errors follow the pattern of kcBlobDefs::BadParams; each is registered and
+  // refused on archive loading under its qualified name ("kcBlobSceneDescription::BadId", ...).
+
+  // BadId (0x10001a02): a blob id is out of range.
+  class BadId : public kcBlobDefs::Errors {
+   public:
+    static constexpr long kErrorNumber = 0x10001a02;
+    explicit BadId(const wchar_t* message = nullptr) : Errors(message) {}
+    KC_CONCRETE_EXCEPTION(BadId);
+
+   protected:
+    void serialize_(kcArchive& ar, unsigned char version);
+  };
+
+  // Degenerate (0x10001a00): the scene holds no analysis yet.
+  class Degenerate : public kcBlobDefs::Errors {
+   public:
+    static constexpr long kErrorNumber = 0x10001a00;
+    explicit Degenerate(const wchar_t* message = nullptr) : Errors(message) {}
+    KC_CONCRETE_EXCEPTION(Degenerate);
+
+   protected:
+    void serialize_(kcArchive& ar, unsigned char version);
+  };
+
+  // DuplicateFilter (0x10001a01): a second filter for a measure that already has one.
+  class DuplicateFilter : public kcBlobDefs::Errors {
+   public:
+    static constexpr long kErrorNumber = 0x10001a01;
+    explicit DuplicateFilter(const wchar_t* message = nullptr) : Errors(message) {}
+    KC_CONCRETE_EXCEPTION(DuplicateFilter);
+
+   protected:
+    void serialize_(kcArchive& ar, unsigned char version);
+  };
+
+  // ---- construction, copying, lifetime ----
+
+  // A degenerate scene with default data. Allocates the data.
+  kcBlobSceneDescription();
+  // Deep copy of other's data (blobs, views, settings, counters); the copy's blobs name the copy
+  // as their scene. The engine's cached run image is shared, not copied.
+  kcBlobSceneDescription(const kcBlobSceneDescription& other);
+  // Assignment: gives notice, then becomes a copy of other as above. Self-assignment does nothing.
+  // Strong guarantee: a failed copy leaves this scene unchanged. Invalidates this scene's blob
+  // pointers.
+  kcBlobSceneDescription& operator=(const kcBlobSceneDescription& other);
+  ~kcBlobSceneDescription() override;
+
+  // ---- analysis (connectivity engine) ----
+
+  // connectComponentsGreyScale(image, scaleVal, wholeImage, cleanup, minPels): replaces the blobs
+  // with those of a grey-scale (or, with wholeImage, whole-image) analysis of image and clears the
+  // degenerate state. Filters, sort and extrema settings survive; the view counter moves.
+  void connectComponentsGreyScale(const kcRLEBuffer& image, unsigned char scaleVal, bool wholeImage,
+                                  ConnectCleanup cleanup, long minPels);
+  // connectComponentsLabelled(image, cleanup, minPels): the same for a labelled analysis.
+  void connectComponentsLabelled(const kcRLEBuffer& image, ConnectCleanup cleanup, long minPels);
+
+  // ---- degenerate state and analysis settings ----
+
+  // isDegenerate(): true until an analysis has filled the scene, and again after re-initialisation.
+  bool isDegenerate() const { return degenerate_; }
+
+  // The settings of the last analysis. Each throws Degenerate while the scene is degenerate.
+  // connectivityKind(): the kind of analysis.
+  Analysis connectivityKind() const;
+  // scaleVal(): the scale value of a grey-scale analysis (1 after a labelled one). Throws
+  // kcBlobDefs::BadParams after a labelled analysis, since it means nothing there.
+  unsigned char scaleVal() const;
+  // cleanupKind(): the cleanup of the last analysis.
+  ConnectCleanup cleanupKind() const;
+  // minPels(): the cleanup's minimum pel count. Throws kcBlobDefs::BadParams when the last
+  // analysis had no cleanup.
+  long minPels() const;
+  // sceneWindow(): the image window of the analysed run-length image (offset and size), a copy.
+  kcPelRect sceneWindow() const;
+
+  // ---- tree access (all throw Degenerate while degenerate) ----
+  // shown false: all blobs in plain id order; shown true: the filtered and sorted view, brought up
+  // to date first when a filter, the sort, the transform or the analysis changed since it was last
+  // built (that rebuild gives notice on the data).
+
+  // numBlobs(shown): the number of blobs (shown true: in the view).
+  long numBlobs(bool shown) const;
+  // getBlob(id): blob number id, its plain id whatever the filters. Throws BadId unless
+  // 1 <= id <= numBlobs(false). Computes nothing.
+  const kcBlob* getBlob(long id) const;
+  // firstTop(shown), lastTop(shown): the first or last top-level blob, null when there is none.
+  const kcBlob* firstTop(bool shown) const;
+  const kcBlob* lastTop(bool shown) const;
+  // allBlobs(shown): a new vector of the blobs, in id order (shown false) or view order. Cost:
+  // linear in the number of blobs.
+  std::vector<const kcBlob*> allBlobs(bool shown) const;
+
+  // ---- filters and sort ----
+  // None of these checks the degenerate state. Every effective change moves the view counter
+  // (once), so views are rebuilt on next use; a change that changes nothing moves nothing.
+
+  // setFilter(m, low, high, exclude): appends a filter on m. Throws DuplicateFilter when m has a
+  // filter already (tested first), then kcBlobDefs::BadParams unless low <= high (a limit that is
+  // not a number is refused). Gives notice. m itself is not validated here.
+  void setFilter(kcBlob::Measure m, double low, double high, bool exclude);
+  // unSetFilter(m): gives notice; removes m's filter when there is one (later filters move down).
+  void unSetFilter(kcBlob::Measure m);
+  // clearFilters(): removes every filter; with none it does nothing at all.
+  void clearFilters();
+  // numFilters(): the number of filters.
+  long numFilters() const;
+  // getFilter(m, low, high, exclude): false, outputs untouched, when m has no filter; else fills
+  // them and returns true.
+  bool getFilter(kcBlob::Measure m, double& low, double& high, bool& exclude) const;
+  // getFilter(index, m, low, high, exclude): the filter at position index (order of setting).
+  // Throws kcBlobDefs::BadParams unless 0 <= index < numFilters(); outputs untouched then.
+  void getFilter(long index, kcBlob::Measure& m, double& low, double& high, bool& exclude) const;
+
+  // setSort(m, order): sorts the views by m in the given order (any order other than eAscending is
+  // stored as eDescending). Nothing happens when exactly this sort is already set.
+  void setSort(kcBlob::Measure m, SortOrder order);
+  // getSort(m, order): true with the measure and order of an explicit sort; false, outputs
+  // untouched, when no sort is set (default or disabled).
+  bool getSort(kcBlob::Measure& m, SortOrder& order) const;
+  // disableSort(): the views keep plain id order. Nothing happens when already disabled.
+  void disableSort();
+  // clearSort(): leaves an explicit sort, keeping its measure and order as the default order of the
+  // views. Does nothing unless a sort is set.
+  void clearSort();
+
+  // ---- extrema exclusion (used by the oriented extents) ----
+  // None checks the degenerate state or moves a counter; a refused value changes nothing.
+
+  // extremaExcludeArea(area): area excluded at each extreme, in client units. Throws
+  // kcBlobDefs::BadParams unless area >= 0 (not a number is refused). Gives notice.
+  void extremaExcludeArea(double area);
+  // extremaExcludeAreaPels(area): the same in image pels.
+  void extremaExcludeAreaPels(double area);
+  // extremaExcludeAreaPercent(percent): the same as a percentage of each blob's area. Throws
+  // kcBlobDefs::BadParams unless 0 <= percent < 50 (not a number is refused). Gives notice.
+  void extremaExcludeAreaPercent(double percent);
+  // extremaExcludeArea(isClient, isPercent): the stored amount; the outputs receive its unit.
+  double extremaExcludeArea(bool& isClient, bool& isPercent) const;
+  // extremaAngle(): the angle of the oriented extents. extremaAngle(a) gives notice and stores a
+  // unchanged (no normalisation).
+  kcRadian extremaAngle() const;
+  void extremaAngle(const kcRadian& angle);
+
+  // ---- client coordinate transforms ----
+  // The scene holds a transform pair: imageFromClient and its inverse clientFromImage. Each setter
+  // gives notice and replaces the pair, unless the new pair holds the very transform object the
+  // scene holds on the same side, or both are linear and equal. A replacement moves the transform
+  // and view counters, and the matrix counter unless both pairs are linear with equal matrices (a
+  // pure translation change). A transform that cannot be inverted, or a null handle, is refused by
+  // the platform (kcBadArgument, kcBadPointer) and changes nothing.
+
+  // clientFromImageXformBase(), imageFromClientXformBase(): the two sides; valid until the pair is
+  // replaced (a copy of the handle keeps the transform alive).
+  const kcPtrHandle_const<kc2XformBase>& clientFromImageXformBase() const;
+  const kcPtrHandle_const<kc2XformBase>& imageFromClientXformBase() const;
+  // Setters of one side; the other is derived. share true holds h's object itself (the caller must
+  // not change it afterwards); false holds a private clone. The overloads without a handle clone.
+  void clientFromImageXformBase(const kcPtrHandle_const<kc2XformBase>& h, bool share);
+  void clientFromImageXformBase(const kc2XformBase& x);
+  void imageFromClientXformBase(const kcPtrHandle_const<kc2XformBase>& h, bool share);
+  void imageFromClientXformBase(const kc2XformBase& x);
+  // clientFromImageXform(x), imageFromClientXform(x): set an affine side.
+  void clientFromImageXform(const kcXform<2>& x);
+  void imageFromClientXform(const kcXform<2>& x);
+  // clientFromImageXform(), imageFromClientXform(): the affine sides. Throw kcBadArgument when the
+  // pair is not linear.
+  kcXform<2> clientFromImageXform() const;
+  kcXform<2> imageFromClientXform() const;
+
+ private:
+  friend class kcBlob;
+  friend class kc_BSDData;
+  friend class kc_SceneBuilder;
+
+  // reInit(): gives notice; the scene becomes degenerate with new default data (filters, sort,
+  // extrema and transforms back to their initial values). Blob pointers become invalid.
+  void reInit() override;
+  // mask(m): gives notice and stores m as the mask of the blobs' interior test.
+  void mask(const kcRLEBuffer& m);
+  // checkDegenerate(): throws Degenerate while the scene is degenerate.
+  void checkDegenerate() const {
+    if (degenerate_) throwDegenerate();
+  }
+  [[noreturn]] static void throwDegenerate();
+  // adopt(data): takes data as this scene's data and points it and its blobs back at this scene.
+  void adopt(std::unique_ptr<kc_BSDData> data);
+
+  bool degenerate_ = true;
+  std::unique_ptr<kc_BSDData> data_;  // never null
+};
+
+// Archive forms of the enumerations: the value as an int, taken unchecked on loading.
+kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::Analysis& value);
+kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::ConnectCleanup& value);

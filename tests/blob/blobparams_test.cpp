@@ -1,0 +1,378 @@
+// Tests of kcBlobParams: setter checks and their order, getters per segmentation, copies, archive.
+#include <blob/blobtool.h>
+#include <foundation/archive.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "messages.h"
+#include "persist.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using Msg = kc_BlobMessages;
+using Call = std::function<void(kcBlobParams&)>;
+using Desc = kcBlobSceneDescription;
+
+// archived(p): the in-place archive of p; two objects with equal archives hold equal fields.
+Bytes archived(const kcBlobParams& p) {
+  kcBlobParams copy(p);
+  Bytes bytes;
+  kcArchive out(bytes, kcArchive::eStoring);
+  out || copy;
+  return bytes;
+}
+
+// describe(p): every value the getters show, "-" for a refused one; independent of the archive.
+std::string describe(const kcBlobParams& p) {
+  std::ostringstream os;
+  auto show = [&](auto get) {
+    try {
+      const auto value = get();
+      if constexpr (std::is_arithmetic_v<decltype(value)>) {
+        os << +value << ' ';
+      } else {
+        os << value << ' ';
+      }
+    } catch (const kcBlobDefs::BadParams&) {
+      os << "- ";
+    }
+  };
+  auto text = [](const std::vector<unsigned char>& v) { return std::string(v.begin(), v.end()); };
+  show([&] { return p.segmentationType(); });
+  show([&] { return p.scaleVal(); });
+  show([&] { return text(p.map()); });
+  show([&] { return text(p.postMap()); });
+  show([&] { return p.threshImage().width() * 1000 + p.threshImage().height(); });
+  show([&] { return p.thresh(); });
+  show([&] { return p.invert(); });
+  show([&] { return p.hiThresh(); });
+  show([&] { return p.softness(); });
+  show([&] { return p.isThreshPercent(); });
+  show([&] { return p.lowTailPercent(); });
+  show([&] { return p.hiTailPercent(); });
+  os << p.keepRLE() << p.keepMasked() << p.keepMorphed() << p.useMaskForInterior() << ' '
+     << p.connectivityType() << p.connectivityCleanup() << p.connectivityMinPels() << ' '
+     << p.morph().size() << p.mask().width() << p.mask().numRuns();
+  return os.str();
+}
+
+kcPelBuffer_const<unsigned char> picture(long width, long height, unsigned char seed) {
+  kcPelBuffer<unsigned char> image(width, height);
+  for (long y = 0; y < height; ++y) {
+    unsigned char* row = image.pointToRow(y);
+    for (long x = 0; x < width; ++x) row[x] = static_cast<unsigned char>(seed + x * y);
+  }
+  return image;
+}
+
+kcRLEBuffer someMask() {
+  kcRLEBuffer mask;
+  mask.encode(picture(5, 4, 1), 3, false);
+  return mask;
+}
+
+// A fully configured object: every field away from its default, soft percentage segmentation
+// last, so that fields of other kinds hold values too.
+kcBlobParams configured() {
+  kcBlobParams p;
+  p.setSegmentationThreshImage({1, 2}, picture(3, 2, 7), {9}, 4);
+  p.setSegmentationMap({5, 6, 7}, 2);
+  p.setSegmentationSoftThresh(10L, 20L, 30L, 40L, 5, true);
+  p.keepRLE(true);
+  p.keepMasked(true);
+  p.keepMorphed(true);
+  p.useMaskForInterior(true);
+  p.mask(someMask());
+  p.morph({eMorphClose1, eMorphErode2});
+  p.connectivityType(Desc::eLabelled);
+  p.connectivityCleanup(Desc::eFill);
+  p.connectivityMinPels(17);
+  return p;
+}
+
+// expectRefused(p, call, message): call throws BadParams with the table's message and changes
+// nothing, notice included.
+void expectRefused(kcBlobParams& p, const Call& call, Msg::Tool message) {
+  const Bytes before = archived(p);
+  const auto notices = p.mutationCount();
+  try {
+    call(p);
+    ADD_FAILURE() << "no throw; expected message " << message;
+  } catch (const kcBlobDefs::BadParams& e) {
+    EXPECT_EQ(e.message(false), Msg::kTool[message]);
+  }
+  EXPECT_EQ(archived(p), before);
+  EXPECT_EQ(p.mutationCount(), notices);
+}
+
+// ---- Defaults
+
+TEST(BlobParams, defaults_noSegmentationScaleOneAndEmptySettings) {
+  kcBlobParams p;
+  EXPECT_EQ(p.segmentationType(), kcBlobParams::eNoSegmentation);
+  EXPECT_EQ(p.scaleVal(), 1);
+  EXPECT_TRUE(p.mask().isDegenerate());
+  EXPECT_TRUE(p.morph().empty());
+  EXPECT_EQ(p.connectivityType(), Desc::eGreyScale);
+  EXPECT_EQ(p.connectivityCleanup(), Desc::eNone);
+  EXPECT_EQ(p.connectivityMinPels(), 0);
+  EXPECT_FALSE(p.keepRLE() || p.keepMasked() || p.keepMorphed() || p.useMaskForInterior());
+  expectRefused(p, [](kcBlobParams& q) { q.thresh(); }, Msg::eThreshMeaningless);
+}
+
+// ---- Segmentation setters: each check in order, the first failure wins
+
+void hard(kcBlobParams& p, long lowTail, long hiTail, long thresh) {
+  p.setSegmentationHardThresh(lowTail, hiTail, thresh, false);
+}
+void soft(kcBlobParams& p, unsigned char low, unsigned char high, unsigned char softness) {
+  p.setSegmentationSoftThresh(low, high, softness, false);
+}
+void softPercent(kcBlobParams& p, long lowTail, long hiTail, long low, long high,
+                 unsigned char softness) {
+  p.setSegmentationSoftThresh(lowTail, hiTail, low, high, softness, false);
+}
+
+TEST(BlobParamsSetters, faultyArguments_firstCheckInOrderWins_objectUnchanged) {
+  const kcPelBuffer_const<unsigned char> unbound;
+  const std::vector<std::pair<Call, Msg::Tool>> cases = {
+      {[](auto& p) { p.setSegmentationNone(0); }, Msg::eScaleNotPositive},
+      {[](auto& p) { p.setSegmentationMap({}, 0); }, Msg::eScaleNotPositive},
+      {[](auto& p) { p.setSegmentationMap({}, 1); }, Msg::eMapEmpty},
+      {[&](auto& p) { p.setSegmentationThreshImage({}, unbound, {}, 0); }, Msg::eScaleNotPositive},
+      {[&](auto& p) { p.setSegmentationThreshImage({}, unbound, {}, 1); },
+       Msg::eThreshImageUnbound},
+      {[](auto& p) { hard(p, -1, 102, 0); }, Msg::eLowTailRange},  // the sum fails as well
+      {[](auto& p) { hard(p, 101, 0, 0); }, Msg::eLowTailRange},
+      {[](auto& p) { hard(p, 0, 101, 101); }, Msg::eHiTailRange},
+      {[](auto& p) { hard(p, 0, -1, 0); }, Msg::eHiTailRange},
+      {[](auto& p) { hard(p, 60, 60, 101); }, Msg::eThreshPercentRange},
+      {[](auto& p) { hard(p, 0, 0, -1); }, Msg::eThreshPercentRange},
+      {[](auto& p) { hard(p, 50, 51, 0); }, Msg::eTailSum},
+      {[](auto& p) { soft(p, 20, 20, 0); }, Msg::eLowNotBelowHigh},
+      {[](auto& p) { soft(p, 30, 10, 255); }, Msg::eLowNotBelowHigh},
+      {[](auto& p) { soft(p, 10, 20, 11); }, Msg::eSoftnessAboveRange},
+      {[](auto& p) { soft(p, 0, 255, 255); }, Msg::eSoftnessMax},
+      {[](auto& p) { softPercent(p, -1, 102, 200, -5, 255); }, Msg::eLowTailRange},
+      {[](auto& p) { softPercent(p, 0, 101, 200, -5, 255); }, Msg::eHiTailRange},
+      {[](auto& p) { softPercent(p, 0, 0, 101, -5, 255); }, Msg::eLowThreshPercentRange},
+      {[](auto& p) { softPercent(p, 60, 60, 0, -1, 255); }, Msg::eHiThreshPercentRange},
+      {[](auto& p) { softPercent(p, 50, 51, 60, 40, 255); }, Msg::eTailSum},
+      {[](auto& p) { softPercent(p, 50, 50, 60, 40, 255); }, Msg::eThreshPercentOrder},
+      {[](auto& p) { softPercent(p, 0, 0, 40, 40, 255); }, Msg::eSoftnessMax},
+      {[](auto& p) { p.connectivityMinPels(-1); }, Msg::eMinPelsNegative},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    kcBlobParams p = configured();
+    expectRefused(p, cases[i].first, cases[i].second);
+  }
+}
+
+TEST(BlobParamsSetters, boundaries_acceptedAndStored) {
+  kcBlobParams p = configured();
+  hard(p, 50, 50, 100);
+  EXPECT_EQ(p.segmentationType(), kcBlobParams::eHardThresh);
+  EXPECT_EQ(p.lowTailPercent(), 50);
+  EXPECT_EQ(p.hiTailPercent(), 50);
+  EXPECT_EQ(p.thresh(), 100);
+  EXPECT_TRUE(p.isThreshPercent());
+  EXPECT_EQ(p.scaleVal(), 1);
+  hard(p, 0, 100, 0);
+  EXPECT_EQ(p.hiTailPercent(), 100);
+  p.setSegmentationHardThresh(128, true);  // after a percentage form: no tails any more
+  EXPECT_EQ(p.thresh(), 128);
+  EXPECT_TRUE(p.invert());
+  EXPECT_FALSE(p.isThreshPercent());
+  expectRefused(p, [](auto& q) { q.lowTailPercent(); }, Msg::eTailsNotSpecified);
+
+  soft(p, 10, 20, 10);
+  EXPECT_EQ(p.scaleVal(), 11);
+  EXPECT_EQ(p.hiThresh(), 20);
+  soft(p, 0, 255, 254);
+  EXPECT_EQ(p.scaleVal(), 255);
+  EXPECT_EQ(p.softness(), 254);
+  softPercent(p, 0, 100, 40, 40, 254);  // equal percentages pass
+  EXPECT_TRUE(p.isThreshPercent());
+  EXPECT_EQ(p.thresh(), 40);
+  EXPECT_EQ(p.hiThresh(), 40);
+  EXPECT_EQ(p.scaleVal(), 255);
+
+  const auto image = picture(4, 3, 2);
+  p.setSegmentationThreshImage({}, image, {8, 8}, 255);
+  EXPECT_TRUE(p.map().empty());
+  EXPECT_EQ(p.postMap(), (std::vector<unsigned char>{8, 8}));
+  EXPECT_TRUE(p.threshImage().samePels(image));
+  p.setSegmentationMap({3, 1}, 9);
+  EXPECT_EQ(p.map(), (std::vector<unsigned char>{3, 1}));
+  EXPECT_EQ(p.scaleVal(), 9);
+}
+
+// ---- Getters under each segmentation kind
+
+constexpr int ok = -1;
+struct Kind {
+  const char* name;
+  Call set;
+  int expected[10];  // per getter of getterCalls(): ok or the message index
+};
+const Kind kKinds[] = {
+    {"none", [](auto& p) { p.setSegmentationNone(2); }, {0, 1, 2, 3, 3, 4, 5, 6, 7, 7}},
+    {"map", [](auto& p) { p.setSegmentationMap({1}, 2); }, {ok, 1, 2, 3, 3, 4, 5, 6, 7, 7}},
+    {"hard", [](auto& p) { p.setSegmentationHardThresh(9, false); },
+     {0, 1, 2, ok, ok, 4, 5, ok, 8, 8}},
+    {"hard %", [](auto& p) { hard(p, 1, 2, 3); }, {0, 1, 2, ok, ok, 4, 5, ok, ok, ok}},
+    {"soft", [](auto& p) { soft(p, 1, 9, 2); }, {0, 1, 2, ok, ok, ok, ok, ok, 8, 8}},
+    {"soft %", [](auto& p) { softPercent(p, 1, 2, 3, 4, 5); },
+     {0, 1, 2, ok, ok, ok, ok, ok, ok, ok}},
+    {"image", [](auto& p) { p.setSegmentationThreshImage({}, picture(1, 1, 0), {}, 2); },
+     {ok, ok, ok, 3, 3, 4, 5, 6, 7, 7}},
+};
+
+TEST(BlobParamsGetters, eachKind_meaningfulFieldsOrTheirMessage) {
+  const std::pair<const char*, Call> getters[] = {
+      {"map", [](auto& p) { p.map(); }},
+      {"postMap", [](auto& p) { p.postMap(); }},
+      {"threshImage", [](auto& p) { p.threshImage(); }},
+      {"thresh", [](auto& p) { p.thresh(); }},
+      {"invert", [](auto& p) { p.invert(); }},
+      {"hiThresh", [](auto& p) { p.hiThresh(); }},
+      {"softness", [](auto& p) { p.softness(); }},
+      {"isThreshPercent", [](auto& p) { p.isThreshPercent(); }},
+      {"lowTailPercent", [](auto& p) { p.lowTailPercent(); }},
+      {"hiTailPercent", [](auto& p) { p.hiTailPercent(); }},
+  };
+  for (const Kind& kind : kKinds) {
+    kcBlobParams p = configured();  // fields of every kind hold values
+    kind.set(p);
+    for (std::size_t g = 0; g < std::size(getters); ++g) {
+      SCOPED_TRACE(std::string(kind.name) + " / " + getters[g].first);
+      if (kind.expected[g] == ok) {
+        EXPECT_NO_THROW(getters[g].second(p));
+      } else {
+        expectRefused(p, getters[g].second, static_cast<Msg::Tool>(kind.expected[g]));
+      }
+    }
+  }
+}
+
+// ---- Connectivity, morphology, mask and keep settings
+
+TEST(BlobParamsSettings, storedUnchecked_withNotice_exceptMinPelsRange) {
+  kcBlobParams p;
+  const auto notices = p.mutationCount();
+  p.connectivityType(static_cast<Desc::Analysis>(7));
+  p.connectivityCleanup(static_cast<Desc::ConnectCleanup>(-3));
+  p.morph({eMorphOpen2, static_cast<keBlobParamsMorphOp>(99)});
+  p.mask(kcRLEBuffer());
+  EXPECT_EQ(p.mutationCount(), notices + 4);
+  EXPECT_EQ(static_cast<int>(p.connectivityType()), 7);
+  EXPECT_EQ(static_cast<int>(p.connectivityCleanup()), -3);
+  EXPECT_EQ(static_cast<int>(p.morph()[1]), 99);
+
+  const long tooWide = long{std::numeric_limits<std::int32_t>::max()} + 1;
+  const Bytes before = archived(p);
+  EXPECT_THROW(p.connectivityMinPels(tooWide), kcBadArgument);
+  EXPECT_EQ(archived(p), before);
+  p.connectivityMinPels(0);
+  EXPECT_EQ(p.connectivityMinPels(), 0);
+  p.connectivityMinPels(tooWide - 1);
+  EXPECT_EQ(p.connectivityMinPels(), tooWide - 1);
+}
+
+// ---- Copies
+
+TEST(BlobParamsCopy, copyAndAssignment_equalThenIndependent) {
+  const kcBlobParams original = configured();
+  const Bytes originalBytes = archived(original);
+  kcBlobParams copy(original);
+  kcBlobParams assigned;
+  const auto notices = assigned.mutationCount();
+  assigned = original;
+  EXPECT_GT(assigned.mutationCount(), notices);
+  EXPECT_EQ(archived(copy), originalBytes);
+  EXPECT_EQ(archived(assigned), originalBytes);
+
+  copy.morph({eMorphDilate0});
+  copy.mask(kcRLEBuffer());
+  copy.setSegmentationMap({4}, 1);
+  assigned.setSegmentationThreshImage({7}, picture(2, 2, 3), {6}, 1);
+  EXPECT_EQ(archived(original), originalBytes);
+  EXPECT_EQ(original.morph().size(), 2u);
+  EXPECT_FALSE(original.mask().isDegenerate());
+}
+
+// ---- Archive form
+
+TEST(BlobParamsArchive, everyKind_roundTripsThroughRegistry) {
+  for (const Kind& kind : kKinds) {
+    SCOPED_TRACE(kind.name);
+    auto original = std::make_unique<kcBlobParams>(configured());
+    kind.set(*original);
+    Bytes bytes;
+    {
+      kcArchive out(bytes, kcArchive::eStoring);
+      kc_Persist::ownedPointer(out, original);
+    }
+    std::unique_ptr<kcPersistent> loaded;
+    kcArchive in(bytes.data(), bytes.size());
+    kc_Persist::ownedPointer(in, loaded);
+    auto* params = dynamic_cast<kcBlobParams*>(loaded.get());
+    ASSERT_NE(params, nullptr);
+    EXPECT_EQ(describe(*params), describe(*original));
+    EXPECT_EQ(archived(*params), archived(*original));  // the hidden fields as well
+    EXPECT_TRUE(params->mask() == original->mask());
+  }
+}
+
+TEST(BlobParamsArchive, versionZero_loadsUseMaskForInteriorFalse) {
+  // A version-0 archive is the version-1 form without its last field.
+  const kcBlobParams original = configured();
+  Bytes bytes = archived(original);
+  EXPECT_EQ(bytes[0], 1);      // the version of kcBlobParams, then that of kcPersistent
+  EXPECT_EQ(bytes[1], 0);
+  EXPECT_EQ(bytes.back(), 1);  // useMaskForInterior comes last
+  bytes[0] = 0;
+  bytes.pop_back();
+  kcBlobParams loaded;
+  loaded.useMaskForInterior(true);
+  kcArchive in(bytes.data(), bytes.size());
+  in || loaded;
+  EXPECT_EQ(in.remaining(), 0u);
+  EXPECT_FALSE(loaded.useMaskForInterior());
+  loaded.useMaskForInterior(true);
+  EXPECT_EQ(describe(loaded), describe(original));
+  EXPECT_EQ(archived(loaded), archived(original));
+}
+
+TEST(BlobParamsArchive, versionTwoOrTruncated_refused_objectUnchanged) {
+  Bytes bytes = archived(configured());
+  kcBlobParams target;
+  target.setSegmentationHardThresh(3, false);
+  target.morph({eMorphOpen0});
+  const Bytes before = archived(target);
+  for (std::size_t size = 0; size < bytes.size(); ++size) {  // every failure point of the body
+    kcArchive in(bytes.data(), size);
+    EXPECT_THROW(in || target, kcException) << size;
+    ASSERT_EQ(archived(target), before) << size;
+  }
+  bytes[0] = 2;
+  kcArchive in(bytes.data(), bytes.size());
+  try {
+    in || target;
+    ADD_FAILURE() << "no throw";
+  } catch (const kcArchive::UnknownVersion& e) {
+    EXPECT_STREQ(e.file(), "blob/blobtool");
+    EXPECT_GT(e.line(), 0);
+  }
+  EXPECT_EQ(archived(target), before);
+}
+
+}  // namespace

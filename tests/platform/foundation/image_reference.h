@@ -1,0 +1,74 @@
+// Test helpers for image tests: seeded random pel images and a pel-level view of run-length images.
+#pragma once
+
+#include <foundation/pelbuffer.h>
+#include <foundation/rlebuffer.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace imgref {
+
+using Pels = std::vector<std::vector<unsigned char>>;  // [y][x]
+
+inline Pels pelsOf(const kcPelBuffer_const<unsigned char>& image) {
+  Pels out;
+  for (long y = 0; y < image.height(); ++y) out.emplace_back(image.pointToRow(y), image.pointToRow(y) + image.width());
+  return out;
+}
+
+// pelsOf(rle): the pels the runs stand for, decoded one pel at a time.
+inline Pels pelsOf(const kcRLEBuffer& rle) {
+  Pels out(static_cast<std::size_t>(rle.height()));
+  for (long y = 0; y < rle.height(); ++y)
+    for (const unsigned char* r = rle.pointToRow(y); r[1] != 0; r += 2) out[static_cast<std::size_t>(y)].insert(out[static_cast<std::size_t>(y)].end(), r[1], r[0]);
+  return out;
+}
+
+// layoutError(rle, canonical): empty when every row has lengths 1..255 adding up to the width and
+// a (0, 0) terminator, numRuns and isBinary agree with the runs, and (canonical) no two adjacent
+// runs share a value unless the first is 255 long; else the first fault found.
+inline std::string layoutError(const kcRLEBuffer& rle, bool canonical) {
+  std::uint64_t runs = 0;
+  bool binary = true;
+  for (long y = 0; y < rle.height(); ++y) {
+    long pels = 0;
+    const unsigned char* r = rle.pointToRat()[y];
+    for (; r[1] != 0; r += 2, ++runs) {
+      pels += r[1];
+      binary = binary && r[0] <= 1;
+      if (canonical && r[3] != 0 && r[2] == r[0] && r[1] != 255) return "not canonical in row " + std::to_string(y);
+    }
+    if (r[0] != 0 || pels != rle.width()) return "bad row " + std::to_string(y);
+  }
+  if (runs != rle.numRuns() || binary != rle.isBinary()) return "numRuns or isBinary wrong";
+  return {};
+}
+
+// fillRandom: spans of random length (1 to maxSpan) of `values` distinct values (256: any value).
+inline void fillRandom(kcPelBuffer<unsigned char>& image, std::mt19937& rng, unsigned values, unsigned maxSpan) {
+  for (long y = 0; y < image.height(); ++y) {
+    for (long x = 0; x < image.width();) {
+      auto v = static_cast<unsigned char>(values >= 256 ? rng() % 256 : rng() % values * (255 / (values - 1)));
+      for (long k = 1 + static_cast<long>(rng() % maxSpan); k > 0 && x < image.width(); --k) image.pointToRow(y)[x++] = v;
+    }
+  }
+}
+
+// randomImage: 1 to ~600 pels wide (often past 255 and 510), 1 to 40 high, at a random offset;
+// noise or long runs; every third one a sub-window of a larger image.
+inline kcPelBuffer<unsigned char> randomImage(std::mt19937& rng) {
+  static const long kWidths[] = {1, 2, 63, 64, 65, 255, 256, 300, 510, 511, 600};
+  long w = rng() % 3 == 0 ? kWidths[rng() % 11] : 1 + static_cast<long>(rng() % 400);
+  long h = 1 + static_cast<long>(rng() % 40);
+  unsigned values = rng() % 2 ? 256 : 2 + rng() % 6, maxSpan = rng() % 3 == 0 ? 1 : 1 + rng() % 700;
+  kcPair<long> at(static_cast<long>(rng() % 2001) - 1000, static_cast<long>(rng() % 2001) - 1000);
+  bool window = rng() % 3 == 0;
+  kcPelBuffer<unsigned char> image(w + (window ? 7 : 0), h + (window ? 3 : 0), rng() % 2 ? 32 : 1);
+  fillRandom(image, rng, values, maxSpan);
+  image.offset(at);
+  return window ? image.subWindow(kcPelRect(at.x() + 5, at.y() + 2, w, h)) : image;
+}
+
+}  // namespace imgref

@@ -1,0 +1,86 @@
+// Tests of pel images: allocation limits, row alignment, shared windows and the archive form.
+#include <foundation/archive.h>
+#include <foundation/exception.h>
+#include <foundation/pelbuffer.h>
+
+#include "image_reference.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+using Image = kcPelBuffer<unsigned char>;
+using Bytes = std::vector<unsigned char>;
+
+TEST(PelBuffer, Construct_zeroFilledAlignedRows_badRequestsRefused) {
+  Image image(37, 5, 64);
+  for (long y = 0; y < 5; ++y) {
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(image.pointToRow(y)) % 64, 0u);
+    EXPECT_EQ(std::count(image.pointToRow(y), image.pointToRow(y) + 37, 0), 37);
+  }
+  EXPECT_THROW(image.pointToRow(5), kcBadArgument);
+  EXPECT_THROW(Image().pointToRow(0), kcBadArgument);
+  EXPECT_THROW(Image(-1, 4), kcBadArgument);
+  EXPECT_THROW(Image(4, 4, 24), kcBadArgument);
+  EXPECT_THROW(Image(1L << 20, 1L << 20), kcBadArgument);  // 2^40 bytes: refused, not attempted
+  EXPECT_TRUE(Image(0, 3).isBound());
+}
+
+TEST(PelBuffer, SubWindowAndCopies_sharePels_deepCopyDoesNot) {
+  Image image(10, 6);
+  image.offset(kcPair<long>(-5, 20));
+  Image sub = image.subWindow(kcPelRect(-3, 22, 4, 3));  // image coordinates
+  kcPelBuffer_const<unsigned char> view = image;
+  Image deep = image.deepCopy();
+  sub.pointToRow(0)[0] = 7;
+  EXPECT_EQ(sub.offset(), kcPair<long>(-3, 22));
+  EXPECT_EQ(view.pointToRow(2)[2], 7);
+  EXPECT_EQ(deep.pointToRow(2)[2], 0);
+  EXPECT_THROW(image.subWindow(kcPelRect(-6, 20, 2, 2)), kcBadArgument);
+  EXPECT_THROW(image.subWindow(kcPelRect(-3, 22, 9, 1)), kcBadArgument);
+  EXPECT_THROW(image.subWindow(kcPelRect(-3, 22, 0, 1)), kcBadArgument);
+}
+
+Bytes store(kc_PelBuffer& image) {
+  Bytes bytes;
+  kcArchive out(bytes, kcArchive::eStoring);
+  out || image;
+  return bytes;
+}
+
+TEST(PelArchive, RoundTrip_windowsOffsetTransformUnbound) {
+  std::mt19937 rng(3);
+  kc2XformCache cache;
+  cache.xform(kc2XformLinear(kcXform<2>(kcMatrix<2>(0.0, -1.0, 1.0, 0.0), kcVector<2>(5.0, 6.0))));
+  for (int i = 0; i < 20; ++i) {
+    Image image = i == 0 ? Image() : imgref::randomImage(rng);
+    image.copyXforms(cache);
+    Bytes bytes = store(image);
+    kcPelBuffer_const<unsigned char> back(2, 2);
+    kcArchive in(bytes, kcArchive::eLoading);
+    in || back;
+    EXPECT_TRUE(back.samePels(image));
+    EXPECT_EQ(back.xformCache().linearXform().xform(), cache.linearXform().xform());
+  }
+}
+
+TEST(PelArchive, Damaged_throwsAndKeepsImage) {
+  Image image(5, 4);
+  const Bytes good = store(image);  // version, bound, width, height (4 bytes each), ...
+  Bytes truncated(good.begin(), good.end() - 1), tall = good, negative = good;
+  tall[6] = 200;      // height 200 with 20 pels stored
+  negative[5] = 0xFF;  // width below 0
+  Image target(1, 1);
+  target.pointToRow(0)[0] = 3;
+  for (const Bytes* bytes : {&truncated, &tall, &negative}) {
+    kcArchive in(bytes->data(), bytes->size());
+    EXPECT_THROW(in || target, kcArchive::Damaged);
+    EXPECT_EQ(target.width(), 1);
+    EXPECT_EQ(target.pointToRow(0)[0], 3);
+  }
+}
+
+}  // namespace
