@@ -209,7 +209,8 @@ Segmentation (choose one; the default is --threshold 128):
                             threshold at PCT percent of the grey range left after cutting
                             LOWTAIL and HIGHTAIL percent of the pels off its ends
   --soft LOW,HIGH,SOFTNESS  soft threshold: a ramp of SOFTNESS + 1 steps from LOW to HIGH
-  --none                    use the pel values as they are
+  --none                    use the pel values as they are: 0 is background, and in
+                            greyScale connectivity each pel weighs its value in the area
   --invert                  swap foreground and background of the thresholds
 
 Analysis:
