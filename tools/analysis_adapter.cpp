@@ -161,6 +161,9 @@ void Analyzer::analyse(GreyImage image, ImageReport& report) {
   } catch (const kcException& error) {
     report.blobs.clear();
     throw AnalysisError(libraryMessage(error));
+  } catch (...) {
+    report.blobs.clear();
+    throw;
   }
 }
 
