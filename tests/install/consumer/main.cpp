@@ -1,7 +1,12 @@
-// Consumer of the installed package: includes a public header and calls into the library.
-#include <foundation/exception.h>
+// Consumer of the installed package: builds parameters through the public header and reads an error.
+#include <blob/blobtool.h>
 
 int main() {
-  kcBadArgument error(L"installed");
-  return error.errorNumber() == 0x10000020L ? 0 : 1;
+  kcBlobParams params;
+  try {
+    params.setSegmentationNone(0);
+  } catch (const kcBlobDefs::BadParams& error) {
+    return error.errorNumber() == 0x10001a04L ? 0 : 1;
+  }
+  return 1;
 }
