@@ -1,0 +1,132 @@
+// Timing of the connectivity engine alone (refill, scan, finishing pass) on fixed 2048 x 2048
+// images; reports augmented runs per second and the time per image.
+#include "connect_engine.h"
+
+#include <blob/blobdesc.h>
+
+#include <foundation/pelbuffer.h>
+#include <foundation/rlebuffer.h>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+
+namespace {
+
+constexpr long kSide = 2048;
+
+using Painter = std::function<std::uint8_t(long x, long y)>;
+
+kcRLEBuffer paint(const Painter& pel) {
+  kcPelBuffer<unsigned char> pels(kSide, kSide);
+  for (long y = 0; y < kSide; ++y)
+    for (long x = 0; x < kSide; ++x) pels.pointToRow(y)[x] = pel(x, y);
+  kcRLEBuffer rle;
+  rle.encode(pels);
+  return rle;
+}
+
+// A few hundred square rings (each with a hole holding a dot) on a grid.
+std::uint8_t objects(long x, long y) {
+  const long cx = x % 100, cy = y % 100;
+  const bool ring = cx >= 20 && cx < 80 && cy >= 20 && cy < 80 && !(cx >= 30 && cx < 70 && cy >= 30 && cy < 70);
+  const bool dot = cx >= 45 && cx < 55 && cy >= 45 && cy < 55;
+  return ring || dot ? 1 : 0;
+}
+
+// A square spiral of one-pel lines one pel apart: concentric rings, each cut once on its left
+// edge, with a bridge through the gap beside each cut to the next ring inwards.
+std::uint8_t spiral(long x, long y) {
+  const long d = std::min(std::min(x, y), std::min(kSide - 1 - x, kSide - 1 - y));
+  const bool cutOrBridge = x == d && y == d + 2;
+  return (d % 2 == 0) != cutOrBridge ? 1 : 0;
+}
+
+const kcRLEBuffer& image(const std::string& name) {
+  static std::map<std::string, kcRLEBuffer> cache;
+  auto it = cache.find(name);
+  if (it != cache.end()) return it->second;
+  std::mt19937 rng(12345);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Painter p;
+  if (name == "objects") p = objects;
+  else if (name == "noise10") p = [&](long, long) { return u(rng) < 0.10 ? std::uint8_t{1} : std::uint8_t{0}; };
+  else if (name == "noise50") p = [&](long, long) { return u(rng) < 0.50 ? std::uint8_t{1} : std::uint8_t{0}; };
+  else if (name == "checker") p = [](long x, long y) { return static_cast<std::uint8_t>((x + y) % 2); };
+  else if (name == "spiral") p = spiral;
+  else if (name == "empty") p = [](long, long) { return std::uint8_t{0}; };
+  else if (name == "full") p = [](long, long) { return std::uint8_t{1}; };
+  else p = [](long x, long y) { return static_cast<std::uint8_t>(x % 2 == 1 && y % 2 == 1); };  // specks
+  return cache.emplace(name, paint(p)).first->second;
+}
+
+void connect(benchmark::State& state, const std::string& name, bool labelled, kc_CleanupKind cleanup) {
+  const kcRLEBuffer& rle = image(name);
+  kc_ConnectivityAugmentedRLE aug(rle);
+  std::uint64_t runs = 0;
+  for (long y = 0; y < aug.height(); ++y)
+    for (const kc_AugmentedRun* r = aug.row(y); r->length != 0; ++r) ++runs;
+  std::size_t blobs = 0;
+  for (auto _ : state) {
+    aug.refill(rle);
+    kc_ConnectEngine engine(aug, kSide, labelled, cleanup, 2);
+    engine.scan();
+    kc_ConnectOutput out = engine.finish();
+    blobs = out.blobs.size();
+    benchmark::DoNotOptimize(out);
+  }
+  state.counters["runs/s"] = benchmark::Counter(static_cast<double>(runs), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["runs"] = static_cast<double>(runs);
+  state.counters["blobs"] = static_cast<double>(blobs);
+}
+
+// The whole analysis through the scene, blobs and their regions included, for comparison.
+void scene(benchmark::State& state, const std::string& name, bool labelled) {
+  const kcRLEBuffer& rle = image(name);
+  kcBlobSceneDescription scene;
+  for (auto _ : state) {
+    if (labelled) scene.connectComponentsLabelled(rle, kcBlobSceneDescription::eNone, 0);
+    else scene.connectComponentsGreyScale(rle, 1, false, kcBlobSceneDescription::eNone, 0);
+  }
+  state.counters["blobs"] = static_cast<double>(scene.numBlobs(false));
+}
+
+void registerAll() {
+  const char* names[] = {"objects", "noise10", "noise50", "checker", "spiral", "empty", "full", "specks"};
+  for (const char* n : names) {
+    benchmark::RegisterBenchmark((std::string("grey/") + n).c_str(), connect, n, false, kc_CleanupKind::eNone)
+        ->Unit(benchmark::kMillisecond);
+  }
+  for (const char* n : {"objects", "noise10", "noise50", "specks"}) {
+    benchmark::RegisterBenchmark((std::string("labelled/") + n).c_str(), connect, n, true, kc_CleanupKind::eNone)
+        ->Unit(benchmark::kMillisecond);
+  }
+  const std::pair<const char*, kc_CleanupKind> cleanups[] = {{"prune", kc_CleanupKind::ePrune},
+                                                             {"fill", kc_CleanupKind::eFill}};
+  for (const auto& [c, kind] : cleanups) {
+    benchmark::RegisterBenchmark((std::string("grey-") + c + "/specks").c_str(), connect, "specks", false, kind)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("labelled-") + c + "/specks").c_str(), connect, "specks", true, kind)
+        ->Unit(benchmark::kMillisecond);
+  }
+  for (const char* n : {"objects", "noise50", "specks"}) {
+    benchmark::RegisterBenchmark((std::string("scene-grey/") + n).c_str(), scene, n, false)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("scene-labelled/specks", scene, "specks", true)->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  registerAll();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
