@@ -142,6 +142,35 @@ class kcBlob : public kcPersistent {
   // numChildren(shown): the number of enclosed regions (shown true: those in the view).
   long numChildren(bool shown) const;
 
+  // Moment measures. Each is computed from the region on first request and cached in the record:
+  // values in image coordinates never go stale; client values follow the scene's transform (the
+  // centre of mass its translation too, the others its linear part) and are recomputed on the
+  // first request after it changed. Filling a cache gives notice. Every pel counts with its run's
+  // value (weighted blobs). A non-linear client transform is linearised at the blob's centroid.
+  // Cost of a first request: one pass over the runs plus the length of the row, column or
+  // diagonal projection it needs (created on first need); later requests are constant.
+  // A blob without a scene throws kcBlobSceneDescription::BadId; a non-linear transform that
+  // cannot be evaluated at the centroid throws the platform's error and caches nothing new.
+  //
+  // area(): the area in client units. In a grey-scale or whole-image scene a blob (label not 0)
+  // weighs its pel values divided by the scene's scale value; holes and labelled regions count
+  // pels.
+  double area() const;
+  // centerOfMass(): the weighted centre of the pels (pel (x, y) is the square from (x, y) to
+  // (x + 1, y + 1)), in client coordinates.
+  kcVector<2> centerOfMass() const;
+  // inertia(): the second moments about the centre of mass along the client x and y axes, each
+  // pel a unit square weighted by its value (scale value not applied), in client units.
+  kcPair<double> inertia() const;
+  // inertiaPrincipal(): the smaller and the larger principal second moment.
+  kcPair<double> inertiaPrincipal() const;
+  // elongation(): inertiaPrincipal().second / inertiaPrincipal().first.
+  double elongation() const;
+  // angle(): the angle of the major principal axis (the direction of the larger moment), in
+  // (-pi/2, pi/2], in client coordinates (y down the image in the identity case). Exactly 0 for a region whose second
+  // moments are exactly symmetric; an isotropic region with rounding residue may report +-pi/4.
+  kcRadian angle() const;
+
   // repInvariant(): throws kcInvariantFailure at the first broken invariant: a scene is set; the id
   // is valid; the region is bound and of the rectangle's size; the record exists and names this
   // blob as owner; every non-zero raw link is a valid id; after bringing the views up to date, the

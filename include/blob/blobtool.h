@@ -3,11 +3,13 @@
 
 #include <blob/blobdefs.h>
 #include <blob/blobdesc.h>
+#include <foundation/handle.h>
 #include <foundation/pelbuffer.h>
 #include <foundation/persistent.h>
 #include <foundation/rlebuffer.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class kcArchive;
@@ -185,3 +187,112 @@ class kcBlobParams : public kcPersistent {
   std::int32_t minPels_ = 0;
   bool useMaskForInterior_ = false;
 };
+
+// ---- analysis results and the analysis entry ----
+
+class kcDiagObject;
+template <class Image>
+class kc_BlobSnapRecord;
+
+// kcBlobResults: the outcome of an analysis: the scene description connectivity produced, the
+// time spent in each stage, and the intermediate run-length images the parameters ask to keep.
+//
+// Ownership: the results own their scene until relinquishBSDOwnership(); destruction and
+// assignment delete it. Reuse: an analysis into results that hold a scene reuses that very object
+// (its filters cleared, its blobs replaced), so a scene pointer taken from connectedBlobs() stays
+// valid across analyses while its blob pointers do not. A reused scene keeps the interior-test
+// mask an earlier analysis gave it when later parameters give none. Each analysis replaces the
+// connectivity time; the masking, morphology and encoding times and images only when that stage
+// ran (the encoding only in the pel variants); the others keep their earlier values.
+//
+// Not synchronised: one results object must not be shared by concurrent analyses. Also held by
+// the foundation's counted handles (kcRepBase); the count is never copied.
+class kcBlobResults : public kcPersistent, public kcRepBase {
+ public:
+  // Empty results: no scene, times 0, images degenerate.
+  kcBlobResults();
+  // Copies are deep: a new scene as a copy of other's (none when other has none), the times and
+  // the images (which share their immutable runs).
+  kcBlobResults(const kcBlobResults& other);
+  // Assignment gives notice and becomes a copy of other; the scene held before is deleted (its
+  // pointers die). Self-assignment does nothing. A failed copy leaves this object unchanged.
+  kcBlobResults& operator=(const kcBlobResults& other);
+  ~kcBlobResults() override;
+
+  // connectedBlobs(): the scene of the last analysis, null before the first one and after
+  // relinquishBSDOwnership(). Valid until the results are assigned, loaded or destroyed, or the
+  // ownership is relinquished (then the taker owns it).
+  kcBlobSceneDescription* connectedBlobs() const { return connectedBlobs_.get(); }
+  // relinquishBSDOwnership(): gives notice and lets go of the scene without deleting it; whoever
+  // took the pointer from connectedBlobs() must delete it. The next analysis creates a new scene.
+  void relinquishBSDOwnership();
+
+  // Stage times in seconds: connectivity, pel encoding, masking, morphology.
+  double connectTime() const { return connectTime_; }
+  double RLETime() const { return RLETime_; }
+  double maskTime() const { return maskTime_; }
+  double morphTime() const { return morphTime_; }
+  // The encoded input (pel variants), the image after masking and after the last morphology
+  // operation. Degenerate until a stage fills them, and in the pel variants after an analysis
+  // whose parameters did not ask to keep them or which failed after encoding.
+  const kcRLEBuffer& rle() const { return rle_; }
+  const kcRLEBuffer& masked() const { return masked_; }
+  const kcRLEBuffer& morphed() const { return morphed_; }
+
+ protected:
+  // Archive form, version 0, without a base part: RLETime, rle, maskTime, masked, morphTime,
+  // morphed, connectTime, then the scene through an owning pointer (null when none). Loading
+  // deletes the scene held before once the new one is read; a stored object of another class is
+  // refused with kcArchive::Damaged. A newer version throws
+  // kcArchive::UnknownVersion("blob/blobtool", line).
+  void dispatchSerialize(kcArchive& ar) override;
+
+ private:
+  friend struct kc_BlobPipeline;
+
+  void serialize_(kcArchive& ar, unsigned char version);
+  static kcPersistent* make();
+  static kc_Instantiator sExemplar;  // registered as "kcBlobResults"
+
+  std::unique_ptr<kcBlobSceneDescription> connectedBlobs_;
+  double connectTime_ = 0.0;
+  double RLETime_ = 0.0;
+  kcRLEBuffer rle_;
+  double maskTime_ = 0.0;
+  kcRLEBuffer masked_;
+  double morphTime_ = 0.0;
+  kcRLEBuffer morphed_;
+};
+
+// kfBlobAnalysis(image, params, results): runs one blob analysis and leaves its scene in results.
+// Provided for kcPelBuffer<unsigned char>, kcPelBuffer_const<unsigned char> and kcRLEBuffer.
+//
+// Stages, in order (each refusal throws kcBlobDefs::BadParams with its fixed message):
+//  1. Pel images only: an unbound image is refused ("The image is unbound."), then one of width
+//     or height 0 ("The width and height of image must be > 0."); both leave results untouched.
+//     The pels are encoded into results.rle() by the parameters' segmentation (RLETime).
+//  2. A degenerate run-length input is refused ("The image is unbound."), then a cleanup combined
+//     with whole-image analysis.
+//  3. With a mask (not degenerate): the input keeps its pels where the mask is non-zero, into
+//     results.masked() (maskTime).
+//  4. Each morphology operation in order, into results.morphed() (morphTime); an operation
+//     outside 0 to 11 is refused when reached, after the ones before it were applied.
+//  5. The results' scene is reused with its filters cleared, or a new one is created; with
+//     useMaskForInterior the parameters' mask goes to it for the interior test.
+//  6. Connectivity by the parameters' type (an unknown type is refused here, after stages 3 to 5
+//     ran), then connectTime and the scene are stored in results.
+// In the pel variants the images the parameters do not keep are unbound at the end; if any stage
+// after encoding fails, all three images are unbound. A scene created by the call is deleted when
+// the call fails; a reused scene stays in the results as connectivity left it. The exception
+// reaching the caller is the first one thrown, passed through unchanged (the platform's included).
+// A segmentation type outside the five kinds (only a damaged archive holds one) fails an internal
+// assertion (kcInvariantFailure) before anything is encoded or analysed.
+//
+// record is accepted and ignored. diag and diagFlags select diagnostics recording, which is not
+// provided yet: a recorder passed in receives nothing.
+// Cost: one pass over the pels to encode, one per mask and morphology step, plus connectivity;
+// the measures of the blobs are computed later, on request.
+template <class Image>
+void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResults& results,
+                    kc_BlobSnapRecord<Image>* record = nullptr, kcDiagObject* diag = nullptr,
+                    unsigned long diagFlags = 0);

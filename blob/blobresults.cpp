@@ -1,0 +1,76 @@
+// kcBlobResults: ownership of the analysed scene, deep copies, and the archive form.
+#include <blob/blobtool.h>
+
+#include <foundation/archive.h>
+
+#include <memory>
+#include <utility>
+
+#include "persist.h"
+
+namespace {
+
+constexpr unsigned char kVersion = 0;
+
+}  // namespace
+
+kc_Instantiator kcBlobResults::sExemplar{"kcBlobResults", typeid(kcBlobResults),
+                                         &kcBlobResults::make};
+
+kcPersistent* kcBlobResults::make() { return new kcBlobResults; }
+
+kcBlobResults::kcBlobResults() = default;
+
+kcBlobResults::kcBlobResults(const kcBlobResults& other)
+    : kcPersistent(other),
+      kcRepBase(),
+      connectedBlobs_(other.connectedBlobs_
+                          ? std::make_unique<kcBlobSceneDescription>(*other.connectedBlobs_)
+                          : nullptr),
+      connectTime_(other.connectTime_),
+      RLETime_(other.RLETime_),
+      rle_(other.rle_),
+      maskTime_(other.maskTime_),
+      masked_(other.masked_),
+      morphTime_(other.morphTime_),
+      morphed_(other.morphed_) {}
+
+kcBlobResults& kcBlobResults::operator=(const kcBlobResults& other) {
+  if (this == &other) return *this;
+  kcBlobResults copy(other);  // the only step that can fail
+  mutating();
+  kcPersistent::operator=(other);
+  connectedBlobs_ = std::move(copy.connectedBlobs_);
+  connectTime_ = copy.connectTime_;
+  RLETime_ = copy.RLETime_;
+  rle_ = std::move(copy.rle_);
+  maskTime_ = copy.maskTime_;
+  masked_ = std::move(copy.masked_);
+  morphTime_ = copy.morphTime_;
+  morphed_ = std::move(copy.morphed_);
+  return *this;
+}
+
+kcBlobResults::~kcBlobResults() = default;
+
+void kcBlobResults::relinquishBSDOwnership() {
+  mutating();
+  static_cast<void>(connectedBlobs_.release());
+}
+
+void kcBlobResults::dispatchSerialize(kcArchive& ar) {
+  kc_Persist::dispatch(ar, *this, kVersion, &kcBlobResults::serialize_);
+}
+
+void kcBlobResults::serialize_(kcArchive& ar, unsigned char version) {
+  kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
+  if (ar.isLoading()) mutating();
+  ar || RLETime_;
+  ar || rle_;
+  ar || maskTime_;
+  ar || masked_;
+  ar || morphTime_;
+  ar || morphed_;
+  ar || connectTime_;
+  kc_Persist::ownedPointer(ar, connectedBlobs_);
+}
