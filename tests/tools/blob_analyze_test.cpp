@@ -1,0 +1,193 @@
+// Runs of the blob-analyze program on images written by the test, checked against a flood-fill labeller.
+#include "demo_image.h"
+#include "image_io.h"
+#include "json_reader.h"
+#include "reference_labeller.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using tool::GreyImage;
+
+// Blobs and holes at four levels, an 8-connected diamond around a one-pel hole, parts touching the
+// left and right edges, a bay open to the border (not a hole).
+const std::vector<std::string> kPicture = {
+    "..........................",
+    ".#######.....##...........",
+    ".#.....#.....##....#......",
+    ".#.###.#..........#.#.....",
+    ".#.#.#.#...........#......",
+    ".#.###.#..................",
+    ".#.....#......#####.......",
+    ".#######......#...#.......",
+    "..............#####..#####",
+    "#....................#...#",
+    "##...................##..#",
+};
+
+GreyImage picture(const std::vector<std::string>& rows) {
+  GreyImage image{static_cast<long>(rows[0].size()), static_cast<long>(rows.size()), {}};
+  for (const std::string& row : rows) {
+    for (char c : row) image.pels.push_back(c == '#' ? 200 : 30);
+  }
+  return image;
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string tempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("blob_analyze_run_" + name)).string();
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs the program with args (already quoted for the shell), capturing both output streams.
+ToolRun runTool(const std::string& args) {
+  const std::string out = tempPath("stdout"), err = tempPath("stderr");
+  const std::string command = std::string("'") + BLOB_ANALYZE_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
+  const int raw = std::system(command.c_str());
+  ToolRun run;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.out = slurp(out);
+  run.err = slurp(err);
+  return run;
+}
+
+void expectMatchesReference(const testjson::Value& blobs, const std::vector<reference::Blob>& expected) {
+  ASSERT_EQ(blobs.items.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const reference::Blob& ref = expected[i];
+    const auto& blob = blobs[i];
+    SCOPED_TRACE("blob " + std::to_string(ref.id));
+    EXPECT_EQ(blob["id"].number, ref.id);
+    EXPECT_EQ(blob["parent"].number, ref.parent);
+    EXPECT_EQ(blob["label"].number, ref.label);
+    EXPECT_EQ(blob["numChildren"].number, ref.numChildren);
+    EXPECT_EQ(blob["area"].number, ref.area);
+    EXPECT_NEAR(blob["centerOfMassX"].number, ref.sumX / ref.area, 1e-12);
+    EXPECT_NEAR(blob["centerOfMassY"].number, ref.sumY / ref.area, 1e-12);
+    EXPECT_EQ(blob["imageBoundingBoxMinX"].number, ref.minX);
+    EXPECT_EQ(blob["imageBoundingBoxMaxX"].number, ref.maxX);
+    EXPECT_EQ(blob["imageBoundingBoxMinY"].number, ref.minY);
+    EXPECT_EQ(blob["imageBoundingBoxMaxY"].number, ref.maxY);
+  }
+}
+
+class BlobAnalyzeRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    tool::writePng(png_, picture(kPicture));
+    tool::writePgm(pgm_, picture(kPicture));
+  }
+  void TearDown() override {
+    for (const auto& path : {png_, pgm_, tempPath("out.json"), tempPath("mask.pgm")}) std::filesystem::remove(path);
+  }
+  const std::string png_ = tempPath("picture.png");
+  const std::string pgm_ = tempPath("picture.pgm");
+};
+
+// ---- results ----
+
+TEST_F(BlobAnalyzeRun, pngAsJson_everyBlobAndHoleMatchesTheReference) {
+  const ToolRun run = runTool("--format json '" + png_ + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto doc = testjson::parse(run.out);
+  const auto& image = doc["images"][0];
+  EXPECT_EQ(image["file"].text, png_);
+  EXPECT_EQ(image["width"].number, 26);
+  EXPECT_EQ(image["height"].number, 11);
+  expectMatchesReference(image["blobs"], reference::blobs(picture(kPicture)));
+}
+
+TEST_F(BlobAnalyzeRun, pgmAsCsv_sameRowsAsTheReference) {
+  const ToolRun run = runTool("--format=csv --measures area,imageBoundingBoxMinX '" + pgm_ + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::istringstream lines(run.out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "file,id,parent,label,numChildren,area,imageBoundingBoxMinX");
+  for (const reference::Blob& ref : reference::blobs(picture(kPicture))) {
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, pgm_ + "," + std::to_string(ref.id) + "," + std::to_string(ref.parent) + "," +
+                        std::to_string(ref.label) + "," + std::to_string(ref.numChildren) + "," +
+                        std::to_string(ref.area) + "," + std::to_string(ref.minX));
+  }
+  EXPECT_FALSE(std::getline(lines, line));
+}
+
+TEST_F(BlobAnalyzeRun, maskOnLeftHalf_onlyBlobsThere) {
+  GreyImage mask = picture(kPicture);
+  GreyImage masked = picture(kPicture);
+  for (long i = 0; i < mask.width * mask.height; ++i) {
+    mask.pels[static_cast<std::size_t>(i)] = i % mask.width < 10 ? 1 : 0;
+    if (i % mask.width >= 10) masked.pels[static_cast<std::size_t>(i)] = 0;
+  }
+  tool::writePgm(tempPath("mask.pgm"), mask);
+  const ToolRun run = runTool("--format json --mask '" + tempPath("mask.pgm") + "' '" + png_ + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  expectMatchesReference(testjson::parse(run.out)["images"][0]["blobs"], reference::blobs(masked));
+}
+
+TEST(BlobAnalyzeDemo, noImage_tableOfTheDemoImage) {
+  const ToolRun run = runTool("");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::size_t blobs = reference::blobs(tool::makeDemoImage()).size();
+  EXPECT_THAT(run.out, testing::StartsWith("(demo image): 256 x 192, " + std::to_string(blobs) + " blobs and holes\n"
+                                           "id  "));
+  EXPECT_EQ(static_cast<std::size_t>(std::count(run.out.begin(), run.out.end(), '\n')), blobs + 2);
+}
+
+// ---- several images, failures and exit statuses ----
+
+TEST_F(BlobAnalyzeRun, oneBadImageAmongGood_othersReportedAndStatusOne) {
+  const std::string bad = tempPath("bad.png");
+  std::ofstream(bad) << "not an image";
+  const ToolRun run = runTool("--format json --output '" + tempPath("out.json") + "' '" + png_ + "' '" + bad + "' '" +
+                          pgm_ + "'");
+  std::filesystem::remove(bad);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_THAT(run.err, testing::HasSubstr(bad + ": not a PNG or PGM file"));
+  const auto images = testjson::parse(slurp(tempPath("out.json")))["images"];
+  ASSERT_EQ(images.items.size(), 3u);
+  EXPECT_EQ(images[0]["blobs"].items.size(), reference::blobs(picture(kPicture)).size());
+  EXPECT_THAT(images[1]["error"].text, testing::HasSubstr("not a PNG or PGM"));
+  EXPECT_EQ(images[2]["blobs"].items.size(), images[0]["blobs"].items.size());
+}
+
+TEST_F(BlobAnalyzeRun, refusedCommandLines_statusTwoWithTheMessage) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"--threshold-percent 50,51,10",
+       "The sum of the low tail percentage and high tail percentage must be less than or equal to 100."},
+      {"--soft 20,20,0", "The low threshold must be less than the high threshold."},
+      {"--prune -1", "The minimum number of pels for connectivity cleanup must be nonnegative."},
+      {"--mask '" + tempPath("absent.pgm") + "'", "cannot open"},
+      {"--output /nonexistent/dir/out.json", "cannot open the file"},
+  };
+  for (const auto& [args, message] : cases) {
+    const ToolRun run = runTool(args + " '" + png_ + "'");
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_THAT(run.err, testing::HasSubstr(message)) << args;
+    EXPECT_EQ(run.out, "") << args;
+  }
+}
+
+}  // namespace

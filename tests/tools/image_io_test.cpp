@@ -1,0 +1,188 @@
+// Image files: round trips, every PNG and PGM form accepted, and refusals of bad or hostile files.
+#include "image_io.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace {
+
+using tool::GreyImage;
+using tool::ImageError;
+using tool::readImage;
+
+std::string tempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("blob_analyze_io_" + name)).string();
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+GreyImage randomImage(long width, long height, unsigned seed) {
+  std::mt19937 random(seed);
+  GreyImage image{width, height, {}};
+  for (long i = 0; i < width * height; ++i) image.pels.push_back(static_cast<unsigned char>(random()));
+  return image;
+}
+
+// ---- a PNG writer by hand, so tests can make any kind of file, damaged ones included ----
+
+std::string be32(std::uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+
+std::string chunk(const std::string& type, const std::string& data) {
+  const std::string body = type + data;
+  const auto crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+  return be32(static_cast<std::uint32_t>(data.size())) + body + be32(static_cast<std::uint32_t>(crc));
+}
+
+std::string deflate(const std::string& raw) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::string out(size, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+           static_cast<uLong>(raw.size()));
+  out.resize(size);
+  return out;
+}
+
+// A PNG with the given header fields whose image data are `scanlines` (filter bytes included).
+std::string pngFile(std::uint32_t width, std::uint32_t height, int depth, int colourType, int interlace,
+                    const std::string& scanlines) {
+  const std::string header = be32(width) + be32(height) + std::string{static_cast<char>(depth),
+      static_cast<char>(colourType), 0, 0, static_cast<char>(interlace)};
+  std::string extra = colourType == 3 ? chunk("PLTE", std::string(6, '\x7f')) : "";
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + extra + chunk("IDAT", deflate(scanlines)) +
+         chunk("IEND", "");
+}
+
+// Scanlines (filter 0) of image at `depth` bits per pel (most significant first), in the seven
+// interlace passes or in one.
+std::string scanlines(const GreyImage& image, int depth, bool interlaced) {
+  const std::vector<std::array<long, 4>> adam7 = {{0, 8, 0, 8}, {4, 8, 0, 8}, {0, 4, 4, 8}, {2, 4, 0, 4},
+                                                  {0, 2, 2, 4}, {1, 2, 0, 2}, {0, 1, 1, 2}};
+  std::string raw;
+  for (const auto& [x0, dx, y0, dy] : interlaced ? adam7 : std::vector<std::array<long, 4>>{{0, 1, 0, 1}}) {
+    for (long y = y0; y < image.height && x0 < image.width; y += dy) {
+      std::string row;
+      for (long x = x0, bit = 0; x < image.width; x += dx, bit += depth) {
+        if (bit % 8 == 0) row += '\0';
+        row.back() = static_cast<char>(row.back() | image.pels[static_cast<std::size_t>(y * image.width + x)]
+                                                        << (8 - depth - bit % 8));
+      }
+      raw += '\0' + row;
+    }
+  }
+  return raw;
+}
+
+void expectRefused(const std::string& name, const std::string& bytes, const std::string& reason) {
+  const std::string path = tempPath(name);
+  writeBytes(path, bytes);
+  try {
+    readImage(path);
+    ADD_FAILURE() << name << ": accepted";
+  } catch (const ImageError& error) {
+    EXPECT_THAT(error.what(), testing::HasSubstr(reason)) << name;
+  }
+  std::filesystem::remove(path);
+}
+
+// ---- round trips ----
+
+TEST(ImageIoRoundTrip, pngAndPgmOfOddSizes_readBackEqual) {
+  for (const auto& [width, height] : {std::pair{1L, 1L}, {37L, 5L}, {300L, 2L}, {3L, 257L}}) {
+    const GreyImage image = randomImage(width, height, static_cast<unsigned>(width * 1000 + height));
+    for (const char* kind : {"png", "pgm"}) {
+      const std::string path = tempPath(std::string("round.") + kind);
+      kind[1] == 'n' ? tool::writePng(path, image) : tool::writePgm(path, image);
+      const GreyImage back = readImage(path);
+      EXPECT_EQ(back.width, width);
+      EXPECT_EQ(back.height, height);
+      EXPECT_EQ(back.pels, image.pels) << kind << " " << width << " x " << height;
+      std::filesystem::remove(path);
+    }
+  }
+}
+
+TEST(ImageIoPng, lowBitDepths_keepStoredValues) {
+  for (int depth : {1, 2, 4}) {
+    GreyImage image = randomImage(13, 3, static_cast<unsigned>(depth));
+    for (auto& pel : image.pels) pel = static_cast<unsigned char>(pel % (1 << depth));
+    const std::string path = tempPath("low.png");
+    writeBytes(path, pngFile(13, 3, depth, 0, 0, scanlines(image, depth, false)));
+    EXPECT_EQ(readImage(path).pels, image.pels) << depth << "-bit";
+    std::filesystem::remove(path);
+  }
+}
+
+TEST(ImageIoPng, interlaced_readsEveryPass) {
+  GreyImage image = randomImage(11, 9, 7);
+  const std::string path = tempPath("interlaced.png");
+  writeBytes(path, pngFile(11, 9, 8, 0, 1, scanlines(image, 8, true)));
+  EXPECT_EQ(readImage(path).pels, image.pels);
+  for (auto& pel : image.pels) pel &= 3;
+  writeBytes(path, pngFile(11, 9, 2, 0, 1, scanlines(image, 2, true)));
+  EXPECT_EQ(readImage(path).pels, image.pels);
+  std::filesystem::remove(path);
+}
+
+TEST(ImageIoPgm, commentsInHeader_accepted) {
+  const std::string path = tempPath("comment.pgm");
+  writeBytes(path, "P5 # made by hand\n2 # width\n1\n# maxval next\n7\n\x05\x07");
+  EXPECT_EQ(readImage(path).pels, (std::vector<unsigned char>{5, 7}));
+  std::filesystem::remove(path);
+}
+
+// ---- refusals ----
+
+TEST(ImageIoRefusals, pngKinds_refusedWithTheKindNamed) {
+  expectRefused("rgb.png", pngFile(2, 2, 8, 2, 0, std::string(2 * 7, '\0')), "colour PNG");
+  expectRefused("palette.png", pngFile(2, 2, 8, 3, 0, std::string(2 * 3, '\0')), "palette PNG");
+  expectRefused("alpha.png", pngFile(2, 2, 8, 4, 0, std::string(2 * 5, '\0')), "alpha");
+  expectRefused("deep.png", pngFile(2, 2, 16, 0, 0, std::string(2 * 5, '\0')), "16-bit");
+}
+
+TEST(ImageIoRefusals, damagedPng_refused) {
+  const GreyImage image = randomImage(20, 20, 3);
+  const std::string good = pngFile(20, 20, 8, 0, 0, scanlines(image, 8, false));
+  expectRefused("short.png", good.substr(0, good.size() - 30), "damaged PNG");
+  std::string badCrc = good;
+  badCrc[40] = static_cast<char>(badCrc[40] ^ 0x55);  // inside the IDAT data
+  expectRefused("crc.png", badCrc, "damaged PNG");
+  expectRefused("fewrows.png", pngFile(20, 20, 8, 0, 0, scanlines(image, 8, false).substr(0, 21 * 10)), "damaged PNG");
+}
+
+TEST(ImageIoRefusals, hugeSizeInSmallFile_refusedBeforeAllocating) {
+  // 40000 x 40000 pels cannot come out of a few hundred bytes of deflate data.
+  expectRefused("huge.png", pngFile(40000, 40000, 8, 0, 0, std::string(1000, '\0')), "cannot hold");
+  expectRefused("toolarge.pgm", "P5 70000 70000 255\n", "larger than the limit");
+  // Within the limit, but the data are missing: only what arrives is stored.
+  expectRefused("missing.pgm", "P5 40000 40000 255\n" + std::string(100, 'x'), "truncated PGM");
+}
+
+TEST(ImageIoRefusals, badPgm_refusedWithReason) {
+  expectRefused("plain.pgm", "P2 1 1 255\n0\n", "plain (ASCII) PGM");
+  expectRefused("colour.ppm", "P6 1 1 255\n\x01\x02\x03", "colour PPM");
+  expectRefused("deep.pgm", "P5 1 1 65535\n\x01\x02", "16-bit PGM");
+  expectRefused("maxzero.pgm", "P5 1 1 0\n\x00", "maxval must be at least 1");
+  expectRefused("above.pgm", "P5 2 1 15\n\x0f\x10", "pel (1, 0) is above maxval 15");
+  expectRefused("letters.pgm", "P5 x 1 255\n\x00", "width is not a number");
+  expectRefused("nowidth.pgm", "P5 0 4 255\n", "no pels");
+}
+
+TEST(ImageIoRefusals, notAnImage_refused) {
+  expectRefused("text.png", "hello, world", "not a PNG or PGM");
+  EXPECT_THROW(readImage(tempPath("does_not_exist.png")), ImageError);
+  EXPECT_THROW(readImage(std::filesystem::temp_directory_path().string()), ImageError);
+}
+
+}  // namespace

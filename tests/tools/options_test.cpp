@@ -1,0 +1,91 @@
+// Command line: every option form reaches Options, and every malformed value is refused with a reason.
+#include "options.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using tool::Options;
+using tool::parseOptions;
+using tool::UsageError;
+
+Options parse(std::vector<std::string> args) { return parseOptions(args); }
+
+std::string refusal(std::vector<std::string> args) {
+  try {
+    parseOptions(args);
+  } catch (const UsageError& error) {
+    return error.what();
+  }
+  return "accepted";
+}
+
+TEST(OptionsAccepted, noArguments_demoWithThresholdAndEveryMeasure) {
+  const Options options = parse({});
+  EXPECT_TRUE(options.images.empty());
+  EXPECT_EQ(options.segmentation, tool::Segmentation::eHard);
+  EXPECT_EQ(options.threshold, 128);
+  EXPECT_EQ(options.measures.size(), tool::reportedMeasures().size());
+}
+
+TEST(OptionsAccepted, everyOptionInBothForms_reachesOptions) {
+  const Options options =
+      parse({"a.png", "--soft=10,20,5", "--invert", "--connectivity", "labelled", "--fill", "7", "--morph",
+             "open2,erode0,close1", "--mask=m.pgm", "b.pgm", "--format", "csv", "--measures", "centerOfMassY,area",
+             "--output", "out.csv", "--", "--threshold"});
+  EXPECT_EQ(options.images, (std::vector<std::string>{"a.png", "b.pgm", "--threshold"}));
+  EXPECT_EQ(options.segmentation, tool::Segmentation::eSoft);
+  EXPECT_EQ(options.threshold, 10);
+  EXPECT_EQ(options.highThreshold, 20);
+  EXPECT_EQ(options.softness, 5);
+  EXPECT_TRUE(options.invert);
+  EXPECT_EQ(options.connectivity, tool::Connectivity::eLabelled);
+  EXPECT_EQ(options.cleanup, tool::Cleanup::eFill);
+  EXPECT_EQ(options.minPels, 7);
+  EXPECT_EQ(options.morph, (std::vector<int>{11, 0, 7}));
+  EXPECT_EQ(options.maskPath, "m.pgm");
+  EXPECT_EQ(options.format, tool::Format::eCsv);
+  ASSERT_EQ(options.measures.size(), 2u);
+  EXPECT_STREQ(options.measures[0].name, "centerOfMassY");
+  EXPECT_EQ(options.measures[1].number, 1);
+  EXPECT_EQ(options.outputPath, "out.csv");
+}
+
+TEST(OptionsAccepted, helpAnywhere_winsOverErrors) {
+  EXPECT_TRUE(parse({"--bogus", "--help"}).help);
+  EXPECT_FALSE(parse({"--", "--help"}).help);
+}
+
+TEST(OptionsRefused, badValues_refusedWithReason) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--threshold", "256"}, "from 0 to 255"},
+      {{"--threshold", "12x"}, "not '12x'"},
+      {{"--threshold"}, "--threshold needs a value"},
+      {{"--soft", "1,2"}, "LOW,HIGH,SOFTNESS"},
+      {{"--threshold-percent", "1,2,99999999999"}, "not '99999999999'"},
+      {{"--connectivity", "grey"}, "greyScale, labelled or wholeImage"},
+      {{"--morph", "erode0,erode3"}, "unknown operation 'erode3'"},
+      {{"--format", "xml"}, "table, json or csv"},
+      {{"--measures", "area,perimeterX"}, "unknown measure 'perimeterX'; valid names: area,"},
+      {{"--measures", "area,area"}, "named twice"},
+      {{"--output="}, "--output needs a file name"},
+      {{"--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"-t"}, "unknown option '-t'"},
+      {{"--invert=yes"}, "--invert takes no value"},
+  };
+  for (const auto& [args, reason] : cases) {
+    EXPECT_THAT(refusal(args), testing::HasSubstr(reason)) << args.front();
+  }
+}
+
+TEST(OptionsRefused, conflictingOptions_refused) {
+  EXPECT_THAT(refusal({"--threshold", "5", "--none"}), testing::HasSubstr("--threshold and --none cannot be combined"));
+  EXPECT_THAT(refusal({"--format", "json", "--format=csv"}), testing::HasSubstr("--format is given twice"));
+  EXPECT_THAT(refusal({"--none", "--invert"}), testing::HasSubstr("--invert applies to"));
+  EXPECT_THAT(refusal({"--prune", "3", "--fill", "3"}), testing::HasSubstr("--prune and --fill cannot be combined"));
+  EXPECT_THAT(refusal({"--fill", "3", "--connectivity", "wholeImage"}),
+              testing::HasSubstr("--fill cannot be used with --connectivity wholeImage"));
+}
+
+}  // namespace

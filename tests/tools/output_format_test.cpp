@@ -1,0 +1,136 @@
+// Report writers: JSON read back by a parser, CSV quoting and exact numbers, the table's tree and columns.
+#include "output_format.h"
+#include "json_reader.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <sstream>
+
+namespace {
+
+using tool::BlobRow;
+using tool::Format;
+using tool::ImageReport;
+
+const std::vector<std::string> kNames = {"area", "centerOfMassX"};
+const double kAwkward = 0.1 + 0.2;  // 0.30000000000000004
+
+// Blob 1 holds hole 2, which holds blob 3; blob 4 is a second top-level blob.
+ImageReport nestedReport(const std::string& file) {
+  ImageReport report;
+  report.file = file;
+  report.width = 40;
+  report.height = 30;
+  report.blobs = {{1, 0, 1, 1, {120, kAwkward}},
+                  {2, 1, 0, 1, {9, 1e-300}},
+                  {3, 2, 1, 0, {1, -0.0}},
+                  {4, 0, 1, 0, {std::nan(""), std::numeric_limits<double>::infinity()}}};
+  return report;
+}
+
+std::string write(Format format, const std::vector<ImageReport>& reports) {
+  std::ostringstream out;
+  auto writer = tool::makeReportWriter(format, out, kNames);
+  for (const ImageReport& report : reports) writer->image(report);
+  writer->finish();
+  return out.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+// ---- JSON ----
+
+TEST(OutputJson, nestedBlobs_readBackWithEveryFieldAndExactValues) {
+  ImageReport failed;
+  failed.file = "broken.png";
+  failed.error = "damaged PNG: bad \"CRC\"";
+  ImageReport demo = nestedReport("");
+  demo.demo = true;
+  const auto doc = testjson::parse(write(Format::eJson, {nestedReport("a.png"), failed, demo}));
+
+  const auto& images = doc["images"];
+  ASSERT_EQ(images.items.size(), 3u);
+  EXPECT_EQ(images[0]["file"].text, "a.png");
+  const auto& blobs = images[0]["blobs"];
+  ASSERT_EQ(blobs.items.size(), 4u);
+  EXPECT_EQ(blobs[2]["parent"].number, 2);
+  EXPECT_EQ(blobs[0]["centerOfMassX"].number, kAwkward);
+  EXPECT_EQ(blobs[1]["centerOfMassX"].number, 1e-300);
+  EXPECT_TRUE(std::signbit(blobs[2]["centerOfMassX"].number));
+  EXPECT_EQ(blobs[3]["area"].kind, testjson::Value::eNull);
+  EXPECT_EQ(blobs[3]["centerOfMassX"].kind, testjson::Value::eNull);
+
+  EXPECT_EQ(images[1]["error"].text, failed.error);
+  EXPECT_FALSE(images[1].has("blobs"));
+  EXPECT_EQ(images[2]["file"].kind, testjson::Value::eNull);
+}
+
+TEST(OutputJson, awkwardFileNames_escapedIntoValidJson) {
+  const std::string name = std::string("q\"b\\n\nt\x01") + "\xff" + "\xc3\xa9";
+  const auto doc = testjson::parse(write(Format::eJson, {nestedReport(name)}));
+  EXPECT_EQ(doc["images"][0]["file"].text, std::string("q\"b\\n\nt\x01") + "\xef\xbf\xbd" + "\xc3\xa9");
+  EXPECT_EQ(testjson::parse(write(Format::eJson, {}))["images"].items.size(), 0u);
+}
+
+TEST(OutputNumbers, randomDoubles_readBackBitForBit) {
+  std::mt19937_64 random(42);
+  for (int i = 0; i < 20000; ++i) {
+    const double value = std::bit_cast<double>(random());
+    if (!std::isfinite(value)) continue;
+    const std::string text = tool::exactNumber(value);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(std::strtod(text.c_str(), nullptr)), std::bit_cast<std::uint64_t>(value))
+        << text;
+  }
+  EXPECT_EQ(tool::exactNumber(12.0), "12");
+}
+
+TEST(OutputText, wideMessages_becomeUtf8) {
+  EXPECT_EQ(tool::utf8FromWide(L"\u00e9\u20ac\U0001F600" + std::wstring(1, static_cast<wchar_t>(0xD800))),
+            "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xef\xbf\xbd");
+}
+
+// ---- CSV ----
+
+TEST(OutputCsv, rowsPerBlob_headerNamesAndExactValues) {
+  ImageReport failed;
+  failed.file = "broken.png";
+  failed.error = "bad";
+  const auto rows = lines(write(Format::eCsv, {nestedReport("a,\"b\".png"), failed}));
+  ASSERT_EQ(rows.size(), 5u);  // header and four blobs; the failed image adds nothing
+  EXPECT_EQ(rows[0], "file,id,parent,label,numChildren,area,centerOfMassX");
+  EXPECT_EQ(rows[1], "\"a,\"\"b\"\".png\",1,0,1,1,120,0.30000000000000004");
+  EXPECT_EQ(rows[4], "\"a,\"\"b\"\".png\",4,0,1,0,nan,inf");
+}
+
+// ---- table ----
+
+TEST(OutputTable, nestedBlobs_treeOrderIndentedAndColumnsAligned) {
+  ImageReport reordered = nestedReport("a.png");
+  std::swap(reordered.blobs[1], reordered.blobs[3]);  // writers must not rely on the input order
+  ImageReport failed;
+  failed.error = "bad";
+  const auto rows = lines(write(Format::eTable, {reordered, failed}));
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_THAT(rows[0], testing::StartsWith("a.png: 40 x 30"));
+  EXPECT_THAT(rows[1], testing::StartsWith("id"));
+  EXPECT_THAT(rows[2], testing::StartsWith("1 "));
+  EXPECT_THAT(rows[3], testing::StartsWith("  2 "));
+  EXPECT_THAT(rows[4], testing::StartsWith("    3 "));
+  EXPECT_THAT(rows[5], testing::StartsWith("4 "));
+  for (std::size_t r = 2; r < rows.size(); ++r) EXPECT_EQ(rows[r].size(), rows[1].size()) << rows[r];
+  EXPECT_THAT(rows[1], testing::EndsWith("centerOfMassX"));
+  EXPECT_THAT(rows[2], testing::EndsWith(" 0.3"));  // rounded for reading
+}
+
+}  // namespace

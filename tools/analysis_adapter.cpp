@@ -1,0 +1,170 @@
+// blob-analyze's calls into the library: options to kcBlobParams, kfBlobAnalysis, blobs to rows.
+#include "analysis_adapter.h"
+
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <blob/blobtool.h>
+
+#include <foundation/exception.h>
+#include <foundation/pelbuffer.h>
+#include <foundation/rlebuffer.h>
+
+#include <cstring>
+
+namespace tool {
+namespace {
+
+std::string libraryMessage(const kcException& error) {
+  std::wstring text = error.message(false);
+  if (text.empty()) text = error.message(true);
+  return utf8FromWide(text);
+}
+
+kcPelBuffer<unsigned char> toPelBuffer(const GreyImage& image) {
+  kcPelBuffer<unsigned char> pels(image.width, image.height);
+  for (long y = 0; y < image.height; ++y) {
+    std::memcpy(pels.pointToRow(y), image.pels.data() + static_cast<std::size_t>(y * image.width),
+                static_cast<std::size_t>(image.width));
+  }
+  return pels;
+}
+
+void setSegmentation(const Options& options, kcBlobParams& params) {
+  const auto byte = [](long value) { return static_cast<unsigned char>(value); };  // ranges checked by the parser
+  switch (options.segmentation) {
+    case Segmentation::eHard:
+      params.setSegmentationHardThresh(byte(options.threshold), options.invert);
+      break;
+    case Segmentation::eHardPercent:
+      params.setSegmentationHardThresh(options.lowTailPercent, options.hiTailPercent, options.thresholdPercent,
+                                       options.invert);
+      break;
+    case Segmentation::eSoft:
+      params.setSegmentationSoftThresh(byte(options.threshold), byte(options.highThreshold), byte(options.softness),
+                                       options.invert);
+      break;
+    case Segmentation::eNone:
+      params.setSegmentationNone(1);
+      break;
+  }
+}
+
+kcBlobSceneDescription::Analysis analysisKind(Connectivity connectivity) {
+  switch (connectivity) {
+    case Connectivity::eLabelled:
+      return kcBlobSceneDescription::eLabelled;
+    case Connectivity::eWholeImage:
+      return kcBlobSceneDescription::eWholeImageGreyScale;
+    case Connectivity::eGreyScale:
+      break;
+  }
+  return kcBlobSceneDescription::eGreyScale;
+}
+
+kcBlobSceneDescription::ConnectCleanup cleanupKind(Cleanup cleanup) {
+  switch (cleanup) {
+    case Cleanup::ePrune:
+      return kcBlobSceneDescription::ePrune;
+    case Cleanup::eFill:
+      return kcBlobSceneDescription::eFill;
+    case Cleanup::eNone:
+      break;
+  }
+  return kcBlobSceneDescription::eNone;
+}
+
+kcRLEBuffer readMask(const std::string& path) {
+  GreyImage image;
+  try {
+    image = readImage(path);
+  } catch (const ImageError& error) {
+    throw UsageError("--mask " + path + ": " + error.what());
+  }
+  kcRLEBuffer mask;
+  mask.encode(toPelBuffer(image));
+  return mask;
+}
+
+kcBlobParams makeParams(const Options& options) {
+  kcBlobParams params;
+  try {
+    setSegmentation(options, params);
+    params.connectivityType(analysisKind(options.connectivity));
+    params.connectivityCleanup(cleanupKind(options.cleanup));
+    params.connectivityMinPels(options.minPels);
+    std::vector<keBlobParamsMorphOp> morph;
+    for (int op : options.morph) morph.push_back(static_cast<keBlobParamsMorphOp>(op));
+    params.morph(morph);
+    if (!options.maskPath.empty()) params.mask(readMask(options.maskPath));
+  } catch (const kcException& error) {
+    throw UsageError(libraryMessage(error));
+  }
+  return params;
+}
+
+// The value of one reported measure, through the blob's own accessors. Every number in
+// reportedMeasures() has its case here.
+double measureValue(const kcBlob& blob, int number) {
+  const kcPelRect box = blob.imageBoundingBox();
+  switch (number) {
+    case kcBlob::eArea: return blob.area();
+    case kcBlob::eCenterOfMassX: return blob.centerOfMass().x();
+    case kcBlob::eCenterOfMassY: return blob.centerOfMass().y();
+    case kcBlob::eImageBoundingBoxMinX: return static_cast<double>(box.ul().x());
+    case kcBlob::eImageBoundingBoxMaxX: return static_cast<double>(box.lr().x());
+    case kcBlob::eImageBoundingBoxMinY: return static_cast<double>(box.ul().y());
+    case kcBlob::eImageBoundingBoxMaxY: return static_cast<double>(box.lr().y());
+    default: break;
+  }
+  throw AnalysisError("measure number " + std::to_string(number) + " has no accessor in blob-analyze");
+}
+
+BlobRow rowOf(const kcBlob& blob, const std::vector<MeasureInfo>& measures) {
+  BlobRow row;
+  row.id = blob.id();
+  const kcBlob* parent = blob.parent();
+  row.parent = parent ? parent->id() : 0;
+  row.label = blob.label();
+  row.numChildren = blob.numChildren(false);
+  for (const MeasureInfo& info : measures) row.values.push_back(measureValue(blob, info.number));
+  return row;
+}
+
+}  // namespace
+
+struct Analyzer::State {
+  kcBlobParams params;
+  std::vector<MeasureInfo> measures;
+};
+
+Analyzer::Analyzer(const Options& options)
+    : state_(std::make_unique<State>(State{makeParams(options), options.measures})) {}
+
+Analyzer::~Analyzer() = default;
+
+void Analyzer::analyse(GreyImage image, ImageReport& report) {
+  report.width = image.width;
+  report.height = image.height;
+  report.blobs.clear();
+  try {
+    kcBlobResults results;
+    {
+      const kcPelBuffer<unsigned char> pels = toPelBuffer(image);
+      image.pels = std::vector<unsigned char>();
+      kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, state_->params, results, nullptr, nullptr, 0);
+    }
+    const kcBlobSceneDescription* scene = results.connectedBlobs();
+    if (!scene) throw AnalysisError("the analysis produced no scene");
+    const long count = scene->numBlobs(false);
+    report.blobs.reserve(static_cast<std::size_t>(count));
+    for (long id = 1; id <= count; ++id) report.blobs.push_back(rowOf(*scene->getBlob(id), state_->measures));
+  } catch (const kcException& error) {
+    report.blobs.clear();
+    throw AnalysisError(libraryMessage(error));
+  } catch (...) {
+    report.blobs.clear();
+    throw;
+  }
+}
+
+}  // namespace tool

@@ -1,0 +1,43 @@
+// The one place where blob-analyze calls the library: parameters, the analysis, reading the blobs.
+#pragma once
+
+#include "image_io.h"
+#include "options.h"
+#include "output_format.h"
+
+#include <memory>
+#include <stdexcept>
+
+namespace tool {
+
+// AnalysisError: the library refused or failed an analysis. what() is the library's own message
+// in UTF-8 (with the error class and number when the error carries no text).
+class AnalysisError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Analyzer: runs one configured analysis on image after image. Images are independent: each gets
+// results of its own, so a failed image leaves nothing behind for the next.
+class Analyzer {
+ public:
+  // Analyzer(options): builds the library's parameters from options and reads and encodes the mask
+  // file. Throws UsageError carrying the library's own message when the parameters refuse a value,
+  // and naming the mask file and the reason when it cannot be read.
+  explicit Analyzer(const Options& options);
+  ~Analyzer();
+  Analyzer(const Analyzer&) = delete;
+  Analyzer& operator=(const Analyzer&) = delete;
+
+  // analyse(image, report): analyses image and fills report's width, height and blobs (every
+  // blob and hole in plain id order, one value per measure of the options). The image's pels are
+  // released once the library holds its own copy. Throws AnalysisError when the library fails,
+  // leaving report's blobs empty; std::bad_alloc passes through.
+  void analyse(GreyImage image, ImageReport& report);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace tool

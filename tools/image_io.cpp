@@ -1,0 +1,300 @@
+// Image files of blob-analyze: PNG through libpng, PGM by hand, both checked before allocating.
+#include "image_io.h"
+
+#include <png.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace tool {
+namespace {
+
+// The most bytes one byte of deflate data can expand to (a 258-byte match coded in two bits).
+constexpr std::uint64_t kDeflateMaxRatio = 1032;
+// PGM pels are read in pieces of this size, so storage grows only as data actually arrive.
+constexpr std::size_t kPgmChunk = std::size_t{1} << 24;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+FilePtr openFile(const std::string& path, const char* mode) {
+  FilePtr file(std::fopen(path.c_str(), mode));
+  if (!file) throw ImageError(std::string("cannot open: ") + std::strerror(errno));
+  return file;
+}
+
+// Size in bytes of the regular file behind file; -1 for pipes and devices. Throws for a directory.
+long long regularFileSize(std::FILE* file) {
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0) return -1;
+  if (S_ISDIR(status.st_mode)) throw ImageError("is a directory");
+  return S_ISREG(status.st_mode) ? static_cast<long long>(status.st_size) : -1;
+}
+
+void checkDimensions(std::uint64_t width, std::uint64_t height) {
+  if (width == 0 || height == 0) throw ImageError("the image has no pels");
+  if (width > static_cast<std::uint64_t>(kMaxImageSide) ||
+      height > static_cast<std::uint64_t>(kMaxImageSide) || width * height > kMaxImagePels) {
+    throw ImageError("the image of " + std::to_string(width) + " x " + std::to_string(height) +
+                     " pels is larger than the limit of " + std::to_string(kMaxImagePels) + " pels");
+  }
+}
+
+void checkImage(const GreyImage& image) {
+  if (image.width < 1 || image.height < 1) throw ImageError("the image has no pels");
+  if (image.pels.size() != static_cast<std::uint64_t>(image.width) * static_cast<std::uint64_t>(image.height)) {
+    throw ImageError("the pel count does not match the image size");
+  }
+}
+
+// ---- PNG ----
+
+// Where libpng's error handler leaves its text before jumping back. Fixed size: nothing is
+// allocated on the error path.
+struct PngMessage {
+  char text[160] = {};
+};
+
+void onPngError(png_structp png, png_const_charp message) {
+  auto* target = static_cast<PngMessage*>(png_get_error_ptr(png));
+  std::snprintf(target->text, sizeof target->text, "%s", message ? message : "unknown error");
+  png_longjmp(png, 1);
+}
+
+void onPngWarning(png_structp, png_const_charp) {}
+
+// Owns libpng's read structures.
+class PngReader {
+ public:
+  explicit PngReader(PngMessage* message)
+      : png_(png_create_read_struct(PNG_LIBPNG_VER_STRING, message, &onPngError, &onPngWarning)) {
+    if (png_) info_ = png_create_info_struct(png_);
+    if (!png_ || !info_) {
+      png_destroy_read_struct(&png_, nullptr, nullptr);
+      throw ImageError("out of memory for the PNG reader");
+    }
+  }
+  ~PngReader() { png_destroy_read_struct(&png_, &info_, nullptr); }
+  PngReader(const PngReader&) = delete;
+  PngReader& operator=(const PngReader&) = delete;
+
+  png_structp png() const { return png_; }
+  png_infop info() const { return info_; }
+
+ private:
+  png_structp png_ = nullptr;
+  png_infop info_ = nullptr;
+};
+
+struct PngHeader {
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bitDepth = 0;
+  int colourType = 0;
+};
+
+// The three steps below call libpng, whose errors jump back to their setjmp. They hold no object
+// with a destructor and return false after a jump, leaving the text in the reader's PngMessage.
+bool pngReadHeader(png_structp png, png_infop info, std::FILE* file, PngHeader& header) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_init_io(png, file);
+  png_set_sig_bytes(png, 8);
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_read_info(png, info);
+  header.width = png_get_image_width(png, info);
+  header.height = png_get_image_height(png, info);
+  header.bitDepth = png_get_bit_depth(png, info);
+  header.colourType = png_get_color_type(png, info);
+  return true;
+}
+
+bool pngPrepareRows(png_structp png, png_infop info, int bitDepth, int& passes, png_size_t& rowBytes) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  if (bitDepth < 8) png_set_packing(png);
+  passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  rowBytes = png_get_rowbytes(png, info);
+  return true;
+}
+
+bool pngReadRows(png_structp png, unsigned char* pels, png_uint_32 width, png_uint_32 height, int passes) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  for (int pass = 0; pass < passes; ++pass) {
+    for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, pels + std::size_t{y} * width, nullptr);
+  }
+  png_read_end(png, nullptr);
+  return true;
+}
+
+void refusePngKind(const PngHeader& header) {
+  switch (header.colourType) {
+    case PNG_COLOR_TYPE_GRAY:
+      break;
+    case PNG_COLOR_TYPE_PALETTE:
+      throw ImageError("palette PNG is not supported; convert the image to 8-bit grey");
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      throw ImageError("grey PNG with an alpha channel is not supported; convert the image to 8-bit grey");
+    default:
+      throw ImageError("colour PNG is not supported; convert the image to 8-bit grey");
+  }
+  if (header.bitDepth > 8) throw ImageError("16-bit PNG is not supported; convert the image to 8-bit grey");
+}
+
+GreyImage readPng(std::FILE* file, long long fileSize) {
+  PngMessage message;
+  PngReader reader(&message);
+  PngHeader header;
+  if (!pngReadHeader(reader.png(), reader.info(), file, header)) {
+    throw ImageError(std::string("damaged PNG: ") + message.text);
+  }
+  refusePngKind(header);
+  checkDimensions(header.width, header.height);
+  const std::uint64_t packedRow = (std::uint64_t{header.width} * header.bitDepth + 7) / 8;
+  if (fileSize >= 0 && packedRow * header.height > kDeflateMaxRatio * static_cast<std::uint64_t>(fileSize)) {
+    throw ImageError("damaged PNG: a file of " + std::to_string(fileSize) + " bytes cannot hold " +
+                     std::to_string(header.width) + " x " + std::to_string(header.height) + " pels");
+  }
+  int passes = 1;
+  png_size_t rowBytes = 0;
+  if (!pngPrepareRows(reader.png(), reader.info(), header.bitDepth, passes, rowBytes)) {
+    throw ImageError(std::string("damaged PNG: ") + message.text);
+  }
+  if (rowBytes != header.width) throw ImageError("unexpected PNG row layout");
+  GreyImage image;
+  image.pels.resize(std::size_t{header.width} * header.height);
+  if (!pngReadRows(reader.png(), image.pels.data(), header.width, header.height, passes)) {
+    throw ImageError(std::string("damaged PNG: ") + message.text);
+  }
+  image.width = static_cast<long>(header.width);
+  image.height = static_cast<long>(header.height);
+  return image;
+}
+
+// ---- PGM ----
+
+bool isPgmSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Reads one header number: skips white space and comments, then takes decimal digits.
+long readPgmNumber(std::FILE* file, const char* what) {
+  int c = std::getc(file);
+  while (isPgmSpace(c) || c == '#') {
+    if (c == '#') {
+      while (c != '\n' && c != '\r' && c != EOF) c = std::getc(file);
+    }
+    c = std::getc(file);
+  }
+  if (c < '0' || c > '9') throw ImageError(std::string("damaged PGM header: the ") + what + " is not a number");
+  long value = 0;
+  for (; c >= '0' && c <= '9'; c = std::getc(file)) {
+    value = value * 10 + (c - '0');
+    if (value > kMaxImageSide) throw ImageError(std::string("damaged PGM header: the ") + what + " is too large");
+  }
+  if (!isPgmSpace(c)) throw ImageError(std::string("damaged PGM header: no white space after the ") + what);
+  return value;
+}
+
+GreyImage readPgm(std::FILE* file) {
+  const int afterMagic = std::getc(file);
+  if (!isPgmSpace(afterMagic) && afterMagic != '#') throw ImageError("damaged PGM header: no white space after P5");
+  std::ungetc(afterMagic, file);
+  const long width = readPgmNumber(file, "width");
+  const long height = readPgmNumber(file, "height");
+  const long maxval = readPgmNumber(file, "maxval");
+  if (maxval < 1) throw ImageError("damaged PGM header: maxval must be at least 1");
+  if (maxval > 255) throw ImageError("16-bit PGM (maxval above 255) is not supported");
+  checkDimensions(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height));
+
+  GreyImage image;
+  const std::size_t total = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  std::size_t done = 0;
+  while (done < total) {
+    const std::size_t want = std::min(kPgmChunk, total - done);
+    image.pels.resize(done + want);
+    const std::size_t got = std::fread(image.pels.data() + done, 1, want, file);
+    done += got;
+    if (got < want) {
+      if (std::ferror(file)) throw ImageError(std::string("read error: ") + std::strerror(errno));
+      throw ImageError("truncated PGM: " + std::to_string(total) + " pel bytes expected, " +
+                       std::to_string(done) + " present");
+    }
+  }
+  const auto high = std::find_if(image.pels.begin(), image.pels.end(), [&](unsigned char v) { return v > maxval; });
+  if (high != image.pels.end()) {
+    const auto index = static_cast<std::size_t>(high - image.pels.begin());
+    throw ImageError("damaged PGM: pel (" + std::to_string(index % static_cast<std::size_t>(width)) + ", " +
+                     std::to_string(index / static_cast<std::size_t>(width)) + ") is above maxval " +
+                     std::to_string(maxval));
+  }
+  image.width = width;
+  image.height = height;
+  return image;
+}
+
+[[noreturn]] void refuseNetpbm(unsigned char kind) {
+  switch (kind) {
+    case '2':
+      throw ImageError("plain (ASCII) PGM is not supported; only binary PGM (P5)");
+    case '3':
+    case '6':
+      throw ImageError("colour PPM is not supported; convert the image to 8-bit grey");
+    case '1':
+    case '4':
+      throw ImageError("PBM is not supported; convert the image to 8-bit grey PGM");
+    default:
+      throw ImageError("not a PNG or PGM file");
+  }
+}
+
+}  // namespace
+
+GreyImage readImage(const std::string& path) {
+  FilePtr file = openFile(path, "rb");
+  const long long fileSize = regularFileSize(file.get());
+  unsigned char magic[8] = {};
+  std::size_t got = std::fread(magic, 1, 2, file.get());
+  if (got == 2 && magic[0] == 'P') {
+    if (magic[1] == '5') return readPgm(file.get());
+    refuseNetpbm(magic[1]);
+  }
+  if (got == 2 && magic[0] == 0x89) {
+    got += std::fread(magic + 2, 1, 6, file.get());
+    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) return readPng(file.get(), fileSize);
+  }
+  if (std::ferror(file.get())) throw ImageError(std::string("read error: ") + std::strerror(errno));
+  throw ImageError("not a PNG or PGM file");
+}
+
+void writePng(const std::string& path, const GreyImage& image) {
+  checkImage(image);
+  png_image target{};
+  target.version = PNG_IMAGE_VERSION;
+  target.width = static_cast<png_uint_32>(image.width);
+  target.height = static_cast<png_uint_32>(image.height);
+  target.format = PNG_FORMAT_GRAY;
+  if (!png_image_write_to_file(&target, path.c_str(), 0, image.pels.data(),
+                               static_cast<png_int_32>(image.width), nullptr)) {
+    const std::string reason = target.message;
+    png_image_free(&target);
+    throw ImageError("cannot write PNG: " + reason);
+  }
+}
+
+void writePgm(const std::string& path, const GreyImage& image) {
+  checkImage(image);
+  FilePtr file = openFile(path, "wb");
+  const bool written =
+      std::fprintf(file.get(), "P5\n%ld %ld\n255\n", image.width, image.height) > 0 &&
+      std::fwrite(image.pels.data(), 1, image.pels.size(), file.get()) == image.pels.size();
+  if (!written || std::fclose(file.release()) != 0) {
+    throw ImageError(std::string("cannot write PGM: ") + std::strerror(errno));
+  }
+}
+
+}  // namespace tool

@@ -1,0 +1,50 @@
+// Image files of blob-analyze: 8-bit grey PNG and binary PGM (P5), read and written.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tool {
+
+// GreyImage: width x height 8-bit pels, row after row with no padding (pels[y * width + x]).
+struct GreyImage {
+  long width = 0;
+  long height = 0;
+  std::vector<unsigned char> pels;
+};
+
+// ImageError: a file could not be read or written. what() is a one-line reason without the file
+// name (callers add it); its wording is not promised.
+class ImageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Largest image accepted, in pels; both sides must also be at most kMaxImageSide.
+inline constexpr std::uint64_t kMaxImagePels = std::uint64_t{1} << 31;
+inline constexpr long kMaxImageSide = 0x7fffffffL;
+
+// readImage(path): the image in the file, whose format is recognised by its first bytes (not by
+// its name). Accepted:
+//   - PNG of colour type grey, bit depth 1, 2, 4 or 8, interlaced or not. Pel values are the
+//     stored sample values, never rescaled (a 1-bit image holds 0 and 1); gamma, sBIT and
+//     transparency chunks are ignored.
+//   - PGM P5 with maxval 1..255: header tokens separated by white space, '#' comments to the end of
+//     the line, exactly one white-space byte before the pels. Pel values are used as stored; a pel
+//     above maxval is refused. Bytes after the first image are ignored.
+// Refused with ImageError (nothing allocated beyond what the file could hold): other PNG colour
+// types (colour, palette, grey with alpha), 16-bit PNG, maxval above 255, plain (P2) PGM, other
+// formats, an image with no pels or larger than kMaxImagePels, truncated or damaged data, and a
+// PNG whose stated size could not come out of a file that small (deflate packs at most 1032 bytes
+// into one). Sizes are checked before any pel storage is allocated.
+GreyImage readImage(const std::string& path);
+
+// writePng(path, image), writePgm(path, image): write image as 8-bit grey PNG or as PGM P5 with
+// maxval 255, replacing the file. Throw ImageError when the image is empty or inconsistent
+// (pels.size() != width * height) or the file cannot be written; a partly written file may remain.
+void writePng(const std::string& path, const GreyImage& image);
+void writePgm(const std::string& path, const GreyImage& image);
+
+}  // namespace tool

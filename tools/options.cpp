@@ -1,0 +1,235 @@
+// Parsing the command line of blob-analyze into Options, refusing every malformed value.
+#include "options.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <set>
+#include <string_view>
+
+namespace tool {
+namespace {
+
+constexpr std::array<std::string_view, 12> kMorphNames = {"erode0",  "erode1",  "erode2",  "dilate0",
+                                                          "dilate1", "dilate2", "close0",  "close1",
+                                                          "close2",  "open0",   "open1",   "open2"};
+
+std::vector<std::string> splitCommas(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) return parts;
+    start = comma + 1;
+  }
+}
+
+// A decimal whole number (optional sign) that fits 32 bits and lies in [low, high].
+long parseNumber(const std::string& text, const std::string& option, long low, long high) {
+  std::int32_t value = 0;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;
+  const auto [end, error] = std::from_chars(first, last, value);
+  const bool whole = !text.empty() && error == std::errc() && end == last;
+  if (!whole || value < low || value > high) {
+    throw UsageError(option + " needs a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+                     ", not '" + text + "'");
+  }
+  return value;
+}
+
+long parseAny(const std::string& text, const std::string& option) {
+  return parseNumber(text, option, INT32_MIN, INT32_MAX);
+}
+
+// Exactly `count` comma-separated numbers.
+std::vector<std::string> splitExactly(const std::string& text, const std::string& option, std::size_t count,
+                                      const char* form) {
+  std::vector<std::string> parts = splitCommas(text);
+  if (parts.size() != count) throw UsageError(option + " needs " + form + ", not '" + text + "'");
+  return parts;
+}
+
+std::vector<int> parseMorph(const std::string& text) {
+  std::vector<int> ops;
+  for (const std::string& name : splitCommas(text)) {
+    const auto found = std::find(kMorphNames.begin(), kMorphNames.end(), name);
+    if (found == kMorphNames.end()) {
+      throw UsageError("--morph: unknown operation '" + name +
+                       "'; valid: erode0..2, dilate0..2, close0..2, open0..2");
+    }
+    ops.push_back(static_cast<int>(found - kMorphNames.begin()));
+  }
+  return ops;
+}
+
+// Accumulates the command line; apply() handles one option with its value.
+class Parser {
+ public:
+  void apply(const std::string& name, const std::string& value);
+  void finish();
+  Options options;
+
+ private:
+  void setSegmentation(Segmentation kind, const std::string& name);
+  std::set<std::string> seen_;
+  std::string segmentationOption_;
+  std::string cleanupOption_;
+};
+
+void Parser::setSegmentation(Segmentation kind, const std::string& name) {
+  if (!segmentationOption_.empty()) {
+    throw UsageError(segmentationOption_ + " and " + name + " cannot be combined; choose one segmentation");
+  }
+  segmentationOption_ = name;
+  options.segmentation = kind;
+}
+
+void Parser::apply(const std::string& name, const std::string& value) {
+  if (!seen_.insert(name).second) throw UsageError(name + " is given twice");
+  if (name == "--threshold") {
+    setSegmentation(Segmentation::eHard, name);
+    options.threshold = parseNumber(value, name, 0, 255);
+  } else if (name == "--threshold-percent") {
+    setSegmentation(Segmentation::eHardPercent, name);
+    const auto parts = splitExactly(value, name, 3, "LOWTAIL,HIGHTAIL,PCT");
+    options.lowTailPercent = parseAny(parts[0], name);
+    options.hiTailPercent = parseAny(parts[1], name);
+    options.thresholdPercent = parseAny(parts[2], name);
+  } else if (name == "--soft") {
+    setSegmentation(Segmentation::eSoft, name);
+    const auto parts = splitExactly(value, name, 3, "LOW,HIGH,SOFTNESS");
+    options.threshold = parseNumber(parts[0], name, 0, 255);
+    options.highThreshold = parseNumber(parts[1], name, 0, 255);
+    options.softness = parseNumber(parts[2], name, 0, 255);
+  } else if (name == "--none") {
+    setSegmentation(Segmentation::eNone, name);
+  } else if (name == "--invert") {
+    options.invert = true;
+  } else if (name == "--connectivity") {
+    if (value == "greyScale") options.connectivity = Connectivity::eGreyScale;
+    else if (value == "labelled") options.connectivity = Connectivity::eLabelled;
+    else if (value == "wholeImage") options.connectivity = Connectivity::eWholeImage;
+    else throw UsageError("--connectivity needs greyScale, labelled or wholeImage, not '" + value + "'");
+  } else if (name == "--prune" || name == "--fill") {
+    if (!cleanupOption_.empty()) throw UsageError(cleanupOption_ + " and " + name + " cannot be combined");
+    cleanupOption_ = name;
+    options.cleanup = name == "--prune" ? Cleanup::ePrune : Cleanup::eFill;
+    options.minPels = parseAny(value, name);
+  } else if (name == "--morph") {
+    options.morph = parseMorph(value);
+  } else if (name == "--mask") {
+    if (value.empty()) throw UsageError("--mask needs a file name");
+    options.maskPath = value;
+  } else if (name == "--format") {
+    if (value == "table") options.format = Format::eTable;
+    else if (value == "json") options.format = Format::eJson;
+    else if (value == "csv") options.format = Format::eCsv;
+    else throw UsageError("--format needs table, json or csv, not '" + value + "'");
+  } else if (name == "--measures") {
+    try {
+      options.measures = selectMeasures(value);
+    } catch (const std::invalid_argument& error) {
+      throw UsageError(std::string("--measures: ") + error.what());
+    }
+  } else if (name == "--output") {
+    if (value.empty()) throw UsageError("--output needs a file name");
+    options.outputPath = value;
+  }
+}
+
+void Parser::finish() {
+  if (options.invert && options.segmentation == Segmentation::eNone) {
+    throw UsageError("--invert applies to --threshold, --threshold-percent and --soft, not to --none");
+  }
+  if (options.cleanup != Cleanup::eNone && options.connectivity == Connectivity::eWholeImage) {
+    throw UsageError(cleanupOption_ + " cannot be used with --connectivity wholeImage");
+  }
+}
+
+bool takesValue(const std::string& name) {
+  static const std::set<std::string> valued = {"--threshold", "--threshold-percent", "--soft", "--connectivity",
+                                               "--prune", "--fill", "--morph", "--mask", "--format",
+                                               "--measures", "--output"};
+  return valued.count(name) != 0;
+}
+
+bool isFlag(const std::string& name) { return name == "--invert" || name == "--none"; }
+
+}  // namespace
+
+Options parseOptions(const std::vector<std::string>& args) {
+  Parser parser;
+  const auto endOfOptions = std::find(args.begin(), args.end(), "--");
+  if (std::any_of(args.begin(), endOfOptions, [](const std::string& a) { return a == "--help" || a == "-h"; })) {
+    parser.options.help = true;
+    return parser.options;
+  }
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      parser.options.images.insert(parser.options.images.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    }
+    if (arg == "-" || arg.empty() || arg[0] != '-') {
+      parser.options.images.push_back(arg);
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    if (isFlag(name)) {
+      if (equals != std::string::npos) throw UsageError(name + " takes no value");
+      parser.apply(name, "");
+    } else if (takesValue(name)) {
+      if (equals != std::string::npos) {
+        parser.apply(name, arg.substr(equals + 1));
+      } else {
+        if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+        parser.apply(name, args[++i]);
+      }
+    } else {
+      throw UsageError("unknown option '" + arg + "'");
+    }
+  }
+  parser.finish();
+  return parser.options;
+}
+
+std::string helpText() {
+  return R"(Usage: blob-analyze [OPTION]... [IMAGE]...
+Finds the blobs and holes of each 8-bit grey IMAGE (PNG or binary PGM) and prints their measures.
+Without IMAGE, analyses a built-in demo image.
+
+Segmentation (choose one; the default is --threshold 128):
+  --threshold T             a pel at or above T (0..255) is foreground
+  --threshold-percent LOWTAIL,HIGHTAIL,PCT
+                            threshold at PCT percent of the grey range left after cutting
+                            LOWTAIL and HIGHTAIL percent of the pels off its ends
+  --soft LOW,HIGH,SOFTNESS  soft threshold: a ramp of SOFTNESS + 1 steps from LOW to HIGH
+  --none                    use the pel values as they are: 0 is background, and in
+                            greyScale connectivity each pel weighs its value in the area
+  --invert                  swap foreground and background of the thresholds
+
+Analysis:
+  --connectivity greyScale|labelled|wholeImage   (default greyScale)
+  --prune N                 drop regions of fewer than N pels that enclose nothing
+  --fill N                  merge regions of fewer than N pels into the region around them
+  --morph OP[,OP...]        morphology before the analysis, in order: erode0..2, dilate0..2,
+                            close0..2, open0..2 (0: 3x3 square, 1: 3x1 row, 2: 1x3 column)
+  --mask FILE               analyse only where the mask image (PNG or PGM) is not zero
+
+Output:
+  --format table|json|csv   (default table)
+  --measures NAME[,NAME...] measures to report (default: all that the library computes)
+  --output FILE             write to FILE instead of standard output
+  --help                    show this text
+
+Every blob and hole is reported with id, parent (0 at the top level), label and numChildren.
+Exit status: 0 all images analysed, 1 some image failed, 2 invalid command line.
+)";
+}
+
+}  // namespace tool

@@ -1,0 +1,63 @@
+// The command line of blob-analyze: its options, their parsing and the --help text.
+#pragma once
+
+#include "measures.h"
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tool {
+
+// How pels become foreground: --threshold (the default, at 128), --threshold-percent, --soft or --none.
+enum class Segmentation { eHard, eHardPercent, eSoft, eNone };
+// --connectivity greyScale|labelled|wholeImage.
+enum class Connectivity { eGreyScale, eLabelled, eWholeImage };
+// --prune N / --fill N.
+enum class Cleanup { eNone, ePrune, eFill };
+// --format table|json|csv.
+enum class Format { eTable, eJson, eCsv };
+
+// Options: everything the command line says. Numbers are kept as given (within 32 bits); ranges
+// that the library's parameters check are left to them, so the user sees the library's message.
+struct Options {
+  Segmentation segmentation = Segmentation::eHard;
+  long threshold = 128;     // --threshold T; the low threshold of --soft
+  long highThreshold = 0;   // --soft
+  long softness = 0;        // --soft
+  long lowTailPercent = 0;  // --threshold-percent
+  long hiTailPercent = 0;   // --threshold-percent
+  long thresholdPercent = 0;  // --threshold-percent
+  bool invert = false;
+  Connectivity connectivity = Connectivity::eGreyScale;
+  Cleanup cleanup = Cleanup::eNone;
+  long minPels = 0;               // --prune N / --fill N
+  std::vector<int> morph;         // morphology operation numbers 0..11, in the order given
+  std::string maskPath;           // empty: no mask
+  Format format = Format::eTable;
+  std::vector<MeasureInfo> measures = reportedMeasures();
+  std::string outputPath;         // empty: standard output
+  std::vector<std::string> images;  // empty: the built-in demo image
+  bool help = false;
+};
+
+// UsageError: the command line is wrong. what() is the message for the user, without the
+// program name; its wording is not promised.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// parseOptions(args): the options in args (the arguments after the program name). Options may
+// come before, between or after the image files, as "--name value" or "--name=value"; "--" ends
+// the options. When --help appears anywhere, help is true and nothing else is checked.
+// Throws UsageError for an unknown option, a missing or malformed value, a value outside its
+// range (--threshold and --soft values outside 0..255, other numbers outside 32 bits), an option
+// given twice, two segmentation options, --invert with --none, --prune with --fill, a cleanup with
+// --connectivity wholeImage, and unknown, repeated or empty names in --morph and --measures.
+Options parseOptions(const std::vector<std::string>& args);
+
+// helpText(): the --help text, listing every option and the exit statuses.
+std::string helpText();
+
+}  // namespace tool

@@ -1,0 +1,70 @@
+// Reports of blob-analyze: the per-blob record and the table, JSON and CSV writers over it.
+#pragma once
+
+#include "options.h"
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tool {
+
+// BlobRow: one blob or hole. parent is 0 at the top level; values follow the writer's measure names.
+struct BlobRow {
+  long id = 0;
+  long parent = 0;
+  long label = 0;
+  long numChildren = 0;
+  std::vector<double> values;
+};
+
+// ImageReport: the outcome for one image. A non-empty error means the image failed and has no blobs.
+struct ImageReport {
+  std::string file;   // as given on the command line; ignored when demo is true
+  bool demo = false;  // the built-in demo image
+  long width = 0;
+  long height = 0;
+  std::vector<BlobRow> blobs;  // in plain id order
+  std::string error;           // UTF-8
+};
+
+// ReportWriter: writes the reports of one run, image after image, to a stream.
+//   table: per image a title line and aligned columns; blobs in tree order (each parent followed by
+//          its children in id order), the id indented two spaces per level (at most 32 levels);
+//          numbers rounded to 6 significant digits. Failed images are left out.
+//   json:  {"images":[{"file":F,"width":W,"height":H,"blobs":[{"id":1,"parent":0,"label":1,
+//          "numChildren":N,<measure>:value,...},...]},...]} with blobs in id order; F is null for the
+//          demo image; a failed image is {"file":F,"error":"text"}. Numbers read back to the same
+//          double; NaN and infinities are written as null. Invalid UTF-8 in names becomes U+FFFD.
+//   csv:   a header "file,id,parent,label,numChildren,<measures>" and one row per blob; numbers read
+//          back to the same double ("nan", "inf", "-inf" when not finite); the demo's file is empty;
+//          fields are quoted when they hold a comma, a quote or a line break. Failed images are left out.
+// Nothing is promised about white space other than the table's alignment.
+class ReportWriter {
+ public:
+  virtual ~ReportWriter() = default;
+  // image(report): writes one image. report.blobs[i].values must hold one value per measure name.
+  virtual void image(const ImageReport& report) = 0;
+  // finish(): writes what closes the output (JSON's closing brackets). Call once, after the images.
+  virtual void finish() = 0;
+};
+
+// makeReportWriter(format, out, measureNames): a writer to out, which must outlive it. The CSV
+// header and the JSON opening are written at once.
+std::unique_ptr<ReportWriter> makeReportWriter(Format format, std::ostream& out,
+                                               std::vector<std::string> measureNames);
+
+// exactNumber(value): the shortest decimal text that reads back (strtod) to exactly value;
+// "nan", "inf" or "-inf" when value is not finite.
+std::string exactNumber(double value);
+
+// jsonString(text): text as a quoted JSON string, escaping quotes, backslashes and control
+// characters and replacing every byte that is not part of valid UTF-8 by U+FFFD.
+std::string jsonString(std::string_view text);
+
+// utf8FromWide(text): text (UTF-32 code points in wchar_t) in UTF-8; invalid code points become U+FFFD.
+std::string utf8FromWide(std::wstring_view text);
+
+}  // namespace tool
