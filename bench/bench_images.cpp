@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
 
 namespace bench {
 namespace {
@@ -109,6 +110,14 @@ constexpr std::array<Glyph, 15> kFont = {{
     {".....", ".....", ".####", "#....", ".###.", "....#", "####."},  // s
     {".....", ".....", "#...#", ".#.#.", "..#..", ".#.#.", "#...#"},  // x
 }};
+
+constexpr bool fontIsWellFormed() {
+  for (const Glyph& glyph : kFont)
+    for (const char* row : glyph)
+      if (std::char_traits<char>::length(row) != kGlyphW) return false;
+  return true;
+}
+static_assert(fontIsWellFormed(), "every glyph row is kGlyphW pels wide");
 
 // Glyphs: lines of words of 2 to 9 glyphs drawn at scale 2 (2-pel strokes), one space apart.
 void paintGlyphs(const kcPelBuffer<unsigned char>& image, std::mt19937_64& rng) {

@@ -187,8 +187,9 @@ std::string countsDiffer(const Findings& ours, long outer, long holes) {
   return why.str();
 }
 
-// Median wall time of one call. The first call warms up; when it alone takes twice minTime it is
-// the only sample, otherwise calls repeat until minTime has passed (at least 5, at most 200).
+// Median wall time of one call in steady state. Two untimed calls first (an analysis into reused
+// results reaches its steady memory use at the third call); then calls repeat until minTime has
+// passed, at least 3 and at most 200 times, or once when a warm-up call took 10 x minTime.
 struct Timing {
   double seconds;
   int runs;
@@ -201,11 +202,11 @@ Timing timeRuns(const std::function<double()>& run, double minTime) {
   const auto seconds = [](Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); };
   const Clock::time_point first = Clock::now();
   gSink = gSink + run();
-  const double warmUp = seconds(first);
-  if (warmUp >= 2 * minTime) return {warmUp, 1};
+  gSink = gSink + run();
+  const std::size_t least = seconds(first) >= 20 * minTime ? 1 : 3;
   std::vector<double> samples;
   const Clock::time_point start = Clock::now();
-  while (samples.size() < 200 && (samples.size() < 5 || seconds(start) < minTime)) {
+  while (samples.size() < 200 && (samples.size() < least || seconds(start) < minTime)) {
     const Clock::time_point t0 = Clock::now();
     gSink = gSink + run();
     samples.push_back(seconds(t0));
