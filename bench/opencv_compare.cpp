@@ -10,7 +10,7 @@
 //
 // Usage: opencv_compare [--check] [--min-time SECONDS] [--limit SECONDS] [--only NAME]
 //   --check     agreement only, on 256 x 256 images of every class; exit 1 on any disagreement
-//   --min-time  time each cell for at least this long (default 1 s; at least 5 runs, at most 200)
+//   --min-time  time each cell for at least this long (default 1 s; at least 3 runs, at most 200)
 //   --limit     give up timing (c) on an image after this many seconds (default 120)
 //   --only      run only the images whose name ("parts-2048", ...) contains NAME
 #include "bench_images.h"
