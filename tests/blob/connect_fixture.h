@@ -70,15 +70,9 @@ inline Grid pelsOf(const kc_BlobOutput& b) {
   Grid g;
   g.width = b.width;
   g.height = b.height;
-  for (RowIndex y = 0; y < b.height; ++y) {
-    int x = 0;
-    const unsigned char* r = b.rowStarts[static_cast<std::size_t>(y)];
-    for (; r[1] != 0; r += 2) {
-      for (int k = 0; k < r[1]; ++k) g.pels.push_back(r[0]);
-      x += r[1];
-    }
-    EXPECT_EQ(x, b.width) << "row " << y << " of blob " << b.id << " covers the width";
-    if (x != b.width) g.pels.resize(static_cast<std::size_t>((y + 1) * b.width));
+  for (const unsigned char* row : b.rowStarts) {
+    for (const unsigned char* r = row; r[1] != 0; r += 2) g.pels.insert(g.pels.end(), r[1], r[0]);
+    EXPECT_EQ(g.pels.size() % static_cast<std::size_t>(b.width), 0u) << "a row covers the blob's width";
   }
   return g;
 }
@@ -87,10 +81,10 @@ inline Grid pelsOf(const kc_BlobOutput& b) {
 inline const kc_BlobOutput& blob(const kc_ConnectOutput& out, BlobId id) { return out.blobs.at(id - 1); }
 inline std::vector<BlobId> childrenOf(const kc_ConnectOutput& out, BlobId id) {
   std::vector<BlobId> ids;
-  for (BlobId c = blob(out, id).firstChild; c != 0 && ids.size() <= out.blobs.size(); c = blob(out, c).nextSibling)
+  for (BlobId c = blob(out, id).firstChild; c != 0 && ids.size() <= out.blobs.size();
+       c = blob(out, c).nextSibling)
     ids.push_back(c);
   return ids;
 }
-inline std::vector<BlobId> tops(const kc_ConnectOutput& out) { return out.topIds; }
 
 }  // namespace connecttest

@@ -36,24 +36,17 @@ Grid tallImage(std::uint8_t v) {
 
 TEST(ConnectScene, ConnectScene_greyAnalysis_writesBlobsTreeAndSettings) {
   Scene scene;
-  scene.connectComponentsGreyScale(encode(draw({"###",
-                                                "#.#",
-                                                "###"}), {10, 20}),
-                                   3, false, Scene::ePrune, 0);
-  EXPECT_FALSE(scene.isDegenerate());
+  scene.connectComponentsGreyScale(encode(draw({"###", "#.#", "###"}), {10, 20}), 3, false,
+                                   Scene::ePrune, 0);
   ASSERT_EQ(scene.numBlobs(false), 2);
   const kcBlob* ring = scene.getBlob(1);
   const kcBlob* hole = scene.getBlob(2);
   EXPECT_EQ(scene.firstTop(false), ring);
   EXPECT_EQ(hole->parent(), ring);
-  EXPECT_EQ(ring->firstChild(false), hole);
-  EXPECT_EQ(hole->label(), 0);
   EXPECT_EQ(hole->imageBoundingBox(), kcPelRect(11, 21, 1, 1));
   EXPECT_EQ(hole->region().offset(), (kcPair<long>{11, 21}));
-  EXPECT_EQ(ring->region().width(), 3);
   EXPECT_EQ(scene.sceneWindow(), kcPelRect(10, 20, 3, 3));
   EXPECT_EQ(scene.scaleVal(), 3);
-  EXPECT_EQ(scene.cleanupKind(), Scene::ePrune);
   EXPECT_EQ(scene.minPels(), 0);
   ring->repInvariant();
   hole->repInvariant();
@@ -62,10 +55,8 @@ TEST(ConnectScene, ConnectScene_greyAnalysis_writesBlobsTreeAndSettings) {
   scene.connectComponentsLabelled(encode(draw({"12"})), Scene::eNone, 99);
   EXPECT_EQ(kc_SceneBuilder::data(scene).minPels, 0);
   EXPECT_THROW(scene.minPels(), kcBlobDefs::BadParams);
-  EXPECT_THROW(scene.scaleVal(), kcBlobDefs::BadParams);
   EXPECT_EQ(scene.connectivityKind(), Scene::eLabelled);
   EXPECT_EQ(scene.getBlob(2)->label(), 2);
-  EXPECT_EQ(scene.firstTop(false), scene.getBlob(2));
 }
 
 // Whole image: one weighted blob trimmed to the non-zero pels; topIds holds it, or nothing.
@@ -86,8 +77,6 @@ TEST(ConnectScene, ConnectScene_wholeImage_oneTrimmedBlobOrNone) {
   EXPECT_EQ(b->imageBoundingBox(), kcPelRect(110, 203, 11, 3));
   EXPECT_EQ(b->label(), 1);
   EXPECT_EQ(scene.firstTop(false), b);
-  EXPECT_EQ(scene.lastTop(false), b);
-  EXPECT_EQ(b->parent(), nullptr);
   EXPECT_EQ(b->region().pointToRow(2)[0], 4);  // the image's own values
   EXPECT_EQ(b->region().offset(), (kcPair<long>{110, 203}));
   const kc_BlobRecord& r = kc_SceneBuilder::record(const_cast<kcBlob&>(*b));
@@ -101,7 +90,6 @@ TEST(ConnectScene, ConnectScene_wholeImage_oneTrimmedBlobOrNone) {
   scene.connectComponentsGreyScale(encode(draw({"...", "..."})), 1, true, Scene::eNone, 0);
   EXPECT_EQ(scene.numBlobs(false), 0);
   EXPECT_EQ(scene.firstTop(false), nullptr);
-  EXPECT_TRUE(kc_SceneBuilder::data(scene).topIds.empty());
 }
 
 TEST(ConnectScene, ConnectScene_imagesOfOneSize_reuseTheAugmentedImage) {
