@@ -160,14 +160,18 @@ void kc_ConnectEngine::makeNeighbours(kc_ConnectRegion* a, kc_ConnectRegion* b) 
 // moveNeighbours(A, B): every neighbour E of A other than B goes to the front of B's list, and in
 // E's list A gives way to B at the front (each only when not already there). A's list is emptied.
 void kc_ConnectEngine::moveNeighbours(kc_ConnectRegion* absorbed, kc_ConnectRegion* survivor) {
+  bool touching = false;  // lists are symmetric: the survivor names A only if A names it
   for (kc_NeighbourNode* n = absorbed->neighbours.head; n != nullptr; n = n->next) {
     kc_ConnectRegion* e = n->region;
-    if (e == survivor) continue;
+    if (e == survivor) {
+      touching = true;
+      continue;
+    }
     prependNeighbour(survivor, e);
     removeNeighbour(e, absorbed);
     prependNeighbour(e, survivor);
   }
-  removeNeighbour(survivor, absorbed);
+  if (touching) removeNeighbour(survivor, absorbed);
   clearNeighbours(absorbed);
 }
 

@@ -110,6 +110,12 @@ double measureValue(const kcBlob& blob, int number) {
     case kcBlob::eArea: return blob.area();
     case kcBlob::eCenterOfMassX: return blob.centerOfMass().x();
     case kcBlob::eCenterOfMassY: return blob.centerOfMass().y();
+    case kcBlob::eInertiaX: return blob.inertia().first;
+    case kcBlob::eInertiaY: return blob.inertia().second;
+    case kcBlob::eInertiaPrincipalMin: return blob.inertiaPrincipal().first;
+    case kcBlob::eInertiaPrincipalMax: return blob.inertiaPrincipal().second;
+    case kcBlob::eElongation: return blob.elongation();
+    case kcBlob::eAngle: return blob.angle().toDouble();
     case kcBlob::eImageBoundingBoxMinX: return static_cast<double>(box.ul().x());
     case kcBlob::eImageBoundingBoxMaxX: return static_cast<double>(box.lr().x());
     case kcBlob::eImageBoundingBoxMinY: return static_cast<double>(box.ul().y());

@@ -18,6 +18,7 @@
 #include "blob_record.h"
 #include "bsd_data.h"
 #include "messages.h"
+#include "platform/foundation/archive_bytes.h"
 #include "scene_builder.h"
 
 namespace {
@@ -133,9 +134,7 @@ TEST(BlobAnalysis_refusals, pelVariantFailures_unbindImagesOrEncodeNothing) {
   EXPECT_TRUE(results.morphed().isDegenerate());
 
   // A segmentation type from a damaged archive fails an assertion before anything is encoded.
-  std::vector<unsigned char> bytes;
-  kcArchive out(bytes, kcArchive::eStoring);
-  out || params;
+  std::vector<unsigned char> bytes = archive_bytes::stored(params);
   ASSERT_EQ(bytes[2], kcBlobParams::eNoSegmentation);  // after the two version bytes
   bytes[2] = 9;
   kcArchive in(bytes.data(), bytes.size());
@@ -265,9 +264,7 @@ TEST(BlobAnalysis_results, copyAssignRelinquishArchive) {
   const std::unique_ptr<Scene> taken(results.connectedBlobs());
   results.relinquishBSDOwnership();
   EXPECT_EQ(results.connectedBlobs(), nullptr);
-  std::vector<unsigned char> bytes;
-  kcArchive out(bytes, kcArchive::eStoring);
-  out || results;
+  std::vector<unsigned char> bytes = archive_bytes::stored(results);
   kcArchive in(bytes.data(), bytes.size());
   in || copy;
   EXPECT_EQ(copy.rle(), results.rle());

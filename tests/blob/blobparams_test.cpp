@@ -12,6 +12,7 @@
 
 #include "messages.h"
 #include "persist.h"
+#include "platform/foundation/archive_bytes.h"
 
 namespace {
 
@@ -20,14 +21,8 @@ using Msg = kc_BlobMessages;
 using Call = std::function<void(kcBlobParams&)>;
 using Desc = kcBlobSceneDescription;
 
-// archived(p): the in-place archive of p; two objects with equal archives hold equal fields.
-Bytes archived(const kcBlobParams& p) {
-  kcBlobParams copy(p);
-  Bytes bytes;
-  kcArchive out(bytes, kcArchive::eStoring);
-  out || copy;
-  return bytes;
-}
+// archived(p): the archive of p; two objects with equal archives hold equal fields.
+Bytes archived(const kcBlobParams& p) { return archive_bytes::storedValue(p); }
 
 // describe(p): every value the getters show, "-" for a refused one; independent of the archive.
 std::string describe(const kcBlobParams& p) {

@@ -22,8 +22,15 @@ std::string tempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("blob_analyze_io_" + name)).string();
 }
 
-void writeBytes(const std::string& path, const std::string& bytes) {
+// readBytes(name, bytes): the image read from a temporary file holding bytes.
+GreyImage readBytes(const std::string& name, const std::string& bytes) {
+  const std::string path = tempPath(name);
   std::ofstream(path, std::ios::binary) << bytes;
+  struct Remove {
+    std::string path;
+    ~Remove() { std::filesystem::remove(path); }
+  } remove{path};
+  return readImage(path);
 }
 
 GreyImage randomImage(long width, long height, unsigned seed) {
@@ -85,15 +92,12 @@ std::string scanlines(const GreyImage& image, int depth, bool interlaced) {
 }
 
 void expectRefused(const std::string& name, const std::string& bytes, const std::string& reason) {
-  const std::string path = tempPath(name);
-  writeBytes(path, bytes);
   try {
-    readImage(path);
+    readBytes(name, bytes);
     ADD_FAILURE() << name << ": accepted";
   } catch (const ImageError& error) {
     EXPECT_THAT(error.what(), testing::HasSubstr(reason)) << name;
   }
-  std::filesystem::remove(path);
 }
 
 // ---- round trips ----
@@ -117,29 +121,21 @@ TEST(ImageIoPng, lowBitDepths_keepStoredValues) {
   for (int depth : {1, 2, 4}) {
     GreyImage image = randomImage(13, 3, static_cast<unsigned>(depth));
     for (auto& pel : image.pels) pel = static_cast<unsigned char>(pel % (1 << depth));
-    const std::string path = tempPath("low.png");
-    writeBytes(path, pngFile(13, 3, depth, 0, 0, scanlines(image, depth, false)));
-    EXPECT_EQ(readImage(path).pels, image.pels) << depth << "-bit";
-    std::filesystem::remove(path);
+    EXPECT_EQ(readBytes("low.png", pngFile(13, 3, depth, 0, 0, scanlines(image, depth, false))).pels, image.pels)
+        << depth << "-bit";
   }
 }
 
 TEST(ImageIoPng, interlaced_readsEveryPass) {
   GreyImage image = randomImage(11, 9, 7);
-  const std::string path = tempPath("interlaced.png");
-  writeBytes(path, pngFile(11, 9, 8, 0, 1, scanlines(image, 8, true)));
-  EXPECT_EQ(readImage(path).pels, image.pels);
+  EXPECT_EQ(readBytes("interlaced.png", pngFile(11, 9, 8, 0, 1, scanlines(image, 8, true))).pels, image.pels);
   for (auto& pel : image.pels) pel &= 3;
-  writeBytes(path, pngFile(11, 9, 2, 0, 1, scanlines(image, 2, true)));
-  EXPECT_EQ(readImage(path).pels, image.pels);
-  std::filesystem::remove(path);
+  EXPECT_EQ(readBytes("interlaced.png", pngFile(11, 9, 2, 0, 1, scanlines(image, 2, true))).pels, image.pels);
 }
 
 TEST(ImageIoPgm, commentsInHeader_accepted) {
-  const std::string path = tempPath("comment.pgm");
-  writeBytes(path, "P5 # made by hand\n2 # width\n1\n# maxval next\n7\n\x05\x07");
-  EXPECT_EQ(readImage(path).pels, (std::vector<unsigned char>{5, 7}));
-  std::filesystem::remove(path);
+  EXPECT_EQ(readBytes("comment.pgm", "P5 # made by hand\n2 # width\n1\n# maxval next\n7\n\x05\x07").pels,
+            (std::vector<unsigned char>{5, 7}));
 }
 
 // ---- refusals ----

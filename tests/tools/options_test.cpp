@@ -57,7 +57,7 @@ TEST(OptionsAccepted, helpAnywhere_winsOverErrors) {
   EXPECT_FALSE(parse({"--", "--help"}).help);
 }
 
-TEST(OptionsRefused, badValues_refusedWithReason) {
+TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--threshold", "256"}, "from 0 to 255"},
       {{"--threshold", "12x"}, "not '12x'"},
@@ -73,19 +73,15 @@ TEST(OptionsRefused, badValues_refusedWithReason) {
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
       {{"-t"}, "unknown option '-t'"},
       {{"--invert=yes"}, "--invert takes no value"},
+      {{"--threshold", "5", "--none"}, "--threshold and --none cannot be combined"},
+      {{"--format", "json", "--format=csv"}, "--format is given twice"},
+      {{"--none", "--invert"}, "--invert applies to"},
+      {{"--prune", "3", "--fill", "3"}, "--prune and --fill cannot be combined"},
+      {{"--fill", "3", "--connectivity", "wholeImage"}, "--fill cannot be used with --connectivity wholeImage"},
   };
   for (const auto& [args, reason] : cases) {
     EXPECT_THAT(refusal(args), testing::HasSubstr(reason)) << args.front();
   }
-}
-
-TEST(OptionsRefused, conflictingOptions_refused) {
-  EXPECT_THAT(refusal({"--threshold", "5", "--none"}), testing::HasSubstr("--threshold and --none cannot be combined"));
-  EXPECT_THAT(refusal({"--format", "json", "--format=csv"}), testing::HasSubstr("--format is given twice"));
-  EXPECT_THAT(refusal({"--none", "--invert"}), testing::HasSubstr("--invert applies to"));
-  EXPECT_THAT(refusal({"--prune", "3", "--fill", "3"}), testing::HasSubstr("--prune and --fill cannot be combined"));
-  EXPECT_THAT(refusal({"--fill", "3", "--connectivity", "wholeImage"}),
-              testing::HasSubstr("--fill cannot be used with --connectivity wholeImage"));
 }
 
 }  // namespace

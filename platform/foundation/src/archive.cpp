@@ -220,7 +220,12 @@ kcArchive& operator||(kcArchive& ar, unsigned char& v) {
   return ar;
 }
 
-kcArchive& operator||(kcArchive& ar, std::string& v) {
+namespace {
+
+// Archives a byte container (std::string or a byte vector) as a 4-byte count and the bytes. A load
+// checks the count against the bytes left before allocating and replaces v only when it succeeds.
+template <class Bytes>
+void archiveBytes(kcArchive& ar, Bytes& v) {
   if (ar.isStoring()) {
     if (v.size() > UINT32_MAX) throw kcArchive::Unrepresentable(kTooWide);
     unsigned int n = static_cast<unsigned int>(v.size());
@@ -230,10 +235,16 @@ kcArchive& operator||(kcArchive& ar, std::string& v) {
     unsigned int n = 0;
     ar || n;
     ar.checkCount(n, 1);
-    std::string s(n, '\0');
-    ar.readBytes(s.data(), n);
-    v = std::move(s);
+    Bytes bytes(n, 0);
+    ar.readBytes(bytes.data(), n);
+    v = std::move(bytes);
   }
+}
+
+}  // namespace
+
+kcArchive& operator||(kcArchive& ar, std::string& v) {
+  archiveBytes(ar, v);
   return ar;
 }
 
@@ -250,19 +261,7 @@ kcArchive& operator||(kcArchive& ar, std::wstring& v) {
 }
 
 kcArchive& operator||(kcArchive& ar, std::vector<unsigned char>& v) {
-  if (ar.isStoring()) {
-    if (v.size() > UINT32_MAX) throw kcArchive::Unrepresentable(kTooWide);
-    unsigned int n = static_cast<unsigned int>(v.size());
-    ar || n;
-    ar.writeBytes(v.data(), v.size());
-  } else {
-    unsigned int n = 0;
-    ar || n;
-    ar.checkCount(n, 1);
-    std::vector<unsigned char> bytes(n);
-    ar.readBytes(bytes.data(), n);
-    v = std::move(bytes);
-  }
+  archiveBytes(ar, v);
   return ar;
 }
 

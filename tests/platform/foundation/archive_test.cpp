@@ -2,6 +2,8 @@
 #include <foundation/archive.h>
 #include <foundation/assert.h>
 
+#include "archive_bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +12,9 @@
 #include <sstream>
 
 namespace {
+
+using archive_bytes::stored;
+using archive_bytes::storedValue;
 
 // A persistent test class: a value, text, bytes, an owned child and a non-owning peer.
 class Node : public kcPersistent {
@@ -49,14 +54,6 @@ class Node : public kcPersistent {
 };
 kc_Instantiator Node::sExemplar("test::Node", typeid(Node), &Node::make);
 
-template <class T>
-std::vector<unsigned char> store(T value) {
-  std::vector<unsigned char> bytes;
-  kcArchive ar(bytes, kcArchive::eStoring);
-  ar || value;
-  return bytes;
-}
-
 std::unique_ptr<Node> makeGraph() {
   auto root = std::make_unique<Node>();
   root->value = -7;
@@ -71,34 +68,24 @@ std::unique_ptr<Node> makeGraph() {
   return root;
 }
 
-std::vector<unsigned char> storeGraph(Node& root) {
-  std::vector<unsigned char> bytes;
-  kcArchive ar(bytes, kcArchive::eStoring);
-  ar || root;
-  return bytes;
-}
-
 }  // namespace
 
 TEST(ArchiveEncoding, goldenBytes_fixedWidthsLittleEndian) {
-  EXPECT_EQ(store(true), (std::vector<unsigned char>{1}));
-  EXPECT_EQ(store(static_cast<unsigned char>(0xAB)), (std::vector<unsigned char>{0xAB}));
-  EXPECT_EQ(store(-2), (std::vector<unsigned char>{0xFE, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(store(0x12345678L), (std::vector<unsigned char>{0x78, 0x56, 0x34, 0x12}));
-  EXPECT_EQ(store(0xFFFFFFFFUL), (std::vector<unsigned char>{0xFF, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(store(1.0), (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
-  EXPECT_EQ(store(std::wstring(L"\u00e9")), (std::vector<unsigned char>{2, 0, 0, 0, 0xC3, 0xA9}));
-  EXPECT_EQ(store(std::vector<unsigned char>{9, 8}), (std::vector<unsigned char>{2, 0, 0, 0, 9, 8}));
+  EXPECT_EQ(storedValue(true), (std::vector<unsigned char>{1}));
+  EXPECT_EQ(storedValue(static_cast<unsigned char>(0xAB)), (std::vector<unsigned char>{0xAB}));
+  EXPECT_EQ(storedValue(-2), (std::vector<unsigned char>{0xFE, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(storedValue(0x12345678L), (std::vector<unsigned char>{0x78, 0x56, 0x34, 0x12}));
+  EXPECT_EQ(storedValue(0xFFFFFFFFUL), (std::vector<unsigned char>{0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(storedValue(1.0), (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  EXPECT_EQ(storedValue(std::wstring(L"\u00e9")), (std::vector<unsigned char>{2, 0, 0, 0, 0xC3, 0xA9}));
+  EXPECT_EQ(storedValue(std::vector<unsigned char>{9, 8}), (std::vector<unsigned char>{2, 0, 0, 0, 9, 8}));
 }
 
 TEST(ArchiveEncoding, longOutside32Bits_throwsUnrepresentableAndWritesNothing) {
   std::vector<unsigned char> bytes;
   kcArchive ar(bytes, kcArchive::eStoring);
-  long big = 0x100000000L;
-  long small = -0x80000001L;
+  for (long bad : {0x100000000L, -0x80000001L}) EXPECT_THROW(ar || bad, kcArchive::Unrepresentable);
   unsigned long ubig = 0x100000000UL;
-  EXPECT_THROW(ar || big, kcArchive::Unrepresentable);
-  EXPECT_THROW(ar || small, kcArchive::Unrepresentable);
   EXPECT_THROW(ar || ubig, kcArchive::Unrepresentable);
   EXPECT_TRUE(bytes.empty());
 }
@@ -154,7 +141,7 @@ TEST(ArchiveEncoding, countLargerThanBytesLeft_throwsBeforeAllocating) {
 
 TEST(ArchiveObjects, graph_sharedPointersLoadAsOneObject) {
   auto root = makeGraph();
-  std::vector<unsigned char> bytes = storeGraph(*root);
+  std::vector<unsigned char> bytes = stored(*root);
   Node copy;
   kcArchive in(bytes, kcArchive::eLoading);
   in || copy;
@@ -173,7 +160,7 @@ TEST(ArchiveObjects, graph_sharedPointersLoadAsOneObject) {
 TEST(ArchiveObjects, unknownClassAndOwnedBackReference_refused) {
   Node root;
   root.child = new Node();
-  std::vector<unsigned char> bytes = storeGraph(root);
+  std::vector<unsigned char> bytes = stored(root);
   // Rename the registered class of the child ("test::Node" -> "test::Nope").
   auto at = std::search(bytes.begin(), bytes.end(), std::begin("test::Node"), std::end("test::Node") - 1);
   ASSERT_NE(at, bytes.end());
@@ -194,7 +181,7 @@ TEST(ArchiveObjects, unknownClassAndOwnedBackReference_refused) {
 
 TEST(ArchiveObjects, newerVersion_throwsUnknownVersionKeepingFileAndLine) {
   Node root;
-  std::vector<unsigned char> bytes = storeGraph(root);
+  std::vector<unsigned char> bytes = stored(root);
   bytes[0] = 2;
   Node target;
   kcArchive in(bytes, kcArchive::eLoading);
@@ -219,7 +206,7 @@ TEST(ArchiveObjects, storingInPlaceTwice_refused) {
 
 TEST(ArchiveRobustness, everyTruncation_throwsCleanly) {
   auto root = makeGraph();
-  std::vector<unsigned char> bytes = storeGraph(*root);
+  std::vector<unsigned char> bytes = stored(*root);
   for (std::size_t n = 0; n < bytes.size(); ++n) {
     Node target;
     kcArchive in(bytes.data(), n);
@@ -229,7 +216,7 @@ TEST(ArchiveRobustness, everyTruncation_throwsCleanly) {
 
 TEST(ArchiveRobustness, randomByteFlips_neverCrashOrLeak) {
   auto root = makeGraph();
-  const std::vector<unsigned char> bytes = storeGraph(*root);
+  const std::vector<unsigned char> bytes = stored(*root);
   std::mt19937 rng(20261206);
   int failures = 0;
   for (int trial = 0; trial < 5000; ++trial) {
@@ -276,11 +263,7 @@ TEST(Exceptions, nullMessage_isEmptyAndSurvivesArchive) {
   kcBadPointer error;
   EXPECT_EQ(error.text(), nullptr);
   EXPECT_EQ(error.message(), L"");
-  std::vector<unsigned char> bytes;
-  {
-    kcArchive out(bytes, kcArchive::eStoring);
-    out || error;
-  }
+  std::vector<unsigned char> bytes = stored(error);
   kcBadPointer loaded(L"to be replaced");
   kcArchive in(bytes, kcArchive::eLoading);
   in || loaded;

@@ -3,6 +3,7 @@
 #include <foundation/exception.h>
 #include <foundation/pelbuffer.h>
 
+#include "archive_bytes.h"
 #include "image_reference.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,8 @@
 namespace {
 
 using Image = kcPelBuffer<unsigned char>;
-using Bytes = std::vector<unsigned char>;
+using archive_bytes::Bytes;
+using archive_bytes::stored;
 
 TEST(PelBuffer, Construct_zeroFilledAlignedRows_badRequestsRefused) {
   Image image(37, 5, 64);
@@ -44,13 +46,6 @@ TEST(PelBuffer, SubWindowAndCopies_sharePels_deepCopyDoesNot) {
   EXPECT_THROW(image.subWindow(kcPelRect(-3, 22, 0, 1)), kcBadArgument);
 }
 
-Bytes store(kc_PelBuffer& image) {
-  Bytes bytes;
-  kcArchive out(bytes, kcArchive::eStoring);
-  out || image;
-  return bytes;
-}
-
 TEST(PelArchive, RoundTrip_windowsOffsetTransformUnbound) {
   std::mt19937 rng(3);
   kc2XformCache cache;
@@ -58,7 +53,7 @@ TEST(PelArchive, RoundTrip_windowsOffsetTransformUnbound) {
   for (int i = 0; i < 20; ++i) {
     Image image = i == 0 ? Image() : imgref::randomImage(rng);
     image.copyXforms(cache);
-    Bytes bytes = store(image);
+    Bytes bytes = stored(image);
     kcPelBuffer_const<unsigned char> back(2, 2);
     kcArchive in(bytes, kcArchive::eLoading);
     in || back;
@@ -69,7 +64,7 @@ TEST(PelArchive, RoundTrip_windowsOffsetTransformUnbound) {
 
 TEST(PelArchive, Damaged_throwsAndKeepsImage) {
   Image image(5, 4);
-  const Bytes good = store(image);  // version, bound, width, height (4 bytes each), ...
+  const Bytes good = stored(image);  // version, bound, width, height (4 bytes each), ...
   Bytes truncated(good.begin(), good.end() - 1), tall = good, negative = good;
   tall[6] = 200;      // height 200 with 20 pels stored
   negative[5] = 0xFF;  // width below 0

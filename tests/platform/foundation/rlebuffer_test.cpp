@@ -4,6 +4,7 @@
 #include <foundation/exception.h>
 #include <foundation/rlebuffer.h>
 
+#include "archive_bytes.h"
 #include "image_reference.h"
 
 #include <gtest/gtest.h>
@@ -12,20 +13,14 @@ using imgref::Pels;
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using archive_bytes::Bytes;
+using archive_bytes::stored;
 using Rows = std::vector<const unsigned char*>;
 
 kcRLEBuffer encoded(const kcPelBuffer_const<unsigned char>& image) {
   kcRLEBuffer rle;
   rle.encode(image);
   return rle;
-}
-
-Bytes store(kcRLEBuffer& rle) {
-  Bytes bytes;
-  kcArchive out(bytes, kcArchive::eStoring);
-  out || rle;
-  return bytes;
 }
 
 TEST(RleBuffer, Default_isDegenerate) {
@@ -143,7 +138,7 @@ TEST(RleArchive, RoundTrip_randomImages_equalWithTransform) {
     kcRLEBuffer rle = i == 0 ? kcRLEBuffer() : encoded(imgref::randomImage(rng));
     rle.offset(kcPair<long>(i - 15, 2 * i));
     rle.copyXforms(cache);
-    Bytes bytes = store(rle);
+    Bytes bytes = stored(rle);
     kcRLEBuffer back;
     kcArchive in(bytes, kcArchive::eLoading);
     in || back;
@@ -157,7 +152,7 @@ TEST(RleArchive, DamagedRows_throwAndKeepTarget) {
   kcPelBuffer<unsigned char> image(300, 2);
   image.pointToRow(1)[299] = 4;
   kcRLEBuffer source = encoded(image);  // rows (0,255)(0,45)(0,0) and (0,255)(0,44)(4,1)(0,0)
-  const Bytes good = store(source);
+  const Bytes good = stored(source);
   // Stored: version, base version, bound, width, height, byte count (4 bytes each), then runs.
   constexpr std::size_t kRuns = 15;
   auto patched = [&](std::size_t at, unsigned char v) {
