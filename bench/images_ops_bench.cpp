@@ -2,6 +2,8 @@
 // as the floor.
 #include <foundation/rlebuffer.h>
 
+#include "bench_images.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,37 +14,6 @@
 namespace {
 
 constexpr long kSide = 2048;
-
-// sparseImage: a few hundred filled discs and rectangles of bright values on a dark background.
-kcPelBuffer<unsigned char> sparseImage() {
-  kcPelBuffer<unsigned char> image(kSide, kSide);
-  std::mt19937 rng(2048);
-  for (long y = 0; y < kSide; ++y) std::memset(image.pointToRow(y), 20, kSide);
-  for (int i = 0; i < 300; ++i) {
-    long cx = static_cast<long>(rng() % kSide), cy = static_cast<long>(rng() % kSide);
-    long r = 4 + static_cast<long>(rng() % 30);
-    auto value = static_cast<unsigned char>(150 + rng() % 100);
-    bool disc = rng() % 2;
-    for (long y = std::max(0L, cy - r); y < std::min(kSide, cy + r); ++y) {
-      unsigned char* row = image.pointToRow(y);
-      for (long x = std::max(0L, cx - r); x < std::min(kSide, cx + r); ++x) {
-        if (!disc || (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) row[x] = value;
-      }
-    }
-  }
-  return image;
-}
-
-// noiseImage: each pel bright with probability percent / 100, else dark.
-kcPelBuffer<unsigned char> noiseImage(int percent) {
-  kcPelBuffer<unsigned char> image(kSide, kSide);
-  std::mt19937 rng(static_cast<unsigned>(percent));
-  for (long y = 0; y < kSide; ++y) {
-    unsigned char* row = image.pointToRow(y);
-    for (long x = 0; x < kSide; ++x) row[x] = rng() % 100 < static_cast<unsigned>(percent) ? 200 : 10;
-  }
-  return image;
-}
 
 // discMask: non-zero inside a centred disc covering about 60% of the image.
 kcRLEBuffer discMask() {
@@ -58,7 +29,8 @@ kcRLEBuffer discMask() {
 }
 
 const kcPelBuffer<unsigned char>& imageFor(int kind) {
-  static const kcPelBuffer<unsigned char> images[] = {sparseImage(), noiseImage(10), noiseImage(50)};
+  static const kcPelBuffer<unsigned char> images[] = {bench::makeImage(bench::ImageClass::eParts, kSide), bench::makeImage(bench::ImageClass::eNoise10, kSide),
+       bench::makeImage(bench::ImageClass::eNoise50, kSide)};
   return images[kind];
 }
 
@@ -71,7 +43,7 @@ const kcRLEBuffer& runsFor(int kind) {
   return runs[static_cast<std::size_t>(kind)];
 }
 
-const char* const kKinds[] = {"sparse", "noise10", "noise50"};
+const char* const kKinds[] = {"parts", "noise10", "noise50"};
 
 void setLabel(benchmark::State& state, int kind) {
   state.SetLabel(kKinds[kind]);
