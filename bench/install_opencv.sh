@@ -7,4 +7,4 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
-apt-get install -y --no-install-recommends libopencv-dev libbenchmark-dev
+apt-get install -y --no-install-recommends libopencv-dev

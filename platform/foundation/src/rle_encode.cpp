@@ -84,8 +84,9 @@ class RunSink {
     if (bandOffsets_.empty()) return;
     const std::size_t used = static_cast<std::size_t>(out_ - scratch_.get());
     if (rep_->chunks.empty() || rep_->chunks.back().capacity() - rep_->chunks.back().size() < used) {
-      const std::size_t rowsLeft = height_ - rep_->rows.size();
-      rep_->chunks.emplace_back().reserve(used / bandOffsets_.size() * rowsLeft * 9 / 8 + used);
+      const std::size_t rowsLeft = height_ - rep_->rows.size();  // this band's rows included
+      const std::size_t estimate = used / bandOffsets_.size() * rowsLeft * 9 / 8 + used;
+      rep_->chunks.emplace_back().reserve(std::min(estimate, rowBytes_ * rowsLeft));
       chunkFirstRow_ = rep_->rows.size();
     }
     std::vector<unsigned char>& chunk = rep_->chunks.back();
