@@ -311,16 +311,16 @@ std::string checkImage(const kcPelBuffer<unsigned char>& pels, const cv::Mat& ma
 
 int runCheck(const Options& options) {
   int checked = 0, failures = 0;
-  for (const bench::ImageSpec& spec : bench::smallSet(256)) {
-    if (spec.name().find(options.only) == std::string::npos) continue;
+  for (const bench::ImageSpec& entry : bench::smallSet(256)) {
+    if (entry.name().find(options.only) == std::string::npos) continue;
     ++checked;
-    const kcPelBuffer<unsigned char> pels = bench::makeImage(spec.kind, spec.side);
+    const kcPelBuffer<unsigned char> pels = bench::makeImage(entry.kind, entry.side);
     const cv::Mat mat = wrap(pels);
     Ours ours;
     Components components;
     Contours contours;
     const std::string why = checkImage(pels, mat, ours, components, contours);
-    std::printf("%-14s %s\n", spec.name().c_str(), why.empty() ? "agrees" : ("DIFFERS: " + why).c_str());
+    std::printf("%-14s %s\n", entry.name().c_str(), why.empty() ? "agrees" : ("DIFFERS: " + why).c_str());
     failures += why.empty() ? 0 : 1;
   }
   std::printf("%d passed, %d failed\n", checked - failures, failures);
@@ -333,9 +333,9 @@ int runTable(const Options& options) {
   std::printf("| image | blobs | holes | ours ms | (b) ms | (c) ms | (d) ms | ours/(b) | ours/(c) | ours/(d) |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   int failures = 0;
-  for (const bench::ImageSpec& spec : bench::standardSet()) {
-    if (spec.name().find(options.only) == std::string::npos) continue;
-    const kcPelBuffer<unsigned char> pels = bench::makeImage(spec.kind, spec.side);
+  for (const bench::ImageSpec& entry : bench::standardSet()) {
+    if (entry.name().find(options.only) == std::string::npos) continue;
+    const kcPelBuffer<unsigned char> pels = bench::makeImage(entry.kind, entry.side);
     const cv::Mat mat = wrap(pels);
     Ours ours;
     Components components;
@@ -346,7 +346,7 @@ int runTable(const Options& options) {
     std::string why = blobsDiffer(found.blobs, components.regions());
     if (why.empty() && c.finished) why = countsDiffer(found, c.outer, c.holes);
     if (!why.empty()) {
-      std::printf("| %s | results differ: %s |\n", spec.name().c_str(), why.c_str());
+      std::printf("| %s | results differ: %s |\n", entry.name().c_str(), why.c_str());
       ++failures;
       continue;
     }
@@ -359,7 +359,7 @@ int runTable(const Options& options) {
     }, options.minTime);
     const std::string cTime = c.finished ? fixed(c.timing.seconds * 1e3, 2) : "> " + fixed(options.limit * 1e3, 0);
     const std::string cRatio = c.finished ? fixed(a.seconds / c.timing.seconds, 2) : "< " + fixed(a.seconds / options.limit, 2);
-    std::printf("| %s | %zu | %ld | %s | %s | %s | %s | %s | %s | %s |\n", spec.name().c_str(), found.blobs.size(),
+    std::printf("| %s | %zu | %ld | %s | %s | %s | %s | %s | %s | %s |\n", entry.name().c_str(), found.blobs.size(),
                 found.holes, fixed(a.seconds * 1e3, 2).c_str(), fixed(b.seconds * 1e3, 2).c_str(), cTime.c_str(),
                 fixed(d.seconds * 1e3, 3).c_str(), fixed(a.seconds / b.seconds, 2).c_str(), cRatio.c_str(),
                 fixed(a.seconds / d.seconds, 1).c_str());
