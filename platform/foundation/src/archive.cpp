@@ -117,6 +117,7 @@ kcArchive::~kcArchive() = default;
 
 void kcArchive::writeBytes(const void* data, std::size_t size) {
   if (!isStoring()) throw kcBadArgument(L"The archive is not storing.");
+  ++requests_;
   if (size == 0) return;
   auto* p = static_cast<const unsigned char*>(data);
   if (out_) {
@@ -129,6 +130,7 @@ void kcArchive::writeBytes(const void* data, std::size_t size) {
 
 void kcArchive::readBytes(void* data, std::size_t size) {
   if (!isLoading()) throw kcBadArgument(L"The archive is not loading.");
+  ++requests_;
   if (size > in_.size() - pos_) throw Damaged(kDamaged);
   if (size != 0) std::memcpy(data, in_.data() + pos_, size);
   pos_ += size;

@@ -101,7 +101,7 @@ kcArchive& operator||(kcArchive& ar, kc_PelBuffer& image) {
     long width = image.width_, height = image.height_;
     long x = image.offset_.x(), y = image.offset_.y();
     ar || bound || width || height || x || y || image.xforms_;
-    for (long row = 0; row < height; ++row)
+    for (long row = 0; width != 0 && row < height; ++row)
       ar.writeBytes(image.first_ + row * image.stride_, static_cast<std::size_t>(width));
     return ar;
   }
@@ -113,9 +113,11 @@ kcArchive& operator||(kcArchive& ar, kc_PelBuffer& image) {
   if (!bound && (width != 0 || height != 0)) kcArchive::damaged();
   kc_PelBuffer loaded;
   if (bound) {
+    // An image without columns has no pel bytes, however many rows it declares: reading rows
+    // costs work only for the bytes the archive holds.
     if (width != 0) ar.checkCount(static_cast<std::uint64_t>(height), static_cast<std::size_t>(width));
     loaded = kc_PelBuffer(width, height, kArchiveAlignment);
-    for (long row = 0; row < height; ++row)
+    for (long row = 0; width != 0 && row < height; ++row)
       ar.readBytes(loaded.first_ + row * loaded.stride_, static_cast<std::size_t>(width));
   }
   loaded.offset_ = kcPair<long>(x, y);

@@ -78,4 +78,17 @@ TEST(PelArchive, Damaged_throwsAndKeepsImage) {
   }
 }
 
+TEST(PelArchive, NoColumnsManyRows_loadsWithoutVisitingRows) {
+  // A 2^31 - 1 row image without columns: a few dozen bytes that must not cost a pass per row.
+  Image empty(0, 0x7fffffffL);
+  const Bytes bytes = stored(empty);
+  kcArchive in(bytes.data(), bytes.size());
+  Image back;
+  in || back;
+  EXPECT_TRUE(back.isBound());
+  EXPECT_EQ(back.height(), 0x7fffffffL);
+  EXPECT_EQ(in.remaining(), 0u);
+  EXPECT_LT(in.requests(), 64u) << "loading did work per declared row";
+}
+
 }  // namespace

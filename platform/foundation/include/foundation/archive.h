@@ -67,6 +67,9 @@ class kcArchive {
   void readBytes(void* data, std::size_t size);
   // remaining(): bytes not yet read (loading; 0 when storing).
   std::size_t remaining() const;
+  // requests(): how many reads or writes (values and byte blocks, empty ones included) the archive
+  // has served. A measure of the work an archive form did, independent of the clock.
+  std::uint64_t requests() const { return requests_; }
   // checkCount(count, minBytesEach): throws Damaged unless count elements of at least minBytesEach
   // archived bytes each (at least 1 is assumed) could still be read. Call before allocating.
   void checkCount(std::uint64_t count, std::size_t minBytesEach) const;
@@ -124,6 +127,7 @@ class kcArchive {
   std::ostream* stream_ = nullptr;             // storing to a stream
   std::vector<unsigned char> in_;              // loading
   std::size_t pos_ = 0;
+  std::uint64_t requests_ = 0;
 
   // Objects archived so far, by index (loading) and by address (storing).
   std::vector<kcPersistent*> loaded_;

@@ -142,4 +142,6 @@ class kcPelBuffer : public kcPelBuffer_const<T> {
 // Loading builds a new image (alignment 32) and assigns it only when everything was read; a
 // damaged form (newer version: kcArchive::UnknownVersion; negative or oversized sizes, short
 // data: kcArchive::Damaged) leaves image unchanged. Storing writes nothing before its checks.
+// Loading costs work in proportion to the bytes read, whatever sizes the archive declares (an image
+// without columns has no pel bytes and is loaded without visiting its rows).
 kcArchive& operator||(kcArchive& ar, kc_PelBuffer& image);
