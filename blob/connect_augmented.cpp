@@ -2,6 +2,7 @@
 #include "connect_augmented.h"
 
 #include <foundation/assert.h>
+#include <foundation/attention.h>
 #include <foundation/rlebuffer.h>
 
 #include <limits>
@@ -70,6 +71,7 @@ void kc_ConnectivityAugmentedRLE::fill(const kc_RunRowsView& view) {
   kc_AugmentedRun* out = runs_.get();
   const kc_AugmentedRun* const end = out + capacity_;
   for (std::int32_t y = 0; y < height_; ++y) {
+    if ((y & 15) == 15) kcAttention::check();
     rows_[static_cast<std::size_t>(y)] = out;
     const kc_AugmentedRun* const rowStart = out;
     for (const unsigned char* src = view.rows[y]; src[1] != 0; src += 2) {

@@ -4,6 +4,7 @@
 #include "scene_builder.h"
 
 #include <foundation/assert.h>
+#include <foundation/attention.h>
 #include <foundation/rlebuffer.h>
 
 #include <algorithm>
@@ -14,8 +15,10 @@ namespace {
 std::uint64_t weightedSum(const kcRLEBuffer& image) {
   std::uint64_t sum = 0;
   const unsigned char* const* rows = image.pointToRat();
-  for (long y = 0; y < image.height(); ++y)
+  for (long y = 0; y < image.height(); ++y) {
+    if ((y & 15) == 15) kcAttention::check();
     for (const unsigned char* r = rows[y]; r[1] != 0; r += 2) sum += std::uint64_t{r[0]} * r[1];
+  }
   return sum;
 }
 

@@ -1,10 +1,13 @@
 // The scene's connectivity entries: settings and blobs written into the scene, whole-image
 // analysis, reuse of the augmented image, and abandoned analyses leaving the scene as it was.
 #include "connect_fixture.h"
+#include "messages.h"
 #include "scene_builder.h"
 
+#include <blob/blobdefs.h>
 #include <blob/blobdesc.h>
 #include <foundation/attention.h>
+#include <foundation/exception.h>
 
 #include <gtest/gtest.h>
 
@@ -20,8 +23,8 @@ const kc_ConnectivityAugmentedRLE* cached(Scene& scene) {
       kc_SceneBuilder::data(scene).augmentedCache.get());
 }
 
-// A 40-row image with a ring in rows 20..22, so that the attention check runs in the scan (rows
-// 15 and 31) and in the numbering (the same rows).
+// A 40-row image with a ring in rows 20..22, so that the attention check runs in the augmented
+// image, the scan and the numbering (rows 15 and 31 of each).
 Grid tallImage(std::uint8_t v) {
   Grid g;
   g.width = 5;
@@ -118,11 +121,12 @@ TEST(ConnectScene, ConnectScene_abandonedAnalysis_leavesSceneAsItWas) {
   scene.connectComponentsGreyScale(encode(draw({"#.#"}), {5, 6}), 7, false, Scene::ePrune, 1);
   const kcBlob* before = scene.getBlob(1);
   const std::uint32_t view = kc_SceneBuilder::data(scene).viewCounter;
-  for (unsigned long checks = 0; checks < 4; ++checks) {
+  const kcRLEBuffer tall = encode(tallImage(3));
+  for (unsigned long checks = 0; checks < 6; ++checks) {
     SCOPED_TRACE(checks);
     kcAttention::Scope scope;
     scope.abandonAfter(checks);
-    EXPECT_THROW(scene.connectComponentsGreyScale(encode(tallImage(3)), 1, false, Scene::eFill, 5),
+    EXPECT_THROW(scene.connectComponentsGreyScale(tall, 1, false, Scene::eFill, 5),
                  kcAttention::Abandoned);
     EXPECT_EQ(scene.numBlobs(false), 2);
     EXPECT_EQ(scene.getBlob(1), before);
@@ -134,8 +138,37 @@ TEST(ConnectScene, ConnectScene_abandonedAnalysis_leavesSceneAsItWas) {
     EXPECT_EQ(cached(scene), nullptr);
   }
   kcAttention::Scope scope;
-  scope.abandonAfter(4);  // the image checks four times in all
-  scene.connectComponentsGreyScale(encode(tallImage(3)), 1, false, Scene::eNone, 0);
+  scope.abandonAfter(6);  // the image checks six times in all
+  scene.connectComponentsGreyScale(tall, 1, false, Scene::eNone, 0);
   EXPECT_EQ(scene.numBlobs(false), 2);
   EXPECT_NE(cached(scene), nullptr);
+}
+
+// Values a caller can pass but no analysis can use are refused before anything runs.
+TEST(ConnectScene, ConnectScene_badArguments_refusedSceneUnchanged) {
+  Scene scene;
+  const kcRLEBuffer image = encode(draw({"#.#"}));
+  scene.connectComponentsGreyScale(image, 1, false, Scene::eNone, 0);
+  const kcBlob* before = scene.getBlob(1);
+  const auto refused = [&](auto call, const wchar_t* message) {
+    try {
+      call();
+      ADD_FAILURE() << "not refused";
+    } catch (const kcBlobDefs::BadParams& e) {
+      EXPECT_EQ(e.message(false), message);
+    } catch (const kcBadArgument&) {
+      EXPECT_EQ(message, nullptr);
+    }
+    EXPECT_EQ(scene.getBlob(1), before);
+  };
+  using M = kc_BlobMessages;
+  refused([&] { scene.connectComponentsGreyScale(image, 0, false, Scene::eNone, 0); },
+          M::kTool[M::eScaleNotPositive]);
+  refused([&] { scene.connectComponentsGreyScale(kcRLEBuffer(), 1, false, Scene::eNone, 0); },
+          M::kTool[M::eImageUnbound]);
+  refused([&] { scene.connectComponentsGreyScale(image, 1, true, Scene::eFill, 0); },
+          M::kTool[M::eCleanupWithWholeImage]);
+  refused([&] { scene.connectComponentsLabelled(image, Scene::ePrune, -1); }, M::kTool[M::eMinPelsNegative]);
+  refused([&] { scene.connectComponentsLabelled(image, static_cast<Scene::ConnectCleanup>(3), 0); }, nullptr);
+  refused([&] { scene.connectComponentsGreyScale(image, 1, false, Scene::ePrune, 1L << 40); }, nullptr);
 }

@@ -59,6 +59,7 @@ class RunSink {
     bandOffsets_.reserve(bandRows_);
   }
   unsigned char* beginRow() {
+    kf_AttendRow(rowsBegun_++);
     if (bandOffsets_.size() == bandRows_) flushBand();
     bandOffsets_.push_back(static_cast<std::size_t>(out_ - scratch_.get()));
     return out_;
@@ -111,6 +112,7 @@ class RunSink {
   }
 
   std::size_t height_;
+  std::size_t rowsBegun_ = 0;
   std::size_t chunkFirstRow_ = 0;
   std::size_t rowBytes_;
   std::size_t bandRows_;
@@ -294,6 +296,7 @@ PercentRange percentRange(const kcPelBuffer_const<unsigned char>& image, long lo
   std::array<std::uint64_t, 256> histogram{};
   long w = image.width(), h = image.height();
   for (long y = 0; y < h; ++y) {
+    kf_AttendRow(static_cast<std::uint64_t>(y));
     const unsigned char* row = image.pointToRow(y);
     for (long x = 0; x < w; ++x) ++histogram[row[x]];
   }

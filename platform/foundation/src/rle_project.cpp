@@ -4,6 +4,8 @@
 #include <foundation/exception.h>
 #include <foundation/rlebuffer.h>
 
+#include "rle_rep.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -26,6 +28,7 @@ std::vector<std::uint64_t> spreadRuns(const unsigned char* const* rows, long wid
   const std::size_t n = static_cast<std::size_t>(diagonal ? width + height - 1 : width);
   std::vector<std::int64_t> diff(n + 1, 0);
   for (long y = 0; y < height; ++y) {
+    kf_AttendRow(static_cast<std::uint64_t>(y));
     std::size_t x = diagonal ? static_cast<std::size_t>(y) : 0;
     for (const unsigned char* run = rows[y]; run[1] != 0; run += 2) {
       if (run[0] != 0) {
@@ -166,6 +169,7 @@ void projectAngular(const unsigned char* const* rows, long width, long height, d
   double most = 0.0;
   bool weighted = false;
   for (long y = 0; y < height; ++y) {
+    kf_AttendRow(static_cast<std::uint64_t>(y));
     const double top = static_cast<double>(flipY ? height - 1 - y : y);
     long x = 0;
     for (const unsigned char* run = rows[y]; run[1] != 0; run += 2) {
@@ -198,6 +202,7 @@ std::vector<std::uint64_t> kcRLEBuffer::projectHoriz() const {
   std::vector<std::uint64_t> sums(static_cast<std::size_t>(height_), 0);
   const unsigned char* const* rows = pointToRat();
   for (long y = 0; y < height_; ++y) {
+    kf_AttendRow(static_cast<std::uint64_t>(y));
     std::uint64_t sum = 0;
     for (const unsigned char* run = rows[y]; run[1] != 0; run += 2) sum += unsigned{run[0]} * run[1];
     sums[static_cast<std::size_t>(y)] = sum;

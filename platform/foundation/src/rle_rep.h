@@ -1,6 +1,7 @@
 // Private to the run-length image sources: the shared run storage and the row validator.
 #pragma once
 
+#include <foundation/attention.h>
 #include <foundation/rlebuffer.h>
 
 #include <cstdint>
@@ -17,6 +18,13 @@ struct kc_RLERep {
   std::uint64_t numRuns = 0;
   bool isBinary = true;
 };
+
+// kf_AttendRow(y): the cancellation point of the row loops of long image operations (encoders,
+// masking, morphology, projections, windows): kcAttention::check() once every 16 rows, so an
+// abandon request is honoured within 16 rows of any image. Costs one test per row otherwise.
+inline void kf_AttendRow(std::uint64_t y) {
+  if ((y & 15) == 15) kcAttention::check();
+}
 
 // kc_RowCheck: what one validated row held.
 struct kc_RowCheck {

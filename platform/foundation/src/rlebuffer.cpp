@@ -287,6 +287,7 @@ void kc_RLERowWriter::endRow() {
   bytes_.push_back(0);
   rowStarts_.push_back(bytes_.size());
   rowPels_ = 0;
+  kf_AttendRow(rowStarts_.size());
 }
 
 kcRLEBuffer kc_RLERowWriter::finish(const kcPair<long>& offset, const kc2XformCache& xforms) {

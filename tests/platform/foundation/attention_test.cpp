@@ -1,12 +1,20 @@
-// kcAttention: scopes, requests from other threads, deadlines, countdowns, nesting, the exception.
+// kcAttention: scopes, requests from other threads, deadlines, countdowns, nesting, the exception,
+// and the cancellation points of the image operations.
 #include <foundation/attention.h>
+#include <foundation/pelbuffer.h>
+#include <foundation/rlebuffer.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <functional>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#include "attention_checks.h"
 
 namespace {
 
@@ -80,6 +88,40 @@ TEST(Attention, abandoned_numberMessageRegistered) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->errorNumber(), 0x10000030L);
   EXPECT_EQ(error->message(), L"The operation was abandoned.");
+}
+
+TEST(Attention, imageOperations_checkEvery16Rows_abandonLeavesTargetUnchanged) {
+  constexpr long kRows = 16 * 8;
+  kcPelBuffer<unsigned char> pels(40, kRows);
+  for (long y = 0; y < kRows; ++y)
+    for (long x = 0; x < 40; ++x) pels.pointToRow(y)[x] = static_cast<unsigned char>((x * 7 + y * 3) % 256);
+  kcRLEBuffer runs;
+  runs.encode(pels);
+  const kcRLEBuffer before = runs;
+  kcRLEBuffer target;
+  const std::vector<std::pair<const char*, std::function<void()>>> ops = {
+      {"encode", [&] { target.encode(pels); }},
+      {"encode threshold", [&] { target.encode(pels, 100, false); }},
+      {"encode map", [&] { target.encode(pels, std::vector<unsigned char>(256, 3)); }},
+      {"encode soft", [&] { target.encode(pels, 10, 200, 4, false); }},
+      {"encode percent", [&] { target.encodePercent(pels, 5, 5, 50, false); }},
+      {"mask", [&] { target = runs.mask(runs, 0, 0, false); }},
+      {"erode", [&] { target = runs.gmorphMin(kcRLEBuffer::eSquare3x3); }},
+      {"dilate", [&] { target = runs.gmorphMax(kcRLEBuffer::eHoriz3x1); }},
+      {"rows", [&] { runs.projectHoriz(); }},
+      {"columns", [&] { runs.projectVert(); }},
+      {"window", [&] { target = runs.subWindow(kcPelRect(1, 1, 30, kRows - 2)); }},
+  };
+  for (const auto& [name, op] : ops) {
+    target = before;
+    {
+      kcAttention::Scope scope;
+      scope.requestAbandon();
+      EXPECT_THROW(op(), kcAttention::Abandoned) << name;
+    }
+    EXPECT_EQ(target, before) << name << ": an abandoned operation leaves its target as it was";
+    EXPECT_GE(attention_checks::checksMadeBy(op), kRows / 16 - 1) << name;
+  }
 }
 
 }  // namespace

@@ -32,6 +32,9 @@ struct kc_RLERep;  // the shared run storage, private to the foundation's source
 // Degenerate: an image with no rows (default constructed, after setUnbound(), or of width or height
 // 0). It has width(), height(), numRuns() 0 and no row pointers.
 //
+// Cancellation: the encoders, mask, morphology, projections and subWindow call kcAttention::check()
+// once every 16 rows they process; kcAttention::Abandoned then leaves this image unchanged.
+//
 // Coordinates: pel (x, y) of the buffer (x from the left, y from the top row, both from 0) lies at
 // image position offset() + (x, y). Derived images (encoders, subWindow, mask, morphology) carry
 // the offset and transform cache of their source.
