@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "messages.h"
+#include "params_check.h"
 #include "scene_builder.h"
 
 // kc_BlobPipeline: the stages of one analysis, with access to the results' fields.
@@ -23,6 +24,7 @@ struct kc_BlobPipeline {
                             kcBlobResults& results);
 
  private:
+  static void checkSettings(const kcBlobParams& params);
   static kcRLEBuffer encode(const Pels& image, const kcBlobParams& params);
   static const kcRLEBuffer& applyMorphology(const kcRLEBuffer& input, const kcBlobParams& params,
                                             kcBlobResults& results);
@@ -45,6 +47,13 @@ kcRLEBuffer morphStep(const kcRLEBuffer& image, bool dilate, kcRLEBuffer::Shape 
 }
 
 }  // namespace
+
+// checkSettings(params): everything the pel front end will use, refused before any pel is encoded.
+void kc_BlobPipeline::checkSettings(const kcBlobParams& params) {
+  kf_CheckSegmentation(params);
+  kf_CheckConnectSettings(params.connectivityType(), params.scaleVal(),
+                          params.connectivityCleanup(), params.connectivityMinPels());
+}
 
 kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p) {
   kcRLEBuffer out;
@@ -72,7 +81,7 @@ kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p) {
       out.encode(image, p.map(), p.threshImage(), p.postMap());
       break;
     default:
-      KC_ASSERT(false, "the segmentation type is one of the five kinds");
+      KC_ASSERT(false, "the segmentation type was checked before encoding");
   }
   return out;
 }
@@ -81,6 +90,7 @@ void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
                                   kcBlobResults& results) {
   if (!image.isBound()) refuse(kc_BlobMessages::eImageUnbound);
   if (image.width() == 0 || image.height() == 0) refuse(kc_BlobMessages::eImageEmpty);
+  checkSettings(params);
   kcTimer timer(false);
   timer.start();
   kcRLEBuffer encoded = encode(image, params);
@@ -142,9 +152,8 @@ void kc_BlobPipeline::connect(kcBlobSceneDescription& scene, const kcRLEBuffer& 
 void kc_BlobPipeline::runLengthBody(const kcRLEBuffer& input, const kcBlobParams& params,
                                     kcBlobResults& results) {
   if (input.isDegenerate()) refuse(kc_BlobMessages::eImageUnbound);
-  if (params.connectivityCleanup() != kcBlobSceneDescription::eNone &&
-      params.connectivityType() == kcBlobSceneDescription::eWholeImageGreyScale)
-    refuse(kc_BlobMessages::eCleanupWithWholeImage);
+  kf_CheckConnectSettings(params.connectivityType(), params.scaleVal(),
+                          params.connectivityCleanup(), params.connectivityMinPels());
   results.mutating();
 
   const kcRLEBuffer* current = &input;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "messages.h"
+#include "params_check.h"
 #include "persist.h"
 
 namespace {
@@ -22,7 +23,93 @@ bool isThreshold(kcBlobParams::Segmentation type) {
   return type == kcBlobParams::eHardThresh || type == kcBlobParams::eSoftThresh;
 }
 
+// The checks of the segmentation setters, shared with kf_CheckSegmentation so that values loaded
+// from an archive meet the same rules, with the same messages, as values set by a caller.
+void checkScale(unsigned char scaleVal) {
+  if (scaleVal == 0) refuse(Msg::eScaleNotPositive);
+}
+
+void checkMap(const std::vector<unsigned char>& map) {
+  if (map.empty()) refuse(Msg::eMapEmpty);
+}
+
+void checkTails(long lowTail, long hiTail) {
+  if (outsidePercent(lowTail)) refuse(Msg::eLowTailRange);
+  if (outsidePercent(hiTail)) refuse(Msg::eHiTailRange);
+}
+
+void checkHardPercents(long lowTail, long hiTail, long threshPercent) {
+  checkTails(lowTail, hiTail);
+  if (outsidePercent(threshPercent)) refuse(Msg::eThreshPercentRange);
+  if (lowTail + hiTail > 100) refuse(Msg::eTailSum);
+}
+
+void checkSoft(unsigned char low, unsigned char high, unsigned char softness) {
+  if (high <= low) refuse(Msg::eLowNotBelowHigh);
+  if (softness > high - low) refuse(Msg::eSoftnessAboveRange);
+  if (softness == 255) refuse(Msg::eSoftnessMax);
+}
+
+void checkSoftPercents(long lowTail, long hiTail, long lowPercent, long hiPercent,
+                       unsigned char softness) {
+  checkTails(lowTail, hiTail);
+  if (outsidePercent(lowPercent)) refuse(Msg::eLowThreshPercentRange);
+  if (outsidePercent(hiPercent)) refuse(Msg::eHiThreshPercentRange);
+  if (lowTail + hiTail > 100) refuse(Msg::eTailSum);
+  if (lowPercent > hiPercent) refuse(Msg::eThreshPercentOrder);
+  if (softness == 255) refuse(Msg::eSoftnessMax);
+}
+
+void checkThreshImage(const kcPelBuffer_const<unsigned char>& image) {
+  if (!image.isBound()) refuse(Msg::eThreshImageUnbound);
+}
+
+void checkMinPels(long minPels) {
+  if (minPels < 0) refuse(Msg::eMinPelsNegative);
+  if (minPels > std::numeric_limits<std::int32_t>::max())
+    throw kcBadArgument(L"The minimum number of pels must not exceed 2147483647.");
+}
+
+bool isCleanup(kcBlobSceneDescription::ConnectCleanup cleanup) {
+  return cleanup == kcBlobSceneDescription::eNone || cleanup == kcBlobSceneDescription::ePrune ||
+         cleanup == kcBlobSceneDescription::eFill;
+}
+
 }  // namespace
+
+void kf_CheckSegmentation(const kcBlobParams& p) {
+  checkScale(p.scaleVal());
+  switch (p.segmentationType()) {
+    case kcBlobParams::eNoSegmentation:
+      return;
+    case kcBlobParams::eMap:
+      return checkMap(p.map());
+    case kcBlobParams::eHardThresh:
+      if (p.isThreshPercent()) checkHardPercents(p.lowTailPercent(), p.hiTailPercent(), p.thresh());
+      return;
+    case kcBlobParams::eSoftThresh:
+      if (p.isThreshPercent())
+        checkSoftPercents(p.lowTailPercent(), p.hiTailPercent(), p.thresh(), p.hiThresh(),
+                          p.softness());
+      else
+        checkSoft(p.thresh(), p.hiThresh(), p.softness());
+      return;
+    case kcBlobParams::eThreshImage:
+      return checkThreshImage(p.threshImage());
+  }
+  throw kcBadArgument(L"The segmentation type is not a valid enumeration value.");
+}
+
+void kf_CheckConnectSettings(kcBlobSceneDescription::Analysis kind, unsigned char scaleVal,
+                             kcBlobSceneDescription::ConnectCleanup cleanup, long minPels) {
+  const bool cleans = cleanup != kcBlobSceneDescription::eNone;
+  if (cleans && kind == kcBlobSceneDescription::eWholeImageGreyScale)
+    refuse(Msg::eCleanupWithWholeImage);
+  if (kind != kcBlobSceneDescription::eLabelled) checkScale(scaleVal);
+  if (!isCleanup(cleanup))
+    throw kcBadArgument(L"The specified connectivity cleanup is not a valid enumeration value.");
+  if (cleans) checkMinPels(minPels);
+}
 
 kc_Instantiator kcBlobParams::sExemplar{"kcBlobParams", typeid(kcBlobParams), &kcBlobParams::make};
 
@@ -68,7 +155,7 @@ void kcBlobParams::takeFields(kcBlobParams& other) noexcept {
 // ---- segmentation setters
 
 void kcBlobParams::setSegmentationNone(unsigned char scaleVal) {
-  if (scaleVal == 0) refuse(Msg::eScaleNotPositive);
+  checkScale(scaleVal);
   mutating();
   segmentationType_ = eNoSegmentation;
   scaleVal_ = scaleVal;
@@ -76,8 +163,8 @@ void kcBlobParams::setSegmentationNone(unsigned char scaleVal) {
 
 void kcBlobParams::setSegmentationMap(const std::vector<unsigned char>& map,
                                       unsigned char scaleVal) {
-  if (scaleVal == 0) refuse(Msg::eScaleNotPositive);
-  if (map.empty()) refuse(Msg::eMapEmpty);
+  checkScale(scaleVal);
+  checkMap(map);
   std::vector<unsigned char> copy(map);
   mutating();
   segmentationType_ = eMap;
@@ -96,10 +183,7 @@ void kcBlobParams::setSegmentationHardThresh(unsigned char thresh, bool invert) 
 
 void kcBlobParams::setSegmentationHardThresh(long lowTailPercent, long hiTailPercent,
                                              long threshPercent, bool invert) {
-  if (outsidePercent(lowTailPercent)) refuse(Msg::eLowTailRange);
-  if (outsidePercent(hiTailPercent)) refuse(Msg::eHiTailRange);
-  if (outsidePercent(threshPercent)) refuse(Msg::eThreshPercentRange);
-  if (lowTailPercent + hiTailPercent > 100) refuse(Msg::eTailSum);
+  checkHardPercents(lowTailPercent, hiTailPercent, threshPercent);
   mutating();
   segmentationType_ = eHardThresh;
   lowTailPercent_ = static_cast<std::int32_t>(lowTailPercent);
@@ -112,9 +196,7 @@ void kcBlobParams::setSegmentationHardThresh(long lowTailPercent, long hiTailPer
 
 void kcBlobParams::setSegmentationSoftThresh(unsigned char lowThresh, unsigned char hiThresh,
                                              unsigned char softness, bool invert) {
-  if (hiThresh <= lowThresh) refuse(Msg::eLowNotBelowHigh);
-  if (softness > hiThresh - lowThresh) refuse(Msg::eSoftnessAboveRange);
-  if (softness == 255) refuse(Msg::eSoftnessMax);
+  checkSoft(lowThresh, hiThresh, softness);
   mutating();
   segmentationType_ = eSoftThresh;
   thresh_ = lowThresh;
@@ -128,13 +210,7 @@ void kcBlobParams::setSegmentationSoftThresh(unsigned char lowThresh, unsigned c
 void kcBlobParams::setSegmentationSoftThresh(long lowTailPercent, long hiTailPercent,
                                              long lowThreshPercent, long hiThreshPercent,
                                              unsigned char softness, bool invert) {
-  if (outsidePercent(lowTailPercent)) refuse(Msg::eLowTailRange);
-  if (outsidePercent(hiTailPercent)) refuse(Msg::eHiTailRange);
-  if (outsidePercent(lowThreshPercent)) refuse(Msg::eLowThreshPercentRange);
-  if (outsidePercent(hiThreshPercent)) refuse(Msg::eHiThreshPercentRange);
-  if (lowTailPercent + hiTailPercent > 100) refuse(Msg::eTailSum);
-  if (lowThreshPercent > hiThreshPercent) refuse(Msg::eThreshPercentOrder);
-  if (softness == 255) refuse(Msg::eSoftnessMax);
+  checkSoftPercents(lowTailPercent, hiTailPercent, lowThreshPercent, hiThreshPercent, softness);
   mutating();
   segmentationType_ = eSoftThresh;
   lowTailPercent_ = static_cast<std::int32_t>(lowTailPercent);
@@ -151,8 +227,8 @@ void kcBlobParams::setSegmentationThreshImage(const std::vector<unsigned char>& 
                                               const kcPelBuffer_const<unsigned char>& threshImage,
                                               const std::vector<unsigned char>& postMap,
                                               unsigned char scaleVal) {
-  if (scaleVal == 0) refuse(Msg::eScaleNotPositive);
-  if (!threshImage.isBound()) refuse(Msg::eThreshImageUnbound);
+  checkScale(scaleVal);
+  checkThreshImage(threshImage);
   std::vector<unsigned char> pre(preMap);
   std::vector<unsigned char> post(postMap);
   kcPelBuffer_const<unsigned char> image(threshImage);
@@ -231,10 +307,7 @@ void kcBlobParams::connectivityCleanup(kcBlobSceneDescription::ConnectCleanup cl
 }
 
 void kcBlobParams::connectivityMinPels(long minPels) {
-  if (minPels < 0) refuse(Msg::eMinPelsNegative);
-  if (minPels > std::numeric_limits<std::int32_t>::max()) {
-    throw kcBadArgument(L"The minimum number of pels must not exceed 2147483647.");
-  }
+  checkMinPels(minPels);
   mutating();
   minPels_ = static_cast<std::int32_t>(minPels);
 }

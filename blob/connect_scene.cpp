@@ -1,12 +1,13 @@
 // The scene's connectivity entries: the augmented-image cache, one engine run, the conversion of
 // its output to blobs, and the replacement of the scene's blobs and settings once all succeeded.
 #include "connect_scene.h"
+#include "messages.h"
+#include "params_check.h"
 #include "scene_builder.h"
 
 #include <foundation/assert.h>
 #include <foundation/rlebuffer.h>
 
-#include <limits>
 #include <utility>
 
 namespace {
@@ -22,17 +23,8 @@ struct Settings {
 };
 
 void checkPreconditions(const kcRLEBuffer& image, const Settings& s) {
-  KC_ASSERT(!image.isDegenerate(), "the analysed image has pels");
-  KC_ASSERT(s.scaleVal != 0, "the scale value is not 0");
-  KC_ASSERT(s.cleanup == kcBlobSceneDescription::eNone || s.cleanup == kcBlobSceneDescription::ePrune ||
-                s.cleanup == kcBlobSceneDescription::eFill,
-            "the cleanup is one of its three kinds");
-  if (s.cleanup != kcBlobSceneDescription::eNone) {
-    KC_ASSERT(s.kind != kcBlobSceneDescription::eWholeImageGreyScale,
-              "whole-image analysis has no cleanup");
-    KC_ASSERT(s.minPels >= 0 && s.minPels <= std::numeric_limits<std::int32_t>::max(),
-              "the minimum pel count of a cleanup lies in 0 .. 2^31 - 1");
-  }
+  if (image.isDegenerate()) throw kcBlobDefs::BadParams(kc_BlobMessages::kTool[kc_BlobMessages::eImageUnbound]);
+  kf_CheckConnectSettings(s.kind, s.scaleVal, s.cleanup, s.minPels);
 }
 
 // CacheGuard: empties the scene's augmented image unless the run succeeded, so a run abandoned

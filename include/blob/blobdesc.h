@@ -101,9 +101,15 @@ class kcBlobSceneDescription : public kcPersistent {
   // connectComponentsGreyScale(image, scaleVal, wholeImage, cleanup, minPels): replaces the blobs
   // with those of a grey-scale (or, with wholeImage, whole-image) analysis of image and clears the
   // degenerate state. Filters, sort and extrema settings survive; the view counter moves.
+  // Refuses, changing nothing, with kcBlobDefs::BadParams: a degenerate image ("The image is
+  // unbound."), a cleanup with wholeImage, scaleVal 0, a cleanup with minPels below 0; with
+  // kcBadArgument: a cleanup outside the enumeration, or minPels above 2^31 - 1 with a cleanup.
+  // kcAttention::Abandoned and other platform exceptions pass through and leave the blobs as
+  // they were.
   void connectComponentsGreyScale(const kcRLEBuffer& image, unsigned char scaleVal, bool wholeImage,
                                   ConnectCleanup cleanup, long minPels);
-  // connectComponentsLabelled(image, cleanup, minPels): the same for a labelled analysis.
+  // connectComponentsLabelled(image, cleanup, minPels): the same for a labelled analysis (the
+  // scale value is not used, so not refused).
   void connectComponentsLabelled(const kcRLEBuffer& image, ConnectCleanup cleanup, long minPels);
 
   // ---- degenerate state and analysis settings ----

@@ -269,10 +269,13 @@ class kcBlobResults : public kcPersistent, public kcRepBase {
 //
 // Stages, in order (each refusal throws kcBlobDefs::BadParams with its fixed message):
 //  1. Pel images only: an unbound image is refused ("The image is unbound."), then one of width
-//     or height 0 ("The width and height of image must be > 0."); both leave results untouched.
-//     The pels are encoded into results.rle() by the parameters' segmentation (RLETime).
+//     or height 0 ("The width and height of image must be > 0."); then the settings are checked
+//     as in stage 2 and the stored segmentation as its setter would (values loaded from an archive
+//     are not trusted; a kind outside the enumeration throws kcBadArgument). All these leave
+//     results untouched. The pels are encoded into results.rle() by the segmentation (RLETime).
 //  2. A degenerate run-length input is refused ("The image is unbound."), then a cleanup combined
-//     with whole-image analysis.
+//     with whole-image analysis, a scale value of 0 (unless labelled), a cleanup outside its
+//     enumeration (kcBadArgument) and, with a cleanup, a negative minimum pel count.
 //  3. With a mask (not degenerate): the input keeps its pels where the mask is non-zero, into
 //     results.masked() (maskTime).
 //  4. Each morphology operation in order, into results.morphed() (morphTime); an operation
@@ -285,8 +288,9 @@ class kcBlobResults : public kcPersistent, public kcRepBase {
 // after encoding fails, all three images are unbound. A scene created by the call is deleted when
 // the call fails; a reused scene stays in the results as connectivity left it. The exception
 // reaching the caller is the first one thrown, passed through unchanged (the platform's included).
-// A segmentation type outside the five kinds (only a damaged archive holds one) fails an internal
-// assertion (kcInvariantFailure) before anything is encoded or analysed.
+// Every stage calls kcAttention::check() at least once every 16 rows, so a caller's abandon
+// request or deadline stops the analysis within 16 rows of the stage running; kcAttention::Abandoned
+// then unwinds as any other failure.
 //
 // record is accepted and ignored. diag and diagFlags select diagnostics recording, which is not
 // provided yet: a recorder passed in receives nothing.

@@ -4,6 +4,7 @@
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
 #include <foundation/archive.h>
+#include <foundation/attention.h>
 #include <foundation/pelbuffer.h>
 #include <foundation/rlebuffer.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "bsd_data.h"
 #include "messages.h"
 #include "platform/foundation/archive_bytes.h"
+#include "platform/foundation/attention_checks.h"
 #include "scene_builder.h"
 
 namespace {
@@ -123,7 +126,7 @@ TEST(BlobAnalysis_refusals, runLengthBody_stagesBeforeTheFaultRan) {
   EXPECT_EQ(fresh.connectedBlobs(), nullptr);
 }
 
-TEST(BlobAnalysis_refusals, pelVariantFailures_unbindImagesOrEncodeNothing) {
+TEST(BlobAnalysis_refusals, pelVariantFailure_unbindsTheImages) {
   kcBlobParams params;
   params.keepRLE(true);
   params.keepMorphed(true);
@@ -132,17 +135,98 @@ TEST(BlobAnalysis_refusals, pelVariantFailures_unbindImagesOrEncodeNothing) {
   expectRefusal([&] { kfBlobAnalysis(kImage, params, results); }, Msg::eBadMorphOp);
   EXPECT_TRUE(results.rle().isDegenerate());
   EXPECT_TRUE(results.morphed().isDegenerate());
+}
 
-  // A segmentation type from a damaged archive fails an assertion before anything is encoded.
+// replaceOnce(bytes, from, to): the single occurrence of from in bytes replaced by to.
+void replaceOnce(std::vector<unsigned char>& bytes, const std::vector<unsigned char>& from,
+                 const std::vector<unsigned char>& to) {
+  const auto at = std::search(bytes.begin(), bytes.end(), from.begin(), from.end());
+  ASSERT_NE(at, bytes.end());
+  ASSERT_EQ(std::search(at + 1, bytes.end(), from.begin(), from.end()), bytes.end()) << "not unique";
+  std::copy(to.begin(), to.end(), at);
+}
+
+// reloaded(params, patch): params archived, the bytes patched, and loaded back unvalidated.
+kcBlobParams reloaded(kcBlobParams params, const std::function<void(std::vector<unsigned char>&)>& patch) {
   std::vector<unsigned char> bytes = archive_bytes::stored(params);
-  ASSERT_EQ(bytes[2], kcBlobParams::eNoSegmentation);  // after the two version bytes
-  bytes[2] = 9;
+  patch(bytes);
+  kcBlobParams loaded;
   kcArchive in(bytes.data(), bytes.size());
-  in || params;
-  kcBlobResults fresh;
-  EXPECT_THROW(kfBlobAnalysis(kImage, params, fresh), kcInvariantFailure);
-  EXPECT_TRUE(fresh.rle().isDegenerate());
-  EXPECT_EQ(fresh.connectedBlobs(), nullptr);
+  in || loaded;
+  return loaded;
+}
+
+TEST(BlobAnalysis_refusals, valuesOnlyArchivesOrCastsHold_refusedBeforeEncoding) {
+  using Patch = std::function<void(std::vector<unsigned char>&)>;
+  struct Case {
+    const char* name;
+    std::function<void(kcBlobParams&)> set;
+    Patch patch;
+    std::optional<Msg::Tool> message;  // none: kcBadArgument
+    bool pelsOnly;                     // the value matters only to the encoder
+  };
+  const std::vector<Case> cases = {
+      {"cleanup 3", [](auto& p) { p.connectivityCleanup(static_cast<Scene::ConnectCleanup>(3)); },
+       nullptr, std::nullopt, false},
+      {"scale 0", [](auto& p) { p.setSegmentationNone(1); },
+       [](auto& b) { b[b.size() - 2] = 0; },  // the scale value precedes the last field
+       Msg::eScaleNotPositive, false},
+      {"segmentation 9", [](auto&) {}, [](auto& b) { b[2] = 9; }, std::nullopt, true},
+      {"minPels -1", [](auto& p) { p.connectivityCleanup(Scene::ePrune); p.connectivityMinPels(0x01020304); },
+       [](auto& b) { replaceOnce(b, {4, 3, 2, 1}, {0xFF, 0xFF, 0xFF, 0xFF}); }, Msg::eMinPelsNegative,
+       false},
+      {"tail 101", [](auto& p) { p.setSegmentationHardThresh(99L, 0L, 50L, false); },
+       [](auto& b) { replaceOnce(b, {99, 0, 0, 0}, {101, 0, 0, 0}); }, Msg::eLowTailRange, true},
+      {"soft above range", [](auto& p) { p.setSegmentationSoftThresh(0xA0, 0xB0, 0x0D, false); },
+       [](auto& b) { replaceOnce(b, {0xA0, 0xB0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0D},
+                                 {0xA0, 0xB0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x7D}); },
+       Msg::eSoftnessAboveRange, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kcBlobParams params;
+    c.set(params);
+    if (c.patch) params = reloaded(params, c.patch);
+    params.keepRLE(true);
+    const auto check = [&](auto run) {
+      if (c.message) {
+        expectRefusal(run, *c.message);
+      } else {
+        EXPECT_THROW(run(), kcBadArgument);
+      }
+    };
+    kcBlobResults fresh;
+    check([&] { kfBlobAnalysis(kImage, params, fresh); });
+    EXPECT_TRUE(fresh.rle().isDegenerate());
+    EXPECT_EQ(fresh.connectedBlobs(), nullptr);
+    if (c.pelsOnly) continue;
+    check([&] { kfBlobAnalysis(encoded(kImage), params, fresh); });
+    EXPECT_EQ(fresh.connectedBlobs(), nullptr);
+  }
+}
+
+TEST(BlobAnalysis_refusals, abandoned_everyStageChecksEvery16Rows) {
+  constexpr long kRows = 16 * 8;
+  kcPelBuffer<unsigned char> image(24, kRows);
+  for (long y = 0; y < kRows; ++y) image.pointToRow(y)[y % 24] = 200;
+  kcBlobParams params;
+  params.setSegmentationNone(1);
+  params.connectivityType(Scene::eWholeImageGreyScale);
+  const Runs runs = encoded(image);
+  kcBlobResults results;
+  {
+    kcAttention::Scope scope;
+    scope.requestAbandon();
+    EXPECT_THROW(kfBlobAnalysis(runs, params, results), kcAttention::Abandoned);
+  }
+  EXPECT_EQ(results.connectedBlobs(), nullptr);
+  // Whole-image analysis alone, then every stage of a pel analysis with a mask and morphology.
+  EXPECT_GE(attention_checks::checksMadeBy([&] { kfBlobAnalysis(runs, params, results); }), kRows / 16 - 1);
+  params.connectivityType(Scene::eGreyScale);
+  params.mask(runs);
+  params.morph({eMorphClose0});
+  EXPECT_GE(attention_checks::checksMadeBy([&] { kfBlobAnalysis(image, params, results); }, 256),
+            5 * (kRows / 16 - 1));
 }
 
 // ---- stages chosen by the parameters ----

@@ -1,0 +1,22 @@
+// Checks of stored analysis settings, run before an analysis uses them: parameters loaded from an
+// archive are taken as stored, so the analysis refuses what the setters would have refused.
+#pragma once
+
+#include <blob/blobdesc.h>
+
+class kcBlobParams;
+
+// kf_CheckSegmentation(params): throws what the segmentation setter of params' kind would throw
+// for the stored values (kcBlobDefs::BadParams with the setter's message, first failing test
+// first): a scale value of 0, an empty map, percentages out of range or out of order, thresholds
+// out of order, softness too large, an unbound threshold image. A segmentation kind outside the
+// enumeration throws kcBadArgument. Changes nothing.
+void kf_CheckSegmentation(const kcBlobParams& params);
+
+// kf_CheckConnectSettings(kind, scaleVal, cleanup, minPels): refuses, in order and with
+// kcBlobDefs::BadParams unless stated: a cleanup with eWholeImageGreyScale, scaleVal 0 when kind is
+// not eLabelled, a cleanup outside the enumeration (kcBadArgument), a cleanup with minPels below 0,
+// and a cleanup with minPels above 2^31 - 1 (kcBadArgument). minPels is not looked at without a
+// cleanup, nor kind beyond the tests above. Changes nothing.
+void kf_CheckConnectSettings(kcBlobSceneDescription::Analysis kind, unsigned char scaleVal,
+                             kcBlobSceneDescription::ConnectCleanup cleanup, long minPels);
