@@ -1,6 +1,6 @@
 // Timing of the connectivity engine alone (refill, scan, finishing pass) on fixed 2048 x 2048
 // images; reports augmented runs per second and the time per image.
-#include "../blob/connect_engine.h"  // the engine alone, without the scene
+#include "connect/connect_engine.h"  // the engine alone, without the scene
 
 #include <blob/blobdesc.h>
 

@@ -3,7 +3,7 @@
 #include <blob/blobdefs.h>
 #include <blob/blobdesc.h>
 
-#include "connect_augmented.h"
+#include "connect/connect_augmented.h"
 #include "persist.h"
 
 namespace {

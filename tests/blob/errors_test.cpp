@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "connect_augmented.h"
+#include "connect/connect_augmented.h"
 #include "messages.h"
 #include "persist.h"
 #include "platform/foundation/archive_bytes.h"

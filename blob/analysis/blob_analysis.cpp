@@ -1,0 +1,205 @@
+// The analysis entry kfBlobAnalysis: the pel front end (encoding by segmentation), the run-length
+// body (mask, morphology, scene, connectivity) and the three exported instantiations.
+#include <blob/blobdesc.h>
+#include <blob/blobtool.h>
+
+#include <foundation/assert.h>
+#include <foundation/timer.h>
+
+#include <cstdint>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+#include "messages.h"
+#include "analysis/params_check.h"
+#include "scene/scene_builder.h"
+
+// kc_BlobPipeline: the stages of one analysis, with access to the results' fields.
+struct kc_BlobPipeline {
+  using Pels = kcPelBuffer_const<unsigned char>;
+
+  static void pelFrontEnd(const Pels& image, const kcBlobParams& params, kcBlobResults& results);
+  static void runLengthBody(const kcRLEBuffer& input, const kcBlobParams& params,
+                            kcBlobResults& results);
+
+ private:
+  static void checkSettings(const kcBlobParams& params);
+  static kcRLEBuffer encode(const Pels& image, const kcBlobParams& params);
+  static const kcRLEBuffer& applyMorphology(const kcRLEBuffer& input, const kcBlobParams& params,
+                                            kcBlobResults& results);
+  static void connect(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
+                      const kcBlobParams& params);
+};
+
+namespace {
+
+[[noreturn]] void refuse(kc_BlobMessages::Tool message) {
+  throw kcBlobDefs::BadParams(kc_BlobMessages::kTool[message]);
+}
+
+// Morphology operations: erode 0-2, dilate 3-5, close (dilate, erode) 6-8, open (erode, dilate)
+// 9-11; the shape is the value modulo 3.
+constexpr std::uint32_t kLastMorphOp = eMorphOpen2;
+
+kcRLEBuffer morphStep(const kcRLEBuffer& image, bool dilate, kcRLEBuffer::Shape shape) {
+  return dilate ? image.gmorphMax(shape) : image.gmorphMin(shape);
+}
+
+}  // namespace
+
+// checkSettings(params): everything the pel front end will use, refused before any pel is encoded.
+void kc_BlobPipeline::checkSettings(const kcBlobParams& params) {
+  kf_CheckSegmentation(params);
+  kf_CheckConnectSettings(params.connectivityType(), params.scaleVal(),
+                          params.connectivityCleanup(), params.connectivityMinPels());
+}
+
+kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p) {
+  kcRLEBuffer out;
+  switch (p.segmentationType()) {
+    case kcBlobParams::eNoSegmentation:
+      out.encode(image);
+      break;
+    case kcBlobParams::eMap:
+      out.encode(image, p.map());
+      break;
+    case kcBlobParams::eHardThresh:
+      if (p.isThreshPercent())
+        out.encodePercent(image, p.lowTailPercent(), p.hiTailPercent(), p.thresh(), p.invert());
+      else
+        out.encode(image, p.thresh(), p.invert());
+      break;
+    case kcBlobParams::eSoftThresh:
+      if (p.isThreshPercent())
+        out.encodePercent(image, p.lowTailPercent(), p.hiTailPercent(), p.thresh(), p.hiThresh(),
+                          p.softness(), p.invert());
+      else
+        out.encode(image, p.thresh(), p.hiThresh(), p.softness(), p.invert());
+      break;
+    case kcBlobParams::eThreshImage:
+      out.encode(image, p.map(), p.threshImage(), p.postMap());
+      break;
+    default:
+      KC_ASSERT(false, "the segmentation type was checked before encoding");
+  }
+  return out;
+}
+
+void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
+                                  kcBlobResults& results) {
+  if (!image.isBound()) refuse(kc_BlobMessages::eImageUnbound);
+  if (image.width() == 0 || image.height() == 0) refuse(kc_BlobMessages::eImageEmpty);
+  checkSettings(params);
+  kcTimer timer(false);
+  timer.start();
+  kcRLEBuffer encoded = encode(image, params);
+  const double seconds = timer.sec();
+  results.mutating();
+  results.rle_ = std::move(encoded);
+  results.RLETime_ = seconds;
+  try {
+    runLengthBody(results.rle_, params, results);
+    if (!params.keepRLE()) results.rle_.setUnbound();
+    if (!params.keepMasked()) results.masked_.setUnbound();
+    if (!params.keepMorphed()) results.morphed_.setUnbound();
+  } catch (...) {
+    results.rle_.setUnbound();
+    results.masked_.setUnbound();
+    results.morphed_.setUnbound();
+    throw;
+  }
+}
+
+const kcRLEBuffer& kc_BlobPipeline::applyMorphology(const kcRLEBuffer& input,
+                                                    const kcBlobParams& params,
+                                                    kcBlobResults& results) {
+  const kcRLEBuffer* current = &input;
+  kcTimer timer(false);
+  timer.start();
+  for (keBlobParamsMorphOp op : params.morph()) {
+    const auto value = static_cast<std::uint32_t>(op);
+    if (value > kLastMorphOp) refuse(kc_BlobMessages::eBadMorphOp);
+    const auto shape = static_cast<kcRLEBuffer::Shape>(value % 3);
+    const bool dilateFirst = (value >= eMorphDilate0 && value <= eMorphClose2);
+    results.morphed_ = morphStep(*current, dilateFirst, shape);
+    if (value >= eMorphClose0) results.morphed_ = morphStep(results.morphed_, !dilateFirst, shape);
+    current = &results.morphed_;
+  }
+  results.morphTime_ = timer.sec();
+  return results.morphed_;
+}
+
+void kc_BlobPipeline::connect(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
+                              const kcBlobParams& p) {
+  switch (p.connectivityType()) {
+    case kcBlobSceneDescription::eGreyScale:
+      scene.connectComponentsGreyScale(image, p.scaleVal(), false, p.connectivityCleanup(),
+                                       p.connectivityMinPels());
+      break;
+    case kcBlobSceneDescription::eLabelled:
+      scene.connectComponentsLabelled(image, p.connectivityCleanup(), p.connectivityMinPels());
+      break;
+    case kcBlobSceneDescription::eWholeImageGreyScale:
+      scene.connectComponentsGreyScale(image, p.scaleVal(), true, p.connectivityCleanup(),
+                                       p.connectivityMinPels());
+      break;
+    default:
+      refuse(kc_BlobMessages::eBadConnectivityType);
+  }
+}
+
+void kc_BlobPipeline::runLengthBody(const kcRLEBuffer& input, const kcBlobParams& params,
+                                    kcBlobResults& results) {
+  if (input.isDegenerate()) refuse(kc_BlobMessages::eImageUnbound);
+  kf_CheckConnectSettings(params.connectivityType(), params.scaleVal(),
+                          params.connectivityCleanup(), params.connectivityMinPels());
+  results.mutating();
+
+  const kcRLEBuffer* current = &input;
+  if (!params.mask().isDegenerate()) {
+    kcTimer timer(false);
+    timer.start();
+    results.masked_ = current->mask(params.mask(), 0, 0, false);
+    results.maskTime_ = timer.sec();
+    current = &results.masked_;
+  }
+  if (!params.morph().empty()) current = &applyMorphology(*current, params, results);
+
+  // A scene created here belongs to the results only once connectivity succeeded.
+  std::unique_ptr<kcBlobSceneDescription> created;
+  kcBlobSceneDescription* scene = results.connectedBlobs_.get();
+  if (scene != nullptr) {
+    scene->clearFilters();
+  } else {
+    created = std::make_unique<kcBlobSceneDescription>();
+    scene = created.get();
+  }
+  if (params.useMaskForInterior()) kc_SceneBuilder::mask(*scene, params.mask());
+
+  kcTimer timer(false);
+  timer.start();
+  connect(*scene, *current, params);
+  results.connectTime_ = timer.sec();
+  if (created) results.connectedBlobs_ = std::move(created);
+}
+
+template <class Image>
+void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResults& results,
+                    kc_BlobSnapRecord<Image>* /*record*/, kcDiagObject* /*diag*/,
+                    unsigned long /*diagFlags*/) {
+  if constexpr (std::is_same_v<Image, kcRLEBuffer>)
+    kc_BlobPipeline::runLengthBody(image, params, results);
+  else
+    kc_BlobPipeline::pelFrontEnd(image, params, results);
+}
+
+template void kfBlobAnalysis<kcPelBuffer<unsigned char>>(
+    const kcPelBuffer<unsigned char>&, const kcBlobParams&, kcBlobResults&,
+    kc_BlobSnapRecord<kcPelBuffer<unsigned char>>*, kcDiagObject*, unsigned long);
+template void kfBlobAnalysis<kcPelBuffer_const<unsigned char>>(
+    const kcPelBuffer_const<unsigned char>&, const kcBlobParams&, kcBlobResults&,
+    kc_BlobSnapRecord<kcPelBuffer_const<unsigned char>>*, kcDiagObject*, unsigned long);
+template void kfBlobAnalysis<kcRLEBuffer>(const kcRLEBuffer&, const kcBlobParams&, kcBlobResults&,
+                                          kc_BlobSnapRecord<kcRLEBuffer>*, kcDiagObject*,
+                                          unsigned long);

@@ -1,0 +1,112 @@
+// The scene data: counters, checked blob lookup, back pointers and the replacement of the client
+// transform pair.
+#include "scene/bsd_data.h"
+
+#include "messages.h"
+
+#include <foundation/assert.h>
+
+kc_BSDData::~kc_BSDData() = default;
+
+void kc_BSDData::sanitizeCounters() {
+  for (std::uint32_t* c : {&transformCounter, &matrixCounter, &viewCounter, &shownTopCounter,
+                           &shownIdsCounter}) {
+    if (*c == kNeverComputed) *c = 0;
+  }
+}
+
+namespace {
+
+[[noreturn]] void throwBadId() {
+  throw kcBlobSceneDescription::BadId(kc_BlobMessages::kSceneDesc[kc_BlobMessages::eBadId]);
+}
+
+}  // namespace
+
+const kcBlob& kc_BSDData::blobAt(std::uint64_t id) const {
+  if (!validId(id)) throwBadId();
+  return blobs[id - 1];
+}
+
+kcBlob& kc_BSDData::blobAt(std::uint64_t id) {
+  if (!validId(id)) throwBadId();
+  return blobs[id - 1];
+}
+
+kc_BlobRecord& kc_BSDData::recordAt(std::uint64_t id) { return *blobAt(id).record_; }
+
+void kc_BSDData::checkWalk(std::size_t steps) const {
+  KC_ASSERT(steps <= blobs.size(), "a list of sibling links ends within the number of blobs");
+}
+
+void kc_BSDData::attach(const kcBlobSceneDescription* owner) {
+  scene = owner;
+  for (kcBlob& b : blobs) b.scene_ = owner;
+}
+
+namespace {
+
+// The values derived from a transform pair.
+struct Derived {
+  bool isLinear = true;
+  bool clientIsIdentity = true;
+  bool clientMatrixIsIdentity = true;
+  double xScale = 1.0;
+  double yScale = 1.0;
+  double areaScale = 1.0;
+  double aspect = 1.0;
+  double scale = 1.0;
+};
+
+Derived deriveFrom(const kc2XformCache& cache) {
+  Derived v;
+  v.isLinear = cache.isLinear();
+  if (!v.isLinear) {
+    v.clientIsIdentity = v.clientMatrixIsIdentity = false;
+    v.xScale = v.yScale = v.areaScale = v.aspect = v.scale = 0.0;
+    return v;
+  }
+  const kcXform<2> clientFromImage = cache.linearXformInverse().xform();
+  const kcMatrix<2>& m = clientFromImage.matrix();
+  v.clientIsIdentity = clientFromImage.isIdentity();
+  v.clientMatrixIsIdentity = m.isIdentity();
+  v.xScale = m.xScale();
+  v.yScale = m.yScale();
+  v.areaScale = clientFromImage.mapArea(1.0);
+  v.aspect = m.aspect();
+  v.scale = m.scale();
+  return v;
+}
+
+}  // namespace
+
+bool kc_BSDData::replaceXform(const kc2XformCache& n) {
+  if (n.xform().get() == xformCache.xform().get() ||
+      n.xformInverse().get() == xformCache.xformInverse().get())
+    return false;
+  const bool bothLinear = n.isLinear() && xformCache.isLinear();
+  bool sameMatrix = false;
+  if (bothLinear) {
+    const kc2XformLinear next = n.linearXform();
+    const kc2XformLinear current = xformCache.linearXform();
+    if (next == current) return false;
+    sameMatrix = next.xform().matrix() == current.xform().matrix();
+  }
+  const Derived v = deriveFrom(n);
+  kc2XformCache replacement(n);
+
+  mutating();
+  advance(transformCounter);
+  advance(viewCounter);
+  if (!sameMatrix) advance(matrixCounter);
+  xformCache = std::move(replacement);
+  xformIsLinear = v.isLinear;
+  clientIsIdentity = v.clientIsIdentity;
+  clientMatrixIsIdentity = v.clientMatrixIsIdentity;
+  clientXScale = v.xScale;
+  clientYScale = v.yScale;
+  clientAreaScale = v.areaScale;
+  clientAspect = v.aspect;
+  clientScale = v.scale;
+  return true;
+}

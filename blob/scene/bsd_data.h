@@ -1,0 +1,133 @@
+// kc_BSDData: everything a scene description holds (analysis settings, transform pair, filters,
+// sort, extrema, views, change counters, blobs). Internal: shared by the scene, the blobs and the
+// connectivity engine.
+#pragma once
+
+#include <blob/blob.h>
+#include "measure/blob_record.h"
+#include <blob/blobdesc.h>
+
+#include <foundation/geometry.h>
+#include <foundation/handle.h>
+#include <foundation/persistent.h>
+#include <foundation/rlebuffer.h>
+#include <foundation/xform.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// kc_BSDData: the data of one scene description. Fields are public so that the scene's own
+// sources and the connectivity engine's finishing pass can fill them; callers outside blob/ never
+// see this class.
+//
+// Invariants: connectivityKind and cleanupKind are 0, 1 or 2; minPels >= 0 when cleanupKind is not
+// eNone; sceneWindow is at least 1 x 1 once the scene is analysed; every id in shownIds, topIds and
+// shownTopIds lies in 1..blobs.size(); sortSet and sortDisabled are never both true; sortOrder is
+// 0 or 1; no counter holds kNeverComputed.
+class kc_BSDData : public kcPersistent {
+ public:
+  using Analysis = kcBlobSceneDescription::Analysis;
+  using ConnectCleanup = kcBlobSceneDescription::ConnectCleanup;
+  using SortOrder = kcBlobSceneDescription::SortOrder;
+
+  kc_BSDData() = default;
+  // Deep copy: blobs, the three id lists, filters, settings, transform pair, derived values and
+  // counters as they stand (views stay valid). augmentedCache is shared. scene is copied; the
+  // owning scene resets it and the blobs' scene pointers (kcBlobSceneDescription::adopt).
+  kc_BSDData(const kc_BSDData& other) = default;
+  kc_BSDData& operator=(const kc_BSDData&) = delete;
+  ~kc_BSDData() override;
+
+  // ---- counters ----
+  // advance(counter): counter + 1, skipping kNeverComputed (which the records use for "never
+  // computed"), so a wrapped counter never makes such a stamp look current. Call after mutating().
+  static void advance(std::uint32_t& counter) {
+    ++counter;
+    if (counter == kNeverComputed) counter = 0;
+  }
+  // sanitizeCounters(): replaces a counter holding kNeverComputed (possible only in loaded data)
+  // by 0. Call after loading.
+  void sanitizeCounters();
+
+  // ---- blob lookup ----
+  // numBlobs(): the number of blobs.
+  std::uint32_t numBlobs() const { return static_cast<std::uint32_t>(blobs.size()); }
+  // validId(id): 1 <= id <= numBlobs().
+  bool validId(std::uint64_t id) const { return id >= 1 && id <= blobs.size(); }
+  // blobAt(id): the blob with that id. Every lookup by a stored id goes through here. Throws
+  // kcBlobSceneDescription::BadId for an id outside 1..numBlobs(); 0 included.
+  const kcBlob& blobAt(std::uint64_t id) const;
+  kcBlob& blobAt(std::uint64_t id);
+  // recordAt(id): the record of blobAt(id), same check.
+  kc_BlobRecord& recordAt(std::uint64_t id);
+  // checkWalk(steps): internal assertion that a walk along sibling links has taken no more than
+  // numBlobs() steps; stored links come from archives, and a cycle must not hang a query.
+  void checkWalk(std::size_t steps) const;
+
+  // attach(owner): sets scene to owner and every blob's scene to owner.
+  void attach(const kcBlobSceneDescription* owner);
+
+  // ---- transform pair ----
+  // replaceXform(n): replaces the transform pair with n unless n holds the very object the pair
+  // holds on either side, or both are linear and equal. A replacement gives notice, moves
+  // transformCounter and viewCounter, moves matrixCounter unless both are linear with equal
+  // matrices, and recomputes xformIsLinear and the derived client values. Returns whether the pair
+  // was replaced. Strong guarantee.
+  bool replaceXform(const kc2XformCache& n);
+
+  // ---- views (filtered and sorted) ----
+  // updateShownIds(): brings shownIds up to date (when shownIdsCounter != viewCounter), giving
+  // notice. updateShownTop(): the same for shownTopIds, writing the top-level blobs' nextShown and
+  // prevShown. childView(first, count, firstShown, numShown): the view of the children listed from
+  // first along nextSibling (count of them): writes their shown links and returns the first kept
+  // id (0 when none) and the number kept. A failure leaves the view stale.
+  void updateShownIds();
+  void updateShownTop();
+  void childView(BlobId first, std::uint32_t count, BlobId& firstShown, std::uint32_t& numShown);
+
+  // ---- fields, in archive order (initial values of a new scene) ----
+  const kcBlobSceneDescription* scene = nullptr;  // the owning scene
+  Analysis connectivityKind = kcBlobSceneDescription::eGreyScale;
+  unsigned char scaleVal = 0;
+  ConnectCleanup cleanupKind = kcBlobSceneDescription::eNone;
+  std::int32_t minPels = 0;        // set only when a cleanup was requested
+  kcRLEBuffer mask;                // interior-test mask; degenerate when none
+  kc2XformCache xformCache;        // xform() imageFromClient, xformInverse() clientFromImage
+  bool clientIsIdentity = true;
+  bool clientMatrixIsIdentity = true;
+  bool xformIsLinear = true;
+  double clientXScale = 1.0;       // of the linear clientFromImage; all five 0.0 when not linear
+  double clientYScale = 1.0;
+  double clientAreaScale = 1.0;
+  double clientAspect = 1.0;
+  double clientScale = 1.0;
+  std::uint32_t transformCounter = 0;  // moves on every replacement of the transform pair
+  std::uint32_t matrixCounter = 0;     // moves when the linear part changes or a side is non-linear
+  kcPelRect sceneWindow;               // the analysed image's window
+  std::vector<kcBlob> blobs;           // element i has id i + 1
+  std::vector<BlobId> shownIds;        // view of all blobs; current while shownIdsCounter == viewCounter
+  std::vector<BlobId> topIds;          // top-level blobs in engine order
+  std::vector<BlobId> shownTopIds;     // view of the top level; current while shownTopCounter == viewCounter
+  std::uint32_t viewCounter = 0;       // moves on filter, sort, transform change and every analysis
+  std::uint32_t shownTopCounter = 0;
+  std::uint32_t shownIdsCounter = 0;
+  std::vector<kcBlobFilter> filters;   // in order of setting, at most one per measure
+  bool sortSet = false;
+  bool sortDisabled = false;
+  kcBlob::Measure sortMeasure = kcBlob::eArea;
+  SortOrder sortOrder = kcBlobSceneDescription::eDescending;
+  double extremaExcludeArea = 0.0;
+  bool extremaAreaIsClient = true;
+  bool extremaAreaIsPercent = false;
+  kcRadian extremaAngle;
+  // The connectivity engine's augmented run image (a kc_ConnectivityAugmentedRLE; the engine
+  // checks the class), shared by copies, never archived.
+  kcPtrHandle<kcRepBase> augmentedCache;
+
+ private:
+  // selectShown(ids): filters and orders ids in place for a view (see blobdesc_view.cpp).
+  void selectShown(std::vector<BlobId>& ids);
+  // linkShown(ids): writes prevShown and nextShown of each listed blob along the list.
+  void linkShown(const std::vector<BlobId>& ids);
+};

@@ -1,0 +1,94 @@
+// Cleanup: a small hole around a large blob, and the labelled fill's merging into the largest
+// neighbour and its tree. (Grey-scale pruning and filling, and labelled pruning, are cross-checked
+// against the pel-level reference in connect_crosscheck_test.)
+#include "connect/connect_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using connecttest::blob;
+using connecttest::draw;
+using connecttest::Grid;
+using connecttest::run;
+
+namespace {
+constexpr auto kPrune = kc_CleanupKind::ePrune;
+constexpr auto kFill = kc_CleanupKind::eFill;
+}  // namespace
+
+// A 28-pel hole around a 36-pel blob, minPels 30: pruning keeps the hole since it has a child;
+// filling merges the hole and the blob inside into the ring.
+TEST(ConnectCleanup, ConnectCleanup_smallHoleAroundLargeBlob_pruneKeepsFillMerges) {
+  const Grid g = draw({"##########", "#........#", "#.######.#", "#.######.#", "#.######.#",
+                       "#.######.#", "#.######.#", "#.######.#", "#........#", "##########"});
+  const kc_ConnectOutput pruned = run(g, false, kPrune, 30);
+  ASSERT_EQ(pruned.blobs.size(), 3u);
+  EXPECT_EQ(blob(pruned, 3).parent, 2u);
+  const kc_ConnectOutput filled = run(g, false, kFill, 30);
+  ASSERT_EQ(filled.blobs.size(), 1u);
+  EXPECT_EQ(blob(filled, 1).pelCount, 100);
+  EXPECT_EQ(blob(filled, 1).numChildren, 0u);
+}
+
+// A small region joins its largest neighbour: inside the 3s it becomes part of them; between
+// two it joins the larger, or on a tie the first in its neighbour list (the left one, met first);
+// when it alone kept two regions of one value apart, they become one blob. One region smaller
+// than minPels leaves no blob.
+TEST(ConnectCleanup, ConnectCleanup_labelledFillSmallRegion_joinsLargestNeighbour) {
+  const kc_ConnectOutput inside = run(draw({"3333", "3773", "3333"}), true, kFill, 5);
+  ASSERT_EQ(inside.blobs.size(), 1u);
+  EXPECT_EQ(blob(inside, 1).label, 3);
+  EXPECT_EQ(blob(inside, 1).pelCount, 12);
+  const kc_ConnectOutput larger = run(draw({"115222", "115222"}), true, kFill, 3);
+  ASSERT_EQ(larger.blobs.size(), 2u);
+  EXPECT_EQ(blob(larger, 2).pelCount, 8);
+  const kc_ConnectOutput tie = run(draw({"11522", "11522"}), true, kFill, 3);
+  ASSERT_EQ(tie.blobs.size(), 2u);
+  EXPECT_EQ(blob(tie, 1).pelCount, 6);
+  const kc_ConnectOutput joined = run(draw({"11511", "11511"}), true, kFill, 3);
+  ASSERT_EQ(joined.blobs.size(), 1u);
+  EXPECT_EQ(blob(joined, 1).pelCount, 10);
+  EXPECT_TRUE(run(draw({"111"}), true, kFill, 4).blobs.empty());
+}
+
+// The fill builds the tree from the neighbour graph: a region hangs on the region that alone
+// separates it from the outside; one cut off by two regions together stays top level.
+TEST(ConnectCleanup, ConnectCleanup_labelledFillNestedRegions_treeByArticulation) {
+  const kc_ConnectOutput out = run(draw({"11111", "12221", "12321", "12221", "11111"}), true, kFill, 1);
+  ASSERT_EQ(out.blobs.size(), 3u);
+  EXPECT_EQ(out.topIds, (std::vector<BlobId>{1}));
+  EXPECT_EQ(blob(out, 2).parent, 1u);
+  EXPECT_EQ(blob(out, 3).parent, 2u);
+  EXPECT_EQ(run(draw({"11122", "11322", "11122"}), true, kFill, 1).topIds.size(), 3u);
+}
+
+// 200000 regions in a row make a search 200000 levels deep; it must not use the call stack.
+TEST(ConnectCleanup, ConnectCleanup_labelledFillLongAlternatingRow_noStackOverflow) {
+  Grid g{200000, 1, {}};
+  for (int x = 0; x < g.width; ++x) g.pels.push_back(static_cast<std::uint8_t>(1 + x % 2));
+  EXPECT_EQ(run(g, true, kFill, 1).topIds.size(), 200000u);
+}
+
+// On random images every blob of the labelled fill reaches minPels and the blobs cover every
+// pel once (unless the image is one region smaller than minPels).
+TEST(ConnectCleanup, ConnectCleanup_labelledFillRandomImages_coverImageWithLargeRegions) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 300 && !::testing::Test::HasFailure(); ++i) {
+    Grid g{1 + static_cast<int>(rng() % 40), 1 + static_cast<int>(rng() % 40), {}};
+    const unsigned values = 2 + rng() % 4;
+    for (int k = 0; k < g.width * g.height; ++k) g.pels.push_back(static_cast<std::uint8_t>(rng() % values));
+    const PelCount minPels = 1 + rng() % 8;
+    SCOPED_TRACE(i);
+    const kc_ConnectOutput out = run(g, true, kFill, minPels);
+    std::vector<int> owners(g.pels.size(), 0);
+    for (const kc_BlobOutput& b : out.blobs) {
+      EXPECT_GE(static_cast<PelCount>(b.pelCount), minPels);
+      const Grid pels = connecttest::pelsOf(b);
+      for (int y = 0; y < b.height; ++y)
+        for (int x = 0; x < b.width; ++x) owners[(b.top + y) * g.width + b.left + x] += pels.at(x, y);
+    }
+    const bool once = std::all_of(owners.begin(), owners.end(), [](int n) { return n == 1; });
+    EXPECT_TRUE(once || (out.blobs.empty() && g.pels.size() < minPels));
+  }
+}

@@ -1,0 +1,90 @@
+// Test helpers of the connectivity tests: pel grids drawn as text, their run-length images, one
+// engine run with the invariant check after every row, and blob regions decoded to pels.
+#pragma once
+
+#include "connect/connect_engine.h"
+
+#include <foundation/pelbuffer.h>
+#include <foundation/rlebuffer.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace connecttest {
+
+// Grid: pels [y * width + x].
+struct Grid {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pels;
+  std::uint8_t at(int x, int y) const { return pels[static_cast<std::size_t>(y * width + x)]; }
+};
+
+// draw(rows): '.' is 0, '#' is 1, a digit its value, a letter 10 + its place in the alphabet.
+inline Grid draw(std::initializer_list<const char*> rows) {
+  Grid g;
+  for (const char* row : rows) {
+    const std::string s(row);
+    g.width = static_cast<int>(s.size());
+    for (char c : s) {
+      std::uint8_t v = 0;
+      if (c == '#') v = 1;
+      else if (c >= '0' && c <= '9') v = static_cast<std::uint8_t>(c - '0');
+      else if (c >= 'a' && c <= 'z') v = static_cast<std::uint8_t>(10 + c - 'a');
+      g.pels.push_back(v);
+    }
+    ++g.height;
+  }
+  return g;
+}
+
+inline kcRLEBuffer encode(const Grid& g, kcPair<long> offset = {0, 0}) {
+  kcPelBuffer<unsigned char> pels(g.width, g.height);
+  for (int y = 0; y < g.height; ++y)
+    for (int x = 0; x < g.width; ++x) pels.pointToRow(y)[x] = g.at(x, y);
+  pels.offset(offset);
+  kcRLEBuffer rle;
+  rle.encode(pels);
+  return rle;
+}
+
+// run(g, labelled, cleanup, minPels): one engine run, checking the invariants after every row
+// on small images.
+inline kc_ConnectOutput run(const Grid& g, bool labelled,
+                            kc_CleanupKind cleanup = kc_CleanupKind::eNone, PelCount minPels = 0) {
+  const kcRLEBuffer rle = encode(g);
+  kc_ConnectivityAugmentedRLE aug(rle);
+  kc_ConnectEngine engine(aug, g.width, labelled, cleanup, minPels);
+  if (g.width * g.height <= 4096) engine.rowHook([&engine](RowIndex) { engine.checkInvariants(); });
+  engine.scan();
+  return engine.finish();
+}
+
+// pelsOf(blob): the blob's region as a width x height grid of the values written.
+inline Grid pelsOf(const kc_BlobOutput& b) {
+  Grid g;
+  g.width = b.width;
+  g.height = b.height;
+  for (const unsigned char* row : b.rowStarts) {
+    for (const unsigned char* r = row; r[1] != 0; r += 2) g.pels.insert(g.pels.end(), r[1], r[0]);
+    EXPECT_EQ(g.pels.size() % static_cast<std::size_t>(b.width), 0u) << "a row covers the blob's width";
+  }
+  return g;
+}
+
+// Shorthands for the tree links of blob id.
+inline const kc_BlobOutput& blob(const kc_ConnectOutput& out, BlobId id) { return out.blobs.at(id - 1); }
+inline std::vector<BlobId> childrenOf(const kc_ConnectOutput& out, BlobId id) {
+  std::vector<BlobId> ids;
+  for (BlobId c = blob(out, id).firstChild; c != 0 && ids.size() <= out.blobs.size();
+       c = blob(out, c).nextSibling)
+    ids.push_back(c);
+  return ids;
+}
+
+}  // namespace connecttest

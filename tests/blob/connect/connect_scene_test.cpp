@@ -1,0 +1,174 @@
+// The scene's connectivity entries: settings and blobs written into the scene, whole-image
+// analysis, reuse of the augmented image, and abandoned analyses leaving the scene as it was.
+#include "connect/connect_fixture.h"
+#include "messages.h"
+#include "scene/scene_builder.h"
+
+#include <blob/blobdefs.h>
+#include <blob/blobdesc.h>
+#include <foundation/attention.h>
+#include <foundation/exception.h>
+
+#include <gtest/gtest.h>
+
+using connecttest::draw;
+using connecttest::encode;
+using connecttest::Grid;
+using Scene = kcBlobSceneDescription;
+
+namespace {
+
+const kc_ConnectivityAugmentedRLE* cached(Scene& scene) {
+  return dynamic_cast<const kc_ConnectivityAugmentedRLE*>(
+      kc_SceneBuilder::data(scene).augmentedCache.get());
+}
+
+// A 40-row image with a ring in rows 20..22, so that the attention check runs in the augmented
+// image, the scan and the numbering (rows 15 and 31 of each).
+Grid tallImage(std::uint8_t v) {
+  Grid g;
+  g.width = 5;
+  g.height = 40;
+  g.pels.assign(200, 0);
+  for (int y = 20; y < 23; ++y)
+    for (int x = 1; x < 4; ++x) g.pels[static_cast<std::size_t>(y * 5 + x)] = (y == 21 && x == 2) ? 0 : v;
+  return g;
+}
+
+}  // namespace
+
+TEST(ConnectScene, ConnectScene_greyAnalysis_writesBlobsTreeAndSettings) {
+  Scene scene;
+  scene.connectComponentsGreyScale(encode(draw({"###", "#.#", "###"}), {10, 20}), 3, false,
+                                   Scene::ePrune, 0);
+  ASSERT_EQ(scene.numBlobs(false), 2);
+  const kcBlob* ring = scene.getBlob(1);
+  const kcBlob* hole = scene.getBlob(2);
+  EXPECT_EQ(scene.firstTop(false), ring);
+  EXPECT_EQ(hole->parent(), ring);
+  EXPECT_EQ(hole->imageBoundingBox(), kcPelRect(11, 21, 1, 1));
+  EXPECT_EQ(hole->region().offset(), (kcPair<long>{11, 21}));
+  EXPECT_EQ(scene.sceneWindow(), kcPelRect(10, 20, 3, 3));
+  EXPECT_EQ(scene.scaleVal(), 3);
+  EXPECT_EQ(scene.minPels(), 0);
+  ring->repInvariant();
+  hole->repInvariant();
+
+  // Without a cleanup the stored minimum stays, though the scene no longer reports it.
+  scene.connectComponentsLabelled(encode(draw({"12"})), Scene::eNone, 99);
+  EXPECT_EQ(kc_SceneBuilder::data(scene).minPels, 0);
+  EXPECT_THROW(scene.minPels(), kcBlobDefs::BadParams);
+  EXPECT_EQ(scene.connectivityKind(), Scene::eLabelled);
+  EXPECT_EQ(scene.getBlob(2)->label(), 2);
+}
+
+// Whole image: one weighted blob trimmed to the non-zero pels; topIds holds it, or nothing.
+TEST(ConnectScene, ConnectScene_wholeImage_oneTrimmedBlobOrNone) {
+  Grid g;
+  g.width = 30;
+  g.height = 8;
+  g.pels.assign(240, 0);
+  for (int y = 3; y <= 5; ++y) g.pels[static_cast<std::size_t>(y * 30 + 10)] = 4;
+  g.pels[5 * 30 + 20] = 9;
+  Scene scene;
+  scene.connectComponentsGreyScale(encode(draw({"#.#"})), 1, false, Scene::eNone, 0);
+  ASSERT_EQ(scene.numBlobs(false), 2);
+  scene.connectComponentsGreyScale(encode(g, {100, 200}), 2, true, Scene::eNone, 0);
+  ASSERT_EQ(scene.numBlobs(false), 1);
+  const kcBlob* b = scene.getBlob(1);
+  EXPECT_EQ(scene.connectivityKind(), Scene::eWholeImageGreyScale);
+  EXPECT_EQ(b->imageBoundingBox(), kcPelRect(110, 203, 11, 3));
+  EXPECT_EQ(b->label(), 1);
+  EXPECT_EQ(scene.firstTop(false), b);
+  EXPECT_EQ(b->region().pointToRow(2)[0], 4);  // the image's own values
+  EXPECT_EQ(b->region().offset(), (kcPair<long>{110, 203}));
+  const kc_BlobRecord& r = kc_SceneBuilder::record(const_cast<kcBlob&>(*b));
+  EXPECT_EQ(r.pelCount, -1);
+  ASSERT_TRUE(r.boundary);
+  EXPECT_EQ(r.boundary->rowProjection, (std::vector<std::uint64_t>{4, 4, 13}));
+  EXPECT_EQ(r.boundary->columnProjection.size(), 11u);
+  EXPECT_EQ(r.boundary->columnProjection.front(), 12u);
+  EXPECT_EQ(r.boundary->columnProjection.back(), 9u);
+
+  scene.connectComponentsGreyScale(encode(draw({"...", "..."})), 1, true, Scene::eNone, 0);
+  EXPECT_EQ(scene.numBlobs(false), 0);
+  EXPECT_EQ(scene.firstTop(false), nullptr);
+}
+
+TEST(ConnectScene, ConnectScene_imagesOfOneSize_reuseTheAugmentedImage) {
+  Scene scene;
+  scene.connectComponentsGreyScale(encode(tallImage(1)), 1, false, Scene::eNone, 0);
+  const kc_ConnectivityAugmentedRLE* first = cached(scene);
+  ASSERT_NE(first, nullptr);
+  const kc_AugmentedRun* storage = first->storage();
+  scene.connectComponentsGreyScale(encode(tallImage(1)), 1, false, Scene::eNone, 0);
+  EXPECT_EQ(cached(scene), first);
+  EXPECT_EQ(cached(scene)->storage(), storage);
+
+  // A copy shares the augmented image; analysing the copy leaves the source's alone.
+  Scene copy(scene);
+  EXPECT_EQ(cached(copy), first);
+  copy.connectComponentsGreyScale(encode(tallImage(1)), 1, false, Scene::eNone, 0);
+  EXPECT_NE(cached(copy), first);
+  EXPECT_EQ(cached(scene), first);
+  EXPECT_EQ(copy.numBlobs(false), 2);
+}
+
+// An analysis abandoned at any attention check, in the scan or in the numbering, leaves the
+// scene's blobs, settings and tree as they were and empties the augmented image.
+TEST(ConnectScene, ConnectScene_abandonedAnalysis_leavesSceneAsItWas) {
+  Scene scene;
+  scene.connectComponentsGreyScale(encode(draw({"#.#"}), {5, 6}), 7, false, Scene::ePrune, 1);
+  const kcBlob* before = scene.getBlob(1);
+  const std::uint32_t view = kc_SceneBuilder::data(scene).viewCounter;
+  const kcRLEBuffer tall = encode(tallImage(3));
+  for (unsigned long checks = 0; checks < 6; ++checks) {
+    SCOPED_TRACE(checks);
+    kcAttention::Scope scope;
+    scope.abandonAfter(checks);
+    EXPECT_THROW(scene.connectComponentsGreyScale(tall, 1, false, Scene::eFill, 5),
+                 kcAttention::Abandoned);
+    EXPECT_EQ(scene.numBlobs(false), 2);
+    EXPECT_EQ(scene.getBlob(1), before);
+    EXPECT_EQ(scene.firstTop(false), scene.getBlob(2));
+    EXPECT_EQ(scene.scaleVal(), 7);
+    EXPECT_EQ(scene.minPels(), 1);
+    EXPECT_EQ(scene.sceneWindow(), kcPelRect(5, 6, 3, 1));
+    EXPECT_EQ(kc_SceneBuilder::data(scene).viewCounter, view);
+    EXPECT_EQ(cached(scene), nullptr);
+  }
+  kcAttention::Scope scope;
+  scope.abandonAfter(6);  // the image checks six times in all
+  scene.connectComponentsGreyScale(tall, 1, false, Scene::eNone, 0);
+  EXPECT_EQ(scene.numBlobs(false), 2);
+  EXPECT_NE(cached(scene), nullptr);
+}
+
+// Values a caller can pass but no analysis can use are refused before anything runs.
+TEST(ConnectScene, ConnectScene_badArguments_refusedSceneUnchanged) {
+  Scene scene;
+  const kcRLEBuffer image = encode(draw({"#.#"}));
+  scene.connectComponentsGreyScale(image, 1, false, Scene::eNone, 0);
+  const kcBlob* before = scene.getBlob(1);
+  const auto refused = [&](auto call, const wchar_t* message) {
+    try {
+      call();
+      ADD_FAILURE() << "not refused";
+    } catch (const kcBlobDefs::BadParams& e) {
+      EXPECT_EQ(e.message(false), message);
+    } catch (const kcBadArgument&) {
+      EXPECT_EQ(message, nullptr);
+    }
+    EXPECT_EQ(scene.getBlob(1), before);
+  };
+  using M = kc_BlobMessages;
+  refused([&] { scene.connectComponentsGreyScale(image, 0, false, Scene::eNone, 0); },
+          M::kTool[M::eScaleNotPositive]);
+  refused([&] { scene.connectComponentsGreyScale(kcRLEBuffer(), 1, false, Scene::eNone, 0); },
+          M::kTool[M::eImageUnbound]);
+  refused([&] { scene.connectComponentsGreyScale(image, 1, true, Scene::eFill, 0); },
+          M::kTool[M::eCleanupWithWholeImage]);
+  refused([&] { scene.connectComponentsLabelled(image, Scene::ePrune, -1); }, M::kTool[M::eMinPelsNegative]);
+  refused([&] { scene.connectComponentsLabelled(image, static_cast<Scene::ConnectCleanup>(3), 0); }, nullptr);
+  refused([&] { scene.connectComponentsGreyScale(image, 1, false, Scene::ePrune, 1L << 40); }, nullptr);
+}

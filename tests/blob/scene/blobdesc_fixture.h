@@ -1,0 +1,92 @@
+// Test fixture for scene and blob tests: analysed scenes with a given blob tree, built through the
+// internal builder; counter snapshots; a check for a library error with its message.
+#pragma once
+
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <foundation/rlebuffer.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "measure/blob_record.h"
+#include "scene/bsd_data.h"
+#include "messages.h"
+#include "scene/scene_builder.h"
+
+namespace scene_fixture {
+
+// solidRegion(x, y, w, h): a w x h run image of value 1 at (x, y).
+inline kcRLEBuffer solidRegion(long x, long y, long w, long h) {
+  kc_RLERowWriter writer(w, h);
+  for (long row = 0; row < h; ++row) {
+    writer.put(1, static_cast<std::uint32_t>(w));
+    writer.endRow();
+  }
+  return writer.finish(kcPair<long>{x, y}, kc2XformCache());
+}
+
+// fill(scene, parents, top): analyses scene as the engine would leave it: blob i + 1 has parent
+// parents[i] (0: top level) and a 1 x 1 region at (i, 0); children are listed in id order; the
+// top level in the order of `top` (id order when empty).
+inline void fill(kcBlobSceneDescription& scene, const std::vector<BlobId>& parents,
+                 std::vector<BlobId> top = {}) {
+  kc_BSDData& d = kc_SceneBuilder::data(scene);
+  std::vector<kcBlob> blobs = kc_SceneBuilder::newBlobs(scene, parents.size());
+  auto rec = [&](BlobId id) -> kc_BlobRecord& { return kc_SceneBuilder::record(blobs[id - 1]); };
+  std::vector<BlobId> last(parents.size() + 1, 0);
+  for (BlobId id = 1; id <= parents.size(); ++id) {
+    const BlobId p = parents[id - 1];
+    kc_SceneBuilder::imageRect(blobs[id - 1]) = kcPelRect(id - 1, 0, 1, 1);
+    kc_SceneBuilder::region(blobs[id - 1]) = solidRegion(id - 1, 0, 1, 1);
+    rec(id).shownStamp = d.viewCounter;
+    if (p == 0) continue;
+    rec(id).parent = p;
+    (last[p] == 0 ? rec(p).firstChild : rec(last[p]).nextSibling) = id;
+    rec(id).prevSibling = last[p];
+    last[p] = id;
+    ++rec(p).numChildren;
+  }
+  if (top.empty())
+    for (BlobId id = 1; id <= parents.size(); ++id)
+      if (parents[id - 1] == 0) top.push_back(id);
+  for (std::size_t k = 1; k < top.size(); ++k) {
+    rec(top[k - 1]).nextSibling = top[k];
+    rec(top[k]).prevSibling = top[k - 1];
+  }
+  d.scaleVal = 1;
+  d.sceneWindow = kcPelRect(0, 0, static_cast<long>(parents.size()) + 1, 1);
+  kc_SceneBuilder::installBlobs(scene, blobs, top);
+  kc_SceneBuilder::finishAnalysis(scene);
+}
+
+inline kc_BSDData& data(const kcBlobSceneDescription& scene) {
+  return kc_SceneBuilder::data(const_cast<kcBlobSceneDescription&>(scene));
+}
+inline kc_BlobRecord& record(const kcBlob& b) {
+  return kc_SceneBuilder::record(const_cast<kcBlob&>(b));
+}
+
+// Counters{transform, matrix, view} of a scene's data.
+struct Counters {
+  std::uint32_t transform, matrix, view;
+  bool operator==(const Counters&) const = default;
+};
+inline Counters counters(const kcBlobSceneDescription& s) {
+  return {data(s).transformCounter, data(s).matrixCounter, data(s).viewCounter};
+}
+
+}  // namespace scene_fixture
+
+// EXPECT_SCENE_ERROR(statement, Class, n): statement throws Class with entry n of the scene table.
+#define EXPECT_SCENE_ERROR(statement, Class, n)                                  \
+  do {                                                                           \
+    try {                                                                        \
+      statement;                                                                 \
+      ADD_FAILURE() << "expected " #Class " with message " << (n);               \
+    } catch (const Class& e) {                                                   \
+      EXPECT_EQ(e.message(false), std::wstring(kc_BlobMessages::kSceneDesc[n])); \
+    }                                                                            \
+  } while (false)
