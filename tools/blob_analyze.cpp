@@ -51,9 +51,9 @@ int refuseUsage(const std::string& message) {
 }
 
 // Reads and analyses one image (the demo image when demo is true); failures land in report.error.
-void analyseOne(Analyzer& analyzer, ImageReport& report) {
+void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report) {
   try {
-    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file), report);
+    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report);
   } catch (const ImageError& error) {
     report.error = error.what();
   } catch (const AnalysisError& error) {
@@ -82,7 +82,7 @@ int run(const Options& options, Analyzer& analyzer, std::ostream& out) {
     report.demo = demo;
     if (!demo) report.file = options.images[i];
     progress.show(i, report.file);
-    analyseOne(analyzer, report);
+    analyseOne(analyzer, options.maxPels, report);
     if (!report.error.empty() || outputOnTerminal) progress.clear();
     if (!report.error.empty()) {
       anyFailed = true;

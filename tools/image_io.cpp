@@ -38,12 +38,14 @@ long long regularFileSize(std::FILE* file) {
   return S_ISREG(status.st_mode) ? static_cast<long long>(status.st_size) : -1;
 }
 
-void checkDimensions(std::uint64_t width, std::uint64_t height) {
+// Refuses an image with no pels or more than maxPels (at most kMaxImagePels) before it is stored.
+void checkDimensions(std::uint64_t width, std::uint64_t height, std::uint64_t maxPels) {
   if (width == 0 || height == 0) throw ImageError("the image has no pels");
+  const std::uint64_t limit = std::min(maxPels, kMaxImagePels);
   if (width > static_cast<std::uint64_t>(kMaxImageSide) ||
-      height > static_cast<std::uint64_t>(kMaxImageSide) || width * height > kMaxImagePels) {
+      height > static_cast<std::uint64_t>(kMaxImageSide) || width * height > limit) {
     throw ImageError("the image of " + std::to_string(width) + " x " + std::to_string(height) +
-                     " pels is larger than the limit of " + std::to_string(kMaxImagePels) + " pels");
+                     " pels is larger than the limit of " + std::to_string(limit) + " pels (see --max-pels)");
   }
 }
 
@@ -147,7 +149,7 @@ void refusePngKind(const PngHeader& header) {
   if (header.bitDepth > 8) throw ImageError("16-bit PNG is not supported; convert the image to 8-bit grey");
 }
 
-GreyImage readPng(std::FILE* file, long long fileSize) {
+GreyImage readPng(std::FILE* file, long long fileSize, std::uint64_t maxPels) {
   PngMessage message;
   PngReader reader(&message);
   PngHeader header;
@@ -155,7 +157,7 @@ GreyImage readPng(std::FILE* file, long long fileSize) {
     throw ImageError(std::string("damaged PNG: ") + message.text);
   }
   refusePngKind(header);
-  checkDimensions(header.width, header.height);
+  checkDimensions(header.width, header.height, maxPels);
   const std::uint64_t packedRow = (std::uint64_t{header.width} * header.bitDepth + 7) / 8;
   if (fileSize >= 0 && packedRow * header.height > kDeflateMaxRatio * static_cast<std::uint64_t>(fileSize)) {
     throw ImageError("damaged PNG: a file of " + std::to_string(fileSize) + " bytes cannot hold " +
@@ -200,7 +202,7 @@ long readPgmNumber(std::FILE* file, const char* what) {
   return value;
 }
 
-GreyImage readPgm(std::FILE* file) {
+GreyImage readPgm(std::FILE* file, std::uint64_t maxPels) {
   const int afterMagic = std::getc(file);
   if (!isPgmSpace(afterMagic) && afterMagic != '#') throw ImageError("damaged PGM header: no white space after P5");
   std::ungetc(afterMagic, file);
@@ -209,7 +211,7 @@ GreyImage readPgm(std::FILE* file) {
   const long maxval = readPgmNumber(file, "maxval");
   if (maxval < 1) throw ImageError("damaged PGM header: maxval must be at least 1");
   if (maxval > 255) throw ImageError("16-bit PGM (maxval above 255) is not supported");
-  checkDimensions(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height));
+  checkDimensions(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), maxPels);
 
   GreyImage image;
   const std::size_t total = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -254,18 +256,18 @@ GreyImage readPgm(std::FILE* file) {
 
 }  // namespace
 
-GreyImage readImage(const std::string& path) {
+GreyImage readImage(const std::string& path, std::uint64_t maxPels) {
   FilePtr file = openFile(path, "rb");
   const long long fileSize = regularFileSize(file.get());
   unsigned char magic[8] = {};
   std::size_t got = std::fread(magic, 1, 2, file.get());
   if (got == 2 && magic[0] == 'P') {
-    if (magic[1] == '5') return readPgm(file.get());
+    if (magic[1] == '5') return readPgm(file.get(), maxPels);
     refuseNetpbm(magic[1]);
   }
   if (got == 2 && magic[0] == 0x89) {
     got += std::fread(magic + 2, 1, 6, file.get());
-    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) return readPng(file.get(), fileSize);
+    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) return readPng(file.get(), fileSize, maxPels);
   }
   if (std::ferror(file.get())) throw ImageError(std::string("read error: ") + std::strerror(errno));
   throw ImageError("not a PNG or PGM file");

@@ -173,6 +173,26 @@ TEST_F(BlobAnalyzeRun, oneBadImageAmongGood_othersReportedAndStatusOne) {
   EXPECT_EQ(images[2]["blobs"].items.size(), images[0]["blobs"].items.size());
 }
 
+TEST_F(BlobAnalyzeRun, maxPels_appliesToImagesAndMask) {
+  tool::writePgm(tempPath("mask.pgm"), picture(kPicture));
+  const std::string mask = " --mask '" + tempPath("mask.pgm") + "'";
+  struct Case {
+    std::string args;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases = {  // the picture has 26 x 11 = 286 pels
+      {"--max-pels 286", 0, ""},
+      {"--max-pels 285", 1, "larger than the limit of 285 pels (see --max-pels)"},
+      {"--max-pels 285" + mask, 2, "--mask " + tempPath("mask.pgm") + ": the image of 26 x 11 pels is larger"},
+  };
+  for (const auto& [args, status, message] : cases) {
+    const ToolRun run = runTool(args + " '" + png_ + "'");
+    EXPECT_EQ(run.status, status) << args;
+    EXPECT_THAT(run.err, testing::HasSubstr(message)) << args;
+  }
+}
+
 TEST_F(BlobAnalyzeRun, refusedCommandLines_statusTwoWithTheMessage) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"--threshold-percent 50,51,10",

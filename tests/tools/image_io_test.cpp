@@ -22,15 +22,15 @@ std::string tempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("blob_analyze_io_" + name)).string();
 }
 
-// readBytes(name, bytes): the image read from a temporary file holding bytes.
-GreyImage readBytes(const std::string& name, const std::string& bytes) {
+// readBytes(name, bytes, maxPels): the image read from a temporary file holding bytes.
+GreyImage readBytes(const std::string& name, const std::string& bytes, std::uint64_t maxPels = tool::kDefaultMaxPels) {
   const std::string path = tempPath(name);
   std::ofstream(path, std::ios::binary) << bytes;
   struct Remove {
     std::string path;
     ~Remove() { std::filesystem::remove(path); }
   } remove{path};
-  return readImage(path);
+  return readImage(path, maxPels);
 }
 
 GreyImage randomImage(long width, long height, unsigned seed) {
@@ -91,9 +91,10 @@ std::string scanlines(const GreyImage& image, int depth, bool interlaced) {
   return raw;
 }
 
-void expectRefused(const std::string& name, const std::string& bytes, const std::string& reason) {
+void expectRefused(const std::string& name, const std::string& bytes, const std::string& reason,
+                   std::uint64_t maxPels = tool::kDefaultMaxPels) {
   try {
-    readBytes(name, bytes);
+    readBytes(name, bytes, maxPels);
     ADD_FAILURE() << name << ": accepted";
   } catch (const ImageError& error) {
     EXPECT_THAT(error.what(), testing::HasSubstr(reason)) << name;
@@ -158,11 +159,23 @@ TEST(ImageIoRefusals, damagedPng_refused) {
 }
 
 TEST(ImageIoRefusals, hugeSizeInSmallFile_refusedBeforeAllocating) {
-  // 40000 x 40000 pels cannot come out of a few hundred bytes of deflate data.
-  expectRefused("huge.png", pngFile(40000, 40000, 8, 0, 0, std::string(1000, '\0')), "cannot hold");
+  // 16000 x 16000 pels (within the default ceiling) cannot come out of a few hundred bytes of deflate data.
+  expectRefused("huge.png", pngFile(16000, 16000, 8, 0, 0, std::string(1000, '\0')), "cannot hold");
   expectRefused("toolarge.pgm", "P5 70000 70000 255\n", "larger than the limit");
   // Within the limit, but the data are missing: only what arrives is stored.
-  expectRefused("missing.pgm", "P5 40000 40000 255\n" + std::string(100, 'x'), "truncated PGM");
+  expectRefused("missing.pgm", "P5 16000 16000 255\n" + std::string(100, 'x'), "truncated PGM");
+}
+
+TEST(ImageIoRefusals, morePelsThanTheCeiling_refusedWhateverTheirPackedSize) {
+  // 100 x 100 one-bit pels pack into 13 bytes a row: a small file, but 10000 pels to store.
+  const std::string oneBit = pngFile(100, 100, 1, 0, 0, std::string(100 * 14, '\0'));
+  expectRefused("onebit.png", oneBit, "100 x 100 pels is larger than the limit of 9999 pels (see --max-pels)", 9999);
+  EXPECT_EQ(readBytes("onebit.png", oneBit, 10000).pels.size(), 10000u);
+  expectRefused("onebit.pgm", "P5 100 100 1\n", "larger than the limit of 9999 pels", 9999);
+  // By default 2^28 pels: 2^15 x 2^14 one-bit pels are refused before the packed size is looked at.
+  expectRefused("default.png", pngFile(1 << 15, 1 << 14, 1, 0, 0, ""), "larger than the limit of 268435456 pels");
+  // A ceiling above the hard limit counts as the hard limit.
+  expectRefused("hard.pgm", "P5 70000 70000 255\n", "larger than the limit of 2147483648 pels", std::uint64_t{1} << 40);
 }
 
 TEST(ImageIoRefusals, badPgm_refusedWithReason) {
