@@ -102,11 +102,57 @@ struct PngHeader {
   int colourType = 0;
 };
 
+// How far decoding has got, which tells what a file that ends early is missing.
+enum class PngStage { eHeader, eRows, eEnd };
+
+// Where libpng's reads come from. readErrno is set when the system refused a read.
+struct PngInput {
+  std::FILE* file = nullptr;
+  PngStage stage = PngStage::eHeader;
+  int readErrno = 0;
+};
+
+void readPngBytes(png_structp png, png_bytep data, png_size_t length) {
+  auto* input = static_cast<PngInput*>(png_get_io_ptr(png));
+  if (std::fread(data, 1, length, input->file) == length) return;
+  if (std::ferror(input->file)) {
+    input->readErrno = errno;
+    png_error(png, "read error");
+  }
+  switch (input->stage) {
+    case PngStage::eHeader:
+      png_error(png, "the file ends inside the header, before the image data");
+    case PngStage::eRows:
+      png_error(png, "the file ends before the image data is complete");
+    case PngStage::eEnd:
+      png_error(png, "the file ends after the image data, before its end chunk (IEND)");
+  }
+}
+
+// libpng's text for the common faults in plain words; any other text is kept as it is.
+std::string plainPngText(const std::string& text) {
+  if (text.find("CRC error") != std::string::npos) {
+    return "a chunk does not match its checksum (" + text + ")";
+  }
+  if (text == "Not enough image data") return "the image data end before the last row";
+  if (text == "bad adaptive filter value") return "a row of the image data has an unknown filter type";
+  const std::string zlibPrefix = "IDAT: ";  // libpng names the chunk before zlib's own text
+  if (text.compare(0, zlibPrefix.size(), zlibPrefix) == 0) {
+    return "the compressed image data are damaged (" + text.substr(zlibPrefix.size()) + ")";
+  }
+  return text;
+}
+
+ImageError pngFailure(const PngInput& input, const PngMessage& message) {
+  if (input.readErrno != 0) return ImageError(std::string("read error: ") + std::strerror(input.readErrno));
+  return ImageError("damaged PNG: " + plainPngText(message.text));
+}
+
 // The three steps below call libpng, whose errors jump back to their setjmp. They hold no object
 // with a destructor and return false after a jump, leaving the text in the reader's PngMessage.
-bool pngReadHeader(png_structp png, png_infop info, std::FILE* file, PngHeader& header) {
+bool pngReadHeader(png_structp png, png_infop info, PngInput& input, PngHeader& header) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_init_io(png, file);
+  png_set_read_fn(png, &input, &readPngBytes);
   png_set_sig_bytes(png, 8);
   png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_read_info(png, info);
@@ -126,11 +172,14 @@ bool pngPrepareRows(png_structp png, png_infop info, int bitDepth, int& passes, 
   return true;
 }
 
-bool pngReadRows(png_structp png, unsigned char* pels, png_uint_32 width, png_uint_32 height, int passes) {
+bool pngReadRows(png_structp png, PngInput& input, unsigned char* pels, png_uint_32 width, png_uint_32 height,
+                 int passes) {
   if (setjmp(png_jmpbuf(png))) return false;
+  input.stage = PngStage::eRows;
   for (int pass = 0; pass < passes; ++pass) {
     for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, pels + std::size_t{y} * width, nullptr);
   }
+  input.stage = PngStage::eEnd;
   png_read_end(png, nullptr);
   return true;
 }
@@ -152,10 +201,9 @@ void refusePngKind(const PngHeader& header) {
 GreyImage readPng(std::FILE* file, long long fileSize, std::uint64_t maxPels) {
   PngMessage message;
   PngReader reader(&message);
+  PngInput input{file};
   PngHeader header;
-  if (!pngReadHeader(reader.png(), reader.info(), file, header)) {
-    throw ImageError(std::string("damaged PNG: ") + message.text);
-  }
+  if (!pngReadHeader(reader.png(), reader.info(), input, header)) throw pngFailure(input, message);
   refusePngKind(header);
   checkDimensions(header.width, header.height, maxPels);
   const std::uint64_t packedRow = (std::uint64_t{header.width} * header.bitDepth + 7) / 8;
@@ -166,13 +214,13 @@ GreyImage readPng(std::FILE* file, long long fileSize, std::uint64_t maxPels) {
   int passes = 1;
   png_size_t rowBytes = 0;
   if (!pngPrepareRows(reader.png(), reader.info(), header.bitDepth, passes, rowBytes)) {
-    throw ImageError(std::string("damaged PNG: ") + message.text);
+    throw pngFailure(input, message);
   }
   if (rowBytes != header.width) throw ImageError("unexpected PNG row layout");
   GreyImage image;
   image.pels.resize(std::size_t{header.width} * header.height);
-  if (!pngReadRows(reader.png(), image.pels.data(), header.width, header.height, passes)) {
-    throw ImageError(std::string("damaged PNG: ") + message.text);
+  if (!pngReadRows(reader.png(), input, image.pels.data(), header.width, header.height, passes)) {
+    throw pngFailure(input, message);
   }
   image.width = static_cast<long>(header.width);
   image.height = static_cast<long>(header.height);

@@ -40,7 +40,8 @@ inline constexpr std::uint64_t kDefaultMaxPels = std::uint64_t{1} << 28;
 // palette, grey with alpha), 16-bit PNG, maxval above 255, plain (P2) PGM, other formats, an image
 // with no pels or more than maxPels pels (a maxPels above kMaxImagePels counts as kMaxImagePels),
 // and a PNG whose stated size could not come out of a file that small (deflate packs at most 1032
-// bytes into one), and truncated or damaged data.
+// bytes into one), and truncated or damaged data; for a PNG the message says where the file ends
+// early or what failed (checksum, compressed data, missing rows) in plain words.
 GreyImage readImage(const std::string& path, std::uint64_t maxPels = kDefaultMaxPels);
 
 // writePng(path, image), writePgm(path, image): write image as 8-bit grey PNG or as PGM P5 with

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -61,14 +62,20 @@ std::string deflate(const std::string& raw) {
   return out;
 }
 
-// A PNG with the given header fields whose image data are `scanlines` (filter bytes included).
-std::string pngFile(std::uint32_t width, std::uint32_t height, int depth, int colourType, int interlace,
-                    const std::string& scanlines) {
+// A PNG with the given header fields whose IDAT chunk holds `compressed`.
+std::string pngWithData(std::uint32_t width, std::uint32_t height, int depth, int colourType, int interlace,
+                        const std::string& compressed) {
   const std::string header = be32(width) + be32(height) + std::string{static_cast<char>(depth),
       static_cast<char>(colourType), 0, 0, static_cast<char>(interlace)};
   std::string extra = colourType == 3 ? chunk("PLTE", std::string(6, '\x7f')) : "";
-  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + extra + chunk("IDAT", deflate(scanlines)) +
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + extra + chunk("IDAT", compressed) +
          chunk("IEND", "");
+}
+
+// A PNG with the given header fields whose image data are `scanlines` (filter bytes included).
+std::string pngFile(std::uint32_t width, std::uint32_t height, int depth, int colourType, int interlace,
+                    const std::string& scanlines) {
+  return pngWithData(width, height, depth, colourType, interlace, deflate(scanlines));
 }
 
 // Scanlines (filter 0) of image at `depth` bits per pel (most significant first), in the seven
@@ -148,14 +155,31 @@ TEST(ImageIoRefusals, pngKinds_refusedWithTheKindNamed) {
   expectRefused("deep.png", pngFile(2, 2, 16, 0, 0, std::string(2 * 5, '\0')), "16-bit");
 }
 
-TEST(ImageIoRefusals, damagedPng_refused) {
-  const GreyImage image = randomImage(20, 20, 3);
-  const std::string good = pngFile(20, 20, 8, 0, 0, scanlines(image, 8, false));
-  expectRefused("short.png", good.substr(0, good.size() - 30), "damaged PNG");
-  std::string badCrc = good;
-  badCrc[40] = static_cast<char>(badCrc[40] ^ 0x55);  // inside the IDAT data
-  expectRefused("crc.png", badCrc, "damaged PNG");
-  expectRefused("fewrows.png", pngFile(20, 20, 8, 0, 0, scanlines(image, 8, false).substr(0, 21 * 10)), "damaged PNG");
+TEST(ImageIoRefusals, truncatedOrDamagedPng_refusedSayingWhatIsWrong) {
+  const std::string rows = scanlines(randomImage(20, 20, 3), 8, false);
+  const std::string good = pngFile(20, 20, 8, 0, 0, rows);
+  const std::size_t iend = good.size() - 12;  // IEND is 12 bytes; the IDAT checksum precedes it
+  const auto flipped = [&](std::size_t at) {
+    std::string bytes = good;
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x55);
+    return bytes;
+  };
+  std::string zlibHeader = deflate(rows), filter = rows;
+  zlibHeader[0] = 0x12;
+  filter[21] = 9;  // the filter byte of the second row
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"cut-ihdr.png", good.substr(0, 20), "the file ends inside the header, before the image data"},
+      {"cut-before-idat.png", good.substr(0, 33), "the file ends inside the header, before the image data"},
+      {"cut-idat.png", good.substr(0, iend - 30), "the file ends before the image data is complete"},
+      {"cut-iend.png", good.substr(0, iend + 6), "the file ends after the image data, before its end chunk (IEND)"},
+      {"crc.png", flipped(iend - 1), "a chunk does not match its checksum (IDAT: CRC error)"},
+      {"fewrows.png", pngFile(20, 20, 8, 0, 0, rows.substr(0, 21 * 10)), "the image data end before the last row"},
+      {"zlib.png", pngWithData(20, 20, 8, 0, 0, zlibHeader),
+       "the compressed image data are damaged (incorrect header check)"},
+      {"filter.png", pngFile(20, 20, 8, 0, 0, filter), "a row of the image data has an unknown filter type"},
+      {"type.png", flipped(40), "IDA[01]: invalid chunk type"},  // libpng's own text
+  };
+  for (const auto& [name, bytes, reason] : cases) expectRefused(name, bytes, "damaged PNG: " + reason);
 }
 
 TEST(ImageIoRefusals, hugeSizeInSmallFile_refusedBeforeAllocating) {
