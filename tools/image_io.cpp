@@ -227,6 +227,33 @@ GreyImage readPng(std::FILE* file, long long fileSize, std::uint64_t maxPels) {
   return image;
 }
 
+// The rest of a pipe or device, read as it arrives so storage grows only with the data. Throws
+// ImageError past limit bytes, so an endless stream is refused rather than held.
+std::vector<unsigned char> readStream(std::FILE* file, std::uint64_t limit, std::uint64_t maxPels) {
+  std::vector<unsigned char> bytes;
+  unsigned char piece[1 << 16];
+  for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0;) {
+    if (bytes.size() + got > limit) {
+      throw ImageError("a PNG from a pipe or device is limited to " + std::to_string(limit) +
+                       " bytes after its signature (2 per pel of --max-pels " + std::to_string(maxPels) +
+                       ", plus " + std::to_string(kStreamSlackBytes) + ")");
+    }
+    bytes.insert(bytes.end(), piece, piece + got);
+  }
+  if (std::ferror(file)) throw ImageError(std::string("read error: ") + std::strerror(errno));
+  return bytes;
+}
+
+// A PNG from a pipe or device (its 8-byte signature already read): held in memory first, so that
+// its length bounds the image it may state, as for a regular file.
+GreyImage readPngStream(std::FILE* file, std::uint64_t maxPels) {
+  const std::uint64_t limit = std::min(maxPels, kMaxImagePels);
+  std::vector<unsigned char> bytes = readStream(file, 2 * limit + kStreamSlackBytes, limit);
+  FilePtr memory(fmemopen(bytes.data(), bytes.size(), "rb"));
+  if (!memory) throw ImageError(std::string("cannot read the PNG from memory: ") + std::strerror(errno));
+  return readPng(memory.get(), 8 + static_cast<long long>(bytes.size()), maxPels);
+}
+
 // ---- PGM ----
 
 bool isPgmSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -315,7 +342,9 @@ GreyImage readImage(const std::string& path, std::uint64_t maxPels) {
   }
   if (got == 2 && magic[0] == 0x89) {
     got += std::fread(magic + 2, 1, 6, file.get());
-    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) return readPng(file.get(), fileSize, maxPels);
+    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) {
+      return fileSize >= 0 ? readPng(file.get(), fileSize, maxPels) : readPngStream(file.get(), maxPels);
+    }
   }
   if (std::ferror(file.get())) throw ImageError(std::string("read error: ") + std::strerror(errno));
   throw ImageError("not a PNG or PGM file");

@@ -27,6 +27,9 @@ inline constexpr std::uint64_t kMaxImagePels = std::uint64_t{1} << 31;
 inline constexpr long kMaxImageSide = 0x7fffffffL;
 // The ceiling readImage applies when the caller names none (blob-analyze's --max-pels default).
 inline constexpr std::uint64_t kDefaultMaxPels = std::uint64_t{1} << 28;
+// A PNG that is not a regular file (a pipe, a device) is read into memory before decoding, at most
+// 2 bytes per pel of the ceiling plus this much for the chunks around the image data.
+inline constexpr std::uint64_t kStreamSlackBytes = std::uint64_t{1} << 24;
 
 // readImage(path, maxPels): the image in the file, whose format is recognised by its first bytes
 // (not by its name). Accepted:
@@ -42,6 +45,9 @@ inline constexpr std::uint64_t kDefaultMaxPels = std::uint64_t{1} << 28;
 // and a PNG whose stated size could not come out of a file that small (deflate packs at most 1032
 // bytes into one), and truncated or damaged data; for a PNG the message says where the file ends
 // early or what failed (checksum, compressed data, missing rows) in plain words.
+// A PNG from a pipe or device is held in memory before it is decoded, so that its length is known
+// and storage grows only with the data that arrive; more than 2 * maxPels + kStreamSlackBytes bytes
+// after the signature are refused. A PGM is read in pieces, with the same effect.
 GreyImage readImage(const std::string& path, std::uint64_t maxPels = kDefaultMaxPels);
 
 // writePng(path, image), writePgm(path, image): write image as 8-bit grey PNG or as PGM P5 with

@@ -1,8 +1,11 @@
 // Image files: round trips, every PNG and PGM form accepted, and refusals of bad or hostile files.
+#include "allocation_budget.h"
 #include "image_io.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <array>
@@ -10,11 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 
 namespace {
 
+using testalloc::AllocationBudget;
 using tool::GreyImage;
 using tool::ImageError;
 using tool::readImage;
@@ -32,6 +37,21 @@ GreyImage readBytes(const std::string& name, const std::string& bytes, std::uint
     ~Remove() { std::filesystem::remove(path); }
   } remove{path};
   return readImage(path, maxPels);
+}
+
+// readThroughPipe(bytes, maxPels): the image read from a pipe holding bytes (at most a pipe's
+// capacity), its writing end closed.
+GreyImage readThroughPipe(const std::string& bytes, std::uint64_t maxPels = tool::kDefaultMaxPels) {
+  int ends[2];
+  if (pipe(ends) != 0) throw std::runtime_error("no pipe");
+  const bool written = write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  close(ends[1]);
+  struct Close {
+    int fd;
+    ~Close() { close(fd); }
+  } closeRead{ends[0]};
+  if (!written) throw std::runtime_error("the pipe took too few bytes");
+  return readImage("/dev/fd/" + std::to_string(ends[0]), maxPels);
 }
 
 GreyImage randomImage(long width, long height, unsigned seed) {
@@ -200,6 +220,54 @@ TEST(ImageIoRefusals, morePelsThanTheCeiling_refusedWhateverTheirPackedSize) {
   expectRefused("default.png", pngFile(1 << 15, 1 << 14, 1, 0, 0, ""), "larger than the limit of 268435456 pels");
   // A ceiling above the hard limit counts as the hard limit.
   expectRefused("hard.pgm", "P5 70000 70000 255\n", "larger than the limit of 2147483648 pels", std::uint64_t{1} << 40);
+}
+
+// ---- pipes and devices ----
+
+TEST(ImageIoPipe, pngAndPgm_readLikeFiles) {
+  const GreyImage image = randomImage(20, 20, 5);
+  EXPECT_EQ(readThroughPipe(pngFile(20, 20, 8, 0, 1, scanlines(image, 8, true))).pels, image.pels);
+  const std::string pgm = "P5 20 20 255\n" + std::string(image.pels.begin(), image.pels.end());
+  EXPECT_EQ(readThroughPipe(pgm).pels, image.pels);
+}
+
+TEST(ImageIoPipe, hugeSizeInSmallPng_refusedAllocatingOnlyForTheData) {
+  // 65 bytes stating 16000 x 16000 pels, within the ceiling: refused by length as a file would be.
+  const std::string png = pngFile(16000, 16000, 8, 0, 0, "");
+  AllocationBudget budget(64 * 1024);
+  try {
+    readThroughPipe(png);
+    ADD_FAILURE() << "accepted";
+  } catch (const ImageError& error) {
+    EXPECT_THAT(error.what(), testing::HasSubstr("a file of 65 bytes cannot hold 16000 x 16000 pels"));
+  }
+}
+
+TEST(ImageIoPipe, endlessPng_refusedAtTheLimit) {
+  const std::string start = std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", be32(1) + be32(1) + std::string(5, '\0'));
+  const std::string zeros(1 << 16, '\0');
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {  // writes until the reader closes the pipe
+    close(ends[0]);
+    if (write(ends[1], start.data(), start.size()) > 0) {
+      while (write(ends[1], zeros.data(), zeros.size()) > 0) {
+      }
+    }
+    _exit(0);
+  }
+  close(ends[1]);
+  const std::uint64_t limit = 2 + tool::kStreamSlackBytes;  // a ceiling of one pel
+  try {
+    readImage("/dev/fd/" + std::to_string(ends[0]), 1);
+    ADD_FAILURE() << "accepted";
+  } catch (const ImageError& error) {
+    EXPECT_THAT(error.what(), testing::HasSubstr("limited to " + std::to_string(limit) + " bytes"));
+  }
+  close(ends[0]);
+  waitpid(writer, nullptr, 0);
 }
 
 TEST(ImageIoRefusals, badPgm_refusedWithReason) {
