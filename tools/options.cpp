@@ -228,11 +228,13 @@ Analysis:
 Output:
   --format table|json|csv   (default table)
   --measures NAME[,NAME...] measures to report (default: all that the library computes)
-  --output FILE             write to FILE instead of standard output
+  --output FILE             write to FILE instead of standard output; a regular FILE is replaced
+                            only by a whole report, and never when it is an input image or the mask
   --help                    show this text
 
 Every blob and hole is reported with id, parent (0 at the top level), label and numChildren.
-Exit status: 0 all images analysed, 1 some image failed, 2 invalid command line.
+Exit status: 0 all images analysed, 1 some image failed or the output could not be written,
+2 invalid command line (including an --output that names an input image or the mask).
 )";
 }
 
