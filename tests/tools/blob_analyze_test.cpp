@@ -66,8 +66,7 @@ std::string slurp(const std::string& path) {
 // capturing both output streams.
 ToolRun runTool(const std::string& args, const std::string& setup = "") {
   const std::string out = tempPath("stdout"), err = tempPath("stderr");
-  const std::string command =
-      setup + "'" + BLOB_ANALYZE_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
+  const std::string command = setup + "'" + BLOB_ANALYZE_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
   const int raw = std::system(command.c_str());
   ToolRun run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -249,12 +248,12 @@ TEST_F(BlobAnalyzeRun, outputNamingAnInput_statusTwoAndTheInputUnchanged) {
 }
 
 TEST_F(BlobAnalyzeRun, outputReplaced_wholeAndWithTheTargetsMode) {
-  const mode_t mask = umask(0);
-  umask(mask);
+  const mode_t umaskBits = umask(0);
+  umask(umaskBits);
   const std::string old = folder_ + "/old.json", created = folder_ + "/new.json";
   std::ofstream(old) << "old report\n";
   std::filesystem::permissions(old, std::filesystem::perms(0640));
-  for (const auto& [target, mode] : {std::pair{old, 0640u}, {created, 0666u & ~mask}}) {
+  for (const auto& [target, mode] : {std::pair{old, 0640u}, {created, 0666u & ~umaskBits}}) {
     const ToolRun run = runTool("--format json --output '" + target + "' '" + png_ + "'");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(testjson::parse(slurp(target))["images"][0]["width"].number, 26) << target;
