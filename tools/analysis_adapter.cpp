@@ -73,10 +73,10 @@ kcBlobSceneDescription::ConnectCleanup cleanupKind(Cleanup cleanup) {
   return kcBlobSceneDescription::eNone;
 }
 
-kcRLEBuffer readMask(const std::string& path) {
+kcRLEBuffer readMask(const std::string& path, std::uint64_t maxPels) {
   GreyImage image;
   try {
-    image = readImage(path);
+    image = readImage(path, maxPels);
   } catch (const ImageError& error) {
     throw UsageError("--mask " + path + ": " + error.what());
   }
@@ -95,7 +95,7 @@ kcBlobParams makeParams(const Options& options) {
     std::vector<keBlobParamsMorphOp> morph;
     for (int op : options.morph) morph.push_back(static_cast<keBlobParamsMorphOp>(op));
     params.morph(morph);
-    if (!options.maskPath.empty()) params.mask(readMask(options.maskPath));
+    if (!options.maskPath.empty()) params.mask(readMask(options.maskPath, options.maxPels));
   } catch (const kcException& error) {
     throw UsageError(libraryMessage(error));
   }

@@ -3,11 +3,11 @@
 #include "demo_image.h"
 #include "image_io.h"
 #include "options.h"
+#include "output_file.h"
 #include "output_format.h"
 
 #include <unistd.h>
 
-#include <fstream>
 #include <iostream>
 #include <new>
 
@@ -15,7 +15,7 @@ namespace {
 
 using namespace tool;
 
-constexpr int kExitFailedImage = 1;
+constexpr int kExitFailure = 1;  // some image failed, or the output could not be written
 constexpr int kExitUsage = 2;
 // A progress line is shown from this many images on, when standard error is a terminal.
 constexpr std::size_t kProgressFromImages = 10;
@@ -50,10 +50,22 @@ int refuseUsage(const std::string& message) {
   return kExitUsage;
 }
 
+// Refuses an --output naming an input image or the mask, before anything is read or written.
+void refuseOutputOverInput(const Options& options) {
+  if (options.outputPath.empty()) return;
+  std::vector<std::string> inputs = options.images;
+  if (!options.maskPath.empty()) inputs.push_back(options.maskPath);
+  for (const std::string& input : inputs) {
+    if (sameFile(options.outputPath, input)) {
+      throw UsageError("--output " + options.outputPath + " would overwrite the input " + input);
+    }
+  }
+}
+
 // Reads and analyses one image (the demo image when demo is true); failures land in report.error.
-void analyseOne(Analyzer& analyzer, ImageReport& report) {
+void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report) {
   try {
-    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file), report);
+    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report);
   } catch (const ImageError& error) {
     report.error = error.what();
   } catch (const AnalysisError& error) {
@@ -66,10 +78,11 @@ void analyseOne(Analyzer& analyzer, ImageReport& report) {
   if (!report.error.empty()) report.blobs.clear();
 }
 
-int run(const Options& options, Analyzer& analyzer, std::ostream& out) {
+// Analyses every image and writes the report; stops early once the output fails (commit() tells).
+int run(const Options& options, Analyzer& analyzer, OutputFile& output) {
   std::vector<std::string> names;
   for (const MeasureInfo& info : options.measures) names.emplace_back(info.name);
-  const auto writer = makeReportWriter(options.format, out, names);
+  const auto writer = makeReportWriter(options.format, output.stream(), names);
 
   const bool demo = options.images.empty();
   const std::size_t total = demo ? 1 : options.images.size();
@@ -82,21 +95,17 @@ int run(const Options& options, Analyzer& analyzer, std::ostream& out) {
     report.demo = demo;
     if (!demo) report.file = options.images[i];
     progress.show(i, report.file);
-    analyseOne(analyzer, report);
+    analyseOne(analyzer, options.maxPels, report);
     if (!report.error.empty() || outputOnTerminal) progress.clear();
     if (!report.error.empty()) {
       anyFailed = true;
       std::cerr << "blob-analyze: " << (demo ? "demo image" : report.file) << ": " << report.error << '\n';
     }
     writer->image(report);
-    out.flush();
+    if (!output.flush()) break;
   }
   writer->finish();
-  if (!out) {
-    std::cerr << "blob-analyze: cannot write the output\n";
-    return kExitFailedImage;
-  }
-  return anyFailed ? kExitFailedImage : 0;
+  return anyFailed ? kExitFailure : 0;
 }
 
 }  // namespace
@@ -106,23 +115,18 @@ int main(int argc, char** argv) {
     const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {
       std::cout << helpText();
-      return std::cout.flush() ? 0 : kExitFailedImage;
+      return std::cout.flush() ? 0 : kExitFailure;
     }
+    refuseOutputOverInput(options);
     Analyzer analyzer(options);
-    if (options.outputPath.empty()) return run(options, analyzer, std::cout);
-    std::ofstream file(options.outputPath, std::ios::binary | std::ios::trunc);
-    if (!file) return refuseUsage("--output " + options.outputPath + ": cannot open the file for writing");
-    const int status = run(options, analyzer, file);
-    file.close();
-    if (!file) {
-      std::cerr << "blob-analyze: cannot write " << options.outputPath << '\n';
-      return kExitFailedImage;
-    }
+    OutputFile output(options.outputPath);
+    const int status = run(options, analyzer, output);
+    output.commit();
     return status;
   } catch (const UsageError& error) {
     return refuseUsage(error.what());
   } catch (const std::exception& error) {
     std::cerr << "blob-analyze: " << error.what() << '\n';
-    return kExitFailedImage;
+    return kExitFailure;
   }
 }

@@ -38,12 +38,14 @@ long long regularFileSize(std::FILE* file) {
   return S_ISREG(status.st_mode) ? static_cast<long long>(status.st_size) : -1;
 }
 
-void checkDimensions(std::uint64_t width, std::uint64_t height) {
+// Refuses an image with no pels or more than maxPels (at most kMaxImagePels) before it is stored.
+void checkDimensions(std::uint64_t width, std::uint64_t height, std::uint64_t maxPels) {
   if (width == 0 || height == 0) throw ImageError("the image has no pels");
+  const std::uint64_t limit = std::min(maxPels, kMaxImagePels);
   if (width > static_cast<std::uint64_t>(kMaxImageSide) ||
-      height > static_cast<std::uint64_t>(kMaxImageSide) || width * height > kMaxImagePels) {
+      height > static_cast<std::uint64_t>(kMaxImageSide) || width * height > limit) {
     throw ImageError("the image of " + std::to_string(width) + " x " + std::to_string(height) +
-                     " pels is larger than the limit of " + std::to_string(kMaxImagePels) + " pels");
+                     " pels is larger than the limit of " + std::to_string(limit) + " pels (see --max-pels)");
   }
 }
 
@@ -100,11 +102,57 @@ struct PngHeader {
   int colourType = 0;
 };
 
+// How far decoding has got, which tells what a file that ends early is missing.
+enum class PngStage { eHeader, eRows, eEnd };
+
+// Where libpng's reads come from. readErrno is set when the system refused a read.
+struct PngInput {
+  std::FILE* file = nullptr;
+  PngStage stage = PngStage::eHeader;
+  int readErrno = 0;
+};
+
+void readPngBytes(png_structp png, png_bytep data, png_size_t length) {
+  auto* input = static_cast<PngInput*>(png_get_io_ptr(png));
+  if (std::fread(data, 1, length, input->file) == length) return;
+  if (std::ferror(input->file)) {
+    input->readErrno = errno;
+    png_error(png, "read error");
+  }
+  switch (input->stage) {
+    case PngStage::eHeader:
+      png_error(png, "the file ends inside the header, before the image data");
+    case PngStage::eRows:
+      png_error(png, "the file ends before the image data is complete");
+    case PngStage::eEnd:
+      png_error(png, "the file ends after the image data, before its end chunk (IEND)");
+  }
+}
+
+// libpng's text for the common faults in plain words; any other text is kept as it is.
+std::string plainPngText(const std::string& text) {
+  if (text.find("CRC error") != std::string::npos) {
+    return "a chunk does not match its checksum (" + text + ")";
+  }
+  if (text == "Not enough image data") return "the image data end before the last row";
+  if (text == "bad adaptive filter value") return "a row of the image data has an unknown filter type";
+  const std::string zlibPrefix = "IDAT: ";  // libpng names the chunk before zlib's own text
+  if (text.compare(0, zlibPrefix.size(), zlibPrefix) == 0) {
+    return "the compressed image data are damaged (" + text.substr(zlibPrefix.size()) + ")";
+  }
+  return text;
+}
+
+ImageError pngFailure(const PngInput& input, const PngMessage& message) {
+  if (input.readErrno != 0) return ImageError(std::string("read error: ") + std::strerror(input.readErrno));
+  return ImageError("damaged PNG: " + plainPngText(message.text));
+}
+
 // The three steps below call libpng, whose errors jump back to their setjmp. They hold no object
 // with a destructor and return false after a jump, leaving the text in the reader's PngMessage.
-bool pngReadHeader(png_structp png, png_infop info, std::FILE* file, PngHeader& header) {
+bool pngReadHeader(png_structp png, png_infop info, PngInput& input, PngHeader& header) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_init_io(png, file);
+  png_set_read_fn(png, &input, &readPngBytes);
   png_set_sig_bytes(png, 8);
   png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_read_info(png, info);
@@ -124,11 +172,14 @@ bool pngPrepareRows(png_structp png, png_infop info, int bitDepth, int& passes, 
   return true;
 }
 
-bool pngReadRows(png_structp png, unsigned char* pels, png_uint_32 width, png_uint_32 height, int passes) {
+bool pngReadRows(png_structp png, PngInput& input, unsigned char* pels, png_uint_32 width, png_uint_32 height,
+                 int passes) {
   if (setjmp(png_jmpbuf(png))) return false;
+  input.stage = PngStage::eRows;
   for (int pass = 0; pass < passes; ++pass) {
     for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, pels + std::size_t{y} * width, nullptr);
   }
+  input.stage = PngStage::eEnd;
   png_read_end(png, nullptr);
   return true;
 }
@@ -147,15 +198,14 @@ void refusePngKind(const PngHeader& header) {
   if (header.bitDepth > 8) throw ImageError("16-bit PNG is not supported; convert the image to 8-bit grey");
 }
 
-GreyImage readPng(std::FILE* file, long long fileSize) {
+GreyImage readPng(std::FILE* file, long long fileSize, std::uint64_t maxPels) {
   PngMessage message;
   PngReader reader(&message);
+  PngInput input{file};
   PngHeader header;
-  if (!pngReadHeader(reader.png(), reader.info(), file, header)) {
-    throw ImageError(std::string("damaged PNG: ") + message.text);
-  }
+  if (!pngReadHeader(reader.png(), reader.info(), input, header)) throw pngFailure(input, message);
   refusePngKind(header);
-  checkDimensions(header.width, header.height);
+  checkDimensions(header.width, header.height, maxPels);
   const std::uint64_t packedRow = (std::uint64_t{header.width} * header.bitDepth + 7) / 8;
   if (fileSize >= 0 && packedRow * header.height > kDeflateMaxRatio * static_cast<std::uint64_t>(fileSize)) {
     throw ImageError("damaged PNG: a file of " + std::to_string(fileSize) + " bytes cannot hold " +
@@ -164,17 +214,44 @@ GreyImage readPng(std::FILE* file, long long fileSize) {
   int passes = 1;
   png_size_t rowBytes = 0;
   if (!pngPrepareRows(reader.png(), reader.info(), header.bitDepth, passes, rowBytes)) {
-    throw ImageError(std::string("damaged PNG: ") + message.text);
+    throw pngFailure(input, message);
   }
   if (rowBytes != header.width) throw ImageError("unexpected PNG row layout");
   GreyImage image;
   image.pels.resize(std::size_t{header.width} * header.height);
-  if (!pngReadRows(reader.png(), image.pels.data(), header.width, header.height, passes)) {
-    throw ImageError(std::string("damaged PNG: ") + message.text);
+  if (!pngReadRows(reader.png(), input, image.pels.data(), header.width, header.height, passes)) {
+    throw pngFailure(input, message);
   }
   image.width = static_cast<long>(header.width);
   image.height = static_cast<long>(header.height);
   return image;
+}
+
+// The rest of a pipe or device, read as it arrives so storage grows only with the data. Throws
+// ImageError past limit bytes, so an endless stream is refused rather than held.
+std::vector<unsigned char> readStream(std::FILE* file, std::uint64_t limit, std::uint64_t maxPels) {
+  std::vector<unsigned char> bytes;
+  unsigned char piece[1 << 16];
+  for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0;) {
+    if (bytes.size() + got > limit) {
+      throw ImageError("a PNG from a pipe or device is limited to " + std::to_string(limit) +
+                       " bytes after its signature (2 per pel of --max-pels " + std::to_string(maxPels) +
+                       ", plus " + std::to_string(kStreamSlackBytes) + ")");
+    }
+    bytes.insert(bytes.end(), piece, piece + got);
+  }
+  if (std::ferror(file)) throw ImageError(std::string("read error: ") + std::strerror(errno));
+  return bytes;
+}
+
+// A PNG from a pipe or device (its 8-byte signature already read): held in memory first, so that
+// its length bounds the image it may state, as for a regular file.
+GreyImage readPngStream(std::FILE* file, std::uint64_t maxPels) {
+  const std::uint64_t limit = std::min(maxPels, kMaxImagePels);
+  std::vector<unsigned char> bytes = readStream(file, 2 * limit + kStreamSlackBytes, limit);
+  FilePtr memory(fmemopen(bytes.data(), bytes.size(), "rb"));
+  if (!memory) throw ImageError(std::string("cannot read the PNG from memory: ") + std::strerror(errno));
+  return readPng(memory.get(), 8 + static_cast<long long>(bytes.size()), maxPels);
 }
 
 // ---- PGM ----
@@ -200,7 +277,7 @@ long readPgmNumber(std::FILE* file, const char* what) {
   return value;
 }
 
-GreyImage readPgm(std::FILE* file) {
+GreyImage readPgm(std::FILE* file, std::uint64_t maxPels) {
   const int afterMagic = std::getc(file);
   if (!isPgmSpace(afterMagic) && afterMagic != '#') throw ImageError("damaged PGM header: no white space after P5");
   std::ungetc(afterMagic, file);
@@ -209,7 +286,7 @@ GreyImage readPgm(std::FILE* file) {
   const long maxval = readPgmNumber(file, "maxval");
   if (maxval < 1) throw ImageError("damaged PGM header: maxval must be at least 1");
   if (maxval > 255) throw ImageError("16-bit PGM (maxval above 255) is not supported");
-  checkDimensions(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height));
+  checkDimensions(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), maxPels);
 
   GreyImage image;
   const std::size_t total = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -254,18 +331,20 @@ GreyImage readPgm(std::FILE* file) {
 
 }  // namespace
 
-GreyImage readImage(const std::string& path) {
+GreyImage readImage(const std::string& path, std::uint64_t maxPels) {
   FilePtr file = openFile(path, "rb");
   const long long fileSize = regularFileSize(file.get());
   unsigned char magic[8] = {};
   std::size_t got = std::fread(magic, 1, 2, file.get());
   if (got == 2 && magic[0] == 'P') {
-    if (magic[1] == '5') return readPgm(file.get());
+    if (magic[1] == '5') return readPgm(file.get(), maxPels);
     refuseNetpbm(magic[1]);
   }
   if (got == 2 && magic[0] == 0x89) {
     got += std::fread(magic + 2, 1, 6, file.get());
-    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) return readPng(file.get(), fileSize);
+    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) {
+      return fileSize >= 0 ? readPng(file.get(), fileSize, maxPels) : readPngStream(file.get(), maxPels);
+    }
   }
   if (std::ferror(file.get())) throw ImageError(std::string("read error: ") + std::strerror(errno));
   throw ImageError("not a PNG or PGM file");

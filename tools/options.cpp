@@ -26,9 +26,9 @@ std::vector<std::string> splitCommas(const std::string& text) {
   }
 }
 
-// A decimal whole number (optional sign) that fits 32 bits and lies in [low, high].
-long parseNumber(const std::string& text, const std::string& option, long low, long high) {
-  std::int32_t value = 0;
+// A decimal whole number (optional sign) that lies in [low, high].
+long long parseNumber(const std::string& text, const std::string& option, long long low, long long high) {
+  std::int64_t value = 0;
   const char* first = text.data();
   const char* last = text.data() + text.size();
   if (first != last && *first == '+') ++first;
@@ -124,6 +124,8 @@ void Parser::apply(const std::string& name, const std::string& value) {
   } else if (name == "--mask") {
     if (value.empty()) throw UsageError("--mask needs a file name");
     options.maskPath = value;
+  } else if (name == "--max-pels") {
+    options.maxPels = static_cast<std::uint64_t>(parseNumber(value, name, 1, static_cast<long long>(kMaxImagePels)));
   } else if (name == "--format") {
     if (value == "table") options.format = Format::eTable;
     else if (value == "json") options.format = Format::eJson;
@@ -152,8 +154,8 @@ void Parser::finish() {
 
 bool takesValue(const std::string& name) {
   static const std::set<std::string> valued = {"--threshold", "--threshold-percent", "--soft", "--connectivity",
-                                               "--prune", "--fill", "--morph", "--mask", "--format",
-                                               "--measures", "--output"};
+                                               "--prune", "--fill", "--morph", "--mask", "--max-pels",
+                                               "--format", "--measures", "--output"};
   return valued.count(name) != 0;
 }
 
@@ -220,15 +222,19 @@ Analysis:
   --morph OP[,OP...]        morphology before the analysis, in order: erode0..2, dilate0..2,
                             close0..2, open0..2 (0: 3x3 square, 1: 3x1 row, 2: 1x3 column)
   --mask FILE               analyse only where the mask image (PNG or PGM) is not zero
+  --max-pels N              refuse an image or mask of more than N pels before storing it
+                            (default 268435456 = 2^28, at most 2147483648 = 2^31)
 
 Output:
   --format table|json|csv   (default table)
   --measures NAME[,NAME...] measures to report (default: all that the library computes)
-  --output FILE             write to FILE instead of standard output
+  --output FILE             write to FILE instead of standard output; a regular FILE is replaced
+                            only by a whole report, and never when it is an input image or the mask
   --help                    show this text
 
 Every blob and hole is reported with id, parent (0 at the top level), label and numChildren.
-Exit status: 0 all images analysed, 1 some image failed, 2 invalid command line.
+Exit status: 0 all images analysed, 1 some image failed or the output could not be written,
+2 invalid command line (including an --output that names an input image or the mask).
 )";
 }
 

@@ -1,6 +1,7 @@
 // The command line of blob-analyze: its options, their parsing and the --help text.
 #pragma once
 
+#include "image_io.h"
 #include "measures.h"
 
 #include <stdexcept>
@@ -34,6 +35,7 @@ struct Options {
   long minPels = 0;               // --prune N / --fill N
   std::vector<int> morph;         // morphology operation numbers 0..11, in the order given
   std::string maskPath;           // empty: no mask
+  std::uint64_t maxPels = kDefaultMaxPels;  // --max-pels: the largest image or mask read
   Format format = Format::eTable;
   std::vector<MeasureInfo> measures = reportedMeasures();
   std::string outputPath;         // empty: standard output
@@ -52,7 +54,8 @@ class UsageError : public std::runtime_error {
 // come before, between or after the image files, as "--name value" or "--name=value"; "--" ends
 // the options. When --help appears anywhere, help is true and nothing else is checked.
 // Throws UsageError for an unknown option, a missing or malformed value, a value outside its
-// range (--threshold and --soft values outside 0..255, other numbers outside 32 bits), an option
+// range (--threshold and --soft values outside 0..255, --max-pels outside 1..kMaxImagePels, other
+// numbers outside 32 bits), an option
 // given twice, two segmentation options, --invert with --none, --prune with --fill, a cleanup with
 // --connectivity wholeImage, and unknown, repeated or empty names in --morph and --measures.
 Options parseOptions(const std::vector<std::string>& args);

@@ -7,7 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -59,16 +62,25 @@ std::string slurp(const std::string& path) {
   return text.str();
 }
 
-// Runs the program with args (already quoted for the shell), capturing both output streams.
-ToolRun runTool(const std::string& args) {
+// Runs the program with args (already quoted for the shell) after the shell commands in setup,
+// capturing both output streams.
+ToolRun runTool(const std::string& args, const std::string& setup = "") {
   const std::string out = tempPath("stdout"), err = tempPath("stderr");
-  const std::string command = std::string("'") + BLOB_ANALYZE_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
+  const std::string command = setup + "'" + BLOB_ANALYZE_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
   const int raw = std::system(command.c_str());
   ToolRun run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   run.out = slurp(out);
   run.err = slurp(err);
   return run;
+}
+
+// The names in folder, sorted.
+std::vector<std::string> folderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void expectMatchesReference(const testjson::Value& blobs, const std::vector<reference::Blob>& expected) {
@@ -96,12 +108,15 @@ class BlobAnalyzeRun : public testing::Test {
   void SetUp() override {
     tool::writePng(png_, picture(kPicture));
     tool::writePgm(pgm_, picture(kPicture));
+    std::filesystem::create_directory(folder_);
   }
   void TearDown() override {
     for (const auto& path : {png_, pgm_, tempPath("out.json"), tempPath("mask.pgm")}) std::filesystem::remove(path);
+    std::filesystem::remove_all(folder_);
   }
   const std::string png_ = tempPath("picture.png");
   const std::string pgm_ = tempPath("picture.pgm");
+  const std::string folder_ = tempPath("folder");  // for outputs whose neighbours are checked
 };
 
 // ---- results ----
@@ -173,6 +188,26 @@ TEST_F(BlobAnalyzeRun, oneBadImageAmongGood_othersReportedAndStatusOne) {
   EXPECT_EQ(images[2]["blobs"].items.size(), images[0]["blobs"].items.size());
 }
 
+TEST_F(BlobAnalyzeRun, maxPels_appliesToImagesAndMask) {
+  tool::writePgm(tempPath("mask.pgm"), picture(kPicture));
+  const std::string mask = " --mask '" + tempPath("mask.pgm") + "'";
+  struct Case {
+    std::string args;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases = {  // the picture has 26 x 11 = 286 pels
+      {"--max-pels 286", 0, ""},
+      {"--max-pels 285", 1, "larger than the limit of 285 pels (see --max-pels)"},
+      {"--max-pels 285" + mask, 2, "--mask " + tempPath("mask.pgm") + ": the image of 26 x 11 pels is larger"},
+  };
+  for (const auto& [args, status, message] : cases) {
+    const ToolRun run = runTool(args + " '" + png_ + "'");
+    EXPECT_EQ(run.status, status) << args;
+    EXPECT_THAT(run.err, testing::HasSubstr(message)) << args;
+  }
+}
+
 TEST_F(BlobAnalyzeRun, refusedCommandLines_statusTwoWithTheMessage) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"--threshold-percent 50,51,10",
@@ -180,7 +215,6 @@ TEST_F(BlobAnalyzeRun, refusedCommandLines_statusTwoWithTheMessage) {
       {"--soft 20,20,0", "The low threshold must be less than the high threshold."},
       {"--prune -1", "The minimum number of pels for connectivity cleanup must be nonnegative."},
       {"--mask '" + tempPath("absent.pgm") + "'", "cannot open"},
-      {"--output /nonexistent/dir/out.json", "cannot open the file"},
   };
   for (const auto& [args, message] : cases) {
     const ToolRun run = runTool(args + " '" + png_ + "'");
@@ -188,6 +222,96 @@ TEST_F(BlobAnalyzeRun, refusedCommandLines_statusTwoWithTheMessage) {
     EXPECT_THAT(run.err, testing::HasSubstr(message)) << args;
     EXPECT_EQ(run.out, "") << args;
   }
+}
+
+// ---- the output file ----
+
+TEST_F(BlobAnalyzeRun, outputNamingAnInput_statusTwoAndTheInputUnchanged) {
+  const std::string mask = tempPath("mask.pgm");
+  tool::writePgm(mask, picture(kPicture));
+  const std::string pngBytes = slurp(png_), maskBytes = slurp(mask);
+  const std::filesystem::path png(png_);
+  const std::string otherSpelling = (png.parent_path() / "." / png.filename()).string();
+  const std::vector<std::string> cases = {
+      "--output '" + png_ + "' '" + png_ + "'",
+      "--output '" + otherSpelling + "' '" + pgm_ + "' '" + png_ + "'",
+      "--mask '" + mask + "' --output '" + mask + "' '" + png_ + "'",
+  };
+  for (const std::string& args : cases) {
+    const ToolRun run = runTool("--format json " + args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_THAT(run.err, testing::HasSubstr("would overwrite the input")) << args;
+    EXPECT_EQ(run.out, "") << args;
+  }
+  EXPECT_EQ(slurp(png_), pngBytes);
+  EXPECT_EQ(slurp(mask), maskBytes);
+}
+
+TEST_F(BlobAnalyzeRun, outputReplaced_wholeAndWithTheTargetsMode) {
+  const mode_t umaskBits = umask(0);
+  umask(umaskBits);
+  const std::string old = folder_ + "/old.json", created = folder_ + "/new.json";
+  std::ofstream(old) << "old report\n";
+  std::filesystem::permissions(old, std::filesystem::perms(0640));
+  for (const auto& [target, mode] : {std::pair{old, 0640u}, {created, 0666u & ~umaskBits}}) {
+    const ToolRun run = runTool("--format json --output '" + target + "' '" + png_ + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(testjson::parse(slurp(target))["images"][0]["width"].number, 26) << target;
+    EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(mode)) << target;
+  }
+  EXPECT_EQ(folderEntries(folder_), (std::vector<std::string>{"new.json", "old.json"}));
+}
+
+TEST_F(BlobAnalyzeRun, writeFailingPartWay_leavesNothingButTheMessage) {
+  // Under a 512-byte file size limit, with SIGXFSZ ignored, the report cannot be written whole.
+  const std::string limited = "trap '' XFSZ; ulimit -f 1; ";
+  const std::string target = folder_ + "/report.json";
+  for (const bool existed : {false, true}) {
+    if (existed) std::ofstream(target) << "old report\n";
+    const ToolRun run = runTool("--format json --output '" + target + "' '" + png_ + "' '" + pgm_ + "'", limited);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "blob-analyze: cannot write " + target + ": File too large\n");
+    EXPECT_EQ(folderEntries(folder_), existed ? std::vector<std::string>{"report.json"} : std::vector<std::string>{});
+    if (existed) {
+      EXPECT_EQ(slurp(target), "old report\n");
+    }
+  }
+}
+
+TEST_F(BlobAnalyzeRun, outputNotWritable_statusOneWithTheReason) {
+  const std::string full = folder_ + "/full";
+  std::filesystem::create_symlink("/dev/full", full);  // a device: written directly, never replaced
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/nonexistent/dir/out.json", "No such file or directory"},
+      {full, "No space left on device"},
+  };
+  for (const auto& [output, reason] : cases) {
+    const ToolRun run = runTool("--output '" + output + "' '" + png_ + "'");
+    EXPECT_EQ(run.status, 1) << output;
+    EXPECT_EQ(run.err, "blob-analyze: cannot write " + output + ": " + reason + "\n");
+  }
+  EXPECT_TRUE(std::filesystem::is_character_file(full));
+  EXPECT_EQ(folderEntries(folder_), std::vector<std::string>{"full"});
+}
+
+TEST_F(BlobAnalyzeRun, standardOutputOrFifoByName_writtenDirectly) {
+  const ToolRun toStdout = runTool("--format json --output /dev/stdout '" + png_ + "'");
+  ASSERT_EQ(toStdout.status, 0) << toStdout.err;
+  EXPECT_EQ(testjson::parse(toStdout.out)["images"][0]["width"].number, 26);
+
+  const std::string fifo = folder_ + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // the report fits the pipe's buffer
+  ASSERT_GE(reader, 0);
+  const ToolRun toFifo = runTool("--format json --measures area --output '" + fifo + "' '" + png_ + "'");
+  std::string received;
+  char piece[4096];
+  for (ssize_t got; (got = read(reader, piece, sizeof piece)) > 0;) received.append(piece, static_cast<std::size_t>(got));
+  close(reader);
+  ASSERT_EQ(toFifo.status, 0) << toFifo.err;
+  EXPECT_EQ(testjson::parse(received)["images"][0]["width"].number, 26);
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_EQ(folderEntries(folder_), std::vector<std::string>{"fifo"});
 }
 
 }  // namespace

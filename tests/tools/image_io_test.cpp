@@ -1,8 +1,11 @@
 // Image files: round trips, every PNG and PGM form accepted, and refusals of bad or hostile files.
+#include "allocation_budget.h"
 #include "image_io.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <array>
@@ -10,10 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <tuple>
 
 namespace {
 
+using testalloc::AllocationBudget;
 using tool::GreyImage;
 using tool::ImageError;
 using tool::readImage;
@@ -22,15 +28,30 @@ std::string tempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("blob_analyze_io_" + name)).string();
 }
 
-// readBytes(name, bytes): the image read from a temporary file holding bytes.
-GreyImage readBytes(const std::string& name, const std::string& bytes) {
+// readBytes(name, bytes, maxPels): the image read from a temporary file holding bytes.
+GreyImage readBytes(const std::string& name, const std::string& bytes, std::uint64_t maxPels = tool::kDefaultMaxPels) {
   const std::string path = tempPath(name);
   std::ofstream(path, std::ios::binary) << bytes;
   struct Remove {
     std::string path;
     ~Remove() { std::filesystem::remove(path); }
   } remove{path};
-  return readImage(path);
+  return readImage(path, maxPels);
+}
+
+// readThroughPipe(bytes, maxPels): the image read from a pipe holding bytes (at most a pipe's
+// capacity), its writing end closed.
+GreyImage readThroughPipe(const std::string& bytes, std::uint64_t maxPels = tool::kDefaultMaxPels) {
+  int ends[2];
+  if (pipe(ends) != 0) throw std::runtime_error("no pipe");
+  const bool written = write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  close(ends[1]);
+  struct Close {
+    int fd;
+    ~Close() { close(fd); }
+  } closeRead{ends[0]};
+  if (!written) throw std::runtime_error("the pipe took too few bytes");
+  return readImage("/dev/fd/" + std::to_string(ends[0]), maxPels);
 }
 
 GreyImage randomImage(long width, long height, unsigned seed) {
@@ -61,14 +82,20 @@ std::string deflate(const std::string& raw) {
   return out;
 }
 
-// A PNG with the given header fields whose image data are `scanlines` (filter bytes included).
-std::string pngFile(std::uint32_t width, std::uint32_t height, int depth, int colourType, int interlace,
-                    const std::string& scanlines) {
+// A PNG with the given header fields whose IDAT chunk holds `compressed`.
+std::string pngWithData(std::uint32_t width, std::uint32_t height, int depth, int colourType, int interlace,
+                        const std::string& compressed) {
   const std::string header = be32(width) + be32(height) + std::string{static_cast<char>(depth),
       static_cast<char>(colourType), 0, 0, static_cast<char>(interlace)};
   std::string extra = colourType == 3 ? chunk("PLTE", std::string(6, '\x7f')) : "";
-  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + extra + chunk("IDAT", deflate(scanlines)) +
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + extra + chunk("IDAT", compressed) +
          chunk("IEND", "");
+}
+
+// A PNG with the given header fields whose image data are `scanlines` (filter bytes included).
+std::string pngFile(std::uint32_t width, std::uint32_t height, int depth, int colourType, int interlace,
+                    const std::string& scanlines) {
+  return pngWithData(width, height, depth, colourType, interlace, deflate(scanlines));
 }
 
 // Scanlines (filter 0) of image at `depth` bits per pel (most significant first), in the seven
@@ -91,13 +118,20 @@ std::string scanlines(const GreyImage& image, int depth, bool interlaced) {
   return raw;
 }
 
-void expectRefused(const std::string& name, const std::string& bytes, const std::string& reason) {
+// Expects read() to throw ImageError with reason in its text; name identifies the case.
+template <typename Read>
+void expectImageError(const std::string& name, Read read, const std::string& reason) {
   try {
-    readBytes(name, bytes);
+    read();
     ADD_FAILURE() << name << ": accepted";
   } catch (const ImageError& error) {
     EXPECT_THAT(error.what(), testing::HasSubstr(reason)) << name;
   }
+}
+
+void expectRefused(const std::string& name, const std::string& bytes, const std::string& reason,
+                   std::uint64_t maxPels = tool::kDefaultMaxPels) {
+  expectImageError(name, [&] { readBytes(name, bytes, maxPels); }, reason);
 }
 
 // ---- round trips ----
@@ -147,22 +181,90 @@ TEST(ImageIoRefusals, pngKinds_refusedWithTheKindNamed) {
   expectRefused("deep.png", pngFile(2, 2, 16, 0, 0, std::string(2 * 5, '\0')), "16-bit");
 }
 
-TEST(ImageIoRefusals, damagedPng_refused) {
-  const GreyImage image = randomImage(20, 20, 3);
-  const std::string good = pngFile(20, 20, 8, 0, 0, scanlines(image, 8, false));
-  expectRefused("short.png", good.substr(0, good.size() - 30), "damaged PNG");
-  std::string badCrc = good;
-  badCrc[40] = static_cast<char>(badCrc[40] ^ 0x55);  // inside the IDAT data
-  expectRefused("crc.png", badCrc, "damaged PNG");
-  expectRefused("fewrows.png", pngFile(20, 20, 8, 0, 0, scanlines(image, 8, false).substr(0, 21 * 10)), "damaged PNG");
+TEST(ImageIoRefusals, truncatedOrDamagedPng_refusedSayingWhatIsWrong) {
+  const std::string rows = scanlines(randomImage(20, 20, 3), 8, false);
+  const std::string good = pngFile(20, 20, 8, 0, 0, rows);
+  const std::size_t iend = good.size() - 12;  // IEND is 12 bytes; the IDAT checksum precedes it
+  const auto flipped = [&](std::size_t at) {
+    std::string bytes = good;
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x55);
+    return bytes;
+  };
+  std::string zlibHeader = deflate(rows), filter = rows;
+  zlibHeader[0] = 0x12;
+  filter[21] = 9;  // the filter byte of the second row
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"cut-ihdr.png", good.substr(0, 20), "the file ends inside the header, before the image data"},
+      {"cut-before-idat.png", good.substr(0, 33), "the file ends inside the header, before the image data"},
+      {"cut-idat.png", good.substr(0, iend - 30), "the file ends before the image data is complete"},
+      {"cut-iend.png", good.substr(0, iend + 6), "the file ends after the image data, before its end chunk (IEND)"},
+      {"crc.png", flipped(iend - 1), "a chunk does not match its checksum (IDAT: CRC error)"},
+      {"fewrows.png", pngFile(20, 20, 8, 0, 0, rows.substr(0, 21 * 10)), "the image data end before the last row"},
+      {"zlib.png", pngWithData(20, 20, 8, 0, 0, zlibHeader),
+       "the compressed image data are damaged (incorrect header check)"},
+      {"filter.png", pngFile(20, 20, 8, 0, 0, filter), "a row of the image data has an unknown filter type"},
+      {"type.png", flipped(40), "IDA[01]: invalid chunk type"},  // libpng's own text
+  };
+  for (const auto& [name, bytes, reason] : cases) expectRefused(name, bytes, "damaged PNG: " + reason);
 }
 
 TEST(ImageIoRefusals, hugeSizeInSmallFile_refusedBeforeAllocating) {
-  // 40000 x 40000 pels cannot come out of a few hundred bytes of deflate data.
-  expectRefused("huge.png", pngFile(40000, 40000, 8, 0, 0, std::string(1000, '\0')), "cannot hold");
+  // 16000 x 16000 pels (within the default ceiling) cannot come out of a few hundred bytes of deflate data.
+  expectRefused("huge.png", pngFile(16000, 16000, 8, 0, 0, std::string(1000, '\0')), "cannot hold");
   expectRefused("toolarge.pgm", "P5 70000 70000 255\n", "larger than the limit");
   // Within the limit, but the data are missing: only what arrives is stored.
-  expectRefused("missing.pgm", "P5 40000 40000 255\n" + std::string(100, 'x'), "truncated PGM");
+  expectRefused("missing.pgm", "P5 16000 16000 255\n" + std::string(100, 'x'), "truncated PGM");
+}
+
+TEST(ImageIoRefusals, morePelsThanTheCeiling_refusedWhateverTheirPackedSize) {
+  // 100 x 100 one-bit pels pack into 13 bytes a row: a small file, but 10000 pels to store.
+  const std::string oneBit = pngFile(100, 100, 1, 0, 0, std::string(100 * 14, '\0'));
+  expectRefused("onebit.png", oneBit, "100 x 100 pels is larger than the limit of 9999 pels (see --max-pels)", 9999);
+  EXPECT_EQ(readBytes("onebit.png", oneBit, 10000).pels.size(), 10000u);
+  expectRefused("onebit.pgm", "P5 100 100 1\n", "larger than the limit of 9999 pels", 9999);
+  // By default 2^28 pels: 2^15 x 2^14 one-bit pels are refused before the packed size is looked at.
+  expectRefused("default.png", pngFile(1 << 15, 1 << 14, 1, 0, 0, ""), "larger than the limit of 268435456 pels");
+  // A ceiling above the hard limit counts as the hard limit.
+  expectRefused("hard.pgm", "P5 70000 70000 255\n", "larger than the limit of 2147483648 pels", std::uint64_t{1} << 40);
+}
+
+// ---- pipes and devices ----
+
+TEST(ImageIoPipe, pngAndPgm_readLikeFiles) {
+  const GreyImage image = randomImage(20, 20, 5);
+  EXPECT_EQ(readThroughPipe(pngFile(20, 20, 8, 0, 1, scanlines(image, 8, true))).pels, image.pels);
+  const std::string pgm = "P5 20 20 255\n" + std::string(image.pels.begin(), image.pels.end());
+  EXPECT_EQ(readThroughPipe(pgm).pels, image.pels);
+}
+
+TEST(ImageIoPipe, hugeSizeInSmallPng_refusedAllocatingOnlyForTheData) {
+  // 65 bytes stating 16000 x 16000 pels, within the ceiling: refused by length as a file would be.
+  const std::string png = pngFile(16000, 16000, 8, 0, 0, "");
+  AllocationBudget budget(64 * 1024);
+  expectImageError("pipe", [&] { readThroughPipe(png); }, "a file of 65 bytes cannot hold 16000 x 16000 pels");
+}
+
+TEST(ImageIoPipe, endlessPng_refusedAtTheLimit) {
+  const std::string start = pngFile(1, 1, 8, 0, 0, "").substr(0, 33);  // signature and IHDR
+  const std::string zeros(1 << 16, '\0');
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {  // writes until the reader closes the pipe
+    close(ends[0]);
+    if (write(ends[1], start.data(), start.size()) > 0) {
+      while (write(ends[1], zeros.data(), zeros.size()) > 0) {
+      }
+    }
+    _exit(0);
+  }
+  close(ends[1]);
+  const std::uint64_t limit = 2 + tool::kStreamSlackBytes;  // for a ceiling of one pel
+  expectImageError("endless", [&] { readImage("/dev/fd/" + std::to_string(ends[0]), 1); },
+                   "limited to " + std::to_string(limit) + " bytes");
+  close(ends[0]);
+  waitpid(writer, nullptr, 0);
 }
 
 TEST(ImageIoRefusals, badPgm_refusedWithReason) {

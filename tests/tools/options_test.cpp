@@ -26,13 +26,14 @@ TEST(OptionsAccepted, noArguments_demoWithThresholdAndEveryMeasure) {
   EXPECT_TRUE(options.images.empty());
   EXPECT_EQ(options.segmentation, tool::Segmentation::eHard);
   EXPECT_EQ(options.threshold, 128);
+  EXPECT_EQ(options.maxPels, tool::kDefaultMaxPels);
   EXPECT_EQ(options.measures.size(), tool::reportedMeasures().size());
 }
 
 TEST(OptionsAccepted, everyOptionInBothForms_reachesOptions) {
   const Options options =
       parse({"a.png", "--soft=10,20,5", "--invert", "--connectivity", "labelled", "--fill", "7", "--morph",
-             "open2,erode0,close1", "--mask=m.pgm", "b.pgm", "--format", "csv", "--measures", "centerOfMassY,area",
+             "open2,erode0,close1", "--mask=m.pgm", "b.pgm", "--max-pels", "2147483648", "--format", "csv", "--measures", "centerOfMassY,area",
              "--output", "out.csv", "--", "--threshold"});
   EXPECT_EQ(options.images, (std::vector<std::string>{"a.png", "b.pgm", "--threshold"}));
   EXPECT_EQ(options.segmentation, tool::Segmentation::eSoft);
@@ -45,6 +46,7 @@ TEST(OptionsAccepted, everyOptionInBothForms_reachesOptions) {
   EXPECT_EQ(options.minPels, 7);
   EXPECT_EQ(options.morph, (std::vector<int>{11, 0, 7}));
   EXPECT_EQ(options.maskPath, "m.pgm");
+  EXPECT_EQ(options.maxPels, tool::kMaxImagePels);
   EXPECT_EQ(options.format, tool::Format::eCsv);
   ASSERT_EQ(options.measures.size(), 2u);
   EXPECT_STREQ(options.measures[0].name, "centerOfMassY");
@@ -64,6 +66,8 @@ TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
       {{"--threshold"}, "--threshold needs a value"},
       {{"--soft", "1,2"}, "LOW,HIGH,SOFTNESS"},
       {{"--threshold-percent", "1,2,99999999999"}, "not '99999999999'"},
+      {{"--max-pels", "0"}, "--max-pels needs a whole number from 1 to 2147483648"},
+      {{"--max-pels=2147483649"}, "not '2147483649'"},
       {{"--connectivity", "grey"}, "greyScale, labelled or wholeImage"},
       {{"--morph", "erode0,erode3"}, "unknown operation 'erode3'"},
       {{"--format", "xml"}, "table, json or csv"},
