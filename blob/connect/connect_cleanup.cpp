@@ -5,106 +5,105 @@
 #include <foundation/assert.h>
 
 #include <algorithm>
-#include <limits>
 #include <queue>
 #include <utility>
 #include <vector>
 
 namespace {
 
-constexpr std::uint32_t kNotSmall = std::numeric_limits<std::uint32_t>::max();
-
 // The small list in region-list order, with a heap over (pel count, position) so that "the first
 // region of smallest pel count" costs a logarithm instead of a walk. Pel counts only grow, so a
-// heap entry whose count no longer matches is stale and skipped.
+// heap entry whose count no longer matches is stale and skipped. Positions are kept in the
+// regions' smallPos.
 class SmallList {
  public:
-  explicit SmallList(std::vector<kc_ConnectRegion*> regions) : regions_(std::move(regions)) {
+  SmallList(std::vector<RegionIndex> regions, std::vector<kc_LabelledRegion>& labelled,
+            const std::vector<kc_ConnectRegion>& records)
+      : regions_(std::move(regions)), labelled_(labelled), records_(records) {
     for (std::uint32_t pos = 0; pos < regions_.size(); ++pos) {
-      regions_[pos]->smallPos = pos;
-      heap_.push(Entry{regions_[pos]->pelCount, pos});
+      labelled_[regions_[pos]].smallPos = pos;
+      heap_.push(Entry{records_[regions_[pos]].pelCount, pos});
     }
   }
 
-  // first(): the first region of smallest pel count, or null when the list is empty.
-  kc_ConnectRegion* first() {
+  // first(): the first region of smallest pel count, or kNone when the list is empty.
+  RegionIndex first() {
     while (!heap_.empty()) {
       const Entry e = heap_.top();
-      kc_ConnectRegion* r = regions_[e.pos];
-      if (r != nullptr && r->pelCount == e.count) return r;
+      const RegionIndex r = regions_[e.pos];
+      if (r != kNone && records_[r].pelCount == e.count) return r;
       heap_.pop();
     }
-    return nullptr;
+    return kNone;
   }
-  bool holds(const kc_ConnectRegion* r) const {
-    return r->smallPos != kNotSmall && regions_[r->smallPos] == r;
+  bool holds(RegionIndex r) const {
+    const std::uint32_t pos = labelled_[r].smallPos;
+    return pos != kNone && regions_[pos] == r;
   }
-  void remove(const kc_ConnectRegion* r) {
-    if (holds(r)) regions_[r->smallPos] = nullptr;
+  void remove(RegionIndex r) {
+    if (holds(r)) regions_[labelled_[r].smallPos] = kNone;
   }
   // grew(r): r's pel count changed while on the list.
-  void grew(const kc_ConnectRegion* r) {
-    if (holds(r)) heap_.push(Entry{r->pelCount, r->smallPos});
+  void grew(RegionIndex r) {
+    if (holds(r)) heap_.push(Entry{records_[r].pelCount, labelled_[r].smallPos});
   }
 
  private:
   struct Entry {
     PelCount count;
     std::uint32_t pos;
-    bool operator>(const Entry& o) const {
-      return count != o.count ? count > o.count : pos > o.pos;
-    }
+    bool operator>(const Entry& o) const { return count != o.count ? count > o.count : pos > o.pos; }
   };
-  std::vector<kc_ConnectRegion*> regions_;
+  std::vector<RegionIndex> regions_;
+  std::vector<kc_LabelledRegion>& labelled_;
+  const std::vector<kc_ConnectRegion>& records_;
   std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> heap_;
 };
-
-// largestNeighbour(R): the first region of largest pel count in R's list, or null.
-kc_ConnectRegion* largestNeighbour(const kc_ConnectRegion* r) {
-  kc_ConnectRegion* best = nullptr;
-  for (const kc_NeighbourNode* n = r->neighbours.head; n != nullptr; n = n->next)
-    if (best == nullptr || n->region->pelCount > best->pelCount) best = n->region;
-  return best;
-}
 
 }  // namespace
 
 // mergeSmallRegions(): repeatedly merges the smallest small region into its largest neighbour,
 // and then every region of the neighbour's value that only the small one kept apart from it.
 void kc_ConnectEngine::mergeSmallRegions() {
-  KC_ASSERT(outside_ != nullptr && outside_->pelCount == 0, "the outside has no pels");
-  KC_ASSERT(outside_->nextRegion == nullptr, "the outside is last in region-list order");
-  std::vector<kc_ConnectRegion*> small;
-  for (kc_ConnectRegion* r = regionList_; r != nullptr; r = r->nextRegion) {
-    r->smallPos = kNotSmall;
-    if (r->pelCount > 0 && isSmall(r)) small.push_back(r);
+  KC_ASSERT(outside_ != kNone && reg(outside_).pelCount == 0, "the outside has no pels");
+  KC_ASSERT(reg(outside_).next == kNone, "the outside is last in region-list order");
+  std::vector<RegionIndex> small;
+  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
+    ws_.labelled[r].smallPos = kNone;
+    if (reg(r).pelCount > 0 && isSmall(reg(r))) small.push_back(r);
   }
   if (minPels_ < 1) return;
-  SmallList list(std::move(small));
-  std::vector<kc_ConnectRegion*> joined;
-  while (kc_ConnectRegion* r = list.first()) {
-    if (!isSmall(r)) break;
-    kc_ConnectRegion* t = largestNeighbour(r);
-    if (t == nullptr || t->pelCount == 0) {
-      r->deleted = true;
+  SmallList list(std::move(small), ws_.labelled, ws_.regions);
+  std::vector<RegionIndex> joined;
+  std::vector<RegionIndex> inOrder;
+  for (RegionIndex r = list.first(); r != kNone; r = list.first()) {
+    if (!isSmall(reg(r))) break;
+    // t: the first region of largest pel count in r's list.
+    RegionIndex t = kNone;
+    for (NodeIndex k = listOf(r).head; k != kNone; k = ws_.nodes[k].next) {
+      const RegionIndex e = ws_.nodes[k].region;
+      if (t == kNone || reg(e).pelCount > reg(t).pelCount) t = e;
+    }
+    if (t == kNone || reg(t).pelCount == 0) {
+      reg(r).deleted = true;
       break;
     }
     // Regions of t's value that r alone kept apart from t are among r's neighbours; after the
     // merge they stand at the front of t's list.
     joined.clear();
-    for (const kc_NeighbourNode* n = r->neighbours.head; n != nullptr; n = n->next)
-      if (n->region != t && n->region->value == t->value && n->region->pelCount != 0)
-        joined.push_back(n->region);
-    KC_ASSERT(r->pelCount != 0, "a merged small region has pels");
+    for (NodeIndex k = listOf(r).head; k != kNone; k = ws_.nodes[k].next) {
+      const RegionIndex e = ws_.nodes[k].region;
+      if (e != t && reg(e).value == reg(t).value && reg(e).pelCount != 0) joined.push_back(e);
+    }
+    KC_ASSERT(reg(r).pelCount != 0, "a merged small region has pels");
     list.remove(r);
     mergeRegions(r, t);
     if (!joined.empty()) {
-      std::vector<kc_ConnectRegion*> inOrder;
-      for (const kc_NeighbourNode* n = t->neighbours.head;
-           n != nullptr && inOrder.size() < joined.size(); n = n->next)
-        if (std::find(joined.begin(), joined.end(), n->region) != joined.end())
-          inOrder.push_back(n->region);
-      for (kc_ConnectRegion* e : inOrder) {
+      inOrder.clear();
+      for (NodeIndex k = listOf(t).head; k != kNone && inOrder.size() < joined.size(); k = ws_.nodes[k].next)
+        if (std::find(joined.begin(), joined.end(), ws_.nodes[k].region) != joined.end())
+          inOrder.push_back(ws_.nodes[k].region);
+      for (RegionIndex e : inOrder) {
         list.remove(e);
         mergeRegions(e, t);
       }
@@ -118,41 +117,42 @@ void kc_ConnectEngine::mergeSmallRegions() {
 // does not reach above its search parent v, the edges down to (v, child) form one biconnected
 // piece, and its regions other than v get v as parent (none when v is the outside).
 void kc_ConnectEngine::buildFillTree() {
-  using Edge = std::pair<kc_ConnectRegion*, kc_ConnectRegion*>;
+  using Edge = std::pair<RegionIndex, RegionIndex>;
   struct Frame {
-    kc_ConnectRegion* v;
-    kc_NeighbourNode* next;
+    RegionIndex v;
+    NodeIndex next;
   };
   const std::size_t n = regionCount_;
   std::vector<Edge> edges;
   edges.reserve(n >= 46 ? 1000 : std::min<std::size_t>(n * (n - 1) / 2, 1000));
   std::vector<Frame> frames;
   std::uint32_t counter = 1;
+  auto& info = ws_.labelled;
 
-  outside_->stamp = outside_->low = counter++;
-  frames.push_back(Frame{outside_, outside_->neighbours.head});
+  info[outside_].stamp = info[outside_].low = counter++;
+  frames.push_back(Frame{outside_, listOf(outside_).head});
   while (!frames.empty()) {
     Frame& f = frames.back();
-    kc_ConnectRegion* v = f.v;
-    if (f.next != nullptr) {
-      kc_ConnectRegion* w = f.next->region;
-      f.next = f.next->next;
-      if (w->stamp != 0) {
-        if (w != v->searchParent) v->low = std::min(v->low, w->stamp);
+    const RegionIndex v = f.v;
+    if (f.next != kNone) {
+      const RegionIndex w = ws_.nodes[f.next].region;
+      f.next = ws_.nodes[f.next].next;
+      if (info[w].stamp != 0) {
+        if (w != info[v].searchParent) info[v].low = std::min(info[v].low, info[w].stamp);
       } else {
         edges.push_back(Edge{v, w});
-        w->searchParent = v;
-        w->stamp = w->low = counter++;
-        frames.push_back(Frame{w, w->neighbours.head});  // f is not used after this
+        info[w].searchParent = v;
+        info[w].stamp = info[w].low = counter++;
+        frames.push_back(Frame{w, listOf(w).head});  // f is not used after this
       }
       continue;
     }
     frames.pop_back();
     if (frames.empty()) break;
-    kc_ConnectRegion* w = v;
-    v = frames.back().v;
-    if (w->low >= v->stamp) {
-      kc_ConnectRegion* p = v == outside_ ? nullptr : v;
+    const RegionIndex w = v;
+    const RegionIndex parent = frames.back().v;
+    if (info[w].low >= info[parent].stamp) {
+      const RegionIndex p = parent == outside_ ? kNone : parent;
       for (;;) {
         KC_ASSERT(!edges.empty(), "the edge of a finished child is on the edge stack");
         const Edge e = edges.back();
@@ -160,22 +160,22 @@ void kc_ConnectEngine::buildFillTree() {
         KC_ASSERT(e.first != e.second, "an edge joins two regions");
         if (e.first != p) setFillParent(e.first, p);
         if (e.second != p) setFillParent(e.second, p);
-        if (e.first == v && e.second == w) break;
+        if (e.first == parent && e.second == w) break;
       }
     }
-    v->low = std::min(v->low, w->low);
+    info[parent].low = std::min(info[parent].low, info[w].low);
   }
-  for (kc_ConnectRegion* r = regionList_; r != nullptr; r = r->nextRegion) {
-    r->low = 0;
-    r->searchParent = nullptr;
+  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
+    info[r].low = 0;
+    info[r].searchParent = kNone;
   }
 }
 
-// setFillParent(u, p): u gets parent p (none when p is null) and goes to the front of p's child
+// setFillParent(u, p): u gets parent p (none when p is kNone) and goes to the front of p's child
 // list, unless p is already its parent.
-void kc_ConnectEngine::setFillParent(kc_ConnectRegion* u, kc_ConnectRegion* p) {
-  kc_ConnectRegion* current = parentOf(u);
+void kc_ConnectEngine::setFillParent(RegionIndex u, RegionIndex p) {
+  const RegionIndex current = parentOf(u);
   if (current == p) return;
-  KC_ASSERT(current == nullptr, "a region gets one parent in the tree building");
-  if (p != nullptr) adoptChild(p, u);
+  KC_ASSERT(current == kNone, "a region gets one parent in the tree building");
+  if (p != kNone) adoptChild(p, u);
 }

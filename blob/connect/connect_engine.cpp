@@ -1,137 +1,178 @@
-// The engine's records: pools, region creation and release, merge, close with its cleanup,
-// and the invariant check.
+// The engine's records: label sets, region creation and release, merge, close with its cleanup,
+// and the scan's row loop.
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
 #include <foundation/attention.h>
+#include <foundation/exception.h>
+#include <foundation/rlebuffer.h>
 
 #include <algorithm>
 #include <limits>
 
-namespace {
-
-constexpr std::size_t kPoolCount = 256;
-
-}  // namespace
-
-kc_ConnectEngine::kc_ConnectEngine(kc_ConnectivityAugmentedRLE& image, Column width, bool labelled,
-                                   kc_CleanupKind cleanup, PelCount minPels)
-    : image_(image),
-      width_(width),
+kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace& workspace,
+                                   bool labelled, kc_CleanupKind cleanup, PelCount minPels)
+    : rows_(image.pointToRat()),
+      offset_(image.offset()),
+      width_(static_cast<Column>(image.width())),
+      height_(static_cast<RowIndex>(image.height())),
+      binary_(image.isBinary()),
       labelled_(labelled),
       cleanup_(cleanup),
       minPels_(cleanup == kc_CleanupKind::eNone ? 0 : minPels),
-      labelPool_(sizeof(kc_RegionLabel), kPoolCount),
-      regionPool_(sizeof(kc_ConnectRegion), kPoolCount),
-      nodePool_(sizeof(kc_NeighbourNode), kPoolCount) {
-  KC_ASSERT(image.height() >= 1 && width >= 1, "the image to connect has at least one pel");
+      fillChains_(!labelled && cleanup == kc_CleanupKind::eFill),
+      ws_(workspace) {
+  KC_ASSERT(!image.isDegenerate(), "the image to connect has at least one pel");
+  // Labels, region slots and blob ids are 31-bit: every one stems from a run.
+  if (image.numRuns() >= static_cast<std::uint64_t>(kPrunedRegion))
+    throw kcBadArgument(L"The run-length image has too many runs for connectivity analysis.");
+  ws_.up.clear();
+  ws_.regions.clear();
+  ws_.freeSlots.clear();
+  ws_.labelled.clear();
+  ws_.nodes.clear();
+  ws_.freeNodes.clear();
+  ws_.index.clear();
+  ws_.nextLabel.clear();
+  ws_.firstLabel.clear();
+  ws_.lastLabel.clear();
+  ws_.filled.clear();
 }
-
-// Records, labels and neighbour nodes are trivially destructible and live in the pools, which
-// release them as a whole here, also when the run was abandoned half-way.
-kc_ConnectEngine::~kc_ConnectEngine() = default;
 
 void kc_ConnectEngine::attentionCheck() { kcAttention::check(); }
 
-kc_ConnectRegion* kc_ConnectEngine::newRegion(std::uint8_t value, Column x, RowIndex y, PelCount n) {
-  auto* label = static_cast<kc_RegionLabel*>(labelPool_.alloc());
-  void* storage;
-  try {
-    storage = regionPool_.alloc();
-  } catch (...) {
-    labelPool_.free(label);
-    throw;
+// regionOf(label): the region a label stands for (kPrunedRegion when pruned). Halves the path.
+RegionIndex kc_ConnectEngine::regionOf(LabelId label) {
+  std::uint32_t* up = ws_.up.data();
+  while ((up[label] & kRootFlag) == 0) {
+    const LabelId next = up[label];
+    if ((up[next] & kRootFlag) == 0) up[label] = up[next];
+    label = next;
   }
-  auto* r = static_cast<kc_ConnectRegion*>(storage);
-  *r = kc_ConnectRegion{};
-  *label = kc_RegionLabel{nullptr, nullptr, r, 0};
-  r->firstLabel = r->lastLabel = r->rootLabel = label;
-  r->labelCount = 1;
-  r->serial = ++serial_;
-  r->pelCount = n;
-  r->xMin = x;
-  r->xEnd = static_cast<Column>(x + static_cast<Column>(n));
-  r->yMin = y;
-  r->yMax = y;
-  r->value = value;
-  r->nextRegion = regionList_;
-  if (regionList_ != nullptr) regionList_->prevRegion = r;
+  return up[label] & ~kRootFlag;
+}
+
+// peekRegion(label): regionOf without shortening the path, for checks over const records.
+RegionIndex kc_ConnectEngine::peekRegion(LabelId label) const {
+  while ((ws_.up[label] & kRootFlag) == 0) label = ws_.up[label];
+  return ws_.up[label] & ~kRootFlag;
+}
+
+LabelId kc_ConnectEngine::newLabel(RegionIndex r) {
+  const auto label = static_cast<LabelId>(ws_.up.size());
+  ws_.up.push_back(kRootFlag | r);
+  if (fillChains_) {
+    ws_.nextLabel.push_back(kNone);
+    ws_.filled.push_back(0);
+  }
+  return label;
+}
+
+RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, RowIndex y, Column n) {
+  RegionIndex r;
+  if (!ws_.freeSlots.empty()) {
+    r = ws_.freeSlots.back();
+    ws_.freeSlots.pop_back();
+  } else {
+    r = static_cast<RegionIndex>(ws_.regions.size());
+    ws_.regions.emplace_back();
+    if (labelled_) ws_.labelled.emplace_back();
+    if (fillChains_) {
+      ws_.firstLabel.push_back(kNone);
+      ws_.lastLabel.push_back(kNone);
+    }
+  }
+  const LabelId label = newLabel(r);
+  Region& g = reg(r);
+  g = Region{static_cast<PelCount>(n), ++serial_, 1, x, x + n, y, y, label, 1, kNone,
+             kNone, kNone, kNone, regionList_, kNone, 0, value, false};
+  if (labelled_) ws_.labelled[r] = kc_LabelledRegion{};
+  if (fillChains_) ws_.firstLabel[r] = ws_.lastLabel[r] = label;
+  if (regionList_ != kNone) reg(regionList_).prev = r;
   regionList_ = r;
   ++regionCount_;
   return r;
 }
 
 // newOutside(): the region that stands for everything beyond the image border (labelled fill).
-kc_ConnectRegion* kc_ConnectEngine::newOutside() {
-  kc_ConnectRegion* r = newRegion(0, 0, 0, 0);
-  r->xMin = std::numeric_limits<Column>::max();
-  r->xEnd = 0;
-  r->yMin = std::numeric_limits<RowIndex>::max();
-  r->yMax = 0;
+RegionIndex kc_ConnectEngine::newOutside() {
+  const RegionIndex r = newRegion(0, 0, 0, 0);
+  Region& g = reg(r);
+  g.runs = 0;
+  g.xMin = std::numeric_limits<Column>::max();
+  g.xEnd = 0;
+  g.yMin = std::numeric_limits<RowIndex>::max();
+  g.yMax = 0;
   return r;
 }
 
-// releaseRegion(r): takes r off the region list and returns its record. Its labels stay in their
-// pool: runs still point at them, and they resolve to whatever now stands for r's pels.
-void kc_ConnectEngine::releaseRegion(kc_ConnectRegion* r) {
-  if (r->prevRegion != nullptr) r->prevRegion->nextRegion = r->nextRegion;
-  else regionList_ = r->nextRegion;
-  if (r->nextRegion != nullptr) r->nextRegion->prevRegion = r->prevRegion;
+// releaseRegion(r): takes r off the region list and frees its slot. Its labels stay: runs still
+// point at them, and they resolve to whatever now stands for r's pels.
+void kc_ConnectEngine::releaseRegion(RegionIndex r) {
+  Region& g = reg(r);
+  if (g.prev != kNone) reg(g.prev).next = g.next;
+  else regionList_ = g.next;
+  if (g.next != kNone) reg(g.next).prev = g.prev;
   --regionCount_;
-  regionPool_.free(r);
+  ws_.freeSlots.push_back(r);
 }
 
 // mergeRegions(A, B): A is absorbed, B survives (the caller picks B: the region of the run
-// above, or the region a cleanup keeps). A's labels join B's set and follow B's chain; A's
-// neighbours and children pass to B; the extents and pel counts add up; A is released.
-void kc_ConnectEngine::mergeRegions(kc_ConnectRegion* a, kc_ConnectRegion* b) {
+// above, or the region a cleanup keeps). A's labels join B's set (and follow B's chain); A's
+// neighbours and children pass to B; the extents and counts add up; A is released.
+void kc_ConnectEngine::mergeRegions(RegionIndex a, RegionIndex b) {
   KC_ASSERT(a != b, "a region is merged into another region");
-  KC_ASSERT(a->parent == nullptr, "a closed region is never absorbed");
-  kc_RegionLabel* ra = a->rootLabel;
-  kc_RegionLabel* rb = b->rootLabel;
-  if (a->labelCount > b->labelCount) {
-    rb->up = ra;
-    ra->region = b;
-    b->rootLabel = ra;
+  Region& ga = reg(a);
+  Region& gb = reg(b);
+  KC_ASSERT(ga.parent == kNone, "a closed region is never absorbed");
+  if (ga.setSize > gb.setSize) {
+    ws_.up[gb.root] = ga.root;
+    ws_.up[ga.root] = kRootFlag | b;
+    gb.root = ga.root;
   } else {
-    ra->up = rb;
+    ws_.up[ga.root] = gb.root;
   }
-  b->labelCount += a->labelCount;
-  b->lastLabel->nextLabel = a->firstLabel;
-  b->lastLabel = a->lastLabel;
-
-  if (a->neighbours.head != nullptr || b->neighbours.head != nullptr) moveNeighbours(a, b);
+  gb.setSize += ga.setSize;
+  if (fillChains_) {
+    ws_.nextLabel[ws_.lastLabel[b]] = ws_.firstLabel[a];
+    ws_.lastLabel[b] = ws_.lastLabel[a];
+  }
+  if (labelled_ && (listOf(a).head != kNone || listOf(b).head != kNone)) moveNeighbours(a, b);
 
   // The children keep a label of A as their parent, which now resolves to B.
-  if (a->firstChild != nullptr) {
-    if (b->lastChild != nullptr) b->lastChild->nextSibling = a->firstChild;
-    else b->firstChild = a->firstChild;
-    b->lastChild = a->lastChild;
+  if (ga.firstChild != kNone) {
+    if (gb.lastChild != kNone) reg(gb.lastChild).nextSibling = ga.firstChild;
+    else gb.firstChild = ga.firstChild;
+    gb.lastChild = ga.lastChild;
   }
-
-  b->xMin = std::min(b->xMin, a->xMin);
-  b->xEnd = std::max(b->xEnd, a->xEnd);
-  b->yMin = std::min(b->yMin, a->yMin);
-  b->yMax = std::max(b->yMax, a->yMax);
-  b->pelCount += a->pelCount;
+  gb.xMin = std::min(gb.xMin, ga.xMin);
+  gb.xEnd = std::max(gb.xEnd, ga.xEnd);
+  gb.yMin = std::min(gb.yMin, ga.yMin);
+  gb.yMax = std::max(gb.yMax, ga.yMax);
+  gb.pelCount += ga.pelCount;
+  gb.runs += ga.runs;
   releaseRegion(a);
 }
 
 // adoptChild(P, R): R goes to the front of P's child list.
-void kc_ConnectEngine::adoptChild(kc_ConnectRegion* parent, kc_ConnectRegion* child) {
-  child->parent = parent->firstLabel;
-  child->nextSibling = parent->firstChild;
-  parent->firstChild = child;
-  if (parent->lastChild == nullptr) parent->lastChild = child;
+void kc_ConnectEngine::adoptChild(RegionIndex parent, RegionIndex child) {
+  Region& p = reg(parent);
+  Region& c = reg(child);
+  c.parent = p.root;
+  c.nextSibling = p.firstChild;
+  p.firstChild = child;
+  if (p.lastChild == kNone) p.lastChild = child;
 }
 
 // closeRegion(R, P): R is enclosed for good by P. It becomes P's child unless the cleanup
 // removes it: a small childless region is pruned, a small region is filled.
-void kc_ConnectEngine::closeRegion(kc_ConnectRegion* r, kc_ConnectRegion* p) {
-  KC_ASSERT(r != nullptr && p != nullptr && r != p, "a pending region is enclosed by another");
-  KC_ASSERT(r->parent == nullptr, "a region is enclosed once");
-  const bool keep = cleanup_ == kc_CleanupKind::eNone || !isSmall(r) ||
-                    (cleanup_ == kc_CleanupKind::ePrune && r->firstChild != nullptr);
+void kc_ConnectEngine::closeRegion(RegionIndex r, RegionIndex p) {
+  KC_ASSERT(r != kNone && r != kPrunedRegion && p != kNone && r != p,
+            "a pending region is enclosed by another");
+  const Region& g = reg(r);
+  KC_ASSERT(g.parent == kNone, "a region is enclosed once");
+  const bool keep = cleanup_ == kc_CleanupKind::eNone || !isSmall(g) ||
+                    (cleanup_ == kc_CleanupKind::ePrune && g.firstChild != kNone);
   if (keep) adoptChild(p, r);
   else if (cleanup_ == kc_CleanupKind::ePrune) pruneRegion(r);
   else fillRegion(r, p);
@@ -139,43 +180,58 @@ void kc_ConnectEngine::closeRegion(kc_ConnectRegion* r, kc_ConnectRegion* p) {
 
 // pruneRegion(R): R's pels belong to no region any more. Its label set stops resolving to a
 // region (the finishing pass skips such runs), and R leaves every neighbour list.
-void kc_ConnectEngine::pruneRegion(kc_ConnectRegion* r) {
-  r->rootLabel->region = nullptr;
-  if (r->neighbours.head != nullptr) detachNeighbours(r);
+void kc_ConnectEngine::pruneRegion(RegionIndex r) {
+  ws_.up[reg(r).root] = kRootFlag | kPrunedRegion;
+  if (labelled_ && listOf(r).head != kNone) detachNeighbours(r);
   releaseRegion(r);
 }
 
 // fillRegion(R, P): R's children are merged into P (their children become P's), R's labels are
 // marked filled and R is merged into P.
-void kc_ConnectEngine::fillRegion(kc_ConnectRegion* r, kc_ConnectRegion* p) {
-  for (kc_ConnectRegion* c = r->firstChild; c != nullptr;) {
-    kc_ConnectRegion* next = c->nextSibling;
-    c->nextSibling = nullptr;
-    c->parent = nullptr;
+void kc_ConnectEngine::fillRegion(RegionIndex r, RegionIndex p) {
+  for (RegionIndex c = reg(r).firstChild; c != kNone;) {
+    const RegionIndex next = reg(c).nextSibling;
+    reg(c).nextSibling = kNone;
+    reg(c).parent = kNone;
     mergeRegions(c, p);
     c = next;
   }
-  r->firstChild = r->lastChild = nullptr;
-  for (kc_RegionLabel* l = r->firstLabel; l != nullptr; l = l->nextLabel) l->filled = 1;
+  reg(r).firstChild = reg(r).lastChild = kNone;
+  if (fillChains_)
+    for (LabelId l = ws_.firstLabel[r]; l != kNone; l = ws_.nextLabel[l]) ws_.filled[l] = 1;
   mergeRegions(r, p);
+}
+
+// readRow(y, out): row y's maximal runs into out.
+std::size_t kc_ConnectEngine::readRow(RowIndex y, std::vector<kc_ScanRun>& out) const {
+  return kf_ReadAugmentedRow(rows_[y], out);
 }
 
 void kc_ConnectEngine::scan() {
   KC_ASSERT(!scanned_, "a connectivity run scans once");
   scanned_ = true;
+  std::vector<kc_ScanRun>* above = &ws_.rowA;
+  std::vector<kc_ScanRun>* current = &ws_.rowB;
+  std::size_t n = readRow(0, *current);
   if (labelled_) {
     if (cleanup_ == kc_CleanupKind::eFill) outside_ = newOutside();
-    scanLabelledFirstRow();
+    scanLabelledFirstRow(current->data(), n);
   } else {
-    scanGreyFirstRow();
+    scanGreyFirstRow(current->data(), n);
   }
   rowsScanned_ = 1;
+  lastRow_ = current;
+  lastRowCount_ = n;
   if (rowHook_) rowHook_(0);
-  for (RowIndex y = 1; y < image_.height(); ++y) {
+  for (RowIndex y = 1; y < height_; ++y) {
     if (y % 16 == 15) attentionCheck();
-    if (labelled_) scanLabelledRow(y);
-    else scanGreyRow(y);
+    std::swap(above, current);
+    n = readRow(y, *current);
+    if (labelled_) scanLabelledRow(y, current->data(), n, above->data());
+    else scanGreyRow(y, current->data(), n, above->data());
     rowsScanned_ = y + 1;
+    lastRow_ = current;
+    lastRowCount_ = n;
     if (rowHook_) rowHook_(y);
   }
 #ifndef NDEBUG

@@ -1,251 +1,259 @@
 // The finishing pass: drops the regions that get no blob, numbers the others in raster order of
-// their first pel, builds each blob's rows in chunks, and writes the tree links and top-level ids.
+// their first pel while writing each blob's rows into the store, and writes the entries' tree
+// links and the top-level ids.
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
 
-#include <cstring>
 #include <limits>
-#include <utility>
 
 namespace {
 
-// Where a blob's rows are being written: the current chunk's next byte and free room, in two-byte
-// runs. A row needs at most width + 1 runs, so a new chunk is taken only at a row boundary.
-struct BlobBuild {
-  unsigned char* write = nullptr;
-  std::size_t roomLeft = 0;
-  std::size_t rowRuns = 0;
-  std::size_t chunkRuns = 0;
-  Column cursor = 0;
-  RowIndex currentRow = 0;
-};
-
-inline void putRun(BlobBuild& b, unsigned char value, unsigned char length) {
-  b.write[0] = value;
-  b.write[1] = length;
-  b.write += 2;
-  ++b.rowRuns;
+inline unsigned char* putRun(unsigned char* out, unsigned char value, unsigned char length) {
+  out[0] = value;
+  out[1] = length;
+  return out + 2;
 }
 
-// putSpan(b, value, length): a span of any length as runs of at most 255 pels.
-inline void putSpan(BlobBuild& b, unsigned char value, std::uint64_t length) {
-  for (; length > 255; length -= 255) putRun(b, value, 255);
-  if (length != 0) putRun(b, value, static_cast<unsigned char>(length));
+// putSpan(out, value, length): a span of any length as runs of at most 255 pels.
+inline unsigned char* putSpan(unsigned char* out, unsigned char value, std::uint64_t length) {
+  for (; length > 255; length -= 255) out = putRun(out, value, 255);
+  if (length != 0) out = putRun(out, value, static_cast<unsigned char>(length));
+  return out;
 }
 
-// newChunk(out, b): the first chunk, or a further one, which moves the first into chunks.
-void newChunk(kc_BlobOutput& out, BlobBuild& b) {
-  std::vector<unsigned char>* chunk = &out.firstChunk;
-  if (!out.chunks.empty() || !out.firstChunk.empty()) {
-    if (out.chunks.empty()) out.chunks.push_back(std::move(out.firstChunk));
-    chunk = &out.chunks.emplace_back();  // moving chunks keeps their storage, so rows stay valid
-  }
-  chunk->resize(2 * b.chunkRuns);
-  b.write = chunk->data();
-  b.roomLeft = b.chunkRuns;
+// roomFor(r): the most bytes the rows of region r can take (see kc_BlobStore).
+std::uint64_t roomFor(const kc_ConnectRegion& r) {
+  const auto width = static_cast<std::uint64_t>(r.xEnd - r.xMin);
+  const auto height = static_cast<std::uint64_t>(r.yMax - r.yMin) + 1;
+  return 2 * (height * (width / 255 + 3) + 2 * std::uint64_t{r.runs});
 }
 
-// finishRow(out, b): pads the row with background to the blob's width and ends it.
-void finishRow(const kc_BlobOutput& out, BlobBuild& b) {
-  KC_ASSERT(b.rowRuns != 0, "a row of a blob receives a pel before it is finished");
-  KC_ASSERT(b.cursor <= out.width, "a blob row stays inside the blob's width");
-  putSpan(b, 0, static_cast<std::uint64_t>(out.width - b.cursor));
-  putRun(b, 0, 0);
-  KC_ASSERT(b.rowRuns <= b.roomLeft, "a blob row fits the room left in its chunk");
-  b.roomLeft -= b.rowRuns;
-  b.rowRuns = 0;
+// finishRow(bytes, b, width): pads the current row with background to the blob's width and ends it.
+// runsOf(length): the two-byte runs a span of that length takes.
+inline std::uint64_t runsOf(std::uint64_t length) { return (length + 254) / 255; }
+
+// checkRoom(b, runs): the slot holds runs more two-byte runs. The bound (see kc_BlobStore) makes
+// this hold; the check keeps a flaw in it from ever writing outside the slot.
+inline void checkRoom(const kc_BlobBuild& b, std::uint64_t runs) {
+  KC_ASSERT(b.write + 2 * runs <= b.end, "a blob's rows fit the slot its bound reserved");
 }
 
-// startBlob(r, o, b): the blob's size, its row table and its first chunk of height + 8 x width
-// runs.
-void startBlob(const kc_ConnectRegion& r, kc_BlobOutput& o, BlobBuild& b) {
-  o.width = r.xEnd - r.xMin;
-  o.height = r.yMax - r.yMin + 1;
-  b.chunkRuns = static_cast<std::size_t>(o.height) + 8 * static_cast<std::size_t>(o.width);
-  o.rowStarts.resize(static_cast<std::size_t>(o.height));
-  newChunk(o, b);
-  o.rowStarts[0] = b.write;
-}
-
-// moveToRow(o, b, relY): finishes the current row and starts the next, in a new chunk when the
-// current one might not hold it.
-void moveToRow(kc_BlobOutput& o, BlobBuild& b, RowIndex relY) {
-  KC_ASSERT(relY == b.currentRow + 1, "the rows of a region are consecutive");
-  finishRow(o, b);
-  if (b.roomLeft < static_cast<std::size_t>(o.width) + 1) newChunk(o, b);
-  b.cursor = 0;
-  b.currentRow = relY;
-  o.rowStarts[static_cast<std::size_t>(relY)] = b.write;
-}
-
-// absorbFilled(run, r, value): the pels of the filled runs from run on, each with a following run
-// of value; run moves past them.
-std::uint64_t absorbFilled(const kc_AugmentedRun*& run, kc_ConnectRegion* r, std::uint8_t value) {
-  std::uint64_t span = 0;
-  while (run->length != 0 && run->link != nullptr && run->link->filled != 0) {
-    KC_ASSERT(regionOf(run->link) == r, "a filled run belongs to the region left of it");
-    span += run->length;
-    ++run;
-    if (run->length != 0 && run->value == value) {
-      KC_ASSERT(regionOf(run->link) == r, "a run after a filled one belongs to its region");
-      span += run->length;
-      ++run;
-    }
-  }
-  return span;
-}
-
-// writeSpan(o, b, relX, v, span): a background gap up to relX, then span pels of value v.
-void writeSpan(const kc_BlobOutput& o, BlobBuild& b, Column relX, unsigned char v, std::uint64_t span) {
-  KC_ASSERT(relX >= b.cursor, "the runs of a blob row come left to right");
-  KC_ASSERT(static_cast<std::uint64_t>(relX) + span <= static_cast<std::uint64_t>(o.width),
-            "a span stays inside the blob's width");
-  putSpan(b, 0, static_cast<std::uint64_t>(relX - b.cursor));
-  putSpan(b, v, span);
-  b.cursor = relX + static_cast<Column>(span);
+void finishRow(unsigned char* bytes, kc_BlobBuild& b, Column width) {
+  KC_ASSERT(b.cursor != 0, "a row of a blob receives a pel before it is finished");
+  KC_ASSERT(b.cursor <= width, "a blob row stays inside the blob's width");
+  const auto pad = static_cast<std::uint64_t>(width - b.cursor);
+  checkRoom(b, runsOf(pad) + 1);
+  unsigned char* out = putSpan(bytes + b.write, 0, pad);
+  out = putRun(out, 0, 0);
+  b.write = static_cast<std::uint64_t>(out - bytes);
 }
 
 }  // namespace
 
-kc_ConnectOutput kc_ConnectEngine::finish() {
-  KC_ASSERT(scanned_ && rowsScanned_ == image_.height(), "the finishing pass follows the scan");
-  if (outside_ != nullptr) {
+void kc_ConnectEngine::finish(kc_BlobStore& store, std::vector<BlobId>& topIds) {
+  KC_ASSERT(scanned_ && rowsScanned_ == height_, "the finishing pass follows the scan");
+  store.clear();
+  store.origin = offset_;
+  topIds.clear();
+  if (outside_ != kNone) {
     mergeSmallRegions();
     if (regionCount_ > 1) buildFillTree();
-    outside_->deleted = true;  // gets no blob; its record and list go with the pools
+    reg(outside_).deleted = true;  // gets no blob
   }
   if (!labelled_) dropRegions();
   std::size_t topCount = 0;
-  const std::size_t count = countBlobs(topCount);
-  kc_ConnectOutput out;
-  out.blobs.resize(count);
-  out.topIds.resize(topCount);
-  if (count == 0) return out;
-  numberAndBuild(out);
-  writeLinks(out);
-  return out;
+  std::uint64_t bytes = 0;
+  const std::size_t count = countBlobs(topCount, bytes);
+  KC_ASSERT(bytes <= std::numeric_limits<std::size_t>::max(), "the run store fits the address space");
+  store.entries.resize(count);
+  topIds.resize(topCount);
+  if (count == 0) return;
+  numberAndWrite(store, store.reserveRuns(static_cast<std::size_t>(bytes)));
+  writeLinks(store, topIds);
 }
 
 // dropRegions(): grey-scale background that nothing encloses (it touches the border) gets no
 // blob; the foreground regions it enclosed become top level.
 void kc_ConnectEngine::dropRegions() {
-  for (kc_ConnectRegion* r = regionList_; r != nullptr; r = r->nextRegion) {
-    if (r->value != 0 || r->parent != nullptr) continue;
-    r->deleted = true;
-    for (kc_ConnectRegion* c = r->firstChild; c != nullptr; c = c->nextSibling) {
-      KC_ASSERT(c->value != 0, "a child of an unenclosed background region is foreground");
-      c->parent = nullptr;
+  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
+    Region& g = reg(r);
+    if (g.value != 0 || g.parent != kNone) continue;
+    g.deleted = true;
+    for (RegionIndex c = g.firstChild; c != kNone; c = reg(c).nextSibling) {
+      KC_ASSERT(reg(c).value != 0, "a child of an unenclosed background region is foreground");
+      reg(c).parent = kNone;
     }
   }
 }
 
-// countBlobs(top): regions that get a blob, and how many of them are top level. A small top-level
-// region without children is dropped when a cleanup is asked for: nothing enclosed it, so neither
-// pruning nor filling reached it.
-std::size_t kc_ConnectEngine::countBlobs(std::size_t& topCount) {
+// countBlobs(top, bytes): regions that get a blob, how many of them are top level, and the run
+// store bytes they need. A small top-level region without children is dropped when a cleanup is
+// asked for: nothing enclosed it, so neither pruning nor filling reached it.
+std::size_t kc_ConnectEngine::countBlobs(std::size_t& topCount, std::uint64_t& bytes) {
   std::size_t count = 0;
   topCount = 0;
-  for (kc_ConnectRegion* r = regionList_; r != nullptr; r = r->nextRegion) {
-    if (r->deleted) continue;
-    if (r->parent != nullptr) {
-      ++count;
-    } else if (isSmall(r) && r->firstChild == nullptr) {
-      r->deleted = true;
-    } else {
-      ++count;
+  bytes = 0;
+  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
+    Region& g = reg(r);
+    if (g.deleted) continue;
+    if (g.parent == kNone) {
+      if (isSmall(g) && g.firstChild == kNone) {
+        g.deleted = true;
+        continue;
+      }
       ++topCount;
     }
+    ++count;
+    bytes += roomFor(g);
   }
   return count;
 }
 
-// numberAndBuild(out): one raster pass over the runs. A region's first run met gives it the next
-// id and its first chunk; each run is written at its column relative to the blob, after a
-// background gap. In grey-scale, filled runs following a run are absorbed into its span and take
-// its value, as does a run of that value right after a filled one.
-void kc_ConnectEngine::numberAndBuild(kc_ConnectOutput& out) {
-  std::vector<BlobBuild> builds(out.blobs.size());
+// numberAndWrite(store, bytes): the second pass over the rows. Each row's labels are replayed (the
+// labels of a labelled scan are simply the runs in order), then its runs are written: a region's
+// first run met gives it the next id, its entry and its slot in the run store; each run goes to
+// its column relative to the blob, after a background gap.
+void kc_ConnectEngine::numberAndWrite(kc_BlobStore& store, unsigned char* bytes) {
+  ws_.builds.resize(store.entries.size());
+  storeUsed_ = 0;
+  std::vector<kc_ScanRun>* above = &ws_.rowA;
+  std::vector<kc_ScanRun>* current = &ws_.rowB;
+  LabelId next = outside_ != kNone ? 1 : 0;  // the outside took label 0
   BlobId nextId = 1;
-  for (RowIndex y = 0; y < image_.height(); ++y) {
+  for (RowIndex y = 0; y < height_; ++y) {
     if (y % 16 == 15) attentionCheck();
-    Column x = 0;
-    for (const kc_AugmentedRun* run = image_.row(y); run->length != 0;) {
-      kc_ConnectRegion* r = run->link != nullptr ? regionOf(run->link) : nullptr;
-      if (r == nullptr || r->deleted) {
-        x += static_cast<Column>(run->length);
-        ++run;
-        continue;
-      }
-      KC_ASSERT(run->link->filled == 0, "a filled run is absorbed by the run left of it");
-      if (r->id == 0) {
-        KC_ASSERT(nextId <= out.blobs.size(), "every numbered region was counted");
-        r->id = nextId++;
-        startBlob(*r, out.blobs[r->id - 1], builds[r->id - 1]);
-      }
-      kc_BlobOutput& o = out.blobs[r->id - 1];
-      BlobBuild& b = builds[r->id - 1];
-      const Column relX = x - r->xMin;
-      const RowIndex relY = y - r->yMin;
-      KC_ASSERT(relX >= 0 && relY >= 0, "a run lies inside its region's extents");
-      if (relY != b.currentRow) moveToRow(o, b, relY);
-      const std::uint8_t value = run->value;
-      const unsigned char v = labelled_ ? 1 : (value != 0 ? value : 1);
-      std::uint64_t span = run->length;
-      ++run;
-      if (!labelled_) span += absorbFilled(run, r, value);
-      writeSpan(o, b, relX, v, span);
-      x += static_cast<Column>(span);
+    const std::size_t n = readRow(y, *current);
+    if (labelled_) {
+      for (std::size_t i = 0; i < n; ++i) (*current)[i].label = next++;
+    } else {
+      replayGreyRow(current->data(), n, y == 0 ? nullptr : above->data(), next);
     }
+    writeRow(store, bytes, current->data(), n, y, nextId);
+    std::swap(above, current);
   }
-  KC_ASSERT(nextId == out.blobs.size() + 1, "every counted region was numbered");
-  for (std::size_t i = 0; i < builds.size(); ++i) {
-    KC_ASSERT(builds[i].currentRow == out.blobs[i].height - 1, "a blob's last row is its height");
-    finishRow(out.blobs[i], builds[i]);
+  KC_ASSERT(next == ws_.up.size(), "the replay gives out every label of the scan");
+  KC_ASSERT(nextId == store.entries.size() + 1, "every counted region was numbered");
+  for (std::size_t i = 0; i < store.entries.size(); ++i) {
+    KC_ASSERT(ws_.builds[i].row == store.entries[i].height - 1, "a blob's last row is its height");
+    finishRow(bytes, ws_.builds[i], store.entries[i].width);
   }
 }
 
-// writeLinks(out): walks the region list from its head: top-level blobs in that order, each
-// region's children in child-list order.
-void kc_ConnectEngine::writeLinks(kc_ConnectOutput& out) {
-  const bool weighted = !image_.isBinary() && !labelled_;
-  const kcPair<long> offset = image_.offset();
-  std::size_t top = 0;
-  for (kc_ConnectRegion* r = regionList_; r != nullptr; r = r->nextRegion) {
-    if (r->id == 0) continue;
-    kc_BlobOutput& b = out.blobs[r->id - 1];
-    b.id = r->id;
-    const bool fitsRecord = r->pelCount <= static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
-    if (weighted) {
-      b.label = r->value == 0 ? 0 : 1;
-      b.pelCount = r->value == 0 && fitsRecord ? static_cast<std::int32_t>(r->pelCount) : -1;
-    } else {
-      b.label = r->value;
-      b.pelCount = fitsRecord ? static_cast<std::int32_t>(r->pelCount) : -1;
+// writeRow(store, bytes, row, n, y, nextId): the runs of one row written into their blobs. In
+// grey-scale, filled runs following a run are absorbed into its span and take its value, as does
+// a run of that value right after a filled one.
+void kc_ConnectEngine::writeRow(kc_BlobStore& store, unsigned char* bytes, const kc_ScanRun* row,
+                                std::size_t n, RowIndex y, BlobId& nextId) {
+  for (std::size_t i = 0; i < n;) {
+    const kc_ScanRun& run = row[i];
+    const RegionIndex r = regionOf(run.label);
+    if (r == kPrunedRegion || reg(r).deleted) {
+      ++i;
+      continue;
     }
-    b.left = r->xMin + offset.first;
-    b.top = r->yMin + offset.second;
-    if (r->parent == nullptr) {
-      KC_ASSERT(top < out.topIds.size(), "every top-level region was counted");
-      if (top != 0) {
-        const BlobId p = out.topIds[top - 1];
-        out.blobs[p - 1].nextSibling = r->id;
-        b.prevSibling = p;
-      }
-      out.topIds[top++] = r->id;
+    KC_ASSERT(!fillChains_ || ws_.filled[run.label] == 0, "a filled run is absorbed by the run left of it");
+    Region& g = reg(r);
+    if (g.id == 0) startBlob(store, g, nextId);
+    kc_BlobBuild& b = ws_.builds[g.id - 1];
+    const kc_BlobEntry& e = store.entries[g.id - 1];
+    const Column relX = run.x - g.xMin;
+    const RowIndex relY = y - g.yMin;
+    KC_ASSERT(relX >= 0 && relY >= 0, "a run lies inside its region's extents");
+    if (relY != b.row) {
+      KC_ASSERT(relY == b.row + 1, "the rows of a region are consecutive");
+      finishRow(bytes, b, e.width);
+      b.cursor = 0;
+      b.row = relY;
     }
-    BlobId previous = 0;
-    for (kc_ConnectRegion* c = r->firstChild; c != nullptr; c = c->nextSibling) {
-      if (c->id == 0) continue;
-      kc_BlobOutput& cb = out.blobs[c->id - 1];
-      cb.parent = r->id;
-      cb.prevSibling = previous;
-      cb.nextSibling = 0;
-      if (previous != 0) out.blobs[previous - 1].nextSibling = c->id;
-      else b.firstChild = c->id;
-      ++b.numChildren;
-      previous = c->id;
+    std::uint64_t span = static_cast<std::uint64_t>(run.xe - run.x);
+    ++i;
+    if (fillChains_) span += absorbFilled(row, n, i, r, run.value);
+    KC_ASSERT(relX >= b.cursor && static_cast<std::uint64_t>(relX) + span <= static_cast<std::uint64_t>(e.width),
+              "the spans of a blob row come left to right inside its width");
+    const unsigned char v = labelled_ ? 1 : (run.value != 0 ? run.value : 1);
+    const auto gap = static_cast<std::uint64_t>(relX - b.cursor);
+    checkRoom(b, runsOf(gap) + runsOf(span));
+    unsigned char* out = putSpan(bytes + b.write, 0, gap);
+    out = putSpan(out, v, span);
+    b.write = static_cast<std::uint64_t>(out - bytes);
+    b.cursor = relX + static_cast<Column>(span);
+  }
+}
+
+// startBlob(store, g, nextId): region g's first run was met: it gets the next id, its entry's
+// extents and the next slot of the run store.
+void kc_ConnectEngine::startBlob(kc_BlobStore& store, Region& g, BlobId& nextId) {
+  KC_ASSERT(nextId <= store.entries.size(), "every numbered region was counted");
+  g.id = nextId++;
+  kc_BlobEntry& e = store.entries[g.id - 1];
+  e = kc_BlobEntry{};
+  e.runs = storeUsed_;
+  e.left = g.xMin;
+  e.top = g.yMin;
+  e.width = g.xEnd - g.xMin;
+  e.height = g.yMax - g.yMin + 1;
+  storeUsed_ += roomFor(g);
+  ws_.builds[g.id - 1] = kc_BlobBuild{e.runs, storeUsed_, 0, 0};
+}
+
+// absorbFilled(row, n, i, r, value): the pels of the filled runs from row[i] on, each with a
+// following run of value; i moves past them.
+std::uint64_t kc_ConnectEngine::absorbFilled(const kc_ScanRun* row, std::size_t n, std::size_t& i,
+                                            RegionIndex r, std::uint8_t value) {
+  std::uint64_t span = 0;
+  while (i < n && ws_.filled[row[i].label] != 0) {
+    KC_ASSERT(regionOf(row[i].label) == r, "a filled run belongs to the region left of it");
+    span += static_cast<std::uint64_t>(row[i].xe - row[i].x);
+    ++i;
+    if (i < n && row[i].value == value) {
+      KC_ASSERT(regionOf(row[i].label) == r, "a run after a filled one belongs to its region");
+      span += static_cast<std::uint64_t>(row[i].xe - row[i].x);
+      ++i;
     }
   }
-  KC_ASSERT(top == out.topIds.size(), "every top-level region was listed");
+  return span;
+}
+
+// writeLinks(store, topIds): walks the region list from its head: top-level blobs in that order,
+// each region's children in child-list order; labels and pel counts.
+void kc_ConnectEngine::writeLinks(kc_BlobStore& store, std::vector<BlobId>& topIds) {
+  const bool weighted = !binary_ && !labelled_;
+  std::size_t top = 0;
+  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
+    const Region& g = reg(r);
+    if (g.id == 0) continue;
+    kc_BlobEntry& b = store.entries[g.id - 1];
+    const bool fitsEntry = g.pelCount <= static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
+    if (weighted) {
+      b.label = g.value == 0 ? 0 : 1;
+      b.pelCount = g.value == 0 && fitsEntry ? static_cast<std::int32_t>(g.pelCount) : -1;
+    } else {
+      b.label = g.value;
+      b.pelCount = fitsEntry ? static_cast<std::int32_t>(g.pelCount) : -1;
+    }
+    if (g.parent == kNone) {
+      KC_ASSERT(top < topIds.size(), "every top-level region was counted");
+      if (top != 0) {
+        const BlobId p = topIds[top - 1];
+        store.entries[p - 1].nextSibling = g.id;
+        b.prevSibling = p;
+      }
+      topIds[top++] = g.id;
+    }
+    BlobId previous = 0;
+    for (RegionIndex c = g.firstChild; c != kNone; c = reg(c).nextSibling) {
+      const BlobId cid = reg(c).id;
+      if (cid == 0) continue;
+      kc_BlobEntry& cb = store.entries[cid - 1];
+      cb.parent = g.id;
+      cb.prevSibling = previous;
+      cb.nextSibling = 0;
+      if (previous != 0) store.entries[previous - 1].nextSibling = cid;
+      else b.firstChild = cid;
+      ++b.numChildren;
+      previous = cid;
+    }
+  }
+  KC_ASSERT(top == topIds.size(), "every top-level region was listed");
 }

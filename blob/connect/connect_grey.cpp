@@ -1,5 +1,5 @@
 // The grey-scale scan: non-zero pels 8-connected, zero pels 4-connected, with merges and the
-// closing of enclosed regions as rows connect them.
+// closing of enclosed regions as rows connect them; and its replay in the finishing pass.
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
@@ -9,11 +9,14 @@
 namespace {
 
 // A run's kind: foreground (any non-zero value) or background (0).
-inline bool isForeground(const kc_AugmentedRun& run) { return run.value != 0; }
+inline bool isForeground(const kc_ScanRun& run) { return run.value != 0; }
+inline bool sameKind(const kc_ScanRun& a, const kc_ScanRun& b) {
+  return isForeground(a) == isForeground(b);
+}
 
 // Columns of the row above that a run covering x .. xe - 1 examines. margin is 1 where diagonal
 // contact joins (foreground) and 0 where only edges join (background); the right end is clipped
-// to the last column so the row's terminator is never examined.
+// to the last column so the range never passes the row's last run.
 //
 //   margin 1:   above   [lo .......... hi]        lo = x - 1, hi = min(xe, width - 1)
 //               current    [x ..... xe-1]
@@ -26,90 +29,106 @@ struct AboveRange {
   Column hi;
 };
 
-inline AboveRange aboveRange(Column x, Column xe, Column margin, Column width) {
-  return AboveRange{x - margin, std::min(xe - 1 + margin, width - 1)};
+inline AboveRange aboveRange(const kc_ScanRun& run, Column width) {
+  const Column margin = isForeground(run) ? 1 : 0;
+  return AboveRange{run.x - margin, std::min(run.xe - 1 + margin, width - 1)};
 }
 
-inline bool reaches(Column a1, const AboveRange& range) { return a1 - 1 >= range.lo; }
+inline bool reaches(const kc_ScanRun& above, const AboveRange& range) { return above.xe - 1 >= range.lo; }
 
 }  // namespace
 
-void kc_ConnectEngine::scanGreyFirstRow() {
-  Column x = 0;
-  const kc_AugmentedRun* prev = nullptr;
-  for (kc_AugmentedRun* run = image_.row(0); run->length != 0; ++run) {
-    const auto n = static_cast<Column>(run->length);
-    if (prev != nullptr && isForeground(*prev) == isForeground(*run)) {
-      run->link = prev->link;
-      kc_ConnectRegion* r = regionOf(run->link);
-      r->pelCount += run->length;
-      r->xEnd = x + n;
+void kc_ConnectEngine::scanGreyFirstRow(kc_ScanRun* row, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    kc_ScanRun& run = row[i];
+    if (i != 0 && sameKind(row[i - 1], run)) {
+      run.label = row[i - 1].label;
+      Region& g = reg(regionOf(run.label));
+      g.pelCount += static_cast<PelCount>(run.xe - run.x);
+      g.xEnd = run.xe;
+      ++g.runs;
     } else {
-      run->link = newRegion(run->value, x, 0, run->length)->firstLabel;
+      run.label = reg(newRegion(run.value, run.x, 0, run.xe - run.x)).root;
     }
-    prev = run;
-    x += n;
   }
 }
 
-// scanGreyRow(y): one row against the row above, which a pointer walks forwards only.
-// For each run: inherit the label of a previous run of the same kind; then, over the above runs
-// in range, join the first same-kind region, merge every further one into the region above (the
-// survivor is always the region above), and close an other-kind run pending between two contacts
-// with the run's own region.
-void kc_ConnectEngine::scanGreyRow(RowIndex y) {
-  kc_AugmentedRun* above = image_.row(y - 1);
-  Column aboveX = 0;
-  Column x = 0;
-  const kc_AugmentedRun* prev = nullptr;
-  for (kc_AugmentedRun* run = image_.row(y); run->length != 0; ++run) {
-    const auto n = static_cast<Column>(run->length);
-    const Column xe = x + n;
-    const bool fg = isForeground(*run);
-    kc_RegionLabel* label = nullptr;
-    kc_ConnectRegion* region = nullptr;
-    if (prev != nullptr && isForeground(*prev) == fg) {
-      label = prev->link;
+// scanGreyRow(y, row, n, above): one row against the row above, whose runs an index walks
+// forwards only. For each run: inherit the label of a previous run of the same kind; then, over
+// the above runs in range, join the first same-kind region, merge every further one into the
+// region above (the survivor is always the region above), and close an other-kind run pending
+// between two contacts with the run's own region.
+void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above) {
+  std::size_t a = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    kc_ScanRun& run = row[i];
+    const Column length = run.xe - run.x;
+    LabelId label = kNone;
+    RegionIndex region = kNone;
+    if (i != 0 && sameKind(row[i - 1], run)) {
+      label = row[i - 1].label;
       region = regionOf(label);
-      region->pelCount += run->length;
-      region->xEnd = std::max(region->xEnd, xe);
+      Region& g = reg(region);
+      g.pelCount += static_cast<PelCount>(length);
+      g.xEnd = std::max(g.xEnd, run.xe);
+      ++g.runs;
     }
-    const AboveRange range = aboveRange(x, xe, fg ? 1 : 0, width_);
-    const kc_AugmentedRun* pending = nullptr;
-    while (aboveX <= range.hi) {
-      KC_ASSERT(above->length != 0, "an above run in range has a length");
-      const Column a1 = aboveX + static_cast<Column>(above->length);
-      if (reaches(a1, range)) {
-        if (isForeground(*above) == fg) {
-          KC_ASSERT(above->link != nullptr, "an above run of the current kind has a label");
-          kc_ConnectRegion* aboveRegion = regionOf(above->link);
-          KC_ASSERT(aboveRegion != nullptr, "an above run of the current kind has a region");
-          if (label == nullptr) {
-            label = above->link;
+    const AboveRange range = aboveRange(run, width_);
+    std::size_t pending = kNone;
+    while (above[a].x <= range.hi) {
+      const kc_ScanRun& up = above[a];
+      if (reaches(up, range)) {
+        if (sameKind(up, run)) {
+          KC_ASSERT(up.label != kNone, "an above run of the current kind has a label");
+          const RegionIndex aboveRegion = regionOf(up.label);
+          KC_ASSERT(aboveRegion != kPrunedRegion, "an above run of the current kind has a region");
+          if (label == kNone) {
+            label = up.label;
             region = aboveRegion;
-            region->pelCount += run->length;
-            region->xMin = std::min(region->xMin, x);
-            region->xEnd = std::max(region->xEnd, xe);
-            region->yMax = y;
+            Region& g = reg(region);
+            g.pelCount += static_cast<PelCount>(length);
+            g.xMin = std::min(g.xMin, run.x);
+            g.xEnd = std::max(g.xEnd, run.xe);
+            g.yMax = y;
+            ++g.runs;
           } else if (region != aboveRegion) {
             mergeRegions(region, aboveRegion);
             region = aboveRegion;
-          } else if (pending != nullptr) {
-            KC_ASSERT(pending->link != nullptr, "a pending run has a label");
-            closeRegion(regionOf(pending->link), region);
+          } else if (pending != kNone) {
+            KC_ASSERT(above[pending].label != kNone, "a pending run has a label");
+            closeRegion(regionOf(above[pending].label), region);
           }
-          pending = nullptr;
-        } else if (a1 - 1 != range.lo) {
-          pending = above;
+          pending = kNone;
+        } else if (up.xe - 1 != range.lo) {
+          pending = a;
         }
       }
-      if (a1 > range.hi) break;
-      aboveX = a1;
-      ++above;
+      if (up.xe > range.hi) break;
+      ++a;
     }
-    if (label == nullptr) label = newRegion(run->value, x, y, run->length)->firstLabel;
-    run->link = label;
-    prev = run;
-    x = xe;
+    if (label == kNone) label = reg(newRegion(run.value, run.x, y, length)).root;
+    run.label = label;
+  }
+}
+
+// replayGreyRow(row, n, above, next): the labels scanGreyRow gave the runs of a row (or
+// scanGreyFirstRow, with above null): a previous run's of the same kind, else the first
+// same-kind above run's in range, else the next new label. The above index moves as in the scan.
+void kc_ConnectEngine::replayGreyRow(kc_ScanRun* row, std::size_t n, const kc_ScanRun* above,
+                                     LabelId& next) {
+  std::size_t a = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    kc_ScanRun& run = row[i];
+    LabelId label = i != 0 && sameKind(row[i - 1], run) ? row[i - 1].label : kNone;
+    if (above != nullptr) {
+      const AboveRange range = aboveRange(run, width_);
+      while (above[a].x <= range.hi) {
+        const kc_ScanRun& up = above[a];
+        if (label == kNone && reaches(up, range) && sameKind(up, run)) label = up.label;
+        if (up.xe > range.hi) break;
+        ++a;
+      }
+    }
+    run.label = label != kNone ? label : next++;
   }
 }

@@ -17,107 +17,94 @@ inline Column labelledLo(Column x) { return std::max<Column>(x - 1, 0); }
 
 }  // namespace
 
-void kc_ConnectEngine::scanLabelledFirstRow() {
-  Column x = 0;
-  const kc_AugmentedRun* prev = nullptr;
-  for (kc_AugmentedRun* run = image_.row(0); run->length != 0; ++run) {
-    KC_ASSERT(prev == nullptr || prev->value != run->value,
-              "consecutive runs of a row differ in value");
-    kc_ConnectRegion* r = newRegion(run->value, x, 0, run->length);
-    run->link = r->firstLabel;
-    if (outside_ != nullptr) makeNeighbours(r, outside_);
-    if (prev != nullptr) makeNeighbours(regionOf(prev->link), r);
-    prev = run;
-    x += static_cast<Column>(run->length);
+void kc_ConnectEngine::scanLabelledFirstRow(kc_ScanRun* row, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    kc_ScanRun& run = row[i];
+    KC_ASSERT(i == 0 || row[i - 1].value != run.value, "consecutive runs of a row differ in value");
+    const RegionIndex r = newRegion(run.value, run.x, 0, run.xe - run.x);
+    run.label = reg(r).root;
+    if (outside_ != kNone) makeNeighbours(r, outside_);
+    if (i != 0) makeNeighbours(regionOf(row[i - 1].label), r);
   }
 }
 
-// scanLabelledRow(y): every run starts a region of its own, which the first above run of its
-// value absorbs at once; a further above region of that value absorbs the run's region in turn.
-// Above runs of other values become pending and neighbours; meeting the own region again past a
-// pending run encloses what the run cuts off (except under the fill, which builds its tree later).
-// The above pointer steps back to the last run it visited, which may reach into the next range.
-void kc_ConnectEngine::scanLabelledRow(RowIndex y) {
-  kc_AugmentedRun* above = image_.row(y - 1);
-  Column aboveX = 0;
-  Column x = 0;
-  const bool lastRow = y == image_.height() - 1;
-  const kc_AugmentedRun* prev = nullptr;
-  for (kc_AugmentedRun* run = image_.row(y); run->length != 0; ++run) {
-    KC_ASSERT(run->length <= static_cast<std::uint32_t>(width_), "a run fits the image width");
-    const Column xe = x + static_cast<Column>(run->length);
-    kc_ConnectRegion* region = newRegion(run->value, x, y, run->length);
-    run->link = region->firstLabel;
-    if (prev != nullptr) {
-      KC_ASSERT(prev->value != run->value, "consecutive runs of a row differ in value");
-      makeNeighbours(regionOf(prev->link), region);
+// scanLabelledRow(y, row, n, above): every run starts a region of its own, which the first above
+// run of its value absorbs at once; a further above region of that value absorbs the run's region
+// in turn. Above runs of other values become pending and neighbours; meeting the own region again
+// past a pending run encloses what the run cuts off (except under the fill, which builds its tree
+// later). The above index steps back to the last run it visited, which may reach into the next
+// range.
+void kc_ConnectEngine::scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t n,
+                                       const kc_ScanRun* above) {
+  std::size_t a = 0;
+  const bool lastRow = y == height_ - 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    kc_ScanRun& run = row[i];
+    RegionIndex region = newRegion(run.value, run.x, y, run.xe - run.x);
+    run.label = reg(region).root;
+    if (i != 0) {
+      KC_ASSERT(row[i - 1].value != run.value, "consecutive runs of a row differ in value");
+      makeNeighbours(regionOf(row[i - 1].label), region);
     }
-    const Column lo = labelledLo(x);
-    const Column hi = xe - 1;
-    KC_ASSERT(aboveX <= lo, "the above pointer does not pass the start of the range");
-    const kc_AugmentedRun* pending = nullptr;
-    kc_AugmentedRun* lastVisited = nullptr;
-    Column lastVisitedX = 0;
-    while (aboveX <= hi) {
-      KC_ASSERT(above->length != 0, "an above run in range has a length");
-      const Column a1 = aboveX + static_cast<Column>(above->length);
-      if (a1 - 1 >= lo) {
-        KC_ASSERT(above->link != nullptr, "an above run in range has a label");
-        kc_ConnectRegion* aboveRegion = regionOf(above->link);
-        KC_ASSERT(aboveRegion != nullptr, "an above run in range has a region");
-        if (above->value == run->value) {
+    const Column lo = labelledLo(run.x);
+    const Column hi = run.xe - 1;
+    KC_ASSERT(above[a].x <= lo, "the above index does not pass the start of the range");
+    std::size_t pending = kNone;
+    std::size_t lastVisited = kNone;
+    while (above[a].x <= hi) {
+      const kc_ScanRun& up = above[a];
+      if (up.xe - 1 >= lo) {
+        KC_ASSERT(up.label != kNone, "an above run in range has a label");
+        const RegionIndex aboveRegion = regionOf(up.label);
+        KC_ASSERT(aboveRegion != kPrunedRegion, "an above run in range has a region");
+        if (up.value == run.value) {
           if (region != aboveRegion) {
             mergeRegions(region, aboveRegion);
             region = aboveRegion;
-          } else if (pending != nullptr && cleanup_ != kc_CleanupKind::eFill) {
-            encloseLabelled(region, regionOf(pending->link));
+          } else if (pending != kNone && cleanup_ != kc_CleanupKind::eFill) {
+            encloseLabelled(region, regionOf(above[pending].label));
           }
-          pending = nullptr;
+          pending = kNone;
         } else {
-          pending = above;
+          pending = a;
           makeNeighbours(aboveRegion, region);
         }
       }
-      lastVisited = above;
-      lastVisitedX = aboveX;
-      aboveX = a1;
-      ++above;
+      lastVisited = a;
+      if (up.xe == width_) break;  // the row's last run
+      ++a;
     }
-    if (lastVisited != nullptr) {
-      above = lastVisited;
-      aboveX = lastVisitedX;
-    }
-    if (outside_ != nullptr && (x == 0 || lastRow || xe == width_))
-      makeNeighbours(region, outside_);
-    prev = run;
-    x = xe;
+    if (lastVisited != kNone) a = lastVisited;
+    if (outside_ != kNone && (run.x == 0 || lastRow || run.xe == width_)) makeNeighbours(region, outside_);
   }
 }
 
 // encloseLabelled(R, P): R met itself again around P's run. A flood from P that cannot pass R
 // (it carries the same mark) lists exactly the regions R and the current run cut off; each is
 // taken out of R's list (and R out of its list) and closed into R, in the order listed.
-void kc_ConnectEngine::encloseLabelled(kc_ConnectRegion* encloser, kc_ConnectRegion* start) {
-  KC_ASSERT(start != nullptr, "a pending run has a region");
+void kc_ConnectEngine::encloseLabelled(RegionIndex encloser, RegionIndex start) {
+  KC_ASSERT(start != kPrunedRegion, "a pending run has a region");
   const std::uint32_t s = ++floodStamp_;
-  encloser->stamp = s;
-  start->stamp = s;
-  listed_.clear();
-  stack_.clear();
-  listed_.push_back(start);
-  stack_.push_back(start);
-  while (!stack_.empty()) {
-    kc_ConnectRegion* r = stack_.back();
-    stack_.pop_back();
-    for (kc_NeighbourNode* n = r->neighbours.head; n != nullptr; n = n->next) {
-      kc_ConnectRegion* e = n->region;
-      if (e->stamp == s) continue;
-      e->stamp = s;
-      stack_.push_back(e);
-      listed_.push_back(e);
+  ws_.labelled[encloser].stamp = s;
+  ws_.labelled[start].stamp = s;
+  std::vector<RegionIndex>& listed = ws_.listed;
+  std::vector<RegionIndex>& stack = ws_.stack;
+  listed.clear();
+  stack.clear();
+  listed.push_back(start);
+  stack.push_back(start);
+  while (!stack.empty()) {
+    const RegionIndex r = stack.back();
+    stack.pop_back();
+    for (NodeIndex k = listOf(r).head; k != kNone; k = ws_.nodes[k].next) {
+      const RegionIndex e = ws_.nodes[k].region;
+      if (ws_.labelled[e].stamp == s) continue;
+      ws_.labelled[e].stamp = s;
+      stack.push_back(e);
+      listed.push_back(e);
     }
   }
-  for (kc_ConnectRegion* e : listed_) {
+  for (RegionIndex e : listed) {
     removeNeighbour(encloser, e);
     removeNeighbour(e, encloser);
     closeRegion(e, encloser);

@@ -8,32 +8,27 @@
 
 // ---- kc_NeighbourIndex ----
 
-std::size_t kc_NeighbourIndex::slotOf(const kc_ConnectRegion* owner,
-                                      const kc_ConnectRegion* member) const {
-  const auto a = reinterpret_cast<std::uintptr_t>(owner);
-  const auto b = reinterpret_cast<std::uintptr_t>(member);
-  std::uint64_t h = (a * 0x9E3779B97F4A7C15ull) ^ (b + 0x632BE59BD9B4E019ull + (a << 6) + (a >> 2));
+std::size_t kc_NeighbourIndex::slotOf(RegionIndex owner, RegionIndex member) const {
+  std::uint64_t h = (std::uint64_t{owner} << 32 | member) * 0x9E3779B97F4A7C15ull;
   h ^= h >> 29;
   h *= 0xBF58476D1CE4E5B9ull;
   h ^= h >> 32;
   return static_cast<std::size_t>(h) & mask_;
 }
 
-kc_NeighbourNode* kc_NeighbourIndex::find(const kc_ConnectRegion* owner,
-                                          const kc_ConnectRegion* member) const {
-  if (used_ == 0) return nullptr;
+NodeIndex kc_NeighbourIndex::find(RegionIndex owner, RegionIndex member) const {
+  if (used_ == 0) return kNone;
   for (std::size_t i = slotOf(owner, member);; i = (i + 1) & mask_) {
     const Slot& s = slots_[i];
-    if (s.node == nullptr) return nullptr;
+    if (s.node == kNone) return kNone;
     if (s.owner == owner && s.member == member) return s.node;
   }
 }
 
-void kc_NeighbourIndex::insert(const kc_ConnectRegion* owner, const kc_ConnectRegion* member,
-                               kc_NeighbourNode* node) {
+void kc_NeighbourIndex::insert(RegionIndex owner, RegionIndex member, NodeIndex node) {
   if ((used_ + 1) * 2 > slots_.size()) grow();
   std::size_t i = slotOf(owner, member);
-  while (slots_[i].node != nullptr) {
+  while (slots_[i].node != kNone) {
     KC_ASSERT(slots_[i].owner != owner || slots_[i].member != member,
               "a neighbour is entered in the index once");
     i = (i + 1) & mask_;
@@ -42,127 +37,142 @@ void kc_NeighbourIndex::insert(const kc_ConnectRegion* owner, const kc_ConnectRe
   ++used_;
 }
 
-void kc_NeighbourIndex::erase(const kc_ConnectRegion* owner, const kc_ConnectRegion* member) {
+void kc_NeighbourIndex::erase(RegionIndex owner, RegionIndex member) {
   KC_ASSERT(used_ != 0, "an indexed neighbour is in the index");
   std::size_t i = slotOf(owner, member);
-  while (slots_[i].owner != owner || slots_[i].member != member) {
-    KC_ASSERT(slots_[i].node != nullptr, "an indexed neighbour is in the index");
+  while (slots_[i].owner != owner || slots_[i].member != member || slots_[i].node == kNone) {
+    KC_ASSERT(slots_[i].node != kNone, "an indexed neighbour is in the index");
     i = (i + 1) & mask_;
   }
   // Backward shift: move later entries of the probe run into the hole when their home allows.
   std::size_t hole = i;
-  for (std::size_t j = (i + 1) & mask_; slots_[j].node != nullptr; j = (j + 1) & mask_) {
+  for (std::size_t j = (i + 1) & mask_; slots_[j].node != kNone; j = (j + 1) & mask_) {
     const std::size_t home = slotOf(slots_[j].owner, slots_[j].member);
     if (((j - home) & mask_) >= ((j - hole) & mask_)) {
       slots_[hole] = slots_[j];
       hole = j;
     }
   }
-  slots_[hole] = Slot{nullptr, nullptr, nullptr};
+  slots_[hole] = Slot{kNone, kNone, kNone};
   --used_;
+}
+
+void kc_NeighbourIndex::clear() {
+  if (used_ != 0) std::fill(slots_.begin(), slots_.end(), Slot{kNone, kNone, kNone});
+  used_ = 0;
 }
 
 void kc_NeighbourIndex::grow() {
   const std::size_t size = slots_.empty() ? 1024 : slots_.size() * 2;
-  std::vector<Slot> old(size, Slot{nullptr, nullptr, nullptr});
+  std::vector<Slot> old(size, Slot{kNone, kNone, kNone});
   old.swap(slots_);
   mask_ = size - 1;
   for (const Slot& s : old) {
-    if (s.node == nullptr) continue;
+    if (s.node == kNone) continue;
     std::size_t i = slotOf(s.owner, s.member);
-    while (slots_[i].node != nullptr) i = (i + 1) & mask_;
+    while (slots_[i].node != kNone) i = (i + 1) & mask_;
     slots_[i] = s;
   }
 }
 
 // ---- neighbour lists of the engine ----
 
-bool kc_ConnectEngine::hasNeighbour(const kc_ConnectRegion* owner,
-                                    const kc_ConnectRegion* member) const {
-  const kc_NeighbourList& list = owner->neighbours;
+bool kc_ConnectEngine::hasNeighbour(RegionIndex owner, RegionIndex member) const {
+  const kc_NeighbourList& list = listOf(owner);
   if (list.indexed) {
     // The scan mostly meets again the region it entered last or first: spare the hash probe.
-    if (list.tail != nullptr && (list.tail->region == member || list.head->region == member)) return true;
-    return index_.find(owner, member) != nullptr;
+    if (list.tail != kNone &&
+        (ws_.nodes[list.tail].region == member || ws_.nodes[list.head].region == member))
+      return true;
+    return ws_.index.find(owner, member) != kNone;
   }
-  for (const kc_NeighbourNode* n = list.head; n != nullptr; n = n->next)
-    if (n->region == member) return true;
+  for (NodeIndex k = list.head; k != kNone; k = ws_.nodes[k].next)
+    if (ws_.nodes[k].region == member) return true;
   return false;
 }
 
-void kc_ConnectEngine::linkNode(kc_ConnectRegion* owner, kc_ConnectRegion* member, bool atFront) {
+void kc_ConnectEngine::linkNode(RegionIndex owner, RegionIndex member, bool atFront) {
   KC_ASSERT(owner != member, "a region is never its own neighbour");
-  kc_NeighbourList& list = owner->neighbours;
-  auto* node = static_cast<kc_NeighbourNode*>(nodePool_.alloc());
-  node->region = member;
+  NodeIndex k;
+  if (!ws_.freeNodes.empty()) {
+    k = ws_.freeNodes.back();
+    ws_.freeNodes.pop_back();
+  } else {
+    k = static_cast<NodeIndex>(ws_.nodes.size());
+    ws_.nodes.emplace_back();
+  }
+  kc_NeighbourList& list = listOf(owner);
   if (list.indexed) {
     try {
-      index_.insert(owner, member, node);
+      ws_.index.insert(owner, member, k);
     } catch (...) {
-      nodePool_.free(node);
+      ws_.freeNodes.push_back(k);
       throw;
     }
   }
+  kc_NeighbourNode& node = ws_.nodes[k];
+  node.region = member;
   if (atFront) {
-    node->prev = nullptr;
-    node->next = list.head;
-    if (list.head != nullptr) list.head->prev = node; else list.tail = node;
-    list.head = node;
+    node.prev = kNone;
+    node.next = list.head;
+    if (list.head != kNone) ws_.nodes[list.head].prev = k; else list.tail = k;
+    list.head = k;
   } else {
-    node->next = nullptr;
-    node->prev = list.tail;
-    if (list.tail != nullptr) list.tail->next = node; else list.head = node;
-    list.tail = node;
+    node.next = kNone;
+    node.prev = list.tail;
+    if (list.tail != kNone) ws_.nodes[list.tail].next = k; else list.head = k;
+    list.tail = k;
   }
   ++list.count;
   if (!list.indexed && list.count > kc_NeighbourIndex::kIndexFrom) {
     // Enter the whole list; on failure undo what was entered so the list stays unindexed.
-    kc_NeighbourNode* n = list.head;
+    NodeIndex m = list.head;
     try {
-      for (; n != nullptr; n = n->next) index_.insert(owner, n->region, n);
+      for (; m != kNone; m = ws_.nodes[m].next) ws_.index.insert(owner, ws_.nodes[m].region, m);
     } catch (...) {
-      for (kc_NeighbourNode* m = list.head; m != n; m = m->next) index_.erase(owner, m->region);
+      for (NodeIndex q = list.head; q != m; q = ws_.nodes[q].next) ws_.index.erase(owner, ws_.nodes[q].region);
       throw;
     }
     list.indexed = true;
   }
 }
 
-void kc_ConnectEngine::appendNeighbour(kc_ConnectRegion* owner, kc_ConnectRegion* member) {
+void kc_ConnectEngine::appendNeighbour(RegionIndex owner, RegionIndex member) {
   if (!hasNeighbour(owner, member)) linkNode(owner, member, false);
 }
 
-void kc_ConnectEngine::prependNeighbour(kc_ConnectRegion* owner, kc_ConnectRegion* member) {
+void kc_ConnectEngine::prependNeighbour(RegionIndex owner, RegionIndex member) {
   if (!hasNeighbour(owner, member)) linkNode(owner, member, true);
 }
 
-void kc_ConnectEngine::removeNeighbour(kc_ConnectRegion* owner, kc_ConnectRegion* member) {
-  kc_NeighbourList& list = owner->neighbours;
-  kc_NeighbourNode* node = nullptr;
+void kc_ConnectEngine::removeNeighbour(RegionIndex owner, RegionIndex member) {
+  kc_NeighbourList& list = listOf(owner);
+  NodeIndex k = kNone;
   if (list.indexed) {
-    node = index_.find(owner, member);
-    if (node != nullptr) index_.erase(owner, member);
+    k = ws_.index.find(owner, member);
+    if (k != kNone) ws_.index.erase(owner, member);
   } else {
-    for (node = list.head; node != nullptr && node->region != member;) node = node->next;
+    for (k = list.head; k != kNone && ws_.nodes[k].region != member;) k = ws_.nodes[k].next;
   }
-  if (node == nullptr) return;
-  if (node->prev != nullptr) node->prev->next = node->next; else list.head = node->next;
-  if (node->next != nullptr) node->next->prev = node->prev; else list.tail = node->prev;
+  if (k == kNone) return;
+  const kc_NeighbourNode node = ws_.nodes[k];
+  if (node.prev != kNone) ws_.nodes[node.prev].next = node.next; else list.head = node.next;
+  if (node.next != kNone) ws_.nodes[node.next].prev = node.prev; else list.tail = node.prev;
   --list.count;
-  nodePool_.free(node);
+  ws_.freeNodes.push_back(k);
 }
 
-void kc_ConnectEngine::makeNeighbours(kc_ConnectRegion* a, kc_ConnectRegion* b) {
+void kc_ConnectEngine::makeNeighbours(RegionIndex a, RegionIndex b) {
   appendNeighbour(a, b);
   appendNeighbour(b, a);
 }
 
 // moveNeighbours(A, B): every neighbour E of A other than B goes to the front of B's list, and in
 // E's list A gives way to B at the front (each only when not already there). A's list is emptied.
-void kc_ConnectEngine::moveNeighbours(kc_ConnectRegion* absorbed, kc_ConnectRegion* survivor) {
+void kc_ConnectEngine::moveNeighbours(RegionIndex absorbed, RegionIndex survivor) {
   bool touching = false;  // lists are symmetric: the survivor names A only if A names it
-  for (kc_NeighbourNode* n = absorbed->neighbours.head; n != nullptr; n = n->next) {
-    kc_ConnectRegion* e = n->region;
+  for (NodeIndex k = listOf(absorbed).head; k != kNone; k = ws_.nodes[k].next) {
+    const RegionIndex e = ws_.nodes[k].region;
     if (e == survivor) {
       touching = true;
       continue;
@@ -177,20 +187,20 @@ void kc_ConnectEngine::moveNeighbours(kc_ConnectRegion* absorbed, kc_ConnectRegi
 
 // detachNeighbours(r): takes r out of the lists of the regions it names, then empties r's list,
 // so that no list ever names a released record.
-void kc_ConnectEngine::detachNeighbours(kc_ConnectRegion* r) {
-  for (kc_NeighbourNode* n = r->neighbours.head; n != nullptr; n = n->next)
-    removeNeighbour(n->region, r);
+void kc_ConnectEngine::detachNeighbours(RegionIndex r) {
+  for (NodeIndex k = listOf(r).head; k != kNone; k = ws_.nodes[k].next)
+    removeNeighbour(ws_.nodes[k].region, r);
   clearNeighbours(r);
 }
 
 // clearNeighbours(r): empties r's own list (its nodes and index entries).
-void kc_ConnectEngine::clearNeighbours(kc_ConnectRegion* r) {
-  kc_NeighbourList& list = r->neighbours;
-  for (kc_NeighbourNode* n = list.head; n != nullptr;) {
-    kc_NeighbourNode* next = n->next;
-    if (list.indexed) index_.erase(r, n->region);
-    nodePool_.free(n);
-    n = next;
+void kc_ConnectEngine::clearNeighbours(RegionIndex r) {
+  kc_NeighbourList& list = listOf(r);
+  for (NodeIndex k = list.head; k != kNone;) {
+    const NodeIndex next = ws_.nodes[k].next;
+    if (list.indexed) ws_.index.erase(r, ws_.nodes[k].region);
+    ws_.freeNodes.push_back(k);
+    k = next;
   }
-  list = kc_NeighbourList{nullptr, nullptr, 0, false};
+  list = kc_NeighbourList{};
 }

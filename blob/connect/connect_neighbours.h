@@ -13,28 +13,30 @@
 // faster that way and never enter the table. The list order itself lives in the lists.
 //
 // Linear probing with backward-shift deletion (no tombstones); the table doubles when half full,
-// so insertions allocate only amortised, never per run.
+// so insertions allocate only amortised, never per run. clear() keeps the table's storage.
 class kc_NeighbourIndex {
  public:
   static constexpr std::uint32_t kIndexFrom = 8;
 
-  // find(owner, member): the node of member in owner's list, or null.
-  kc_NeighbourNode* find(const kc_ConnectRegion* owner, const kc_ConnectRegion* member) const;
+  // find(owner, member): the node of member in owner's list, or kNone.
+  NodeIndex find(RegionIndex owner, RegionIndex member) const;
   // insert(owner, member, node): precondition (internal assertion): not present. May throw
   // std::bad_alloc while growing, leaving the table as it was.
-  void insert(const kc_ConnectRegion* owner, const kc_ConnectRegion* member, kc_NeighbourNode* node);
+  void insert(RegionIndex owner, RegionIndex member, NodeIndex node);
   // erase(owner, member): removes the entry; precondition (internal assertion): present.
-  void erase(const kc_ConnectRegion* owner, const kc_ConnectRegion* member);
+  void erase(RegionIndex owner, RegionIndex member);
   // size(): entries held.
   std::size_t size() const { return used_; }
+  // clear(): no entries; the storage is kept.
+  void clear();
 
  private:
   struct Slot {
-    const kc_ConnectRegion* owner;
-    const kc_ConnectRegion* member;
-    kc_NeighbourNode* node;
+    RegionIndex owner;
+    RegionIndex member;
+    NodeIndex node;  // kNone in an empty slot
   };
-  std::size_t slotOf(const kc_ConnectRegion* owner, const kc_ConnectRegion* member) const;
+  std::size_t slotOf(RegionIndex owner, RegionIndex member) const;
   void grow();
 
   std::vector<Slot> slots_;

@@ -1,106 +1,104 @@
-// Records of the connectivity scan: region labels with their union-find links, region records,
-// neighbour list nodes, and the index kinds the engine uses.
+// Records of the connectivity scan, in flat arrays: the runs of a row with their labels, the label
+// sets (union-find over indices), region records, neighbour list nodes, and the index kinds.
 #pragma once
 
 #include "measure/blob_record.h"  // BlobId
 
 #include <cstdint>
 
-struct kc_ConnectRegion;
-
 // Index kinds. Kept apart by name so a column is never passed where a row or an id is meant.
 using Column = std::int32_t;     // pel column relative to the image's first column
 using RowIndex = std::int32_t;   // pel row relative to the image's first row
 using PelCount = std::uint64_t;  // number of pels (never weights)
+using LabelId = std::uint32_t;   // a label, numbered in order of creation from 0
+using RegionIndex = std::uint32_t;  // a region record's slot; slots are reused once released
+using NodeIndex = std::uint32_t;    // a neighbour list node's slot
 
-// kc_RegionLabel: what a run points to. A run points to a label, never to a region.
-//
-// The labels of one region form one union-find set; the set's root (up == null) holds the region
-// the set stands for. A merge links the smaller set under the larger one and points the surviving
-// root at the survivor, so it re-points every label of the absorbed region at once and never
-// rewrites a run. The chain through nextLabel lists the same labels in creation-and-merge order
-// (firstLabel .. lastLabel of the region); it is walked only to mark labels filled.
-struct kc_RegionLabel {
-  kc_RegionLabel* nextLabel;  // next label of the region's chain, null at its end
-  kc_RegionLabel* up;         // union-find parent, null at the root
-  kc_ConnectRegion* region;   // meaningful at the root: the region, null once it is pruned
-  std::uint32_t filled;       // 1 when the label's pels were filled into the enclosing region
+// kNone: "no label / region / node" in every index field.
+inline constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+// kc_ScanRun: one maximal run of one pel value in a row (adjacent runs of equal value joined), with
+// the label the scan gave it. A row of runs is read from the image when it is scanned and dropped
+// two rows later: the engine never holds more than two rows of runs.
+struct kc_ScanRun {
+  Column x;       // first column
+  Column xe;      // one past the last column
+  LabelId label;  // kNone until the scan assigns one
+  std::uint8_t value;
 };
 
-// regionOf(label): the region a label stands for (null when pruned). Halves the path it walks.
-inline kc_ConnectRegion* regionOf(kc_RegionLabel* label) {
-  while (label->up != nullptr) {
-    kc_RegionLabel* next = label->up;
-    if (next->up != nullptr) label->up = next->up;
-    label = next;
-  }
-  return label->region;
-}
+// Label sets. A run points to a label, never to a region. The labels of one region form one
+// union-find set; up[label] holds the parent label, or, at the set's root, kRootFlag | the region
+// the set stands for (kPrunedRegion once its region was pruned). A merge links the smaller set
+// under the larger one and points the surviving root at the survivor, so it re-points every label
+// of the absorbed region at once and never rewrites a run.
+inline constexpr std::uint32_t kRootFlag = 0x80000000u;
+inline constexpr RegionIndex kPrunedRegion = 0x7FFFFFFFu;
 
-// peekRegion(label): regionOf without shortening the path, for checks over const records.
-inline kc_ConnectRegion* peekRegion(const kc_RegionLabel* label) {
-  while (label->up != nullptr) label = label->up;
-  return label->region;
-}
-
-// kc_NeighbourNode: one entry of a region's neighbour list (labelled connectivity only).
-struct kc_NeighbourNode {
-  kc_ConnectRegion* region;
-  kc_NeighbourNode* prev;
-  kc_NeighbourNode* next;
-};
-
-// kc_NeighbourList: the regions of other values that a region touches, in the order the scan
-// and the merges put them. Never holds its owner and never one region twice. Lists longer than
-// a few entries are also entered in the engine's membership index (indexed true).
-struct kc_NeighbourList {
-  kc_NeighbourNode* head;
-  kc_NeighbourNode* tail;
-  std::uint32_t count;
-  bool indexed;
-};
-
-// kc_ConnectRegion: one connected region while the scan runs. Lives in the engine's region pool
-// and in its region list; trivially destructible, so dropping the pool releases it.
+// kc_ConnectRegion: one connected region while the scan runs (72 bytes; live regions only: a
+// released slot is reused by the next new region).
 //
 // Invariants (checked by kc_ConnectEngine::checkInvariants, which debug builds run after every
 // scan):
-// - every label of the chain firstLabel .. lastLabel resolves to this region;
+// - the root label of the region's set names it, and the set holds setSize labels;
 // - the survivor of a merge is the region of the run in the row above (or the region a cleanup
 //   keeps); the absorbed record leaves the list and every other record stays where it was;
 // - the region list holds the most recently created surviving record first (serial decreases);
 // - parent, when set, is a label of the enclosing region, and the region is in that region's child
 //   list; a region is closed (gets a parent) exactly once. Holding a label rather than the record
 //   lets a merge move a whole child list in constant time: the children follow the label.
-// - neighbour lists are symmetric.
+// - neighbour lists (labelled connectivity) are symmetric.
 struct kc_ConnectRegion {
-  kc_RegionLabel* firstLabel;
-  kc_RegionLabel* lastLabel;
-  kc_RegionLabel* rootLabel;  // root of the label set
-  std::uint64_t labelCount;   // labels in the set (union by size)
-  kc_NeighbourList neighbours;
-  kc_ConnectRegion* nextRegion;  // region list, most recently created first
-  kc_ConnectRegion* prevRegion;
-  kc_RegionLabel* parent;  // a label of the enclosing region; null at the top level
-  kc_ConnectRegion* firstChild;
-  kc_ConnectRegion* lastChild;
-  kc_ConnectRegion* nextSibling;
-  kc_ConnectRegion* searchParent;  // tree building of the labelled fill
-  std::uint64_t serial;            // creation order, for the region-list invariant
   PelCount pelCount;
+  std::uint32_t serial;  // creation order (wraps; compared only between neighbours in the list)
+  std::uint32_t runs;    // runs given to the region, for its room in the run store
   Column xMin;
   Column xEnd;
   RowIndex yMin;
   RowIndex yMax;
-  std::uint32_t stamp;  // flood mark (labelled scan) and discovery index (tree building)
-  std::uint32_t low;    // low-link value of the tree building
-  std::uint32_t smallPos;  // position in the small list of the labelled fill
-  BlobId id;               // given by the finishing pass
-  std::uint8_t value;      // pel value of the region's first run
-  bool deleted;            // dropped: gets no blob
+  LabelId root;           // root label of the region's set
+  std::uint32_t setSize;  // labels in the set (union by size)
+  LabelId parent;         // a label of the enclosing region; kNone at the top level
+  RegionIndex firstChild;
+  RegionIndex lastChild;
+  RegionIndex nextSibling;
+  RegionIndex next;  // region list, most recently created first
+  RegionIndex prev;
+  BlobId id;         // given by the finishing pass; 0 before
+  std::uint8_t value;  // pel value of the region's first run
+  bool deleted;        // dropped: gets no blob
 };
 
-// parentOf(region): the enclosing region, or null at the top level.
-inline kc_ConnectRegion* parentOf(const kc_ConnectRegion* region) {
-  return region->parent != nullptr ? regionOf(region->parent) : nullptr;
-}
+// kc_NeighbourList: the regions of other values that a region touches (labelled connectivity), in
+// the order the scan and the merges put them. Never holds its owner and never one region twice.
+// Lists longer than a few entries are also entered in the engine's membership index (indexed).
+struct kc_NeighbourList {
+  NodeIndex head = kNone;
+  NodeIndex tail = kNone;
+  std::uint32_t count = 0;
+  bool indexed = false;
+};
+
+// kc_NeighbourNode: one entry of a neighbour list.
+struct kc_NeighbourNode {
+  RegionIndex region;
+  NodeIndex prev;
+  NodeIndex next;
+};
+
+// kc_LabelledRegion: what labelled connectivity keeps beside each region record.
+struct kc_LabelledRegion {
+  kc_NeighbourList neighbours;
+  std::uint32_t stamp = 0;          // flood mark (scan) and discovery index (fill tree building)
+  std::uint32_t low = 0;            // low-link value of the fill tree building
+  std::uint32_t smallPos = kNone;   // position in the small list of the labelled fill
+  RegionIndex searchParent = kNone;  // search parent of the fill tree building
+};
+
+// kc_BlobBuild: where the finishing pass is writing a blob's rows.
+struct kc_BlobBuild {
+  std::uint64_t write;  // next byte to write in the run store
+  std::uint64_t end;    // end of the blob's slot in the run store
+  Column cursor;        // next column of the current row, relative to the blob; 0: row not begun
+  RowIndex row;         // current row, relative to the blob
+};

@@ -1,8 +1,9 @@
-// The scene's connectivity entries: the augmented-image cache, one engine run, the conversion of
-// its output to blobs, and the replacement of the scene's blobs and settings once all succeeded.
+// The scene's connectivity entries: the cached engine state, one engine run into a spare store, and
+// the replacement of the scene's blobs and settings once all succeeded.
+#include "analysis/params_check.h"
+#include "connect/connect_engine.h"
 #include "connect/connect_scene.h"
 #include "messages.h"
-#include "analysis/params_check.h"
 #include "scene/scene_builder.h"
 
 #include <foundation/assert.h>
@@ -27,8 +28,8 @@ void checkPreconditions(const kcRLEBuffer& image, const Settings& s) {
   kf_CheckConnectSettings(s.kind, s.scaleVal, s.cleanup, s.minPels);
 }
 
-// CacheGuard: empties the scene's augmented image unless the run succeeded, so a run abandoned
-// half-way never leaves links into released pools for the next one to trust.
+// CacheGuard: empties the scene's cached engine state unless the run succeeded, so a run abandoned
+// half-way never leaves half-built arrays for the next one to trust.
 class CacheGuard {
  public:
   explicit CacheGuard(kc_BSDData& d) : d_(d) {}
@@ -44,8 +45,8 @@ class CacheGuard {
   bool done_ = false;
 };
 
-// augmentedFor(d, image): the cached augmented image refilled from image when it has image's
-// geometry and no other scene shares it; otherwise a new one, which replaces the cached one.
+// augmentedFor(d, image): the cached engine state, taken for image when it has image's geometry and
+// no other scene shares it; otherwise a new one, which replaces the cached one.
 kc_ConnectivityAugmentedRLE& augmentedFor(kc_BSDData& d, const kcRLEBuffer& image) {
   kcRepBase* held = d.augmentedCache.get();
   auto* aug = dynamic_cast<kc_ConnectivityAugmentedRLE*>(held);
@@ -67,27 +68,26 @@ kc_CleanupKind engineCleanup(Cleanup c) {
   }
 }
 
-kc_SceneResult connectRuns(const kcBlobSceneDescription& scene, kc_BSDData& d,
-                           const kcRLEBuffer& image, const Settings& s) {
+// connectRuns(d, image, s): one engine run into the workspace's spare store and ids, which the
+// commit swaps into the scene (the scene's previous ones become the spare for the next run).
+kc_ConnectWorkspace& connectRuns(kc_BSDData& d, const kcRLEBuffer& image, const Settings& s) {
   CacheGuard guard(d);
-  kc_ConnectivityAugmentedRLE& aug = augmentedFor(d, image);
-  kc_ConnectOutput out;
-  {
-    kc_ConnectEngine engine(aug, static_cast<Column>(image.width()),
-                            s.kind == kcBlobSceneDescription::eLabelled, engineCleanup(s.cleanup),
-                            static_cast<PelCount>(s.cleanup == kcBlobSceneDescription::eNone ? 0 : s.minPels));
-    engine.scan();
-    out = engine.finish();
-  }
-  kc_SceneResult result = kf_BlobsFromOutput(scene, out, image);
+  kc_ConnectWorkspace& ws = augmentedFor(d, image).workspace();
+  kc_ConnectEngine engine(image, ws, s.kind == kcBlobSceneDescription::eLabelled, engineCleanup(s.cleanup),
+                          static_cast<PelCount>(s.cleanup == kcBlobSceneDescription::eNone ? 0 : s.minPels));
+  engine.scan();
+  engine.finish(ws.spare, ws.spareTopIds);
   guard.done();
-  return result;
+  return ws;
 }
 
-// commit(scene, d, image, s, result): the only changes to the scene, after everything that can
-// fail has run. replaceXform gives the strong guarantee; everything after it cannot fail.
+// commit(scene, d, image, s, store, topIds): the only changes to the scene, after everything that
+// can fail has run: the blob objects are prepared and replaceXform gives the strong guarantee;
+// everything after it cannot fail.
 void commit(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image,
-            const Settings& s, kc_SceneResult& result) {
+            const Settings& s, kc_BlobStore& store, std::vector<BlobId>& topIds) {
+  kc_BlobArray objects;
+  if (d.blobObjects.capacity() < store.size()) objects.ensure(store.size(), &scene);
   d.mutating();
   d.replaceXform(image.xformCache());
   d.connectivityKind = s.kind;
@@ -95,39 +95,11 @@ void commit(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& ima
   d.cleanupKind = s.cleanup;
   if (s.cleanup != kcBlobSceneDescription::eNone) d.minPels = static_cast<std::int32_t>(s.minPels);
   d.sceneWindow = kcPelRect(image.offset(), image.width(), image.height());
-  for (kcBlob& b : result.blobs) kc_SceneBuilder::record(b).shownStamp = d.viewCounter;
-  kc_SceneBuilder::installBlobs(scene, result.blobs, result.topIds);
+  d.install(store, topIds, objects);
   kc_SceneBuilder::finishAnalysis(scene);
 }
 
 }  // namespace
-
-kc_SceneResult kf_BlobsFromOutput(const kcBlobSceneDescription& scene, kc_ConnectOutput& out,
-                                  const kcRLEBuffer& image) {
-  kc_SceneResult result;
-  result.blobs = kc_SceneBuilder::newBlobs(scene, out.blobs.size());
-  for (std::size_t i = 0; i < out.blobs.size(); ++i) {
-    kc_BlobOutput& o = out.blobs[i];
-    kcBlob& b = result.blobs[i];
-    kc_SceneBuilder::label(b) = o.label;
-    const kcPelRect rect(o.left, o.top, o.width, o.height);
-    kc_SceneBuilder::imageRect(b) = rect;
-    kc_BlobRecord& r = kc_SceneBuilder::record(b);
-    r.parent = o.parent;
-    r.nextSibling = o.nextSibling;
-    r.prevSibling = o.prevSibling;
-    r.firstChild = o.firstChild;
-    r.numChildren = o.numChildren;
-    r.pelCount = o.pelCount;
-    kcRLEBuffer& region = kc_SceneBuilder::region(b);
-    if (o.chunks.empty()) region.becomeOwner(o.width, o.rowStarts, o.firstChunk);
-    else region.becomeOwner(o.width, o.rowStarts, o.chunks, true);
-    region.offset(rect.ul());
-    region.copyXforms(image.xformCache());
-  }
-  result.topIds = std::move(out.topIds);
-  return result;
-}
 
 void kcBlobSceneDescription::connectComponentsGreyScale(const kcRLEBuffer& image,
                                                         unsigned char scaleVal, bool wholeImage,
@@ -136,9 +108,15 @@ void kcBlobSceneDescription::connectComponentsGreyScale(const kcRLEBuffer& image
   const Settings s{wholeImage ? eWholeImageGreyScale : eGreyScale, scaleVal, cleanup, minPels};
   checkPreconditions(image, s);
   kc_BSDData& d = kc_SceneBuilder::data(*this);
-  kc_SceneResult result =
-      wholeImage ? kf_WholeImageBlobs(*this, image) : connectRuns(*this, d, image, s);
-  commit(*this, d, image, s, result);
+  if (wholeImage) {
+    kc_BlobStore store;
+    std::vector<BlobId> topIds;
+    kf_WholeImageBlobs(image, store, topIds);
+    commit(*this, d, image, s, store, topIds);
+    return;
+  }
+  kc_ConnectWorkspace& ws = connectRuns(d, image, s);
+  commit(*this, d, image, s, ws.spare, ws.spareTopIds);
 }
 
 void kcBlobSceneDescription::connectComponentsLabelled(const kcRLEBuffer& image,
@@ -147,6 +125,6 @@ void kcBlobSceneDescription::connectComponentsLabelled(const kcRLEBuffer& image,
   const Settings s{eLabelled, 1, cleanup, minPels};
   checkPreconditions(image, s);
   kc_BSDData& d = kc_SceneBuilder::data(*this);
-  kc_SceneResult result = connectRuns(*this, d, image, s);
-  commit(*this, d, image, s, result);
+  kc_ConnectWorkspace& ws = connectRuns(d, image, s);
+  commit(*this, d, image, s, ws.spare, ws.spareTopIds);
 }

@@ -39,25 +39,25 @@ void keep(std::vector<std::uint64_t>& projection, long first, long count) {
 
 }  // namespace
 
-kc_SceneResult kf_WholeImageBlobs(const kcBlobSceneDescription& scene, const kcRLEBuffer& image) {
+void kf_WholeImageBlobs(const kcRLEBuffer& image, kc_BlobStore& store, std::vector<BlobId>& topIds) {
   KC_ASSERT(!image.isDegenerate(), "the image of a whole-image analysis has pels");
-  kc_SceneResult result;
-  if (weightedSum(image) == 0) return result;
-  result.blobs = kc_SceneBuilder::newBlobs(scene, 1);
-  kcBlob& blob = result.blobs.front();
-  kc_SceneBuilder::label(blob) = 1;
-  kc_BlobRecord& record = kc_SceneBuilder::record(blob);
-  kc_BlobBoundaryData& boundary = record.boundary.create(&blob);
-  boundary.rowProjection = image.projectHoriz();
-  boundary.columnProjection = image.projectVert();
+  store.clear();
+  topIds.clear();
+  if (weightedSum(image) == 0) return;
+  std::vector<std::uint64_t> rows = image.projectHoriz();
+  std::vector<std::uint64_t> columns = image.projectVert();
   long top = 0, height = 0, left = 0, width = 0;
-  trim(boundary.rowProjection, top, height);
-  trim(boundary.columnProjection, left, width);
+  trim(rows, top, height);
+  trim(columns, left, width);
   const kcPelRect rect(left + image.offset().first, top + image.offset().second, width, height);
-  kc_SceneBuilder::imageRect(blob) = rect;
-  kc_SceneBuilder::region(blob) = image.subWindow(rect);
-  keep(boundary.rowProjection, top, height);
-  keep(boundary.columnProjection, left, width);
-  result.topIds.push_back(1);
-  return result;
+  kc_BlobSpec spec;
+  spec.region = image.subWindow(rect);
+  spec.label = 1;
+  kc_SceneBuilder::fill(store, {spec}, image.offset());
+  keep(rows, top, height);
+  keep(columns, left, width);
+  kc_BlobBoundaryData& boundary = store.measures(1).boundary;
+  boundary.rowProjection = std::move(rows);
+  boundary.columnProjection = std::move(columns);
+  topIds.push_back(1);
 }

@@ -1,42 +1,98 @@
-// The blob's life cycle: construction, deep copy, re-initialisation, the checked lookups its
-// queries share, its invariant check; and the legacy kc_BlobData.
+// The blob's life cycle: construction, deep copy, re-initialisation, where its data live, the
+// checked lookups its queries share, its invariant check; and the legacy kc_BlobData.
 #include <blob/blob.h>
 
-#include "measure/blob_record.h"
 #include <blob/blobdesc.h>
-#include "scene/bsd_data.h"
+
+#include "measure/blob_parts.h"
 #include "messages.h"
+#include "scene/bsd_data.h"
 
 #include <foundation/archive.h>
 #include <foundation/assert.h>
 
-kcBlob::kcBlob() : record_(std::make_unique<kc_BlobRecord>()) { record_->owner = this; }
+static_assert(sizeof(kcBlob) == 32, "a scene holds a kcBlob per blob: keep it four words");
+
+// ---- where the data live ----
+
+kc_BlobCopy::kc_BlobCopy(const kc_BlobCopy& other)
+    : entry(other.entry),
+      origin(other.origin),
+      region(other.region),
+      record(other.record),
+      measures(other.measures ? std::make_unique<kc_BlobMeasures>(*other.measures) : nullptr),
+      shown(other.shown) {}
+
+kc_BlobMeasures& kc_BlobParts::measures() const {
+  if (store) return store->measures(id);
+  if (!copy->measures) copy->measures = std::make_unique<kc_BlobMeasures>();
+  return *copy->measures;
+}
+
+kcRLEBuffer kf_RegionView(const kc_BlobStore& store, const kc_BlobEntry& e) {
+  kcRLEBuffer view;
+  const unsigned char* first = store.rows(e);
+  view.becomeView(e.width, e.height, first, store.runs->data() + store.runs->capacity(), store.runs);
+  view.offset(store.imageRect(e).ul());
+  return view;
+}
+
+kc_BlobParts kcBlob::parts() const {
+  if (copy_) {
+    kc_BlobCopy& c = *copy_;
+    const unsigned char* const* rows = c.region.pointToRat();
+    return kc_BlobParts{c.entry, c.origin, rows ? rows[0] : nullptr, nullptr, &c,
+                        static_cast<BlobId>(id_)};
+  }
+  kc_BlobStore& s = data().store;
+  kc_BlobEntry& e = s.entries[static_cast<std::size_t>(id_ - 1)];
+  return kc_BlobParts{e, s.origin, s.rows(e), &s, nullptr, static_cast<BlobId>(id_)};
+}
+
+// copyData(): this blob's data as a copy of it holds them. A blob of a scene gives a view of its
+// rows (with the scene's transform pair) unless its scene made one already.
+std::unique_ptr<kc_BlobCopy> kcBlob::copyData() const {
+  const kc_BlobParts p = parts();
+  if (p.copy) return std::make_unique<kc_BlobCopy>(*p.copy);
+  auto c = std::make_unique<kc_BlobCopy>();
+  c->entry = p.entry;
+  c->origin = p.origin;
+  if (p.store->hasRecords()) {
+    c->record = p.store->records[p.id - 1];
+    if (c->record.measures != 0)
+      c->measures = std::make_unique<kc_BlobMeasures>(p.store->extra[c->record.measures - 1]);
+    c->record.measures = 0;
+  }
+  if (c->measures && !c->measures->region.isDegenerate()) {
+    c->region = std::move(c->measures->region);
+    c->measures->region = kcRLEBuffer();
+  } else {
+    c->region = kf_RegionView(*p.store, p.entry);
+    c->region.copyXforms(data().xformCache);
+  }
+  if (!p.store->links.empty()) c->shown = p.store->links[p.id - 1];
+  return c;
+}
+
+// ---- life cycle ----
+
+kcBlob::kcBlob() : copy_(std::make_unique<kc_BlobCopy>()) {}
+
+kcBlob::kcBlob(const kcBlobSceneDescription* scene, std::int32_t id, InScene) noexcept
+    : id_(id), scene_(scene) {}
 
 kcBlob::kcBlob(const kcBlob& other)
-    : kcPersistent(other),
-      scene_(other.scene_),
-      id_(other.id_),
-      label_(other.label_),
-      imageRect_(other.imageRect_),
-      region_(other.region_),
-      record_(std::make_unique<kc_BlobRecord>(*other.record_)) {
-  record_->setOwner(this);
-}
+    : kcPersistent(other), id_(other.id_), scene_(other.scene_), copy_(other.copyData()) {}
 
 kcBlob& kcBlob::operator=(const kcBlob& other) {
   if (this == &other) return *this;
   mutating();
-  // Everything that can fail (the record's deep copy) happens before this blob changes.
-  kc_BlobRecord copy(*other.record_);
-  copy.setOwner(this);
-  kcRLEBuffer region(other.region_);
+  // Everything that can fail (the deep copy) happens before this blob changes.
+  std::unique_ptr<kc_BlobCopy> copy = other.copyData();
   kcPersistent::operator=(other);
-  scene_ = other.scene_;
   id_ = other.id_;
-  label_ = other.label_;
-  imageRect_ = other.imageRect_;
-  region_ = std::move(region);
-  *record_ = std::move(copy);
+  scene_ = other.scene_;
+  copy_ = std::move(copy);
   return *this;
 }
 
@@ -44,7 +100,48 @@ kcBlob::~kcBlob() = default;
 
 void kcBlob::reInit() {
   mutating();
-  record_->reset();
+  const kc_BlobParts p = parts();
+  kc_BlobEntry& e = p.entry;
+  e.parent = e.nextSibling = e.prevSibling = e.firstChild = 0;
+  e.numChildren = 0;
+  e.pelCount = -1;
+  if (p.copy) {
+    p.copy->record = kc_BlobRecord{};
+    p.copy->shown = kc_ShownLinks{};
+    if (p.copy->measures) *p.copy->measures = kc_BlobMeasures{};
+    return;
+  }
+  if (!p.store->links.empty()) p.shown() = kc_ShownLinks{};
+  if (!p.store->hasRecords()) return;
+  kc_BlobRecord& r = p.record();
+  const std::uint32_t measures = r.measures;
+  r = kc_BlobRecord{};
+  if (measures == 0) return;
+  // The region may have been handed out: it stays.
+  kc_BlobMeasures& m = p.store->extra[measures - 1];
+  kcRLEBuffer region = std::move(m.region);
+  m = kc_BlobMeasures{};
+  m.region = std::move(region);
+  r.measures = measures;
+}
+
+// ---- what every blob answers ----
+
+unsigned char kcBlob::label() const { return parts().entry.label; }
+
+kcPelRect kcBlob::imageBoundingBox() const { return parts().imageRect(); }
+
+const kcRLEBuffer& kcBlob::region() const {
+  if (copy_) return copy_->region;
+  const kc_BlobParts p = parts();
+  kc_BlobMeasures& m = p.measures();
+  if (m.region.isDegenerate()) {
+    kcRLEBuffer view = kf_RegionView(*p.store, p.entry);
+    view.copyXforms(data().xformCache);
+    giveNotice();
+    m.region = std::move(view);
+  }
+  return m.region;
 }
 
 bool kcBlob::validId(long id) const { return scene_ != nullptr && data().validId(id < 0 ? 0 : id); }
@@ -68,19 +165,20 @@ void kcBlob::giveNotice() const {
 void kcBlob::repInvariant() const {
   KC_ASSERT(scene_ != nullptr, "a blob belongs to a scene");
   KC_ASSERT(validId(id_), "a blob's id is one of its scene's ids");
-  KC_ASSERT(!region_.isDegenerate(), "a blob's region is bound");
-  KC_ASSERT(region_.width() == imageRect_.width() && region_.height() == imageRect_.height(),
+  const kc_BlobParts p = parts();
+  KC_ASSERT(p.entry.width >= 1 && p.entry.height >= 1 && p.rows != nullptr, "a blob's region is bound");
+  const kcRLEBuffer& r = region();
+  KC_ASSERT(r.width() == p.entry.width && r.height() == p.entry.height,
             "a blob's region has the size of its image rectangle");
-  KC_ASSERT(record_ != nullptr, "a blob has a record");
-  KC_ASSERT(record_->owner == this, "a blob's record names the blob as owner");
-  const kc_BlobRecord& r = *record_;
-  for (BlobId link : {r.parent, r.nextSibling, r.prevSibling, r.firstChild})
+  const kc_BlobEntry& e = p.entry;
+  for (BlobId link : {e.parent, e.nextSibling, e.prevSibling, e.firstChild})
     KC_ASSERT(link == 0 || validId(link), "a raw tree link names a blob of the scene");
   updateSiblingView();
-  KC_ASSERT(r.nextShown == 0 || validId(r.nextShown), "a shown link names a blob of the scene");
-  KC_ASSERT(r.prevShown == 0 || validId(r.prevShown), "a shown link names a blob of the scene");
+  const kc_ShownLinks& s = p.shown();
+  KC_ASSERT(s.nextShown == 0 || validId(s.nextShown), "a shown link names a blob of the scene");
+  KC_ASSERT(s.prevShown == 0 || validId(s.prevShown), "a shown link names a blob of the scene");
   updateChildView();
-  KC_ASSERT(r.firstShown == 0 || validId(r.firstShown), "a shown link names a blob of the scene");
+  KC_ASSERT(s.firstShown == 0 || validId(s.firstShown), "a shown link names a blob of the scene");
 }
 
 // ---- kc_BlobData ----

@@ -12,33 +12,49 @@
 #include <cstdint>
 #include <limits>
 
-#include "measure/blob_record.h"
+#include "measure/blob_parts.h"
 #include "scene/bsd_data.h"
 
 // ---- moment arithmetic ----
 
 namespace kc_Moments {
 
-RegionSums sumRegion(const kcRLEBuffer& region, const kcPair<long>& origin) {
+namespace {
+
+// RowCursor: the rows of a region, top first, from a table of row pointers or lying one after
+// another. Rows are taken in order; ended() says where the row just read ended.
+class RowCursor {
+ public:
+  explicit RowCursor(const unsigned char* const* table) : table_(table) {}
+  explicit RowCursor(const unsigned char* first) : next_(first) {}
+  const unsigned char* row(long y) const { return table_ != nullptr ? table_[y] : next_; }
+  void ended(const unsigned char* terminator) { next_ = terminator + 2; }
+
+ private:
+  const unsigned char* const* table_ = nullptr;
+  const unsigned char* next_ = nullptr;
+};
+
+RegionSums sumOver(RowCursor rows, long height, const kcPair<long>& origin) {
   RegionSums out;
   out.centroidX = static_cast<double>(origin.x()) + 0.5;
   out.centroidY = static_cast<double>(origin.y()) + 0.5;
-  if (region.isDegenerate()) return out;
-  const unsigned char* const* rows = region.pointToRat();
   std::uint64_t weight = 0;
   double twiceSumX = 0.0;  // sum of w x (2 x + L - 1) = twice the weighted sum of pel left edges
   double sumY = 0.0;
-  for (long r = 0; r < region.height(); ++r) {
+  for (long r = 0; r < height; ++r) {
     std::uint64_t rowWeight = 0;
     double rowTwiceX = 0.0;
     std::uint64_t x = 0;
-    for (const unsigned char* run = rows[r]; run[1] != 0; run += 2) {
+    const unsigned char* run = rows.row(r);
+    for (; run[1] != 0; run += 2) {
       const std::uint64_t length = run[1];
       const std::uint64_t w = run[0] * length;
       rowWeight += w;
       rowTwiceX += static_cast<double>(w) * static_cast<double>(2 * x + length - 1);
       x += length;
     }
+    rows.ended(run);
     weight += rowWeight;
     twiceSumX += rowTwiceX;
     sumY += static_cast<double>(rowWeight) * static_cast<double>(r);
@@ -49,6 +65,16 @@ RegionSums sumRegion(const kcRLEBuffer& region, const kcPair<long>& origin) {
   out.centroidX = static_cast<double>(origin.x()) + (twiceSumX / 2.0 / total + 0.5);
   out.centroidY = static_cast<double>(origin.y()) + (sumY / total + 0.5);
   return out;
+}
+
+}  // namespace
+
+RegionSums sumRegion(const kcRLEBuffer& region, const kcPair<long>& origin) {
+  return sumOver(RowCursor(region.pointToRat()), region.isDegenerate() ? 0 : region.height(), origin);
+}
+
+RegionSums sumRows(const unsigned char* first, long height, const kcPair<long>& origin) {
+  return sumOver(RowCursor(first), height, origin);
 }
 
 std::uint64_t projectionTotal(const std::vector<std::uint64_t>& p) {
@@ -112,34 +138,42 @@ namespace {
 
 using kc_Moments::Second;
 
-// MomentCache: fills the moment caches of one blob's record on demand, for one query. Gives the
-// blob notice once, before the first cache it writes. Each value is stored only once computed, so
-// a failure (a transform that cannot be evaluated, an allocation) leaves every cache consistent.
+// MomentCache: fills the moment caches of one blob on demand, for one query. Gives the blob notice
+// once, before the first cache it writes. Each value is stored only once computed, so a failure (a
+// transform that cannot be evaluated, an allocation) leaves every cache consistent.
 class MomentCache {
  public:
-  MomentCache(kcBlob& blob, kc_BlobRecord& record, const kc_BSDData& data)
-      : blob_(blob), r_(record), d_(data) {}
+  MomentCache(const kcBlob& blob, const kc_BlobParts& parts, const kc_BSDData& data)
+      : blob_(blob), p_(parts), r_(parts.record()), d_(data) {}
 
   void centroid();
   void areaInPels();
-  void clientXform();
+  // areaScale(): the client area of one pel at this blob.
+  double areaScale();
   kcVector<2> centerOfMass();
   kcPair<double> inertia();
-  void principal();
+  const kc_BlobMeasures& principal();
 
  private:
   void notice() {
     if (noticed_) return;
-    blob_.mutating();
+    const_cast<kcBlob&>(blob_).mutating();
     noticed_ = true;
   }
-  // weight(): the region's weighted pel total (the record's count when it holds one).
+  // weight(): the region's weighted pel total (the entry's count when it holds one).
   std::uint64_t weight();
-  // takeSums(s): stores a pass's centroid and total where the record lacks them.
+  kc_Moments::RegionSums sums() const {
+    return kc_Moments::sumRows(p_.rows, p_.entry.height, p_.imageOrigin());
+  }
+  // takeSums(s): stores a pass's centroid and total where the caches lack them.
   void takeSums(const kc_Moments::RegionSums& s);
-  kc_BlobBoundaryData& boundary();
-  double originX() const { return static_cast<double>(blob_.imageBoundingBox().ul().x()); }
-  double originY() const { return static_cast<double>(blob_.imageBoundingBox().ul().y()); }
+  kc_BlobMeasures& more() {
+    if (m_ == nullptr) m_ = &p_.measures();
+    return *m_;
+  }
+  void clientXform();
+  double originX() const { return static_cast<double>(p_.imageOrigin().x()); }
+  double originY() const { return static_cast<double>(p_.imageOrigin().y()); }
   // sumXX(), sumYY(), sumXY(): the second moments in image coordinates, each from its projection.
   double sumXX();
   double sumYY();
@@ -148,35 +182,36 @@ class MomentCache {
   // report; xy is left 0 when not needed and the client matrix is the identity.
   Second secondInClient(bool needXY);
 
-  kcBlob& blob_;
+  const kcBlob& blob_;
+  const kc_BlobParts& p_;
   kc_BlobRecord& r_;
   const kc_BSDData& d_;
+  kc_BlobMeasures* m_ = nullptr;
   bool noticed_ = false;
 };
 
 void MomentCache::takeSums(const kc_Moments::RegionSums& s) {
   notice();
-  if (!r_.centroidXValid || !r_.centroidYValid) {
+  if (!r_.centroidValid) {
     r_.centroidX = s.centroidX;
     r_.centroidY = s.centroidY;
-    r_.centroidXValid = r_.centroidYValid = true;
+    r_.centroidValid = true;
   }
-  if (r_.pelCount < 1) {
-    // The record keeps a 32-bit count; a larger total stays "unknown" and is recomputed on need.
+  if (p_.entry.pelCount < 1) {
+    // The entry keeps a 32-bit count; a larger total stays "unknown" and is recomputed on need.
     constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
-    r_.pelCount = s.weight <= kMax ? static_cast<std::int32_t>(s.weight) : -1;
+    p_.entry.pelCount = s.weight <= kMax ? static_cast<std::int32_t>(s.weight) : -1;
   }
 }
 
 void MomentCache::centroid() {
-  if (r_.centroidXValid && r_.centroidYValid) return;
-  takeSums(kc_Moments::sumRegion(blob_.region(), blob_.imageBoundingBox().ul()));
+  if (r_.centroidValid) return;
+  takeSums(sums());
 }
 
 std::uint64_t MomentCache::weight() {
-  if (r_.pelCount > 0) return static_cast<std::uint64_t>(r_.pelCount);
-  const kc_Moments::RegionSums s =
-      kc_Moments::sumRegion(blob_.region(), blob_.imageBoundingBox().ul());
+  if (p_.entry.pelCount > 0) return static_cast<std::uint64_t>(p_.entry.pelCount);
+  const kc_Moments::RegionSums s = sums();
   takeSums(s);
   return s.weight;
 }
@@ -185,7 +220,7 @@ void MomentCache::areaInPels() {
   if (r_.areaValid) return;
   const std::uint64_t w = weight();
   const bool scaled =
-      d_.connectivityKind != kcBlobSceneDescription::eLabelled && blob_.label() != 0;
+      d_.connectivityKind != kcBlobSceneDescription::eLabelled && p_.entry.label != 0;
   KC_ASSERT(!scaled || d_.scaleVal != 0, "a grey-scale scene's scale value is not 0");
   const double area = scaled ? static_cast<double>(w) / static_cast<double>(d_.scaleVal)
                              : static_cast<double>(w);
@@ -194,84 +229,81 @@ void MomentCache::areaInPels() {
   r_.areaValid = true;
 }
 
-void MomentCache::clientXform() {
-  if (r_.transformStamp == d_.transformCounter) return;
-  kcXform<2> x;
-  double xScale, yScale, areaScale, aspect, scale;
-  if (d_.xformIsLinear) {
-    x = d_.xformCache.linearXformInverse().xform();
-    xScale = d_.clientXScale;
-    yScale = d_.clientYScale;
-    areaScale = d_.clientAreaScale;
-    aspect = d_.clientAspect;
-    scale = d_.clientScale;
-  } else {
-    centroid();
-    x = d_.xformCache.xformInverse()->linearize(kcVector<2>(r_.centroidX, r_.centroidY));
-    xScale = x.xScale();
-    yScale = x.yScale();
-    areaScale = x.mapArea(1.0);
-    aspect = x.aspect();
-    scale = x.scale();
-  }
-  notice();
-  r_.clientFromImage = x;
-  r_.xScale = xScale;
-  r_.yScale = yScale;
-  r_.areaScale = areaScale;
-  r_.aspect = aspect;
-  r_.scale = scale;
-  r_.transformStamp = d_.transformCounter;
+double MomentCache::areaScale() {
+  if (d_.xformIsLinear) return d_.clientAreaScale;
+  clientXform();
+  return m_->areaScale;
 }
 
-kc_BlobBoundaryData& MomentCache::boundary() {
-  if (!r_.boundary) notice();
-  return r_.boundary.create(&blob_);
+// clientXform(): a non-linear pair linearised at the blob's centroid, with its scales.
+void MomentCache::clientXform() {
+  if (d_.xformIsLinear) return;
+  kc_BlobMeasures& m = more();
+  if (m.transformStamp == d_.transformCounter) return;
+  centroid();
+  const kcXform<2> x = d_.xformCache.xformInverse()->linearize(kcVector<2>(r_.centroidX, r_.centroidY));
+  const double xScale = x.xScale(), yScale = x.yScale(), areaScale = x.mapArea(1.0);
+  const double aspect = x.aspect(), scale = x.scale();
+  notice();
+  m.clientFromImage = x;
+  m.xScale = xScale;
+  m.yScale = yScale;
+  m.areaScale = areaScale;
+  m.aspect = aspect;
+  m.scale = scale;
+  m.transformStamp = d_.transformCounter;
 }
 
 double MomentCache::sumXX() {
-  if (r_.sumXXValid) return r_.sumXX;
+  kc_BlobMeasures& m = more();
+  if (m.sumXXValid) return m.sumXX;
   centroid();
-  kc_BlobBoundaryData& b = boundary();
+  kc_BlobBoundaryData& b = m.boundary;
   if (b.columnProjection.empty()) b.columnProjection = blob_.region().projectVert();
   const double v = kc_Moments::secondMoment(b.columnProjection, r_.centroidX - originX());
   notice();
-  r_.sumXX = v;
-  r_.sumXXValid = true;
+  m.sumXX = v;
+  m.sumXXValid = true;
   return v;
 }
 
 double MomentCache::sumYY() {
-  if (r_.sumYYValid) return r_.sumYY;
+  kc_BlobMeasures& m = more();
+  if (m.sumYYValid) return m.sumYY;
   centroid();
-  kc_BlobBoundaryData& b = boundary();
+  kc_BlobBoundaryData& b = m.boundary;
   if (b.rowProjection.empty()) b.rowProjection = blob_.region().projectHoriz();
   const double v = kc_Moments::secondMoment(b.rowProjection, r_.centroidY - originY());
   notice();
-  r_.sumYY = v;
-  r_.sumYYValid = true;
+  m.sumYY = v;
+  m.sumYYValid = true;
   return v;
 }
 
 double MomentCache::sumXY() {
-  if (r_.sumXYValid && r_.boundary) return r_.boundary->sumXY;
+  kc_BlobMeasures& m = more();
+  if (m.sumXYValid) return m.boundary.sumXY;
   const double xx = sumXX();
   const double yy = sumYY();
-  kc_BlobBoundaryData& b = boundary();
+  kc_BlobBoundaryData& b = m.boundary;
   if (b.diagonalProjection.empty()) b.diagonalProjection = blob_.region().projectDiag();
   const double d = (r_.centroidX - originX()) + (r_.centroidY - originY()) - 1.0;
   const double v = kc_Moments::mixedMoment(b.diagonalProjection, d, xx, yy);
   notice();
   b.sumXY = v;
-  r_.sumXYValid = true;
+  m.sumXYValid = true;
   return v;
 }
 
 Second MomentCache::secondInClient(bool needXY) {
   if (d_.clientMatrixIsIdentity) return {sumXX(), sumYY(), needXY ? sumXY() : 0.0};
   const Second m{sumXX(), sumYY(), sumXY()};
+  if (d_.xformIsLinear) {
+    const kcXform<2> x = d_.xformCache.linearXformInverse().xform();
+    return kc_Moments::clientSecond(m, x.matrix(), d_.clientAreaScale);
+  }
   clientXform();
-  return kc_Moments::clientSecond(m, r_.clientFromImage.matrix(), r_.areaScale);
+  return kc_Moments::clientSecond(m, m_->clientFromImage.matrix(), m_->areaScale);
 }
 
 kcVector<2> MomentCache::centerOfMass() {
@@ -286,24 +318,27 @@ kcVector<2> MomentCache::centerOfMass() {
 }
 
 kcPair<double> MomentCache::inertia() {
-  if (r_.inertiaStamp == d_.matrixCounter) return r_.inertia;
-  const Second m = secondInClient(false);
+  kc_BlobMeasures& m = more();
+  if (m.inertiaStamp == d_.matrixCounter) return m.inertia;
+  const Second s = secondInClient(false);
   notice();
-  r_.inertia = kcPair<double>(m.xx, m.yy);
-  r_.inertiaStamp = d_.matrixCounter;
-  return r_.inertia;
+  m.inertia = kcPair<double>(s.xx, s.yy);
+  m.inertiaStamp = d_.matrixCounter;
+  return m.inertia;
 }
 
-void MomentCache::principal() {
-  if (r_.principalStamp == d_.matrixCounter) return;
-  const Second m = secondInClient(true);
-  const kc_Moments::Principal p = kc_Moments::principalAxes(m);
+const kc_BlobMeasures& MomentCache::principal() {
+  kc_BlobMeasures& m = more();
+  if (m.principalStamp == d_.matrixCounter) return m;
+  const Second s = secondInClient(true);
+  const kc_Moments::Principal p = kc_Moments::principalAxes(s);
   notice();
-  r_.inertiaPrincipal = kcPair<double>(p.min, p.max);
-  r_.angle = kcRadian(p.angle);
-  r_.principalStamp = d_.matrixCounter;
-  r_.inertia = kcPair<double>(m.xx, m.yy);
-  r_.inertiaStamp = d_.matrixCounter;
+  m.inertiaPrincipal = kcPair<double>(p.min, p.max);
+  m.angle = kcRadian(p.angle);
+  m.principalStamp = d_.matrixCounter;
+  m.inertia = kcPair<double>(s.xx, s.yy);
+  m.inertiaStamp = d_.matrixCounter;
+  return m;
 }
 
 }  // namespace
@@ -311,26 +346,28 @@ void MomentCache::principal() {
 // ---- the measures ----
 
 double kcBlob::area() const {
-  MomentCache m(const_cast<kcBlob&>(*this), *record_, data());
+  const kc_BlobParts p = parts();
+  MomentCache m(*this, p, data());
   m.areaInPels();
-  m.clientXform();
-  return record_->area * record_->areaScale;
+  return p.record().area * m.areaScale();
 }
 
 kcVector<2> kcBlob::centerOfMass() const {
-  MomentCache m(const_cast<kcBlob&>(*this), *record_, data());
+  const kc_BlobParts p = parts();
+  MomentCache m(*this, p, data());
   return m.centerOfMass();
 }
 
 kcPair<double> kcBlob::inertia() const {
-  MomentCache m(const_cast<kcBlob&>(*this), *record_, data());
+  const kc_BlobParts p = parts();
+  MomentCache m(*this, p, data());
   return m.inertia();
 }
 
 kcPair<double> kcBlob::inertiaPrincipal() const {
-  MomentCache m(const_cast<kcBlob&>(*this), *record_, data());
-  m.principal();
-  return record_->inertiaPrincipal;
+  const kc_BlobParts p = parts();
+  MomentCache m(*this, p, data());
+  return m.principal().inertiaPrincipal;
 }
 
 double kcBlob::elongation() const {
@@ -339,7 +376,7 @@ double kcBlob::elongation() const {
 }
 
 kcRadian kcBlob::angle() const {
-  MomentCache m(const_cast<kcBlob&>(*this), *record_, data());
-  m.principal();
-  return record_->angle;
+  const kc_BlobParts p = parts();
+  MomentCache m(*this, p, data());
+  return m.principal().angle;
 }

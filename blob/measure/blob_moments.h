@@ -24,6 +24,10 @@ struct RegionSums {
 // they never wrap, and stay exact while the weighted coordinate sums are below 2^53.
 // Cost: one pass over the runs.
 RegionSums sumRegion(const kcRLEBuffer& region, const kcPair<long>& origin);
+// sumRows(first, height, origin): the same over height rows that lie one after another from
+// first (each ended by its terminator, the next right after it); first may be null when height
+// is 0.
+RegionSums sumRows(const unsigned char* first, long height, const kcPair<long>& origin);
 
 // projectionTotal(p): the sum of the entries of a projection, which is the region's weight.
 std::uint64_t projectionTotal(const std::vector<std::uint64_t>& p);

@@ -2,7 +2,7 @@
 // sorted view.
 #include <blob/blob.h>
 
-#include "measure/blob_record.h"
+#include "measure/blob_parts.h"
 #include "scene/bsd_data.h"
 
 #include <cstddef>
@@ -10,44 +10,47 @@
 void kcBlob::updateChildView() const {
   if (scene_ == nullptr) return;
   kc_BSDData& d = data();
-  kc_BlobRecord& r = *record_;
-  if (r.shownStamp == d.viewCounter) return;
+  const kc_BlobParts p = parts();
+  kc_ShownLinks& s = p.shown();
+  if (s.shownStamp == d.viewCounter) return;
   BlobId first = 0;
   std::uint32_t count = 0;
-  d.childView(r.firstChild, r.numChildren, first, count);
+  d.childView(p.entry.firstChild, p.entry.numChildren, first, count);
   giveNotice();
-  r.firstShown = first;
-  r.numShown = count;
-  r.shownStamp = d.viewCounter;
+  kc_ShownLinks& fresh = p.shown();  // childView may have made the scene's links
+  fresh.firstShown = first;
+  fresh.numShown = count;
+  fresh.shownStamp = d.viewCounter;
 }
 
 void kcBlob::updateSiblingView() const {
   if (scene_ == nullptr) return;
   kc_BSDData& d = data();
-  if (record_->parent == 0)
+  const BlobId parent = parts().entry.parent;
+  if (parent == 0)
     d.updateShownTop();
   else
-    d.blobAt(record_->parent).updateChildView();
+    d.blobAt(parent).updateChildView();
 }
 
-const kcBlob* kcBlob::parent() const { return relative(record_->parent); }
+const kcBlob* kcBlob::parent() const { return relative(parts().entry.parent); }
 
 const kcBlob* kcBlob::nextSibling(bool shown) const {
-  if (!shown) return relative(record_->nextSibling);
+  if (!shown) return relative(parts().entry.nextSibling);
   updateSiblingView();
-  return relative(record_->nextShown);
+  return relative(parts().shown().nextShown);
 }
 
 const kcBlob* kcBlob::prevSibling(bool shown) const {
-  if (!shown) return relative(record_->prevSibling);
+  if (!shown) return relative(parts().entry.prevSibling);
   updateSiblingView();
-  return relative(record_->prevShown);
+  return relative(parts().shown().prevShown);
 }
 
 const kcBlob* kcBlob::firstChild(bool shown) const {
-  if (!shown) return relative(record_->firstChild);
+  if (!shown) return relative(parts().entry.firstChild);
   updateChildView();
-  return relative(record_->firstShown);
+  return relative(parts().shown().firstShown);
 }
 
 const kcBlob* kcBlob::lastChild(bool shown) const {
@@ -56,15 +59,15 @@ const kcBlob* kcBlob::lastChild(bool shown) const {
   const kc_BSDData& d = data();
   for (std::size_t steps = 1;; ++steps) {
     d.checkWalk(steps);
-    const kc_BlobRecord& r = *last->record_;
-    const kcBlob* next = relative(shown ? r.nextShown : r.nextSibling);
+    const kc_BlobParts p = last->parts();
+    const kcBlob* next = relative(shown ? p.shown().nextShown : p.entry.nextSibling);
     if (next == nullptr) return last;
     last = next;
   }
 }
 
 long kcBlob::numChildren(bool shown) const {
-  if (!shown) return static_cast<long>(record_->numChildren);
+  if (!shown) return static_cast<long>(parts().entry.numChildren);
   updateChildView();
-  return static_cast<long>(record_->numShown);
+  return static_cast<long>(parts().shown().numShown);
 }

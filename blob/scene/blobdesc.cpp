@@ -88,7 +88,7 @@ kcPelRect kcBlobSceneDescription::sceneWindow() const {
 
 long kcBlobSceneDescription::numBlobs(bool shown) const {
   checkDegenerate();
-  if (!shown) return static_cast<long>(data_->blobs.size());
+  if (!shown) return static_cast<long>(data_->numBlobs());
   data_->updateShownIds();
   return static_cast<long>(data_->shownIds.size());
 }
@@ -117,8 +117,9 @@ std::vector<const kcBlob*> kcBlobSceneDescription::allBlobs(bool shown) const {
   checkDegenerate();
   std::vector<const kcBlob*> out;
   if (!shown) {
-    out.reserve(data_->blobs.size());
-    for (const kcBlob& b : data_->blobs) out.push_back(&b);
+    const std::uint32_t n = data_->numBlobs();
+    out.reserve(n);
+    for (std::uint32_t i = 0; i < n; ++i) out.push_back(&data_->blobObjects[i]);
     return out;
   }
   data_->updateShownIds();

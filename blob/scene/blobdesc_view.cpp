@@ -15,17 +15,16 @@ void kc_BSDData::selectShown(std::vector<BlobId>& ids) {
 void kc_BSDData::linkShown(const std::vector<BlobId>& ids) {
   for (BlobId id : ids) blobAt(id);  // check every id before writing any link
   for (std::size_t i = 0; i < ids.size(); ++i) {
-    kcBlob& b = blobAt(ids[i]);
-    b.mutating();
-    kc_BlobRecord& r = *b.record_;
-    r.prevShown = i == 0 ? 0 : ids[i - 1];
-    r.nextShown = i + 1 == ids.size() ? 0 : ids[i + 1];
+    blobAt(ids[i]).mutating();
+    kc_ShownLinks& s = store.shown(ids[i]);
+    s.prevShown = i == 0 ? 0 : ids[i - 1];
+    s.nextShown = i + 1 == ids.size() ? 0 : ids[i + 1];
   }
 }
 
 void kc_BSDData::updateShownIds() {
   if (shownIdsCounter == viewCounter) return;
-  std::vector<BlobId> ids(blobs.size());
+  std::vector<BlobId> ids(store.size());
   std::iota(ids.begin(), ids.end(), BlobId{1});
   selectShown(ids);
   mutating();
@@ -47,8 +46,8 @@ void kc_BSDData::updateShownTop() {
 void kc_BSDData::childView(BlobId first, std::uint32_t count, BlobId& firstShown,
                            std::uint32_t& numShown) {
   std::vector<BlobId> ids;
-  ids.reserve(std::min<std::size_t>(count, blobs.size()));
-  for (BlobId id = first; id != 0; id = recordAt(id).nextSibling) {
+  ids.reserve(std::min<std::size_t>(count, store.size()));
+  for (BlobId id = first; id != 0; id = entryAt(id).nextSibling) {
     checkWalk(ids.size() + 1);
     ids.push_back(id);
   }

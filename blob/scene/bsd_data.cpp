@@ -25,23 +25,36 @@ namespace {
 
 const kcBlob& kc_BSDData::blobAt(std::uint64_t id) const {
   if (!validId(id)) throwBadId();
-  return blobs[id - 1];
+  return blobObjects[id - 1];
 }
 
 kcBlob& kc_BSDData::blobAt(std::uint64_t id) {
   if (!validId(id)) throwBadId();
-  return blobs[id - 1];
+  return blobObjects[id - 1];
 }
 
-kc_BlobRecord& kc_BSDData::recordAt(std::uint64_t id) { return *blobAt(id).record_; }
+kc_BlobEntry& kc_BSDData::entryAt(std::uint64_t id) {
+  if (!validId(id)) throwBadId();
+  return store.entries[id - 1];
+}
 
 void kc_BSDData::checkWalk(std::size_t steps) const {
-  KC_ASSERT(steps <= blobs.size(), "a list of sibling links ends within the number of blobs");
+  KC_ASSERT(steps <= store.size(), "a list of sibling links ends within the number of blobs");
 }
 
 void kc_BSDData::attach(const kcBlobSceneDescription* owner) {
+  kc_BlobArray objects;
+  objects.ensure(store.size(), owner);
+  objects.attach(owner);
+  blobObjects.swap(objects);
   scene = owner;
-  for (kcBlob& b : blobs) b.scene_ = owner;
+}
+
+void kc_BSDData::install(kc_BlobStore& fresh, std::vector<BlobId>& ids, kc_BlobArray& objects) noexcept {
+  mutating();
+  store.swap(fresh);
+  topIds.swap(ids);
+  if (objects.capacity() > blobObjects.capacity()) blobObjects.swap(objects);
 }
 
 namespace {

@@ -1,11 +1,14 @@
 // kc_BSDData: everything a scene description holds (analysis settings, transform pair, filters,
-// sort, extrema, views, change counters, blobs). Internal: shared by the scene, the blobs and the
+// sort, extrema, views, change counters, the blob store). Internal: shared by the scene, the blobs and the
 // connectivity engine.
 #pragma once
 
 #include <blob/blob.h>
-#include "measure/blob_record.h"
 #include <blob/blobdesc.h>
+
+#include "measure/blob_record.h"
+#include "scene/blob_array.h"
+#include "scene/blob_store.h"
 
 #include <foundation/geometry.h>
 #include <foundation/handle.h>
@@ -23,7 +26,7 @@
 //
 // Invariants: connectivityKind and cleanupKind are 0, 1 or 2; minPels >= 0 when cleanupKind is not
 // eNone; sceneWindow is at least 1 x 1 once the scene is analysed; every id in shownIds, topIds and
-// shownTopIds lies in 1..blobs.size(); sortSet and sortDisabled are never both true; sortOrder is
+// shownTopIds lies in 1..store.size(); sortSet and sortDisabled are never both true; sortOrder is
 // 0 or 1; no counter holds kNeverComputed.
 class kc_BSDData : public kcPersistent {
  public:
@@ -32,9 +35,9 @@ class kc_BSDData : public kcPersistent {
   using SortOrder = kcBlobSceneDescription::SortOrder;
 
   kc_BSDData() = default;
-  // Deep copy: blobs, the three id lists, filters, settings, transform pair, derived values and
-  // counters as they stand (views stay valid). augmentedCache is shared. scene is copied; the
-  // owning scene resets it and the blobs' scene pointers (kcBlobSceneDescription::adopt).
+  // Deep copy: the blob store, the three id lists, filters, settings, transform pair, derived
+  // values and counters as they stand (views stay valid). augmentedCache is shared. scene is
+  // copied; the owning scene resets it and makes its blob objects (kcBlobSceneDescription::adopt).
   kc_BSDData(const kc_BSDData& other) = default;
   kc_BSDData& operator=(const kc_BSDData&) = delete;
   ~kc_BSDData() override;
@@ -52,21 +55,27 @@ class kc_BSDData : public kcPersistent {
 
   // ---- blob lookup ----
   // numBlobs(): the number of blobs.
-  std::uint32_t numBlobs() const { return static_cast<std::uint32_t>(blobs.size()); }
+  std::uint32_t numBlobs() const { return store.size(); }
   // validId(id): 1 <= id <= numBlobs().
-  bool validId(std::uint64_t id) const { return id >= 1 && id <= blobs.size(); }
+  bool validId(std::uint64_t id) const { return id >= 1 && id <= store.size(); }
   // blobAt(id): the blob with that id. Every lookup by a stored id goes through here. Throws
   // kcBlobSceneDescription::BadId for an id outside 1..numBlobs(); 0 included.
   const kcBlob& blobAt(std::uint64_t id) const;
   kcBlob& blobAt(std::uint64_t id);
-  // recordAt(id): the record of blobAt(id), same check.
-  kc_BlobRecord& recordAt(std::uint64_t id);
+  // entryAt(id): the store's entry of blobAt(id), same check.
+  kc_BlobEntry& entryAt(std::uint64_t id);
   // checkWalk(steps): internal assertion that a walk along sibling links has taken no more than
   // numBlobs() steps; stored links come from archives, and a cycle must not hang a query.
   void checkWalk(std::size_t steps) const;
 
-  // attach(owner): sets scene to owner and every blob's scene to owner.
+  // attach(owner): sets scene to owner and gives it blob objects for every blob of the store.
+  // May throw std::bad_alloc (then nothing is attached).
   void attach(const kcBlobSceneDescription* owner);
+  // install(fresh, ids, objects): takes the blobs of an analysis: swaps fresh into the store and
+  // ids into topIds (the previous ones are left in the arguments, for reuse), and objects
+  // (prepared with objects.ensure when the current array is too small) into the blob objects.
+  // Gives notice. Cannot fail.
+  void install(kc_BlobStore& fresh, std::vector<BlobId>& ids, kc_BlobArray& objects) noexcept;
 
   // ---- transform pair ----
   // replaceXform(n): replaces the transform pair with n unless n holds the very object the pair
@@ -105,7 +114,8 @@ class kc_BSDData : public kcPersistent {
   std::uint32_t transformCounter = 0;  // moves on every replacement of the transform pair
   std::uint32_t matrixCounter = 0;     // moves when the linear part changes or a side is non-linear
   kcPelRect sceneWindow;               // the analysed image's window
-  std::vector<kcBlob> blobs;           // element i has id i + 1
+  kc_BlobStore store;                  // every blob's entry, runs and caches; entry i has id i + 1
+  kc_BlobArray blobObjects;            // the kcBlob of each id (at least store.size() of them)
   std::vector<BlobId> shownIds;        // view of all blobs; current while shownIdsCounter == viewCounter
   std::vector<BlobId> topIds;          // top-level blobs in engine order
   std::vector<BlobId> shownTopIds;     // view of the top level; current while shownTopCounter == viewCounter

@@ -1,33 +1,64 @@
-// The internal filling of scenes: fresh blob arrays, their installation, the end of an analysis.
+// The internal filling of scenes: stores from described blobs, their installation, the end of an
+// analysis.
 #include "scene/scene_builder.h"
 
 #include <foundation/assert.h>
+#include <foundation/exception.h>
 
-#include <cstdint>
+#include <cstring>
 
-std::vector<kcBlob> kc_SceneBuilder::newBlobs(const kcBlobSceneDescription& scene, std::size_t n) {
-  KC_ASSERT(n <= INT32_MAX, "a scene holds at most 2^31 - 1 blobs");
-  std::vector<kcBlob> blobs(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    blobs[i].scene_ = &scene;
-    blobs[i].id_ = static_cast<std::int32_t>(i + 1);
+namespace {
+
+// rowBytes(row): the bytes of a row of runs, terminator included.
+std::size_t rowBytes(const unsigned char* row) {
+  const unsigned char* end = row;
+  while (end[1] != 0) end += 2;
+  return static_cast<std::size_t>(end + 2 - row);
+}
+
+}  // namespace
+
+void kc_SceneBuilder::fill(kc_BlobStore& store, const std::vector<kc_BlobSpec>& specs,
+                           const kcPair<long>& origin) {
+  std::size_t total = 0;
+  for (const kc_BlobSpec& s : specs) {
+    if (s.region.isDegenerate()) throw kcBadArgument(L"A blob's region has no pels.");
+    for (long y = 0; y < s.region.height(); ++y) total += rowBytes(s.region.pointToRow(y));
   }
-  return blobs;
+  store.clear();
+  store.origin = origin;
+  unsigned char* bytes = store.reserveRuns(total);
+  std::size_t used = 0;
+  for (const kc_BlobSpec& s : specs) {
+    kc_BlobEntry e;
+    e.runs = used;
+    e.left = static_cast<std::int32_t>(s.region.offset().x() - origin.x());
+    e.top = static_cast<std::int32_t>(s.region.offset().y() - origin.y());
+    e.width = static_cast<std::int32_t>(s.region.width());
+    e.height = static_cast<std::int32_t>(s.region.height());
+    e.parent = s.parent;
+    e.nextSibling = s.nextSibling;
+    e.prevSibling = s.prevSibling;
+    e.firstChild = s.firstChild;
+    e.numChildren = s.numChildren;
+    e.pelCount = s.pelCount;
+    e.label = s.label;
+    for (long y = 0; y < s.region.height(); ++y) {
+      const unsigned char* row = s.region.pointToRow(y);
+      const std::size_t n = rowBytes(row);
+      std::memcpy(bytes + used, row, n);
+      used += n;
+    }
+    store.entries.push_back(e);
+  }
 }
 
-void kc_SceneBuilder::installBlobs(kcBlobSceneDescription& scene, std::vector<kcBlob>& blobs,
-                                   std::vector<BlobId>& topIds) noexcept {
+void kc_SceneBuilder::install(kcBlobSceneDescription& scene, kc_BlobStore& store,
+                              std::vector<BlobId>& topIds) {
   kc_BSDData& d = *scene.data_;
-  d.mutating();
-  d.blobs.swap(blobs);
-  d.topIds.swap(topIds);
-  for (kcBlob& b : d.blobs) b.scene_ = &scene;
-}
-
-void kc_SceneBuilder::resetBlobs(kcBlobSceneDescription& scene, std::size_t n) {
-  std::vector<kcBlob> blobs = newBlobs(scene, n);
-  std::vector<BlobId> top;
-  installBlobs(scene, blobs, top);
+  kc_BlobArray objects;
+  if (d.blobObjects.capacity() < store.size()) objects.ensure(store.size(), &scene);
+  d.install(store, topIds, objects);
 }
 
 void kc_SceneBuilder::finishAnalysis(kcBlobSceneDescription& scene) {

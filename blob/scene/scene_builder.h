@@ -1,28 +1,41 @@
 // kc_SceneBuilder: the internal way to fill a scene description and its blobs, used by the
-// connectivity engine's finishing pass, the analysis entry and the tests. Not installed.
+// connectivity engine's entries, the analysis entry and the tests. Not installed.
 #pragma once
 
 #include <blob/blob.h>
-#include "measure/blob_record.h"
 #include <blob/blobdesc.h>
+
+#include "measure/blob_parts.h"
+#include "measure/blob_record.h"
+#include "scene/blob_store.h"
 #include "scene/bsd_data.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+// kc_BlobSpec: one blob as a caller describes it to kc_SceneBuilder::fill: the region as a run
+// image at the blob's image position, the label, the pel count and the tree links.
+struct kc_BlobSpec {
+  kcRLEBuffer region;
+  std::uint8_t label = 0;
+  std::int32_t pelCount = -1;
+  BlobId parent = 0;
+  BlobId nextSibling = 0;
+  BlobId prevSibling = 0;
+  BlobId firstChild = 0;
+  std::uint32_t numChildren = 0;
+};
+
 // kc_SceneBuilder: static access to the private parts of scenes and blobs.
 //
-// A finishing pass fills a scene in this order:
-//   kc_BSDData& d = kc_SceneBuilder::data(scene);
-//   d.mutating(); set connectivityKind, scaleVal, cleanupKind, minPels, sceneWindow;
-//   d.replaceXform(image.xformCache());
-//   std::vector<kcBlob> blobs = kc_SceneBuilder::newBlobs(scene, n);  // scene and ids set
-//   per blob: label(b), imageRect(b), region(b), record(b) links, pelCount, shownStamp;
-//   kc_SceneBuilder::installBlobs(scene, blobs, topIds);  // swap in, cannot fail
-//   kc_SceneBuilder::finishAnalysis(scene);        // viewCounter moves, degenerate cleared
-// Build into a scratch scene (or keep the old data) when the pass can fail half-way, so that the
-// caller's scene is replaced only by a complete result.
+// An analysis fills a scene in this order:
+//   kc_BlobStore store;  std::vector<BlobId> topIds;      // built aside (or by the engine)
+//   kc_SceneBuilder::install(scene, store, topIds);        // the only step that changes scene
+//   d.mutating(); set connectivityKind, scaleVal, cleanupKind, minPels, sceneWindow, transform;
+//   kc_SceneBuilder::finishAnalysis(scene);                // viewCounter moves, degenerate cleared
+// install() prepares everything that can fail before it changes the scene, so a failed analysis
+// leaves the scene as it was.
 class kc_SceneBuilder {
  public:
   kc_SceneBuilder() = delete;
@@ -31,17 +44,14 @@ class kc_SceneBuilder {
   static kc_BSDData& data(kcBlobSceneDescription& scene) { return *scene.data_; }
   static const kc_BSDData& data(const kcBlobSceneDescription& scene) { return *scene.data_; }
 
-  // newBlobs(scene, n): n default blobs whose scene is scene and whose ids are 1..n, records in
-  // their initial state. Allocates; nothing of scene changes.
-  static std::vector<kcBlob> newBlobs(const kcBlobSceneDescription& scene, std::size_t n);
-  // installBlobs(scene, blobs, topIds): gives notice on the data and swaps blobs and topIds into it
-  // (the elements do not move, so pointers into blobs stay valid and now belong to the scene); the
-  // scene's previous blobs and topIds are left in the arguments. Sets every new blob's scene.
-  // Cannot fail, so a pass that builds into its own vectors replaces a scene's blobs atomically.
-  static void installBlobs(kcBlobSceneDescription& scene, std::vector<kcBlob>& blobs,
-                           std::vector<BlobId>& topIds) noexcept;
-  // resetBlobs(scene, n): installs n new blobs and an empty topIds; the old ones are destroyed.
-  static void resetBlobs(kcBlobSceneDescription& scene, std::size_t n);
+  // fill(store, specs, origin): store holds specs in order (blob i + 1 from specs[i]), entry
+  // coordinates counted from origin, each region's rows copied into the run bytes. Throws
+  // kcBadArgument for a degenerate region; allocates.
+  static void fill(kc_BlobStore& store, const std::vector<kc_BlobSpec>& specs, const kcPair<long>& origin);
+  // install(scene, store, topIds): gives notice and swaps store and topIds into the scene's data,
+  // with blob objects for every blob; the scene's previous store and ids are left in the arguments.
+  // The blob objects are prepared first (std::bad_alloc leaves the scene unchanged).
+  static void install(kcBlobSceneDescription& scene, kc_BlobStore& store, std::vector<BlobId>& topIds);
 
   // finishAnalysis(scene): the end of an analysis: viewCounter moves and the scene is no longer
   // degenerate. Gives notice on both.
@@ -50,14 +60,10 @@ class kc_SceneBuilder {
   // mask(scene, m): the scene's private mask setter, for the analysis entry.
   static void mask(kcBlobSceneDescription& scene, const kcRLEBuffer& m) { scene.mask(m); }
 
-  // Blob fields. The references stay valid while the blob lives.
-  static kc_BlobRecord& record(kcBlob& blob) { return *blob.record_; }
-  static const kc_BlobRecord& record(const kcBlob& blob) { return *blob.record_; }
-  static const kcBlobSceneDescription*& scene(kcBlob& blob) { return blob.scene_; }
-  static std::int32_t& id(kcBlob& blob) { return blob.id_; }
-  static unsigned char& label(kcBlob& blob) { return blob.label_; }
-  static kcPelRect& imageRect(kcBlob& blob) { return blob.imageRect_; }
-  static kcRLEBuffer& region(kcBlob& blob) { return blob.region_; }
+  // parts(blob): the blob's entry, caches and rows (see kc_BlobParts).
+  static kc_BlobParts parts(const kcBlob& blob) { return blob.parts(); }
   // validId(blob, id): the blob's private id check.
   static bool validId(const kcBlob& blob, long id) { return blob.validId(id); }
+  // id(blob): the blob's id field.
+  static std::int32_t& id(kcBlob& blob) { return blob.id_; }
 };

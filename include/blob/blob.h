@@ -13,7 +13,9 @@
 
 class kcBlobSceneDescription;
 class kc_BSDData;
-struct kc_BlobRecord;
+class kc_BlobArray;
+struct kc_BlobCopy;
+struct kc_BlobParts;
 
 // keBlobDirection: one step of a boundary chain code in image coordinates (y points down the
 // image); keBlobDirectionEnd ends a chain.
@@ -97,15 +99,14 @@ class kcBlob : public kcPersistent {
     void serialize_(kcArchive& ar, unsigned char version);
   };
 
-  // kcBlob(): no scene, id 0, label 0, empty rectangle and region, a record in its initial state.
-  // Allocates the record.
+  // kcBlob(): no scene, id 0, label 0, empty rectangle and region, caches in their initial state.
+  // Allocates the blob's own data.
   kcBlob();
-  // Copy: scene, id, label, rectangle, region and the whole record (cached values with their
-  // stamps and flags, links), with a deep copy of the boundary data. The copy's record (and
-  // boundary data) name the copy as owner. Allocation failures propagate and leave nothing behind.
+  // Copy: scene, id, label, rectangle, region, links and every cached value with its stamp or
+  // flag; the copy owns its data (the region shares the scene's immutable runs) and is not touched
+  // by later analyses of the scene. Allocation failures propagate and leave nothing behind.
   kcBlob(const kcBlob& other);
-  // Assignment: gives notice (mutating()), then copies as the copy constructor does; the target's
-  // boundary data is replaced by a copy of the source's, or deleted when the source has none.
+  // Assignment: gives notice (mutating()), then copies as the copy constructor does.
   // Self-assignment does nothing. Strong guarantee: a failure leaves the target unchanged.
   kcBlob& operator=(const kcBlob& other);
   ~kcBlob() override;
@@ -114,13 +115,15 @@ class kcBlob : public kcPersistent {
   long id() const { return id_; }
   // label(): the pel class of the region (1 blob / 0 hole in a non-binary grey-scale analysis,
   // else the region's pel value).
-  unsigned char label() const { return label_; }
+  unsigned char label() const;
   // region(): the region as a run-length image the size of imageBoundingBox(), at its origin.
-  const kcRLEBuffer& region() const { return region_; }
+  // The first call on a blob of a scene makes the image (a view on the scene's runs, which it
+  // keeps alive in every copy); the reference lives as the blob pointer does.
+  const kcRLEBuffer& region() const;
   // scene(): the owning scene; null only in a blob never filled.
   const kcBlobSceneDescription* scene() const { return scene_; }
   // imageBoundingBox(): the smallest pel rectangle, in image coordinates, holding the region.
-  kcPelRect imageBoundingBox() const { return imageRect_; }
+  kcPelRect imageBoundingBox() const;
 
   // Tree navigation. Each returns a blob of the same scene (valid as the scene's pointers) or null.
   // With shown false the raw links of the last analysis are read; with shown true those of the
@@ -181,9 +184,14 @@ class kcBlob : public kcPersistent {
   friend class kcBlobSceneDescription;
   friend class kc_BSDData;
   friend class kc_SceneBuilder;
+  friend class kc_BlobArray;
 
-  // reInit(): the record returns to its initial state (boundary data reset, not deleted); scene,
-  // id, label, rectangle and region are kept.
+  // A blob held by scene's array: everything but its id is read from the scene's store.
+  struct InScene {};
+  kcBlob(const kcBlobSceneDescription* scene, std::int32_t id, InScene) noexcept;
+
+  // reInit(): caches, links and the pel count return to their initial state; scene, id, label,
+  // rectangle and region are kept.
   void reInit() override;
 
   // validId(id): 1 <= id <= the scene's number of blobs; false without a scene.
@@ -200,13 +208,15 @@ class kcBlob : public kcPersistent {
   void updateSiblingView() const;
   // giveNotice(): mutating() on this blob from a const query that fills a cache.
   void giveNotice() const;
+  // parts(): the blob's entry, caches and rows, in its scene's store or in its own data.
+  kc_BlobParts parts() const;
+  // copyData(): the data a copy of this blob owns.
+  std::unique_ptr<kc_BlobCopy> copyData() const;
 
-  const kcBlobSceneDescription* scene_ = nullptr;
+  // 32 bytes with the persistent base: a scene holds one per blob.
   std::int32_t id_ = 0;
-  unsigned char label_ = 0;
-  kcPelRect imageRect_;
-  kcRLEBuffer region_;
-  std::unique_ptr<kc_BlobRecord> record_;  // never null
+  const kcBlobSceneDescription* scene_ = nullptr;
+  std::unique_ptr<kc_BlobCopy> copy_;  // the blob's own data; null for a blob held by its scene
 };
 
 // kc_BlobData: a persistent class without data of its own, kept so that archives of the oldest

@@ -8,12 +8,14 @@
 #include <memory>
 #include <vector>
 
-// kc_RLERep: the immutable runs of one image. rows[y] points into one of the chunks.
+// kc_RLERep: the immutable runs of one image. rows[y] points into one of the chunks, or into bytes
+// that keep holds alive (a view on runs someone else owns).
 // Invariants: rows.size() is the image height (>= 1); every row obeys the run layout for the
 // image width; numRuns counts the runs before the terminators; isBinary is true exactly when every
 // run value is 0 or 1.
 struct kc_RLERep {
   std::vector<std::vector<unsigned char>> chunks;
+  std::shared_ptr<const void> keep;
   std::vector<const unsigned char*> rows;
   std::uint64_t numRuns = 0;
   bool isBinary = true;

@@ -187,6 +187,27 @@ void kcRLEBuffer::becomeOwner(long width, const std::vector<const unsigned char*
   install(std::move(rep), width, static_cast<long>(rowStarts.size()));
 }
 
+void kcRLEBuffer::becomeView(long width, long height, const unsigned char* first,
+                             const unsigned char* end, std::shared_ptr<const void> owner) {
+  if (width < 0 || width > kMaxSide || height < 0 || height > kMaxSide) throw kcBadArgument(kBadSize);
+  if (first == nullptr && height != 0) throw kcBadArgument(kBadRows);
+  auto rep = std::make_shared<kc_RLERep>();
+  rep->rows.reserve(static_cast<std::size_t>(height));
+  unsigned bits = 0;
+  const unsigned char* row = first;
+  for (long y = 0; y < height; ++y) {
+    const kc_RowCheck check = kf_CheckRow(row, end, static_cast<std::uint64_t>(width));
+    if (!check.end) throw kcBadArgument(kBadRows);
+    rep->rows.push_back(row);
+    rep->numRuns += check.runs;
+    bits |= check.valueBits;
+    row = check.end;
+  }
+  rep->isBinary = bits <= 1;
+  rep->keep = std::move(owner);
+  install(std::move(rep), width, height);
+}
+
 void kcRLEBuffer::becomeOwner(long width, const std::vector<const unsigned char*>& rowStarts,
                               std::vector<unsigned char>& chunk) {
   std::shared_ptr<kc_RLERep> rep = checkRows(width, rowStarts, {&chunk});

@@ -380,7 +380,7 @@ TEST(BlobAnalysis_measures, wholeImage8192x4096_weightBeyond32Bits) {
   const kcBlob* blob = scene->getBlob(1);
   EXPECT_EQ(blob->area(), 33554432.0);  // 2^32 of weight, which a 32-bit sum wraps to 0
   EXPECT_EQ(blob->centerOfMass(), kcVector<2>(4096, 2048));
-  EXPECT_EQ(kc_SceneBuilder::record(*blob).pelCount, -1);  // left unknown: it needs 33 bits
+  EXPECT_EQ(kc_SceneBuilder::parts(*blob).entry.pelCount, -1);  // left unknown: it needs 33 bits
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
-// The augmented run image: joining of equal runs, terminators, refilling and its refusals.
+// The augmented rows (equal runs joined into maximal spans) and the geometry the cached engine
+// state accepts.
 #include "connect/connect_augmented.h"
+
+#include <foundation/rlebuffer.h>
 
 #include <gtest/gtest.h>
 
@@ -10,62 +13,49 @@ namespace {
 
 using Row = std::vector<std::pair<int, int>>;  // (value, length) runs
 
-// Rows: the two-byte runs of each row, as filling reads them, and the view over them.
-struct Rows {
-  Rows(const std::vector<Row>& rows, kcPair<long> offset = {0, 0}, bool binary = true) {
-    for (const Row& row : rows) {
-      bytes.emplace_back();
-      for (auto [v, n] : row) bytes.back().insert(bytes.back().end(), {std::uint8_t(v), std::uint8_t(n)});
-      runs += row.size();
-      bytes.back().insert(bytes.back().end(), {0, 0});
-    }
-    for (const auto& b : bytes) starts.push_back(b.data());
-    view = kc_RunRowsView{starts.data(), static_cast<std::int32_t>(rows.size()), binary, offset, runs};
-  }
-  std::vector<std::vector<unsigned char>> bytes;
-  std::vector<const unsigned char*> starts;
-  std::uint64_t runs = 0;
-  kc_RunRowsView view;
-};
-
-Row runsOf(const kc_ConnectivityAugmentedRLE& aug, int y) {
+// joined(runs): the maximal runs read from a row of two-byte runs (value, length).
+Row joined(const Row& runs) {
+  std::vector<unsigned char> bytes;
+  for (auto [v, n] : runs) bytes.insert(bytes.end(), {std::uint8_t(v), std::uint8_t(n)});
+  bytes.insert(bytes.end(), {0, 0});
+  std::vector<kc_ScanRun> out(1);  // grows as needed
+  const std::size_t n = kf_ReadAugmentedRow(bytes.data(), out);
   Row row;
-  const kc_AugmentedRun* r = aug.row(y);
-  for (; r->length != 0; ++r) row.push_back({r->value, static_cast<int>(r->length)});
-  EXPECT_TRUE(r->value == 0 && r->link == nullptr) << "a terminator ends row " << y;
+  int x = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    EXPECT_EQ(out[i].x, x) << "runs follow one another";
+    row.push_back({out[i].value, out[i].xe - out[i].x});
+    x = out[i].xe;
+  }
   return row;
+}
+
+kcRLEBuffer image(long width, long height, kcPair<long> offset, unsigned char value) {
+  kc_RLERowWriter writer(width, height);
+  for (long y = 0; y < height; ++y) {
+    writer.put(value, static_cast<std::uint32_t>(width));
+    writer.endRow();
+  }
+  return writer.finish(offset, kc2XformCache());
 }
 
 }  // namespace
 
 TEST(ConnectAugmented, ConnectAugmented_equalRunsInARow_joinedIntoOneSpan) {
-  const Rows rows({{{7, 255}, {7, 255}, {7, 10}}, {{0, 3}, {5, 2}, {7, 4}, {7, 1}, {0, 255}, {0, 255}}},
-                  {0, 0}, false);
-  const kc_ConnectivityAugmentedRLE aug(rows.view);
-  EXPECT_EQ(runsOf(aug, 0), (Row{{7, 520}}));
-  EXPECT_EQ(runsOf(aug, 1), (Row{{0, 3}, {5, 2}, {7, 5}, {0, 510}}));
-  EXPECT_EQ(aug.capacity(), 9 + 2);
+  EXPECT_EQ(joined({{7, 255}, {7, 255}, {7, 10}}), (Row{{7, 520}}));
+  EXPECT_EQ(joined({{0, 3}, {5, 2}, {7, 4}, {7, 1}, {0, 255}, {0, 255}}), (Row{{0, 3}, {5, 2}, {7, 5}, {0, 510}}));
 }
 
-TEST(ConnectAugmented, ConnectAugmented_refill_growsOnlyWhenRunsDoNotFit) {
-  kc_ConnectivityAugmentedRLE aug(Rows({{{1, 4}}, {{0, 4}}}).view);
-  aug.refill(Rows({{{1, 1}, {0, 1}, {1, 1}, {0, 1}}, {{0, 1}, {1, 1}, {0, 1}, {1, 1}}}).view);
-  EXPECT_EQ(aug.capacity(), 10);
-  EXPECT_EQ(runsOf(aug, 1), (Row{{0, 1}, {1, 1}, {0, 1}, {1, 1}}));
-  const kc_AugmentedRun* storage = aug.storage();
-  aug.refill(Rows({{{1, 4}}, {{1, 2}, {0, 2}}}).view);
-  EXPECT_EQ(aug.capacity(), 10);
-  EXPECT_EQ(aug.storage(), storage);
-  EXPECT_EQ(runsOf(aug, 1), (Row{{1, 2}, {0, 2}}));
-}
-
-TEST(ConnectAugmented, ConnectAugmented_refillOtherGeometry_throwsAndKeepsRuns) {
-  kc_ConnectivityAugmentedRLE aug(Rows({{{1, 2}, {0, 2}}}, {3, 4}).view);
-  for (const Rows& other : {Rows({{{1, 4}}}, {4, 4}),             // offset one pel off
-                            Rows({{{1, 4}}, {{1, 4}}}, {3, 4}),   // another height
-                            Rows({{{2, 4}}}, {3, 4}, false)}) {   // not binary
-    EXPECT_THROW(aug.refill(other.view), kc_ConnectivityAugmentedRLE::MismatchedImageSizes);
-    EXPECT_EQ(runsOf(aug, 0), (Row{{1, 2}, {0, 2}}));
+TEST(ConnectAugmented, ConnectAugmented_refillOtherGeometry_throwsAndKeepsState) {
+  kc_ConnectivityAugmentedRLE aug(image(4, 1, {3, 4}, 1));
+  kc_ConnectWorkspace* workspace = &aug.workspace();
+  for (const kcRLEBuffer& other : {image(4, 1, {4, 4}, 1),    // offset one pel off
+                                   image(4, 2, {3, 4}, 1),    // another height
+                                   image(4, 1, {3, 4}, 2)}) {  // not binary
+    EXPECT_FALSE(aug.sameGeometry(other));
+    EXPECT_THROW(aug.refill(other), kc_ConnectivityAugmentedRLE::MismatchedImageSizes);
   }
-  EXPECT_TRUE(aug.sameGeometry(Rows({{{0, 9}}}, {3, 4}).view));  // the width does not count
+  EXPECT_TRUE(aug.sameGeometry(image(9, 1, {3, 4}, 0)));  // the width does not count
+  aug.refill(image(9, 1, {3, 4}, 0));
+  EXPECT_EQ(&aug.workspace(), workspace);
 }

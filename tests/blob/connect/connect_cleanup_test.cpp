@@ -22,10 +22,10 @@ constexpr auto kFill = kc_CleanupKind::eFill;
 TEST(ConnectCleanup, ConnectCleanup_smallHoleAroundLargeBlob_pruneKeepsFillMerges) {
   const Grid g = draw({"##########", "#........#", "#.######.#", "#.######.#", "#.######.#",
                        "#.######.#", "#.######.#", "#.######.#", "#........#", "##########"});
-  const kc_ConnectOutput pruned = run(g, false, kPrune, 30);
+  const connecttest::Output pruned = run(g, false, kPrune, 30);
   ASSERT_EQ(pruned.blobs.size(), 3u);
   EXPECT_EQ(blob(pruned, 3).parent, 2u);
-  const kc_ConnectOutput filled = run(g, false, kFill, 30);
+  const connecttest::Output filled = run(g, false, kFill, 30);
   ASSERT_EQ(filled.blobs.size(), 1u);
   EXPECT_EQ(blob(filled, 1).pelCount, 100);
   EXPECT_EQ(blob(filled, 1).numChildren, 0u);
@@ -36,17 +36,17 @@ TEST(ConnectCleanup, ConnectCleanup_smallHoleAroundLargeBlob_pruneKeepsFillMerge
 // when it alone kept two regions of one value apart, they become one blob. One region smaller
 // than minPels leaves no blob.
 TEST(ConnectCleanup, ConnectCleanup_labelledFillSmallRegion_joinsLargestNeighbour) {
-  const kc_ConnectOutput inside = run(draw({"3333", "3773", "3333"}), true, kFill, 5);
+  const connecttest::Output inside = run(draw({"3333", "3773", "3333"}), true, kFill, 5);
   ASSERT_EQ(inside.blobs.size(), 1u);
   EXPECT_EQ(blob(inside, 1).label, 3);
   EXPECT_EQ(blob(inside, 1).pelCount, 12);
-  const kc_ConnectOutput larger = run(draw({"115222", "115222"}), true, kFill, 3);
+  const connecttest::Output larger = run(draw({"115222", "115222"}), true, kFill, 3);
   ASSERT_EQ(larger.blobs.size(), 2u);
   EXPECT_EQ(blob(larger, 2).pelCount, 8);
-  const kc_ConnectOutput tie = run(draw({"11522", "11522"}), true, kFill, 3);
+  const connecttest::Output tie = run(draw({"11522", "11522"}), true, kFill, 3);
   ASSERT_EQ(tie.blobs.size(), 2u);
   EXPECT_EQ(blob(tie, 1).pelCount, 6);
-  const kc_ConnectOutput joined = run(draw({"11511", "11511"}), true, kFill, 3);
+  const connecttest::Output joined = run(draw({"11511", "11511"}), true, kFill, 3);
   ASSERT_EQ(joined.blobs.size(), 1u);
   EXPECT_EQ(blob(joined, 1).pelCount, 10);
   EXPECT_TRUE(run(draw({"111"}), true, kFill, 4).blobs.empty());
@@ -55,7 +55,7 @@ TEST(ConnectCleanup, ConnectCleanup_labelledFillSmallRegion_joinsLargestNeighbou
 // The fill builds the tree from the neighbour graph: a region hangs on the region that alone
 // separates it from the outside; one cut off by two regions together stays top level.
 TEST(ConnectCleanup, ConnectCleanup_labelledFillNestedRegions_treeByArticulation) {
-  const kc_ConnectOutput out = run(draw({"11111", "12221", "12321", "12221", "11111"}), true, kFill, 1);
+  const connecttest::Output out = run(draw({"11111", "12221", "12321", "12221", "11111"}), true, kFill, 1);
   ASSERT_EQ(out.blobs.size(), 3u);
   EXPECT_EQ(out.topIds, (std::vector<BlobId>{1}));
   EXPECT_EQ(blob(out, 2).parent, 1u);
@@ -80,9 +80,9 @@ TEST(ConnectCleanup, ConnectCleanup_labelledFillRandomImages_coverImageWithLarge
     for (int k = 0; k < g.width * g.height; ++k) g.pels.push_back(static_cast<std::uint8_t>(rng() % values));
     const PelCount minPels = 1 + rng() % 8;
     SCOPED_TRACE(i);
-    const kc_ConnectOutput out = run(g, true, kFill, minPels);
+    const connecttest::Output out = run(g, true, kFill, minPels);
     std::vector<int> owners(g.pels.size(), 0);
-    for (const kc_BlobOutput& b : out.blobs) {
+    for (const connecttest::BlobView& b : out.blobs) {
       EXPECT_GE(static_cast<PelCount>(b.pelCount), minPels);
       const Grid pels = connecttest::pelsOf(b);
       for (int y = 0; y < b.height; ++y)

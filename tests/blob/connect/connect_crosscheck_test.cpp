@@ -52,7 +52,7 @@ void crossCheck(bool labelled, kc_CleanupKind cleanup, int images, int maxSide, 
     const PelCount minPels = cleanup == kc_CleanupKind::eNone ? 0 : rng() % (i % 2 ? 12 : 60);
     SCOPED_TRACE(::testing::Message() << "image " << i << " " << g.width << "x" << g.height
                                       << " minPels " << minPels);
-    const kc_ConnectOutput out = connecttest::run(g, labelled, cleanup, minPels);
+    const connecttest::Output out = connecttest::run(g, labelled, cleanup, minPels);
     connectref::compare(out, connectref::reference(g, labelled, cleanup, minPels));
     if (::testing::Test::HasFailure()) return;
   }

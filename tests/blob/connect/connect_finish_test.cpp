@@ -10,7 +10,7 @@ using connecttest::draw;
 using connecttest::run;
 
 TEST(ConnectFinish, ConnectFinish_blobsSideBySideInTopRow_topListNewestFirst) {
-  const kc_ConnectOutput out = run(draw({"#.#",
+  const connecttest::Output out = run(draw({"#.#",
                                          "..."}), false);
   ASSERT_EQ(out.blobs.size(), 2u);
   EXPECT_EQ(blob(out, 2).left, 2);
@@ -20,7 +20,7 @@ TEST(ConnectFinish, ConnectFinish_blobsSideBySideInTopRow_topListNewestFirst) {
 }
 
 TEST(ConnectFinish, ConnectFinish_twoHolesClosingInDifferentRows_lastClosedIsFirstChild) {
-  const kc_ConnectOutput out = run(draw({"#####",
+  const connecttest::Output out = run(draw({"#####",
                                          "#.###",
                                          "###.#",
                                          "#####"}), false);
@@ -36,7 +36,7 @@ TEST(ConnectFinish, ConnectFinish_blobWiderThan255_runsSplitAt255) {
   connecttest::Grid g{600, 2, std::vector<std::uint8_t>(1200, 0)};
   std::fill(g.pels.begin(), g.pels.begin() + 601, 1);
   g.pels[1199] = 1;
-  const kc_ConnectOutput out = run(g, false);
+  const connecttest::Output out = run(g, false);
   ASSERT_EQ(out.blobs.size(), 1u);
   std::vector<std::vector<int>> rows;  // value * 1000 + length
   for (const unsigned char* start : blob(out, 1).rowStarts) {

@@ -53,20 +53,64 @@ inline kcRLEBuffer encode(const Grid& g, kcPair<long> offset = {0, 0}) {
   return rle;
 }
 
+// BlobView: one blob of an engine run as the tests read it (left and top are image positions).
+struct BlobView {
+  BlobId id = 0;
+  std::uint8_t label = 0;
+  std::int32_t pelCount = -1;
+  long left = 0;
+  long top = 0;
+  int width = 0;
+  int height = 0;
+  BlobId parent = 0, nextSibling = 0, prevSibling = 0, firstChild = 0;
+  std::uint32_t numChildren = 0;
+  std::vector<const unsigned char*> rowStarts;  // into the run's store
+};
+
+// Output: the blobs of one engine run in id order, the top-level ids, and the store they live in.
+struct Output {
+  std::vector<BlobView> blobs;
+  std::vector<BlobId> topIds;
+  std::shared_ptr<kc_BlobStore> store;
+};
+
+// viewsOf(store): every blob of a store as BlobViews.
+inline std::vector<BlobView> viewsOf(const kc_BlobStore& store) {
+  std::vector<BlobView> views;
+  for (std::size_t i = 0; i < store.entries.size(); ++i) {
+    const kc_BlobEntry& e = store.entries[i];
+    BlobView v{static_cast<BlobId>(i + 1), e.label, e.pelCount, store.origin.x() + e.left,
+               store.origin.y() + e.top, e.width, e.height, e.parent, e.nextSibling, e.prevSibling,
+               e.firstChild, e.numChildren, {}};
+    const unsigned char* row = store.rows(e);
+    for (int y = 0; y < e.height; ++y) {
+      v.rowStarts.push_back(row);
+      while (row[1] != 0) row += 2;
+      row += 2;
+    }
+    views.push_back(std::move(v));
+  }
+  return views;
+}
+
 // run(g, labelled, cleanup, minPels): one engine run, checking the invariants after every row
 // on small images.
-inline kc_ConnectOutput run(const Grid& g, bool labelled,
-                            kc_CleanupKind cleanup = kc_CleanupKind::eNone, PelCount minPels = 0) {
+inline Output run(const Grid& g, bool labelled, kc_CleanupKind cleanup = kc_CleanupKind::eNone,
+                  PelCount minPels = 0) {
   const kcRLEBuffer rle = encode(g);
-  kc_ConnectivityAugmentedRLE aug(rle);
-  kc_ConnectEngine engine(aug, g.width, labelled, cleanup, minPels);
+  kc_ConnectWorkspace ws;
+  kc_ConnectEngine engine(rle, ws, labelled, cleanup, minPels);
   if (g.width * g.height <= 4096) engine.rowHook([&engine](RowIndex) { engine.checkInvariants(); });
   engine.scan();
-  return engine.finish();
+  Output out;
+  out.store = std::make_shared<kc_BlobStore>();
+  engine.finish(*out.store, out.topIds);
+  out.blobs = viewsOf(*out.store);
+  return out;
 }
 
 // pelsOf(blob): the blob's region as a width x height grid of the values written.
-inline Grid pelsOf(const kc_BlobOutput& b) {
+inline Grid pelsOf(const BlobView& b) {
   Grid g;
   g.width = b.width;
   g.height = b.height;
@@ -78,8 +122,8 @@ inline Grid pelsOf(const kc_BlobOutput& b) {
 }
 
 // Shorthands for the tree links of blob id.
-inline const kc_BlobOutput& blob(const kc_ConnectOutput& out, BlobId id) { return out.blobs.at(id - 1); }
-inline std::vector<BlobId> childrenOf(const kc_ConnectOutput& out, BlobId id) {
+inline const BlobView& blob(const Output& out, BlobId id) { return out.blobs.at(id - 1); }
+inline std::vector<BlobId> childrenOf(const Output& out, BlobId id) {
   std::vector<BlobId> ids;
   for (BlobId c = blob(out, id).firstChild; c != 0 && ids.size() <= out.blobs.size();
        c = blob(out, c).nextSibling)

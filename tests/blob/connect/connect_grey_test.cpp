@@ -8,7 +8,7 @@
 // right arm, so the right arm's record survives. It was created after the blob between the arms,
 // so the U now stands before that blob in the top-level list.
 TEST(ConnectGrey, ConnectGrey_uShapeJoinedBelow_rightArmSurvives) {
-  const kc_ConnectOutput out = connecttest::run(connecttest::draw({"#.#.#",
+  const connecttest::Output out = connecttest::run(connecttest::draw({"#.#.#",
                                                                    "#...#",
                                                                    "#####"}), false);
   ASSERT_EQ(out.blobs.size(), 2u);

@@ -7,7 +7,7 @@
 // The flood starts at the pending region 4 and lists 4, 2, 3 in neighbour-list order; they are
 // closed in that order, each put at the front of the ring's child list.
 TEST(ConnectLabelled, ConnectLabelled_blockInsideRing_childrenInReverseFloodOrder) {
-  const kc_ConnectOutput out = connecttest::run(connecttest::draw({"1111",
+  const connecttest::Output out = connecttest::run(connecttest::draw({"1111",
                                                                    "1231",
                                                                    "1441",
                                                                    "1111"}), true);

@@ -224,12 +224,12 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
 }
 
 // compare(out, ref): every difference as a test failure naming the blob.
-inline void compare(const kc_ConnectOutput& out, const std::vector<RefBlob>& ref) {
+inline void compare(const connecttest::Output& out, const std::vector<RefBlob>& ref) {
   ASSERT_EQ(out.blobs.size(), ref.size()) << "blob count";
   const std::set<BlobId> tops(out.topIds.begin(), out.topIds.end());
   EXPECT_EQ(tops.size(), out.topIds.size()) << "top-level ids are distinct";
   for (std::size_t i = 0; i < ref.size(); ++i) {
-    const kc_BlobOutput& b = out.blobs[i];
+    const connecttest::BlobView& b = out.blobs[i];
     const RefBlob& r = ref[i];
     ASSERT_EQ(b.id, i + 1);
     EXPECT_EQ(b.parent, r.parent) << "parent of blob " << b.id;

@@ -63,23 +63,24 @@ void fill(kcBlobSceneDescription& scene, const std::vector<kcRLEBuffer>& regions
           const std::vector<unsigned char>& labels, kcBlobSceneDescription::Analysis kind,
           unsigned char scale) {
   kc_BSDData& d = kc_SceneBuilder::data(scene);
-  std::vector<kcBlob> blobs = kc_SceneBuilder::newBlobs(scene, regions.size());
+  std::vector<kc_BlobSpec> specs(regions.size());
   std::vector<BlobId> top;
   for (std::size_t i = 0; i < regions.size(); ++i) {
-    kc_SceneBuilder::label(blobs[i]) = labels[i];
-    kc_SceneBuilder::imageRect(blobs[i]) =
-        kcPelRect(regions[i].offset(), regions[i].width(), regions[i].height());
-    kc_SceneBuilder::region(blobs[i]) = regions[i];
+    specs[i].region = regions[i];
+    specs[i].label = labels[i];
     top.push_back(static_cast<BlobId>(i + 1));
   }
   d.connectivityKind = kind;
   d.scaleVal = scale;
   d.sceneWindow = kcPelRect(-1000, -1000, 3000, 3000);
-  kc_SceneBuilder::installBlobs(scene, blobs, top);
+  kc_BlobStore store;
+  kc_SceneBuilder::fill(store, specs, {-1000, -1000});
+  kc_SceneBuilder::install(scene, store, top);
   kc_SceneBuilder::finishAnalysis(scene);
 }
 
-kc_BlobRecord& record(const kcBlob* b) { return kc_SceneBuilder::record(const_cast<kcBlob&>(*b)); }
+kc_BlobRecord& record(const kcBlob* b) { return kc_SceneBuilder::parts(*b).record(); }
+kc_BlobMeasures& measures(const kcBlob* b) { return kc_SceneBuilder::parts(*b).measures(); }
 
 void expectClose(double actual, double expected, double rel = 1e-9) {
   EXPECT_NEAR(actual, expected, rel * std::max(1.0, std::fabs(expected)));
@@ -180,16 +181,18 @@ TEST(Moments_caches, followCountersAndValidFlags) {
   kcBlobSceneDescription scene;
   fill(scene, {bar.runs()}, {1}, kcBlobSceneDescription::eGreyScale, 1);
   const kcBlob* b = scene.getBlob(1);
-  kc_BlobRecord& r = record(b);
   EXPECT_EQ(b->area(), 12.0);
+  EXPECT_EQ(record(b).measures, 0u);  // the area needs no other cache
   b->inertia();
-  EXPECT_TRUE(r.boundary->diagonalProjection.empty());  // created on first need only
+  kc_BlobRecord& r = record(b);
+  kc_BlobMeasures& m = measures(b);
+  EXPECT_TRUE(m.boundary.diagonalProjection.empty());  // created on first need only
   b->centerOfMass();
   b->angle();
   const std::uint64_t notices = b->mutationCount();
   // Poisoned caches are answered while current, without notice.
   const kcPair<double> poison(-7, -7);
-  r.inertia = r.inertiaPrincipal = poison;
+  m.inertia = m.inertiaPrincipal = poison;
   r.centerOfMass = kcVector<2>(-7, -7);
   EXPECT_EQ(b->inertia(), poison);
   EXPECT_EQ(b->centerOfMass(), kcVector<2>(-7, -7));

@@ -11,60 +11,76 @@
 namespace {
 
 using Desc = kcBlobSceneDescription;
+using scene_fixture::entry;
 using scene_fixture::fill;
+using scene_fixture::measures;
 using scene_fixture::record;
 
 // A blob with cached values of each kind, links and boundary data.
 std::unique_ptr<kcBlob> cachedBlob() {
   auto b = std::make_unique<kcBlob>();
   kc_SceneBuilder::id(*b) = 4;
-  kc_BlobRecord& r = record(*b);
-  r.area = 12.5;
-  r.areaValid = true;
-  r.perimeterStamp = 3;
-  r.interiorValid = true;
-  r.nextSibling = 2;
-  r.boundary.create(b.get()).perimeter = 42;
+  record(*b).area = 12.5;
+  record(*b).areaValid = true;
+  measures(*b).perimeterStamp = 3;
+  measures(*b).interiorValid = true;
+  measures(*b).boundary.perimeter = 42;
+  entry(*b).nextSibling = 2;
   return b;
 }
 
 // ---- copies, assignment, re-initialisation ----
 
-TEST(Blob_copy, copiesEveryCache_withItsOwnBoundaryData) {
+TEST(Blob_copy, copiesEveryCache_intoDataOfItsOwn) {
   auto src = cachedBlob();
   const kcBlob copy(*src);
-  const kc_BlobRecord& r = record(copy);
-  ASSERT_TRUE(r.boundary);
-  EXPECT_TRUE(r.owner == &copy && r.boundary->owner == &copy);
-  src.reset();  // the copy's boundary data is its own
-  EXPECT_EQ(r.boundary->perimeter, 42);
-  EXPECT_TRUE(r.perimeterStamp == 3 && r.areaValid && r.area == 12.5 && r.interiorValid);
-  EXPECT_TRUE(r.nextSibling == 2 && copy.id() == 4);
+  const kc_BlobMeasures* copied = &measures(copy);
+  EXPECT_NE(copied, &measures(*src));
+  src.reset();  // the copy's caches are its own
+  EXPECT_EQ(copied->boundary.perimeter, 42);
+  EXPECT_TRUE(copied->perimeterStamp == 3 && copied->interiorValid);
+  EXPECT_TRUE(record(copy).areaValid && record(copy).area == 12.5);
+  EXPECT_TRUE(entry(copy).nextSibling == 2 && copy.id() == 4);
 }
 
-TEST(Blob_assign, boundaryCopiedOrDeleted_ownerIsTarget) {
+TEST(Blob_copy, blobOfAScene_copyOutlivesAnalysesAndTheScene) {
+  auto s = std::make_unique<Desc>();
+  fill(*s, {0, 1});
+  const kcBlob* hole = s->getBlob(2);
+  record(*hole).area = 3.0;
+  record(*hole).areaValid = true;
+  const kcBlob copy(*hole);
+  fill(*s, {0});
+  EXPECT_EQ(copy.id(), 2);
+  EXPECT_TRUE(record(copy).areaValid && record(copy).area == 3.0);
+  EXPECT_EQ(copy.imageBoundingBox(), kcPelRect(1, 0, 1, 1));
+  s.reset();  // the copy's region keeps the runs it views
+  EXPECT_EQ(copy.region().pointToRow(0)[0], 1);
+  EXPECT_EQ(copy.region().offset(), (kcPair<long>{1, 0}));
+}
+
+TEST(Blob_assign, cachesCopiedWithNotice_selfAssignmentKeepsThem) {
   auto src = cachedBlob();
   kcBlob target;
   target = *src;
-  EXPECT_NE(record(target).boundary.get(), record(*src).boundary.get());
+  EXPECT_NE(&measures(target), &measures(*src));
+  EXPECT_EQ(measures(target).boundary.perimeter, 42);
   target = static_cast<const kcBlob&>(target);
-  EXPECT_EQ(record(target).boundary->owner, &target);
+  EXPECT_EQ(measures(target).boundary.perimeter, 42);
 
   const std::uint64_t notices = target.mutationCount();
   target = kcBlob();
   EXPECT_GT(target.mutationCount(), notices);
-  EXPECT_FALSE(record(target).boundary || record(target).interiorValid);  // the new region's state
-  EXPECT_EQ(record(target).owner, &target);
+  EXPECT_FALSE(measures(target).interiorValid);  // the new region's state
 }
 
-TEST(Blob_reInit, recordBackToInitial_boundaryKeptButEmptied) {
+TEST(Blob_reInit, cachesAndLinksBackToInitial_idKept) {
   auto b = cachedBlob();
-  const kc_BlobBoundaryData* boundary = record(*b).boundary.get();
   static_cast<kcPersistent&>(*b).reInit();
-  const kc_BlobRecord& r = record(*b);
-  EXPECT_TRUE(r.boundary.get() == boundary && r.boundary->perimeter == 0 && r.owner == b.get());
-  EXPECT_FALSE(r.areaValid || r.interiorValid);
-  EXPECT_TRUE(r.perimeterStamp == kNeverComputed && r.nextSibling == 0 && r.pelCount == -1);
+  EXPECT_EQ(measures(*b).boundary.perimeter, 0);
+  EXPECT_FALSE(record(*b).areaValid || measures(*b).interiorValid);
+  EXPECT_TRUE(measures(*b).perimeterStamp == kNeverComputed && entry(*b).nextSibling == 0 &&
+              entry(*b).pelCount == -1);
   EXPECT_EQ(b->id(), 4);
 }
 
@@ -91,9 +107,9 @@ TEST(BlobTree_raw, linksReadAsStored_validIdIsOneToNumBlobs) {
 TEST(BlobTree_raw, damagedOrStaleLinks_throwInsteadOfReadingOrLooping) {
   Desc s;
   buildTree(s);
-  record(*s.getBlob(5)).parent = 7;
+  entry(*s.getBlob(5)).parent = 7;
   EXPECT_THROW(s.getBlob(5)->parent(), Desc::BadId);
-  record(*s.getBlob(4)).nextSibling = 2;  // 2 -> 3 -> 4 -> 2 ...
+  entry(*s.getBlob(4)).nextSibling = 2;  // 2 -> 3 -> 4 -> 2 ...
   EXPECT_THROW(s.getBlob(1)->lastChild(false), kcInvariantFailure);
   EXPECT_THROW(s.getBlob(1)->firstChild(true), kcInvariantFailure);
 
@@ -112,7 +128,7 @@ TEST(BlobTree_shown, viewFollowsLinks_andIsRebuiltAfterViewCounterMoves) {
   EXPECT_EQ(s.getBlob(6)->nextSibling(true), b1);
   EXPECT_EQ(b1->lastChild(true), s.getBlob(4));
   EXPECT_EQ(s.getBlob(4)->prevSibling(true), s.getBlob(3));
-  record(*b1).firstChild = 3;  // raw list now 3, 4
+  entry(*b1).firstChild = 3;  // raw list now 3, 4
   EXPECT_EQ(b1->numChildren(true), 3);  // view still current
   s.disableSort();
   EXPECT_EQ(b1->firstChild(true), s.getBlob(3));
@@ -127,15 +143,12 @@ TEST(Blob_repInvariant, soundBlobsPass_eachBrokenInvariantThrows) {
   for (const kcBlob* b : s.allBlobs(false)) EXPECT_NO_THROW(b->repInvariant());
   EXPECT_THROW(kcBlob().repInvariant(), kcInvariantFailure);
 
-  kcBlob& b2 = const_cast<kcBlob&>(*s.getBlob(2));
-  record(b2).firstChild = 9;
+  const kcBlob& b2 = *s.getBlob(2);
+  entry(b2).firstChild = 9;
   EXPECT_THROW(b2.repInvariant(), kcInvariantFailure);
-  record(b2).firstChild = 0;
-  kc_SceneBuilder::region(b2) = scene_fixture::solidRegion(1, 0, 2, 1);
-  EXPECT_THROW(b2.repInvariant(), kcInvariantFailure);  // region wider than its rectangle
-  kc_SceneBuilder::region(b2) = kcRLEBuffer();
-  kc_SceneBuilder::imageRect(b2) = kcPelRect();
-  EXPECT_THROW(b2.repInvariant(), kcInvariantFailure);  // unbound region
+  entry(b2).firstChild = 0;
+  entry(b2).height = 0;
+  EXPECT_THROW(b2.repInvariant(), kcInvariantFailure);  // no rows
 }
 
 }  // namespace

@@ -113,7 +113,7 @@ TEST(BlobDescSort_states, everyTransition_movesViewOnlyWhenEffective) {
 TEST(BlobDescCounter_wrap, neverTakesNeverComputedValue_soStaleStampsStayStale) {
   Desc s;
   scene_fixture::fill(s, {0, 1});
-  kc_BlobRecord& r = scene_fixture::record(*s.getBlob(1));
+  kc_ShownLinks& r = kc_SceneBuilder::parts(*s.getBlob(1)).shown();
   r.shownStamp = kNeverComputed;
   r.firstShown = 0;
   data(s).viewCounter = 0xFFFFFFFEu;

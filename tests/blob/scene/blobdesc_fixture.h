@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "measure/blob_record.h"
-#include "scene/bsd_data.h"
 #include "messages.h"
+#include "scene/bsd_data.h"
 #include "scene/scene_builder.h"
 
 namespace scene_fixture {
@@ -34,40 +34,41 @@ inline kcRLEBuffer solidRegion(long x, long y, long w, long h) {
 inline void fill(kcBlobSceneDescription& scene, const std::vector<BlobId>& parents,
                  std::vector<BlobId> top = {}) {
   kc_BSDData& d = kc_SceneBuilder::data(scene);
-  std::vector<kcBlob> blobs = kc_SceneBuilder::newBlobs(scene, parents.size());
-  auto rec = [&](BlobId id) -> kc_BlobRecord& { return kc_SceneBuilder::record(blobs[id - 1]); };
+  std::vector<kc_BlobSpec> specs(parents.size());
+  auto spec = [&](BlobId id) -> kc_BlobSpec& { return specs[id - 1]; };
   std::vector<BlobId> last(parents.size() + 1, 0);
   for (BlobId id = 1; id <= parents.size(); ++id) {
     const BlobId p = parents[id - 1];
-    kc_SceneBuilder::imageRect(blobs[id - 1]) = kcPelRect(id - 1, 0, 1, 1);
-    kc_SceneBuilder::region(blobs[id - 1]) = solidRegion(id - 1, 0, 1, 1);
-    rec(id).shownStamp = d.viewCounter;
+    spec(id).region = solidRegion(id - 1, 0, 1, 1);
     if (p == 0) continue;
-    rec(id).parent = p;
-    (last[p] == 0 ? rec(p).firstChild : rec(last[p]).nextSibling) = id;
-    rec(id).prevSibling = last[p];
+    spec(id).parent = p;
+    (last[p] == 0 ? spec(p).firstChild : spec(last[p]).nextSibling) = id;
+    spec(id).prevSibling = last[p];
     last[p] = id;
-    ++rec(p).numChildren;
+    ++spec(p).numChildren;
   }
   if (top.empty())
     for (BlobId id = 1; id <= parents.size(); ++id)
       if (parents[id - 1] == 0) top.push_back(id);
   for (std::size_t k = 1; k < top.size(); ++k) {
-    rec(top[k - 1]).nextSibling = top[k];
-    rec(top[k]).prevSibling = top[k - 1];
+    spec(top[k - 1]).nextSibling = top[k];
+    spec(top[k]).prevSibling = top[k - 1];
   }
   d.scaleVal = 1;
   d.sceneWindow = kcPelRect(0, 0, static_cast<long>(parents.size()) + 1, 1);
-  kc_SceneBuilder::installBlobs(scene, blobs, top);
+  kc_BlobStore store;
+  kc_SceneBuilder::fill(store, specs, {0, 0});
+  kc_SceneBuilder::install(scene, store, top);
   kc_SceneBuilder::finishAnalysis(scene);
 }
 
 inline kc_BSDData& data(const kcBlobSceneDescription& scene) {
   return kc_SceneBuilder::data(const_cast<kcBlobSceneDescription&>(scene));
 }
-inline kc_BlobRecord& record(const kcBlob& b) {
-  return kc_SceneBuilder::record(const_cast<kcBlob&>(b));
-}
+// entry(b), record(b), measures(b): a blob's stored entry and its caches (made on first use).
+inline kc_BlobEntry& entry(const kcBlob& b) { return kc_SceneBuilder::parts(b).entry; }
+inline kc_BlobRecord& record(const kcBlob& b) { return kc_SceneBuilder::parts(b).record(); }
+inline kc_BlobMeasures& measures(const kcBlob& b) { return kc_SceneBuilder::parts(b).measures(); }
 
 // Counters{transform, matrix, view} of a scene's data.
 struct Counters {

@@ -57,7 +57,7 @@ TEST(BlobDesc_tree, getBlob_acceptsExactlyOneToNumBlobs_filtersIgnored) {
   fill(s, {0, 1, 0});
   s.setFilter(kcBlob::eArea, 100, 200, false);
   EXPECT_EQ(s.getBlob(1)->id(), 1);
-  EXPECT_EQ(s.getBlob(3), &data(s).blobs[2]);
+  EXPECT_EQ(s.getBlob(3), &data(s).blobObjects[2]);
   for (long bad : {0L, 4L, -1L, 1L << 40})
     EXPECT_SCENE_ERROR(s.getBlob(bad), Desc::BadId, Msg::eBadId);
 }

@@ -37,7 +37,9 @@ class kcPersistent {
   virtual void loadSimple(kcArchive& ar);
 
   // mutating(): the notice every setter gives before it changes the object. The stand-in counts
-  // notices; mutationCount() reads the count (tests use it to check that a setter gave notice).
+  // notices modulo 2^32; mutationCount() reads the count (tests use it to check that a setter gave
+  // notice). The count is 32 bits so that the base stays two words: classes with millions of
+  // objects (blobs) place a 32-bit field of their own beside it.
   void mutating() { ++mutations_; }
   std::uint64_t mutationCount() const { return mutations_; }
 
@@ -70,7 +72,7 @@ class kcPersistent {
   static void setVisited(kcArchive& ar, const void* part, std::size_t size);
 
  private:
-  std::uint64_t mutations_ = 0;
+  std::uint32_t mutations_ = 0;
 };
 
 // kc_Instantiator: one registry entry, created during static initialisation, mapping an explicit

@@ -151,6 +151,14 @@ class kcRLEBuffer : public kcPersistent {
   // (moved from) when valid.
   void becomeOwner(long width, const std::vector<const unsigned char*>& rowStarts,
                    std::vector<unsigned char>& chunk);
+  // becomeView(width, height, first, end, owner): replaces the runs with height rows that lie one
+  // after another from first (each row ended by its terminator, the next starting right after it),
+  // all before end. The bytes are not copied: they must stay unchanged while owner lives, and
+  // every copy of this image shares owner. Validated as becomeOwner validates (kcBadArgument,
+  // nothing changed; also when first is null or height is negative). Gives notice; offset and
+  // transform cache are kept. Cost: one pass over the runs; allocates the row table.
+  void becomeView(long width, long height, const unsigned char* first, const unsigned char* end,
+                  std::shared_ptr<const void> owner);
 
   // ---- encoders from pel images ----
   // Each encoder validates its arguments first, then gives notice and replaces this image with the

@@ -1,0 +1,50 @@
+// Where a blob's data live: in its scene's store for a blob the scene holds, or in the blob's own
+// copy. kc_BlobParts gives the measures and the tree queries one view of either.
+#pragma once
+
+#include "measure/blob_record.h"
+#include "scene/blob_store.h"
+
+#include <foundation/geometry.h>
+#include <foundation/rlebuffer.h>
+
+#include <memory>
+
+// kc_BlobCopy: the data of a blob that its scene does not hold (a copy, or a default-constructed
+// blob). Copies are deep; the region shares the scene's immutable run bytes.
+struct kc_BlobCopy {
+  kc_BlobCopy() = default;
+  kc_BlobCopy(const kc_BlobCopy& other);
+  kc_BlobCopy& operator=(const kc_BlobCopy&) = delete;
+
+  kc_BlobEntry entry;            // entry.runs is not used: the rows are region's
+  kcPair<long> origin{0, 0};     // the entry's coordinates count from here
+  kcRLEBuffer region;            // the rows, one after another (a view on the scene's run bytes)
+  kc_BlobRecord record;          // record.measures is not used: see measures
+  std::unique_ptr<kc_BlobMeasures> measures;
+  kc_ShownLinks shown;
+};
+
+// kc_BlobParts: one blob's data, wherever they are kept. Valid while the blob and its scene's
+// store are not changed by an analysis, assignment or load.
+struct kc_BlobParts {
+  kc_BlobEntry& entry;
+  kcPair<long> origin;
+  const unsigned char* rows;  // the first row; the others follow it (null without rows)
+  kc_BlobStore* store;        // the scene's store, for a blob the scene holds; else null
+  kc_BlobCopy* copy;          // the blob's own data otherwise
+  BlobId id;
+
+  kcPelRect imageRect() const {
+    return kcPelRect(origin.x() + entry.left, origin.y() + entry.top, entry.width, entry.height);
+  }
+  kcPair<long> imageOrigin() const { return kcPair<long>(origin.x() + entry.left, origin.y() + entry.top); }
+  // record(), measures(), shown(): the caches, made on first use (see kc_BlobStore).
+  kc_BlobRecord& record() const { return store ? store->record(id) : copy->record; }
+  kc_BlobMeasures& measures() const;
+  kc_ShownLinks& shown() const { return store ? store->shown(id) : copy->shown; }
+};
+
+// kf_RegionView(store, e): entry e's rows as a run-length image at its rectangle's origin, a view
+// that keeps the store's run bytes alive. Allocates the image's row table.
+kcRLEBuffer kf_RegionView(const kc_BlobStore& store, const kc_BlobEntry& e);

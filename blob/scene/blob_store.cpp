@@ -1,0 +1,54 @@
+// The blob store: run bytes that are reused, and the caches and view links made on demand.
+#include "scene/blob_store.h"
+
+#include <foundation/assert.h>
+
+void kc_RunBytes::reserve(std::size_t bytes) {
+  if (bytes <= capacity_) return;
+  // Uninitialised on purpose: every byte handed out is written before it is read.
+  bytes_.reset(new unsigned char[bytes]);
+  capacity_ = bytes;
+}
+
+kc_BlobRecord& kc_BlobStore::record(BlobId id) {
+  if (records.empty()) records.resize(entries.size());
+  return records[id - 1];
+}
+
+kc_BlobMeasures& kc_BlobStore::measures(BlobId id) {
+  kc_BlobRecord& r = record(id);
+  if (r.measures == 0) {
+    KC_ASSERT(extra.size() < 0xFFFFFFFFu, "a store holds fewer than 2^32 - 1 measure caches");
+    extra.emplace_back();
+    r.measures = static_cast<std::uint32_t>(extra.size());
+  }
+  return extra[r.measures - 1];
+}
+
+kc_ShownLinks& kc_BlobStore::shown(BlobId id) {
+  if (links.empty()) links.resize(entries.size());
+  return links[id - 1];
+}
+
+void kc_BlobStore::clear() {
+  entries.clear();
+  records.clear();
+  extra.clear();
+  links.clear();
+  origin = kcPair<long>(0, 0);
+}
+
+void kc_BlobStore::swap(kc_BlobStore& other) noexcept {
+  entries.swap(other.entries);
+  std::swap(origin, other.origin);
+  runs.swap(other.runs);
+  records.swap(other.records);
+  extra.swap(other.extra);
+  links.swap(other.links);
+}
+
+unsigned char* kc_BlobStore::reserveRuns(std::size_t bytes) {
+  if (runs.use_count() != 1) runs = std::make_shared<kc_RunBytes>();
+  runs->reserve(bytes == 0 ? 1 : bytes);
+  return runs->data();
+}

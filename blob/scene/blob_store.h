@@ -1,0 +1,82 @@
+// The storage of a scene's blobs: compact entries in id order, one run store for every blob's
+// rows, and the caches and view links made on demand. Internal to the library and its tests.
+#pragma once
+
+#include "measure/blob_record.h"
+
+#include <foundation/geometry.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+// kc_RunBytes: uninitialised byte storage that grows but never shrinks, so that analysing again
+// reuses it. Shared (std::shared_ptr) with the blob regions handed out, which keep it alive.
+class kc_RunBytes {
+ public:
+  // reserve(bytes): room for at least bytes; the old content is dropped when it grows.
+  void reserve(std::size_t bytes);
+  unsigned char* data() { return bytes_.get(); }
+  const unsigned char* data() const { return bytes_.get(); }
+  std::size_t capacity() const { return capacity_; }
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes_;
+  std::size_t capacity_ = 0;
+};
+
+// kc_BlobStore: the blobs of one analysis.
+//
+// Memory: 56 bytes per blob (kc_BlobEntry) plus the run store, which holds each blob's rows in a
+// slot sized by a bound worked out before they are written: height x (width / 255 + 3) + 2 x runs
+// two-byte runs (a row of k spans needs at most width / 255 + 2k + 2 runs, terminator included).
+// The measure records (56 bytes per blob) come with the first measure request, the view links
+// (20 bytes per blob) with the first query of the filtered and sorted view, the other caches per
+// blob (kc_BlobMeasures) with the first measure that needs them.
+//
+// Reuse: clear() keeps every allocation; a store filled again with a similar analysis allocates
+// nothing. Releasing a store costs one deallocation per array (and a destructor per blob only for
+// blobs that made kc_BlobMeasures).
+//
+// Copies: entries, records, measures and links are copied; the run bytes are shared (they are
+// never written once the store is filled).
+class kc_BlobStore {
+ public:
+  // size(): the number of blobs.
+  std::uint32_t size() const { return static_cast<std::uint32_t>(entries.size()); }
+
+  // rows(e): the first row of an entry's region. Valid while the store's run bytes live.
+  const unsigned char* rows(const kc_BlobEntry& e) const { return runs->data() + e.runs; }
+  // imageRect(e): an entry's rectangle in image coordinates.
+  kcPelRect imageRect(const kc_BlobEntry& e) const {
+    return kcPelRect(origin.x() + e.left, origin.y() + e.top, e.width, e.height);
+  }
+
+  // record(id): the measure record of blob id (1..size(), unchecked: callers hold a checked id).
+  // Makes every blob's record on the first call after a fill; may throw std::bad_alloc then.
+  kc_BlobRecord& record(BlobId id);
+  bool hasRecords() const { return !records.empty(); }
+  // measures(id): blob id's other caches, made on first use (kc_BlobRecord::measures points at
+  // them). References stay valid until the store is cleared or destroyed.
+  kc_BlobMeasures& measures(BlobId id);
+  // shown(id): blob id's view links; every blob's are made (stale) on the first call.
+  kc_ShownLinks& shown(BlobId id);
+
+  // clear(): no blobs; every allocation is kept for the next fill. The run bytes are dropped
+  // (not reused) when a region handed out still shares them.
+  void clear();
+  // reserveRuns(bytes): run bytes of at least that size, owned by this store alone (a new block
+  // when the current one is shared or too small). Call after clear().
+  unsigned char* reserveRuns(std::size_t bytes);
+  // swap(other): exchanges the contents, allocating nothing.
+  void swap(kc_BlobStore& other) noexcept;
+
+  std::vector<kc_BlobEntry> entries;   // element i is blob i + 1
+  kcPair<long> origin{0, 0};           // image position the entries' coordinates count from
+  std::shared_ptr<kc_RunBytes> runs = std::make_shared<kc_RunBytes>();
+  std::vector<kc_BlobRecord> records;  // empty until a measure is asked for, then one per blob
+  std::deque<kc_BlobMeasures> extra;   // in order of first request
+  std::vector<kc_ShownLinks> links;    // empty until a view is built, then one per blob
+};
