@@ -10,8 +10,9 @@ void kc_ConnectEngine::checkInvariants() const {
   std::unordered_set<RegionIndex> live;
   std::size_t count = 0;
   RegionIndex prev = kNone;
-  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
-    KC_ASSERT(reg(r).prev == prev, "the region list is linked both ways");
+  for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
+    KC_ASSERT(!labelled_ || reg(r).prev == prev, "the region list is linked both ways");
+    KC_ASSERT(!reg(r).released, "the region list holds live regions");
     KC_ASSERT(prev == kNone || static_cast<std::int32_t>(reg(prev).serial - reg(r).serial) > 0,
               "the region list holds the most recently created record first");
     KC_ASSERT(live.insert(r).second, "a region is listed once");
@@ -28,7 +29,7 @@ void kc_ConnectEngine::checkInvariants() const {
     KC_ASSERT((ws_.up[g.root] & kRootFlag) != 0 && (ws_.up[g.root] & ~kRootFlag) == r,
               "a region's root label stands for it");
     RegionIndex last = kNone;
-    for (RegionIndex c = g.firstChild; c != kNone; c = reg(c).nextSibling) {
+    for (RegionIndex c = g.firstChild; c != kNone; c = ws_.siblings[c]) {
       KC_ASSERT(live.count(c) != 0, "a child is a live region");
       KC_ASSERT(reg(c).parent != kNone && peekRegion(reg(c).parent) == r,
                 "a child's parent is the region listing it");

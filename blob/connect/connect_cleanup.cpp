@@ -68,7 +68,7 @@ void kc_ConnectEngine::mergeSmallRegions() {
   KC_ASSERT(outside_ != kNone && reg(outside_).pelCount == 0, "the outside has no pels");
   KC_ASSERT(reg(outside_).next == kNone, "the outside is last in region-list order");
   std::vector<RegionIndex> small;
-  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
+  for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
     ws_.labelled[r].smallPos = kNone;
     if (reg(r).pelCount > 0 && isSmall(reg(r))) small.push_back(r);
   }
@@ -165,7 +165,7 @@ void kc_ConnectEngine::buildFillTree() {
     }
     info[parent].low = std::min(info[parent].low, info[w].low);
   }
-  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
+  for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
     info[r].low = 0;
     info[r].searchParent = kNone;
   }

@@ -28,6 +28,8 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
     throw kcBadArgument(L"The run-length image has too many runs for connectivity analysis.");
   ws_.up.clear();
   ws_.regions.clear();
+  ws_.siblings.clear();
+  ws_.blobIds.clear();
   ws_.freeSlots.clear();
   ws_.labelled.clear();
   ws_.nodes.clear();
@@ -41,23 +43,6 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
 
 void kc_ConnectEngine::attentionCheck() { kcAttention::check(); }
 
-// regionOf(label): the region a label stands for (kPrunedRegion when pruned). Halves the path.
-RegionIndex kc_ConnectEngine::regionOf(LabelId label) {
-  std::uint32_t* up = ws_.up.data();
-  while ((up[label] & kRootFlag) == 0) {
-    const LabelId next = up[label];
-    if ((up[next] & kRootFlag) == 0) up[label] = up[next];
-    label = next;
-  }
-  return up[label] & ~kRootFlag;
-}
-
-// peekRegion(label): regionOf without shortening the path, for checks over const records.
-RegionIndex kc_ConnectEngine::peekRegion(LabelId label) const {
-  while ((ws_.up[label] & kRootFlag) == 0) label = ws_.up[label];
-  return ws_.up[label] & ~kRootFlag;
-}
-
 LabelId kc_ConnectEngine::newLabel(RegionIndex r) {
   const auto label = static_cast<LabelId>(ws_.up.size());
   ws_.up.push_back(kRootFlag | r);
@@ -70,12 +55,14 @@ LabelId kc_ConnectEngine::newLabel(RegionIndex r) {
 
 RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, RowIndex y, Column n) {
   RegionIndex r;
-  if (!ws_.freeSlots.empty()) {
+  if (labelled_ && !ws_.freeSlots.empty()) {
     r = ws_.freeSlots.back();
     ws_.freeSlots.pop_back();
   } else {
     r = static_cast<RegionIndex>(ws_.regions.size());
     ws_.regions.emplace_back();
+    ws_.siblings.push_back(kNone);
+    ws_.blobIds.push_back(0);
     if (labelled_) ws_.labelled.emplace_back();
     if (fillChains_) {
       ws_.firstLabel.push_back(kNone);
@@ -85,11 +72,14 @@ RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, RowIndex y
   const LabelId label = newLabel(r);
   Region& g = reg(r);
   g = Region{static_cast<PelCount>(n), ++serial_, 1, x, x + n, y, y, label, 1, kNone,
-             kNone, kNone, kNone, regionList_, kNone, 0, value, false};
-  if (labelled_) ws_.labelled[r] = kc_LabelledRegion{};
+             kNone, kNone, regionList_, kNone, value, false, false};
+  ws_.siblings[r] = kNone;
+  if (labelled_) {
+    ws_.labelled[r] = kc_LabelledRegion{};
+    if (regionList_ != kNone) reg(regionList_).prev = r;
+    regionList_ = r;
+  }
   if (fillChains_) ws_.firstLabel[r] = ws_.lastLabel[r] = label;
-  if (regionList_ != kNone) reg(regionList_).prev = r;
-  regionList_ = r;
   ++regionCount_;
   return r;
 }
@@ -106,15 +96,18 @@ RegionIndex kc_ConnectEngine::newOutside() {
   return r;
 }
 
-// releaseRegion(r): takes r off the region list and frees its slot. Its labels stay: runs still
-// point at them, and they resolve to whatever now stands for r's pels.
+// releaseRegion(r): takes r off the region list (and, in labelled connectivity, frees its slot).
+// Its labels stay: runs still point at them, and they resolve to whatever now stands for r's pels.
 void kc_ConnectEngine::releaseRegion(RegionIndex r) {
   Region& g = reg(r);
-  if (g.prev != kNone) reg(g.prev).next = g.next;
-  else regionList_ = g.next;
-  if (g.next != kNone) reg(g.next).prev = g.prev;
+  g.released = true;
   --regionCount_;
-  ws_.freeSlots.push_back(r);
+  if (labelled_) {
+    if (g.prev != kNone) reg(g.prev).next = g.next;
+    else regionList_ = g.next;
+    if (g.next != kNone) reg(g.next).prev = g.prev;
+    ws_.freeSlots.push_back(r);
+  }
 }
 
 // mergeRegions(A, B): A is absorbed, B survives (the caller picks B: the region of the run
@@ -141,7 +134,7 @@ void kc_ConnectEngine::mergeRegions(RegionIndex a, RegionIndex b) {
 
   // The children keep a label of A as their parent, which now resolves to B.
   if (ga.firstChild != kNone) {
-    if (gb.lastChild != kNone) reg(gb.lastChild).nextSibling = ga.firstChild;
+    if (gb.lastChild != kNone) ws_.siblings[gb.lastChild] = ga.firstChild;
     else gb.firstChild = ga.firstChild;
     gb.lastChild = ga.lastChild;
   }
@@ -159,7 +152,7 @@ void kc_ConnectEngine::adoptChild(RegionIndex parent, RegionIndex child) {
   Region& p = reg(parent);
   Region& c = reg(child);
   c.parent = p.root;
-  c.nextSibling = p.firstChild;
+  ws_.siblings[child] = p.firstChild;
   p.firstChild = child;
   if (p.lastChild == kNone) p.lastChild = child;
 }
@@ -190,8 +183,8 @@ void kc_ConnectEngine::pruneRegion(RegionIndex r) {
 // marked filled and R is merged into P.
 void kc_ConnectEngine::fillRegion(RegionIndex r, RegionIndex p) {
   for (RegionIndex c = reg(r).firstChild; c != kNone;) {
-    const RegionIndex next = reg(c).nextSibling;
-    reg(c).nextSibling = kNone;
+    const RegionIndex next = ws_.siblings[c];
+    ws_.siblings[c] = kNone;
     reg(c).parent = kNone;
     mergeRegions(c, p);
     c = next;

@@ -25,6 +25,8 @@ struct kc_ConnectWorkspace {
   std::vector<kc_ScanRun> rowA, rowB;         // the runs of the row above and of the current row
   std::vector<std::uint32_t> up;               // label sets: parent label, or kRootFlag | region
   std::vector<kc_ConnectRegion> regions;       // region records by slot
+  std::vector<RegionIndex> siblings;           // by slot: the next child of the same parent
+  std::vector<BlobId> blobIds;                 // by slot: the blob id (finishing pass), 0: none yet
   std::vector<RegionIndex> freeSlots;          // released slots, reused last in first out
   std::vector<kc_LabelledRegion> labelled;     // beside each record, labelled connectivity only
   std::vector<kc_NeighbourNode> nodes;         // neighbour list nodes by slot
@@ -34,7 +36,7 @@ struct kc_ConnectWorkspace {
   std::vector<LabelId> firstLabel, lastLabel;  // per region slot, grey-scale fill only
   std::vector<std::uint8_t> filled;            // per label, grey-scale fill only
   std::vector<RegionIndex> stack, listed;      // the enclosure flood
-  std::vector<kc_BlobBuild> builds;            // finishing pass, by blob id - 1
+  std::vector<kc_BlobBuild> builds;            // finishing pass: by blob id - 1
   kc_BlobStore spare;                          // the store the next run fills
   std::vector<BlobId> spareTopIds;             // and its top-level ids
 };
@@ -93,8 +95,31 @@ class kc_ConnectEngine {
   // ---- records (connect_engine.cpp) ----
   Region& reg(RegionIndex r) { return ws_.regions[r]; }
   const Region& reg(RegionIndex r) const { return ws_.regions[r]; }
-  RegionIndex regionOf(LabelId label);
-  RegionIndex peekRegion(LabelId label) const;
+  // regionOf(label): the region a label stands for (kPrunedRegion when pruned). Halves the path.
+  RegionIndex regionOf(LabelId label) {
+    std::uint32_t* up = ws_.up.data();
+    while ((up[label] & kRootFlag) == 0) {
+      const LabelId next = up[label];
+      if ((up[next] & kRootFlag) == 0) up[label] = up[next];
+      label = next;
+    }
+    return up[label] & ~kRootFlag;
+  }
+  // peekRegion(label): regionOf without shortening the path, for checks over const records.
+  RegionIndex peekRegion(LabelId label) const {
+    while ((ws_.up[label] & kRootFlag) == 0) label = ws_.up[label];
+    return ws_.up[label] & ~kRootFlag;
+  }
+  // firstInList(), nextInList(r): the region list, from its head; kNone at its end.
+  RegionIndex firstInList() const {
+    return labelled_ ? regionList_ : nextInList(static_cast<RegionIndex>(ws_.regions.size()));
+  }
+  RegionIndex nextInList(RegionIndex r) const {
+    if (labelled_) return reg(r).next;
+    while (r-- > 0)
+      if (!reg(r).released) return r;
+    return kNone;
+  }
   RegionIndex parentOf(RegionIndex r) { return reg(r).parent == kNone ? kNone : regionOf(reg(r).parent); }
   RegionIndex newRegion(std::uint8_t value, Column x, RowIndex y, Column n);
   RegionIndex newOutside();
@@ -129,7 +154,8 @@ class kc_ConnectEngine {
   void scanLabelledFirstRow(kc_ScanRun* row, std::size_t n);
   void scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
   void encloseLabelled(RegionIndex encloser, RegionIndex start);
-  void replayGreyRow(kc_ScanRun* row, std::size_t n, const kc_ScanRun* above, LabelId& next);
+  void replayGreyRow(kc_BlobStore& store, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above,
+                     LabelId& next);
 
   // ---- labelled fill (connect_cleanup.cpp) ----
   void mergeSmallRegions();
@@ -137,13 +163,12 @@ class kc_ConnectEngine {
   void setFillParent(RegionIndex u, RegionIndex p);
 
   // ---- finishing (connect_finish.cpp) ----
-  void dropRegions();
   std::size_t countBlobs(std::size_t& topCount, std::uint64_t& storeBytes);
   void numberAndWrite(kc_BlobStore& store, unsigned char* bytes);
-  void writeRow(kc_BlobStore& store, unsigned char* bytes, const kc_ScanRun* row, std::size_t n,
-                RowIndex y, BlobId& nextId);
-  void startBlob(kc_BlobStore& store, Region& g, BlobId& nextId);
-  std::uint64_t absorbFilled(const kc_ScanRun* row, std::size_t n, std::size_t& i, RegionIndex r,
+  void buildOfNewLabel(kc_BlobStore& store, kc_ScanRun& run, LabelId label);
+  void writeRow(unsigned char* bytes, const kc_ScanRun* row, std::size_t n, RowIndex y);
+  void startBlob(kc_BlobStore& store, RegionIndex r);
+  std::uint64_t absorbFilled(const kc_ScanRun* row, std::size_t n, std::size_t& i, std::uint32_t blob,
                              std::uint8_t value);
   void writeLinks(kc_BlobStore& store, std::vector<BlobId>& topIds);
 
@@ -158,7 +183,7 @@ class kc_ConnectEngine {
   bool fillChains_;   // grey-scale fill: label chains and filled marks are kept
   kc_ConnectWorkspace& ws_;
 
-  RegionIndex regionList_ = kNone;
+  RegionIndex regionList_ = kNone;  // head of the linked region list (labelled connectivity)
   RegionIndex outside_ = kNone;
   std::size_t regionCount_ = 0;
   std::uint32_t serial_ = 0;

@@ -39,10 +39,10 @@ inline void checkRoom(const kc_BlobBuild& b, std::uint64_t runs) {
   KC_ASSERT(b.write + 2 * runs <= b.end, "a blob's rows fit the slot its bound reserved");
 }
 
-void finishRow(unsigned char* bytes, kc_BlobBuild& b, Column width) {
+void finishRow(unsigned char* bytes, kc_BlobBuild& b) {
   KC_ASSERT(b.cursor != 0, "a row of a blob receives a pel before it is finished");
-  KC_ASSERT(b.cursor <= width, "a blob row stays inside the blob's width");
-  const auto pad = static_cast<std::uint64_t>(width - b.cursor);
+  KC_ASSERT(b.cursor <= b.width, "a blob row stays inside the blob's width");
+  const auto pad = static_cast<std::uint64_t>(b.width - b.cursor);
   checkRoom(b, runsOf(pad) + 1);
   unsigned char* out = putSpan(bytes + b.write, 0, pad);
   out = putRun(out, 0, 0);
@@ -61,115 +61,134 @@ void kc_ConnectEngine::finish(kc_BlobStore& store, std::vector<BlobId>& topIds) 
     if (regionCount_ > 1) buildFillTree();
     reg(outside_).deleted = true;  // gets no blob
   }
-  if (!labelled_) dropRegions();
   std::size_t topCount = 0;
   std::uint64_t bytes = 0;
   const std::size_t count = countBlobs(topCount, bytes);
   KC_ASSERT(bytes <= std::numeric_limits<std::size_t>::max(), "the run store fits the address space");
-  store.entries.resize(count);
+  store.entries.reserve(count);
+  ws_.builds.clear();
+  ws_.builds.reserve(count);
   topIds.resize(topCount);
   if (count == 0) return;
   numberAndWrite(store, store.reserveRuns(static_cast<std::size_t>(bytes)));
+  KC_ASSERT(store.entries.size() == count, "every counted region was numbered");
   writeLinks(store, topIds);
 }
 
-// dropRegions(): grey-scale background that nothing encloses (it touches the border) gets no
-// blob; the foreground regions it enclosed become top level.
-void kc_ConnectEngine::dropRegions() {
-  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
-    Region& g = reg(r);
-    if (g.value != 0 || g.parent != kNone) continue;
-    g.deleted = true;
-    for (RegionIndex c = g.firstChild; c != kNone; c = reg(c).nextSibling) {
-      KC_ASSERT(reg(c).value != 0, "a child of an unenclosed background region is foreground");
-      reg(c).parent = kNone;
-    }
-  }
-}
-
-// countBlobs(top, bytes): regions that get a blob, how many of them are top level, and the run
-// store bytes they need. A small top-level region without children is dropped when a cleanup is
-// asked for: nothing enclosed it, so neither pruning nor filling reached it.
+// countBlobs(top, bytes): regions that get a blob (the others are marked deleted), how many of them
+// are top level, and the run store bytes they need, in one walk of the region list. Grey-scale
+// background that nothing encloses (it touches the border) gets no blob, and the foreground
+// regions it enclosed become top level. A small top-level region without children is dropped when
+// a cleanup is asked for: nothing enclosed it, so neither pruning nor filling reached it.
 std::size_t kc_ConnectEngine::countBlobs(std::size_t& topCount, std::uint64_t& bytes) {
   std::size_t count = 0;
   topCount = 0;
   bytes = 0;
-  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
-    Region& g = reg(r);
-    if (g.deleted) continue;
-    if (g.parent == kNone) {
-      if (isSmall(g) && g.firstChild == kNone) {
-        g.deleted = true;
-        continue;
-      }
-      ++topCount;
+  // A small top-level region is dropped (false) or counted as top level.
+  const auto keepTop = [&](Region& g) {
+    if (isSmall(g) && g.firstChild == kNone) {
+      g.deleted = true;
+      return false;
     }
+    ++topCount;
+    return true;
+  };
+  for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
+    Region& g = reg(r);
+    ws_.blobIds[r] = 0;
+    if (g.deleted) continue;
+    if (!labelled_ && g.value == 0 && g.parent == kNone) {
+      g.deleted = true;
+      // The regions it enclosed become top level; those the walk passed already (the list holds
+      // the newest records first) are counted again here.
+      for (RegionIndex c = g.firstChild; c != kNone; c = ws_.siblings[c]) {
+        Region& child = reg(c);
+        KC_ASSERT(child.value != 0, "a child of an unenclosed background region is foreground");
+        child.parent = kNone;
+        const bool passed = static_cast<std::int32_t>(child.serial - g.serial) > 0;
+        if (passed && !keepTop(child)) {
+          --count;
+          bytes -= roomFor(child);
+        }
+      }
+      continue;
+    }
+    if (g.parent == kNone && !keepTop(g)) continue;
     ++count;
     bytes += roomFor(g);
   }
   return count;
 }
 
-// numberAndWrite(store, bytes): the second pass over the rows. Each row's labels are replayed (the
-// labels of a labelled scan are simply the runs in order), then its runs are written: a region's
-// first run met gives it the next id, its entry and its slot in the run store; each run goes to
-// its column relative to the blob, after a background gap.
+// numberAndWrite(store, bytes): the second pass over the rows. Each row's runs get their blob: a run
+// inherits it where the scan gave it an existing label (from the run left of it or above it), and a
+// label new in the scan is looked up once; the runs of a labelled scan all have new labels. A
+// region's first pel in raster order always starts a new label, so the lookup numbers the regions
+// in that order. Then each run is written at its column relative to its blob, after a background
+// gap.
 void kc_ConnectEngine::numberAndWrite(kc_BlobStore& store, unsigned char* bytes) {
-  ws_.builds.resize(store.entries.size());
   storeUsed_ = 0;
   std::vector<kc_ScanRun>* above = &ws_.rowA;
   std::vector<kc_ScanRun>* current = &ws_.rowB;
   LabelId next = outside_ != kNone ? 1 : 0;  // the outside took label 0
-  BlobId nextId = 1;
   for (RowIndex y = 0; y < height_; ++y) {
     if (y % 16 == 15) attentionCheck();
     const std::size_t n = readRow(y, *current);
+    kc_ScanRun* row = current->data();
     if (labelled_) {
-      for (std::size_t i = 0; i < n; ++i) (*current)[i].label = next++;
+      for (std::size_t i = 0; i < n; ++i) buildOfNewLabel(store, row[i], next++);
     } else {
-      replayGreyRow(current->data(), n, y == 0 ? nullptr : above->data(), next);
+      replayGreyRow(store, row, n, y == 0 ? nullptr : above->data(), next);
     }
-    writeRow(store, bytes, current->data(), n, y, nextId);
+    writeRow(bytes, row, n, y);
     std::swap(above, current);
   }
   KC_ASSERT(next == ws_.up.size(), "the replay gives out every label of the scan");
-  KC_ASSERT(nextId == store.entries.size() + 1, "every counted region was numbered");
-  for (std::size_t i = 0; i < store.entries.size(); ++i) {
-    KC_ASSERT(ws_.builds[i].row == store.entries[i].height - 1, "a blob's last row is its height");
-    finishRow(bytes, ws_.builds[i], store.entries[i].width);
+  for (kc_BlobBuild& b : ws_.builds) {
+    KC_ASSERT(b.row == reg(b.region).yMax - b.yMin, "a blob's last row is its height");
+    finishRow(bytes, b);
   }
 }
 
-// writeRow(store, bytes, row, n, y, nextId): the runs of one row written into their blobs. In
+// buildOfNewLabel(store, run, label): the run's blob is the one its label's region gets (kNone for
+// a pruned or dropped region), started here when this is the region's first run; the fill mark is
+// the label's own.
+void kc_ConnectEngine::buildOfNewLabel(kc_BlobStore& store, kc_ScanRun& run, LabelId label) {
+  run.filled = fillChains_ && ws_.filled[label] != 0;
+  const RegionIndex r = regionOf(label);
+  if (r == kPrunedRegion || reg(r).deleted) {
+    run.label = kNone;
+    return;
+  }
+  if (ws_.blobIds[r] == 0) startBlob(store, r);
+  run.label = ws_.blobIds[r] - 1;
+}
+
+// writeRow(bytes, row, n, y): the runs of one row written into their blobs. In
 // grey-scale, filled runs following a run are absorbed into its span and take its value, as does
 // a run of that value right after a filled one.
-void kc_ConnectEngine::writeRow(kc_BlobStore& store, unsigned char* bytes, const kc_ScanRun* row,
-                                std::size_t n, RowIndex y, BlobId& nextId) {
+void kc_ConnectEngine::writeRow(unsigned char* bytes, const kc_ScanRun* row, std::size_t n, RowIndex y) {
   for (std::size_t i = 0; i < n;) {
     const kc_ScanRun& run = row[i];
-    const RegionIndex r = regionOf(run.label);
-    if (r == kPrunedRegion || reg(r).deleted) {
+    if (run.label == kNone) {
       ++i;
       continue;
     }
-    KC_ASSERT(!fillChains_ || ws_.filled[run.label] == 0, "a filled run is absorbed by the run left of it");
-    Region& g = reg(r);
-    if (g.id == 0) startBlob(store, g, nextId);
-    kc_BlobBuild& b = ws_.builds[g.id - 1];
-    const kc_BlobEntry& e = store.entries[g.id - 1];
-    const Column relX = run.x - g.xMin;
-    const RowIndex relY = y - g.yMin;
+    KC_ASSERT(!run.filled, "a filled run is absorbed by the run left of it");
+    kc_BlobBuild& b = ws_.builds[run.label];
+    const Column relX = run.x - b.xMin;
+    const RowIndex relY = y - b.yMin;
     KC_ASSERT(relX >= 0 && relY >= 0, "a run lies inside its region's extents");
     if (relY != b.row) {
       KC_ASSERT(relY == b.row + 1, "the rows of a region are consecutive");
-      finishRow(bytes, b, e.width);
+      finishRow(bytes, b);
       b.cursor = 0;
       b.row = relY;
     }
     std::uint64_t span = static_cast<std::uint64_t>(run.xe - run.x);
     ++i;
-    if (fillChains_) span += absorbFilled(row, n, i, r, run.value);
-    KC_ASSERT(relX >= b.cursor && static_cast<std::uint64_t>(relX) + span <= static_cast<std::uint64_t>(e.width),
+    if (fillChains_) span += absorbFilled(row, n, i, run.label, run.value);
+    KC_ASSERT(relX >= b.cursor && static_cast<std::uint64_t>(relX) + span <= static_cast<std::uint64_t>(b.width),
               "the spans of a blob row come left to right inside its width");
     const unsigned char v = labelled_ ? 1 : (run.value != 0 ? run.value : 1);
     const auto gap = static_cast<std::uint64_t>(relX - b.cursor);
@@ -181,33 +200,42 @@ void kc_ConnectEngine::writeRow(kc_BlobStore& store, unsigned char* bytes, const
   }
 }
 
-// startBlob(store, g, nextId): region g's first run was met: it gets the next id, its entry's
-// extents and the next slot of the run store.
-void kc_ConnectEngine::startBlob(kc_BlobStore& store, Region& g, BlobId& nextId) {
-  KC_ASSERT(nextId <= store.entries.size(), "every numbered region was counted");
-  g.id = nextId++;
-  kc_BlobEntry& e = store.entries[g.id - 1];
-  e = kc_BlobEntry{};
+// startBlob(store, r): the first run of region r was met: it gets the next id, its entry (extents,
+// label, pel count), its kc_BlobBuild and the next slot of the run store.
+void kc_ConnectEngine::startBlob(kc_BlobStore& store, RegionIndex r) {
+  Region& g = reg(r);
+  KC_ASSERT(ws_.builds.size() < ws_.builds.capacity(), "every numbered region was counted");
+  const auto id = static_cast<BlobId>(ws_.builds.size() + 1);
+  ws_.blobIds[r] = id;
+  kc_BlobEntry e;  // links 0
   e.runs = storeUsed_;
   e.left = g.xMin;
   e.top = g.yMin;
   e.width = g.xEnd - g.xMin;
   e.height = g.yMax - g.yMin + 1;
+  // Labels: in grey-scale connectivity of an image that is not binary, holes are 0 and blobs 1
+  // (whose pel count the measures learn as a weighted sum); otherwise the region's value.
+  const bool fitsEntry = g.pelCount <= static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
+  const bool weighted = !binary_ && !labelled_;
+  e.label = weighted ? (g.value == 0 ? 0 : 1) : g.value;
+  e.pelCount = fitsEntry && !(weighted && g.value != 0) ? static_cast<std::int32_t>(g.pelCount) : -1;
+  store.entries.push_back(e);  // ids come in order: entry id - 1
+  const std::uint64_t start = storeUsed_;
   storeUsed_ += roomFor(g);
-  ws_.builds[g.id - 1] = kc_BlobBuild{e.runs, storeUsed_, 0, 0};
+  ws_.builds.push_back(kc_BlobBuild{start, storeUsed_, g.xMin, g.yMin, e.width, 0, 0, r});
 }
 
-// absorbFilled(row, n, i, r, value): the pels of the filled runs from row[i] on, each with a
+// absorbFilled(row, n, i, blob, value): the pels of the filled runs from row[i] on, each with a
 // following run of value; i moves past them.
 std::uint64_t kc_ConnectEngine::absorbFilled(const kc_ScanRun* row, std::size_t n, std::size_t& i,
-                                            RegionIndex r, std::uint8_t value) {
+                                            std::uint32_t blob, std::uint8_t value) {
   std::uint64_t span = 0;
-  while (i < n && ws_.filled[row[i].label] != 0) {
-    KC_ASSERT(regionOf(row[i].label) == r, "a filled run belongs to the region left of it");
+  while (i < n && row[i].filled) {
+    KC_ASSERT(row[i].label == blob, "a filled run belongs to the region left of it");
     span += static_cast<std::uint64_t>(row[i].xe - row[i].x);
     ++i;
     if (i < n && row[i].value == value) {
-      KC_ASSERT(regionOf(row[i].label) == r, "a run after a filled one belongs to its region");
+      KC_ASSERT(row[i].label == blob, "a run after a filled one belongs to its region");
       span += static_cast<std::uint64_t>(row[i].xe - row[i].x);
       ++i;
     }
@@ -216,37 +244,29 @@ std::uint64_t kc_ConnectEngine::absorbFilled(const kc_ScanRun* row, std::size_t 
 }
 
 // writeLinks(store, topIds): walks the region list from its head: top-level blobs in that order,
-// each region's children in child-list order; labels and pel counts.
+// each region's children in child-list order.
 void kc_ConnectEngine::writeLinks(kc_BlobStore& store, std::vector<BlobId>& topIds) {
-  const bool weighted = !binary_ && !labelled_;
   std::size_t top = 0;
-  for (RegionIndex r = regionList_; r != kNone; r = reg(r).next) {
+  for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
     const Region& g = reg(r);
-    if (g.id == 0) continue;
-    kc_BlobEntry& b = store.entries[g.id - 1];
-    const bool fitsEntry = g.pelCount <= static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
-    if (weighted) {
-      b.label = g.value == 0 ? 0 : 1;
-      b.pelCount = g.value == 0 && fitsEntry ? static_cast<std::int32_t>(g.pelCount) : -1;
-    } else {
-      b.label = g.value;
-      b.pelCount = fitsEntry ? static_cast<std::int32_t>(g.pelCount) : -1;
-    }
+    const BlobId id = ws_.blobIds[r];
+    if (id == 0) continue;
+    kc_BlobEntry& b = store.entries[id - 1];
     if (g.parent == kNone) {
       KC_ASSERT(top < topIds.size(), "every top-level region was counted");
       if (top != 0) {
         const BlobId p = topIds[top - 1];
-        store.entries[p - 1].nextSibling = g.id;
+        store.entries[p - 1].nextSibling = id;
         b.prevSibling = p;
       }
-      topIds[top++] = g.id;
+      topIds[top++] = id;
     }
     BlobId previous = 0;
-    for (RegionIndex c = g.firstChild; c != kNone; c = reg(c).nextSibling) {
-      const BlobId cid = reg(c).id;
+    for (RegionIndex c = g.firstChild; c != kNone; c = ws_.siblings[c]) {
+      const BlobId cid = ws_.blobIds[c];
       if (cid == 0) continue;
       kc_BlobEntry& cb = store.entries[cid - 1];
-      cb.parent = g.id;
+      cb.parent = id;
       cb.prevSibling = previous;
       cb.nextSibling = 0;
       if (previous != 0) store.entries[previous - 1].nextSibling = cid;

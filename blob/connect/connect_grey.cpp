@@ -111,24 +111,30 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
   }
 }
 
-// replayGreyRow(row, n, above, next): the labels scanGreyRow gave the runs of a row (or
-// scanGreyFirstRow, with above null): a previous run's of the same kind, else the first
-// same-kind above run's in range, else the next new label. The above index moves as in the scan.
-void kc_ConnectEngine::replayGreyRow(kc_ScanRun* row, std::size_t n, const kc_ScanRun* above,
-                                     LabelId& next) {
+// replayGreyRow(store, row, n, above, next): the runs of a row get the blobs (id - 1) of
+// the labels scanGreyRow gave them (or scanGreyFirstRow, with above null): a previous run's of the
+// same kind, else the first same-kind above run's in range, else the next new label's, looked up
+// once. The above index moves as in the scan.
+void kc_ConnectEngine::replayGreyRow(kc_BlobStore& store, kc_ScanRun* row, std::size_t n,
+                                     const kc_ScanRun* above, LabelId& next) {
   std::size_t a = 0;
   for (std::size_t i = 0; i < n; ++i) {
     kc_ScanRun& run = row[i];
-    LabelId label = i != 0 && sameKind(row[i - 1], run) ? row[i - 1].label : kNone;
+    const kc_ScanRun* source = i != 0 && sameKind(row[i - 1], run) ? &row[i - 1] : nullptr;
     if (above != nullptr) {
       const AboveRange range = aboveRange(run, width_);
       while (above[a].x <= range.hi) {
         const kc_ScanRun& up = above[a];
-        if (label == kNone && reaches(up, range) && sameKind(up, run)) label = up.label;
+        if (source == nullptr && reaches(up, range) && sameKind(up, run)) source = &up;
         if (up.xe > range.hi) break;
         ++a;
       }
     }
-    run.label = label != kNone ? label : next++;
+    if (source != nullptr) {
+      run.label = source->label;
+      run.filled = source->filled;
+    } else {
+      buildOfNewLabel(store, run, next++);
+    }
   }
 }

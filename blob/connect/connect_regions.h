@@ -18,13 +18,15 @@ using NodeIndex = std::uint32_t;    // a neighbour list node's slot
 inline constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
 // kc_ScanRun: one maximal run of one pel value in a row (adjacent runs of equal value joined), with
-// the label the scan gave it. A row of runs is read from the image when it is scanned and dropped
-// two rows later: the engine never holds more than two rows of runs.
+// the label the scan gave it (in the finishing pass: the index of its blob's kc_BlobBuild, kNone
+// for none). A row of runs is read from the image when it is scanned and dropped two rows later:
+// the engine never holds more than two rows of runs.
 struct kc_ScanRun {
   Column x;       // first column
   Column xe;      // one past the last column
   LabelId label;  // kNone until the scan assigns one
   std::uint8_t value;
+  bool filled;    // finishing pass of a grey-scale fill: the label was filled into its encloser
 };
 
 // Label sets. A run points to a label, never to a region. The labels of one region form one
@@ -35,8 +37,14 @@ struct kc_ScanRun {
 inline constexpr std::uint32_t kRootFlag = 0x80000000u;
 inline constexpr RegionIndex kPrunedRegion = 0x7FFFFFFFu;
 
-// kc_ConnectRegion: one connected region while the scan runs (72 bytes; live regions only: a
-// released slot is reused by the next new region).
+// kc_ConnectRegion: one connected region while the scan runs (64 bytes). Its next sibling and its
+// blob id are kept beside it, in arrays of their own (see kc_ConnectWorkspace), so that walking a
+// child list reads 4 bytes per child rather than a record.
+//
+// The region list: in grey-scale connectivity slots are never reused, so the list is simply the
+// slots from the last to the first, skipping released ones (a walk reads memory in order). In
+// labelled connectivity, where every run starts a region that is mostly absorbed at once, slots
+// are reused and the list is linked through next and prev.
 //
 // Invariants (checked by kc_ConnectEngine::checkInvariants, which debug builds run after every
 // scan):
@@ -59,14 +67,13 @@ struct kc_ConnectRegion {
   LabelId root;           // root label of the region's set
   std::uint32_t setSize;  // labels in the set (union by size)
   LabelId parent;         // a label of the enclosing region; kNone at the top level
-  RegionIndex firstChild;
+  RegionIndex firstChild;  // child list, continued through the workspace's siblings
   RegionIndex lastChild;
-  RegionIndex nextSibling;
-  RegionIndex next;  // region list, most recently created first
+  RegionIndex next;  // region list, most recently created first (labelled connectivity)
   RegionIndex prev;
-  BlobId id;         // given by the finishing pass; 0 before
   std::uint8_t value;  // pel value of the region's first run
   bool deleted;        // dropped: gets no blob
+  bool released;       // absorbed or pruned: the slot holds no region
 };
 
 // kc_NeighbourList: the regions of other values that a region touches (labelled connectivity), in
@@ -95,10 +102,15 @@ struct kc_LabelledRegion {
   RegionIndex searchParent = kNone;  // search parent of the fill tree building
 };
 
-// kc_BlobBuild: where the finishing pass is writing a blob's rows.
+// kc_BlobBuild: one blob (element id - 1) as the finishing pass writes its rows: everything a run
+// of it needs in one record (44 bytes), so that writing a run touches one cache line.
 struct kc_BlobBuild {
   std::uint64_t write;  // next byte to write in the run store
   std::uint64_t end;    // end of the blob's slot in the run store
+  Column xMin;          // the region's extents
+  RowIndex yMin;
+  Column width;
   Column cursor;        // next column of the current row, relative to the blob; 0: row not begun
   RowIndex row;         // current row, relative to the blob
+  RegionIndex region;
 };
