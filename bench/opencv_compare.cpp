@@ -25,11 +25,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -223,35 +226,64 @@ struct ContourReport {
   bool finished = false;
 };
 
-// contoursLimited(): one checking call of (c) and then its timing, in a child process that is
-// killed after limit seconds; finished is false then. Some contour hierarchies take minutes.
-ContourReport contoursLimited(const cv::Mat& mat, double minTime, double limit) {
+// readToEnd(fd, out, limit): appends what fd delivers to out until its end; false when the end
+// did not come within limit seconds or reading failed.
+bool readToEnd(int fd, std::string& out, double limit) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+  char buffer[4096];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd ready{fd, POLLIN, 0};
+    if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) != 1) return false;
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) return true;
+    if (got < 0 && errno != EINTR) return false;
+    if (got > 0) out.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// childOutput(body, limit): runs body(fd) in a forked child, which writes its report to fd and then
+// exits or replaces itself (a body that returns counts as a failure). Returns what the child wrote
+// when it closed fd and exited with status 0 within limit seconds; nothing when it failed or ran
+// out of time, in which case it is killed.
+std::optional<std::string> childOutput(const std::function<void(int)>& body, double limit) {
   int fds[2];
-  if (pipe(fds) != 0) return {};
+  if (pipe(fds) != 0) return std::nullopt;
   const pid_t child = fork();
   if (child == 0) {
     close(fds[0]);
+    body(fds[1]);
+    _exit(1);
+  }
+  close(fds[1]);
+  std::string out;
+  const bool complete = child > 0 && readToEnd(fds[0], out, limit);
+  close(fds[0]);
+  if (child < 0) return std::nullopt;
+  if (!complete) kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!complete || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return out;
+}
+
+// contoursLimited(): one checking call of (c) and then its timing, in a child process that is
+// killed after limit seconds; finished is false then. Some contour hierarchies take minutes.
+ContourReport contoursLimited(const cv::Mat& mat, double minTime, double limit) {
+  const std::optional<std::string> out = childOutput([&](int fd) {
     Contours contours;
     contours.run(mat);
     ContourReport report;
     std::tie(report.outer, report.holes) = contours.counts();
     report.timing = timeRuns([&] { return contours.run(mat); }, minTime);
     report.finished = true;
-    const ssize_t written = write(fds[1], &report, sizeof report);
+    const ssize_t written = write(fd, &report, sizeof report);
     _exit(written == static_cast<ssize_t>(sizeof report) ? 0 : 1);
-  }
-  close(fds[1]);
+  }, limit);
   ContourReport report;
-  pollfd wait{fds[0], POLLIN, 0};
-  if (child > 0 && poll(&wait, 1, static_cast<int>(limit * 1000)) == 1 &&
-      read(fds[0], &report, sizeof report) != static_cast<ssize_t>(sizeof report)) {
-    report = {};
-  }
-  if (child > 0) {
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-  }
-  close(fds[0]);
+  if (out && out->size() == sizeof report) std::memcpy(&report, out->data(), sizeof report);
   return report;
 }
 
