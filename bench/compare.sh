@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the OpenCV comparison in release mode (installing OpenCV first when it is missing) and
 # prints its Markdown table of times and peak memory on stdout; build messages go to stderr.
-# The full table ends with noise50-8192 and takes several minutes; --only narrows it.
+# The full table ends with noise50-8192 and takes about 12 minutes; --only narrows it.
 # Usage: bench/compare.sh [--min-time SECONDS] [--limit SECONDS] [--only NAME] [--check]
 set -euo pipefail
 cd "$(dirname "$0")/.."
