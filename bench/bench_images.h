@@ -37,7 +37,8 @@ struct ImageSpec {
   std::string name() const { return className(kind) + "-" + std::to_string(side); }
 };
 
-// standardSet(): parts at 2048 and 4096, and every other class at 2048.
+// standardSet(): parts at 2048 and 4096, every other class at 2048, and last noise50 at 8192 (the
+// slow one: 64 Mpel of dense noise).
 std::vector<ImageSpec> standardSet();
 // smallSet(side): every class once at the given side (for quick agreement checks).
 std::vector<ImageSpec> smallSet(long side);

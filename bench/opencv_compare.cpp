@@ -1,5 +1,6 @@
 // Single-threaded comparison of our blob analysis with OpenCV on fixed images; prints a Markdown
-// table of median times and ratios, after checking on each image that both find the same regions.
+// table of median times, ratios and peak memory, after checking on each image that both find the
+// same regions.
 //
 //   (ours) kfBlobAnalysis with a hard threshold, then area, centre of mass and image bounding box
 //          of every region of the scene (blobs and holes)
@@ -8,11 +9,17 @@
 //          every contour (outer borders and holes)
 //   (d)    threshold alone: one vectorised pass over the pels, the floor
 //
+// The images are bench::standardSet(), the last being noise50-8192 (minutes on its own). Memory
+// columns: the peak resident set (VmHWM) of a fresh process, this program re-executed with
+// --peak-memory, that makes the image and runs one route twice; a note under the table gives what
+// that process holds once the image is made, the part of each figure that is not the route's.
+//
 // Usage: opencv_compare [--check] [--min-time SECONDS] [--limit SECONDS] [--only NAME]
 //   --check     agreement only, on 256 x 256 images of every class; exit 1 on any disagreement
 //   --min-time  time each cell for at least this long (default 1 s; at least 3 runs, at most 200)
-//   --limit     give up timing (c) on an image after this many seconds (default 120)
+//   --limit     give up timing or measuring (c) on an image after this many seconds (default 120)
 //   --only      run only the images whose name ("parts-2048", ...) contains NAME
+// Internal: opencv_compare --peak-memory ROUTE NAME is the memory child (route ours, b or c).
 #include "bench_images.h"
 
 #include <blob/blob.h>
@@ -24,12 +31,16 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -223,36 +234,97 @@ struct ContourReport {
   bool finished = false;
 };
 
-// contoursLimited(): one checking call of (c) and then its timing, in a child process that is
-// killed after limit seconds; finished is false then. Some contour hierarchies take minutes.
-ContourReport contoursLimited(const cv::Mat& mat, double minTime, double limit) {
+// readToEnd(fd, out, limit): appends what fd delivers to out until its end; false when the end
+// did not come within limit seconds or reading failed.
+bool readToEnd(int fd, std::string& out, double limit) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+  char buffer[4096];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd ready{fd, POLLIN, 0};
+    if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) != 1) return false;
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) return true;
+    if (got < 0 && errno != EINTR) return false;
+    if (got > 0) out.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// childOutput(body, limit): runs body(fd) in a forked child, which writes its report to fd and then
+// exits or replaces itself (a body that returns counts as a failure). Returns what the child wrote
+// when it closed fd and exited with status 0 within limit seconds; nothing when it failed or ran
+// out of time, in which case it is killed.
+std::optional<std::string> childOutput(const std::function<void(int)>& body, double limit) {
   int fds[2];
-  if (pipe(fds) != 0) return {};
+  if (pipe(fds) != 0) return std::nullopt;
   const pid_t child = fork();
   if (child == 0) {
     close(fds[0]);
+    body(fds[1]);
+    _exit(1);
+  }
+  close(fds[1]);
+  std::string out;
+  const bool complete = child > 0 && readToEnd(fds[0], out, limit);
+  close(fds[0]);
+  if (child < 0) return std::nullopt;
+  if (!complete) kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!complete || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return out;
+}
+
+// contoursLimited(): one checking call of (c) and then its timing, in a child process that is
+// killed after limit seconds; finished is false then. Some contour hierarchies take minutes.
+ContourReport contoursLimited(const cv::Mat& mat, double minTime, double limit) {
+  const std::optional<std::string> out = childOutput([&](int fd) {
     Contours contours;
     contours.run(mat);
     ContourReport report;
     std::tie(report.outer, report.holes) = contours.counts();
     report.timing = timeRuns([&] { return contours.run(mat); }, minTime);
     report.finished = true;
-    const ssize_t written = write(fds[1], &report, sizeof report);
+    const ssize_t written = write(fd, &report, sizeof report);
     _exit(written == static_cast<ssize_t>(sizeof report) ? 0 : 1);
-  }
-  close(fds[1]);
+  }, limit);
   ContourReport report;
-  pollfd wait{fds[0], POLLIN, 0};
-  if (child > 0 && poll(&wait, 1, static_cast<int>(limit * 1000)) == 1 &&
-      read(fds[0], &report, sizeof report) != static_cast<ssize_t>(sizeof report)) {
-    report = {};
-  }
-  if (child > 0) {
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-  }
-  close(fds[0]);
+  if (out && out->size() == sizeof report) std::memcpy(&report, out->data(), sizeof report);
   return report;
+}
+
+// What a route's memory child reports, in MiB.
+struct PeakMemory {
+  double baseline = 0.0;  // resident set once the image is made, before the route runs
+  double peak = 0.0;      // peak resident set of the process after two runs of the route
+  bool finished = false;
+};
+
+// peakMemory(route, image, limit): the figures of a memory child (runPeakMemory) for the route
+// ("ours", "b" or "c") on the named image of the standard set; finished is false when it failed or
+// was killed after limit seconds. The forked child replaces itself with a fresh copy of this
+// program: a plain fork would inherit this process's resident pages, and its peak with them.
+PeakMemory peakMemory(const std::string& route, const std::string& image, double limit) {
+  const std::optional<std::string> out = childOutput([&](int fd) {
+    if (dup2(fd, STDOUT_FILENO) < 0) return;
+    close(fd);
+    execl("/proc/self/exe", "opencv_compare", "--peak-memory", route.c_str(), image.c_str(),
+          static_cast<char*>(nullptr));
+  }, limit);
+  long baseline = 0, peak = 0;
+  if (!out || std::sscanf(out->c_str(), "%ld %ld", &baseline, &peak) != 2) return {};
+  return {baseline / 1024.0, peak / 1024.0, true};
+}
+
+// statusKiB(key): the value of the "key: N kB" line of /proc/self/status; -1 when there is none.
+long statusKiB(const std::string& key) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
+  }
+  return -1;
 }
 
 std::string cpuName() {
@@ -274,6 +346,7 @@ struct Options {
   double minTime = 1.0;
   double limit = 120.0;
   std::string only;
+  std::string memoryRoute, memoryImage;  // --peak-memory: this process is a memory child
 };
 
 Options parse(int argc, char** argv) {
@@ -284,7 +357,10 @@ Options parse(int argc, char** argv) {
     else if (arg == "--min-time" && i + 1 < argc) o.minTime = std::atof(argv[++i]);
     else if (arg == "--only" && i + 1 < argc) o.only = argv[++i];
     else if (arg == "--limit" && i + 1 < argc) o.limit = std::atof(argv[++i]);
-    else {
+    else if (arg == "--peak-memory" && i + 2 < argc) {
+      o.memoryRoute = argv[++i];
+      o.memoryImage = argv[++i];
+    } else {
       std::fprintf(stderr, "usage: opencv_compare [--check] [--min-time SECONDS] [--limit SECONDS] [--only NAME]\n");
       std::exit(2);
     }
@@ -327,44 +403,101 @@ int runCheck(const Options& options) {
   return failures == 0 ? 0 : 1;
 }
 
+// runPeakMemory(): the memory child. Makes the image, notes the resident set, runs the route twice
+// (as the timing does before it measures), then prints "baseline peak" in KiB on stdout: VmRSS
+// after making the image and VmHWM at the end. Returns 2 for an unknown route or image.
+int runPeakMemory(const Options& options) {
+  const std::vector<bench::ImageSpec> set = bench::standardSet();
+  const auto entry = std::find_if(set.begin(), set.end(),
+                                  [&](const bench::ImageSpec& e) { return e.name() == options.memoryImage; });
+  const std::string& route = options.memoryRoute;
+  if (entry == set.end() || (route != "ours" && route != "b" && route != "c")) return 2;
+  const kcPelBuffer<unsigned char> pels = bench::makeImage(entry->kind, entry->side);
+  const cv::Mat mat = wrap(pels);
+  const long baseline = statusKiB("VmRSS");
+  Ours ours;
+  Components components;
+  Contours contours;
+  for (int run = 0; run < 2; ++run) {
+    gSink = gSink + (route == "ours" ? ours.run(pels) : route == "b" ? components.run(mat) : contours.run(mat));
+  }
+  std::printf("%ld %ld\n", baseline, statusKiB("VmHWM"));
+  return 0;
+}
+
+// Memory of ours, (b) and (c) on one image.
+using MemoryRow = std::array<PeakMemory, 3>;
+
+// peakMemories(image, limit): the memory of each route; only (c) has the time limit, as in the timing.
+MemoryRow peakMemories(const std::string& image, double limit) {
+  constexpr double kUnlimited = 1e6;  // seconds
+  return {peakMemory("ours", image, kUnlimited), peakMemory("b", image, kUnlimited), peakMemory("c", image, limit)};
+}
+
+std::string mebibytes(const PeakMemory& memory) { return memory.finished ? fixed(memory.peak, 1) : "—"; }
+
+// printRow(): measures, checks and times one image and prints its row. Returns the row's memory,
+// or nothing when the results differ (a row saying so is printed then).
+std::optional<MemoryRow> printRow(const bench::ImageSpec& entry, const Options& options) {
+  // Before this process makes the image, so that its memory and a child's peak are not held at once.
+  const MemoryRow memory = peakMemories(entry.name(), options.limit);
+  const kcPelBuffer<unsigned char> pels = bench::makeImage(entry.kind, entry.side);
+  const cv::Mat mat = wrap(pels);
+  Ours ours;
+  Components components;
+  ours.run(pels);
+  components.run(mat);
+  const Findings found = ours.findings();
+  const ContourReport c = contoursLimited(mat, options.minTime, options.limit);
+  std::string why = blobsDiffer(found.blobs, components.regions());
+  if (why.empty() && c.finished) why = countsDiffer(found, c.outer, c.holes);
+  if (!why.empty()) {
+    std::printf("| %s | results differ: %s |\n", entry.name().c_str(), why.c_str());
+    return std::nullopt;
+  }
+  cv::Mat binary;
+  const Timing a = timeRuns([&] { return ours.run(pels); }, options.minTime);
+  const Timing b = timeRuns([&] { return components.run(mat); }, options.minTime);
+  const Timing d = timeRuns([&] {
+    cv::threshold(mat, binary, bench::kThreshold - 1, 255, cv::THRESH_BINARY);
+    return static_cast<double>(binary.data[0]);
+  }, options.minTime);
+  const std::string cTime = c.finished ? fixed(c.timing.seconds * 1e3, 2) : "> " + fixed(options.limit * 1e3, 0);
+  const std::string cRatio = c.finished ? fixed(a.seconds / c.timing.seconds, 2) : "< " + fixed(a.seconds / options.limit, 2);
+  std::printf("| %s | %zu | %ld | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", entry.name().c_str(),
+              found.blobs.size(), found.holes, fixed(a.seconds * 1e3, 2).c_str(), fixed(b.seconds * 1e3, 2).c_str(),
+              cTime.c_str(), fixed(d.seconds * 1e3, 3).c_str(), fixed(a.seconds / b.seconds, 2).c_str(),
+              cRatio.c_str(), fixed(a.seconds / d.seconds, 1).c_str(), mebibytes(memory[0]).c_str(),
+              mebibytes(memory[1]).c_str(), mebibytes(memory[2]).c_str());
+  return memory;
+}
+
+// baselineOf(): the resident set once the image is made, from the first route that finished.
+std::string baselineOf(const std::string& name, const MemoryRow& memory) {
+  for (const PeakMemory& route : memory) {
+    if (route.finished) return name + " " + fixed(route.baseline, 1) + " MiB";
+  }
+  return name + " —";
+}
+
 int runTable(const Options& options) {
   std::printf("Machine: %s; OpenCV %s with %d thread(s); build %s, %s.\n\n", cpuName().c_str(), CV_VERSION,
               cv::getNumThreads(), BENCH_BUILD_TYPE, __VERSION__);
-  std::printf("| image | blobs | holes | ours ms | (b) ms | (c) ms | (d) ms | ours/(b) | ours/(c) | ours/(d) |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  std::printf("| image | blobs | holes | ours ms | (b) ms | (c) ms | (d) ms | ours/(b) | ours/(c) | ours/(d) "
+              "| ours MiB | (b) MiB | (c) MiB |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   int failures = 0;
+  std::string baselines;
   for (const bench::ImageSpec& entry : bench::standardSet()) {
     if (entry.name().find(options.only) == std::string::npos) continue;
-    const kcPelBuffer<unsigned char> pels = bench::makeImage(entry.kind, entry.side);
-    const cv::Mat mat = wrap(pels);
-    Ours ours;
-    Components components;
-    ours.run(pels);
-    components.run(mat);
-    const Findings found = ours.findings();
-    const ContourReport c = contoursLimited(mat, options.minTime, options.limit);
-    std::string why = blobsDiffer(found.blobs, components.regions());
-    if (why.empty() && c.finished) why = countsDiffer(found, c.outer, c.holes);
-    if (!why.empty()) {
-      std::printf("| %s | results differ: %s |\n", entry.name().c_str(), why.c_str());
-      ++failures;
-      continue;
-    }
-    cv::Mat binary;
-    const Timing a = timeRuns([&] { return ours.run(pels); }, options.minTime);
-    const Timing b = timeRuns([&] { return components.run(mat); }, options.minTime);
-    const Timing d = timeRuns([&] {
-      cv::threshold(mat, binary, bench::kThreshold - 1, 255, cv::THRESH_BINARY);
-      return static_cast<double>(binary.data[0]);
-    }, options.minTime);
-    const std::string cTime = c.finished ? fixed(c.timing.seconds * 1e3, 2) : "> " + fixed(options.limit * 1e3, 0);
-    const std::string cRatio = c.finished ? fixed(a.seconds / c.timing.seconds, 2) : "< " + fixed(a.seconds / options.limit, 2);
-    std::printf("| %s | %zu | %ld | %s | %s | %s | %s | %s | %s | %s |\n", entry.name().c_str(), found.blobs.size(),
-                found.holes, fixed(a.seconds * 1e3, 2).c_str(), fixed(b.seconds * 1e3, 2).c_str(), cTime.c_str(),
-                fixed(d.seconds * 1e3, 3).c_str(), fixed(a.seconds / b.seconds, 2).c_str(), cRatio.c_str(),
-                fixed(a.seconds / d.seconds, 1).c_str());
+    const std::optional<MemoryRow> memory = printRow(entry, options);
+    if (memory) baselines += (baselines.empty() ? "" : ", ") + baselineOf(entry.name(), *memory);
+    failures += memory ? 0 : 1;
     std::fflush(stdout);
   }
+  std::printf("\nMiB: peak resident set (VmHWM) of a fresh process that makes the image and runs the route twice;"
+              " — when it failed or ran past the limit. Of that, the process holds once the image is made: %s"
+              " (the pels: side x side bytes).\n", baselines.c_str());
   return failures == 0 ? 0 : 1;
 }
 
@@ -373,5 +506,6 @@ int runTable(const Options& options) {
 int main(int argc, char** argv) {
   const Options options = parse(argc, argv);
   cv::setNumThreads(1);
+  if (!options.memoryRoute.empty()) return runPeakMemory(options);
   return options.check ? runCheck(options) : runTable(options);
 }
