@@ -2,7 +2,9 @@
 //
 // The call: hard threshold 128, kfBlobAnalysis into a reused kcBlobResults, then area, centre of
 // mass and image bounding box of every region (blobs and holes) through getBlob, on 2048 x 2048
-// images of several classes (bench_images). Two untimed calls come first. Counters:
+// images of several classes (bench_images); the runs_ variants analyse the run-length image instead
+// (encoded once), so that their counts are the connectivity's and the scene's alone. Two untimed
+// calls come first. Counters:
 //   allocs/iter          calls of operator new (any form, library included) per timed call
 //   bytes/iter           bytes those calls asked for, per timed call
 //   analysisAllocs/iter  the calls made inside kfBlobAnalysis alone, per timed call
@@ -143,28 +145,36 @@ double measureAll(const kcBlobSceneDescription& scene) {
 
 double perRegion(long bytes, long regions) { return regions > 0 ? static_cast<double>(bytes) / regions : 0.0; }
 
-void steadyState(benchmark::State& state, bench::ImageClass kind) {
+// steadyState(state, kind, fromRuns): the everyday call on the class's image, or (fromRuns) the same
+// analysis of its run-length image, encoded once beforehand: connectivity and scene alone.
+void steadyState(benchmark::State& state, bench::ImageClass kind, bool fromRuns) {
   const kcPelBuffer<unsigned char>& pels = image(kind);
+  kcRLEBuffer runs;
+  runs.encode(pels, bench::kThreshold, false);
+  const auto analyse = [&](kcBlobParams& p, kcBlobResults& r) {
+    if (fromRuns) kfBlobAnalysis(runs, p, r);
+    else kfBlobAnalysis(pels, p, r);
+  };
   kcBlobParams params;
   params.setSegmentationHardThresh(bench::kThreshold, false);
   const long base = gHeap.held.load(kRelaxed);
   kcBlobResults results;
   double sum = 0.0;
   for (int warmUp = 0; warmUp < 2; ++warmUp) {
-    kfBlobAnalysis(pels, params, results);
+    analyse(params, results);
     sum += measureAll(*results.connectedBlobs());
   }
   long analysisCalls = 0;
   const long calls = gHeap.calls.load(kRelaxed), bytes = gHeap.bytes.load(kRelaxed);
   for (auto _ : state) {
     const long before = gHeap.calls.load(kRelaxed);
-    kfBlobAnalysis(pels, params, results);
+    analyse(params, results);
     analysisCalls += gHeap.calls.load(kRelaxed) - before;
     sum += measureAll(*results.connectedBlobs());
   }
   const long allCalls = gHeap.calls.load(kRelaxed) - calls, allBytes = gHeap.bytes.load(kRelaxed) - bytes;
   resetPeak();
-  kfBlobAnalysis(pels, params, results);
+  analyse(params, results);
   const long live = gHeap.held.load(kRelaxed) - base, peak = gHeap.peak.load(kRelaxed) - base;
   const long regions = results.connectedBlobs()->numBlobs(false);
   benchmark::DoNotOptimize(sum);
@@ -178,11 +188,14 @@ void steadyState(benchmark::State& state, bench::ImageClass kind) {
   state.counters["peakB/region"] = perRegion(peak, regions);
 }
 
-BENCHMARK_CAPTURE(steadyState, parts, bench::ImageClass::eParts)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(steadyState, noise10, bench::ImageClass::eNoise10)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(steadyState, noise50, bench::ImageClass::eNoise50)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(steadyState, checker, bench::ImageClass::eChecker)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(steadyState, glyphs, bench::ImageClass::eGlyphs)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(steadyState, parts, bench::ImageClass::eParts, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(steadyState, noise10, bench::ImageClass::eNoise10, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(steadyState, noise50, bench::ImageClass::eNoise50, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(steadyState, checker, bench::ImageClass::eChecker, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(steadyState, glyphs, bench::ImageClass::eGlyphs, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(steadyState, runs_parts, bench::ImageClass::eParts, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(steadyState, runs_noise50, bench::ImageClass::eNoise50, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(steadyState, runs_checker, bench::ImageClass::eChecker, true)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -11,10 +11,10 @@ void kc_ConnectEngine::checkInvariants() const {
   std::size_t count = 0;
   RegionIndex prev = kNone;
   for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
-    KC_ASSERT(!labelled_ || reg(r).prev == prev, "the region list is linked both ways");
     KC_ASSERT(!reg(r).released, "the region list holds live regions");
-    KC_ASSERT(prev == kNone || static_cast<std::int32_t>(reg(prev).serial - reg(r).serial) > 0,
-              "the region list holds the most recently created record first");
+    KC_ASSERT(!labelled_ || (ws_.labelled[r].prev == prev &&
+                             (prev == kNone || ws_.labelled[prev].serial > ws_.labelled[r].serial)),
+              "the region list is linked both ways, the most recently created record first");
     KC_ASSERT(live.insert(r).second, "a region is listed once");
     prev = r;
     ++count;

@@ -66,7 +66,7 @@ class SmallList {
 // and then every region of the neighbour's value that only the small one kept apart from it.
 void kc_ConnectEngine::mergeSmallRegions() {
   KC_ASSERT(outside_ != kNone && reg(outside_).pelCount == 0, "the outside has no pels");
-  KC_ASSERT(reg(outside_).next == kNone, "the outside is last in region-list order");
+  KC_ASSERT(nextInList(outside_) == kNone, "the outside is last in region-list order");
   std::vector<RegionIndex> small;
   for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
     ws_.labelled[r].smallPos = kNone;

@@ -71,12 +71,13 @@ RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, RowIndex y
   }
   const LabelId label = newLabel(r);
   Region& g = reg(r);
-  g = Region{static_cast<PelCount>(n), ++serial_, 1, x, x + n, y, y, label, 1, kNone,
-             kNone, kNone, regionList_, kNone, value, false, false};
+  g = Region{static_cast<PelCount>(n), 1, x, x + n, y, y, label, 1, kNone, kNone, kNone, value, false, false};
   ws_.siblings[r] = kNone;
   if (labelled_) {
     ws_.labelled[r] = kc_LabelledRegion{};
-    if (regionList_ != kNone) reg(regionList_).prev = r;
+    ws_.labelled[r].next = regionList_;
+    ws_.labelled[r].serial = ++serial_;
+    if (regionList_ != kNone) ws_.labelled[regionList_].prev = r;
     regionList_ = r;
   }
   if (fillChains_) ws_.firstLabel[r] = ws_.lastLabel[r] = label;
@@ -103,9 +104,10 @@ void kc_ConnectEngine::releaseRegion(RegionIndex r) {
   g.released = true;
   --regionCount_;
   if (labelled_) {
-    if (g.prev != kNone) reg(g.prev).next = g.next;
-    else regionList_ = g.next;
-    if (g.next != kNone) reg(g.next).prev = g.prev;
+    const kc_LabelledRegion& l = ws_.labelled[r];
+    if (l.prev != kNone) ws_.labelled[l.prev].next = l.next;
+    else regionList_ = l.next;
+    if (l.next != kNone) ws_.labelled[l.next].prev = l.prev;
     ws_.freeSlots.push_back(r);
   }
 }

@@ -47,11 +47,13 @@ struct kc_ConnectWorkspace {
 // the runs and on the labels of the row above, so it is replayed rather than stored), and writes
 // every surviving region's rows into the store in raster order of first pel.
 //
-// Working memory: two rows of runs, one 32-bit word per label (grey-scale: one label per region
-// created; labelled: one per run), 72 bytes per live region (plus 28 in labelled connectivity and
-// 4 per label and 8 per region slot in a grey-scale fill), neighbour nodes of 12 bytes, and 16
-// bytes per blob while the rows are written. No allocation per run, region or blob: the arrays
-// grow geometrically and keep their capacity in the workspace.
+// Working memory: two rows of runs; one 32-bit word per label (grey-scale: one label per region
+// created; labelled: one per run); 64 bytes per region slot (a record, its sibling link and blob
+// id; grey-scale keeps a slot per region created, labelled reuses released slots and adds 40 bytes
+// of list links and neighbour list per slot); 5 bytes per label and 8 per slot in a grey-scale
+// fill; neighbour nodes of 12 bytes; and 40 bytes per blob while the rows are written. No
+// allocation per run, region or blob: the arrays grow geometrically and keep their capacity in
+// the workspace.
 //
 // Typical use: kc_ConnectEngine engine(image, workspace, labelled, cleanup, minPels);
 //              engine.scan(); engine.finish(store, topIds);
@@ -115,7 +117,7 @@ class kc_ConnectEngine {
     return labelled_ ? regionList_ : nextInList(static_cast<RegionIndex>(ws_.regions.size()));
   }
   RegionIndex nextInList(RegionIndex r) const {
-    if (labelled_) return reg(r).next;
+    if (labelled_) return ws_.labelled[r].next;
     while (r-- > 0)
       if (!reg(r).released) return r;
     return kNone;
@@ -186,7 +188,7 @@ class kc_ConnectEngine {
   RegionIndex regionList_ = kNone;  // head of the linked region list (labelled connectivity)
   RegionIndex outside_ = kNone;
   std::size_t regionCount_ = 0;
-  std::uint32_t serial_ = 0;
+  std::uint32_t serial_ = 0;  // creation count (labelled connectivity)
   std::uint32_t floodStamp_ = 0;
   RowIndex rowsScanned_ = 0;
   const std::vector<kc_ScanRun>* lastRow_ = nullptr;

@@ -105,7 +105,7 @@ std::size_t kc_ConnectEngine::countBlobs(std::size_t& topCount, std::uint64_t& b
         Region& child = reg(c);
         KC_ASSERT(child.value != 0, "a child of an unenclosed background region is foreground");
         child.parent = kNone;
-        const bool passed = static_cast<std::int32_t>(child.serial - g.serial) > 0;
+        const bool passed = c > r;  // grey-scale: the list runs from the last slot down
         if (passed && !keepTop(child)) {
           --count;
           bytes -= roomFor(child);

@@ -37,28 +37,27 @@ struct kc_ScanRun {
 inline constexpr std::uint32_t kRootFlag = 0x80000000u;
 inline constexpr RegionIndex kPrunedRegion = 0x7FFFFFFFu;
 
-// kc_ConnectRegion: one connected region while the scan runs (64 bytes). Its next sibling and its
+// kc_ConnectRegion: one connected region while the scan runs (56 bytes). Its next sibling and its
 // blob id are kept beside it, in arrays of their own (see kc_ConnectWorkspace), so that walking a
 // child list reads 4 bytes per child rather than a record.
 //
 // The region list: in grey-scale connectivity slots are never reused, so the list is simply the
 // slots from the last to the first, skipping released ones (a walk reads memory in order). In
 // labelled connectivity, where every run starts a region that is mostly absorbed at once, slots
-// are reused and the list is linked through next and prev.
+// are reused and the list is linked through kc_LabelledRegion's next and prev.
 //
 // Invariants (checked by kc_ConnectEngine::checkInvariants, which debug builds run after every
 // scan):
 // - the root label of the region's set names it, and the set holds setSize labels;
 // - the survivor of a merge is the region of the run in the row above (or the region a cleanup
 //   keeps); the absorbed record leaves the list and every other record stays where it was;
-// - the region list holds the most recently created surviving record first (serial decreases);
+// - the region list holds the most recently created surviving record first;
 // - parent, when set, is a label of the enclosing region, and the region is in that region's child
 //   list; a region is closed (gets a parent) exactly once. Holding a label rather than the record
 //   lets a merge move a whole child list in constant time: the children follow the label.
 // - neighbour lists (labelled connectivity) are symmetric.
 struct kc_ConnectRegion {
   PelCount pelCount;
-  std::uint32_t serial;  // creation order (wraps; compared only between neighbours in the list)
   std::uint32_t runs;    // runs given to the region, for its room in the run store
   Column xMin;
   Column xEnd;
@@ -69,12 +68,11 @@ struct kc_ConnectRegion {
   LabelId parent;         // a label of the enclosing region; kNone at the top level
   RegionIndex firstChild;  // child list, continued through the workspace's siblings
   RegionIndex lastChild;
-  RegionIndex next;  // region list, most recently created first (labelled connectivity)
-  RegionIndex prev;
   std::uint8_t value;  // pel value of the region's first run
   bool deleted;        // dropped: gets no blob
   bool released;       // absorbed or pruned: the slot holds no region
 };
+static_assert(sizeof(kc_ConnectRegion) == 56, "a region record is seven words");
 
 // kc_NeighbourList: the regions of other values that a region touches (labelled connectivity), in
 // the order the scan and the merges put them. Never holds its owner and never one region twice.
@@ -95,6 +93,9 @@ struct kc_NeighbourNode {
 
 // kc_LabelledRegion: what labelled connectivity keeps beside each region record.
 struct kc_LabelledRegion {
+  RegionIndex next = kNone;  // region list, most recently created first
+  RegionIndex prev = kNone;
+  std::uint32_t serial = 0;  // creation order, for the list's invariant check
   kc_NeighbourList neighbours;
   std::uint32_t stamp = 0;          // flood mark (scan) and discovery index (fill tree building)
   std::uint32_t low = 0;            // low-link value of the fill tree building
@@ -103,7 +104,7 @@ struct kc_LabelledRegion {
 };
 
 // kc_BlobBuild: one blob (element id - 1) as the finishing pass writes its rows: everything a run
-// of it needs in one record (44 bytes), so that writing a run touches one cache line.
+// of it needs in one record (40 bytes), so that writing a run touches one cache line.
 struct kc_BlobBuild {
   std::uint64_t write;  // next byte to write in the run store
   std::uint64_t end;    // end of the blob's slot in the run store

@@ -15,7 +15,7 @@ void kc_BlobArray::ensure(std::size_t n, const kcBlobSceneDescription* scene) {
   if (n <= capacity_) return;
   constexpr std::size_t kMax = 0x7FFFFFFF;
   KC_ASSERT(n <= kMax, "a scene holds at most 2^31 - 1 blobs");
-  const std::size_t capacity = std::min(std::max(n, capacity_ + capacity_ / 2), kMax);
+  const std::size_t capacity = std::min(std::max(n, capacity_ + capacity_ / 4), kMax);
   auto* fresh = static_cast<kcBlob*>(::operator new(capacity * sizeof(kcBlob), std::align_val_t{alignof(kcBlob)}));
   for (std::size_t i = 0; i < capacity; ++i)
     new (fresh + i) kcBlob(scene, static_cast<std::int32_t>(i + 1), kcBlob::InScene{});

@@ -53,6 +53,11 @@ void kc_BSDData::attach(const kcBlobSceneDescription* owner) {
 void kc_BSDData::install(kc_BlobStore& fresh, std::vector<BlobId>& ids, kc_BlobArray& objects) noexcept {
   mutating();
   store.swap(fresh);
+  // The caches made on demand belong to the scene's current blobs: their storage follows the
+  // current store, so only one set of it is kept.
+  fresh.clear();
+  if (store.records.empty()) store.records.swap(fresh.records);
+  if (store.links.empty()) store.links.swap(fresh.links);
   topIds.swap(ids);
   if (objects.capacity() > blobObjects.capacity()) blobObjects.swap(objects);
 }

@@ -72,9 +72,9 @@ class kc_BSDData : public kcPersistent {
   // May throw std::bad_alloc (then nothing is attached).
   void attach(const kcBlobSceneDescription* owner);
   // install(fresh, ids, objects): takes the blobs of an analysis: swaps fresh into the store and
-  // ids into topIds (the previous ones are left in the arguments, for reuse), and objects
-  // (prepared with objects.ensure when the current array is too small) into the blob objects.
-  // Gives notice. Cannot fail.
+  // ids into topIds (the previous ones are left in the arguments, emptied, for reuse), and objects
+  // (prepared with objects.ensure when the current array is too small) into the blob objects. The
+  // storage of the on-demand caches stays with the current store. Gives notice. Cannot fail.
   void install(kc_BlobStore& fresh, std::vector<BlobId>& ids, kc_BlobArray& objects) noexcept;
 
   // ---- transform pair ----
