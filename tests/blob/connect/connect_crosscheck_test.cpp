@@ -75,3 +75,22 @@ TEST(ConnectCrossCheck, ConnectCrossCheck_labelledRandomImages_matchReference) {
 TEST(ConnectCrossCheck, ConnectCrossCheck_labelledPruneRandomImages_matchReference) {
   crossCheck(true, kc_CleanupKind::ePrune, 800, 120, 5);
 }
+
+// A few images of a hundred thousand regions and more: nearly a checkerboard (one blob holding
+// most pels as holes), and noise of every value in labelled connectivity (most pels a region).
+TEST(ConnectCrossCheck, ConnectCrossCheck_hundredThousandRegions_matchReference) {
+  std::mt19937 rng(6);
+  Grid g;
+  g.width = g.height = 460;
+  for (int y = 0; y < g.height; ++y)
+    for (int x = 0; x < g.width; ++x) g.pels.push_back(static_cast<std::uint8_t>((x + y) % 2 != 0 || rng() % 50 == 0));
+  for (const auto& [labelled, cleanup] : {std::pair{false, kc_CleanupKind::eNone}, std::pair{false, kc_CleanupKind::eFill}}) {
+    const connecttest::Output out = connecttest::run(g, labelled, cleanup, 2);
+    EXPECT_GT(out.blobs.size(), cleanup == kc_CleanupKind::eNone ? 100000u : 0u);
+    connectref::compare(out, connectref::reference(g, labelled, cleanup, 2));
+  }
+  for (auto& p : g.pels) p = static_cast<std::uint8_t>(rng() % 256);
+  const connecttest::Output out = connecttest::run(g, true);
+  EXPECT_GT(out.blobs.size(), 100000u);
+  connectref::compare(out, connectref::reference(g, true, kc_CleanupKind::eNone, 0));
+}

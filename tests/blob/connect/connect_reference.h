@@ -202,20 +202,21 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
     b.label = weighted ? static_cast<std::uint8_t>(value(c) != 0) : value(c);
     b.pelCount = weighted && value(c) != 0 ? -1 : static_cast<std::int32_t>(n.pels);
     int x0 = g.width, y0 = g.height, x1 = -1, y1 = -1;
-    std::vector<char> mine(g.pels.size(), 0);  // 1 own pel, 2 filled pel
     for (int m : n.members)
       for (int q : pelsOf[m]) {
-        mine[q] = filled[m] ? 2 : 1;
         x0 = std::min(x0, q % g.width), x1 = std::max(x1, q % g.width);
         y0 = std::min(y0, q / g.width), y1 = std::max(y1, q / g.width);
       }
     b.left = x0, b.top = y0, b.width = x1 - x0 + 1, b.height = y1 - y0 + 1;
+    std::vector<char> mine(static_cast<std::size_t>(b.width) * b.height, 0);  // 1 own pel, 2 filled pel
+    for (int m : n.members)
+      for (int q : pelsOf[m]) mine[(q / g.width - y0) * b.width + (q % g.width - x0)] = filled[m] ? 2 : 1;
     for (int y = y0; y <= y1; ++y) {
       std::uint8_t carried = 0;  // a filled pel takes the value written for the pel left of it
       for (int x = x0; x <= x1; ++x) {
-        const int q = y * g.width + x;
-        if (mine[q] == 1) carried = labelled ? 1 : std::max<std::uint8_t>(g.pels[q], 1);
-        b.region.push_back(mine[q] != 0 ? carried : 0);
+        const char own = mine[(y - y0) * b.width + (x - x0)];
+        if (own == 1) carried = labelled ? 1 : std::max<std::uint8_t>(g.pels[y * g.width + x], 1);
+        b.region.push_back(own != 0 ? carried : 0);
       }
     }
     blobs.push_back(std::move(b));
