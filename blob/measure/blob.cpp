@@ -45,6 +45,9 @@ kc_BlobParts kcBlob::parts() const {
                         static_cast<BlobId>(id_)};
   }
   kc_BlobStore& s = data().store;
+  // A pointer kept past a new analysis with fewer blobs names no blob: refused, never read.
+  if (static_cast<std::uint32_t>(id_) > s.size())
+    throw kcBlobSceneDescription::BadId(kc_BlobMessages::kSceneDesc[kc_BlobMessages::eBadId]);
   kc_BlobEntry& e = s.entries[static_cast<std::size_t>(id_ - 1)];
   return kc_BlobParts{e, s.origin, s.rows(e), &s, nullptr, static_cast<BlobId>(id_)};
 }

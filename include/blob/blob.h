@@ -29,6 +29,8 @@ enum keBlobDirection : std::int32_t {
 
 // kcBlob: one blob or hole of a scene description. Scenes own their blobs and hand out
 // const kcBlob* pointers, valid until the scene is analysed again, assigned, loaded or destroyed.
+// (A pointer kept past a new analysis reads the blob now numbered as it was, or throws
+// kcBlobSceneDescription::BadId when there is none; nothing out of range is ever read.)
 // A blob copied out of its scene keeps pointing to that scene and answers its tree queries from
 // the scene's current blobs; once the scene is analysed again its links may name other blobs, and
 // an id that no longer exists throws kcBlobSceneDescription::BadId rather than reading anything

@@ -115,9 +115,11 @@ TEST(BlobTree_raw, damagedOrStaleLinks_throwInsteadOfReadingOrLooping) {
 
   buildTree(s);
   const kcBlob kept(*s.getBlob(3));  // a copy kept across a new analysis reads the new blobs
+  const kcBlob* stale = s.getBlob(5);
   fill(s, {0, 0});
   EXPECT_EQ(kept.parent(), s.getBlob(1));
   EXPECT_THROW(kept.firstChild(false), Desc::BadId);  // blob 5 is gone
+  EXPECT_THROW(stale->label(), Desc::BadId);          // and its pointer reads nothing
 }
 
 TEST(BlobTree_shown, viewFollowsLinks_andIsRebuiltAfterViewCounterMoves) {
