@@ -26,6 +26,9 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
   // Labels, region slots and blob ids are 31-bit: every one stems from a run.
   if (image.numRuns() >= static_cast<std::uint64_t>(kPrunedRegion))
     throw kcBadArgument(L"The run-length image has too many runs for connectivity analysis.");
+  const auto rowRuns = static_cast<std::size_t>(std::min<std::uint64_t>(image.width(), image.numRuns()));
+  if (ws_.rowA.size() < rowRuns) ws_.rowA.resize(rowRuns);
+  if (ws_.rowB.size() < rowRuns) ws_.rowB.resize(rowRuns);
   ws_.up.clear();
   ws_.regions.clear();
   ws_.siblings.clear();
@@ -197,9 +200,19 @@ void kc_ConnectEngine::fillRegion(RegionIndex r, RegionIndex p) {
   mergeRegions(r, p);
 }
 
-// readRow(y, out): row y's maximal runs into out.
+// readRow(y, out): row y's maximal runs into out, which the constructor made large enough for any
+// row (a row has at most min(width, runs of the image) of them).
 std::size_t kc_ConnectEngine::readRow(RowIndex y, std::vector<kc_ScanRun>& out) const {
-  return kf_ReadAugmentedRow(rows_[y], out);
+  kc_ScanRun* const first = out.data();
+  kc_ScanRun* last = first - 1;  // the run being joined
+  Column x = 0;
+  for (const unsigned char* src = rows_[y]; src[1] != 0; src += 2) {
+    const Column xe = x + src[1];
+    if (last >= first && last->value == src[0]) last->xe = xe;
+    else *++last = kc_ScanRun{x, xe, kNone, src[0], false};
+    x = xe;
+  }
+  return static_cast<std::size_t>(last + 1 - first);
 }
 
 void kc_ConnectEngine::scan() {
