@@ -29,9 +29,10 @@ class kc_RunBytes {
 
 // kc_BlobStore: the blobs of one analysis.
 //
-// Memory: 56 bytes per blob (kc_BlobEntry) plus the run store, which holds each blob's rows in a
-// slot sized by a bound worked out before they are written: height x (width / 255 + 3) + 2 x runs
-// two-byte runs (a row of k spans needs at most width / 255 + 2k + 2 runs, terminator included).
+// Memory: 56 bytes per blob (kc_BlobEntry; with the scene's 32-byte kcBlob, 88 bytes per blob
+// before any measure) plus the run store, which holds each blob's rows in a slot sized by a bound
+// worked out before they are written: height x (width / 255 + 3) + 2 x runs two-byte runs (a row
+// of k spans needs at most width / 255 + 2k + 2 runs, terminator included).
 // The measure records (56 bytes per blob) come with the first measure request, the view links
 // (20 bytes per blob) with the first query of the filtered and sorted view, the other caches per
 // blob (kc_BlobMeasures) with the first measure that needs them.
