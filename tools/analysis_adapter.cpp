@@ -10,6 +10,7 @@
 #include <foundation/rlebuffer.h>
 
 #include <cstring>
+#include <limits>
 
 namespace tool {
 namespace {
@@ -104,10 +105,14 @@ kcBlobParams makeParams(const Options& options) {
 
 // The value of one reported measure, through the blob's own accessors. Every number in
 // reportedMeasures() has its case here.
-double measureValue(const kcBlob& blob, int number) {
+double accessorValue(const kcBlob& blob, int number) {
   const kcPelRect box = blob.imageBoundingBox();
   switch (number) {
     case kcBlob::eArea: return blob.area();
+    case kcBlob::eNumSteps: return static_cast<double>(blob.numSteps());
+    case kcBlob::ePerimeter: return blob.perimeter();
+    case kcBlob::eAcircularity: return blob.acircularity();
+    case kcBlob::eAcircularityRms: return blob.acircularityRms();
     case kcBlob::eCenterOfMassX: return blob.centerOfMass().x();
     case kcBlob::eCenterOfMassY: return blob.centerOfMass().y();
     case kcBlob::eInertiaX: return blob.inertia().first;
@@ -123,6 +128,16 @@ double measureValue(const kcBlob& blob, int number) {
     default: break;
   }
   throw AnalysisError("measure number " + std::to_string(number) + " has no accessor in blob-analyze");
+}
+
+// measureValue(blob, number): the measure, or NaN (reported as null) when the analysis kind has no
+// such measure (the boundary measures of a whole-image analysis).
+double measureValue(const kcBlob& blob, int number) {
+  try {
+    return accessorValue(blob, number);
+  } catch (const kcBlob::BadMeasure&) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
 }
 
 BlobRow rowOf(const kcBlob& blob, const std::vector<MeasureInfo>& measures) {

@@ -11,6 +11,8 @@ const std::vector<MeasureInfo>& reportedMeasures() {
   // Numbers are those of the blob measure enumeration; analysis_adapter.cpp reads each one.
   static const std::vector<MeasureInfo> table = {
       {"area", 1},
+      {"numSteps", 2},
+      {"perimeter", 3},
       {"centerOfMassX", 5},
       {"centerOfMassY", 6},
       {"inertiaX", 7},
@@ -19,6 +21,8 @@ const std::vector<MeasureInfo>& reportedMeasures() {
       {"inertiaPrincipalMax", 10},
       {"elongation", 11},
       {"angle", 12},
+      {"acircularity", 13},
+      {"acircularityRms", 14},
       {"imageBoundingBoxMinX", 18},
       {"imageBoundingBoxMaxX", 19},
       {"imageBoundingBoxMinY", 20},

@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "measure/blob_parts.h"
+#include "measure/moment_cache.h"
 #include "scene/bsd_data.h"
 
 // ---- moment arithmetic ----
@@ -134,63 +135,9 @@ Principal principalAxes(const Second& m) {
 
 // ---- the blob's caches ----
 
-namespace {
-
 using kc_Moments::Second;
 
-// MomentCache: fills the moment caches of one blob on demand, for one query. Gives the blob notice
-// once, before the first cache it writes. Each value is stored only once computed, so a failure (a
-// transform that cannot be evaluated, an allocation) leaves every cache consistent.
-class MomentCache {
- public:
-  MomentCache(const kcBlob& blob, const kc_BlobParts& parts, const kc_BSDData& data)
-      : blob_(blob), p_(parts), r_(parts.record()), d_(data) {}
-
-  void centroid();
-  void areaInPels();
-  // areaScale(): the client area of one pel at this blob.
-  double areaScale();
-  kcVector<2> centerOfMass();
-  kcPair<double> inertia();
-  const kc_BlobMeasures& principal();
-
- private:
-  void notice() {
-    if (noticed_) return;
-    const_cast<kcBlob&>(blob_).mutating();
-    noticed_ = true;
-  }
-  // weight(): the region's weighted pel total (the entry's count when it holds one).
-  std::uint64_t weight();
-  kc_Moments::RegionSums sums() const {
-    return kc_Moments::sumRows(p_.rows, p_.entry.height, p_.imageOrigin());
-  }
-  // takeSums(s): stores a pass's centroid and total where the caches lack them.
-  void takeSums(const kc_Moments::RegionSums& s);
-  kc_BlobMeasures& more() {
-    if (m_ == nullptr) m_ = &p_.measures();
-    return *m_;
-  }
-  void clientXform();
-  double originX() const { return static_cast<double>(p_.imageOrigin().x()); }
-  double originY() const { return static_cast<double>(p_.imageOrigin().y()); }
-  // sumXX(), sumYY(), sumXY(): the second moments in image coordinates, each from its projection.
-  double sumXX();
-  double sumYY();
-  double sumXY();
-  // secondInClient(needXY): the second moments in the units that inertia and the principal axes
-  // report; xy is left 0 when not needed and the client matrix is the identity.
-  Second secondInClient(bool needXY);
-
-  const kcBlob& blob_;
-  const kc_BlobParts& p_;
-  kc_BlobRecord& r_;
-  const kc_BSDData& d_;
-  kc_BlobMeasures* m_ = nullptr;
-  bool noticed_ = false;
-};
-
-void MomentCache::takeSums(const kc_Moments::RegionSums& s) {
+void kc_MomentCache::takeSums(const kc_Moments::RegionSums& s) {
   notice();
   if (!r_.centroidValid) {
     r_.centroidX = s.centroidX;
@@ -204,19 +151,19 @@ void MomentCache::takeSums(const kc_Moments::RegionSums& s) {
   }
 }
 
-void MomentCache::centroid() {
+void kc_MomentCache::centroid() {
   if (r_.centroidValid) return;
   takeSums(sums());
 }
 
-std::uint64_t MomentCache::weight() {
+std::uint64_t kc_MomentCache::weight() {
   if (p_.entry.pelCount > 0) return static_cast<std::uint64_t>(p_.entry.pelCount);
   const kc_Moments::RegionSums s = sums();
   takeSums(s);
   return s.weight;
 }
 
-void MomentCache::areaInPels() {
+void kc_MomentCache::areaInPels() {
   if (r_.areaValid) return;
   const std::uint64_t w = weight();
   const bool scaled =
@@ -229,14 +176,14 @@ void MomentCache::areaInPels() {
   r_.areaValid = true;
 }
 
-double MomentCache::areaScale() {
+double kc_MomentCache::areaScale() {
   if (d_.xformIsLinear) return d_.clientAreaScale;
   clientXform();
   return m_->areaScale;
 }
 
 // clientXform(): a non-linear pair linearised at the blob's centroid, with its scales.
-void MomentCache::clientXform() {
+void kc_MomentCache::clientXform() {
   if (d_.xformIsLinear) return;
   kc_BlobMeasures& m = more();
   if (m.transformStamp == d_.transformCounter) return;
@@ -254,7 +201,7 @@ void MomentCache::clientXform() {
   m.transformStamp = d_.transformCounter;
 }
 
-double MomentCache::sumXX() {
+double kc_MomentCache::sumXX() {
   kc_BlobMeasures& m = more();
   if (m.sumXXValid) return m.sumXX;
   centroid();
@@ -267,7 +214,7 @@ double MomentCache::sumXX() {
   return v;
 }
 
-double MomentCache::sumYY() {
+double kc_MomentCache::sumYY() {
   kc_BlobMeasures& m = more();
   if (m.sumYYValid) return m.sumYY;
   centroid();
@@ -280,7 +227,7 @@ double MomentCache::sumYY() {
   return v;
 }
 
-double MomentCache::sumXY() {
+double kc_MomentCache::sumXY() {
   kc_BlobMeasures& m = more();
   if (m.sumXYValid) return m.boundary.sumXY;
   const double xx = sumXX();
@@ -295,7 +242,7 @@ double MomentCache::sumXY() {
   return v;
 }
 
-Second MomentCache::secondInClient(bool needXY) {
+Second kc_MomentCache::secondInClient(bool needXY) {
   if (d_.clientMatrixIsIdentity) return {sumXX(), sumYY(), needXY ? sumXY() : 0.0};
   const Second m{sumXX(), sumYY(), sumXY()};
   if (d_.xformIsLinear) {
@@ -306,7 +253,7 @@ Second MomentCache::secondInClient(bool needXY) {
   return kc_Moments::clientSecond(m, m_->clientFromImage.matrix(), m_->areaScale);
 }
 
-kcVector<2> MomentCache::centerOfMass() {
+kcVector<2> kc_MomentCache::centerOfMass() {
   if (r_.centerOfMassStamp == d_.transformCounter) return r_.centerOfMass;
   centroid();
   const kcVector<2> p(r_.centroidX, r_.centroidY);
@@ -317,7 +264,7 @@ kcVector<2> MomentCache::centerOfMass() {
   return c;
 }
 
-kcPair<double> MomentCache::inertia() {
+kcPair<double> kc_MomentCache::inertia() {
   kc_BlobMeasures& m = more();
   if (m.inertiaStamp == d_.matrixCounter) return m.inertia;
   const Second s = secondInClient(false);
@@ -327,7 +274,7 @@ kcPair<double> MomentCache::inertia() {
   return m.inertia;
 }
 
-const kc_BlobMeasures& MomentCache::principal() {
+const kc_BlobMeasures& kc_MomentCache::principal() {
   kc_BlobMeasures& m = more();
   if (m.principalStamp == d_.matrixCounter) return m;
   const Second s = secondInClient(true);
@@ -341,32 +288,37 @@ const kc_BlobMeasures& MomentCache::principal() {
   return m;
 }
 
-}  // namespace
+kc_ClientLinear kc_MomentCache::clientLinear() {
+  if (d_.xformIsLinear)
+    return {d_.xformCache.linearXformInverse().xform(), d_.clientXScale, d_.clientYScale};
+  clientXform();
+  return {m_->clientFromImage, m_->xScale, m_->yScale};
+}
 
 // ---- the measures ----
 
 double kcBlob::area() const {
   const kc_BlobParts p = parts();
-  MomentCache m(*this, p, data());
+  kc_MomentCache m(*this, p, data());
   m.areaInPels();
   return p.record().area * m.areaScale();
 }
 
 kcVector<2> kcBlob::centerOfMass() const {
   const kc_BlobParts p = parts();
-  MomentCache m(*this, p, data());
+  kc_MomentCache m(*this, p, data());
   return m.centerOfMass();
 }
 
 kcPair<double> kcBlob::inertia() const {
   const kc_BlobParts p = parts();
-  MomentCache m(*this, p, data());
+  kc_MomentCache m(*this, p, data());
   return m.inertia();
 }
 
 kcPair<double> kcBlob::inertiaPrincipal() const {
   const kc_BlobParts p = parts();
-  MomentCache m(*this, p, data());
+  kc_MomentCache m(*this, p, data());
   return m.principal().inertiaPrincipal;
 }
 
@@ -377,6 +329,6 @@ double kcBlob::elongation() const {
 
 kcRadian kcBlob::angle() const {
   const kc_BlobParts p = parts();
-  MomentCache m(*this, p, data());
+  kc_MomentCache m(*this, p, data());
   return m.principal().angle;
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class kcBlobSceneDescription;
 class kc_BSDData;
@@ -175,6 +176,33 @@ class kcBlob : public kcPersistent {
   // (-pi/2, pi/2], in client coordinates (y down the image in the identity case). Exactly 0 for a region whose second
   // moments are exactly symmetric; an isotropic region with rounding residue may report +-pi/4.
   kcRadian angle() const;
+
+  // Boundary measures. The region's outer outline (its holes are regions of their own) is traced
+  // once along pel edges into a chain code and cached: steps of keBlobDirection with the region on
+  // the right of each (clockwise on a screen whose y axis points down), from chainStart, the
+  // upper-left corner of the region's first pel in raster order, back to it. Pels touching only at
+  // a corner are part of one outline for blobs of grey-scale scenes, not for their holes; labelled
+  // regions follow their six-connectivity. Cost of the first request: the region's runs plus the
+  // chain's length. Every one of them throws kcBlob::BadMeasure ("It is not possible to compute
+  // the boundary chain, ...") in a whole-image scene, caching nothing; other measures still work.
+  //
+  // boundaryChainCode(code): replaces code with the steps followed by keBlobDirectionEnd
+  // (numSteps() + 1 entries) and returns chainStart in image coordinates.
+  kcPair<long> boundaryChainCode(std::vector<keBlobDirection>& code) const;
+  // numSteps(): the number of steps of the chain.
+  long numSteps() const;
+  // perimeter(): 0.94806 x (horizontal steps + vertical steps - 0.58579 x convex corners), each
+  // corner's two unit edges replaced by its diagonal; under a client matrix other than the identity
+  // the steps are weighted by its x and y scales (a non-linear pair linearised at the centroid).
+  // Cached until the client matrix changes.
+  double perimeter() const;
+  // acircularity(): perimeter()^2 / (4 pi area()), near 1 for a disc; from the cached perimeter and
+  // area.
+  double acircularity() const;
+  // acircularityRms(): 1 + the root mean square of (distance to the centre of mass - R) over the
+  // chain's corner points, divided by R, the radius of the disc of the blob's area; all in client
+  // units. Cached until the client matrix changes.
+  double acircularityRms() const;
 
   // repInvariant(): throws kcInvariantFailure at the first broken invariant: a scene is set; the id
   // is valid; the region is bound and of the rectangle's size; the record exists and names this

@@ -130,6 +130,23 @@ TEST_F(BlobAnalyzeRun, pngAsJson_everyBlobAndHoleMatchesTheReference) {
   EXPECT_EQ(image["width"].number, 26);
   EXPECT_EQ(image["height"].number, 11);
   expectMatchesReference(image["blobs"], reference::blobs(picture(kPicture)));
+  // The boundary measures: the 2 x 2 square's outline is its eight pel edges.
+  int squares = 0;
+  for (const auto& blob : image["blobs"].items) {
+    if (blob["area"].number != 4 || blob["imageBoundingBoxMaxX"].number - blob["imageBoundingBoxMinX"].number != 2) continue;
+    ++squares;
+    EXPECT_EQ(blob["numSteps"].number, 8);
+    EXPECT_DOUBLE_EQ(blob["perimeter"].number, 0.94806 * (8 - 0.58579 * 4));
+    EXPECT_GT(blob["acircularity"].number, 0);
+    EXPECT_GT(blob["acircularityRms"].number, 1);
+  }
+  EXPECT_EQ(squares, 1);
+  // A whole-image analysis has no outline: its boundary measures are null, the others are there.
+  const ToolRun whole = runTool("--format json --connectivity wholeImage '" + png_ + "'");
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  const auto& blob = testjson::parse(whole.out)["images"][0]["blobs"][0];
+  EXPECT_EQ(blob["perimeter"].kind, testjson::Value::eNull);
+  EXPECT_EQ(blob["area"].kind, testjson::Value::eNumber);
 }
 
 TEST_F(BlobAnalyzeRun, pgmAsCsv_sameRowsAsTheReference) {

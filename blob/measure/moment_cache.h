@@ -1,0 +1,82 @@
+// kc_MomentCache: one query's access to a blob's moment caches, shared by the moment measures and
+// the boundary measures that build on them.
+#pragma once
+
+#include "measure/blob_moments.h"
+#include "measure/blob_parts.h"
+
+#include <blob/blob.h>
+
+#include <foundation/geometry.h>
+#include <foundation/xform.h>
+
+#include <cstdint>
+
+class kc_BSDData;
+
+// kc_ClientLinear: the linear client-from-image transform used for one blob and its axis scales.
+struct kc_ClientLinear {
+  kcXform<2> clientFromImage;
+  double xScale;
+  double yScale;
+};
+
+// kc_MomentCache: fills the moment caches of one blob on demand, for one query. Gives the blob notice
+// once, before the first cache it writes. Each value is stored only once computed, so a failure (a
+// transform that cannot be evaluated, an allocation) leaves every cache consistent. Lives on the
+// stack of one query; parts must outlive it.
+class kc_MomentCache {
+ public:
+  kc_MomentCache(const kcBlob& blob, const kc_BlobParts& parts, const kc_BSDData& data)
+      : blob_(blob), p_(parts), r_(parts.record()), d_(data) {}
+
+  // centroid(), areaInPels(): the centroid and the area in pels, cached in the record.
+  void centroid();
+  void areaInPels();
+  // areaScale(): the client area of one pel at this blob.
+  double areaScale();
+  kcVector<2> centerOfMass();
+  kcPair<double> inertia();
+  const kc_BlobMeasures& principal();
+  // clientLinear(): the scene's linear pair, or a non-linear one linearised at the centroid.
+  kc_ClientLinear clientLinear();
+
+  const kc_BlobRecord& record() const { return r_; }
+  // more(): the blob's other caches, made on first use.
+  kc_BlobMeasures& more() {
+    if (m_ == nullptr) m_ = &p_.measures();
+    return *m_;
+  }
+  // notice(): mutating() on the blob, once per query, before a cache is written.
+  void notice() {
+    if (noticed_) return;
+    const_cast<kcBlob&>(blob_).mutating();
+    noticed_ = true;
+  }
+
+ private:
+  // weight(): the region's weighted pel total (the entry's count when it holds one).
+  std::uint64_t weight();
+  kc_Moments::RegionSums sums() const {
+    return kc_Moments::sumRows(p_.rows, p_.entry.height, p_.imageOrigin());
+  }
+  // takeSums(s): stores a pass's centroid and total where the caches lack them.
+  void takeSums(const kc_Moments::RegionSums& s);
+  void clientXform();
+  double originX() const { return static_cast<double>(p_.imageOrigin().x()); }
+  double originY() const { return static_cast<double>(p_.imageOrigin().y()); }
+  // sumXX(), sumYY(), sumXY(): the second moments in image coordinates, each from its projection.
+  double sumXX();
+  double sumYY();
+  double sumXY();
+  // secondInClient(needXY): the second moments in the units that inertia and the principal axes
+  // report; xy is left 0 when not needed and the client matrix is the identity.
+  kc_Moments::Second secondInClient(bool needXY);
+
+  const kcBlob& blob_;
+  const kc_BlobParts& p_;
+  kc_BlobRecord& r_;
+  const kc_BSDData& d_;
+  kc_BlobMeasures* m_ = nullptr;
+  bool noticed_ = false;
+};

@@ -1,0 +1,270 @@
+// The boundary measures: traced outlines against a pel-level reference on random regions, the
+// drawn cases, the whole-image refusal, and the perimeter and acircularities under transforms.
+#include "measure/blob_chain.h"
+
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <foundation/rlebuffer.h>
+#include <foundation/xform.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <deque>
+#include <random>
+#include <vector>
+
+#include "connect/connect_fixture.h"
+#include "measure/blob_record.h"
+#include "scene/scene_builder.h"
+
+namespace {
+
+using connecttest::draw;
+using connecttest::encode;
+using connecttest::Grid;
+using Scene = kcBlobSceneDescription;
+using Steps = std::vector<int>;
+
+// rowsOf(g): the grid's rows as two-byte runs, one after another.
+std::vector<unsigned char> rowsOf(const Grid& g) {
+  std::vector<unsigned char> bytes;
+  for (int y = 0; y < g.height; ++y) {
+    for (int x = 0; x < g.width;) {
+      int n = 1;
+      while (x + n < g.width && n < 255 && g.at(x + n, y) == g.at(x, y)) ++n;
+      bytes.insert(bytes.end(), {g.at(x, y), static_cast<unsigned char>(n)});
+      x += n;
+    }
+    bytes.insert(bytes.end(), {0, 0});
+  }
+  return bytes;
+}
+
+kc_Chain::Trace traceOf(const Grid& g, kc_Chain::Touch touch) {
+  const std::vector<unsigned char> rows = rowsOf(g);
+  return kc_Chain::trace(rows.data(), g.width, g.height, {0, 0}, touch);
+}
+
+Steps steps(const kc_Chain::Trace& t) { return Steps(t.code.begin(), t.code.end()); }
+
+// ---- the reference: the region with its holes filled, from outside inwards ----
+
+// filled(g, touch): pels of g inside the outline: all but those reached from beyond the border
+// through pels of value 0, which join across a pel corner exactly when the region's pels across
+// the other diagonal of that corner do not (the region joins the upper-left/lower-right pair when
+// touch.v, the other pair when touch.h and touch.v; see oneRegion).
+std::vector<char> filled(const Grid& g, kc_Chain::Touch touch) {
+  const int w = g.width + 2, h = g.height + 2;
+  const auto inRegion = [&](int x, int y) {
+    return x >= 1 && y >= 1 && x <= g.width && y <= g.height && g.at(x - 1, y - 1) != 0;
+  };
+  std::vector<char> outside(static_cast<std::size_t>(w * h), 0);
+  std::deque<int> queue{0};
+  outside[0] = 1;
+  while (!queue.empty()) {
+    const int p = queue.front(), x = p % w, y = p / w;
+    queue.pop_front();
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) {
+        const bool mainDiagonal = dx == dy && dx != 0, otherDiagonal = dx == -dy && dx != 0;
+        if ((dx == 0 && dy == 0) || (mainDiagonal && touch.h && touch.v) || (otherDiagonal && touch.v)) continue;
+        const int nx = x + dx, ny = y + dy, q = ny * w + nx;
+        if (nx < 0 || ny < 0 || nx >= w || ny >= h || outside[q] || inRegion(nx, ny)) continue;
+        outside[q] = 1;
+        queue.push_back(q);
+      }
+  }
+  std::vector<char> in(static_cast<std::size_t>(g.width * g.height));
+  for (int y = 0; y < g.height; ++y)
+    for (int x = 0; x < g.width; ++x) in[y * g.width + x] = !outside[(y + 1) * w + x + 1];
+  return in;
+}
+
+// expectOutline(g, touch, t): the chain runs along the edges of the filled region, region on the
+// right, once round from its start; numSteps is the number of such edges; corners the right turns.
+void expectOutline(const Grid& g, kc_Chain::Touch touch, const kc_Chain::Trace& t) {
+  const std::vector<char> in = filled(g, touch);
+  const auto at = [&](long x, long y) {
+    return x >= 0 && y >= 0 && x < g.width && y < g.height && in[y * g.width + x] != 0;
+  };
+  long edges = 0;
+  for (int y = 0; y <= g.height; ++y)
+    for (int x = 0; x <= g.width; ++x) edges += (at(x, y) != at(x - 1, y)) + (at(x, y) != at(x, y - 1));
+  ASSERT_EQ(static_cast<long>(t.code.size()) - 1, edges) << "every edge of the filled region once";
+  ASSERT_EQ(t.code.back(), keBlobDirectionEnd);
+  // Step d from corner (x, y): the pel on its right is inside, the one on its left outside.
+  static const int kMove[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+  static const int kRight[4][2] = {{0, 0}, {-1, -1}, {-1, 0}, {0, -1}};
+  static const int kLeft[4][2] = {{0, -1}, {-1, 0}, {0, 0}, {-1, -1}};
+  long x = t.start.x(), y = t.start.y(), turns = 0;
+  const std::size_t n = t.code.size() - 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int d = t.code[i];
+    ASSERT_TRUE(at(x + kRight[d][0], y + kRight[d][1]) && !at(x + kLeft[d][0], y + kLeft[d][1])) << "step " << i;
+    x += kMove[d][0];
+    y += kMove[d][1];
+    const int next = t.code[(i + 1) % n];
+    turns += (d == 0 && next == 2) || (d == 2 && next == 1) || (d == 1 && next == 3) || (d == 3 && next == 0);
+  }
+  EXPECT_EQ(kcPair<long>(x, y), t.start) << "the chain closes";
+  EXPECT_EQ(t.corners, turns);
+  EXPECT_EQ(t.horizontalSteps + t.verticalSteps, static_cast<std::int32_t>(n));
+}
+
+// oneRegion(g, rng, touch): a random connected region of g's non-zero pels (its region rule), the
+// rest set to 0.
+Grid oneRegion(Grid g, std::mt19937& rng, kc_Chain::Touch touch) {
+  std::vector<int> on;
+  for (int p = 0; p < g.width * g.height; ++p)
+    if (g.pels[p] != 0) on.push_back(p);
+  Grid out = g;
+  std::fill(out.pels.begin(), out.pels.end(), 0);
+  if (on.empty()) return out;
+  std::deque<int> queue{on[rng() % on.size()]};
+  out.pels[queue.front()] = 1;
+  while (!queue.empty()) {
+    const int p = queue.front(), x = p % g.width, y = p / g.width;
+    queue.pop_front();
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) {
+        const bool mainDiagonal = dx == dy && dx != 0, otherDiagonal = dx == -dy && dx != 0;
+        if ((dx == 0 && dy == 0) || (mainDiagonal && !touch.v) || (otherDiagonal && !(touch.h && touch.v))) continue;
+        const int nx = x + dx, ny = y + dy, q = ny * g.width + nx;
+        if (nx < 0 || ny < 0 || nx >= g.width || ny >= g.height || g.pels[q] == 0 || out.pels[q]) continue;
+        out.pels[q] = 1;
+        queue.push_back(q);
+      }
+  }
+  return out;
+}
+
+TEST(BlobChain_trace, randomRegions_outlineOfTheFilledRegion) {
+  std::mt19937 rng(15);
+  const kc_Chain::Touch rules[] = {{true, true}, {false, false}, {false, true}};  // blob, hole, labelled
+  for (int i = 0; i < 3000; ++i) {
+    Grid g;
+    g.width = 1 + static_cast<int>(rng() % 24);
+    g.height = 1 + static_cast<int>(rng() % 24);
+    const unsigned density = 20 + rng() % 70;
+    for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(rng() % 100 < density ? 1 : 0);
+    const kc_Chain::Touch touch = rules[i % 3];
+    const Grid region = oneRegion(g, rng, touch);
+    if (std::count(region.pels.begin(), region.pels.end(), 1) == 0) continue;
+    SCOPED_TRACE(testing::Message() << "region " << i);
+    expectOutline(region, touch, traceOf(region, touch));
+    if (testing::Test::HasFatalFailure()) return;
+  }
+}
+
+TEST(BlobChain_trace, drawnCases_chainsAndCounts) {
+  const kc_Chain::Touch blob{true, true}, hole{false, false};
+  const kc_Chain::Trace pel = traceOf(draw({"#"}), blob);
+  EXPECT_EQ(steps(pel), (Steps{0, 2, 1, 3, 4}));
+  EXPECT_TRUE(pel.horizontalSteps == 2 && pel.verticalSteps == 2 && pel.corners == 4);
+  const kc_Chain::Trace rect = traceOf(draw({"###", "###"}), blob);
+  EXPECT_EQ(steps(rect), (Steps{0, 0, 0, 2, 2, 1, 1, 1, 3, 3, 4}));
+  EXPECT_TRUE(rect.horizontalSteps == 6 && rect.verticalSteps == 4 && rect.corners == 4);
+  // Pels touching at a corner: one outline through the shared corner twice, or the first pel only.
+  EXPECT_EQ(steps(traceOf(draw({"#.", ".#"}), blob)), (Steps{0, 2, 0, 2, 1, 3, 1, 3, 4}));
+  EXPECT_EQ(steps(traceOf(draw({"#.", ".#"}), hole)), (Steps{0, 2, 1, 3, 4}));
+  EXPECT_EQ(traceOf(draw({"#.", "##"}), blob).corners, 5);  // the L's concave corner counts none
+  // Offsets: the start is the first pel's corner in image coordinates.
+  const std::vector<unsigned char> rows = rowsOf(draw({"..#", ".##"}));
+  EXPECT_EQ(kc_Chain::trace(rows.data(), 3, 2, {10, 20}, blob).start, kcPair<long>(12, 20));
+}
+
+// A filled 20000 x 20000 region: the chain is reserved from the runs, not for 2wh + w + h steps.
+TEST(BlobChain_trace, largeSolidRegion_chainReservedNearItsLength) {
+  std::vector<unsigned char> row;
+  for (int left = 20000; left > 0; left -= 255) row.insert(row.end(), {1, static_cast<unsigned char>(std::min(left, 255))});
+  row.insert(row.end(), {0, 0});
+  std::vector<unsigned char> rows;
+  for (int y = 0; y < 20000; ++y) rows.insert(rows.end(), row.begin(), row.end());
+  const kc_Chain::Trace t = kc_Chain::trace(rows.data(), 20000, 20000, {0, 0}, {true, true});
+  EXPECT_EQ(t.code.size(), 80001u);
+  EXPECT_LT(t.code.capacity(), 200000u);
+}
+
+// ---- the blob's measures ----
+
+Scene analysed(const Grid& g, bool wholeImage = false) {
+  Scene scene;
+  scene.connectComponentsGreyScale(encode(g), 1, wholeImage, Scene::eNone, 0);
+  return scene;
+}
+
+TEST(BlobChain_measures, singlePel_perimeterAndAcircularities) {
+  const Scene scene = analysed(draw({"...", ".#.", "..."}));
+  const kcBlob* b = scene.getBlob(1);
+  std::vector<keBlobDirection> code;
+  EXPECT_EQ(b->boundaryChainCode(code), kcPair<long>(1, 1));
+  EXPECT_EQ(Steps(code.begin(), code.end()), (Steps{0, 2, 1, 3, 4}));
+  EXPECT_EQ(b->numSteps(), 4);
+  EXPECT_EQ(b->perimeter(), 0.94806 * (4 - 0.58579 * 4));
+  EXPECT_NEAR(b->acircularity(), 0.196346, 1e-6);
+  EXPECT_NEAR(b->acircularityRms(), 1.253314, 1e-6);
+  // The second request reads the cached chain.
+  const kc_BlobMeasures& m = kc_SceneBuilder::parts(*b).measures();
+  const keBlobDirection* chain = m.boundary.chainCode.data();
+  b->boundaryChainCode(code);
+  EXPECT_EQ(m.boundary.chainCode.data(), chain);
+}
+
+TEST(BlobChain_measures, holesAndLabelledRegions_followTheirCornerRule) {
+  // The hole's two pels touch at a corner: two holes, each a single pel's outline.
+  const Scene grey = analysed(draw({"####", "#.##", "##.#", "####"}));
+  ASSERT_EQ(grey.numBlobs(false), 3);
+  EXPECT_EQ(grey.getBlob(2)->numSteps(), 4);
+  Scene labelled;
+  labelled.connectComponentsLabelled(encode(draw({"12", "21"})), Scene::eNone, 0);
+  EXPECT_EQ(labelled.getBlob(1)->numSteps(), 8);  // the 1s join across the upper-left corner
+  EXPECT_EQ(labelled.getBlob(2)->numSteps(), 4);
+}
+
+TEST(BlobChain_measures, wholeImage_refusedWithItsMessage_otherMeasuresWork) {
+  const Scene scene = analysed(draw({"##", "#."}), true);
+  const kcBlob* b = scene.getBlob(1);
+  for (auto call : {+[](const kcBlob* x) { x->numSteps(); }, +[](const kcBlob* x) { x->perimeter(); },
+                    +[](const kcBlob* x) { x->acircularityRms(); }}) {
+    try {
+      call(b);
+      ADD_FAILURE() << "not refused";
+    } catch (const kcBlob::BadMeasure& e) {
+      EXPECT_EQ(e.message(false), std::wstring(L"It is not possible to compute the boundary chain, perimeter, "
+                                               L"acircularity, or RMS acircularity when using whole-image blob "
+                                               L"connectivity analysis."));
+    }
+  }
+  EXPECT_TRUE(kc_SceneBuilder::parts(*b).measures().boundary.chainCode.empty());
+  EXPECT_EQ(b->area(), 3.0);
+}
+
+// Under a matrix the corner weight is computed (2 - sqrt 2 for a uniform scale), under the identity
+// it is the constant 0.58579: scales are compared with each other, and with the identity loosely.
+TEST(BlobChain_measures, clientTransforms_scaleTheLengthsNotTheShape_cachedByMatrix) {
+  const Grid g = draw({"......", ".####.", ".#####", "..###.", "......"});
+  Scene plain = analysed(g), doubled = analysed(g), scaled = analysed(g);
+  const auto uniform = [](double k, double t) { return kcXform<2>(kcMatrix<2>(k, 0.0, 0.0, k), kcVector<2>(t, t)); };
+  doubled.clientFromImageXform(uniform(2, 0));
+  scaled.clientFromImageXform(uniform(3, 0));
+  const kcBlob *b0 = plain.getBlob(1), *b2 = doubled.getBlob(1), *b1 = scaled.getBlob(1);
+  const auto close = [](double a, double b) { EXPECT_NEAR(a, b, 1e-12 * std::fabs(b)); };
+  close(b1->perimeter(), 1.5 * b2->perimeter());
+  close(b1->acircularity(), b2->acircularity());
+  close(b1->acircularityRms(), b2->acircularityRms());
+  EXPECT_NEAR(b2->perimeter(), 2 * b0->perimeter(), 1e-5 * b2->perimeter());
+  close(b2->acircularityRms(), b0->acircularityRms());
+  // Poisoned caches are answered while the matrix stands, through a translation too.
+  kc_BlobMeasures& m = kc_SceneBuilder::parts(*b1).measures();
+  m.acircularityRms = -7;
+  m.boundary.perimeter = -7;
+  scaled.clientFromImageXform(uniform(3, 5));
+  EXPECT_EQ(b1->acircularityRms(), -7);
+  EXPECT_EQ(b1->perimeter(), -7);
+  scaled.clientFromImageXform(uniform(2, 0));
+  close(b1->perimeter(), b2->perimeter());
+  close(b1->acircularityRms(), b2->acircularityRms());
+}
+
+}  // namespace
