@@ -9,6 +9,11 @@
 //          every contour (outer borders and holes)
 //   (d)    threshold alone: one vectorised pass over the pels, the floor
 //
+// A second table times tracing the outline of every region: ours (chain code and perimeter of
+// every blob and hole of a fresh scene; alone, and with the analysis) against
+//   (e)    threshold + findContours (RETR_CCOMP, CHAIN_APPROX_NONE) + arcLength of every contour
+// on parts, glyphs and noise10.
+//
 // The images are bench::standardSet(), the last being noise50-8192 (minutes on its own). Memory
 // columns: the peak resident set (VmHWM) of a fresh process, this program re-executed with
 // --peak-memory, that makes the image and runs one route twice; a note under the table gives what
@@ -208,16 +213,22 @@ struct Timing {
 
 volatile double gSink = 0.0;  // keeps every checksum alive
 
-Timing timeRuns(const std::function<double()>& run, double minTime) {
+// prepare, when given, runs untimed before each call (and counts toward minTime).
+Timing timeRuns(const std::function<double()>& run, double minTime, const std::function<void()>& prepare = {}) {
   using Clock = std::chrono::steady_clock;
   const auto seconds = [](Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); };
+  const auto call = [&] {
+    if (prepare) prepare();
+    return run();
+  };
   const Clock::time_point first = Clock::now();
-  gSink = gSink + run();
-  gSink = gSink + run();
+  gSink = gSink + call();
+  gSink = gSink + call();
   const std::size_t least = seconds(first) >= 20 * minTime ? 1 : 3;
   std::vector<double> samples;
   const Clock::time_point start = Clock::now();
   while (samples.size() < 200 && (samples.size() < least || seconds(start) < minTime)) {
+    if (prepare) prepare();
     const Clock::time_point t0 = Clock::now();
     gSink = gSink + run();
     samples.push_back(seconds(t0));
@@ -480,6 +491,61 @@ std::string baselineOf(const std::string& name, const MemoryRow& memory) {
   return name + " —";
 }
 
+// outlines(scene): the chain and perimeter of every region of a freshly analysed scene; a checksum.
+double outlines(const kcBlobSceneDescription& scene, long& steps) {
+  double sum = 0.0;
+  steps = 0;
+  for (long id = 1, n = scene.numBlobs(false); id <= n; ++id) {
+    const kcBlob* blob = scene.getBlob(id);
+    steps += blob->numSteps();
+    sum += blob->perimeter();
+  }
+  return sum;
+}
+
+// (e): contours of every border with all their points, and the length of each.
+double contourLengths(const cv::Mat& pels, cv::Mat& binary, std::vector<std::vector<cv::Point>>& contours) {
+  cv::threshold(pels, binary, bench::kThreshold - 1, 255, cv::THRESH_BINARY);
+  std::vector<cv::Vec4i> hierarchy;
+  cv::findContours(binary, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_NONE);
+  double sum = 0.0;
+  for (const auto& contour : contours) sum += cv::arcLength(contour, true);
+  return sum;
+}
+
+// runOutlines(options): the second table: tracing every outline, ours against (e).
+void runOutlines(const Options& options) {
+  std::printf("\n| image | regions | steps | ours trace ms | ours analysis + trace ms | (e) ms | trace/(e) "
+              "| analysis + trace/(e) |\n|---|---:|---:|---:|---:|---:|---:|---:|\n");
+  const std::vector<bench::ImageSpec> images = {{bench::ImageClass::eParts, 2048}, {bench::ImageClass::eParts, 4096},
+                                                {bench::ImageClass::eGlyphs, 2048}, {bench::ImageClass::eNoise10, 2048}};
+  for (const bench::ImageSpec& entry : images) {
+    if (entry.name().find(options.only) == std::string::npos) continue;
+    const kcPelBuffer<unsigned char> pels = bench::makeImage(entry.kind, entry.side);
+    const cv::Mat mat = wrap(pels);
+    kcBlobParams params;
+    params.setSegmentationHardThresh(bench::kThreshold, false);
+    kcBlobResults results;
+    long steps = 0;
+    const Timing trace = timeRuns([&] { return outlines(*results.connectedBlobs(), steps); }, options.minTime,
+                                  [&] { kfBlobAnalysis(pels, params, results); });
+    const Timing whole = timeRuns([&] {
+      kfBlobAnalysis(pels, params, results);
+      return outlines(*results.connectedBlobs(), steps);
+    }, options.minTime);
+    cv::Mat binary;
+    std::vector<std::vector<cv::Point>> contours;
+    const Timing e = timeRuns([&] { return contourLengths(mat, binary, contours); }, options.minTime);
+    std::printf("| %s | %ld | %ld | %s | %s | %s | %s | %s |\n", entry.name().c_str(),
+                results.connectedBlobs()->numBlobs(false), steps, fixed(trace.seconds * 1e3, 2).c_str(),
+                fixed(whole.seconds * 1e3, 2).c_str(), fixed(e.seconds * 1e3, 2).c_str(),
+                fixed(trace.seconds / e.seconds, 2).c_str(), fixed(whole.seconds / e.seconds, 2).c_str());
+    std::fflush(stdout);
+  }
+  std::printf("\nSteps: the chain steps of our outlines (pel edges). (e): OpenCV `threshold` + `findContours` "
+              "(RETR_CCOMP, CHAIN_APPROX_NONE) + `arcLength` of every contour.\n");
+}
+
 int runTable(const Options& options) {
   std::printf("Machine: %s; OpenCV %s with %d thread(s); build %s, %s.\n\n", cpuName().c_str(), CV_VERSION,
               cv::getNumThreads(), BENCH_BUILD_TYPE, __VERSION__);
@@ -498,6 +564,7 @@ int runTable(const Options& options) {
   std::printf("\nMiB: peak resident set (VmHWM) of a fresh process that makes the image and runs the route twice;"
               " — when it failed or ran past the limit. Of that, the process holds once the image is made: %s"
               " (the pels: side x side bytes).\n", baselines.c_str());
+  runOutlines(options);
   return failures == 0 ? 0 : 1;
 }
 
