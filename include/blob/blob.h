@@ -204,6 +204,49 @@ class kcBlob : public kcPersistent {
   // units. Cached until the client matrix changes.
   double acircularityRms() const;
 
+  // Oriented extents. Along the client axes u = (cos angle, sin angle) and w = (-sin angle,
+  // cos angle), the extents of the blob's pels (each a unit square weighted by its value) as offsets
+  // from centerOfMass(); with exclude true the scene's extrema exclusion is left out at each end
+  // (an amount in client area, pels or percent of the blob's weight; a blob weighted by its values
+  // counts the scene's scale value per pel, holes and labelled regions 1). An exclusion above half
+  // the blob gives a box of zero width and height. The last (angle, exclusion) is cached until the
+  // client transform changes; another angle or exclusion recomputes. A non-finite angle gives NaN
+  // everywhere without computing anything. Cost: the region's row or column projection (angles
+  // along the pel axes) or an angular projection (the runs plus its bins per row).
+  //
+  // boundingBox(exclude, angle): the box, origin and size along u and w.
+  kcRectangle<double> boundingBox(bool exclude, const kcRadian& angle) const;
+  // center(exclude, angle): the box's centre in client coordinates.
+  kcVector<2> center(bool exclude, const kcRadian& angle) const;
+  // aspect(exclude, angle): box height / width; NaN (0/0) for a box of zero size.
+  double aspect(bool exclude, const kcRadian& angle) const;
+  // median(angle): the point whose offsets split the weight in half along u and along w, with the
+  // scene's exclusion applied (it decides which extents are cached with it).
+  kcVector<2> median(const kcRadian& angle) const;
+  // boundingBoxPrincipal(exclude), centerPrincipal(exclude), aspectPrincipal(exclude): the same
+  // at angle().
+  kcRectangle<double> boundingBoxPrincipal(bool exclude) const;
+  kcVector<2> centerPrincipal(bool exclude) const;
+  double aspectPrincipal(bool exclude) const;
+  // imageBoundingBoxAspect(): imageBoundingBox() height / width. imageBoundingBoxCenter(): its
+  // centre, in image coordinates.
+  double imageBoundingBoxAspect() const;
+  kcVector<2> imageBoundingBoxCenter() const;
+
+  // isInterior(): true when the blob's rectangle touches no edge of the scene's window and, when
+  // the scene holds a mask for the interior test, every pel of the blob has all eight neighbours
+  // inside the mask (a blob whose rectangle does not lie strictly inside the mask's is not
+  // interior). Computed once and cached; it depends on nothing the caller can change afterwards.
+  bool isInterior() const;
+
+  // measure(m): measure number m as a double (see Measure; the extents use the scene's extrema
+  // angle, read once, with the exclusion on; numChildren counts every child). Throws BadMeasure
+  // ("The specified blob measure number is invalid.") for m outside 0..42 before computing
+  // anything; the measure's own errors pass through. Whole numbers convert exactly. Undefined
+  // ratios (0/0: the aspect of a box of zero size, elongation and acircularity under a singular
+  // client transform) are quiet NaNs.
+  double measure(Measure m) const;
+
   // repInvariant(): throws kcInvariantFailure at the first broken invariant: a scene is set; the id
   // is valid; the region is bound and of the rectangle's size; the record exists and names this
   // blob as owner; every non-zero raw link is a valid id; after bringing the views up to date, the
@@ -248,6 +291,14 @@ class kcBlob : public kcPersistent {
   const kcBlobSceneDescription* scene_ = nullptr;
   std::unique_ptr<kc_BlobCopy> copy_;  // the blob's own data; null for a blob held by its scene
 };
+
+// kfBlobMeasureName(m): the name of measure m, its enumerator without the leading 'e' and with a
+// lower-case first letter ("area", "centerOfMassX", "aspectPrincipal"); null for m outside 0..42.
+// The string lives for the whole program.
+const char* kfBlobMeasureName(kcBlob::Measure m);
+// kfBlobMeasureFromName(name, m): sets m to the measure called name (as kfBlobMeasureName spells
+// it) and returns true; returns false, leaving m unchanged, for any other name or a null pointer.
+bool kfBlobMeasureFromName(const char* name, kcBlob::Measure& m);
 
 // kc_BlobData: a persistent class without data of its own, kept so that archives of the oldest
 // blob format can be read: such an archive embeds one, which reading creates and deletes at once.

@@ -1,0 +1,175 @@
+// The measure selector and its names, and the interior test against a pel-level reference.
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <foundation/rlebuffer.h>
+#include <foundation/xform.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "connect/connect_fixture.h"
+#include "scene/scene_builder.h"
+
+namespace {
+
+using connecttest::draw;
+using connecttest::encode;
+using connecttest::Grid;
+using Scene = kcBlobSceneDescription;
+using M = kcBlob::Measure;
+
+// direct(b, m): measure m by its own call, as the selector documents it.
+double direct(const kcBlob& b, M m, const kcRadian& a) {
+  const kcRectangle<double> ib(b.imageBoundingBox().ul().x(), b.imageBoundingBox().ul().y(),
+                               b.imageBoundingBox().width(), b.imageBoundingBox().height());
+  const kcRectangle<double> box = b.boundingBox(true, a), pbox = b.boundingBoxPrincipal(true);
+  const double v[] = {double(b.label()), b.area(), double(b.numSteps()), b.perimeter(), double(b.numChildren(false)),
+                      b.centerOfMass().x(), b.centerOfMass().y(), b.inertia().first, b.inertia().second,
+                      b.inertiaPrincipal().first, b.inertiaPrincipal().second, b.elongation(), b.angle().toDouble(),
+                      b.acircularity(), b.acircularityRms(), b.isInterior() ? 1.0 : 0.0,
+                      b.imageBoundingBoxCenter().x(), b.imageBoundingBoxCenter().y(), ib.ul().x(), ib.lr().x(),
+                      ib.ul().y(), ib.lr().y(), ib.width(), ib.height(), b.imageBoundingBoxAspect(),
+                      b.median(a).x(), b.median(a).y(), b.center(true, a).x(), b.center(true, a).y(), box.ul().x(),
+                      box.lr().x(), box.ul().y(), box.lr().y(), box.width(), box.height(), b.aspect(true, a),
+                      pbox.ul().x(), pbox.lr().x(), pbox.ul().y(), pbox.lr().y(), pbox.width(), pbox.height(),
+                      b.aspectPrincipal(true)};
+  static_assert(std::size(v) == kcBlob::eAspectPrincipal + 1);
+  return v[m];
+}
+
+TEST(BlobMeasure, everyMeasure_equalsItsDirectCall) {
+  Scene scene;
+  scene.connectComponentsGreyScale(encode(draw({"........", ".###..#.", ".#.#.##.", ".###....", "........"})), 1,
+                                   false, Scene::eNone, 0);
+  scene.extremaAngle(kcRadian(0.4));
+  scene.extremaExcludeAreaPels(0.5);
+  scene.setFilter(kcBlob::eArea, 2, 1000, false);  // numChildren counts filtered children too
+  for (long id = 1; id <= scene.numBlobs(false); ++id) {
+    const kcBlob& b = *scene.getBlob(id);
+    for (int m = 0; m <= kcBlob::eAspectPrincipal; ++m) {
+      const double got = b.measure(M(m)), want = direct(b, M(m), kcRadian(0.4));
+      EXPECT_TRUE(got == want || (std::isnan(got) && std::isnan(want))) << kfBlobMeasureName(M(m)) << " of " << id;
+    }
+  }
+  const kcBlob& outer = *scene.getBlob(1);
+  EXPECT_EQ(outer.measure(kcBlob::eNumChildren), 1.0);
+  for (int bad : {43, -1, 1 << 30}) EXPECT_THROW(outer.measure(M(bad)), kcBlob::BadMeasure);
+}
+
+TEST(BlobMeasure, names_roundTripAndFollowTheEnumeration) {
+  std::set<std::string> seen;
+  for (int m = 0; m <= kcBlob::eAspectPrincipal; ++m) {
+    const char* name = kfBlobMeasureName(M(m));
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(std::islower(static_cast<unsigned char>(name[0]))) << name;
+    EXPECT_TRUE(seen.insert(name).second) << name;
+    M back = kcBlob::eLabel;
+    EXPECT_TRUE(kfBlobMeasureFromName(name, back));
+    EXPECT_EQ(back, m);
+  }
+  const std::pair<M, const char*> pinned[] = {{kcBlob::eLabel, "label"},
+                                              {kcBlob::eIsInterior, "isInterior"},
+                                              {kcBlob::eImageBoundingBoxCenterX, "imageBoundingBoxCenterX"},
+                                              {kcBlob::eMedianX, "medianX"},
+                                              {kcBlob::eBoundingBoxPrincipalMinX, "boundingBoxPrincipalMinX"},
+                                              {kcBlob::eAspectPrincipal, "aspectPrincipal"}};
+  for (const auto& [m, name] : pinned) EXPECT_STREQ(kfBlobMeasureName(m), name);
+  EXPECT_EQ(kfBlobMeasureName(M(43)), nullptr);
+  EXPECT_EQ(kfBlobMeasureName(M(-1)), nullptr);
+  M unchanged = kcBlob::eArea;
+  for (const char* bad : {"Area", "eArea", "", "aspectPrincipalX", static_cast<const char*>(nullptr)})
+    EXPECT_FALSE(kfBlobMeasureFromName(bad, unchanged));
+  EXPECT_EQ(unchanged, kcBlob::eArea);
+}
+
+// ---- interior ----
+
+// interior(b, window, mask, maskAt): the blob touches no window edge and every pel has its eight
+// neighbours among the mask's non-zero pels (mask null: no mask).
+bool interior(const kcBlob& b, const kcPelRect& window, const Grid* mask, kcPair<long> maskAt) {
+  const kcPelRect r = b.imageBoundingBox();
+  if (r.ul().x() == window.ul().x() || r.ul().y() == window.ul().y() || r.lr().x() == window.lr().x() ||
+      r.lr().y() == window.lr().y())
+    return false;
+  if (mask == nullptr) return true;
+  const auto inMask = [&](long x, long y) {
+    x -= maskAt.x(), y -= maskAt.y();
+    return x >= 0 && y >= 0 && x < mask->width && y < mask->height && mask->at(int(x), int(y)) != 0;
+  };
+  const kcRLEBuffer& region = b.region();
+  for (long y = 0; y < region.height(); ++y) {
+    long x = region.offset().x();
+    for (const unsigned char* run = region.pointToRow(y); run[1] != 0; x += run[1], run += 2)
+      for (long i = 0; i < run[1] && run[0] != 0; ++i)
+        for (int dy = -1; dy <= 1; ++dy)
+          for (int dx = -1; dx <= 1; ++dx)
+            if (!inMask(x + i + dx, region.offset().y() + y + dy)) return false;
+  }
+  return true;
+}
+
+// Random scenes with random masks (mostly set, with holes) smaller and larger than the window, at
+// offsets that put them partly outside it.
+TEST(BlobInterior, randomMasks_agreeWithEveryPelsNeighbours) {
+  std::mt19937 rng(16);
+  int interiorSeen = 0, maskRefusals = 0;
+  for (int round = 0; round < 400; ++round) {
+    Grid g;
+    g.width = 4 + static_cast<int>(rng() % 14);
+    g.height = 4 + static_cast<int>(rng() % 14);
+    for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(rng() % 100 < 30 ? 1 : 0);
+    Grid mask;
+    mask.width = 1 + static_cast<int>(rng() % (g.width + 6));
+    mask.height = 1 + static_cast<int>(rng() % (g.height + 6));
+    for (int p = 0; p < mask.width * mask.height; ++p) mask.pels.push_back(rng() % 100 < 93 ? 1 + rng() % 3 : 0);
+    const kcPair<long> at(5 + static_cast<long>(rng() % 9) - 4, -2 + static_cast<long>(rng() % 9) - 4);
+    const bool withMask = round % 5 != 0;
+    Scene scene;
+    scene.connectComponentsGreyScale(encode(g, {5, -2}), 1, false, Scene::eNone, 0);
+    if (withMask) kc_SceneBuilder::mask(scene, encode(mask, at));
+    for (long id = 1; id <= scene.numBlobs(false); ++id) {
+      const kcBlob& b = *scene.getBlob(id);
+      const bool want = interior(b, scene.sceneWindow(), withMask ? &mask : nullptr, at);
+      ASSERT_EQ(b.isInterior(), want) << "round " << round << " blob " << id;
+      EXPECT_EQ(b.measure(kcBlob::eIsInterior), want ? 1.0 : 0.0);
+      interiorSeen += want;
+      maskRefusals += withMask && !want && interior(b, scene.sceneWindow(), nullptr, at);
+    }
+  }
+  EXPECT_GT(interiorSeen, 100);
+  EXPECT_GT(maskRefusals, 100);
+}
+
+TEST(BlobInterior, maskMargin_andTheAnswerIsKept) {
+  const Grid image = draw({"......", "......", "..#...", "......", "......"});  // the pel (2, 2)
+  // A 3 x 3 mask round the pel keeps a margin of one; shifted by one, or the pel's own rectangle
+  // only, it does not (refused before any mask row is read); so does a mask missing one neighbour.
+  const struct {
+    Grid mask;
+    kcPair<long> at;
+    bool interior;
+  } cases[] = {{draw({"###", "###", "###"}), {1, 1}, true},  {draw({"###", "###", "###"}), {2, 1}, false},
+               {draw({"###", "###", "###"}), {1, 2}, false}, {draw({"#"}), {2, 2}, false},
+               {draw({"##.", "###", "###"}), {1, 1}, false}, {draw({"###", "#.#", "###"}), {1, 1}, false},
+               {draw({"####", "####", "####"}), {0, 1}, true}};
+  for (const auto& c : cases) {
+    Scene scene;
+    kc_SceneBuilder::mask(scene, encode(c.mask, c.at));
+    scene.connectComponentsGreyScale(encode(image), 1, false, Scene::eNone, 0);
+    const kcBlob& pel = *scene.getBlob(1);
+    EXPECT_EQ(pel.isInterior(), c.interior) << c.at.x() << "," << c.at.y();
+    // Computed once: the transform, a filter or another mask leave the answer as it was.
+    scene.clientFromImageXform(kcXform<2>(kcMatrix<2>(2, 0, 0, 2), kcVector<2>(0, 0)));
+    scene.setFilter(kcBlob::eArea, 5, 10, false);
+    kc_SceneBuilder::mask(scene, kcRLEBuffer());
+    EXPECT_EQ(pel.isInterior(), c.interior);
+  }
+}
+
+}  // namespace
