@@ -96,45 +96,22 @@ kcBlobParams makeParams(const Options& options) {
     std::vector<keBlobParamsMorphOp> morph;
     for (int op : options.morph) morph.push_back(static_cast<keBlobParamsMorphOp>(op));
     params.morph(morph);
-    if (!options.maskPath.empty()) params.mask(readMask(options.maskPath, options.maxPels));
+    if (!options.maskPath.empty()) {
+      // Blobs cut by the mask's edge are not interior, as blobs cut by the image's edge are not.
+      params.mask(readMask(options.maskPath, options.maxPels));
+      params.useMaskForInterior(true);
+    }
   } catch (const kcException& error) {
     throw UsageError(libraryMessage(error));
   }
   return params;
 }
 
-// The value of one reported measure, through the blob's own accessors. Every number in
-// reportedMeasures() has its case here.
-double accessorValue(const kcBlob& blob, int number) {
-  const kcPelRect box = blob.imageBoundingBox();
-  switch (number) {
-    case kcBlob::eArea: return blob.area();
-    case kcBlob::eNumSteps: return static_cast<double>(blob.numSteps());
-    case kcBlob::ePerimeter: return blob.perimeter();
-    case kcBlob::eAcircularity: return blob.acircularity();
-    case kcBlob::eAcircularityRms: return blob.acircularityRms();
-    case kcBlob::eCenterOfMassX: return blob.centerOfMass().x();
-    case kcBlob::eCenterOfMassY: return blob.centerOfMass().y();
-    case kcBlob::eInertiaX: return blob.inertia().first;
-    case kcBlob::eInertiaY: return blob.inertia().second;
-    case kcBlob::eInertiaPrincipalMin: return blob.inertiaPrincipal().first;
-    case kcBlob::eInertiaPrincipalMax: return blob.inertiaPrincipal().second;
-    case kcBlob::eElongation: return blob.elongation();
-    case kcBlob::eAngle: return blob.angle().toDouble();
-    case kcBlob::eImageBoundingBoxMinX: return static_cast<double>(box.ul().x());
-    case kcBlob::eImageBoundingBoxMaxX: return static_cast<double>(box.lr().x());
-    case kcBlob::eImageBoundingBoxMinY: return static_cast<double>(box.ul().y());
-    case kcBlob::eImageBoundingBoxMaxY: return static_cast<double>(box.lr().y());
-    default: break;
-  }
-  throw AnalysisError("measure number " + std::to_string(number) + " has no accessor in blob-analyze");
-}
-
 // measureValue(blob, number): the measure, or NaN (reported as null) when the analysis kind has no
 // such measure (the boundary measures of a whole-image analysis).
 double measureValue(const kcBlob& blob, int number) {
   try {
-    return accessorValue(blob, number);
+    return blob.measure(static_cast<kcBlob::Measure>(number));
   } catch (const kcBlob::BadMeasure&) {
     return std::numeric_limits<double>::quiet_NaN();
   }

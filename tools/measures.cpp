@@ -1,5 +1,7 @@
-// The measure table of blob-analyze: the names and numbers of the measures it reports.
+// The measures blob-analyze reports: the library's measures by name, and the --measures list.
 #include "measures.h"
+
+#include <blob/blob.h>
 
 #include <algorithm>
 #include <cstring>
@@ -8,26 +10,14 @@
 namespace tool {
 
 const std::vector<MeasureInfo>& reportedMeasures() {
-  // Numbers are those of the blob measure enumeration; analysis_adapter.cpp reads each one.
-  static const std::vector<MeasureInfo> table = {
-      {"area", 1},
-      {"numSteps", 2},
-      {"perimeter", 3},
-      {"centerOfMassX", 5},
-      {"centerOfMassY", 6},
-      {"inertiaX", 7},
-      {"inertiaY", 8},
-      {"inertiaPrincipalMin", 9},
-      {"inertiaPrincipalMax", 10},
-      {"elongation", 11},
-      {"angle", 12},
-      {"acircularity", 13},
-      {"acircularityRms", 14},
-      {"imageBoundingBoxMinX", 18},
-      {"imageBoundingBoxMaxX", 19},
-      {"imageBoundingBoxMinY", 20},
-      {"imageBoundingBoxMaxY", 21},
-  };
+  // The library names every measure; label and numChildren are reported as fixed fields.
+  static const std::vector<MeasureInfo> table = [] {
+    std::vector<MeasureInfo> all;
+    for (int m = 0; const char* name = kfBlobMeasureName(static_cast<kcBlob::Measure>(m)); ++m) {
+      if (m != kcBlob::eLabel && m != kcBlob::eNumChildren) all.push_back({name, m});
+    }
+    return all;
+  }();
   return table;
 }
 

@@ -13,8 +13,9 @@ struct MeasureInfo {
   int number;
 };
 
-// reportedMeasures(): every measure the library computes today, in enumeration order. This is the
-// default selection. The entries live for the whole program.
+// reportedMeasures(): every measure of the library (kfBlobMeasureName) but label and numChildren,
+// which are fixed fields, in enumeration order. This is the default selection. The entries live
+// for the whole program.
 const std::vector<MeasureInfo>& reportedMeasures();
 
 // selectMeasures(list): the measures named in the comma-separated list, in the order given.

@@ -227,7 +227,7 @@ Analysis:
 
 Output:
   --format table|json|csv   (default table)
-  --measures NAME[,NAME...] measures to report (default: all that the library computes)
+  --measures NAME[,NAME...] measures to report (default: all 43)
   --output FILE             write to FILE instead of standard output; a regular FILE is replaced
                             only by a whole report, and never when it is an input image or the mask
   --help                    show this text

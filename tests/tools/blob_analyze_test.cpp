@@ -1,4 +1,6 @@
 // Runs of the blob-analyze program on images written by the test, checked against a flood-fill labeller.
+#include <blob/blob.h>
+
 #include "demo_image.h"
 #include "image_io.h"
 #include "json_reader.h"
@@ -141,6 +143,9 @@ TEST_F(BlobAnalyzeRun, pngAsJson_everyBlobAndHoleMatchesTheReference) {
     EXPECT_GT(blob["acircularityRms"].number, 1);
   }
   EXPECT_EQ(squares, 1);
+  // Every measure of the library is reported under its name.
+  for (int m = 0; const char* name = kfBlobMeasureName(static_cast<kcBlob::Measure>(m)); ++m)
+    EXPECT_TRUE(image["blobs"][0].has(name)) << name;
   // A whole-image analysis has no outline: its boundary measures are null, the others are there.
   const ToolRun whole = runTool("--format json --connectivity wholeImage '" + png_ + "'");
   ASSERT_EQ(whole.status, 0) << whole.err;
@@ -176,6 +181,18 @@ TEST_F(BlobAnalyzeRun, maskOnLeftHalf_onlyBlobsThere) {
   const ToolRun run = runTool("--format json --mask '" + tempPath("mask.pgm") + "' '" + png_ + "'");
   ASSERT_EQ(run.status, 0) << run.err;
   expectMatchesReference(testjson::parse(run.out)["images"][0]["blobs"], reference::blobs(masked));
+  // The mask decides the interior test too: the ring is interior unless the mask ends at its edge.
+  for (const int maskEnd : {10, 8}) {
+    for (long i = 0; i < mask.width * mask.height; ++i) mask.pels[static_cast<std::size_t>(i)] = i % mask.width < maskEnd;
+    tool::writePgm(tempPath("mask.pgm"), mask);
+    const ToolRun cut = runTool("--format json --measures isInterior,imageBoundingBoxMinX --mask '" +
+                                tempPath("mask.pgm") + "' '" + png_ + "'");
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    const auto doc = testjson::parse(cut.out);
+    const auto& ring = doc["images"][0]["blobs"][0];
+    ASSERT_EQ(ring["imageBoundingBoxMinX"].number, 1);
+    EXPECT_EQ(ring["isInterior"].number, maskEnd == 10 ? 1 : 0);
+  }
 }
 
 TEST(BlobAnalyzeDemo, noImage_tableOfTheDemoImage) {
