@@ -149,7 +149,8 @@ TEST_F(BlobAnalyzeRun, pngAsJson_everyBlobAndHoleMatchesTheReference) {
   // A whole-image analysis has no outline: its boundary measures are null, the others are there.
   const ToolRun whole = runTool("--format json --connectivity wholeImage '" + png_ + "'");
   ASSERT_EQ(whole.status, 0) << whole.err;
-  const auto& blob = testjson::parse(whole.out)["images"][0]["blobs"][0];
+  const auto wholeDoc = testjson::parse(whole.out);
+  const auto& blob = wholeDoc["images"][0]["blobs"][0];
   EXPECT_EQ(blob["perimeter"].kind, testjson::Value::eNull);
   EXPECT_EQ(blob["area"].kind, testjson::Value::eNumber);
 }
