@@ -51,8 +51,10 @@ struct ToolRun {
   std::string out, err;
 };
 
+// tempPath(name): a file of this process alone (cases run as processes of their own, in parallel).
 std::string tempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("blob_analyze_run_" + name)).string();
+  const std::string prefix = "blob_analyze_run_" + std::to_string(getpid()) + "_";
+  return (std::filesystem::temp_directory_path() / (prefix + name)).string();
 }
 
 std::string slurp(const std::string& path) {
