@@ -9,9 +9,9 @@ target_compile_options(blob_build_flags INTERFACE
 # on every machine, and no build path leaks into what callers see.
 target_compile_options(blob_build_flags INTERFACE -fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
 
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  target_compile_options(blob_build_flags INTERFACE -Wall -Wextra -Wpedantic)
-elseif(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+# Warnings, in the spelling g++ and clang share (clang's -Wconversion also covers sign changes,
+# g++'s does not); another compiler gets none.
+if(CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang)$")
   target_compile_options(blob_build_flags INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion)
 else()
   message(WARNING "No warning flags known for ${CMAKE_CXX_COMPILER_ID}")
