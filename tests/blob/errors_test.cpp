@@ -160,38 +160,28 @@ TEST(BlobMessages, sceneTable_everyEntryThrownByItsCall) {
 // The blob table's entries (an invalid measure number, the boundary measures of a whole-image
 // analysis) have no call that throws them yet.
 
-// Per concrete class: its number, registered name, root class and root's archive name.
-template <class E, class Root, long kNumber>
-struct Case {
-  using Error = E;
-  using RootError = Root;
-  static constexpr long kErrorNumber = kNumber;
-  static const char* const kName;
-  static const char* const kRootName;
-};
-#define KC_ERROR_CASE(E, Root, number, name, rootName)                          \
-  template <>                                                                   \
-  const char* const Case<E, Root, number>::kName = name;                        \
-  template <>                                                                   \
-  const char* const Case<E, Root, number>::kRootName = rootName;                \
-  using E##_case = Case<E, Root, number>;
-using Mismatched = kc_ConnectivityAugmentedRLE::MismatchedImageSizes;
-using BadParams = kcBlobDefs::BadParams;
-using BadMeasure = kcBlob::BadMeasure;
-using BadId = Desc::BadId;
-using Degenerate = Desc::Degenerate;
-using DuplicateFilter = Desc::DuplicateFilter;
-KC_ERROR_CASE(BadParams, kcBlobDefs::Errors, 0x10001a04L, "kcBlobDefs::BadParams",
+// Per concrete class: its number, registered name, root class and root's archive name. One
+// named struct per class, so that the test names say which class a case ran on.
+#define KC_ERROR_CASE(Case, E, Root, number, name, rootName)  \
+  struct Case {                                                \
+    using Error = E;                                           \
+    using RootError = Root;                                    \
+    static constexpr long kErrorNumber = number;               \
+    static constexpr const char* kName = name;                 \
+    static constexpr const char* kRootName = rootName;         \
+  };
+KC_ERROR_CASE(BadParams, kcBlobDefs::BadParams, kcBlobDefs::Errors, 0x10001a04L,
+              "kcBlobDefs::BadParams", "kcBlobDefs::Errors")
+KC_ERROR_CASE(BadMeasure, kcBlob::BadMeasure, kcBlobDefs::Errors, 0x10001a03L,
+              "kcBlob::BadMeasure", "kcBlobDefs::Errors")
+KC_ERROR_CASE(BadId, Desc::BadId, kcBlobDefs::Errors, 0x10001a02L, "kcBlobSceneDescription::BadId",
               "kcBlobDefs::Errors")
-KC_ERROR_CASE(BadMeasure, kcBlobDefs::Errors, 0x10001a03L, "kcBlob::BadMeasure",
-              "kcBlobDefs::Errors")
-KC_ERROR_CASE(BadId, kcBlobDefs::Errors, 0x10001a02L, "kcBlobSceneDescription::BadId",
-              "kcBlobDefs::Errors")
-KC_ERROR_CASE(Degenerate, kcBlobDefs::Errors, 0x10001a00L, "kcBlobSceneDescription::Degenerate",
-              "kcBlobDefs::Errors")
-KC_ERROR_CASE(DuplicateFilter, kcBlobDefs::Errors, 0x10001a01L,
+KC_ERROR_CASE(Degenerate, Desc::Degenerate, kcBlobDefs::Errors, 0x10001a00L,
+              "kcBlobSceneDescription::Degenerate", "kcBlobDefs::Errors")
+KC_ERROR_CASE(DuplicateFilter, Desc::DuplicateFilter, kcBlobDefs::Errors, 0x10001a01L,
               "kcBlobSceneDescription::DuplicateFilter", "kcBlobDefs::Errors")
-KC_ERROR_CASE(Mismatched, kc_BlobInternalDefs::Errors, 0x10001a80L,
+KC_ERROR_CASE(MismatchedImageSizes, kc_ConnectivityAugmentedRLE::MismatchedImageSizes,
+              kc_BlobInternalDefs::Errors, 0x10001a80L,
               "kc_ConnectivityAugmentedRLE::MismatchedImageSizes", "kc_BlobInternalDefs::Errors")
 #undef KC_ERROR_CASE
 
@@ -207,8 +197,8 @@ E* make() {
 
 template <class C>
 class BlobError : public ::testing::Test {};
-using Cases = ::testing::Types<BadParams_case, BadMeasure_case, BadId_case, Degenerate_case,
-                               DuplicateFilter_case, Mismatched_case>;
+using Cases = ::testing::Types<BadParams, BadMeasure, BadId, Degenerate, DuplicateFilter,
+                               MismatchedImageSizes>;
 TYPED_TEST_SUITE(BlobError, Cases);
 
 TYPED_TEST(BlobError, suicideAndRethrow_caughtAsClassRootAndBase_objectDeleted) {
