@@ -326,7 +326,7 @@ PeakMemory peakMemory(const std::string& route, const std::string& image, double
   }, limit);
   long baseline = 0, peak = 0;
   if (!out || std::sscanf(out->c_str(), "%ld %ld", &baseline, &peak) != 2) return {};
-  return {baseline / 1024.0, peak / 1024.0, true};
+  return {static_cast<double>(baseline) / 1024.0, static_cast<double>(peak) / 1024.0, true};
 }
 
 // statusKiB(key): the value of the "key: N kB" line of /proc/self/status; -1 when there is none.

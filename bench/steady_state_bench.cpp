@@ -143,7 +143,9 @@ double measureAll(const kcBlobSceneDescription& scene) {
   return sum;
 }
 
-double perRegion(long bytes, long regions) { return regions > 0 ? static_cast<double>(bytes) / regions : 0.0; }
+double perRegion(long bytes, long regions) {
+  return regions > 0 ? static_cast<double>(bytes) / static_cast<double>(regions) : 0.0;
+}
 
 // steadyState(state, kind, fromRuns): the everyday call on the class's image, or (fromRuns) the same
 // analysis of its run-length image, encoded once beforehand: connectivity and scene alone.

@@ -32,14 +32,14 @@ unsigned char partAt(long x, long y) {
 }
 
 bool inDisc(long x, long y, double cx, double cy, double r) {
-  const double dx = x + 0.5 - cx;
-  const double dy = y + 0.5 - cy;
+  const double dx = static_cast<double>(x) + 0.5 - cx;
+  const double dy = static_cast<double>(y) + 0.5 - cy;
   return dx * dx + dy * dy <= r * r;
 }
 
 bool inEllipse(long x, long y, double cx, double cy, double a, double b, double angle) {
-  const double dx = x + 0.5 - cx;
-  const double dy = y + 0.5 - cy;
+  const double dx = static_cast<double>(x) + 0.5 - cx;
+  const double dy = static_cast<double>(y) + 0.5 - cy;
   const double u = dx * std::cos(angle) + dy * std::sin(angle);
   const double v = -dx * std::sin(angle) + dy * std::cos(angle);
   return (u * u) / (a * a) + (v * v) / (b * b) <= 1.0;

@@ -206,7 +206,8 @@ GreyImage readPng(std::FILE* file, long long fileSize, std::uint64_t maxPels) {
   if (!pngReadHeader(reader.png(), reader.info(), input, header)) throw pngFailure(input, message);
   refusePngKind(header);
   checkDimensions(header.width, header.height, maxPels);
-  const std::uint64_t packedRow = (std::uint64_t{header.width} * header.bitDepth + 7) / 8;
+  const auto bitDepth = static_cast<std::uint64_t>(header.bitDepth);
+  const std::uint64_t packedRow = (std::uint64_t{header.width} * bitDepth + 7) / 8;
   if (fileSize >= 0 && packedRow * header.height > kDeflateMaxRatio * static_cast<std::uint64_t>(fileSize)) {
     throw ImageError("damaged PNG: a file of " + std::to_string(fileSize) + " bytes cannot hold " +
                      std::to_string(header.width) + " x " + std::to_string(header.height) + " pels");

@@ -194,12 +194,14 @@ void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResult
     kc_BlobPipeline::pelFrontEnd(image, params, results);
 }
 
-template void kfBlobAnalysis<kcPelBuffer<unsigned char>>(
+// Exported here: an instantiation takes the visibility of its image type, which the foundation's
+// headers leave unmarked (hidden in this library's build).
+template BLOB_EXPORT void kfBlobAnalysis<kcPelBuffer<unsigned char>>(
     const kcPelBuffer<unsigned char>&, const kcBlobParams&, kcBlobResults&,
     kc_BlobSnapRecord<kcPelBuffer<unsigned char>>*, kcDiagObject*, unsigned long);
-template void kfBlobAnalysis<kcPelBuffer_const<unsigned char>>(
+template BLOB_EXPORT void kfBlobAnalysis<kcPelBuffer_const<unsigned char>>(
     const kcPelBuffer_const<unsigned char>&, const kcBlobParams&, kcBlobResults&,
     kc_BlobSnapRecord<kcPelBuffer_const<unsigned char>>*, kcDiagObject*, unsigned long);
-template void kfBlobAnalysis<kcRLEBuffer>(const kcRLEBuffer&, const kcBlobParams&, kcBlobResults&,
-                                          kc_BlobSnapRecord<kcRLEBuffer>*, kcDiagObject*,
-                                          unsigned long);
+template BLOB_EXPORT void kfBlobAnalysis<kcRLEBuffer>(
+    const kcRLEBuffer&, const kcBlobParams&, kcBlobResults&, kc_BlobSnapRecord<kcRLEBuffer>*,
+    kcDiagObject*, unsigned long);

@@ -26,7 +26,8 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
   // Labels, region slots and blob ids are 31-bit: every one stems from a run.
   if (image.numRuns() >= static_cast<std::uint64_t>(kPrunedRegion))
     throw kcBadArgument(L"The run-length image has too many runs for connectivity analysis.");
-  const auto rowRuns = static_cast<std::size_t>(std::min<std::uint64_t>(image.width(), image.numRuns()));
+  const auto width = static_cast<std::uint64_t>(image.width());
+  const auto rowRuns = static_cast<std::size_t>(std::min(width, image.numRuns()));
   if (ws_.rowA.size() < rowRuns) ws_.rowA.resize(rowRuns);
   if (ws_.rowB.size() < rowRuns) ws_.rowB.resize(rowRuns);
   ws_.up.clear();

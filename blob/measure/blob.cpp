@@ -147,7 +147,9 @@ const kcRLEBuffer& kcBlob::region() const {
   return m.region;
 }
 
-bool kcBlob::validId(long id) const { return scene_ != nullptr && data().validId(id < 0 ? 0 : id); }
+bool kcBlob::validId(long id) const {
+  return scene_ != nullptr && data().validId(id < 0 ? 0 : static_cast<std::uint64_t>(id));
+}
 
 kc_BSDData& kcBlob::data() const {
   if (scene_ == nullptr)

@@ -39,7 +39,7 @@ enum keBlobDirection : std::int32_t {
 //
 // Queries are const but fill caches; a blob (and its scene) must not be used from two threads at
 // once.
-class kcBlob : public kcPersistent {
+class BLOB_EXPORT kcBlob : public kcPersistent {
  public:
   // Measure: the scalar measures selectable by number (filters, sort, pre-computation). Stored as a
   // 32-bit value; values outside 0..42 are accepted where stored and refused where computed.
@@ -92,7 +92,7 @@ class kcBlob : public kcPersistent {
   // BadMeasure (0x10001a03): a measure number is invalid, or the measure cannot be computed for
   // this blob's kind of analysis. Same pattern as kcBlobDefs::BadParams; registered and refused
   // on archive loading under "kcBlob::BadMeasure".
-  class BadMeasure : public kcBlobDefs::Errors {
+  class BLOB_EXPORT BadMeasure : public kcBlobDefs::Errors {
    public:
     static constexpr long kErrorNumber = 0x10001a03;
     explicit BadMeasure(const wchar_t* message = nullptr) : Errors(message) {}
@@ -295,16 +295,16 @@ class kcBlob : public kcPersistent {
 // kfBlobMeasureName(m): the name of measure m, its enumerator without the leading 'e' and with a
 // lower-case first letter ("area", "centerOfMassX", "aspectPrincipal"); null for m outside 0..42.
 // The string lives for the whole program.
-const char* kfBlobMeasureName(kcBlob::Measure m);
+BLOB_EXPORT const char* kfBlobMeasureName(kcBlob::Measure m);
 // kfBlobMeasureFromName(name, m): sets m to the measure called name (as kfBlobMeasureName spells
 // it) and returns true; returns false, leaving m unchanged, for any other name or a null pointer.
-bool kfBlobMeasureFromName(const char* name, kcBlob::Measure& m);
+BLOB_EXPORT bool kfBlobMeasureFromName(const char* name, kcBlob::Measure& m);
 
 // kc_BlobData: a persistent class without data of its own, kept so that archives of the oldest
 // blob format can be read: such an archive embeds one, which reading creates and deletes at once.
 // Registered as "kc_BlobData". Archive form: a version byte 0 and the kcPersistent part; any other
 // version throws kcArchive::UnknownVersion("blob/blob", 1622).
-class kc_BlobData : public kcPersistent {
+class BLOB_EXPORT kc_BlobData : public kcPersistent {
  public:
   kc_BlobData() = default;
   ~kc_BlobData() override;

@@ -1,17 +1,18 @@
 // The library's error roots: kcBlobDefs (public errors, BadParams) and kc_BlobInternalDefs.
 #pragma once
 
+#include <blob/blob_export.h>
 #include <foundation/exception.h>
 
 // kcBlobDefs: scope of the definitions shared by the whole library.
-class kcBlobDefs {
+class BLOB_EXPORT kcBlobDefs {
  public:
   kcBlobDefs() = delete;
 
   // Errors: abstract root of every error the library reports to its caller. Each concrete
   // subclass has a fixed errorNumber() and is thrown with one entry of the library's message
   // tables; message(false) gives that text unchanged. Catch this class to catch them all.
-  class Errors : public kcExceptionWithString {
+  class BLOB_EXPORT Errors : public kcExceptionWithString {
    public:
     Errors(const Errors&) = default;
     Errors& operator=(const Errors&) = default;
@@ -31,7 +32,7 @@ class kcBlobDefs {
   // BadParams (0x10001a04): a parameter or argument is out of range, or a value asked for has no
   // meaning in the current configuration. Thrown by the parameters, the analysis entry and the
   // scene description.
-  class BadParams : public Errors {
+  class BLOB_EXPORT BadParams : public Errors {
    public:
     static constexpr long kErrorNumber = 0x10001a04;
     explicit BadParams(const wchar_t* message = nullptr) : Errors(message) {}

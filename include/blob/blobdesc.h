@@ -35,7 +35,7 @@ struct kcBlobFilter {
 // or destroyed. Every query is const, yet queries of the filtered and sorted view (shown true) may
 // rebuild it: one scene must not be used from two threads at once. Copies are deep and share only
 // the connectivity engine's cached run image.
-class kcBlobSceneDescription : public kcPersistent {
+class BLOB_EXPORT kcBlobSceneDescription : public kcPersistent {
  public:
   // Analysis: which connectivity analysis runs. Any 32-bit value can be stored; values outside
   // the enumerators are refused where they are used, not where they are set or loaded.
@@ -51,7 +51,7 @@ class kcBlobSceneDescription : public kcPersistent {
   // refused on archive loading under its qualified name ("kcBlobSceneDescription::BadId", ...).
 
   // BadId (0x10001a02): a blob id is out of range.
-  class BadId : public kcBlobDefs::Errors {
+  class BLOB_EXPORT BadId : public kcBlobDefs::Errors {
    public:
     static constexpr long kErrorNumber = 0x10001a02;
     explicit BadId(const wchar_t* message = nullptr) : Errors(message) {}
@@ -62,7 +62,7 @@ class kcBlobSceneDescription : public kcPersistent {
   };
 
   // Degenerate (0x10001a00): the scene holds no analysis yet.
-  class Degenerate : public kcBlobDefs::Errors {
+  class BLOB_EXPORT Degenerate : public kcBlobDefs::Errors {
    public:
     static constexpr long kErrorNumber = 0x10001a00;
     explicit Degenerate(const wchar_t* message = nullptr) : Errors(message) {}
@@ -73,7 +73,7 @@ class kcBlobSceneDescription : public kcPersistent {
   };
 
   // DuplicateFilter (0x10001a01): a second filter for a measure that already has one.
-  class DuplicateFilter : public kcBlobDefs::Errors {
+  class BLOB_EXPORT DuplicateFilter : public kcBlobDefs::Errors {
    public:
     static constexpr long kErrorNumber = 0x10001a01;
     explicit DuplicateFilter(const wchar_t* message = nullptr) : Errors(message) {}
@@ -248,5 +248,5 @@ class kcBlobSceneDescription : public kcPersistent {
 };
 
 // Archive forms of the enumerations: the value as an int, taken unchecked on loading.
-kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::Analysis& value);
-kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::ConnectCleanup& value);
+BLOB_EXPORT kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::Analysis& value);
+BLOB_EXPORT kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::ConnectCleanup& value);

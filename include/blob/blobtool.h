@@ -34,7 +34,7 @@ enum keBlobParamsMorphOp : std::int32_t {
 };
 
 // Archive form: the value as an int, taken unchecked on loading.
-kcArchive& operator||(kcArchive& ar, keBlobParamsMorphOp& value);
+BLOB_EXPORT kcArchive& operator||(kcArchive& ar, keBlobParamsMorphOp& value);
 
 // kcBlobParams: the complete configuration of one blob analysis: the segmentation that turns pels
 // into run values, the connectivity kind and cleanup, the morphology steps, the mask, and which
@@ -50,7 +50,7 @@ kcArchive& operator||(kcArchive& ar, keBlobParamsMorphOp& value);
 // Copies are deep: vectors and the mask are copied (run images are immutable and share their
 // runs). The threshold image is held as kcPelBuffer_const holds it: it shares the pels of the image
 // the caller gave, which the parameters never write.
-class kcBlobParams : public kcPersistent {
+class BLOB_EXPORT kcBlobParams : public kcPersistent {
  public:
   // Segmentation: how pels become run values. Stored and archived as a 32-bit int.
   enum Segmentation : std::int32_t {
@@ -207,7 +207,7 @@ class kc_BlobSnapRecord;
 //
 // Not synchronised: one results object must not be shared by concurrent analyses. Also held by
 // the foundation's counted handles (kcRepBase); the count is never copied.
-class kcBlobResults : public kcPersistent, public kcRepBase {
+class BLOB_EXPORT kcBlobResults : public kcPersistent, public kcRepBase {
  public:
   // Empty results: no scene, times 0, images degenerate.
   kcBlobResults();
@@ -297,6 +297,6 @@ class kcBlobResults : public kcPersistent, public kcRepBase {
 // Cost: one pass over the pels to encode, one per mask and morphology step, plus connectivity;
 // the measures of the blobs are computed later, on request.
 template <class Image>
-void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResults& results,
-                    kc_BlobSnapRecord<Image>* record = nullptr, kcDiagObject* diag = nullptr,
-                    unsigned long diagFlags = 0);
+BLOB_EXPORT void kfBlobAnalysis(const Image& image, const kcBlobParams& params,
+                                kcBlobResults& results, kc_BlobSnapRecord<Image>* record = nullptr,
+                                kcDiagObject* diag = nullptr, unsigned long diagFlags = 0);

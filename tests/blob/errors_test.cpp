@@ -1,12 +1,17 @@
-// Tests of the library's error classes: numbers, message tables, rethrow, archive and registry.
+// Tests of the library's error classes: the message each refusal carries, numbers, rethrow,
+// archive and registry.
 #include <blob/blob.h>
 #include <blob/blobdefs.h>
 #include <blob/blobdesc.h>
+#include <blob/blobtool.h>
 #include <foundation/archive.h>
+#include <foundation/pelbuffer.h>
+#include <foundation/rlebuffer.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,108 +25,163 @@ namespace {
 using Desc = kcBlobSceneDescription;
 using Msg = kc_BlobMessages;
 
-// The tables as published, in plain ASCII; compared with the library's wide tables.
-const char* const kBlobText[] = {
-    "The specified blob measure number is invalid.",
-    "It is not possible to compute the boundary chain, perimeter, acircularity, or RMS acircularity when using whole-image blob connectivity analysis.",
-};
-const char* const kSceneDescText[] = {
-    "The specified blob ID is not valid.  The ID must be between 1 and the number of blobs, inclusive.",
-    "The area to be excluded must be nonnegative.",
-    "The area percentage to be excluded must be in the range [0, 50).",
-    "The specified filter index is invalid. The index should be in the range [0, numFilters).",
-    "The filter low limit must be less than or equal to the high limit.",
-    "The minimum number of pels for connectivity cleanup is meaningless if no cleanup is specified.",
-    "The scale value is meaningless for labelled connectivity.",
-    "Only one filter may be specified for a given blob measure. Please clear the existing filter first if you want to replace it.",
-    "The blob scene description is degenerate, probably because the blob tool has not been run yet.",
-};
-const char* const kToolText[] = {
-    "The map (or pre map) is meaningless except when using mapped segmentation or threshold image segmentation.",
-    "The post map is meaningless except when using threshold image segmentation.",
-    "The threshold image is meaningless except when using threshold image segmentation.",
-    "The threshold (or low threshold) is meaningless except when using hard or soft threshold segmentation.",
-    "The high threshold is meaningless except when using soft threshold segmentation.",
-    "The softness is meaningless except when using soft threshold segmentation.",
-    "Asking whether the thresholds were specified as percentages is meaningless except when using hard or soft threshold segmentation.",
-    "The tail percentages are meaningless except when using hard or soft threshold segmentation.",
-    "The tail percentages are meaningless because tails were not specified.",
-    "The scale value must be greater than zero.",
-    "The low threshold must be less than the high threshold.",
-    "The softness must be less than or equal to the high threshold minus the low threshold.",
-    "The softness must be less than 255.",
-    "The low tail percentage must be in the range [0, 100].",
-    "The high tail percentage must be in the range [0, 100].",
-    "The sum of the low tail percentage and high tail percentage must be less than or equal to 100.",
-    "The low threshold percentage must be in the range [0, 100].",
-    "The high threshold percentage must be in the range [0, 100].",
-    "The threshold percentage must be in the range [0, 100].",
-    "The low threshold percentage must be less than or equal to the high threshold percentage.",
-    "The map must not be empty.",
-    "The threshold image is unbound.",
-    "The specified connectivity analysis type is not a valid enumeration value.",
-    "The specified morphology operation is not a valid enumeration value.",
-    "It is not possible to specify a cleanup method when using whole-image blob connectivity analysis.",
-    "The image is unbound.",
-    "The minimum number of pels for connectivity cleanup must be nonnegative.",
-    "The width and height of image must be > 0.",
+// ---- Every message table entry, as the public call that refuses with it throws it.
+
+// Refusal: a call and the error it must throw: the class (through its number) and the entry.
+struct Refusal {
+  int entry;
+  long errorNumber;
+  std::function<void()> call;
 };
 
-std::wstring widen(const char* text) { return std::wstring(text, text + std::strlen(text)); }
-
-TEST(BlobMessages, everyTable_matchesPublishedTextExactly) {
-  ASSERT_EQ(std::size(kToolText), std::size(Msg::kTool));
-  ASSERT_EQ(std::size(kSceneDescText), std::size(Msg::kSceneDesc));
-  ASSERT_EQ(std::size(kBlobText), std::size(Msg::kBlob));
-  for (std::size_t i = 0; i < std::size(kToolText); ++i) {
-    EXPECT_EQ(Msg::kTool[i], widen(kToolText[i])) << i;
-    EXPECT_EQ(kcBlobDefs::BadParams(Msg::kTool[i]).errorNumber(), 0x10001a04L);
+// check(table, count, refusals): each refusal throws its class with table[entry]; together they
+// reach every entry of the table.
+void check(const wchar_t* const* table, int count, const std::vector<Refusal>& refusals) {
+  std::set<int> reached;
+  for (const Refusal& r : refusals) {
+    try {
+      r.call();
+      ADD_FAILURE() << "entry " << r.entry << ": no throw";
+    } catch (const kcBlobDefs::Errors& e) {
+      EXPECT_EQ(e.errorNumber(), r.errorNumber) << "entry " << r.entry;
+      EXPECT_EQ(e.message(false), table[r.entry]) << "entry " << r.entry;
+    }
+    reached.insert(r.entry);
   }
-  for (std::size_t i = 0; i < std::size(kSceneDescText); ++i) {
-    EXPECT_EQ(Msg::kSceneDesc[i], widen(kSceneDescText[i])) << i;
-  }
-  for (std::size_t i = 0; i < std::size(kBlobText); ++i) {
-    EXPECT_EQ(Msg::kBlob[i], widen(kBlobText[i])) << i;
-  }
-  // Spot checks of the named indices at both ends of each table.
-  EXPECT_EQ(Msg::kTool[Msg::eImageEmpty], widen(kToolText[27]));
-  EXPECT_EQ(Msg::kTool[Msg::eThreshPercentOrder], widen(kToolText[19]));
-  EXPECT_EQ(Msg::kSceneDesc[Msg::eDegenerate], widen(kSceneDescText[8]));
-  EXPECT_EQ(Msg::kBlob[Msg::eNoChainForWholeImage], widen(kBlobText[1]));
+  for (int entry = 0; entry < count; ++entry) EXPECT_TRUE(reached.count(entry)) << "entry " << entry;
 }
 
-// Per concrete class: its number, registered name, root class and root's archive name.
-template <class E, class Root, long kNumber>
-struct Case {
-  using Error = E;
-  using RootError = Root;
-  static constexpr long kErrorNumber = kNumber;
-  static const char* const kName;
-  static const char* const kRootName;
-};
-#define KC_ERROR_CASE(E, Root, number, name, rootName)                          \
-  template <>                                                                   \
-  const char* const Case<E, Root, number>::kName = name;                        \
-  template <>                                                                   \
-  const char* const Case<E, Root, number>::kRootName = rootName;                \
-  using E##_case = Case<E, Root, number>;
-using Mismatched = kc_ConnectivityAugmentedRLE::MismatchedImageSizes;
-using BadParams = kcBlobDefs::BadParams;
-using BadMeasure = kcBlob::BadMeasure;
-using BadId = Desc::BadId;
-using Degenerate = Desc::Degenerate;
-using DuplicateFilter = Desc::DuplicateFilter;
-KC_ERROR_CASE(BadParams, kcBlobDefs::Errors, 0x10001a04L, "kcBlobDefs::BadParams",
+kcRLEBuffer smallImage() {
+  kcPelBuffer<unsigned char> pels(4, 3);
+  for (long y = 0; y < 3; ++y)
+    for (long x = 0; x < 4; ++x) pels.pointToRow(y)[x] = static_cast<unsigned char>(x == 1 ? 1 : 0);
+  kcRLEBuffer rle;
+  rle.encode(pels);
+  return rle;
+}
+
+// analyse(set): kfBlobAnalysis of smallImage() with parameters set changed.
+void analyse(const std::function<void(kcBlobParams&)>& set) {
+  kcBlobParams params;
+  set(params);
+  kcBlobResults results;
+  kfBlobAnalysis(smallImage(), params, results);
+}
+
+TEST(BlobMessages, toolTable_everyEntryThrownByItsCall) {
+  constexpr long kBad = kcBlobDefs::BadParams::kErrorNumber;
+  kcBlobParams p;  // no segmentation: every segmentation getter refuses
+  const auto hard = [](long low, long high, long pct) {
+    kcBlobParams().setSegmentationHardThresh(low, high, pct, false);
+  };
+  const auto soft = [](long low, long high, long lowPct, long highPct) {
+    kcBlobParams().setSegmentationSoftThresh(low, high, lowPct, highPct, 0, false);
+  };
+  check(Msg::kTool, Msg::kToolCount, {
+      {Msg::eMapMeaningless, kBad, [&] { p.map(); }},
+      {Msg::ePostMapMeaningless, kBad, [&] { p.postMap(); }},
+      {Msg::eThreshImageMeaningless, kBad, [&] { p.threshImage(); }},
+      {Msg::eThreshMeaningless, kBad, [&] { p.thresh(); }},
+      {Msg::eHiThreshMeaningless, kBad, [&] { p.hiThresh(); }},
+      {Msg::eSoftnessMeaningless, kBad, [&] { p.softness(); }},
+      {Msg::eThreshPercentMeaningless, kBad, [&] { p.isThreshPercent(); }},
+      {Msg::eTailsMeaningless, kBad, [&] { p.hiTailPercent(); }},
+      {Msg::eTailsNotSpecified, kBad, [] {
+         kcBlobParams q;
+         q.setSegmentationHardThresh(128, false);
+         q.lowTailPercent();
+       }},
+      {Msg::eScaleNotPositive, kBad, [] { kcBlobParams().setSegmentationNone(0); }},
+      {Msg::eLowNotBelowHigh, kBad, [] { kcBlobParams().setSegmentationSoftThresh(9, 9, 0, false); }},
+      {Msg::eSoftnessAboveRange, kBad, [] { kcBlobParams().setSegmentationSoftThresh(1, 5, 5, false); }},
+      {Msg::eSoftnessMax, kBad, [] { kcBlobParams().setSegmentationSoftThresh(0, 255, 255, false); }},
+      {Msg::eLowTailRange, kBad, [&] { hard(101, 0, 0); }},
+      {Msg::eHiTailRange, kBad, [&] { hard(0, -1, 0); }},
+      {Msg::eTailSum, kBad, [&] { hard(50, 51, 0); }},
+      {Msg::eLowThreshPercentRange, kBad, [&] { soft(0, 0, 101, 0); }},
+      {Msg::eHiThreshPercentRange, kBad, [&] { soft(0, 0, 0, -1); }},
+      {Msg::eThreshPercentRange, kBad, [&] { hard(0, 0, 101); }},
+      {Msg::eThreshPercentOrder, kBad, [&] { soft(0, 0, 60, 40); }},
+      {Msg::eMapEmpty, kBad, [] { kcBlobParams().setSegmentationMap({}, 1); }},
+      {Msg::eThreshImageUnbound, kBad, [] {
+         kcBlobParams().setSegmentationThreshImage({}, kcPelBuffer_const<unsigned char>(), {}, 1);
+       }},
+      {Msg::eBadConnectivityType, kBad, [] {
+         analyse([](kcBlobParams& q) { q.connectivityType(static_cast<Desc::Analysis>(3)); });
+       }},
+      {Msg::eBadMorphOp, kBad, [] {
+         analyse([](kcBlobParams& q) { q.morph({static_cast<keBlobParamsMorphOp>(12)}); });
+       }},
+      {Msg::eCleanupWithWholeImage, kBad, [] {
+         analyse([](kcBlobParams& q) {
+           q.connectivityType(Desc::eWholeImageGreyScale);
+           q.connectivityCleanup(Desc::ePrune);
+         });
+       }},
+      {Msg::eImageUnbound, kBad, [] {
+         kcBlobResults results;
+         kfBlobAnalysis(kcRLEBuffer(), kcBlobParams(), results);
+       }},
+      {Msg::eMinPelsNegative, kBad, [] { kcBlobParams().connectivityMinPels(-1); }},
+      {Msg::eImageEmpty, kBad, [] {
+         kcBlobResults results;
+         kfBlobAnalysis(kcPelBuffer_const<unsigned char>(0, 3), kcBlobParams(), results);
+       }},
+  });
+}
+
+TEST(BlobMessages, sceneTable_everyEntryThrownByItsCall) {
+  constexpr long kBad = kcBlobDefs::BadParams::kErrorNumber;
+  const kcRLEBuffer image = smallImage();
+  Desc scene;
+  Desc grey;
+  grey.connectComponentsGreyScale(image, 1, false, Desc::eNone, 0);
+  Desc labelled;
+  labelled.connectComponentsLabelled(image, Desc::eNone, 0);
+  kcBlob::Measure m = kcBlob::eArea;
+  double low = 0.0, high = 0.0;
+  bool exclude = false;
+  check(Msg::kSceneDesc, Msg::kSceneDescCount, {
+      {Msg::eBadId, Desc::BadId::kErrorNumber, [&] { grey.getBlob(0); }},
+      {Msg::eExcludeAreaNegative, kBad, [&] { scene.extremaExcludeArea(-1.0); }},
+      {Msg::eExcludePercentRange, kBad, [&] { scene.extremaExcludeAreaPercent(50.0); }},
+      {Msg::eBadFilterIndex, kBad, [&] { scene.getFilter(0L, m, low, high, exclude); }},
+      {Msg::eFilterLimits, kBad, [&] { scene.setFilter(kcBlob::eArea, 2.0, 1.0, false); }},
+      {Msg::eMinPelsMeaningless, kBad, [&] { grey.minPels(); }},
+      {Msg::eScaleMeaningless, kBad, [&] { labelled.scaleVal(); }},
+      {Msg::eDuplicateFilter, Desc::DuplicateFilter::kErrorNumber, [&] {
+         scene.setFilter(kcBlob::eLabel, 0.0, 1.0, false);
+         scene.setFilter(kcBlob::eLabel, 0.0, 1.0, false);
+       }},
+      {Msg::eDegenerate, Desc::Degenerate::kErrorNumber, [&] { scene.numBlobs(false); }},
+  });
+}
+
+// The blob table's entries (an invalid measure number, the boundary measures of a whole-image
+// analysis) have no call that throws them yet.
+
+// Per concrete class: its number, registered name, root class and root's archive name. One
+// named struct per class, so that the test names say which class a case ran on.
+#define KC_ERROR_CASE(Case, E, Root, number, name, rootName)  \
+  struct Case {                                                \
+    using Error = E;                                           \
+    using RootError = Root;                                    \
+    static constexpr long kErrorNumber = number;               \
+    static constexpr const char* kName = name;                 \
+    static constexpr const char* kRootName = rootName;         \
+  };
+KC_ERROR_CASE(BadParams, kcBlobDefs::BadParams, kcBlobDefs::Errors, 0x10001a04L,
+              "kcBlobDefs::BadParams", "kcBlobDefs::Errors")
+KC_ERROR_CASE(BadMeasure, kcBlob::BadMeasure, kcBlobDefs::Errors, 0x10001a03L,
+              "kcBlob::BadMeasure", "kcBlobDefs::Errors")
+KC_ERROR_CASE(BadId, Desc::BadId, kcBlobDefs::Errors, 0x10001a02L, "kcBlobSceneDescription::BadId",
               "kcBlobDefs::Errors")
-KC_ERROR_CASE(BadMeasure, kcBlobDefs::Errors, 0x10001a03L, "kcBlob::BadMeasure",
-              "kcBlobDefs::Errors")
-KC_ERROR_CASE(BadId, kcBlobDefs::Errors, 0x10001a02L, "kcBlobSceneDescription::BadId",
-              "kcBlobDefs::Errors")
-KC_ERROR_CASE(Degenerate, kcBlobDefs::Errors, 0x10001a00L, "kcBlobSceneDescription::Degenerate",
-              "kcBlobDefs::Errors")
-KC_ERROR_CASE(DuplicateFilter, kcBlobDefs::Errors, 0x10001a01L,
+KC_ERROR_CASE(Degenerate, Desc::Degenerate, kcBlobDefs::Errors, 0x10001a00L,
+              "kcBlobSceneDescription::Degenerate", "kcBlobDefs::Errors")
+KC_ERROR_CASE(DuplicateFilter, Desc::DuplicateFilter, kcBlobDefs::Errors, 0x10001a01L,
               "kcBlobSceneDescription::DuplicateFilter", "kcBlobDefs::Errors")
-KC_ERROR_CASE(Mismatched, kc_BlobInternalDefs::Errors, 0x10001a80L,
+KC_ERROR_CASE(MismatchedImageSizes, kc_ConnectivityAugmentedRLE::MismatchedImageSizes,
+              kc_BlobInternalDefs::Errors, 0x10001a80L,
               "kc_ConnectivityAugmentedRLE::MismatchedImageSizes", "kc_BlobInternalDefs::Errors")
 #undef KC_ERROR_CASE
 
@@ -137,8 +197,8 @@ E* make() {
 
 template <class C>
 class BlobError : public ::testing::Test {};
-using Cases = ::testing::Types<BadParams_case, BadMeasure_case, BadId_case, Degenerate_case,
-                               DuplicateFilter_case, Mismatched_case>;
+using Cases = ::testing::Types<BadParams, BadMeasure, BadId, Degenerate, DuplicateFilter,
+                               MismatchedImageSizes>;
 TYPED_TEST_SUITE(BlobError, Cases);
 
 TYPED_TEST(BlobError, suicideAndRethrow_caughtAsClassRootAndBase_objectDeleted) {
@@ -167,7 +227,8 @@ TYPED_TEST(BlobError, archive_roundTripThroughRegistry_sameClassAndMessage) {
   std::unique_ptr<kcException> loaded;
   kc_Persist::ownedPointer(in, loaded);
   ASSERT_NE(loaded, nullptr);
-  EXPECT_EQ(typeid(*loaded), typeid(E));
+  const kcException& object = *loaded;
+  EXPECT_EQ(typeid(object), typeid(E));
   EXPECT_STREQ(kc_Instantiator::nameOf(*loaded), TypeParam::kName);
   EXPECT_EQ(loaded->message(false), original->message(false));
 }
@@ -177,7 +238,7 @@ TYPED_TEST(BlobError, archive_versionOneAtEitherLevel_refusedNamingLevel_objectU
   std::unique_ptr<E> original(make<E>());
   const std::vector<unsigned char> good = archive_bytes::stored(*original);
   // The class's own version byte comes first, then that of its root.
-  const std::pair<int, const char*> levels[] = {{0, TypeParam::kName}, {1, TypeParam::kRootName}};
+  const std::pair<std::size_t, const char*> levels[] = {{0, TypeParam::kName}, {1, TypeParam::kRootName}};
   for (const auto& [index, name] : levels) {
     std::vector<unsigned char> bytes = good;
     ASSERT_EQ(bytes[index], 0);

@@ -1,13 +1,13 @@
-# Installs the build into a scratch prefix, then builds and runs a consumer against it,
-# once through find_package(blob) and once through pkg-config.
-file(REMOVE_RECURSE ${WORK_DIR})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/prefix
-  RESULT_VARIABLE rc)
-if(rc)
-  message(FATAL_ERROR "install failed")
+# Builds and runs a consumer against the tree installed in PREFIX (libraries in PREFIX/LIBDIR),
+# once through find_package(blob) and once through pkg-config, with the compiler CXX.
+# Nothing generic may be installed: no top-level foundation headers, no libfoundation.
+set(libdir ${PREFIX}/${LIBDIR})
+if(EXISTS ${PREFIX}/include/foundation OR EXISTS ${libdir}/libfoundation.so)
+  message(FATAL_ERROR "the install holds foundation files under generic names")
 endif()
+file(REMOVE_RECURSE ${WORK_DIR}/consumer ${WORK_DIR}/pc_consumer)
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WORK_DIR}/consumer
-  -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix RESULT_VARIABLE rc)
+  -DCMAKE_PREFIX_PATH=${PREFIX} -DCMAKE_CXX_COMPILER=${CXX} RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "consumer configure failed")
 endif()
@@ -21,15 +21,15 @@ if(rc)
 endif()
 find_program(PKG_CONFIG pkg-config)
 if(PKG_CONFIG)
-  set(ENV{PKG_CONFIG_PATH} ${WORK_DIR}/prefix/lib/pkgconfig)
+  set(ENV{PKG_CONFIG_PATH} ${libdir}/pkgconfig)
   execute_process(COMMAND ${PKG_CONFIG} --cflags --libs blob OUTPUT_VARIABLE flags RESULT_VARIABLE rc
     OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(rc)
     message(FATAL_ERROR "pkg-config does not know blob")
   endif()
   separate_arguments(flags UNIX_COMMAND "${flags}")
-  execute_process(COMMAND c++ ${SOURCE_DIR}/consumer/main.cpp ${flags}
-    -Wl,-rpath,${WORK_DIR}/prefix/lib -o ${WORK_DIR}/pc_consumer RESULT_VARIABLE rc)
+  execute_process(COMMAND ${CXX} ${SOURCE_DIR}/consumer/main.cpp ${flags}
+    -Wl,-rpath,${libdir} -o ${WORK_DIR}/pc_consumer RESULT_VARIABLE rc)
   if(rc)
     message(FATAL_ERROR "pkg-config consumer build failed")
   endif()

@@ -4,6 +4,7 @@
 #include "demo_image.h"
 #include "image_io.h"
 #include "json_reader.h"
+#include "messages.h"
 #include "reference_labeller.h"
 
 #include <gmock/gmock.h>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -53,8 +55,10 @@ struct ToolRun {
   std::string out, err;
 };
 
+// tempPath(name): a file of this process alone (cases run as processes of their own, in parallel).
 std::string tempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("blob_analyze_run_" + name)).string();
+  const std::string prefix = "blob_analyze_run_" + std::to_string(getpid()) + "_";
+  return (std::filesystem::temp_directory_path() / (prefix + name)).string();
 }
 
 std::string slurp(const std::string& path) {
@@ -96,8 +100,8 @@ void expectMatchesReference(const testjson::Value& blobs, const std::vector<refe
     EXPECT_EQ(blob["label"].number, ref.label);
     EXPECT_EQ(blob["numChildren"].number, ref.numChildren);
     EXPECT_EQ(blob["area"].number, ref.area);
-    EXPECT_NEAR(blob["centerOfMassX"].number, ref.sumX / ref.area, 1e-12);
-    EXPECT_NEAR(blob["centerOfMassY"].number, ref.sumY / ref.area, 1e-12);
+    EXPECT_NEAR(blob["centerOfMassX"].number, ref.sumX / static_cast<double>(ref.area), 1e-12);
+    EXPECT_NEAR(blob["centerOfMassY"].number, ref.sumY / static_cast<double>(ref.area), 1e-12);
     EXPECT_EQ(blob["imageBoundingBoxMinX"].number, ref.minX);
     EXPECT_EQ(blob["imageBoundingBoxMaxX"].number, ref.maxX);
     EXPECT_EQ(blob["imageBoundingBoxMinY"].number, ref.minY);
@@ -244,11 +248,15 @@ TEST_F(BlobAnalyzeRun, maxPels_appliesToImagesAndMask) {
 }
 
 TEST_F(BlobAnalyzeRun, refusedCommandLines_statusTwoWithTheMessage) {
+  using Msg = kc_BlobMessages;
+  const auto library = [](Msg::Tool entry) {  // the table's text is ASCII
+    const std::wstring text = Msg::kTool[entry];
+    return std::string(text.begin(), text.end());
+  };
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"--threshold-percent 50,51,10",
-       "The sum of the low tail percentage and high tail percentage must be less than or equal to 100."},
-      {"--soft 20,20,0", "The low threshold must be less than the high threshold."},
-      {"--prune -1", "The minimum number of pels for connectivity cleanup must be nonnegative."},
+      {"--threshold-percent 50,51,10", library(Msg::eTailSum)},
+      {"--soft 20,20,0", library(Msg::eLowNotBelowHigh)},
+      {"--prune -1", library(Msg::eMinPelsNegative)},
       {"--mask '" + tempPath("absent.pgm") + "'", "cannot open"},
   };
   for (const auto& [args, message] : cases) {

@@ -25,7 +25,8 @@ using tool::ImageError;
 using tool::readImage;
 
 std::string tempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("blob_analyze_io_" + name)).string();
+  const std::string prefix = "blob_analyze_io_" + std::to_string(getpid()) + "_";
+  return (std::filesystem::temp_directory_path() / (prefix + name)).string();
 }
 
 // readBytes(name, bytes, maxPels): the image read from a temporary file holding bytes.

@@ -13,20 +13,16 @@ struct Value {
   enum Kind { eNull, eBool, eNumber, eString, eArray, eObject } kind = eNull;
   double number = 0;
   std::string text;
-  std::vector<Value> items;                            // array elements
-  std::vector<std::pair<std::string, Value>> members;  // object members in order
+  std::vector<Value> items;        // array elements
+  std::vector<std::string> names;  // object members in order: names[i] with items[i]
 
   bool has(const std::string& key) const {
-    for (const auto& member : members) {
-      if (member.first == key) return true;
-    }
-    return false;
+    return std::find(names.begin(), names.end(), key) != names.end();
   }
   const Value& operator[](const std::string& key) const {
-    for (const auto& [name, value] : members) {
-      if (name == key) return value;
-    }
-    throw std::out_of_range("no member " + key);
+    const auto it = std::find(names.begin(), names.end(), key);
+    if (it == names.end()) throw std::out_of_range("no member " + key);
+    return items[static_cast<std::size_t>(it - names.begin())];
   }
   const Value& operator[](std::size_t index) const { return items.at(index); }
 };
@@ -57,7 +53,8 @@ class Reader {
         skip();
         std::string key = string();
         if (!take(':')) fail("expected :");
-        v.members.emplace_back(std::move(key), parse());
+        v.names.push_back(std::move(key));
+        v.items.push_back(parse());
       } while (take(','));
       if (!take('}')) fail("expected }");
     } else if (take('[')) {

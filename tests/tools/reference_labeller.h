@@ -1,9 +1,12 @@
-// A naive flood-fill labeller: the blobs and holes a grey-scale analysis of a thresholded image must find.
+// The blobs and holes a grey-scale analysis of a thresholded image must find, read off the shared
+// flood-fill labeller.
 #pragma once
 
+#include "common/flood_fill.h"
 #include "image_io.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace reference {
@@ -19,41 +22,29 @@ struct Blob {
 
 inline std::vector<Blob> blobs(const tool::GreyImage& image, int threshold = 128) {
   const long w = image.width, h = image.height;
-  auto fore = [&](long i) { return image.pels[static_cast<std::size_t>(i)] >= threshold; };
-  std::vector<long> regionOf(static_cast<std::size_t>(w * h), -1);
-  std::vector<Blob> regions;  // id: 0 for the border background, else the blob id
-  for (long start = 0; start < w * h; ++start) {
-    if (regionOf[static_cast<std::size_t>(start)] >= 0) continue;
-    const bool f = fore(start);
-    Blob blob{1, start < w ? -1 : regionOf[static_cast<std::size_t>(start - w)], f ? 1 : 0, 0, 0, w, 0, h, 0, 0, 0};
-    std::vector<long> stack{start};
-    regionOf[static_cast<std::size_t>(start)] = static_cast<long>(regions.size());
-    while (!stack.empty()) {
-      const long x = stack.back() % w, y = stack.back() / w;
-      stack.pop_back();
-      blob.area += 1, blob.sumX += x + 0.5, blob.sumY += y + 0.5;
-      blob.minX = std::min(blob.minX, x), blob.maxX = std::max(blob.maxX, x + 1);
-      blob.minY = std::min(blob.minY, y), blob.maxY = std::max(blob.maxY, y + 1);
-      if (!f && (x == 0 || y == 0 || x == w - 1 || y == h - 1)) blob.id = 0;
-      for (long dy = -1; dy <= 1; ++dy) {
-        for (long dx = -1; dx <= 1; ++dx) {
-          const long nx = x + dx, ny = y + dy, n = ny * w + nx;
-          if ((!f && dx != 0 && dy != 0) || nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
-          if (regionOf[static_cast<std::size_t>(n)] < 0 && fore(n) == f) {
-            regionOf[static_cast<std::size_t>(n)] = regionOf[static_cast<std::size_t>(start)];
-            stack.push_back(n);
-          }
-        }
-      }
-    }
-    regions.push_back(blob);
+  const auto at = [](long i) { return static_cast<std::size_t>(i); };
+  std::vector<std::uint8_t> fore(image.pels.size());
+  for (std::size_t i = 0; i < fore.size(); ++i) fore[i] = image.pels[i] >= threshold ? 1 : 0;
+  int count = 0;
+  const std::vector<int> comp = floodfill::components(static_cast<int>(w), static_cast<int>(h),
+                                                      fore, floodfill::Joins::eGrey, count);
+  // Per component: its fields, and the component above its first pel (-1 on the top row) as parent.
+  std::vector<Blob> regions(at(count), Blob{1, -2, 0, 0, 0, w, 0, h, 0, 0, 0});
+  for (long p = 0; p < w * h; ++p) {
+    const long x = p % w, y = p / w;
+    Blob& blob = regions[at(comp[at(p)])];
+    if (blob.parent == -2) blob.parent = y == 0 ? -1 : comp[at(p - w)], blob.label = fore[at(p)];
+    blob.area += 1, blob.sumX += static_cast<double>(x) + 0.5, blob.sumY += static_cast<double>(y) + 0.5;
+    blob.minX = std::min(blob.minX, x), blob.maxX = std::max(blob.maxX, x + 1);
+    blob.minY = std::min(blob.minY, y), blob.maxY = std::max(blob.maxY, y + 1);
+    if (blob.label == 0 && (x == 0 || y == 0 || x == w - 1 || y == h - 1)) blob.id = 0;
   }
   std::vector<Blob> result;
   for (Blob& blob : regions) {
     if (blob.id == 0) continue;
     blob.id = static_cast<long>(result.size()) + 1;
-    blob.parent = blob.parent < 0 ? 0 : regions[static_cast<std::size_t>(blob.parent)].id;
-    if (blob.parent != 0) result[static_cast<std::size_t>(blob.parent - 1)].numChildren += 1;
+    blob.parent = blob.parent < 0 ? 0 : regions[at(blob.parent)].id;
+    if (blob.parent != 0) result[at(blob.parent - 1)].numChildren += 1;
     result.push_back(blob);
   }
   return result;

@@ -66,7 +66,7 @@ std::wstring fromUtf8(const unsigned char* p, std::size_t n) {
     }
     char32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
     for (int k = 1; k <= extra; ++k) {
-      unsigned char t = p[i + k];
+      unsigned char t = p[i + static_cast<std::size_t>(k)];
       if ((t & 0xC0) != 0x80) throw kcArchive::Damaged(kBadUtf8);
       c = (c << 6) | (t & 0x3F);
     }

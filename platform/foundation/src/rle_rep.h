@@ -59,6 +59,7 @@ inline kc_RowCheck kf_CheckRow(const unsigned char* row, const unsigned char* li
 
 // kf_MakeRep(chunks, rowOffsets): a Rep over the single chunk bytes with row y starting at
 // rowOffsets[y]; numRuns and isBinary are given by the builder, which guarantees the layout.
-std::shared_ptr<const kc_RLERep> kf_MakeRep(std::vector<unsigned char>&& bytes,
-                                                   const std::vector<std::size_t>& rowOffsets,
-                                                   std::uint64_t numRuns, bool isBinary);
+// Internal to the foundation: not exported from its shared library.
+[[gnu::visibility("hidden")]] std::shared_ptr<const kc_RLERep> kf_MakeRep(
+    std::vector<unsigned char>&& bytes, const std::vector<std::size_t>& rowOffsets,
+    std::uint64_t numRuns, bool isBinary);

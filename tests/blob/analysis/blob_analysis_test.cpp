@@ -238,7 +238,8 @@ TEST(BlobAnalysis_pipeline, segmentationKinds_useTheirEncoderAndArguments) {
     steps.pointToRow(i / 16)[i % 16] = static_cast<unsigned char>(7 * (i % 16));
   }
   std::vector<unsigned char> map(256), post(256);
-  for (int i = 0; i < 256; ++i) map[i] = static_cast<unsigned char>(255 - i), post[i] = i / 64;
+  for (std::size_t i = 0; i < 256; ++i)
+    map[i] = static_cast<unsigned char>(255 - i), post[i] = static_cast<unsigned char>(i / 64);
   using Set = std::function<void(kcBlobParams&)>;
   using Encode = std::function<void(Runs&)>;
   const std::vector<std::pair<Set, Encode>> cases = {

@@ -86,7 +86,8 @@ TEST(ConnectCleanup, ConnectCleanup_labelledFillRandomImages_coverImageWithLarge
       EXPECT_GE(static_cast<PelCount>(b.pelCount), minPels);
       const Grid pels = connecttest::pelsOf(b);
       for (int y = 0; y < b.height; ++y)
-        for (int x = 0; x < b.width; ++x) owners[(b.top + y) * g.width + b.left + x] += pels.at(x, y);
+        for (int x = 0; x < b.width; ++x)
+          owners[static_cast<std::size_t>((b.top + y) * g.width + b.left + x)] += pels.at(x, y);
     }
     const bool once = std::all_of(owners.begin(), owners.end(), [](int n) { return n == 1; });
     EXPECT_TRUE(once || (out.blobs.empty() && g.pels.size() < minPels));

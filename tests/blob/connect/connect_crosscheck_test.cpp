@@ -27,11 +27,12 @@ Grid randomGrid(std::mt19937& rng, int maxSide) {
   for (auto& p : g.pels) p = on(rng) ? static_cast<std::uint8_t>(val(rng)) : 0;
   if (rng() % 3 == 0) {  // overlapping rectangles over the noise: rings, holes and nesting
     for (int k = static_cast<int>(rng() % 40); k > 0; --k) {
-      const int x0 = static_cast<int>(rng() % g.width), y0 = static_cast<int>(rng() % g.height);
-      const int x1 = x0 + static_cast<int>(rng() % (g.width - x0)), y1 = y0 + static_cast<int>(rng() % (g.height - y0));
+      const auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+      const int x0 = below(g.width), y0 = below(g.height);
+      const int x1 = x0 + below(g.width - x0), y1 = y0 + below(g.height - y0);
       const std::uint8_t v = rng() % 2 ? static_cast<std::uint8_t>(val(rng)) : 0;
       for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) g.pels[y * g.width + x] = v;
+        for (int x = x0; x <= x1; ++x) g.pels[static_cast<std::size_t>(y * g.width + x)] = v;
     }
   }
   return g;

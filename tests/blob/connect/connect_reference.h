@@ -1,19 +1,29 @@
-// A deliberately naive pel-level reference for the connectivity tests: flood fills over pels,
+// A deliberately naive pel-level reference for the connectivity tests: the shared flood fills,
 // a region graph with an outside node, enclosure as immediate dominators from the outside, and
 // the close-time cleanup applied bottom-up over that tree.
 #pragma once
 
+#include "common/flood_fill.h"
 #include "connect/connect_fixture.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <set>
 #include <vector>
 
 namespace connectref {
 
 using connecttest::Grid;
+
+// Indexed<T>: a vector indexed by the int pel, component and node numbers the reference works in.
+template <class T>
+struct Indexed : std::vector<T> {
+  Indexed() = default;
+  Indexed(int n, const T& value) : std::vector<T>(static_cast<std::size_t>(n), value) {}
+  Indexed(std::vector<T> v) : std::vector<T>(std::move(v)) {}
+  T& operator[](int i) { return std::vector<T>::at(static_cast<std::size_t>(i)); }
+  const T& operator[](int i) const { return std::vector<T>::at(static_cast<std::size_t>(i)); }
+};
 
 struct RefBlob {
   BlobId parent = 0;
@@ -26,40 +36,22 @@ struct RefBlob {
 // components(g, labelled, count): a component per pel, numbered in raster order of first pel.
 // Grey-scale: non-zero pels 8-connected, zero pels 4-connected. Labelled: equal values joined
 // through left, right, up, down, upper-left and lower-right.
-inline std::vector<int> components(const Grid& g, bool labelled, int& count) {
-  std::vector<int> comp(g.pels.size(), -1);
-  count = 0;
-  for (int start = 0; start < static_cast<int>(g.pels.size()); ++start) {
-    if (comp[start] != -1) continue;
-    const std::uint8_t v0 = g.pels[start];
-    std::deque<int> queue{start};
-    comp[start] = count;
-    while (!queue.empty()) {
-      const int p = queue.front(), x = p % g.width, y = p / g.width;
-      queue.pop_front();
-      for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) {
-          const bool diagonal = dx != 0 && dy != 0;
-          if ((dx == 0 && dy == 0) || (diagonal && (labelled ? dx != dy : v0 == 0))) continue;
-          const int nx = x + dx, ny = y + dy, q = ny * g.width + nx;
-          if (nx < 0 || ny < 0 || nx >= g.width || ny >= g.height || comp[q] != -1) continue;
-          if (labelled ? g.pels[q] != v0 : (g.pels[q] != 0) != (v0 != 0)) continue;
-          comp[q] = count;
-          queue.push_back(q);
-        }
-    }
-    ++count;
-  }
-  return comp;
+inline Indexed<int> components(const Grid& g, bool labelled, int& count) {
+  std::vector<std::uint8_t> classes = g.pels;
+  if (!labelled)
+    for (std::uint8_t& c : classes) c = static_cast<std::uint8_t>(c != 0);
+  const auto joins = labelled ? floodfill::Joins::eLabelled : floodfill::Joins::eGrey;
+  return floodfill::components(g.width, g.height, classes, joins, count);
 }
 
 // immediateDominators(adj, root): idom of every node of an undirected graph, by the iterative
 // intersection over reverse postorder.
-inline std::vector<int> immediateDominators(const std::vector<std::vector<int>>& adj, int root) {
+inline Indexed<int> immediateDominators(const Indexed<std::vector<int>>& adj, int root) {
   const int n = static_cast<int>(adj.size());
-  std::vector<int> post(n, -1), order, idom(n, -1);
+  Indexed<int> post(n, -1), idom(n, -1);
+  std::vector<int> order;
   std::vector<std::pair<int, std::size_t>> stack{{root, 0}};
-  std::vector<char> seen(n, 0);
+  Indexed<char> seen(n, 0);
   seen[root] = 1;
   while (!stack.empty()) {
     auto& [v, i] = stack.back();
@@ -98,9 +90,10 @@ inline std::vector<int> immediateDominators(const std::vector<std::vector<int>>&
 inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKind cleanup,
                                       PelCount minPels) {
   int count = 0;
-  const std::vector<int> comp = components(g, labelled, count);
+  const Indexed<int> comp = components(g, labelled, count);
+  const auto pel = [&](int p) { return g.pels[static_cast<std::size_t>(p)]; };
   const int outside = count;
-  std::vector<std::vector<int>> adj(count + 1), pelsOf(count);
+  Indexed<std::vector<int>> adj(count + 1, {}), pelsOf(count, {});
   for (int p = 0; p < static_cast<int>(g.pels.size()); ++p) {
     const int x = p % g.width, y = p / g.width, c = comp[p];
     pelsOf[c].push_back(p);
@@ -116,8 +109,8 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
     std::sort(a.begin(), a.end());
     a.erase(std::unique(a.begin(), a.end()), a.end());
   }
-  const std::vector<int> idom = immediateDominators(adj, outside);
-  const auto value = [&](int c) { return g.pels[pelsOf[c].front()]; };
+  const Indexed<int> idom = immediateDominators(adj, outside);
+  const auto value = [&](int c) { return pel(pelsOf[c].front()); };
 
   // The cleanup over the tree, children closed before parents. A node carries the components
   // merged into it; filled marks components whose pels were filled into their encloser.
@@ -126,12 +119,12 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
     PelCount pels = 0;
     bool alive = true;
   };
-  std::vector<Node> nodes(count);
-  std::vector<std::vector<int>> tree(count + 1);
-  std::vector<char> filled(count, 0);
+  Indexed<Node> nodes(count, {});
+  Indexed<std::vector<int>> tree(count + 1, {});
+  Indexed<char> filled(count, 0);
   for (int c = 0; c < count; ++c) {
     nodes[c].members = {c};
-    nodes[c].pels = pelsOf[c].size();
+    nodes[c].pels = static_cast<PelCount>(pelsOf[c].size());
     tree[idom[c]].push_back(c);
   }
   const auto small = [&](const Node& n) { return cleanup != kc_CleanupKind::eNone && n.pels < minPels; };
@@ -176,7 +169,7 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
   }
   for (int r : roots)
     if (small(nodes[r]) && nodes[r].children.empty()) nodes[r].alive = false;
-  std::vector<int> parent(count, -1);
+  Indexed<int> parent(count, -1);
   for (int c = 0; c < count; ++c)
     if (nodes[c].alive)
       for (int ch : nodes[c].children) parent[ch] = c;
@@ -190,7 +183,7 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
     firsts.push_back({first, c});
   }
   std::sort(firsts.begin(), firsts.end());
-  std::vector<BlobId> idOf(count, 0);
+  Indexed<BlobId> idOf(count, 0);
   for (std::size_t i = 0; i < firsts.size(); ++i) idOf[firsts[i].second] = static_cast<BlobId>(i + 1);
   const bool binary = std::all_of(g.pels.begin(), g.pels.end(), [](std::uint8_t v) { return v <= 1; });
   std::vector<RefBlob> blobs;
@@ -208,15 +201,16 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
         y0 = std::min(y0, q / g.width), y1 = std::max(y1, q / g.width);
       }
     b.left = x0, b.top = y0, b.width = x1 - x0 + 1, b.height = y1 - y0 + 1;
-    std::vector<char> mine(static_cast<std::size_t>(b.width) * b.height, 0);  // 1 own pel, 2 filled pel
+    Indexed<char> mine(b.width * b.height, 0);  // 1 own pel, 2 filled pel
     for (int m : n.members)
       for (int q : pelsOf[m]) mine[(q / g.width - y0) * b.width + (q % g.width - x0)] = filled[m] ? 2 : 1;
     for (int y = y0; y <= y1; ++y) {
       std::uint8_t carried = 0;  // a filled pel takes the value written for the pel left of it
       for (int x = x0; x <= x1; ++x) {
         const char own = mine[(y - y0) * b.width + (x - x0)];
-        if (own == 1) carried = labelled ? 1 : std::max<std::uint8_t>(g.pels[y * g.width + x], 1);
-        b.region.push_back(own != 0 ? carried : 0);
+        if (own == 1)
+          carried = labelled ? std::uint8_t{1} : std::max<std::uint8_t>(pel(y * g.width + x), 1);
+        b.region.push_back(own != 0 ? carried : std::uint8_t{0});
       }
     }
     blobs.push_back(std::move(b));

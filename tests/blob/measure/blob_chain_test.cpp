@@ -69,15 +69,16 @@ std::vector<char> filled(const Grid& g, kc_Chain::Touch touch) {
       for (int dx = -1; dx <= 1; ++dx) {
         const bool mainDiagonal = dx == dy && dx != 0, otherDiagonal = dx == -dy && dx != 0;
         if ((dx == 0 && dy == 0) || (mainDiagonal && touch.h && touch.v) || (otherDiagonal && touch.v)) continue;
-        const int nx = x + dx, ny = y + dy, q = ny * w + nx;
+        const int nx = x + dx, ny = y + dy;
+        const auto q = static_cast<std::size_t>(ny * w + nx);
         if (nx < 0 || ny < 0 || nx >= w || ny >= h || outside[q] || inRegion(nx, ny)) continue;
         outside[q] = 1;
-        queue.push_back(q);
+        queue.push_back(ny * w + nx);
       }
   }
   std::vector<char> in(static_cast<std::size_t>(g.width * g.height));
   for (int y = 0; y < g.height; ++y)
-    for (int x = 0; x < g.width; ++x) in[y * g.width + x] = !outside[(y + 1) * w + x + 1];
+    for (int x = 0; x < g.width; ++x) in[static_cast<std::size_t>(y * g.width + x)] = !outside[static_cast<std::size_t>((y + 1) * w + x + 1)];
   return in;
 }
 
@@ -86,7 +87,7 @@ std::vector<char> filled(const Grid& g, kc_Chain::Touch touch) {
 void expectOutline(const Grid& g, kc_Chain::Touch touch, const kc_Chain::Trace& t) {
   const std::vector<char> in = filled(g, touch);
   const auto at = [&](long x, long y) {
-    return x >= 0 && y >= 0 && x < g.width && y < g.height && in[y * g.width + x] != 0;
+    return x >= 0 && y >= 0 && x < g.width && y < g.height && in[static_cast<std::size_t>(y * g.width + x)] != 0;
   };
   long edges = 0;
   for (int y = 0; y <= g.height; ++y)
@@ -117,12 +118,12 @@ void expectOutline(const Grid& g, kc_Chain::Touch touch, const kc_Chain::Trace& 
 Grid oneRegion(Grid g, std::mt19937& rng, kc_Chain::Touch touch) {
   std::vector<int> on;
   for (int p = 0; p < g.width * g.height; ++p)
-    if (g.pels[p] != 0) on.push_back(p);
+    if (g.pels[static_cast<std::size_t>(p)] != 0) on.push_back(p);
   Grid out = g;
   std::fill(out.pels.begin(), out.pels.end(), 0);
   if (on.empty()) return out;
   std::deque<int> queue{on[rng() % on.size()]};
-  out.pels[queue.front()] = 1;
+  out.pels[static_cast<std::size_t>(queue.front())] = 1;
   while (!queue.empty()) {
     const int p = queue.front(), x = p % g.width, y = p / g.width;
     queue.pop_front();
@@ -130,10 +131,11 @@ Grid oneRegion(Grid g, std::mt19937& rng, kc_Chain::Touch touch) {
       for (int dx = -1; dx <= 1; ++dx) {
         const bool mainDiagonal = dx == dy && dx != 0, otherDiagonal = dx == -dy && dx != 0;
         if ((dx == 0 && dy == 0) || (mainDiagonal && !touch.v) || (otherDiagonal && !(touch.h && touch.v))) continue;
-        const int nx = x + dx, ny = y + dy, q = ny * g.width + nx;
+        const int nx = x + dx, ny = y + dy;
+        const auto q = static_cast<std::size_t>(ny * g.width + nx);
         if (nx < 0 || ny < 0 || nx >= g.width || ny >= g.height || g.pels[q] == 0 || out.pels[q]) continue;
         out.pels[q] = 1;
-        queue.push_back(q);
+        queue.push_back(ny * g.width + nx);
       }
   }
   return out;
@@ -146,7 +148,7 @@ TEST(BlobChain_trace, randomRegions_outlineOfTheFilledRegion) {
     Grid g;
     g.width = 1 + static_cast<int>(rng() % 24);
     g.height = 1 + static_cast<int>(rng() % 24);
-    const unsigned density = 20 + rng() % 70;
+    const auto density = static_cast<unsigned>(20 + rng() % 70);
     for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(rng() % 100 < density ? 1 : 0);
     const kc_Chain::Touch touch = rules[i % 3];
     const Grid region = oneRegion(g, rng, touch);

@@ -26,8 +26,8 @@ using M = kcBlob::Measure;
 
 // direct(b, m): measure m by its own call, as the selector documents it.
 double direct(const kcBlob& b, M m, const kcRadian& a) {
-  const kcRectangle<double> ib(b.imageBoundingBox().ul().x(), b.imageBoundingBox().ul().y(),
-                               b.imageBoundingBox().width(), b.imageBoundingBox().height());
+  const kcPelRect r = b.imageBoundingBox();
+  const kcRectangle<double> ib(double(r.ul().x()), double(r.ul().y()), double(r.width()), double(r.height()));
   const kcRectangle<double> box = b.boundingBox(true, a), pbox = b.boundingBoxPrincipal(true);
   const double v[] = {double(b.label()), b.area(), double(b.numSteps()), b.perimeter(), double(b.numChildren(false)),
                       b.centerOfMass().x(), b.centerOfMass().y(), b.inertia().first, b.inertia().second,
@@ -125,9 +125,9 @@ TEST(BlobInterior, randomMasks_agreeWithEveryPelsNeighbours) {
     g.height = 4 + static_cast<int>(rng() % 14);
     for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(rng() % 100 < 30 ? 1 : 0);
     Grid mask;
-    mask.width = 1 + static_cast<int>(rng() % (g.width + 6));
-    mask.height = 1 + static_cast<int>(rng() % (g.height + 6));
-    for (int p = 0; p < mask.width * mask.height; ++p) mask.pels.push_back(rng() % 100 < 93 ? 1 + rng() % 3 : 0);
+    mask.width = 1 + static_cast<int>(rng() % static_cast<unsigned>(g.width + 6));
+    mask.height = 1 + static_cast<int>(rng() % static_cast<unsigned>(g.height + 6));
+    for (int p = 0; p < mask.width * mask.height; ++p) mask.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < 93 ? 1 + rng() % 3 : 0));
     const kcPair<long> at(5 + static_cast<long>(rng() % 9) - 4, -2 + static_cast<long>(rng() % 9) - 4);
     const bool withMask = round % 5 != 0;
     Scene scene;

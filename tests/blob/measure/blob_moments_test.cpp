@@ -24,7 +24,7 @@ struct Pels {
   kcRLEBuffer runs() const {
     kc_RLERowWriter writer(w, h);
     for (long y = 0; y < h; ++y, writer.endRow())
-      for (long x = 0; x < w; ++x) writer.put(v[y * w + x], 1);
+      for (long x = 0; x < w; ++x) writer.put(v[static_cast<std::size_t>(y * w + x)], 1);
     return writer.finish(origin, kc2XformCache());
   }
 };
@@ -36,7 +36,8 @@ struct Reference {
     auto each = [&](auto f) {
       for (long y = 0; y < p.h; ++y)
         for (long x = 0; x < p.w; ++x)
-          f(double(p.v[y * p.w + x]), p.origin.x() + x + 0.5, p.origin.y() + y + 0.5);
+          f(double(p.v[static_cast<std::size_t>(y * p.w + x)]),
+            static_cast<double>(p.origin.x() + x) + 0.5, static_cast<double>(p.origin.y() + y) + 0.5);
     };
     each([&](double v, double x, double y) { weight += v, cx += v * x, cy += v * y; });
     cx /= weight, cy /= weight;

@@ -165,14 +165,14 @@ TEST(ArchiveObjects, unknownClassAndOwnedBackReference_refused) {
   auto at = std::search(bytes.begin(), bytes.end(), std::begin("test::Node"), std::end("test::Node") - 1);
   ASSERT_NE(at, bytes.end());
   std::vector<unsigned char> renamed = bytes;
-  std::memcpy(&renamed[at - bytes.begin()], "test::Nope", 10);
+  std::memcpy(renamed.data() + (at - bytes.begin()), "test::Nope", 10);
   Node target;
   kcArchive in(renamed, kcArchive::eLoading);
   EXPECT_THROW(in || target, kcArchive::UnknownClass);
 
   // Replace the owned child by a back-reference to the root: two owners must not arise.
   std::vector<unsigned char> backRef(bytes.begin(), at - 5);
-  for (unsigned char b : {2, 0, 0, 0, 0}) backRef.push_back(b);
+  backRef.insert(backRef.end(), {2, 0, 0, 0, 0});
   backRef.push_back(0);  // null peer
   Node target2;
   kcArchive in2(backRef, kcArchive::eLoading);
@@ -253,7 +253,8 @@ TEST(Exceptions, foundationErrors_roundTripThroughRegistry) {
     std::unique_ptr<kcPersistent> owner(loaded);
     auto* error = dynamic_cast<kcException*>(loaded);
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(typeid(*error), typeid(*original));
+    const kcException &read = *error, &written = *original;
+    EXPECT_EQ(typeid(read), typeid(written));
     EXPECT_EQ(error->errorNumber(), original->errorNumber());
     EXPECT_EQ(error->message(true), original->message(true));
   }

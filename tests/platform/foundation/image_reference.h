@@ -62,7 +62,8 @@ inline kcPelBuffer<unsigned char> randomImage(std::mt19937& rng) {
   static const long kWidths[] = {1, 2, 63, 64, 65, 255, 256, 300, 510, 511, 600};
   long w = rng() % 3 == 0 ? kWidths[rng() % 11] : 1 + static_cast<long>(rng() % 400);
   long h = 1 + static_cast<long>(rng() % 40);
-  unsigned values = rng() % 2 ? 256 : 2 + rng() % 6, maxSpan = rng() % 3 == 0 ? 1 : 1 + rng() % 700;
+  const auto below = [&rng](unsigned n) { return static_cast<unsigned>(rng() % n); };
+  unsigned values = rng() % 2 ? 256 : 2 + below(6), maxSpan = rng() % 3 == 0 ? 1 : 1 + below(700);
   kcPair<long> at(static_cast<long>(rng() % 2001) - 1000, static_cast<long>(rng() % 2001) - 1000);
   bool window = rng() % 3 == 0;
   kcPelBuffer<unsigned char> image(w + (window ? 7 : 0), h + (window ? 3 : 0), rng() % 2 ? 32 : 1);

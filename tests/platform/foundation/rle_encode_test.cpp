@@ -104,7 +104,7 @@ TEST(RleEncode, SoftThreshold_rampRoundedHalfUp) {
 TEST(RleEncode, ThreshImage_clampedDifferenceThroughMaps) {
   checkRandom(80, 5, [](kcRLEBuffer& rle, const Image& image, std::mt19937& rng) -> PelRule {
     Image thresh(image.width(), image.height());
-    imgref::fillRandom(thresh, rng, 256, 1 + rng() % 40);
+    imgref::fillRandom(thresh, rng, 256, 1 + static_cast<unsigned>(rng() % 40));
     thresh.offset(kcPair<long>(3, -9));  // only the size has to match
     std::vector<unsigned char> pre(rng() % 2 ? 256 : 0), post(rng() % 2 ? 256 : 0);  // empty: identity
     for (auto& m : pre) m = byte(rng);

@@ -38,8 +38,9 @@ TEST(RleMask, Mask_randomImagesAndMasks_matchReference) {
     const kcPair<long> at = image.runs.offset();
     // The mask lies inside the image, across an edge, around it or apart; every tenth is degenerate.
     opsref::Case mask = opsref::randomCase(rng);
-    kcPair<long> maskAt(at.x() - mask.runs.width() - 5 + static_cast<long>(rng() % (image.runs.width() + mask.runs.width() + 10)),
-                        at.y() - mask.runs.height() - 5 + static_cast<long>(rng() % (image.runs.height() + mask.runs.height() + 10)));
+    const auto below = [&rng](long n) { return static_cast<long>(rng() % static_cast<unsigned long>(n)); };
+    kcPair<long> maskAt(at.x() - mask.runs.width() - 5 + below(image.runs.width() + mask.runs.width() + 10),
+                        at.y() - mask.runs.height() - 5 + below(image.runs.height() + mask.runs.height() + 10));
     mask.runs.offset(maskAt);
     if (i % 10 == 0) mask = {Pels{}, kcRLEBuffer()};
 

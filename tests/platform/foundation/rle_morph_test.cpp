@@ -12,6 +12,9 @@ using imgref::Pels;
 
 namespace {
 
+template <class P>
+auto& at(P& p, long x, long y) { return p[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]; }
+
 // Each pel becomes the extreme of the pels under the element that lie inside the image.
 Pels morphRef(const Pels& in, kcRLEBuffer::Shape shape, bool isMax) {
   const long h = static_cast<long>(in.size()), w = static_cast<long>(in[0].size());
@@ -21,7 +24,8 @@ Pels morphRef(const Pels& in, kcRLEBuffer::Shape shape, bool isMax) {
     for (long x = 0; x < w; ++x)
       for (long v = std::max(0L, y - ry); v <= std::min(h - 1, y + ry); ++v)
         for (long u = std::max(0L, x - rx); u <= std::min(w - 1, x + rx); ++u)
-          out[y][x] = isMax ? std::max(out[y][x], in[v][u]) : std::min(out[y][x], in[v][u]);
+          at(out, x, y) = isMax ? std::max(at(out, x, y), at(in, u, v))
+                                : std::min(at(out, x, y), at(in, u, v));
   return out;
 }
 

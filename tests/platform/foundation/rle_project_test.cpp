@@ -51,9 +51,9 @@ std::pair<double, double> extentOf(const kcRLEBuffer& image, const Proj& p) {
   std::size_t first = 0, last = profile.size() - 1;
   while (profile[first] <= 0) ++first;
   while (profile[last] <= 0) --last;
-  double low = first + p.firstEmpty, high = last + 1 - p.lastEmpty;
+  double low = static_cast<double>(first) + p.firstEmpty, high = static_cast<double>(last + 1) - p.lastEmpty;
   if (p.type == kcRLEBuffer::eProjRowsReversed || p.type == kcRLEBuffer::eProjColumnsReversed) {
-    double end = rows ? image.height() : image.width();
+    auto end = static_cast<double>(rows ? image.height() : image.width());
     std::tie(low, high) = std::pair(end - high, end - low);
   }
   return {low * p.binLength, high * p.binLength};
@@ -65,7 +65,7 @@ std::pair<double, double> exactExtent(const Pels& pels, kcVector<2> g, kcVector<
   for (std::size_t y = 0; y < pels.size(); ++y)
     for (std::size_t x = 0; x < pels[y].size(); ++x)
       for (int c = 0; c < 4 && pels[y][x] != 0; ++c) {
-        double t = g.dot(kcVector<2>(x + c % 2, y + c / 2) - origin);
+        double t = g.dot(kcVector<2>(static_cast<double>(x) + c % 2, static_cast<double>(y) + c / 2) - origin);
         lo = std::min(lo, t);
         hi = std::max(hi, t);
       }
@@ -125,7 +125,8 @@ TEST(RleProject, Angle_smallImagesManyAngles_matchClippedPelSquares) {
       double want = 0;
       for (std::size_t y = 0; y < pels.size(); ++y)
         for (std::size_t x = 0; x < pels[y].size(); ++x)
-          want += pels[y][x] * (areaBelow(x, y, g / g.length(), p.origin, k + 1.0) - areaBelow(x, y, g / g.length(), p.origin, k));
+          want += pels[y][x] * (areaBelow(double(x), double(y), g / g.length(), p.origin, double(k) + 1.0) -
+                                areaBelow(double(x), double(y), g / g.length(), p.origin, double(k)));
       ASSERT_NEAR(p.bins[k], want, 1e-9) << i << " bin " << k;
     }
   }

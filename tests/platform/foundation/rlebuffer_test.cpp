@@ -82,9 +82,10 @@ TEST(RleBuffer, SubWindow_randomRects_matchPelWindow) {
   std::mt19937 rng(11);
   for (int i = 0; i < 120; ++i) {
     auto image = imgref::randomImage(rng);
-    long w = 1 + static_cast<long>(rng() % image.width()), h = 1 + static_cast<long>(rng() % image.height());
-    kcPelRect rect(image.offset().x() + static_cast<long>(rng() % (image.width() - w + 1)),
-                   image.offset().y() + static_cast<long>(rng() % (image.height() - h + 1)), w, h);
+    const auto below = [&rng](long n) { return static_cast<long>(rng() % static_cast<unsigned long>(n)); };
+    long w = 1 + below(image.width()), h = 1 + below(image.height());
+    kcPelRect rect(image.offset().x() + below(image.width() - w + 1),
+                   image.offset().y() + below(image.height() - h + 1), w, h);
     kcRLEBuffer sub = encoded(image).subWindow(rect);
     ASSERT_EQ(imgref::layoutError(sub, true), "");
     EXPECT_EQ(sub.offset(), rect.ul());

@@ -1,0 +1,30 @@
+# blob_build_flags: the compile and link options of every target the project builds (not
+# installed, not seen by consumers). Each target links it PRIVATE.
+add_library(blob_build_flags INTERFACE)
+
+# The shared libraries keep the standard library's template instantiations to themselves.
+set(BLOB_STD_LOCAL_MAP ${CMAKE_CURRENT_LIST_DIR}/std_local.map)
+
+# Results are compared exactly: no contraction of multiply-adds, no fast-math.
+target_compile_options(blob_build_flags INTERFACE
+  -ffp-contract=off -fno-fast-math -fno-semantic-interposition)
+# Source positions in messages (__FILE__ in internal checks) are relative to the project: the same
+# on every machine, and no build path leaks into what callers see.
+target_compile_options(blob_build_flags INTERFACE -fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
+
+# Warnings, in the spelling g++ and clang share (clang's -Wconversion also covers sign changes,
+# g++'s does not); another compiler gets none.
+if(CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang)$")
+  target_compile_options(blob_build_flags INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion)
+else()
+  message(WARNING "No warning flags known for ${CMAKE_CXX_COMPILER_ID}")
+endif()
+if(BLOB_WERROR)
+  target_compile_options(blob_build_flags INTERFACE -Werror)
+endif()
+
+if(BLOB_SANITIZE)
+  target_compile_options(blob_build_flags INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(blob_build_flags INTERFACE -fsanitize=address,undefined)
+endif()
