@@ -2,8 +2,8 @@
 # installed, not seen by consumers). Each target links it PRIVATE.
 add_library(blob_build_flags INTERFACE)
 
-# The shared libraries keep the standard library's template instantiations to themselves.
-set(BLOB_STD_LOCAL_MAP ${CMAKE_CURRENT_LIST_DIR}/std_local.map)
+# The shared libraries' version script: symbols that must not leave them whatever their visibility.
+set(BLOB_LOCAL_SYMBOLS_MAP ${CMAKE_CURRENT_LIST_DIR}/local_symbols.map)
 
 # Results are compared exactly: no contraction of multiply-adds, no fast-math.
 target_compile_options(blob_build_flags INTERFACE

@@ -8,6 +8,9 @@
 #include <memory>
 #include <vector>
 
+// Everything declared here stays inside the foundation's shared library.
+#pragma GCC visibility push(hidden)
+
 // kc_RLERep: the immutable runs of one image. rows[y] points into one of the chunks, or into bytes
 // that keep holds alive (a view on runs someone else owns).
 // Invariants: rows.size() is the image height (>= 1); every row obeys the run layout for the
@@ -59,7 +62,8 @@ inline kc_RowCheck kf_CheckRow(const unsigned char* row, const unsigned char* li
 
 // kf_MakeRep(chunks, rowOffsets): a Rep over the single chunk bytes with row y starting at
 // rowOffsets[y]; numRuns and isBinary are given by the builder, which guarantees the layout.
-// Internal to the foundation: not exported from its shared library.
-[[gnu::visibility("hidden")]] std::shared_ptr<const kc_RLERep> kf_MakeRep(
-    std::vector<unsigned char>&& bytes, const std::vector<std::size_t>& rowOffsets,
-    std::uint64_t numRuns, bool isBinary);
+std::shared_ptr<const kc_RLERep> kf_MakeRep(std::vector<unsigned char>&& bytes,
+                                                   const std::vector<std::size_t>& rowOffsets,
+                                                   std::uint64_t numRuns, bool isBinary);
+
+#pragma GCC visibility pop
