@@ -157,8 +157,16 @@ TEST(BlobMessages, sceneTable_everyEntryThrownByItsCall) {
   });
 }
 
-// The blob table's entries (an invalid measure number, the boundary measures of a whole-image
-// analysis) have no call that throws them yet.
+TEST(BlobMessages, blobTable_everyEntryThrownByItsCall) {
+  Desc whole;
+  whole.connectComponentsGreyScale(smallImage(), 1, true, Desc::eNone, 0);
+  const kcBlob& blob = *whole.getBlob(1);
+  constexpr long kBad = kcBlob::BadMeasure::kErrorNumber;
+  check(Msg::kBlob, Msg::kBlobCount, {
+      {Msg::eBadMeasure, kBad, [&] { blob.measure(static_cast<kcBlob::Measure>(43)); }},
+      {Msg::eNoChainForWholeImage, kBad, [&] { blob.perimeter(); }},
+  });
+}
 
 // Per concrete class: its number, registered name, root class and root's archive name. One
 // named struct per class, so that the test names say which class a case ran on.
