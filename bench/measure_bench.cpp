@@ -40,8 +40,9 @@ double everyBlob(const kcBlobSceneDescription& scene, kcBlob::Measure m) {
 
 void perBlob(benchmark::State& state, const kcBlobSceneDescription& scene) {
   state.counters["blobs"] = static_cast<double>(scene.numBlobs(false));
-  state.counters["s/blob"] = benchmark::Counter(static_cast<double>(scene.numBlobs(false)),
-                                                benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["s/blob"] =
+      benchmark::Counter(static_cast<double>(scene.numBlobs(false)),
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void first(benchmark::State& state, Analysed* a, kcBlob::Measure m) {

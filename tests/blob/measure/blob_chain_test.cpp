@@ -78,7 +78,8 @@ std::vector<char> filled(const Grid& g, kc_Chain::Touch touch) {
   }
   std::vector<char> in(static_cast<std::size_t>(g.width * g.height));
   for (int y = 0; y < g.height; ++y)
-    for (int x = 0; x < g.width; ++x) in[static_cast<std::size_t>(y * g.width + x)] = !outside[static_cast<std::size_t>((y + 1) * w + x + 1)];
+    for (int x = 0; x < g.width; ++x)
+      in[static_cast<std::size_t>(y * g.width + x)] = !outside[static_cast<std::size_t>((y + 1) * w + x + 1)];
   return in;
 }
 

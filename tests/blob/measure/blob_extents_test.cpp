@@ -101,7 +101,7 @@ Grid randomGrid(std::mt19937& rng, int maxValue) {
   g.width = 2 + static_cast<int>(rng() % 11);
   g.height = 2 + static_cast<int>(rng() % 11);
   for (int p = 0; p < g.width * g.height; ++p)
-    g.pels.push_back(rng() % 100 < 55 ? static_cast<std::uint8_t>(1 + rng() % static_cast<unsigned>(maxValue)) : 0);
+    g.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < 55 ? 1 + rng() % static_cast<unsigned>(maxValue) : 0));
   return g;
 }
 

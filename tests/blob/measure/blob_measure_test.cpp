@@ -127,7 +127,8 @@ TEST(BlobInterior, randomMasks_agreeWithEveryPelsNeighbours) {
     Grid mask;
     mask.width = 1 + static_cast<int>(rng() % static_cast<unsigned>(g.width + 6));
     mask.height = 1 + static_cast<int>(rng() % static_cast<unsigned>(g.height + 6));
-    for (int p = 0; p < mask.width * mask.height; ++p) mask.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < 93 ? 1 + rng() % 3 : 0));
+    for (int p = 0; p < mask.width * mask.height; ++p)
+      mask.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < 93 ? 1 + rng() % 3 : 0));
     const kcPair<long> at(5 + static_cast<long>(rng() % 9) - 4, -2 + static_cast<long>(rng() % 9) - 4);
     const bool withMask = round % 5 != 0;
     Scene scene;
