@@ -50,10 +50,10 @@ void kf_WholeImageBlobs(const kcRLEBuffer& image, kc_BlobStore& store, std::vect
   trim(rows, top, height);
   trim(columns, left, width);
   const kcPelRect rect(left + image.offset().first, top + image.offset().second, width, height);
-  kc_BlobSpec spec;
-  spec.region = image.subWindow(rect);
-  spec.label = 1;
-  kc_SceneBuilder::fill(store, {spec}, image.offset());
+  kc_BlobPlan plan;
+  plan.region = image.subWindow(rect);
+  plan.label = 1;
+  kc_SceneBuilder::fill(store, {plan}, image.offset());
   keep(rows, top, height);
   keep(columns, left, width);
   kc_BlobBoundaryData& boundary = store.measures(1).boundary;

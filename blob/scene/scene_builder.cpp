@@ -18,10 +18,10 @@ std::size_t rowBytes(const unsigned char* row) {
 
 }  // namespace
 
-void kc_SceneBuilder::fill(kc_BlobStore& store, const std::vector<kc_BlobSpec>& specs,
+void kc_SceneBuilder::fill(kc_BlobStore& store, const std::vector<kc_BlobPlan>& plans,
                            const kcPair<long>& origin) {
   std::size_t total = 0;
-  for (const kc_BlobSpec& s : specs) {
+  for (const kc_BlobPlan& s : plans) {
     if (s.region.isDegenerate()) throw kcBadArgument(L"A blob's region has no pels.");
     for (long y = 0; y < s.region.height(); ++y) total += rowBytes(s.region.pointToRow(y));
   }
@@ -29,7 +29,7 @@ void kc_SceneBuilder::fill(kc_BlobStore& store, const std::vector<kc_BlobSpec>& 
   store.origin = origin;
   unsigned char* bytes = store.reserveRuns(total);
   std::size_t used = 0;
-  for (const kc_BlobSpec& s : specs) {
+  for (const kc_BlobPlan& s : plans) {
     kc_BlobEntry e;
     e.runs = used;
     e.left = static_cast<std::int32_t>(s.region.offset().x() - origin.x());

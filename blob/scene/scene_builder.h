@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <vector>
 
-// kc_BlobSpec: one blob as a caller describes it to kc_SceneBuilder::fill: the region as a run
+// kc_BlobPlan: one blob as a caller describes it to kc_SceneBuilder::fill: the region as a run
 // image at the blob's image position, the label, the pel count and the tree links.
-struct kc_BlobSpec {
+struct kc_BlobPlan {
   kcRLEBuffer region;
   std::uint8_t label = 0;
   std::int32_t pelCount = -1;
@@ -44,10 +44,10 @@ class kc_SceneBuilder {
   static kc_BSDData& data(kcBlobSceneDescription& scene) { return *scene.data_; }
   static const kc_BSDData& data(const kcBlobSceneDescription& scene) { return *scene.data_; }
 
-  // fill(store, specs, origin): store holds specs in order (blob i + 1 from specs[i]), entry
+  // fill(store, plans, origin): store holds plans in order (blob i + 1 from plans[i]), entry
   // coordinates counted from origin, each region's rows copied into the run bytes. Throws
   // kcBadArgument for a degenerate region; allocates.
-  static void fill(kc_BlobStore& store, const std::vector<kc_BlobSpec>& specs, const kcPair<long>& origin);
+  static void fill(kc_BlobStore& store, const std::vector<kc_BlobPlan>& plans, const kcPair<long>& origin);
   // install(scene, store, topIds): gives notice and swaps store and topIds into the scene's data,
   // with blob objects for every blob; the scene's previous store and ids are left in the arguments.
   // The blob objects are prepared first (std::bad_alloc leaves the scene unchanged).

@@ -64,18 +64,18 @@ void fill(kcBlobSceneDescription& scene, const std::vector<kcRLEBuffer>& regions
           const std::vector<unsigned char>& labels, kcBlobSceneDescription::Analysis kind,
           unsigned char scale) {
   kc_BSDData& d = kc_SceneBuilder::data(scene);
-  std::vector<kc_BlobSpec> specs(regions.size());
+  std::vector<kc_BlobPlan> plans(regions.size());
   std::vector<BlobId> top;
   for (std::size_t i = 0; i < regions.size(); ++i) {
-    specs[i].region = regions[i];
-    specs[i].label = labels[i];
+    plans[i].region = regions[i];
+    plans[i].label = labels[i];
     top.push_back(static_cast<BlobId>(i + 1));
   }
   d.connectivityKind = kind;
   d.scaleVal = scale;
   d.sceneWindow = kcPelRect(-1000, -1000, 3000, 3000);
   kc_BlobStore store;
-  kc_SceneBuilder::fill(store, specs, {-1000, -1000});
+  kc_SceneBuilder::fill(store, plans, {-1000, -1000});
   kc_SceneBuilder::install(scene, store, top);
   kc_SceneBuilder::finishAnalysis(scene);
 }

@@ -34,30 +34,30 @@ inline kcRLEBuffer solidRegion(long x, long y, long w, long h) {
 inline void fill(kcBlobSceneDescription& scene, const std::vector<BlobId>& parents,
                  std::vector<BlobId> top = {}) {
   kc_BSDData& d = kc_SceneBuilder::data(scene);
-  std::vector<kc_BlobSpec> specs(parents.size());
-  auto spec = [&](BlobId id) -> kc_BlobSpec& { return specs[id - 1]; };
+  std::vector<kc_BlobPlan> plans(parents.size());
+  auto plan = [&](BlobId id) -> kc_BlobPlan& { return plans[id - 1]; };
   std::vector<BlobId> last(parents.size() + 1, 0);
   for (BlobId id = 1; id <= parents.size(); ++id) {
     const BlobId p = parents[id - 1];
-    spec(id).region = solidRegion(id - 1, 0, 1, 1);
+    plan(id).region = solidRegion(id - 1, 0, 1, 1);
     if (p == 0) continue;
-    spec(id).parent = p;
-    (last[p] == 0 ? spec(p).firstChild : spec(last[p]).nextSibling) = id;
-    spec(id).prevSibling = last[p];
+    plan(id).parent = p;
+    (last[p] == 0 ? plan(p).firstChild : plan(last[p]).nextSibling) = id;
+    plan(id).prevSibling = last[p];
     last[p] = id;
-    ++spec(p).numChildren;
+    ++plan(p).numChildren;
   }
   if (top.empty())
     for (BlobId id = 1; id <= parents.size(); ++id)
       if (parents[id - 1] == 0) top.push_back(id);
   for (std::size_t k = 1; k < top.size(); ++k) {
-    spec(top[k - 1]).nextSibling = top[k];
-    spec(top[k]).prevSibling = top[k - 1];
+    plan(top[k - 1]).nextSibling = top[k];
+    plan(top[k]).prevSibling = top[k - 1];
   }
   d.scaleVal = 1;
   d.sceneWindow = kcPelRect(0, 0, static_cast<long>(parents.size()) + 1, 1);
   kc_BlobStore store;
-  kc_SceneBuilder::fill(store, specs, {0, 0});
+  kc_SceneBuilder::fill(store, plans, {0, 0});
   kc_SceneBuilder::install(scene, store, top);
   kc_SceneBuilder::finishAnalysis(scene);
 }
