@@ -15,7 +15,7 @@ void kcBlob::updateChildView() const {
   if (s.shownStamp == d.viewCounter) return;
   BlobId first = 0;
   std::uint32_t count = 0;
-  d.childView(p.entry.firstChild, p.entry.numChildren, first, count);
+  d.childView(p.entry.firstChild, first, count);
   giveNotice();
   kc_ShownLinks& fresh = p.shown();  // childView may have made the scene's links
   fresh.firstShown = first;

@@ -127,3 +127,14 @@ std::vector<const kcBlob*> kcBlobSceneDescription::allBlobs(bool shown) const {
   for (BlobId id : data_->shownIds) out.push_back(&data_->blobAt(id));
   return out;
 }
+
+void kcBlobSceneDescription::preCompute(kcBlob::Measure m, bool shown) const {
+  checkDegenerate();
+  kc_BSDData& d = *data_;
+  if (!shown) {
+    for (std::uint32_t i = 0; i < d.numBlobs(); ++i) d.blobObjects[i].measure(m);
+    return;
+  }
+  d.updateShownIds();
+  for (BlobId id : d.shownIds) d.blobAt(id).measure(m);
+}

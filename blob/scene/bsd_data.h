@@ -9,6 +9,7 @@
 #include "measure/blob_record.h"
 #include "scene/blob_array.h"
 #include "scene/blob_store.h"
+#include "scene/view_sort.h"
 
 #include <foundation/geometry.h>
 #include <foundation/handle.h>
@@ -86,14 +87,23 @@ class kc_BSDData : public kcPersistent {
   bool replaceXform(const kc2XformCache& n);
 
   // ---- views (filtered and sorted) ----
+  // A blob is in a view when it passes every filter (in order of setting; the first failing one
+  // ends the test); the view is ordered by the sort measure with kf_ViewSort unless the sort is
+  // disabled. Each rebuild computes a blob's measures at most once per filter and its key once.
   // updateShownIds(): brings shownIds up to date (when shownIdsCounter != viewCounter), giving
   // notice. updateShownTop(): the same for shownTopIds, writing the top-level blobs' nextShown and
-  // prevShown. childView(first, count, firstShown, numShown): the view of the children listed from
-  // first along nextSibling (count of them): writes their shown links and returns the first kept
-  // id (0 when none) and the number kept. A failure leaves the view stale.
+  // prevShown. childView(first, firstShown, numShown): the view of the children listed from first
+  // along nextSibling: writes their shown links and returns the first kept id (0 when none) and
+  // the number kept; the caller stamps the parent. A blob left out of a view it was a candidate
+  // for gets null shown neighbours. A failing measure propagates and leaves the view stale (its
+  // counter or stamp untouched), so the next query tries again.
   void updateShownIds();
   void updateShownTop();
-  void childView(BlobId first, std::uint32_t count, BlobId& firstShown, std::uint32_t& numShown);
+  void childView(BlobId first, BlobId& firstShown, std::uint32_t& numShown);
+  // passesFilters(blob): the filter test of one blob. Measure errors propagate.
+  bool passesFilters(const kcBlob& blob) const;
+  // viewBuilds: the number of view rebuilds begun (all three kinds); a test seam, never archived.
+  std::uint64_t viewBuilds = 0;
 
   // ---- fields, in archive order (initial values of a new scene) ----
   const kcBlobSceneDescription* scene = nullptr;  // the owning scene
@@ -136,8 +146,21 @@ class kc_BSDData : public kcPersistent {
   kcPtrHandle<kcRepBase> augmentedCache;
 
  private:
-  // selectShown(ids): filters and orders ids in place for a view (see blobdesc_view.cpp).
+  // selectShown(ids): filters and orders ids in place for a view.
   void selectShown(std::vector<BlobId>& ids);
-  // linkShown(ids): writes prevShown and nextShown of each listed blob along the list.
-  void linkShown(const std::vector<BlobId>& ids);
+  // linkShown(candidates, ids): clears the shown neighbours of every candidate, then writes
+  // prevShown and nextShown of each id of the view along ids.
+  void linkShown(const std::vector<BlobId>& candidates, const std::vector<BlobId>& ids);
+
+  // Working storage of the rebuilds, kept between them so that the views of many small families
+  // allocate nothing each; a copy starts empty.
+  struct Scratch {
+    Scratch() = default;
+    Scratch(const Scratch&) {}
+    Scratch& operator=(const Scratch&) { return *this; }
+    std::vector<kc_ViewKey> keys;
+    std::vector<BlobId> candidates;
+    std::vector<BlobId> ids;
+  };
+  Scratch scratch_;
 };

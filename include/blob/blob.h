@@ -130,9 +130,12 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
 
   // Tree navigation. Each returns a blob of the same scene (valid as the scene's pointers) or null.
   // With shown false the raw links of the last analysis are read; with shown true those of the
-  // scene's filtered and sorted view, which is brought up to date first (that fills the view
-  // caches and gives notice on the records it writes). A stored id that is not a blob of the scene
-  // throws kcBlobSceneDescription::BadId; a blob with links but no scene throws it too.
+  // scene's filtered and sorted view: the children (or siblings) that pass the scene's filters, in
+  // the scene's sort order. That view is brought up to date first (computing the measures the
+  // filters and sort need, which may throw their errors, and giving notice on the records it
+  // writes). A blob that is itself filtered out still answers for its own children; its shown
+  // siblings are null. A stored id that is not a blob of the scene throws
+  // kcBlobSceneDescription::BadId; a blob with links but no scene throws it too.
   //
   // parent(): the enclosing region, null at the top level.
   const kcBlob* parent() const;

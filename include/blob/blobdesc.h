@@ -132,9 +132,16 @@ class BLOB_EXPORT kcBlobSceneDescription : public kcPersistent {
   kcPelRect sceneWindow() const;
 
   // ---- tree access (all throw Degenerate while degenerate) ----
-  // shown false: all blobs in plain id order; shown true: the filtered and sorted view, brought up
-  // to date first when a filter, the sort, the transform or the analysis changed since it was last
-  // built (that rebuild gives notice on the data).
+  // shown false: all blobs in plain id order, whatever the filters. shown true: the filtered and
+  // sorted view: the blobs that pass every filter, ordered by the sort measure (by area, largest
+  // first, until a sort is set; id order after disableSort). Blobs with equal keys follow a fixed
+  // heap-sort order, not id order. Each level of the tree is filtered on its own: a blob rejected
+  // by a filter keeps its children in allBlobs(true) and in its own firstChild(true), but a walk
+  // from firstTop(true) never reaches them. The view is rebuilt on first use after a filter, the
+  // sort, the transform or the analysis changed (the rebuild gives notice on the data and computes
+  // the measures it needs, caching them in the blobs); a measure error during the rebuild (for
+  // instance kcBlob::BadMeasure for a filter on an invalid measure number) propagates and leaves
+  // the view to be rebuilt by the next query.
 
   // numBlobs(shown): the number of blobs (shown true: in the view).
   long numBlobs(bool shown) const;
@@ -147,6 +154,10 @@ class BLOB_EXPORT kcBlobSceneDescription : public kcPersistent {
   // allBlobs(shown): a new vector of the blobs, in id order (shown false) or view order. Cost:
   // linear in the number of blobs.
   std::vector<const kcBlob*> allBlobs(bool shown) const;
+  // preCompute(m, shown): asks every blob (shown false, in id order) or every blob of the view
+  // (shown true, in view order) for measure m, so that later queries find it cached. The values
+  // are discarded. Measure errors propagate; the blobs asked before keep their caches.
+  void preCompute(kcBlob::Measure m, bool shown) const;
 
   // ---- filters and sort ----
   // None of these checks the degenerate state. Every effective change moves the view counter

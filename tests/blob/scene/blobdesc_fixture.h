@@ -28,18 +28,22 @@ inline kcRLEBuffer solidRegion(long x, long y, long w, long h) {
   return writer.finish(kcPair<long>{x, y}, kc2XformCache());
 }
 
-// fill(scene, parents, top): analyses scene as the engine would leave it: blob i + 1 has parent
-// parents[i] (0: top level) and a 1 x 1 region at (i, 0); children are listed in id order; the
-// top level in the order of `top` (id order when empty).
+// fill(scene, parents, top, widths): analyses scene as the engine would leave it: blob i + 1 has
+// parent parents[i] (0: top level) and a region of one row, widths[i] pels wide (1 when widths is
+// empty), left of the next blob's; children are listed in id order; the top level in the order of
+// `top` (id order when empty).
 inline void fill(kcBlobSceneDescription& scene, const std::vector<BlobId>& parents,
-                 std::vector<BlobId> top = {}) {
+                 std::vector<BlobId> top = {}, const std::vector<long>& widths = {}) {
   kc_BSDData& d = kc_SceneBuilder::data(scene);
   std::vector<kc_BlobPlan> plans(parents.size());
   auto plan = [&](BlobId id) -> kc_BlobPlan& { return plans[id - 1]; };
   std::vector<BlobId> last(parents.size() + 1, 0);
+  long x = 0;
   for (BlobId id = 1; id <= parents.size(); ++id) {
     const BlobId p = parents[id - 1];
-    plan(id).region = solidRegion(id - 1, 0, 1, 1);
+    const long w = widths.empty() ? 1 : widths[id - 1];
+    plan(id).region = solidRegion(x, 0, w, 1);
+    x += w;
     if (p == 0) continue;
     plan(id).parent = p;
     (last[p] == 0 ? plan(p).firstChild : plan(last[p]).nextSibling) = id;
@@ -55,7 +59,7 @@ inline void fill(kcBlobSceneDescription& scene, const std::vector<BlobId>& paren
     plan(top[k]).prevSibling = top[k - 1];
   }
   d.scaleVal = 1;
-  d.sceneWindow = kcPelRect(0, 0, static_cast<long>(parents.size()) + 1, 1);
+  d.sceneWindow = kcPelRect(0, 0, x + 1, 1);
   kc_BlobStore store;
   kc_SceneBuilder::fill(store, plans, {0, 0});
   kc_SceneBuilder::install(scene, store, top);
