@@ -128,15 +128,39 @@ BlobRow rowOf(const kcBlob& blob, const std::vector<MeasureInfo>& measures) {
   return row;
 }
 
+// setView(options, scene): the filters and sort of the options on scene. The library's refusals
+// (a second filter on one measure, a low limit above the high one) pass through.
+void setView(const Options& options, kcBlobSceneDescription& scene) {
+  for (const FilterOption& f : options.filters) {
+    scene.setFilter(static_cast<kcBlob::Measure>(f.measure), f.low, f.high, f.exclude);
+  }
+  if (options.noSort) scene.disableSort();
+  if (options.sortMeasure >= 0) {
+    scene.setSort(static_cast<kcBlob::Measure>(options.sortMeasure),
+                  options.sortAscending ? kcBlobSceneDescription::eAscending : kcBlobSceneDescription::eDescending);
+  }
+}
+
+// checkView(options): refuses, before any image is read, a view the library would refuse.
+void checkView(const Options& options) {
+  kcBlobSceneDescription scene;
+  try {
+    setView(options, scene);
+  } catch (const kcException& error) {
+    throw UsageError(libraryMessage(error));
+  }
+}
+
 }  // namespace
 
 struct Analyzer::State {
   kcBlobParams params;
-  std::vector<MeasureInfo> measures;
+  Options options;
 };
 
-Analyzer::Analyzer(const Options& options)
-    : state_(std::make_unique<State>(State{makeParams(options), options.measures})) {}
+Analyzer::Analyzer(const Options& options) : state_(std::make_unique<State>(State{makeParams(options), options})) {
+  checkView(options);
+}
 
 Analyzer::~Analyzer() = default;
 
@@ -151,11 +175,14 @@ void Analyzer::analyse(GreyImage image, ImageReport& report) {
       image.pels = std::vector<unsigned char>();
       kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, state_->params, results, nullptr, nullptr, 0);
     }
-    const kcBlobSceneDescription* scene = results.connectedBlobs();
+    kcBlobSceneDescription* scene = results.connectedBlobs();
     if (!scene) throw AnalysisError("the analysis produced no scene");
-    const long count = scene->numBlobs(false);
-    report.blobs.reserve(static_cast<std::size_t>(count));
-    for (long id = 1; id <= count; ++id) report.blobs.push_back(rowOf(*scene->getBlob(id), state_->measures));
+    const Options& options = state_->options;
+    setView(options, *scene);
+    const std::vector<const kcBlob*> blobs = scene->allBlobs(options.shown);
+    report.viewOrder = options.shown;
+    report.blobs.reserve(blobs.size());
+    for (const kcBlob* blob : blobs) report.blobs.push_back(rowOf(*blob, options.measures));
   } catch (const kcException& error) {
     report.blobs.clear();
     throw AnalysisError(libraryMessage(error));

@@ -22,7 +22,8 @@ class AnalysisError : public std::runtime_error {
 class Analyzer {
  public:
   // Analyzer(options): builds the library's parameters from options and reads and encodes the mask
-  // file. Throws UsageError carrying the library's own message when the parameters refuse a value,
+  // file. Throws UsageError carrying the library's own message when the parameters or the scene's
+  // filter and sort settings refuse a value,
   // and naming the mask file and the reason when it cannot be read.
   explicit Analyzer(const Options& options);
   ~Analyzer();
@@ -30,7 +31,9 @@ class Analyzer {
   Analyzer& operator=(const Analyzer&) = delete;
 
   // analyse(image, report): analyses image and fills report's width, height and blobs (every
-  // blob and hole in plain id order, one value per measure of the options). The image's pels are
+  // blob and hole in plain id order, or with --shown the filtered and sorted view in its order;
+  // one value per measure of the options). A filter or sort on a measure the analysis cannot give
+  // (the boundary measures of a whole-image analysis) fails the image. The image's pels are
   // released once the library holds its own copy. Throws AnalysisError when the library fails,
   // leaving report's blobs empty; std::bad_alloc passes through.
   void analyse(GreyImage image, ImageReport& report);

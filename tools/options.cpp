@@ -1,6 +1,8 @@
 // Parsing the command line of blob-analyze into Options, refusing every malformed value.
 #include "options.h"
 
+#include <blob/blob.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -66,6 +68,47 @@ std::vector<int> parseMorph(const std::string& text) {
   return ops;
 }
 
+// A measure by its library name (label and numChildren included).
+int parseMeasureName(const std::string& name, const std::string& option) {
+  kcBlob::Measure m{};
+  if (!kfBlobMeasureFromName(name.c_str(), m)) {
+    throw UsageError(option + ": unknown measure '" + name + "'; the names are those of --measures, label and numChildren");
+  }
+  return static_cast<int>(m);
+}
+
+// A decimal number as strtod reads it ("inf" and "-inf" included), the whole text.
+double parseReal(const std::string& text, const std::string& option) {
+  double value = 0.0;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  const auto [end, error] = std::from_chars(first, last, value);
+  if (text.empty() || error != std::errc() || end != last) {
+    throw UsageError(option + " needs a number, not '" + text + "'");
+  }
+  return value;
+}
+
+std::vector<std::string> splitColons(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t colon; (colon = text.find(':', start)) != std::string::npos; start = colon + 1) {
+    parts.push_back(text.substr(start, colon - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+FilterOption parseFilter(const std::string& text) {
+  const std::vector<std::string> parts = splitColons(text);
+  if (parts.size() < 3 || parts.size() > 4 || (parts.size() == 4 && parts[3] != "exclude")) {
+    throw UsageError("--filter needs NAME:LOW:HIGH or NAME:LOW:HIGH:exclude, not '" + text + "'");
+  }
+  return {parseMeasureName(parts[0], "--filter"), parseReal(parts[1], "--filter"), parseReal(parts[2], "--filter"),
+          parts.size() == 4};
+}
+
 // Accumulates the command line; apply() handles one option with its value.
 class Parser {
  public:
@@ -89,7 +132,7 @@ void Parser::setSegmentation(Segmentation kind, const std::string& name) {
 }
 
 void Parser::apply(const std::string& name, const std::string& value) {
-  if (!seen_.insert(name).second) throw UsageError(name + " is given twice");
+  if (name != "--filter" && !seen_.insert(name).second) throw UsageError(name + " is given twice");
   if (name == "--threshold") {
     setSegmentation(Segmentation::eHard, name);
     options.threshold = parseNumber(value, name, 0, 255);
@@ -137,6 +180,19 @@ void Parser::apply(const std::string& name, const std::string& value) {
     } catch (const std::invalid_argument& error) {
       throw UsageError(std::string("--measures: ") + error.what());
     }
+  } else if (name == "--shown") {
+    options.shown = true;
+  } else if (name == "--filter") {
+    options.filters.push_back(parseFilter(value));
+  } else if (name == "--sort") {
+    const std::vector<std::string> parts = splitColons(value);
+    if (parts.size() > 2 || (parts.size() == 2 && parts[1] != "asc" && parts[1] != "desc")) {
+      throw UsageError("--sort needs NAME, NAME:asc or NAME:desc, not '" + value + "'");
+    }
+    options.sortMeasure = parseMeasureName(parts[0], name);
+    options.sortAscending = parts.size() == 2 && parts[1] == "asc";
+  } else if (name == "--no-sort") {
+    options.noSort = true;
   } else if (name == "--output") {
     if (value.empty()) throw UsageError("--output needs a file name");
     options.outputPath = value;
@@ -144,6 +200,10 @@ void Parser::apply(const std::string& name, const std::string& value) {
 }
 
 void Parser::finish() {
+  if (options.noSort && options.sortMeasure >= 0) throw UsageError("--sort and --no-sort cannot be combined");
+  if (!options.shown && (!options.filters.empty() || options.sortMeasure >= 0 || options.noSort)) {
+    throw UsageError("--filter, --sort and --no-sort choose the view that --shown lists; add --shown");
+  }
   if (options.invert && options.segmentation == Segmentation::eNone) {
     throw UsageError("--invert applies to --threshold, --threshold-percent and --soft, not to --none");
   }
@@ -155,11 +215,13 @@ void Parser::finish() {
 bool takesValue(const std::string& name) {
   static const std::set<std::string> valued = {"--threshold", "--threshold-percent", "--soft", "--connectivity",
                                                "--prune", "--fill", "--morph", "--mask", "--max-pels",
-                                               "--format", "--measures", "--output"};
+                                               "--format", "--measures", "--output", "--filter", "--sort"};
   return valued.count(name) != 0;
 }
 
-bool isFlag(const std::string& name) { return name == "--invert" || name == "--none"; }
+bool isFlag(const std::string& name) {
+  return name == "--invert" || name == "--none" || name == "--shown" || name == "--no-sort";
+}
 
 }  // namespace
 
@@ -228,11 +290,21 @@ Analysis:
 Output:
   --format table|json|csv   (default table)
   --measures NAME[,NAME...] measures to report (default: all 43)
+  --shown                   list the filtered and sorted view (below) instead of every blob
+                            and hole in id order
+  --filter NAME:LOW:HIGH[:exclude]
+                            keep in the view the blobs whose measure NAME lies in [LOW, HIGH]
+                            (with :exclude, drop them); repeatable, once per measure; a value
+                            that is not a number passes only an excluding filter
+  --sort NAME[:asc|desc]    order the view by NAME (default desc); without --sort the view is
+                            ordered by area, largest first; equal values keep a fixed order
+  --no-sort                 keep the view in id order
   --output FILE             write to FILE instead of standard output; a regular FILE is replaced
                             only by a whole report, and never when it is an input image or the mask
   --help                    show this text
 
-Every blob and hole is reported with id, parent (0 at the top level), label and numChildren.
+Every blob and hole is reported with id, parent (0 at the top level), label and numChildren (of
+the whole tree, also with --shown). NAME is a name of --measures, label or numChildren.
 Exit status: 0 all images analysed, 1 some image failed or the output could not be written,
 2 invalid command line (including an --output that names an input image or the mask).
 )";

@@ -19,6 +19,14 @@ enum class Cleanup { eNone, ePrune, eFill };
 // --format table|json|csv.
 enum class Format { eTable, eJson, eCsv };
 
+// FilterOption: one --filter NAME:LOW:HIGH[:exclude]; measure is the library's measure number.
+struct FilterOption {
+  int measure = 0;
+  double low = 0.0;
+  double high = 0.0;
+  bool exclude = false;
+};
+
 // Options: everything the command line says. Numbers are kept as given (within 32 bits); ranges
 // that the library's parameters check are left to them, so the user sees the library's message.
 struct Options {
@@ -38,6 +46,11 @@ struct Options {
   std::uint64_t maxPels = kDefaultMaxPels;  // --max-pels: the largest image or mask read
   Format format = Format::eTable;
   std::vector<MeasureInfo> measures = reportedMeasures();
+  bool shown = false;                // --shown: list the filtered and sorted view
+  std::vector<FilterOption> filters;  // --filter, in the order given
+  int sortMeasure = -1;              // --sort NAME; -1: the scene's default order (area, largest first)
+  bool sortAscending = false;        // --sort NAME:asc
+  bool noSort = false;               // --no-sort: the view in id order
   std::string outputPath;         // empty: standard output
   std::vector<std::string> images;  // empty: the built-in demo image
   bool help = false;
@@ -56,8 +69,11 @@ class UsageError : public std::runtime_error {
 // Throws UsageError for an unknown option, a missing or malformed value, a value outside its
 // range (--threshold and --soft values outside 0..255, --max-pels outside 1..kMaxImagePels, other
 // numbers outside 32 bits), an option
-// given twice, two segmentation options, --invert with --none, --prune with --fill, a cleanup with
-// --connectivity wholeImage, and unknown, repeated or empty names in --morph and --measures.
+// given twice (but --filter, which is repeatable), two segmentation options, --invert with --none,
+// --prune with --fill, a cleanup with --connectivity wholeImage, unknown, repeated or empty names in
+// --morph and --measures, a malformed --filter or --sort, --sort with --no-sort, and --filter,
+// --sort or --no-sort without --shown (they choose only what --shown lists). Filters on the same
+// measure twice and a low limit above the high one are left to the library.
 Options parseOptions(const std::vector<std::string>& args);
 
 // helpText(): the --help text, listing every option and the exit statuses.

@@ -118,12 +118,19 @@ class TableWriter : public ReportWriter {
     if (!report.error.empty()) return;
     if (imagesWritten_++ > 0) out_ << '\n';
     out_ << (report.demo ? kDemoTitle : report.file.c_str()) << ": " << report.width << " x " << report.height
-         << ", " << report.blobs.size() << (report.blobs.size() == 1 ? " blob or hole\n" : " blobs and holes\n");
+         << ", " << report.blobs.size() << (report.blobs.size() == 1 ? " blob or hole" : " blobs and holes")
+         << (report.viewOrder ? " shown\n" : "\n");
     if (report.blobs.empty()) return;
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"id", "parent", "label", "numChildren"});
     rows.front().insert(rows.front().end(), names_.begin(), names_.end());
-    for (const auto& [blob, depth] : treeOrder(report.blobs)) {
+    std::vector<std::pair<const BlobRow*, int>> order;
+    if (report.viewOrder) {
+      for (const BlobRow& blob : report.blobs) order.emplace_back(&blob, 0);
+    } else {
+      order = treeOrder(report.blobs);
+    }
+    for (const auto& [blob, depth] : order) {
       std::vector<std::string> row;
       row.push_back(std::string(2 * static_cast<std::size_t>(std::min(depth, kMaxIndentLevels)), ' ') +
                     std::to_string(blob->id));

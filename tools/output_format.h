@@ -26,16 +26,18 @@ struct ImageReport {
   bool demo = false;  // the built-in demo image
   long width = 0;
   long height = 0;
-  std::vector<BlobRow> blobs;  // in plain id order
+  std::vector<BlobRow> blobs;  // in plain id order, or in view order when viewOrder
+  bool viewOrder = false;      // blobs are a filtered and sorted view
   std::string error;           // UTF-8
 };
 
 // ReportWriter: writes the reports of one run, image after image, to a stream.
 //   table: per image a title line and aligned columns; blobs in tree order (each parent followed by
-//          its children in id order), the id indented two spaces per level (at most 32 levels);
-//          numbers rounded to 6 significant digits. Failed images are left out.
+//          its children in id order), the id indented two spaces per level (at most 32 levels), or
+//          for a view in the order given, without indentation; numbers rounded to 6 significant
+//          digits. Failed images are left out.
 //   json:  {"images":[{"file":F,"width":W,"height":H,"blobs":[{"id":1,"parent":0,"label":1,
-//          "numChildren":N,<measure>:value,...},...]},...]} with blobs in id order; F is null for the
+//          "numChildren":N,<measure>:value,...},...]},...]} with blobs in the order given; F is null for the
 //          demo image; a failed image is {"file":F,"error":"text"}. Numbers read back to the same
 //          double; NaN and infinities are written as null. Invalid UTF-8 in names becomes U+FFFD.
 //   csv:   a header "file,id,parent,label,numChildren,<measures>" and one row per blob; numbers read

@@ -200,6 +200,41 @@ TEST_F(BlobAnalyzeRun, maskOnLeftHalf_onlyBlobsThere) {
   }
 }
 
+// The view: the filtered blobs of the plain listing, ordered by the sort measure; the table lists
+// them flat in that order.
+TEST_F(BlobAnalyzeRun, shown_listsTheFilteredBlobsInSortOrder) {
+  const std::string measures = "--measures area,centerOfMassY ";
+  const ToolRun all = runTool("--format json " + measures + "'" + png_ + "'");
+  const ToolRun view = runTool("--format json " + measures +
+                               "--shown --filter area:2:30 --filter label:0:0:exclude --sort centerOfMassY:asc '" +
+                               png_ + "'");
+  ASSERT_EQ(all.status, 0) << all.err;
+  ASSERT_EQ(view.status, 0) << view.err;
+  const auto allDoc = testjson::parse(all.out), viewDoc = testjson::parse(view.out);
+  std::vector<double> want, got;
+  for (const auto& blob : allDoc["images"][0]["blobs"].items) {
+    const double area = blob["area"].number;
+    if (area >= 2 && area <= 30 && blob["label"].number != 0) want.push_back(blob["id"].number);
+  }
+  double lastY = -1;
+  for (const auto& blob : viewDoc["images"][0]["blobs"].items) {
+    got.push_back(blob["id"].number);
+    EXPECT_GE(blob["centerOfMassY"].number, lastY);
+    lastY = blob["centerOfMassY"].number;
+  }
+  ASSERT_GE(want.size(), 3u);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, want);
+
+  const ToolRun table = runTool("--measures area --shown --no-sort --filter area:4:4 '" + png_ + "'");
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_THAT(table.out, testing::EndsWith("2 blobs and holes shown\nid  parent  label  numChildren  area\n"
+                                           "2        0      1            0     4\n4        0      1            1     4\n"));
+  const ToolRun refused = runTool("--shown --filter area:3:1 '" + png_ + "'");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_THAT(refused.err, testing::HasSubstr("The filter low limit must be less than or equal to the high limit."));
+}
+
 TEST(BlobAnalyzeDemo, noImage_tableOfTheDemoImage) {
   const ToolRun run = runTool("");
   ASSERT_EQ(run.status, 0) << run.err;

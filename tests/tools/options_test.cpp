@@ -1,6 +1,10 @@
 // Command line: every option form reaches Options, and every malformed value is refused with a reason.
 #include "options.h"
 
+#include <blob/blob.h>
+
+#include <cmath>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -54,6 +58,24 @@ TEST(OptionsAccepted, everyOptionInBothForms_reachesOptions) {
   EXPECT_EQ(options.outputPath, "out.csv");
 }
 
+TEST(OptionsAccepted, view_filtersRepeatInOrder_sortWithOrder) {
+  const Options options = parse({"--shown", "--filter", "area:1.5:inf", "--filter=label:-1:0:exclude", "--sort",
+                                 "perimeter:asc", "x.png"});
+  EXPECT_TRUE(options.shown);
+  ASSERT_EQ(options.filters.size(), 2u);
+  EXPECT_EQ(options.filters[0].measure, kcBlob::eArea);
+  EXPECT_EQ(options.filters[0].low, 1.5);
+  EXPECT_EQ(options.filters[0].high, INFINITY);
+  EXPECT_FALSE(options.filters[0].exclude);
+  EXPECT_EQ(options.filters[1].measure, kcBlob::eLabel);
+  EXPECT_EQ(options.filters[1].low, -1);
+  EXPECT_TRUE(options.filters[1].exclude);
+  EXPECT_EQ(options.sortMeasure, kcBlob::ePerimeter);
+  EXPECT_TRUE(options.sortAscending);
+  EXPECT_FALSE(parse({"--shown", "--sort", "area"}).sortAscending);
+  EXPECT_TRUE(parse({"--shown", "--no-sort"}).noSort);
+}
+
 TEST(OptionsAccepted, helpAnywhere_winsOverErrors) {
   EXPECT_TRUE(parse({"--bogus", "--help"}).help);
   EXPECT_FALSE(parse({"--", "--help"}).help);
@@ -82,6 +104,14 @@ TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
       {{"--none", "--invert"}, "--invert applies to"},
       {{"--prune", "3", "--fill", "3"}, "--prune and --fill cannot be combined"},
       {{"--fill", "3", "--connectivity", "wholeImage"}, "--fill cannot be used with --connectivity wholeImage"},
+      {{"--shown", "--filter", "area:1"}, "NAME:LOW:HIGH or NAME:LOW:HIGH:exclude, not 'area:1'"},
+      {{"--shown", "--filter", "area:1:2:keep"}, "not 'area:1:2:keep'"},
+      {{"--shown", "--filter", "size:1:2"}, "--filter: unknown measure 'size'"},
+      {{"--shown", "--filter", "area:1:2x"}, "--filter needs a number, not '2x'"},
+      {{"--shown", "--sort", "area:up"}, "NAME, NAME:asc or NAME:desc"},
+      {{"--shown", "--sort", "area", "--no-sort"}, "--sort and --no-sort cannot be combined"},
+      {{"--sort", "area"}, "add --shown"},
+      {{"--filter", "area:1:2"}, "add --shown"},
   };
   for (const auto& [args, reason] : cases) {
     EXPECT_THAT(refusal(args), testing::HasSubstr(reason)) << args.front();
