@@ -8,8 +8,11 @@
 #include <foundation/persistent.h>
 #include <foundation/rlebuffer.h>
 
+#include <graphics/graphic.h>
+
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class kcBlobSceneDescription;
@@ -249,6 +252,23 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   // ratios (0/0: the aspect of a box of zero size, elongation and acircularity under a singular
   // client transform) are quiet NaNs.
   double measure(Measure m) const;
+
+  // DrawFlag: the bits of draw's flags; each adds one graphic, in this order. Other bits are
+  // ignored.
+  enum DrawFlag : unsigned long {
+    eDrawCenterOfMass = 1,       // a green cross of size 7 on centerOfMass(), upright
+    eDrawPrincipalCross = 2,     // the same turned to angle()
+    eDrawLabel = 4,              // the text at centerOfMass() offset by (5, 5), green on passColor
+    eDrawImageBoundingBox = 8,   // imageBoundingBox() as a green polyline of five corners (ul round to ul)
+    eDrawPrincipalBox = 16,      // the principal box (extrema excluded) as a green affine rectangle
+    eDrawBoundary = 32,          // the boundary chain as a cyan polyline; skipped in a whole-image scene
+  };
+  // draw(list, flags, text): appends the graphics flags select to list, in client coordinates
+  // (points mapped by the scene's client transform, linearised at the centroid when it is not
+  // linear), each held by the list. The boundary polyline runs from the chain's start through the
+  // corner reached after every step and back to the start once more (numSteps() + 2 points). The
+  // measures' errors propagate; graphics already appended stay in the list.
+  void draw(kcGraphicList& list, unsigned long flags, const std::wstring& text) const;
 
   // repInvariant(): throws kcInvariantFailure at the first broken invariant: a scene is set; the id
   // is valid; the region is bound and of the rectangle's size; the record exists and names this

@@ -5,8 +5,11 @@
 #include <blob/blob.h>
 #include <blob/blobdefs.h>
 
+#include <graphics/graphic.h>
+
 #include <foundation/geometry.h>
 #include <foundation/handle.h>
+#include <foundation/pelbuffer.h>
 #include <foundation/persistent.h>
 #include <foundation/rlebuffer.h>
 #include <foundation/xform.h>
@@ -158,6 +161,30 @@ class BLOB_EXPORT kcBlobSceneDescription : public kcPersistent {
   // (shown true, in view order) for measure m, so that later queries find it cached. The values
   // are discarded. Measure errors propagate; the blobs asked before keep their caches.
   void preCompute(kcBlob::Measure m, bool shown) const;
+
+  // ---- rendering, drawing, self-test ----
+
+  // makeImage(shown, background): a new 8-bit image of the scene's window (its size and offset)
+  // carrying the scene's client transform: every pel starts as background, then each blob of
+  // allBlobs(shown), in that order, paints its own pels: a blob of a grey-scale or whole-image scene
+  // with its pel values (its region's values), of a labelled scene with its label; a hole (label 0)
+  // with 0. A hole left out of the view keeps the background, since its parent's pels do not cover
+  // it. Throws Degenerate while degenerate; a measure error of the view's rebuild propagates.
+  // Cost: the window's pels plus the painted blobs' runs and pels.
+  kcPelBuffer<unsigned char> makeImage(bool shown, unsigned char background) const;
+  // draw(list, flags, shown): each blob of allBlobs(shown) draws itself (kcBlob::draw) with flags and
+  // its position in that list as its label ("0", "1", ...). Throws Degenerate while degenerate; an
+  // error of a blob's drawing propagates, the graphics already appended staying in the list.
+  void draw(kcGraphicList& list, unsigned long flags, bool shown) const;
+  // repInvariant(): nothing on a degenerate scene; otherwise throws kcInvariantFailure at the first
+  // of: an analysis kind outside the enumeration; a cleanup outside it, or with minPels below 0; a
+  // window under 1 pel wide, then high; a blob failing its own repInvariant (in id order); an id
+  // of shownIds, topIds or shownTopIds (in that order, as stored) outside 1..numBlobs(false); a
+  // filter whose high limit is not at least its low one; a set sort that is also disabled or has an
+  // order other than 0 or 1; a disabled sort that is also set; and, in a grey-scale scene, a blob
+  // whose label and its parent's are both 0 or both not 0 (blobs and holes alternate down the tree).
+  // Changes nothing but the views and caches the blobs' checks bring up to date.
+  void repInvariant() const;
 
   // ---- filters and sort ----
   // None of these checks the degenerate state. Every effective change moves the view counter
