@@ -1,6 +1,8 @@
 // blob-analyze's calls into the library: options to kcBlobParams, kfBlobAnalysis, blobs to rows.
 #include "analysis_adapter.h"
 
+#include "pictures.h"
+
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
@@ -164,25 +166,31 @@ Analyzer::Analyzer(const Options& options) : state_(std::make_unique<State>(Stat
 
 Analyzer::~Analyzer() = default;
 
-void Analyzer::analyse(GreyImage image, ImageReport& report) {
+void Analyzer::analyse(GreyImage image, ImageReport& report, Pictures* pictures) {
   report.width = image.width;
   report.height = image.height;
   report.blobs.clear();
+  const Options& options = state_->options;
+  const bool overlay = pictures != nullptr && !options.overlayPath.empty();
   try {
     kcBlobResults results;
     {
       const kcPelBuffer<unsigned char> pels = toPelBuffer(image);
-      image.pels = std::vector<unsigned char>();
+      if (!overlay) image.pels = std::vector<unsigned char>();
       kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, state_->params, results, nullptr, nullptr, 0);
     }
     kcBlobSceneDescription* scene = results.connectedBlobs();
     if (!scene) throw AnalysisError("the analysis produced no scene");
-    const Options& options = state_->options;
     setView(options, *scene);
     const std::vector<const kcBlob*> blobs = scene->allBlobs(options.shown);
     report.viewOrder = options.shown;
     report.blobs.reserve(blobs.size());
     for (const kcBlob* blob : blobs) report.blobs.push_back(rowOf(*blob, options.measures));
+    if (overlay) {
+      const bool svg = options.overlayPath.size() >= 4 && options.overlayPath.compare(options.overlayPath.size() - 4, 4, ".svg") == 0;
+      pictures->overlay = tool::overlay(image, *scene, options.drawFlags, options.shown, svg);
+    }
+    if (pictures != nullptr && !options.labelImagePath.empty()) pictures->labelImage = labelImage(*scene, options.shown);
   } catch (const kcException& error) {
     report.blobs.clear();
     throw AnalysisError(libraryMessage(error));

@@ -6,6 +6,7 @@
 #include "output_format.h"
 
 #include <memory>
+#include <vector>
 #include <stdexcept>
 
 namespace tool {
@@ -15,6 +16,12 @@ namespace tool {
 class AnalysisError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// Pictures: the bytes of the files --overlay and --label-image ask for; empty when not asked.
+struct Pictures {
+  std::vector<unsigned char> overlay;
+  std::vector<unsigned char> labelImage;
 };
 
 // Analyzer: runs one configured analysis on image after image. Images are independent: each gets
@@ -35,8 +42,9 @@ class Analyzer {
   // one value per measure of the options). A filter or sort on a measure the analysis cannot give
   // (the boundary measures of a whole-image analysis) fails the image. The image's pels are
   // released once the library holds its own copy. Throws AnalysisError when the library fails,
-  // leaving report's blobs empty; std::bad_alloc passes through.
-  void analyse(GreyImage image, ImageReport& report);
+  // leaving report's blobs empty; std::bad_alloc passes through. With pictures, also makes the
+  // --overlay and --label-image pictures the options ask for (see pictures.h).
+  void analyse(GreyImage image, ImageReport& report, Pictures* pictures = nullptr);
 
  private:
   struct State;

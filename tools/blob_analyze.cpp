@@ -5,10 +5,13 @@
 #include "options.h"
 #include "output_file.h"
 #include "output_format.h"
+#include "pictures.h"
 
 #include <unistd.h>
 
 #include <iostream>
+#include <iterator>
+#include <utility>
 #include <new>
 
 namespace {
@@ -50,22 +53,31 @@ int refuseUsage(const std::string& message) {
   return kExitUsage;
 }
 
-// Refuses an --output naming an input image or the mask, before anything is read or written.
+// Refuses an output (--output, --overlay, --label-image) naming an input image, the mask or
+// another output, before anything is read or written.
 void refuseOutputOverInput(const Options& options) {
-  if (options.outputPath.empty()) return;
   std::vector<std::string> inputs = options.images;
   if (!options.maskPath.empty()) inputs.push_back(options.maskPath);
-  for (const std::string& input : inputs) {
-    if (sameFile(options.outputPath, input)) {
-      throw UsageError("--output " + options.outputPath + " would overwrite the input " + input);
+  const std::pair<const char*, const std::string*> outputs[] = {
+      {"--output", &options.outputPath}, {"--overlay", &options.overlayPath}, {"--label-image", &options.labelImagePath}};
+  for (std::size_t i = 0; i < std::size(outputs); ++i) {
+    const auto& [option, path] = outputs[i];
+    if (path->empty()) continue;
+    for (const std::string& input : inputs) {
+      if (sameFile(*path, input)) throw UsageError(std::string(option) + " " + *path + " would overwrite the input " + input);
+    }
+    for (std::size_t k = i + 1; k < std::size(outputs); ++k) {
+      if (!outputs[k].second->empty() && sameFile(*path, *outputs[k].second)) {
+        throw UsageError(std::string(option) + " and " + outputs[k].first + " name the same file");
+      }
     }
   }
 }
 
 // Reads and analyses one image (the demo image when demo is true); failures land in report.error.
-void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report) {
+void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report, Pictures* pictures) {
   try {
-    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report);
+    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report, pictures);
   } catch (const ImageError& error) {
     report.error = error.what();
   } catch (const AnalysisError& error) {
@@ -79,7 +91,8 @@ void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report) 
 }
 
 // Analyses every image and writes the report; stops early once the output fails (commit() tells).
-int run(const Options& options, Analyzer& analyzer, OutputFile& output) {
+// The pictures, asked for one image at most, land in pictures.
+int run(const Options& options, Analyzer& analyzer, OutputFile& output, Pictures& pictures) {
   std::vector<std::string> names;
   for (const MeasureInfo& info : options.measures) names.emplace_back(info.name);
   const auto writer = makeReportWriter(options.format, output.stream(), names);
@@ -95,7 +108,7 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output) {
     report.demo = demo;
     if (!demo) report.file = options.images[i];
     progress.show(i, report.file);
-    analyseOne(analyzer, options.maxPels, report);
+    analyseOne(analyzer, options.maxPels, report, &pictures);
     if (!report.error.empty() || outputOnTerminal) progress.clear();
     if (!report.error.empty()) {
       anyFailed = true;
@@ -120,8 +133,11 @@ int main(int argc, char** argv) {
     refuseOutputOverInput(options);
     Analyzer analyzer(options);
     OutputFile output(options.outputPath);
-    const int status = run(options, analyzer, output);
+    Pictures pictures;
+    const int status = run(options, analyzer, output, pictures);
     output.commit();
+    if (!pictures.overlay.empty()) writeFile(options.overlayPath, pictures.overlay);
+    if (!pictures.labelImage.empty()) writeFile(options.labelImagePath, pictures.labelImage);
     return status;
   } catch (const UsageError& error) {
     return refuseUsage(error.what());

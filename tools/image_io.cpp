@@ -366,6 +366,32 @@ void writePng(const std::string& path, const GreyImage& image) {
   }
 }
 
+std::vector<unsigned char> encodePng(long width, long height, int channels, const std::vector<unsigned char>& pels) {
+  if (width < 1 || height < 1 || (channels != 1 && channels != 3) ||
+      pels.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(channels)) {
+    throw ImageError("cannot write PNG: the image is empty or inconsistent");
+  }
+  png_image target{};
+  target.version = PNG_IMAGE_VERSION;
+  target.width = static_cast<png_uint_32>(width);
+  target.height = static_cast<png_uint_32>(height);
+  target.format = channels == 1 ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
+  const png_int_32 stride = static_cast<png_int_32>(width * channels);
+  png_alloc_size_t size = 0;
+  std::vector<unsigned char> bytes;
+  // The first call measures, the second writes.
+  if (png_image_write_to_memory(&target, nullptr, &size, 0, pels.data(), stride, nullptr)) {
+    bytes.resize(size);
+    if (png_image_write_to_memory(&target, bytes.data(), &size, 0, pels.data(), stride, nullptr)) {
+      bytes.resize(size);
+      return bytes;
+    }
+  }
+  const std::string reason = target.message;
+  png_image_free(&target);
+  throw ImageError("cannot write PNG: " + reason);
+}
+
 void writePgm(const std::string& path, const GreyImage& image) {
   checkImage(image);
   FilePtr file = openFile(path, "wb");

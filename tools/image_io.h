@@ -56,4 +56,9 @@ GreyImage readImage(const std::string& path, std::uint64_t maxPels = kDefaultMax
 void writePng(const std::string& path, const GreyImage& image);
 void writePgm(const std::string& path, const GreyImage& image);
 
+// encodePng(width, height, channels, pels): a PNG file's bytes for width x height pels of 1 (grey)
+// or 3 (RGB) channels, rows without padding. Throws ImageError when the sizes are empty or do not
+// match pels, or encoding fails.
+std::vector<unsigned char> encodePng(long width, long height, int channels, const std::vector<unsigned char>& pels);
+
 }  // namespace tool

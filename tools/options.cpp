@@ -1,11 +1,14 @@
 // Parsing the command line of blob-analyze into Options, refusing every malformed value.
 #include "options.h"
 
+#include "pictures.h"
+
 #include <blob/blob.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <cstdint>
 #include <set>
 #include <string_view>
@@ -193,6 +196,22 @@ void Parser::apply(const std::string& name, const std::string& value) {
     options.sortAscending = parts.size() == 2 && parts[1] == "asc";
   } else if (name == "--no-sort") {
     options.noSort = true;
+  } else if (name == "--overlay") {
+    const auto endsWith = [&](const char* suffix) {
+      const std::size_t n = std::strlen(suffix);
+      return value.size() > n && value.compare(value.size() - n, n, suffix) == 0;
+    };
+    if (!endsWith(".svg") && !endsWith(".png")) throw UsageError("--overlay needs a file name ending in .svg or .png");
+    options.overlayPath = value;
+  } else if (name == "--draw") {
+    try {
+      options.drawFlags = drawFlags(value);
+    } catch (const std::invalid_argument& error) {
+      throw UsageError(std::string("--draw: ") + error.what());
+    }
+  } else if (name == "--label-image") {
+    if (value.empty()) throw UsageError("--label-image needs a file name");
+    options.labelImagePath = value;
   } else if (name == "--output") {
     if (value.empty()) throw UsageError("--output needs a file name");
     options.outputPath = value;
@@ -200,6 +219,10 @@ void Parser::apply(const std::string& name, const std::string& value) {
 }
 
 void Parser::finish() {
+  if (seen_.count("--draw") != 0 && options.overlayPath.empty()) throw UsageError("--draw chooses what --overlay draws; add --overlay");
+  if ((!options.overlayPath.empty() || !options.labelImagePath.empty()) && options.images.size() > 1) {
+    throw UsageError("--overlay and --label-image picture one image; give at most one");
+  }
   if (options.noSort && options.sortMeasure >= 0) throw UsageError("--sort and --no-sort cannot be combined");
   if (!options.shown && (!options.filters.empty() || options.sortMeasure >= 0 || options.noSort)) {
     throw UsageError("--filter, --sort and --no-sort choose the view that --shown lists; add --shown");
@@ -215,7 +238,8 @@ void Parser::finish() {
 bool takesValue(const std::string& name) {
   static const std::set<std::string> valued = {"--threshold", "--threshold-percent", "--soft", "--connectivity",
                                                "--prune", "--fill", "--morph", "--mask", "--max-pels",
-                                               "--format", "--measures", "--output", "--filter", "--sort"};
+                                               "--format", "--measures", "--output", "--filter", "--sort",
+                                               "--overlay", "--draw", "--label-image"};
   return valued.count(name) != 0;
 }
 
@@ -299,6 +323,15 @@ Output:
   --sort NAME[:asc|desc]    order the view by NAME (default desc); without --sort the view is
                             ordered by area, largest first; equal values keep a fixed order
   --no-sort                 keep the view in id order
+  --overlay FILE.svg|FILE.png
+                            also draw the image with its blobs' graphics (those --shown lists),
+                            each labelled with its id: SVG with the image embedded, or PNG
+                            enlarged to at least 512 pels (at most 8 times)
+  --draw NAME[,NAME...]     the graphics of --overlay: centerOfMass, principalCross, label,
+                            imageBoundingBox, principalBox, boundary (default:
+                            centerOfMass,label,imageBoundingBox,boundary)
+  --label-image FILE        also write the label image as an 8-bit PNG: each blob's pels with
+                            its pel values (labelled: its label), holes and background 0
   --output FILE             write to FILE instead of standard output; a regular FILE is replaced
                             only by a whole report, and never when it is an input image or the mask
   --help                    show this text
@@ -306,7 +339,7 @@ Output:
 Every blob and hole is reported with id, parent (0 at the top level), label and numChildren (of
 the whole tree, also with --shown). NAME is a name of --measures, label or numChildren.
 Exit status: 0 all images analysed, 1 some image failed or the output could not be written,
-2 invalid command line (including an --output that names an input image or the mask).
+2 invalid command line (including an output that names an input image or the mask).
 )";
 }
 

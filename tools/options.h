@@ -52,6 +52,9 @@ struct Options {
   bool sortAscending = false;        // --sort NAME:asc
   bool noSort = false;               // --no-sort: the view in id order
   std::string outputPath;         // empty: standard output
+  std::string overlayPath;        // --overlay FILE.svg|FILE.png; empty: none
+  unsigned long drawFlags = 1 | 4 | 8 | 32;  // --draw: the blob graphics of the overlay
+  std::string labelImagePath;     // --label-image FILE.png; empty: none
   std::vector<std::string> images;  // empty: the built-in demo image
   bool help = false;
 };
@@ -72,7 +75,9 @@ class UsageError : public std::runtime_error {
 // given twice (but --filter, which is repeatable), two segmentation options, --invert with --none,
 // --prune with --fill, a cleanup with --connectivity wholeImage, unknown, repeated or empty names in
 // --morph and --measures, a malformed --filter or --sort, --sort with --no-sort, and --filter,
-// --sort or --no-sort without --shown (they choose only what --shown lists). Filters on the same
+// --sort or --no-sort without --shown (they choose only what --shown lists), an --overlay not
+// ending in .svg or .png, --draw without --overlay or with unknown or repeated names, and
+// --overlay or --label-image with more than one image. Filters on the same
 // measure twice and a low limit above the high one are left to the library.
 Options parseOptions(const std::vector<std::string>& args);
 

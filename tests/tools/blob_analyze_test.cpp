@@ -6,6 +6,7 @@
 #include "json_reader.h"
 #include "messages.h"
 #include "reference_labeller.h"
+#include "tool_run.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@
 
 namespace {
 
+using namespace toolrun;
 using tool::GreyImage;
 
 // Blobs and holes at four levels, an 8-connected diamond around a one-pel hole, parts touching the
@@ -48,37 +50,6 @@ GreyImage picture(const std::vector<std::string>& rows) {
     for (char c : row) image.pels.push_back(c == '#' ? 200 : 30);
   }
   return image;
-}
-
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-// tempPath(name): a file of this process alone (cases run as processes of their own, in parallel).
-std::string tempPath(const std::string& name) {
-  const std::string prefix = "blob_analyze_run_" + std::to_string(getpid()) + "_";
-  return (std::filesystem::temp_directory_path() / (prefix + name)).string();
-}
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs the program with args (already quoted for the shell) after the shell commands in setup,
-// capturing both output streams.
-ToolRun runTool(const std::string& args, const std::string& setup = "") {
-  const std::string out = tempPath("stdout"), err = tempPath("stderr");
-  const std::string command = setup + "'" + BLOB_ANALYZE_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
-  const int raw = std::system(command.c_str());
-  ToolRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = slurp(out);
-  run.err = slurp(err);
-  return run;
 }
 
 // The names in folder, sorted.

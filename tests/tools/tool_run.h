@@ -1,0 +1,47 @@
+// Running the blob-analyze program from a test: its exit status and both output streams, and
+// temporary files of the calling test process.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace toolrun {
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// tempPath(name): a file of this process alone (cases run as processes of their own, in parallel).
+inline std::string tempPath(const std::string& name) {
+  const std::string prefix = "blob_analyze_run_" + std::to_string(getpid()) + "_";
+  return (std::filesystem::temp_directory_path() / (prefix + name)).string();
+}
+
+inline std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs the program with args (already quoted for the shell) after the shell commands in setup,
+// capturing both output streams.
+inline ToolRun runTool(const std::string& args, const std::string& setup = "") {
+  const std::string out = tempPath("stdout"), err = tempPath("stderr");
+  const std::string command = setup + "'" + BLOB_ANALYZE_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
+  const int raw = std::system(command.c_str());
+  ToolRun run;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.out = slurp(out);
+  run.err = slurp(err);
+  return run;
+}
+
+}  // namespace toolrun
