@@ -99,9 +99,8 @@ kcBlobParams makeParams(const Options& options) {
     for (int op : options.morph) morph.push_back(static_cast<keBlobParamsMorphOp>(op));
     params.morph(morph);
     if (!options.maskPath.empty()) {
-      // Blobs cut by the mask's edge are not interior, as blobs cut by the image's edge are not.
       params.mask(readMask(options.maskPath, options.maxPels));
-      params.useMaskForInterior(true);
+      params.useMaskForInterior(options.maskInterior);
     }
   } catch (const kcException& error) {
     throw UsageError(libraryMessage(error));
@@ -130,9 +129,28 @@ BlobRow rowOf(const kcBlob& blob, const std::vector<MeasureInfo>& measures) {
   return row;
 }
 
-// setView(options, scene): the filters and sort of the options on scene. The library's refusals
-// (a second filter on one measure, a low limit above the high one) pass through.
+// setView(options, scene): the filters, sort, extrema settings and client transform of the options
+// on scene. The library's refusals (a second filter on one measure, a low limit above the high one,
+// an exclusion out of range, a transform that cannot be inverted) pass through.
 void setView(const Options& options, kcBlobSceneDescription& scene) {
+  scene.extremaAngle(kcRadian(options.angle));
+  switch (options.exclusion) {
+    case Options::Exclusion::eArea:
+      scene.extremaExcludeArea(options.excludeAmount);
+      break;
+    case Options::Exclusion::ePels:
+      scene.extremaExcludeAreaPels(options.excludeAmount);
+      break;
+    case Options::Exclusion::ePercent:
+      scene.extremaExcludeAreaPercent(options.excludeAmount);
+      break;
+    case Options::Exclusion::eNone:
+      break;
+  }
+  if (options.hasXform) {
+    const double* x = options.xform;
+    scene.clientFromImageXform(kcXform<2>(kcMatrix<2>(x[0], x[1], x[2], x[3]), kcVector<2>(x[4], x[5])));
+  }
   for (const FilterOption& f : options.filters) {
     scene.setFilter(static_cast<kcBlob::Measure>(f.measure), f.low, f.high, f.exclude);
   }

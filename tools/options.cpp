@@ -124,6 +124,7 @@ class Parser {
   std::set<std::string> seen_;
   std::string segmentationOption_;
   std::string cleanupOption_;
+  std::string exclusionOption_;
 };
 
 void Parser::setSegmentation(Segmentation kind, const std::string& name) {
@@ -183,6 +184,21 @@ void Parser::apply(const std::string& name, const std::string& value) {
     } catch (const std::invalid_argument& error) {
       throw UsageError(std::string("--measures: ") + error.what());
     }
+  } else if (name == "--mask-interior") {
+    options.maskInterior = true;
+  } else if (name == "--angle") {
+    options.angle = parseReal(value, name);
+  } else if (name == "--exclude-area" || name == "--exclude-pels" || name == "--exclude-percent") {
+    if (!exclusionOption_.empty()) throw UsageError(exclusionOption_ + " and " + name + " cannot be combined");
+    exclusionOption_ = name;
+    options.exclusion = name == "--exclude-area"   ? Options::Exclusion::eArea
+                        : name == "--exclude-pels" ? Options::Exclusion::ePels
+                                                   : Options::Exclusion::ePercent;
+    options.excludeAmount = parseReal(value, name);
+  } else if (name == "--xform") {
+    const auto parts = splitExactly(value, name, 6, "A,B,C,D,TX,TY");
+    for (std::size_t i = 0; i < parts.size(); ++i) options.xform[i] = parseReal(parts[i], name);
+    options.hasXform = true;
   } else if (name == "--shown") {
     options.shown = true;
   } else if (name == "--filter") {
@@ -219,6 +235,7 @@ void Parser::apply(const std::string& name, const std::string& value) {
 }
 
 void Parser::finish() {
+  if (options.maskInterior && options.maskPath.empty()) throw UsageError("--mask-interior needs --mask");
   if (seen_.count("--draw") != 0 && options.overlayPath.empty()) throw UsageError("--draw chooses what --overlay draws; add --overlay");
   if ((!options.overlayPath.empty() || !options.labelImagePath.empty()) && options.images.size() > 1) {
     throw UsageError("--overlay and --label-image picture one image; give at most one");
@@ -239,12 +256,13 @@ bool takesValue(const std::string& name) {
   static const std::set<std::string> valued = {"--threshold", "--threshold-percent", "--soft", "--connectivity",
                                                "--prune", "--fill", "--morph", "--mask", "--max-pels",
                                                "--format", "--measures", "--output", "--filter", "--sort",
-                                               "--overlay", "--draw", "--label-image"};
+                                               "--overlay", "--draw", "--label-image", "--angle",
+                                               "--exclude-area", "--exclude-pels", "--exclude-percent", "--xform"};
   return valued.count(name) != 0;
 }
 
 bool isFlag(const std::string& name) {
-  return name == "--invert" || name == "--none" || name == "--shown" || name == "--no-sort";
+  return name == "--invert" || name == "--none" || name == "--shown" || name == "--no-sort" || name == "--mask-interior";
 }
 
 }  // namespace
@@ -308,8 +326,19 @@ Analysis:
   --morph OP[,OP...]        morphology before the analysis, in order: erode0..2, dilate0..2,
                             close0..2, open0..2 (0: 3x3 square, 1: 3x1 row, 2: 1x3 column)
   --mask FILE               analyse only where the mask image (PNG or PGM) is not zero
+  --mask-interior           the mask also decides isInterior: a blob is interior only when
+                            the mask holds one pel around every pel of it
   --max-pels N              refuse an image or mask of more than N pels before storing it
                             (default 268435456 = 2^28, at most 2147483648 = 2^31)
+
+Measures:
+  --angle RAD               the angle of the oriented box, centre and median measures
+                            (boundingBox..., centerX/Y, medianX/Y, aspect); default 0
+  --exclude-area A | --exclude-pels E | --exclude-percent P
+                            leave out of the oriented measures A client area units, E pels, or
+                            P percent (0 <= P < 50) of each blob's area at each extreme
+  --xform A,B,C,D,TX,TY     client coordinates: x' = A x + B y + TX, y' = C x + D y + TY;
+                            every measure is reported in them (must be invertible)
 
 Output:
   --format table|json|csv   (default table)

@@ -43,6 +43,12 @@ struct Options {
   long minPels = 0;               // --prune N / --fill N
   std::vector<int> morph;         // morphology operation numbers 0..11, in the order given
   std::string maskPath;           // empty: no mask
+  bool maskInterior = false;      // --mask-interior: the mask also decides isInterior
+  double angle = 0.0;             // --angle: the scene's extrema angle, radians
+  enum class Exclusion { eNone, eArea, ePels, ePercent } exclusion = Exclusion::eNone;  // --exclude-*
+  double excludeAmount = 0.0;
+  bool hasXform = false;          // --xform A,B,C,D,TX,TY: clientFromImage
+  double xform[6] = {1, 0, 0, 1, 0, 0};
   std::uint64_t maxPels = kDefaultMaxPels;  // --max-pels: the largest image or mask read
   Format format = Format::eTable;
   std::vector<MeasureInfo> measures = reportedMeasures();
@@ -77,7 +83,9 @@ class UsageError : public std::runtime_error {
 // --morph and --measures, a malformed --filter or --sort, --sort with --no-sort, and --filter,
 // --sort or --no-sort without --shown (they choose only what --shown lists), an --overlay not
 // ending in .svg or .png, --draw without --overlay or with unknown or repeated names, and
-// --overlay or --label-image with more than one image. Filters on the same
+// --overlay or --label-image with more than one image, two --exclude-* options, --mask-interior
+// without --mask, and a malformed --angle or --xform. The library judges the values themselves
+// (an exclusion out of range, a transform that cannot be inverted). Filters on the same
 // measure twice and a low limit above the high one are left to the library.
 Options parseOptions(const std::vector<std::string>& args);
 

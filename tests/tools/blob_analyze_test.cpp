@@ -157,17 +157,21 @@ TEST_F(BlobAnalyzeRun, maskOnLeftHalf_onlyBlobsThere) {
   const ToolRun run = runTool("--format json --mask '" + tempPath("mask.pgm") + "' '" + png_ + "'");
   ASSERT_EQ(run.status, 0) << run.err;
   expectMatchesReference(testjson::parse(run.out)["images"][0]["blobs"], reference::blobs(masked));
-  // The mask decides the interior test too: the ring is interior unless the mask ends at its edge.
+  // With --mask-interior the mask decides the interior test too: the ring is interior unless the
+  // mask ends at its edge.
   for (const int maskEnd : {10, 8}) {
     for (long i = 0; i < mask.width * mask.height; ++i) mask.pels[static_cast<std::size_t>(i)] = i % mask.width < maskEnd;
     tool::writePgm(tempPath("mask.pgm"), mask);
-    const ToolRun cut = runTool("--format json --measures isInterior,imageBoundingBoxMinX --mask '" +
-                                tempPath("mask.pgm") + "' '" + png_ + "'");
-    ASSERT_EQ(cut.status, 0) << cut.err;
-    const auto doc = testjson::parse(cut.out);
-    const auto& ring = doc["images"][0]["blobs"][0];
-    ASSERT_EQ(ring["imageBoundingBoxMinX"].number, 1);
-    EXPECT_EQ(ring["isInterior"].number, maskEnd == 10 ? 1 : 0);
+    for (const bool maskInterior : {false, true}) {
+      const ToolRun cut = runTool(std::string("--format json --measures isInterior,imageBoundingBoxMinX ") +
+                                  (maskInterior ? "--mask-interior" : "") + " --mask '" + tempPath("mask.pgm") +
+                                  "' '" + png_ + "'");
+      ASSERT_EQ(cut.status, 0) << cut.err;
+      const auto doc = testjson::parse(cut.out);
+      const auto& ring = doc["images"][0]["blobs"][0];
+      ASSERT_EQ(ring["imageBoundingBoxMinX"].number, 1);
+      EXPECT_EQ(ring["isInterior"].number, maskEnd == 10 || !maskInterior ? 1 : 0);
+    }
   }
 }
 
@@ -204,6 +208,32 @@ TEST_F(BlobAnalyzeRun, shown_listsTheFilteredBlobsInSortOrder) {
   const ToolRun refused = runTool("--shown --filter area:3:1 '" + png_ + "'");
   EXPECT_EQ(refused.status, 2);
   EXPECT_THAT(refused.err, testing::HasSubstr("The filter low limit must be less than or equal to the high limit."));
+}
+
+// The scene's settings reach the measures: a client transform maps them, the angle and exclusion
+// change the oriented box as the library computes it; the library's refusals are status 2.
+TEST_F(BlobAnalyzeRun, sceneSettings_reachTheMeasures) {
+  const std::string measures = "--format json --measures area,centerOfMassX,centerOfMassY,boundingBoxWidth ";
+  const ToolRun plain = runTool(measures + "'" + png_ + "'");
+  const ToolRun client = runTool(measures + "--xform=2,0,0,3,10,-4 '" + png_ + "'");
+  const ToolRun turned = runTool(measures + "--angle=0.3 --exclude-pels 1 '" + png_ + "'");
+  ASSERT_EQ(client.status, 0) << client.err;
+  ASSERT_EQ(turned.status, 0) << turned.err;
+  const auto p = testjson::parse(plain.out), c = testjson::parse(client.out), t = testjson::parse(turned.out);
+  std::size_t changed = 0;
+  for (std::size_t i = 0; i < p["images"][0]["blobs"].items.size(); ++i) {
+    const auto &a = p["images"][0]["blobs"][i], &b = c["images"][0]["blobs"][i];
+    EXPECT_DOUBLE_EQ(b["area"].number, 6 * a["area"].number);
+    EXPECT_DOUBLE_EQ(b["centerOfMassX"].number, 2 * a["centerOfMassX"].number + 10);
+    EXPECT_DOUBLE_EQ(b["centerOfMassY"].number, 3 * a["centerOfMassY"].number - 4);
+    changed += t["images"][0]["blobs"][i]["boundingBoxWidth"].number != a["boundingBoxWidth"].number;
+  }
+  EXPECT_GT(changed, 0u);
+  for (const std::string refused : {"--exclude-percent 50", "--xform 1,2,2,4,0,0", "--exclude-area -1"}) {
+    const ToolRun run = runTool(refused + " '" + png_ + "'");
+    EXPECT_EQ(run.status, 2) << refused;
+    EXPECT_THAT(run.err, testing::HasSubstr("blob-analyze: The ")) << refused;  // the library's own message
+  }
 }
 
 TEST(BlobAnalyzeDemo, noImage_tableOfTheDemoImage) {

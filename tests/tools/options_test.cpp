@@ -76,6 +76,19 @@ TEST(OptionsAccepted, view_filtersRepeatInOrder_sortWithOrder) {
   EXPECT_TRUE(parse({"--shown", "--no-sort"}).noSort);
 }
 
+TEST(OptionsAccepted, sceneSettings_signedValuesInBothForms) {
+  const Options options = parse({"--angle=-0.25", "--exclude-percent", "12.5", "--xform=2,0,0,-1,-3,4.5",
+                                 "--mask", "m.png", "--mask-interior"});
+  EXPECT_EQ(options.angle, -0.25);
+  EXPECT_EQ(options.exclusion, Options::Exclusion::ePercent);
+  EXPECT_EQ(options.excludeAmount, 12.5);
+  ASSERT_TRUE(options.hasXform);
+  EXPECT_EQ(std::vector<double>(options.xform, options.xform + 6), (std::vector<double>{2, 0, 0, -1, -3, 4.5}));
+  EXPECT_TRUE(options.maskInterior);
+  EXPECT_EQ(parse({"--exclude-pels", "3"}).exclusion, Options::Exclusion::ePels);
+  EXPECT_EQ(parse({"--angle", "-1"}).angle, -1);
+}
+
 TEST(OptionsAccepted, helpAnywhere_winsOverErrors) {
   EXPECT_TRUE(parse({"--bogus", "--help"}).help);
   EXPECT_FALSE(parse({"--", "--help"}).help);
@@ -112,6 +125,10 @@ TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
       {{"--shown", "--sort", "area", "--no-sort"}, "--sort and --no-sort cannot be combined"},
       {{"--sort", "area"}, "add --shown"},
       {{"--filter", "area:1:2"}, "add --shown"},
+      {{"--exclude-area", "1", "--exclude-percent", "2"}, "--exclude-area and --exclude-percent cannot be combined"},
+      {{"--xform", "1,0,0,1,0"}, "A,B,C,D,TX,TY"},
+      {{"--angle", "north"}, "--angle needs a number, not 'north'"},
+      {{"--mask-interior"}, "--mask-interior needs --mask"},
   };
   for (const auto& [args, reason] : cases) {
     EXPECT_THAT(refusal(args), testing::HasSubstr(reason)) << args.front();
