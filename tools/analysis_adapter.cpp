@@ -184,6 +184,12 @@ Analyzer::Analyzer(const Options& options) : state_(std::make_unique<State>(Stat
 
 Analyzer::~Analyzer() = default;
 
+std::unique_ptr<Analyzer> Analyzer::clone() const {
+  std::unique_ptr<Analyzer> copy(new Analyzer());
+  copy->state_ = std::make_unique<State>(*state_);
+  return copy;
+}
+
 void Analyzer::analyse(GreyImage image, ImageReport& report, Pictures* pictures) {
   report.width = image.width;
   report.height = image.height;

@@ -37,6 +37,10 @@ class Analyzer {
   Analyzer(const Analyzer&) = delete;
   Analyzer& operator=(const Analyzer&) = delete;
 
+  // clone(): an analyzer with a deep copy of this one's parameters and options (the mask is not
+  // read again), for another thread: one analyzer must not be used by two threads at once.
+  std::unique_ptr<Analyzer> clone() const;
+
   // analyse(image, report): analyses image and fills report's width, height and blobs (every
   // blob and hole in plain id order, or with --shown the filtered and sorted view in its order;
   // one value per measure of the options). A filter or sort on a measure the analysis cannot give
@@ -47,6 +51,7 @@ class Analyzer {
   void analyse(GreyImage image, ImageReport& report, Pictures* pictures = nullptr);
 
  private:
+  Analyzer() = default;
   struct State;
   std::unique_ptr<State> state_;
 };

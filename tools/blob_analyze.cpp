@@ -1,5 +1,6 @@
 // blob-analyze: finds and measures the blobs of grey images from the command line.
 #include "analysis_adapter.h"
+#include "batch.h"
 #include "demo_image.h"
 #include "image_io.h"
 #include "options.h"
@@ -9,7 +10,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <iostream>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <iterator>
 #include <utility>
 #include <new>
@@ -20,34 +26,6 @@ using namespace tool;
 
 constexpr int kExitFailure = 1;  // some image failed, or the output could not be written
 constexpr int kExitUsage = 2;
-// A progress line is shown from this many images on, when standard error is a terminal.
-constexpr std::size_t kProgressFromImages = 10;
-constexpr std::size_t kProgressWidth = 72;
-
-// The progress line on standard error: "[k/n] file", redrawn in place.
-class Progress {
- public:
-  Progress(std::size_t total, bool active) : total_(total), active_(active) {}
-  ~Progress() { clear(); }
-
-  void show(std::size_t index, const std::string& file) {
-    if (!active_) return;
-    std::string line = "[" + std::to_string(index + 1) + "/" + std::to_string(total_) + "] " + file;
-    if (line.size() > kProgressWidth) line = line.substr(0, kProgressWidth - 3) + "...";
-    std::cerr << "\r\033[K" << line << std::flush;
-    shown_ = true;
-  }
-  void clear() {
-    if (shown_) std::cerr << "\r\033[K" << std::flush;
-    shown_ = false;
-  }
-
- private:
-  std::size_t total_;
-  bool active_;
-  bool shown_ = false;
-};
-
 int refuseUsage(const std::string& message) {
   std::cerr << "blob-analyze: " << message << "\nTry 'blob-analyze --help'.\n";
   return kExitUsage;
@@ -55,8 +33,8 @@ int refuseUsage(const std::string& message) {
 
 // Refuses an output (--output, --overlay, --label-image) naming an input image, the mask or
 // another output, before anything is read or written.
-void refuseOutputOverInput(const Options& options) {
-  std::vector<std::string> inputs = options.images;
+void refuseOutputOverInput(const Options& options, const std::vector<std::string>& files) {
+  std::vector<std::string> inputs = files;
   if (!options.maskPath.empty()) inputs.push_back(options.maskPath);
   const std::pair<const char*, const std::string*> outputs[] = {
       {"--output", &options.outputPath}, {"--overlay", &options.overlayPath}, {"--label-image", &options.labelImagePath}};
@@ -90,33 +68,109 @@ void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report, 
   if (!report.error.empty()) report.blobs.clear();
 }
 
+// One image's outcome, reported on standard error when it failed.
+void reportFailure(const ImageReport& report) {
+  if (report.error.empty()) return;
+  std::cerr << "blob-analyze: " << (report.demo ? "demo image" : report.file) << ": " << report.error << '\n';
+}
+
+// Analyses the images on `jobs` threads, each with its own analyzer, handing the reports to
+// `write` in input order. Workers run at most a few images ahead of the writer, so memory stays
+// bounded; they stop once `write` returns false.
+template <class Write>
+void analyseInParallel(const Analyzer& analyzer, std::uint64_t maxPels, const std::vector<std::string>& files,
+                       std::size_t jobs, Write write) {
+  const std::size_t window = 4 * jobs;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::optional<ImageReport>> reports(files.size());
+  std::size_t next = 0, written = 0;
+  bool stop = false;
+  auto work = [&](std::unique_ptr<Analyzer> own) {
+    for (;;) {
+      std::size_t index;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return stop || next >= files.size() || next < written + window; });
+        if (stop || next >= files.size()) return;
+        index = next++;
+      }
+      ImageReport report;
+      report.file = files[index];
+      analyseOne(*own, maxPels, report, nullptr);
+      std::lock_guard lock(mutex);
+      reports[index] = std::move(report);
+      changed.notify_all();
+    }
+  };
+  auto halt = [&] {
+    std::lock_guard lock(mutex);
+    stop = true;
+    changed.notify_all();
+  };
+  std::vector<std::thread> workers;
+  try {
+    for (std::size_t j = 0; j < jobs; ++j) workers.emplace_back(work, analyzer.clone());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      ImageReport report;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return reports[i].has_value(); });
+        report = std::move(*reports[i]);
+        reports[i].reset();
+      }
+      const bool more = write(i, report);
+      std::lock_guard lock(mutex);
+      written = i + 1;
+      stop = !more;
+      changed.notify_all();
+      if (stop) break;
+    }
+  } catch (...) {
+    halt();
+    for (std::thread& worker : workers) worker.join();
+    throw;
+  }
+  halt();
+  for (std::thread& worker : workers) worker.join();
+}
+
 // Analyses every image and writes the report; stops early once the output fails (commit() tells).
 // The pictures, asked for one image at most, land in pictures.
-int run(const Options& options, Analyzer& analyzer, OutputFile& output, Pictures& pictures) {
+int run(const Options& options, Analyzer& analyzer, OutputFile& output, Pictures& pictures,
+        const std::vector<std::string>& files) {
   std::vector<std::string> names;
   for (const MeasureInfo& info : options.measures) names.emplace_back(info.name);
   const auto writer = makeReportWriter(options.format, output.stream(), names);
 
-  const bool demo = options.images.empty();
-  const std::size_t total = demo ? 1 : options.images.size();
-  Progress progress(total, total >= kProgressFromImages && isatty(STDERR_FILENO) != 0);
+  const bool demo = files.empty();
+  const std::size_t total = demo ? 1 : files.size();
+  ProgressLine progress(total, total > 1 && isatty(STDERR_FILENO) != 0);
   // Output to the same terminal would be overwritten by the progress line: clear it first.
   const bool outputOnTerminal = options.outputPath.empty() && isatty(STDOUT_FILENO) != 0;
   bool anyFailed = false;
-  for (std::size_t i = 0; i < total; ++i) {
-    ImageReport report;
-    report.demo = demo;
-    if (!demo) report.file = options.images[i];
-    progress.show(i, report.file);
-    analyseOne(analyzer, options.maxPels, report, &pictures);
+  auto write = [&](std::size_t index, const ImageReport& report) {
     if (!report.error.empty() || outputOnTerminal) progress.clear();
-    if (!report.error.empty()) {
-      anyFailed = true;
-      std::cerr << "blob-analyze: " << (demo ? "demo image" : report.file) << ": " << report.error << '\n';
-    }
+    if (!report.error.empty()) anyFailed = true;
+    reportFailure(report);
     writer->image(report);
-    if (!output.flush()) break;
+    progress.done(index + 1);
+    return output.flush();
+  };
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t jobs = std::min(total, options.jobs > 0 ? static_cast<std::size_t>(options.jobs) : cores);
+  if (jobs > 1) {
+    analyseInParallel(analyzer, options.maxPels, files, jobs, write);
+  } else {
+    for (std::size_t i = 0; i < total; ++i) {
+      ImageReport report;
+      report.demo = demo;
+      if (!demo) report.file = files[i];
+      analyseOne(analyzer, options.maxPels, report, &pictures);
+      if (!write(i, report)) break;
+    }
   }
+  progress.clear();
   writer->finish();
   return anyFailed ? kExitFailure : 0;
 }
@@ -130,11 +184,12 @@ int main(int argc, char** argv) {
       std::cout << helpText();
       return std::cout.flush() ? 0 : kExitFailure;
     }
-    refuseOutputOverInput(options);
+    const std::vector<std::string> files = expandInputs(options.images, options.recursive);
+    refuseOutputOverInput(options, files);
     Analyzer analyzer(options);
     OutputFile output(options.outputPath);
     Pictures pictures;
-    const int status = run(options, analyzer, output, pictures);
+    const int status = run(options, analyzer, output, pictures, files);
     output.commit();
     if (!pictures.overlay.empty()) writeFile(options.overlayPath, pictures.overlay);
     if (!pictures.labelImage.empty()) writeFile(options.labelImagePath, pictures.labelImage);

@@ -184,6 +184,10 @@ void Parser::apply(const std::string& name, const std::string& value) {
     } catch (const std::invalid_argument& error) {
       throw UsageError(std::string("--measures: ") + error.what());
     }
+  } else if (name == "-j" || name == "--jobs") {
+    options.jobs = static_cast<int>(parseNumber(value, name, 1, 256));
+  } else if (name == "--recursive") {
+    options.recursive = true;
   } else if (name == "--mask-interior") {
     options.maskInterior = true;
   } else if (name == "--angle") {
@@ -240,6 +244,7 @@ void Parser::finish() {
   if ((!options.overlayPath.empty() || !options.labelImagePath.empty()) && options.images.size() > 1) {
     throw UsageError("--overlay and --label-image picture one image; give at most one");
   }
+  if (options.recursive && options.images.empty()) throw UsageError("--recursive needs a folder");
   if (options.noSort && options.sortMeasure >= 0) throw UsageError("--sort and --no-sort cannot be combined");
   if (!options.shown && (!options.filters.empty() || options.sortMeasure >= 0 || options.noSort)) {
     throw UsageError("--filter, --sort and --no-sort choose the view that --shown lists; add --shown");
@@ -257,12 +262,14 @@ bool takesValue(const std::string& name) {
                                                "--prune", "--fill", "--morph", "--mask", "--max-pels",
                                                "--format", "--measures", "--output", "--filter", "--sort",
                                                "--overlay", "--draw", "--label-image", "--angle",
-                                               "--exclude-area", "--exclude-pels", "--exclude-percent", "--xform"};
+                                               "--exclude-area", "--exclude-pels", "--exclude-percent", "--xform",
+                                               "-j", "--jobs"};
   return valued.count(name) != 0;
 }
 
 bool isFlag(const std::string& name) {
-  return name == "--invert" || name == "--none" || name == "--shown" || name == "--no-sort" || name == "--mask-interior";
+  return name == "--invert" || name == "--none" || name == "--shown" || name == "--no-sort" || name == "--mask-interior" ||
+         name == "--recursive";
 }
 
 }  // namespace
@@ -282,6 +289,10 @@ Options parseOptions(const std::vector<std::string>& args) {
     }
     if (arg == "-" || arg.empty() || arg[0] != '-') {
       parser.options.images.push_back(arg);
+      continue;
+    }
+    if (arg.size() > 2 && arg.compare(0, 2, "-j") == 0 && arg[2] != '=') {  // -jN
+      parser.apply("-j", arg.substr(2));
       continue;
     }
     const std::size_t equals = arg.find('=');
@@ -305,9 +316,17 @@ Options parseOptions(const std::vector<std::string>& args) {
 }
 
 std::string helpText() {
-  return R"(Usage: blob-analyze [OPTION]... [IMAGE]...
+  return R"(Usage: blob-analyze [OPTION]... [IMAGE|FOLDER]...
 Finds the blobs and holes of each 8-bit grey IMAGE (PNG or binary PGM) and prints their measures.
-Without IMAGE, analyses a built-in demo image.
+A FOLDER stands for its .png and .pgm files, sorted by name. Without IMAGE, analyses a built-in
+demo image.
+
+Batches:
+  --recursive               also take the images in the subfolders of each FOLDER
+  -j N, --jobs N            analyse N images at once (1..256; default: one per core); the
+                            results keep the order of the input. With several images and
+                            standard error a terminal, a progress line shows images done,
+                            images per second and the time left
 
 Segmentation (choose one; the default is --threshold 128):
   --threshold T             a pel at or above T (0..255) is foreground

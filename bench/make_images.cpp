@@ -1,0 +1,32 @@
+// bench_make_images FOLDER COUNT SIDE [CLASS]: writes COUNT side x side images of a test class
+// (default parts) as FOLDER/CLASS-NNN.png, for timing blob-analyze over a folder.
+#include "bench_images.h"
+#include "image_io.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+int main(int argc, char** argv) {
+  if (argc < 4 || argc > 5) {
+    std::fprintf(stderr, "usage: bench_make_images FOLDER COUNT SIDE [parts|noise10|glyphs]\n");
+    return 2;
+  }
+  const std::string folder = argv[1];
+  const long count = std::atol(argv[2]), side = std::atol(argv[3]);
+  const std::string name = argc == 5 ? argv[4] : "parts";
+  bench::ImageClass kind = bench::ImageClass::eParts;
+  if (name == "noise10") kind = bench::ImageClass::eNoise10;
+  else if (name == "glyphs") kind = bench::ImageClass::eGlyphs;
+  else if (name != "parts") return 2;
+  const kcPelBuffer<unsigned char> pels = bench::makeImage(kind, side);
+  tool::GreyImage image{side, side, {}};
+  for (long y = 0; y < side; ++y) image.pels.insert(image.pels.end(), pels.pointToRow(y), pels.pointToRow(y) + side);
+  for (long i = 0; i < count; ++i) {
+    char file[32];
+    std::snprintf(file, sizeof file, "-%03ld.png", i);
+    tool::writePng(folder + "/" + name + file, image);
+  }
+  return 0;
+}

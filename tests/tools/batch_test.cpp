@@ -1,0 +1,75 @@
+// Batches: folders expanded into sorted image lists, the progress line, and parallel runs that
+// report exactly what a sequential run does, in input order.
+#include "batch.h"
+#include "image_io.h"
+#include "options.h"
+#include "tool_run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace toolrun;
+namespace fs = std::filesystem;
+
+class Batch : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(folder_ + "/sub");
+    // Image i holds i + 1 separate pels, so every report differs.
+    const std::vector<std::string> names = {"b.png", "a.pgm", "c.PNG", "sub/d.png", "e.png", "f.pgm", "g.png"};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      tool::GreyImage image{16, 4, std::vector<unsigned char>(64, 0)};
+      for (std::size_t k = 0; k <= i; ++k) image.pels[2 * k + 16] = 255;
+      const std::string path = folder_ + "/" + names[i];
+      if (path.find(".pgm") != std::string::npos)
+        tool::writePgm(path, image);
+      else
+        tool::writePng(path, image);
+    }
+    std::ofstream(folder_ + "/notes.txt") << "not an image";
+    fs::create_directory(folder_ + "/empty");
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+  const std::string folder_ = tempPath("batch");
+};
+
+TEST_F(Batch, foldersExpandSortedByName_filesStayInPlace) {
+  const std::string f = folder_ + "/";
+  EXPECT_EQ(tool::expandInputs({"x.png", folder_}, false),
+            (std::vector<std::string>{"x.png", f + "a.pgm", f + "b.png", f + "c.PNG", f + "e.png", f + "f.pgm", f + "g.png"}));
+  const auto all = tool::expandInputs({folder_}, true);
+  EXPECT_EQ(all.size(), 7u);
+  EXPECT_TRUE(std::is_sorted(all.begin(), all.end()));
+  EXPECT_THROW(tool::expandInputs({folder_ + "/empty"}, true), tool::UsageError);
+}
+
+TEST_F(Batch, parallelRun_reportsLikeASequentialOneInInputOrder) {
+  const ToolRun one = runTool("--format csv --measures area,centerOfMassX -j 1 --recursive '" + folder_ + "'");
+  const ToolRun four = runTool("--format csv --measures area,centerOfMassX -j4 --recursive '" + folder_ + "'");
+  ASSERT_EQ(one.status, 0) << one.err;
+  ASSERT_EQ(four.status, 0) << four.err;
+  EXPECT_EQ(four.out, one.out);
+  EXPECT_EQ(four.err, "");  // no progress line when standard error is not a terminal
+  EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 1 + (1 + 2 + 3 + 4 + 5 + 6 + 7));
+
+  std::ofstream(folder_ + "/h.png") << "broken";
+  const ToolRun failing = runTool("--format csv -j 3 '" + folder_ + "'");
+  EXPECT_EQ(failing.status, 1);
+  EXPECT_THAT(failing.err, testing::HasSubstr("h.png: not a PNG or PGM file"));
+  EXPECT_EQ(runTool("-j 0 '" + folder_ + "'").status, 2);
+}
+
+TEST(ProgressLine, text_showsCountRateAndTimeLeft) {
+  EXPECT_EQ(tool::ProgressLine::text(0, 8, 0.0), "[........................] 0/8 images");
+  EXPECT_EQ(tool::ProgressLine::text(6, 8, 3.0), "[##################......] 6/8 images  2.0/s  0:01 left");
+  EXPECT_EQ(tool::ProgressLine::text(8, 8, 120.0), "[########################] 8/8 images  0.1/s  0:00 left");
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// The README's blob-analyze examples are what the program prints: every "$ blob-analyze ..." line
+// of its text blocks is run on the parts.pgm it describes and must print the lines that follow it.
+#include "image_io.h"
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace toolrun;
+
+struct Example {
+  std::string command;  // what follows "$ blob-analyze"
+  std::string output;
+};
+
+std::vector<Example> readmeExamples() {
+  std::istringstream readme(slurp(BLOB_SOURCE_DIR "/README.md"));
+  std::vector<Example> examples;
+  bool inText = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("```", 0) == 0) {
+      inText = !inText && line == "```text";
+      continue;
+    }
+    if (!inText) continue;
+    const std::string prompt = "$ blob-analyze";
+    if (line.rfind(prompt, 0) == 0) {
+      examples.push_back({line.substr(prompt.size()), ""});
+    } else if (!examples.empty()) {
+      examples.back().output += line + "\n";
+    }
+  }
+  return examples;
+}
+
+TEST(Readme, examples_printWhatTheReadmeShows) {
+  // parts.pgm: a 10 x 5 image with a 5 x 3 ring around a 3-pel hole, and a single pel.
+  const std::vector<std::string> rows = {"..........", ".#####..#.", ".#...#....", ".#####....", ".........."};
+  tool::GreyImage parts{10, 5, {}};
+  for (const std::string& row : rows)
+    for (char c : row) parts.pels.push_back(c == '#' ? 255 : 0);
+  const std::string folder = tempPath("readme");
+  std::filesystem::create_directory(folder);
+  tool::writePgm(folder + "/parts.pgm", parts);
+
+  const std::vector<Example> examples = readmeExamples();
+  EXPECT_GE(examples.size(), 3u);
+  for (const Example& example : examples) {
+    const ToolRun run = runTool(example.command, "cd '" + folder + "' && ");
+    EXPECT_EQ(run.status, 0) << example.command << "\n" << run.err;
+    EXPECT_EQ(run.out, example.output) << "blob-analyze" << example.command;
+  }
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+// Batches of blob-analyze: folders expanded into their images, and the progress line.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tool {
+
+// expandInputs(inputs, recursive): inputs with each folder replaced by its .png and .pgm files
+// (the extension in any case), sorted by path; recursive also takes those of its subfolders (links
+// to folders are not followed). Other inputs stay as they are, in their place. Throws UsageError
+// when a folder cannot be read or holds no such file.
+std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool recursive);
+
+// ProgressLine: "[######....] 12/200 images  35.2/s  0:05 left" on standard error, redrawn in place
+// at most ten times a second, when active; nothing otherwise.
+class ProgressLine {
+ public:
+  ProgressLine(std::size_t total, bool active);
+  ~ProgressLine() { clear(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  // done(count): count images are done; redraws when due (always for the last).
+  void done(std::size_t count);
+  // clear(): removes the line (before other text is written to the terminal).
+  void clear();
+
+  // text(done, total, seconds): the line for done of total images after seconds.
+  static std::string text(std::size_t done, std::size_t total, double seconds);
+
+ private:
+  std::size_t total_;
+  bool active_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastDrawn_{};
+};
+
+}  // namespace tool
