@@ -23,15 +23,6 @@ std::string libraryMessage(const kcException& error) {
   return utf8FromWide(text);
 }
 
-kcPelBuffer<unsigned char> toPelBuffer(const GreyImage& image) {
-  kcPelBuffer<unsigned char> pels(image.width, image.height);
-  for (long y = 0; y < image.height; ++y) {
-    std::memcpy(pels.pointToRow(y), image.pels.data() + static_cast<std::size_t>(y * image.width),
-                static_cast<std::size_t>(image.width));
-  }
-  return pels;
-}
-
 void setSegmentation(const Options& options, kcBlobParams& params) {
   const auto byte = [](long value) { return static_cast<unsigned char>(value); };  // ranges checked by the parser
   switch (options.segmentation) {

@@ -366,6 +366,15 @@ void writePng(const std::string& path, const GreyImage& image) {
   }
 }
 
+kcPelBuffer<unsigned char> toPelBuffer(const GreyImage& image) {
+  kcPelBuffer<unsigned char> pels(image.width, image.height);
+  for (long y = 0; y < image.height; ++y) {
+    std::memcpy(pels.pointToRow(y), image.pels.data() + static_cast<std::size_t>(y * image.width),
+                static_cast<std::size_t>(image.width));
+  }
+  return pels;
+}
+
 std::vector<unsigned char> encodePng(long width, long height, int channels, const std::vector<unsigned char>& pels) {
   if (width < 1 || height < 1 || (channels != 1 && channels != 3) ||
       pels.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(channels)) {

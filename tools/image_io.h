@@ -1,6 +1,8 @@
 // Image files of blob-analyze: 8-bit grey PNG and binary PGM (P5), read and written.
 #pragma once
 
+#include <foundation/pelbuffer.h>
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -55,6 +57,9 @@ GreyImage readImage(const std::string& path, std::uint64_t maxPels = kDefaultMax
 // (pels.size() != width * height) or the file cannot be written; a partly written file may remain.
 void writePng(const std::string& path, const GreyImage& image);
 void writePgm(const std::string& path, const GreyImage& image);
+
+// toPelBuffer(image): the image as the library's pel image (a copy of the pels).
+kcPelBuffer<unsigned char> toPelBuffer(const GreyImage& image);
 
 // encodePng(width, height, channels, pels): a PNG file's bytes for width x height pels of 1 (grey)
 // or 3 (RGB) channels, rows without padding. Throws ImageError when the sizes are empty or do not

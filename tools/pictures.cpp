@@ -44,15 +44,6 @@ std::string base64(const std::vector<unsigned char>& bytes) {
   return out;
 }
 
-kcPelBuffer<unsigned char> pelsOf(const GreyImage& image) {
-  kcPelBuffer<unsigned char> pels(image.width, image.height);
-  for (long y = 0; y < image.height; ++y) {
-    std::memcpy(pels.pointToRow(y), image.pels.data() + static_cast<std::size_t>(y * image.width),
-                static_cast<std::size_t>(image.width));
-  }
-  return pels;
-}
-
 }  // namespace
 
 unsigned long drawFlags(const std::string& list) {
@@ -92,7 +83,7 @@ std::vector<unsigned char> overlay(const GreyImage& image, const kcBlobSceneDesc
     return std::vector<unsigned char>(text.begin(), text.end());
   }
   view.zoom = overlayZoom(image.width, image.height);
-  kcRgbImage canvas = kfRgbFromGrey(pelsOf(image), view.zoom);
+  kcRgbImage canvas = kfRgbFromGrey(toPelBuffer(image), view.zoom);
   kfRenderGraphics(list, view, canvas);
   return encodePng(canvas.width, canvas.height, 3, canvas.pels);
 }
