@@ -164,7 +164,7 @@ Analyzer::Analyzer(const Options& options) : state_(std::make_unique<State>(Stat
 
 Analyzer::~Analyzer() = default;
 
-void Analyzer::analyse(GreyImage image, ImageReport& report) {
+void Analyzer::analyse(GreyImage image, ImageReport& report, std::vector<FeatureChain>* features) {
   report.width = image.width;
   report.height = image.height;
   report.blobs.clear();
@@ -183,11 +183,14 @@ void Analyzer::analyse(GreyImage image, ImageReport& report) {
     report.viewOrder = options.shown;
     report.blobs.reserve(blobs.size());
     for (const kcBlob* blob : blobs) report.blobs.push_back(rowOf(*blob, options.measures));
+    if (features) *features = featureChains(*scene, options.shown);
   } catch (const kcException& error) {
     report.blobs.clear();
+    if (features) features->clear();
     throw AnalysisError(libraryMessage(error));
   } catch (...) {
     report.blobs.clear();
+    if (features) features->clear();
     throw;
   }
 }

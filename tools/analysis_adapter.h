@@ -1,6 +1,7 @@
 // The one place where blob-analyze calls the library: parameters, the analysis, reading the blobs.
 #pragma once
 
+#include "features_file.h"
 #include "image_io.h"
 #include "options.h"
 #include "output_format.h"
@@ -34,9 +35,10 @@ class Analyzer {
   // blob and hole in plain id order, or with --shown the filtered and sorted view in its order;
   // one value per measure of the options). A filter or sort on a measure the analysis cannot give
   // (the boundary measures of a whole-image analysis) fails the image. The image's pels are
-  // released once the library holds its own copy. Throws AnalysisError when the library fails,
-  // leaving report's blobs empty; std::bad_alloc passes through.
-  void analyse(GreyImage image, ImageReport& report);
+  // released once the library holds its own copy. With features, it also receives the listed
+  // blobs' featurelet chains (featureChains). Throws AnalysisError when the library fails,
+  // leaving report's blobs and features empty; std::bad_alloc passes through.
+  void analyse(GreyImage image, ImageReport& report, std::vector<FeatureChain>* features = nullptr);
 
  private:
   struct State;

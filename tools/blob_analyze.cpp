@@ -1,6 +1,7 @@
 // blob-analyze: finds and measures the blobs of grey images from the command line.
 #include "analysis_adapter.h"
 #include "demo_image.h"
+#include "features_file.h"
 #include "image_io.h"
 #include "options.h"
 #include "output_file.h"
@@ -63,9 +64,10 @@ void refuseOutputOverInput(const Options& options) {
 }
 
 // Reads and analyses one image (the demo image when demo is true); failures land in report.error.
-void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report) {
+void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report,
+                std::vector<FeatureChain>* features) {
   try {
-    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report);
+    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report, features);
   } catch (const ImageError& error) {
     report.error = error.what();
   } catch (const AnalysisError& error) {
@@ -79,7 +81,7 @@ void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report) 
 }
 
 // Analyses every image and writes the report; stops early once the output fails (commit() tells).
-int run(const Options& options, Analyzer& analyzer, OutputFile& output) {
+int run(const Options& options, Analyzer& analyzer, OutputFile& output, FeaturesFile& features) {
   std::vector<std::string> names;
   for (const MeasureInfo& info : options.measures) names.emplace_back(info.name);
   const auto writer = makeReportWriter(options.format, output.stream(), names);
@@ -95,13 +97,14 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output) {
     report.demo = demo;
     if (!demo) report.file = options.images[i];
     progress.show(i, report.file);
-    analyseOne(analyzer, options.maxPels, report);
+    analyseOne(analyzer, options.maxPels, report, features.chains());
     if (!report.error.empty() || outputOnTerminal) progress.clear();
     if (!report.error.empty()) {
       anyFailed = true;
       std::cerr << "blob-analyze: " << (demo ? "demo image" : report.file) << ": " << report.error << '\n';
     }
     writer->image(report);
+    features.image(report);
     if (!output.flush()) break;
   }
   writer->finish();
@@ -118,10 +121,13 @@ int main(int argc, char** argv) {
       return std::cout.flush() ? 0 : kExitFailure;
     }
     refuseOutputOverInput(options);
+    refuseFeaturesOverInput(options);
     Analyzer analyzer(options);
     OutputFile output(options.outputPath);
-    const int status = run(options, analyzer, output);
+    FeaturesFile features(options.featuresPath);
+    const int status = run(options, analyzer, output, features);
     output.commit();
+    features.commit();
     return status;
   } catch (const UsageError& error) {
     return refuseUsage(error.what());

@@ -196,6 +196,9 @@ void Parser::apply(const std::string& name, const std::string& value) {
   } else if (name == "--output") {
     if (value.empty()) throw UsageError("--output needs a file name");
     options.outputPath = value;
+  } else if (name == "--features") {
+    if (value.empty()) throw UsageError("--features needs a file name");
+    options.featuresPath = value;
   }
 }
 
@@ -210,12 +213,16 @@ void Parser::finish() {
   if (options.cleanup != Cleanup::eNone && options.connectivity == Connectivity::eWholeImage) {
     throw UsageError(cleanupOption_ + " cannot be used with --connectivity wholeImage");
   }
+  if (!options.featuresPath.empty() && options.connectivity == Connectivity::eWholeImage) {
+    throw UsageError("--features needs boundaries, which --connectivity wholeImage does not trace");
+  }
 }
 
 bool takesValue(const std::string& name) {
   static const std::set<std::string> valued = {"--threshold", "--threshold-percent", "--soft", "--connectivity",
                                                "--prune", "--fill", "--morph", "--mask", "--max-pels",
-                                               "--format", "--measures", "--output", "--filter", "--sort"};
+                                               "--format", "--measures", "--output", "--filter", "--sort",
+                                               "--features"};
   return valued.count(name) != 0;
 }
 
@@ -301,6 +308,9 @@ Output:
   --no-sort                 keep the view in id order
   --output FILE             write to FILE instead of standard output; a regular FILE is replaced
                             only by a whole report, and never when it is an input image or the mask
+  --features FILE           also write the boundary of each blob and hole listed as a featurelet
+                            chain (points, directions, sense) to FILE as JSON; replaced like
+                            --output, and refused (status 2) when it is an input image or the mask
   --help                    show this text
 
 Every blob and hole is reported with id, parent (0 at the top level), label and numChildren (of

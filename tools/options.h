@@ -52,6 +52,7 @@ struct Options {
   bool sortAscending = false;        // --sort NAME:asc
   bool noSort = false;               // --no-sort: the view in id order
   std::string outputPath;         // empty: standard output
+  std::string featuresPath;       // --features FILE; empty: none
   std::vector<std::string> images;  // empty: the built-in demo image
   bool help = false;
 };
@@ -70,7 +71,7 @@ class UsageError : public std::runtime_error {
 // range (--threshold and --soft values outside 0..255, --max-pels outside 1..kMaxImagePels, other
 // numbers outside 32 bits), an option
 // given twice (but --filter, which is repeatable), two segmentation options, --invert with --none,
-// --prune with --fill, a cleanup with --connectivity wholeImage, unknown, repeated or empty names in
+// --prune with --fill, a cleanup or --features with --connectivity wholeImage, unknown, repeated or empty names in
 // --morph and --measures, a malformed --filter or --sort, --sort with --no-sort, and --filter,
 // --sort or --no-sort without --shown (they choose only what --shown lists). Filters on the same
 // measure twice and a low limit above the high one are left to the library.
