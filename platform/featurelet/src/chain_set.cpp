@@ -13,7 +13,9 @@
 
 namespace {
 
-[[noreturn]] void throwBadChain() { throw kcBadArgument(L"There is no chain with this index in the featurelet chain set."); }
+[[noreturn]] void throwBadChain() {
+  throw kcBadArgument(L"There is no chain with this index in the featurelet chain set.");
+}
 
 // mapped(f, xform): f with its position mapped and its direction turned by the local linear part.
 kfeat_featurelet mapped(const kfeat_featurelet& f, const kc2XformBase& xform) {

@@ -305,7 +305,7 @@ TEST(Featurelet_cleanup, runAndReleaseAreExplicit_andAddRefusesWithoutRegisterin
     EXPECT_EQ(cleanup.size(), 0);
     EXPECT_THROW(cleanup.add<int>(nullptr, &a), kcBadPointer);
     EXPECT_THROW(cleanup.add<int>(&freeInt, nullptr), kcBadPointer);
-    for (int i = 0; i < kcCleanupRegistry::kCapacity; ++i) cleanup.add(&freeInt, &variables[static_cast<std::size_t>(i)]);
+    for (std::size_t i = 0; i + 1 < variables.size(); ++i) cleanup.add(&freeInt, &variables[i]);
     EXPECT_THROW(cleanup.add(&freeInt, &variables.back()), kcBadArgument);
     EXPECT_EQ(cleanup.size(), kcCleanupRegistry::kCapacity);
   }
