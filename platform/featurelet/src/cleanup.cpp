@@ -20,7 +20,7 @@ void kfThrowExceptionOnFailure(int status) {
 
 void kcCleanupRegistry::run() noexcept {
   while (size_ > 0) {
-    const Entry& e = entries_[static_cast<std::size_t>(--size_)];
+    const Entry& e = entries_[--size_];
     e.run(e.freeObject, e.variable);
   }
 }

@@ -302,7 +302,7 @@ TEST(Featurelet_cleanup, runAndReleaseAreExplicit_andAddRefusesWithoutRegisterin
     EXPECT_EQ(a, nullptr);
     cleanup.add(&freeInt, &kept);
     cleanup.release();
-    EXPECT_EQ(cleanup.size(), 0);
+    EXPECT_EQ(cleanup.size(), 0u);
     EXPECT_THROW(cleanup.add<int>(nullptr, &a), kcBadPointer);
     EXPECT_THROW(cleanup.add<int>(&freeInt, nullptr), kcBadPointer);
     for (std::size_t i = 0; i + 1 < variables.size(); ++i) cleanup.add(&freeInt, &variables[i]);

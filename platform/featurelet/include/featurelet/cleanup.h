@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <utility>
 
 // kfThrowExceptionOnFailure(status): nothing for a status of 0 or more. A negative one throws:
@@ -20,7 +21,7 @@ void kfThrowExceptionOnFailure(int status);
 // outlive the registry or be released from it first.
 class kcCleanupRegistry {
  public:
-  static constexpr int kCapacity = 8;
+  static constexpr std::size_t kCapacity = 8;
 
   kcCleanupRegistry() = default;
   ~kcCleanupRegistry() { run(); }
@@ -41,7 +42,7 @@ class kcCleanupRegistry {
   void run() noexcept;
   void release() noexcept { size_ = 0; }
   // size(): the number of entries registered.
-  int size() const noexcept { return size_; }
+  std::size_t size() const noexcept { return size_; }
 
  private:
   struct Entry {
@@ -58,5 +59,5 @@ class kcCleanupRegistry {
   void checkAdd(bool pointersGiven) const;
 
   std::array<Entry, kCapacity> entries_{};
-  int size_ = 0;
+  std::size_t size_ = 0;
 };
