@@ -15,10 +15,10 @@ namespace tool {
 
 // FeatureChain: one blob's boundary as the library converts it (not reversed, holes included).
 struct FeatureChain {
-  long blob = 0;                             // the blob's id
-  bool forward = true;                       // in the order of the blob's chain code, else reversed
+  long blob = 0;                              // the blob's id
+  bool forward = true;                        // in the order of the blob's chain code, else reversed
   std::vector<std::array<double, 2>> points;  // client coordinates (pel corners for the tool's images)
-  std::vector<double> directions;            // radians in [0, 2 pi); NaN where a point has none
+  std::vector<double> directions;             // radians in [0, 2 pi); NaN where a point has none
 };
 
 // featureChains(scene, shown): one chain per blob that the report lists: shown true, the scene's

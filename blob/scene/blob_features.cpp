@@ -103,8 +103,9 @@ void appendChain(ChainLists& lists, const std::vector<kcVector<2>>& corners, boo
 }
 
 // handOver(lists, result): a C chain set filled from lists becomes result's. The cleanup frees the
-// set when a call fails before result holds it. It reads the variable set, which
-// takeFeatureletChainSet clears, so once result owns the set nothing is left to free: never twice.
+// set when a call fails before result holds it. It reads the variable `set` when it runs, and
+// takeFeatureletChainSet clears that variable, so once result owns the set there is nothing left
+// for the cleanup to free: the set is freed once, by whoever holds it last.
 void handOver(const ChainLists& lists, kcFeatureletChainSet& result) {
   kfeat_featureletChainSet* set = nullptr;  // declared first: outlives the cleanup
   kcCleanupRegistry cleanup;
