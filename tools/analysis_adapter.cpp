@@ -181,12 +181,12 @@ std::unique_ptr<Analyzer> Analyzer::clone() const {
   return copy;
 }
 
-void Analyzer::analyse(GreyImage image, ImageReport& report, Pictures* pictures) {
+void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
   report.width = image.width;
   report.height = image.height;
   report.blobs.clear();
   const Options& options = state_->options;
-  const bool overlay = pictures != nullptr && !options.overlayPath.empty();
+  const bool overlay = extras != nullptr && !options.overlayPath.empty();
   try {
     kcBlobResults results;
     {
@@ -203,14 +203,17 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Pictures* pictures)
     for (const kcBlob* blob : blobs) report.blobs.push_back(rowOf(*blob, options.measures));
     if (overlay) {
       const bool svg = options.overlayPath.size() >= 4 && options.overlayPath.compare(options.overlayPath.size() - 4, 4, ".svg") == 0;
-      pictures->overlay = tool::overlay(image, *scene, options.drawFlags, options.shown, svg);
+      extras->overlay = tool::overlay(image, *scene, options.drawFlags, options.shown, svg);
     }
-    if (pictures != nullptr && !options.labelImagePath.empty()) pictures->labelImage = labelImage(*scene, options.shown);
+    if (extras != nullptr && !options.labelImagePath.empty()) extras->labelImage = labelImage(*scene, options.shown);
+    if (extras != nullptr && !options.featuresPath.empty()) extras->features = featureChains(*scene, options.shown);
   } catch (const kcException& error) {
     report.blobs.clear();
+    if (extras != nullptr) *extras = Extras();
     throw AnalysisError(libraryMessage(error));
   } catch (...) {
     report.blobs.clear();
+    if (extras != nullptr) *extras = Extras();
     throw;
   }
 }

@@ -1,6 +1,7 @@
 // The one place where blob-analyze calls the library: parameters, the analysis, reading the blobs.
 #pragma once
 
+#include "features_file.h"
 #include "image_io.h"
 #include "options.h"
 #include "output_format.h"
@@ -18,10 +19,12 @@ class AnalysisError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Pictures: the bytes of the files --overlay and --label-image ask for; empty when not asked.
-struct Pictures {
+// Extras: what an image gives beyond its report when the options ask: the bytes of the --overlay
+// and --label-image files, and the chains of --features.
+struct Extras {
   std::vector<unsigned char> overlay;
   std::vector<unsigned char> labelImage;
+  std::vector<FeatureChain> features;
 };
 
 // Analyzer: runs one configured analysis on image after image. Images are independent: each gets
@@ -46,9 +49,10 @@ class Analyzer {
   // one value per measure of the options). A filter or sort on a measure the analysis cannot give
   // (the boundary measures of a whole-image analysis) fails the image. The image's pels are
   // released once the library holds its own copy. Throws AnalysisError when the library fails,
-  // leaving report's blobs empty; std::bad_alloc passes through. With pictures, also makes the
-  // --overlay and --label-image pictures the options ask for (see pictures.h).
-  void analyse(GreyImage image, ImageReport& report, Pictures* pictures = nullptr);
+  // leaving report's blobs empty; std::bad_alloc passes through. With extras, also makes the
+  // --overlay and --label-image pictures (see pictures.h) and the --features chains (see
+  // features_file.h) the options ask for.
+  void analyse(GreyImage image, ImageReport& report, Extras* extras = nullptr);
 
  private:
   Analyzer() = default;

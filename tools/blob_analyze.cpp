@@ -2,6 +2,7 @@
 #include "analysis_adapter.h"
 #include "batch.h"
 #include "demo_image.h"
+#include "features_file.h"
 #include "image_io.h"
 #include "options.h"
 #include "output_file.h"
@@ -31,13 +32,16 @@ int refuseUsage(const std::string& message) {
   return kExitUsage;
 }
 
-// Refuses an output (--output, --overlay, --label-image) naming an input image, the mask or
+// Refuses an output (--output, --overlay, --label-image, --features) naming an input image, the mask or
 // another output, before anything is read or written.
 void refuseOutputOverInput(const Options& options, const std::vector<std::string>& files) {
   std::vector<std::string> inputs = files;
   if (!options.maskPath.empty()) inputs.push_back(options.maskPath);
   const std::pair<const char*, const std::string*> outputs[] = {
-      {"--output", &options.outputPath}, {"--overlay", &options.overlayPath}, {"--label-image", &options.labelImagePath}};
+      {"--output", &options.outputPath},
+      {"--overlay", &options.overlayPath},
+      {"--label-image", &options.labelImagePath},
+      {"--features", &options.featuresPath}};
   for (std::size_t i = 0; i < std::size(outputs); ++i) {
     const auto& [option, path] = outputs[i];
     if (path->empty()) continue;
@@ -53,9 +57,9 @@ void refuseOutputOverInput(const Options& options, const std::vector<std::string
 }
 
 // Reads and analyses one image (the demo image when demo is true); failures land in report.error.
-void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report, Pictures* pictures) {
+void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report, Extras& extras) {
   try {
-    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report, pictures);
+    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report, &extras);
   } catch (const ImageError& error) {
     report.error = error.what();
   } catch (const AnalysisError& error) {
@@ -74,7 +78,13 @@ void reportFailure(const ImageReport& report) {
   std::cerr << "blob-analyze: " << (report.demo ? "demo image" : report.file) << ": " << report.error << '\n';
 }
 
-// Analyses the images on `jobs` threads, each with its own analyzer, handing the reports to
+// One image's report and extras.
+struct Done {
+  ImageReport report;
+  Extras extras;
+};
+
+// Analyses the images on `jobs` threads, each with its own analyzer, handing the outcomes to
 // `write` in input order. Workers run at most a few images ahead of the writer, so memory stays
 // bounded; they stop once `write` returns false.
 template <class Write>
@@ -83,7 +93,7 @@ void analyseInParallel(const Analyzer& analyzer, std::uint64_t maxPels, const st
   const std::size_t window = 4 * jobs;
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<std::optional<ImageReport>> reports(files.size());
+  std::vector<std::optional<Done>> reports(files.size());
   std::size_t next = 0, written = 0;
   bool stop = false;
   auto work = [&](std::unique_ptr<Analyzer> own) {
@@ -95,11 +105,11 @@ void analyseInParallel(const Analyzer& analyzer, std::uint64_t maxPels, const st
         if (stop || next >= files.size()) return;
         index = next++;
       }
-      ImageReport report;
-      report.file = files[index];
-      analyseOne(*own, maxPels, report, nullptr);
+      Done done;
+      done.report.file = files[index];
+      analyseOne(*own, maxPels, done.report, done.extras);
       std::lock_guard lock(mutex);
-      reports[index] = std::move(report);
+      reports[index] = std::move(done);
       changed.notify_all();
     }
   };
@@ -112,14 +122,14 @@ void analyseInParallel(const Analyzer& analyzer, std::uint64_t maxPels, const st
   try {
     for (std::size_t j = 0; j < jobs; ++j) workers.emplace_back(work, analyzer.clone());
     for (std::size_t i = 0; i < files.size(); ++i) {
-      ImageReport report;
+      Done done;
       {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return reports[i].has_value(); });
-        report = std::move(*reports[i]);
+        done = std::move(*reports[i]);
         reports[i].reset();
       }
-      const bool more = write(i, report);
+      const bool more = write(i, done);
       std::lock_guard lock(mutex);
       written = i + 1;
       stop = !more;
@@ -135,9 +145,9 @@ void analyseInParallel(const Analyzer& analyzer, std::uint64_t maxPels, const st
   for (std::thread& worker : workers) worker.join();
 }
 
-// Analyses every image and writes the report; stops early once the output fails (commit() tells).
-// The pictures, asked for one image at most, land in pictures.
-int run(const Options& options, Analyzer& analyzer, OutputFile& output, Pictures& pictures,
+// Analyses every image and writes the report and the features; stops early once the output fails
+// (commit() tells). The pictures, asked for one image at most, land in pictures.
+int run(const Options& options, Analyzer& analyzer, OutputFile& output, FeaturesFile& features, Extras& pictures,
         const std::vector<std::string>& files) {
   std::vector<std::string> names;
   for (const MeasureInfo& info : options.measures) names.emplace_back(info.name);
@@ -149,11 +159,17 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output, Pictures
   // Output to the same terminal would be overwritten by the progress line: clear it first.
   const bool outputOnTerminal = options.outputPath.empty() && isatty(STDOUT_FILENO) != 0;
   bool anyFailed = false;
-  auto write = [&](std::size_t index, const ImageReport& report) {
+  auto write = [&](std::size_t index, Done& done) {
+    const ImageReport& report = done.report;
     if (!report.error.empty() || outputOnTerminal) progress.clear();
     if (!report.error.empty()) anyFailed = true;
     reportFailure(report);
     writer->image(report);
+    features.image(report, done.extras.features);
+    if (index == 0) {
+      pictures.overlay = std::move(done.extras.overlay);
+      pictures.labelImage = std::move(done.extras.labelImage);
+    }
     progress.done(index + 1);
     return output.flush();
   };
@@ -163,11 +179,11 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output, Pictures
     analyseInParallel(analyzer, options.maxPels, files, jobs, write);
   } else {
     for (std::size_t i = 0; i < total; ++i) {
-      ImageReport report;
-      report.demo = demo;
-      if (!demo) report.file = files[i];
-      analyseOne(analyzer, options.maxPels, report, &pictures);
-      if (!write(i, report)) break;
+      Done done;
+      done.report.demo = demo;
+      if (!demo) done.report.file = files[i];
+      analyseOne(analyzer, options.maxPels, done.report, done.extras);
+      if (!write(i, done)) break;
     }
   }
   progress.clear();
@@ -188,9 +204,11 @@ int main(int argc, char** argv) {
     refuseOutputOverInput(options, files);
     Analyzer analyzer(options);
     OutputFile output(options.outputPath);
-    Pictures pictures;
-    const int status = run(options, analyzer, output, pictures, files);
+    FeaturesFile features(options.featuresPath);
+    Extras pictures;
+    const int status = run(options, analyzer, output, features, pictures, files);
     output.commit();
+    features.commit();
     if (!pictures.overlay.empty()) writeFile(options.overlayPath, pictures.overlay);
     if (!pictures.labelImage.empty()) writeFile(options.labelImagePath, pictures.labelImage);
     return status;

@@ -235,6 +235,9 @@ void Parser::apply(const std::string& name, const std::string& value) {
   } else if (name == "--output") {
     if (value.empty()) throw UsageError("--output needs a file name");
     options.outputPath = value;
+  } else if (name == "--features") {
+    if (value.empty()) throw UsageError("--features needs a file name");
+    options.featuresPath = value;
   }
 }
 
@@ -255,6 +258,9 @@ void Parser::finish() {
   if (options.cleanup != Cleanup::eNone && options.connectivity == Connectivity::eWholeImage) {
     throw UsageError(cleanupOption_ + " cannot be used with --connectivity wholeImage");
   }
+  if (!options.featuresPath.empty() && options.connectivity == Connectivity::eWholeImage) {
+    throw UsageError("--features needs boundaries, which --connectivity wholeImage does not trace");
+  }
 }
 
 bool takesValue(const std::string& name) {
@@ -263,7 +269,7 @@ bool takesValue(const std::string& name) {
                                                "--format", "--measures", "--output", "--filter", "--sort",
                                                "--overlay", "--draw", "--label-image", "--angle",
                                                "--exclude-area", "--exclude-pels", "--exclude-percent", "--xform",
-                                               "-j", "--jobs"};
+                                               "-j", "--jobs", "--features"};
   return valued.count(name) != 0;
 }
 
@@ -382,6 +388,9 @@ Output:
                             its pel values (labelled: its label), holes and background 0
   --output FILE             write to FILE instead of standard output; a regular FILE is replaced
                             only by a whole report, and never when it is an input image or the mask
+  --features FILE           also write the boundary of each blob and hole listed as a featurelet
+                            chain (points, directions, sense) to FILE as JSON; replaced like
+                            --output, and refused (status 2) when it is an input image or the mask
   --help                    show this text
 
 Every blob and hole is reported with id, parent (0 at the top level), label and numChildren (of

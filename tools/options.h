@@ -61,6 +61,7 @@ struct Options {
   std::string overlayPath;        // --overlay FILE.svg|FILE.png; empty: none
   unsigned long drawFlags = 1 | 4 | 8 | 32;  // --draw: the blob graphics of the overlay
   std::string labelImagePath;     // --label-image FILE.png; empty: none
+  std::string featuresPath;       // --features FILE; empty: none
   std::vector<std::string> images;  // image files and folders as given; empty: the built-in demo image
   bool recursive = false;         // --recursive: folders are searched in their subfolders too
   int jobs = 0;                   // -j N / --jobs N: images analysed at once; 0: one per core
@@ -81,7 +82,7 @@ class UsageError : public std::runtime_error {
 // range (--threshold and --soft values outside 0..255, --max-pels outside 1..kMaxImagePels, other
 // numbers outside 32 bits), an option
 // given twice (but --filter, which is repeatable), two segmentation options, --invert with --none,
-// --prune with --fill, a cleanup with --connectivity wholeImage, unknown, repeated or empty names in
+// --prune with --fill, a cleanup or --features with --connectivity wholeImage, unknown, repeated or empty names in
 // --morph and --measures, -j outside 1..256, a malformed --filter or --sort, --sort with --no-sort, and --filter,
 // --sort or --no-sort without --shown (they choose only what --shown lists), an --overlay not
 // ending in .svg or .png, --draw without --overlay or with unknown or repeated names, and

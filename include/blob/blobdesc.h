@@ -1,9 +1,11 @@
 // The scene description: every blob of one analysis, their tree, the filter, sort, extrema and
-// transform settings, and the scene's errors.
+// transform settings, and the scene's errors; the conversion of its boundaries to featurelets.
 #pragma once
 
 #include <blob/blob.h>
 #include <blob/blobdefs.h>
+
+#include <featurelet/chain_set.h>
 
 #include <graphics/graphic.h>
 
@@ -288,3 +290,26 @@ class BLOB_EXPORT kcBlobSceneDescription : public kcPersistent {
 // Archive forms of the enumerations: the value as an int, taken unchecked on loading.
 BLOB_EXPORT kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::Analysis& value);
 BLOB_EXPORT kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::ConnectCleanup& value);
+
+// kfConvertToFeatures(scene, reverse, topOnly): a new featurelet chain set holding one closed chain
+// per blob of scene->allBlobs(true), in that order (with topOnly, of those without a parent). A
+// chain has one featurelet per step of the blob's boundary chain code: the pel corner before each
+// step, from the chain's start. Its sense follows d, the blob's depth in the tree (1 at the top
+// level, 2 for a hole of it, ...) plus 1 with reverse: chain order when d is odd, reverse order when
+// even, so a blob and its holes run in opposite senses. Each featurelet's direction is normal to
+// the boundary: the angle of next - previous corner plus pi/2, in [0, 2 pi), which points into a
+// blob taken in chain order (the blob lies right of the chain's travel) and out of one taken in
+// reverse; a corner whose neighbours coincide has none (hasDirection 0, angle 0). magnitude is 0;
+// other fields keep what kfeat_featurelet_init gives. Positions and directions are in client
+// coordinates: unless the clientFromImage transform is linear and within 1e-15 of the identity, the
+// set is mapped through it (kcFeatureletChainSet::map). A null scene gives an empty set without an
+// imageFromClient transform; a scene with no featurelet to convert (every blob filtered out, say)
+// an empty set carrying the scene's imageFromClient transform, shared.
+// Throws kcBlobSceneDescription::Degenerate for a degenerate scene and kcBlob::BadMeasure in a
+// whole-image scene (no chain code); a measure error of the view's rebuild, the transform's refusal
+// of a point (kcBadArgument), a failed featurelet call (kcBadArgument, std::bad_alloc) and a total
+// beyond the featurelet library's int counts (kcBadArgument) pass through. A failure returns nothing
+// and leaves no chain set behind. Effects: the view and the blobs' chain codes may be brought up to
+// date (cached, giving notice). Cost: the view, plus the chain codes' lengths.
+BLOB_EXPORT kcPtrHandle<kcFeatureletChainSet> kfConvertToFeatures(const kcBlobSceneDescription* scene,
+                                                                  bool reverse, bool topOnly);

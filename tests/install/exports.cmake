@@ -1,7 +1,7 @@
 # Checks the names the installed shared libraries export (install prefix PREFIX): every defined
-# dynamic symbol of libblob.so must be declared by the headers in PREFIX/INCLUDEDIR/blob, every one
-# of libblob-foundation.so by those in PREFIX/INCLUDEDIR/blob/foundation, and every one of
-# libblob-graphics.so by those in PREFIX/INCLUDEDIR/blob/graphics. A member, typeinfo or
+# dynamic symbol of libblob.so must be declared by the headers in PREFIX/INCLUDEDIR/blob, and every
+# one of libblob-foundation.so, libblob-graphics.so and libblob-featurelet.so by those in the folder
+# of its name under PREFIX/INCLUDEDIR/blob. A member, typeinfo or
 # vtable passes when each enclosing scope is a class those headers define; a free function passes
 # when they declare a function of that name. NM is the nm program of the toolchain.
 cmake_minimum_required(VERSION 3.25)
@@ -106,3 +106,4 @@ endfunction()
 check(${PREFIX}/${LIBDIR}/libblob.so ${PREFIX}/${INCLUDEDIR}/blob)
 check(${PREFIX}/${LIBDIR}/libblob-foundation.so ${PREFIX}/${INCLUDEDIR}/blob/foundation)
 check(${PREFIX}/${LIBDIR}/libblob-graphics.so ${PREFIX}/${INCLUDEDIR}/blob/graphics)
+check(${PREFIX}/${LIBDIR}/libblob-featurelet.so ${PREFIX}/${INCLUDEDIR}/blob/featurelet)

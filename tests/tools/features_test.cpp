@@ -1,0 +1,138 @@
+// blob-analyze --features: one chain per blob the report lists, on the pels' outlines, and the
+// command lines refused before anything is written.
+#include "image_io.h"
+#include "json_reader.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A ring around a one-pel hole, and a single pel.
+const std::vector<std::string> kPicture = {
+    "......",
+    ".###..",
+    ".#.#.#",
+    ".###..",
+    "......",
+};
+
+std::string tempPath(const std::string& name) {
+  const std::string prefix = "blob_features_run_" + std::to_string(getpid()) + "_";
+  return (std::filesystem::temp_directory_path() / (prefix + name)).string();
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+ToolRun runTool(const std::string& args) {
+  const std::string out = tempPath("stdout"), err = tempPath("stderr");
+  const int raw = std::system(("'" BLOB_ANALYZE_EXE "' " + args + " >'" + out + "' 2>'" + err + "'").c_str());
+  ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+  std::filesystem::remove(out);
+  std::filesystem::remove(err);
+  return run;
+}
+
+// foreground(x, y): the picture's pel, background beyond its edges.
+bool foreground(long x, long y) {
+  return x >= 0 && y >= 0 && y < static_cast<long>(kPicture.size()) && x < static_cast<long>(kPicture[0].size()) &&
+         kPicture[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] == '#';
+}
+
+class BlobAnalyzeFeatures : public testing::Test {
+ protected:
+  void SetUp() override {
+    tool::GreyImage image{static_cast<long>(kPicture[0].size()), static_cast<long>(kPicture.size()), {}};
+    for (const std::string& row : kPicture)
+      for (char c : row) image.pels.push_back(c == '#' ? 255 : 0);
+    tool::writePng(png_, image);
+  }
+  void TearDown() override {
+    std::filesystem::remove(png_);
+    std::filesystem::remove(features_);
+  }
+  const std::string png_ = tempPath("picture.png");
+  const std::string features_ = tempPath("features.json");
+};
+
+// Directions point into blobs and out of holes, so in this picture (no pel touches another only at
+// a corner) always from a background pel towards a foreground one.
+TEST_F(BlobAnalyzeFeatures, oneChainPerListedBlob_alongItsOutline) {
+  for (const std::string view : {"", "--shown --filter area:1:1 "}) {
+    SCOPED_TRACE(view);
+    const ToolRun run = runTool("--format json --measures area,numSteps " + view + "--features '" + features_ +
+                                "' '" + png_ + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto report = testjson::parse(run.out);
+    const auto doc = testjson::parse(slurp(features_));
+    const auto& blobs = report["images"][0]["blobs"];
+    const auto& chains = doc["images"][0]["chains"];
+    EXPECT_EQ(doc["images"][0]["file"].text, png_);
+    ASSERT_EQ(chains.items.size(), blobs.items.size());
+    ASSERT_EQ(blobs.items.size(), view.empty() ? 3u : 2u);
+    for (std::size_t i = 0; i < blobs.items.size(); ++i) {
+      const auto& chain = chains[i];
+      const auto& points = chain["points"].items;
+      EXPECT_EQ(chain["blob"].number, blobs[i]["id"].number);
+      EXPECT_EQ(chain["sense"].text, blobs[i]["label"].number != 0 ? "forward" : "reverse");
+      ASSERT_EQ(static_cast<double>(points.size()), blobs[i]["numSteps"].number);
+      ASSERT_EQ(chain["directions"].items.size(), points.size());
+      for (std::size_t k = 0; k < points.size(); ++k) {
+        const double x = points[k][0].number, y = points[k][1].number;
+        const auto& next = points[(k + 1) % points.size()];
+        EXPECT_EQ(std::fabs(next[0].number - x) + std::fabs(next[1].number - y), 1.0) << "point " << k;
+        const double a = chain["directions"][k].number;
+        ASSERT_EQ(chain["directions"][k].kind, testjson::Value::eNumber);
+        const auto pel = [&](double side) {
+          return foreground(std::lround(std::floor(x + side * std::cos(a))),
+                            std::lround(std::floor(y + side * std::sin(a))));
+        };
+        EXPECT_TRUE(pel(0.5) && !pel(-0.5)) << "point " << k;
+      }
+      if (blobs[i]["label"].number != 0 && blobs[i]["area"].number == 1) {
+        EXPECT_EQ(points[0][0].number, 5);
+        EXPECT_EQ(points[0][1].number, 2);
+      }
+    }
+  }
+}
+
+TEST_F(BlobAnalyzeFeatures, overAnInputTheOutputOrWithoutOutlines_refusedWritingNothing) {
+  const std::string pngBytes = slurp(png_);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"--features '" + png_ + "'", "would overwrite the input"},
+      {"--features '" + features_ + "' --output '" + features_ + "'", "name the same file"},
+      {"--features '" + features_ + "' --connectivity wholeImage", "does not trace"},
+      {"--features=", "--features needs a file name"},
+  };
+  for (const auto& [args, message] : cases) {
+    const ToolRun run = runTool(args + " '" + png_ + "'");
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_THAT(run.err, testing::HasSubstr(message)) << args;
+    EXPECT_FALSE(std::filesystem::exists(features_)) << args;
+  }
+  EXPECT_EQ(slurp(png_), pngBytes);
+}
+
+}  // namespace
