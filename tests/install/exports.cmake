@@ -1,8 +1,9 @@
 # Checks the names the installed shared libraries export (install prefix PREFIX): every defined
-# dynamic symbol of libblob.so must be declared by the headers in PREFIX/INCLUDEDIR/blob, and every
-# one of libblob-foundation.so by those in PREFIX/INCLUDEDIR/blob/foundation. A member, typeinfo or
-# vtable passes when each enclosing scope is a class those headers define; a free function passes
-# when they declare a function of that name. NM is the nm program of the toolchain.
+# dynamic symbol of libblob.so must be declared by the headers in PREFIX/INCLUDEDIR/blob, every one
+# of libblob-foundation.so by those in PREFIX/INCLUDEDIR/blob/foundation, and every one of
+# libblob-diag.so by those in PREFIX/INCLUDEDIR/blob/diag. A member, typeinfo or vtable passes when
+# each enclosing scope is a class those headers define; a free function passes when they declare a
+# function of that name. NM is the nm program of the toolchain.
 cmake_minimum_required(VERSION 3.25)
 set(id "[A-Za-z_][A-Za-z0-9_]*")
 
@@ -104,3 +105,4 @@ endfunction()
 
 check(${PREFIX}/${LIBDIR}/libblob.so ${PREFIX}/${INCLUDEDIR}/blob)
 check(${PREFIX}/${LIBDIR}/libblob-foundation.so ${PREFIX}/${INCLUDEDIR}/blob/foundation)
+check(${PREFIX}/${LIBDIR}/libblob-diag.so ${PREFIX}/${INCLUDEDIR}/blob/diag)
