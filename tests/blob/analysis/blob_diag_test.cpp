@@ -13,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "messages.h"
@@ -277,6 +278,202 @@ TEST(BlobDiagData_archive, newerOrTruncated_refused_objectUnchanged) {
     }
     EXPECT_EQ(kind.describe(target), before);
   }
+}
+
+// ---- recording
+
+constexpr unsigned long kInput = kcDiagDefs::eRecordInput;
+constexpr unsigned long kResult = kcDiagDefs::eRecordResult;
+const std::wstring kInputTitle = L"Blob Analysis Input Image and Params";
+const std::wstring kResultTitle = L"Blob Analysis Results";
+
+template <class Image>
+void recordedAnalysis(const Image& image, const kcBlobParams& params, kcBlobResults& results, kcDiagObject* recorder,
+                      unsigned long flags) {
+  kfBlobAnalysis<Image>(image, params, results, nullptr, recorder, flags);
+}
+
+// The annotation of each record, and the kinds of a record's entries.
+std::vector<std::wstring> annotations(const kcDiagObject& recorder) {
+  std::vector<std::wstring> found;
+  for (long i = 0; i < recorder.numRecords(); ++i) found.push_back(recorder.diagRecord(i).entry(1).title());
+  return found;
+}
+
+std::vector<E::EntryKind> entryKinds(const kcDiagRecord& record) {
+  std::vector<E::EntryKind> kinds;
+  for (std::size_t i = 0; i < record.numEntries(); ++i) kinds.push_back(record.entry(i).kind());
+  return kinds;
+}
+
+TEST(BlobRecording, eachKindOnlyWhenSelected_byCallerOrRecorder) {
+  struct Case {
+    unsigned long caller;
+    unsigned long recorder;
+    std::vector<std::wstring> titles;
+  };
+  const Case cases[] = {
+      {0, 0, {}},
+      {kInput, 0, {kInputTitle}},
+      {kResult | 0xFFFF, 0, {kResultTitle}},
+      {kInput | kResult, 0, {kInputTitle, kResultTitle}},
+      {0, kResult, {kResultTitle}},
+  };
+  for (const Case& c : cases) {
+    kcDiagObject recorder;
+    recorder.flags(c.recorder);
+    kcBlobResults results;
+    recordedAnalysis(picture(kRingAndBar), hardParams(), results, &recorder, c.caller);
+    EXPECT_EQ(annotations(recorder), c.titles) << c.caller << " " << c.recorder;
+    EXPECT_EQ(results.connectedBlobs()->numBlobs(false), 3);
+  }
+}
+
+TEST(BlobRecording, inputAndResult_encodedImageDataAndGraphics) {
+  kcDiagObject recorder;
+  recorder.flags(kResult);
+  kcBlobResults results;
+  const kcPelBuffer<unsigned char> pels = picture(kRingAndBar);
+  recordedAnalysis(pels, hardParams(), results, &recorder, kInput);
+  ASSERT_EQ(recorder.numRecords(), 2);
+  kcRLEBuffer encoded;
+  encoded.encode(pels, 100, false);
+
+  const kcDiagRecord& input = recorder.diagRecord(0);
+  ASSERT_EQ(entryKinds(input), (std::vector<E::EntryKind>{E::eImage, E::eAnnotation, E::eData}));
+  EXPECT_TRUE(input.entry(0).image().samePels(encoded.image()));  // the encoded image, not the pels
+  EXPECT_EQ(input.entry(2).title(), L"Analysis Input Data");
+  const auto& in = dynamic_cast<const kcBlobDiagInputData&>(input.entry(2).data());
+  EXPECT_EQ(in.getAsText(), L"Hard threshold = 100\n");
+  EXPECT_TRUE(in.runImage() == encoded);
+  EXPECT_EQ(in.diagFlags(), kInput | kResult);
+
+  const kcDiagRecord& result = recorder.diagRecord(1);
+  ASSERT_EQ(entryKinds(result), (std::vector<E::EntryKind>{E::eImage, E::eAnnotation, E::eData, E::eGraphics}));
+  EXPECT_TRUE(result.entry(0).image().samePels(encoded.image()));
+  EXPECT_EQ(result.entry(2).title(), L"Analysis Output Data");
+  const auto& out = dynamic_cast<const kcBlobDiagResultData&>(result.entry(2).data());
+  EXPECT_EQ(out.getAsText(), kRingAndBarReport);
+  EXPECT_TRUE(out.runImage() == encoded);
+  EXPECT_EQ(out.diagFlags(), kInput | kResult);
+  EXPECT_EQ(result.entry(3).title(), L"Result Graphics");
+  EXPECT_EQ(result.entry(3).coordinates(), 2);
+  // Each blob of the view: its centre-of-mass cross, its label, its image bounding box, its boundary.
+  const kcGraphicList& graphics = result.entry(3).graphics();
+  const kcGraphic::Kind each[] = {kcGraphic::eCross, kcGraphic::eText, kcGraphic::ePolyline, kcGraphic::ePolyline};
+  ASSERT_EQ(graphics.size(), 12u);
+  for (std::size_t i = 0; i < graphics.size(); ++i) EXPECT_EQ(graphics[i].kind(), each[i % 4]) << i;
+
+  kcDiagObject whole;  // no boundaries in a whole-image scene
+  recordedAnalysis(pels, hardParams(Scene::eWholeImageGreyScale), results, &whole, kResult);
+  EXPECT_EQ(whole.diagRecord(0).entry(3).graphics().size(), 3u);
+}
+
+// A recorder that refuses every record from the limit-th on, the first refusal optionally with an
+// exception that is not a kcException.
+class Refusing : public kcDiagObject {
+ public:
+  explicit Refusing(long limit, bool foreignFirst = false) : limit_(limit), foreign_(foreignFirst) {}
+  kcDiagRecord& newDiagRecord() override {
+    if (std::exchange(foreign_, false)) throw std::runtime_error("not a kcException");
+    if (numRecords() >= limit_) throw kcBadArgument(L"The recorder is full.");
+    return kcDiagObject::newDiagRecord();
+  }
+
+ private:
+  long limit_;
+  bool foreign_;
+};
+
+kcBlobParams badMorphology() {
+  kcBlobParams p;
+  p.morph({static_cast<keBlobParamsMorphOp>(12)});
+  return p;
+}
+
+TEST(BlobRecording_failure, exceptionText_inTheResultRecordJustMade) {
+  kcDiagObject recorder;
+  kcBlobResults results;
+  std::wstring message;
+  try {
+    recordedAnalysis(runs(kRingAndBar), badMorphology(), results, &recorder, kInput | kResult);
+    ADD_FAILURE() << "no throw";
+  } catch (const kcBlobDefs::BadParams& e) {
+    message = e.message(true);
+  }
+  EXPECT_TRUE(message.ends_with(Msg::kTool[Msg::eBadMorphOp]));
+  EXPECT_EQ(annotations(recorder), (std::vector<std::wstring>{kInputTitle, kResultTitle}));
+  const kcDiagRecord& failure = recorder.diagRecord(1);
+  ASSERT_EQ(entryKinds(failure), (std::vector<E::EntryKind>{E::eImage, E::eAnnotation, E::eData, E::eText}));
+  EXPECT_EQ(failure.entry(3).title(), L"Exception Data");
+  EXPECT_EQ(failure.entry(3).text(), L"kfBlobAnalysis threw \n" + message + L"\n");
+
+  Refusing foreign(10, true);  // the input record fails with a std::runtime_error
+  try {
+    recordedAnalysis(runs(kRingAndBar), hardParams(), results, &foreign, kInput | kResult);
+    ADD_FAILURE() << "no throw";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "not a kcException");
+  }
+  ASSERT_EQ(foreign.numRecords(), 1);
+  EXPECT_EQ(foreign.diagRecord(0).entry(3).text(),
+            L"kfBlobAnalysis threw \n" + kcUnknownError(0).message(true) + L"\n");
+}
+
+// Each failure of the failure record itself is left out; the caller gets the analysis's exception.
+TEST(BlobRecording_failure, recorderOwnFailures_keepTheAnalysisException) {
+  struct Case {
+    const char* name;
+    std::function<void(kcDiagObject&, kcBlobResults&)> analyse;
+    Msg::Tool message;
+    long records;  // made; the last one holds the failure's text
+    std::vector<E::EntryKind> lastEntries;
+  };
+  const std::vector<E::EntryKind> noGraphics{E::eImage, E::eAnnotation, E::eData, E::eText};
+  const Case cases[] = {
+      {"failureRecordRefused",
+       [](kcDiagObject& d, kcBlobResults& r) { recordedAnalysis(runs({"#"}), badMorphology(), r, &d, kResult); },
+       Msg::eBadMorphOp, 0, {}},
+      {"unboundReadOnlyPels",
+       [](kcDiagObject& d, kcBlobResults& r) {
+         recordedAnalysis(kcPelBuffer_const<unsigned char>(), hardParams(), r, &d, kResult);
+       },
+       Msg::eImageUnbound, 1, noGraphics},
+      {"unboundMutablePels",
+       [](kcDiagObject& d, kcBlobResults& r) {
+         recordedAnalysis(kcPelBuffer<unsigned char>(), hardParams(), r, &d, kResult);
+       },
+       Msg::eImageUnbound, 1, noGraphics},
+      {"degenerateScene",
+       [](kcDiagObject& d, kcBlobResults& r) {
+         kfBlobAnalysis(runs({"#"}), kcBlobParams(), r);
+         static_cast<kcPersistent&>(*r.connectedBlobs()).reInit();
+         recordedAnalysis(runs({"#"}), badMorphology(), r, &d, kResult);
+       },
+       Msg::eBadMorphOp, 1, noGraphics},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::unique_ptr<kcDiagObject> recorder =
+        c.records == 0 ? std::make_unique<Refusing>(0) : std::make_unique<kcDiagObject>();
+    kcBlobResults results;
+    try {
+      c.analyse(*recorder, results);
+      ADD_FAILURE() << "no throw";
+    } catch (const kcException& e) {  // the class and the text of the analysis's own refusal
+      EXPECT_EQ(e.message(true), kcBlobDefs::BadParams(Msg::kTool[c.message]).message(true));
+    }
+    ASSERT_EQ(recorder->numRecords(), c.records);
+    if (c.records > 0) {
+      const kcDiagRecord& last = recorder->diagRecord(c.records - 1);
+      EXPECT_EQ(entryKinds(last), c.lastEntries);
+      EXPECT_TRUE(last.entry(3).text().starts_with(L"kfBlobAnalysis threw \n"));
+    }
+  }
+  // A refused record of an analysis that would succeed is that analysis's failure.
+  Refusing full(0);
+  kcBlobResults results;
+  EXPECT_THROW(recordedAnalysis(picture({"#"}), hardParams(), results, &full, kInput), kcBadArgument);
 }
 
 }  // namespace
