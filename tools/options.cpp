@@ -193,6 +193,8 @@ void Parser::apply(const std::string& name, const std::string& value) {
     options.sortAscending = parts.size() == 2 && parts[1] == "asc";
   } else if (name == "--no-sort") {
     options.noSort = true;
+  } else if (name == "--report") {
+    options.report = true;
   } else if (name == "--output") {
     if (value.empty()) throw UsageError("--output needs a file name");
     options.outputPath = value;
@@ -203,6 +205,9 @@ void Parser::finish() {
   if (options.noSort && options.sortMeasure >= 0) throw UsageError("--sort and --no-sort cannot be combined");
   if (!options.shown && (!options.filters.empty() || options.sortMeasure >= 0 || options.noSort)) {
     throw UsageError("--filter, --sort and --no-sort choose the view that --shown lists; add --shown");
+  }
+  if (options.report && options.format != Format::eTable) {
+    throw UsageError("--report prints text reports after each table; it needs --format table");
   }
   if (options.invert && options.segmentation == Segmentation::eNone) {
     throw UsageError("--invert applies to --threshold, --threshold-percent and --soft, not to --none");
@@ -220,7 +225,7 @@ bool takesValue(const std::string& name) {
 }
 
 bool isFlag(const std::string& name) {
-  return name == "--invert" || name == "--none" || name == "--shown" || name == "--no-sort";
+  return name == "--invert" || name == "--none" || name == "--shown" || name == "--no-sort" || name == "--report";
 }
 
 }  // namespace
@@ -299,6 +304,9 @@ Output:
   --sort NAME[:asc|desc]    order the view by NAME (default desc); without --sort the view is
                             ordered by area, largest first; equal values keep a fixed order
   --no-sort                 keep the view in id order
+  --report                  after each image's table, print the analysis's two diagnostics
+                            reports: its segmentation, then its scene and each blob's centre of
+                            mass, area, perimeter, inertia, elongation and angle (table format only)
   --output FILE             write to FILE instead of standard output; a regular FILE is replaced
                             only by a whole report, and never when it is an input image or the mask
   --help                    show this text

@@ -51,6 +51,7 @@ struct Options {
   int sortMeasure = -1;              // --sort NAME; -1: the scene's default order (area, largest first)
   bool sortAscending = false;        // --sort NAME:asc
   bool noSort = false;               // --no-sort: the view in id order
+  bool report = false;               // --report: the analysis's diagnostics reports after each table
   std::string outputPath;         // empty: standard output
   std::vector<std::string> images;  // empty: the built-in demo image
   bool help = false;
@@ -72,8 +73,9 @@ class UsageError : public std::runtime_error {
 // given twice (but --filter, which is repeatable), two segmentation options, --invert with --none,
 // --prune with --fill, a cleanup with --connectivity wholeImage, unknown, repeated or empty names in
 // --morph and --measures, a malformed --filter or --sort, --sort with --no-sort, and --filter,
-// --sort or --no-sort without --shown (they choose only what --shown lists). Filters on the same
-// measure twice and a low limit above the high one are left to the library.
+// --sort or --no-sort without --shown (they choose only what --shown lists), and --report with a
+// format other than table. Filters on the same measure twice and a low limit above the high one
+// are left to the library.
 Options parseOptions(const std::vector<std::string>& args);
 
 // helpText(): the --help text, listing every option and the exit statuses.
