@@ -7,6 +7,8 @@
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
 
+#include <diag/recorder.h>
+
 #include <foundation/exception.h>
 #include <foundation/pelbuffer.h>
 #include <foundation/rlebuffer.h>
@@ -120,6 +122,19 @@ BlobRow rowOf(const kcBlob& blob, const std::vector<MeasureInfo>& measures) {
   return row;
 }
 
+// diagnosticTexts(recorder): the text of every data object recorded, in record order.
+std::vector<std::string> diagnosticTexts(const kcDiagObject& recorder) {
+  std::vector<std::string> texts;
+  for (long i = 0; i < recorder.numRecords(); ++i) {
+    const kcDiagRecord& record = recorder.diagRecord(i);
+    for (std::size_t e = 0; e < record.numEntries(); ++e) {
+      const kcDiagRecord::Entry& entry = record.entry(e);
+      if (entry.kind() == kcDiagRecord::eData) texts.push_back(utf8FromWide(entry.data().getAsText()));
+    }
+  }
+  return texts;
+}
+
 // setView(options, scene): the filters, sort, extrema settings and client transform of the options
 // on scene. The library's refusals (a second filter on one measure, a low limit above the high one,
 // an exclusion out of range, a transform that cannot be inverted) pass through.
@@ -189,11 +204,15 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
   const bool overlay = extras != nullptr && !options.overlayPath.empty();
   try {
     kcBlobResults results;
+    kcDiagObject recorder;  // --report: the input and the result are recorded
     {
       const kcPelBuffer<unsigned char> pels = toPelBuffer(image);
       if (!overlay) image.pels = std::vector<unsigned char>();
-      kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, state_->params, results, nullptr, nullptr, 0);
+      const unsigned long flags = kcDiagDefs::eRecordInput | kcDiagDefs::eRecordResult;
+      kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, state_->params, results, nullptr,
+                                                 state_->options.report ? &recorder : nullptr, flags);
     }
+    report.diagnostics = diagnosticTexts(recorder);
     kcBlobSceneDescription* scene = results.connectedBlobs();
     if (!scene) throw AnalysisError("the analysis produced no scene");
     setView(options, *scene);

@@ -46,8 +46,9 @@ class Analyzer {
 
   // analyse(image, report): analyses image and fills report's width, height and blobs (every
   // blob and hole in plain id order, or with --shown the filtered and sorted view in its order;
-  // one value per measure of the options). A filter or sort on a measure the analysis cannot give
-  // (the boundary measures of a whole-image analysis) fails the image. The image's pels are
+  // one value per measure of the options), and with --report its diagnostics (the input's and the
+  // result's text reports, taken before the view is set). A filter or sort on a measure the
+  // analysis cannot give (the boundary measures of a whole-image analysis) fails the image. The image's pels are
   // released once the library holds its own copy. Throws AnalysisError when the library fails,
   // leaving report's blobs empty; std::bad_alloc passes through. With extras, also makes the
   // --overlay and --label-image pictures (see pictures.h) and the --features chains (see

@@ -232,6 +232,8 @@ void Parser::apply(const std::string& name, const std::string& value) {
   } else if (name == "--label-image") {
     if (value.empty()) throw UsageError("--label-image needs a file name");
     options.labelImagePath = value;
+  } else if (name == "--report") {
+    options.report = true;
   } else if (name == "--output") {
     if (value.empty()) throw UsageError("--output needs a file name");
     options.outputPath = value;
@@ -251,6 +253,9 @@ void Parser::finish() {
   if (options.noSort && options.sortMeasure >= 0) throw UsageError("--sort and --no-sort cannot be combined");
   if (!options.shown && (!options.filters.empty() || options.sortMeasure >= 0 || options.noSort)) {
     throw UsageError("--filter, --sort and --no-sort choose the view that --shown lists; add --shown");
+  }
+  if (options.report && options.format != Format::eTable) {
+    throw UsageError("--report prints text reports after each table; it needs --format table");
   }
   if (options.invert && options.segmentation == Segmentation::eNone) {
     throw UsageError("--invert applies to --threshold, --threshold-percent and --soft, not to --none");
@@ -275,7 +280,7 @@ bool takesValue(const std::string& name) {
 
 bool isFlag(const std::string& name) {
   return name == "--invert" || name == "--none" || name == "--shown" || name == "--no-sort" || name == "--mask-interior" ||
-         name == "--recursive";
+         name == "--recursive" || name == "--report";
 }
 
 }  // namespace
@@ -386,6 +391,9 @@ Output:
                             centerOfMass,label,imageBoundingBox,boundary)
   --label-image FILE        also write the label image as an 8-bit PNG: each blob's pels with
                             its pel values (labelled: its label), holes and background 0
+  --report                  after each image's table, print the analysis's two diagnostics
+                            reports: its segmentation, then its scene and each blob's centre of
+                            mass, area, perimeter, inertia, elongation and angle (table format only)
   --output FILE             write to FILE instead of standard output; a regular FILE is replaced
                             only by a whole report, and never when it is an input image or the mask
   --features FILE           also write the boundary of each blob and hole listed as a featurelet

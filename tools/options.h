@@ -57,6 +57,7 @@ struct Options {
   int sortMeasure = -1;              // --sort NAME; -1: the scene's default order (area, largest first)
   bool sortAscending = false;        // --sort NAME:asc
   bool noSort = false;               // --no-sort: the view in id order
+  bool report = false;               // --report: the analysis's diagnostics reports after each table
   std::string outputPath;         // empty: standard output
   std::string overlayPath;        // --overlay FILE.svg|FILE.png; empty: none
   unsigned long drawFlags = 1 | 4 | 8 | 32;  // --draw: the blob graphics of the overlay
@@ -88,8 +89,9 @@ class UsageError : public std::runtime_error {
 // ending in .svg or .png, --draw without --overlay or with unknown or repeated names, and
 // --overlay or --label-image with more than one image, two --exclude-* options, --mask-interior
 // without --mask, and a malformed --angle or --xform. The library judges the values themselves
-// (an exclusion out of range, a transform that cannot be inverted). Filters on the same
-// measure twice and a low limit above the high one are left to the library.
+// (an exclusion out of range, a transform that cannot be inverted), as are filters on the same
+// measure twice and a low limit above the high one. --report is refused with a format other than
+// table.
 Options parseOptions(const std::vector<std::string>& args);
 
 // helpText(): the --help text, listing every option and the exit statuses.

@@ -120,7 +120,14 @@ class TableWriter : public ReportWriter {
     out_ << (report.demo ? kDemoTitle : report.file.c_str()) << ": " << report.width << " x " << report.height
          << ", " << report.blobs.size() << (report.blobs.size() == 1 ? " blob or hole" : " blobs and holes")
          << (report.viewOrder ? " shown\n" : "\n");
-    if (report.blobs.empty()) return;
+    if (!report.blobs.empty()) writeRows(report);
+    for (const std::string& text : report.diagnostics) out_ << '\n' << text;
+  }
+
+  void finish() override { out_.flush(); }
+
+ private:
+  void writeRows(const ImageReport& report) {
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"id", "parent", "label", "numChildren"});
     rows.front().insert(rows.front().end(), names_.begin(), names_.end());
@@ -143,9 +150,6 @@ class TableWriter : public ReportWriter {
     writeAligned(rows);
   }
 
-  void finish() override { out_.flush(); }
-
- private:
   // The id column is aligned left (it carries the indentation), every other column right.
   void writeAligned(const std::vector<std::vector<std::string>>& rows) {
     std::vector<std::size_t> widths(rows.front().size(), 0);

@@ -28,6 +28,7 @@ struct ImageReport {
   long height = 0;
   std::vector<BlobRow> blobs;  // in plain id order, or in view order when viewOrder
   bool viewOrder = false;      // blobs are a filtered and sorted view
+  std::vector<std::string> diagnostics;  // --report: the analysis's text reports (UTF-8), in order
   std::string error;           // UTF-8
 };
 
@@ -35,7 +36,7 @@ struct ImageReport {
 //   table: per image a title line and aligned columns; blobs in tree order (each parent followed by
 //          its children in id order), the id indented two spaces per level (at most 32 levels), or
 //          for a view in the order given, without indentation; numbers rounded to 6 significant
-//          digits. Failed images are left out.
+//          digits; then each text of diagnostics after a blank line. Failed images are left out.
 //   json:  {"images":[{"file":F,"width":W,"height":H,"blobs":[{"id":1,"parent":0,"label":1,
 //          "numChildren":N,<measure>:value,...},...]},...]} with blobs in the order given; F is null for the
 //          demo image; a failed image is {"file":F,"error":"text"}. Numbers read back to the same

@@ -1,9 +1,13 @@
 // The analysis entry kfBlobAnalysis: the pel front end (encoding by segmentation), the run-length
-// body (mask, morphology, scene, connectivity) and the three exported instantiations.
+// body (mask, morphology, scene, connectivity), the recording around them and the three exported
+// instantiations.
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
 
+#include <diag/recorder.h>
+
 #include <foundation/assert.h>
+#include <foundation/exception.h>
 #include <foundation/timer.h>
 
 #include <cstdint>
@@ -12,6 +16,7 @@
 #include <utility>
 
 #include "messages.h"
+#include "analysis/blob_recording.h"
 #include "analysis/params_check.h"
 #include "scene/scene_builder.h"
 
@@ -19,9 +24,11 @@
 struct kc_BlobPipeline {
   using Pels = kcPelBuffer_const<unsigned char>;
 
-  static void pelFrontEnd(const Pels& image, const kcBlobParams& params, kcBlobResults& results);
+  // dest and flags: the recording destination and flags (kcDiagObject::getRecordingDestination).
+  static void pelFrontEnd(const Pels& image, const kcBlobParams& params, kcBlobResults& results,
+                          kcDiagObject* dest, unsigned long flags);
   static void runLengthBody(const kcRLEBuffer& input, const kcBlobParams& params,
-                            kcBlobResults& results);
+                            kcBlobResults& results, kcDiagObject* dest, unsigned long flags);
 
  private:
   static void checkSettings(const kcBlobParams& params);
@@ -87,7 +94,7 @@ kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p) {
 }
 
 void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
-                                  kcBlobResults& results) {
+                                  kcBlobResults& results, kcDiagObject* dest, unsigned long flags) {
   if (!image.isBound()) refuse(kc_BlobMessages::eImageUnbound);
   if (image.width() == 0 || image.height() == 0) refuse(kc_BlobMessages::eImageEmpty);
   checkSettings(params);
@@ -99,7 +106,7 @@ void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
   results.rle_ = std::move(encoded);
   results.RLETime_ = seconds;
   try {
-    runLengthBody(results.rle_, params, results);
+    runLengthBody(results.rle_, params, results, dest, flags);
     if (!params.keepRLE()) results.rle_.setUnbound();
     if (!params.keepMasked()) results.masked_.setUnbound();
     if (!params.keepMorphed()) results.morphed_.setUnbound();
@@ -150,7 +157,8 @@ void kc_BlobPipeline::connect(kcBlobSceneDescription& scene, const kcRLEBuffer& 
 }
 
 void kc_BlobPipeline::runLengthBody(const kcRLEBuffer& input, const kcBlobParams& params,
-                                    kcBlobResults& results) {
+                                    kcBlobResults& results, kcDiagObject* dest, unsigned long flags) {
+  kf_RecordInput(dest, flags, input, params);
   if (input.isDegenerate()) refuse(kc_BlobMessages::eImageUnbound);
   kf_CheckConnectSettings(params.connectivityType(), params.scaleVal(),
                           params.connectivityCleanup(), params.connectivityMinPels());
@@ -182,16 +190,29 @@ void kc_BlobPipeline::runLengthBody(const kcRLEBuffer& input, const kcBlobParams
   connect(*scene, *current, params);
   results.connectTime_ = timer.sec();
   if (created) results.connectedBlobs_ = std::move(created);
+  kf_RecordResult(dest, flags, input, results);
 }
 
+// A failure is recorded into the caller's recorder (the pel variants with their pels encoded
+// plainly) and then rethrown unchanged; the failure record never throws.
 template <class Image>
 void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResults& results,
-                    kc_BlobSnapRecord<Image>* /*record*/, kcDiagObject* /*diag*/,
-                    unsigned long /*diagFlags*/) {
-  if constexpr (std::is_same_v<Image, kcRLEBuffer>)
-    kc_BlobPipeline::runLengthBody(image, params, results);
-  else
-    kc_BlobPipeline::pelFrontEnd(image, params, results);
+                    kc_BlobSnapRecord<Image>* /*record*/, kcDiagObject* diag,
+                    unsigned long diagFlags) {
+  kcDiagObject* const dest = kcDiagObject::getRecordingDestination(diag, diagFlags);
+  try {
+    if constexpr (std::is_same_v<Image, kcRLEBuffer>)
+      kc_BlobPipeline::runLengthBody(image, params, results, dest, diagFlags);
+    else
+      kc_BlobPipeline::pelFrontEnd(image, params, results, dest, diagFlags);
+  } catch (const kcException& error) {
+    kf_RecordFailure(diag, diagFlags, image, results, error);
+    throw;
+  } catch (...) {
+    const kcUnknownError unknown(0);
+    kf_RecordFailure(diag, diagFlags, image, results, unknown);
+    throw;
+  }
 }
 
 // Exported here: an instantiation takes the visibility of its image type, which the foundation's

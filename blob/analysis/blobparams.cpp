@@ -97,6 +97,10 @@ void kf_CheckSegmentation(const kcBlobParams& p) {
     case kcBlobParams::eThreshImage:
       return checkThreshImage(p.threshImage());
   }
+  kf_ThrowBadSegmentationType();
+}
+
+void kf_ThrowBadSegmentationType() {
   throw kcBadArgument(L"The segmentation type is not a valid enumeration value.");
 }
 

@@ -13,6 +13,10 @@ class kcBlobParams;
 // enumeration throws kcBadArgument. Changes nothing.
 void kf_CheckSegmentation(const kcBlobParams& params);
 
+// kf_ThrowBadSegmentationType(): throws the kcBadArgument of a segmentation kind outside the
+// enumeration, for every reader of a stored kind.
+[[noreturn]] void kf_ThrowBadSegmentationType();
+
 // kf_CheckConnectSettings(kind, scaleVal, cleanup, minPels): refuses, in order and with
 // kcBlobDefs::BadParams unless stated: a cleanup with eWholeImageGreyScale, scaleVal 0 when kind is
 // not eLabelled, a cleanup outside the enumeration (kcBadArgument), a cleanup with minPels below 0,

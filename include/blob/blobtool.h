@@ -292,8 +292,25 @@ class BLOB_EXPORT kcBlobResults : public kcPersistent, public kcRepBase {
 // request or deadline stops the analysis within 16 rows of the stage running; kcAttention::Abandoned
 // then unwinds as any other failure.
 //
-// record is accepted and ignored. diag and diagFlags select diagnostics recording, which is not
-// provided yet: a recorder passed in receives nothing.
+// record is accepted and ignored.
+// Recording (<diag/recorder.h>, <blob/blobdiag.h>): records go to
+// kcDiagObject::getRecordingDestination(diag, diagFlags), with the flags as that call leaves them;
+// with diag null nothing is recorded.
+//  - Flags selecting kcDiagDefs::eRecordInput: stage 2 starts, before its checks, with a record of
+//    its input's pels (in the pel variants the encoded image), the annotation "Blob Analysis Input
+//    Image and Params" and a kcBlobDiagInputData titled "Analysis Input Data".
+//  - eRecordResult: a successful analysis ends with a record of the same pels, the annotation "Blob
+//    Analysis Results", a kcBlobDiagResultData titled "Analysis Output Data" and the scene's shown
+//    blobs drawn with flags 45 (centre-of-mass cross, label, image bounding box, boundary) titled
+//    "Result Graphics", in client coordinates.
+//  A recording that fails fails the analysis, as any stage does.
+//  - eRecordResult and a failed analysis: that result record, from the results as they stand (the
+//    pel variants' pels encoded plainly), and in it the text "kfBlobAnalysis threw \n", the
+//    exception's message(true) and "\n", titled "Exception Data" (kcUnknownError(0)'s message for
+//    an exception that is not a kcException). Recording a failure never throws: a part that cannot
+//    be recorded (an unbound image, a degenerate scene, a refused record) is left out, and the
+//    exception reaching the caller is still the analysis's own. Both pel variants record failures:
+//    a mutable image is analysed exactly as a read-only one, so its failure leaves the same trace.
 // Cost: one pass over the pels to encode, one per mask and morphology step, plus connectivity;
 // the measures of the blobs are computed later, on request.
 template <class Image>

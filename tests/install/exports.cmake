@@ -1,6 +1,6 @@
 # Checks the names the installed shared libraries export (install prefix PREFIX): every defined
 # dynamic symbol of libblob.so must be declared by the headers in PREFIX/INCLUDEDIR/blob, and every
-# one of libblob-foundation.so, libblob-graphics.so and libblob-featurelet.so by those in the folder
+# one of libblob-foundation.so, libblob-graphics.so, libblob-featurelet.so and libblob-diag.so by those in the folder
 # of its name under PREFIX/INCLUDEDIR/blob. A member, typeinfo or
 # vtable passes when each enclosing scope is a class those headers define; a free function passes
 # when they declare a function of that name. NM is the nm program of the toolchain.
@@ -107,3 +107,4 @@ check(${PREFIX}/${LIBDIR}/libblob.so ${PREFIX}/${INCLUDEDIR}/blob)
 check(${PREFIX}/${LIBDIR}/libblob-foundation.so ${PREFIX}/${INCLUDEDIR}/blob/foundation)
 check(${PREFIX}/${LIBDIR}/libblob-graphics.so ${PREFIX}/${INCLUDEDIR}/blob/graphics)
 check(${PREFIX}/${LIBDIR}/libblob-featurelet.so ${PREFIX}/${INCLUDEDIR}/blob/featurelet)
+check(${PREFIX}/${LIBDIR}/libblob-diag.so ${PREFIX}/${INCLUDEDIR}/blob/diag)
