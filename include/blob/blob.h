@@ -276,6 +276,22 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   // shown links are valid ids. Brings views up to date as the shown queries do.
   void repInvariant() const;
 
+ protected:
+  // Archive form, version 1 (registered as "kcBlob"): the kcPersistent part; the scene (a pointer);
+  // id (long); label; image rectangle; region (kcRLEBuffer in place); the record (its own version
+  // byte 3, then links, chain, projections and every cached measure with its flag or stamp).
+  // Versions 0 (a legacy kc_BlobData in place of the record: every measure is recomputed) and 1,
+  // and record versions 0 to 3, are read; a newer blob version throws
+  // kcArchive::UnknownVersion("blob/blob", 1481), a newer record ("blob/blob", 168).
+  // Loading a blob alone gives a blob with its own data; a scene it names that the archive holds
+  // nowhere else is loaded with it and lives as long as the blob and its copies. Loading refuses
+  // with kcArchive::Damaged, leaving the blob unchanged: a region that does not match the
+  // rectangle or has no pel of a non-zero value, a negative id or link, and a scene pointer to a
+  // new object of another class. Caches that do not fit the region (a projection of the wrong
+  // length, a chain that is not the region's outline) are dropped and computed again on demand.
+  // Cost of loading: linear in the archived bytes (a stored chain is checked by tracing again).
+  void dispatchSerialize(kcArchive& ar) override;
+
  private:
   friend class kcBlobSceneDescription;
   friend class kc_BSDData;
@@ -308,6 +324,12 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   kc_BlobParts parts() const;
   // copyData(): the data a copy of this blob owns.
   std::unique_ptr<kc_BlobCopy> copyData() const;
+
+  void serialize_(kcArchive& ar, unsigned char version);
+  void storeFields(kcArchive& ar);
+  void loadFields(kcArchive& ar, unsigned char version);
+  static kcPersistent* make();
+  static kc_Instantiator sExemplar;
 
   // 32 bytes with the persistent base: a scene holds one per blob.
   std::int32_t id_ = 0;
