@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -44,7 +45,8 @@ std::size_t load(const Bytes& bytes, T& object) {
 
 // find(bytes, text): the offset of the first occurrence of text; fails the test when absent.
 inline std::size_t find(const Bytes& bytes, const std::string& text) {
-  auto at = std::search(bytes.begin(), bytes.end(), text.begin(), text.end());
+  const Bytes pattern(text.begin(), text.end());
+  auto at = std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end());
   EXPECT_NE(at, bytes.end()) << text;
   return static_cast<std::size_t>(at - bytes.begin());
 }

@@ -2,6 +2,7 @@
 // version refusals, and damaged or hostile archives.
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
+#include <blob/blobtool.h>
 #include <foundation/archive.h>
 
 #include <gtest/gtest.h>
@@ -114,27 +115,41 @@ TEST(SceneArchive, storedForm_versionsFlagAndDataPointer) {
 
 // ---- older data forms, written value by value
 
-// OldData: writes a degenerate scene with data of an older version: no blobs, one filter.
-struct OldData {
-  unsigned char version;
+// DataForm: a scene with data of any version written value by value: no blobs (the count is
+// written as given), one filter unless told otherwise.
+struct DataForm {
+  unsigned char version = 3;
   kcXform<2> clientFromImage{kcMatrix<2>(2.0, 0.0, 0.0, 2.0), kcVector<2>(1.0, 0.0)};
+  bool degenerate = true;
+  int kind = Scene::eLabelled, cleanup = Scene::eNone;
+  long minPels = 0;
+  kcPelRect window{0, 0, 4, 3};
+  unsigned long blobCount = 0;
+  std::vector<long> topIds;
+  unsigned long filterCount = 1;
+  std::vector<kcBlobFilter> filters{kcBlobFilter{kcBlob::ePerimeter, 1.0, 2.0, true}};
+  int counters = 9;
+  bool sortSet = true, sortDisabled = false;
+  int order = Scene::eAscending;
+  double area = 3.0;
+  bool isPercent = false;
 
   Bytes bytes() const {
     Bytes out;
     kcArchive ar(out, kcArchive::eStoring);
     unsigned char zero = 0, v = version, persistent = 0, tag = 1;
-    bool degenerate = true;
+    bool flag = degenerate;
     std::string name = "kc_BSDData";
     unsigned int length = 10;
-    ar || zero || persistent || degenerate || tag || length;
+    ar || zero || persistent || flag || tag || length;
     ar.writeBytes(name.data(), name.size());
     ar || v || persistent;
-    int kind = Scene::eLabelled, cleanup = Scene::eNone;
+    int k = kind, c = cleanup;
     unsigned char scale = 1;
-    long minPels = 0;
-    ar || kind || scale || cleanup || minPels;
-    kcPelRect window(0, 0, 4, 3);
-    kf_PersistenceHelper<long>(ar, window);
+    long minimum = minPels;
+    ar || k || scale || c || minimum;
+    kcPelRect w = window;
+    kf_PersistenceHelper<long>(ar, w);
     kcXform<2> x = clientFromImage;
     if (version == 0) {
       ar || x;
@@ -148,25 +163,27 @@ struct OldData {
     double scales = 2.0;
     long counter = 5;
     ar || identity || identity || scales || scales || scales || scales || scales || counter || counter;
-    unsigned long none = 0;
-    ar || zero || none;  // blobs
-    for (int list = 0; list < 3; ++list) ar || zero || none;
-    int counters = 9;
-    ar || counters || counters || counters;
-    unsigned long one = 1;
-    int measure = kcBlob::ePerimeter;
-    double low = 1.0, high = 2.0;
-    bool exclude = true, sortSet = true;
-    ar || zero || one || measure || low || high || exclude;
-    ar || sortSet;
-    if (version >= 2) {
-      bool disabled = false;
-      ar || disabled;
+    unsigned long none = 0, blobs = blobCount;
+    ar || zero || blobs;
+    std::vector<long> top = topIds;
+    ar || zero || none;
+    kc_Persist::vector(ar, top);
+    ar || zero || none;
+    int view = counters;
+    ar || view || view || view;
+    unsigned long count = filterCount;
+    ar || zero || count;
+    for (kcBlobFilter f : filters) {
+      int measure = f.measure;
+      ar || measure || f.low || f.high || f.exclude;
     }
-    int sortMeasure = kcBlob::eArea, order = Scene::eAscending;
-    double area = 3.0, angle = 0.25;
-    bool isClient = true, isPercent = false;
-    ar || sortMeasure || order || area || isClient || isPercent || angle;
+    bool set = sortSet, disabled = sortDisabled;
+    ar || set;
+    if (version >= 2) ar || disabled;
+    int sortMeasure = kcBlob::eArea, sortOrder = order;
+    double excluded = area, angle = 0.25;
+    bool isClient = true, percent = isPercent;
+    ar || sortMeasure || sortOrder || excluded || isClient || percent || angle;
     if (version >= 3) {
       kcRLEBuffer mask = connecttest::encode(connecttest::draw({"##", "#."}));
       ar || mask;
@@ -178,7 +195,8 @@ struct OldData {
 TEST(SceneArchive, olderDataVersions_loadWithDefaultsForMissingFields) {
   for (unsigned char version = 0; version <= 3; ++version) {
     SCOPED_TRACE(static_cast<int>(version));
-    OldData old{version};
+    DataForm old;
+    old.version = version;
     Scene scene;
     EXPECT_EQ(load(old.bytes(), scene), 0u);
     EXPECT_TRUE(scene.isDegenerate());
@@ -220,6 +238,151 @@ TEST(SceneArchive, newerVersions_refusedWithFileAndLine) {
     EXPECT_STREQ(e.file(), c.file);
     EXPECT_EQ(e.line(), c.line);
   }
+}
+
+// ---- damaged or hostile data, written value by value
+
+TEST(SceneArchive, settingsNoQueryCouldSurvive_refusedAsDamaged) {
+  struct Case {
+    const char* what;
+    void (*change)(DataForm&);
+  };
+  const Case cases[] = {
+      {"analysis 3", [](DataForm& f) { f.kind = 3; }},
+      {"cleanup 7", [](DataForm& f) { f.cleanup = 7; }},
+      {"cleanup with negative minimum", [](DataForm& f) { f.cleanup = Scene::ePrune, f.minPels = -1; }},
+      {"sort order 2", [](DataForm& f) { f.order = 2; }},
+      {"sort set and disabled", [](DataForm& f) { f.sortDisabled = true; }},
+      {"filter low above high", [](DataForm& f) { f.filters[0].low = 3.0; }},
+      {"filter limit not a number", [](DataForm& f) { f.filters[0].high = std::numeric_limits<double>::quiet_NaN(); }},
+      {"two filters on one measure", [](DataForm& f) { f.filters.push_back(f.filters[0]), f.filterCount = 2; }},
+      {"negative exclusion", [](DataForm& f) { f.area = -1.0; }},
+      {"exclusion of 50 percent", [](DataForm& f) { f.area = 50.0, f.isPercent = true; }},
+      {"more blobs than bytes", [](DataForm& f) { f.blobCount = 0x7FFFFFFF; }},
+      {"more filters than bytes", [](DataForm& f) { f.filterCount = 0xFFFFFFFF; }},
+      {"top id without a blob", [](DataForm& f) { f.topIds = {1}; }},
+      {"analysed without a window", [](DataForm& f) { f.degenerate = false, f.window = kcPelRect(0, 0, 0, 3); }},
+      {"singular version-0 transform", [](DataForm& f) { f.version = 0, f.clientFromImage = kcXform<2>(kcMatrix<2>(0, 0, 0, 0), {}); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DataForm form;
+    c.change(form);
+    refusal<kcArchive::Damaged>(form.bytes());
+  }
+}
+
+TEST(SceneArchive, counterOfAllOnes_loadsAsZero) {
+  DataForm form;
+  form.counters = -1;
+  Scene scene;
+  load(form.bytes(), scene);
+  EXPECT_EQ(data(scene).viewCounter, 0u);
+  EXPECT_EQ(data(scene).shownTopCounter, 0u);
+}
+
+TEST(SceneArchive, nullDataPointer_loadsDegenerateWithDefaultData) {
+  const Bytes bytes{0, 0, 0, 0};  // versions, "not degenerate", a null pointer
+  Scene scene = queried(Scene::eGreyScale);
+  EXPECT_EQ(load(bytes, scene), 0u);
+  EXPECT_TRUE(scene.isDegenerate());
+  EXPECT_EQ(scene.numFilters(), 0);
+  EXPECT_THROW(scene.numBlobs(false), Scene::Degenerate);
+  scene.setFilter(kcBlob::eArea, 1, 2, false);
+}
+
+TEST(SceneArchive, dataPointerToAnotherClass_refusedAndDeleted) {
+  kcBlobParams params;
+  Bytes bytes{0, 0, 1, 1, 12, 0, 0, 0};
+  const std::string name = "kcBlobParams";
+  bytes.insert(bytes.end(), name.begin(), name.end());
+  const Bytes body = stored(params);
+  bytes.insert(bytes.end(), body.begin(), body.end());
+  refusal<kcArchive::Damaged>(bytes);
+}
+
+// ---- damaged or hostile blobs and views, made by storing a corrupted scene
+
+// corrupted(change): the bytes of a queried grey-scale scene after change(data) in memory.
+template <class Change>
+Bytes corrupted(Change change) {
+  Scene scene = queried(Scene::eGreyScale);
+  change(data(scene));
+  return stored(scene);
+}
+
+TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
+  struct Case {
+    const char* what;
+    void (*change)(kc_BSDData&);
+  };
+  const Case cases[] = {
+      {"parent beyond the blobs", [](kc_BSDData& d) { d.store.entries[2].parent = d.numBlobs() + 1; }},
+      {"sibling cycle", [](kc_BSDData& d) { d.store.entries[0].nextSibling = 1; }},
+      {"child count", [](kc_BSDData& d) { ++d.store.entries[1].numChildren; }},
+      {"child listed twice", [](kc_BSDData& d) { d.topIds.push_back(d.topIds.front()); }},
+      {"top id beyond the blobs", [](kc_BSDData& d) { d.topIds.push_back(d.numBlobs() + 1); }},
+      {"shown id 0", [](kc_BSDData& d) { d.shownIds.push_back(0); }},
+      {"scale value 0", [](kc_BSDData& d) { d.scaleVal = 0; }},
+      {"run row too short", [](kc_BSDData& d) { ++d.store.runs->data()[d.store.entries[0].runs + 1]; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    refusal<kcArchive::Damaged>(corrupted(c.change));
+  }
+}
+
+TEST(SceneArchive, viewLinksThatContradictTheirLists_droppedAndRebuilt) {
+  Scene original = queried(Scene::eGreyScale);
+  const Fingerprint before = answers(original);
+  const Bytes bytes = corrupted([](kc_BSDData& d) {
+    const BlobId first = d.shownTopIds.front();
+    d.store.links[first - 1].nextShown = first;  // a cycle among current links
+  });
+  Scene scene;
+  load(bytes, scene);
+  const std::uint64_t builds = data(scene).viewBuilds;
+  EXPECT_TRUE(answers(scene) == before);
+  EXPECT_GT(data(scene).viewBuilds, builds);
+}
+
+TEST(SceneArchive, transformValuesThatContradictTheTransform_computedAgain) {
+  const Bytes bytes = corrupted([](kc_BSDData& d) { d.clientXScale = 99.0, d.xformIsLinear = false; });
+  Scene scene;
+  load(bytes, scene);
+  EXPECT_TRUE(data(scene).xformIsLinear);
+  EXPECT_EQ(data(scene).clientXScale, 1.5);
+}
+
+TEST(SceneArchive, unknownMeasureInFilterOrSort_loadsAndIsRefusedWhenUsed) {
+  for (bool inSort : {false, true}) {
+    Scene scene = analysed(Scene::eGreyScale);
+    if (inSort)
+      scene.setSort(static_cast<kcBlob::Measure>(99), Scene::eDescending);
+    else
+      scene.setFilter(static_cast<kcBlob::Measure>(99), 0.0, 1.0, false);
+    Bytes bytes = stored(scene);
+    Scene copy;
+    load(bytes, copy);
+    EXPECT_THROW(copy.numBlobs(true), kcBlob::BadMeasure);
+    EXPECT_EQ(copy.numBlobs(false), scene.numBlobs(false));
+  }
+}
+
+TEST(SceneArchive, truncatedAtEveryByte_leavesTheSceneUnchanged) {
+  Scene small = analysed(Scene::eLabelled);
+  withSettings(small);
+  answers(small);
+  const Bytes bytes = stored(small);
+  Scene target = queried(Scene::eGreyScale);
+  const Fingerprint before = answers(target);
+  const kcBlob* first = target.getBlob(1);
+  for (std::size_t size = 0; size < bytes.size(); ++size) {
+    kcArchive in(bytes.data(), size);
+    EXPECT_THROW(in || target, kcException) << size;
+    ASSERT_EQ(target.getBlob(1), first) << size;
+  }
+  EXPECT_TRUE(answers(target) == before);
 }
 
 }  // namespace

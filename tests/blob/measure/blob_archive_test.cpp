@@ -1,0 +1,402 @@
+// Tests of the blob's archive form: blobs alone and in scenes, the older blob and record forms
+// written value by value, version refusals, and caches or regions that do not fit.
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <foundation/archive.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive_fixture.h"
+#include "persist.h"
+
+namespace {
+
+using namespace archive_fixture;
+using Scene = kcBlobSceneDescription;
+
+kc_BlobParts parts(const kcBlob& b) { return kc_SceneBuilder::parts(b); }
+
+// The ring of picture(): blob 2 of a grey-scale scene (a blob with a hole and a blob inside it).
+constexpr long kRing = 2;
+
+// Record: the record's fields as a test writes them (every cache unknown unless set).
+struct Record {
+  unsigned char version = 3;
+  long parent = 0, next = 0, prev = 0;
+  std::vector<long> children, shownChildren;
+  long nextShown = 0, prevShown = 0;
+  std::vector<keBlobDirection> chain;
+  kcPair<long> chainStart{0, 0};
+  std::vector<unsigned long> rows;
+  long pelCount = -1;
+  long steps[3] = {0, 0, 0};
+  bool interior = false, interiorValid = false;
+  unsigned char pairVersion = 0;
+
+  void write(kcArchive& ar) const {
+    unsigned char v = version, zero = 0, pv = pairVersion;
+    long shownStamp = -1, never = -1, none = 0;
+    ar || v;
+    if (version >= 3) {
+      long firstChild = children.empty() ? 0 : children[0], numChildren = static_cast<long>(children.size());
+      long firstShown = shownChildren.empty() ? 0 : shownChildren[0];
+      long numShown = static_cast<long>(shownChildren.size());
+      ar || const_cast<long&>(parent) || const_cast<long&>(next) || const_cast<long&>(prev) || firstChild || numChildren;
+      ar || const_cast<long&>(nextShown) || const_cast<long&>(prevShown) || firstShown || numShown;
+    } else {
+      ar || const_cast<long&>(parent) || const_cast<long&>(next) || const_cast<long&>(prev);
+      std::vector<long> c = children, s = shownChildren;
+      kc_Persist::vector(ar, c);
+      ar || const_cast<long&>(nextShown) || const_cast<long&>(prevShown);
+      kc_Persist::vector(ar, s);
+    }
+    ar || shownStamp;
+    std::vector<keBlobDirection> code = chain;
+    kc_Persist::vector(ar, code);
+    kcPair<long> start = chainStart;
+    ar || pv || start.first || start.second;
+    std::vector<unsigned long> r = rows, empty;
+    kc_Persist::vector(ar, r);
+    kc_Persist::vector(ar, empty);
+    kc_Persist::vector(ar, empty);
+    double d = 0.0;
+    bool no = false;
+    long pels = pelCount, h = steps[0], vs = steps[1], c = steps[2];
+    ar || pels || d || no || h || vs || c || d || never;  // area, steps, perimeter
+    ar || d || no || d || no;                            // centroid
+    kcVector<2> point;
+    ar || point || never;                                // centre of mass
+    ar || d || no || d || no || d || no;                 // second moments
+    ar || zero || d || d || never;                       // inertia
+    ar || d || zero || d || d || never;                  // angle, principal moments
+    ar || d || never;                                    // acircularity
+    kcRectangle<double> box;
+    kf_PersistenceHelper<double>(ar, box);
+    ar || point || never || d || d || point || no;       // extents
+    if (version >= 1) {
+      kcXform<2> x;
+      ar || never || x || d || d || d || d || d;
+    }
+    if (version >= 2) ar || const_cast<bool&>(interior) || const_cast<bool&>(interiorValid);
+    (void)none;
+  }
+};
+
+// BlobForm: a blob of a scene archived earlier in the same archive (index 0), written value by
+// value: blob version 1 with a record, or version 0 with a legacy kc_BlobData.
+struct BlobForm {
+  unsigned char version = 1;
+  unsigned char sceneTag = 2;        // a back-reference (to sceneIndex), or 0 for none
+  unsigned int sceneIndex = 0;
+  long id = kRing;
+  unsigned char legacyVersion = 0;
+  Record record;
+
+  // bytes(scene, blob, copies): scene in place, then blob's form copies times.
+  Bytes bytes(Scene& scene, const kcBlob& blob, int copies = 1) const {
+    Bytes out;
+    kcArchive ar(out, kcArchive::eStoring);
+    ar || scene;
+    // Objects archived in place are told apart by address: each region its own.
+    std::vector<kcRLEBuffer> regions(static_cast<std::size_t>(copies), blob.region());
+    for (kcRLEBuffer& region : regions) write(ar, blob, region);
+    return out;
+  }
+
+  void write(kcArchive& ar, const kcBlob& blob, kcRLEBuffer& region) const {
+    unsigned char v = version, zero = 0, tag = sceneTag, label = blob.label();
+    unsigned int index = sceneIndex;
+    long blobId = id;
+    kcPelRect rect = blob.imageBoundingBox();
+    ar || v || zero || tag;
+    if (tag == 2) ar || index;
+    ar || blobId || label;
+    kf_PersistenceHelper<long>(ar, rect);
+    ar || region;
+    if (version >= 1) {
+      record.write(ar);
+    } else {
+      unsigned char newObject = 1, lv = legacyVersion;
+      std::string name = "kc_BlobData";
+      unsigned int length = static_cast<unsigned int>(name.size());
+      ar || newObject || length;
+      ar.writeBytes(name.data(), name.size());
+      ar || lv || zero;
+    }
+  }
+};
+
+// loadAfterScene(bytes, scene, blob): the scene then the blob, from one archive.
+void loadAfterScene(const Bytes& bytes, Scene& scene, kcBlob& blob) {
+  kcArchive in(bytes.data(), bytes.size());
+  in || scene || blob;
+  EXPECT_EQ(in.remaining(), 0u);
+}
+
+// ---- round trips
+
+TEST(BlobArchive, copiedBlob_keepsCachesAndItsScene) {
+  Scene scene = analysed(Scene::eGreyScale);
+  withSettings(scene);
+  Fingerprint before;
+  answers(*scene.getBlob(kRing), before);
+  kcBlob copy(*scene.getBlob(kRing));
+  Bytes bytes = stored(copy);
+  kcBlob loaded;
+  EXPECT_EQ(load(bytes, loaded), 0u);
+  // The scene was archived with the blob and lives with it.
+  ASSERT_NE(loaded.scene(), nullptr);
+  EXPECT_NE(loaded.scene(), &scene);
+  const std::uint64_t notices = loaded.mutationCount();
+  EXPECT_EQ(loaded.perimeter(), scene.getBlob(kRing)->perimeter());
+  EXPECT_EQ(loaded.numSteps(), scene.getBlob(kRing)->numSteps());
+  EXPECT_EQ(loaded.mutationCount(), notices) << "the chain was traced again";
+  Fingerprint after;
+  answers(loaded, after);
+  EXPECT_TRUE(after == before);
+  kcBlob second(loaded);
+  loaded = kcBlob();
+  EXPECT_EQ(second.area(), scene.getBlob(kRing)->area()) << "a copy keeps the loaded scene alive";
+}
+
+TEST(BlobArchive, blobAfterItsScene_namesTheLoadedScene) {
+  Scene scene = analysed(Scene::eLabelled);
+  kcBlob copy(*scene.getBlob(3));
+  Bytes bytes;
+  {
+    kcArchive out(bytes, kcArchive::eStoring);
+    out || scene || copy;
+  }
+  Scene sceneIn;
+  kcBlob blobIn;
+  loadAfterScene(bytes, sceneIn, blobIn);
+  EXPECT_EQ(blobIn.scene(), &sceneIn);
+  EXPECT_EQ(blobIn.id(), 3);
+  EXPECT_EQ(blobIn.area(), copy.area());
+}
+
+TEST(BlobArchive, untracedBlob_writesNoChainAndTracesAfterLoading) {
+  Scene scene = analysed(Scene::eGreyScale);
+  kcBlob copy(*scene.getBlob(kRing));
+  Bytes bytes = stored(copy);
+  kcBlob loaded;
+  load(bytes, loaded);
+  EXPECT_TRUE(parts(loaded).measures().boundary.chainCode.empty());
+  EXPECT_TRUE(parts(loaded).measures().boundary.rowProjection.empty());
+  EXPECT_EQ(loaded.numSteps(), scene.getBlob(kRing)->numSteps());
+}
+
+TEST(BlobArchive, blobOfASceneStoredAlone_refused) {
+  Scene scene = analysed(Scene::eGreyScale);
+  Bytes bytes;
+  kcArchive out(bytes, kcArchive::eStoring);
+  EXPECT_THROW(out || const_cast<kcBlob&>(*scene.getBlob(1)), kcBadArgument);
+}
+
+// ---- older forms
+
+TEST(BlobArchive, version0_discardsTheLegacyObjectAndRecomputes) {
+  Scene scene = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *scene.getBlob(kRing);
+  BlobForm form;
+  form.version = 0;
+  Scene sceneIn;
+  kcBlob blobIn;
+  loadAfterScene(form.bytes(scene, ring), sceneIn, blobIn);
+  EXPECT_EQ(blobIn.scene(), &sceneIn);
+  EXPECT_EQ(blobIn.parent(), nullptr);
+  EXPECT_EQ(blobIn.area(), ring.area());
+  EXPECT_EQ(blobIn.perimeter(), ring.perimeter());
+  EXPECT_EQ(blobIn.centerOfMass(), ring.centerOfMass());
+}
+
+TEST(BlobArchive, version0Twice_eachLegacyObjectKeptWhileTheLoadGoesOn) {
+  // Were the first legacy object freed at once, the second could take its address and be taken
+  // for an object already loaded, leaving its bytes unread.
+  Scene scene = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *scene.getBlob(kRing);
+  BlobForm form;
+  form.version = 0;
+  const Bytes bytes = form.bytes(scene, ring, 2);
+  Scene sceneIn;
+  kcBlob first, second;
+  kcArchive in(bytes.data(), bytes.size());
+  in || sceneIn || first || second;
+  EXPECT_EQ(in.remaining(), 0u);
+  EXPECT_EQ(second.area(), ring.area());
+}
+
+TEST(BlobArchive, version0_referenceToTheLegacyObjectLaterStillNamesALiveObject) {
+  Scene scene = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *scene.getBlob(kRing);
+  // Loaded objects: the first blob (0), its region (1) with its transform (2), the legacy
+  // object (3); the second blob names object 3 as its scene.
+  BlobForm first, second;
+  first.version = 0;
+  first.sceneTag = 0;
+  second.sceneIndex = 3;
+  Bytes bytes;
+  {
+    kcArchive out(bytes, kcArchive::eStoring);
+    // Each region with a transform of its own, so that no back-reference is written (the test
+    // writes the blobs' own parts, which the writer's table does not count).
+    kcRLEBuffer regions[2] = {ring.region(), ring.region()};
+    for (kcRLEBuffer& r : regions) {
+      kc2XformCache own;
+      own.xform(kc2XformLinear(kcXform<2>()));
+      r.copyXforms(own);
+    }
+    first.write(out, ring, regions[0]);
+    second.write(out, ring, regions[1]);
+  }
+  kcBlob blobs[2];
+  kcArchive in(bytes.data(), bytes.size());
+  in || blobs[0] || blobs[1];
+  EXPECT_EQ(blobs[1].scene(), nullptr) << "not a scene";
+  EXPECT_EQ(blobs[1].imageBoundingBox(), ring.imageBoundingBox());
+}
+
+TEST(BlobArchive, olderRecords_linksFromListsInteriorAndTransformDefaults) {
+  Scene scene = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *scene.getBlob(kRing);
+  for (unsigned char version = 0; version <= 3; ++version) {
+    SCOPED_TRACE(static_cast<int>(version));
+    BlobForm form;
+    form.record.version = version;
+    form.record.children = {3, 4};
+    form.record.shownChildren = {4};
+    form.record.nextShown = 5;
+    form.record.interior = form.record.interiorValid = true;
+    Scene sceneIn;
+    kcBlob blobIn;
+    loadAfterScene(form.bytes(scene, ring), sceneIn, blobIn);
+    const kc_BlobParts p = parts(blobIn);
+    EXPECT_EQ(p.entry.firstChild, 3u);
+    EXPECT_EQ(p.entry.numChildren, 2u);
+    EXPECT_EQ(p.shown().firstShown, 4u);
+    EXPECT_EQ(p.shown().numShown, 1u);
+    EXPECT_EQ(p.shown().nextShown, 5u);
+    // Interior is read from version 2 on; before, it is computed (the ring touches no edge).
+    EXPECT_EQ(p.measures().interiorValid, version >= 2);
+    EXPECT_EQ(p.measures().transformStamp, kNeverComputed);
+    EXPECT_EQ(p.measures().xScale, 0.0);
+    EXPECT_EQ(blobIn.area(), ring.area());
+  }
+}
+
+// ---- version refusals
+
+TEST(BlobArchive, newerVersions_refusedWithFileAndLine) {
+  Scene scene = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *scene.getBlob(kRing);
+  struct Case {
+    const char* what;
+    BlobForm form;
+    const char* file;
+    int line;
+  };
+  BlobForm blob2, record4, legacy1, pair1;
+  blob2.version = 2;
+  record4.record.version = 4;
+  legacy1.version = 0;
+  legacy1.legacyVersion = 1;
+  pair1.record.pairVersion = 1;
+  for (const Case& c : {Case{"blob", blob2, "blob/blob", 1481}, Case{"record", record4, "blob/blob", 168},
+                        Case{"kc_BlobData", legacy1, "blob/blob", 1622}, Case{"pair", pair1, nullptr, 0}}) {
+    SCOPED_TRACE(c.what);
+    Scene sceneIn;
+    kcBlob blobIn;
+    const Bytes bytes = c.form.bytes(scene, ring);
+    kcArchive in(bytes.data(), bytes.size());
+    in || sceneIn;
+    try {
+      in || blobIn;
+      ADD_FAILURE() << "no refusal";
+    } catch (const kcArchive::UnknownVersion& e) {
+      if (c.file)
+        EXPECT_STREQ(e.file(), c.file);
+      else
+        EXPECT_EQ(e.file(), nullptr);
+      EXPECT_EQ(e.line(), c.line);
+    }
+    EXPECT_EQ(blobIn.scene(), nullptr);
+    EXPECT_EQ(blobIn.id(), 0);
+  }
+}
+
+// ---- caches and regions that do not fit
+
+TEST(BlobArchive, chainThatIsNotTheOutline_droppedAndTracedAgain) {
+  Scene scene = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *scene.getBlob(kRing);
+  std::vector<keBlobDirection> outline;
+  const kcPair<long> start = ring.boundaryChainCode(outline);
+  std::vector<keBlobDirection> notClosed = outline, outOfRange = outline;
+  std::swap(notClosed[0], notClosed[notClosed.size() - 2]);
+  outOfRange[2] = static_cast<keBlobDirection>(9);
+  std::vector<keBlobDirection> shifted = outline;
+  for (const auto& [what, chain, from] :
+       {std::tuple{"steps swapped", notClosed, start}, std::tuple{"direction 9", outOfRange, start},
+        std::tuple{"start moved", shifted, kcPair<long>(start.x() + 1, start.y())}}) {
+    SCOPED_TRACE(what);
+    BlobForm form;
+    form.record.chain = chain;
+    form.record.chainStart = from;
+    form.record.steps[0] = 12, form.record.steps[1] = 10, form.record.steps[2] = 4;
+    Scene sceneIn;
+    kcBlob blobIn;
+    loadAfterScene(form.bytes(scene, ring), sceneIn, blobIn);
+    EXPECT_TRUE(parts(blobIn).measures().boundary.chainCode.empty());
+    std::vector<keBlobDirection> traced;
+    EXPECT_EQ(blobIn.boundaryChainCode(traced), start);
+    EXPECT_EQ(traced, outline);
+    EXPECT_EQ(blobIn.perimeter(), ring.perimeter());
+  }
+}
+
+TEST(BlobArchive, projectionOfTheWrongLength_dropped) {
+  Scene scene = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *scene.getBlob(kRing);
+  BlobForm form;
+  form.record.rows = {1, 2, 3};  // the ring has five rows
+  Scene sceneIn;
+  kcBlob blobIn;
+  loadAfterScene(form.bytes(scene, ring), sceneIn, blobIn);
+  EXPECT_TRUE(parts(blobIn).measures().boundary.rowProjection.empty());
+  EXPECT_EQ(blobIn.inertia(), ring.inertia());
+}
+
+TEST(BlobArchive, pelCountTheRegionCannotHold_unknownAndRecomputed) {
+  Scene scene = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *scene.getBlob(kRing);
+  for (long count : {-7L, 0L, 255L * 30 + 1}) {
+    SCOPED_TRACE(count);
+    BlobForm form;
+    form.record.pelCount = count;
+    Scene sceneIn;
+    kcBlob blobIn;
+    loadAfterScene(form.bytes(scene, ring), sceneIn, blobIn);
+    EXPECT_EQ(parts(blobIn).entry.pelCount, -1);
+    EXPECT_EQ(blobIn.area(), ring.area());
+  }
+}
+
+TEST(BlobArchive, negativeIdOrLink_refusedAsDamaged) {
+  Scene scene = analysed(Scene::eGreyScale);
+  BlobForm negativeId, negativeParent, negativeShown;
+  negativeId.id = -1;
+  negativeParent.record.parent = -3;
+  negativeShown.record.prevShown = -1;
+  for (const BlobForm& form : {negativeId, negativeParent, negativeShown}) {
+    Scene sceneIn;
+    kcBlob blobIn;
+    EXPECT_THROW(loadAfterScene(form.bytes(scene, *scene.getBlob(kRing)), sceneIn, blobIn), kcArchive::Damaged);
+    EXPECT_EQ(blobIn.scene(), nullptr);
+  }
+}
+
+}  // namespace
