@@ -436,7 +436,9 @@ void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
   kc_BlobMeasures* measures = target ? target->measures : (fresh->measures = std::make_unique<kc_BlobMeasures>()).get();
   kcRLEBuffer& region = target ? measures->region : fresh->region;
   ar || region;
-  checkRegion(region, rect);
+  // A blob never filled (no scene, no region) is archived as it is; any other needs its region.
+  const bool empty = !target && scene == nullptr && region.isDegenerate() && rect == kcPelRect();
+  if (!empty) checkRegion(region, rect);
 
   LoadedBlob loaded;
   loaded.entry.label = label;
@@ -452,7 +454,7 @@ void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
   }
 
   fresh->entry = loaded.entry;
-  fresh->entry.width = static_cast<std::int32_t>(region.width());
+  fresh->entry.width = static_cast<std::int32_t>(region.width());  // 0 when empty
   fresh->entry.height = static_cast<std::int32_t>(region.height());
   fresh->origin = region.offset();
   fresh->record = loaded.record;

@@ -78,10 +78,13 @@ void filterVector(kcArchive& ar, std::vector<kcBlobFilter>& filters) {
 }
 
 // TreeCheck: refuses links that do not make every blob a member of exactly one list (its parent's
-// children or the top level), each list linked both ways and as long as its parent says.
+// children or the top level), each list linked both ways and as long as its parent says; with
+// alternate, also a child whose label is zero exactly when its parent's is (grey-scale scenes
+// nest blobs and holes in turn).
 class TreeCheck {
  public:
-  TreeCheck(const std::vector<kc_BlobEntry>& entries) : e_(entries), seen_(entries.size() + 1, 0) {}
+  TreeCheck(const std::vector<kc_BlobEntry>& entries, bool alternate)
+      : e_(entries), seen_(entries.size() + 1, 0), alternate_(alternate) {}
 
   void run(const std::vector<BlobId>& topIds) {
     for (std::size_t i = 0; i < topIds.size(); ++i) {
@@ -109,11 +112,13 @@ class TreeCheck {
   const kc_BlobEntry& at(BlobId id) const { return e_[id - 1]; }
   void visit(BlobId id, BlobId parent) {
     if (id < 1 || id > e_.size() || seen_[id] || at(id).parent != parent) kcArchive::damaged();
+    if (alternate_ && parent != 0 && (at(id).label == 0) == (at(parent).label == 0)) kcArchive::damaged();
     seen_[id] = 1;
   }
 
   const std::vector<kc_BlobEntry>& e_;
   std::vector<unsigned char> seen_;
+  bool alternate_;
 };
 
 // ViewCheck: whether the view links that their stamps call current match the lists they stand
@@ -397,7 +402,7 @@ void kc_BSDData::checkLoaded() {
   for (const std::vector<BlobId>* list : {&shownIds, &topIds, &shownTopIds})
     for (BlobId id : *list)
       if (!validId(id)) kcArchive::damaged();
-  TreeCheck(store.entries).run(topIds);
+  TreeCheck(store.entries, connectivityKind == Scene::eGreyScale).run(topIds);
   sanitizeCounters();
   if (!ViewCheck(*this).run()) dropViews();
   deriveXformValues();

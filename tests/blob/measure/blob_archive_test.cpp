@@ -163,6 +163,16 @@ TEST(BlobArchive, copiedBlob_keepsCachesAndItsScene) {
   EXPECT_EQ(second.area(), scene.getBlob(kRing)->area()) << "a copy keeps the loaded scene alive";
 }
 
+TEST(BlobArchive, blobNeverFilled_roundTrips) {
+  kcBlob blob;
+  Bytes bytes = stored(blob);
+  kcBlob loaded;
+  EXPECT_EQ(load(bytes, loaded), 0u);
+  EXPECT_EQ(loaded.scene(), nullptr);
+  EXPECT_TRUE(loaded.region().isDegenerate());
+  EXPECT_THROW(loaded.area(), Scene::BadId);
+}
+
 TEST(BlobArchive, blobAfterItsScene_namesTheLoadedScene) {
   Scene scene = analysed(Scene::eLabelled);
   kcBlob copy(*scene.getBlob(3));

@@ -324,6 +324,7 @@ TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
       {"top id beyond the blobs", [](kc_BSDData& d) { d.topIds.push_back(d.numBlobs() + 1); }},
       {"shown id 0", [](kc_BSDData& d) { d.shownIds.push_back(0); }},
       {"scale value 0", [](kc_BSDData& d) { d.scaleVal = 0; }},
+      {"hole inside a hole", [](kc_BSDData& d) { d.store.entries[d.store.entries[2].parent - 1].label = 0; }},
       {"run row too short", [](kc_BSDData& d) { ++d.store.runs->data()[d.store.entries[0].runs + 1]; }},
   };
   for (const Case& c : cases) {
