@@ -431,7 +431,10 @@ void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
   kcPelRect rect;
   ar || id || label;
   kf_PersistenceHelper<long>(ar, rect);
+  // Ids and links name blobs of the scene: a blob alone without one has neither.
+  const std::uint64_t numBlobs = target ? target->numBlobs : scene ? scene->data_->numBlobs() : 0;
   if (id < 0 || (target && static_cast<std::uint64_t>(id) != target->id)) kcArchive::damaged();
+  if (!target && scene && (id < 1 || static_cast<std::uint64_t>(id) > numBlobs)) kcArchive::damaged();
   // The region is read in place where it stays: the archive's table of loaded objects names it.
   kc_BlobMeasures* measures = target ? target->measures : (fresh->measures = std::make_unique<kc_BlobMeasures>()).get();
   kcRLEBuffer& region = target ? measures->region : fresh->region;
@@ -447,8 +450,7 @@ void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
     archiveRecord(ar, f);
     const kcBlobSceneDescription::Analysis* kind =
         target ? &target->kind : scene ? &scene->data_->connectivityKind : nullptr;
-    const std::uint64_t limit = target ? target->numBlobs : std::numeric_limits<std::int32_t>::max();
-    takeRecord(f, region, kind, label, limit, loaded, *measures);
+    takeRecord(f, region, kind, label, numBlobs, loaded, *measures);
   } else {
     loadLegacy(ar, keep);
   }

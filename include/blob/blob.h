@@ -286,8 +286,8 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   // Loading a blob alone gives a blob with its own data; a scene it names that the archive holds
   // nowhere else is loaded with it and lives as long as the blob and its copies. Loading refuses
   // with kcArchive::Damaged, leaving the blob unchanged: a region that does not match the
-  // rectangle or has no pel of a non-zero value, a negative id or link, and a scene pointer to a
-  // new object of another class. Caches that do not fit the region (a projection of the wrong
+  // rectangle or has no pel of a non-zero value, an id or link that names no blob of the scene
+  // (a blob without a scene has no links), and a scene pointer to a new object of another class. Caches that do not fit the region (a projection of the wrong
   // length, a chain that is not the region's outline) are dropped and computed again on demand.
   // Cost of loading: linear in the archived bytes (a stored chain is checked by tracing again).
   void dispatchSerialize(kcArchive& ar) override;

@@ -11,124 +11,16 @@
 #include <vector>
 
 #include "archive_fixture.h"
+#include "archive_forms.h"
 #include "persist.h"
 
 namespace {
 
 using namespace archive_fixture;
+using namespace archive_forms;
 using Scene = kcBlobSceneDescription;
 
 kc_BlobParts parts(const kcBlob& b) { return kc_SceneBuilder::parts(b); }
-
-// The ring of picture(): blob 2 of a grey-scale scene (a blob with a hole and a blob inside it).
-constexpr long kRing = 2;
-
-// Record: the record's fields as a test writes them (every cache unknown unless set).
-struct Record {
-  unsigned char version = 3;
-  long parent = 0, next = 0, prev = 0;
-  std::vector<long> children, shownChildren;
-  long nextShown = 0, prevShown = 0;
-  std::vector<keBlobDirection> chain;
-  kcPair<long> chainStart{0, 0};
-  std::vector<unsigned long> rows;
-  long pelCount = -1;
-  long steps[3] = {0, 0, 0};
-  bool interior = false, interiorValid = false;
-  unsigned char pairVersion = 0;
-
-  void write(kcArchive& ar) const {
-    unsigned char v = version, zero = 0, pv = pairVersion;
-    long shownStamp = -1, never = -1, none = 0;
-    ar || v;
-    if (version >= 3) {
-      long firstChild = children.empty() ? 0 : children[0], numChildren = static_cast<long>(children.size());
-      long firstShown = shownChildren.empty() ? 0 : shownChildren[0];
-      long numShown = static_cast<long>(shownChildren.size());
-      ar || const_cast<long&>(parent) || const_cast<long&>(next) || const_cast<long&>(prev) || firstChild || numChildren;
-      ar || const_cast<long&>(nextShown) || const_cast<long&>(prevShown) || firstShown || numShown;
-    } else {
-      ar || const_cast<long&>(parent) || const_cast<long&>(next) || const_cast<long&>(prev);
-      std::vector<long> c = children, s = shownChildren;
-      kc_Persist::vector(ar, c);
-      ar || const_cast<long&>(nextShown) || const_cast<long&>(prevShown);
-      kc_Persist::vector(ar, s);
-    }
-    ar || shownStamp;
-    std::vector<keBlobDirection> code = chain;
-    kc_Persist::vector(ar, code);
-    kcPair<long> start = chainStart;
-    ar || pv || start.first || start.second;
-    std::vector<unsigned long> r = rows, empty;
-    kc_Persist::vector(ar, r);
-    kc_Persist::vector(ar, empty);
-    kc_Persist::vector(ar, empty);
-    double d = 0.0;
-    bool no = false;
-    long pels = pelCount, h = steps[0], vs = steps[1], c = steps[2];
-    ar || pels || d || no || h || vs || c || d || never;  // area, steps, perimeter
-    ar || d || no || d || no;                            // centroid
-    kcVector<2> point;
-    ar || point || never;                                // centre of mass
-    ar || d || no || d || no || d || no;                 // second moments
-    ar || zero || d || d || never;                       // inertia
-    ar || d || zero || d || d || never;                  // angle, principal moments
-    ar || d || never;                                    // acircularity
-    kcRectangle<double> box;
-    kf_PersistenceHelper<double>(ar, box);
-    ar || point || never || d || d || point || no;       // extents
-    if (version >= 1) {
-      kcXform<2> x;
-      ar || never || x || d || d || d || d || d;
-    }
-    if (version >= 2) ar || const_cast<bool&>(interior) || const_cast<bool&>(interiorValid);
-    (void)none;
-  }
-};
-
-// BlobForm: a blob of a scene archived earlier in the same archive (index 0), written value by
-// value: blob version 1 with a record, or version 0 with a legacy kc_BlobData.
-struct BlobForm {
-  unsigned char version = 1;
-  unsigned char sceneTag = 2;        // a back-reference (to sceneIndex), or 0 for none
-  unsigned int sceneIndex = 0;
-  long id = kRing;
-  unsigned char legacyVersion = 0;
-  Record record;
-
-  // bytes(scene, blob, copies): scene in place, then blob's form copies times.
-  Bytes bytes(Scene& scene, const kcBlob& blob, int copies = 1) const {
-    Bytes out;
-    kcArchive ar(out, kcArchive::eStoring);
-    ar || scene;
-    // Objects archived in place are told apart by address: each region its own.
-    std::vector<kcRLEBuffer> regions(static_cast<std::size_t>(copies), blob.region());
-    for (kcRLEBuffer& region : regions) write(ar, blob, region);
-    return out;
-  }
-
-  void write(kcArchive& ar, const kcBlob& blob, kcRLEBuffer& region) const {
-    unsigned char v = version, zero = 0, tag = sceneTag, label = blob.label();
-    unsigned int index = sceneIndex;
-    long blobId = id;
-    kcPelRect rect = blob.imageBoundingBox();
-    ar || v || zero || tag;
-    if (tag == 2) ar || index;
-    ar || blobId || label;
-    kf_PersistenceHelper<long>(ar, rect);
-    ar || region;
-    if (version >= 1) {
-      record.write(ar);
-    } else {
-      unsigned char newObject = 1, lv = legacyVersion;
-      std::string name = "kc_BlobData";
-      unsigned int length = static_cast<unsigned int>(name.size());
-      ar || newObject || length;
-      ar.writeBytes(name.data(), name.size());
-      ar || lv || zero;
-    }
-  }
-};
 
 // loadAfterScene(bytes, scene, blob): the scene then the blob, from one archive.
 void loadAfterScene(const Bytes& bytes, Scene& scene, kcBlob& blob) {
@@ -395,13 +287,17 @@ TEST(BlobArchive, pelCountTheRegionCannotHold_unknownAndRecomputed) {
   }
 }
 
-TEST(BlobArchive, negativeIdOrLink_refusedAsDamaged) {
+TEST(BlobArchive, idOrLinkNamingNoBlobOfTheScene_refusedAsDamaged) {
   Scene scene = analysed(Scene::eGreyScale);
-  BlobForm negativeId, negativeParent, negativeShown;
+  BlobForm negativeId, idBeyond, negativeParent, childBeyond, negativeShown, noSceneButLinks;
   negativeId.id = -1;
+  idBeyond.id = scene.numBlobs(false) + 1;
   negativeParent.record.parent = -3;
+  childBeyond.record.children = {scene.numBlobs(false) + 1};
   negativeShown.record.prevShown = -1;
-  for (const BlobForm& form : {negativeId, negativeParent, negativeShown}) {
+  noSceneButLinks.sceneTag = 0;
+  noSceneButLinks.record.next = 1;
+  for (const BlobForm& form : {negativeId, idBeyond, negativeParent, childBeyond, negativeShown, noSceneButLinks}) {
     Scene sceneIn;
     kcBlob blobIn;
     EXPECT_THROW(loadAfterScene(form.bytes(scene, *scene.getBlob(kRing)), sceneIn, blobIn), kcArchive::Damaged);

@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "archive_fixture.h"
+#include "archive_forms.h"
 #include "persist.h"
 
 namespace {
 
 using namespace archive_fixture;
+using archive_forms::DataForm;
 using Scene = kcBlobSceneDescription;
 
 // queried(kind): an analysed scene with settings whose caches and views every query has filled.
@@ -114,83 +116,6 @@ TEST(SceneArchive, storedForm_versionsFlagAndDataPointer) {
 }
 
 // ---- older data forms, written value by value
-
-// DataForm: a scene with data of any version written value by value: no blobs (the count is
-// written as given), one filter unless told otherwise.
-struct DataForm {
-  unsigned char version = 3;
-  kcXform<2> clientFromImage{kcMatrix<2>(2.0, 0.0, 0.0, 2.0), kcVector<2>(1.0, 0.0)};
-  bool degenerate = true;
-  int kind = Scene::eLabelled, cleanup = Scene::eNone;
-  long minPels = 0;
-  kcPelRect window{0, 0, 4, 3};
-  unsigned long blobCount = 0;
-  std::vector<long> topIds;
-  unsigned long filterCount = 1;
-  std::vector<kcBlobFilter> filters{kcBlobFilter{kcBlob::ePerimeter, 1.0, 2.0, true}};
-  int counters = 9;
-  bool sortSet = true, sortDisabled = false;
-  int order = Scene::eAscending;
-  double area = 3.0;
-  bool isPercent = false;
-
-  Bytes bytes() const {
-    Bytes out;
-    kcArchive ar(out, kcArchive::eStoring);
-    unsigned char zero = 0, v = version, persistent = 0, tag = 1;
-    bool flag = degenerate;
-    std::string name = "kc_BSDData";
-    unsigned int length = 10;
-    ar || zero || persistent || flag || tag || length;
-    ar.writeBytes(name.data(), name.size());
-    ar || v || persistent;
-    int k = kind, c = cleanup;
-    unsigned char scale = 1;
-    long minimum = minPels;
-    ar || k || scale || c || minimum;
-    kcPelRect w = window;
-    kf_PersistenceHelper<long>(ar, w);
-    kcXform<2> x = clientFromImage;
-    if (version == 0) {
-      ar || x;
-    } else {
-      kc2XformCache cache;
-      cache.xformInverse(kc2XformLinear(x));
-      bool linear = true;
-      ar || cache || linear;
-    }
-    bool identity = false;
-    double scales = 2.0;
-    long counter = 5;
-    ar || identity || identity || scales || scales || scales || scales || scales || counter || counter;
-    unsigned long none = 0, blobs = blobCount;
-    ar || zero || blobs;
-    std::vector<long> top = topIds;
-    ar || zero || none;
-    kc_Persist::vector(ar, top);
-    ar || zero || none;
-    int view = counters;
-    ar || view || view || view;
-    unsigned long count = filterCount;
-    ar || zero || count;
-    for (kcBlobFilter f : filters) {
-      int measure = f.measure;
-      ar || measure || f.low || f.high || f.exclude;
-    }
-    bool set = sortSet, disabled = sortDisabled;
-    ar || set;
-    if (version >= 2) ar || disabled;
-    int sortMeasure = kcBlob::eArea, sortOrder = order;
-    double excluded = area, angle = 0.25;
-    bool isClient = true, percent = isPercent;
-    ar || sortMeasure || sortOrder || excluded || isClient || percent || angle;
-    if (version >= 3) {
-      kcRLEBuffer mask = connecttest::encode(connecttest::draw({"##", "#."}));
-      ar || mask;
-    }
-    return out;
-  }
-};
 
 TEST(SceneArchive, olderDataVersions_loadWithDefaultsForMissingFields) {
   for (unsigned char version = 0; version <= 3; ++version) {
