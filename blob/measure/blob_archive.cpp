@@ -341,7 +341,6 @@ const kcBlobSceneDescription* loadScene(kcArchive& ar, bool inScene,
     kc_Persist::referencePointer(ar, scene);
     return scene;
   }
-  std::unique_ptr<kcBlobSceneDescription> owned;
   kcPersistent* raw = nullptr;
   bool created = false;
   kc_Persist::pointer(ar, raw, created);
@@ -440,7 +439,8 @@ void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
   kcRLEBuffer& region = target ? measures->region : fresh->region;
   ar || region;
   // A blob never filled (no scene, no region) is archived as it is; any other needs its region.
-  const bool empty = !target && scene == nullptr && region.isDegenerate() && rect == kcPelRect();
+  const bool empty = !target && scene == nullptr && region.isDegenerate() && rect == kcPelRect() &&
+                     region.offset() == kcPair<long>(0, 0);
   if (!empty) checkRegion(region, rect);
 
   LoadedBlob loaded;

@@ -171,6 +171,40 @@ class ViewCheck {
   mutable std::vector<unsigned char> inView_;
 };
 
+// placeRuns(store): the rows of the regions loaded into the measure caches go into the store's
+// run bytes; each region becomes a view on them and keeps the transform pair it was archived with.
+// Refuses a region whose position relative to the store's origin does not fit 32 bits.
+void placeRuns(kc_BlobStore& store) {
+  std::size_t total = 0;
+  for (const kc_BlobMeasures& m : store.extra)
+    for (long y = 0; y < m.region.height(); ++y) total += rowBytes(m.region.pointToRow(y));
+  unsigned char* bytes = store.reserveRuns(total);
+  std::size_t used = 0;
+  constexpr long kMin = std::numeric_limits<std::int32_t>::min(), kMax = std::numeric_limits<std::int32_t>::max();
+  for (std::uint32_t i = 0; i < store.size(); ++i) {
+    const kcRLEBuffer& region = store.extra[i].region;
+    kc_BlobEntry& e = store.entries[i];
+    const long left = region.offset().x() - store.origin.x();
+    const long top = region.offset().y() - store.origin.y();
+    if (left < kMin || left > kMax || top < kMin || top > kMax) kcArchive::damaged();
+    e.runs = used;
+    e.left = static_cast<std::int32_t>(left);
+    e.top = static_cast<std::int32_t>(top);
+    for (long y = 0; y < region.height(); ++y) {
+      const unsigned char* row = region.pointToRow(y);
+      const std::size_t size = rowBytes(row);
+      std::memcpy(bytes + used, row, size);
+      used += size;
+    }
+  }
+  for (std::uint32_t i = 0; i < store.size(); ++i) {
+    kcRLEBuffer& region = store.extra[i].region;
+    kcRLEBuffer view = kf_RegionView(store, store.entries[i]);
+    view.copyXforms(region.xformCache());
+    region = std::move(view);  // the same object, which the archive names
+  }
+}
+
 }  // namespace
 
 // ---- kcBlobSceneDescription
@@ -319,65 +353,33 @@ void kc_BSDData::loadBlobs(kcArchive& ar) {
   if (count > static_cast<unsigned long>(std::numeric_limits<std::int32_t>::max())) kcArchive::damaged();
   const auto n = static_cast<std::uint32_t>(count);
 
-  // Each blob is read in place into the blob object that will stay, through a temporary copy of
-  // its own that receives what the store then takes over.
   kc_BlobStore fresh;
   fresh.origin = sceneWindow.ul();
   fresh.entries.resize(n);
   fresh.records.resize(n);
   std::vector<kc_ShownLinks> links(n);
-  bool anyLinks = false;
   kc_BlobArray objects;
   objects.ensure(n, nullptr);
-  for (std::uint32_t i = 0; i < n; ++i) {
-    kc_BlobMeasures& m = fresh.extra.emplace_back();
-    const kc_BlobLoadTarget target{connectivityKind, n, i + 1, &m, &retired};
-    kcBlob& blob = objects[i];
-    blob.copy_ = std::make_unique<kc_BlobCopy>();
-    blob.copy_->loadTarget = &target;
-    ar || blob;
-    fresh.entries[i] = blob.copy_->entry;
-    fresh.records[i] = blob.copy_->record;
-    fresh.records[i].measures = i + 1;
-    links[i] = blob.copy_->shown;
-    anyLinks = anyLinks || !isInitial(links[i]);
-    blob.copy_.reset();
-  }
-  if (anyLinks) fresh.links.swap(links);
-
-  // The rows go into the store's run bytes; each blob's region becomes a view on them and keeps
-  // the transform pair it was archived with.
-  std::size_t total = 0;
-  for (const kc_BlobMeasures& m : fresh.extra)
-    for (long y = 0; y < m.region.height(); ++y) total += rowBytes(m.region.pointToRow(y));
-  unsigned char* bytes = fresh.reserveRuns(total);
-  std::size_t used = 0;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    kc_BlobMeasures& m = fresh.extra[i];
-    kc_BlobEntry& e = fresh.entries[i];
-    const long left = m.region.offset().x() - fresh.origin.x();
-    const long top = m.region.offset().y() - fresh.origin.y();
-    if (left < std::numeric_limits<std::int32_t>::min() || left > std::numeric_limits<std::int32_t>::max() ||
-        top < std::numeric_limits<std::int32_t>::min() || top > std::numeric_limits<std::int32_t>::max())
-      kcArchive::damaged();
-    e.runs = used;
-    e.left = static_cast<std::int32_t>(left);
-    e.top = static_cast<std::int32_t>(top);
-    for (long y = 0; y < m.region.height(); ++y) {
-      const unsigned char* row = m.region.pointToRow(y);
-      const std::size_t size = rowBytes(row);
-      std::memcpy(bytes + used, row, size);
-      used += size;
-    }
-  }
-  for (std::uint32_t i = 0; i < n; ++i) {
-    kc_BlobMeasures& m = fresh.extra[i];
-    kcRLEBuffer view = kf_RegionView(fresh, fresh.entries[i]);
-    view.copyXforms(m.region.xformCache());
-    m.region = std::move(view);
-  }
+  for (BlobId id = 1; id <= n; ++id) loadBlob(ar, objects[id - 1], id, fresh, links[id - 1]);
+  if (!std::all_of(links.begin(), links.end(), isInitial)) fresh.links.swap(links);
+  placeRuns(fresh);
   store.swap(fresh);
   blobObjects.swap(objects);
+}
+
+void kc_BSDData::loadBlob(kcArchive& ar, kcBlob& blob, BlobId id, kc_BlobStore& fresh, kc_ShownLinks& links) {
+  // The blob is read in place into the object that stays, through a temporary copy of its own
+  // that receives what the store then takes over; its region is read into its measure caches.
+  kc_BlobMeasures& m = fresh.extra.emplace_back();
+  const kc_BlobLoadTarget target{connectivityKind, fresh.size(), id, &m, &retired};
+  blob.copy_ = std::make_unique<kc_BlobCopy>();
+  blob.copy_->loadTarget = &target;
+  ar || blob;
+  fresh.entries[id - 1] = blob.copy_->entry;
+  fresh.records[id - 1] = blob.copy_->record;
+  fresh.records[id - 1].measures = id;
+  links = blob.copy_->shown;
+  blob.copy_.reset();
 }
 
 void kc_BSDData::checkLoaded() {

@@ -175,6 +175,7 @@ class kc_BSDData : public kcPersistent {
   void archiveViews(kcArchive& ar, unsigned char version);
   void storeBlobs(kcArchive& ar);
   void loadBlobs(kcArchive& ar);
+  void loadBlob(kcArchive& ar, kcBlob& blob, BlobId id, kc_BlobStore& fresh, kc_ShownLinks& links);
   // checkLoaded(): the checks and mends of a load (see dispatchSerialize).
   void checkLoaded();
   // dropViews(): every view stale, so each is rebuilt on next use.

@@ -346,7 +346,9 @@ BLOB_EXPORT const char* kfBlobMeasureName(kcBlob::Measure m);
 BLOB_EXPORT bool kfBlobMeasureFromName(const char* name, kcBlob::Measure& m);
 
 // kc_BlobData: a persistent class without data of its own, kept so that archives of the oldest
-// blob format can be read: such an archive embeds one, which reading creates and deletes at once.
+// blob format can be read: such an archive embeds one, which reading creates and then leaves
+// unused; it is deleted with the loaded blob (or scene), not at once, so that the archive's table
+// of loaded objects never names freed memory while the load goes on.
 // Registered as "kc_BlobData". Archive form: a version byte 0 and the kcPersistent part; any other
 // version throws kcArchive::UnknownVersion("blob/blob", 1622).
 class BLOB_EXPORT kc_BlobData : public kcPersistent {

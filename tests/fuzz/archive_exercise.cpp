@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace archive_exercise {
@@ -48,8 +50,11 @@ void reloads(T& object) {
     return;  // storing may refuse (a blob of a scene alone, a value too wide)
   T again;
   kcArchive in(bytes.data(), bytes.size());
-  if (!guarded([&] { in || again; })) {
-    std::fprintf(stderr, "a stored %s does not load again\n", typeid(T).name());
+  try {
+    in || again;
+  } catch (const kcException& e) {
+    const std::wstring message = e.message(false);
+    std::fprintf(stderr, "a stored %s does not load again: %ls\n", typeid(T).name(), message.c_str());
     std::abort();
   }
 }

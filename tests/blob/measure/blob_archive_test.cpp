@@ -63,6 +63,13 @@ TEST(BlobArchive, blobNeverFilled_roundTrips) {
   EXPECT_EQ(loaded.scene(), nullptr);
   EXPECT_TRUE(loaded.region().isDegenerate());
   EXPECT_THROW(loaded.area(), Scene::BadId);
+
+  // Found by fuzzing: an unbound region placed away from the origin made a blob whose stored form
+  // did not load again. It is refused.
+  constexpr std::size_t kRegionX = 1 + 1 + 1 + 4 + 1 + 17 + 3;  // versions, scene, id, label, rect, region head
+  bytes[kRegionX] = 5;
+  kcBlob refused;
+  EXPECT_THROW(load(bytes, refused), kcArchive::Damaged);
 }
 
 TEST(BlobArchive, blobAfterItsScene_namesTheLoadedScene) {
