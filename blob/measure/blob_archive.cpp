@@ -420,7 +420,7 @@ void kcBlob::storeFields(kcArchive& ar) {
 }
 
 void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
-  const kc_BlobLoadTarget* target = copy_ ? copy_->loadTarget : nullptr;
+  kc_BlobLoadTarget* target = copy_ ? copy_->loadTarget : nullptr;
   auto fresh = std::make_unique<kc_BlobCopy>();
   std::vector<std::shared_ptr<kcPersistent>>& keep = target ? *target->retired : fresh->keep;
   kcPersistent::dispatchSerialize(ar);
@@ -453,6 +453,7 @@ void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
     takeRecord(f, region, kind, label, numBlobs, loaded, *measures);
   } else {
     loadLegacy(ar, keep);
+    if (target) target->legacy = true;
   }
 
   fresh->entry = loaded.entry;

@@ -24,6 +24,7 @@ struct kc_BlobLoadTarget {
   BlobId id;                              // the id the blob must carry
   kc_BlobMeasures* measures;
   std::vector<std::shared_ptr<kcPersistent>>* retired;  // objects kept while the data live
+  bool legacy = false;  // set by the blob: read in the oldest form, its links unknown (all 0)
 };
 
 // kf_RegionHasPel(region): whether a bound region holds a pel of non-zero value.

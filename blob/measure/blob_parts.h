@@ -30,7 +30,7 @@ struct kc_BlobCopy {
   // loaded alone names, the legacy object of the oldest blob form.
   std::vector<std::shared_ptr<kcPersistent>> keep;
   // Set by a scene's data while it loads this blob as one of its own (not copied).
-  const kc_BlobLoadTarget* loadTarget = nullptr;
+  kc_BlobLoadTarget* loadTarget = nullptr;
 };
 
 // kc_BlobParts: one blob's data, wherever they are kept. Valid while the blob and its scene's

@@ -77,34 +77,39 @@ void filterVector(kcArchive& ar, std::vector<kcBlobFilter>& filters) {
   }
 }
 
-// TreeCheck: refuses links that do not make every blob a member of exactly one list (its parent's
-// children or the top level), each list linked both ways and as long as its parent says; with
-// alternate, also a child whose label is zero exactly when its parent's is (grey-scale scenes
-// nest blobs and holes in turn).
+// TreeCheck: refuses links that do not make the blobs a forest hanging from the top level: the
+// top list and every child list reached from it linked both ways, as long as recorded, each blob
+// in one list only and naming as parent the blob whose list holds it. So every walk along
+// siblings or up the parents ends. With alternate, a child whose label is zero exactly when its
+// parent's is, is refused too (grey-scale scenes nest blobs and holes in turn).
 class TreeCheck {
  public:
   TreeCheck(const std::vector<kc_BlobEntry>& entries, bool alternate)
       : e_(entries), seen_(entries.size() + 1, 0), alternate_(alternate) {}
 
   void run(const std::vector<BlobId>& topIds) {
+    std::vector<BlobId> reached;
     for (std::size_t i = 0; i < topIds.size(); ++i) {
       const BlobId id = topIds[i];
       visit(id, 0);
+      reached.push_back(id);
       if (at(id).prevSibling != (i == 0 ? 0 : topIds[i - 1])) kcArchive::damaged();
       if (at(id).nextSibling != (i + 1 == topIds.size() ? 0 : topIds[i + 1])) kcArchive::damaged();
     }
-    for (BlobId p = 1; p <= e_.size(); ++p) {
+    for (std::size_t k = 0; k < reached.size(); ++k) {
+      const BlobId p = reached[k];
       std::uint32_t count = 0;
       BlobId prev = 0;
       for (BlobId id = at(p).firstChild; id != 0; id = at(id).nextSibling) {
         visit(id, p);
+        reached.push_back(id);
         if (at(id).prevSibling != prev) kcArchive::damaged();
         prev = id;
         ++count;
       }
       if (count != at(p).numChildren) kcArchive::damaged();
     }
-    for (std::size_t id = 1; id < seen_.size(); ++id)
+    for (BlobId id = 1; id <= e_.size(); ++id)
       if (!seen_[id]) kcArchive::damaged();
   }
 
@@ -360,6 +365,8 @@ void kc_BSDData::loadBlobs(kcArchive& ar) {
   std::vector<kc_ShownLinks> links(n);
   kc_BlobArray objects;
   objects.ensure(n, nullptr);
+  legacyBlobs.clear();
+  legacyBlobs.reserve(n);
   for (BlobId id = 1; id <= n; ++id) loadBlob(ar, objects[id - 1], id, fresh, links[id - 1]);
   if (!std::all_of(links.begin(), links.end(), isInitial)) fresh.links.swap(links);
   placeRuns(fresh);
@@ -371,7 +378,7 @@ void kc_BSDData::loadBlob(kcArchive& ar, kcBlob& blob, BlobId id, kc_BlobStore& 
   // The blob is read in place into the object that stays, through a temporary copy of its own
   // that receives what the store then takes over; its region is read into its measure caches.
   kc_BlobMeasures& m = fresh.extra.emplace_back();
-  const kc_BlobLoadTarget target{connectivityKind, fresh.size(), id, &m, &retired};
+  kc_BlobLoadTarget target{connectivityKind, fresh.size(), id, &m, &retired};
   blob.copy_ = std::make_unique<kc_BlobCopy>();
   blob.copy_->loadTarget = &target;
   ar || blob;
@@ -379,6 +386,7 @@ void kc_BSDData::loadBlob(kcArchive& ar, kcBlob& blob, BlobId id, kc_BlobStore& 
   fresh.records[id - 1] = blob.copy_->record;
   fresh.records[id - 1].measures = id;
   links = blob.copy_->shown;
+  legacyBlobs.push_back(target.legacy);
   blob.copy_.reset();
 }
 
@@ -404,10 +412,28 @@ void kc_BSDData::checkLoaded() {
   for (const std::vector<BlobId>* list : {&shownIds, &topIds, &shownTopIds})
     for (BlobId id : *list)
       if (!validId(id)) kcArchive::damaged();
+  linkOldestBlobs();
   TreeCheck(store.entries, connectivityKind == Scene::eGreyScale).run(topIds);
   sanitizeCounters();
   if (!ViewCheck(*this).run()) dropViews();
   deriveXformValues();
+}
+
+void kc_BSDData::linkOldestBlobs() {
+  if (std::find(legacyBlobs.begin(), legacyBlobs.end(), true) == legacyBlobs.end()) return;
+  // Their links are lost: those outside the top list join it, and its members read in that form
+  // are linked along it, so that the tree is whole again (and stores and loads as such).
+  std::vector<bool> top(numBlobs() + 1, false);
+  for (BlobId id : topIds) top[id] = true;
+  for (BlobId id = 1; id <= numBlobs(); ++id)
+    if (legacyBlobs[id - 1] && !top[id]) topIds.push_back(id);
+  for (std::size_t i = 0; i < topIds.size(); ++i) {
+    if (!legacyBlobs[topIds[i] - 1]) continue;
+    kc_BlobEntry& e = store.entries[topIds[i] - 1];
+    e.prevSibling = i == 0 ? 0 : topIds[i - 1];
+    e.nextSibling = i + 1 == topIds.size() ? 0 : topIds[i + 1];
+  }
+  legacyBlobs.clear();
 }
 
 void kc_BSDData::dropViews() {

@@ -53,7 +53,9 @@ class kc_BSDData : public kcPersistent {
   // disabled, an invalid filter or exclusion, ids out of range, a blob tree whose links do not
   // form one list per parent, a count larger than the bytes left. View links that do not match
   // their lists are dropped (the views are rebuilt on next use); counters holding 0xFFFFFFFF
-  // become 0; the derived transform values are computed again from the transform.
+  // become 0; the derived transform values are computed again from the transform. Blobs of the
+  // oldest blob form carry no links: they stand at the top level, linked in the order of topIds,
+  // those outside it appended in id order.
   void dispatchSerialize(kcArchive& ar) override;
 
   // ---- counters ----
@@ -180,6 +182,10 @@ class kc_BSDData : public kcPersistent {
   void checkLoaded();
   // dropViews(): every view stale, so each is rebuilt on next use.
   void dropViews();
+  // linkOldestBlobs(): the top-level links of blobs read in the oldest form, which has none.
+  void linkOldestBlobs();
+  // legacyBlobs: during a load, which blobs were read in the oldest form (their links unknown).
+  std::vector<bool> legacyBlobs;
   static kcPersistent* make();
   static kc_Instantiator sExemplar;
 

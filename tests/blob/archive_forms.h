@@ -9,6 +9,7 @@
 #include <foundation/rlebuffer.h>
 #include <foundation/xform.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,14 @@ struct DataForm {
   kcXform<2> clientFromImage{kcMatrix<2>(2.0, 0.0, 0.0, 2.0), kcVector<2>(1.0, 0.0)};
   bool degenerate = true;
   int kind = Scene::eLabelled, cleanup = Scene::eNone;
+  unsigned char scaleValue = 1;
   long minPels = 0;
   kcPelRect window{0, 0, 4, 3};
   unsigned long blobCount = 0;
+  std::function<void(kcArchive&)> writeBlobs;  // the blobs after their count; none when empty
   std::vector<long> topIds;
   unsigned long filterCount = 1;
-  std::vector<kcBlobFilter> filters{kcBlobFilter{kcBlob::ePerimeter, 1.0, 2.0, true}};
+  std::vector<kcBlobFilter> filters = std::vector<kcBlobFilter>(1, kcBlobFilter{kcBlob::ePerimeter, 1.0, 2.0, true});
   int counters = 9;
   bool sortSet = true, sortDisabled = false;
   int order = Scene::eAscending;
@@ -53,7 +56,7 @@ struct DataForm {
     ar.writeBytes(name.data(), name.size());
     ar || v || persistent;
     int k = kind, c = cleanup;
-    unsigned char scale = 1;
+    unsigned char scale = scaleValue;
     long minimum = minPels;
     ar || k || scale || c || minimum;
     kcPelRect w = window;
@@ -73,6 +76,7 @@ struct DataForm {
     ar || identity || identity || scales || scales || scales || scales || scales || counter || counter;
     unsigned long none = 0, blobs = blobCount;
     ar || zero || blobs;
+    if (writeBlobs) writeBlobs(ar);
     std::vector<long> top = topIds;
     ar || zero || none;
     kc_Persist::vector(ar, top);

@@ -48,6 +48,31 @@ void addScenes(std::vector<std::pair<std::string, Bytes>>& out) {
     form.version = version;
     out.emplace_back("scene-data-v" + std::to_string(version) + ".bin", form.bytes());
   }
+  // Blobs of the oldest form in an analysed scene, each region with a transform of its own.
+  Scene source = archive_fixture::analysed(Scene::eGreyScale);
+  const kcBlob& ring = *source.getBlob(archive_forms::kRing);
+  std::vector<kcRLEBuffer> regions(2, ring.region());
+  for (kcRLEBuffer& region : regions) {
+    kc2XformCache own;
+    own.xform(kc2XformLinear(kcXform<2>()));
+    region.copyXforms(own);
+  }
+  archive_forms::DataForm legacy;
+  legacy.degenerate = false;
+  legacy.kind = Scene::eGreyScale;
+  legacy.scaleValue = 2;
+  legacy.window = source.sceneWindow();
+  legacy.blobCount = 2;
+  legacy.topIds = {2};
+  legacy.writeBlobs = [&](kcArchive& ar) {
+    for (long id : {1L, 2L}) {
+      archive_forms::BlobForm blob;
+      blob.version = 0;
+      blob.id = id;
+      blob.write(ar, ring, regions[static_cast<std::size_t>(id - 1)]);
+    }
+  };
+  out.emplace_back("scene-data-v3-oldest-blobs.bin", legacy.bytes());
 }
 
 void addBlobs(std::vector<std::pair<std::string, Bytes>>& out) {

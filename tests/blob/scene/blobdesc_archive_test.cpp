@@ -15,6 +15,7 @@
 
 #include "archive_fixture.h"
 #include "archive_forms.h"
+#include "scene/blobdesc_fixture.h"
 #include "persist.h"
 
 namespace {
@@ -256,6 +257,63 @@ TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
     SCOPED_TRACE(c.what);
     refusal<kcArchive::Damaged>(corrupted(c.change));
   }
+}
+
+TEST(SceneArchive, parentsThatCycleAwayFromTheTop_refusedAsDamaged) {
+  // Blobs 1 and 3 list each other as their only child and parent: each in one list, every count
+  // right, but walking up the parents would never end.
+  Scene scene;
+  scene_fixture::fill(scene, {0, 0, 0});
+  kc_BSDData& d = data(scene);
+  d.connectivityKind = Scene::eLabelled;  // no alternation of blobs and holes to trip over first
+  d.topIds = {2};
+  for (kc_BlobEntry& e : d.store.entries) e.nextSibling = e.prevSibling = 0;
+  auto& one = d.store.entries[0];
+  auto& three = d.store.entries[2];
+  one.parent = three.firstChild = 3 - 2;
+  three.parent = one.firstChild = 3;
+  one.numChildren = three.numChildren = 1;
+  refusal<kcArchive::Damaged>(stored(scene));
+}
+
+TEST(SceneArchive, blobsOfTheOldestForm_standAtTheTopLevelAndRecompute) {
+  Scene source = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *source.getBlob(archive_forms::kRing);
+  DataForm form;
+  form.degenerate = false;
+  form.kind = Scene::eGreyScale;
+  form.scaleValue = 2;
+  form.clientFromImage = kcXform<2>();
+  form.window = source.sceneWindow();
+  form.blobCount = 2;
+  form.topIds = {2};
+  // Each region with a transform of its own: the writer's table of objects does not count the
+  // parts this test writes by hand, so no back-reference may be written.
+  std::vector<kcRLEBuffer> regions(2, ring.region());
+  for (kcRLEBuffer& region : regions) {
+    kc2XformCache own;
+    own.xform(kc2XformLinear(kcXform<2>()));
+    region.copyXforms(own);
+  }
+  form.writeBlobs = [&](kcArchive& ar) {
+    for (long id : {1L, 2L}) {
+      archive_forms::BlobForm blob;
+      blob.version = 0;
+      blob.id = id;
+      blob.write(ar, ring, regions[static_cast<std::size_t>(id - 1)]);
+    }
+  };
+  Scene scene;
+  EXPECT_EQ(load(form.bytes(), scene), 0u);
+  EXPECT_EQ(scene.numBlobs(false), 2);
+  // Their links are lost: they stand at the top level, blob 1 (outside the stored list) after it.
+  EXPECT_EQ(scene.firstTop(false), scene.getBlob(2));
+  EXPECT_EQ(scene.getBlob(2)->nextSibling(false), scene.getBlob(1));
+  EXPECT_EQ(scene.lastTop(false), scene.getBlob(1));
+  EXPECT_EQ(scene.getBlob(1)->parent(), nullptr);
+  EXPECT_EQ(scene.getBlob(1)->area(), ring.area());
+  EXPECT_EQ(scene.getBlob(2)->perimeter(), ring.perimeter());
+  scene.repInvariant();
 }
 
 TEST(SceneArchive, viewLinksThatContradictTheirLists_droppedAndRebuilt) {
