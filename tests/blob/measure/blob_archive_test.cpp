@@ -2,6 +2,7 @@
 // written value by value, version refusals, and caches or regions that do not fit.
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
+#include <blob/blobtool.h>
 #include <foundation/archive.h>
 
 #include <gtest/gtest.h>
@@ -70,6 +71,23 @@ TEST(BlobArchive, blobNeverFilled_roundTrips) {
   bytes[kRegionX] = 5;
   kcBlob refused;
   EXPECT_THROW(load(bytes, refused), kcArchive::Damaged);
+}
+
+TEST(BlobArchive, scenePointerToANewObjectOfAnotherClass_refusedAndDeleted) {
+  kcBlob blob;
+  Bytes bytes = stored(blob);
+  // Replace the null scene pointer (after the two version bytes) by new parameters.
+  const std::string name = "kcBlobParams";
+  kcBlobParams params;
+  Bytes pointer{1, static_cast<unsigned char>(name.size()), 0, 0, 0};
+  pointer.insert(pointer.end(), name.begin(), name.end());
+  const Bytes body = stored(params);
+  pointer.insert(pointer.end(), body.begin(), body.end());
+  bytes.erase(bytes.begin() + 2);
+  bytes.insert(bytes.begin() + 2, pointer.begin(), pointer.end());
+  kcBlob target(blob);
+  EXPECT_THROW(load(bytes, target), kcArchive::Damaged);  // the parameters are deleted (no leak)
+  EXPECT_EQ(target.scene(), nullptr);
 }
 
 TEST(BlobArchive, blobAfterItsScene_namesTheLoadedScene) {
