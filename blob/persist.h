@@ -148,6 +148,12 @@ class kc_Persist : private kcPersistent {
     p = dynamic_cast<T*>(raw);
   }
 
+  // pointer(ar, raw, created): loads a pointer to an object of any class: raw receives null, an
+  // object loaded earlier (not owned) or, with created true, a new object the caller owns.
+  static void pointer(kcArchive& ar, kcPersistent*& raw, bool& created) {
+    serializePointer(ar, nullptr, raw, false, &created);
+  }
+
   // minBytes<T>(): the fewest archive bytes one element of type T takes.
   template <class T>
   static constexpr std::size_t minBytes() {

@@ -28,3 +28,14 @@ if(BLOB_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(blob_build_flags INTERFACE -fsanitize=address,undefined)
 endif()
+
+# The archive fuzzer's build: coverage for libFuzzer and the sanitizers in every target (the
+# fuzzer's own link adds libFuzzer). Clang only.
+if(BLOB_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "BLOB_FUZZ needs clang++ (libFuzzer)")
+  endif()
+  target_compile_options(blob_build_flags INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(blob_build_flags INTERFACE -fsanitize=address,undefined)
+endif()

@@ -64,13 +64,30 @@ void kcBlobResults::dispatchSerialize(kcArchive& ar) {
 
 void kcBlobResults::serialize_(kcArchive& ar, unsigned char version) {
   kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
-  if (ar.isLoading()) mutating();
-  ar || RLETime_;
-  ar || rle_;
-  ar || maskTime_;
-  ar || masked_;
-  ar || morphTime_;
-  ar || morphed_;
-  ar || connectTime_;
-  kc_Persist::ownedPointer(ar, connectedBlobs_);
+  if (ar.isStoring()) {
+    ar || RLETime_ || rle_ || maskTime_ || masked_ || morphTime_ || morphed_ || connectTime_;
+    kc_Persist::ownedPointer(ar, connectedBlobs_);
+    return;
+  }
+  // The images are read in place (the archive may refer back to them by address); the times and
+  // the scene into locals. Everything is committed at the end, and a failure puts the previous
+  // images back, so a failed load leaves the results as they were.
+  kcRLEBuffer previousRle(rle_), previousMasked(masked_), previousMorphed(morphed_);
+  double rleTime = 0.0, maskTime = 0.0, morphTime = 0.0, connectTime = 0.0;
+  std::unique_ptr<kcBlobSceneDescription> scene;
+  try {
+    ar || rleTime || rle_ || maskTime || masked_ || morphTime || morphed_ || connectTime;
+    kc_Persist::ownedPointer(ar, scene);
+  } catch (...) {
+    rle_ = std::move(previousRle);
+    masked_ = std::move(previousMasked);
+    morphed_ = std::move(previousMorphed);
+    throw;
+  }
+  mutating();
+  RLETime_ = rleTime;
+  maskTime_ = maskTime;
+  morphTime_ = morphTime;
+  connectTime_ = connectTime;
+  connectedBlobs_ = std::move(scene);  // the scene held before is deleted, once
 }

@@ -21,7 +21,8 @@ kc_BlobCopy::kc_BlobCopy(const kc_BlobCopy& other)
       region(other.region),
       record(other.record),
       measures(other.measures ? std::make_unique<kc_BlobMeasures>(*other.measures) : nullptr),
-      shown(other.shown) {}
+      shown(other.shown),
+      keep(other.keep) {}
 
 kc_BlobMeasures& kc_BlobParts::measures() const {
   if (store) return store->measures(id);

@@ -9,6 +9,9 @@
 #include <foundation/rlebuffer.h>
 
 #include <memory>
+#include <vector>
+
+struct kc_BlobLoadTarget;
 
 // kc_BlobCopy: the data of a blob that its scene does not hold (a copy, or a default-constructed
 // blob). Copies are deep; the region shares the scene's immutable run bytes.
@@ -23,6 +26,11 @@ struct kc_BlobCopy {
   kc_BlobRecord record;          // record.measures is not used: see measures
   std::unique_ptr<kc_BlobMeasures> measures;
   kc_ShownLinks shown;
+  // Objects a load made for this blob and keeps alive with it and its copies: the scene a blob
+  // loaded alone names, the legacy object of the oldest blob form.
+  std::vector<std::shared_ptr<kcPersistent>> keep;
+  // Set by a scene's data while it loads this blob as one of its own (not copied).
+  kc_BlobLoadTarget* loadTarget = nullptr;
 };
 
 // kc_BlobParts: one blob's data, wherever they are kept. Valid while the blob and its scene's

@@ -43,10 +43,14 @@ void kc_BSDData::checkWalk(std::size_t steps) const {
 }
 
 void kc_BSDData::attach(const kcBlobSceneDescription* owner) {
-  kc_BlobArray objects;
-  objects.ensure(store.size(), owner);
-  objects.attach(owner);
-  blobObjects.swap(objects);
+  // Blob objects already made are kept: loaded data were read into them, and the archive that
+  // loaded them names them by address.
+  if (blobObjects.capacity() < store.size()) {
+    kc_BlobArray objects;
+    objects.ensure(store.size(), owner);
+    blobObjects.swap(objects);
+  }
+  blobObjects.attach(owner);
   scene = owner;
 }
 
@@ -97,6 +101,18 @@ Derived deriveFrom(const kc2XformCache& cache) {
 }
 
 }  // namespace
+
+void kc_BSDData::deriveXformValues() {
+  const Derived v = deriveFrom(xformCache);
+  xformIsLinear = v.isLinear;
+  clientIsIdentity = v.clientIsIdentity;
+  clientMatrixIsIdentity = v.clientMatrixIsIdentity;
+  clientXScale = v.xScale;
+  clientYScale = v.yScale;
+  clientAreaScale = v.areaScale;
+  clientAspect = v.aspect;
+  clientScale = v.scale;
+}
 
 bool kc_BSDData::replaceXform(const kc2XformCache& n) {
   if (n.xform().get() == xformCache.xform().get() ||

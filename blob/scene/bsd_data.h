@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // kc_BSDData: the data of one scene description. Fields are public so that the scene's own
@@ -42,6 +43,20 @@ class kc_BSDData : public kcPersistent {
   kc_BSDData(const kc_BSDData& other) = default;
   kc_BSDData& operator=(const kc_BSDData&) = delete;
   ~kc_BSDData() override;
+
+  // Archive form, version 3 (registered as "kc_BSDData"; versions 0 to 3 are read, a newer one
+  // throws kcArchive::UnknownVersion("blob/blobdesc", 1176)): settings, window, transform pair,
+  // derived values, counters, the blob array, the three id lists, view counters, filters, sort,
+  // extrema and the mask. Loading goes into a new object (the scene loads its data through a
+  // pointer) and refuses with kcArchive::Damaged anything a query could not survive: enumeration
+  // values outside their enumerators (analysis, cleanup, sort order), a sort both set and
+  // disabled, an invalid filter or exclusion, ids out of range, a blob tree whose links do not
+  // form one list per parent, a count larger than the bytes left. View links that do not match
+  // their lists are dropped (the views are rebuilt on next use); counters holding 0xFFFFFFFF
+  // become 0; the derived transform values are computed again from the transform. Blobs of the
+  // oldest blob form carry no links: they stand at the top level, linked in the order of topIds,
+  // those outside it appended in id order.
+  void dispatchSerialize(kcArchive& ar) override;
 
   // ---- counters ----
   // advance(counter): counter + 1, skipping kNeverComputed (which the records use for "never
@@ -105,6 +120,17 @@ class kc_BSDData : public kcPersistent {
   // viewBuilds: the number of view rebuilds begun (all three kinds); a test seam, never archived.
   std::uint64_t viewBuilds = 0;
 
+  // ---- archive ----
+  // deriveXformValues(): xformIsLinear, the identity flags and the five client scales, computed
+  // from xformCache as replaceXform does.
+  void deriveXformValues();
+  // storingBlobs: true while the blob array is being written (a blob of the scene is archived
+  // only as part of it).
+  bool storingBlobs = false;
+  // retired: objects a load created that nothing uses (the legacy object of the oldest blob
+  // form), kept while the data live so that the archive never names freed memory. Shared by copies.
+  std::vector<std::shared_ptr<kcPersistent>> retired;
+
   // ---- fields, in archive order (initial values of a new scene) ----
   const kcBlobSceneDescription* scene = nullptr;  // the owning scene
   Analysis connectivityKind = kcBlobSceneDescription::eGreyScale;
@@ -146,6 +172,23 @@ class kc_BSDData : public kcPersistent {
   kcPtrHandle<kcRepBase> augmentedCache;
 
  private:
+  void serialize_(kcArchive& ar, unsigned char version);
+  void archiveSettings(kcArchive& ar, unsigned char version);
+  void archiveViews(kcArchive& ar, unsigned char version);
+  void storeBlobs(kcArchive& ar);
+  void loadBlobs(kcArchive& ar);
+  void loadBlob(kcArchive& ar, kcBlob& blob, BlobId id, kc_BlobStore& fresh, kc_ShownLinks& links);
+  // checkLoaded(): the checks and mends of a load (see dispatchSerialize).
+  void checkLoaded();
+  // dropViews(): every view stale, so each is rebuilt on next use.
+  void dropViews();
+  // linkOldestBlobs(): the top-level links of blobs read in the oldest form, which has none.
+  void linkOldestBlobs();
+  // legacyBlobs: during a load, which blobs were read in the oldest form (their links unknown).
+  std::vector<bool> legacyBlobs;
+  static kcPersistent* make();
+  static kc_Instantiator sExemplar;
+
   // selectShown(ids): filters and orders ids in place for a view.
   void selectShown(std::vector<BlobId>& ids);
   // linkShown(candidates, ids): clears the shown neighbours of every candidate, then writes

@@ -276,6 +276,22 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   // shown links are valid ids. Brings views up to date as the shown queries do.
   void repInvariant() const;
 
+ protected:
+  // Archive form, version 1 (registered as "kcBlob"): the kcPersistent part; the scene (a pointer);
+  // id (long); label; image rectangle; region (kcRLEBuffer in place); the record (its own version
+  // byte 3, then links, chain, projections and every cached measure with its flag or stamp).
+  // Versions 0 (a legacy kc_BlobData in place of the record: every measure is recomputed) and 1,
+  // and record versions 0 to 3, are read; a newer blob version throws
+  // kcArchive::UnknownVersion("blob/blob", 1481), a newer record ("blob/blob", 168).
+  // Loading a blob alone gives a blob with its own data; a scene it names that the archive holds
+  // nowhere else is loaded with it and lives as long as the blob and its copies. Loading refuses
+  // with kcArchive::Damaged, leaving the blob unchanged: a region that does not match the
+  // rectangle or has no pel of a non-zero value, an id or link that names no blob of the scene
+  // (a blob without a scene has no links), and a scene pointer to a new object of another class. Caches that do not fit the region (a projection of the wrong
+  // length, a chain that is not the region's outline) are dropped and computed again on demand.
+  // Cost of loading: linear in the archived bytes (a stored chain is checked by tracing again).
+  void dispatchSerialize(kcArchive& ar) override;
+
  private:
   friend class kcBlobSceneDescription;
   friend class kc_BSDData;
@@ -309,6 +325,12 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   // copyData(): the data a copy of this blob owns.
   std::unique_ptr<kc_BlobCopy> copyData() const;
 
+  void serialize_(kcArchive& ar, unsigned char version);
+  void storeFields(kcArchive& ar);
+  void loadFields(kcArchive& ar, unsigned char version);
+  static kcPersistent* make();
+  static kc_Instantiator sExemplar;
+
   // 32 bytes with the persistent base: a scene holds one per blob.
   std::int32_t id_ = 0;
   const kcBlobSceneDescription* scene_ = nullptr;
@@ -324,7 +346,9 @@ BLOB_EXPORT const char* kfBlobMeasureName(kcBlob::Measure m);
 BLOB_EXPORT bool kfBlobMeasureFromName(const char* name, kcBlob::Measure& m);
 
 // kc_BlobData: a persistent class without data of its own, kept so that archives of the oldest
-// blob format can be read: such an archive embeds one, which reading creates and deletes at once.
+// blob format can be read: such an archive embeds one, which reading creates and then leaves
+// unused; it is deleted with the loaded blob (or scene), not at once, so that the archive's table
+// of loaded objects never names freed memory while the load goes on.
 // Registered as "kc_BlobData". Archive form: a version byte 0 and the kcPersistent part; any other
 // version throws kcArchive::UnknownVersion("blob/blob", 1622).
 class BLOB_EXPORT kc_BlobData : public kcPersistent {

@@ -265,6 +265,18 @@ class BLOB_EXPORT kcBlobSceneDescription : public kcPersistent {
   kcXform<2> clientFromImageXform() const;
   kcXform<2> imageFromClientXform() const;
 
+ protected:
+  // Archive form, version 0 (registered as "kcBlobSceneDescription"): the kcPersistent part, the
+  // degenerate flag and the data through a pointer; another version throws
+  // kcArchive::UnknownVersion("blob/blobdesc", 1161). The data hold everything else: settings,
+  // transform pair, blobs with their caches, views and counters, so that a loaded scene answers
+  // every query as the saved one did without rebuilding a view or recomputing a measure.
+  // Loading is all or nothing: a damaged or hostile archive throws (kcArchive::Damaged,
+  // kcArchive::UnknownVersion, or the platform's archive errors) and leaves the scene and its
+  // blob pointers as they were. A null data pointer loads as a degenerate scene with default data.
+  // Success invalidates the scene's blob pointers. Cost: linear in the archived bytes.
+  void dispatchSerialize(kcArchive& ar) override;
+
  private:
   friend class kcBlob;
   friend class kc_BSDData;
@@ -282,6 +294,10 @@ class BLOB_EXPORT kcBlobSceneDescription : public kcPersistent {
   [[noreturn]] static void throwDegenerate();
   // adopt(data): takes data as this scene's data and points it and its blobs back at this scene.
   void adopt(std::unique_ptr<kc_BSDData> data);
+
+  void serialize_(kcArchive& ar, unsigned char version);
+  static kcPersistent* make();
+  static kc_Instantiator sExemplar;
 
   bool degenerate_ = true;
   std::unique_ptr<kc_BSDData> data_;  // never null

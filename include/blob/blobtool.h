@@ -242,9 +242,10 @@ class BLOB_EXPORT kcBlobResults : public kcPersistent, public kcRepBase {
  protected:
   // Archive form, version 0, without a base part: RLETime, rle, maskTime, masked, morphTime,
   // morphed, connectTime, then the scene through an owning pointer (null when none). Loading
-  // deletes the scene held before once the new one is read; a stored object of another class is
-  // refused with kcArchive::Damaged. A newer version throws
-  // kcArchive::UnknownVersion("blob/blobtool", line).
+  // deletes the scene held before once the new one is read (never a relinquished one); a stored
+  // object of another class is refused with kcArchive::Damaged. A newer version throws
+  // kcArchive::UnknownVersion("blob/blobtool", line). A failed load leaves the results exactly as
+  // they were: times, images and scene.
   void dispatchSerialize(kcArchive& ar) override;
 
  private:

@@ -21,6 +21,21 @@ constexpr unsigned char kTagNew = 1;
 constexpr unsigned char kTagBackRef = 2;
 constexpr std::uint32_t kMaxClassName = 256;
 
+// Nesting: counts one level of object loading; refuses a level beyond kcArchive::kMaxNesting.
+class NestingGuard {
+ public:
+  explicit NestingGuard(unsigned& depth) : depth_(depth) {
+    if (depth_ >= kcArchive::kMaxNesting) kcArchive::damaged();
+    ++depth_;
+  }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+  ~NestingGuard() { --depth_; }
+
+ private:
+  unsigned& depth_;
+};
+
 static_assert(std::endian::native == std::endian::little, "the archive assumes a little-endian host");
 
 // Appends the UTF-8 form of one code point.
@@ -271,9 +286,11 @@ kcArchive& operator||(kcArchive& ar, kcPersistent& object) {
   if (ar.isStoring()) {
     auto [it, inserted] = ar.stored_.try_emplace(&object, static_cast<std::uint32_t>(ar.stored_.size()));
     if (!inserted) throw kcBadArgument(L"An object was archived in place after it was already archived.");
-  } else {
-    ar.loaded_.push_back(&object);
+    object.dispatchSerialize(ar);
+    return ar;
   }
+  NestingGuard nesting(ar.depth_);
+  ar.loaded_.push_back(&object);
   object.dispatchSerialize(ar);
   return ar;
 }
@@ -316,6 +333,7 @@ void kcPersistent::serializePointer(kcArchive& ar, kcPersistent* current, kcPers
     return;
   }
   if (tag != kTagNew) kcArchive::damaged();
+  NestingGuard nesting(ar.depth_);
   unsigned int length = 0;
   ar || length;
   if (length == 0 || length > kMaxClassName) kcArchive::damaged();

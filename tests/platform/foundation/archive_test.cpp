@@ -179,6 +179,28 @@ TEST(ArchiveObjects, unknownClassAndOwnedBackReference_refused) {
   EXPECT_THROW(in2 || target2, kcArchive::Damaged);
 }
 
+TEST(ArchiveObjects, nestingDeeperThanTheLimit_refusedAsDamaged) {
+  // A chain of owned children one level per object: the root in place counts as the first.
+  auto chain = [](unsigned levels) {
+    auto root = std::make_unique<Node>();
+    Node* last = root.get();
+    for (unsigned i = 1; i < levels; ++i) last = last->child = new Node();
+    return root;
+  };
+  auto deepest = chain(kcArchive::kMaxNesting);
+  std::vector<unsigned char> bytes = stored(*deepest);
+  Node loaded;
+  kcArchive in(bytes, kcArchive::eLoading);
+  EXPECT_NO_THROW(in || loaded);
+
+  auto tooDeep = chain(kcArchive::kMaxNesting + 1);
+  std::vector<unsigned char> deeper = stored(*tooDeep);
+  Node refused;
+  kcArchive in2(deeper, kcArchive::eLoading);
+  EXPECT_THROW(in2 || refused, kcArchive::Damaged);
+  EXPECT_EQ(refused.child, nullptr);
+}
+
 TEST(ArchiveObjects, newerVersion_throwsUnknownVersionKeepingFileAndLine) {
   Node root;
   std::vector<unsigned char> bytes = stored(root);

@@ -24,7 +24,9 @@
 // kcArchive::Unrepresentable and writes nothing. Loading treats the bytes as hostile: a short read,
 // a count larger than the bytes left, a bad tag, bad UTF-8 or an unknown class throw
 // kcArchive::Damaged or kcArchive::UnknownClass, and nothing is allocated beyond what the
-// remaining bytes could hold.
+// remaining bytes could hold. Objects nest (an object inside an object, in place or through a
+// pointer) at most kMaxNesting deep when loading; a deeper archive throws Damaged, so hostile
+// bytes cannot exhaust the stack.
 //
 // Round trip in memory:
 //   std::vector<unsigned char> bytes;
@@ -34,6 +36,7 @@
 class kcArchive {
  public:
   enum Mode : std::int32_t { eStoring = 0, eLoading = 1 };
+  static constexpr unsigned kMaxNesting = 64;
 
   // Over a byte vector. Storing appends to buffer, which must outlive the archive. Loading copies
   // buffer, so the vector may change or die afterwards.
@@ -128,6 +131,7 @@ class kcArchive {
   std::vector<unsigned char> in_;              // loading
   std::size_t pos_ = 0;
   std::uint64_t requests_ = 0;
+  unsigned depth_ = 0;  // objects being loaded, one inside the other
 
   // Objects archived so far, by index (loading) and by address (storing).
   std::vector<kcPersistent*> loaded_;

@@ -1,0 +1,372 @@
+// Tests of the scene's archive form: round trips with views and caches, the older data forms,
+// version refusals, and damaged or hostile archives.
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <blob/blobtool.h>
+#include <foundation/archive.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "archive_fixture.h"
+#include "archive_forms.h"
+#include "scene/blobdesc_fixture.h"
+#include "persist.h"
+
+namespace {
+
+using namespace archive_fixture;
+using archive_forms::DataForm;
+using Scene = kcBlobSceneDescription;
+
+// queried(kind): an analysed scene with settings whose caches and views every query has filled.
+Scene queried(Scene::Analysis kind) {
+  Scene scene = analysed(kind);
+  withSettings(scene);
+  answers(scene);
+  return scene;
+}
+
+// Offsets in the stored form of a scene archived in place: the scene's version byte, then the
+// data's (after its class name).
+constexpr std::size_t kSceneVersionAt = 0;
+std::size_t dataVersionAt(const Bytes& bytes) { return find(bytes, "kc_BSDData") + 10; }
+
+// refusal(bytes): loads bytes into a queried scene; expects a throw of E and the scene unchanged.
+template <class E>
+E refusal(const Bytes& bytes) {
+  Scene target = queried(Scene::eGreyScale);
+  const Fingerprint before = answers(target);
+  const kcBlob* first = target.getBlob(1);
+  try {
+    load(bytes, target);
+  } catch (const E& e) {
+    EXPECT_EQ(target.getBlob(1), first);
+    EXPECT_TRUE(answers(target) == before);
+    return e;
+  }
+  ADD_FAILURE() << "no refusal";
+  return E();
+}
+
+// ---- round trips
+
+TEST(SceneArchive, analysedSceneWithSettings_answersAsBeforeWithoutRebuildOrRecompute) {
+  for (Scene::Analysis kind : {Scene::eGreyScale, Scene::eLabelled, Scene::eWholeImageGreyScale}) {
+    SCOPED_TRACE(kind);
+    Scene scene = queried(kind);
+    const Fingerprint before = answers(scene);
+    Bytes bytes = stored(scene);
+    Scene copy;
+    EXPECT_EQ(load(bytes, copy), 0u);
+    // The same queries again fill, in the copy, exactly the caches they fill in the original
+    // (the extents keep only the last angle asked for), and rebuild no view.
+    const std::vector<std::uint64_t> notices = mutations(copy), original = mutations(scene);
+    const std::uint64_t builds = data(copy).viewBuilds;
+    EXPECT_TRUE(answers(copy) == before);
+    answers(scene);
+    std::vector<std::uint64_t> filled, filledOriginal;
+    for (std::size_t i = 0; i < notices.size(); ++i) {
+      filled.push_back(mutations(copy)[i] - notices[i]);
+      filledOriginal.push_back(mutations(scene)[i] - original[i]);
+    }
+    EXPECT_EQ(filled, filledOriginal);
+    EXPECT_EQ(data(copy).viewBuilds, builds) << "a view was rebuilt";
+    EXPECT_EQ(copy.getBlob(1)->scene(), &copy);
+    copy.repInvariant();
+    const Bytes again = stored(copy);
+    auto differ = std::mismatch(again.begin(), again.end(), bytes.begin(), bytes.end());
+    EXPECT_TRUE(again == bytes) << "first difference at byte " << (differ.first - again.begin());
+  }
+}
+
+TEST(SceneArchive, degenerateScene_keepsItsSettings) {
+  Scene scene;
+  withSettings(scene);
+  scene.disableSort();
+  Bytes bytes = stored(scene);
+  Scene copy = analysed(Scene::eGreyScale);
+  load(bytes, copy);
+  EXPECT_TRUE(copy.isDegenerate());
+  EXPECT_TRUE(answers(copy) == answers(scene));
+  EXPECT_THROW(copy.numBlobs(false), Scene::Degenerate);
+}
+
+TEST(SceneArchive, freshSceneQueriedAfterLoading_computesAsTheOriginalWould) {
+  // Nothing cached before storing: the loaded scene computes every measure and view itself.
+  Scene scene = analysed(Scene::eGreyScale);
+  withSettings(scene);
+  Bytes bytes = stored(scene);
+  Scene copy;
+  load(bytes, copy);
+  EXPECT_TRUE(answers(copy) == answers(scene));
+}
+
+TEST(SceneArchive, storedForm_versionsFlagAndDataPointer) {
+  Scene scene;
+  Bytes bytes = stored(scene);
+  // scene version 0, kcPersistent 0, degenerate true, a new object named kc_BSDData, version 3.
+  const Bytes head{0, 0, 1, 1, 10, 0, 0, 0, 'k', 'c', '_', 'B', 'S', 'D', 'D', 'a', 't', 'a', 3, 0};
+  ASSERT_GE(bytes.size(), head.size());
+  EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + static_cast<long>(head.size())), head);
+}
+
+// ---- older data forms, written value by value
+
+TEST(SceneArchive, olderDataVersions_loadWithDefaultsForMissingFields) {
+  for (unsigned char version = 0; version <= 3; ++version) {
+    SCOPED_TRACE(static_cast<int>(version));
+    DataForm old;
+    old.version = version;
+    Scene scene;
+    EXPECT_EQ(load(old.bytes(), scene), 0u);
+    EXPECT_TRUE(scene.isDegenerate());
+    EXPECT_EQ(scene.clientFromImageXform(), old.clientFromImage);
+    kcBlob::Measure m;
+    double low, high;
+    bool exclude;
+    scene.getFilter(0, m, low, high, exclude);
+    EXPECT_EQ(m, kcBlob::ePerimeter);
+    EXPECT_TRUE(exclude);
+    Scene::SortOrder order;
+    EXPECT_TRUE(scene.getSort(m, order));
+    EXPECT_EQ(order, Scene::eAscending);
+    EXPECT_FALSE(data(scene).sortDisabled);
+    EXPECT_EQ(data(scene).mask.isDegenerate(), version < 3);
+    EXPECT_EQ(data(scene).viewCounter, 9u);
+    EXPECT_EQ(data(scene).clientXScale, 2.0);
+  }
+}
+
+// ---- version refusals
+
+TEST(SceneArchive, newerVersions_refusedWithFileAndLine) {
+  Scene scene = queried(Scene::eGreyScale);
+  const Bytes bytes = stored(scene);
+  struct Case {
+    const char* what;
+    std::size_t at;
+    const char* file;
+    int line;
+  };
+  const std::size_t data = dataVersionAt(bytes);
+  for (const Case& c : {Case{"scene", kSceneVersionAt, "blob/blobdesc", 1161},
+                        Case{"data", data, "blob/blobdesc", 1176}}) {
+    SCOPED_TRACE(c.what);
+    Bytes newer = bytes;
+    ++newer[c.at];
+    const kcArchive::UnknownVersion e = refusal<kcArchive::UnknownVersion>(newer);
+    EXPECT_STREQ(e.file(), c.file);
+    EXPECT_EQ(e.line(), c.line);
+  }
+}
+
+// ---- damaged or hostile data, written value by value
+
+TEST(SceneArchive, settingsNoQueryCouldSurvive_refusedAsDamaged) {
+  struct Case {
+    const char* what;
+    void (*change)(DataForm&);
+  };
+  const Case cases[] = {
+      {"analysis 3", [](DataForm& f) { f.kind = 3; }},
+      {"cleanup 7", [](DataForm& f) { f.cleanup = 7; }},
+      {"cleanup with negative minimum", [](DataForm& f) { f.cleanup = Scene::ePrune, f.minPels = -1; }},
+      {"sort order 2", [](DataForm& f) { f.order = 2; }},
+      {"sort set and disabled", [](DataForm& f) { f.sortDisabled = true; }},
+      {"filter low above high", [](DataForm& f) { f.filters[0].low = 3.0; }},
+      {"filter limit not a number", [](DataForm& f) { f.filters[0].high = std::numeric_limits<double>::quiet_NaN(); }},
+      {"two filters on one measure", [](DataForm& f) { f.filters.push_back(f.filters[0]), f.filterCount = 2; }},
+      {"negative exclusion", [](DataForm& f) { f.area = -1.0; }},
+      {"exclusion of 50 percent", [](DataForm& f) { f.area = 50.0, f.isPercent = true; }},
+      {"more blobs than bytes", [](DataForm& f) { f.blobCount = 0x7FFFFFFF; }},
+      {"more filters than bytes", [](DataForm& f) { f.filterCount = 0xFFFFFFFF; }},
+      {"top id without a blob", [](DataForm& f) { f.topIds = {1}; }},
+      {"analysed without a window", [](DataForm& f) { f.degenerate = false, f.window = kcPelRect(0, 0, 0, 3); }},
+      {"singular version-0 transform", [](DataForm& f) { f.version = 0, f.clientFromImage = kcXform<2>(kcMatrix<2>(0, 0, 0, 0), {}); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DataForm form;
+    c.change(form);
+    refusal<kcArchive::Damaged>(form.bytes());
+  }
+}
+
+TEST(SceneArchive, counterOfAllOnes_loadsAsZero) {
+  DataForm form;
+  form.counters = -1;
+  Scene scene;
+  load(form.bytes(), scene);
+  EXPECT_EQ(data(scene).viewCounter, 0u);
+  EXPECT_EQ(data(scene).shownTopCounter, 0u);
+}
+
+TEST(SceneArchive, nullDataPointer_loadsDegenerateWithDefaultData) {
+  const Bytes bytes{0, 0, 0, 0};  // versions, "not degenerate", a null pointer
+  Scene scene = queried(Scene::eGreyScale);
+  EXPECT_EQ(load(bytes, scene), 0u);
+  EXPECT_TRUE(scene.isDegenerate());
+  EXPECT_EQ(scene.numFilters(), 0);
+  EXPECT_THROW(scene.numBlobs(false), Scene::Degenerate);
+  scene.setFilter(kcBlob::eArea, 1, 2, false);
+}
+
+TEST(SceneArchive, dataPointerToAnotherClass_refusedAndDeleted) {
+  kcBlobParams params;
+  Bytes bytes{0, 0, 1, 1, 12, 0, 0, 0};
+  const std::string name = "kcBlobParams";
+  bytes.insert(bytes.end(), name.begin(), name.end());
+  const Bytes body = stored(params);
+  bytes.insert(bytes.end(), body.begin(), body.end());
+  refusal<kcArchive::Damaged>(bytes);
+}
+
+// ---- damaged or hostile blobs and views, made by storing a corrupted scene
+
+// corrupted(change): the bytes of a queried grey-scale scene after change(data) in memory.
+template <class Change>
+Bytes corrupted(Change change) {
+  Scene scene = queried(Scene::eGreyScale);
+  change(data(scene));
+  return stored(scene);
+}
+
+TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
+  struct Case {
+    const char* what;
+    void (*change)(kc_BSDData&);
+  };
+  const Case cases[] = {
+      {"parent beyond the blobs", [](kc_BSDData& d) { d.store.entries[2].parent = d.numBlobs() + 1; }},
+      {"sibling cycle", [](kc_BSDData& d) { d.store.entries[0].nextSibling = 1; }},
+      {"child count", [](kc_BSDData& d) { ++d.store.entries[1].numChildren; }},
+      {"child listed twice", [](kc_BSDData& d) { d.topIds.push_back(d.topIds.front()); }},
+      {"top id beyond the blobs", [](kc_BSDData& d) { d.topIds.push_back(d.numBlobs() + 1); }},
+      {"shown id 0", [](kc_BSDData& d) { d.shownIds.push_back(0); }},
+      {"scale value 0", [](kc_BSDData& d) { d.scaleVal = 0; }},
+      {"hole inside a hole", [](kc_BSDData& d) { d.store.entries[d.store.entries[2].parent - 1].label = 0; }},
+      {"run row too short", [](kc_BSDData& d) { ++d.store.runs->data()[d.store.entries[0].runs + 1]; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    refusal<kcArchive::Damaged>(corrupted(c.change));
+  }
+}
+
+TEST(SceneArchive, parentsThatCycleAwayFromTheTop_refusedAsDamaged) {
+  // Blobs 1 and 3 list each other as their only child and parent: each in one list, every count
+  // right, but walking up the parents would never end.
+  Scene scene;
+  scene_fixture::fill(scene, {0, 0, 0});
+  kc_BSDData& d = data(scene);
+  d.connectivityKind = Scene::eLabelled;  // no alternation of blobs and holes to trip over first
+  d.topIds = {2};
+  for (kc_BlobEntry& e : d.store.entries) e.nextSibling = e.prevSibling = 0;
+  auto& one = d.store.entries[0];
+  auto& three = d.store.entries[2];
+  one.parent = three.firstChild = 3 - 2;
+  three.parent = one.firstChild = 3;
+  one.numChildren = three.numChildren = 1;
+  refusal<kcArchive::Damaged>(stored(scene));
+}
+
+TEST(SceneArchive, blobsOfTheOldestForm_standAtTheTopLevelAndRecompute) {
+  Scene source = analysed(Scene::eGreyScale);
+  const kcBlob& ring = *source.getBlob(archive_forms::kRing);
+  DataForm form;
+  form.degenerate = false;
+  form.kind = Scene::eGreyScale;
+  form.scaleValue = 2;
+  form.clientFromImage = kcXform<2>();
+  form.window = source.sceneWindow();
+  form.blobCount = 2;
+  form.topIds = {2};
+  // Each region with a transform of its own: the writer's table of objects does not count the
+  // parts this test writes by hand, so no back-reference may be written.
+  std::vector<kcRLEBuffer> regions(2, ring.region());
+  for (kcRLEBuffer& region : regions) {
+    kc2XformCache own;
+    own.xform(kc2XformLinear(kcXform<2>()));
+    region.copyXforms(own);
+  }
+  form.writeBlobs = [&](kcArchive& ar) {
+    for (long id : {1L, 2L}) {
+      archive_forms::BlobForm blob;
+      blob.version = 0;
+      blob.id = id;
+      blob.write(ar, ring, regions[static_cast<std::size_t>(id - 1)]);
+    }
+  };
+  Scene scene;
+  EXPECT_EQ(load(form.bytes(), scene), 0u);
+  EXPECT_EQ(scene.numBlobs(false), 2);
+  // Their links are lost: they stand at the top level, blob 1 (outside the stored list) after it.
+  EXPECT_EQ(scene.firstTop(false), scene.getBlob(2));
+  EXPECT_EQ(scene.getBlob(2)->nextSibling(false), scene.getBlob(1));
+  EXPECT_EQ(scene.lastTop(false), scene.getBlob(1));
+  EXPECT_EQ(scene.getBlob(1)->parent(), nullptr);
+  EXPECT_EQ(scene.getBlob(1)->area(), ring.area());
+  EXPECT_EQ(scene.getBlob(2)->perimeter(), ring.perimeter());
+  scene.repInvariant();
+}
+
+TEST(SceneArchive, viewLinksThatContradictTheirLists_droppedAndRebuilt) {
+  Scene original = queried(Scene::eGreyScale);
+  const Fingerprint before = answers(original);
+  const Bytes bytes = corrupted([](kc_BSDData& d) {
+    const BlobId first = d.shownTopIds.front();
+    d.store.links[first - 1].nextShown = first;  // a cycle among current links
+  });
+  Scene scene;
+  load(bytes, scene);
+  const std::uint64_t builds = data(scene).viewBuilds;
+  EXPECT_TRUE(answers(scene) == before);
+  EXPECT_GT(data(scene).viewBuilds, builds);
+}
+
+TEST(SceneArchive, transformValuesThatContradictTheTransform_computedAgain) {
+  const Bytes bytes = corrupted([](kc_BSDData& d) { d.clientXScale = 99.0, d.xformIsLinear = false; });
+  Scene scene;
+  load(bytes, scene);
+  EXPECT_TRUE(data(scene).xformIsLinear);
+  EXPECT_EQ(data(scene).clientXScale, 1.5);
+}
+
+TEST(SceneArchive, unknownMeasureInFilterOrSort_loadsAndIsRefusedWhenUsed) {
+  for (bool inSort : {false, true}) {
+    Scene scene = analysed(Scene::eGreyScale);
+    if (inSort)
+      scene.setSort(static_cast<kcBlob::Measure>(99), Scene::eDescending);
+    else
+      scene.setFilter(static_cast<kcBlob::Measure>(99), 0.0, 1.0, false);
+    Bytes bytes = stored(scene);
+    Scene copy;
+    load(bytes, copy);
+    EXPECT_THROW(copy.numBlobs(true), kcBlob::BadMeasure);
+    EXPECT_EQ(copy.numBlobs(false), scene.numBlobs(false));
+  }
+}
+
+TEST(SceneArchive, truncatedAtEveryByte_leavesTheSceneUnchanged) {
+  Scene small = analysed(Scene::eLabelled);
+  withSettings(small);
+  answers(small);
+  const Bytes bytes = stored(small);
+  Scene target = queried(Scene::eGreyScale);
+  const Fingerprint before = answers(target);
+  const kcBlob* first = target.getBlob(1);
+  for (std::size_t size = 0; size < bytes.size(); ++size) {
+    kcArchive in(bytes.data(), size);
+    EXPECT_THROW(in || target, kcException) << size;
+    ASSERT_EQ(target.getBlob(1), first) << size;
+  }
+  EXPECT_TRUE(answers(target) == before);
+}
+
+}  // namespace
