@@ -100,19 +100,21 @@ Derived deriveFrom(const kc2XformCache& cache) {
   return v;
 }
 
+// storeDerived(d, v): d takes the derived values v.
+void storeDerived(kc_BSDData& d, const Derived& v) noexcept {
+  d.xformIsLinear = v.isLinear;
+  d.clientIsIdentity = v.clientIsIdentity;
+  d.clientMatrixIsIdentity = v.clientMatrixIsIdentity;
+  d.clientXScale = v.xScale;
+  d.clientYScale = v.yScale;
+  d.clientAreaScale = v.areaScale;
+  d.clientAspect = v.aspect;
+  d.clientScale = v.scale;
+}
+
 }  // namespace
 
-void kc_BSDData::deriveXformValues() {
-  const Derived v = deriveFrom(xformCache);
-  xformIsLinear = v.isLinear;
-  clientIsIdentity = v.clientIsIdentity;
-  clientMatrixIsIdentity = v.clientMatrixIsIdentity;
-  clientXScale = v.xScale;
-  clientYScale = v.yScale;
-  clientAreaScale = v.areaScale;
-  clientAspect = v.aspect;
-  clientScale = v.scale;
-}
+void kc_BSDData::deriveXformValues() { storeDerived(*this, deriveFrom(xformCache)); }
 
 bool kc_BSDData::replaceXform(const kc2XformCache& n) {
   if (n.xform().get() == xformCache.xform().get() ||
@@ -134,13 +136,6 @@ bool kc_BSDData::replaceXform(const kc2XformCache& n) {
   advance(viewCounter);
   if (!sameMatrix) advance(matrixCounter);
   xformCache = std::move(replacement);
-  xformIsLinear = v.isLinear;
-  clientIsIdentity = v.clientIsIdentity;
-  clientMatrixIsIdentity = v.clientMatrixIsIdentity;
-  clientXScale = v.xScale;
-  clientYScale = v.yScale;
-  clientAreaScale = v.areaScale;
-  clientAspect = v.aspect;
-  clientScale = v.scale;
+  storeDerived(*this, v);
   return true;
 }
