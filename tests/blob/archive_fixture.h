@@ -19,21 +19,14 @@
 #include <vector>
 
 #include "blob/connect/connect_fixture.h"
+#include "platform/foundation/archive_bytes.h"
 #include "scene/bsd_data.h"
 #include "scene/scene_builder.h"
 
 namespace archive_fixture {
 
-using Bytes = std::vector<unsigned char>;
-
-// stored(object): object archived in place into a new archive.
-template <class T>
-Bytes stored(T& object) {
-  Bytes bytes;
-  kcArchive out(bytes, kcArchive::eStoring);
-  out || object;
-  return bytes;
-}
+using archive_bytes::Bytes;
+using archive_bytes::stored;
 
 // loaded(bytes, object): object loaded in place from bytes; returns the bytes left unread.
 template <class T>
