@@ -141,7 +141,7 @@ void addPlatform(std::vector<std::pair<std::string, Bytes>>& out) {
   out.emplace_back("xform-linear.bin", stored(linear));
   kc2XformCache perspective;
   perspective.xformInverse(kc2XformPerspective(kc2XformPerspective::Elements{1.0, 0.1, 2.0, 0.0, 1.0, -1.0, 0.001, 0.002, 1.0}));
-  out.emplace_back("xform-perspective.bin", stored(perspective));
+  out.emplace_back("xform-projective.bin", stored(perspective));
 }
 
 }  // namespace
