@@ -1,6 +1,7 @@
 // blob-analyze's calls into the library: options to kcBlobParams, kfBlobAnalysis, blobs to rows.
 #include "analysis_adapter.h"
 
+#include "blob_rows.h"
 #include "pictures.h"
 
 #include <blob/blob.h>
@@ -14,7 +15,6 @@
 #include <foundation/rlebuffer.h>
 
 #include <cstring>
-#include <limits>
 
 namespace tool {
 namespace {
@@ -99,27 +99,6 @@ kcBlobParams makeParams(const Options& options) {
     throw UsageError(libraryMessage(error));
   }
   return params;
-}
-
-// measureValue(blob, number): the measure, or NaN (reported as null) when the analysis kind has no
-// such measure (the boundary measures of a whole-image analysis).
-double measureValue(const kcBlob& blob, int number) {
-  try {
-    return blob.measure(static_cast<kcBlob::Measure>(number));
-  } catch (const kcBlob::BadMeasure&) {
-    return std::numeric_limits<double>::quiet_NaN();
-  }
-}
-
-BlobRow rowOf(const kcBlob& blob, const std::vector<MeasureInfo>& measures) {
-  BlobRow row;
-  row.id = blob.id();
-  const kcBlob* parent = blob.parent();
-  row.parent = parent ? parent->id() : 0;
-  row.label = blob.label();
-  row.numChildren = blob.numChildren(false);
-  for (const MeasureInfo& info : measures) row.values.push_back(measureValue(blob, info.number));
-  return row;
 }
 
 // diagnosticTexts(recorder): the text of every data object recorded, in record order.
@@ -219,7 +198,7 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
     const std::vector<const kcBlob*> blobs = scene->allBlobs(options.shown);
     report.viewOrder = options.shown;
     report.blobs.reserve(blobs.size());
-    for (const kcBlob* blob : blobs) report.blobs.push_back(rowOf(*blob, options.measures));
+    for (const kcBlob* blob : blobs) report.blobs.push_back(blobRow(*blob, options.measures));
     if (overlay) {
       const bool svg = options.overlayPath.size() >= 4 && options.overlayPath.compare(options.overlayPath.size() - 4, 4, ".svg") == 0;
       extras->overlay = tool::overlay(image, *scene, options.drawFlags, options.shown, svg);

@@ -1,0 +1,30 @@
+// Report rows from the library's blobs.
+#include "blob_rows.h"
+
+#include <blob/blob.h>
+
+#include <limits>
+
+namespace tool {
+
+double measureValue(const kcBlob& blob, int number) {
+  try {
+    return blob.measure(static_cast<kcBlob::Measure>(number));
+  } catch (const kcBlob::BadMeasure&) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+}
+
+BlobRow blobRow(const kcBlob& blob, const std::vector<MeasureInfo>& measures) {
+  BlobRow row;
+  row.id = blob.id();
+  const kcBlob* parent = blob.parent();
+  row.parent = parent ? parent->id() : 0;
+  row.label = blob.label();
+  row.numChildren = blob.numChildren(false);
+  row.values.reserve(measures.size());
+  for (const MeasureInfo& info : measures) row.values.push_back(measureValue(blob, info.number));
+  return row;
+}
+
+}  // namespace tool
