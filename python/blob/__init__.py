@@ -1,0 +1,388 @@
+"""Blob analysis of 8-bit images held in numpy arrays.
+
+    import blob
+    scene = blob.analyze(image, threshold=100)
+    for b in scene.top:
+        print(b.id, b.area, b.center_of_mass)
+    columns = scene.table(["area", "centerOfMassX", "centerOfMassY"])
+
+A Scene holds one analysis: every blob (foreground region) and hole (background region inside a
+blob), arranged in a tree, each measured on request. Blobs are named by their id (1, 2, ...) and
+keep their scene alive, so a Blob stays usable after its Scene object is gone. Every error of the
+library raises a subclass of blob.Error carrying its error number; refused parameters are also
+ValueErrors.
+"""
+
+import numpy as _np
+
+from ._blob import (BadArgument, BadId, BadMeasure, BadParams, Degenerate, DuplicateFilter, Error,
+                    ImageError)
+from . import _blob
+
+__all__ = ["analyze", "read_image", "demo_image", "Scene", "Blob", "MEASURES", "Error", "BadParams", "BadMeasure",
+           "BadId", "Degenerate", "DuplicateFilter", "BadArgument", "ImageError"]
+
+#: Every measure of a blob by its library name, in measure-number order ("label", "area", ...).
+MEASURES = tuple(_blob.MEASURES)
+_NUMBER = {name: number for number, name in enumerate(MEASURES)}
+#: The measures a table holds by default: all but label and numChildren, which are fixed columns.
+TABLE_MEASURES = tuple(m for m in MEASURES if m not in ("label", "numChildren"))
+
+_CONNECTIVITY = {"greyScale": 0, "labelled": 1, "wholeImage": 2}
+_MORPH = {f"{op}{shape}": 3 * i + shape
+          for i, op in enumerate(("erode", "dilate", "close", "open")) for shape in range(3)}
+_EXCLUSION_UNITS = {"exclude_area": "client", "exclude_pels": "pels", "exclude_percent": "percent"}
+
+
+def _measure_number(name):
+    try:
+        return _NUMBER[name]
+    except (KeyError, TypeError):
+        raise ValueError(f"unknown measure {name!r}; valid names: {', '.join(MEASURES)}") from None
+
+
+def _byte(name, value):
+    if isinstance(value, bool) or not isinstance(value, (int, _np.integer)) or not 0 <= value <= 255:
+        raise ValueError(f"{name} must be an integer in 0..255, not {value!r}")
+    return int(value)
+
+
+def _percent_values(value):
+    low_tail, high_tail, percent = value
+    return [int(low_tail), int(high_tail), int(percent)]
+
+
+def _segmentation(threshold, invert, soft, none, threshold_percent):
+    chosen = [name for name, value in (("soft", soft), ("threshold_percent", threshold_percent))
+              if value is not None] + (["none"] if none else [])
+    if len(chosen) > 1 or (chosen and threshold != 128):
+        raise ValueError("give one of threshold, threshold_percent, soft and none")
+    if none:
+        if invert:
+            raise ValueError("invert has no meaning with none")
+        return "none", []
+    if soft is not None:
+        low, high, softness = soft
+        return "soft", [_byte("soft low", low), _byte("soft high", high), _byte("softness", softness)]
+    if threshold_percent is not None:
+        return "percent", _percent_values(threshold_percent)
+    return "hard", [_byte("threshold", threshold)]
+
+
+def _cleanup(prune, fill):
+    if prune is not None and fill is not None:
+        raise ValueError("give prune or fill, not both")
+    if prune is not None:
+        return 1, int(prune)
+    if fill is not None:
+        return 2, int(fill)
+    return 0, 0
+
+
+def analyze(image, threshold=128, invert=False, soft=None, none=False, threshold_percent=None,
+            connectivity="greyScale", prune=None, fill=None, morph=(), mask=None, mask_interior=False,
+            angle=None, exclude_area=None, exclude_pels=None, exclude_percent=None, client_from_image=None):
+    """Analyses a 2-D uint8 array and returns its Scene.
+
+    Segmentation, one of: threshold T (default 128: a pel at or above T is foreground);
+    threshold_percent=(low_tail, high_tail, percent) of the histogram without its tails;
+    soft=(low, high, softness); none=True (pel values as they are). invert swaps foreground and
+    background for the thresholds.
+    connectivity: "greyScale", "labelled" or "wholeImage". prune=N or fill=N removes or fills
+    regions of fewer than N pels. morph: operations "erode0" ... "open2" applied in order.
+    mask: a uint8 array; only pels where it is not 0 are analysed (mask_interior: it also decides
+    isInterior).
+    The scene's measure settings: angle (radians) of the oriented box, centre and median;
+    exclude_area, exclude_pels or exclude_percent to leave that much of each blob out of them at
+    each extreme; client_from_image=(a, b, c, d, tx, ty) for client coordinates
+    (x' = a x + b y + tx, y' = c x + d y + ty), in which every measure is given.
+
+    The image is copied once, whatever its strides, and analysed without holding the GIL.
+    """
+    segmentation, values = _segmentation(threshold, invert, soft, none, threshold_percent)
+    if connectivity not in _CONNECTIVITY:
+        raise ValueError(f"connectivity must be one of {', '.join(_CONNECTIVITY)}, not {connectivity!r}")
+    cleanup, min_pels = _cleanup(prune, fill)
+    if isinstance(morph, str):
+        morph = (morph,)
+    try:
+        ops = [_MORPH[op] for op in morph]
+    except KeyError as error:
+        raise ValueError(f"unknown morphology {error.args[0]!r}; valid names: {', '.join(_MORPH)}") from None
+    exclusions = {name: value for name, value in (("exclude_area", exclude_area), ("exclude_pels", exclude_pels),
+                                                  ("exclude_percent", exclude_percent)) if value is not None}
+    if len(exclusions) > 1:
+        raise ValueError("give one of exclude_area, exclude_pels and exclude_percent")
+    if mask_interior and mask is None:
+        raise ValueError("mask_interior needs a mask")
+
+    scene = Scene(_blob.analyze(image, segmentation, values, bool(invert), _CONNECTIVITY[connectivity], cleanup,
+                                min_pels, ops, mask, bool(mask_interior)))
+    if angle is not None:
+        scene.angle = angle
+    for name, value in exclusions.items():
+        scene._c.set_extrema_exclusion(_EXCLUSION_UNITS[name], float(value))
+    if client_from_image is not None:
+        scene.client_from_image = client_from_image
+    return scene
+
+
+def __getattr__(name):
+    # blob.dask is imported on first use: importing Dask takes a while.
+    if name == "dask":
+        import importlib
+        return importlib.import_module(".dask", __name__)
+    raise AttributeError(f"module 'blob' has no attribute {name!r}")
+
+
+def read_image(path, max_pels=_blob.DEFAULT_MAX_PELS):
+    """The 8-bit grey PNG or binary PGM file at path as a 2-D uint8 array.
+
+    Raises ImageError (an OSError) for a file that cannot be read as one, or that holds more than
+    max_pels pels.
+    """
+    return _blob.read_image(str(path), int(max_pels))
+
+
+def demo_image():
+    """blob-analyze's built-in demo image: 256 x 192 pels, parts nested four levels deep."""
+    return _blob.demo_image()
+
+
+class Scene:
+    """The blobs and holes of one analysis.
+
+    len(scene) is the number of blobs and holes; iteration gives them in id order and scene[id] one
+    of them. scene.top is the top level of the tree. Filters and a sort make the scene's view,
+    scene.shown; everything else ignores them unless asked with shown=True.
+    """
+
+    __slots__ = ("_c",)
+
+    def __init__(self, handle):
+        self._c = handle
+
+    @property
+    def width(self):
+        """Width of the analysed image, in pels."""
+        return self._c.width
+
+    @property
+    def height(self):
+        """Height of the analysed image, in pels."""
+        return self._c.height
+
+    def __len__(self):
+        return len(self._c.ids(False))
+
+    def __iter__(self):
+        return (Blob(self, i) for i in self._c.ids(False))
+
+    def __getitem__(self, blob_id):
+        if isinstance(blob_id, bool) or not isinstance(blob_id, (int, _np.integer)):
+            raise TypeError(f"blobs are indexed by their integer id, not {type(blob_id).__name__}")
+        self._c.blob_fields(int(blob_id))  # raises BadId for an id the scene does not have
+        return Blob(self, int(blob_id))
+
+    def __contains__(self, blob):
+        return isinstance(blob, Blob) and blob.scene._c is self._c
+
+    def __repr__(self):
+        return f"<blob.Scene {self.width}x{self.height}, {len(self)} blobs and holes>"
+
+    def blobs(self, shown=False):
+        """Every blob and hole in id order, or with shown=True the filtered and sorted view."""
+        return [Blob(self, i) for i in self._c.ids(shown)]
+
+    @property
+    def top(self):
+        """The top level of the tree (blobs without a parent), in the tree's order."""
+        return [Blob(self, i) for i in self._c.top_ids(False)]
+
+    @property
+    def shown(self):
+        """The view: the blobs passing every filter, in sort order (largest area first by default)."""
+        return self.blobs(shown=True)
+
+    @property
+    def window(self):
+        """The analysed image window: (x, y, width, height)."""
+        return self._c.window()
+
+    # ---- the view ----
+
+    def filter(self, measure, low, high, exclude=False):
+        """Keeps in the view the blobs whose measure lies in [low, high] (exclude: outside it)."""
+        self._c.set_filter(_measure_number(measure), float(low), float(high), bool(exclude))
+
+    def unset_filter(self, measure):
+        self._c.unset_filter(_measure_number(measure))
+
+    def clear_filters(self):
+        self._c.clear_filters()
+
+    @property
+    def filters(self):
+        """The filters in the order set: a list of (measure, low, high, exclude)."""
+        return [(MEASURES[m], low, high, exclude) for m, low, high, exclude in self._c.filters()]
+
+    def sort(self, measure, ascending=False):
+        """Orders the view by measure, largest first unless ascending."""
+        self._c.set_sort(_measure_number(measure), bool(ascending))
+
+    def disable_sort(self):
+        """Keeps the view in id order."""
+        self._c.disable_sort()
+
+    def clear_sort(self):
+        """Forgets an explicit sort: the view keeps its order as the default."""
+        self._c.clear_sort()
+
+    @property
+    def sort_order(self):
+        """(measure, ascending) of the sort set, or None."""
+        order = self._c.sort()
+        return None if order is None else (MEASURES[order[0]], order[1])
+
+    # ---- measure settings ----
+
+    @property
+    def angle(self):
+        """Angle in radians of the oriented bounding box, centre, aspect and median measures."""
+        return self._c.extrema_angle()
+
+    @angle.setter
+    def angle(self, radians):
+        self._c.set_extrema_angle(float(radians))
+
+    def exclude_area(self, area=None, pels=None, percent=None):
+        """Leaves this much area of each blob out of the oriented extents at each extreme: in client
+        units, in pels, or as a percentage of the blob's area (below 50)."""
+        given = [(unit, value) for unit, value in (("client", area), ("pels", pels), ("percent", percent))
+                 if value is not None]
+        if len(given) != 1:
+            raise ValueError("give one of area, pels and percent")
+        self._c.set_extrema_exclusion(given[0][0], float(given[0][1]))
+
+    @property
+    def client_from_image(self):
+        raise AttributeError("client_from_image can be set, not read")
+
+    @client_from_image.setter
+    def client_from_image(self, xform):
+        a, b, c, d, tx, ty = (float(v) for v in xform)
+        self._c.set_client_from_image(a, b, c, d, tx, ty)
+
+    # ---- results ----
+
+    def table(self, measures=None, shown=False):
+        """A dict of numpy arrays, one row per blob in id order (shown: in view order): the columns
+        id, parent (0 at the top level), label and numChildren, then one float64 column per measure
+        (library names; default every measure), NaN where the analysis has no such measure.
+        pandas.DataFrame(table) takes it as it is."""
+        names = TABLE_MEASURES if measures is None else tuple(measures)
+        numbers = [_measure_number(name) for name in names]
+        if len(set(numbers)) != len(numbers):
+            raise ValueError("a measure is named twice")
+        ids, parents, labels, children, values = self._c.table(numbers, bool(shown))
+        columns = {"id": ids, "parent": parents, "label": labels, "numChildren": children}
+        columns.update(zip(names, values))
+        return columns
+
+    def label_image(self, shown=False, background=0):
+        """The scene rendered as a uint8 array of its window: each blob's pels with their values in
+        a grey-scale analysis, with its label in a labelled one; holes 0; background elsewhere
+        (where a hole left out of the view lies, for one)."""
+        pels, _offset = self._c.label_image(bool(shown), _byte("background", background))
+        return pels
+
+    def to_json(self, measures=None, shown=False, file=None):
+        """blob-analyze's JSON report of this image: {"images": [{"file": ..., "width": ...,
+        "height": ..., "blobs": [...]}]}, the file null unless given."""
+        names = TABLE_MEASURES if measures is None else tuple(measures)
+        fixed = ("label", "numChildren")
+        numbers = [_measure_number(name) for name in names if name not in fixed]
+        if len(set(numbers)) != len(numbers):
+            raise ValueError("a measure is named twice")
+        return self._c.to_json(numbers, bool(shown), None if file is None else str(file))
+
+
+def _snake(name):
+    return "".join("_" + c.lower() if c.isupper() else c for c in name)
+
+
+class Blob:
+    """A blob or hole of a scene, named by its id. Every measure is a property by its name in
+    snake case (area, center_of_mass_x, ...), and blob.measure(library_name) gives it by the
+    library's name. Holes have label 0 in a grey-scale analysis."""
+
+    __slots__ = ("scene", "id")
+
+    def __init__(self, scene, blob_id):
+        self.scene = scene
+        self.id = blob_id
+
+    def __repr__(self):
+        return f"<blob.Blob {self.id}>"
+
+    def __eq__(self, other):
+        return isinstance(other, Blob) and other.scene._c is self.scene._c and other.id == self.id
+
+    def __hash__(self):
+        return hash((id(self.scene._c), self.id))
+
+    def measure(self, name):
+        """The measure by its library name ("area", "centerOfMassX", ...)."""
+        return self.scene._c.measure(self.id, _measure_number(name))
+
+    @property
+    def label(self):
+        return self.scene._c.blob_fields(self.id)[1]
+
+    @property
+    def parent(self):
+        """The enclosing blob or hole, None at the top level."""
+        parent = self.scene._c.blob_fields(self.id)[0]
+        return Blob(self.scene, parent) if parent else None
+
+    @property
+    def num_children(self):
+        return self.scene._c.blob_fields(self.id)[2]
+
+    def children_of(self, shown=False):
+        """The enclosed blobs or holes in the tree's order, or with shown=True in view order."""
+        return [Blob(self.scene, i) for i in self.scene._c.child_ids(self.id, bool(shown))]
+
+    @property
+    def children(self):
+        return self.children_of()
+
+    def __getattr__(self, name):
+        # The library's own names (blob.centerOfMassX) as well as the snake-case properties.
+        if name in _NUMBER:
+            return self.measure(name)
+        raise AttributeError(f"'Blob' object has no attribute {name!r}")
+
+
+def _measure_property(number):
+    return property(lambda self: self.scene._c.measure(self.id, number), doc=f"The {MEASURES[number]} measure.")
+
+
+def _pair_property(first, second):
+    x, y = _NUMBER[first], _NUMBER[second]
+    return property(lambda self: (self.scene._c.measure(self.id, x), self.scene._c.measure(self.id, y)),
+                    doc=f"({first}, {second})")
+
+
+for _number, _name in enumerate(MEASURES):
+    if _name not in ("label", "numChildren"):
+        setattr(Blob, _snake(_name), _measure_property(_number))
+for _name, (_first, _second) in {
+        "center_of_mass": ("centerOfMassX", "centerOfMassY"),
+        "inertia": ("inertiaX", "inertiaY"),
+        "inertia_principal": ("inertiaPrincipalMin", "inertiaPrincipalMax"),
+        "image_bounding_box_center": ("imageBoundingBoxCenterX", "imageBoundingBoxCenterY"),
+        "median": ("medianX", "medianY"),
+        "center": ("centerX", "centerY")}.items():
+    setattr(Blob, _name, _pair_property(_first, _second))
+del _number, _name, _first, _second

@@ -1,0 +1,497 @@
+// blob._blob: the analysis on numpy images, scenes shared by the Python objects that use them, and
+// the library's errors as Python exceptions. The Python package (blob/__init__.py) wraps it.
+//
+// Threads: images are copied and analysed without the GIL. Every query of a scene runs without the
+// GIL too, under the scene's own mutex, so two threads may use one scene (one at a time) and threads
+// with scenes of their own run in parallel. Python objects hold the analysis through a shared
+// pointer and name blobs by id, so nothing they hold can dangle.
+#include "batch.h"
+#include "blob_rows.h"
+#include "demo_image.h"
+#include "image_io.h"
+#include "measures.h"
+#include "options.h"
+#include "output_format.h"
+
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <blob/blobtool.h>
+
+#include <foundation/exception.h>
+#include <foundation/pelbuffer.h>
+#include <foundation/rlebuffer.h>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace {
+
+// ---- errors ----
+
+// The module's exception classes, made once at import and kept for the life of the process.
+struct ErrorClasses {
+  PyObject* error = nullptr;  // blob.Error, the root: every library error, with its number
+  PyObject* badParams = nullptr;
+  PyObject* badMeasure = nullptr;
+  PyObject* badId = nullptr;
+  PyObject* degenerate = nullptr;
+  PyObject* duplicateFilter = nullptr;
+  PyObject* badArgument = nullptr;
+  PyObject* imageError = nullptr;  // a file that cannot be read as an image (an OSError)
+};
+ErrorClasses errors;
+
+PyObject* newErrorClass(py::module_& m, const char* name, const char* doc, std::vector<PyObject*> bases) {
+  py::tuple baseTuple(bases.size());
+  for (std::size_t i = 0; i < bases.size(); ++i) baseTuple[i] = py::reinterpret_borrow<py::object>(bases[i]);
+  const std::string qualified = std::string("blob.") + name;
+  PyObject* cls = PyErr_NewExceptionWithDoc(qualified.c_str(), doc, baseTuple.ptr(), nullptr);
+  if (cls == nullptr) throw py::error_already_set();
+  m.add_object(name, py::reinterpret_borrow<py::object>(cls));
+  return cls;
+}
+
+void makeErrorClasses(py::module_& m) {
+  errors.error = newErrorClass(m, "Error", "An error of the blob library; number is its error number.",
+                               {PyExc_Exception});
+  errors.badParams = newErrorClass(m, "BadParams", "A parameter or argument the library refuses.",
+                                   {errors.error, PyExc_ValueError});
+  errors.badMeasure = newErrorClass(m, "BadMeasure", "A measure that is invalid or has no value in this analysis.",
+                                    {errors.error, PyExc_ValueError});
+  errors.badId = newErrorClass(m, "BadId", "A blob id the scene does not have.", {errors.error, PyExc_LookupError});
+  errors.degenerate = newErrorClass(m, "Degenerate", "The scene holds no analysis.", {errors.error});
+  errors.duplicateFilter = newErrorClass(m, "DuplicateFilter", "A second filter on one measure.",
+                                         {errors.error, PyExc_ValueError});
+  errors.badArgument = newErrorClass(m, "BadArgument", "A value the platform refuses (a size, a transform).",
+                                     {errors.error, PyExc_ValueError});
+  errors.imageError = newErrorClass(m, "ImageError", "A file that cannot be read as an 8-bit grey image.",
+                                    {PyExc_OSError});
+}
+
+PyObject* classFor(long number) {
+  switch (number) {
+    case kcBlobDefs::BadParams::kErrorNumber:
+      return errors.badParams;
+    case kcBlob::BadMeasure::kErrorNumber:
+      return errors.badMeasure;
+    case kcBlobSceneDescription::BadId::kErrorNumber:
+      return errors.badId;
+    case kcBlobSceneDescription::Degenerate::kErrorNumber:
+      return errors.degenerate;
+    case kcBlobSceneDescription::DuplicateFilter::kErrorNumber:
+      return errors.duplicateFilter;
+    case 0x10000020:  // kcBadArgument
+      return errors.badArgument;
+    default:
+      return errors.error;
+  }
+}
+
+// raise(error): sets the Python exception for a library error: its class by number, the library's
+// message (with the class and number when the error carries no text) and the number attribute.
+void raise(const kcException& error) {
+  std::wstring text = error.message(false);
+  if (text.empty()) text = error.message(true);
+  PyObject* cls = classFor(error.errorNumber());
+  py::object instance = py::reinterpret_borrow<py::object>(cls)(tool::utf8FromWide(text));
+  instance.attr("number") = error.errorNumber();
+  PyErr_SetObject(cls, instance.ptr());
+}
+
+void translate(std::exception_ptr thrown) {
+  try {
+    if (thrown) std::rethrow_exception(thrown);
+  } catch (const kcException& error) {
+    raise(error);
+  } catch (const tool::ImageError& error) {
+    PyErr_SetString(errors.imageError, error.what());
+  } catch (const tool::UsageError& error) {  // a folder that cannot be read or holds no image
+    PyErr_SetString(PyExc_FileNotFoundError, error.what());
+  }
+}
+
+// ---- images ----
+
+// ImageView: a 2-D uint8 array's geometry, taken with the GIL; the array object keeps it alive.
+struct ImageView {
+  const unsigned char* data = nullptr;
+  long width = 0;
+  long height = 0;
+  py::ssize_t rowStride = 0;
+  py::ssize_t colStride = 0;
+};
+
+ImageView viewOf(const py::array& image, const char* what) {
+  if (image.ndim() != 2) {
+    throw py::value_error(std::string(what) + " must be a 2-D array, not " + std::to_string(image.ndim()) + "-D");
+  }
+  if (!image.dtype().is(py::dtype::of<std::uint8_t>())) {
+    throw py::type_error(std::string(what) + " must be an array of uint8, not " +
+                         py::str(image.dtype()).cast<std::string>());
+  }
+  ImageView view;
+  view.data = static_cast<const unsigned char*>(image.data());
+  view.height = static_cast<long>(image.shape(0));
+  view.width = static_cast<long>(image.shape(1));
+  view.rowStride = image.strides(0);
+  view.colStride = image.strides(1);
+  return view;
+}
+
+// pelsOf(view): the pels as the library's image, in one copy whatever the strides (negative ones
+// included). An empty array gives a bound empty image, which the analysis refuses with its message.
+kcPelBuffer<unsigned char> pelsOf(const ImageView& view) {
+  kcPelBuffer<unsigned char> pels(view.width, view.height);
+  for (long y = 0; y < view.height; ++y) {
+    const unsigned char* from = view.data + y * view.rowStride;
+    unsigned char* to = pels.pointToRow(y);
+    if (view.colStride == 1) {
+      std::memcpy(to, from, static_cast<std::size_t>(view.width));
+    } else {
+      for (long x = 0; x < view.width; ++x) to[x] = from[x * view.colStride];
+    }
+  }
+  return pels;
+}
+
+py::array_t<std::uint8_t> arrayOf(const kcPelBuffer_const<unsigned char>& pels) {
+  py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(pels.height()), static_cast<py::ssize_t>(pels.width())});
+  std::uint8_t* to = out.mutable_data();
+  for (long y = 0; y < pels.height(); ++y) {
+    std::memcpy(to + y * pels.width(), pels.pointToRow(y), static_cast<std::size_t>(pels.width()));
+  }
+  return out;
+}
+
+// ---- scenes ----
+
+// Analysis: the results of one analysis, owning the scene, and the lock its queries take.
+struct Analysis {
+  kcBlobResults results;
+  std::mutex mutex;
+  long width = 0;
+  long height = 0;
+};
+
+std::vector<tool::MeasureInfo> measureInfos(const std::vector<int>& numbers) {
+  std::vector<tool::MeasureInfo> infos;
+  for (int number : numbers) {
+    const char* name = kfBlobMeasureName(static_cast<kcBlob::Measure>(number));
+    if (name == nullptr) throw py::value_error("no measure number " + std::to_string(number));
+    infos.push_back({name, number});
+  }
+  return infos;
+}
+
+// Scene: a Python handle on one analysis. Each query releases the GIL and takes the scene's lock.
+class Scene {
+ public:
+  explicit Scene(std::shared_ptr<Analysis> analysis) : analysis_(std::move(analysis)) {}
+
+  template <class Query>
+  auto locked(Query query) const {
+    py::gil_scoped_release noGil;
+    std::lock_guard<std::mutex> lock(analysis_->mutex);
+    return query(*analysis_->results.connectedBlobs());
+  }
+
+  long width() const { return analysis_->width; }
+  long height() const { return analysis_->height; }
+
+  std::vector<long> ids(bool shown) const {
+    return locked([&](const kcBlobSceneDescription& scene) {
+      std::vector<long> ids;
+      for (const kcBlob* blob : scene.allBlobs(shown)) ids.push_back(blob->id());
+      return ids;
+    });
+  }
+
+  std::vector<long> topIds(bool shown) const {
+    return locked([&](const kcBlobSceneDescription& scene) {
+      std::vector<long> ids;
+      for (const kcBlob* blob = scene.firstTop(shown); blob != nullptr; blob = blob->nextSibling(shown)) {
+        ids.push_back(blob->id());
+      }
+      return ids;
+    });
+  }
+
+  std::vector<long> childIds(long id, bool shown) const {
+    return locked([&](const kcBlobSceneDescription& scene) {
+      std::vector<long> ids;
+      for (const kcBlob* child = scene.getBlob(id)->firstChild(shown); child != nullptr;
+           child = child->nextSibling(shown)) {
+        ids.push_back(child->id());
+      }
+      return ids;
+    });
+  }
+
+  // blobFields(id): (parent id or 0, label, number of children).
+  std::tuple<long, long, long> blobFields(long id) const {
+    return locked([&](const kcBlobSceneDescription& scene) {
+      const kcBlob* blob = scene.getBlob(id);
+      const kcBlob* parent = blob->parent();
+      return std::make_tuple(parent ? parent->id() : 0L, blob->label(), blob->numChildren(false));
+    });
+  }
+
+  double measure(long id, int number) const {
+    return locked([&](const kcBlobSceneDescription& scene) {
+      return scene.getBlob(id)->measure(static_cast<kcBlob::Measure>(number));
+    });
+  }
+
+  // table(numbers, shown): id, parent, label and numChildren columns, and one row of values per
+  // measure (NaN where the analysis kind has no such measure), blobs in id or view order.
+  py::tuple table(const std::vector<int>& numbers, bool shown) const {
+    const std::vector<tool::MeasureInfo> infos = measureInfos(numbers);
+    const std::vector<tool::BlobRow> rows = locked([&](const kcBlobSceneDescription& scene) {
+      std::vector<tool::BlobRow> list;
+      const std::vector<const kcBlob*> blobs = scene.allBlobs(shown);
+      list.reserve(blobs.size());
+      for (const kcBlob* blob : blobs) list.push_back(tool::blobRow(*blob, infos));
+      return list;
+    });
+    const auto n = static_cast<py::ssize_t>(rows.size());
+    py::array_t<std::int64_t> id(n), parent(n), label(n), numChildren(n);
+    py::array_t<double> values({static_cast<py::ssize_t>(infos.size()), n});
+    auto v = values.mutable_unchecked<2>();
+    for (py::ssize_t i = 0; i < n; ++i) {
+      const tool::BlobRow& row = rows[static_cast<std::size_t>(i)];
+      id.mutable_at(i) = row.id;
+      parent.mutable_at(i) = row.parent;
+      label.mutable_at(i) = row.label;
+      numChildren.mutable_at(i) = row.numChildren;
+      for (std::size_t j = 0; j < infos.size(); ++j) v(static_cast<py::ssize_t>(j), i) = row.values[j];
+    }
+    return py::make_tuple(id, parent, label, numChildren, values);
+  }
+
+  // toJson(numbers, shown, file): blob-analyze's JSON report of this one image.
+  std::string toJson(const std::vector<int>& numbers, bool shown, const std::optional<std::string>& file) const {
+    const std::vector<tool::MeasureInfo> infos = measureInfos(numbers);
+    tool::ImageReport report;
+    report.file = file.value_or("");
+    report.demo = !file.has_value();
+    report.width = width();
+    report.height = height();
+    report.viewOrder = shown;
+    report.blobs = locked([&](const kcBlobSceneDescription& scene) {
+      std::vector<tool::BlobRow> rows;
+      for (const kcBlob* blob : scene.allBlobs(shown)) rows.push_back(tool::blobRow(*blob, infos));
+      return rows;
+    });
+    std::vector<std::string> names;
+    for (const tool::MeasureInfo& info : infos) names.emplace_back(info.name);
+    std::ostringstream out;
+    const auto writer = tool::makeReportWriter(tool::Format::eJson, out, names);
+    writer->image(report);
+    writer->finish();
+    return out.str();
+  }
+
+  py::tuple labelImage(bool shown, unsigned char background) const {
+    const kcPelBuffer<unsigned char> pels =
+        locked([&](const kcBlobSceneDescription& scene) { return scene.makeImage(shown, background); });
+    return py::make_tuple(arrayOf(pels), py::make_tuple(pels.offset().x(), pels.offset().y()));
+  }
+
+  std::tuple<long, long, long, long> window() const {
+    return locked([](const kcBlobSceneDescription& scene) {
+      const kcPelRect rect = scene.sceneWindow();
+      return std::make_tuple(rect.ul().x(), rect.ul().y(), rect.width(), rect.height());
+    });
+  }
+
+  template <class Change>
+  void change(Change change) {
+    py::gil_scoped_release noGil;
+    std::lock_guard<std::mutex> lock(analysis_->mutex);
+    change(*analysis_->results.connectedBlobs());
+  }
+
+  std::vector<std::tuple<int, double, double, bool>> filters() const {
+    return locked([](const kcBlobSceneDescription& scene) {
+      std::vector<std::tuple<int, double, double, bool>> list;
+      for (long i = 0; i < scene.numFilters(); ++i) {
+        kcBlob::Measure m{};
+        double low = 0, high = 0;
+        bool exclude = false;
+        scene.getFilter(i, m, low, high, exclude);
+        list.emplace_back(static_cast<int>(m), low, high, exclude);
+      }
+      return list;
+    });
+  }
+
+  std::optional<std::tuple<int, bool>> sort() const {
+    return locked([](const kcBlobSceneDescription& scene) -> std::optional<std::tuple<int, bool>> {
+      kcBlob::Measure m{};
+      kcBlobSceneDescription::SortOrder order{};
+      if (!scene.getSort(m, order)) return std::nullopt;
+      return std::make_tuple(static_cast<int>(m), order == kcBlobSceneDescription::eAscending);
+    });
+  }
+
+ private:
+  std::shared_ptr<Analysis> analysis_;
+};
+
+// ---- the analysis ----
+
+void setSegmentation(kcBlobParams& params, const std::string& kind, const std::vector<long>& v, bool invert) {
+  const auto byte = [](long value) { return static_cast<unsigned char>(value); };  // ranges checked by the caller
+  if (kind == "hard" && v.size() == 1) {
+    params.setSegmentationHardThresh(byte(v[0]), invert);
+  } else if (kind == "percent" && v.size() == 3) {
+    params.setSegmentationHardThresh(v[0], v[1], v[2], invert);
+  } else if (kind == "soft" && v.size() == 3) {
+    params.setSegmentationSoftThresh(byte(v[0]), byte(v[1]), byte(v[2]), invert);
+  } else if (kind == "none" && v.empty()) {
+    params.setSegmentationNone(1);
+  } else {
+    throw py::value_error("unknown segmentation '" + kind + "' with " + std::to_string(v.size()) + " values");
+  }
+}
+
+Scene analyze(const py::array& image, const std::string& segmentation, const std::vector<long>& values, bool invert,
+              int connectivity, int cleanup, long minPels, const std::vector<int>& morph,
+              const std::optional<py::array>& mask, bool maskInterior) {
+  const ImageView imageView = viewOf(image, "image");
+  std::optional<ImageView> maskView;
+  if (mask) maskView = viewOf(*mask, "mask");
+
+  kcBlobParams params;
+  setSegmentation(params, segmentation, values, invert);
+  params.connectivityType(static_cast<kcBlobSceneDescription::Analysis>(connectivity));
+  params.connectivityCleanup(static_cast<kcBlobSceneDescription::ConnectCleanup>(cleanup));
+  params.connectivityMinPels(minPels);
+  std::vector<keBlobParamsMorphOp> ops;
+  for (int op : morph) ops.push_back(static_cast<keBlobParamsMorphOp>(op));
+  params.morph(ops);
+
+  auto analysis = std::make_shared<Analysis>();
+  analysis->width = imageView.width;
+  analysis->height = imageView.height;
+  {
+    py::gil_scoped_release noGil;
+    if (maskView) {
+      kcRLEBuffer runs;
+      runs.encode(pelsOf(*maskView));
+      params.mask(runs);
+      params.useMaskForInterior(maskInterior);
+    }
+    const kcPelBuffer<unsigned char> pels = pelsOf(imageView);
+    kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, params, analysis->results);
+  }
+  return Scene(std::move(analysis));
+}
+
+py::array_t<std::uint8_t> arrayOf(const tool::GreyImage& image) {
+  py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(image.height), static_cast<py::ssize_t>(image.width)});
+  std::memcpy(out.mutable_data(), image.pels.data(), image.pels.size());
+  return out;
+}
+
+py::array_t<std::uint8_t> readImage(const std::string& path, std::uint64_t maxPels) {
+  tool::GreyImage image;
+  {
+    py::gil_scoped_release noGil;
+    image = tool::readImage(path, maxPels);
+  }
+  return arrayOf(image);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_blob, module) {
+  module.doc() = "The blob library's analysis, scenes and errors; use the blob package, which wraps them.";
+  makeErrorClasses(module);
+  py::register_exception_translator(translate);
+
+  std::vector<std::string> names;
+  for (int i = 0; const char* name = kfBlobMeasureName(static_cast<kcBlob::Measure>(i)); ++i) names.emplace_back(name);
+  module.attr("MEASURES") = py::tuple(py::cast(names));
+  module.attr("MAX_IMAGE_PELS") = tool::kMaxImagePels;
+  module.attr("DEFAULT_MAX_PELS") = tool::kDefaultMaxPels;
+
+  module.def("analyze", &analyze, py::arg("image"), py::arg("segmentation"), py::arg("values"), py::arg("invert"),
+        py::arg("connectivity"), py::arg("cleanup"), py::arg("min_pels"), py::arg("morph"), py::arg("mask"),
+        py::arg("mask_interior"));
+  module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"));
+  module.def("demo_image", [] { return arrayOf(tool::makeDemoImage()); });
+  module.def("expand_inputs", &tool::expandInputs, py::arg("inputs"), py::arg("recursive"));
+
+  py::class_<Scene>(module, "Scene")
+      .def_property_readonly("width", &Scene::width)
+      .def_property_readonly("height", &Scene::height)
+      .def("ids", &Scene::ids)
+      .def("top_ids", &Scene::topIds)
+      .def("child_ids", &Scene::childIds)
+      .def("blob_fields", &Scene::blobFields)
+      .def("measure", &Scene::measure)
+      .def("table", &Scene::table)
+      .def("to_json", &Scene::toJson)
+      .def("label_image", &Scene::labelImage)
+      .def("window", &Scene::window)
+      .def("filters", &Scene::filters)
+      .def("sort", &Scene::sort)
+      .def("set_filter",
+           [](Scene& s, int m, double low, double high, bool exclude) {
+             s.change([&](kcBlobSceneDescription& scene) {
+               scene.setFilter(static_cast<kcBlob::Measure>(m), low, high, exclude);
+             });
+           })
+      .def("unset_filter",
+           [](Scene& s, int m) {
+             s.change([&](kcBlobSceneDescription& scene) { scene.unSetFilter(static_cast<kcBlob::Measure>(m)); });
+           })
+      .def("clear_filters", [](Scene& s) { s.change([](kcBlobSceneDescription& scene) { scene.clearFilters(); }); })
+      .def("set_sort",
+           [](Scene& s, int m, bool ascending) {
+             s.change([&](kcBlobSceneDescription& scene) {
+               scene.setSort(static_cast<kcBlob::Measure>(m),
+                             ascending ? kcBlobSceneDescription::eAscending : kcBlobSceneDescription::eDescending);
+             });
+           })
+      .def("disable_sort", [](Scene& s) { s.change([](kcBlobSceneDescription& scene) { scene.disableSort(); }); })
+      .def("clear_sort", [](Scene& s) { s.change([](kcBlobSceneDescription& scene) { scene.clearSort(); }); })
+      .def("extrema_angle",
+           [](const Scene& s) {
+             return s.locked([](const kcBlobSceneDescription& scene) { return scene.extremaAngle().toDouble(); });
+           })
+      .def("set_extrema_angle",
+           [](Scene& s, double angle) {
+             s.change([&](kcBlobSceneDescription& scene) { scene.extremaAngle(kcRadian(angle)); });
+           })
+      .def("set_extrema_exclusion",
+           [](Scene& s, const std::string& unit, double amount) {
+             if (unit != "client" && unit != "pels" && unit != "percent") {
+               throw py::value_error("unknown exclusion unit '" + unit + "'");
+             }
+             s.change([&](kcBlobSceneDescription& scene) {
+               if (unit == "client") scene.extremaExcludeArea(amount);
+               if (unit == "pels") scene.extremaExcludeAreaPels(amount);
+               if (unit == "percent") scene.extremaExcludeAreaPercent(amount);
+             });
+           })
+      .def("set_client_from_image", [](Scene& s, double a, double b, double c, double d, double tx, double ty) {
+        s.change([&](kcBlobSceneDescription& scene) {
+          scene.clientFromImageXform(kcXform<2>(kcMatrix<2>(a, b, c, d), kcVector<2>(tx, ty)));
+        });
+      });
+}
