@@ -10,16 +10,22 @@
 
 int main(int argc, char** argv) {
   if (argc < 4 || argc > 5) {
-    std::fprintf(stderr, "usage: bench_make_images FOLDER COUNT SIDE [parts|noise10|glyphs]\n");
+    std::fprintf(stderr, "usage: bench_make_images FOLDER COUNT SIDE [parts|noise10|noise50|checker|glyphs|empty|full]\n");
     return 2;
   }
   const std::string folder = argv[1];
   const long count = std::atol(argv[2]), side = std::atol(argv[3]);
   const std::string name = argc == 5 ? argv[4] : "parts";
+  // Any class of the benchmark images, by its table name.
+  bool known = false;
   bench::ImageClass kind = bench::ImageClass::eParts;
-  if (name == "noise10") kind = bench::ImageClass::eNoise10;
-  else if (name == "glyphs") kind = bench::ImageClass::eGlyphs;
-  else if (name != "parts") return 2;
+  for (const bench::ImageSpec& spec : bench::smallSet(1)) {
+    if (bench::className(spec.kind) == name) kind = spec.kind, known = true;
+  }
+  if (!known) {
+    std::fprintf(stderr, "bench_make_images: unknown image class '%s'\n", name.c_str());
+    return 2;
+  }
   const kcPelBuffer<unsigned char> pels = bench::makeImage(kind, side);
   tool::GreyImage image{side, side, {}};
   for (long y = 0; y < side; ++y) image.pels.insert(image.pels.end(), pels.pointToRow(y), pels.pointToRow(y) + side);

@@ -176,6 +176,15 @@ py::array_t<std::uint8_t> arrayOf(const kcPelBuffer_const<unsigned char>& pels) 
   return out;
 }
 
+// adopt(values, shape): a C-ordered numpy array owning values' storage.
+template <class T>
+py::array_t<T> adopt(std::vector<T>&& values, std::vector<py::ssize_t> shape) {
+  auto owned = std::make_unique<std::vector<T>>(std::move(values));
+  py::capsule owner(owned.get(), [](void* p) { delete static_cast<std::vector<T>*>(p); });
+  const T* data = owned.release()->data();
+  return py::array_t<T>(std::move(shape), data, owner);
+}
+
 // ---- scenes ----
 
 // Analysis: the results of one analysis, owning the scene, and the lock its queries take.
@@ -210,6 +219,10 @@ class Scene {
 
   long width() const { return analysis_->width; }
   long height() const { return analysis_->height; }
+
+  long numBlobs(bool shown) const {
+    return locked([&](const kcBlobSceneDescription& scene) { return scene.numBlobs(shown); });
+  }
 
   std::vector<long> ids(bool shown) const {
     return locked([&](const kcBlobSceneDescription& scene) {
@@ -256,29 +269,31 @@ class Scene {
   }
 
   // table(numbers, shown): id, parent, label and numChildren columns, and one row of values per
-  // measure (NaN where the analysis kind has no such measure), blobs in id or view order.
+  // measure (NaN where the analysis kind has no such measure), blobs in id or view order. The
+  // columns are filled in place and handed to numpy without a copy.
   py::tuple table(const std::vector<int>& numbers, bool shown) const {
     const std::vector<tool::MeasureInfo> infos = measureInfos(numbers);
-    const std::vector<tool::BlobRow> rows = locked([&](const kcBlobSceneDescription& scene) {
-      std::vector<tool::BlobRow> list;
+    std::vector<std::int64_t> id, parent, label, numChildren;
+    std::vector<double> values;
+    locked([&](const kcBlobSceneDescription& scene) {
       const std::vector<const kcBlob*> blobs = scene.allBlobs(shown);
-      list.reserve(blobs.size());
-      for (const kcBlob* blob : blobs) list.push_back(tool::blobRow(*blob, infos));
-      return list;
+      const std::size_t n = blobs.size();
+      id.resize(n), parent.resize(n), label.resize(n), numChildren.resize(n), values.resize(n * infos.size());
+      for (std::size_t i = 0; i < n; ++i) {
+        const kcBlob& blob = *blobs[i];
+        const kcBlob* up = blob.parent();
+        id[i] = blob.id();
+        parent[i] = up ? up->id() : 0;
+        label[i] = blob.label();
+        numChildren[i] = blob.numChildren(false);
+        for (std::size_t j = 0; j < infos.size(); ++j) values[j * n + i] = tool::measureValue(blob, infos[j].number);
+      }
+      return 0;
     });
-    const auto n = static_cast<py::ssize_t>(rows.size());
-    py::array_t<std::int64_t> id(n), parent(n), label(n), numChildren(n);
-    py::array_t<double> values({static_cast<py::ssize_t>(infos.size()), n});
-    auto v = values.mutable_unchecked<2>();
-    for (py::ssize_t i = 0; i < n; ++i) {
-      const tool::BlobRow& row = rows[static_cast<std::size_t>(i)];
-      id.mutable_at(i) = row.id;
-      parent.mutable_at(i) = row.parent;
-      label.mutable_at(i) = row.label;
-      numChildren.mutable_at(i) = row.numChildren;
-      for (std::size_t j = 0; j < infos.size(); ++j) v(static_cast<py::ssize_t>(j), i) = row.values[j];
-    }
-    return py::make_tuple(id, parent, label, numChildren, values);
+    const auto n = static_cast<py::ssize_t>(id.size());
+    const auto m = static_cast<py::ssize_t>(infos.size());
+    return py::make_tuple(adopt(std::move(id), {n}), adopt(std::move(parent), {n}), adopt(std::move(label), {n}),
+                          adopt(std::move(numChildren), {n}), adopt(std::move(values), {m, n}));
   }
 
   // toJson(numbers, shown, file): blob-analyze's JSON report of this one image.
@@ -411,7 +426,11 @@ py::array_t<std::uint8_t> readImage(const std::string& path, std::uint64_t maxPe
   tool::GreyImage image;
   {
     py::gil_scoped_release noGil;
-    image = tool::readImage(path, maxPels);
+    try {
+      image = tool::readImage(path, maxPels);
+    } catch (const tool::ImageError& error) {
+      throw tool::ImageError(path + ": " + error.what());
+    }
   }
   return arrayOf(image);
 }
@@ -439,6 +458,7 @@ PYBIND11_MODULE(_blob, module) {
   py::class_<Scene>(module, "Scene")
       .def_property_readonly("width", &Scene::width)
       .def_property_readonly("height", &Scene::height)
+      .def("num_blobs", &Scene::numBlobs)
       .def("ids", &Scene::ids)
       .def("top_ids", &Scene::topIds)
       .def("child_ids", &Scene::childIds)

@@ -41,6 +41,18 @@ def _measure_number(name):
         raise ValueError(f"unknown measure {name!r}; valid names: {', '.join(MEASURES)}") from None
 
 
+def _chosen(measures):
+    """The measures named, checked, without label and numChildren (always columns of their own)."""
+    if isinstance(measures, str):
+        measures = (measures,)
+    for name in measures:
+        _measure_number(name)
+    names = tuple(name for name in measures if name not in ("label", "numChildren"))
+    if len(set(names)) != len(names):
+        raise ValueError("a measure is named twice")
+    return names
+
+
 def _byte(name, value):
     if isinstance(value, bool) or not isinstance(value, (int, _np.integer)) or not 0 <= value <= 255:
         raise ValueError(f"{name} must be an integer in 0..255, not {value!r}")
@@ -141,6 +153,8 @@ def read_image(path, max_pels=_blob.DEFAULT_MAX_PELS):
     Raises ImageError (an OSError) for a file that cannot be read as one, or that holds more than
     max_pels pels.
     """
+    if not 1 <= max_pels <= _blob.MAX_IMAGE_PELS:
+        raise ValueError(f"max_pels must be in 1..{_blob.MAX_IMAGE_PELS}, not {max_pels!r}")
     return _blob.read_image(str(path), int(max_pels))
 
 
@@ -173,7 +187,7 @@ class Scene:
         return self._c.height
 
     def __len__(self):
-        return len(self._c.ids(False))
+        return self._c.num_blobs(False)
 
     def __iter__(self):
         return (Blob(self, i) for i in self._c.ids(False))
@@ -278,13 +292,10 @@ class Scene:
     def table(self, measures=None, shown=False):
         """A dict of numpy arrays, one row per blob in id order (shown: in view order): the columns
         id, parent (0 at the top level), label and numChildren, then one float64 column per measure
-        (library names; default every measure), NaN where the analysis has no such measure.
+        (library names; default every other measure), NaN where the analysis has no such measure.
         pandas.DataFrame(table) takes it as it is."""
-        names = TABLE_MEASURES if measures is None else tuple(measures)
-        numbers = [_measure_number(name) for name in names]
-        if len(set(numbers)) != len(numbers):
-            raise ValueError("a measure is named twice")
-        ids, parents, labels, children, values = self._c.table(numbers, bool(shown))
+        names = TABLE_MEASURES if measures is None else _chosen(measures)
+        ids, parents, labels, children, values = self._c.table([_NUMBER[name] for name in names], bool(shown))
         columns = {"id": ids, "parent": parents, "label": labels, "numChildren": children}
         columns.update(zip(names, values))
         return columns
@@ -299,12 +310,8 @@ class Scene:
     def to_json(self, measures=None, shown=False, file=None):
         """blob-analyze's JSON report of this image: {"images": [{"file": ..., "width": ...,
         "height": ..., "blobs": [...]}]}, the file null unless given."""
-        names = TABLE_MEASURES if measures is None else tuple(measures)
-        fixed = ("label", "numChildren")
-        numbers = [_measure_number(name) for name in names if name not in fixed]
-        if len(set(numbers)) != len(numbers):
-            raise ValueError("a measure is named twice")
-        return self._c.to_json(numbers, bool(shown), None if file is None else str(file))
+        names = TABLE_MEASURES if measures is None else _chosen(measures)
+        return self._c.to_json([_NUMBER[name] for name in names], bool(shown), None if file is None else str(file))
 
 
 def _snake(name):

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import blob
-from conftest import blob_analyze, random_image, tables_equal
+from conftest import blob_analyze, random_image, tables_equal, write_pgm
 
 # (analyze keyword arguments, the same analysis as blob-analyze options)
 SETTINGS = [
@@ -36,7 +36,6 @@ def test_demo_image_and_mask(tmp_path):
     assert scene.to_json() == blob_analyze("--format", "json")
     mask = np.zeros((192, 256), np.uint8)
     mask[20:150, 30:200] = 1
-    from conftest import write_pgm
     write_pgm(tmp_path / "mask.pgm", mask)
     write_pgm(tmp_path / "demo.pgm", blob.demo_image())
     expected = blob_analyze("--format", "json", "--mask", tmp_path / "mask.pgm", "--mask-interior",
@@ -70,6 +69,7 @@ def test_table_matches_blobs(connectivity):
     assert list(table)[:4] == ["id", "parent", "label", "numChildren"]
     assert list(table)[4:] == [m for m in blob.MEASURES if m not in ("label", "numChildren")]
     assert all(len(column) == len(scene) for column in table.values())
+    assert list(scene.table(["label", "area"])) == ["id", "parent", "label", "numChildren", "area"]
     for row, b in enumerate(scene):
         assert table["id"][row] == b.id and table["label"][row] == b.label
         assert table["parent"][row] == (b.parent.id if b.parent else 0)
@@ -155,7 +155,7 @@ def test_scene_refusals():
 def test_read_image(images, tmp_path):
     image, path = images[0]
     assert np.array_equal(blob.read_image(path), image)
-    with pytest.raises(blob.ImageError):
+    with pytest.raises(blob.ImageError, match="missing.png: "):
         blob.read_image(tmp_path / "missing.png")
     with pytest.raises(blob.ImageError, match="limit|more than|pels"):
         blob.read_image(path, max_pels=100)
