@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
   // Any class of the benchmark images, by its table name.
   bool known = false;
   bench::ImageClass kind = bench::ImageClass::eParts;
-  for (const bench::ImageSpec& spec : bench::smallSet(1)) {
-    if (bench::className(spec.kind) == name) kind = spec.kind, known = true;
+  for (const bench::ImageSpec& entry : bench::smallSet(1)) {
+    if (bench::className(entry.kind) == name) kind = entry.kind, known = true;
   }
   if (!known) {
     std::fprintf(stderr, "bench_make_images: unknown image class '%s'\n", name.c_str());

@@ -159,3 +159,11 @@ def test_read_image(images, tmp_path):
         blob.read_image(tmp_path / "missing.png")
     with pytest.raises(blob.ImageError, match="limit|more than|pels"):
         blob.read_image(path, max_pels=100)
+
+
+def test_pandas_takes_the_table():
+    pandas = pytest.importorskip("pandas")
+    scene = blob.analyze(random_image(6))
+    frame = pandas.DataFrame(scene.table(["area", "perimeter"], shown=True))
+    assert list(frame.columns) == ["id", "parent", "label", "numChildren", "area", "perimeter"]
+    assert list(frame["id"]) == [b.id for b in scene.shown] and frame["area"].dtype == np.float64
