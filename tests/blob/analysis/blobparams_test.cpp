@@ -24,53 +24,46 @@ using Desc = kcBlobSceneDescription;
 // archived(p): the archive of p; two objects with equal archives hold equal fields.
 Bytes archived(const kcBlobParams& p) { return archive_bytes::storedValue(p); }
 
+std::string text(const std::vector<unsigned char>& v) { return std::string(v.begin(), v.end()); }
+
+// The segmentation getters, each writing what it answers.
+using Getter = std::function<void(const kcBlobParams&, std::ostream&)>;
+const std::pair<const char*, Getter> kGetters[] = {
+    {"map", [](auto& p, auto& os) { os << text(p.map()); }},
+    {"postMap", [](auto& p, auto& os) { os << text(p.postMap()); }},
+    {"threshImage", [](auto& p, auto& os) { os << p.threshImage().width() << 'x' << p.threshImage().height(); }},
+    {"thresh", [](auto& p, auto& os) { os << +p.thresh(); }},
+    {"invert", [](auto& p, auto& os) { os << p.invert(); }},
+    {"hiThresh", [](auto& p, auto& os) { os << +p.hiThresh(); }},
+    {"softness", [](auto& p, auto& os) { os << +p.softness(); }},
+    {"isThreshPercent", [](auto& p, auto& os) { os << p.isThreshPercent(); }},
+    {"lowTailPercent", [](auto& p, auto& os) { os << p.lowTailPercent(); }},
+    {"hiTailPercent", [](auto& p, auto& os) { os << p.hiTailPercent(); }},
+};
+
 // describe(p): every value the getters show, "-" for a refused one; independent of the archive.
 std::string describe(const kcBlobParams& p) {
   std::ostringstream os;
-  auto show = [&](auto get) {
+  os << p.segmentationType() << ' ' << +p.scaleVal() << ' ';
+  for (const auto& [name, get] : kGetters) {
     try {
-      const auto value = get();
-      if constexpr (std::is_arithmetic_v<decltype(value)>) {
-        os << +value << ' ';
-      } else {
-        os << value << ' ';
-      }
+      get(p, os);
     } catch (const kcBlobDefs::BadParams&) {
-      os << "- ";
+      os << '-';
     }
-  };
-  auto text = [](const std::vector<unsigned char>& v) { return std::string(v.begin(), v.end()); };
-  show([&] { return p.segmentationType(); });
-  show([&] { return p.scaleVal(); });
-  show([&] { return text(p.map()); });
-  show([&] { return text(p.postMap()); });
-  show([&] { return p.threshImage().width() * 1000 + p.threshImage().height(); });
-  show([&] { return p.thresh(); });
-  show([&] { return p.invert(); });
-  show([&] { return p.hiThresh(); });
-  show([&] { return p.softness(); });
-  show([&] { return p.isThreshPercent(); });
-  show([&] { return p.lowTailPercent(); });
-  show([&] { return p.hiTailPercent(); });
-  os << p.keepRLE() << p.keepMasked() << p.keepMorphed() << p.useMaskForInterior() << ' '
-     << p.connectivityType() << p.connectivityCleanup() << p.connectivityMinPels() << ' '
-     << p.morph().size() << p.mask().width() << p.mask().numRuns();
+    os << ' ';
+  }
+  os << p.keepRLE() << p.keepMasked() << p.keepMorphed() << p.useMaskForInterior() << ' ' << p.connectivityType()
+     << p.connectivityCleanup() << p.connectivityMinPels() << ' ' << p.morph().size() << p.mask().width()
+     << p.mask().numRuns();
   return os.str();
 }
 
 kcPelBuffer_const<unsigned char> picture(long width, long height, unsigned char seed) {
   kcPelBuffer<unsigned char> image(width, height);
-  for (long y = 0; y < height; ++y) {
-    unsigned char* row = image.pointToRow(y);
-    for (long x = 0; x < width; ++x) row[x] = static_cast<unsigned char>(seed + x * y);
-  }
+  for (long y = 0; y < height; ++y)
+    for (long x = 0; x < width; ++x) image.pointToRow(y)[x] = static_cast<unsigned char>(seed + x * y);
   return image;
-}
-
-kcRLEBuffer someMask() {
-  kcRLEBuffer mask;
-  mask.encode(picture(5, 4, 1), 3, false);
-  return mask;
 }
 
 // A fully configured object: every field away from its default, soft percentage segmentation
@@ -84,7 +77,9 @@ kcBlobParams configured() {
   p.keepMasked(true);
   p.keepMorphed(true);
   p.useMaskForInterior(true);
-  p.mask(someMask());
+  kcRLEBuffer mask;
+  mask.encode(picture(5, 4, 1), 3, false);
+  p.mask(mask);
   p.morph({eMorphClose1, eMorphErode2});
   p.connectivityType(Desc::eLabelled);
   p.connectivityCleanup(Desc::eFill);
@@ -107,10 +102,8 @@ void expectRefused(kcBlobParams& p, const Call& call, Msg::Tool message) {
   EXPECT_EQ(p.mutationCount(), notices);
 }
 
-// ---- Defaults
-
 TEST(BlobParams, defaults_noSegmentationScaleOneAndEmptySettings) {
-  kcBlobParams p;
+  const kcBlobParams p;
   EXPECT_EQ(p.segmentationType(), kcBlobParams::eNoSegmentation);
   EXPECT_EQ(p.scaleVal(), 1);
   EXPECT_TRUE(p.mask().isDegenerate());
@@ -119,7 +112,6 @@ TEST(BlobParams, defaults_noSegmentationScaleOneAndEmptySettings) {
   EXPECT_EQ(p.connectivityCleanup(), Desc::eNone);
   EXPECT_EQ(p.connectivityMinPels(), 0);
   EXPECT_FALSE(p.keepRLE() || p.keepMasked() || p.keepMorphed() || p.useMaskForInterior());
-  expectRefused(p, [](kcBlobParams& q) { q.thresh(); }, Msg::eThreshMeaningless);
 }
 
 // ---- Segmentation setters: each check in order, the first failure wins
@@ -130,8 +122,7 @@ void hard(kcBlobParams& p, long lowTail, long hiTail, long thresh) {
 void soft(kcBlobParams& p, unsigned char low, unsigned char high, unsigned char softness) {
   p.setSegmentationSoftThresh(low, high, softness, false);
 }
-void softPercent(kcBlobParams& p, long lowTail, long hiTail, long low, long high,
-                 unsigned char softness) {
+void softPercent(kcBlobParams& p, long lowTail, long hiTail, long low, long high, unsigned char softness) {
   p.setSegmentationSoftThresh(lowTail, hiTail, low, high, softness, false);
 }
 
@@ -142,8 +133,7 @@ TEST(BlobParamsSetters, faultyArguments_firstCheckInOrderWins_objectUnchanged) {
       {[](auto& p) { p.setSegmentationMap({}, 0); }, Msg::eScaleNotPositive},
       {[](auto& p) { p.setSegmentationMap({}, 1); }, Msg::eMapEmpty},
       {[&](auto& p) { p.setSegmentationThreshImage({}, unbound, {}, 0); }, Msg::eScaleNotPositive},
-      {[&](auto& p) { p.setSegmentationThreshImage({}, unbound, {}, 1); },
-       Msg::eThreshImageUnbound},
+      {[&](auto& p) { p.setSegmentationThreshImage({}, unbound, {}, 1); }, Msg::eThreshImageUnbound},
       {[](auto& p) { hard(p, -1, 102, 0); }, Msg::eLowTailRange},  // the sum fails as well
       {[](auto& p) { hard(p, 101, 0, 0); }, Msg::eLowTailRange},
       {[](auto& p) { hard(p, 0, 101, 101); }, Msg::eHiTailRange},
@@ -171,96 +161,69 @@ TEST(BlobParamsSetters, faultyArguments_firstCheckInOrderWins_objectUnchanged) {
   }
 }
 
-TEST(BlobParamsSetters, boundaries_acceptedAndStored) {
-  kcBlobParams p = configured();
-  hard(p, 50, 50, 100);
-  EXPECT_EQ(p.segmentationType(), kcBlobParams::eHardThresh);
-  EXPECT_EQ(p.lowTailPercent(), 50);
-  EXPECT_EQ(p.hiTailPercent(), 50);
-  EXPECT_EQ(p.thresh(), 100);
-  EXPECT_TRUE(p.isThreshPercent());
-  EXPECT_EQ(p.scaleVal(), 1);
+// The values the setters store reach the encoder (BlobAnalysis_pipeline); here the boundaries
+// pass and the values each form derives: scale value, percentage flag, the pre map.
+TEST(BlobParamsSetters, boundaries_accepted_derivedValuesSet) {
+  kcBlobParams p = configured();  // soft percentages: scale value 6
+  hard(p, 50, 50, 100);           // tails that sum to 100, a 100 % threshold
   hard(p, 0, 100, 0);
-  EXPECT_EQ(p.hiTailPercent(), 100);
+  EXPECT_EQ(p.scaleVal(), 1);
+  EXPECT_TRUE(p.isThreshPercent());
   p.setSegmentationHardThresh(128, true);  // after a percentage form: no tails any more
-  EXPECT_EQ(p.thresh(), 128);
-  EXPECT_TRUE(p.invert());
   EXPECT_FALSE(p.isThreshPercent());
   expectRefused(p, [](auto& q) { q.lowTailPercent(); }, Msg::eTailsNotSpecified);
 
   soft(p, 10, 20, 10);
   EXPECT_EQ(p.scaleVal(), 11);
-  EXPECT_EQ(p.hiThresh(), 20);
+  EXPECT_FALSE(p.isThreshPercent());
   soft(p, 0, 255, 254);
   EXPECT_EQ(p.scaleVal(), 255);
-  EXPECT_EQ(p.softness(), 254);
   softPercent(p, 0, 100, 40, 40, 254);  // equal percentages pass
   EXPECT_TRUE(p.isThreshPercent());
-  EXPECT_EQ(p.thresh(), 40);
-  EXPECT_EQ(p.hiThresh(), 40);
   EXPECT_EQ(p.scaleVal(), 255);
-
-  const auto image = picture(4, 3, 2);
-  p.setSegmentationThreshImage({}, image, {8, 8}, 255);
-  EXPECT_TRUE(p.map().empty());
-  EXPECT_EQ(p.postMap(), (std::vector<unsigned char>{8, 8}));
-  EXPECT_TRUE(p.threshImage().samePels(image));
-  p.setSegmentationMap({3, 1}, 9);
-  EXPECT_EQ(p.map(), (std::vector<unsigned char>{3, 1}));
-  EXPECT_EQ(p.scaleVal(), 9);
+  p.setSegmentationThreshImage({}, picture(4, 3, 2), {8, 8}, 255);
+  EXPECT_TRUE(p.map().empty());  // the map of configured() replaced
 }
 
 // ---- Getters under each segmentation kind
 
-constexpr int ok = -1;
+// Per getter of kGetters: '.' where it answers, else the index of its refusal's message.
 struct Kind {
   const char* name;
   Call set;
-  int expected[10];  // per getter of getterCalls(): ok or the message index
+  const char* getters;
 };
 const Kind kKinds[] = {
-    {"none", [](auto& p) { p.setSegmentationNone(2); }, {0, 1, 2, 3, 3, 4, 5, 6, 7, 7}},
-    {"map", [](auto& p) { p.setSegmentationMap({1}, 2); }, {ok, 1, 2, 3, 3, 4, 5, 6, 7, 7}},
-    {"hard", [](auto& p) { p.setSegmentationHardThresh(9, false); },
-     {0, 1, 2, ok, ok, 4, 5, ok, 8, 8}},
-    {"hard %", [](auto& p) { hard(p, 1, 2, 3); }, {0, 1, 2, ok, ok, 4, 5, ok, ok, ok}},
-    {"soft", [](auto& p) { soft(p, 1, 9, 2); }, {0, 1, 2, ok, ok, ok, ok, ok, 8, 8}},
-    {"soft %", [](auto& p) { softPercent(p, 1, 2, 3, 4, 5); },
-     {0, 1, 2, ok, ok, ok, ok, ok, ok, ok}},
-    {"image", [](auto& p) { p.setSegmentationThreshImage({}, picture(1, 1, 0), {}, 2); },
-     {ok, ok, ok, 3, 3, 4, 5, 6, 7, 7}},
+    {"none", [](auto& p) { p.setSegmentationNone(2); }, "0123345677"},
+    {"map", [](auto& p) { p.setSegmentationMap({1}, 2); }, ".123345677"},
+    {"hard", [](auto& p) { p.setSegmentationHardThresh(9, false); }, "012..45.88"},
+    {"hard %", [](auto& p) { hard(p, 1, 2, 3); }, "012..45..."},
+    {"soft", [](auto& p) { soft(p, 1, 9, 2); }, "012.....88"},
+    {"soft %", [](auto& p) { softPercent(p, 1, 2, 3, 4, 5); }, "012......."},
+    {"image", [](auto& p) { p.setSegmentationThreshImage({}, picture(1, 1, 0), {}, 2); }, "...3345677"},
 };
 
 TEST(BlobParamsGetters, eachKind_meaningfulFieldsOrTheirMessage) {
-  const std::pair<const char*, Call> getters[] = {
-      {"map", [](auto& p) { p.map(); }},
-      {"postMap", [](auto& p) { p.postMap(); }},
-      {"threshImage", [](auto& p) { p.threshImage(); }},
-      {"thresh", [](auto& p) { p.thresh(); }},
-      {"invert", [](auto& p) { p.invert(); }},
-      {"hiThresh", [](auto& p) { p.hiThresh(); }},
-      {"softness", [](auto& p) { p.softness(); }},
-      {"isThreshPercent", [](auto& p) { p.isThreshPercent(); }},
-      {"lowTailPercent", [](auto& p) { p.lowTailPercent(); }},
-      {"hiTailPercent", [](auto& p) { p.hiTailPercent(); }},
-  };
   for (const Kind& kind : kKinds) {
     kcBlobParams p = configured();  // fields of every kind hold values
     kind.set(p);
-    for (std::size_t g = 0; g < std::size(getters); ++g) {
-      SCOPED_TRACE(std::string(kind.name) + " / " + getters[g].first);
-      if (kind.expected[g] == ok) {
-        EXPECT_NO_THROW(getters[g].second(p));
+    for (std::size_t g = 0; g < std::size(kGetters); ++g) {
+      SCOPED_TRACE(std::string(kind.name) + " / " + kGetters[g].first);
+      std::ostringstream sink;
+      const Call get = [&](kcBlobParams& q) { kGetters[g].second(q, sink); };
+      if (kind.getters[g] == '.') {
+        EXPECT_NO_THROW(get(p));
       } else {
-        expectRefused(p, getters[g].second, static_cast<Msg::Tool>(kind.expected[g]));
+        expectRefused(p, get, static_cast<Msg::Tool>(kind.getters[g] - '0'));
       }
     }
   }
 }
 
-// ---- Connectivity, morphology, mask and keep settings
+// ---- Connectivity, morphology, mask and keep settings (that out-of-range values are stored
+// unchecked shows in BlobAnalysis_refusals, where the analysis refuses them)
 
-TEST(BlobParamsSettings, storedUnchecked_withNotice_exceptMinPelsRange) {
+TEST(BlobParamsSettings, givesNotice_minPelsBeyond32BitsRefusedUnchanged) {
   kcBlobParams p;
   const auto notices = p.mutationCount();
   p.connectivityType(static_cast<Desc::Analysis>(7));
@@ -268,21 +231,15 @@ TEST(BlobParamsSettings, storedUnchecked_withNotice_exceptMinPelsRange) {
   p.morph({eMorphOpen2, static_cast<keBlobParamsMorphOp>(99)});
   p.mask(kcRLEBuffer());
   EXPECT_EQ(p.mutationCount(), notices + 4);
-  EXPECT_EQ(static_cast<int>(p.connectivityType()), 7);
-  EXPECT_EQ(static_cast<int>(p.connectivityCleanup()), -3);
-  EXPECT_EQ(static_cast<int>(p.morph()[1]), 99);
 
   const long tooWide = long{std::numeric_limits<std::int32_t>::max()} + 1;
   const Bytes before = archived(p);
   EXPECT_THROW(p.connectivityMinPels(tooWide), kcBadArgument);
   EXPECT_EQ(archived(p), before);
-  p.connectivityMinPels(0);
-  EXPECT_EQ(p.connectivityMinPels(), 0);
+  EXPECT_NO_THROW(p.connectivityMinPels(0));
   p.connectivityMinPels(tooWide - 1);
   EXPECT_EQ(p.connectivityMinPels(), tooWide - 1);
 }
-
-// ---- Copies
 
 TEST(BlobParamsCopy, copyAndAssignment_equalThenIndependent) {
   const kcBlobParams original = configured();
@@ -300,8 +257,6 @@ TEST(BlobParamsCopy, copyAndAssignment_equalThenIndependent) {
   copy.setSegmentationMap({4}, 1);
   assigned.setSegmentationThreshImage({7}, picture(2, 2, 3), {6}, 1);
   EXPECT_EQ(archived(original), originalBytes);
-  EXPECT_EQ(original.morph().size(), 2u);
-  EXPECT_FALSE(original.mask().isDegenerate());
 }
 
 // ---- Archive form
@@ -327,28 +282,24 @@ TEST(BlobParamsArchive, everyKind_roundTripsThroughRegistry) {
   }
 }
 
-TEST(BlobParamsArchive, versionZero_loadsUseMaskForInteriorFalse) {
+TEST(BlobParamsArchive, versionZeroLoadsUseMaskForInteriorFalse_newerOrTruncatedRefusedUnchanged) {
   // A version-0 archive is the version-1 form without its last field.
   const kcBlobParams original = configured();
-  Bytes bytes = archived(original);
-  EXPECT_EQ(bytes[0], 1);      // the version of kcBlobParams, then that of kcPersistent
-  EXPECT_EQ(bytes[1], 0);
-  EXPECT_EQ(bytes.back(), 1);  // useMaskForInterior comes last
-  bytes[0] = 0;
-  bytes.pop_back();
+  const Bytes bytes = archived(original);
+  ASSERT_EQ(bytes[0], 1);  // the version of kcBlobParams, then that of kcPersistent
+  ASSERT_EQ(bytes[1], 0);
+  ASSERT_EQ(bytes.back(), 1);  // useMaskForInterior comes last
+  Bytes old(bytes.begin(), bytes.end() - 1);
+  old[0] = 0;
   kcBlobParams loaded;
   loaded.useMaskForInterior(true);
-  kcArchive in(bytes.data(), bytes.size());
-  in || loaded;
-  EXPECT_EQ(in.remaining(), 0u);
+  kcArchive oldIn(old.data(), old.size());
+  oldIn || loaded;
+  EXPECT_EQ(oldIn.remaining(), 0u);
   EXPECT_FALSE(loaded.useMaskForInterior());
   loaded.useMaskForInterior(true);
-  EXPECT_EQ(describe(loaded), describe(original));
-  EXPECT_EQ(archived(loaded), archived(original));
-}
+  EXPECT_EQ(archived(loaded), bytes);  // every other field as version 1 reads it
 
-TEST(BlobParamsArchive, versionTwoOrTruncated_refused_objectUnchanged) {
-  Bytes bytes = archived(configured());
   kcBlobParams target;
   target.setSegmentationHardThresh(3, false);
   target.morph({eMorphOpen0});
@@ -358,8 +309,9 @@ TEST(BlobParamsArchive, versionTwoOrTruncated_refused_objectUnchanged) {
     EXPECT_THROW(in || target, kcException) << size;
     ASSERT_EQ(archived(target), before) << size;
   }
-  bytes[0] = 2;
-  kcArchive in(bytes.data(), bytes.size());
+  Bytes newer = bytes;
+  newer[0] = 2;
+  kcArchive in(newer.data(), newer.size());
   try {
     in || target;
     ADD_FAILURE() << "no throw";
