@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -19,46 +20,39 @@
 namespace {
 
 using Set = kcFeatureletChainSet;
+using Chains = std::vector<std::vector<double>>;
 
-kfeat_featurelet at(double x, double y) {
-  kfeat_featurelet f;
-  kfeat_featurelet_init(&f);
-  f.x = x;
-  f.y = y;
-  return f;
-}
+kfeat_featurelet at(double x, double y) { return kfeat_featurelet{x, y, 0, 0.0, 0.0, 1.0}; }
 
-kfeat_featurelet directed(double x, double y, double angle) {
-  kfeat_featurelet f = at(x, y);
-  kfeat_featurelet_setAngle(&f, angle);
-  return f;
-}
+const std::vector<kfeat_featurelet> kFive = {at(0, 0), at(1, 0), at(2, 0), at(3, 0), at(4, 0)};
 
-// Chains of at most three points: chain i holds the points at x = first .. first + count - 1.
-struct Layout {
-  std::vector<int> closed, first, counts;
-};
-
-// filled(layout, points): a C set of layout's chains over points, handed to a new chain set.
-kcPtrHandle<Set> filled(const Layout& layout, const std::vector<kfeat_featurelet>& points) {
+// cSet(closed, first, counts, points): a new C set whose chain i is the counts[i] points from
+// first[i].
+kfeat_featureletChainSet* cSet(std::vector<int> closed, std::vector<int> first, std::vector<int> counts,
+                               const kfeat_featurelet* points = kFive.data()) {
   kfeat_featureletChainSet* c = nullptr;
   EXPECT_EQ(kfeat_featureletChainSet_new(&c), kfeat_ok);
-  EXPECT_EQ(kfeat_featureletChainSet_assignSet(c, static_cast<int>(layout.counts.size()), points.data(),
-                                               layout.closed.data(), layout.first.data(), layout.counts.data()),
+  EXPECT_EQ(kfeat_featureletChainSet_assignSet(c, static_cast<int>(counts.size()), points, closed.data(),
+                                               first.data(), counts.data()),
             kfeat_ok);
+  return c;
+}
+
+// owned(c): a new chain set that took c.
+kcPtrHandle<Set> owned(kfeat_featureletChainSet* c) {
   kcPtrHandle<Set> set(new Set());
   set->takeFeatureletChainSet(&c);
   EXPECT_EQ(c, nullptr) << "the set took the C set";
   return set;
 }
 
-std::vector<double> xsOf(const Set& set, long chain) {
-  std::vector<double> xs;
-  for (const kfeat_featurelet& f : set.chain(chain)) xs.push_back(f.x);
-  return xs;
+// xs(set): the x of every featurelet, chain by chain.
+Chains xs(const Set& set) {
+  Chains chains(static_cast<std::size_t>(set.numChains()));
+  for (std::size_t i = 0; i < chains.size(); ++i)
+    for (const kfeat_featurelet& f : set.chain(static_cast<long>(i))) chains[i].push_back(f.x);
+  return chains;
 }
-
-const std::vector<kfeat_featurelet> kFive = {at(0, 0), at(1, 0), at(2, 0), at(3, 0), at(4, 0)};
 
 // ---- the featurelet ----
 
@@ -69,10 +63,9 @@ TEST(Featurelet_record, initThenSetAngle_onlyTheDirectionChanges_badValuesRefuse
   f.x = 3;
   ASSERT_EQ(kfeat_featurelet_setAngle(&f, -7.5), kfeat_ok);
   EXPECT_TRUE(f.hasDirection == 1 && f.angle == -7.5 && f.x == 3 && f.weight == 1);  // kept as given
-  for (const double bad : {NAN, INFINITY, -INFINITY}) {
-    EXPECT_EQ(kfeat_featurelet_setAngle(&f, bad), kfeat_errBadArgument);
-    EXPECT_EQ(f.angle, -7.5);
-  }
+  for (const double bad : {NAN, INFINITY, -INFINITY})
+    EXPECT_EQ(kfeat_featurelet_setAngle(&f, bad), kfeat_errBadArgument) << bad;
+  EXPECT_EQ(f.angle, -7.5);
   EXPECT_EQ(kfeat_featurelet_init(nullptr), kfeat_errBadArgument);
   EXPECT_EQ(kfeat_featurelet_setAngle(nullptr, 0), kfeat_errBadArgument);
 }
@@ -81,92 +74,55 @@ TEST(Featurelet_record, initThenSetAngle_onlyTheDirectionChanges_badValuesRefuse
 
 TEST(FeatureletChainSet_assign, chainsCopiedFromTheirRanges_inAnyOrder_replacingTheOldOnes) {
   std::vector<kfeat_featurelet> points = kFive;
-  const kcPtrHandle<Set> set = filled({{2, 0, 1, 0}, {3, 0, 1, 4}, {2, 3, 0, 1}}, points);
+  const kcPtrHandle<Set> set = owned(cSet({2, 0, 1, 0}, {3, 0, 1, 4}, {2, 3, 0, 1}, points.data()));
   points[0].x = 99;  // the set holds copies
-  ASSERT_EQ(set->numChains(), 4);
-  EXPECT_EQ(xsOf(*set, 0), (std::vector<double>{3, 4}));
-  EXPECT_EQ(xsOf(*set, 1), (std::vector<double>{0, 1, 2}));
-  EXPECT_EQ(xsOf(*set, 2), (std::vector<double>{}));
-  EXPECT_EQ(xsOf(*set, 3), (std::vector<double>{4}));
+  EXPECT_EQ(xs(*set), (Chains{{3, 4}, {0, 1, 2}, {}, {4}}));
   EXPECT_TRUE(set->isClosed(0) && !set->isClosed(1) && set->isClosed(2) && !set->isClosed(3));
-
   // A second assignment replaces every chain; no chains at all needs no arrays.
-  kfeat_featureletChainSet* c = nullptr;
-  ASSERT_EQ(kfeat_featureletChainSet_new(&c), kfeat_ok);
-  const int one = 1, zero = 0;
-  ASSERT_EQ(kfeat_featureletChainSet_assignSet(c, 1, kFive.data(), &one, &zero, &one), kfeat_ok);
+  kfeat_featureletChainSet* c = cSet({1}, {0}, {1});
   ASSERT_EQ(kfeat_featureletChainSet_assignSet(c, 0, nullptr, nullptr, nullptr, nullptr), kfeat_ok);
   set->takeFeatureletChainSet(&c);
   EXPECT_EQ(set->numChains(), 0);
 }
 
-TEST(FeatureletChainSet_assign, badArguments_refusedLeavingTheChains) {
-  kfeat_featureletChainSet* c = nullptr;
-  ASSERT_EQ(kfeat_featureletChainSet_new(&c), kfeat_ok);
-  const int one = 1, zero = 0, minus = -1;
-  ASSERT_EQ(kfeat_featureletChainSet_assignSet(c, 1, kFive.data(), &one, &one, &one), kfeat_ok);
-  struct Case {
-    const char* what;
-    kfeat_featureletChainSet* set;
-    int numChains;
-    const kfeat_featurelet* points;
-    const int *closed, *first, *counts;
-  };
-  const Case cases[] = {
-      {"null set", nullptr, 1, kFive.data(), &one, &zero, &one},
-      {"negative number of chains", c, -1, kFive.data(), &one, &zero, &one},
-      {"null closed flags", c, 1, kFive.data(), nullptr, &zero, &one},
-      {"negative first index", c, 1, kFive.data(), &one, &minus, &one},
-      {"negative count", c, 1, kFive.data(), &one, &zero, &minus},
-      {"null featurelets with a count", c, 1, nullptr, &one, &zero, &one},
-  };
-  for (const Case& k : cases) {
-    EXPECT_EQ(kfeat_featureletChainSet_assignSet(k.set, k.numChains, k.points, k.closed, k.first, k.counts),
-              kfeat_errBadArgument)
-        << k.what;
-  }
-  EXPECT_EQ(kfeat_featureletChainSet_assignSet(c, 1, nullptr, &one, &zero, &zero), kfeat_ok) << "no featurelets read";
-  Set set;
-  set.takeFeatureletChainSet(&c);
-  EXPECT_EQ(set.numChains(), 1);
-  EXPECT_EQ(kfeat_featureletChainSet_new(nullptr), kfeat_errBadArgument);
-  EXPECT_EQ(kfeat_featureletChainSet_delete(nullptr), kfeat_ok);
-}
-
-TEST(FeatureletChainSet_assign, injectedAllocationFailure_failsOnceAfterTheCountdown) {
+// Refused arguments and an injected allocation failure leave the chains as they were.
+TEST(FeatureletChainSet_assign, badArgumentsOrFailedAllocation_refusedLeavingTheChains) {
   kfeat_featureletChainSet* c = nullptr;
   kfeat_failAllocation(0);
   EXPECT_EQ(kfeat_featureletChainSet_new(&c), kfeat_errNoMemory);
   EXPECT_EQ(c, nullptr);
   kfeat_failAllocation(2);  // new and the first assignment succeed, the second fails
-  ASSERT_EQ(kfeat_featureletChainSet_new(&c), kfeat_ok);
-  const int one = 1, zero = 0, two = 2;
-  ASSERT_EQ(kfeat_featureletChainSet_assignSet(c, 1, kFive.data(), &one, &zero, &one), kfeat_ok);
-  EXPECT_EQ(kfeat_featureletChainSet_assignSet(c, 1, kFive.data(), &one, &zero, &two), kfeat_errNoMemory);
-  Set set;
-  set.takeFeatureletChainSet(&c);
-  EXPECT_EQ(set.chain(0).size(), 1u) << "the failed assignment changed nothing";
+  c = cSet({1}, {1}, {1});
+  const int one = 1, zero = 0, two = 2, minus = -1;
+  const kfeat_featurelet* p = kFive.data();
+  const int refused[] = {
+      kfeat_featureletChainSet_assignSet(nullptr, 1, p, &one, &zero, &one),  // null set
+      kfeat_featureletChainSet_assignSet(c, -1, p, &one, &zero, &one),       // negative number of chains
+      kfeat_featureletChainSet_assignSet(c, 1, p, nullptr, &zero, &one),     // null closed flags
+      kfeat_featureletChainSet_assignSet(c, 1, p, &one, &minus, &one),       // negative first index
+      kfeat_featureletChainSet_assignSet(c, 1, p, &one, &zero, &minus),      // negative count
+      kfeat_featureletChainSet_assignSet(c, 1, nullptr, &one, &zero, &one),  // null featurelets with a count
+      kfeat_featureletChainSet_new(nullptr)};
+  for (std::size_t i = 0; i < std::size(refused); ++i) EXPECT_EQ(refused[i], kfeat_errBadArgument) << "case " << i;
+  EXPECT_EQ(kfeat_featureletChainSet_assignSet(c, 1, p, &one, &zero, &two), kfeat_errNoMemory);
+  EXPECT_EQ(xs(*owned(c)), Chains{{1}});
   kfeat_failAllocation(0);
   kfeat_failAllocation(-1);  // disarmed before it fired
-  ASSERT_EQ(kfeat_featureletChainSet_new(&c), kfeat_ok);
-  kfeat_featureletChainSet_delete(c);
+  EXPECT_EQ(xs(*owned(cSet({1}, {0}, {0}, nullptr))), Chains{{}});  // no featurelets read
+  EXPECT_EQ(kfeat_featureletChainSet_delete(nullptr), kfeat_ok);
 }
 
 // ---- the chain set class ----
 
 TEST(FeatureletChainSet_take, ownershipMovesAndTheCallersPointerIsCleared) {
   Set set;
-  EXPECT_EQ(set.numChains(), 0);
   EXPECT_THROW(set.takeFeatureletChainSet(nullptr), kcBadPointer);
-  kfeat_featureletChainSet* first = nullptr;
-  ASSERT_EQ(kfeat_featureletChainSet_new(&first), kfeat_ok);
-  const int one = 1, zero = 0;
-  ASSERT_EQ(kfeat_featureletChainSet_assignSet(first, 1, kFive.data(), &one, &zero, &one), kfeat_ok);
+  kfeat_featureletChainSet* first = cSet({1}, {0}, {1});
   kfeat_featureletChainSet* again = first;
   set.takeFeatureletChainSet(&first);
   set.takeFeatureletChainSet(&again);  // the set it holds: kept, not freed
   EXPECT_TRUE(first == nullptr && again == nullptr);
-  EXPECT_EQ(set.numChains(), 1);
+  EXPECT_EQ(xs(set), Chains{{0}});
   kfeat_featureletChainSet* none = nullptr;
   set.takeFeatureletChainSet(&none);  // frees the one held (the sanitizer build sees a leak otherwise)
   EXPECT_EQ(set.numChains(), 0);
@@ -177,33 +133,30 @@ TEST(FeatureletChainSet_take, ownershipMovesAndTheCallersPointerIsCleared) {
 }
 
 TEST(FeatureletChainSet_map, positionsMappedDirectionsTurnedByTheLocalLinearPart) {
-  kfeat_featurelet plain = at(2, 0);
-  plain.magnitude = 5;
-  plain.weight = 0.25;
-  const std::vector<kfeat_featurelet> points = {directed(1, 0, 0.0), plain, directed(0, 1, kfPi / 4)};
-  const kcPtrHandle<Set> set = filled({{1}, {0}, {3}}, points);
+  std::vector<kfeat_featurelet> points = {at(1, 0), at(2, 0), at(0, 1)};
+  kfeat_featurelet_setAngle(&points[0], 0.0);
+  kfeat_featurelet_setAngle(&points[2], kfPi / 4);
+  points[1].magnitude = 5;
+  points[1].weight = 0.25;
+  const kcPtrHandle<Set> set = owned(cSet({1}, {0}, {3}, points.data()));
   set->imageFromClientXformBase(kcPtrHandle_const<kc2XformBase>(new kc2XformLinear()), true);
 
   struct Case {
-    const char* what;
     kcXform<2> xform;
     double angle0, angle2;  // the directions of the first and last point after mapping
   };
   const double quarter = kfPi / 2;
   const Case cases[] = {
-      {"quarter turn and shift", kcXform<2>(kcMatrix<2>::rotation(kcRadian(quarter)), kcVector<2>(10, 20)), quarter,
-       3 * kfPi / 4},
-      {"x doubled", kcXform<2>(kcMatrix<2>::scaling(2, 1), kcVector<2>()), 0, std::atan2(1.0, 2.0)},
-      {"mirrored in x", kcXform<2>(kcMatrix<2>::scaling(-1, 1), kcVector<2>()), kfPi, 3 * kfPi / 4},
+      {kcXform<2>(kcMatrix<2>::rotation(kcRadian(quarter)), kcVector<2>(10, 20)), quarter, 3 * kfPi / 4},
+      {kcXform<2>(kcMatrix<2>::scaling(2, 1), kcVector<2>()), 0, std::atan2(1.0, 2.0)},
+      {kcXform<2>(kcMatrix<2>::scaling(-1, 1), kcVector<2>()), kfPi, 3 * kfPi / 4},  // mirrored
   };
   for (const Case& k : cases) {
-    SCOPED_TRACE(k.what);
+    SCOPED_TRACE(k.angle0);
     const kcPtrHandle<Set> m = set->map(kc2XformLinear(k.xform));
-    ASSERT_EQ(m->numChains(), 1);
-    EXPECT_TRUE(m->isClosed(0));
-    EXPECT_EQ(m->imageFromClientXformBase(), nullptr);
+    ASSERT_TRUE(m->numChains() == 1 && m->chain(0).size() == 3);
+    EXPECT_TRUE(m->isClosed(0) && m->imageFromClientXformBase() == nullptr);  // a new set has no transform
     const auto out = m->chain(0);
-    ASSERT_EQ(out.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
       const kcVector<2> want = k.xform.mapPoint(kcVector<2>(points[i].x, points[i].y));
       EXPECT_NEAR(out[i].x, want.x(), 1e-12);
@@ -218,23 +171,19 @@ TEST(FeatureletChainSet_map, positionsMappedDirectionsTurnedByTheLocalLinearPart
   EXPECT_TRUE(crushed->chain(0)[0].hasDirection == 0 && crushed->chain(0)[0].angle == 0);
   const kc2XformPerspective vanishingAtX1({1, 0, 0, 0, 1, 0, 1, 0, -1});  // w = x - 1
   EXPECT_THROW(set->map(vanishingAtX1), kcBadArgument);
-  EXPECT_EQ(set->chain(0)[0].x, 1);
-  EXPECT_EQ(set->chain(0)[0].angle, 0);
-  // An empty set maps to an empty set.
-  EXPECT_EQ(Set().map(kc2XformLinear())->numChains(), 0);
+  EXPECT_TRUE(set->chain(0)[0].x == 1 && set->chain(0)[0].angle == 0);
+  EXPECT_EQ(Set().map(kc2XformLinear())->numChains(), 0);  // a new set has no chains, nor has its map
 }
 
 TEST(FeatureletChainSet_imageFromClient, sharedOrCloned_nullRefused) {
   Set set;
-  EXPECT_EQ(set.imageFromClientXformBase(), nullptr);
   const kcPtrHandle_const<kc2XformBase> shift(new kc2XformLinear(kcXform<2>(kcMatrix<2>(), kcVector<2>(3, 4))));
   set.imageFromClientXformBase(shift, true);
   EXPECT_EQ(set.imageFromClientXformBase(), shift);
   set.imageFromClientXformBase(shift, false);
   EXPECT_FALSE(set.imageFromClientXformBase() == shift);
-  EXPECT_EQ(set.imageFromClientXformBase()->mapPoint(kcVector<2>(1, 1)), kcVector<2>(4, 5));
   EXPECT_THROW(set.imageFromClientXformBase(kcPtrHandle_const<kc2XformBase>(), true), kcBadPointer);
-  EXPECT_EQ(set.imageFromClientXformBase()->mapPoint(kcVector<2>(1, 1)), kcVector<2>(4, 5));
+  EXPECT_EQ(set.imageFromClientXformBase()->mapPoint(kcVector<2>(1, 1)), kcVector<2>(4, 5));  // the clone, kept
 }
 
 // ---- statuses and the cleanup registry ----
@@ -262,9 +211,7 @@ int freeInt(int* p) {
 
 TEST(Featurelet_cleanup, exceptionFreesWhatIsStillRegistered_lastFirst_once) {
   freed.clear();
-  int* a = nullptr;
-  int* b = nullptr;
-  int* handedOver = nullptr;
+  int *a = nullptr, *b = nullptr, *handedOver = nullptr;
   EXPECT_THROW(
       {
         kcCleanupRegistry cleanup;
