@@ -332,11 +332,47 @@ class Scene {
     });
   }
 
-  template <class Change>
-  void change(Change change) {
-    py::gil_scoped_release noGil;
-    std::lock_guard<std::mutex> lock(analysis_->mutex);
-    change(*analysis_->results.connectedBlobs());
+  // ---- the view and the measure settings; the library's refusals pass through ----
+
+  void setFilter(int m, double low, double high, bool exclude) {
+    change([&](kcBlobSceneDescription& scene) { scene.setFilter(measureOf(m), low, high, exclude); });
+  }
+  void unsetFilter(int m) {
+    change([&](kcBlobSceneDescription& scene) { scene.unSetFilter(measureOf(m)); });
+  }
+  void clearFilters() {
+    change([](kcBlobSceneDescription& scene) { scene.clearFilters(); });
+  }
+  void setSort(int m, bool ascending) {
+    const auto order = ascending ? kcBlobSceneDescription::eAscending : kcBlobSceneDescription::eDescending;
+    change([&](kcBlobSceneDescription& scene) { scene.setSort(measureOf(m), order); });
+  }
+  void disableSort() {
+    change([](kcBlobSceneDescription& scene) { scene.disableSort(); });
+  }
+  void clearSort() {
+    change([](kcBlobSceneDescription& scene) { scene.clearSort(); });
+  }
+  double extremaAngle() const {
+    return locked([](const kcBlobSceneDescription& scene) { return scene.extremaAngle().toDouble(); });
+  }
+  void setExtremaAngle(double radians) {
+    change([&](kcBlobSceneDescription& scene) { scene.extremaAngle(kcRadian(radians)); });
+  }
+  // setExtremaExclusion(unit, amount): unit "client", "pels" or "percent".
+  void setExtremaExclusion(const std::string& unit, double amount) {
+    if (unit != "client" && unit != "pels" && unit != "percent") {
+      throw py::value_error("unknown exclusion unit '" + unit + "'");
+    }
+    change([&](kcBlobSceneDescription& scene) {
+      if (unit == "client") scene.extremaExcludeArea(amount);
+      if (unit == "pels") scene.extremaExcludeAreaPels(amount);
+      if (unit == "percent") scene.extremaExcludeAreaPercent(amount);
+    });
+  }
+  void setClientFromImage(double a, double b, double c, double d, double tx, double ty) {
+    const kcXform<2> xform(kcMatrix<2>(a, b, c, d), kcVector<2>(tx, ty));
+    change([&](kcBlobSceneDescription& scene) { scene.clientFromImageXform(xform); });
   }
 
   std::vector<std::tuple<int, double, double, bool>> filters() const {
@@ -363,6 +399,15 @@ class Scene {
   }
 
  private:
+  static kcBlob::Measure measureOf(int number) { return static_cast<kcBlob::Measure>(number); }
+
+  template <class Change>
+  void change(Change change) {
+    py::gil_scoped_release noGil;
+    std::lock_guard<std::mutex> lock(analysis_->mutex);
+    change(*analysis_->results.connectedBlobs());
+  }
+
   std::shared_ptr<Analysis> analysis_;
 };
 
@@ -470,48 +515,14 @@ PYBIND11_MODULE(_blob, module) {
       .def("window", &Scene::window)
       .def("filters", &Scene::filters)
       .def("sort", &Scene::sort)
-      .def("set_filter",
-           [](Scene& s, int m, double low, double high, bool exclude) {
-             s.change([&](kcBlobSceneDescription& scene) {
-               scene.setFilter(static_cast<kcBlob::Measure>(m), low, high, exclude);
-             });
-           })
-      .def("unset_filter",
-           [](Scene& s, int m) {
-             s.change([&](kcBlobSceneDescription& scene) { scene.unSetFilter(static_cast<kcBlob::Measure>(m)); });
-           })
-      .def("clear_filters", [](Scene& s) { s.change([](kcBlobSceneDescription& scene) { scene.clearFilters(); }); })
-      .def("set_sort",
-           [](Scene& s, int m, bool ascending) {
-             s.change([&](kcBlobSceneDescription& scene) {
-               scene.setSort(static_cast<kcBlob::Measure>(m),
-                             ascending ? kcBlobSceneDescription::eAscending : kcBlobSceneDescription::eDescending);
-             });
-           })
-      .def("disable_sort", [](Scene& s) { s.change([](kcBlobSceneDescription& scene) { scene.disableSort(); }); })
-      .def("clear_sort", [](Scene& s) { s.change([](kcBlobSceneDescription& scene) { scene.clearSort(); }); })
-      .def("extrema_angle",
-           [](const Scene& s) {
-             return s.locked([](const kcBlobSceneDescription& scene) { return scene.extremaAngle().toDouble(); });
-           })
-      .def("set_extrema_angle",
-           [](Scene& s, double angle) {
-             s.change([&](kcBlobSceneDescription& scene) { scene.extremaAngle(kcRadian(angle)); });
-           })
-      .def("set_extrema_exclusion",
-           [](Scene& s, const std::string& unit, double amount) {
-             if (unit != "client" && unit != "pels" && unit != "percent") {
-               throw py::value_error("unknown exclusion unit '" + unit + "'");
-             }
-             s.change([&](kcBlobSceneDescription& scene) {
-               if (unit == "client") scene.extremaExcludeArea(amount);
-               if (unit == "pels") scene.extremaExcludeAreaPels(amount);
-               if (unit == "percent") scene.extremaExcludeAreaPercent(amount);
-             });
-           })
-      .def("set_client_from_image", [](Scene& s, double a, double b, double c, double d, double tx, double ty) {
-        s.change([&](kcBlobSceneDescription& scene) {
-          scene.clientFromImageXform(kcXform<2>(kcMatrix<2>(a, b, c, d), kcVector<2>(tx, ty)));
-        });
-      });
+      .def("set_filter", &Scene::setFilter)
+      .def("unset_filter", &Scene::unsetFilter)
+      .def("clear_filters", &Scene::clearFilters)
+      .def("set_sort", &Scene::setSort)
+      .def("disable_sort", &Scene::disableSort)
+      .def("clear_sort", &Scene::clearSort)
+      .def("extrema_angle", &Scene::extremaAngle)
+      .def("set_extrema_angle", &Scene::setExtremaAngle)
+      .def("set_extrema_exclusion", &Scene::setExtremaExclusion)
+      .def("set_client_from_image", &Scene::setClientFromImage);
 }
