@@ -4,7 +4,8 @@
     table = blob.dask.analyze_folder("images/", measures=["area"], threshold=100)
     table = blob.dask.analyze_folder("images/*.png", client="tcp://scheduler:8786")
 
-Each worker reads and analyses whole images and sends back their tables; the workers need the blob
+In a script, call it under `if __name__ == "__main__":`: a local cluster's worker processes import
+the main module again. Each worker reads and analyses whole images and sends back their tables; the workers need the blob
 package installed (or on their PYTHONPATH), the images at the same paths, and numpy.
 """
 
@@ -53,7 +54,9 @@ def analyze_folder(path_or_glob, client=None, measures=None, recursive=False, **
     them all: the column "file", then the columns of blob.Scene.table, images in path order.
 
     client: a dask.distributed Client, a scheduler address ("tcp://host:8786"), or None for a local
-    cluster of one single-threaded worker process per core, closed again at the end. params are
+    cluster of one single-threaded worker process per core, closed again at the end (its workers
+    start by importing the main module, so a script calls this under
+    `if __name__ == "__main__":`). params are
     blob.analyze's. An image that cannot be read or analysed raises its error here.
     """
     import dask.distributed as distributed
