@@ -5,8 +5,9 @@
     table = blob.dask.analyze_folder("images/*.png", client="tcp://scheduler:8786")
 
 In a script, call it under `if __name__ == "__main__":`: a local cluster's worker processes import
-the main module again. Each worker reads and analyses whole images and sends back their tables; the workers need the blob
-package installed (or on their PYTHONPATH), the images at the same paths, and numpy.
+the main module again. Each worker reads and analyses whole images and sends back their tables;
+the workers need the blob package installed (or on their PYTHONPATH), the images at the same
+paths, and numpy.
 """
 
 import glob as _glob
