@@ -33,10 +33,7 @@ std::string tempPath(const std::string& name) {
 GreyImage readBytes(const std::string& name, const std::string& bytes, std::uint64_t maxPels = tool::kDefaultMaxPels) {
   const std::string path = tempPath(name);
   std::ofstream(path, std::ios::binary) << bytes;
-  struct Remove {
-    std::string path;
-    ~Remove() { std::filesystem::remove(path); }
-  } remove{path};
+  struct Remove { std::string path; ~Remove() { std::filesystem::remove(path); } } remove{path};
   return readImage(path, maxPels);
 }
 
@@ -47,10 +44,7 @@ GreyImage readThroughPipe(const std::string& bytes, std::uint64_t maxPels = tool
   if (pipe(ends) != 0) throw std::runtime_error("no pipe");
   const bool written = write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   close(ends[1]);
-  struct Close {
-    int fd;
-    ~Close() { close(fd); }
-  } closeRead{ends[0]};
+  struct Close { int fd; ~Close() { close(fd); } } closeRead{ends[0]};
   if (!written) throw std::runtime_error("the pipe took too few bytes");
   return readImage("/dev/fd/" + std::to_string(ends[0]), maxPels);
 }
@@ -152,37 +146,22 @@ TEST(ImageIoRoundTrip, pngAndPgmOfOddSizes_readBackEqual) {
   }
 }
 
-TEST(ImageIoPng, lowBitDepths_keepStoredValues) {
-  for (int depth : {1, 2, 4}) {
-    GreyImage image = randomImage(13, 3, static_cast<unsigned>(depth));
-    for (auto& pel : image.pels) pel = static_cast<unsigned char>(pel % (1 << depth));
-    EXPECT_EQ(readBytes("low.png", pngFile(13, 3, depth, 0, 0, scanlines(image, depth, false))).pels, image.pels)
-        << depth << "-bit";
-  }
-}
-
-TEST(ImageIoPng, interlaced_readsEveryPass) {
-  GreyImage image = randomImage(11, 9, 7);
-  EXPECT_EQ(readBytes("interlaced.png", pngFile(11, 9, 8, 0, 1, scanlines(image, 8, true))).pels, image.pels);
-  for (auto& pel : image.pels) pel &= 3;
-  EXPECT_EQ(readBytes("interlaced.png", pngFile(11, 9, 2, 0, 1, scanlines(image, 2, true))).pels, image.pels);
-}
-
-TEST(ImageIoPgm, commentsInHeader_accepted) {
+TEST(ImageIoRead, greyPngOfEveryDepthInOneOrSevenPasses_keepsStoredValues_pgmCommentsSkipped) {
+  for (int depth : {1, 2, 4, 8})
+    for (int interlace : {0, 1}) {
+      GreyImage image = randomImage(11, 9, static_cast<unsigned>(depth));
+      for (auto& pel : image.pels) pel = static_cast<unsigned char>(pel % (1 << depth));
+      EXPECT_EQ(readBytes("forms.png", pngFile(11, 9, depth, 0, interlace, scanlines(image, depth, interlace))).pels,
+                image.pels)
+          << depth << "-bit, interlace " << interlace;
+    }
   EXPECT_EQ(readBytes("comment.pgm", "P5 # made by hand\n2 # width\n1\n# maxval next\n7\n\x05\x07").pels,
             (std::vector<unsigned char>{5, 7}));
 }
 
 // ---- refusals ----
 
-TEST(ImageIoRefusals, pngKinds_refusedWithTheKindNamed) {
-  expectRefused("rgb.png", pngFile(2, 2, 8, 2, 0, std::string(2 * 7, '\0')), "colour PNG");
-  expectRefused("palette.png", pngFile(2, 2, 8, 3, 0, std::string(2 * 3, '\0')), "palette PNG");
-  expectRefused("alpha.png", pngFile(2, 2, 8, 4, 0, std::string(2 * 5, '\0')), "alpha");
-  expectRefused("deep.png", pngFile(2, 2, 16, 0, 0, std::string(2 * 5, '\0')), "16-bit");
-}
-
-TEST(ImageIoRefusals, truncatedOrDamagedPng_refusedSayingWhatIsWrong) {
+TEST(ImageIoRefusals, otherKindsAndDamagedFiles_refusedSayingWhatIsWrong) {
   const std::string rows = scanlines(randomImage(20, 20, 3), 8, false);
   const std::string good = pngFile(20, 20, 8, 0, 0, rows);
   const std::size_t iend = good.size() - 12;  // IEND is 12 bytes; the IDAT checksum precedes it
@@ -194,27 +173,40 @@ TEST(ImageIoRefusals, truncatedOrDamagedPng_refusedSayingWhatIsWrong) {
   std::string zlibHeader = deflate(rows), filter = rows;
   zlibHeader[0] = 0x12;
   filter[21] = 9;  // the filter byte of the second row
+  const std::string damaged = "damaged PNG: ", inHeader = "the file ends inside the header, before the image data";
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-      {"cut-ihdr.png", good.substr(0, 20), "the file ends inside the header, before the image data"},
-      {"cut-before-idat.png", good.substr(0, 33), "the file ends inside the header, before the image data"},
-      {"cut-idat.png", good.substr(0, iend - 30), "the file ends before the image data is complete"},
-      {"cut-iend.png", good.substr(0, iend + 6), "the file ends after the image data, before its end chunk (IEND)"},
-      {"crc.png", flipped(iend - 1), "a chunk does not match its checksum (IDAT: CRC error)"},
-      {"fewrows.png", pngFile(20, 20, 8, 0, 0, rows.substr(0, 21 * 10)), "the image data end before the last row"},
+      {"rgb.png", pngFile(2, 2, 8, 2, 0, std::string(2 * 7, '\0')), "colour PNG"},
+      {"palette.png", pngFile(2, 2, 8, 3, 0, std::string(2 * 3, '\0')), "palette PNG"},
+      {"alpha.png", pngFile(2, 2, 8, 4, 0, std::string(2 * 5, '\0')), "alpha"},
+      {"deep.png", pngFile(2, 2, 16, 0, 0, std::string(2 * 5, '\0')), "16-bit"},
+      {"cut-ihdr.png", good.substr(0, 20), damaged + inHeader},
+      {"cut-before-idat.png", good.substr(0, 33), damaged + inHeader},
+      {"cut-idat.png", good.substr(0, iend - 30), damaged + "the file ends before the image data is complete"},
+      {"cut-iend.png", good.substr(0, iend + 6),
+       damaged + "the file ends after the image data, before its end chunk (IEND)"},
+      {"crc.png", flipped(iend - 1), damaged + "a chunk does not match its checksum (IDAT: CRC error)"},
+      {"fewrows.png", pngFile(20, 20, 8, 0, 0, rows.substr(0, 210)),
+       damaged + "the image data end before the last row"},
       {"zlib.png", pngWithData(20, 20, 8, 0, 0, zlibHeader),
-       "the compressed image data are damaged (incorrect header check)"},
-      {"filter.png", pngFile(20, 20, 8, 0, 0, filter), "a row of the image data has an unknown filter type"},
-      {"type.png", flipped(40), "IDA[01]: invalid chunk type"},  // libpng's own text
+       damaged + "the compressed image data are damaged (incorrect header check)"},
+      {"filter.png", pngFile(20, 20, 8, 0, 0, filter), damaged + "a row of the image data has an unknown filter type"},
+      {"type.png", flipped(40), damaged + "IDA[01]: invalid chunk type"},  // libpng's own text
+      // 16000 x 16000 pels (within the default ceiling) cannot come out of a few hundred bytes of deflate data.
+      {"huge.png", pngFile(16000, 16000, 8, 0, 0, std::string(1000, '\0')), "cannot hold"},
+      // Within the limit, but the data are missing: only what arrives is stored.
+      {"missing.pgm", "P5 16000 16000 255\n" + std::string(100, 'x'), "truncated PGM"},
+      {"plain.pgm", "P2 1 1 255\n0\n", "plain (ASCII) PGM"},
+      {"colour.ppm", "P6 1 1 255\n\x01\x02\x03", "colour PPM"},
+      {"deep.pgm", "P5 1 1 65535\n\x01\x02", "16-bit PGM"},
+      {"maxzero.pgm", "P5 1 1 0\n", "maxval must be at least 1"},
+      {"above.pgm", "P5 2 1 15\n\x0f\x10", "pel (1, 0) is above maxval 15"},
+      {"letters.pgm", "P5 x 1 255\n", "width is not a number"},
+      {"nowidth.pgm", "P5 0 4 255\n", "no pels"},
+      {"text.png", "hello, world", "not a PNG or PGM"},
   };
-  for (const auto& [name, bytes, reason] : cases) expectRefused(name, bytes, "damaged PNG: " + reason);
-}
-
-TEST(ImageIoRefusals, hugeSizeInSmallFile_refusedBeforeAllocating) {
-  // 16000 x 16000 pels (within the default ceiling) cannot come out of a few hundred bytes of deflate data.
-  expectRefused("huge.png", pngFile(16000, 16000, 8, 0, 0, std::string(1000, '\0')), "cannot hold");
-  expectRefused("toolarge.pgm", "P5 70000 70000 255\n", "larger than the limit");
-  // Within the limit, but the data are missing: only what arrives is stored.
-  expectRefused("missing.pgm", "P5 16000 16000 255\n" + std::string(100, 'x'), "truncated PGM");
+  for (const auto& [name, bytes, reason] : cases) expectRefused(name, bytes, reason);
+  EXPECT_THROW(readImage(tempPath("does_not_exist.png")), ImageError);
+  EXPECT_THROW(readImage(std::filesystem::temp_directory_path().string()), ImageError);
 }
 
 TEST(ImageIoRefusals, morePelsThanTheCeiling_refusedWhateverTheirPackedSize) {
@@ -231,15 +223,11 @@ TEST(ImageIoRefusals, morePelsThanTheCeiling_refusedWhateverTheirPackedSize) {
 
 // ---- pipes and devices ----
 
-TEST(ImageIoPipe, pngAndPgm_readLikeFiles) {
+// A huge size in 65 bytes, within the ceiling, is refused by length as in a file.
+TEST(ImageIoPipe, pngAndPgm_readLikeFiles_hugeSizeRefusedAllocatingOnlyForTheData) {
   const GreyImage image = randomImage(20, 20, 5);
   EXPECT_EQ(readThroughPipe(pngFile(20, 20, 8, 0, 1, scanlines(image, 8, true))).pels, image.pels);
-  const std::string pgm = "P5 20 20 255\n" + std::string(image.pels.begin(), image.pels.end());
-  EXPECT_EQ(readThroughPipe(pgm).pels, image.pels);
-}
-
-TEST(ImageIoPipe, hugeSizeInSmallPng_refusedAllocatingOnlyForTheData) {
-  // 65 bytes stating 16000 x 16000 pels, within the ceiling: refused by length as a file would be.
+  EXPECT_EQ(readThroughPipe("P5 20 20 255\n" + std::string(image.pels.begin(), image.pels.end())).pels, image.pels);
   const std::string png = pngFile(16000, 16000, 8, 0, 0, "");
   AllocationBudget budget(64 * 1024);
   expectImageError("pipe", [&] { readThroughPipe(png); }, "a file of 65 bytes cannot hold 16000 x 16000 pels");
@@ -254,10 +242,8 @@ TEST(ImageIoPipe, endlessPng_refusedAtTheLimit) {
   ASSERT_GE(writer, 0);
   if (writer == 0) {  // writes until the reader closes the pipe
     close(ends[0]);
-    if (write(ends[1], start.data(), start.size()) > 0) {
-      while (write(ends[1], zeros.data(), zeros.size()) > 0) {
-      }
-    }
+    if (write(ends[1], start.data(), start.size()) > 0)
+      while (write(ends[1], zeros.data(), zeros.size()) > 0) continue;
     _exit(0);
   }
   close(ends[1]);
@@ -266,22 +252,6 @@ TEST(ImageIoPipe, endlessPng_refusedAtTheLimit) {
                    "limited to " + std::to_string(limit) + " bytes");
   close(ends[0]);
   waitpid(writer, nullptr, 0);
-}
-
-TEST(ImageIoRefusals, badPgm_refusedWithReason) {
-  expectRefused("plain.pgm", "P2 1 1 255\n0\n", "plain (ASCII) PGM");
-  expectRefused("colour.ppm", "P6 1 1 255\n\x01\x02\x03", "colour PPM");
-  expectRefused("deep.pgm", "P5 1 1 65535\n\x01\x02", "16-bit PGM");
-  expectRefused("maxzero.pgm", "P5 1 1 0\n\x00", "maxval must be at least 1");
-  expectRefused("above.pgm", "P5 2 1 15\n\x0f\x10", "pel (1, 0) is above maxval 15");
-  expectRefused("letters.pgm", "P5 x 1 255\n\x00", "width is not a number");
-  expectRefused("nowidth.pgm", "P5 0 4 255\n", "no pels");
-}
-
-TEST(ImageIoRefusals, notAnImage_refused) {
-  expectRefused("text.png", "hello, world", "not a PNG or PGM");
-  EXPECT_THROW(readImage(tempPath("does_not_exist.png")), ImageError);
-  EXPECT_THROW(readImage(std::filesystem::temp_directory_path().string()), ImageError);
 }
 
 }  // namespace

@@ -10,10 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <deque>
+#include <cstdint>
 #include <random>
 #include <vector>
 
+#include "common/flood_fill.h"
 #include "connect/connect_fixture.h"
 #include "measure/blob_record.h"
 #include "scene/scene_builder.h"
@@ -50,45 +51,36 @@ Steps steps(const kc_Chain::Trace& t) { return Steps(t.code.begin(), t.code.end(
 
 // ---- the reference: the region with its holes filled, from outside inwards ----
 
-// filled(g, touch): pels of g inside the outline: all but those reached from beyond the border
-// through pels of value 0, which join across a pel corner exactly when the region's pels across
-// the other diagonal of that corner do not (the region joins the upper-left/lower-right pair when
-// touch.v, the other pair when touch.h and touch.v; see oneRegion).
-std::vector<char> filled(const Grid& g, kc_Chain::Touch touch) {
-  const int w = g.width + 2, h = g.height + 2;
-  const auto inRegion = [&](int x, int y) {
-    return x >= 1 && y >= 1 && x <= g.width && y <= g.height && g.at(x - 1, y - 1) != 0;
-  };
-  std::vector<char> outside(static_cast<std::size_t>(w * h), 0);
-  std::deque<int> queue{0};
-  outside[0] = 1;
-  while (!queue.empty()) {
-    const int p = queue.front(), x = p % w, y = p / w;
-    queue.pop_front();
-    for (int dy = -1; dy <= 1; ++dy)
-      for (int dx = -1; dx <= 1; ++dx) {
-        const bool mainDiagonal = dx == dy && dx != 0, otherDiagonal = dx == -dy && dx != 0;
-        if ((dx == 0 && dy == 0) || (mainDiagonal && touch.h && touch.v) || (otherDiagonal && touch.v)) continue;
-        const int nx = x + dx, ny = y + dy;
-        const auto q = static_cast<std::size_t>(ny * w + nx);
-        if (nx < 0 || ny < 0 || nx >= w || ny >= h || outside[q] || inRegion(nx, ny)) continue;
-        outside[q] = 1;
-        queue.push_back(ny * w + nx);
-      }
-  }
-  std::vector<char> in(static_cast<std::size_t>(g.width * g.height));
+// components(g, touch): the shared flood-fill labelling of g's pels, the region's pels (non-zero)
+// joined by the region rule and the others by the complementary one: across a corner where the
+// region does not join (blobs eight-connected, holes four-connected, labelled regions across the
+// upper-left/lower-right diagonal only, which leaves that diagonal to the outside as well).
+std::vector<int> components(const Grid& g, kc_Chain::Touch touch) {
+  std::vector<std::uint8_t> classes;
+  for (std::uint8_t p : g.pels) classes.push_back((p != 0) == touch.h ? 1 : 0);
+  int count = 0;
+  return floodfill::components(g.width, g.height, classes,
+                               touch.h == touch.v ? floodfill::Joins::eGrey : floodfill::Joins::eLabelled, count);
+}
+
+// filled(g, touch): g framed by a pel of 0 on each side, 1 inside the outline: all but the pels
+// joined to the frame.
+Grid filled(const Grid& g, kc_Chain::Touch touch) {
+  Grid f{g.width + 2, g.height + 2, {}};
+  f.pels.resize(static_cast<std::size_t>(f.width * f.height));
   for (int y = 0; y < g.height; ++y)
-    for (int x = 0; x < g.width; ++x)
-      in[static_cast<std::size_t>(y * g.width + x)] = !outside[static_cast<std::size_t>((y + 1) * w + x + 1)];
-  return in;
+    for (int x = 0; x < g.width; ++x) f.pels[static_cast<std::size_t>((y + 1) * f.width + x + 1)] = g.at(x, y);
+  const std::vector<int> c = components(f, touch);
+  for (std::size_t p = 0; p < c.size(); ++p) f.pels[p] = c[p] != c[0];
+  return f;
 }
 
 // expectOutline(g, touch, t): the chain runs along the edges of the filled region, region on the
 // right, once round from its start; numSteps is the number of such edges; corners the right turns.
 void expectOutline(const Grid& g, kc_Chain::Touch touch, const kc_Chain::Trace& t) {
-  const std::vector<char> in = filled(g, touch);
+  const Grid in = filled(g, touch);
   const auto at = [&](long x, long y) {
-    return x >= 0 && y >= 0 && x < g.width && y < g.height && in[static_cast<std::size_t>(y * g.width + x)] != 0;
+    return x >= -1 && y >= -1 && x <= g.width && y <= g.height && in.at(int(x) + 1, int(y) + 1) != 0;
   };
   long edges = 0;
   for (int y = 0; y <= g.height; ++y)
@@ -114,64 +106,35 @@ void expectOutline(const Grid& g, kc_Chain::Touch touch, const kc_Chain::Trace& 
   EXPECT_EQ(t.horizontalSteps + t.verticalSteps, static_cast<std::int32_t>(n));
 }
 
-// oneRegion(g, rng, touch): a random connected region of g's non-zero pels (its region rule), the
-// rest set to 0.
-Grid oneRegion(Grid g, std::mt19937& rng, kc_Chain::Touch touch) {
-  std::vector<int> on;
-  for (int p = 0; p < g.width * g.height; ++p)
-    if (g.pels[static_cast<std::size_t>(p)] != 0) on.push_back(p);
-  Grid out = g;
-  std::fill(out.pels.begin(), out.pels.end(), 0);
-  if (on.empty()) return out;
-  std::deque<int> queue{on[rng() % on.size()]};
-  out.pels[static_cast<std::size_t>(queue.front())] = 1;
-  while (!queue.empty()) {
-    const int p = queue.front(), x = p % g.width, y = p / g.width;
-    queue.pop_front();
-    for (int dy = -1; dy <= 1; ++dy)
-      for (int dx = -1; dx <= 1; ++dx) {
-        const bool mainDiagonal = dx == dy && dx != 0, otherDiagonal = dx == -dy && dx != 0;
-        if ((dx == 0 && dy == 0) || (mainDiagonal && !touch.v) || (otherDiagonal && !(touch.h && touch.v))) continue;
-        const int nx = x + dx, ny = y + dy;
-        const auto q = static_cast<std::size_t>(ny * g.width + nx);
-        if (nx < 0 || ny < 0 || nx >= g.width || ny >= g.height || g.pels[q] == 0 || out.pels[q]) continue;
-        out.pels[q] = 1;
-        queue.push_back(ny * g.width + nx);
-      }
-  }
-  return out;
-}
-
 TEST(BlobChain_trace, randomRegions_outlineOfTheFilledRegion) {
   std::mt19937 rng(15);
   const kc_Chain::Touch rules[] = {{true, true}, {false, false}, {false, true}};  // blob, hole, labelled
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < 5000; ++i) {
     Grid g;
     g.width = 1 + static_cast<int>(rng() % 24);
     g.height = 1 + static_cast<int>(rng() % 24);
     const auto density = static_cast<unsigned>(20 + rng() % 70);
     for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(rng() % 100 < density ? 1 : 0);
+    // One region of the non-zero pels by its rule, the rest set to 0.
     const kc_Chain::Touch touch = rules[i % 3];
-    const Grid region = oneRegion(g, rng, touch);
-    if (std::count(region.pels.begin(), region.pels.end(), 1) == 0) continue;
+    const std::vector<int> c = components(g, touch);
+    const std::size_t seed = rng() % g.pels.size();
+    if (g.pels[seed] == 0) continue;
+    for (std::size_t p = 0; p < g.pels.size(); ++p) g.pels[p] = c[p] == c[seed];
     SCOPED_TRACE(testing::Message() << "region " << i);
-    expectOutline(region, touch, traceOf(region, touch));
+    expectOutline(g, touch, traceOf(g, touch));
     if (testing::Test::HasFatalFailure()) return;
   }
 }
 
 TEST(BlobChain_trace, drawnCases_chainsAndCounts) {
-  const kc_Chain::Touch blob{true, true}, hole{false, false};
+  const kc_Chain::Touch blob{true, true};
   const kc_Chain::Trace pel = traceOf(draw({"#"}), blob);
   EXPECT_EQ(steps(pel), (Steps{0, 2, 1, 3, 4}));
   EXPECT_TRUE(pel.horizontalSteps == 2 && pel.verticalSteps == 2 && pel.corners == 4);
   const kc_Chain::Trace rect = traceOf(draw({"###", "###"}), blob);
   EXPECT_EQ(steps(rect), (Steps{0, 0, 0, 2, 2, 1, 1, 1, 3, 3, 4}));
   EXPECT_TRUE(rect.horizontalSteps == 6 && rect.verticalSteps == 4 && rect.corners == 4);
-  // Pels touching at a corner: one outline through the shared corner twice, or the first pel only.
-  EXPECT_EQ(steps(traceOf(draw({"#.", ".#"}), blob)), (Steps{0, 2, 0, 2, 1, 3, 1, 3, 4}));
-  EXPECT_EQ(steps(traceOf(draw({"#.", ".#"}), hole)), (Steps{0, 2, 1, 3, 4}));
-  EXPECT_EQ(traceOf(draw({"#.", "##"}), blob).corners, 5);  // the L's concave corner counts none
   // Offsets: the start is the first pel's corner in image coordinates.
   const std::vector<unsigned char> rows = rowsOf(draw({"..#", ".##"}));
   EXPECT_EQ(kc_Chain::trace(rows.data(), 3, 2, {10, 20}, blob).start, kcPair<long>(12, 20));
