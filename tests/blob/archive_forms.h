@@ -4,6 +4,7 @@
 
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
+#include <blob/blobtool.h>
 #include <foundation/archive.h>
 #include <foundation/geometry.h>
 #include <foundation/rlebuffer.h>
@@ -46,56 +47,41 @@ struct DataForm {
   bool isPercent = false;
 
   Bytes bytes() const {
+    DataForm f = *this;  // the archive takes values by reference
     Bytes out;
     kcArchive ar(out, kcArchive::eStoring);
-    unsigned char zero = 0, v = version, persistent = 0, tag = 1;
-    bool flag = degenerate;
-    std::string name = "kc_BSDData";
+    unsigned char zero = 0, tag = 1;
     unsigned int length = 10;
-    ar || zero || persistent || flag || tag || length;
-    ar.writeBytes(name.data(), name.size());
-    ar || v || persistent;
-    int k = kind, c = cleanup;
-    unsigned char scale = scaleValue;
-    long minimum = minPels;
-    ar || k || scale || c || minimum;
-    kcPelRect w = window;
-    kf_PersistenceHelper<long>(ar, w);
-    kcXform<2> x = clientFromImage;
+    ar || zero || zero || f.degenerate || tag || length;
+    ar.writeBytes("kc_BSDData", length);
+    ar || f.version || zero || f.kind || f.scaleValue || f.cleanup || f.minPels;
+    kf_PersistenceHelper<long>(ar, f.window);
     if (version == 0) {
-      ar || x;
+      ar || f.clientFromImage;
     } else {
       kc2XformCache cache;
-      cache.xformInverse(kc2XformLinear(x));
+      cache.xformInverse(kc2XformLinear(clientFromImage));
       bool linear = true;
       ar || cache || linear;
     }
-    bool identity = false;
-    double scales = 2.0;
+    bool identity = false, isClient = true;
+    double scales = 2.0, angle = 0.25;
     long counter = 5;
+    unsigned long none = 0;
     ar || identity || identity || scales || scales || scales || scales || scales || counter || counter;
-    unsigned long none = 0, blobs = blobCount;
-    ar || zero || blobs;
+    ar || zero || f.blobCount;
     if (writeBlobs) writeBlobs(ar);
-    std::vector<long> top = topIds;
     ar || zero || none;
-    kc_Persist::vector(ar, top);
-    ar || zero || none;
-    int view = counters;
-    ar || view || view || view;
-    unsigned long count = filterCount;
-    ar || zero || count;
-    for (kcBlobFilter f : filters) {
-      int measure = f.measure;
-      ar || measure || f.low || f.high || f.exclude;
+    kc_Persist::vector(ar, f.topIds);
+    ar || zero || none || f.counters || f.counters || f.counters || zero || f.filterCount;
+    for (kcBlobFilter& filter : f.filters) {
+      int measure = filter.measure;
+      ar || measure || filter.low || filter.high || filter.exclude;
     }
-    bool set = sortSet, disabled = sortDisabled;
-    ar || set;
-    if (version >= 2) ar || disabled;
-    int sortMeasure = kcBlob::eArea, sortOrder = order;
-    double excluded = area, angle = 0.25;
-    bool isClient = true, percent = isPercent;
-    ar || sortMeasure || sortOrder || excluded || isClient || percent || angle;
+    ar || f.sortSet;
+    if (version >= 2) ar || f.sortDisabled;
+    int sortMeasure = kcBlob::eArea;
+    ar || sortMeasure || f.order || f.area || isClient || f.isPercent || angle;
     if (version >= 3) {
       kcRLEBuffer mask = connecttest::encode(connecttest::draw({"##", "#."}));
       ar || mask;
@@ -119,51 +105,45 @@ struct Record {
   unsigned char pairVersion = 0;
 
   void write(kcArchive& ar) const {
-    unsigned char v = version, zero = 0, pv = pairVersion;
-    long shownStamp = -1, never = -1, none = 0;
-    ar || v;
+    Record r = *this;  // the archive takes values by reference
+    unsigned char zero = 0;
+    long shownStamp = -1, never = -1;
+    ar || r.version || r.parent || r.next || r.prev;
     if (version >= 3) {
       long firstChild = children.empty() ? 0 : children[0], numChildren = static_cast<long>(children.size());
       long firstShown = shownChildren.empty() ? 0 : shownChildren[0];
       long numShown = static_cast<long>(shownChildren.size());
-      ar || const_cast<long&>(parent) || const_cast<long&>(next) || const_cast<long&>(prev) || firstChild || numChildren;
-      ar || const_cast<long&>(nextShown) || const_cast<long&>(prevShown) || firstShown || numShown;
+      ar || firstChild || numChildren || r.nextShown || r.prevShown || firstShown || numShown;
     } else {
-      ar || const_cast<long&>(parent) || const_cast<long&>(next) || const_cast<long&>(prev);
-      std::vector<long> c = children, s = shownChildren;
-      kc_Persist::vector(ar, c);
-      ar || const_cast<long&>(nextShown) || const_cast<long&>(prevShown);
-      kc_Persist::vector(ar, s);
+      kc_Persist::vector(ar, r.children);
+      ar || r.nextShown || r.prevShown;
+      kc_Persist::vector(ar, r.shownChildren);
     }
     ar || shownStamp;
-    std::vector<keBlobDirection> code = chain;
-    kc_Persist::vector(ar, code);
-    kcPair<long> start = chainStart;
-    ar || pv || start.first || start.second;
-    std::vector<unsigned long> r = rows, empty;
-    kc_Persist::vector(ar, r);
+    kc_Persist::vector(ar, r.chain);
+    ar || r.pairVersion || r.chainStart.first || r.chainStart.second;
+    std::vector<unsigned long> empty;
+    kc_Persist::vector(ar, r.rows);
     kc_Persist::vector(ar, empty);
     kc_Persist::vector(ar, empty);
     double d = 0.0;
     bool no = false;
-    long pels = pelCount, h = steps[0], vs = steps[1], c = steps[2];
-    ar || pels || d || no || h || vs || c || d || never;  // area, steps, perimeter
-    ar || d || no || d || no;                            // centroid
+    ar || r.pelCount || d || no || r.steps[0] || r.steps[1] || r.steps[2] || d || never;  // area, steps, perimeter
+    ar || d || no || d || no;                                                          // centroid
     kcVector<2> point;
-    ar || point || never;                                // centre of mass
-    ar || d || no || d || no || d || no;                 // second moments
-    ar || zero || d || d || never;                       // inertia
-    ar || d || zero || d || d || never;                  // angle, principal moments
-    ar || d || never;                                    // acircularity
+    ar || point || never;                                                              // centre of mass
+    ar || d || no || d || no || d || no;                                               // second moments
+    ar || zero || d || d || never;                                                     // inertia
+    ar || d || zero || d || d || never;                                                // angle, principal moments
+    ar || d || never;                                                                  // acircularity
     kcRectangle<double> box;
     kf_PersistenceHelper<double>(ar, box);
-    ar || point || never || d || d || point || no;       // extents
+    ar || point || never || d || d || point || no;                                     // extents
     if (version >= 1) {
       kcXform<2> x;
       ar || never || x || d || d || d || d || d;
     }
-    if (version >= 2) ar || const_cast<bool&>(interior) || const_cast<bool&>(interiorValid);
-    (void)none;
+    if (version >= 2) ar || r.interior || r.interiorValid;
   }
 };
 
@@ -210,5 +190,26 @@ struct BlobForm {
     }
   }
 };
+
+// ownRegions(blob, n): n copies of blob's region, each with a transform of its own: the writer's
+// table of objects does not count the parts a test writes by hand, so none may be referred back to.
+inline std::vector<kcRLEBuffer> ownRegions(const kcBlob& blob, std::size_t n) {
+  std::vector<kcRLEBuffer> regions(n, blob.region());
+  for (kcRLEBuffer& region : regions) {
+    kc2XformCache own;
+    own.xform(kc2XformLinear(kcXform<2>()));
+    region.copyXforms(own);
+  }
+  return regions;
+}
+
+// paramsObject(): a pointer to a new object of a class no scene or blob points to: parameters.
+inline Bytes paramsObject() {
+  Bytes bytes{1, 12, 0, 0, 0, 'k', 'c', 'B', 'l', 'o', 'b', 'P', 'a', 'r', 'a', 'm', 's'};
+  kcBlobParams params;
+  kcArchive out(bytes, kcArchive::eStoring);  // appends the object's body
+  out || params;
+  return bytes;
+}
 
 }  // namespace archive_forms

@@ -92,21 +92,17 @@ TEST(ArchiveEncoding, longOutside32Bits_throwsUnrepresentableAndWritesNothing) {
 
 TEST(ArchiveEncoding, valuesRoundTrip_throughMemoryAndStreams) {
   std::stringstream stream;
+  long l = INT32_MIN;
+  unsigned long ul = UINT32_MAX;
+  double d = -0.0;
+  std::wstring w = L"\U0010FFFF x";
+  bool b = true;
   {
     kcArchive out(stream, kcArchive::eStoring);
-    long l = INT32_MIN;
-    unsigned long ul = UINT32_MAX;
-    double d = -0.0;
-    std::wstring w = L"\U0010FFFF x";
-    bool b = true;
     out || l || ul || d || w || b;
   }
+  l = 0, ul = 0, d = 1, w.clear(), b = false;
   kcArchive in(stream, kcArchive::eLoading);
-  long l = 0;
-  unsigned long ul = 0;
-  double d = 1;
-  std::wstring w;
-  bool b = false;
   in || l || ul || d || w || b;
   EXPECT_EQ(l, INT32_MIN);
   EXPECT_EQ(ul, UINT32_MAX);
@@ -117,7 +113,7 @@ TEST(ArchiveEncoding, valuesRoundTrip_throughMemoryAndStreams) {
   EXPECT_THROW(in || b, kcArchive::Damaged);
 }
 
-TEST(ArchiveEncoding, badUtf8AndBadBool_throwDamaged) {
+TEST(ArchiveEncoding, badUtf8BadBoolOrCountBeyondTheBytes_throwDamaged) {
   for (auto bytes : {std::vector<unsigned char>{2, 0, 0, 0, 0xC0, 0x80},   // overlong
                      std::vector<unsigned char>{3, 0, 0, 0, 0xED, 0xA0, 0x80},  // surrogate
                      std::vector<unsigned char>{1, 0, 0, 0, 0xE2}}) {       // truncated sequence
@@ -125,17 +121,11 @@ TEST(ArchiveEncoding, badUtf8AndBadBool_throwDamaged) {
     std::wstring w;
     EXPECT_THROW(in || w, kcArchive::Damaged);
   }
-  std::vector<unsigned char> two{2};
-  kcArchive in(two, kcArchive::eLoading);
+  std::vector<unsigned char> two{2}, count{0xFF, 0xFF, 0xFF, 0x7F, 1, 2}, v{5};
+  kcArchive boolIn(two, kcArchive::eLoading), vectorIn(count, kcArchive::eLoading);
   bool b;
-  EXPECT_THROW(in || b, kcArchive::Damaged);
-}
-
-TEST(ArchiveEncoding, countLargerThanBytesLeft_throwsBeforeAllocating) {
-  std::vector<unsigned char> bytes{0xFF, 0xFF, 0xFF, 0x7F, 1, 2};
-  kcArchive in(bytes, kcArchive::eLoading);
-  std::vector<unsigned char> v{5};
-  EXPECT_THROW(in || v, kcArchive::Damaged);
+  EXPECT_THROW(boolIn || b, kcArchive::Damaged);
+  EXPECT_THROW(vectorIn || v, kcArchive::Damaged);  // before allocating, and v as it was
   EXPECT_EQ(v, std::vector<unsigned char>{5});
 }
 
@@ -187,16 +177,11 @@ TEST(ArchiveObjects, nestingDeeperThanTheLimit_refusedAsDamaged) {
     for (unsigned i = 1; i < levels; ++i) last = last->child = new Node();
     return root;
   };
-  auto deepest = chain(kcArchive::kMaxNesting);
-  std::vector<unsigned char> bytes = stored(*deepest);
-  Node loaded;
-  kcArchive in(bytes, kcArchive::eLoading);
+  std::vector<unsigned char> bytes = stored(*chain(kcArchive::kMaxNesting));
+  std::vector<unsigned char> deeper = stored(*chain(kcArchive::kMaxNesting + 1));
+  Node loaded, refused;
+  kcArchive in(bytes, kcArchive::eLoading), in2(deeper, kcArchive::eLoading);
   EXPECT_NO_THROW(in || loaded);
-
-  auto tooDeep = chain(kcArchive::kMaxNesting + 1);
-  std::vector<unsigned char> deeper = stored(*tooDeep);
-  Node refused;
-  kcArchive in2(deeper, kcArchive::eLoading);
   EXPECT_THROW(in2 || refused, kcArchive::Damaged);
   EXPECT_EQ(refused.child, nullptr);
 }
@@ -214,8 +199,6 @@ TEST(ArchiveObjects, newerVersion_throwsUnknownVersionKeepingFileAndLine) {
     EXPECT_STREQ(e.file(), "test/node");
     EXPECT_EQ(e.line(), 42);
   }
-  kcArchive::UnknownVersion anonymous(nullptr, 0);
-  EXPECT_EQ(anonymous.file(), nullptr);
 }
 
 TEST(ArchiveObjects, storingInPlaceTwice_refused) {
@@ -226,19 +209,13 @@ TEST(ArchiveObjects, storingInPlaceTwice_refused) {
   EXPECT_THROW(ar || root, kcBadArgument);
 }
 
-TEST(ArchiveRobustness, everyTruncation_throwsCleanly) {
-  auto root = makeGraph();
-  std::vector<unsigned char> bytes = stored(*root);
+TEST(ArchiveRobustness, everyTruncationAndRandomByteFlips_throwCleanlyNeverCrashOrLeak) {
+  const std::vector<unsigned char> bytes = stored(*makeGraph());
   for (std::size_t n = 0; n < bytes.size(); ++n) {
     Node target;
     kcArchive in(bytes.data(), n);
     EXPECT_THROW(in || target, kcException) << "truncated at " << n;
   }
-}
-
-TEST(ArchiveRobustness, randomByteFlips_neverCrashOrLeak) {
-  auto root = makeGraph();
-  const std::vector<unsigned char> bytes = stored(*root);
   std::mt19937 rng(20261206);
   int failures = 0;
   for (int trial = 0; trial < 5000; ++trial) {
