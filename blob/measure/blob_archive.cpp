@@ -378,6 +378,9 @@ kc_Instantiator kcBlob::sExemplar{"kcBlob", typeid(kcBlob), &kcBlob::make};
 kcPersistent* kcBlob::make() { return new kcBlob(); }
 
 void kcBlob::dispatchSerialize(kcArchive& ar) {
+  // Refused before the version byte, so that a refused store writes nothing.
+  if (ar.isStoring() && !copy_ && !data().storingBlobs)
+    throw kcBadArgument(L"A blob held by a scene is archived with its scene or as a copy.");
   kc_Persist::dispatch(ar, *this, kVersion, &kcBlob::serialize_);
 }
 
@@ -392,8 +395,6 @@ void kcBlob::serialize_(kcArchive& ar, unsigned char version) {
 
 void kcBlob::storeFields(kcArchive& ar) {
   kcPersistent::dispatchSerialize(ar);
-  if (!copy_ && !data().storingBlobs)
-    throw kcBadArgument(L"A blob held by a scene is archived with its scene or as a copy.");
   const kcBlobSceneDescription* scene = scene_;
   kc_Persist::referencePointer(ar, scene);
   // A blob of a scene writes the region view it hands out, made now if it was not yet: the

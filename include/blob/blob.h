@@ -290,6 +290,8 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   // (a blob without a scene has no links), and a scene pointer to a new object of another class. Caches that do not fit the region (a projection of the wrong
   // length, a chain that is not the region's outline) are dropped and computed again on demand.
   // Cost of loading: linear in the archived bytes (a stored chain is checked by tracing again).
+  // Storing a blob held by a scene on its own (not as a copy, not with its scene) throws
+  // kcBadArgument before anything is written.
   void dispatchSerialize(kcArchive& ar) override;
 
  private:

@@ -110,6 +110,7 @@ TEST_F(BlobArchive, blobAfterItsScene_namesTheLoadedScene_blobOfASceneAloneRefus
   Bytes alone;
   kcArchive out(alone, kcArchive::eStoring);
   EXPECT_THROW(out || const_cast<kcBlob&>(ring), kcBadArgument);
+  EXPECT_TRUE(alone.empty());  // refused before anything is written
   loadAfterScene(bytes);
   EXPECT_EQ(blobIn.scene(), &sceneIn);
   EXPECT_EQ(blobIn.id(), 3);
