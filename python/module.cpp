@@ -319,10 +319,8 @@ class Scene {
     return out.str();
   }
 
-  py::tuple labelImage(bool shown, unsigned char background) const {
-    const kcPelBuffer<unsigned char> pels =
-        locked([&](const kcBlobSceneDescription& scene) { return scene.makeImage(shown, background); });
-    return py::make_tuple(arrayOf(pels), py::make_tuple(pels.offset().x(), pels.offset().y()));
+  py::array_t<std::uint8_t> labelImage(bool shown, unsigned char background) const {
+    return arrayOf(locked([&](const kcBlobSceneDescription& scene) { return scene.makeImage(shown, background); }));
   }
 
   std::tuple<long, long, long, long> window() const {

@@ -304,8 +304,7 @@ class Scene:
         """The scene rendered as a uint8 array of its window: each blob's pels with their values in
         a grey-scale analysis, with its label in a labelled one; holes 0; background elsewhere
         (where a hole left out of the view lies, for one)."""
-        pels, _offset = self._c.label_image(bool(shown), _byte("background", background))
-        return pels
+        return self._c.label_image(bool(shown), _byte("background", background))
 
     def to_json(self, measures=None, shown=False, file=None):
         """blob-analyze's JSON report of this image: {"images": [{"file": ..., "width": ...,
