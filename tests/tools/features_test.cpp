@@ -2,57 +2,22 @@
 // command lines refused before anything is written.
 #include "image_io.h"
 #include "json_reader.h"
+#include "tool_run.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
+using namespace toolrun;
+
 // A ring around a one-pel hole, and a single pel.
-const std::vector<std::string> kPicture = {
-    "......",
-    ".###..",
-    ".#.#.#",
-    ".###..",
-    "......",
-};
-
-std::string tempPath(const std::string& name) {
-  const std::string prefix = "blob_features_run_" + std::to_string(getpid()) + "_";
-  return (std::filesystem::temp_directory_path() / (prefix + name)).string();
-}
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-ToolRun runTool(const std::string& args) {
-  const std::string out = tempPath("stdout"), err = tempPath("stderr");
-  const int raw = std::system(("'" BLOB_ANALYZE_EXE "' " + args + " >'" + out + "' 2>'" + err + "'").c_str());
-  ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-  std::filesystem::remove(out);
-  std::filesystem::remove(err);
-  return run;
-}
+const std::vector<std::string> kPicture = {"......", ".###..", ".#.#.#", ".###..", "......"};
 
 // foreground(x, y): the picture's pel, background beyond its edges.
 bool foreground(long x, long y) {
@@ -69,11 +34,9 @@ class BlobAnalyzeFeatures : public testing::Test {
     tool::writePng(png_, image);
   }
   void TearDown() override {
-    std::filesystem::remove(png_);
-    std::filesystem::remove(features_);
+    for (const auto& path : {png_, features_}) std::filesystem::remove(path);
   }
-  const std::string png_ = tempPath("picture.png");
-  const std::string features_ = tempPath("features.json");
+  const std::string png_ = tempPath("picture.png"), features_ = tempPath("features.json");
 };
 
 // Directions point into blobs and out of holes, so in this picture (no pel touches another only at
@@ -84,10 +47,8 @@ TEST_F(BlobAnalyzeFeatures, oneChainPerListedBlob_alongItsOutline) {
     const ToolRun run = runTool("--format json --measures area,numSteps " + view + "--features '" + features_ +
                                 "' '" + png_ + "'");
     ASSERT_EQ(run.status, 0) << run.err;
-    const auto report = testjson::parse(run.out);
-    const auto doc = testjson::parse(slurp(features_));
-    const auto& blobs = report["images"][0]["blobs"];
-    const auto& chains = doc["images"][0]["chains"];
+    const auto report = testjson::parse(run.out), doc = testjson::parse(slurp(features_));
+    const auto &blobs = report["images"][0]["blobs"], &chains = doc["images"][0]["chains"];
     EXPECT_EQ(doc["images"][0]["file"].text, png_);
     ASSERT_EQ(chains.items.size(), blobs.items.size());
     ASSERT_EQ(blobs.items.size(), view.empty() ? 3u : 2u);

@@ -29,16 +29,10 @@ struct Value {
 
 // parse(text): the one value of text; throws std::runtime_error on any syntax error (NaN tokens,
 // raw control characters in strings, trailing text included). \u escapes above U+07FF are refused.
-class Reader {
- public:
-  explicit Reader(const std::string& text) : s_(text) {}
-  Value document() {
-    Value value = parse();
-    if (skip(), i_ != s_.size()) fail("text after the value");
-    return value;
-  }
+struct Reader {
+  const std::string& s_;
+  std::size_t i_ = 0;
 
- private:
   [[noreturn]] void fail(const std::string& what) { throw std::runtime_error("JSON: " + what); }
   void skip() { i_ = std::min(s_.size(), s_.find_first_not_of(" \t\r\n", i_)); }
   bool take(char c) { return skip(), i_ < s_.size() && s_[i_] == c ? (++i_, true) : false; }
@@ -51,9 +45,8 @@ class Reader {
       if (take('}')) return v;
       do {
         skip();
-        std::string key = string();
+        v.names.push_back(string());
         if (!take(':')) fail("expected :");
-        v.names.push_back(std::move(key));
         v.items.push_back(parse());
       } while (take(','));
       if (!take('}')) fail("expected }");
@@ -65,8 +58,7 @@ class Reader {
       if (!take(']')) fail("expected ]");
     } else if (i_ < s_.size() && s_[i_] == '"') {
       v.kind = Value::eString, v.text = string();
-    } else if (word("null")) {
-      v.kind = Value::eNull;
+    } else if (word("null")) {  // the kind is already eNull
     } else if (word("true") || word("false")) {
       v.kind = Value::eBool;
     } else {
@@ -100,11 +92,13 @@ class Reader {
     }
     return out;
   }
-
-  const std::string& s_;
-  std::size_t i_ = 0;
 };
 
-inline Value parse(const std::string& text) { return Reader(text).document(); }
+inline Value parse(const std::string& text) {
+  Reader reader{text};
+  Value value = reader.parse();
+  if (reader.skip(), reader.i_ != text.size()) reader.fail("text after the value");
+  return value;
+}
 
 }  // namespace testjson

@@ -4,46 +4,30 @@
 #include <blob/blob.h>
 
 #include <cmath>
+#include <tuple>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
 
-using tool::Options;
-using tool::parseOptions;
-using tool::UsageError;
+using tool::Options, tool::parseOptions, tool::UsageError;
 
-Options parse(std::vector<std::string> args) { return parseOptions(args); }
-
-std::string refusal(std::vector<std::string> args) {
-  try {
-    parseOptions(args);
-  } catch (const UsageError& error) {
-    return error.what();
-  }
+std::string refusal(const std::vector<std::string>& args) try {
+  parseOptions(args);
   return "accepted";
+} catch (const UsageError& error) {
+  return error.what();
 }
 
-TEST(OptionsAccepted, noArguments_demoWithThresholdAndEveryMeasure) {
-  const Options options = parse({});
-  EXPECT_TRUE(options.images.empty());
-  EXPECT_EQ(options.segmentation, tool::Segmentation::eHard);
-  EXPECT_EQ(options.threshold, 128);
-  EXPECT_EQ(options.maxPels, tool::kDefaultMaxPels);
-  EXPECT_EQ(options.measures.size(), tool::reportedMeasures().size());
-}
-
-TEST(OptionsAccepted, everyOptionInBothForms_reachesOptions) {
+TEST(OptionsAccepted, everyOptionInBothFormsOrHelp_reachesOptions) {
   const Options options =
-      parse({"a.png", "--soft=10,20,5", "--invert", "--connectivity", "labelled", "--fill", "7", "--morph",
-             "open2,erode0,close1", "--mask=m.pgm", "b.pgm", "--max-pels", "2147483648", "--format", "csv", "--measures", "centerOfMassY,area",
-             "--output", "out.csv", "--", "--threshold"});
+      parseOptions({"a.png", "--soft=10,20,5", "--invert", "--connectivity", "labelled", "--fill", "7", "--morph",
+                    "open2,erode0,close1", "--mask=m.pgm", "b.pgm", "--max-pels", "2147483648", "--format", "csv",
+                    "--measures", "centerOfMassY,area", "--output", "out.csv", "--", "--threshold"});
   EXPECT_EQ(options.images, (std::vector<std::string>{"a.png", "b.pgm", "--threshold"}));
   EXPECT_EQ(options.segmentation, tool::Segmentation::eSoft);
-  EXPECT_EQ(options.threshold, 10);
-  EXPECT_EQ(options.highThreshold, 20);
-  EXPECT_EQ(options.softness, 5);
+  EXPECT_EQ(std::tuple(options.threshold, options.highThreshold, options.softness), std::tuple(10L, 20L, 5L));
   EXPECT_TRUE(options.invert);
   EXPECT_EQ(options.connectivity, tool::Connectivity::eLabelled);
   EXPECT_EQ(options.cleanup, tool::Cleanup::eFill);
@@ -58,40 +42,31 @@ TEST(OptionsAccepted, everyOptionInBothForms_reachesOptions) {
   EXPECT_EQ(options.outputPath, "out.csv");
 }
 
-TEST(OptionsAccepted, view_filtersRepeatInOrder_sortWithOrder) {
-  const Options options = parse({"--shown", "--filter", "area:1.5:inf", "--filter=label:-1:0:exclude", "--sort",
-                                 "perimeter:asc", "x.png"});
+TEST(OptionsAccepted, viewAndScene_filtersInOrder_sortWithOrder_signedValues) {
+  const Options options = parseOptions({"--shown", "--filter", "area:1.5:inf", "--filter=label:-1:0:exclude", "--sort",
+                                        "perimeter:asc", "x.png", "--angle=-0.25", "--exclude-percent", "12.5",
+                                        "--xform=2,0,0,-1,-3,4.5", "--mask", "m.png", "--mask-interior"});
   EXPECT_TRUE(options.shown);
   ASSERT_EQ(options.filters.size(), 2u);
-  EXPECT_EQ(options.filters[0].measure, kcBlob::eArea);
-  EXPECT_EQ(options.filters[0].low, 1.5);
-  EXPECT_EQ(options.filters[0].high, INFINITY);
-  EXPECT_FALSE(options.filters[0].exclude);
-  EXPECT_EQ(options.filters[1].measure, kcBlob::eLabel);
-  EXPECT_EQ(options.filters[1].low, -1);
-  EXPECT_TRUE(options.filters[1].exclude);
+  const auto& [area, label] = std::tie(options.filters[0], options.filters[1]);
+  EXPECT_EQ(std::tuple(area.measure, area.low, area.high, area.exclude),
+            std::tuple(int{kcBlob::eArea}, 1.5, double{INFINITY}, false));
+  EXPECT_EQ(std::tuple(label.measure, label.low, label.exclude), std::tuple(int{kcBlob::eLabel}, -1.0, true));
   EXPECT_EQ(options.sortMeasure, kcBlob::ePerimeter);
   EXPECT_TRUE(options.sortAscending);
-  EXPECT_FALSE(parse({"--shown", "--sort", "area"}).sortAscending);
-  EXPECT_TRUE(parse({"--shown", "--no-sort"}).noSort);
-}
-
-TEST(OptionsAccepted, sceneSettings_signedValuesInBothForms) {
-  const Options options = parse({"--angle=-0.25", "--exclude-percent", "12.5", "--xform=2,0,0,-1,-3,4.5",
-                                 "--mask", "m.png", "--mask-interior"});
+  EXPECT_FALSE(parseOptions({"--shown", "--sort", "area"}).sortAscending);
+  EXPECT_TRUE(parseOptions({"--shown", "--no-sort"}).noSort);
   EXPECT_EQ(options.angle, -0.25);
   EXPECT_EQ(options.exclusion, Options::Exclusion::ePercent);
   EXPECT_EQ(options.excludeAmount, 12.5);
   ASSERT_TRUE(options.hasXform);
   EXPECT_EQ(std::vector<double>(options.xform, options.xform + 6), (std::vector<double>{2, 0, 0, -1, -3, 4.5}));
   EXPECT_TRUE(options.maskInterior);
-  EXPECT_EQ(parse({"--exclude-pels", "3"}).exclusion, Options::Exclusion::ePels);
-  EXPECT_EQ(parse({"--angle", "-1"}).angle, -1);
-}
-
-TEST(OptionsAccepted, helpAnywhere_winsOverErrors) {
-  EXPECT_TRUE(parse({"--bogus", "--help"}).help);
-  EXPECT_FALSE(parse({"--", "--help"}).help);
+  EXPECT_EQ(parseOptions({"--exclude-pels", "3"}).exclusion, Options::Exclusion::ePels);
+  EXPECT_EQ(parseOptions({"--angle", "-1"}).angle, -1);
+  EXPECT_TRUE(parseOptions({"--bogus", "--help"}).help);  // help wins over errors
+  EXPECT_FALSE(parseOptions({"--", "--help"}).help);
+  EXPECT_EQ(parseOptions({}).maxPels, tool::kDefaultMaxPels);  // not the largest --max-pels accepts
 }
 
 TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {

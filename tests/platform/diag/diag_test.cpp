@@ -45,14 +45,11 @@ class Empty : public kcDiagData {
   kcDiagData* copy() const override { return nullptr; }
 };
 
-template <class Access>
-bool refused(Access access) {
-  try {
-    access();
-  } catch (const kcBadArgument&) {
-    return true;
-  }
+bool refused(auto access) try {
+  access();
   return false;
+} catch (const kcBadArgument&) {
+  return true;
 }
 
 TEST(DiagObject, destinationAndFlags_recorderFlagsAdded_keptWithin32Bits) {

@@ -15,13 +15,7 @@ namespace {
 const kcColor kBlack = kcColor::blackColor();
 const kcColor kRed = kcColor::redColor();
 
-kcGraphicView makeView(long width, long height, int zoom) {
-  kcGraphicView view;
-  view.width = width;
-  view.height = height;
-  view.zoom = zoom;
-  return view;
-}
+kcGraphicView makeView(long width, long height, int zoom) { return {{}, {0, 0}, width, height, zoom}; }
 
 void addPolyline(kcGraphicList& list, std::vector<kcVector<2>> points) {
   list.append(kcGraphicHandle(new kcGraphicSimple<kcPolyline>(kcPolyline(std::move(points), false), kRed)), true);
