@@ -175,7 +175,7 @@ TEST(RleProject, Angle_axisAlignedDirections_rowAndColumnTypes) {
 }
 
 TEST(RleProject, Angle_allZeroImage_noWeightNoFill_degenerateOrZeroAxisThrows) {
-  Proj p = opsref::runsOf(Pels(3, std::vector<unsigned char>(4, 0)), {0, 0}).projectAngle({0.6, 0.8}, kcXform<2>(), false);
+  Proj p = opsref::runsOf(Pels(3, std::vector<unsigned char>(5, 0)), {0, 0}).projectAngle({0.6, 0.8}, kcXform<2>(), false);
   EXPECT_EQ(p.bins, std::vector<double>(p.bins.size(), 0.0));
   EXPECT_EQ(p.firstEmpty + p.lastEmpty, 0.0);
   kcRLEBuffer image = opsref::runsOf(Pels{{1}}, kcPair<long>(0, 0));
