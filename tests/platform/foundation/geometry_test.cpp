@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -14,16 +15,7 @@ namespace {
 constexpr double kTol = 1e-12;
 constexpr long kLongMax = std::numeric_limits<long>::max();
 
-std::vector<unsigned char> storeRect(kcRectangle<long> r) {
-  std::vector<unsigned char> bytes;
-  kcArchive ar(bytes, kcArchive::eStoring);
-  kf_PersistenceHelper(ar, r);
-  return bytes;
-}
-
-// ---- angles
-
-TEST(Radian, normAndPlain_inRangeAndSameDirection) {
+TEST(Radian, normAndPlain_inRangeSameDirection_boundariesOnClosedEnd) {
   std::mt19937 gen(7);
   std::uniform_real_distribution<double> angle(-1000.0, 1000.0);
   for (int i = 0; i < 2000; ++i) {
@@ -37,9 +29,7 @@ TEST(Radian, normAndPlain_inRangeAndSameDirection) {
       EXPECT_NEAR(std::sin(r), std::sin(a), 1e-9);
     }
   }
-}
-
-TEST(Radian, boundaries_landOnTheClosedEnd) {
+  // Boundaries land on the closed end.
   EXPECT_EQ(kcRadian(2.0 * kfPi).norm(), kcRadian(0.0));
   EXPECT_EQ(kcRadian(-kfPi).plain(), kcRadian(kfPi));
   EXPECT_EQ(kcRadian(-kfPi / 2).norm(), kcRadian(1.5 * kfPi));
@@ -47,8 +37,6 @@ TEST(Radian, boundaries_landOnTheClosedEnd) {
   EXPECT_GT(kcRadian(std::nextafter(kfPi, 4.0)).plain().toDouble(), -kfPi);
   EXPECT_TRUE(std::isnan(kcRadian(INFINITY).norm().toDouble()));
 }
-
-// ---- rectangles
 
 TEST(Rectangle, pelRect_lrExclusiveAndBadSizesRefused) {
   kcPelRect r(3, 4, 2, 1);
@@ -64,31 +52,24 @@ TEST(Rectangle, pelRect_lrExclusiveAndBadSizesRefused) {
   EXPECT_EQ(kcRectangle<double>(0, 0, -1e-16, 2).width(), -1e-16);  // computed boxes kept as given
 }
 
-// ---- matrices and affine maps
-
 TEST(Matrix, scaleMeasures_rotationShearScaling) {
-  kcMatrix<2> rot = kcMatrix<2>::rotation(kcRadian(0.7));
-  EXPECT_NEAR(rot.xScale(), 1.0, kTol);
-  EXPECT_NEAR(rot.yScale(), 1.0, kTol);
-  EXPECT_NEAR(rot.scale(), 1.0, kTol);
-  kcMatrix<2> shear(1.0, 0.75, 0.0, 1.0);  // x moves by 0.75 y
-  EXPECT_EQ(shear.xScale(), 1.0);
-  EXPECT_EQ(shear.yScale(), 1.25);
-  EXPECT_EQ(shear.aspect(), 1.25);
-  EXPECT_EQ(shear.scale(), 1.0);
-  kcMatrix<2> scaling = kcMatrix<2>::scaling(-2.0, 3.0);
-  EXPECT_EQ(scaling.xScale(), 2.0);
-  EXPECT_EQ(scaling.aspect(), 1.5);
-  EXPECT_NEAR(scaling.scale(), std::sqrt(6.0), kTol);
-  EXPECT_EQ(kcXform<2>(scaling, {5.0, 5.0}).mapArea(2.0), 12.0);
+  // {matrix, xScale, yScale, aspect, scale}; the shear moves x by 0.75 y.
+  const std::pair<kcMatrix<2>, std::array<double, 4>> cases[] = {
+      {kcMatrix<2>::rotation(kcRadian(0.7)), {1.0, 1.0, 1.0, 1.0}},
+      {kcMatrix<2>(1.0, 0.75, 0.0, 1.0), {1.0, 1.25, 1.25, 1.0}},
+      {kcMatrix<2>::scaling(-2.0, 3.0), {2.0, 3.0, 1.5, std::sqrt(6.0)}}};
+  for (const auto& [m, want] : cases) {
+    const double got[] = {m.xScale(), m.yScale(), m.aspect(), m.scale()};
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k], want[k], kTol) << k;
+  }
+  EXPECT_EQ(kcXform<2>(kcMatrix<2>::scaling(-2.0, 3.0), {5.0, 5.0}).mapArea(2.0), 12.0);
 }
 
 TEST(Xform, composeAndInverse_agreeWithPointwiseMapping) {
   kcXform<2> a(kcMatrix<2>::rotation(kcRadian(0.3)) * kcMatrix<2>::scaling(2.0, 0.5), {1.0, -2.0});
   kcXform<2> b(kcMatrix<2>(1.0, 0.4, 0.0, 1.0), {-3.0, 7.0});
   kcVector<2> p(0.25, 9.0);
-  kcVector<2> composed = (a * b).mapPoint(p);
-  kcVector<2> stepwise = a.mapPoint(b.mapPoint(p));  // b applies first
+  kcVector<2> composed = (a * b).mapPoint(p), stepwise = a.mapPoint(b.mapPoint(p));  // b applies first
   EXPECT_NEAR(composed.x(), stepwise.x(), kTol);
   EXPECT_NEAR(composed.y(), stepwise.y(), kTol);
   EXPECT_TRUE(kfRealEq(a * a.inverse(), kcXform<2>(), kTol));
@@ -105,8 +86,6 @@ TEST(Matrix, singularOrBadIndex_throwsBadArgument) {
   EXPECT_THROW(kcXform<2>(kcMatrix<2>(0, 0, 0, 0), {1, 1}).inverse(), kcBadArgument);
   EXPECT_THROW(kcMatrix<2>().element(2, 0), kcBadArgument);
 }
-
-// ---- archive forms
 
 TEST(GeometryArchive, roundTrips_keepEveryBit) {
   kcXform<2> x(kcMatrix<2>(0.1, -2.5, 1e-300, 3.0), {-0.0, 1.0 / 3.0}), xBack;
@@ -131,16 +110,16 @@ TEST(GeometryArchive, roundTrips_keepEveryBit) {
 
 TEST(GeometryArchive, pelRectBadVersionOrNegative_throwsAndLeavesUnchanged) {
   kcPelRect r(7, 7, 7, 7);
-  std::vector<unsigned char> newer = storeRect(kcPelRect(1, 2, 3, 4));
+  kcRectangle<long> stored(1, 2, 3, 4);
+  std::vector<unsigned char> newer;
+  kcArchive out(newer, kcArchive::eStoring);
+  kf_PersistenceHelper(out, stored);
+  std::vector<unsigned char> negative = newer;
   newer[0] = 2;
-  kcArchive inNewer(newer, kcArchive::eLoading);
-  EXPECT_THROW(kf_PersistenceHelper(inNewer, r), kcArchive::UnknownVersion);
-
-  std::vector<unsigned char> negative = storeRect(kcPelRect(1, 2, 3, 4));
   negative[12] = 0xff;  // top byte of the width (third long after the version byte)
-  kcArchive inNegative(negative, kcArchive::eLoading);
+  kcArchive inNewer(newer, kcArchive::eLoading), inNegative(negative, kcArchive::eLoading);
+  EXPECT_THROW(kf_PersistenceHelper(inNewer, r), kcArchive::UnknownVersion);
   EXPECT_THROW(kf_PersistenceHelper(inNegative, r), kcArchive::Damaged);
-
   EXPECT_EQ(r, kcPelRect(7, 7, 7, 7));
 }
 

@@ -152,17 +152,17 @@ TEST(RleEncode, TallImages_densityChangesAcrossBands_matchReference) {
       for (long x = 0; x < w; ++x)
         image.pointToRow(y)[x] = static_cast<unsigned char>(noisy ? rng() % 256 : (x / 300 + y) % 2 ? 200 : 10);
     }
-    const Pels pels = imgref::pelsOf(image);
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
     kcRLEBuffer plain, threshold;
     plain.encode(image);
     threshold.encode(image, 128, true);
-    Pels expected = pels;
-    for (auto& row : expected)
-      for (auto& p : row) p = p >= 128 ? 0 : 1;
-    ASSERT_EQ(imgref::layoutError(plain, true), "") << w << " x " << h;
-    ASSERT_EQ(imgref::layoutError(threshold, true), "") << w << " x " << h;
-    EXPECT_TRUE(imgref::pelsOf(plain) == pels) << w << " x " << h;
-    EXPECT_TRUE(imgref::pelsOf(threshold) == expected) << w << " x " << h;
+    Pels pels = imgref::pelsOf(image), below = pels;
+    for (auto& row : below)
+      for (auto& p : row) p = p < 128;
+    for (const auto& [rle, want] : {std::pair{&plain, &pels}, {&threshold, &below}}) {
+      ASSERT_EQ(imgref::layoutError(*rle, true), "");
+      EXPECT_TRUE(imgref::pelsOf(*rle) == *want);
+    }
   }
 }
 
@@ -191,18 +191,15 @@ TEST(RleEncode, HardThreshold_runEndsAtBlockEdges_splitAt255) {
   EXPECT_EQ(rle.pointToRow(1)[10], 1);
 }
 
-// ---- geometry of results ----
-
 TEST(RleEncode, Result_keepsTransform_emptyImageDegenerate) {
-  Image image(5, 3);
+  Image image(5, 3), empty(0, 4);
   kc2XformCache cache;
   cache.xform(kc2XformLinear(kcXform<2>(kcMatrix<2>::scaling(2.0, 3.0), kcVector<2>(1.0, 0.0))));
   image.copyXforms(cache);
+  empty.offset(kcPair<long>(2, 2));
   kcRLEBuffer rle;
   rle.encode(image, 1, false);
   EXPECT_EQ(rle.xformCache().linearXform().xform(), cache.linearXform().xform());
-  Image empty(0, 4);
-  empty.offset(kcPair<long>(2, 2));
   rle.encodePercent(empty, 10, 10, 3, 4, 1, false);
   EXPECT_TRUE(rle.isDegenerate());
   EXPECT_EQ(rle.offset(), empty.offset());

@@ -23,16 +23,6 @@ kcRLEBuffer encoded(const kcPelBuffer_const<unsigned char>& image) {
   return rle;
 }
 
-TEST(RleBuffer, Default_isDegenerate) {
-  kcRLEBuffer rle;
-  EXPECT_TRUE(rle.isDegenerate());
-  EXPECT_EQ(rle.pointToRat(), nullptr);
-  EXPECT_THROW(rle.pointToRow(0), kcBadArgument);
-  EXPECT_FALSE(rle.image().isBound());
-}
-
-// ---- becomeOwner ----
-
 TEST(RleBuffer, BecomeOwner_severalChunks_adoptedInPlace) {
   std::vector<Bytes> chunks = {{5, 3, 0, 2, 0, 0}, {1, 1, 7, 4, 0, 0, 9, 5, 0, 0}};
   Rows rows = {chunks[1].data() + 6, chunks[0].data(), chunks[1].data()};  // out of chunk order
@@ -76,8 +66,6 @@ TEST(RleBuffer, BecomeOwner_malformedRows_refusedUnchanged) {
   EXPECT_TRUE(rle == before);
 }
 
-// ---- sub-windows and equality ----
-
 TEST(RleBuffer, SubWindow_randomRects_matchPelWindow) {
   std::mt19937 rng(11);
   for (int i = 0; i < 120; ++i) {
@@ -100,20 +88,23 @@ TEST(RleBuffer, SubWindow_randomRects_matchPelWindow) {
   EXPECT_THROW(rle.subWindow(kcPelRect(100, 200, 0, 5)), kcBadArgument);
 }
 
-TEST(RleBuffer, Equality_ignoresRunSplitting_notPelsOrOffset) {
-  Bytes a = {5, 100, 5, 165, 0, 0}, b = {5, 255, 5, 10, 0, 0}, c = {5, 255, 6, 10, 0, 0};
-  kcRLEBuffer ra, rb, rc;
-  ra.becomeOwner(265, Rows{a.data()}, a);
-  rb.becomeOwner(265, Rows{b.data()}, b);
-  rc.becomeOwner(265, Rows{c.data()}, c);
+TEST(RleBuffer, Equality_ignoresRunSplitting_notPelsOrOffset_defaultDegenerate) {
+  const auto adopt = [](Bytes b) {
+    kcRLEBuffer r;
+    r.becomeOwner(265, Rows{b.data()}, b);
+    return r;
+  };
+  kcRLEBuffer ra = adopt({5, 100, 5, 165, 0, 0}), rb = adopt({5, 255, 5, 10, 0, 0}), none;
   EXPECT_TRUE(ra == rb);
-  EXPECT_FALSE(rb == rc);
+  EXPECT_FALSE(rb == adopt({5, 255, 6, 10, 0, 0}));
   rb.offset(kcPair<long>(0, 1));
   EXPECT_FALSE(ra == rb);
-  EXPECT_FALSE(ra == kcRLEBuffer());
+  EXPECT_FALSE(ra == none);
+  EXPECT_TRUE(none.isDegenerate());
+  EXPECT_EQ(none.pointToRat(), nullptr);
+  EXPECT_THROW(none.pointToRow(0), kcBadArgument);
+  EXPECT_FALSE(none.image().isBound());
 }
-
-// ---- the row writer ----
 
 TEST(RleRowWriter, Put_joinsEqualSpansAndSplitsLongOnes) {
   kc_RLERowWriter writer(700, 1);
@@ -129,8 +120,6 @@ TEST(RleRowWriter, Put_joinsEqualSpansAndSplitsLongOnes) {
   EXPECT_THROW(shortRow.endRow(), kcInvariantFailure);
 }
 
-// ---- archive form ----
-
 TEST(RleArchive, RoundTrip_randomImages_equalWithTransform) {
   std::mt19937 rng(5);
   kc2XformCache cache;
@@ -140,8 +129,8 @@ TEST(RleArchive, RoundTrip_randomImages_equalWithTransform) {
     rle.offset(kcPair<long>(i - 15, 2 * i));
     rle.copyXforms(cache);
     Bytes bytes = stored(rle);
-    kcRLEBuffer back;
     kcArchive in(bytes, kcArchive::eLoading);
+    kcRLEBuffer back;
     in || back;
     EXPECT_TRUE(back == rle);
     EXPECT_EQ(imgref::layoutError(back, false), "");
