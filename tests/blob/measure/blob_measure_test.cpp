@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -62,13 +61,12 @@ TEST(BlobMeasure, everyMeasure_equalsItsDirectCall) {
   for (int bad : {43, -1, 1 << 30}) EXPECT_THROW(outer.measure(M(bad)), kcBlob::BadMeasure);
 }
 
+// A round trip from each name back to its measure also proves the names distinct.
 TEST(BlobMeasure, names_roundTripAndFollowTheEnumeration) {
-  std::set<std::string> seen;
   for (int m = 0; m <= kcBlob::eAspectPrincipal; ++m) {
     const char* name = kfBlobMeasureName(M(m));
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(std::islower(static_cast<unsigned char>(name[0]))) << name;
-    EXPECT_TRUE(seen.insert(name).second) << name;
     M back = kcBlob::eLabel;
     EXPECT_TRUE(kfBlobMeasureFromName(name, back));
     EXPECT_EQ(back, m);

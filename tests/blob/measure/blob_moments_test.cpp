@@ -10,25 +10,21 @@
 #include <random>
 #include <vector>
 
-#include "measure/blob_record.h"
-#include "scene/bsd_data.h"
-#include "scene/scene_builder.h"
+#include "connect/connect_fixture.h"
+#include "scene/blobdesc_fixture.h"
 
 namespace {
 
 using Scene = kcBlobSceneDescription;
+using scene_fixture::measures;
+using scene_fixture::record;
+using scene_fixture::solidRegion;
 
 // Pels: a grid of pel values at an image position, and its run-length form.
 struct Pels {
-  long w, h;
+  connecttest::Grid g;
   kcPair<long> origin;
-  std::vector<unsigned char> v;
-  kcRLEBuffer runs() const {
-    kc_RLERowWriter writer(w, h);
-    for (long y = 0; y < h; ++y, writer.endRow())
-      for (long x = 0; x < w; ++x) writer.put(v[static_cast<std::size_t>(y * w + x)], 1);
-    return writer.finish(origin, kc2XformCache());
-  }
+  kcRLEBuffer runs() const { return connecttest::encode(g, origin); }
 };
 
 // Reference moments summed pel by pel, each pel a unit square weighted by its value.
@@ -36,10 +32,9 @@ struct Reference {
   double weight = 0, cx = 0, cy = 0, xx = 0, yy = 0, xy = 0;
   explicit Reference(const Pels& p) {
     auto each = [&](auto f) {
-      for (long y = 0; y < p.h; ++y)
-        for (long x = 0; x < p.w; ++x)
-          f(double(p.v[static_cast<std::size_t>(y * p.w + x)]),
-            static_cast<double>(p.origin.x() + x) + 0.5, static_cast<double>(p.origin.y() + y) + 0.5);
+      for (int y = 0; y < p.g.height; ++y)
+        for (int x = 0; x < p.g.width; ++x)
+          f(double(p.g.at(x, y)), double(p.origin.x() + x) + 0.5, double(p.origin.y() + y) + 0.5);
     };
     each([&](double v, double x, double y) { weight += v, cx += v * x, cy += v * y; });
     cx /= weight, cy /= weight;
@@ -53,11 +48,11 @@ struct Reference {
 // randomPels(rng, weighted): up to 30 x 30 pels anywhere, with holes; values 0/1 or 0..255.
 Pels randomPels(std::mt19937& rng, bool weighted) {
   auto in = [&](long lo, long hi) { return std::uniform_int_distribution<long>(lo, hi)(rng); };
-  Pels p{in(1, 30), in(1, 30), {in(-500, 500), in(-500, 500)}, {}};
+  Pels p{{int(in(1, 30)), int(in(1, 30)), {}}, {in(-500, 500), in(-500, 500)}};
   const long density = in(20, 90);
-  for (long i = 0; i < p.w * p.h; ++i)
-    p.v.push_back(in(1, 100) > density ? 0 : static_cast<unsigned char>(weighted ? in(1, 255) : 1));
-  p.v[0] = 1;
+  for (int i = 0; i < p.g.width * p.g.height; ++i)
+    p.g.pels.push_back(in(1, 100) > density ? 0 : static_cast<std::uint8_t>(weighted ? in(1, 255) : 1));
+  p.g.pels[0] = 1;
   return p;
 }
 
@@ -75,9 +70,6 @@ void fill(Scene& scene, const std::vector<kcRLEBuffer>& regions, const std::vect
   kc_SceneBuilder::install(scene, store, top);
   kc_SceneBuilder::finishAnalysis(scene);
 }
-
-kc_BlobRecord& record(const kcBlob* b) { return kc_SceneBuilder::parts(*b).record(); }
-kc_BlobMeasures& measures(const kcBlob* b) { return kc_SceneBuilder::parts(*b).measures(); }
 
 void expectClose(double actual, double expected, double rel = 1e-9) {
   EXPECT_NEAR(actual, expected, rel * std::max(1.0, std::fabs(expected)));
@@ -143,10 +135,8 @@ TEST(Moments_measures, randomWeightedAndBinaryRegions_matchPelReferenceThroughCl
 
 
 TEST(Moments_measures, squareAndBar_symmetricBranchIsExact) {
-  Pels square{5, 5, {1, 1}, std::vector<unsigned char>(25, 1)};
-  Pels bar{4, 1, {0, 0}, std::vector<unsigned char>(4, 1)};
   Scene scene;
-  fill(scene, {square.runs(), bar.runs()}, {1, 1}, Scene::eGreyScale, 1);
+  fill(scene, {solidRegion(1, 1, 5, 5), solidRegion(0, 0, 4, 1)}, {1, 1}, Scene::eGreyScale, 1);
   EXPECT_EQ(scene.getBlob(1)->angle().toDouble(), 0.0);
   EXPECT_EQ(scene.getBlob(1)->elongation(), 1.0);
   EXPECT_NEAR(scene.getBlob(2)->inertiaPrincipal().first, 1.0 / 3, 1e-12);
@@ -155,15 +145,14 @@ TEST(Moments_measures, squareAndBar_symmetricBranchIsExact) {
 
 
 TEST(Moments_caches, followCountersAndValidFlags) {
-  Pels bar{6, 2, {10, 20}, std::vector<unsigned char>(12, 1)};
   Scene scene;
-  fill(scene, {bar.runs()}, {1}, Scene::eGreyScale, 1);
+  fill(scene, {solidRegion(10, 20, 6, 2)}, {1}, Scene::eGreyScale, 1);
   const kcBlob* b = scene.getBlob(1);
   EXPECT_EQ(b->area(), 12.0);
-  EXPECT_EQ(record(b).measures, 0u);  // the area needs no other cache
+  EXPECT_EQ(record(*b).measures, 0u);  // the area needs no other cache
   b->inertia();
-  kc_BlobRecord& r = record(b);
-  kc_BlobMeasures& m = measures(b);
+  kc_BlobRecord& r = record(*b);
+  kc_BlobMeasures& m = measures(*b);
   EXPECT_TRUE(m.boundary.diagonalProjection.empty());  // created on first need only
   b->centerOfMass();
   b->angle();
