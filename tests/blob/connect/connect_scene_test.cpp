@@ -45,8 +45,7 @@ TEST(ConnectScene, ConnectScene_greyAnalysis_writesBlobsTreeAndSettings) {
   EXPECT_EQ(hole->region().offset(), (kcPair<long>{11, 21}));
   EXPECT_EQ(scene.sceneWindow(), kcPelRect(10, 20, 3, 3));
   EXPECT_TRUE(scene.scaleVal() == 3 && scene.minPels() == 0);
-  ring->repInvariant();
-  hole->repInvariant();
+  for (const kcBlob* b : {ring, hole}) b->repInvariant();
 
   // Without a cleanup the stored minimum stays, though the scene no longer reports it.
   scene.connectComponentsLabelled(encode(draw({"12"})), Scene::eNone, 99);

@@ -28,16 +28,19 @@ std::unique_ptr<kcBlob> cachedBlob() {
 
 // ---- copies, assignment, re-initialisation ----
 
-TEST(Blob_copy, copyAndAssignment_copyEveryCacheIntoDataOfTheirOwn_withNotice) {
+TEST(Blob_copy, copyAssignmentAndReInit_copiesKeepEveryCacheOfTheirOwn_reInitKeepsOnlyTheId) {
   auto src = cachedBlob();
   const kcBlob copy(*src);
   kcBlob target;
   target = *src;
   target = static_cast<const kcBlob&>(target);  // self-assignment keeps the caches
-  const kc_BlobMeasures* copied = &measures(copy);
-  EXPECT_NE(copied, &measures(*src));
+  EXPECT_NE(&measures(copy), &measures(*src));
   EXPECT_NE(&measures(target), &measures(*src));
-  src.reset();  // the copies' caches are their own
+  static_cast<kcPersistent&>(*src).reInit();  // caches and links back to initial; the copies keep theirs
+  EXPECT_EQ(measures(*src).boundary.perimeter, 0);
+  EXPECT_FALSE(record(*src).areaValid || measures(*src).interiorValid);
+  EXPECT_TRUE(measures(*src).perimeterStamp == kNeverComputed && entry(*src).nextSibling == 0 &&
+              entry(*src).pelCount == -1 && src->id() == 4);
   for (const kcBlob* b : {&copy, static_cast<const kcBlob*>(&target)}) {
     EXPECT_EQ(measures(*b).boundary.perimeter, 42);
     EXPECT_TRUE(measures(*b).perimeterStamp == 3 && measures(*b).interiorValid);
@@ -63,16 +66,6 @@ TEST(Blob_copy, blobOfAScene_copyOutlivesAnalysesAndTheScene) {
   s.reset();  // the copy's region keeps the runs it views
   EXPECT_EQ(copy.region().pointToRow(0)[0], 1);
   EXPECT_EQ(copy.region().offset(), (kcPair<long>{1, 0}));
-}
-
-TEST(Blob_reInit, cachesAndLinksBackToInitial_idKept) {
-  auto b = cachedBlob();
-  static_cast<kcPersistent&>(*b).reInit();
-  EXPECT_EQ(measures(*b).boundary.perimeter, 0);
-  EXPECT_FALSE(record(*b).areaValid || measures(*b).interiorValid);
-  EXPECT_TRUE(measures(*b).perimeterStamp == kNeverComputed && entry(*b).nextSibling == 0 &&
-              entry(*b).pelCount == -1);
-  EXPECT_EQ(b->id(), 4);
 }
 
 // ---- navigation ----
