@@ -55,8 +55,7 @@ TEST(PersistPair, versionByteThenFirstThenSecond_otherVersionRefused) {
     kc_Persist::pair(bad, loaded);
     ADD_FAILURE() << "no throw";
   } catch (const kcArchive::UnknownVersion& e) {
-    EXPECT_EQ(e.file(), nullptr);
-    EXPECT_EQ(e.line(), 0);
+    EXPECT_TRUE(e.file() == nullptr && e.line() == 0);
   }
   EXPECT_EQ(loaded, p);
 }
@@ -109,10 +108,8 @@ TEST(PersistPointer, ownedThenReferences_loadAsOneObjectNullAndNullForOtherClass
   kc_Persist::referencePointer(in, otherClass);
   ASSERT_NE(previous, nullptr);
   EXPECT_EQ(previous->message(false), L"one");
-  EXPECT_EQ(reference, previous);
-  EXPECT_EQ(none, nullptr);
-  EXPECT_NE(other, nullptr);
-  EXPECT_EQ(otherClass, nullptr);
+  EXPECT_TRUE(reference == previous && none == nullptr);
+  EXPECT_TRUE(other != nullptr && otherClass == nullptr);
   delete previous;
 }
 

@@ -63,22 +63,24 @@ TEST(ResultsArchive, roundTrip_releasesTheSceneHeldBefore_andNeverARelinquishedO
   EXPECT_NE(holder.connectedBlobs(), taken.get());
 }
 
-// Loading each prefix of a sound archive fails, and the results keep every value and their scene.
-// (An object of another class where the scene stands takes the same way out, through the
-// persistence frame's owned pointer.)
+// Loading each prefix of a sound archive, with a scene or without, fails, and the results keep
+// every value and their scene. (An object of another class where the scene stands takes the same
+// way out, through the persistence frame's owned pointer.)
 TEST(ResultsArchive, truncatedAtEveryByte_leavesTheResultsUnchanged) {
-  kcBlobResults source = analysedResults(), target = analysedResults();
-  const Bytes bytes = stored(source);
-  const kcBlobResults before(target);
-  const Scene* scene = target.connectedBlobs();
-  for (std::size_t size = 0; size < bytes.size(); ++size) {
-    kcArchive in(bytes.data(), size);
-    EXPECT_THROW(in || target, kcException) << size;
-    ASSERT_EQ(target.connectedBlobs(), scene) << size;
-    ASSERT_EQ(target.connectTime(), before.connectTime()) << size;
-    ASSERT_EQ(target.rle(), before.rle()) << size;
+  kcBlobResults none, withScene = analysedResults();
+  for (const Bytes& bytes : {stored(none), stored(withScene)}) {
+    kcBlobResults target = analysedResults();
+    const kcBlobResults before(target);
+    const Scene* scene = target.connectedBlobs();
+    for (std::size_t size = 0; size < bytes.size(); ++size) {
+      kcArchive in(bytes.data(), size);
+      EXPECT_THROW(in || target, kcException) << size;
+      ASSERT_EQ(target.connectedBlobs(), scene) << size;
+      ASSERT_EQ(target.connectTime(), before.connectTime()) << size;
+      ASSERT_EQ(target.rle(), before.rle()) << size;
+    }
+    expectSame(target, before);
   }
-  expectSame(target, before);
 }
 
 // A threshold image without columns and of the tallest height loads at once (the image alone is

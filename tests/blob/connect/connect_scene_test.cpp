@@ -19,8 +19,7 @@ using Scene = kcBlobSceneDescription;
 namespace {
 
 const kc_ConnectivityAugmentedRLE* cached(Scene& scene) {
-  return dynamic_cast<const kc_ConnectivityAugmentedRLE*>(
-      kc_SceneBuilder::data(scene).augmentedCache.get());
+  return dynamic_cast<const kc_ConnectivityAugmentedRLE*>(kc_SceneBuilder::data(scene).augmentedCache.get());
 }
 
 // A 40-row image with a ring in rows 20..22, so that the attention check runs in the scan (rows

@@ -143,7 +143,6 @@ TEST(Moments_measures, squareAndBar_symmetricBranchIsExact) {
   EXPECT_NEAR(scene.getBlob(2)->elongation(), 16.0, 1e-12);
 }
 
-
 TEST(Moments_caches, followCountersAndValidFlags) {
   Scene scene;
   fill(scene, {solidRegion(10, 20, 6, 2)}, {1}, Scene::eGreyScale, 1);
@@ -154,8 +153,7 @@ TEST(Moments_caches, followCountersAndValidFlags) {
   kc_BlobRecord& r = record(*b);
   kc_BlobMeasures& m = measures(*b);
   EXPECT_TRUE(m.boundary.diagonalProjection.empty());  // created on first need only
-  b->centerOfMass();
-  b->angle();
+  b->centerOfMass(), b->angle();
   const std::uint64_t notices = b->mutationCount();
   // Poisoned caches are answered while current, without notice.
   const kcPair<double> poison(-7, -7);

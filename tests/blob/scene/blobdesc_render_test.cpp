@@ -5,7 +5,6 @@
 
 #include <foundation/assert.h>
 
-#include <functional>
 #include <random>
 #include <string>
 #include <utility>
@@ -84,8 +83,6 @@ TEST(BlobDescMakeImage, transformCarried_degenerateSceneRefused) {
   EXPECT_THROW(Desc().makeImage(false, 0), Desc::Degenerate);
 }
 
-// ---- drawing ----
-
 // labelsOf(list, first, step): the text and position of every step-th graphic from first on.
 using Labels = std::vector<std::pair<std::wstring, kcVector<2>>>;
 Labels labelsOf(const kcGraphicList& list, std::size_t first, std::size_t step) {
@@ -114,14 +111,9 @@ TEST(BlobDescDraw, labelsRunOverTheDrawnList) {
   EXPECT_THROW(Desc().draw(none, 63, false), Desc::Degenerate);
 }
 
-// ---- self-test ----
-
 // Each damage breaks one check of a sound analysed scene (a ring around a hole holding an island).
 TEST(BlobDescInvariant, eachDamageTriggersItsCheck) {
-  struct Damage {
-    const char* what;
-    std::function<void(Desc&, kc_BSDData&)> apply;
-  };
+  struct Damage { const char* what; void (*apply)(Desc&, kc_BSDData&); };
   const Damage damages[] = {
       {"analysis kind", [](Desc&, kc_BSDData& d) { d.connectivityKind = static_cast<Desc::Analysis>(3); }},
       {"cleanup kind", [](Desc&, kc_BSDData& d) { d.cleanupKind = static_cast<Desc::ConnectCleanup>(3); }},
