@@ -52,7 +52,6 @@ TEST(ResultsArchive, roundTrip_releasesTheSceneHeldBefore_andNeverARelinquishedO
   kcBlobResults holder = analysedResults();
   EXPECT_EQ(load(bytes, holder), 0u);  // the scene held before is deleted (a leak shows under the sanitizer)
   expectSame(holder, results);
-  EXPECT_NE(holder.connectedBlobs(), results.connectedBlobs());
 
   // A relinquished scene belongs to its taker: loading twice must not delete it.
   std::unique_ptr<Scene> taken(holder.connectedBlobs());

@@ -93,15 +93,11 @@ bool interior(const kcBlob& b, const kcPelRect& window, const Grid* mask, kcPair
     x -= maskAt.x(), y -= maskAt.y();
     return x >= 0 && y >= 0 && x < mask->width && y < mask->height && mask->at(int(x), int(y)) != 0;
   };
-  const kcRLEBuffer& region = b.region();
-  for (long y = 0; y < region.height(); ++y) {
-    long x = region.offset().x();
-    for (const unsigned char* run = region.pointToRow(y); run[1] != 0; x += run[1], run += 2)
-      for (long i = 0; i < run[1] && run[0] != 0; ++i)
-        for (int dy = -1; dy <= 1; ++dy)
-          for (int dx = -1; dx <= 1; ++dx)
-            if (!inMask(x + i + dx, region.offset().y() + y + dy)) return false;
-  }
+  const kcPelBuffer<unsigned char> pels = b.region().image();
+  for (long y = 0; y < pels.height(); ++y)
+    for (long x = 0; x < pels.width(); ++x)
+      for (int d = 0; d < 9 && pels.pointToRow(y)[x] != 0; ++d)  // the pel and its eight neighbours
+        if (!inMask(pels.offset().x() + x + d % 3 - 1, pels.offset().y() + y + d / 3 - 1)) return false;
   return true;
 }
 
@@ -111,12 +107,14 @@ TEST(BlobInterior, randomMasks_agreeWithEveryPelsNeighbours) {
   std::mt19937 rng(16);
   int interiorSeen = 0, maskRefusals = 0;
   for (int round = 0; round < 400; ++round) {
-    Grid g{4 + static_cast<int>(rng() % 14), 4 + static_cast<int>(rng() % 14), {}};
-    for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(rng() % 100 < 30 ? 1 : 0);
-    Grid mask{1 + static_cast<int>(rng() % static_cast<unsigned>(g.width + 6)),
-              1 + static_cast<int>(rng() % static_cast<unsigned>(g.height + 6)), {}};
-    for (int p = 0; p < mask.width * mask.height; ++p)
-      mask.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < 93 ? 1 + rng() % 3 : 0));
+    const auto grid = [&](int w, int h, unsigned percentSet, unsigned values) {
+      Grid r{w, h, {}};
+      for (int p = 0; p < w * h; ++p) r.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < percentSet ? 1 + rng() % values : 0));
+      return r;
+    };
+    const Grid g = grid(4 + static_cast<int>(rng() % 14), 4 + static_cast<int>(rng() % 14), 30, 1);
+    const Grid mask = grid(1 + static_cast<int>(rng() % static_cast<unsigned>(g.width + 6)),
+                           1 + static_cast<int>(rng() % static_cast<unsigned>(g.height + 6)), 93, 3);
     const kcPair<long> at(5 + static_cast<long>(rng() % 9) - 4, -2 + static_cast<long>(rng() % 9) - 4);
     const bool withMask = round % 5 != 0;
     Scene scene;

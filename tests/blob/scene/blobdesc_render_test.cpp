@@ -60,8 +60,7 @@ TEST(BlobDescMakeImage, randomScenes_paintTheShownRegionsOwnPels) {
     const bool filtered = round % 4 >= 2;
     if (filtered) s.setFilter(kcBlob::eArea, 2, 6, false);
     const kcPelBuffer<unsigned char> image = s.makeImage(filtered, background);
-    ASSERT_EQ(image.width(), g.width);
-    ASSERT_EQ(image.height(), g.height);
+    ASSERT_TRUE(image.width() == g.width && image.height() == g.height);
     EXPECT_EQ(image.offset(), kOffset);
     const std::vector<long> owner = owners(s, g);
     for (int y = 0; y < g.height; ++y)
