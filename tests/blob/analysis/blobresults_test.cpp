@@ -22,10 +22,7 @@ using Scene = kcBlobSceneDescription;
 
 // analysedResults(): results of an analysis of picture() that keep the encoded input.
 kcBlobResults analysedResults() {
-  const connecttest::Grid& g = picture();
-  kcPelBuffer<unsigned char> pels(g.width, g.height);
-  for (int y = 0; y < g.height; ++y)
-    for (int x = 0; x < g.width; ++x) pels.pointToRow(y)[x] = g.at(x, y);
+  const kcPelBuffer<unsigned char> pels = connecttest::encode(picture()).image();
   kcBlobParams params;
   params.keepRLE(true);
   params.setSegmentationNone(2);
