@@ -117,8 +117,7 @@ TEST(Blob_repInvariant, soundBlobsPass_eachBrokenInvariantThrows) {
   const kcBlob& b2 = *s.getBlob(2);
   entry(b2).firstChild = 9;
   EXPECT_THROW(b2.repInvariant(), kcInvariantFailure);
-  entry(b2).firstChild = 0;
-  entry(b2).height = 0;
+  entry(b2).firstChild = 0, entry(b2).height = 0;
   EXPECT_THROW(b2.repInvariant(), kcInvariantFailure);  // no rows
 }
 
