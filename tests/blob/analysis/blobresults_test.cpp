@@ -1,6 +1,5 @@
-// Tests of the results' archive form with their scene: round trips, ownership of the scene on
-// loading, truncations that leave the results as they were; a threshold image that declares more rows
-// than bytes.
+// Tests of the results' archive form: round trips, ownership of the scene on loading, truncations
+// that leave the results as they were; a threshold image that declares more rows than bytes.
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>

@@ -52,10 +52,8 @@ TEST(BlobDescMakeImage, randomScenes_paintTheShownRegionsOwnPels) {
     for (int p = 0; p < g.width * g.height; ++p)
       g.pels.push_back(static_cast<std::uint8_t>(rng() % 3 == 0 ? 0 : rng() % (labelled ? 4 : 10)));
     Desc s;
-    if (labelled)
-      s.connectComponentsLabelled(encode(g, kOffset), Desc::eNone, 0);
-    else
-      s.connectComponentsGreyScale(encode(g, kOffset), 1, false, Desc::eNone, 0);
+    labelled ? s.connectComponentsLabelled(encode(g, kOffset), Desc::eNone, 0)
+             : s.connectComponentsGreyScale(encode(g, kOffset), 1, false, Desc::eNone, 0);
     const unsigned char background = round % 2 ? 7 : 0;
     const bool filtered = round % 4 >= 2;
     if (filtered) s.setFilter(kcBlob::eArea, 2, 6, false);
