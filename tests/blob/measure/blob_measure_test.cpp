@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
+#include <cctype>
 #include <random>
-#include <set>
-#include <string>
 #include <vector>
 
 #include "connect/connect_fixture.h"
@@ -62,33 +60,26 @@ TEST(BlobMeasure, everyMeasure_equalsItsDirectCall) {
   for (int bad : {43, -1, 1 << 30}) EXPECT_THROW(outer.measure(M(bad)), kcBlob::BadMeasure);
 }
 
+// A round trip from each name back to its measure also proves the names distinct.
 TEST(BlobMeasure, names_roundTripAndFollowTheEnumeration) {
-  std::set<std::string> seen;
   for (int m = 0; m <= kcBlob::eAspectPrincipal; ++m) {
     const char* name = kfBlobMeasureName(M(m));
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(std::islower(static_cast<unsigned char>(name[0]))) << name;
-    EXPECT_TRUE(seen.insert(name).second) << name;
     M back = kcBlob::eLabel;
-    EXPECT_TRUE(kfBlobMeasureFromName(name, back));
-    EXPECT_EQ(back, m);
+    EXPECT_TRUE(kfBlobMeasureFromName(name, back) && back == m) << name;
   }
-  const std::pair<M, const char*> pinned[] = {{kcBlob::eLabel, "label"},
-                                              {kcBlob::eIsInterior, "isInterior"},
-                                              {kcBlob::eImageBoundingBoxCenterX, "imageBoundingBoxCenterX"},
-                                              {kcBlob::eMedianX, "medianX"},
-                                              {kcBlob::eBoundingBoxPrincipalMinX, "boundingBoxPrincipalMinX"},
-                                              {kcBlob::eAspectPrincipal, "aspectPrincipal"}};
+  const std::pair<M, const char*> pinned[] = {
+      {kcBlob::eLabel, "label"}, {kcBlob::eIsInterior, "isInterior"}, {kcBlob::eMedianX, "medianX"},
+      {kcBlob::eImageBoundingBoxCenterX, "imageBoundingBoxCenterX"}, {kcBlob::eAspectPrincipal, "aspectPrincipal"},
+      {kcBlob::eBoundingBoxPrincipalMinX, "boundingBoxPrincipalMinX"}};
   for (const auto& [m, name] : pinned) EXPECT_STREQ(kfBlobMeasureName(m), name);
-  EXPECT_EQ(kfBlobMeasureName(M(43)), nullptr);
-  EXPECT_EQ(kfBlobMeasureName(M(-1)), nullptr);
+  for (int bad : {43, -1}) EXPECT_EQ(kfBlobMeasureName(M(bad)), nullptr);
   M unchanged = kcBlob::eArea;
   for (const char* bad : {"Area", "eArea", "", "aspectPrincipalX", static_cast<const char*>(nullptr)})
     EXPECT_FALSE(kfBlobMeasureFromName(bad, unchanged));
   EXPECT_EQ(unchanged, kcBlob::eArea);
 }
-
-// ---- interior ----
 
 // interior(b, window, mask, maskAt): the blob touches no window edge and every pel has its eight
 // neighbours among the mask's non-zero pels (mask null: no mask).
@@ -102,15 +93,11 @@ bool interior(const kcBlob& b, const kcPelRect& window, const Grid* mask, kcPair
     x -= maskAt.x(), y -= maskAt.y();
     return x >= 0 && y >= 0 && x < mask->width && y < mask->height && mask->at(int(x), int(y)) != 0;
   };
-  const kcRLEBuffer& region = b.region();
-  for (long y = 0; y < region.height(); ++y) {
-    long x = region.offset().x();
-    for (const unsigned char* run = region.pointToRow(y); run[1] != 0; x += run[1], run += 2)
-      for (long i = 0; i < run[1] && run[0] != 0; ++i)
-        for (int dy = -1; dy <= 1; ++dy)
-          for (int dx = -1; dx <= 1; ++dx)
-            if (!inMask(x + i + dx, region.offset().y() + y + dy)) return false;
-  }
+  const kcPelBuffer<unsigned char> pels = b.region().image();
+  for (long y = 0; y < pels.height(); ++y)
+    for (long x = 0; x < pels.width(); ++x)
+      for (int d = 0; d < 9 && pels.pointToRow(y)[x] != 0; ++d)  // the pel and its eight neighbours
+        if (!inMask(pels.offset().x() + x + d % 3 - 1, pels.offset().y() + y + d / 3 - 1)) return false;
   return true;
 }
 
@@ -120,15 +107,14 @@ TEST(BlobInterior, randomMasks_agreeWithEveryPelsNeighbours) {
   std::mt19937 rng(16);
   int interiorSeen = 0, maskRefusals = 0;
   for (int round = 0; round < 400; ++round) {
-    Grid g;
-    g.width = 4 + static_cast<int>(rng() % 14);
-    g.height = 4 + static_cast<int>(rng() % 14);
-    for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(rng() % 100 < 30 ? 1 : 0);
-    Grid mask;
-    mask.width = 1 + static_cast<int>(rng() % static_cast<unsigned>(g.width + 6));
-    mask.height = 1 + static_cast<int>(rng() % static_cast<unsigned>(g.height + 6));
-    for (int p = 0; p < mask.width * mask.height; ++p)
-      mask.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < 93 ? 1 + rng() % 3 : 0));
+    const auto grid = [&](int w, int h, unsigned percentSet, unsigned values) {
+      Grid r{w, h, {}};
+      for (int p = 0; p < w * h; ++p) r.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < percentSet ? 1 + rng() % values : 0));
+      return r;
+    };
+    const Grid g = grid(4 + static_cast<int>(rng() % 14), 4 + static_cast<int>(rng() % 14), 30, 1);
+    const Grid mask = grid(1 + static_cast<int>(rng() % static_cast<unsigned>(g.width + 6)),
+                           1 + static_cast<int>(rng() % static_cast<unsigned>(g.height + 6)), 93, 3);
     const kcPair<long> at(5 + static_cast<long>(rng() % 9) - 4, -2 + static_cast<long>(rng() % 9) - 4);
     const bool withMask = round % 5 != 0;
     Scene scene;
@@ -138,7 +124,6 @@ TEST(BlobInterior, randomMasks_agreeWithEveryPelsNeighbours) {
       const kcBlob& b = *scene.getBlob(id);
       const bool want = interior(b, scene.sceneWindow(), withMask ? &mask : nullptr, at);
       ASSERT_EQ(b.isInterior(), want) << "round " << round << " blob " << id;
-      EXPECT_EQ(b.measure(kcBlob::eIsInterior), want ? 1.0 : 0.0);
       interiorSeen += want;
       maskRefusals += withMask && !want && interior(b, scene.sceneWindow(), nullptr, at);
     }
@@ -151,11 +136,7 @@ TEST(BlobInterior, maskMargin_andTheAnswerIsKept) {
   const Grid image = draw({"......", "......", "..#...", "......", "......"});  // the pel (2, 2)
   // A 3 x 3 mask round the pel keeps a margin of one; shifted by one, or the pel's own rectangle
   // only, it does not (refused before any mask row is read); so does a mask missing one neighbour.
-  const struct {
-    Grid mask;
-    kcPair<long> at;
-    bool interior;
-  } cases[] = {{draw({"###", "###", "###"}), {1, 1}, true},  {draw({"###", "###", "###"}), {2, 1}, false},
+  const struct { Grid mask; kcPair<long> at; bool interior; } cases[] = {{draw({"###", "###", "###"}), {1, 1}, true},  {draw({"###", "###", "###"}), {2, 1}, false},
                {draw({"###", "###", "###"}), {1, 2}, false}, {draw({"#"}), {2, 2}, false},
                {draw({"##.", "###", "###"}), {1, 1}, false}, {draw({"###", "#.#", "###"}), {1, 1}, false},
                {draw({"####", "####", "####"}), {0, 1}, true}};

@@ -20,93 +20,64 @@ using scene_fixture::record;
 std::unique_ptr<kcBlob> cachedBlob() {
   auto b = std::make_unique<kcBlob>();
   kc_SceneBuilder::id(*b) = 4;
-  record(*b).area = 12.5;
-  record(*b).areaValid = true;
-  measures(*b).perimeterStamp = 3;
-  measures(*b).interiorValid = true;
-  measures(*b).boundary.perimeter = 42;
+  record(*b).area = 12.5, record(*b).areaValid = true;
+  measures(*b).perimeterStamp = 3, measures(*b).interiorValid = true, measures(*b).boundary.perimeter = 42;
   entry(*b).nextSibling = 2;
   return b;
 }
 
-// ---- copies, assignment, re-initialisation ----
-
-TEST(Blob_copy, copiesEveryCache_intoDataOfItsOwn) {
+TEST(Blob_copy, copyAssignmentAndReInit_copiesKeepEveryCacheOfTheirOwn_reInitKeepsOnlyTheId) {
   auto src = cachedBlob();
   const kcBlob copy(*src);
-  const kc_BlobMeasures* copied = &measures(copy);
-  EXPECT_NE(copied, &measures(*src));
-  src.reset();  // the copy's caches are its own
-  EXPECT_EQ(copied->boundary.perimeter, 42);
-  EXPECT_TRUE(copied->perimeterStamp == 3 && copied->interiorValid);
-  EXPECT_TRUE(record(copy).areaValid && record(copy).area == 12.5);
-  EXPECT_TRUE(entry(copy).nextSibling == 2 && copy.id() == 4);
-}
-
-TEST(Blob_copy, blobOfAScene_copyOutlivesAnalysesAndTheScene) {
-  auto s = std::make_unique<Desc>();
-  fill(*s, {0, 1});
-  const kcBlob* hole = s->getBlob(2);
-  record(*hole).area = 3.0;
-  record(*hole).areaValid = true;
-  const kcBlob copy(*hole);
-  fill(*s, {0});
-  EXPECT_EQ(copy.id(), 2);
-  EXPECT_TRUE(record(copy).areaValid && record(copy).area == 3.0);
-  EXPECT_EQ(copy.imageBoundingBox(), kcPelRect(1, 0, 1, 1));
-  s.reset();  // the copy's region keeps the runs it views
-  EXPECT_EQ(copy.region().pointToRow(0)[0], 1);
-  EXPECT_EQ(copy.region().offset(), (kcPair<long>{1, 0}));
-}
-
-TEST(Blob_assign, cachesCopiedWithNotice_selfAssignmentKeepsThem) {
-  auto src = cachedBlob();
   kcBlob target;
   target = *src;
+  target = static_cast<const kcBlob&>(target);  // self-assignment keeps the caches
+  EXPECT_NE(&measures(copy), &measures(*src));
   EXPECT_NE(&measures(target), &measures(*src));
-  EXPECT_EQ(measures(target).boundary.perimeter, 42);
-  target = static_cast<const kcBlob&>(target);
-  EXPECT_EQ(measures(target).boundary.perimeter, 42);
-
+  static_cast<kcPersistent&>(*src).reInit();  // caches and links back to initial; the copies keep theirs
+  EXPECT_FALSE(measures(*src).boundary.perimeter != 0 || record(*src).areaValid || measures(*src).interiorValid);
+  EXPECT_TRUE(measures(*src).perimeterStamp == kNeverComputed && entry(*src).nextSibling == 0 &&
+              entry(*src).pelCount == -1 && src->id() == 4);
+  for (const kcBlob* b : {&copy, static_cast<const kcBlob*>(&target)}) {
+    EXPECT_TRUE(measures(*b).boundary.perimeter == 42 && measures(*b).perimeterStamp == 3 && measures(*b).interiorValid);
+    EXPECT_TRUE(record(*b).areaValid && record(*b).area == 12.5);
+    EXPECT_TRUE(entry(*b).nextSibling == 2 && b->id() == 4);
+  }
   const std::uint64_t notices = target.mutationCount();
   target = kcBlob();
   EXPECT_GT(target.mutationCount(), notices);
   EXPECT_FALSE(measures(target).interiorValid);  // the new region's state
 }
 
-TEST(Blob_reInit, cachesAndLinksBackToInitial_idKept) {
-  auto b = cachedBlob();
-  static_cast<kcPersistent&>(*b).reInit();
-  EXPECT_EQ(measures(*b).boundary.perimeter, 0);
-  EXPECT_FALSE(record(*b).areaValid || measures(*b).interiorValid);
-  EXPECT_TRUE(measures(*b).perimeterStamp == kNeverComputed && entry(*b).nextSibling == 0 &&
-              entry(*b).pelCount == -1);
-  EXPECT_EQ(b->id(), 4);
+TEST(Blob_copy, blobOfAScene_copyOutlivesAnalysesAndTheScene) {
+  auto s = std::make_unique<Desc>();
+  fill(*s, {0, 1});
+  const kcBlob* hole = s->getBlob(2);
+  record(*hole).area = 3.0, record(*hole).areaValid = true;
+  const kcBlob copy(*hole);
+  fill(*s, {0});
+  EXPECT_TRUE(copy.id() == 2 && record(copy).areaValid && record(copy).area == 3.0);
+  EXPECT_EQ(copy.imageBoundingBox(), kcPelRect(1, 0, 1, 1));
+  s.reset();  // the copy's region keeps the runs it views
+  EXPECT_EQ(copy.region().pointToRow(0)[0], 1);
+  EXPECT_EQ(copy.region().offset(), (kcPair<long>{1, 0}));
 }
-
-// ---- navigation ----
 
 // 1 { 2, 3 { 5 }, 4 }, 6; the top level listed as 6, 1.
 void buildTree(Desc& s) { fill(s, {0, 1, 1, 1, 3, 0}, {6, 1}); }
 
-TEST(BlobTree_raw, linksReadAsStored_validIdIsOneToNumBlobs) {
+TEST(BlobTree_raw, linksReadAsStored_damagedOrStaleLinksThrow) {
   Desc s;
   buildTree(s);
   const kcBlob* b1 = s.getBlob(1);
-  EXPECT_EQ(b1->parent(), nullptr);
-  EXPECT_EQ(b1->prevSibling(false), s.getBlob(6));
-  EXPECT_EQ(b1->nextSibling(false), nullptr);
-  EXPECT_EQ(b1->lastChild(false), s.getBlob(4));
-  EXPECT_EQ(b1->numChildren(false), 3);
+  EXPECT_TRUE(b1->parent() == nullptr && b1->prevSibling(false) == s.getBlob(6) && b1->nextSibling(false) == nullptr);
+  EXPECT_TRUE(b1->lastChild(false) == s.getBlob(4) && b1->numChildren(false) == 3);
   EXPECT_EQ(s.getBlob(5)->parent(), s.getBlob(3));
   EXPECT_TRUE(s.getBlob(5)->lastChild(false) == nullptr && s.getBlob(5)->numChildren(false) == 0);
   for (long id : {0L, 7L, -1L}) EXPECT_FALSE(kc_SceneBuilder::validId(*b1, id));
   EXPECT_TRUE(kc_SceneBuilder::validId(*b1, 6));
-}
 
-TEST(BlobTree_raw, damagedOrStaleLinks_throwInsteadOfReadingOrLooping) {
-  Desc s;
-  buildTree(s);
+  // Damaged or stale links throw instead of reading or looping.
   entry(*s.getBlob(5)).parent = 7;
   EXPECT_THROW(s.getBlob(5)->parent(), Desc::BadId);
   entry(*s.getBlob(4)).nextSibling = 2;  // 2 -> 3 -> 4 -> 2 ...
@@ -129,16 +100,13 @@ TEST(BlobTree_shown, viewFollowsLinks_andIsRebuiltAfterViewCounterMoves) {
   const kcBlob* b1 = s.getBlob(1);
   EXPECT_EQ(s.firstTop(true), s.getBlob(6));
   EXPECT_EQ(s.getBlob(6)->nextSibling(true), b1);
-  EXPECT_EQ(b1->lastChild(true), s.getBlob(4));
-  EXPECT_EQ(s.getBlob(4)->prevSibling(true), s.getBlob(3));
+  EXPECT_EQ(b1->lastChild(true), s.getBlob(4));  // builds b1's shown children
   entry(*b1).firstChild = 3;  // raw list now 3, 4
   EXPECT_EQ(b1->numChildren(true), 3);  // view still current
   s.setFilter(kcBlob::eLabel, 0, 255, false);  // keeps every blob, but moves the view counter
   EXPECT_EQ(b1->firstChild(true), s.getBlob(3));
   EXPECT_TRUE(s.getBlob(3)->prevSibling(true) == nullptr && b1->numChildren(true) == 2);
 }
-
-// ---- invariant ----
 
 TEST(Blob_repInvariant, soundBlobsPass_eachBrokenInvariantThrows) {
   Desc s;
@@ -149,8 +117,7 @@ TEST(Blob_repInvariant, soundBlobsPass_eachBrokenInvariantThrows) {
   const kcBlob& b2 = *s.getBlob(2);
   entry(b2).firstChild = 9;
   EXPECT_THROW(b2.repInvariant(), kcInvariantFailure);
-  entry(b2).firstChild = 0;
-  entry(b2).height = 0;
+  entry(b2).firstChild = 0, entry(b2).height = 0;
   EXPECT_THROW(b2.repInvariant(), kcInvariantFailure);  // no rows
 }
 

@@ -5,9 +5,9 @@
 
 #include <foundation/assert.h>
 
-#include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "connect/connect_fixture.h"
@@ -24,21 +24,13 @@ using scene_fixture::entry;
 
 const kcPair<long> kOffset(3, -2);
 
-Grid randomGrid(std::mt19937& rng, unsigned values) {
-  Grid g;
-  g.width = 5 + static_cast<int>(rng() % 16);
-  g.height = 5 + static_cast<int>(rng() % 16);
-  for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(static_cast<std::uint8_t>(rng() % 3 == 0 ? 0 : rng() % values));
-  return g;
-}
-
 // owners(scene, g): for each pel of g, the id of the blob whose region holds it (0: none), read
 // from the decoded regions; fails the test when two regions hold one pel.
 std::vector<long> owners(const Desc& s, const Grid& g) {
   std::vector<long> owner(g.pels.size(), 0);
   for (const kcBlob* b : s.allBlobs(false)) {
     const kcPelBuffer<unsigned char> pels = b->region().image();
-    for (long y = 0; y < pels.height(); ++y) {
+    for (long y = 0; y < pels.height(); ++y)
       for (long x = 0; x < pels.width(); ++x) {
         if (pels.pointToRow(y)[x] == 0) continue;
         const long gx = x + pels.offset().x() - kOffset.x(), gy = y + pels.offset().y() - kOffset.y();
@@ -46,68 +38,55 @@ std::vector<long> owners(const Desc& s, const Grid& g) {
         EXPECT_EQ(o, 0) << "pel " << gx << "," << gy << " in two regions";
         o = b->id();
       }
-    }
   }
   return owner;
 }
 
 // Every pel of the label image: the analysed pel where its region is shown, else the background.
-// Unfiltered, a binary grey-scale or labelled scene renders its own image back.
+// Unfiltered, a grey-scale scene of weighted pels or a labelled scene renders its own image back.
 TEST(BlobDescMakeImage, randomScenes_paintTheShownRegionsOwnPels) {
   std::mt19937 rng(19);
   for (int round = 0; round < 150; ++round) {
     const bool labelled = round % 3 == 0;
-    const Grid g = randomGrid(rng, labelled ? 4 : 2);
+    Grid g{5 + static_cast<int>(rng() % 16), 5 + static_cast<int>(rng() % 16), {}};
+    for (int p = 0; p < g.width * g.height; ++p)
+      g.pels.push_back(static_cast<std::uint8_t>(rng() % 3 == 0 ? 0 : rng() % (labelled ? 4 : 10)));
     Desc s;
-    if (labelled)
-      s.connectComponentsLabelled(encode(g, kOffset), Desc::eNone, 0);
-    else
-      s.connectComponentsGreyScale(encode(g, kOffset), 1, false, Desc::eNone, 0);
+    labelled ? s.connectComponentsLabelled(encode(g, kOffset), Desc::eNone, 0)
+             : s.connectComponentsGreyScale(encode(g, kOffset), 1, false, Desc::eNone, 0);
     const unsigned char background = round % 2 ? 7 : 0;
     const bool filtered = round % 4 >= 2;
     if (filtered) s.setFilter(kcBlob::eArea, 2, 6, false);
     const kcPelBuffer<unsigned char> image = s.makeImage(filtered, background);
-    ASSERT_EQ(image.width(), g.width);
-    ASSERT_EQ(image.height(), g.height);
+    ASSERT_TRUE(image.width() == g.width && image.height() == g.height);
     EXPECT_EQ(image.offset(), kOffset);
     const std::vector<long> owner = owners(s, g);
-    for (int y = 0; y < g.height; ++y) {
+    for (int y = 0; y < g.height; ++y)
       for (int x = 0; x < g.width; ++x) {
         const long id = owner[static_cast<std::size_t>(y * g.width + x)];
         const bool shown = id != 0 && (!filtered || (s.getBlob(id)->area() >= 2 && s.getBlob(id)->area() <= 6));
         const int want = shown ? g.at(x, y) : background;
         ASSERT_EQ(image.pointToRow(y)[x], want) << "round " << round << " pel " << x << "," << y;
       }
-    }
   }
 }
 
-TEST(BlobDescMakeImage, weightedBlobs_keepTheirValues_transformCarried) {
-  const Grid g = draw({"......", ".9b9..", ".b.b..", ".9b9.5", "......"});
+TEST(BlobDescMakeImage, transformCarried_degenerateSceneRefused) {
   Desc s;
-  s.connectComponentsGreyScale(encode(g), 1, false, Desc::eNone, 0);
+  s.connectComponentsGreyScale(encode(draw({"#"})), 1, false, Desc::eNone, 0);
   const kcXform<2> scaled(kcMatrix<2>(2, 0, 0, 3), kcVector<2>(1, 1));
   s.clientFromImageXform(scaled);
-  const kcPelBuffer<unsigned char> image = s.makeImage(false, 100);
-  for (int y = 0; y < g.height; ++y)
-    for (int x = 0; x < g.width; ++x) EXPECT_EQ(image.pointToRow(y)[x], g.at(x, y) ? g.at(x, y) : (x == 2 && y == 2 ? 0 : 100));
-  EXPECT_TRUE(image.xformCache().linearXformInverse().xform() == scaled);
+  EXPECT_TRUE(s.makeImage(false, 100).xformCache().linearXformInverse().xform() == scaled);
   EXPECT_THROW(Desc().makeImage(false, 0), Desc::Degenerate);
 }
 
-// ---- drawing ----
-
-// The labels of each blob's text graphic, in the order drawn, and the blobs they sit on.
-struct Labels {
-  std::vector<std::wstring> texts;
-  std::vector<kcVector<2>> at;
-};
-Labels labelsOf(const kcGraphicList& list) {
+// labelsOf(list, first, step): the text and position of every step-th graphic from first on.
+using Labels = std::vector<std::pair<std::wstring, kcVector<2>>>;
+Labels labelsOf(const kcGraphicList& list, std::size_t first, std::size_t step) {
   Labels l;
-  for (std::size_t i = 0; i < list.size(); ++i) {
+  for (std::size_t i = first; i < list.size(); i += step) {
     const auto& text = dynamic_cast<const kcGraphicText&>(list[i]);
-    l.texts.push_back(text.text());
-    l.at.push_back(text.position());
+    l.emplace_back(text.text(), text.position());
   }
   return l;
 }
@@ -115,36 +94,23 @@ Labels labelsOf(const kcGraphicList& list) {
 TEST(BlobDescDraw, labelsRunOverTheDrawnList) {
   Desc s;
   scene_fixture::fill(s, {0, 0, 0, 0}, {}, {3, 1, 4, 2});
-  kcGraphicList plain, shown;
+  const auto at = [&](long id) { return s.getBlob(id)->centerOfMass(); };
+  kcGraphicList plain, shown, none;
   s.draw(plain, kcBlob::eDrawLabel, false);
-  const Labels p = labelsOf(plain);
-  EXPECT_EQ(p.texts, (std::vector<std::wstring>{L"0", L"1", L"2", L"3"}));
-  for (long id = 1; id <= 4; ++id) EXPECT_EQ(p.at[static_cast<std::size_t>(id - 1)], s.getBlob(id)->centerOfMass());
-
+  EXPECT_EQ(labelsOf(plain, 0, 1), (Labels{{L"0", at(1)}, {L"1", at(2)}, {L"2", at(3)}, {L"3", at(4)}}));
   s.setFilter(kcBlob::eArea, 2, 10, false);  // blobs 1, 3, 4 by area, largest first: 3, 1, 4
   s.draw(shown, kcBlob::eDrawLabel | kcBlob::eDrawCenterOfMass, true);
   ASSERT_EQ(shown.size(), 6u);
-  kcGraphicList texts;
-  for (std::size_t i = 1; i < shown.size(); i += 2) texts.append(kcGraphicHandle(shown[i].clone()), true);
-  const Labels l = labelsOf(texts);
-  EXPECT_EQ(l.texts, (std::vector<std::wstring>{L"0", L"1", L"2"}));
-  EXPECT_EQ(l.at, (std::vector<kcVector<2>>{s.getBlob(3)->centerOfMass(), s.getBlob(1)->centerOfMass(),
-                                            s.getBlob(4)->centerOfMass()}));
+  EXPECT_EQ(labelsOf(shown, 1, 2), (Labels{{L"0", at(3)}, {L"1", at(1)}, {L"2", at(4)}}));
   s.setFilter(kcBlob::eLabel, 9, 9, false);
-  kcGraphicList none;
   s.draw(none, 63, true);
   EXPECT_TRUE(none.empty());
   EXPECT_THROW(Desc().draw(none, 63, false), Desc::Degenerate);
 }
 
-// ---- self-test ----
-
 // Each damage breaks one check of a sound analysed scene (a ring around a hole holding an island).
 TEST(BlobDescInvariant, eachDamageTriggersItsCheck) {
-  struct Damage {
-    const char* what;
-    std::function<void(Desc&, kc_BSDData&)> apply;
-  };
+  struct Damage { const char* what; void (*apply)(Desc&, kc_BSDData&); };
   const Damage damages[] = {
       {"analysis kind", [](Desc&, kc_BSDData& d) { d.connectivityKind = static_cast<Desc::Analysis>(3); }},
       {"cleanup kind", [](Desc&, kc_BSDData& d) { d.cleanupKind = static_cast<Desc::ConnectCleanup>(3); }},
