@@ -60,7 +60,7 @@ TEST(Matrix, scaleMeasures_rotationShearScaling) {
       {kcMatrix<2>::scaling(-2.0, 3.0), {2.0, 3.0, 1.5, std::sqrt(6.0)}}};
   for (const auto& [m, want] : cases) {
     const double got[] = {m.xScale(), m.yScale(), m.aspect(), m.scale()};
-    for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k], want[k], kTol) << k;
+    for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(got[k], want[k], kTol) << k;
   }
   EXPECT_EQ(kcXform<2>(kcMatrix<2>::scaling(-2.0, 3.0), {5.0, 5.0}).mapArea(2.0), 12.0);
 }
