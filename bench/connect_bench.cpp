@@ -83,9 +83,9 @@ void connect(benchmark::State& state, const std::string& name, bool labelled, kc
   kc_BlobStore store;
   std::vector<BlobId> topIds;
   for (auto _ : state) {
-    kc_ConnectEngine engine(rle, workspace, labelled, cleanup, 2);
+    kc_ConnectEngine engine(rle, workspace, store, labelled, cleanup, 2);
     engine.scan();
-    if (finish) engine.finish(store, topIds);
+    if (finish) engine.finish(topIds);
     benchmark::DoNotOptimize(store.entries.data());
   }
   state.counters["runs/s"] = benchmark::Counter(static_cast<double>(runs), benchmark::Counter::kIsIterationInvariantRate);

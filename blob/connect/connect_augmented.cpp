@@ -14,7 +14,7 @@ std::size_t kf_ReadAugmentedRow(const unsigned char* row, std::vector<kc_ScanRun
       out[n - 1].xe = xe;
     } else {
       if (n == out.size()) out.resize(out.empty() ? 64 : out.size() * 2);
-      out[n++] = kc_ScanRun{x, xe, kNone, src[0], false};
+      out[n++] = kc_ScanRun{x, xe, kNone, src[0]};
     }
     x = xe;
   }

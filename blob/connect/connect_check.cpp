@@ -1,5 +1,5 @@
-// The engine's invariant check: region list, label sets, tree links, neighbour lists and the labels
-// of the last row scanned.
+// The engine's invariant check: open records, label sets, child lists, neighbour lists and the
+// labels of the last row scanned.
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
@@ -8,40 +8,33 @@
 
 void kc_ConnectEngine::checkInvariants() const {
   std::unordered_set<RegionIndex> live;
-  std::size_t count = 0;
-  RegionIndex prev = kNone;
-  for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
-    KC_ASSERT(!reg(r).released, "the region list holds live regions");
-    KC_ASSERT(!labelled_ || (ws_.labelled[r].prev == prev &&
-                             (prev == kNone || ws_.labelled[prev].serial > ws_.labelled[r].serial)),
-              "the region list is linked both ways, the most recently created record first");
-    KC_ASSERT(live.insert(r).second, "a region is listed once");
-    prev = r;
-    ++count;
+  std::unordered_set<std::uint32_t> serials;
+  for (RegionIndex r = 0; r < ws_.regions.size(); ++r) {
+    const Region& g = reg(r);
+    if (g.released) continue;
+    live.insert(r);
+    KC_ASSERT(g.serial < serial_ && serials.insert(g.serial).second, "serials are creation numbers, one per record");
   }
-  KC_ASSERT(count == regionCount_, "the region count matches the list");
+  KC_ASSERT(live.size() == regionCount_, "the region count matches the open records");
 
-  std::size_t children = 0;
-  std::size_t withParent = 0;
   std::size_t indexed = 0;
+  std::size_t labels = 0;
   for (RegionIndex r : live) {
     const Region& g = reg(r);
     KC_ASSERT((ws_.up[g.root] & kRootFlag) != 0 && (ws_.up[g.root] & ~kRootFlag) == r,
               "a region's root label stands for it");
-    RegionIndex last = kNone;
-    for (RegionIndex c = g.firstChild; c != kNone; c = ws_.siblings[c]) {
-      KC_ASSERT(live.count(c) != 0, "a child is a live region");
-      KC_ASSERT(reg(c).parent != kNone && peekRegion(reg(c).parent) == r,
-                "a child's parent is the region listing it");
+    KC_ASSERT(g.firstLabel <= g.root && peekRegion(g.firstLabel) == r, "the first label is the set's smallest");
+    labels += g.setSize;
+    std::uint32_t last = kNone;
+    std::size_t steps = 0;
+    for (std::uint32_t c = g.firstChild; c != kNone; c = retireOnClose_ ? out_.entries[c].nextSibling : ws_.siblings[c]) {
+      KC_ASSERT(retireOnClose_ ? c < out_.entries.size() : (live.count(c) != 0 && reg(c).closed),
+                "a child is a closed region");
+      KC_ASSERT(++steps <= ws_.up.size(), "a child list ends");
       last = c;
-      ++children;
     }
     KC_ASSERT(last == g.lastChild, "a child list ends at lastChild");
     if (labelled_) indexed += checkNeighbours(r, live);
-    if (g.parent != kNone) {
-      KC_ASSERT(live.count(peekRegion(g.parent)) != 0, "a parent is a live region");
-      ++withParent;
-    }
     if (r == outside_) {
       KC_ASSERT(g.pelCount == 0, "the outside has no pels");
       continue;
@@ -49,11 +42,13 @@ void kc_ConnectEngine::checkInvariants() const {
     KC_ASSERT(g.pelCount >= 1 && g.xMin >= 0 && g.xMin < g.xEnd && g.xEnd <= width_ &&
                   g.yMin <= g.yMax && g.yMax < rowsScanned_,
               "a region's extents lie inside the scanned rows");
+    KC_ASSERT(g.pelCount <= static_cast<PelCount>(g.xEnd - g.xMin) * static_cast<PelCount>(g.yMax - g.yMin + 1),
+              "a region's pels fit its extents");
   }
-  KC_ASSERT(children == withParent, "a region is in a child list exactly when it has a parent");
+  KC_ASSERT(labels <= ws_.up.size(), "label sets do not overlap");
   KC_ASSERT(indexed == ws_.index.size(), "the index holds exactly the entries of indexed lists");
 
-  // The runs of the last row scanned: each has a label whose region (unless pruned) is live and
+  // The runs of the last row scanned: each has a label whose region (unless pruned) is open and
   // covers it, and together they cover the width.
   Column x = 0;
   for (std::size_t i = 0; lastRow_ != nullptr && i < lastRowCount_; ++i) {
@@ -61,8 +56,8 @@ void kc_ConnectEngine::checkInvariants() const {
     KC_ASSERT(run.x == x && run.x < run.xe, "a row's runs follow one another");
     KC_ASSERT(run.label < ws_.up.size(), "a scanned run has a label");
     const RegionIndex r = peekRegion(run.label);
-    if (r != kPrunedRegion) {
-      KC_ASSERT(live.count(r) != 0, "a run's region is live");
+    if (r != kGone) {
+      KC_ASSERT(live.count(r) != 0, "a run of the last row names an open region");
       const Region& g = reg(r);
       KC_ASSERT(g.xMin <= run.x && run.xe <= g.xEnd && g.yMin <= rowsScanned_ - 1 &&
                     rowsScanned_ - 1 <= g.yMax,
@@ -73,7 +68,7 @@ void kc_ConnectEngine::checkInvariants() const {
   KC_ASSERT(lastRow_ == nullptr || x == width_, "a row's runs cover the width");
 }
 
-// checkNeighbours(r, live): r's list is linked both ways, names other live regions once each, each
+// checkNeighbours(r, live): r's list is linked both ways, names other open regions once each, each
 // of which names r in turn; returns the entries the index should hold for it.
 std::size_t kc_ConnectEngine::checkNeighbours(RegionIndex r, const std::unordered_set<RegionIndex>& live) const {
   std::unordered_set<RegionIndex> seen;
@@ -83,7 +78,7 @@ std::size_t kc_ConnectEngine::checkNeighbours(RegionIndex r, const std::unordere
   for (NodeIndex k = list.head; k != kNone; k = ws_.nodes[k].next) {
     const kc_NeighbourNode& n = ws_.nodes[k];
     KC_ASSERT(n.prev == prev, "a neighbour list is linked both ways");
-    KC_ASSERT(n.region != r && live.count(n.region) != 0, "a neighbour is another live region");
+    KC_ASSERT(n.region != r && live.count(n.region) != 0, "a neighbour is another open region");
     KC_ASSERT(seen.insert(n.region).second, "a neighbour stands once in a list");
     KC_ASSERT(hasNeighbour(n.region, r), "neighbour lists are symmetric");
     KC_ASSERT(!list.indexed || ws_.index.find(r, n.region) == k, "the index finds every entry of an indexed list");

@@ -62,22 +62,32 @@ class SmallList {
 
 }  // namespace
 
-// mergeSmallRegions(): repeatedly merges the smallest small region into its largest neighbour,
-// and then every region of the neighbour's value that only the small one kept apart from it.
-void kc_ConnectEngine::mergeSmallRegions() {
+std::vector<RegionIndex> kc_ConnectEngine::openList() const {
+  std::vector<RegionIndex> list;
+  list.reserve(regionCount_);
+  for (RegionIndex r = 0; r < ws_.regions.size(); ++r)
+    if (!reg(r).released) list.push_back(r);
+  std::sort(list.begin(), list.end(), [this](RegionIndex a, RegionIndex b) { return reg(a).serial > reg(b).serial; });
+  return list;
+}
+
+// mergeSmallRegions(list): repeatedly merges the smallest small region into its largest neighbour,
+// and then every region of the neighbour's value that only the small one kept apart from it. list
+// holds the open regions in region-list order.
+void kc_ConnectEngine::mergeSmallRegions(const std::vector<RegionIndex>& list) {
   KC_ASSERT(outside_ != kNone && reg(outside_).pelCount == 0, "the outside has no pels");
-  KC_ASSERT(nextInList(outside_) == kNone, "the outside is last in region-list order");
+  KC_ASSERT(!list.empty() && list.back() == outside_, "the outside is last in region-list order");
   std::vector<RegionIndex> small;
-  for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
+  for (RegionIndex r : list) {
     ws_.labelled[r].smallPos = kNone;
-    if (reg(r).pelCount > 0 && isSmall(reg(r))) small.push_back(r);
+    if (reg(r).pelCount > 0 && isSmall(reg(r).pelCount)) small.push_back(r);
   }
   if (minPels_ < 1) return;
-  SmallList list(std::move(small), ws_.labelled, ws_.regions);
+  SmallList smallList(std::move(small), ws_.labelled, ws_.regions);
   std::vector<RegionIndex> joined;
   std::vector<RegionIndex> inOrder;
-  for (RegionIndex r = list.first(); r != kNone; r = list.first()) {
-    if (!isSmall(reg(r))) break;
+  for (RegionIndex r = smallList.first(); r != kNone; r = smallList.first()) {
+    if (!isSmall(reg(r).pelCount)) break;
     // t: the first region of largest pel count in r's list.
     RegionIndex t = kNone;
     for (NodeIndex k = listOf(r).head; k != kNone; k = ws_.nodes[k].next) {
@@ -96,7 +106,7 @@ void kc_ConnectEngine::mergeSmallRegions() {
       if (e != t && reg(e).value == reg(t).value && reg(e).pelCount != 0) joined.push_back(e);
     }
     KC_ASSERT(reg(r).pelCount != 0, "a merged small region has pels");
-    list.remove(r);
+    smallList.remove(r);
     mergeRegions(r, t);
     if (!joined.empty()) {
       inOrder.clear();
@@ -104,19 +114,19 @@ void kc_ConnectEngine::mergeSmallRegions() {
         if (std::find(joined.begin(), joined.end(), ws_.nodes[k].region) != joined.end())
           inOrder.push_back(ws_.nodes[k].region);
       for (RegionIndex e : inOrder) {
-        list.remove(e);
+        smallList.remove(e);
         mergeRegions(e, t);
       }
     }
-    list.grew(t);
+    smallList.grew(t);
   }
 }
 
-// buildFillTree(): a depth-first search from the outside over the neighbour graph, iterative but
+// buildFillTree(list): a depth-first search from the outside over the neighbour graph, iterative but
 // visiting in exactly the recursive order. Tree edges go on an edge stack; when a child's low-link
 // does not reach above its search parent v, the edges down to (v, child) form one biconnected
 // piece, and its regions other than v get v as parent (none when v is the outside).
-void kc_ConnectEngine::buildFillTree() {
+void kc_ConnectEngine::buildFillTree(const std::vector<RegionIndex>& list) {
   using Edge = std::pair<RegionIndex, RegionIndex>;
   struct Frame {
     RegionIndex v;
@@ -165,7 +175,7 @@ void kc_ConnectEngine::buildFillTree() {
     }
     info[parent].low = std::min(info[parent].low, info[w].low);
   }
-  for (RegionIndex r = firstInList(); r != kNone; r = nextInList(r)) {
+  for (RegionIndex r : list) {
     info[r].low = 0;
     info[r].searchParent = kNone;
   }
@@ -174,8 +184,9 @@ void kc_ConnectEngine::buildFillTree() {
 // setFillParent(u, p): u gets parent p (none when p is kNone) and goes to the front of p's child
 // list, unless p is already its parent.
 void kc_ConnectEngine::setFillParent(RegionIndex u, RegionIndex p) {
-  const RegionIndex current = parentOf(u);
+  RegionIndex& current = ws_.labelled[u].treeParent;
   if (current == p) return;
   KC_ASSERT(current == kNone, "a region gets one parent in the tree building");
-  if (p != kNone) adoptChild(p, u);
+  current = p;
+  adoptChild(p, u);
 }

@@ -1,5 +1,5 @@
-// The engine's records: label sets, region creation and release, merge, close with its cleanup,
-// and the scan's row loop.
+// The engine's records: label sets, region creation, retirement and release, merge, close with its
+// cleanup, and the scan's row loop.
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
@@ -11,20 +11,23 @@
 #include <limits>
 
 kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace& workspace,
-                                   bool labelled, kc_CleanupKind cleanup, PelCount minPels)
+                                   kc_BlobStore& out, bool labelled, kc_CleanupKind cleanup,
+                                   PelCount minPels)
     : rows_(image.pointToRat()),
       offset_(image.offset()),
       width_(static_cast<Column>(image.width())),
       height_(static_cast<RowIndex>(image.height())),
+      numRuns_(image.numRuns()),
       binary_(image.isBinary()),
       labelled_(labelled),
       cleanup_(cleanup),
       minPels_(cleanup == kc_CleanupKind::eNone ? 0 : minPels),
-      fillChains_(!labelled && cleanup == kc_CleanupKind::eFill),
-      ws_(workspace) {
+      retireOnClose_(cleanup != kc_CleanupKind::eFill),
+      ws_(workspace),
+      out_(out) {
   KC_ASSERT(!image.isDegenerate(), "the image to connect has at least one pel");
-  // Labels, region slots and blob ids are 31-bit: every one stems from a run.
-  if (image.numRuns() >= static_cast<std::uint64_t>(kPrunedRegion))
+  // Labels, slots and retired indices are 31-bit: every one stems from a run.
+  if (image.numRuns() >= static_cast<std::uint64_t>(kGone))
     throw kcBadArgument(L"The run-length image has too many runs for connectivity analysis.");
   const auto width = static_cast<std::uint64_t>(image.width());
   const auto rowRuns = static_cast<std::size_t>(std::min(width, image.numRuns()));
@@ -32,20 +35,30 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
   if (ws_.rowB.size() < rowRuns) ws_.rowB.resize(rowRuns);
   ws_.up.clear();
   ws_.regions.clear();
-  ws_.siblings.clear();
-  ws_.blobIds.clear();
   ws_.freeSlots.clear();
+  ws_.siblings.clear();
   ws_.labelled.clear();
   ws_.nodes.clear();
   ws_.freeNodes.clear();
   ws_.index.clear();
+  ws_.ids.clear();
   ws_.nextLabel.clear();
-  ws_.firstLabel.clear();
-  ws_.lastLabel.clear();
+  ws_.chainHead.clear();
+  ws_.chainTail.clear();
   ws_.filled.clear();
+  out_.clear();
+  out_.origin = offset_;
 }
 
 void kc_ConnectEngine::attentionCheck() { kcAttention::check(); }
+
+void kc_ConnectEngine::recordLabels(std::vector<LabelId>& labels) {
+  KC_ASSERT(!scanned_, "labels are recorded from the start of the scan");
+  labels.clear();
+  labels.reserve(static_cast<std::size_t>(numRuns_));
+  runLabels_ = &labels;
+  fillChains_ = !labelled_ && cleanup_ == kc_CleanupKind::eFill;
+}
 
 LabelId kc_ConnectEngine::newLabel(RegionIndex r) {
   const auto label = static_cast<LabelId>(ws_.up.size());
@@ -59,32 +72,28 @@ LabelId kc_ConnectEngine::newLabel(RegionIndex r) {
 
 RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, RowIndex y, Column n) {
   RegionIndex r;
-  if (labelled_ && !ws_.freeSlots.empty()) {
+  if (!ws_.freeSlots.empty()) {
     r = ws_.freeSlots.back();
     ws_.freeSlots.pop_back();
   } else {
     r = static_cast<RegionIndex>(ws_.regions.size());
     ws_.regions.emplace_back();
-    ws_.siblings.push_back(kNone);
-    ws_.blobIds.push_back(0);
+    if (!retireOnClose_) ws_.siblings.push_back(kNone);
     if (labelled_) ws_.labelled.emplace_back();
     if (fillChains_) {
-      ws_.firstLabel.push_back(kNone);
-      ws_.lastLabel.push_back(kNone);
+      ws_.chainHead.push_back(kNone);
+      ws_.chainTail.push_back(kNone);
     }
   }
   const LabelId label = newLabel(r);
-  Region& g = reg(r);
-  g = Region{static_cast<PelCount>(n), 1, x, x + n, y, y, label, 1, kNone, kNone, kNone, value, false, false};
-  ws_.siblings[r] = kNone;
-  if (labelled_) {
-    ws_.labelled[r] = kc_LabelledRegion{};
-    ws_.labelled[r].next = regionList_;
-    ws_.labelled[r].serial = ++serial_;
-    if (regionList_ != kNone) ws_.labelled[regionList_].prev = r;
-    regionList_ = r;
-  }
-  if (fillChains_) ws_.firstLabel[r] = ws_.lastLabel[r] = label;
+  const auto pels = static_cast<std::uint64_t>(n);
+  const auto first = static_cast<std::uint64_t>(x);
+  ws_.regions[r] = Region{pels,  pels * first + pels * (pels - 1) / 2,
+                          pels * static_cast<std::uint64_t>(y), x, x + n, y, y, label, 1, label, serial_++,
+                          kNone, kNone, value, false, false, false};
+  if (!retireOnClose_) ws_.siblings[r] = kNone;
+  if (labelled_) ws_.labelled[r] = kc_LabelledRegion{};
+  if (fillChains_) ws_.chainHead[r] = ws_.chainTail[r] = label;
   ++regionCount_;
   return r;
 }
@@ -93,7 +102,6 @@ RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, RowIndex y
 RegionIndex kc_ConnectEngine::newOutside() {
   const RegionIndex r = newRegion(0, 0, 0, 0);
   Region& g = reg(r);
-  g.runs = 0;
   g.xMin = std::numeric_limits<Column>::max();
   g.xEnd = 0;
   g.yMin = std::numeric_limits<RowIndex>::max();
@@ -101,29 +109,33 @@ RegionIndex kc_ConnectEngine::newOutside() {
   return r;
 }
 
-// releaseRegion(r): takes r off the region list (and, in labelled connectivity, frees its slot).
-// Its labels stay: runs still point at them, and they resolve to whatever now stands for r's pels.
-void kc_ConnectEngine::releaseRegion(RegionIndex r) {
-  Region& g = reg(r);
-  g.released = true;
+// addRun(g, x, xe, y): the run's pels join region g.
+void kc_ConnectEngine::addRun(Region& g, Column x, Column xe, RowIndex y) {
+  const auto pels = static_cast<std::uint64_t>(xe - x);
+  g.pelCount += pels;
+  g.sumX += pels * static_cast<std::uint64_t>(x) + pels * (pels - 1) / 2;
+  g.sumY += pels * static_cast<std::uint64_t>(y);
+  g.xMin = std::min(g.xMin, x);
+  g.xEnd = std::max(g.xEnd, xe);
+  g.yMax = y;
+}
+
+// freeSlot(r): the slot holds no region any more and is reused by the next new region. Its labels
+// stay: runs still point at them, and they resolve to wherever r's pels went.
+void kc_ConnectEngine::freeSlot(RegionIndex r) {
+  reg(r).released = true;
   --regionCount_;
-  if (labelled_) {
-    const kc_LabelledRegion& l = ws_.labelled[r];
-    if (l.prev != kNone) ws_.labelled[l.prev].next = l.next;
-    else regionList_ = l.next;
-    if (l.next != kNone) ws_.labelled[l.next].prev = l.prev;
-    ws_.freeSlots.push_back(r);
-  }
+  ws_.freeSlots.push_back(r);
 }
 
 // mergeRegions(A, B): A is absorbed, B survives (the caller picks B: the region of the run
 // above, or the region a cleanup keeps). A's labels join B's set (and follow B's chain); A's
-// neighbours and children pass to B; the extents and counts add up; A is released.
+// neighbours and children pass to B; the extents and sums add up; A's slot is freed.
 void kc_ConnectEngine::mergeRegions(RegionIndex a, RegionIndex b) {
   KC_ASSERT(a != b, "a region is merged into another region");
   Region& ga = reg(a);
   Region& gb = reg(b);
-  KC_ASSERT(ga.parent == kNone, "a closed region is never absorbed");
+  KC_ASSERT(!ga.closed, "a closed region is never absorbed");
   if (ga.setSize > gb.setSize) {
     ws_.up[gb.root] = ga.root;
     ws_.up[ga.root] = kRootFlag | b;
@@ -132,15 +144,14 @@ void kc_ConnectEngine::mergeRegions(RegionIndex a, RegionIndex b) {
     ws_.up[ga.root] = gb.root;
   }
   gb.setSize += ga.setSize;
+  gb.firstLabel = std::min(gb.firstLabel, ga.firstLabel);
   if (fillChains_) {
-    ws_.nextLabel[ws_.lastLabel[b]] = ws_.firstLabel[a];
-    ws_.lastLabel[b] = ws_.lastLabel[a];
+    ws_.nextLabel[ws_.chainTail[b]] = ws_.chainHead[a];
+    ws_.chainTail[b] = ws_.chainTail[a];
   }
   if (labelled_ && (listOf(a).head != kNone || listOf(b).head != kNone)) moveNeighbours(a, b);
-
-  // The children keep a label of A as their parent, which now resolves to B.
   if (ga.firstChild != kNone) {
-    if (gb.lastChild != kNone) ws_.siblings[gb.lastChild] = ga.firstChild;
+    if (gb.lastChild != kNone) nextChild(gb.lastChild) = ga.firstChild;
     else gb.firstChild = ga.firstChild;
     gb.lastChild = ga.lastChild;
   }
@@ -149,56 +160,103 @@ void kc_ConnectEngine::mergeRegions(RegionIndex a, RegionIndex b) {
   gb.yMin = std::min(gb.yMin, ga.yMin);
   gb.yMax = std::max(gb.yMax, ga.yMax);
   gb.pelCount += ga.pelCount;
-  gb.runs += ga.runs;
-  releaseRegion(a);
+  gb.sumX += ga.sumX;
+  gb.sumY += ga.sumY;
+  freeSlot(a);
 }
 
-// adoptChild(P, R): R goes to the front of P's child list.
+// adoptChild(P, R): R is closed and goes to the front of P's child list; it retires at once unless
+// the fill cleanup may still absorb it.
 void kc_ConnectEngine::adoptChild(RegionIndex parent, RegionIndex child) {
+  reg(child).closed = true;
+  const std::uint32_t ref = retireOnClose_ ? retire(child) : child;
   Region& p = reg(parent);
-  Region& c = reg(child);
-  c.parent = p.root;
-  ws_.siblings[child] = p.firstChild;
-  p.firstChild = child;
-  if (p.lastChild == kNone) p.lastChild = child;
+  nextChild(ref) = p.firstChild;
+  p.firstChild = ref;
+  if (p.lastChild == kNone) p.lastChild = ref;
 }
 
 // closeRegion(R, P): R is enclosed for good by P. It becomes P's child unless the cleanup
 // removes it: a small childless region is pruned, a small region is filled.
 void kc_ConnectEngine::closeRegion(RegionIndex r, RegionIndex p) {
-  KC_ASSERT(r != kNone && r != kPrunedRegion && p != kNone && r != p,
+  KC_ASSERT(r < ws_.regions.size() && p < ws_.regions.size() && r != p && !reg(r).released,
             "a pending region is enclosed by another");
   const Region& g = reg(r);
-  KC_ASSERT(g.parent == kNone, "a region is enclosed once");
-  const bool keep = cleanup_ == kc_CleanupKind::eNone || !isSmall(g) ||
+  KC_ASSERT(!g.closed, "a region is enclosed once");
+  const bool keep = cleanup_ == kc_CleanupKind::eNone || !isSmall(g.pelCount) ||
                     (cleanup_ == kc_CleanupKind::ePrune && g.firstChild != kNone);
   if (keep) adoptChild(p, r);
   else if (cleanup_ == kc_CleanupKind::ePrune) pruneRegion(r);
   else fillRegion(r, p);
 }
 
-// pruneRegion(R): R's pels belong to no region any more. Its label set stops resolving to a
-// region (the finishing pass skips such runs), and R leaves every neighbour list.
+// pruneRegion(R): R's pels belong to no region any more: its label set stops resolving to a
+// region (the rows skip such runs), and R leaves every neighbour list.
 void kc_ConnectEngine::pruneRegion(RegionIndex r) {
-  ws_.up[reg(r).root] = kRootFlag | kPrunedRegion;
+  ws_.up[reg(r).root] = kRootFlag | kGone;
   if (labelled_ && listOf(r).head != kNone) detachNeighbours(r);
-  releaseRegion(r);
+  freeSlot(r);
 }
 
 // fillRegion(R, P): R's children are merged into P (their children become P's), R's labels are
-// marked filled and R is merged into P.
+// marked filled and R is merged into P. Under the fill every region stays open until the finish.
 void kc_ConnectEngine::fillRegion(RegionIndex r, RegionIndex p) {
-  for (RegionIndex c = reg(r).firstChild; c != kNone;) {
-    const RegionIndex next = ws_.siblings[c];
+  for (std::uint32_t c = reg(r).firstChild; c != kNone;) {
+    const std::uint32_t next = ws_.siblings[c];
     ws_.siblings[c] = kNone;
-    reg(c).parent = kNone;
+    reg(c).closed = false;
     mergeRegions(c, p);
     c = next;
   }
   reg(r).firstChild = reg(r).lastChild = kNone;
   if (fillChains_)
-    for (LabelId l = ws_.firstLabel[r]; l != kNone; l = ws_.nextLabel[l]) ws_.filled[l] = 1;
+    for (LabelId l = ws_.chainHead[r]; l != kNone; l = ws_.nextLabel[l]) ws_.filled[l] = 1;
   mergeRegions(r, p);
+}
+
+// retire(r): the region's entry goes to the output store as a scene shows it, but for its links:
+// children and next sibling as retired indices, its record's serial in prevSibling; its first
+// label goes to the workspace's ids. Its labels resolve to the entry from now on and its slot is
+// freed. Labels: in grey-scale connectivity of an image that is not binary, holes are label 0 and
+// blobs label 1 and weigh their pels by value (the measures learn their weight; until the
+// finishing pass ends, sumX holds their pel count); otherwise the label is the region's value and
+// every pel weighs 1, and the pel sums become relative to the rectangle where the centroid they
+// give is exact (both below 2^53, as doubles hold them).
+RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
+  const Region& g = reg(r);
+  KC_ASSERT(out_.entries.size() < kGone, "retired regions fit 31 bits");
+  const auto index = static_cast<RetiredIndex>(out_.entries.size());
+  kc_BlobEntry& e = out_.entries.emplace_back();
+  e.left = g.xMin;
+  e.top = g.yMin;
+  e.width = g.xEnd - g.xMin;
+  e.height = g.yMax - g.yMin + 1;
+  e.parent = kNone;
+  e.nextSibling = kNone;
+  e.prevSibling = g.serial;
+  e.firstChild = g.firstChild;
+  constexpr auto kMaxCount = static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
+  const bool weighted = !binary_ && !labelled_ && g.value != 0;
+  e.label = binary_ || labelled_ ? g.value : (g.value == 0 ? 0 : 1);
+  if (weighted || g.pelCount > kMaxCount) {
+    e.pelCount = -1;
+    e.sumX = g.pelCount;
+  } else {
+    const PelCount n = g.pelCount;
+    e.pelCount = static_cast<std::int32_t>(n);
+    constexpr std::uint64_t kExact = std::uint64_t{1} << 53;
+    const auto most = [n](std::int32_t extent) { return static_cast<std::uint64_t>(extent - 1) * n; };
+    if (most(e.width) < kExact / 2 && most(e.height) < kExact) {
+      e.sumX = g.sumX - static_cast<std::uint64_t>(e.left) * n;
+      e.sumY = g.sumY - static_cast<std::uint64_t>(e.top) * n;
+      e.flags = kc_BlobEntry::kPelSums;
+    }
+  }
+  ws_.ids.push_back(g.firstLabel);
+  ws_.up[g.root] = kRootFlag | index;
+  if (labelled_) clearNeighbours(r);
+  freeSlot(r);
+  return index;
 }
 
 // readRow(y, out): row y's maximal runs into out, which the constructor made large enough for any
@@ -210,10 +268,14 @@ std::size_t kc_ConnectEngine::readRow(RowIndex y, std::vector<kc_ScanRun>& out) 
   for (const unsigned char* src = rows_[y]; src[1] != 0; src += 2) {
     const Column xe = x + src[1];
     if (last >= first && last->value == src[0]) last->xe = xe;
-    else *++last = kc_ScanRun{x, xe, kNone, src[0], false};
+    else *++last = kc_ScanRun{x, xe, kNone, src[0]};
     x = xe;
   }
   return static_cast<std::size_t>(last + 1 - first);
+}
+
+void kc_ConnectEngine::recordRow(const kc_ScanRun* row, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) runLabels_->push_back(row[i].label);
 }
 
 void kc_ConnectEngine::scan() {
@@ -228,6 +290,7 @@ void kc_ConnectEngine::scan() {
   } else {
     scanGreyFirstRow(current->data(), n);
   }
+  if (runLabels_ != nullptr) recordRow(current->data(), n);
   rowsScanned_ = 1;
   lastRow_ = current;
   lastRowCount_ = n;
@@ -238,6 +301,7 @@ void kc_ConnectEngine::scan() {
     n = readRow(y, *current);
     if (labelled_) scanLabelledRow(y, current->data(), n, above->data());
     else scanGreyRow(y, current->data(), n, above->data());
+    if (runLabels_ != nullptr) recordRow(current->data(), n);
     rowsScanned_ = y + 1;
     lastRow_ = current;
     lastRowCount_ = n;

@@ -1,5 +1,6 @@
 // The connectivity engine: one run of grey-scale or labelled connectivity over a run-length image,
-// from the scan through cleanup to the numbered blobs the finishing pass writes into a blob store.
+// from the scan through cleanup to the numbered blobs it writes into a blob store, and the rows of
+// their regions when they are asked for.
 #pragma once
 
 #include "connect/connect_augmented.h"
@@ -22,73 +23,89 @@ enum class kc_CleanupKind : std::int32_t { eNone = 0, ePrune = 1, eFill = 2 };
 // kc_ConnectivityAugmentedRLE) so that analysing images of one size again allocates nothing.
 // Every run starts by emptying them; their capacity stays.
 struct kc_ConnectWorkspace {
-  std::vector<kc_ScanRun> rowA, rowB;         // the runs of the row above and of the current row
-  std::vector<std::uint32_t> up;               // label sets: parent label, or kRootFlag | region
-  std::vector<kc_ConnectRegion> regions;       // region records by slot
-  std::vector<RegionIndex> siblings;           // by slot: the next child of the same parent
-  std::vector<BlobId> blobIds;                 // by slot: the blob id (finishing pass), 0: none yet
-  std::vector<RegionIndex> freeSlots;          // released slots, reused last in first out
-  std::vector<kc_LabelledRegion> labelled;     // beside each record, labelled connectivity only
-  std::vector<kc_NeighbourNode> nodes;         // neighbour list nodes by slot
+  std::vector<kc_ScanRun> rowA, rowB;      // the runs of the row above and of the current row
+  std::vector<std::uint32_t> up;            // label sets: parent label, or kRootFlag | where
+  std::vector<kc_ConnectRegion> regions;    // open records by slot
+  std::vector<RegionIndex> freeSlots;       // freed slots, reused last in first out
+  std::vector<std::uint32_t> siblings;      // by slot: the next child, under the fill cleanup
+  std::vector<kc_LabelledRegion> labelled;  // beside each slot, labelled connectivity only
+  std::vector<kc_NeighbourNode> nodes;      // neighbour list nodes by slot
   std::vector<NodeIndex> freeNodes;
   kc_NeighbourIndex index;
-  std::vector<LabelId> nextLabel;              // label chains, grey-scale fill only
-  std::vector<LabelId> firstLabel, lastLabel;  // per region slot, grey-scale fill only
-  std::vector<std::uint8_t> filled;            // per label, grey-scale fill only
-  std::vector<RegionIndex> stack, listed;      // the enclosure flood
-  std::vector<kc_BlobBuild> builds;            // finishing pass: by blob id - 1
-  kc_BlobStore spare;                          // the store the next run fills
-  std::vector<BlobId> spareTopIds;             // and its top-level ids
+  std::vector<RegionIndex> stack, listed;   // the enclosure flood
+  std::vector<std::uint32_t> ids;           // by retired index: the first label, then the blob id
+  std::vector<std::uint64_t> bits;          // finishing pass: the labels that start a blob
+  std::vector<std::uint32_t> counts;        // finishing pass: label ranks, radix counts
+  std::vector<std::uint64_t> order, scratch;  // finishing pass: the top level sorted by serial
+  std::vector<std::uint32_t> rowIds;        // rows: by retired index, the blob id
+  // Fill chains of the grey-scale fill while rows are made: the labels of each open region in a
+  // chain, and which labels were filled into their encloser.
+  std::vector<LabelId> nextLabel;
+  std::vector<LabelId> chainHead, chainTail;  // by slot
+  std::vector<std::uint8_t> filled;           // by label
+  std::vector<kc_BlobBuild> builds;           // rows: by blob id - 1
+  kc_BlobStore spare;                         // the store the next run fills
+  std::vector<BlobId> spareTopIds;            // and its top-level ids
 };
 
-// kc_ConnectEngine: one connectivity run. The scan (pass one) reads the image row by row, gives
-// every run a label and keeps the region records; the finishing pass (pass two) reads the rows
-// again, gives each run the label the scan gave it (the rule that assigned labels depends only on
-// the runs and on the labels of the row above, so it is replayed rather than stored), and writes
-// every surviving region's rows into the store in raster order of first pel.
+// kc_ConnectEngine: one connectivity run. The scan reads the image row by row, gives every run a
+// label, merges and encloses regions, and counts each region's pels, extents and first moments as
+// it goes; an enclosed region can change no more and retires into the output store at once. The
+// finishing pass drops the regions that get no blob, numbers the others in raster order of their
+// first pel (the order of their smallest labels), links the tree and orders the store by id.
+// Nothing reads the image a second time: the rows of the blobs' regions are written only by a run
+// that recorded every run's label (recordLabels, then writeRows), which the scene starts when a
+// blob's rows are first needed.
 //
-// Working memory: two rows of runs; one 32-bit word per label (grey-scale: one label per region
-// created; labelled: one per run); 64 bytes per region slot (a record, its sibling link and blob
-// id; grey-scale keeps a slot per region created, labelled reuses released slots and adds 40 bytes
-// of list links and neighbour list per slot); 5 bytes per label and 8 per slot in a grey-scale
-// fill; neighbour nodes of 12 bytes; and 40 bytes per blob while the rows are written. No
-// allocation per run, region or blob: the arrays grow geometrically and keep their capacity in
-// the workspace.
+// Working memory, kept in the workspace: two rows of runs; one 32-bit word per label (grey-scale:
+// one label per region created; labelled: one per run); 72 bytes per open region (plus 40 in
+// labelled connectivity) and neighbour nodes of 12 bytes; 4 bytes per blob for the numbering and
+// 16 per top-level blob for their order. Open regions are those the scan may still touch: the
+// regions of the last two rows and those nothing encloses (under the fill cleanup, every region).
+// No allocation per run, region or blob: the arrays grow geometrically and keep their capacity.
 //
-// Typical use: kc_ConnectEngine engine(image, workspace, labelled, cleanup, minPels);
-//              engine.scan(); engine.finish(store, topIds);
+// Typical use: kc_ConnectEngine engine(image, workspace, store, labelled, cleanup, minPels);
+//              engine.scan(); engine.finish(topIds);
 class kc_ConnectEngine {
  public:
   // Preconditions (internal assertions): image is not degenerate. Throws kcBadArgument when the
-  // image has 2^31 - 1 runs or more (labels and slots are 31-bit). minPels is only read when
-  // cleanup is not eNone.
-  kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace& workspace, bool labelled,
-                   kc_CleanupKind cleanup, PelCount minPels);
+  // image has 2^31 - 1 runs or more (labels and records are 31-bit). minPels is only read when
+  // cleanup is not eNone. out is cleared (its storage kept) and receives the blobs; origin is
+  // the image's offset.
+  kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace& workspace, kc_BlobStore& out,
+                   bool labelled, kc_CleanupKind cleanup, PelCount minPels);
   kc_ConnectEngine(const kc_ConnectEngine&) = delete;
   kc_ConnectEngine& operator=(const kc_ConnectEngine&) = delete;
+
+  // recordLabels(labels): before scan(): every run's label goes to labels (cleared first), in
+  // raster order, so that writeRows() can follow. Costs 4 bytes per run.
+  void recordLabels(std::vector<LabelId>& labels);
 
   // scan(): the grey-scale or labelled scan over every row, with the close-time cleanup. Calls
   // kcAttention::check() before each row y with y mod 16 = 15; whatever it throws passes through.
   void scan();
 
-  // finish(store, topIds): the finishing pass: the labelled fill's merging and tree building,
-  // dropping the regions that get no blob, numbering in raster order of first pel, writing each
-  // blob's rows, entry and tree links into store (cleared first, its storage reused) and the
-  // top-level ids into topIds. Must follow scan(), once. Calls the attention check like scan().
-  // On an exception store holds a partial result that must not be used.
-  // Cost: one pass over the runs plus the regions.
-  void finish(kc_BlobStore& store, std::vector<BlobId>& topIds);
+  // finish(topIds): the finishing pass: the labelled fill's merging and tree building, dropping
+  // the regions that get no blob, numbering in raster order of first pel, the tree links and the
+  // entries in id order in the output store; the top-level ids into topIds. Must follow scan(),
+  // once. On an exception the store holds a partial result that must not be used.
+  // Cost: linear in the labels and the regions (a radix sort of the top level).
+  void finish(std::vector<BlobId>& topIds);
+
+  // writeRows(): after finish(), when labels were recorded: every blob's rows into the output
+  // store's run bytes, exactly sized, and their offsets. Cost: two passes over the recorded runs.
+  void writeRows();
 
   // rowHook(f): f(y) is called after each scanned row y (tests check invariants there).
   void rowHook(std::function<void(RowIndex)> f) { rowHook_ = std::move(f); }
 
-  // checkInvariants(): walks every live record and checks the invariants stated in
+  // checkInvariants(): walks every open record and checks the invariants stated in
   // connect_regions.h and the labels of the last row scanned; a failure is an internal assertion.
   // Debug builds run it at the end of every scan. Cost: linear in records, labels and neighbour
   // entries (quadratic in the neighbours of one region for the symmetry check; for small images).
   void checkInvariants() const;
 
-  // regionCount(): live region records, the outside included. For tests.
+  // regionCount(): open region records, the outside included. For tests.
   std::size_t regionCount() const { return regionCount_; }
 
  private:
@@ -97,42 +114,39 @@ class kc_ConnectEngine {
   // ---- records (connect_engine.cpp) ----
   Region& reg(RegionIndex r) { return ws_.regions[r]; }
   const Region& reg(RegionIndex r) const { return ws_.regions[r]; }
-  // regionOf(label): the region a label stands for (kPrunedRegion when pruned). Halves the path.
-  RegionIndex regionOf(LabelId label) {
+  // rootOf(label): the root label of the label's set. Halves the path.
+  LabelId rootOf(LabelId label) {
     std::uint32_t* up = ws_.up.data();
     while ((up[label] & kRootFlag) == 0) {
       const LabelId next = up[label];
       if ((up[next] & kRootFlag) == 0) up[label] = up[next];
       label = next;
     }
-    return up[label] & ~kRootFlag;
+    return label;
   }
+  // regionOf(label): where the label's region is (see the label sets in connect_regions.h).
+  RegionIndex regionOf(LabelId label) { return ws_.up[rootOf(label)] & ~kRootFlag; }
   // peekRegion(label): regionOf without shortening the path, for checks over const records.
   RegionIndex peekRegion(LabelId label) const {
     while ((ws_.up[label] & kRootFlag) == 0) label = ws_.up[label];
     return ws_.up[label] & ~kRootFlag;
   }
-  // firstInList(), nextInList(r): the region list, from its head; kNone at its end.
-  RegionIndex firstInList() const {
-    return labelled_ ? regionList_ : nextInList(static_cast<RegionIndex>(ws_.regions.size()));
-  }
-  RegionIndex nextInList(RegionIndex r) const {
-    if (labelled_) return ws_.labelled[r].next;
-    while (r-- > 0)
-      if (!reg(r).released) return r;
-    return kNone;
-  }
-  RegionIndex parentOf(RegionIndex r) { return reg(r).parent == kNone ? kNone : regionOf(reg(r).parent); }
   RegionIndex newRegion(std::uint8_t value, Column x, RowIndex y, Column n);
   RegionIndex newOutside();
   LabelId newLabel(RegionIndex r);
-  void releaseRegion(RegionIndex r);
+  void freeSlot(RegionIndex r);
+  void addRun(Region& g, Column x, Column xe, RowIndex y);
   void mergeRegions(RegionIndex absorbed, RegionIndex survivor);
   void adoptChild(RegionIndex parent, RegionIndex child);
   void closeRegion(RegionIndex enclosed, RegionIndex encloser);
   void pruneRegion(RegionIndex r);
   void fillRegion(RegionIndex r, RegionIndex encloser);
-  bool isSmall(const Region& r) const { return r.pelCount < minPels_; }
+  RetiredIndex retire(RegionIndex r);
+  // nextChild(c): the sibling link of child c (a retired entry's, or a slot's under the fill).
+  std::uint32_t& nextChild(std::uint32_t c) {
+    return retireOnClose_ ? out_.entries[c].nextSibling : ws_.siblings[c];
+  }
+  bool isSmall(PelCount pels) const { return pels < minPels_; }
   static void attentionCheck();
 
   // ---- neighbour lists (connect_neighbours.cpp) ----
@@ -156,44 +170,49 @@ class kc_ConnectEngine {
   void scanLabelledFirstRow(kc_ScanRun* row, std::size_t n);
   void scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
   void encloseLabelled(RegionIndex encloser, RegionIndex start);
-  void replayGreyRow(kc_BlobStore& store, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above,
-                     LabelId& next);
+  void recordRow(const kc_ScanRun* row, std::size_t n);
 
   // ---- labelled fill (connect_cleanup.cpp) ----
-  void mergeSmallRegions();
-  void buildFillTree();
+  // openList(): the open records in region-list order (newest first).
+  std::vector<RegionIndex> openList() const;
+  void mergeSmallRegions(const std::vector<RegionIndex>& list);
+  void buildFillTree(const std::vector<RegionIndex>& list);
   void setFillParent(RegionIndex u, RegionIndex p);
 
   // ---- finishing (connect_finish.cpp) ----
-  std::size_t countBlobs(std::size_t& topCount, std::uint64_t& storeBytes);
-  void numberAndWrite(kc_BlobStore& store, unsigned char* bytes);
-  void buildOfNewLabel(kc_BlobStore& store, kc_ScanRun& run, LabelId label);
-  void writeRow(unsigned char* bytes, const kc_ScanRun* row, std::size_t n, RowIndex y);
-  void startBlob(kc_BlobStore& store, RegionIndex r);
-  std::uint64_t absorbFilled(const kc_ScanRun* row, std::size_t n, std::size_t& i, std::uint32_t blob,
-                             std::uint8_t value);
-  void writeLinks(kc_BlobStore& store, std::vector<BlobId>& topIds);
+  void retireOpen();
+  void keepTop(RetiredIndex r);
+  std::uint32_t numberBlobs();
+  void linkTop(std::vector<BlobId>& topIds);
+  void linkChildren();
+  void orderById(std::uint32_t count);
+
+  // ---- rows (connect_rows.cpp) ----
+  template <class Sink> void walkRows(Sink& sink);
 
   const unsigned char* const* rows_;  // the image's rows of two-byte runs
   kcPair<long> offset_;               // the image's offset: blob positions count from it
   Column width_;
   RowIndex height_;
+  std::uint64_t numRuns_;  // two-byte runs of the image: at least its maximal runs
   bool binary_;
   bool labelled_;
   kc_CleanupKind cleanup_;
-  PelCount minPels_;  // 0 when cleanup is eNone, so nothing is small
-  bool fillChains_;   // grey-scale fill: label chains and filled marks are kept
+  PelCount minPels_;     // 0 when cleanup is eNone, so nothing is small
+  bool retireOnClose_;   // enclosed regions retire at once (no fill cleanup)
+  bool fillChains_ = false;  // grey-scale fill while rows are made: chains and filled marks
   kc_ConnectWorkspace& ws_;
+  kc_BlobStore& out_;
+  std::vector<LabelId>* runLabels_ = nullptr;
 
-  RegionIndex regionList_ = kNone;  // head of the linked region list (labelled connectivity)
   RegionIndex outside_ = kNone;
   std::size_t regionCount_ = 0;
-  std::uint32_t serial_ = 0;  // creation count (labelled connectivity)
+  std::uint32_t serial_ = 0;  // records created
   std::uint32_t floodStamp_ = 0;
   RowIndex rowsScanned_ = 0;
   const std::vector<kc_ScanRun>* lastRow_ = nullptr;
   std::size_t lastRowCount_ = 0;
   bool scanned_ = false;
-  std::uint64_t storeUsed_ = 0;  // bytes of the run store given to blobs so far
+  bool finished_ = false;
   std::function<void(RowIndex)> rowHook_;
 };

@@ -1,5 +1,5 @@
 // The grey-scale scan: non-zero pels 8-connected, zero pels 4-connected, with merges and the
-// closing of enclosed regions as rows connect them; and its replay in the finishing pass.
+// closing of enclosed regions as rows connect them.
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
@@ -43,10 +43,7 @@ void kc_ConnectEngine::scanGreyFirstRow(kc_ScanRun* row, std::size_t n) {
     kc_ScanRun& run = row[i];
     if (i != 0 && sameKind(row[i - 1], run)) {
       run.label = row[i - 1].label;
-      Region& g = reg(regionOf(run.label));
-      g.pelCount += static_cast<PelCount>(run.xe - run.x);
-      g.xEnd = run.xe;
-      ++g.runs;
+      addRun(reg(regionOf(run.label)), run.x, run.xe, 0);
     } else {
       run.label = reg(newRegion(run.value, run.x, 0, run.xe - run.x)).root;
     }
@@ -62,16 +59,12 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
   std::size_t a = 0;
   for (std::size_t i = 0; i < n; ++i) {
     kc_ScanRun& run = row[i];
-    const Column length = run.xe - run.x;
     LabelId label = kNone;
     RegionIndex region = kNone;
     if (i != 0 && sameKind(row[i - 1], run)) {
       label = row[i - 1].label;
       region = regionOf(label);
-      Region& g = reg(region);
-      g.pelCount += static_cast<PelCount>(length);
-      g.xEnd = std::max(g.xEnd, run.xe);
-      ++g.runs;
+      addRun(reg(region), run.x, run.xe, y);
     }
     const AboveRange range = aboveRange(run, width_);
     std::size_t pending = kNone;
@@ -81,16 +74,12 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
         if (sameKind(up, run)) {
           KC_ASSERT(up.label != kNone, "an above run of the current kind has a label");
           const RegionIndex aboveRegion = regionOf(up.label);
-          KC_ASSERT(aboveRegion != kPrunedRegion, "an above run of the current kind has a region");
+          KC_ASSERT(aboveRegion < ws_.regions.size() && !reg(aboveRegion).released,
+                    "an above run of the current kind has an open region");
           if (label == kNone) {
             label = up.label;
             region = aboveRegion;
-            Region& g = reg(region);
-            g.pelCount += static_cast<PelCount>(length);
-            g.xMin = std::min(g.xMin, run.x);
-            g.xEnd = std::max(g.xEnd, run.xe);
-            g.yMax = y;
-            ++g.runs;
+            addRun(reg(region), run.x, run.xe, y);
           } else if (region != aboveRegion) {
             mergeRegions(region, aboveRegion);
             region = aboveRegion;
@@ -106,35 +95,7 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
       if (up.xe > range.hi) break;
       ++a;
     }
-    if (label == kNone) label = reg(newRegion(run.value, run.x, y, length)).root;
+    if (label == kNone) label = reg(newRegion(run.value, run.x, y, run.xe - run.x)).root;
     run.label = label;
-  }
-}
-
-// replayGreyRow(store, row, n, above, next): the runs of a row get the blobs (id - 1) of
-// the labels scanGreyRow gave them (or scanGreyFirstRow, with above null): a previous run's of the
-// same kind, else the first same-kind above run's in range, else the next new label's, looked up
-// once. The above index moves as in the scan.
-void kc_ConnectEngine::replayGreyRow(kc_BlobStore& store, kc_ScanRun* row, std::size_t n,
-                                     const kc_ScanRun* above, LabelId& next) {
-  std::size_t a = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    kc_ScanRun& run = row[i];
-    const kc_ScanRun* source = i != 0 && sameKind(row[i - 1], run) ? &row[i - 1] : nullptr;
-    if (above != nullptr) {
-      const AboveRange range = aboveRange(run, width_);
-      while (above[a].x <= range.hi) {
-        const kc_ScanRun& up = above[a];
-        if (source == nullptr && reaches(up, range) && sameKind(up, run)) source = &up;
-        if (up.xe > range.hi) break;
-        ++a;
-      }
-    }
-    if (source != nullptr) {
-      run.label = source->label;
-      run.filled = source->filled;
-    } else {
-      buildOfNewLabel(store, run, next++);
-    }
   }
 }

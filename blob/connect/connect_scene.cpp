@@ -1,7 +1,9 @@
 // The scene's connectivity entries: the cached engine state, one engine run into a spare store, and
 // the replacement of the scene's blobs and settings once all succeeded.
 #include "analysis/params_check.h"
+#include "connect/connect_augmented.h"
 #include "connect/connect_engine.h"
+#include "connect/connect_rows.h"
 #include "connect/connect_scene.h"
 #include "messages.h"
 #include "scene/scene_builder.h"
@@ -73,10 +75,13 @@ kc_CleanupKind engineCleanup(Cleanup c) {
 kc_ConnectWorkspace& connectRuns(kc_BSDData& d, const kcRLEBuffer& image, const Settings& s) {
   CacheGuard guard(d);
   kc_ConnectWorkspace& ws = augmentedFor(d, image).workspace();
-  kc_ConnectEngine engine(image, ws, s.kind == kcBlobSceneDescription::eLabelled, engineCleanup(s.cleanup),
-                          static_cast<PelCount>(s.cleanup == kcBlobSceneDescription::eNone ? 0 : s.minPels));
+  const bool labelled = s.kind == kcBlobSceneDescription::eLabelled;
+  const kc_CleanupKind cleanup = engineCleanup(s.cleanup);
+  const auto minPels = static_cast<PelCount>(s.cleanup == kcBlobSceneDescription::eNone ? 0 : s.minPels);
+  kc_ConnectEngine engine(image, ws, ws.spare, labelled, cleanup, minPels);
   engine.scan();
-  engine.finish(ws.spare, ws.spareTopIds);
+  engine.finish(ws.spareTopIds);
+  ws.spare.rowMaker = kf_EngineRowMaker(image, labelled, cleanup, minPels);
   guard.done();
   return ws;
 }

@@ -30,9 +30,10 @@ kc_BlobMeasures& kc_BlobParts::measures() const {
   return *copy->measures;
 }
 
-kcRLEBuffer kf_RegionView(const kc_BlobStore& store, const kc_BlobEntry& e) {
+kcRLEBuffer kf_RegionView(kc_BlobStore& store, BlobId id) {
   kcRLEBuffer view;
-  const unsigned char* first = store.rows(e);
+  const unsigned char* first = store.rows(id);
+  const kc_BlobEntry& e = store.entries[id - 1];
   view.becomeView(e.width, e.height, first, store.runs->data() + store.runs->capacity(), store.runs);
   view.offset(store.imageRect(e).ul());
   return view;
@@ -50,7 +51,7 @@ kc_BlobParts kcBlob::parts() const {
   if (static_cast<std::uint32_t>(id_) > s.size())
     throw kcBlobSceneDescription::BadId(kc_BlobMessages::kSceneDesc[kc_BlobMessages::eBadId]);
   kc_BlobEntry& e = s.entries[static_cast<std::size_t>(id_ - 1)];
-  return kc_BlobParts{e, s.origin, s.rows(e), &s, nullptr, static_cast<BlobId>(id_)};
+  return kc_BlobParts{e, s.origin, nullptr, &s, nullptr, static_cast<BlobId>(id_)};
 }
 
 // copyData(): this blob's data as a copy of it holds them. A blob of a scene gives a view of its
@@ -71,7 +72,7 @@ std::unique_ptr<kc_BlobCopy> kcBlob::copyData() const {
     c->region = std::move(c->measures->region);
     c->measures->region = kcRLEBuffer();
   } else {
-    c->region = kf_RegionView(*p.store, p.entry);
+    c->region = kf_RegionView(*p.store, p.id);
     c->region.copyXforms(data().xformCache);
   }
   if (!p.store->links.empty()) c->shown = p.store->links[p.id - 1];
@@ -140,7 +141,7 @@ const kcRLEBuffer& kcBlob::region() const {
   const kc_BlobParts p = parts();
   kc_BlobMeasures& m = p.measures();
   if (m.region.isDegenerate()) {
-    kcRLEBuffer view = kf_RegionView(*p.store, p.entry);
+    kcRLEBuffer view = kf_RegionView(*p.store, p.id);
     view.copyXforms(data().xformCache);
     giveNotice();
     m.region = std::move(view);
@@ -172,7 +173,7 @@ void kcBlob::repInvariant() const {
   KC_ASSERT(scene_ != nullptr, "a blob belongs to a scene");
   KC_ASSERT(validId(id_), "a blob's id is one of its scene's ids");
   const kc_BlobParts p = parts();
-  KC_ASSERT(p.entry.width >= 1 && p.entry.height >= 1 && p.rows != nullptr, "a blob's region is bound");
+  KC_ASSERT(p.entry.width >= 1 && p.entry.height >= 1 && p.rows() != nullptr, "a blob's region is bound");
   const kcRLEBuffer& r = region();
   KC_ASSERT(r.width() == p.entry.width && r.height() == p.entry.height,
             "a blob's region has the size of its image rectangle");

@@ -244,7 +244,7 @@ const kc_BlobBoundaryData& chained(const kcBlob& blob, const kc_BlobParts& p, co
   const bool labelled = d.connectivityKind == kcBlobSceneDescription::eLabelled;
   const kc_Chain::Touch touch = labelled ? kc_Chain::Touch{false, true}
                                          : kc_Chain::Touch{blob.label() != 0, blob.label() != 0};
-  kc_Chain::Trace t = kc_Chain::trace(p.rows, p.entry.width, p.entry.height, p.imageOrigin(), touch);
+  kc_Chain::Trace t = kc_Chain::trace(p.rows(), p.entry.width, p.entry.height, p.imageOrigin(), touch);
   cache.notice();
   b.chainCode = std::move(t.code);
   b.chainStart = t.start;

@@ -78,6 +78,16 @@ RegionSums sumRows(const unsigned char* first, long height, const kcPair<long>& 
   return sumOver(RowCursor(first), height, origin);
 }
 
+RegionSums sumPels(std::uint64_t sumX, std::uint64_t sumY, std::uint64_t pels, const kcPair<long>& origin) {
+  // As sumOver computes them: twice the sum of the pel columns, halved, and the sum of the rows.
+  RegionSums out;
+  out.weight = pels;
+  const double total = static_cast<double>(pels);
+  out.centroidX = static_cast<double>(origin.x()) + (static_cast<double>(2 * sumX) / 2.0 / total + 0.5);
+  out.centroidY = static_cast<double>(origin.y()) + (static_cast<double>(sumY) / total + 0.5);
+  return out;
+}
+
 std::uint64_t projectionTotal(const std::vector<std::uint64_t>& p) {
   std::uint64_t total = 0;
   for (std::uint64_t v : p) total += v;

@@ -29,6 +29,11 @@ RegionSums sumRegion(const kcRLEBuffer& region, const kcPair<long>& origin);
 // is 0.
 RegionSums sumRows(const unsigned char* first, long height, const kcPair<long>& origin);
 
+// sumPels(sumX, sumY, pels, origin): the same from a region's pel sums (each pel weighs 1): sumX
+// and sumY the sums over its pels of their column and row counted from origin, pels >= 1 their
+// number. Gives exactly what sumRows gives for such a region while 2 sumX and sumY are below 2^53.
+RegionSums sumPels(std::uint64_t sumX, std::uint64_t sumY, std::uint64_t pels, const kcPair<long>& origin);
+
 // projectionTotal(p): the sum of the entries of a projection, which is the region's weight.
 std::uint64_t projectionTotal(const std::vector<std::uint64_t>& p);
 

@@ -20,7 +20,7 @@ struct kc_BlobCopy {
   kc_BlobCopy(const kc_BlobCopy& other);
   kc_BlobCopy& operator=(const kc_BlobCopy&) = delete;
 
-  kc_BlobEntry entry;            // entry.runs is not used: the rows are region's
+  kc_BlobEntry entry;
   kcPair<long> origin{0, 0};     // the entry's coordinates count from here
   kcRLEBuffer region;            // the rows, one after another (a view on the scene's run bytes)
   kc_BlobRecord record;          // record.measures is not used: see measures
@@ -38,7 +38,7 @@ struct kc_BlobCopy {
 struct kc_BlobParts {
   kc_BlobEntry& entry;
   kcPair<long> origin;
-  const unsigned char* rows;  // the first row; the others follow it (null without rows)
+  const unsigned char* givenRows;  // a copy's first row (null without rows); null for a scene's blob
   kc_BlobStore* store;        // the scene's store, for a blob the scene holds; else null
   kc_BlobCopy* copy;          // the blob's own data otherwise
   BlobId id;
@@ -47,12 +47,17 @@ struct kc_BlobParts {
     return kcPelRect(origin.x() + entry.left, origin.y() + entry.top, entry.width, entry.height);
   }
   kcPair<long> imageOrigin() const { return kcPair<long>(origin.x() + entry.left, origin.y() + entry.top); }
+  // rows(): the first row of the region; the others follow it. A scene's blob makes its scene's
+  // rows when they are first needed (see kc_BlobStore::rows).
+  const unsigned char* rows() const { return store ? store->rows(id) : givenRows; }
+  // hasPelSums(): the entry's first moments are the pel sums of the blob's region.
+  bool hasPelSums() const { return (entry.flags & kc_BlobEntry::kPelSums) != 0; }
   // record(), measures(), shown(): the caches, made on first use (see kc_BlobStore).
   kc_BlobRecord& record() const { return store ? store->record(id) : copy->record; }
   kc_BlobMeasures& measures() const;
   kc_ShownLinks& shown() const { return store ? store->shown(id) : copy->shown; }
 };
 
-// kf_RegionView(store, e): entry e's rows as a run-length image at its rectangle's origin, a view
+// kf_RegionView(store, id): blob id's rows as a run-length image at its rectangle's origin, a view
 // that keeps the store's run bytes alive. Allocates the image's row table.
-kcRLEBuffer kf_RegionView(const kc_BlobStore& store, const kc_BlobEntry& e);
+kcRLEBuffer kf_RegionView(kc_BlobStore& store, BlobId id);

@@ -21,16 +21,19 @@ using BlobId = std::uint32_t;
 using Stamp = std::uint32_t;
 inline constexpr Stamp kNeverComputed = 0xFFFFFFFFu;
 
-// kc_BlobEntry: everything a scene holds of one blob before any measure is asked for (56 bytes).
-// The blob's rows lie one after another in the scene's run store from byte `runs` on: each row a
-// sequence of two-byte runs (value, length 1..255) covering `width` pels, ended by (0, 0).
-// Coordinates are relative to the store's origin (the analysed image's offset), so they fit 32
-// bits whatever the offset.
+// kc_BlobEntry: everything a scene holds of one blob before any measure is asked for: one cache
+// line (64 bytes). Its rows live in the store's run bytes (see kc_BlobStore), made when first
+// needed. Coordinates are relative to the store's origin (the analysed image's offset), so they
+// fit 32 bits whatever the offset.
 //
 // Links hold ids of the same scene. They come from the connectivity pass (or a test's builder), so
 // readers never index with them directly: every lookup goes through kc_BSDData::blobAt (checked).
-struct kc_BlobEntry {
-  std::uint64_t runs = 0;     // byte offset of the first row in the run store
+struct alignas(64) kc_BlobEntry {
+  // flags: kPelSums: sumX and sumY hold the first moments of the blob's pels, each pel weighing 1.
+  static constexpr std::uint8_t kPelSums = 1;
+
+  std::uint64_t sumX = 0;     // with kPelSums: the sums over the blob's pels of x - left and of
+  std::uint64_t sumY = 0;     // y - top, exact integers (below 2^52 and 2^53)
   std::int32_t left = 0;      // imageRect: origin relative to the store's origin, and size
   std::int32_t top = 0;
   std::int32_t width = 0;
@@ -42,7 +45,9 @@ struct kc_BlobEntry {
   std::uint32_t numChildren = 0;
   std::int32_t pelCount = -1;  // pel total; -1 until known (weighted blobs learn it from a measure)
   std::uint8_t label = 0;
+  std::uint8_t flags = 0;
 };
+static_assert(sizeof(kc_BlobEntry) == 64, "a blob entry is one cache line");
 
 // kc_BlobRecord: the caches of the moment measures that nearly every caller asks for (area, centre
 // of mass). A scene makes one per blob on the first measure request of any of its blobs, in one

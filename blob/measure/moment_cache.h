@@ -57,8 +57,13 @@ class kc_MomentCache {
  private:
   // weight(): the region's weighted pel total (the entry's count when it holds one).
   std::uint64_t weight();
+  // sums(): the region's weight and centroid, from its pel sums when the scene kept them, else
+  // from its rows.
   kc_Moments::RegionSums sums() const {
-    return kc_Moments::sumRows(p_.rows, p_.entry.height, p_.imageOrigin());
+    if (p_.hasPelSums())
+      return kc_Moments::sumPels(p_.entry.sumX, p_.entry.sumY, static_cast<std::uint64_t>(p_.entry.pelCount),
+                                 p_.imageOrigin());
+    return kc_Moments::sumRows(p_.rows(), p_.entry.height, p_.imageOrigin());
   }
   // takeSums(s): stores a pass's centroid and total where the caches lack them.
   void takeSums(const kc_Moments::RegionSums& s);

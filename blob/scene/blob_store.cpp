@@ -10,6 +10,17 @@ void kc_RunBytes::reserve(std::size_t bytes) {
   capacity_ = bytes;
 }
 
+kc_RowMaker::~kc_RowMaker() = default;
+
+const unsigned char* kc_BlobStore::rows(BlobId id) {
+  if (!hasRows()) {
+    KC_ASSERT(rowMaker != nullptr, "a store without rows has a maker for them");
+    rowMaker->make(*this);
+    KC_ASSERT(hasRows(), "the maker made every blob's rows");
+  }
+  return runs->data() + rowOffsets[id - 1];
+}
+
 kc_BlobRecord& kc_BlobStore::record(BlobId id) {
   if (records.empty()) records.resize(entries.size());
   return records[id - 1];
@@ -32,6 +43,8 @@ kc_ShownLinks& kc_BlobStore::shown(BlobId id) {
 
 void kc_BlobStore::clear() {
   entries.clear();
+  rowOffsets.clear();
+  rowMaker.reset();
   records.clear();
   extra.clear();
   links.clear();
@@ -41,7 +54,9 @@ void kc_BlobStore::clear() {
 void kc_BlobStore::swap(kc_BlobStore& other) noexcept {
   entries.swap(other.entries);
   std::swap(origin, other.origin);
+  rowOffsets.swap(other.rowOffsets);
   runs.swap(other.runs);
+  rowMaker.swap(other.rowMaker);
   records.swap(other.records);
   extra.swap(other.extra);
   links.swap(other.links);

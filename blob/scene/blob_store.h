@@ -27,29 +27,47 @@ class kc_RunBytes {
   std::size_t capacity_ = 0;
 };
 
+class kc_BlobStore;
+
+// kc_RowMaker: makes the rows of every blob of a store on demand (the connectivity engine runs the
+// analysis again over the image it kept). Shared by a store and its copies; immutable.
+class kc_RowMaker {
+ public:
+  virtual ~kc_RowMaker();
+  // make(store): fills store.runs and store.rowOffsets for store.entries, which the analysis
+  // behind this maker produced. Allocates; may throw std::bad_alloc, kcAttention::Abandoned or
+  // another platform exception, leaving the store as it was.
+  virtual void make(kc_BlobStore& store) const = 0;
+};
+
 // kc_BlobStore: the blobs of one analysis.
 //
-// Memory: 56 bytes per blob (kc_BlobEntry; with the scene's 32-byte kcBlob, 88 bytes per blob
-// before any measure) plus the run store, which holds each blob's rows in a slot sized by a bound
-// worked out before they are written: height x (width / 255 + 3) + 2 x runs two-byte runs (a row
-// of k spans needs at most width / 255 + 2k + 2 runs, terminator included).
-// The measure records (56 bytes per blob) come with the first measure request, the view links
-// (20 bytes per blob) with the first query of the filtered and sorted view, the other caches per
-// blob (kc_BlobMeasures) with the first measure that needs them.
+// Memory: 64 bytes per blob (kc_BlobEntry; with the scene's kcBlob object, 96 bytes). The rows of the blobs' regions are made on
+// demand: by the connectivity engine the first time any blob needs its rows (a region, a
+// projection, an outline, a picture, an archive), all of them at once, exactly sized (a row is its
+// runs, gaps included, and a terminator), with 8 bytes per blob for their offsets. Until then a
+// store of an analysis holds its image through the maker. The measure records (56 bytes per blob)
+// come with the first measure request, the view links (20 bytes per blob) with the first query of
+// the filtered and sorted view, the other caches per blob (kc_BlobMeasures) with the first measure
+// that needs them.
 //
 // Reuse: clear() keeps every allocation; a store filled again with a similar analysis allocates
 // nothing. Releasing a store costs one deallocation per array (and a destructor per blob only for
 // blobs that made kc_BlobMeasures).
 //
-// Copies: entries, records, measures and links are copied; the run bytes are shared (they are
-// never written once the store is filled).
+// Copies: entries, offsets, records, measures and links are copied; the run bytes and the
+// maker are shared (neither changes once made).
 class kc_BlobStore {
  public:
   // size(): the number of blobs.
   std::uint32_t size() const { return static_cast<std::uint32_t>(entries.size()); }
 
-  // rows(e): the first row of an entry's region. Valid while the store's run bytes live.
-  const unsigned char* rows(const kc_BlobEntry& e) const { return runs->data() + e.runs; }
+  // rows(id): the first row of blob id's region (1..size(), unchecked); its other rows follow it.
+  // Makes every blob's rows on the first call (see kc_RowMaker::make, whose exceptions pass
+  // through). Valid while the store's run bytes live.
+  const unsigned char* rows(BlobId id);
+  // hasRows(): whether the rows exist (always once made, or for a store filled with them).
+  bool hasRows() const { return rowOffsets.size() == entries.size(); }
   // imageRect(e): an entry's rectangle in image coordinates.
   kcPelRect imageRect(const kc_BlobEntry& e) const {
     return kcPelRect(origin.x() + e.left, origin.y() + e.top, e.width, e.height);
@@ -66,17 +84,19 @@ class kc_BlobStore {
   kc_ShownLinks& shown(BlobId id);
 
   // clear(): no blobs; every allocation is kept for the next fill. The run bytes are dropped
-  // (not reused) when a region handed out still shares them.
+  // (not reused) when a region handed out still shares them; the maker is dropped.
   void clear();
   // reserveRuns(bytes): run bytes of at least that size, owned by this store alone (a new block
-  // when the current one is shared or too small). Call after clear().
+  // when the current one is shared or too small).
   unsigned char* reserveRuns(std::size_t bytes);
   // swap(other): exchanges the contents, allocating nothing.
   void swap(kc_BlobStore& other) noexcept;
 
   std::vector<kc_BlobEntry> entries;   // element i is blob i + 1
   kcPair<long> origin{0, 0};           // image position the entries' coordinates count from
+  std::vector<std::uint64_t> rowOffsets;  // byte offset of each entry's first row; empty until made
   std::shared_ptr<kc_RunBytes> runs = std::make_shared<kc_RunBytes>();
+  std::shared_ptr<const kc_RowMaker> rowMaker;  // makes the rows; null when they are given
   std::vector<kc_BlobRecord> records;  // empty until a measure is asked for, then one per blob
   std::deque<kc_BlobMeasures> extra;   // in order of first request
   std::vector<kc_ShownLinks> links;    // empty until a view is built, then one per blob

@@ -184,6 +184,7 @@ void placeRuns(kc_BlobStore& store) {
   for (const kc_BlobMeasures& m : store.extra)
     for (long y = 0; y < m.region.height(); ++y) total += rowBytes(m.region.pointToRow(y));
   unsigned char* bytes = store.reserveRuns(total);
+  store.rowOffsets.resize(store.size());
   std::size_t used = 0;
   constexpr long kMin = std::numeric_limits<std::int32_t>::min(), kMax = std::numeric_limits<std::int32_t>::max();
   for (std::uint32_t i = 0; i < store.size(); ++i) {
@@ -192,7 +193,7 @@ void placeRuns(kc_BlobStore& store) {
     const long left = region.offset().x() - store.origin.x();
     const long top = region.offset().y() - store.origin.y();
     if (left < kMin || left > kMax || top < kMin || top > kMax) kcArchive::damaged();
-    e.runs = used;
+    store.rowOffsets[i] = used;
     e.left = static_cast<std::int32_t>(left);
     e.top = static_cast<std::int32_t>(top);
     for (long y = 0; y < region.height(); ++y) {
@@ -204,7 +205,7 @@ void placeRuns(kc_BlobStore& store) {
   }
   for (std::uint32_t i = 0; i < store.size(); ++i) {
     kcRLEBuffer& region = store.extra[i].region;
-    kcRLEBuffer view = kf_RegionView(store, store.entries[i]);
+    kcRLEBuffer view = kf_RegionView(store, i + 1);
     view.copyXforms(region.xformCache());
     region = std::move(view);  // the same object, which the archive names
   }

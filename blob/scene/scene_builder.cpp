@@ -28,10 +28,11 @@ void kc_SceneBuilder::fill(kc_BlobStore& store, const std::vector<kc_BlobPlan>& 
   store.clear();
   store.origin = origin;
   unsigned char* bytes = store.reserveRuns(total);
+  store.rowOffsets.reserve(plans.size());
   std::size_t used = 0;
   for (const kc_BlobPlan& s : plans) {
     kc_BlobEntry e;
-    e.runs = used;
+    store.rowOffsets.push_back(used);
     e.left = static_cast<std::int32_t>(s.region.offset().x() - origin.x());
     e.top = static_cast<std::int32_t>(s.region.offset().y() - origin.y());
     e.width = static_cast<std::int32_t>(s.region.width());

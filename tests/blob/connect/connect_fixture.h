@@ -75,14 +75,14 @@ struct Output {
 };
 
 // viewsOf(store): every blob of a store as BlobViews.
-inline std::vector<BlobView> viewsOf(const kc_BlobStore& store) {
+inline std::vector<BlobView> viewsOf(kc_BlobStore& store) {
   std::vector<BlobView> views;
   for (std::size_t i = 0; i < store.entries.size(); ++i) {
     const kc_BlobEntry& e = store.entries[i];
     BlobView v{static_cast<BlobId>(i + 1), e.label, e.pelCount, store.origin.x() + e.left,
                store.origin.y() + e.top, e.width, e.height, e.parent, e.nextSibling, e.prevSibling,
                e.firstChild, e.numChildren, {}};
-    const unsigned char* row = store.rows(e);
+    const unsigned char* row = store.rows(static_cast<BlobId>(i + 1));
     for (int y = 0; y < e.height; ++y) {
       v.rowStarts.push_back(row);
       while (row[1] != 0) row += 2;
@@ -93,18 +93,21 @@ inline std::vector<BlobView> viewsOf(const kc_BlobStore& store) {
   return views;
 }
 
-// run(g, labelled, cleanup, minPels): one engine run, checking the invariants after every row
-// on small images.
+// run(g, labelled, cleanup, minPels): one engine run with its rows written, checking the
+// invariants after every row on small images.
 inline Output run(const Grid& g, bool labelled, kc_CleanupKind cleanup = kc_CleanupKind::eNone,
                   PelCount minPels = 0) {
   const kcRLEBuffer rle = encode(g);
   kc_ConnectWorkspace ws;
-  kc_ConnectEngine engine(rle, ws, labelled, cleanup, minPels);
-  if (g.width * g.height <= 4096) engine.rowHook([&engine](RowIndex) { engine.checkInvariants(); });
-  engine.scan();
   Output out;
   out.store = std::make_shared<kc_BlobStore>();
-  engine.finish(*out.store, out.topIds);
+  std::vector<LabelId> labels;
+  kc_ConnectEngine engine(rle, ws, *out.store, labelled, cleanup, minPels);
+  if (g.width * g.height <= 4096) engine.rowHook([&engine](RowIndex) { engine.checkInvariants(); });
+  engine.recordLabels(labels);
+  engine.scan();
+  engine.finish(out.topIds);
+  engine.writeRows();
   out.blobs = viewsOf(*out.store);
   return out;
 }

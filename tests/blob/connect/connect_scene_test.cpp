@@ -23,7 +23,7 @@ const kc_ConnectivityAugmentedRLE* cached(Scene& scene) {
 }
 
 // A 40-row image with a ring in rows 20..22, so that the attention check runs in the scan (rows
-// 15 and 31) and in the numbering (the same rows).
+// 15 and 31) and in the writing of the rows (the same rows).
 Grid tallImage(std::uint8_t v) {
   Grid g{5, 40, std::vector<std::uint8_t>(200, 0)};
   for (std::size_t p : {101u, 102u, 103u, 106u, 108u, 111u, 112u, 113u}) g.pels[p] = v;  // rows 20..22
@@ -101,15 +101,16 @@ TEST(ConnectScene, ConnectScene_imagesOfOneSize_reuseEngineStateAndStorage) {
   EXPECT_TRUE(copy.numBlobs(false) == 2 && scene.numBlobs(false) == 2);
 }
 
-// An analysis abandoned at any attention check, in the scan or in the numbering, leaves the
-// scene's blobs, settings and tree as they were and empties the augmented image.
+// An analysis abandoned at any attention check leaves the scene's blobs, settings and tree as
+// they were and empties the augmented image. Rows made on demand are abandoned the same way: the
+// query throws and the scene makes them at the next one.
 TEST(ConnectScene, ConnectScene_abandonedAnalysis_leavesSceneAsItWas) {
   Scene scene;
   scene.connectComponentsGreyScale(encode(draw({"#.#"}), {5, 6}), 7, false, Scene::ePrune, 1);
   const kcBlob* before = scene.getBlob(1);
   const std::uint32_t view = kc_SceneBuilder::data(scene).viewCounter;
   const kcRLEBuffer tall = encode(tallImage(3));
-  for (unsigned long checks = 0; checks < 4; ++checks) {
+  for (unsigned long checks = 0; checks < 2; ++checks) {
     SCOPED_TRACE(checks);
     kcAttention::Scope scope;
     scope.abandonAfter(checks);
@@ -119,11 +120,21 @@ TEST(ConnectScene, ConnectScene_abandonedAnalysis_leavesSceneAsItWas) {
     EXPECT_TRUE(scene.scaleVal() == 7 && scene.minPels() == 1 && scene.sceneWindow() == kcPelRect(5, 6, 3, 1));
     EXPECT_TRUE(kc_SceneBuilder::data(scene).viewCounter == view && cached(scene) == nullptr);
   }
-  kcAttention::Scope scope;
-  scope.abandonAfter(4);  // the image checks four times in all
-  scene.connectComponentsGreyScale(tall, 1, false, Scene::eNone, 0);
+  {
+    kcAttention::Scope scope;
+    scope.abandonAfter(2);  // the scan checks twice
+    scene.connectComponentsGreyScale(tall, 1, false, Scene::eNone, 0);
+  }
   EXPECT_EQ(scene.numBlobs(false), 2);
   EXPECT_NE(cached(scene), nullptr);
+  {
+    kcAttention::Scope scope;
+    scope.abandonAfter(3);  // the rows: a scan, then the writing (twice over the rows)
+    EXPECT_THROW(scene.getBlob(1)->region(), kcAttention::Abandoned);
+  }
+  kcAttention::Scope scope;
+  scope.abandonAfter(6);
+  EXPECT_EQ(scene.getBlob(1)->region().width(), 3);
 }
 
 // Values a caller can pass but no analysis can use are refused before anything runs.

@@ -209,7 +209,7 @@ TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
       {"shown id 0", [](kc_BSDData& d) { d.shownIds.push_back(0); }},
       {"scale value 0", [](kc_BSDData& d) { d.scaleVal = 0; }},
       {"hole inside a hole", [](kc_BSDData& d) { d.store.entries[d.store.entries[2].parent - 1].label = 0; }},
-      {"run row too short", [](kc_BSDData& d) { ++d.store.runs->data()[d.store.entries[0].runs + 1]; }},
+      {"run row too short", [](kc_BSDData& d) { ++d.store.runs->data()[d.store.rowOffsets[0] + 1]; }},
   };
   for (const auto& [what, change] : cases) {
     SCOPED_TRACE(what);

@@ -1,0 +1,175 @@
+// The rows of the blobs' regions: written from a run that recorded every run's label, exactly
+// sized in a counting pass; and the maker a scene keeps to have them written when first needed.
+#include "connect/connect_engine.h"
+#include "connect/connect_rows.h"
+
+#include <foundation/assert.h>
+#include <foundation/rlebuffer.h>
+
+#include <limits>
+
+namespace {
+
+// runsOf(length): the two-byte runs a span of that length takes (at most 255 pels each).
+inline std::uint64_t runsOf(std::uint64_t length) { return (length + 254) / 255; }
+
+// CountBytes: a sink that adds up the bytes each blob's rows take (in kc_BlobBuild::write).
+struct CountBytes {
+  void put(kc_BlobBuild& b, unsigned char, std::uint64_t length) { b.write += 2 * runsOf(length); }
+  void end(kc_BlobBuild& b) { b.write += 2; }
+};
+
+// WriteBytes: a sink that writes them, each blob from its offset on.
+struct WriteBytes {
+  unsigned char* bytes;
+  void put(kc_BlobBuild& b, unsigned char value, std::uint64_t length) {
+    unsigned char* out = bytes + b.write;
+    for (; length > 255; length -= 255, out += 2) {
+      out[0] = value;
+      out[1] = 255;
+    }
+    if (length != 0) {
+      out[0] = value;
+      out[1] = static_cast<unsigned char>(length);
+      out += 2;
+    }
+    b.write = static_cast<std::uint64_t>(out - bytes);
+  }
+  void end(kc_BlobBuild& b) {
+    bytes[b.write] = 0;
+    bytes[b.write + 1] = 0;
+    b.write += 2;
+  }
+};
+
+}  // namespace
+
+// walkRows(sink): the runs of every row with the blobs their labels give them; each blob's rows
+// are its spans in order, gaps and the rest of its width as background runs, a terminator after
+// each row. In a grey-scale fill, filled runs following a run are absorbed into its span and take
+// its value, as does a run of that value right after a filled one.
+template <class Sink>
+void kc_ConnectEngine::walkRows(Sink& sink) {
+  std::vector<kc_BlobBuild>& builds = ws_.builds;
+  const auto blobOf = [this](LabelId label) -> BlobId {
+    const std::uint32_t where = ws_.up[rootOf(label)] & ~kRootFlag;
+    return where == kGone ? 0 : ws_.rowIds[where];
+  };
+  const auto finishRow = [&sink](kc_BlobBuild& b) {
+    KC_ASSERT(b.cursor != 0 && b.cursor <= b.width, "a blob row receives a pel and stays inside the width");
+    sink.put(b, 0, static_cast<std::uint64_t>(b.width - b.cursor));
+    sink.end(b);
+  };
+  const std::vector<LabelId>& labels = *runLabels_;
+  std::size_t k = 0;
+  for (RowIndex y = 0; y < height_; ++y) {
+    if (y % 16 == 15) attentionCheck();
+    const std::size_t n = readRow(y, ws_.rowA);
+    const kc_ScanRun* row = ws_.rowA.data();
+    KC_ASSERT(k + n <= labels.size(), "every run of the rows had its label recorded");
+    for (std::size_t i = 0; i < n;) {
+      const kc_ScanRun& run = row[i];
+      const BlobId id = blobOf(labels[k + i]);
+      KC_ASSERT(!fillChains_ || ws_.filled[labels[k + i]] == 0 || id == 0,
+                "a filled run is absorbed by the run left of it");
+      ++i;
+      if (id == 0) continue;
+      kc_BlobBuild& b = builds[id - 1];
+      const Column relX = run.x - b.xMin;
+      const RowIndex relY = y - b.yMin;
+      KC_ASSERT(relX >= 0 && relY >= 0, "a run lies inside its region's extents");
+      if (relY != b.row) {
+        KC_ASSERT(relY == b.row + 1, "the rows of a region are consecutive");
+        finishRow(b);
+        b.cursor = 0;
+        b.row = relY;
+      }
+      auto span = static_cast<std::uint64_t>(run.xe - run.x);
+      while (fillChains_ && i < n && ws_.filled[labels[k + i]] != 0) {
+        KC_ASSERT(blobOf(labels[k + i]) == id, "a filled run belongs to the region left of it");
+        span += static_cast<std::uint64_t>(row[i].xe - row[i].x);
+        ++i;
+        if (i < n && row[i].value == run.value) {
+          KC_ASSERT(blobOf(labels[k + i]) == id, "a run after a filled one belongs to its region");
+          span += static_cast<std::uint64_t>(row[i].xe - row[i].x);
+          ++i;
+        }
+      }
+      KC_ASSERT(relX >= b.cursor && static_cast<std::uint64_t>(relX) + span <= static_cast<std::uint64_t>(b.width),
+                "the spans of a blob row come left to right inside its width");
+      const unsigned char v = labelled_ ? 1 : (run.value != 0 ? run.value : 1);
+      sink.put(b, 0, static_cast<std::uint64_t>(relX - b.cursor));
+      sink.put(b, v, span);
+      b.cursor = relX + static_cast<Column>(span);
+    }
+    k += n;
+  }
+  for (std::size_t i = 0; i < out_.entries.size(); ++i) {
+    KC_ASSERT(builds[i].row == out_.entries[i].height - 1, "a blob's last row is its height");
+    finishRow(builds[i]);
+  }
+}
+
+void kc_ConnectEngine::writeRows() {
+  KC_ASSERT(finished_ && runLabels_ != nullptr, "rows are written after the finish of a run that recorded labels");
+  std::vector<kc_BlobBuild>& builds = ws_.builds;
+  const std::size_t count = out_.entries.size();
+  builds.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const kc_BlobEntry& e = out_.entries[i];
+    builds[i] = kc_BlobBuild{0, e.left, e.top, e.width, 0, 0};
+  }
+  CountBytes counting;
+  walkRows(counting);
+  std::vector<std::uint64_t>& offsets = out_.rowOffsets;
+  offsets.resize(count);
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    offsets[i] = total;
+    total += builds[i].write;
+    builds[i] = kc_BlobBuild{offsets[i], out_.entries[i].left, out_.entries[i].top, out_.entries[i].width, 0, 0};
+  }
+  KC_ASSERT(total <= std::numeric_limits<std::size_t>::max(), "the run store fits the address space");
+  WriteBytes writing{out_.reserveRuns(static_cast<std::size_t>(total))};
+  walkRows(writing);
+  for (std::size_t i = 0; i + 1 < count; ++i)
+    KC_ASSERT(builds[i].write == offsets[i + 1], "a blob's rows fill the bytes counted for them");
+}
+
+// ---- the maker a scene keeps ----
+
+namespace {
+
+class EngineRowMaker : public kc_RowMaker {
+ public:
+  EngineRowMaker(const kcRLEBuffer& image, bool labelled, kc_CleanupKind cleanup, PelCount minPels)
+      : image_(image), labelled_(labelled), cleanup_(cleanup), minPels_(minPels) {}
+
+  void make(kc_BlobStore& store) const override {
+    kc_ConnectWorkspace workspace;
+    kc_BlobStore made;
+    std::vector<LabelId> labels;
+    std::vector<BlobId> topIds;
+    kc_ConnectEngine engine(image_, workspace, made, labelled_, cleanup_, minPels_);
+    engine.recordLabels(labels);
+    engine.scan();
+    engine.finish(topIds);
+    engine.writeRows();
+    KC_ASSERT(made.size() == store.size(), "the analysis gives the same blobs again");
+    store.runs.swap(made.runs);
+    store.rowOffsets.swap(made.rowOffsets);
+  }
+
+ private:
+  kcRLEBuffer image_;
+  bool labelled_;
+  kc_CleanupKind cleanup_;
+  PelCount minPels_;
+};
+
+}  // namespace
+
+std::shared_ptr<const kc_RowMaker> kf_EngineRowMaker(const kcRLEBuffer& image, bool labelled,
+                                                     kc_CleanupKind cleanup, PelCount minPels) {
+  return std::make_shared<EngineRowMaker>(image, labelled, cleanup, minPels);
+}
