@@ -21,13 +21,20 @@
 // --peak-memory, that makes the image and runs one route twice; a note under the table gives what
 // that process holds once the image is made, the part of each figure that is not the route's.
 //
-// Usage: opencv_compare [--check] [--min-time SECONDS] [--limit SECONDS] [--only NAME]
-//   --check     agreement only, on 256 x 256 images of every class; exit 1 on any disagreement
-//   --min-time  time each cell for at least this long (default 1 s; at least 3 runs, at most 200)
-//   --limit     give up timing or measuring (c) on an image after this many seconds (default 120)
-//   --only      run only the images whose name ("parts-2048", ...) contains NAME
-// Internal: opencv_compare --peak-memory ROUTE NAME is the memory child (route ours, b or c).
+// After the main table comes the process-peak table (process_peak.h): the peak resident set of
+// blob-analyze and of an OpenCV child, each analysing noise50-8192 once from a PGM file.
+//
+// Usage: opencv_compare [--check | --peak-only] [--min-time SECONDS] [--limit SECONDS] [--only NAME]
+//   --check      agreement only, on 256 x 256 images of every class; exit 1 on any disagreement
+//   --peak-only  the process-peak table alone
+//   --min-time   time each cell for at least this long (default 1 s; at least 3 runs, at most 200)
+//   --limit      give up timing or measuring (c) on an image after this many seconds (default 120)
+//   --only       run only the images whose name ("parts-2048", ...) contains NAME; the process-peak
+//                table runs when "noise50-8192" contains NAME
+// Internal: opencv_compare --peak-memory ROUTE NAME is the memory child (route ours, b or c), and
+// opencv_compare --peak-opencv FILE the OpenCV child of the process-peak table.
 #include "bench_images.h"
+#include "process_peak.h"
 
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
@@ -358,10 +365,12 @@ std::string fixed(double value, int digits) {
 
 struct Options {
   bool check = false;
+  bool peakOnly = false;
   double minTime = 1.0;
   double limit = 120.0;
   std::string only;
   std::string memoryRoute, memoryImage;  // --peak-memory: this process is a memory child
+  std::string peakOpenCvFile;            // --peak-opencv: this process is the OpenCV peak child
 };
 
 Options parse(int argc, char** argv) {
@@ -369,6 +378,8 @@ Options parse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--check") o.check = true;
+    else if (arg == "--peak-only") o.peakOnly = true;
+    else if (arg == "--peak-opencv" && i + 1 < argc) o.peakOpenCvFile = argv[++i];
     else if (arg == "--min-time" && i + 1 < argc) o.minTime = std::atof(argv[++i]);
     else if (arg == "--only" && i + 1 < argc) o.only = argv[++i];
     else if (arg == "--limit" && i + 1 < argc) o.limit = std::atof(argv[++i]);
@@ -376,7 +387,8 @@ Options parse(int argc, char** argv) {
       o.memoryRoute = argv[++i];
       o.memoryImage = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: opencv_compare [--check] [--min-time SECONDS] [--limit SECONDS] [--only NAME]\n");
+      std::fprintf(stderr, "usage: opencv_compare [--check | --peak-only] [--min-time SECONDS] [--limit SECONDS] "
+                           "[--only NAME]\n");
       std::exit(2);
     }
   }
@@ -553,6 +565,21 @@ void runOutlines(const Options& options) {
               "(RETR_CCOMP, CHAIN_APPROX_NONE) + `arcLength` of every contour.\n");
 }
 
+// peakInFreshProcess(): the process-peak table from a fresh copy of this program (--peak-only), so
+// that its children are forked from a small process. Returns that copy's exit status; 1 when it
+// could not run.
+int peakInFreshProcess() {
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    execl("/proc/self/exe", "opencv_compare", "--peak-only", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return 1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
 int runTable(const Options& options) {
   std::printf("Machine: %s; OpenCV %s with %d thread(s); build %s, %s.\n\n", cpuName().c_str(), CV_VERSION,
               cv::getNumThreads(), BENCH_BUILD_TYPE, __VERSION__);
@@ -575,6 +602,7 @@ int runTable(const Options& options) {
   std::printf("\nMiB: peak resident set (VmHWM) of a fresh process that makes the image and runs the route twice;"
               " — when it failed or ran past the limit. Of that, the process holds once the image is made: %s"
               " (the pels: side x side bytes).\n", baselines.c_str());
+  if (bench::kPeakImage.name().find(options.only) != std::string::npos) failures += peakInFreshProcess() == 0 ? 0 : 1;
   runOutlines(options);
   return failures == 0 ? 0 : 1;
 }
@@ -585,5 +613,7 @@ int main(int argc, char** argv) {
   const Options options = parse(argc, argv);
   cv::setNumThreads(1);
   if (!options.memoryRoute.empty()) return runPeakMemory(options);
+  if (!options.peakOpenCvFile.empty()) return bench::runOpenCvPeak(options.peakOpenCvFile);
+  if (options.peakOnly) return bench::runProcessPeak();
   return options.check ? runCheck(options) : runTable(options);
 }
