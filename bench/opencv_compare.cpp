@@ -31,8 +31,7 @@
 //   --limit      give up timing or measuring (c) on an image after this many seconds (default 120)
 //   --only       run only the images whose name ("parts-2048", ...) contains NAME; the process-peak
 //                table runs when "noise50-8192" contains NAME
-// Internal: opencv_compare --peak-memory ROUTE NAME is the memory child (route ours, b or c), and
-// opencv_compare --peak-opencv FILE the OpenCV child of the process-peak table.
+// Internal: opencv_compare --peak-memory ROUTE NAME is the memory child (route ours, b or c).
 #include "bench_images.h"
 #include "process_peak.h"
 
@@ -370,7 +369,6 @@ struct Options {
   double limit = 120.0;
   std::string only;
   std::string memoryRoute, memoryImage;  // --peak-memory: this process is a memory child
-  std::string peakOpenCvFile;            // --peak-opencv: this process is the OpenCV peak child
 };
 
 Options parse(int argc, char** argv) {
@@ -379,7 +377,6 @@ Options parse(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--check") o.check = true;
     else if (arg == "--peak-only") o.peakOnly = true;
-    else if (arg == "--peak-opencv" && i + 1 < argc) o.peakOpenCvFile = argv[++i];
     else if (arg == "--min-time" && i + 1 < argc) o.minTime = std::atof(argv[++i]);
     else if (arg == "--only" && i + 1 < argc) o.only = argv[++i];
     else if (arg == "--limit" && i + 1 < argc) o.limit = std::atof(argv[++i]);
@@ -613,7 +610,6 @@ int main(int argc, char** argv) {
   const Options options = parse(argc, argv);
   cv::setNumThreads(1);
   if (!options.memoryRoute.empty()) return runPeakMemory(options);
-  if (!options.peakOpenCvFile.empty()) return bench::runOpenCvPeak(options.peakOpenCvFile);
   if (options.peakOnly) return bench::runProcessPeak();
   return options.check ? runCheck(options) : runTable(options);
 }

@@ -4,10 +4,6 @@
 
 #include "bench_images.h"
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -29,8 +25,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#ifndef BENCH_BLOB_ANALYZE
-#error "BENCH_BLOB_ANALYZE: the path of blob-analyze, set by bench/CMakeLists.txt"
+#if !defined(BENCH_BLOB_ANALYZE) || !defined(BENCH_OPENCV_PEAK_CHILD)
+#error "BENCH_BLOB_ANALYZE and BENCH_OPENCV_PEAK_CHILD: the programs' paths, set by bench/CMakeLists.txt"
 #endif
 
 namespace bench {
@@ -83,7 +79,9 @@ class ScratchImage {
     if (folder_.empty()) return false;
     std::ofstream out(file_, std::ios::binary);
     out << "P5\n" << pels.width() << ' ' << pels.height() << "\n255\n";
-    for (long y = 0; y < pels.height() && out; ++y) out.write(reinterpret_cast<const char*>(pels.pointToRow(y)), pels.width());
+    for (long y = 0; y < pels.height() && out; ++y) {
+      out.write(reinterpret_cast<const char*>(pels.pointToRow(y)), pels.width());
+    }
     out.close();
     if (out.fail()) failure_ = file_ + ": cannot be written";
     return !out.fail();
@@ -174,7 +172,8 @@ using Clock = std::chrono::steady_clock;
 using Consumer = std::function<void(std::string_view)>;
 
 long millisecondsLeft(Clock::time_point deadline) {
-  return std::max(0L, static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return std::max(0L, static_cast<long>(left));
 }
 
 // drainUntil(fd, deadline, consume): hands what fd delivers to consume until its end; false when
@@ -244,7 +243,9 @@ ChildPeak measureChild(const std::vector<std::string>& args, const Consumer& con
     wait4(child, &status, 0, &usage);
   }
   gChild = 0;
-  if (!inTime) return {false, 0.0, "killed: not done within " + std::to_string(static_cast<long>(kPeakChildLimit)) + " s"};
+  if (!inTime) {
+    return {false, 0.0, "killed: not done within " + std::to_string(static_cast<long>(kPeakChildLimit)) + " s"};
+  }
   if (WIFSIGNALED(status)) return {false, 0.0, "ended by signal " + std::to_string(WTERMSIG(status))};
   if (WEXITSTATUS(status) == 127) return {false, 0.0, "exit status 127 (could it be started?)"};
   if (WEXITSTATUS(status) != 0) return {false, 0.0, "exit status " + std::to_string(WEXITSTATUS(status))};
@@ -274,7 +275,7 @@ int measureBoth(const std::string& file) {
   const ChildPeak ours = measureChild({BENCH_BLOB_ANALYZE, "--format", "csv", "--measures", "area", file},
                                       [&](std::string_view data) { tally.feed(data); });
   std::string printed;
-  const ChildPeak opencv = measureChild({"/proc/self/exe", "--peak-opencv", file},
+  const ChildPeak opencv = measureChild({BENCH_OPENCV_PEAK_CHILD, file},
                                         [&](std::string_view data) { printed.append(data); });
   char* end = nullptr;
   const long components = std::strtol(printed.c_str(), &end, 10);
@@ -283,7 +284,8 @@ int measureBoth(const std::string& file) {
   std::printf("\n| image | ours peak MiB | OpenCV peak MiB | ours/OpenCV | ours blobs | ours holes | OpenCV blobs |\n"
               "|---|---:|---:|---:|---:|---:|---:|\n");
   std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", kPeakImage.name().c_str(),
-              shown(ours.finished, ours.mebibytes, "%.1f").c_str(), shown(opencv.finished, opencv.mebibytes, "%.1f").c_str(),
+              shown(ours.finished, ours.mebibytes, "%.1f").c_str(),
+              shown(opencv.finished, opencv.mebibytes, "%.1f").c_str(),
               shown(ours.finished && opencv.finished, ours.mebibytes / opencv.mebibytes, "%.2f").c_str(),
               shown(oursCounted, static_cast<double>(tally.blobs()), "%.0f").c_str(),
               shown(oursCounted, static_cast<double>(tally.holes()), "%.0f").c_str(),
@@ -291,11 +293,11 @@ int measureBoth(const std::string& file) {
   std::printf("\nPeak MiB: ru_maxrss (wait4) of a fresh process (fork + exec) that reads the image from a binary PGM "
               "file and analyses it once, program and libraries included: ours `blob-analyze --format csv --measures "
               "area FILE`, its CSV read through a pipe (blobs: rows of label other than 0); OpenCV `imread` (grey) + "
-              "`threshold` + `connectedComponentsWithStats` (8-connected, CV_32S), in this program re-executed. — when a "
-              "child failed or ran past %.0f s. The figure also covers the child's copy of the forking process before "
-              "exec, which held %.1f MiB.\n", kPeakChildLimit, forkingMiB);
+              "`threshold` + `connectedComponentsWithStats` (8-connected, CV_32S) in a program of OpenCV alone "
+              "(opencv_peak_child). — when a child failed or ran past %.0f s. The figure also covers the child's copy "
+              "of the forking process before exec, which held %.1f MiB.\n", kPeakChildLimit, forkingMiB);
   if (!ours.finished) std::fprintf(stderr, "opencv_compare: blob-analyze: %s\n", ours.failure.c_str());
-  if (!opencv.finished) std::fprintf(stderr, "opencv_compare: OpenCV child: %s\n", opencv.failure.c_str());
+  if (!opencv.finished) std::fprintf(stderr, "opencv_compare: opencv_peak_child: %s\n", opencv.failure.c_str());
   if (!oursCounted || !opencvCounted) return 1;
   if (tally.blobs() == components) return 0;
   std::fprintf(stderr, "opencv_compare: %s: results differ: ours %ld blobs, OpenCV %ld\n", kPeakImage.name().c_str(),
@@ -321,24 +323,6 @@ int runProcessPeak() {
     std::fprintf(stderr, "opencv_compare: process peak: the image could not be made\n");
   }
   return 1;
-}
-
-int runOpenCvPeak(const std::string& file) {
-  try {
-    const cv::Mat pels = cv::imread(file, cv::IMREAD_GRAYSCALE);
-    if (pels.empty()) {
-      std::fprintf(stderr, "opencv_compare: %s: cannot be read as an image\n", file.c_str());
-      return 1;
-    }
-    cv::Mat binary, labels, stats, centroids;
-    cv::threshold(pels, binary, kThreshold - 1, 255, cv::THRESH_BINARY);
-    const int labelCount = cv::connectedComponentsWithStats(binary, labels, stats, centroids, 8, CV_32S);
-    std::printf("%d\n", labelCount - 1);
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  } catch (const cv::Exception& error) {
-    std::fprintf(stderr, "opencv_compare: %s: %s\n", file.c_str(), error.what());
-    return 1;
-  }
 }
 
 }  // namespace bench

@@ -4,8 +4,6 @@
 
 #include "bench_images.h"
 
-#include <string>
-
 namespace bench {
 
 // The image of the process-peak comparison.
@@ -15,18 +13,12 @@ inline constexpr ImageSpec kPeakImage{ImageClass::eNoise50, 8192};
 // temporary folder and prints a Markdown table, with a note, of the peak resident set (ru_maxrss
 // from wait4, in MiB) of two fresh child processes on it, started with fork and exec:
 //   ours    blob-analyze --format csv --measures area FILE, its CSV read through a pipe and counted;
-//   OpenCV  this program re-executed as `--peak-opencv FILE` (runOpenCvPeak).
+//   OpenCV  opencv_peak_child FILE: imread, threshold and connectedComponentsWithStats once.
 // Each child runs at most kPeakChildLimit seconds; one that fails or runs longer is killed, shows
 // "—" and has its reason written to stderr. Returns 0 when both finished and found the same number
 // of blobs, else 1 (with a reason on stderr). The temporary folder is removed on every way out,
 // an exception or SIGINT/SIGTERM included. Cost: about a minute or two.
 inline constexpr double kPeakChildLimit = 600.0;
 int runProcessPeak();
-
-// runOpenCvPeak(file): the OpenCV child: cv::imread(file, IMREAD_GRAYSCALE), threshold at 127
-// (binary) and connectedComponentsWithStats (8-connected, CV_32S), once; prints the number of
-// components (labels - 1) on stdout. Returns 0, or 1 with a reason on stderr when the file cannot
-// be read.
-int runOpenCvPeak(const std::string& file);
 
 }  // namespace bench
