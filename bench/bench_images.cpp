@@ -174,9 +174,10 @@ kcPelBuffer<unsigned char> makeImage(ImageClass kind, long side) {
 }
 
 std::vector<ImageSpec> standardSet() {
-  return {{ImageClass::eParts, 2048},   {ImageClass::eParts, 4096},  {ImageClass::eNoise10, 2048},
-          {ImageClass::eNoise50, 2048}, {ImageClass::eChecker, 2048}, {ImageClass::eGlyphs, 2048},
-          {ImageClass::eEmpty, 2048},   {ImageClass::eFull, 2048},   {ImageClass::eNoise50, 8192}};
+  return {{ImageClass::eParts, 2048},   {ImageClass::eParts, 4096},   {ImageClass::eNoise10, 2048},
+          {ImageClass::eNoise50, 2048}, {ImageClass::eChecker, 1024}, {ImageClass::eChecker, 2048},
+          {ImageClass::eGlyphs, 2048},  {ImageClass::eEmpty, 2048},     {ImageClass::eFull, 2048},
+          {ImageClass::eNoise50, 8192}};
 }
 
 std::vector<ImageSpec> smallSet(long side) {

@@ -37,8 +37,8 @@ struct ImageSpec {
   std::string name() const { return className(kind) + "-" + std::to_string(side); }
 };
 
-// standardSet(): parts at 2048 and 4096, every other class at 2048, and last noise50 at 8192 (the
-// slow one: 64 Mpel of dense noise).
+// standardSet(): parts at 2048 and 4096, the checkerboard at 1024 and 2048, every other class at
+// 2048, and last noise50 at 8192 (the slow one: 64 Mpel of dense noise).
 std::vector<ImageSpec> standardSet();
 // smallSet(side): every class once at the given side (for quick agreement checks).
 std::vector<ImageSpec> smallSet(long side);

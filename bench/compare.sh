@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the OpenCV comparison in release mode (installing OpenCV first when it is missing) and
-# prints its Markdown table of times and peak memory on stdout; build messages go to stderr.
-# The full table ends with noise50-8192 and takes about 12 minutes; --only narrows it.
-# Usage: bench/compare.sh [--min-time SECONDS] [--limit SECONDS] [--only NAME] [--check]
+# Builds the OpenCV comparison and blob-analyze in release mode (installing OpenCV first when it is
+# missing) and prints on stdout the Markdown table of times and peak memory, then the process-peak
+# table (blob-analyze against an OpenCV program on noise50-8192 read from a PGM file), then the
+# outline table; build messages go to stderr. The full run ends with noise50-8192 and takes about
+# 12 minutes; --only narrows it (the process-peak table runs when "noise50-8192" contains NAME),
+# --peak-only prints the process-peak table alone (about half a minute).
+# Usage: bench/compare.sh [--check | --peak-only] [--min-time SECONDS] [--limit SECONDS] [--only NAME]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ ! -f /usr/include/opencv4/opencv2/core.hpp ]; then
@@ -10,5 +13,5 @@ if [ ! -f /usr/include/opencv4/opencv2/core.hpp ]; then
   bash bench/install_opencv.sh >&2
 fi
 cmake -S . -B build/compare -DCMAKE_BUILD_TYPE=Release -DBLOB_BUILD_TESTS=OFF >&2
-cmake --build build/compare -j2 --target opencv_compare >&2
+cmake --build build/compare -j2 --target opencv_compare blob-analyze >&2
 exec build/compare/bench/opencv_compare "$@"

@@ -2,19 +2,21 @@
 //
 // The call: hard threshold 128, kfBlobAnalysis into a reused kcBlobResults, then area, centre of
 // mass and image bounding box of every region (blobs and holes) through getBlob, on 2048 x 2048
-// images of several classes (bench_images); the runs_ variants analyse the run-length image instead
-// (encoded once), so that their counts are the connectivity's and the scene's alone. Two untimed
-// calls come first. Counters:
+// images of several classes (bench_images) and the checkerboard at 1024 x 1024 too; the runs_
+// variants analyse the run-length image instead (encoded once), so that their counts are the
+// connectivity's and the scene's alone. Two untimed calls come first. Counters:
 //   allocs/iter          calls of operator new (any form, library included) per timed call
 //   bytes/iter           bytes those calls asked for, per timed call
 //   analysisAllocs/iter  the calls made inside kfBlobAnalysis alone, per timed call
 //   regions              regions of the scene; regions/s: those per second of the whole call
 //   liveB/region         heap held right after an analysis, before any measure, above what was held
 //                        before the results object existed, divided by the regions
+//   measuredB/region     the same once area, centre of mass and image bounding box were asked of
+//                        every region: what a user of the everyday call pays
 //   peakB/region         the most heap held at any moment of one analysis (the results holding the
 //                        previous scene when it starts), above the same base, divided by the regions
 // Held heap counts the usable size of each block (malloc_usable_size), so it includes the
-// allocator's rounding but not its headers or free lists; the last two are taken from one more
+// allocator's rounding but not its headers or free lists; the last three are taken from one more
 // untimed call after the timed ones.
 #include "bench_images.h"
 
@@ -28,6 +30,7 @@
 #include <cstdlib>
 #include <map>
 #include <new>
+#include <utility>
 
 #include <malloc.h>
 
@@ -124,11 +127,12 @@ namespace {
 
 constexpr long kSide = 2048;
 
-// image(kind): the class's 2048 x 2048 image, made on first use and kept for the program's life.
-const kcPelBuffer<unsigned char>& image(bench::ImageClass kind) {
-  static std::map<bench::ImageClass, kcPelBuffer<unsigned char>> made;
-  const auto found = made.find(kind);
-  return found != made.end() ? found->second : made.emplace(kind, bench::makeImage(kind, kSide)).first->second;
+// image(kind, side): the class's side x side image, made on first use and kept for the program's life.
+const kcPelBuffer<unsigned char>& image(bench::ImageClass kind, long side) {
+  static std::map<std::pair<bench::ImageClass, long>, kcPelBuffer<unsigned char>> made;
+  const auto key = std::make_pair(kind, side);
+  const auto found = made.find(key);
+  return found != made.end() ? found->second : made.emplace(key, bench::makeImage(kind, side)).first->second;
 }
 
 // measureAll(scene): area, centre of mass and image bounding box of every region; a checksum.
@@ -147,10 +151,10 @@ double perRegion(long bytes, long regions) {
   return regions > 0 ? static_cast<double>(bytes) / static_cast<double>(regions) : 0.0;
 }
 
-// steadyState(state, kind, fromRuns): the everyday call on the class's image, or (fromRuns) the same
-// analysis of its run-length image, encoded once beforehand: connectivity and scene alone.
-void steadyState(benchmark::State& state, bench::ImageClass kind, bool fromRuns) {
-  const kcPelBuffer<unsigned char>& pels = image(kind);
+// steadyState(state, kind, fromRuns, side): the everyday call on the class's image, or (fromRuns)
+// the same analysis of its run-length image, encoded once beforehand: connectivity and scene alone.
+void steadyState(benchmark::State& state, bench::ImageClass kind, bool fromRuns, long side = kSide) {
+  const kcPelBuffer<unsigned char>& pels = image(kind, side);
   kcRLEBuffer runs;
   runs.encode(pels, bench::kThreshold, false);
   const auto analyse = [&](kcBlobParams& p, kcBlobResults& r) {
@@ -178,6 +182,8 @@ void steadyState(benchmark::State& state, bench::ImageClass kind, bool fromRuns)
   resetPeak();
   analyse(params, results);
   const long live = gHeap.held.load(kRelaxed) - base, peak = gHeap.peak.load(kRelaxed) - base;
+  sum += measureAll(*results.connectedBlobs());
+  const long measured = gHeap.held.load(kRelaxed) - base;
   const long regions = results.connectedBlobs()->numBlobs(false);
   benchmark::DoNotOptimize(sum);
   using Counter = benchmark::Counter;
@@ -187,6 +193,7 @@ void steadyState(benchmark::State& state, bench::ImageClass kind, bool fromRuns)
   state.counters["regions"] = static_cast<double>(regions);
   state.counters["regions/s"] = Counter(static_cast<double>(regions), Counter::kIsIterationInvariantRate);
   state.counters["liveB/region"] = perRegion(live, regions);
+  state.counters["measuredB/region"] = perRegion(measured, regions);
   state.counters["peakB/region"] = perRegion(peak, regions);
 }
 
@@ -194,6 +201,7 @@ BENCHMARK_CAPTURE(steadyState, parts, bench::ImageClass::eParts, false)->Unit(be
 BENCHMARK_CAPTURE(steadyState, noise10, bench::ImageClass::eNoise10, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(steadyState, noise50, bench::ImageClass::eNoise50, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(steadyState, checker, bench::ImageClass::eChecker, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(steadyState, checker1024, bench::ImageClass::eChecker, false, 1024)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(steadyState, glyphs, bench::ImageClass::eGlyphs, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(steadyState, runs_parts, bench::ImageClass::eParts, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(steadyState, runs_noise50, bench::ImageClass::eNoise50, true)->Unit(benchmark::kMillisecond);
