@@ -167,17 +167,18 @@ void requireTails(long lowTail, long hiTail) {
     throw kcBadArgument(kBadTails);
 }
 
-// encodeLut: every row mapped through lut into a scratch row, then run-encoded.
+// encodeLut: every row mapped through lut into a scratch row, then run-encoded into storage
+// drawn from pool (none when null).
 std::shared_ptr<const kc_RLERep> encodeLut(const kcPelBuffer_const<unsigned char>& image,
-                                                  const Lut& lut) {
+                                           const Lut& lut, kc_RLEPool* pool) {
   long w = image.width(), h = image.height();
-  kc_RunSink sink(w, h);
-  std::vector<unsigned char> mapped(static_cast<std::size_t>(w));
+  kc_RunSink sink(w, h, pool);
+  unsigned char* mapped = sink.rowScratch();
   unsigned bits = 0;
   for (long y = 0; y < h; ++y) {
     const unsigned char* row = image.pointToRow(y);
-    for (long x = 0; x < w; ++x) mapped[static_cast<std::size_t>(x)] = lut[row[x]];
-    sink.endRow(plainRow(mapped.data(), w, sink.beginRow(), bits));
+    for (long x = 0; x < w; ++x) mapped[x] = lut[row[x]];
+    sink.endRow(plainRow(mapped, w, sink.beginRow(), bits));
   }
   return sink.finish(bits <= 1);
 }
@@ -243,7 +244,7 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image) {
   std::shared_ptr<const kc_RLERep> rep;
   long w = image.width(), h = image.height();
   if (w > 0 && h > 0) {
-    kc_RunSink sink(w, h);
+    kc_RunSink sink(w, h, storage_.pool_.get());
     unsigned bits = 0;
     for (long y = 0; y < h; ++y) sink.endRow(plainRow(image.pointToRow(y), w, sink.beginRow(), bits));
     rep = sink.finish(bits <= 1);
@@ -260,7 +261,7 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image,
   Lut lut;
   std::memcpy(lut.data(), map.data(), 256);
   std::shared_ptr<const kc_RLERep> rep;
-  if (image.width() > 0 && image.height() > 0) rep = encodeLut(image, lut);
+  if (image.width() > 0 && image.height() > 0) rep = encodeLut(image, lut, storage_.pool_.get());
   install(std::move(rep), image.width(), image.height());
   offset_ = image.offset();
   xforms_ = image.xformCache();
@@ -284,17 +285,17 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image,
   long w = image.width(), h = image.height();
   std::shared_ptr<const kc_RLERep> rep;
   if (w > 0 && h > 0) {
-    kc_RunSink sink(w, h);
-    std::vector<unsigned char> values(static_cast<std::size_t>(w));
+    kc_RunSink sink(w, h, storage_.pool_.get());
+    unsigned char* values = sink.rowScratch();
     unsigned bits = 0;
     for (long y = 0; y < h; ++y) {
       const unsigned char* row = image.pointToRow(y);
       const unsigned char* thr = threshImage.pointToRow(y);
       for (long x = 0; x < w; ++x) {
         int d = static_cast<int>(pre[row[x]]) - static_cast<int>(thr[x]);
-        values[static_cast<std::size_t>(x)] = post[static_cast<unsigned>(d < 0 ? 0 : d)];
+        values[x] = post[static_cast<unsigned>(d < 0 ? 0 : d)];
       }
-      sink.endRow(plainRow(values.data(), w, sink.beginRow(), bits));
+      sink.endRow(plainRow(values, w, sink.beginRow(), bits));
     }
     rep = sink.finish(bits <= 1);
   }
@@ -309,7 +310,7 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image, unsigned
   long w = image.width(), h = image.height();
   std::shared_ptr<const kc_RLERep> rep;
   if (w > 0 && h > 0) {
-    kc_RunSink sink(w, h);
+    kc_RunSink sink(w, h, storage_.pool_.get());
     for (long y = 0; y < h; ++y)
       sink.endRow(thresholdRow(image.pointToRow(y), w, thresh, invert, sink.beginRow()));
     rep = sink.finish(true);
@@ -325,7 +326,7 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image, unsigned
   requireSoftness(softness);
   Lut lut = softLut(low, high, softness, invert);
   std::shared_ptr<const kc_RLERep> rep;
-  if (image.width() > 0 && image.height() > 0) rep = encodeLut(image, lut);
+  if (image.width() > 0 && image.height() > 0) rep = encodeLut(image, lut, storage_.pool_.get());
   install(std::move(rep), image.width(), image.height());
   offset_ = image.offset();
   xforms_ = image.xformCache();
