@@ -3,9 +3,8 @@
 #include <foundation/exception.h>
 #include <foundation/rlebuffer.h>
 
-#include "rle_rep.h"
+#include "rle_sink.h"
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -40,87 +39,6 @@ inline unsigned char* emitRun(unsigned char* out, unsigned value, std::uint64_t 
   out[1] = static_cast<unsigned char>(length);
   return out + 2;
 }
-
-// RunSink: the output of one encoding. Rows are encoded into a scratch band that holds the worst
-// case (every pel its own run, plus a terminator per row) for a few dozen rows, so the row encoders
-// write without bounds checks; each full band is copied into the image's storage. The scratch is
-// small and reused, so an encoding touches fresh memory mostly for the runs it keeps.
-class RunSink {
- public:
-  RunSink(long width, long height)
-      : height_(static_cast<std::size_t>(height)),
-        rowBytes_(2 * (static_cast<std::size_t>(width) + 1)),
-        bandRows_(std::max<std::size_t>(1, kBandBytes / rowBytes_)),
-        scratch_(new unsigned char[rowBytes_ * bandRows_]),
-        out_(scratch_.get()),
-        rep_(std::make_shared<kc_RLERep>()) {
-    rep_->rows.reserve(static_cast<std::size_t>(height));
-    rep_->chunks.reserve(height_ / bandRows_ + 1);
-    bandOffsets_.reserve(bandRows_);
-  }
-  unsigned char* beginRow() {
-    kf_AttendRow(rowsBegun_++);
-    if (bandOffsets_.size() == bandRows_) flushBand();
-    bandOffsets_.push_back(static_cast<std::size_t>(out_ - scratch_.get()));
-    return out_;
-  }
-  void endRow(unsigned char* out) {
-    out[0] = 0;
-    out[1] = 0;
-    out_ = out + 2;
-  }
-  std::shared_ptr<const kc_RLERep> finish(bool isBinary) {
-    flushBand();
-    trimLastChunk();
-    rep_->isBinary = isBinary;
-    return std::move(rep_);
-  }
-
- private:
-  static constexpr std::size_t kBandBytes = std::size_t{1} << 18;
-
-  // flushBand(): appends the band to the current chunk, or to a new one sized for the rest of the
-  // image at the band's density when it does not fit (chunks never grow, so rows stay put).
-  void flushBand() {
-    if (bandOffsets_.empty()) return;
-    const std::size_t used = static_cast<std::size_t>(out_ - scratch_.get());
-    if (rep_->chunks.empty() || rep_->chunks.back().capacity() - rep_->chunks.back().size() < used) {
-      const std::size_t rowsLeft = height_ - rep_->rows.size();  // this band's rows included
-      const std::size_t estimate = used / bandOffsets_.size() * rowsLeft * 9 / 8 + used;
-      rep_->chunks.emplace_back().reserve(std::min(estimate, rowBytes_ * rowsLeft));
-      chunkFirstRow_ = rep_->rows.size();
-    }
-    std::vector<unsigned char>& chunk = rep_->chunks.back();
-    const std::size_t start = chunk.size();
-    chunk.insert(chunk.end(), scratch_.get(), scratch_.get() + used);
-    for (std::size_t offset : bandOffsets_) rep_->rows.push_back(chunk.data() + start + offset);
-    rep_->numRuns += used / 2 - bandOffsets_.size();
-    bandOffsets_.clear();
-    out_ = scratch_.get();
-  }
-
-  // trimLastChunk(): when the estimate left much of the last chunk unused (the image grew sparser),
-  // moves its bytes to storage of the exact size and re-points its rows.
-  void trimLastChunk() {
-    if (rep_->chunks.empty()) return;
-    std::vector<unsigned char>& chunk = rep_->chunks.back();
-    if (chunk.capacity() - chunk.size() <= chunk.size() / 4 + 4096) return;
-    std::vector<unsigned char> exact(chunk.begin(), chunk.end());
-    for (std::size_t y = chunkFirstRow_; y < rep_->rows.size(); ++y)
-      rep_->rows[y] = exact.data() + (rep_->rows[y] - chunk.data());
-    chunk.swap(exact);
-  }
-
-  std::size_t height_;
-  std::size_t rowsBegun_ = 0;
-  std::size_t chunkFirstRow_ = 0;
-  std::size_t rowBytes_;
-  std::size_t bandRows_;
-  std::unique_ptr<unsigned char[]> scratch_;
-  unsigned char* out_;
-  std::shared_ptr<kc_RLERep> rep_;
-  std::vector<std::size_t> bandOffsets_;
-};
 
 #if defined(__SSE2__)
 // ge64(p, t): bit i set when p[i] >= the threshold held in every byte of t (64 pels).
@@ -249,17 +167,18 @@ void requireTails(long lowTail, long hiTail) {
     throw kcBadArgument(kBadTails);
 }
 
-// encodeLut: every row mapped through lut into a scratch row, then run-encoded.
+// encodeLut: every row mapped through lut into a scratch row, then run-encoded into storage
+// drawn from pool (none when null).
 std::shared_ptr<const kc_RLERep> encodeLut(const kcPelBuffer_const<unsigned char>& image,
-                                                  const Lut& lut) {
+                                           const Lut& lut, kc_RLEPool* pool) {
   long w = image.width(), h = image.height();
-  RunSink sink(w, h);
-  std::vector<unsigned char> mapped(static_cast<std::size_t>(w));
+  kc_RunSink sink(w, h, pool);
+  unsigned char* mapped = sink.rowScratch();
   unsigned bits = 0;
   for (long y = 0; y < h; ++y) {
     const unsigned char* row = image.pointToRow(y);
-    for (long x = 0; x < w; ++x) mapped[static_cast<std::size_t>(x)] = lut[row[x]];
-    sink.endRow(plainRow(mapped.data(), w, sink.beginRow(), bits));
+    for (long x = 0; x < w; ++x) mapped[x] = lut[row[x]];
+    sink.endRow(plainRow(mapped, w, sink.beginRow(), bits));
   }
   return sink.finish(bits <= 1);
 }
@@ -325,7 +244,7 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image) {
   std::shared_ptr<const kc_RLERep> rep;
   long w = image.width(), h = image.height();
   if (w > 0 && h > 0) {
-    RunSink sink(w, h);
+    kc_RunSink sink(w, h, storage_.pool_.get());
     unsigned bits = 0;
     for (long y = 0; y < h; ++y) sink.endRow(plainRow(image.pointToRow(y), w, sink.beginRow(), bits));
     rep = sink.finish(bits <= 1);
@@ -342,7 +261,7 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image,
   Lut lut;
   std::memcpy(lut.data(), map.data(), 256);
   std::shared_ptr<const kc_RLERep> rep;
-  if (image.width() > 0 && image.height() > 0) rep = encodeLut(image, lut);
+  if (image.width() > 0 && image.height() > 0) rep = encodeLut(image, lut, storage_.pool_.get());
   install(std::move(rep), image.width(), image.height());
   offset_ = image.offset();
   xforms_ = image.xformCache();
@@ -366,17 +285,17 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image,
   long w = image.width(), h = image.height();
   std::shared_ptr<const kc_RLERep> rep;
   if (w > 0 && h > 0) {
-    RunSink sink(w, h);
-    std::vector<unsigned char> values(static_cast<std::size_t>(w));
+    kc_RunSink sink(w, h, storage_.pool_.get());
+    unsigned char* values = sink.rowScratch();
     unsigned bits = 0;
     for (long y = 0; y < h; ++y) {
       const unsigned char* row = image.pointToRow(y);
       const unsigned char* thr = threshImage.pointToRow(y);
       for (long x = 0; x < w; ++x) {
         int d = static_cast<int>(pre[row[x]]) - static_cast<int>(thr[x]);
-        values[static_cast<std::size_t>(x)] = post[static_cast<unsigned>(d < 0 ? 0 : d)];
+        values[x] = post[static_cast<unsigned>(d < 0 ? 0 : d)];
       }
-      sink.endRow(plainRow(values.data(), w, sink.beginRow(), bits));
+      sink.endRow(plainRow(values, w, sink.beginRow(), bits));
     }
     rep = sink.finish(bits <= 1);
   }
@@ -391,7 +310,7 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image, unsigned
   long w = image.width(), h = image.height();
   std::shared_ptr<const kc_RLERep> rep;
   if (w > 0 && h > 0) {
-    RunSink sink(w, h);
+    kc_RunSink sink(w, h, storage_.pool_.get());
     for (long y = 0; y < h; ++y)
       sink.endRow(thresholdRow(image.pointToRow(y), w, thresh, invert, sink.beginRow()));
     rep = sink.finish(true);
@@ -407,7 +326,7 @@ void kcRLEBuffer::encode(const kcPelBuffer_const<unsigned char>& image, unsigned
   requireSoftness(softness);
   Lut lut = softLut(low, high, softness, invert);
   std::shared_ptr<const kc_RLERep> rep;
-  if (image.width() > 0 && image.height() > 0) rep = encodeLut(image, lut);
+  if (image.width() > 0 && image.height() > 0) rep = encodeLut(image, lut, storage_.pool_.get());
   install(std::move(rep), image.width(), image.height());
   offset_ = image.offset();
   xforms_ = image.xformCache();

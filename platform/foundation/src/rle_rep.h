@@ -16,6 +16,8 @@
 // Invariants: rows.size() is the image height (>= 1); every row obeys the run layout for the
 // image width; numRuns counts the runs before the terminators; isBinary is true exactly when every
 // run value is 0 or 1.
+// A rep made by a kcRLEStorage's pool (rle_sink.h) is refilled by a later encoding once only the
+// pool holds it; its one chunk may hold unused bytes after the rows.
 struct kc_RLERep {
   std::vector<std::vector<unsigned char>> chunks;
   std::shared_ptr<const void> keep;

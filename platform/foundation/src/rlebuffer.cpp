@@ -90,7 +90,7 @@ kcRLEBuffer::kcRLEBuffer(const kcRLEBuffer& other)
 
 kcRLEBuffer::kcRLEBuffer(kcRLEBuffer&& other) noexcept
     : kcPersistent(other), rep_(std::move(other.rep_)), width_(other.width_), height_(other.height_),
-      offset_(other.offset_), xforms_(other.xforms_) {
+      offset_(other.offset_), xforms_(other.xforms_), storage_(other.storage_) {
   other.width_ = other.height_ = 0;
 }
 

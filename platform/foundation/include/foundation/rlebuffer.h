@@ -13,7 +13,41 @@
 #include <vector>
 
 class kc_RLERowWriter;
-struct kc_RLERep;  // the shared run storage, private to the foundation's sources
+struct kc_RLERep;   // the shared run storage, private to the foundation's sources
+struct kc_RLEPool;  // the pool behind kcRLEStorage, private as well
+
+// kcRLEStorage: run storage that the encoders of kcRLEBuffer reuse (see kcRLEBuffer::storage()),
+// so that encoding image after image of one size stops allocating.
+//
+// A storage is a handle: copies share one pool. The pool keeps the runs of up to 4 images it
+// encoded, each keeping the largest run storage it has needed so far (never shrunk); that memory
+// stays allocated while any handle lives or any image still holds those runs. An encoding refills
+// runs that no image holds any more (copies of an image hold its runs too), else adds new runs to
+// the pool while it keeps fewer than 4, else allocates runs of its own as without storage. So once
+// an image encoded into a storage has been released, encoding one of the same size and content
+// into that storage allocates nothing. An image re-encoded in place still holds its old runs while
+// the new ones are written, so it settles on two of the 4.
+//
+// Thread safety: one storage must not serve two encodings at the same time (copies of the handle
+// included); images holding its runs may be read, copied and released on any thread meanwhile.
+// Not persistent: a storage is never archived and is no part of an image's value.
+class kcRLEStorage {
+ public:
+  // kcRLEStorage(): a new pool holding no runs yet. May throw std::bad_alloc.
+  kcRLEStorage();
+  // none(): a handle without a pool, the setting of an image that allocates its own runs.
+  static kcRLEStorage none() noexcept { return kcRLEStorage(nullptr); }
+  // isNone(): whether this handle has no pool.
+  bool isNone() const noexcept { return !pool_; }
+  // operator==: both handles share one pool, or neither has one.
+  bool operator==(const kcRLEStorage& other) const noexcept { return pool_ == other.pool_; }
+
+ private:
+  friend class kcRLEBuffer;
+  explicit kcRLEStorage(std::nullptr_t) noexcept {}
+
+  std::shared_ptr<kc_RLEPool> pool_;  // null for none()
+};
 
 // kcRLEBuffer: an 8-bit image stored as rows of runs.
 //
@@ -27,7 +61,9 @@ struct kc_RLERep;  // the shared run storage, private to the foundation's source
 //
 // Copy semantics: the runs are immutable and shared by reference count, so copies are cheap and
 // never observe a change; every operation returns or installs a new image. Offset and transform
-// cache are per object.
+// cache are per object. The storage setting (storage()) belongs to the object, not to its value:
+// a copy starts without one, assignment and loading keep the target's own, and only move
+// construction takes the source's (the source keeps it too).
 //
 // Degenerate: an image with no rows (default constructed, after setUnbound(), or of width or height
 // 0). It has width(), height(), numRuns() 0 and no row pointers.
@@ -165,7 +201,15 @@ class kcRLEBuffer : public kcPersistent {
   // encoded one (width, height, offset and transform cache of the pel image). A pel image of width
   // or height 0 gives a degenerate image. Throws kcBadArgument, changing nothing, when the pel
   // image is unbound or an argument is out of range as stated. Cost: one pass over the pels (two
-  // for the percentage forms); the run storage is allocated once per call.
+  // for the percentage forms); the run storage is allocated once per call, or drawn from
+  // storage() when one is set (see kcRLEStorage).
+
+  // storage(s): the encoders of this image take their run storage from s from now on; s.isNone()
+  // returns to storage allocated per call (the default). Gives no notice and changes no image,
+  // this one's current runs included. storage(): the handle set, or kcRLEStorage::none(). The
+  // setting is not copied, assigned, archived or loaded (see the class comment).
+  void storage(const kcRLEStorage& s) { storage_ = s; }
+  const kcRLEStorage& storage() const { return storage_; }
 
   // encode(image): plain copy, each run value the pel value.
   void encode(const kcPelBuffer_const<unsigned char>& image);
@@ -239,7 +283,8 @@ class kcRLEBuffer : public kcPersistent {
   AngleProjection projectAngle(const kcVector<2>& direction, const kcXform<2>& clientFromImage,
                                bool alwaysAngular) const;
 
-  // reInit(): gives notice and returns to a default-constructed image.
+  // reInit(): gives notice and returns to a default-constructed image, except that the storage
+  // setting is kept.
   void reInit() override;
 
  protected:
@@ -265,6 +310,7 @@ class kcRLEBuffer : public kcPersistent {
   std::int32_t height_ = 0;
   kcPair<long> offset_{0, 0};
   kc2XformCache xforms_;
+  kcRLEStorage storage_ = kcRLEStorage::none();  // per object: see storage()
 };
 
 // kc_RLERowWriter: builds a canonical kcRLEBuffer row by row from spans of any length. Adjacent
