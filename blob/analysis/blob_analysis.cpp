@@ -32,7 +32,7 @@ struct kc_BlobPipeline {
 
  private:
   static void checkSettings(const kcBlobParams& params);
-  static kcRLEBuffer encode(const Pels& image, const kcBlobParams& params);
+  static kcRLEBuffer encode(const Pels& image, const kcBlobParams& params, const kcRLEStorage& storage);
   static const kcRLEBuffer& applyMorphology(const kcRLEBuffer& input, const kcBlobParams& params,
                                             kcBlobResults& results);
   static void connect(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
@@ -62,8 +62,9 @@ void kc_BlobPipeline::checkSettings(const kcBlobParams& params) {
                           params.connectivityCleanup(), params.connectivityMinPels());
 }
 
-kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p) {
+kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, const kcRLEStorage& storage) {
   kcRLEBuffer out;
+  out.storage(storage);
   switch (p.segmentationType()) {
     case kcBlobParams::eNoSegmentation:
       out.encode(image);
@@ -100,7 +101,7 @@ void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
   checkSettings(params);
   kcTimer timer(false);
   timer.start();
-  kcRLEBuffer encoded = encode(image, params);
+  kcRLEBuffer encoded = encode(image, params, results.rle_.storage());
   const double seconds = timer.sec();
   results.mutating();
   results.rle_ = std::move(encoded);

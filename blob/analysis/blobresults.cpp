@@ -19,7 +19,9 @@ kc_Instantiator kcBlobResults::sExemplar{"kcBlobResults", typeid(kcBlobResults),
 
 kcPersistent* kcBlobResults::make() { return new kcBlobResults; }
 
-kcBlobResults::kcBlobResults() = default;
+// The run image keeps run storage of its own, which the encodings of later analyses reuse; a copy
+// makes its own.
+kcBlobResults::kcBlobResults() { rle_.storage(kcRLEStorage()); }
 
 kcBlobResults::kcBlobResults(const kcBlobResults& other)
     : kcPersistent(other),
@@ -33,7 +35,9 @@ kcBlobResults::kcBlobResults(const kcBlobResults& other)
       maskTime_(other.maskTime_),
       masked_(other.masked_),
       morphTime_(other.morphTime_),
-      morphed_(other.morphed_) {}
+      morphed_(other.morphed_) {
+  rle_.storage(kcRLEStorage());
+}
 
 kcBlobResults& kcBlobResults::operator=(const kcBlobResults& other) {
   if (this == &other) return *this;

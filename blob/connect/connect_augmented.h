@@ -24,8 +24,8 @@ struct kc_ConnectWorkspace;
 std::size_t kf_ReadAugmentedRow(const unsigned char* row, std::vector<kc_ScanRun>& out);
 
 // kc_ConnectivityAugmentedRLE: what a scene keeps between connectivity runs for images of one
-// geometry (height, binary flag, offset): the engine's workspace and the blob store the next run
-// fills. The runs themselves are read from the image two rows at a time (kf_ReadAugmentedRow); no
+// geometry (height, binary flag, offset): the engine's workspace and the row makers of the scenes
+// it analysed. The runs themselves are read from the image two rows at a time (kf_ReadAugmentedRow); no
 // copy of the image is kept. The scene's data holds one through a counted handle; a copy of the
 // scene shares it, and an engine run uses it only while no other scene does.
 class kc_ConnectivityAugmentedRLE : public kcRepBase {
@@ -60,7 +60,7 @@ class kc_ConnectivityAugmentedRLE : public kcRepBase {
   std::int32_t height() const { return height_; }
   bool isBinary() const { return isBinary_; }
   const kcPair<long>& offset() const { return offset_; }
-  // workspace(): the engine's arrays and the spare blob store; they keep their capacity.
+  // workspace(): the engine's arrays and row makers; they keep their capacity.
   kc_ConnectWorkspace& workspace() { return *workspace_; }
 
  private:

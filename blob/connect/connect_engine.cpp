@@ -41,16 +41,59 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
   ws_.nodes.clear();
   ws_.freeNodes.clear();
   ws_.index.clear();
-  ws_.ids.clear();
+  ws_.bits.clear();
   ws_.nextLabel.clear();
   ws_.chainHead.clear();
   ws_.chainTail.clear();
   ws_.filled.clear();
-  out_.clear();
+  out_.entries.clear();
+  out_.index.clear();
+  out_.indexed = true;
   out_.origin = offset_;
 }
 
 void kc_ConnectEngine::attentionCheck() { kcAttention::check(); }
+
+kc_WorkspaceNeeds kf_WorkspaceNeeds(const kc_ConnectWorkspace& ws) {
+  kc_WorkspaceNeeds n;
+  n.rowRuns = std::min(ws.rowA.capacity(), ws.rowB.capacity());
+  n.up = ws.up.capacity();
+  n.regions = ws.regions.capacity();
+  n.freeSlots = ws.freeSlots.capacity();
+  n.siblings = ws.siblings.capacity();
+  n.labelled = ws.labelled.capacity();
+  n.nodes = ws.nodes.capacity();
+  n.freeNodes = ws.freeNodes.capacity();
+  n.indexSlots = ws.index.capacity();
+  n.stack = ws.stack.capacity();
+  n.listed = ws.listed.capacity();
+  n.bits = ws.bits.capacity();
+  n.counts = ws.counts.capacity();
+  n.order = ws.order.capacity();
+  n.scratch = ws.scratch.capacity();
+  n.counts2 = ws.counts2.capacity();
+  return n;
+}
+
+void kf_ReserveWorkspace(kc_ConnectWorkspace& ws, const kc_WorkspaceNeeds& n) {
+  ws.rowA.reserve(n.rowRuns);
+  ws.rowB.reserve(n.rowRuns);
+  ws.up.reserve(n.up);
+  ws.regions.reserve(n.regions);
+  ws.freeSlots.reserve(n.freeSlots);
+  ws.siblings.reserve(n.siblings);
+  ws.labelled.reserve(n.labelled);
+  ws.nodes.reserve(n.nodes);
+  ws.freeNodes.reserve(n.freeNodes);
+  ws.index.reserve(n.indexSlots);
+  ws.stack.reserve(n.stack);
+  ws.listed.reserve(n.listed);
+  ws.bits.reserve(n.bits);
+  ws.counts.reserve(n.counts);
+  ws.order.reserve(n.order);
+  ws.scratch.reserve(n.scratch);
+  ws.counts2.reserve(n.counts2);
+}
 
 void kc_ConnectEngine::recordLabels(std::vector<LabelId>& labels) {
   KC_ASSERT(!scanned_, "labels are recorded from the start of the scan");
@@ -63,6 +106,7 @@ void kc_ConnectEngine::recordLabels(std::vector<LabelId>& labels) {
 LabelId kc_ConnectEngine::newLabel(RegionIndex r) {
   const auto label = static_cast<LabelId>(ws_.up.size());
   ws_.up.push_back(kRootFlag | r);
+  if ((label & 63) == 0) ws_.bits.push_back(0);
   if (fillChains_) {
     ws_.nextLabel.push_back(kNone);
     ws_.filled.push_back(0);
@@ -216,7 +260,8 @@ void kc_ConnectEngine::fillRegion(RegionIndex r, RegionIndex p) {
 
 // retire(r): the region's entry goes to the output store as a scene shows it, but for its links:
 // children and next sibling as retired indices, its record's serial in prevSibling; its first
-// label goes to the workspace's ids. Its labels resolve to the entry from now on and its slot is
+// label is its key, marked in the workspace's bits as the first label of a blob (the finishing
+// pass unmarks those that get none). Its labels resolve to the entry from now on and its slot is
 // freed. Labels: in grey-scale connectivity of an image that is not binary, holes are label 0 and
 // blobs label 1 and weigh their pels by value (the measures learn their weight; until the
 // finishing pass ends, sumX holds their pel count); otherwise the label is the region's value and
@@ -235,6 +280,8 @@ RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   e.nextSibling = kNone;
   e.prevSibling = g.serial;
   e.firstChild = g.firstChild;
+  e.key = g.firstLabel;
+  ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
   constexpr auto kMaxCount = static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
   const bool weighted = !binary_ && !labelled_ && g.value != 0;
   e.label = binary_ || labelled_ ? g.value : (g.value == 0 ? 0 : 1);
@@ -252,7 +299,6 @@ RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
       e.flags = kc_BlobEntry::kPelSums;
     }
   }
-  ws_.ids.push_back(g.firstLabel);
   ws_.up[g.root] = kRootFlag | index;
   if (labelled_) clearNeighbours(r);
   freeSlot(r);
@@ -296,7 +342,7 @@ void kc_ConnectEngine::scan() {
   lastRowCount_ = n;
   if (rowHook_) rowHook_(0);
   for (RowIndex y = 1; y < height_; ++y) {
-    if (y % 16 == 15) attentionCheck();
+    if (attend_ && y % 16 == 15) attentionCheck();
     std::swap(above, current);
     n = readRow(y, *current);
     if (labelled_) scanLabelledRow(y, current->data(), n, above->data());

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -33,34 +34,46 @@ struct kc_ConnectWorkspace {
   std::vector<NodeIndex> freeNodes;
   kc_NeighbourIndex index;
   std::vector<RegionIndex> stack, listed;   // the enclosure flood
-  std::vector<std::uint32_t> ids;           // by retired index: the first label, then the blob id
-  std::vector<std::uint64_t> bits;          // finishing pass: the labels that start a blob
-  std::vector<std::uint32_t> counts;        // finishing pass: label ranks, radix counts
+  std::vector<std::uint64_t> bits;          // by label: the first labels of the retired regions
+  std::vector<std::uint32_t> counts;        // finishing pass: marked labels before each word of
+                                            // bits (their ranks give the ids); radix counts
   std::vector<std::uint64_t> order, scratch;  // finishing pass: the top level sorted by serial
-  std::vector<std::uint32_t> rowIds;        // rows: by retired index, the blob id
+  std::vector<std::uint32_t> counts2;         // and the counts of that sort
   // Fill chains of the grey-scale fill while rows are made: the labels of each open region in a
   // chain, and which labels were filled into their encloser.
   std::vector<LabelId> nextLabel;
   std::vector<LabelId> chainHead, chainTail;  // by slot
   std::vector<std::uint8_t> filled;           // by label
   std::vector<kc_BlobBuild> builds;           // rows: by blob id - 1
-  kc_BlobStore spare;                         // the store the next run fills
-  std::vector<BlobId> spareTopIds;            // and its top-level ids
+  std::shared_ptr<kc_RowMaker> makers[2];     // the row makers of the scenes' stores, reused
 };
+
+// kc_WorkspaceNeeds: the capacities of a workspace's arrays after a run. A workspace reserved to
+// them (kf_ReserveWorkspace) runs the same image again without allocating.
+struct kc_WorkspaceNeeds {
+  std::size_t rowRuns = 0, up = 0, regions = 0, freeSlots = 0, siblings = 0, labelled = 0, nodes = 0,
+              freeNodes = 0, indexSlots = 0, stack = 0, listed = 0, bits = 0, counts = 0, order = 0,
+              scratch = 0, counts2 = 0;
+};
+kc_WorkspaceNeeds kf_WorkspaceNeeds(const kc_ConnectWorkspace& ws);
+// kf_ReserveWorkspace(ws, needs): every array of ws gets at least the capacity needs gives. May
+// throw std::bad_alloc (what was reserved stays).
+void kf_ReserveWorkspace(kc_ConnectWorkspace& ws, const kc_WorkspaceNeeds& needs);
 
 // kc_ConnectEngine: one connectivity run. The scan reads the image row by row, gives every run a
 // label, merges and encloses regions, and counts each region's pels, extents and first moments as
 // it goes; an enclosed region can change no more and retires into the output store at once. The
 // finishing pass drops the regions that get no blob, numbers the others in raster order of their
-// first pel (the order of their smallest labels), links the tree and orders the store by id.
+// first pel (the order of their smallest labels), links the tree and indexes the entries by id;
+// they stay where they retired.
 // Nothing reads the image a second time: the rows of the blobs' regions are written only by a run
 // that recorded every run's label (recordLabels, then writeRows), which the scene starts when a
 // blob's rows are first needed.
 //
 // Working memory, kept in the workspace: two rows of runs; one 32-bit word per label (grey-scale:
-// one label per region created; labelled: one per run); 72 bytes per open region (plus 40 in
-// labelled connectivity) and neighbour nodes of 12 bytes; 4 bytes per blob for the numbering and
-// 16 per top-level blob for their order. Open regions are those the scan may still touch: the
+// one label per region created; labelled: one per run) and a bit per label for the numbering; 72
+// bytes per open region (plus 40 in labelled connectivity) and neighbour nodes of 12 bytes; 16 per
+// top-level blob for their order. Open regions are those the scan may still touch: the
 // regions of the last two rows and those nothing encloses (under the fill cleanup, every region).
 // No allocation per run, region or blob: the arrays grow geometrically and keep their capacity.
 //
@@ -95,6 +108,10 @@ class kc_ConnectEngine {
   // writeRows(): after finish(), when labels were recorded: every blob's rows into the output
   // store's run bytes, exactly sized, and their offsets. Cost: two passes over the recorded runs.
   void writeRows();
+
+  // attend(on): whether the scan calls the attention check (on unless a caller must not be
+  // stopped: the restoring of a scene's previous blobs).
+  void attend(bool on) { attend_ = on; }
 
   // rowHook(f): f(y) is called after each scanned row y (tests check invariants there).
   void rowHook(std::function<void(RowIndex)> f) { rowHook_ = std::move(f); }
@@ -181,11 +198,14 @@ class kc_ConnectEngine {
 
   // ---- finishing (connect_finish.cpp) ----
   void retireOpen();
+  void drop(RetiredIndex r);
   void keepTop(RetiredIndex r);
   std::uint32_t numberBlobs();
+  // idOf(i): the id of retired entry i (the rank of its key among the marked labels); 0 when it
+  // gets no blob.
+  BlobId idOf(RetiredIndex i) const;
   void linkTop(std::vector<BlobId>& topIds);
   void linkChildren();
-  void orderById(std::uint32_t count);
 
   // ---- rows (connect_rows.cpp) ----
   template <class Sink> void walkRows(Sink& sink);
@@ -214,5 +234,6 @@ class kc_ConnectEngine {
   std::size_t lastRowCount_ = 0;
   bool scanned_ = false;
   bool finished_ = false;
+  bool attend_ = true;
   std::function<void(RowIndex)> rowHook_;
 };

@@ -2,14 +2,13 @@
 // others in raster order of their first pel, links the tree and puts the store in id order.
 //
 // While the engine runs, a retired entry holds what a scene shows but for its links: its children
-// and its next sibling are retired indices, its record's serial is in prevSibling, and the
-// workspace's ids hold its first label. The pass turns those into the tree's links by id.
+// and its next sibling are retired indices and its record's serial is in prevSibling. The pass
+// turns those into the tree's links by id; the entries stay where they retired.
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
 
 #include <algorithm>
-#include <bit>
 #include <functional>
 #include <utility>
 
@@ -38,6 +37,14 @@ void sortBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>&
   }
 }
 
+// popcount64(v): the set bits of v (inline: the build targets CPUs without the instruction).
+inline std::uint32_t popcount64(std::uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ull;
+  v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<std::uint32_t>((v * 0x0101010101010101ull) >> 56);
+}
+
 }  // namespace
 
 void kc_ConnectEngine::finish(std::vector<BlobId>& topIds) {
@@ -52,16 +59,20 @@ void kc_ConnectEngine::finish(std::vector<BlobId>& topIds) {
   }
   retireOpen();
   const std::uint32_t count = numberBlobs();
+  out_.index.resize(count);
   linkTop(topIds);
   linkChildren();
-  orderById(count);
+#ifndef NDEBUG
+  for (BlobId id = 1; id <= count; ++id)
+    KC_ASSERT(out_.entry(id).parent != kNone && idOf(out_.index[id - 1]) == id, "every blob is indexed and linked");
+#endif
 }
 
 // retireOpen(): every region still open retires, in slot order. Without the fill these are the
 // regions nothing enclosed, whose children retired before them; under the fill every region is
 // still open and its links name slots, which become retired indices first. Grey-scale background
 // that nothing encloses (it touches the border) gets no blob, and the regions it enclosed become
-// top level. An entry that gets no blob has kNone in ids; the top level is listed in order.
+// top level. The top level is listed in ws_.order.
 void kc_ConnectEngine::retireOpen() {
   ws_.order.clear();
   std::vector<RegionIndex>& retiredOf = ws_.listed;  // by slot, under the fill
@@ -88,7 +99,7 @@ void kc_ConnectEngine::retireOpen() {
     const RetiredIndex index = retire(r);
     KC_ASSERT(retireOnClose_ || index == retiredOf[r], "open regions retire in slot order");
     out_.entries[index].nextSibling = sibling;
-    if (dead || background) ws_.ids[index] = kNone;
+    if (dead || background) drop(index);
     if (background && !dead) backgrounds.push_back(index);
     else if (top && !dead) keepTop(index);
   }
@@ -101,57 +112,54 @@ void kc_ConnectEngine::retireOpen() {
   }
 }
 
+// drop(i): entry i gets no blob: its key is unmarked.
+void kc_ConnectEngine::drop(RetiredIndex i) {
+  const LabelId key = out_.entries[i].key;
+  ws_.bits[key >> 6] &= ~(std::uint64_t{1} << (key & 63));
+}
+
 // keepTop(i): entry i has no parent: it is top level, unless a cleanup is asked for and it is
 // small and childless (nothing enclosed it, so neither pruning nor filling reached it): dropped.
 void kc_ConnectEngine::keepTop(RetiredIndex i) {
   const kc_BlobEntry& e = out_.entries[i];
   const PelCount pels = e.pelCount >= 0 ? static_cast<PelCount>(e.pelCount) : e.sumX;
   if (cleanup_ != kc_CleanupKind::eNone && isSmall(pels) && e.firstChild == kNone) {
-    ws_.ids[i] = kNone;
+    drop(i);
     return;
   }
   ws_.order.push_back(std::uint64_t{e.prevSibling} << 32 | i);
 }
 
-// numberBlobs(): ids in raster order of first pel, which is the order of the regions' smallest
-// labels: the rank of an entry's first label among those of the entries that get a blob, from a
-// bit per label and a count per 64 labels. ids[i] becomes entry i's id (0: no blob). Returns the
-// number of blobs.
+// numberBlobs(): ids follow the raster order of first pels, which is the order of the regions'
+// first labels: a blob's id is the rank of its key among the marked labels. Counts the marks
+// before each word of bits; returns the number of blobs.
 std::uint32_t kc_ConnectEngine::numberBlobs() {
-  const std::size_t words = (ws_.up.size() + 63) / 64;
-  std::vector<std::uint64_t>& bits = ws_.bits;
-  bits.assign(words, 0);
-  std::vector<std::uint32_t>& ids = ws_.ids;
-  for (const LabelId l : ids) {
-    if (l == kNone) continue;
-    KC_ASSERT((bits[l >> 6] & (std::uint64_t{1} << (l & 63))) == 0, "a label is the first of one region");
-    bits[l >> 6] |= std::uint64_t{1} << (l & 63);
-  }
+  const std::vector<std::uint64_t>& bits = ws_.bits;
   std::vector<std::uint32_t>& before = ws_.counts;
-  before.resize(words);
+  before.resize(bits.size());
   std::uint32_t total = 0;
-  for (std::size_t w = 0; w < words; ++w) {
+  for (std::size_t w = 0; w < bits.size(); ++w) {
     before[w] = total;
-    total += static_cast<std::uint32_t>(std::popcount(bits[w]));
-  }
-  for (std::uint32_t& l : ids) {
-    if (l == kNone) {
-      l = 0;
-      continue;
-    }
-    const std::uint64_t lower = bits[l >> 6] & ((std::uint64_t{1} << (l & 63)) - 1);
-    l = before[l >> 6] + static_cast<std::uint32_t>(std::popcount(lower)) + 1;
+    total += popcount64(bits[w]);
   }
   return total;
+}
+
+BlobId kc_ConnectEngine::idOf(RetiredIndex i) const {
+  const LabelId key = out_.entries[i].key;
+  const std::uint64_t word = ws_.bits[key >> 6];
+  const std::uint64_t bit = std::uint64_t{1} << (key & 63);
+  if ((word & bit) == 0) return 0;
+  return ws_.counts[key >> 6] + popcount64(word & (bit - 1)) + 1;
 }
 
 // linkTop(topIds): the top level in region-list order (the newest record first), with its sibling
 // links.
 void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds) {
   std::vector<std::uint64_t>& order = ws_.order;
-  sortBySerial(order, ws_.scratch, ws_.counts);
+  sortBySerial(order, ws_.scratch, ws_.counts2);
   topIds.resize(order.size());
-  for (std::size_t k = 0; k < order.size(); ++k) topIds[k] = ws_.ids[static_cast<RetiredIndex>(order[k])];
+  for (std::size_t k = 0; k < order.size(); ++k) topIds[k] = idOf(static_cast<RetiredIndex>(order[k]));
   for (std::size_t k = 0; k < order.size(); ++k) {
     kc_BlobEntry& e = out_.entries[static_cast<RetiredIndex>(order[k])];
     e.parent = 0;
@@ -160,25 +168,28 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds) {
   }
 }
 
-// linkChildren(): every blob's children in child-list order (the most recently closed first, then
-// those inherited through merges), as ids. A weighted blob's pel count leaves sumX.
+// linkChildren(): indexes every blob and links its children in child-list order (the most
+// recently closed first, then those inherited through merges), as ids. A weighted blob's pel count
+// leaves sumX.
 void kc_ConnectEngine::linkChildren() {
-  const std::vector<std::uint32_t>& ids = ws_.ids;
-  for (RetiredIndex i = 0; i < out_.entries.size(); ++i) {
-    if (ids[i] == 0) continue;
-    kc_BlobEntry& e = out_.entries[i];
+  std::vector<kc_BlobEntry>& entries = out_.entries;
+  for (RetiredIndex i = 0; i < entries.size(); ++i) {
+    const BlobId id = idOf(i);
+    if (id == 0) continue;
+    out_.index[id - 1] = i;
+    kc_BlobEntry& e = entries[i];
     if ((e.flags & kc_BlobEntry::kPelSums) == 0) e.sumX = 0;
     BlobId first = 0;
     BlobId previous = 0;
     std::uint32_t count = 0;
     for (std::uint32_t c = e.firstChild; c != kNone;) {
-      kc_BlobEntry& child = out_.entries[c];
+      kc_BlobEntry& child = entries[c];
       const std::uint32_t next = child.nextSibling;
-      const BlobId cid = ids[c];
+      const BlobId cid = idOf(c);
       KC_ASSERT(cid != 0 && child.parent == kNone, "a child gets a blob, and one parent");
-      child.parent = ids[i];
+      child.parent = id;
       child.prevSibling = previous;
-      child.nextSibling = next == kNone ? 0 : ids[next];
+      child.nextSibling = next == kNone ? 0 : idOf(next);
       if (first == 0) first = cid;
       previous = cid;
       ++count;
@@ -187,23 +198,4 @@ void kc_ConnectEngine::linkChildren() {
     e.firstChild = first;
     e.numChildren = count;
   }
-}
-
-// orderById(count): the entries move to their ids' places, swapping each into place in turn;
-// entries without a blob end up past count and are cut off.
-void kc_ConnectEngine::orderById(std::uint32_t count) {
-  std::vector<std::uint32_t>& ids = ws_.ids;
-  if (runLabels_ != nullptr) ws_.rowIds = ids;  // writeRows maps retired indices to ids
-  std::vector<kc_BlobEntry>& entries = out_.entries;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    while (ids[i] != 0 && ids[i] - 1 != i) {
-      const std::size_t j = ids[i] - 1;
-      std::swap(entries[i], entries[j]);
-      std::swap(ids[i], ids[j]);
-    }
-  }
-  entries.resize(count);
-#ifndef NDEBUG
-  for (const kc_BlobEntry& e : entries) KC_ASSERT(e.parent != kNone, "every blob has its parent link");
-#endif
 }

@@ -62,6 +62,10 @@ void kc_NeighbourIndex::clear() {
   used_ = 0;
 }
 
+void kc_NeighbourIndex::reserve(std::size_t slots) {
+  while (slots_.size() < slots) grow();
+}
+
 void kc_NeighbourIndex::grow() {
   const std::size_t size = slots_.empty() ? 1024 : slots_.size() * 2;
   std::vector<Slot> old(size, Slot{kNone, kNone, kNone});

@@ -29,6 +29,10 @@ class kc_NeighbourIndex {
   std::size_t size() const { return used_; }
   // clear(): no entries; the storage is kept.
   void clear();
+  // capacity(): the table's slots; reserve(slots): a table of at least that many (a power of two),
+  // so that as many entries as it holds half of enter without growing. Allocates.
+  std::size_t capacity() const { return slots_.size(); }
+  void reserve(std::size_t slots);
 
  private:
   struct Slot {

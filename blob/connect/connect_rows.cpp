@@ -6,6 +6,7 @@
 #include <foundation/assert.h>
 #include <foundation/rlebuffer.h>
 
+#include <atomic>
 #include <limits>
 
 namespace {
@@ -53,7 +54,7 @@ void kc_ConnectEngine::walkRows(Sink& sink) {
   std::vector<kc_BlobBuild>& builds = ws_.builds;
   const auto blobOf = [this](LabelId label) -> BlobId {
     const std::uint32_t where = ws_.up[rootOf(label)] & ~kRootFlag;
-    return where == kGone ? 0 : ws_.rowIds[where];
+    return where == kGone ? 0 : idOf(where);
   };
   const auto finishRow = [&sink](kc_BlobBuild& b) {
     KC_ASSERT(b.cursor != 0 && b.cursor <= b.width, "a blob row receives a pel and stays inside the width");
@@ -63,7 +64,7 @@ void kc_ConnectEngine::walkRows(Sink& sink) {
   const std::vector<LabelId>& labels = *runLabels_;
   std::size_t k = 0;
   for (RowIndex y = 0; y < height_; ++y) {
-    if (y % 16 == 15) attentionCheck();
+    if (attend_ && y % 16 == 15) attentionCheck();
     const std::size_t n = readRow(y, ws_.rowA);
     const kc_ScanRun* row = ws_.rowA.data();
     KC_ASSERT(k + n <= labels.size(), "every run of the rows had its label recorded");
@@ -104,8 +105,8 @@ void kc_ConnectEngine::walkRows(Sink& sink) {
     }
     k += n;
   }
-  for (std::size_t i = 0; i < out_.entries.size(); ++i) {
-    KC_ASSERT(builds[i].row == out_.entries[i].height - 1, "a blob's last row is its height");
+  for (std::size_t i = 0; i < builds.size(); ++i) {
+    KC_ASSERT(builds[i].row == out_.entry(static_cast<BlobId>(i + 1)).height - 1, "a blob's last row is its height");
     finishRow(builds[i]);
   }
 }
@@ -113,10 +114,10 @@ void kc_ConnectEngine::walkRows(Sink& sink) {
 void kc_ConnectEngine::writeRows() {
   KC_ASSERT(finished_ && runLabels_ != nullptr, "rows are written after the finish of a run that recorded labels");
   std::vector<kc_BlobBuild>& builds = ws_.builds;
-  const std::size_t count = out_.entries.size();
+  const std::size_t count = out_.size();
   builds.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    const kc_BlobEntry& e = out_.entries[i];
+    const kc_BlobEntry& e = out_.entry(static_cast<BlobId>(i + 1));
     builds[i] = kc_BlobBuild{0, e.left, e.top, e.width, 0, 0};
   }
   CountBytes counting;
@@ -127,7 +128,8 @@ void kc_ConnectEngine::writeRows() {
   for (std::size_t i = 0; i < count; ++i) {
     offsets[i] = total;
     total += builds[i].write;
-    builds[i] = kc_BlobBuild{offsets[i], out_.entries[i].left, out_.entries[i].top, out_.entries[i].width, 0, 0};
+    const kc_BlobEntry& e = out_.entry(static_cast<BlobId>(i + 1));
+    builds[i] = kc_BlobBuild{offsets[i], e.left, e.top, e.width, 0, 0};
   }
   KC_ASSERT(total <= std::numeric_limits<std::size_t>::max(), "the run store fits the address space");
   WriteBytes writing{out_.reserveRuns(static_cast<std::size_t>(total))};
@@ -142,15 +144,22 @@ namespace {
 
 class EngineRowMaker : public kc_RowMaker {
  public:
-  EngineRowMaker(const kcRLEBuffer& image, bool labelled, kc_CleanupKind cleanup, PelCount minPels)
-      : image_(image), labelled_(labelled), cleanup_(cleanup), minPels_(minPels) {}
+  EngineRowMaker(const kcRLEBuffer& image, const kc_EngineSettings& settings, const kc_WorkspaceNeeds& needs) {
+    set(image, settings, needs);
+  }
+
+  void set(const kcRLEBuffer& image, const kc_EngineSettings& settings, const kc_WorkspaceNeeds& needs) {
+    image_ = image;
+    settings_ = settings;
+    needs_ = needs;
+  }
 
   void make(kc_BlobStore& store) const override {
     kc_ConnectWorkspace workspace;
     kc_BlobStore made;
     std::vector<LabelId> labels;
     std::vector<BlobId> topIds;
-    kc_ConnectEngine engine(image_, workspace, made, labelled_, cleanup_, minPels_);
+    kc_ConnectEngine engine(image_, workspace, made, settings_.labelled, settings_.cleanup, settings_.minPels);
     engine.recordLabels(labels);
     engine.scan();
     engine.finish(topIds);
@@ -160,16 +169,73 @@ class EngineRowMaker : public kc_RowMaker {
     store.rowOffsets.swap(made.rowOffsets);
   }
 
+  const kcRLEBuffer& image() const { return image_; }
+  const kc_EngineSettings& settings() const { return settings_; }
+  const kc_WorkspaceNeeds& needs() const { return needs_; }
+
  private:
   kcRLEBuffer image_;
-  bool labelled_;
-  kc_CleanupKind cleanup_;
-  PelCount minPels_;
+  kc_EngineSettings settings_;
+  kc_WorkspaceNeeds needs_;
 };
+
+// engineMaker(maker): maker as the engine's, or null when it is another kind or none.
+const EngineRowMaker* engineMaker(const kc_RowMaker* maker) { return dynamic_cast<const EngineRowMaker*>(maker); }
 
 }  // namespace
 
-std::shared_ptr<const kc_RowMaker> kf_EngineRowMaker(const kcRLEBuffer& image, bool labelled,
-                                                     kc_CleanupKind cleanup, PelCount minPels) {
-  return std::make_shared<EngineRowMaker>(image, labelled, cleanup, minPels);
+std::shared_ptr<const kc_RowMaker> kf_EngineRowMaker(std::shared_ptr<kc_RowMaker> (&makers)[2],
+                                                     const kcRLEBuffer& image, const kc_EngineSettings& settings,
+                                                     const kc_WorkspaceNeeds& needs) {
+  for (std::shared_ptr<kc_RowMaker>& m : makers) {
+    if (m == nullptr) {
+      m = std::make_shared<EngineRowMaker>(image, settings, needs);
+      return m;
+    }
+    if (m.use_count() == 1) {
+      std::atomic_thread_fence(std::memory_order_acquire);  // the last holder let go on another thread
+      static_cast<EngineRowMaker&>(*m).set(image, settings, needs);  // only these live here
+      return m;
+    }
+  }
+  return std::make_shared<EngineRowMaker>(image, settings, needs);
+}
+
+void kf_IdleRowMakers(std::shared_ptr<kc_RowMaker> (&makers)[2]) {
+  for (std::shared_ptr<kc_RowMaker>& m : makers) {
+    if (m == nullptr || m.use_count() != 1) continue;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    static_cast<EngineRowMaker&>(*m).set(kcRLEBuffer(), kc_EngineSettings{}, kc_WorkspaceNeeds{});
+  }
+}
+
+bool kf_CanRestore(const kc_RowMaker* maker) {
+  const EngineRowMaker* m = engineMaker(maker);
+  return m != nullptr && !(m->settings().labelled && m->settings().cleanup == kc_CleanupKind::eFill);
+}
+
+void kf_ReserveForRestore(const kc_RowMaker& maker, kc_ConnectWorkspace& ws) {
+  kf_ReserveWorkspace(ws, engineMaker(&maker)->needs());
+}
+
+void kf_RestoreBlobs(const kc_RowMaker& maker, kc_ConnectWorkspace& ws, kc_BlobStore& store,
+                     std::vector<BlobId>& topIds) noexcept {
+  const EngineRowMaker& m = *engineMaker(&maker);
+#ifndef NDEBUG
+  const kc_WorkspaceNeeds before = kf_WorkspaceNeeds(ws);
+  const std::size_t entries = store.entries.capacity(), index = store.index.capacity(), top = topIds.capacity();
+#endif
+  const kc_EngineSettings& s = m.settings();
+  kc_ConnectEngine engine(m.image(), ws, store, s.labelled, s.cleanup, s.minPels);
+  engine.attend(false);
+  engine.scan();
+  engine.finish(topIds);
+#ifndef NDEBUG
+  const kc_WorkspaceNeeds after = kf_WorkspaceNeeds(ws);
+  KC_ASSERT(after.up == before.up && after.regions == before.regions && after.bits == before.bits &&
+                after.nodes == before.nodes && after.indexSlots == before.indexSlots &&
+                store.entries.capacity() == entries && store.index.capacity() == index &&
+                topIds.capacity() == top,
+            "restoring a scene's blobs allocates nothing");
+#endif
 }

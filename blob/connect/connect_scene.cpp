@@ -1,5 +1,6 @@
-// The scene's connectivity entries: the cached engine state, one engine run into a spare store, and
-// the replacement of the scene's blobs and settings once all succeeded.
+// The scene's connectivity entries: the cached engine state, one engine run written over the
+// scene's blobs (put back when the analysis fails) or aside, and the replacement of the scene's
+// settings once all succeeded.
 #include "analysis/params_check.h"
 #include "connect/connect_augmented.h"
 #include "connect/connect_engine.h"
@@ -11,6 +12,7 @@
 #include <foundation/assert.h>
 #include <foundation/rlebuffer.h>
 
+#include <new>
 #include <utility>
 
 namespace {
@@ -30,23 +32,6 @@ void checkPreconditions(const kcRLEBuffer& image, const Settings& s) {
   kf_CheckConnectSettings(s.kind, s.scaleVal, s.cleanup, s.minPels);
 }
 
-// CacheGuard: empties the scene's cached engine state unless the run succeeded, so a run abandoned
-// half-way never leaves half-built arrays for the next one to trust.
-class CacheGuard {
- public:
-  explicit CacheGuard(kc_BSDData& d) : d_(d) {}
-  ~CacheGuard() {
-    if (!done_) d_.augmentedCache.reset();
-  }
-  CacheGuard(const CacheGuard&) = delete;
-  CacheGuard& operator=(const CacheGuard&) = delete;
-  void done() { done_ = true; }
-
- private:
-  kc_BSDData& d_;
-  bool done_ = false;
-};
-
 // augmentedFor(d, image): the cached engine state, taken for image when it has image's geometry and
 // no other scene shares it; otherwise a new one, which replaces the cached one.
 kc_ConnectivityAugmentedRLE& augmentedFor(kc_BSDData& d, const kcRLEBuffer& image) {
@@ -62,46 +47,87 @@ kc_ConnectivityAugmentedRLE& augmentedFor(kc_BSDData& d, const kcRLEBuffer& imag
   return *aug;
 }
 
-kc_CleanupKind engineCleanup(Cleanup c) {
-  switch (c) {
-    case kcBlobSceneDescription::ePrune: return kc_CleanupKind::ePrune;
-    case kcBlobSceneDescription::eFill: return kc_CleanupKind::eFill;
-    default: return kc_CleanupKind::eNone;
-  }
+kc_EngineSettings engineSettings(const Settings& s) {
+  kc_EngineSettings e;
+  e.labelled = s.kind == kcBlobSceneDescription::eLabelled;
+  e.cleanup = s.cleanup == kcBlobSceneDescription::ePrune  ? kc_CleanupKind::ePrune
+              : s.cleanup == kcBlobSceneDescription::eFill ? kc_CleanupKind::eFill
+                                                           : kc_CleanupKind::eNone;
+  e.minPels = static_cast<PelCount>(s.cleanup == kcBlobSceneDescription::eNone ? 0 : s.minPels);
+  return e;
 }
 
-// connectRuns(d, image, s): one engine run into the workspace's spare store and ids, which the
-// commit swaps into the scene (the scene's previous ones become the spare for the next run).
-kc_ConnectWorkspace& connectRuns(kc_BSDData& d, const kcRLEBuffer& image, const Settings& s) {
-  CacheGuard guard(d);
-  kc_ConnectWorkspace& ws = augmentedFor(d, image).workspace();
-  const bool labelled = s.kind == kcBlobSceneDescription::eLabelled;
-  const kc_CleanupKind cleanup = engineCleanup(s.cleanup);
-  const auto minPels = static_cast<PelCount>(s.cleanup == kcBlobSceneDescription::eNone ? 0 : s.minPels);
-  kc_ConnectEngine engine(image, ws, ws.spare, labelled, cleanup, minPels);
-  engine.scan();
-  engine.finish(ws.spareTopIds);
-  ws.spare.rowMaker = kf_EngineRowMaker(image, labelled, cleanup, minPels);
-  guard.done();
-  return ws;
-}
-
-// commit(scene, d, image, s, store, topIds): the only changes to the scene, after everything that
-// can fail has run: the blob objects are prepared and replaceXform gives the strong guarantee;
-// everything after it cannot fail.
-void commit(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image,
-            const Settings& s, kc_BlobStore& store, std::vector<BlobId>& topIds) {
-  kc_BlobArray objects;
-  if (d.blobObjects.capacity() < store.size()) objects.ensure(store.size(), &scene);
-  d.mutating();
-  d.replaceXform(image.xformCache());
+// commitSettings(scene, d, image, s, objects): the changes to the scene that cannot fail, once the
+// blobs are in its store: settings, window, blob objects, the end of the analysis.
+void commitSettings(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s,
+                    kc_BlobArray& objects) noexcept {
   d.connectivityKind = s.kind;
   d.scaleVal = s.scaleVal;
   d.cleanupKind = s.cleanup;
   if (s.cleanup != kcBlobSceneDescription::eNone) d.minPels = static_cast<std::int32_t>(s.minPels);
   d.sceneWindow = kcPelRect(image.offset(), image.width(), image.height());
-  d.install(store, topIds, objects);
+  if (objects.capacity() > d.blobObjects.capacity()) d.blobObjects.swap(objects);
   kc_SceneBuilder::finishAnalysis(scene);
+}
+
+// fitStore(store, topIds): arrays the analysis grew well past what it holds are cut to size, so that
+// the memory kept follows the blobs. Optional: nothing happens when memory is short.
+template <class T>
+void fit(std::vector<T>& v) noexcept {
+  if (v.capacity() <= v.size() + v.size() / 4 + 64) return;
+  try {
+    std::vector<T> exact;
+    exact.reserve(v.size());
+    exact.assign(v.begin(), v.end());
+    v.swap(exact);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+// connectRuns(scene, d, image, s): one engine run and the commit. When the scene's blobs came from
+// the engine they are written over in place, and put back should anything fail before the commit
+// (the run, the blob objects, the row maker, the transform); otherwise the run goes to a store
+// aside that the commit swaps in. A failure also empties the cached engine state.
+void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s) {
+  const kc_EngineSettings settings = engineSettings(s);
+  const std::shared_ptr<const kc_RowMaker> previous = d.store.rowMaker;
+  const bool inPlace = kf_CanRestore(previous.get());
+  kc_BlobStore aside;
+  std::vector<BlobId> asideTopIds;
+  kc_BlobStore& out = inPlace ? d.store : aside;
+  std::vector<BlobId>& topIds = inPlace ? d.topIds : asideTopIds;
+  kc_ConnectWorkspace* ws = nullptr;
+  bool written = false;  // the scene's blobs were written over
+  try {
+    ws = &augmentedFor(d, image).workspace();
+    if (inPlace) kf_ReserveForRestore(*previous, *ws);
+    written = inPlace;
+    kc_ConnectEngine engine(image, *ws, out, settings.labelled, settings.cleanup, settings.minPels);
+    engine.scan();
+    engine.finish(topIds);
+    kc_BlobArray objects;
+    if (d.blobObjects.capacity() < out.size()) objects.ensure(out.size(), &scene);
+    std::shared_ptr<const kc_RowMaker> maker =
+        kf_EngineRowMaker(ws->makers, image, settings, kf_WorkspaceNeeds(*ws));
+    d.mutating();
+    d.replaceXform(image.xformCache(), false);  // the last step that can fail
+    if (!inPlace) {
+      d.store.takeBlobs(aside);
+      d.topIds.swap(asideTopIds);
+    }
+    d.store.dropCaches();
+    d.store.rowMaker = std::move(maker);
+    commitSettings(scene, d, image, s, objects);
+  } catch (...) {
+    if (written) kf_RestoreBlobs(*previous, *ws, d.store, d.topIds);
+    d.augmentedCache.reset();
+    throw;
+  }
+  kf_IdleRowMakers(ws->makers);
+  fit(d.store.entries);
+  fit(d.store.index);
+  fit(ws->up);
+  fit(ws->bits);
 }
 
 }  // namespace
@@ -113,15 +139,19 @@ void kcBlobSceneDescription::connectComponentsGreyScale(const kcRLEBuffer& image
   const Settings s{wholeImage ? eWholeImageGreyScale : eGreyScale, scaleVal, cleanup, minPels};
   checkPreconditions(image, s);
   kc_BSDData& d = kc_SceneBuilder::data(*this);
-  if (wholeImage) {
-    kc_BlobStore store;
-    std::vector<BlobId> topIds;
-    kf_WholeImageBlobs(image, store, topIds);
-    commit(*this, d, image, s, store, topIds);
+  if (!wholeImage) {
+    connectRuns(*this, d, image, s);
     return;
   }
-  kc_ConnectWorkspace& ws = connectRuns(d, image, s);
-  commit(*this, d, image, s, ws.spare, ws.spareTopIds);
+  kc_BlobStore store;
+  std::vector<BlobId> topIds;
+  kf_WholeImageBlobs(image, store, topIds);
+  kc_BlobArray objects;
+  if (d.blobObjects.capacity() < store.size()) objects.ensure(store.size(), this);
+  d.mutating();
+  d.replaceXform(image.xformCache(), false);  // the last step that can fail
+  d.install(store, topIds, objects);
+  commitSettings(*this, d, image, s, objects);
 }
 
 void kcBlobSceneDescription::connectComponentsLabelled(const kcRLEBuffer& image,
@@ -129,7 +159,5 @@ void kcBlobSceneDescription::connectComponentsLabelled(const kcRLEBuffer& image,
   mutating();
   const Settings s{eLabelled, 1, cleanup, minPels};
   checkPreconditions(image, s);
-  kc_BSDData& d = kc_SceneBuilder::data(*this);
-  kc_ConnectWorkspace& ws = connectRuns(d, image, s);
-  commit(*this, d, image, s, ws.spare, ws.spareTopIds);
+  connectRuns(*this, kc_SceneBuilder::data(*this), image, s);
 }

@@ -24,8 +24,17 @@ kc_BlobCopy::kc_BlobCopy(const kc_BlobCopy& other)
       shown(other.shown),
       keep(other.keep) {}
 
+kc_BlobRecord& kc_BlobParts::record() const {
+  if (!store) return copy->record;
+  if (!store->marks.empty()) kf_MakeRecords(*store, *data);
+  return store->record(id);
+}
+
 kc_BlobMeasures& kc_BlobParts::measures() const {
-  if (store) return store->measures(id);
+  if (store) {
+    record();
+    return store->measures(id);
+  }
   if (!copy->measures) copy->measures = std::make_unique<kc_BlobMeasures>();
   return *copy->measures;
 }
@@ -33,7 +42,7 @@ kc_BlobMeasures& kc_BlobParts::measures() const {
 kcRLEBuffer kf_RegionView(kc_BlobStore& store, BlobId id) {
   kcRLEBuffer view;
   const unsigned char* first = store.rows(id);
-  const kc_BlobEntry& e = store.entries[id - 1];
+  const kc_BlobEntry& e = store.entry(id);
   view.becomeView(e.width, e.height, first, store.runs->data() + store.runs->capacity(), store.runs);
   view.offset(store.imageRect(e).ul());
   return view;
@@ -44,14 +53,15 @@ kc_BlobParts kcBlob::parts() const {
     kc_BlobCopy& c = *copy_;
     const unsigned char* const* rows = c.region.pointToRat();
     return kc_BlobParts{c.entry, c.origin, rows ? rows[0] : nullptr, nullptr, &c,
-                        static_cast<BlobId>(id_)};
+                        static_cast<BlobId>(id_), nullptr};
   }
-  kc_BlobStore& s = data().store;
+  kc_BSDData& d = data();
+  kc_BlobStore& s = d.store;
   // A pointer kept past a new analysis with fewer blobs names no blob: refused, never read.
   if (static_cast<std::uint32_t>(id_) > s.size())
     throw kcBlobSceneDescription::BadId(kc_BlobMessages::kSceneDesc[kc_BlobMessages::eBadId]);
-  kc_BlobEntry& e = s.entries[static_cast<std::size_t>(id_ - 1)];
-  return kc_BlobParts{e, s.origin, nullptr, &s, nullptr, static_cast<BlobId>(id_)};
+  kc_BlobEntry& e = s.entry(static_cast<BlobId>(id_));
+  return kc_BlobParts{e, s.origin, nullptr, &s, nullptr, static_cast<BlobId>(id_), &d};
 }
 
 // copyData(): this blob's data as a copy of it holds them. A blob of a scene gives a view of its
@@ -62,6 +72,7 @@ std::unique_ptr<kc_BlobCopy> kcBlob::copyData() const {
   auto c = std::make_unique<kc_BlobCopy>();
   c->entry = p.entry;
   c->origin = p.origin;
+  kf_MakeRecords(*p.store, data());
   if (p.store->hasRecords()) {
     c->record = p.store->records[p.id - 1];
     if (c->record.measures != 0)
@@ -110,6 +121,7 @@ void kcBlob::reInit() {
   e.parent = e.nextSibling = e.prevSibling = e.firstChild = 0;
   e.numChildren = 0;
   e.pelCount = -1;
+  e.flags = 0;  // the pel sums went with the count
   if (p.copy) {
     p.copy->record = kc_BlobRecord{};
     p.copy->shown = kc_ShownLinks{};
@@ -117,6 +129,7 @@ void kcBlob::reInit() {
     return;
   }
   if (!p.store->links.empty()) p.shown() = kc_ShownLinks{};
+  if (!p.store->marks.empty()) p.store->marks[p.id - 1] = 0;
   if (!p.store->hasRecords()) return;
   kc_BlobRecord& r = p.record();
   const std::uint32_t measures = r.measures;

@@ -413,7 +413,7 @@ void kcBlob::storeFields(kcArchive& ar) {
     f = formOf(p.entry, p.copy->record, p.copy->measures ? *p.copy->measures : kNone, p.copy->shown);
   } else {
     const kc_BlobStore& s = *p.store;
-    const kc_BlobRecord& r = s.records[p.id - 1];  // made with the region view
+    const kc_BlobRecord& r = p.record();  // made (with the region view) from marks, if any
     const kc_ShownLinks shown = s.links.empty() ? kc_ShownLinks{} : s.links[p.id - 1];
     f = formOf(p.entry, r, s.extra[r.measures - 1], shown);
   }

@@ -317,7 +317,7 @@ double kcBlob::acircularityRms() const {
                                 kcVector<2>(-a.element(0, 1), -a.element(1, 1))};
   const kcVector<2> c = cache.centerOfMass();
   cache.areaInPels();
-  const double radius = std::sqrt(cache.record().area * cache.areaScale() / 3.141592653589793);
+  const double radius = std::sqrt(cache.areaPels() * cache.areaScale() / 3.141592653589793);
   kcVector<2> point = x.clientFromImage.mapPoint(
       kcVector<2>(static_cast<double>(b.chainStart.x()), static_cast<double>(b.chainStart.y())));
   const std::size_t n = b.chainCode.size() - 1;

@@ -140,9 +140,9 @@ Extents::Pass Extents::pass(const kcVector<2>& direction, const kcVector<2>& acr
     // Counting from the far edge turns the low end into the high one.
     q = kc_Extents::Quantiles{length - q.high, length - q.median, length - q.low};
   }
-  const kc_BlobRecord& r = cache_.record();
-  const kcVector<2> rel(r.centroidX - static_cast<double>(p_.imageOrigin().x()) - a.origin.x(),
-                        r.centroidY - static_cast<double>(p_.imageOrigin().y()) - a.origin.y());
+  cache_.centroid();
+  const kcVector<2> rel(cache_.centroidX() - static_cast<double>(p_.imageOrigin().x()) - a.origin.x(),
+                        cache_.centroidY() - static_cast<double>(p_.imageOrigin().y()) - a.origin.y());
   const double d = x.clientFromImage.mapVector(rel).dot(across);
   return Pass{q.low * a.binLength - d, q.median * a.binLength - d, q.high * a.binLength - d};
 }

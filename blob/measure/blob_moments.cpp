@@ -147,12 +147,29 @@ Principal principalAxes(const Second& m) {
 
 using kc_Moments::Second;
 
+kc_MomentCache::kc_MomentCache(const kcBlob& blob, const kc_BlobParts& parts, const kc_BSDData& data)
+    : blob_(blob), p_(parts), d_(data) {
+  if (p_.store != nullptr && !p_.store->hasRecords() && p_.hasPelSums()) mark_ = &p_.store->mark(p_.id);
+  else r_ = &p_.record();
+}
+
+double kf_MarkedArea(const kc_BlobParts& p, const kc_BSDData& d) {
+  const auto w = static_cast<std::uint64_t>(p.entry.pelCount);
+  const bool scaled = d.connectivityKind != kcBlobSceneDescription::eLabelled && p.entry.label != 0;
+  KC_ASSERT(!scaled || d.scaleVal != 0, "a grey-scale scene's scale value is not 0");
+  return scaled ? static_cast<double>(w) / static_cast<double>(d.scaleVal) : static_cast<double>(w);
+}
+
+kcVector<2> kf_CenterOfMass(const kcVector<2>& centroid, const kc_BSDData& d) {
+  return d.clientIsIdentity ? centroid : d.xformCache.xformInverse()->mapPoint(centroid);
+}
+
 void kc_MomentCache::takeSums(const kc_Moments::RegionSums& s) {
   notice();
-  if (!r_.centroidValid) {
-    r_.centroidX = s.centroidX;
-    r_.centroidY = s.centroidY;
-    r_.centroidValid = true;
+  if (!r_->centroidValid) {
+    r_->centroidX = s.centroidX;
+    r_->centroidY = s.centroidY;
+    r_->centroidValid = true;
   }
   if (p_.entry.pelCount < 1) {
     // The entry keeps a 32-bit count; a larger total stays "unknown" and is recomputed on need.
@@ -162,8 +179,16 @@ void kc_MomentCache::takeSums(const kc_Moments::RegionSums& s) {
 }
 
 void kc_MomentCache::centroid() {
-  if (r_.centroidValid) return;
-  takeSums(sums());
+  if (r_ == nullptr) {
+    const kc_Moments::RegionSums s = sums();
+    marked(kc_BlobRecord::kCentroid);
+    cx_ = s.centroidX;
+    cy_ = s.centroidY;
+    return;
+  }
+  if (!r_->centroidValid) takeSums(sums());
+  cx_ = r_->centroidX;
+  cy_ = r_->centroidY;
 }
 
 std::uint64_t kc_MomentCache::weight() {
@@ -174,16 +199,23 @@ std::uint64_t kc_MomentCache::weight() {
 }
 
 void kc_MomentCache::areaInPels() {
-  if (r_.areaValid) return;
-  const std::uint64_t w = weight();
-  const bool scaled =
-      d_.connectivityKind != kcBlobSceneDescription::eLabelled && p_.entry.label != 0;
-  KC_ASSERT(!scaled || d_.scaleVal != 0, "a grey-scale scene's scale value is not 0");
-  const double area = scaled ? static_cast<double>(w) / static_cast<double>(d_.scaleVal)
-                             : static_cast<double>(w);
-  notice();
-  r_.area = area;
-  r_.areaValid = true;
+  if (r_ == nullptr) {
+    area_ = kf_MarkedArea(p_, d_);
+    marked(kc_BlobRecord::kArea);
+    return;
+  }
+  if (!r_->areaValid) {
+    const std::uint64_t w = weight();
+    const bool scaled =
+        d_.connectivityKind != kcBlobSceneDescription::eLabelled && p_.entry.label != 0;
+    KC_ASSERT(!scaled || d_.scaleVal != 0, "a grey-scale scene's scale value is not 0");
+    const double area = scaled ? static_cast<double>(w) / static_cast<double>(d_.scaleVal)
+                               : static_cast<double>(w);
+    notice();
+    r_->area = area;
+    r_->areaValid = true;
+  }
+  area_ = r_->area;
 }
 
 double kc_MomentCache::areaScale() {
@@ -198,7 +230,7 @@ void kc_MomentCache::clientXform() {
   kc_BlobMeasures& m = more();
   if (m.transformStamp == d_.transformCounter) return;
   centroid();
-  const kcXform<2> x = d_.xformCache.xformInverse()->linearize(kcVector<2>(r_.centroidX, r_.centroidY));
+  const kcXform<2> x = d_.xformCache.xformInverse()->linearize(kcVector<2>(cx_, cy_));
   const double xScale = x.xScale(), yScale = x.yScale(), areaScale = x.mapArea(1.0);
   const double aspect = x.aspect(), scale = x.scale();
   notice();
@@ -217,7 +249,7 @@ double kc_MomentCache::sumXX() {
   centroid();
   kc_BlobBoundaryData& b = m.boundary;
   if (b.columnProjection.empty()) b.columnProjection = blob_.region().projectVert();
-  const double v = kc_Moments::secondMoment(b.columnProjection, r_.centroidX - originX());
+  const double v = kc_Moments::secondMoment(b.columnProjection, cx_ - originX());
   notice();
   m.sumXX = v;
   m.sumXXValid = true;
@@ -230,7 +262,7 @@ double kc_MomentCache::sumYY() {
   centroid();
   kc_BlobBoundaryData& b = m.boundary;
   if (b.rowProjection.empty()) b.rowProjection = blob_.region().projectHoriz();
-  const double v = kc_Moments::secondMoment(b.rowProjection, r_.centroidY - originY());
+  const double v = kc_Moments::secondMoment(b.rowProjection, cy_ - originY());
   notice();
   m.sumYY = v;
   m.sumYYValid = true;
@@ -244,7 +276,8 @@ double kc_MomentCache::sumXY() {
   const double yy = sumYY();
   kc_BlobBoundaryData& b = m.boundary;
   if (b.diagonalProjection.empty()) b.diagonalProjection = blob_.region().projectDiag();
-  const double d = (r_.centroidX - originX()) + (r_.centroidY - originY()) - 1.0;
+  centroid();
+  const double d = (cx_ - originX()) + (cy_ - originY()) - 1.0;
   const double v = kc_Moments::mixedMoment(b.diagonalProjection, d, xx, yy);
   notice();
   b.sumXY = v;
@@ -264,13 +297,18 @@ Second kc_MomentCache::secondInClient(bool needXY) {
 }
 
 kcVector<2> kc_MomentCache::centerOfMass() {
-  if (r_.centerOfMassStamp == d_.transformCounter) return r_.centerOfMass;
+  if (r_ == nullptr) {
+    centroid();
+    const kcVector<2> c = kf_CenterOfMass(kcVector<2>(cx_, cy_), d_);
+    marked(kc_BlobRecord::kCenterOfMass);
+    return c;
+  }
+  if (r_->centerOfMassStamp == d_.transformCounter) return r_->centerOfMass;
   centroid();
-  const kcVector<2> p(r_.centroidX, r_.centroidY);
-  const kcVector<2> c = d_.clientIsIdentity ? p : d_.xformCache.xformInverse()->mapPoint(p);
+  const kcVector<2> c = kf_CenterOfMass(kcVector<2>(cx_, cy_), d_);
   notice();
-  r_.centerOfMass = c;
-  r_.centerOfMassStamp = d_.transformCounter;
+  r_->centerOfMass = c;
+  r_->centerOfMassStamp = d_.transformCounter;
   return c;
 }
 
@@ -311,7 +349,39 @@ double kcBlob::area() const {
   const kc_BlobParts p = parts();
   kc_MomentCache m(*this, p, data());
   m.areaInPels();
-  return p.record().area * m.areaScale();
+  return m.areaPels() * m.areaScale();
+}
+
+// ---- records from marks ----
+
+void kf_MakeRecords(kc_BlobStore& store, const kc_BSDData& data) {
+  if (store.hasRecords() || store.marks.empty()) return;
+  std::vector<kc_BlobRecord> records(store.size());
+  for (BlobId id = 1; id <= store.size(); ++id) {
+    const std::uint8_t marks = store.marks[id - 1];
+    if (marks == 0) continue;
+    kc_BlobEntry& e = store.entry(id);
+    const kc_BlobParts p{e, store.origin, nullptr, &store, nullptr, id, &data};
+    KC_ASSERT(p.hasPelSums(), "only blobs with pel sums are marked");
+    kc_BlobRecord& r = records[id - 1];
+    if ((marks & kc_BlobRecord::kArea) != 0) {
+      r.area = kf_MarkedArea(p, data);
+      r.areaValid = true;
+    }
+    const kc_Moments::RegionSums s =
+        kc_Moments::sumPels(e.sumX, e.sumY, static_cast<std::uint64_t>(e.pelCount), p.imageOrigin());
+    if ((marks & kc_BlobRecord::kCentroid) != 0) {
+      r.centroidX = s.centroidX;
+      r.centroidY = s.centroidY;
+      r.centroidValid = true;
+    }
+    if ((marks & kc_BlobRecord::kCenterOfMass) != 0) {
+      r.centerOfMass = kf_CenterOfMass(kcVector<2>(s.centroidX, s.centroidY), data);
+      r.centerOfMassStamp = data.transformCounter;
+    }
+  }
+  store.records.swap(records);
+  store.marks.clear();
 }
 
 kcVector<2> kcBlob::centerOfMass() const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 struct kc_BlobLoadTarget;
+class kc_BSDData;
 
 // kc_BlobCopy: the data of a blob that its scene does not hold (a copy, or a default-constructed
 // blob). Copies are deep; the region shares the scene's immutable run bytes.
@@ -42,6 +43,7 @@ struct kc_BlobParts {
   kc_BlobStore* store;        // the scene's store, for a blob the scene holds; else null
   kc_BlobCopy* copy;          // the blob's own data otherwise
   BlobId id;
+  const kc_BSDData* data;     // the scene's data, for a blob the scene holds; else null
 
   kcPelRect imageRect() const {
     return kcPelRect(origin.x() + entry.left, origin.y() + entry.top, entry.width, entry.height);
@@ -52,11 +54,18 @@ struct kc_BlobParts {
   const unsigned char* rows() const { return store ? store->rows(id) : givenRows; }
   // hasPelSums(): the entry's first moments are the pel sums of the blob's region.
   bool hasPelSums() const { return (entry.flags & kc_BlobEntry::kPelSums) != 0; }
-  // record(), measures(), shown(): the caches, made on first use (see kc_BlobStore).
-  kc_BlobRecord& record() const { return store ? store->record(id) : copy->record; }
+  // record(), measures(), shown(): the caches, made on first use (see kc_BlobStore). record() of a
+  // blob of a scene that keeps marks makes every blob's record from them first (kf_MakeRecords).
+  kc_BlobRecord& record() const;
   kc_BlobMeasures& measures() const;
   kc_ShownLinks& shown() const { return store ? store->shown(id) : copy->shown; }
 };
+
+// kf_MakeRecords(store, data): a store that keeps marks (kc_BlobStore::marks) gets its records,
+// each holding what its marks say was computed, derived exactly as the measures derive it; the
+// marks go. Nothing happens for a store with records or without marks. May throw std::bad_alloc,
+// changing nothing.
+void kf_MakeRecords(kc_BlobStore& store, const kc_BSDData& data);
 
 // kf_RegionView(store, id): blob id's rows as a run-length image at its rectangle's origin, a view
 // that keeps the store's run bytes alive. Allocates the image's row table.

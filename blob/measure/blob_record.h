@@ -44,6 +44,7 @@ struct alignas(64) kc_BlobEntry {
   BlobId firstChild = 0;
   std::uint32_t numChildren = 0;
   std::int32_t pelCount = -1;  // pel total; -1 until known (weighted blobs learn it from a measure)
+  std::uint32_t key = 0;      // the connectivity engine's: the region's first label (see kc_BlobStore)
   std::uint8_t label = 0;
   std::uint8_t flags = 0;
 };
@@ -57,6 +58,11 @@ static_assert(sizeof(kc_BlobEntry) == 64, "a blob entry is one cache line");
 // Cache dependencies: area and the centroid depend on the region only (valid flags, never stale);
 // centerOfMass follows the scene's transformCounter.
 struct kc_BlobRecord {
+  // Marks of a blob whose scene keeps marks instead of records (kc_BlobStore::marks).
+  static constexpr std::uint8_t kArea = 1;
+  static constexpr std::uint8_t kCentroid = 2;
+  static constexpr std::uint8_t kCenterOfMass = 4;  // at the scene's current transformCounter
+
   double area = 0.0;        // in pels, weighted and scaled; areaValid
   double centroidX = 0.0;   // weighted centroid in image coordinates; centroidValid
   double centroidY = 0.0;

@@ -25,14 +25,21 @@ struct kc_ClientLinear {
 // once, before the first cache it writes. Each value is stored only once computed, so a failure (a
 // transform that cannot be evaluated, an allocation) leaves every cache consistent. Lives on the
 // stack of one query; parts must outlive it.
+//
+// A blob with pel sums in a scene that keeps marks instead of records (kc_BlobStore::marks) has its
+// area, centroid and centre of mass derived from its entry, and only marks them as computed; any
+// other cache it needs makes the scene's records first (kf_MakeRecords).
 class kc_MomentCache {
  public:
-  kc_MomentCache(const kcBlob& blob, const kc_BlobParts& parts, const kc_BSDData& data)
-      : blob_(blob), p_(parts), r_(parts.record()), d_(data) {}
+  kc_MomentCache(const kcBlob& blob, const kc_BlobParts& parts, const kc_BSDData& data);
 
-  // centroid(), areaInPels(): the centroid and the area in pels, cached in the record.
+  // centroid(), areaInPels(): the centroid and the area in pels, cached; read with centroidX(),
+  // centroidY() and areaPels() afterwards.
   void centroid();
   void areaInPels();
+  double centroidX() const { return cx_; }
+  double centroidY() const { return cy_; }
+  double areaPels() const { return area_; }
   // areaScale(): the client area of one pel at this blob.
   double areaScale();
   kcVector<2> centerOfMass();
@@ -41,10 +48,12 @@ class kc_MomentCache {
   // clientLinear(): the scene's linear pair, or a non-linear one linearised at the centroid.
   kc_ClientLinear clientLinear();
 
-  const kc_BlobRecord& record() const { return r_; }
   // more(): the blob's other caches, made on first use.
   kc_BlobMeasures& more() {
-    if (m_ == nullptr) m_ = &p_.measures();
+    if (m_ == nullptr) {
+      record();
+      m_ = &p_.measures();
+    }
     return *m_;
   }
   // notice(): mutating() on the blob, once per query, before a cache is written.
@@ -55,6 +64,20 @@ class kc_MomentCache {
   }
 
  private:
+  // record(): the blob's record, made (with every blob's) when the scene keeps marks.
+  kc_BlobRecord& record() {
+    if (r_ == nullptr) {
+      r_ = &p_.record();
+      mark_ = nullptr;
+    }
+    return *r_;
+  }
+  // marked(bit): in the marks, bit set (giving notice when it was not).
+  void marked(std::uint8_t bit) {
+    if ((*mark_ & bit) != 0) return;
+    notice();
+    *mark_ = static_cast<std::uint8_t>(*mark_ | bit);
+  }
   // weight(): the region's weighted pel total (the entry's count when it holds one).
   std::uint64_t weight();
   // sums(): the region's weight and centroid, from its pel sums when the scene kept them, else
@@ -80,8 +103,17 @@ class kc_MomentCache {
 
   const kcBlob& blob_;
   const kc_BlobParts& p_;
-  kc_BlobRecord& r_;
   const kc_BSDData& d_;
+  kc_BlobRecord* r_ = nullptr;    // the record, or null while the scene keeps marks for this blob
+  std::uint8_t* mark_ = nullptr;  // its marks then
   kc_BlobMeasures* m_ = nullptr;
+  double cx_ = 0.0;
+  double cy_ = 0.0;
+  double area_ = 0.0;
   bool noticed_ = false;
 };
+
+// kf_MarkedArea(parts, data), kf_CenterOfMass(centroid, data): the area in pels of a blob with pel
+// sums, and the centre of mass in client coordinates of a centroid, as the caches compute them.
+double kf_MarkedArea(const kc_BlobParts& parts, const kc_BSDData& data);
+kcVector<2> kf_CenterOfMass(const kcVector<2>& centroid, const kc_BSDData& data);

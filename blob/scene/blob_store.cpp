@@ -22,7 +22,8 @@ const unsigned char* kc_BlobStore::rows(BlobId id) {
 }
 
 kc_BlobRecord& kc_BlobStore::record(BlobId id) {
-  if (records.empty()) records.resize(entries.size());
+  KC_ASSERT(marks.empty(), "a store holds records or marks, not both");
+  if (records.empty()) records.resize(size());
   return records[id - 1];
 }
 
@@ -37,33 +38,53 @@ kc_BlobMeasures& kc_BlobStore::measures(BlobId id) {
 }
 
 kc_ShownLinks& kc_BlobStore::shown(BlobId id) {
-  if (links.empty()) links.resize(entries.size());
+  if (links.empty()) links.resize(size());
   return links[id - 1];
 }
 
 void kc_BlobStore::clear() {
   entries.clear();
+  index.clear();
+  indexed = false;
   rowOffsets.clear();
   rowMaker.reset();
   records.clear();
+  marks.clear();
   extra.clear();
   links.clear();
   origin = kcPair<long>(0, 0);
 }
 
-void kc_BlobStore::swap(kc_BlobStore& other) noexcept {
+void kc_BlobStore::takeBlobs(kc_BlobStore& other) noexcept {
   entries.swap(other.entries);
+  index.swap(other.index);
+  std::swap(indexed, other.indexed);
   std::swap(origin, other.origin);
+}
+
+void kc_BlobStore::dropCaches() noexcept {
+  rowOffsets.clear();
+  runs.reset();
+  rowMaker.reset();
+  records.clear();
+  marks.clear();
+  extra.clear();
+  links.clear();
+}
+
+void kc_BlobStore::swap(kc_BlobStore& other) noexcept {
+  takeBlobs(other);
   rowOffsets.swap(other.rowOffsets);
   runs.swap(other.runs);
   rowMaker.swap(other.rowMaker);
   records.swap(other.records);
+  marks.swap(other.marks);
   extra.swap(other.extra);
   links.swap(other.links);
 }
 
 unsigned char* kc_BlobStore::reserveRuns(std::size_t bytes) {
-  if (runs.use_count() != 1) runs = std::make_shared<kc_RunBytes>();
+  if (runs.use_count() != 1) runs = std::make_shared<kc_RunBytes>();  // none, or shared
   runs->reserve(bytes == 0 ? 1 : bytes);
   return runs->data();
 }

@@ -42,32 +42,37 @@ class kc_RowMaker {
 
 // kc_BlobStore: the blobs of one analysis.
 //
-// Memory: 64 bytes per blob (kc_BlobEntry; with the scene's kcBlob object, 96 bytes). The rows of the blobs' regions are made on
+// Memory: 68 bytes per blob (kc_BlobEntry and its place in the index; with the scene's kcBlob
+// object, 100 bytes). The rows of the blobs' regions are made on
 // demand: by the connectivity engine the first time any blob needs its rows (a region, a
 // projection, an outline, a picture, an archive), all of them at once, exactly sized (a row is its
 // runs, gaps included, and a terminator), with 8 bytes per blob for their offsets. Until then a
 // store of an analysis holds its image through the maker. The measure records (56 bytes per blob)
-// come with the first measure request, the view links (20 bytes per blob) with the first query of
-// the filtered and sorted view, the other caches per blob (kc_BlobMeasures) with the first measure
+// come with the first measure that needs them (the area, centroid and centre of mass of a blob with
+// pel sums only mark that they were asked, one byte per blob), the view links (20 bytes per blob)
+// with the first query of the filtered and sorted view, the other caches per blob (kc_BlobMeasures) with the first measure
 // that needs them.
 //
 // Reuse: clear() keeps every allocation; a store filled again with a similar analysis allocates
 // nothing. Releasing a store costs one deallocation per array (and a destructor per blob only for
 // blobs that made kc_BlobMeasures).
 //
-// Copies: entries, offsets, records, measures and links are copied; the run bytes and the
+// Copies: entries, index, offsets, records, measures and links are copied; the run bytes and the
 // maker are shared (neither changes once made).
 class kc_BlobStore {
  public:
   // size(): the number of blobs.
-  std::uint32_t size() const { return static_cast<std::uint32_t>(entries.size()); }
+  std::uint32_t size() const { return static_cast<std::uint32_t>(indexed ? index.size() : entries.size()); }
+  // entry(id): blob id's entry (1..size(), unchecked: callers hold a checked id).
+  kc_BlobEntry& entry(BlobId id) { return entries[indexed ? index[id - 1] : id - 1]; }
+  const kc_BlobEntry& entry(BlobId id) const { return entries[indexed ? index[id - 1] : id - 1]; }
 
   // rows(id): the first row of blob id's region (1..size(), unchecked); its other rows follow it.
   // Makes every blob's rows on the first call (see kc_RowMaker::make, whose exceptions pass
   // through). Valid while the store's run bytes live.
   const unsigned char* rows(BlobId id);
   // hasRows(): whether the rows exist (always once made, or for a store filled with them).
-  bool hasRows() const { return rowOffsets.size() == entries.size(); }
+  bool hasRows() const { return rowOffsets.size() == size(); }
   // imageRect(e): an entry's rectangle in image coordinates.
   kcPelRect imageRect(const kc_BlobEntry& e) const {
     return kcPelRect(origin.x() + e.left, origin.y() + e.top, e.width, e.height);
@@ -75,29 +80,50 @@ class kc_BlobStore {
 
   // record(id): the measure record of blob id (1..size(), unchecked: callers hold a checked id).
   // Makes every blob's record on the first call after a fill; may throw std::bad_alloc then.
+  // Precondition (internal assertion): no marks are held (the measures turn marks into records,
+  // see kf_MakeRecords).
   kc_BlobRecord& record(BlobId id);
   bool hasRecords() const { return !records.empty(); }
   // measures(id): blob id's other caches, made on first use (kc_BlobRecord::measures points at
-  // them). References stay valid until the store is cleared or destroyed.
+  // them). References stay valid until the store is cleared or destroyed. Precondition as record.
   kc_BlobMeasures& measures(BlobId id);
+  // mark(id): blob id's marks of the measures computed while the store holds no records; every
+  // blob's (0) are made on the first call, which may throw std::bad_alloc.
+  std::uint8_t& mark(BlobId id) {
+    if (marks.empty()) marks.resize(size(), 0);
+    return marks[id - 1];
+  }
   // shown(id): blob id's view links; every blob's are made (stale) on the first call.
   kc_ShownLinks& shown(BlobId id);
 
   // clear(): no blobs; every allocation is kept for the next fill. The run bytes are dropped
   // (not reused) when a region handed out still shares them; the maker is dropped.
   void clear();
+  // dropCaches(): what the measures, the views and the rows made of the blobs goes (the blobs
+  // themselves stay); the arrays keep their capacity, the run bytes are let go.
+  void dropCaches() noexcept;
+  // takeBlobs(other): exchanges the blobs (entries, index, origin) with other's, allocating nothing.
+  void takeBlobs(kc_BlobStore& other) noexcept;
   // reserveRuns(bytes): run bytes of at least that size, owned by this store alone (a new block
   // when the current one is shared or too small).
   unsigned char* reserveRuns(std::size_t bytes);
   // swap(other): exchanges the contents, allocating nothing.
   void swap(kc_BlobStore& other) noexcept;
 
-  std::vector<kc_BlobEntry> entries;   // element i is blob i + 1
+  // The entries: in id order (element i is blob i + 1) unless indexed; then in the order the
+  // connectivity engine wrote them (entries of regions that got no blob among them), and
+  // index[id - 1] is the position of blob id's entry.
+  std::vector<kc_BlobEntry> entries;
+  std::vector<std::uint32_t> index;
+  bool indexed = false;
   kcPair<long> origin{0, 0};           // image position the entries' coordinates count from
   std::vector<std::uint64_t> rowOffsets;  // byte offset of each entry's first row; empty until made
   std::shared_ptr<kc_RunBytes> runs = std::make_shared<kc_RunBytes>();
   std::shared_ptr<const kc_RowMaker> rowMaker;  // makes the rows; null when they are given
-  std::vector<kc_BlobRecord> records;  // empty until a measure is asked for, then one per blob
+  std::vector<kc_BlobRecord> records;  // empty until a measure needs one, then one per blob
+  // Instead of records, for the area, centroid and centre of mass of blobs with pel sums: which
+  // of them were computed (bits kc_BlobRecord::kArea...), their values being derived from the entry.
+  std::vector<std::uint8_t> marks;
   std::deque<kc_BlobMeasures> extra;   // in order of first request
   std::vector<kc_ShownLinks> links;    // empty until a view is built, then one per blob
 };

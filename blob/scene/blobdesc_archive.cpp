@@ -142,7 +142,7 @@ class ViewCheck {
 
  private:
   kc_ShownLinks shown(BlobId id) const { return d_.store.links.empty() ? kc_ShownLinks{} : d_.store.links[id - 1]; }
-  const kc_BlobEntry& entry(BlobId id) const { return d_.store.entries[id - 1]; }
+  const kc_BlobEntry& entry(BlobId id) const { return d_.store.entry(id); }
 
   bool topFits() const {
     const std::vector<BlobId>& v = d_.shownTopIds;
@@ -430,7 +430,7 @@ void kc_BSDData::linkOldestBlobs() {
     if (legacyBlobs[id - 1] && !top[id]) topIds.push_back(id);
   for (std::size_t i = 0; i < topIds.size(); ++i) {
     if (!legacyBlobs[topIds[i] - 1]) continue;
-    kc_BlobEntry& e = store.entries[topIds[i] - 1];
+    kc_BlobEntry& e = store.entry(topIds[i]);
     e.prevSibling = i == 0 ? 0 : topIds[i - 1];
     e.nextSibling = i + 1 == topIds.size() ? 0 : topIds[i + 1];
   }

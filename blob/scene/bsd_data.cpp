@@ -2,9 +2,12 @@
 // transform pair.
 #include "scene/bsd_data.h"
 
+#include "measure/blob_parts.h"
 #include "messages.h"
 
 #include <foundation/assert.h>
+
+#include <algorithm>
 
 kc_BSDData::~kc_BSDData() = default;
 
@@ -35,7 +38,7 @@ kcBlob& kc_BSDData::blobAt(std::uint64_t id) {
 
 kc_BlobEntry& kc_BSDData::entryAt(std::uint64_t id) {
   if (!validId(id)) throwBadId();
-  return store.entries[id - 1];
+  return store.entry(static_cast<BlobId>(id));
 }
 
 void kc_BSDData::checkWalk(std::size_t steps) const {
@@ -61,6 +64,7 @@ void kc_BSDData::install(kc_BlobStore& fresh, std::vector<BlobId>& ids, kc_BlobA
   // current store, so only one set of it is kept.
   fresh.clear();
   if (store.records.empty()) store.records.swap(fresh.records);
+  if (store.marks.empty()) store.marks.swap(fresh.marks);
   if (store.links.empty()) store.links.swap(fresh.links);
   topIds.swap(ids);
   if (objects.capacity() > blobObjects.capacity()) blobObjects.swap(objects);
@@ -116,7 +120,7 @@ void storeDerived(kc_BSDData& d, const Derived& v) noexcept {
 
 void kc_BSDData::deriveXformValues() { storeDerived(*this, deriveFrom(xformCache)); }
 
-bool kc_BSDData::replaceXform(const kc2XformCache& n) {
+bool kc_BSDData::replaceXform(const kc2XformCache& n, bool blobCaches) {
   if (n.xform().get() == xformCache.xform().get() ||
       n.xformInverse().get() == xformCache.xformInverse().get())
     return false;
@@ -130,6 +134,10 @@ bool kc_BSDData::replaceXform(const kc2XformCache& n) {
   }
   const Derived v = deriveFrom(n);
   kc2XformCache replacement(n);
+  // Centres of mass marked as computed keep the value and stamp of the transform they were
+  // computed under: they become records before it goes.
+  const auto comMarked = [](std::uint8_t m) { return (m & kc_BlobRecord::kCenterOfMass) != 0; };
+  if (blobCaches && std::any_of(store.marks.begin(), store.marks.end(), comMarked)) kf_MakeRecords(store, *this);
 
   mutating();
   advance(transformCounter);

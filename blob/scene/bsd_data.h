@@ -94,12 +94,14 @@ class kc_BSDData : public kcPersistent {
   void install(kc_BlobStore& fresh, std::vector<BlobId>& ids, kc_BlobArray& objects) noexcept;
 
   // ---- transform pair ----
-  // replaceXform(n): replaces the transform pair with n unless n holds the very object the pair
-  // holds on either side, or both are linear and equal. A replacement gives notice, moves
+  // replaceXform(n, blobCaches): replaces the transform pair with n unless n holds the very object
+  // the pair holds on either side, or both are linear and equal. A replacement gives notice, moves
   // transformCounter and viewCounter, moves matrixCounter unless both are linear with equal
-  // matrices, and recomputes xformIsLinear and the derived client values. Returns whether the pair
+  // matrices, and recomputes xformIsLinear and the derived client values; with blobCaches, centres
+  // of mass the store marks as computed become records first, keeping the transform they were
+  // computed under (an analysis that replaces the blobs passes false). Returns whether the pair
   // was replaced. Strong guarantee.
-  bool replaceXform(const kc2XformCache& n);
+  bool replaceXform(const kc2XformCache& n, bool blobCaches = true);
 
   // ---- views (filtered and sorted) ----
   // A blob is in a view when it passes every filter (in order of setting; the first failing one

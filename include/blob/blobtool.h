@@ -205,14 +205,18 @@ class kc_BlobSnapRecord;
 // connectivity time; the masking, morphology and encoding times and images only when that stage
 // ran (the encoding only in the pel variants); the others keep their earlier values.
 //
+// Memory: the results keep run storage for the encoded input (two images' worth once the scene
+// of one analysis holds its image while the next is encoded) and the scene its arrays, so that
+// analysing images of one size again into the same results allocates nothing.
+//
 // Not synchronised: one results object must not be shared by concurrent analyses. Also held by
 // the foundation's counted handles (kcRepBase); the count is never copied.
 class BLOB_EXPORT kcBlobResults : public kcPersistent, public kcRepBase {
  public:
-  // Empty results: no scene, times 0, images degenerate.
+  // Empty results: no scene, times 0, images degenerate. May throw std::bad_alloc.
   kcBlobResults();
   // Copies are deep: a new scene as a copy of other's (none when other has none), the times and
-  // the images (which share their immutable runs).
+  // the images (which share their immutable runs); the run storage is the copy's own.
   kcBlobResults(const kcBlobResults& other);
   // Assignment gives notice and becomes a copy of other; the scene held before is deleted (its
   // pointers die). Self-assignment does nothing. A failed copy leaves this object unchanged.

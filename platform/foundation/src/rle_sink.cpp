@@ -81,14 +81,21 @@ void kc_RunSink::makeRoom() {
     flushBand();
 }
 
-// growChunk(): doubles the pooled chunk, but to no more than the worst case of the rows left and
-// no less than room for one worst-case row. The chunk's size is its capacity; the bytes written
-// so far keep their offsets.
+// growChunk(): grows the pooled chunk to what the rows left need at the density of the rows done
+// (an eighth more, and room for one worst-case row), by at least a quarter, to no more than their
+// worst case. The chunk's size is its capacity (reserved exactly, so that the storage a pool keeps
+// follows the images it encoded); the bytes written so far keep their offsets.
 void kc_RunSink::growChunk() {
   std::vector<unsigned char>& chunk = rep_->chunks.front();
   const auto used = static_cast<std::size_t>(out_ - base_);
-  const std::size_t worst = used + rowBytes_ * (height_ - offsets_->size());  // this row included
-  chunk.resize(std::max(used + rowBytes_, std::min(worst, std::max(2 * chunk.size(), kMinChunk))));
+  const std::size_t done = offsets_->size();
+  const std::size_t left = height_ - done;  // this row included
+  const std::size_t worst = used + rowBytes_ * left;
+  const std::size_t estimate = done == 0 ? kMinChunk : used + used / done * left * 9 / 8 + rowBytes_;
+  const std::size_t size =
+      std::max(used + rowBytes_, std::min(worst, std::max({estimate, chunk.size() + chunk.size() / 4, kMinChunk})));
+  chunk.reserve(size);
+  chunk.resize(size);
   base_ = chunk.data();
   out_ = base_ + used;
   end_ = base_ + chunk.size();

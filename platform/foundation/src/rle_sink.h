@@ -38,8 +38,9 @@ struct kc_RLEPool {
 // Band mode (no pool, or every pooled rep held): rows are encoded into a scratch band of a few
 // dozen worst-case rows, and each full band is copied into chunks sized from the density seen so
 // far (chunks never grow, so rows stay put); the last chunk is trimmed when much of it is unused.
-// Pooled mode (a free pooled rep): rows go straight into the rep's single chunk, which grows
-// geometrically (up to the worst case of the rows left) and is never trimmed. Rows are recorded
+// Pooled mode (a free pooled rep): rows go straight into the rep's single chunk, which grows to
+// what the rows left need at the density seen so far (up to their worst case) and is never
+// trimmed. Rows are recorded
 // as offsets and made pointers only in finish(), after the last growth.
 class kc_RunSink {
  public:

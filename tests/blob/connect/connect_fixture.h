@@ -77,8 +77,8 @@ struct Output {
 // viewsOf(store): every blob of a store as BlobViews.
 inline std::vector<BlobView> viewsOf(kc_BlobStore& store) {
   std::vector<BlobView> views;
-  for (std::size_t i = 0; i < store.entries.size(); ++i) {
-    const kc_BlobEntry& e = store.entries[i];
+  for (std::size_t i = 0; i < store.size(); ++i) {
+    const kc_BlobEntry& e = store.entry(static_cast<BlobId>(i + 1));
     BlobView v{static_cast<BlobId>(i + 1), e.label, e.pelCount, store.origin.x() + e.left,
                store.origin.y() + e.top, e.width, e.height, e.parent, e.nextSibling, e.prevSibling,
                e.firstChild, e.numChildren, {}};

@@ -201,14 +201,14 @@ Bytes corrupted(Change change) {
 
 TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
   const std::pair<const char*, void (*)(kc_BSDData&)> cases[] = {
-      {"parent beyond the blobs", [](kc_BSDData& d) { d.store.entries[2].parent = d.numBlobs() + 1; }},
-      {"sibling cycle", [](kc_BSDData& d) { d.store.entries[0].nextSibling = 1; }},
-      {"child count", [](kc_BSDData& d) { ++d.store.entries[1].numChildren; }},
+      {"parent beyond the blobs", [](kc_BSDData& d) { d.store.entry(3).parent = d.numBlobs() + 1; }},
+      {"sibling cycle", [](kc_BSDData& d) { d.store.entry(1).nextSibling = 1; }},
+      {"child count", [](kc_BSDData& d) { ++d.store.entry(2).numChildren; }},
       {"child listed twice", [](kc_BSDData& d) { d.topIds.push_back(d.topIds.front()); }},
       {"top id beyond the blobs", [](kc_BSDData& d) { d.topIds.push_back(d.numBlobs() + 1); }},
       {"shown id 0", [](kc_BSDData& d) { d.shownIds.push_back(0); }},
       {"scale value 0", [](kc_BSDData& d) { d.scaleVal = 0; }},
-      {"hole inside a hole", [](kc_BSDData& d) { d.store.entries[d.store.entries[2].parent - 1].label = 0; }},
+      {"hole inside a hole", [](kc_BSDData& d) { d.store.entry(d.store.entry(3).parent).label = 0; }},
       {"run row too short", [](kc_BSDData& d) { ++d.store.runs->data()[d.store.rowOffsets[0] + 1]; }},
   };
   for (const auto& [what, change] : cases) {
