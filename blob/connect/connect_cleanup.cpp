@@ -1,6 +1,7 @@
 // The labelled fill: merging small regions into their largest neighbour, and building the blob
 // tree from the neighbour graph by articulation regions.
 #include "connect/connect_engine.h"
+#include "connect/connect_records.h"
 
 #include <foundation/assert.h>
 

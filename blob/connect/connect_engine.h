@@ -39,6 +39,7 @@ struct kc_ConnectWorkspace {
                                             // bits (their ranks give the ids); radix counts
   std::vector<std::uint64_t> order, scratch;  // finishing pass: the top level sorted by serial
   std::vector<std::uint32_t> counts2;         // and the counts of that sort
+  std::vector<std::uint32_t> rowIds;          // rows: by retired index, the blob id
   // Fill chains of the grey-scale fill while rows are made: the labels of each open region in a
   // chain, and which labels were filled into their encloser.
   std::vector<LabelId> nextLabel;
@@ -64,8 +65,8 @@ void kf_ReserveWorkspace(kc_ConnectWorkspace& ws, const kc_WorkspaceNeeds& needs
 // label, merges and encloses regions, and counts each region's pels, extents and first moments as
 // it goes; an enclosed region can change no more and retires into the output store at once. The
 // finishing pass drops the regions that get no blob, numbers the others in raster order of their
-// first pel (the order of their smallest labels), links the tree and indexes the entries by id;
-// they stay where they retired.
+// first pel (the order of their smallest labels), links the tree and moves the entries to their
+// ids' places.
 // Nothing reads the image a second time: the rows of the blobs' regions are written only by a run
 // that recorded every run's label (recordLabels, then writeRows), which the scene starts when a
 // blob's rows are first needed.
@@ -122,6 +123,10 @@ class kc_ConnectEngine {
   // entries (quadratic in the neighbours of one region for the symmetry check; for small images).
   void checkInvariants() const;
 
+  // retired(): after finish(), the entries the store held before those without a blob were cut
+  // off (what an analysis of the same image needs of it again).
+  std::size_t retired() const { return retired_; }
+
   // regionCount(): open region records, the outside included. For tests.
   std::size_t regionCount() const { return regionCount_; }
 
@@ -148,11 +153,28 @@ class kc_ConnectEngine {
     while ((ws_.up[label] & kRootFlag) == 0) label = ws_.up[label];
     return ws_.up[label] & ~kRootFlag;
   }
+  // isOpen(r): r names a slot holding a region. The bound is checked in every build (a region index
+  // read from a label indexes the records); the rest in debug builds.
+  bool isOpen(RegionIndex r) const {
+#ifndef NDEBUG
+    if (r < slots_ && reg(r).released) return false;
+#endif
+    return r < slots_;
+  }
   RegionIndex newRegion(std::uint8_t value, Column x, RowIndex y, Column n);
   RegionIndex newOutside();
   LabelId newLabel(RegionIndex r);
   void freeSlot(RegionIndex r);
-  void addRun(Region& g, Column x, Column xe, RowIndex y);
+  // addRun(g, x, xe, y): the run's pels join region g.
+  static void addRun(Region& g, Column x, Column xe, RowIndex y) {
+    const auto pels = static_cast<std::uint64_t>(xe - x);
+    g.pelCount += pels;
+    g.sumX += pels * static_cast<std::uint64_t>(x) + pels * (pels - 1) / 2;
+    g.sumY += pels * static_cast<std::uint64_t>(y);
+    g.xMin = g.xMin < x ? g.xMin : x;
+    g.xEnd = g.xEnd > xe ? g.xEnd : xe;
+    g.yMax = y;
+  }
   void mergeRegions(RegionIndex absorbed, RegionIndex survivor);
   void adoptChild(RegionIndex parent, RegionIndex child);
   void closeRegion(RegionIndex enclosed, RegionIndex encloser);
@@ -201,11 +223,11 @@ class kc_ConnectEngine {
   void drop(RetiredIndex r);
   void keepTop(RetiredIndex r);
   std::uint32_t numberBlobs();
-  // idOf(i): the id of retired entry i (the rank of its key among the marked labels); 0 when it
-  // gets no blob.
-  BlobId idOf(RetiredIndex i) const;
+  // idOf(key): the id of the retired entry with this key (its first label), 0 when it gets no blob.
+  BlobId idOf(LabelId key) const;
   void linkTop(std::vector<BlobId>& topIds);
   void linkChildren();
+  void orderById(std::uint32_t count);
 
   // ---- rows (connect_rows.cpp) ----
   template <class Sink> void walkRows(Sink& sink);
@@ -227,6 +249,8 @@ class kc_ConnectEngine {
 
   RegionIndex outside_ = kNone;
   std::size_t regionCount_ = 0;
+  RegionIndex slots_ = 0;  // record slots made (ws_.regions.size())
+  std::size_t retired_ = 0;
   std::uint32_t serial_ = 0;  // records created
   std::uint32_t floodStamp_ = 0;
   RowIndex rowsScanned_ = 0;

@@ -2,9 +2,11 @@
 // others in raster order of their first pel, links the tree and puts the store in id order.
 //
 // While the engine runs, a retired entry holds what a scene shows but for its links: its children
-// and its next sibling are retired indices and its record's serial is in prevSibling. The pass
-// turns those into the tree's links by id; the entries stay where they retired.
+// and its next sibling are retired indices, its record's serial is in prevSibling and its key is
+// the region's first label, whose rank among the keys of the blobs is the id. The pass turns the
+// links into ids and moves every entry to its id's place.
 #include "connect/connect_engine.h"
+#include "connect/connect_records.h"
 
 #include <foundation/assert.h>
 
@@ -59,13 +61,9 @@ void kc_ConnectEngine::finish(std::vector<BlobId>& topIds) {
   }
   retireOpen();
   const std::uint32_t count = numberBlobs();
-  out_.index.resize(count);
   linkTop(topIds);
   linkChildren();
-#ifndef NDEBUG
-  for (BlobId id = 1; id <= count; ++id)
-    KC_ASSERT(out_.entry(id).parent != kNone && idOf(out_.index[id - 1]) == id, "every blob is indexed and linked");
-#endif
+  orderById(count);
 }
 
 // retireOpen(): every region still open retires, in slot order. Without the fill these are the
@@ -131,7 +129,7 @@ void kc_ConnectEngine::keepTop(RetiredIndex i) {
 }
 
 // numberBlobs(): ids follow the raster order of first pels, which is the order of the regions'
-// first labels: a blob's id is the rank of its key among the marked labels. Counts the marks
+// first labels: a blob's id is the rank of its key among the marked labels (idOf). Counts the marks
 // before each word of bits; returns the number of blobs.
 std::uint32_t kc_ConnectEngine::numberBlobs() {
   const std::vector<std::uint64_t>& bits = ws_.bits;
@@ -145,12 +143,10 @@ std::uint32_t kc_ConnectEngine::numberBlobs() {
   return total;
 }
 
-BlobId kc_ConnectEngine::idOf(RetiredIndex i) const {
-  const LabelId key = out_.entries[i].key;
+BlobId kc_ConnectEngine::idOf(LabelId key) const {
   const std::uint64_t word = ws_.bits[key >> 6];
   const std::uint64_t bit = std::uint64_t{1} << (key & 63);
-  if ((word & bit) == 0) return 0;
-  return ws_.counts[key >> 6] + popcount64(word & (bit - 1)) + 1;
+  return (word & bit) == 0 ? 0 : ws_.counts[key >> 6] + popcount64(word & (bit - 1)) + 1;
 }
 
 // linkTop(topIds): the top level in region-list order (the newest record first), with its sibling
@@ -159,7 +155,7 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds) {
   std::vector<std::uint64_t>& order = ws_.order;
   sortBySerial(order, ws_.scratch, ws_.counts2);
   topIds.resize(order.size());
-  for (std::size_t k = 0; k < order.size(); ++k) topIds[k] = idOf(static_cast<RetiredIndex>(order[k]));
+  for (std::size_t k = 0; k < order.size(); ++k) topIds[k] = idOf(out_.entries[static_cast<RetiredIndex>(order[k])].key);
   for (std::size_t k = 0; k < order.size(); ++k) {
     kc_BlobEntry& e = out_.entries[static_cast<RetiredIndex>(order[k])];
     e.parent = 0;
@@ -168,34 +164,57 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds) {
   }
 }
 
-// linkChildren(): indexes every blob and links its children in child-list order (the most
-// recently closed first, then those inherited through merges), as ids. A weighted blob's pel count
-// leaves sumX.
+// linkChildren(): links every blob's children in child-list order (the most recently closed first,
+// then those inherited through merges), as ids. A weighted blob's pel count leaves sumX.
 void kc_ConnectEngine::linkChildren() {
   std::vector<kc_BlobEntry>& entries = out_.entries;
-  for (RetiredIndex i = 0; i < entries.size(); ++i) {
-    const BlobId id = idOf(i);
-    if (id == 0) continue;
-    out_.index[id - 1] = i;
-    kc_BlobEntry& e = entries[i];
+  for (kc_BlobEntry& e : entries) {
     if ((e.flags & kc_BlobEntry::kPelSums) == 0) e.sumX = 0;
-    BlobId first = 0;
+    if (e.firstChild == kNone) {
+      e.firstChild = 0;
+      continue;
+    }
+    const BlobId id = idOf(e.key);
+    if (id == 0) continue;
     BlobId previous = 0;
     std::uint32_t count = 0;
-    for (std::uint32_t c = e.firstChild; c != kNone;) {
+    std::uint32_t c = e.firstChild;
+    BlobId cid = idOf(entries[c].key);
+    e.firstChild = cid;
+    while (c != kNone) {
       kc_BlobEntry& child = entries[c];
       const std::uint32_t next = child.nextSibling;
-      const BlobId cid = idOf(c);
+      const BlobId nid = next == kNone ? 0 : idOf(entries[next].key);
       KC_ASSERT(cid != 0 && child.parent == kNone, "a child gets a blob, and one parent");
       child.parent = id;
       child.prevSibling = previous;
-      child.nextSibling = next == kNone ? 0 : idOf(next);
-      if (first == 0) first = cid;
+      child.nextSibling = nid;
       previous = cid;
       ++count;
       c = next;
+      cid = nid;
     }
-    e.firstChild = first;
     e.numChildren = count;
   }
+}
+
+// orderById(count): the entries move to their ids' places, swapping each into place in turn (a
+// displaced entry mostly moves a short way: regions retire soon after their last row); entries
+// without a blob end up past count and are cut off.
+void kc_ConnectEngine::orderById(std::uint32_t count) {
+  std::vector<kc_BlobEntry>& entries = out_.entries;
+  retired_ = entries.size();
+  if (runLabels_ != nullptr) {  // writeRows maps retired indices to ids
+    ws_.rowIds.resize(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) ws_.rowIds[i] = idOf(entries[i].key);
+  }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (BlobId id = idOf(entries[i].key); id != 0 && id - 1 != i; id = idOf(entries[i].key))
+      std::swap(entries[i], entries[id - 1]);
+  }
+  entries.resize(count);
+#ifndef NDEBUG
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    KC_ASSERT(idOf(entries[i].key) == i + 1 && entries[i].parent != kNone, "every blob is in place and linked");
+#endif
 }

@@ -1,6 +1,7 @@
 // The grey-scale scan: non-zero pels 8-connected, zero pels 4-connected, with merges and the
 // closing of enclosed regions as rows connect them.
 #include "connect/connect_engine.h"
+#include "connect/connect_records.h"
 
 #include <foundation/assert.h>
 
@@ -74,8 +75,7 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
         if (sameKind(up, run)) {
           KC_ASSERT(up.label != kNone, "an above run of the current kind has a label");
           const RegionIndex aboveRegion = regionOf(up.label);
-          KC_ASSERT(aboveRegion < ws_.regions.size() && !reg(aboveRegion).released,
-                    "an above run of the current kind has an open region");
+          KC_ASSERT(isOpen(aboveRegion), "an above run of the current kind has an open region");
           if (label == kNone) {
             label = up.label;
             region = aboveRegion;

@@ -1,6 +1,7 @@
 // The labelled scan: equal values 6-connected (left, right, up, down, upper-left, lower-right),
 // neighbour lists between regions of different values, and the enclosure flood.
 #include "connect/connect_engine.h"
+#include "connect/connect_records.h"
 
 #include <foundation/assert.h>
 
@@ -56,8 +57,7 @@ void kc_ConnectEngine::scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t 
       if (up.xe - 1 >= lo) {
         KC_ASSERT(up.label != kNone, "an above run in range has a label");
         const RegionIndex aboveRegion = regionOf(up.label);
-        KC_ASSERT(aboveRegion < ws_.regions.size() && !reg(aboveRegion).released,
-                  "an above run in range has an open region");
+        KC_ASSERT(isOpen(aboveRegion), "an above run in range has an open region");
         if (up.value == run.value) {
           if (region != aboveRegion) {
             mergeRegions(region, aboveRegion);
@@ -84,7 +84,7 @@ void kc_ConnectEngine::scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t 
 // (it carries the same mark) lists exactly the regions R and the current run cut off; each is
 // taken out of R's list (and R out of its list) and closed into R, in the order listed.
 void kc_ConnectEngine::encloseLabelled(RegionIndex encloser, RegionIndex start) {
-  KC_ASSERT(start < ws_.regions.size() && !reg(start).released, "a pending run has an open region");
+  KC_ASSERT(isOpen(start), "a pending run has an open region");
   const std::uint32_t s = ++floodStamp_;
   ws_.labelled[encloser].stamp = s;
   ws_.labelled[start].stamp = s;

@@ -54,7 +54,7 @@ void kc_ConnectEngine::walkRows(Sink& sink) {
   std::vector<kc_BlobBuild>& builds = ws_.builds;
   const auto blobOf = [this](LabelId label) -> BlobId {
     const std::uint32_t where = ws_.up[rootOf(label)] & ~kRootFlag;
-    return where == kGone ? 0 : idOf(where);
+    return where == kGone ? 0 : ws_.rowIds[where];
   };
   const auto finishRow = [&sink](kc_BlobBuild& b) {
     KC_ASSERT(b.cursor != 0 && b.cursor <= b.width, "a blob row receives a pel and stays inside the width");
@@ -209,6 +209,12 @@ void kf_IdleRowMakers(std::shared_ptr<kc_RowMaker> (&makers)[2]) {
   }
 }
 
+void kf_RecordNeeds(const kc_RowMaker& maker, const kc_WorkspaceNeeds& needs) {
+  // The engine's makers are this file's own; the needs are plain data read only by restoring.
+  EngineRowMaker& m = const_cast<EngineRowMaker&>(*engineMaker(&maker));
+  m.set(m.image(), m.settings(), needs);
+}
+
 bool kf_CanRestore(const kc_RowMaker* maker) {
   const EngineRowMaker* m = engineMaker(maker);
   return m != nullptr && !(m->settings().labelled && m->settings().cleanup == kc_CleanupKind::eFill);
@@ -223,7 +229,7 @@ void kf_RestoreBlobs(const kc_RowMaker& maker, kc_ConnectWorkspace& ws, kc_BlobS
   const EngineRowMaker& m = *engineMaker(&maker);
 #ifndef NDEBUG
   const kc_WorkspaceNeeds before = kf_WorkspaceNeeds(ws);
-  const std::size_t entries = store.entries.capacity(), index = store.index.capacity(), top = topIds.capacity();
+  const std::size_t entries = store.entries.capacity(), top = topIds.capacity();
 #endif
   const kc_EngineSettings& s = m.settings();
   kc_ConnectEngine engine(m.image(), ws, store, s.labelled, s.cleanup, s.minPels);
@@ -234,7 +240,7 @@ void kf_RestoreBlobs(const kc_RowMaker& maker, kc_ConnectWorkspace& ws, kc_BlobS
   const kc_WorkspaceNeeds after = kf_WorkspaceNeeds(ws);
   KC_ASSERT(after.up == before.up && after.regions == before.regions && after.bits == before.bits &&
                 after.nodes == before.nodes && after.indexSlots == before.indexSlots &&
-                store.entries.capacity() == entries && store.index.capacity() == index &&
+                store.entries.capacity() == entries &&
                 topIds.capacity() == top,
             "restoring a scene's blobs allocates nothing");
 #endif

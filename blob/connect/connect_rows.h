@@ -23,6 +23,10 @@ std::shared_ptr<const kc_RowMaker> kf_EngineRowMaker(std::shared_ptr<kc_RowMaker
                                                      const kcRLEBuffer& image, const kc_EngineSettings& settings,
                                                      const kc_WorkspaceNeeds& needs);
 
+// kf_RecordNeeds(maker, needs): an engine maker keeps needs as the capacities its analysis needed
+// (once the workspace was cut to size after the analysis).
+void kf_RecordNeeds(const kc_RowMaker& maker, const kc_WorkspaceNeeds& needs);
+
 // kf_IdleRowMakers(makers): the makers no store holds any more let go of their images, so that the
 // image's runs can be reused.
 void kf_IdleRowMakers(std::shared_ptr<kc_RowMaker> (&makers)[2]);

@@ -12,7 +12,9 @@
 #include <foundation/assert.h>
 #include <foundation/rlebuffer.h>
 
+#include <algorithm>
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -70,14 +72,16 @@ void commitSettings(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuf
   kc_SceneBuilder::finishAnalysis(scene);
 }
 
-// fitStore(store, topIds): arrays the analysis grew well past what it holds are cut to size, so that
-// the memory kept follows the blobs. Optional: nothing happens when memory is short.
+// fit(v, needed): an array the analysis grew well past the needed elements (its size, or more when
+// the analysis held more at some moment) is cut to that, so that the memory kept follows the
+// images analysed. Optional: nothing happens when memory is short.
 template <class T>
-void fit(std::vector<T>& v) noexcept {
-  if (v.capacity() <= v.size() + v.size() / 4 + 64) return;
+void fit(std::vector<T>& v, std::size_t needed) noexcept {
+  needed = std::max(needed, v.size());
+  if (v.capacity() <= needed + needed / 4 + 64) return;
   try {
     std::vector<T> exact;
-    exact.reserve(v.size());
+    exact.reserve(needed);
     exact.assign(v.begin(), v.end());
     v.swap(exact);
   } catch (const std::bad_alloc&) {
@@ -90,14 +94,16 @@ void fit(std::vector<T>& v) noexcept {
 // aside that the commit swaps in. A failure also empties the cached engine state.
 void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s) {
   const kc_EngineSettings settings = engineSettings(s);
-  const std::shared_ptr<const kc_RowMaker> previous = d.store.rowMaker;
+  std::shared_ptr<const kc_RowMaker> previous = d.store.rowMaker;  // kept alive for putting back
   const bool inPlace = kf_CanRestore(previous.get());
-  kc_BlobStore aside;
+  std::optional<kc_BlobStore> aside;  // made only when needed: a store allocates on construction
+  if (!inPlace) aside.emplace();
   std::vector<BlobId> asideTopIds;
-  kc_BlobStore& out = inPlace ? d.store : aside;
+  kc_BlobStore& out = inPlace ? d.store : *aside;
   std::vector<BlobId>& topIds = inPlace ? d.topIds : asideTopIds;
   kc_ConnectWorkspace* ws = nullptr;
   bool written = false;  // the scene's blobs were written over
+  std::size_t retired = 0;
   try {
     ws = &augmentedFor(d, image).workspace();
     if (inPlace) kf_ReserveForRestore(*previous, *ws);
@@ -105,6 +111,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
     kc_ConnectEngine engine(image, *ws, out, settings.labelled, settings.cleanup, settings.minPels);
     engine.scan();
     engine.finish(topIds);
+    retired = engine.retired();
     kc_BlobArray objects;
     if (d.blobObjects.capacity() < out.size()) objects.ensure(out.size(), &scene);
     std::shared_ptr<const kc_RowMaker> maker =
@@ -112,7 +119,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
     d.mutating();
     d.replaceXform(image.xformCache(), false);  // the last step that can fail
     if (!inPlace) {
-      d.store.takeBlobs(aside);
+      d.store.takeBlobs(*aside);
       d.topIds.swap(asideTopIds);
     }
     d.store.dropCaches();
@@ -123,11 +130,12 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
     d.augmentedCache.reset();
     throw;
   }
+  previous.reset();
   kf_IdleRowMakers(ws->makers);
-  fit(d.store.entries);
-  fit(d.store.index);
-  fit(ws->up);
-  fit(ws->bits);
+  fit(d.store.entries, retired);
+  fit(ws->up, 0);
+  fit(ws->bits, 0);
+  kf_RecordNeeds(*d.store.rowMaker, kf_WorkspaceNeeds(*ws));
 }
 
 }  // namespace

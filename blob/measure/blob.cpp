@@ -147,7 +147,13 @@ void kcBlob::reInit() {
 
 unsigned char kcBlob::label() const { return parts().entry.label; }
 
-kcPelRect kcBlob::imageBoundingBox() const { return parts().imageRect(); }
+kcPelRect kcBlob::imageBoundingBox() const {
+  if (!copy_ && scene_ != nullptr) {
+    const kc_BlobStore& s = scene_->data_->store;
+    if (id_ >= 1 && static_cast<std::uint32_t>(id_) <= s.size()) return s.imageRect(s.entry(static_cast<BlobId>(id_)));
+  }
+  return parts().imageRect();
+}
 
 const kcRLEBuffer& kcBlob::region() const {
   if (copy_) return copy_->region;

@@ -153,15 +153,25 @@ kc_MomentCache::kc_MomentCache(const kcBlob& blob, const kc_BlobParts& parts, co
   else r_ = &p_.record();
 }
 
-double kf_MarkedArea(const kc_BlobParts& p, const kc_BSDData& d) {
-  const auto w = static_cast<std::uint64_t>(p.entry.pelCount);
-  const bool scaled = d.connectivityKind != kcBlobSceneDescription::eLabelled && p.entry.label != 0;
+double kf_MarkedArea(const kc_BlobEntry& e, const kc_BSDData& d) {
+  const auto w = static_cast<std::uint64_t>(e.pelCount);
+  const bool scaled = d.connectivityKind != kcBlobSceneDescription::eLabelled && e.label != 0;
   KC_ASSERT(!scaled || d.scaleVal != 0, "a grey-scale scene's scale value is not 0");
   return scaled ? static_cast<double>(w) / static_cast<double>(d.scaleVal) : static_cast<double>(w);
 }
 
+kc_Moments::RegionSums kf_MarkedSums(const kc_BlobEntry& e, const kcPair<long>& origin) {
+  const kcPair<long> at(origin.x() + e.left, origin.y() + e.top);
+  return kc_Moments::sumPels(e.sumX, e.sumY, static_cast<std::uint64_t>(e.pelCount), at);
+}
+
 kcVector<2> kf_CenterOfMass(const kcVector<2>& centroid, const kc_BSDData& d) {
   return d.clientIsIdentity ? centroid : d.xformCache.xformInverse()->mapPoint(centroid);
+}
+
+kc_Moments::RegionSums kc_MomentCache::sums() const {
+  if (p_.hasPelSums()) return kf_MarkedSums(p_.entry, p_.origin);
+  return kc_Moments::sumRows(p_.rows(), p_.entry.height, p_.imageOrigin());
 }
 
 void kc_MomentCache::takeSums(const kc_Moments::RegionSums& s) {
@@ -200,7 +210,7 @@ std::uint64_t kc_MomentCache::weight() {
 
 void kc_MomentCache::areaInPels() {
   if (r_ == nullptr) {
-    area_ = kf_MarkedArea(p_, d_);
+    area_ = kf_MarkedArea(p_.entry, d_);
     marked(kc_BlobRecord::kArea);
     return;
   }
@@ -345,7 +355,35 @@ kc_ClientLinear kc_MomentCache::clientLinear() {
 
 // ---- the measures ----
 
+// The everyday measures of a blob whose scene keeps marks (see kc_MomentCache) skip the general
+// route: marked(d, id, e) is that blob's entry, or null for any other blob.
+namespace {
+
+kc_BlobEntry* markedEntry(kc_BSDData& d, std::int32_t id) {
+  kc_BlobStore& s = d.store;
+  if (!s.records.empty() || id < 1 || static_cast<std::uint32_t>(id) > s.size()) return nullptr;
+  kc_BlobEntry& e = s.entry(static_cast<BlobId>(id));
+  return (e.flags & kc_BlobEntry::kPelSums) != 0 ? &e : nullptr;
+}
+
+}  // namespace
+
+void kcBlob::mark(std::uint8_t bits) const {
+  std::uint8_t& m = scene_->data_->store.mark(static_cast<BlobId>(id_));
+  if ((m & bits) == bits) return;
+  giveNotice();
+  m = static_cast<std::uint8_t>(m | bits);
+}
+
 double kcBlob::area() const {
+  if (!copy_ && scene_ != nullptr) {
+    kc_BSDData& d = *scene_->data_;
+    if (const kc_BlobEntry* e = markedEntry(d, id_); e != nullptr && d.xformIsLinear) {
+      const double pels = kf_MarkedArea(*e, d);
+      mark(kc_BlobRecord::kArea);
+      return pels * d.clientAreaScale;
+    }
+  }
   const kc_BlobParts p = parts();
   kc_MomentCache m(*this, p, data());
   m.areaInPels();
@@ -365,11 +403,10 @@ void kf_MakeRecords(kc_BlobStore& store, const kc_BSDData& data) {
     KC_ASSERT(p.hasPelSums(), "only blobs with pel sums are marked");
     kc_BlobRecord& r = records[id - 1];
     if ((marks & kc_BlobRecord::kArea) != 0) {
-      r.area = kf_MarkedArea(p, data);
+      r.area = kf_MarkedArea(e, data);
       r.areaValid = true;
     }
-    const kc_Moments::RegionSums s =
-        kc_Moments::sumPels(e.sumX, e.sumY, static_cast<std::uint64_t>(e.pelCount), p.imageOrigin());
+    const kc_Moments::RegionSums s = kf_MarkedSums(e, store.origin);
     if ((marks & kc_BlobRecord::kCentroid) != 0) {
       r.centroidX = s.centroidX;
       r.centroidY = s.centroidY;
@@ -385,6 +422,15 @@ void kf_MakeRecords(kc_BlobStore& store, const kc_BSDData& data) {
 }
 
 kcVector<2> kcBlob::centerOfMass() const {
+  if (!copy_ && scene_ != nullptr) {
+    kc_BSDData& d = *scene_->data_;
+    if (const kc_BlobEntry* e = markedEntry(d, id_); e != nullptr) {
+      const kc_Moments::RegionSums s = kf_MarkedSums(*e, d.store.origin);
+      const kcVector<2> c = kf_CenterOfMass(kcVector<2>(s.centroidX, s.centroidY), d);
+      mark(kc_BlobRecord::kCentroid | kc_BlobRecord::kCenterOfMass);
+      return c;
+    }
+  }
   const kc_BlobParts p = parts();
   kc_MomentCache m(*this, p, data());
   return m.centerOfMass();

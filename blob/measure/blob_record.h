@@ -44,7 +44,7 @@ struct alignas(64) kc_BlobEntry {
   BlobId firstChild = 0;
   std::uint32_t numChildren = 0;
   std::int32_t pelCount = -1;  // pel total; -1 until known (weighted blobs learn it from a measure)
-  std::uint32_t key = 0;      // the connectivity engine's: the region's first label (see kc_BlobStore)
+  std::uint32_t key = 0;      // the connectivity engine's: the region's first label
   std::uint8_t label = 0;
   std::uint8_t flags = 0;
 };

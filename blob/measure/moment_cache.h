@@ -82,12 +82,7 @@ class kc_MomentCache {
   std::uint64_t weight();
   // sums(): the region's weight and centroid, from its pel sums when the scene kept them, else
   // from its rows.
-  kc_Moments::RegionSums sums() const {
-    if (p_.hasPelSums())
-      return kc_Moments::sumPels(p_.entry.sumX, p_.entry.sumY, static_cast<std::uint64_t>(p_.entry.pelCount),
-                                 p_.imageOrigin());
-    return kc_Moments::sumRows(p_.rows(), p_.entry.height, p_.imageOrigin());
-  }
+  kc_Moments::RegionSums sums() const;
   // takeSums(s): stores a pass's centroid and total where the caches lack them.
   void takeSums(const kc_Moments::RegionSums& s);
   void clientXform();
@@ -113,7 +108,9 @@ class kc_MomentCache {
   bool noticed_ = false;
 };
 
-// kf_MarkedArea(parts, data), kf_CenterOfMass(centroid, data): the area in pels of a blob with pel
-// sums, and the centre of mass in client coordinates of a centroid, as the caches compute them.
-double kf_MarkedArea(const kc_BlobParts& parts, const kc_BSDData& data);
+// kf_MarkedArea(entry, data), kf_MarkedSums(entry, origin), kf_CenterOfMass(centroid, data): the
+// area in pels and the weight and centroid of a blob with pel sums (its store's origin given), and
+// the centre of mass in client coordinates of a centroid, as the caches compute them.
+double kf_MarkedArea(const kc_BlobEntry& entry, const kc_BSDData& data);
+kc_Moments::RegionSums kf_MarkedSums(const kc_BlobEntry& entry, const kcPair<long>& origin);
 kcVector<2> kf_CenterOfMass(const kcVector<2>& centroid, const kc_BSDData& data);

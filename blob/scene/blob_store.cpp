@@ -44,8 +44,6 @@ kc_ShownLinks& kc_BlobStore::shown(BlobId id) {
 
 void kc_BlobStore::clear() {
   entries.clear();
-  index.clear();
-  indexed = false;
   rowOffsets.clear();
   rowMaker.reset();
   records.clear();
@@ -57,8 +55,6 @@ void kc_BlobStore::clear() {
 
 void kc_BlobStore::takeBlobs(kc_BlobStore& other) noexcept {
   entries.swap(other.entries);
-  index.swap(other.index);
-  std::swap(indexed, other.indexed);
   std::swap(origin, other.origin);
 }
 

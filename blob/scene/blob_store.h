@@ -42,8 +42,7 @@ class kc_RowMaker {
 
 // kc_BlobStore: the blobs of one analysis.
 //
-// Memory: 68 bytes per blob (kc_BlobEntry and its place in the index; with the scene's kcBlob
-// object, 100 bytes). The rows of the blobs' regions are made on
+// Memory: 64 bytes per blob (kc_BlobEntry; with the scene's kcBlob object, 96 bytes). The rows of the blobs' regions are made on
 // demand: by the connectivity engine the first time any blob needs its rows (a region, a
 // projection, an outline, a picture, an archive), all of them at once, exactly sized (a row is its
 // runs, gaps included, and a terminator), with 8 bytes per blob for their offsets. Until then a
@@ -57,15 +56,15 @@ class kc_RowMaker {
 // nothing. Releasing a store costs one deallocation per array (and a destructor per blob only for
 // blobs that made kc_BlobMeasures).
 //
-// Copies: entries, index, offsets, records, measures and links are copied; the run bytes and the
+// Copies: entries, offsets, records, measures and links are copied; the run bytes and the
 // maker are shared (neither changes once made).
 class kc_BlobStore {
  public:
   // size(): the number of blobs.
-  std::uint32_t size() const { return static_cast<std::uint32_t>(indexed ? index.size() : entries.size()); }
+  std::uint32_t size() const { return static_cast<std::uint32_t>(entries.size()); }
   // entry(id): blob id's entry (1..size(), unchecked: callers hold a checked id).
-  kc_BlobEntry& entry(BlobId id) { return entries[indexed ? index[id - 1] : id - 1]; }
-  const kc_BlobEntry& entry(BlobId id) const { return entries[indexed ? index[id - 1] : id - 1]; }
+  kc_BlobEntry& entry(BlobId id) { return entries[id - 1]; }
+  const kc_BlobEntry& entry(BlobId id) const { return entries[id - 1]; }
 
   // rows(id): the first row of blob id's region (1..size(), unchecked); its other rows follow it.
   // Makes every blob's rows on the first call (see kc_RowMaker::make, whose exceptions pass
@@ -102,7 +101,7 @@ class kc_BlobStore {
   // dropCaches(): what the measures, the views and the rows made of the blobs goes (the blobs
   // themselves stay); the arrays keep their capacity, the run bytes are let go.
   void dropCaches() noexcept;
-  // takeBlobs(other): exchanges the blobs (entries, index, origin) with other's, allocating nothing.
+  // takeBlobs(other): exchanges the blobs (entries and origin) with other's, allocating nothing.
   void takeBlobs(kc_BlobStore& other) noexcept;
   // reserveRuns(bytes): run bytes of at least that size, owned by this store alone (a new block
   // when the current one is shared or too small).
@@ -110,12 +109,7 @@ class kc_BlobStore {
   // swap(other): exchanges the contents, allocating nothing.
   void swap(kc_BlobStore& other) noexcept;
 
-  // The entries: in id order (element i is blob i + 1) unless indexed; then in the order the
-  // connectivity engine wrote them (entries of regions that got no blob among them), and
-  // index[id - 1] is the position of blob id's entry.
-  std::vector<kc_BlobEntry> entries;
-  std::vector<std::uint32_t> index;
-  bool indexed = false;
+  std::vector<kc_BlobEntry> entries;  // element i is blob i + 1
   kcPair<long> origin{0, 0};           // image position the entries' coordinates count from
   std::vector<std::uint64_t> rowOffsets;  // byte offset of each entry's first row; empty until made
   std::shared_ptr<kc_RunBytes> runs = std::make_shared<kc_RunBytes>();

@@ -1,0 +1,129 @@
+// The record operations of the connectivity scans that run for nearly every run: labels, new
+// regions, freed slots, closing with its cleanup and retirement. Inline so that the scans'
+// loops call none of them; included by the engine's sources only.
+#pragma once
+
+#include "connect/connect_engine.h"
+
+#include <foundation/assert.h>
+
+#include <limits>
+
+inline LabelId kc_ConnectEngine::newLabel(RegionIndex r) {
+  const auto label = static_cast<LabelId>(ws_.up.size());
+  ws_.up.push_back(kRootFlag | r);
+  if ((label & 63) == 0) ws_.bits.push_back(0);
+  if (fillChains_) {
+    ws_.nextLabel.push_back(kNone);
+    ws_.filled.push_back(0);
+  }
+  return label;
+}
+
+inline RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, RowIndex y, Column n) {
+  RegionIndex r;
+  if (!ws_.freeSlots.empty()) {
+    r = ws_.freeSlots.back();
+    ws_.freeSlots.pop_back();
+  } else {
+    r = static_cast<RegionIndex>(ws_.regions.size());
+    ws_.regions.emplace_back();
+    slots_ = r + 1;
+    if (!retireOnClose_) ws_.siblings.push_back(kNone);
+    if (labelled_) ws_.labelled.emplace_back();
+    if (fillChains_) {
+      ws_.chainHead.push_back(kNone);
+      ws_.chainTail.push_back(kNone);
+    }
+  }
+  const LabelId label = newLabel(r);
+  const auto pels = static_cast<std::uint64_t>(n);
+  const auto first = static_cast<std::uint64_t>(x);
+  ws_.regions[r] = Region{pels,  pels * first + pels * (pels - 1) / 2,
+                          pels * static_cast<std::uint64_t>(y), x, x + n, y, y, label, 1, label, serial_++,
+                          kNone, kNone, value, false, false, false};
+  if (!retireOnClose_) ws_.siblings[r] = kNone;
+  if (labelled_) ws_.labelled[r] = kc_LabelledRegion{};
+  if (fillChains_) ws_.chainHead[r] = ws_.chainTail[r] = label;
+  ++regionCount_;
+  return r;
+}
+
+// freeSlot(r): the slot holds no region any more and is reused by the next new region. Its labels
+// stay: runs still point at them, and they resolve to wherever r's pels went.
+inline void kc_ConnectEngine::freeSlot(RegionIndex r) {
+  reg(r).released = true;
+  --regionCount_;
+  ws_.freeSlots.push_back(r);
+}
+
+// adoptChild(P, R): R is closed and goes to the front of P's child list; it retires at once unless
+// the fill cleanup may still absorb it.
+inline void kc_ConnectEngine::adoptChild(RegionIndex parent, RegionIndex child) {
+  reg(child).closed = true;
+  const std::uint32_t ref = retireOnClose_ ? retire(child) : child;
+  Region& p = reg(parent);
+  nextChild(ref) = p.firstChild;
+  p.firstChild = ref;
+  if (p.lastChild == kNone) p.lastChild = ref;
+}
+
+// closeRegion(R, P): R is enclosed for good by P. It becomes P's child unless the cleanup
+// removes it: a small childless region is pruned, a small region is filled.
+inline void kc_ConnectEngine::closeRegion(RegionIndex r, RegionIndex p) {
+  KC_ASSERT(isOpen(r) && isOpen(p) && r != p, "a pending region is enclosed by another");
+  const Region& g = reg(r);
+  KC_ASSERT(!g.closed, "a region is enclosed once");
+  const bool keep = cleanup_ == kc_CleanupKind::eNone || !isSmall(g.pelCount) ||
+                    (cleanup_ == kc_CleanupKind::ePrune && g.firstChild != kNone);
+  if (keep) adoptChild(p, r);
+  else if (cleanup_ == kc_CleanupKind::ePrune) pruneRegion(r);
+  else fillRegion(r, p);
+}
+
+// retire(r): the region's entry goes to the output store as a scene shows it, but for its links:
+// children and next sibling as retired indices, its record's serial in prevSibling; its first
+// label is its key, marked in the workspace's bits as the first label of a blob (the finishing
+// pass unmarks those that get none). Its labels resolve to the entry from now on and its slot is
+// freed. Labels: in grey-scale connectivity of an image that is not binary, holes are label 0 and
+// blobs label 1 and weigh their pels by value (the measures learn their weight; until the
+// finishing pass ends, sumX holds their pel count); otherwise the label is the region's value and
+// every pel weighs 1, and the pel sums become relative to the rectangle where the centroid they
+// give is exact (both below 2^53, as doubles hold them).
+inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
+  const Region& g = reg(r);
+  KC_ASSERT(out_.entries.size() < kGone, "retired regions fit 31 bits");
+  const auto index = static_cast<RetiredIndex>(out_.entries.size());
+  kc_BlobEntry& e = out_.entries.emplace_back();
+  e.left = g.xMin;
+  e.top = g.yMin;
+  e.width = g.xEnd - g.xMin;
+  e.height = g.yMax - g.yMin + 1;
+  e.parent = kNone;
+  e.nextSibling = kNone;
+  e.prevSibling = g.serial;
+  e.firstChild = g.firstChild;
+  e.key = g.firstLabel;
+  ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
+  constexpr auto kMaxCount = static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
+  const bool weighted = !binary_ && !labelled_ && g.value != 0;
+  e.label = binary_ || labelled_ ? g.value : (g.value == 0 ? 0 : 1);
+  if (weighted || g.pelCount > kMaxCount) {
+    e.pelCount = -1;
+    e.sumX = g.pelCount;
+  } else {
+    const PelCount n = g.pelCount;
+    e.pelCount = static_cast<std::int32_t>(n);
+    constexpr std::uint64_t kExact = std::uint64_t{1} << 53;
+    const auto most = [n](std::int32_t extent) { return static_cast<std::uint64_t>(extent - 1) * n; };
+    if (most(e.width) < kExact / 2 && most(e.height) < kExact) {
+      e.sumX = g.sumX - static_cast<std::uint64_t>(e.left) * n;
+      e.sumY = g.sumY - static_cast<std::uint64_t>(e.top) * n;
+      e.flags = kc_BlobEntry::kPelSums;
+    }
+  }
+  ws_.up[g.root] = kRootFlag | index;
+  if (labelled_) clearNeighbours(r);
+  freeSlot(r);
+  return index;
+}
