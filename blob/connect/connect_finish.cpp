@@ -2,7 +2,7 @@
 // others in raster order of their first pel, links the tree and puts the store in id order.
 //
 // While the engine runs, a retired entry holds what a scene shows but for its links: its children
-// and its next sibling are retired indices, its record's serial is in prevSibling and its key is
+// and its next sibling are retired indices, its record's serial is in parent and its key is
 // the region's first label, whose rank among the keys of the blobs is the id. The pass turns the
 // links into ids and moves every entry to its id's place.
 #include "connect/connect_engine.h"
@@ -125,7 +125,7 @@ void kc_ConnectEngine::keepTop(RetiredIndex i) {
     drop(i);
     return;
   }
-  ws_.order.push_back(std::uint64_t{e.prevSibling} << 32 | i);
+  ws_.order.push_back(std::uint64_t{e.parent} << 32 | i);
 }
 
 // numberBlobs(): ids follow the raster order of first pels, which is the order of the regions'
@@ -159,7 +159,6 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds) {
   for (std::size_t k = 0; k < order.size(); ++k) {
     kc_BlobEntry& e = out_.entries[static_cast<RetiredIndex>(order[k])];
     e.parent = 0;
-    e.prevSibling = k == 0 ? 0 : topIds[k - 1];
     e.nextSibling = k + 1 == order.size() ? 0 : topIds[k + 1];
   }
 }
@@ -176,8 +175,6 @@ void kc_ConnectEngine::linkChildren() {
     }
     const BlobId id = idOf(e.key);
     if (id == 0) continue;
-    BlobId previous = 0;
-    std::uint32_t count = 0;
     std::uint32_t c = e.firstChild;
     BlobId cid = idOf(entries[c].key);
     e.firstChild = cid;
@@ -185,16 +182,12 @@ void kc_ConnectEngine::linkChildren() {
       kc_BlobEntry& child = entries[c];
       const std::uint32_t next = child.nextSibling;
       const BlobId nid = next == kNone ? 0 : idOf(entries[next].key);
-      KC_ASSERT(cid != 0 && child.parent == kNone, "a child gets a blob, and one parent");
+      KC_ASSERT(cid != 0, "a child gets a blob");
       child.parent = id;
-      child.prevSibling = previous;
       child.nextSibling = nid;
-      previous = cid;
-      ++count;
       c = next;
       cid = nid;
     }
-    e.numChildren = count;
   }
 }
 
@@ -215,6 +208,6 @@ void kc_ConnectEngine::orderById(std::uint32_t count) {
   entries.resize(count);
 #ifndef NDEBUG
   for (std::size_t i = 0; i < entries.size(); ++i)
-    KC_ASSERT(idOf(entries[i].key) == i + 1 && entries[i].parent != kNone, "every blob is in place and linked");
+    KC_ASSERT(idOf(entries[i].key) == i + 1 && entries[i].parent < count + 1, "every blob is in place and linked");
 #endif
 }

@@ -82,7 +82,7 @@ inline void kc_ConnectEngine::closeRegion(RegionIndex r, RegionIndex p) {
 }
 
 // retire(r): the region's entry goes to the output store as a scene shows it, but for its links:
-// children and next sibling as retired indices, its record's serial in prevSibling; its first
+// children and next sibling as retired indices, its record's serial in parent; its first
 // label is its key, marked in the workspace's bits as the first label of a blob (the finishing
 // pass unmarks those that get none). Its labels resolve to the entry from now on and its slot is
 // freed. Labels: in grey-scale connectivity of an image that is not binary, holes are label 0 and
@@ -99,9 +99,8 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   e.top = g.yMin;
   e.width = g.xEnd - g.xMin;
   e.height = g.yMax - g.yMin + 1;
-  e.parent = kNone;
+  e.parent = g.serial;  // until the links are made
   e.nextSibling = kNone;
-  e.prevSibling = g.serial;
   e.firstChild = g.firstChild;
   e.key = g.firstLabel;
   ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);

@@ -11,12 +11,13 @@
 #include <foundation/archive.h>
 #include <foundation/assert.h>
 
-static_assert(sizeof(kcBlob) == 32, "a scene holds a kcBlob per blob: keep it four words");
+static_assert(sizeof(kcBlob) == 24, "a scene holds a kcBlob per blob: keep it three words");
 
 // ---- where the data live ----
 
 kc_BlobCopy::kc_BlobCopy(const kc_BlobCopy& other)
-    : entry(other.entry),
+    : scene(other.scene),
+      entry(other.entry),
       origin(other.origin),
       region(other.region),
       record(other.record),
@@ -49,8 +50,8 @@ kcRLEBuffer kf_RegionView(kc_BlobStore& store, BlobId id) {
 }
 
 kc_BlobParts kcBlob::parts() const {
-  if (copy_) {
-    kc_BlobCopy& c = *copy_;
+  if (kc_BlobCopy* own = this->own()) {
+    kc_BlobCopy& c = *own;
     const unsigned char* const* rows = c.region.pointToRat();
     return kc_BlobParts{c.entry, c.origin, rows ? rows[0] : nullptr, nullptr, &c,
                         static_cast<BlobId>(id_), nullptr};
@@ -70,7 +71,10 @@ std::unique_ptr<kc_BlobCopy> kcBlob::copyData() const {
   const kc_BlobParts p = parts();
   if (p.copy) return std::make_unique<kc_BlobCopy>(*p.copy);
   auto c = std::make_unique<kc_BlobCopy>();
+  c->scene = scene();
   c->entry = p.entry;
+  c->prevSibling = data().prevSiblingOf(p.id);
+  c->numChildren = data().numChildrenOf(p.id);
   c->origin = p.origin;
   kf_MakeRecords(*p.store, data());
   if (p.store->hasRecords()) {
@@ -92,13 +96,12 @@ std::unique_ptr<kc_BlobCopy> kcBlob::copyData() const {
 
 // ---- life cycle ----
 
-kcBlob::kcBlob() : copy_(std::make_unique<kc_BlobCopy>()) {}
+kcBlob::kcBlob() { own(std::make_unique<kc_BlobCopy>()); }
 
 kcBlob::kcBlob(const kcBlobSceneDescription* scene, std::int32_t id, InScene) noexcept
-    : id_(id), scene_(scene) {}
+    : id_(id), where_(reinterpret_cast<std::uintptr_t>(scene)) {}
 
-kcBlob::kcBlob(const kcBlob& other)
-    : kcPersistent(other), id_(other.id_), scene_(other.scene_), copy_(other.copyData()) {}
+kcBlob::kcBlob(const kcBlob& other) : kcPersistent(other), id_(other.id_) { own(other.copyData()); }
 
 kcBlob& kcBlob::operator=(const kcBlob& other) {
   if (this == &other) return *this;
@@ -107,22 +110,35 @@ kcBlob& kcBlob::operator=(const kcBlob& other) {
   std::unique_ptr<kc_BlobCopy> copy = other.copyData();
   kcPersistent::operator=(other);
   id_ = other.id_;
-  scene_ = other.scene_;
-  copy_ = std::move(copy);
+  own(std::move(copy));
   return *this;
 }
 
-kcBlob::~kcBlob() = default;
+kcBlob::~kcBlob() { held(nullptr); }
+
+const kcBlobSceneDescription* kcBlob::ownScene() const { return own()->scene; }
+
+void kcBlob::own(std::unique_ptr<kc_BlobCopy> data) noexcept {
+  held(nullptr);
+  static_assert(alignof(kc_BlobCopy) >= 2, "the low bit of the data's address is free");
+  where_ = reinterpret_cast<std::uintptr_t>(data.release()) | 1;
+}
+
+void kcBlob::held(const kcBlobSceneDescription* scene) noexcept {
+  delete own();
+  where_ = reinterpret_cast<std::uintptr_t>(scene);
+}
 
 void kcBlob::reInit() {
   mutating();
   const kc_BlobParts p = parts();
   kc_BlobEntry& e = p.entry;
-  e.parent = e.nextSibling = e.prevSibling = e.firstChild = 0;
-  e.numChildren = 0;
+  e.parent = e.nextSibling = e.firstChild = 0;
   e.pelCount = -1;
   e.flags = 0;  // the pel sums went with the count
   if (p.copy) {
+    p.copy->prevSibling = 0;
+    p.copy->numChildren = 0;
     p.copy->record = kc_BlobRecord{};
     p.copy->shown = kc_ShownLinks{};
     if (p.copy->measures) *p.copy->measures = kc_BlobMeasures{};
@@ -130,6 +146,9 @@ void kcBlob::reInit() {
   }
   if (!p.store->links.empty()) p.shown() = kc_ShownLinks{};
   if (!p.store->marks.empty()) p.store->marks[p.id - 1] = 0;
+  data().makeTreeLinks();  // the others' stay as they were
+  p.store->prevs[p.id - 1] = 0;
+  p.store->counts[p.id - 1] = 0;
   if (!p.store->hasRecords()) return;
   kc_BlobRecord& r = p.record();
   const std::uint32_t measures = r.measures;
@@ -148,15 +167,15 @@ void kcBlob::reInit() {
 unsigned char kcBlob::label() const { return parts().entry.label; }
 
 kcPelRect kcBlob::imageBoundingBox() const {
-  if (!copy_ && scene_ != nullptr) {
-    const kc_BlobStore& s = scene_->data_->store;
+  if (own() == nullptr && where_ != 0) {
+    const kc_BlobStore& s = scene()->data_->store;
     if (id_ >= 1 && static_cast<std::uint32_t>(id_) <= s.size()) return s.imageRect(s.entry(static_cast<BlobId>(id_)));
   }
   return parts().imageRect();
 }
 
 const kcRLEBuffer& kcBlob::region() const {
-  if (copy_) return copy_->region;
+  if (const kc_BlobCopy* c = own()) return c->region;
   const kc_BlobParts p = parts();
   kc_BlobMeasures& m = p.measures();
   if (m.region.isDegenerate()) {
@@ -169,13 +188,14 @@ const kcRLEBuffer& kcBlob::region() const {
 }
 
 bool kcBlob::validId(long id) const {
-  return scene_ != nullptr && data().validId(id < 0 ? 0 : static_cast<std::uint64_t>(id));
+  return scene() != nullptr && data().validId(id < 0 ? 0 : static_cast<std::uint64_t>(id));
 }
 
 kc_BSDData& kcBlob::data() const {
-  if (scene_ == nullptr)
+  const kcBlobSceneDescription* scene = this->scene();
+  if (scene == nullptr)
     throw kcBlobSceneDescription::BadId(kc_BlobMessages::kSceneDesc[kc_BlobMessages::eBadId]);
-  return *scene_->data_;
+  return *scene->data_;
 }
 
 const kcBlob* kcBlob::relative(std::uint32_t id) const {
@@ -189,7 +209,7 @@ void kcBlob::giveNotice() const {
 }
 
 void kcBlob::repInvariant() const {
-  KC_ASSERT(scene_ != nullptr, "a blob belongs to a scene");
+  KC_ASSERT(scene() != nullptr, "a blob belongs to a scene");
   KC_ASSERT(validId(id_), "a blob's id is one of its scene's ids");
   const kc_BlobParts p = parts();
   KC_ASSERT(p.entry.width >= 1 && p.entry.height >= 1 && p.rows() != nullptr, "a blob's region is bound");
@@ -197,7 +217,8 @@ void kcBlob::repInvariant() const {
   KC_ASSERT(r.width() == p.entry.width && r.height() == p.entry.height,
             "a blob's region has the size of its image rectangle");
   const kc_BlobEntry& e = p.entry;
-  for (BlobId link : {e.parent, e.nextSibling, e.prevSibling, e.firstChild})
+  const BlobId prev = p.copy ? p.copy->prevSibling : data().prevSiblingOf(p.id);
+  for (BlobId link : {e.parent, e.nextSibling, prev, e.firstChild})
     KC_ASSERT(link == 0 || validId(link), "a raw tree link names a blob of the scene");
   updateSiblingView();
   const kc_ShownLinks& s = p.shown();

@@ -144,14 +144,14 @@ std::vector<unsigned long> projectionOut(const std::vector<std::uint64_t>& p) {
 }
 
 // formOf(...): the record form of a blob's caches.
-RecordForm formOf(const kc_BlobEntry& e, const kc_BlobRecord& r, const kc_BlobMeasures& m,
-                  const kc_ShownLinks& s) {
+RecordForm formOf(const kc_BlobEntry& e, BlobId prevSibling, std::uint32_t numChildren, const kc_BlobRecord& r,
+                  const kc_BlobMeasures& m, const kc_ShownLinks& s) {
   RecordForm f;
   f.parent = e.parent;
   f.nextSibling = e.nextSibling;
-  f.prevSibling = e.prevSibling;
+  f.prevSibling = prevSibling;
   f.firstChild = e.firstChild;
-  f.numChildren = e.numChildren;
+  f.numChildren = numChildren;
   f.nextShown = s.nextShown;
   f.prevShown = s.prevShown;
   f.firstShown = s.firstShown;
@@ -234,6 +234,8 @@ bool chainFits(const RecordForm& f, const kcRLEBuffer& region, kc_Chain::Touch t
 // LoadedBlob: what one load produces, before it is committed.
 struct LoadedBlob {
   kc_BlobEntry entry;
+  BlobId prevSibling = 0;
+  std::uint32_t numChildren = 0;
   kc_BlobRecord record;
   kc_ShownLinks shown;
 };
@@ -265,9 +267,9 @@ void takeRecord(const RecordForm& f, const kcRLEBuffer& region, const kcBlobScen
   kc_BlobEntry& e = out.entry;
   e.parent = linkIn(f.parent, limit);
   e.nextSibling = linkIn(f.nextSibling, limit);
-  e.prevSibling = linkIn(f.prevSibling, limit);
+  out.prevSibling = linkIn(f.prevSibling, limit);
   e.firstChild = linkIn(f.firstChild, limit);
-  e.numChildren = linkIn(f.numChildren, std::numeric_limits<std::int32_t>::max());
+  out.numChildren = linkIn(f.numChildren, std::numeric_limits<std::int32_t>::max());
   // The count is the region's weight (a pel weighs its value, up to 255); one the region cannot
   // hold is unknown, and computed again when needed.
   const std::uint64_t most = 255u * static_cast<std::uint64_t>(region.width()) * static_cast<std::uint64_t>(region.height());
@@ -379,7 +381,7 @@ kcPersistent* kcBlob::make() { return new kcBlob(); }
 
 void kcBlob::dispatchSerialize(kcArchive& ar) {
   // Refused before the version byte, so that a refused store writes nothing.
-  if (ar.isStoring() && !copy_ && !data().storingBlobs)
+  if (ar.isStoring() && own() == nullptr && !data().storingBlobs)
     throw kcBadArgument(L"A blob held by a scene is archived with its scene or as a copy.");
   kc_Persist::dispatch(ar, *this, kVersion, &kcBlob::serialize_);
 }
@@ -395,7 +397,7 @@ void kcBlob::serialize_(kcArchive& ar, unsigned char version) {
 
 void kcBlob::storeFields(kcArchive& ar) {
   kcPersistent::dispatchSerialize(ar);
-  const kcBlobSceneDescription* scene = scene_;
+  const kcBlobSceneDescription* scene = this->scene();
   kc_Persist::referencePointer(ar, scene);
   // A blob of a scene writes the region view it hands out, made now if it was not yet: the
   // archive identifies objects archived in place by address, so the view must outlive the store.
@@ -410,18 +412,20 @@ void kcBlob::storeFields(kcArchive& ar) {
   static const kc_BlobMeasures kNone;
   RecordForm f;
   if (p.copy) {
-    f = formOf(p.entry, p.copy->record, p.copy->measures ? *p.copy->measures : kNone, p.copy->shown);
+    f = formOf(p.entry, p.copy->prevSibling, p.copy->numChildren, p.copy->record,
+               p.copy->measures ? *p.copy->measures : kNone, p.copy->shown);
   } else {
     const kc_BlobStore& s = *p.store;
     const kc_BlobRecord& r = p.record();  // made (with the region view) from marks, if any
     const kc_ShownLinks shown = s.links.empty() ? kc_ShownLinks{} : s.links[p.id - 1];
-    f = formOf(p.entry, r, s.extra[r.measures - 1], shown);
+    kc_BSDData& d = data();
+    f = formOf(p.entry, d.prevSiblingOf(p.id), d.numChildrenOf(p.id), r, s.extra[r.measures - 1], shown);
   }
   archiveRecord(ar, f);
 }
 
 void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
-  kc_BlobLoadTarget* target = copy_ ? copy_->loadTarget : nullptr;
+  kc_BlobLoadTarget* target = own() != nullptr ? own()->loadTarget : nullptr;
   auto fresh = std::make_unique<kc_BlobCopy>();
   std::vector<std::shared_ptr<kcPersistent>>& keep = target ? *target->retired : fresh->keep;
   kcPersistent::dispatchSerialize(ar);
@@ -458,6 +462,8 @@ void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
   }
 
   fresh->entry = loaded.entry;
+  fresh->prevSibling = loaded.prevSibling;
+  fresh->numChildren = loaded.numChildren;
   fresh->entry.width = static_cast<std::int32_t>(region.width());  // 0 when empty
   fresh->entry.height = static_cast<std::int32_t>(region.height());
   fresh->origin = region.offset();
@@ -465,13 +471,16 @@ void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
   fresh->shown = loaded.shown;
   mutating();
   if (target) {
-    copy_->entry = fresh->entry;
-    copy_->origin = fresh->origin;
-    copy_->record = fresh->record;
-    copy_->shown = fresh->shown;
+    kc_BlobCopy& c = *own();
+    c.entry = fresh->entry;
+    c.prevSibling = fresh->prevSibling;
+    c.numChildren = fresh->numChildren;
+    c.origin = fresh->origin;
+    c.record = fresh->record;
+    c.shown = fresh->shown;
     return;
   }
-  copy_ = std::move(fresh);
+  fresh->scene = scene;
+  own(std::move(fresh));
   id_ = static_cast<std::int32_t>(id);
-  scene_ = scene;
 }

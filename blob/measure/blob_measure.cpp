@@ -77,7 +77,8 @@ const Entry* entryOf(kcBlob::Measure m) {
 double kcBlob::measure(Measure m) const {
   const Entry* entry = entryOf(m);
   if (entry == nullptr) throw BadMeasure(kc_BlobMessages::kBlob[kc_BlobMessages::eBadMeasure]);
-  const kcRadian angle = scene_ != nullptr ? scene_->extremaAngle() : kcRadian();
+  const kcBlobSceneDescription* scene = this->scene();
+  const kcRadian angle = scene != nullptr ? scene->extremaAngle() : kcRadian();
   return entry->value(*this, angle);
 }
 

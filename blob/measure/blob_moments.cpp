@@ -369,15 +369,15 @@ kc_BlobEntry* markedEntry(kc_BSDData& d, std::int32_t id) {
 }  // namespace
 
 void kcBlob::mark(std::uint8_t bits) const {
-  std::uint8_t& m = scene_->data_->store.mark(static_cast<BlobId>(id_));
+  std::uint8_t& m = scene()->data_->store.mark(static_cast<BlobId>(id_));
   if ((m & bits) == bits) return;
   giveNotice();
   m = static_cast<std::uint8_t>(m | bits);
 }
 
 double kcBlob::area() const {
-  if (!copy_ && scene_ != nullptr) {
-    kc_BSDData& d = *scene_->data_;
+  if (own() == nullptr && where_ != 0) {
+    kc_BSDData& d = *scene()->data_;
     if (const kc_BlobEntry* e = markedEntry(d, id_); e != nullptr && d.xformIsLinear) {
       const double pels = kf_MarkedArea(*e, d);
       mark(kc_BlobRecord::kArea);
@@ -422,8 +422,8 @@ void kf_MakeRecords(kc_BlobStore& store, const kc_BSDData& data) {
 }
 
 kcVector<2> kcBlob::centerOfMass() const {
-  if (!copy_ && scene_ != nullptr) {
-    kc_BSDData& d = *scene_->data_;
+  if (own() == nullptr && where_ != 0) {
+    kc_BSDData& d = *scene()->data_;
     if (const kc_BlobEntry* e = markedEntry(d, id_); e != nullptr) {
       const kc_Moments::RegionSums s = kf_MarkedSums(*e, d.store.origin);
       const kcVector<2> c = kf_CenterOfMass(kcVector<2>(s.centroidX, s.centroidY), d);

@@ -21,7 +21,10 @@ struct kc_BlobCopy {
   kc_BlobCopy(const kc_BlobCopy& other);
   kc_BlobCopy& operator=(const kc_BlobCopy&) = delete;
 
+  const kcBlobSceneDescription* scene = nullptr;  // the scene the blob names, if any
   kc_BlobEntry entry;
+  BlobId prevSibling = 0;        // the entry's previous sibling and number of children
+  std::uint32_t numChildren = 0;
   kcPair<long> origin{0, 0};     // the entry's coordinates count from here
   kcRLEBuffer region;            // the rows, one after another (a view on the scene's run bytes)
   kc_BlobRecord record;          // record.measures is not used: see measures

@@ -21,14 +21,15 @@ using BlobId = std::uint32_t;
 using Stamp = std::uint32_t;
 inline constexpr Stamp kNeverComputed = 0xFFFFFFFFu;
 
-// kc_BlobEntry: everything a scene holds of one blob before any measure is asked for: one cache
-// line (64 bytes). Its rows live in the store's run bytes (see kc_BlobStore), made when first
+// kc_BlobEntry: everything a scene holds of one blob before any measure is asked for (56 bytes):
+// its previous sibling and number of children, which the links give, are made on demand (see
+// kc_BSDData::prevSiblingOf). Its rows live in the store's run bytes (see kc_BlobStore), made when first
 // needed. Coordinates are relative to the store's origin (the analysed image's offset), so they
 // fit 32 bits whatever the offset.
 //
 // Links hold ids of the same scene. They come from the connectivity pass (or a test's builder), so
 // readers never index with them directly: every lookup goes through kc_BSDData::blobAt (checked).
-struct alignas(64) kc_BlobEntry {
+struct kc_BlobEntry {
   // flags: kPelSums: sumX and sumY hold the first moments of the blob's pels, each pel weighing 1.
   static constexpr std::uint8_t kPelSums = 1;
 
@@ -39,16 +40,14 @@ struct alignas(64) kc_BlobEntry {
   std::int32_t width = 0;
   std::int32_t height = 0;
   BlobId parent = 0;          // enclosing region, 0 at the top level
-  BlobId nextSibling = 0;     // neighbours among the children of the parent (or the top level)
-  BlobId prevSibling = 0;
+  BlobId nextSibling = 0;     // the next among the children of the parent (or the top level)
   BlobId firstChild = 0;
-  std::uint32_t numChildren = 0;
   std::int32_t pelCount = -1;  // pel total; -1 until known (weighted blobs learn it from a measure)
   std::uint32_t key = 0;      // the connectivity engine's: the region's first label
   std::uint8_t label = 0;
   std::uint8_t flags = 0;
 };
-static_assert(sizeof(kc_BlobEntry) == 64, "a blob entry is one cache line");
+static_assert(sizeof(kc_BlobEntry) == 56, "a blob entry is seven words");
 
 // kc_BlobRecord: the caches of the moment measures that nearly every caller asks for (area, centre
 // of mass). A scene makes one per blob on the first measure request of any of its blobs, in one

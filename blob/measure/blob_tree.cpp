@@ -8,7 +8,7 @@
 #include <cstddef>
 
 void kcBlob::updateChildView() const {
-  if (scene_ == nullptr) return;
+  if (scene() == nullptr) return;
   kc_BSDData& d = data();
   const kc_BlobParts p = parts();
   kc_ShownLinks& s = p.shown();
@@ -24,7 +24,7 @@ void kcBlob::updateChildView() const {
 }
 
 void kcBlob::updateSiblingView() const {
-  if (scene_ == nullptr) return;
+  if (scene() == nullptr) return;
   kc_BSDData& d = data();
   const BlobId parent = parts().entry.parent;
   if (parent == 0)
@@ -42,7 +42,10 @@ const kcBlob* kcBlob::nextSibling(bool shown) const {
 }
 
 const kcBlob* kcBlob::prevSibling(bool shown) const {
-  if (!shown) return relative(parts().entry.prevSibling);
+  if (!shown) {
+    const kc_BlobParts p = parts();
+    return relative(p.copy ? p.copy->prevSibling : data().prevSiblingOf(p.id));
+  }
   updateSiblingView();
   return relative(parts().shown().prevShown);
 }
@@ -67,7 +70,10 @@ const kcBlob* kcBlob::lastChild(bool shown) const {
 }
 
 long kcBlob::numChildren(bool shown) const {
-  if (!shown) return static_cast<long>(parts().entry.numChildren);
+  if (!shown) {
+    const kc_BlobParts p = parts();
+    return static_cast<long>(p.copy ? p.copy->numChildren : data().numChildrenOf(p.id));
+  }
   updateChildView();
   return static_cast<long>(parts().shown().numShown);
 }

@@ -26,7 +26,7 @@ void kc_BlobArray::ensure(std::size_t n, const kcBlobSceneDescription* scene) {
 }
 
 void kc_BlobArray::attach(const kcBlobSceneDescription* scene) {
-  for (std::size_t i = 0; i < capacity_; ++i) blobs_[i].scene_ = scene;
+  for (std::size_t i = 0; i < capacity_; ++i) blobs_[i].held(scene);
 }
 
 void kc_BlobArray::swap(kc_BlobArray& other) noexcept {

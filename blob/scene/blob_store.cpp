@@ -44,6 +44,8 @@ kc_ShownLinks& kc_BlobStore::shown(BlobId id) {
 
 void kc_BlobStore::clear() {
   entries.clear();
+  prevs.clear();
+  counts.clear();
   rowOffsets.clear();
   rowMaker.reset();
   records.clear();
@@ -55,10 +57,14 @@ void kc_BlobStore::clear() {
 
 void kc_BlobStore::takeBlobs(kc_BlobStore& other) noexcept {
   entries.swap(other.entries);
+  prevs.swap(other.prevs);
+  counts.swap(other.counts);
   std::swap(origin, other.origin);
 }
 
 void kc_BlobStore::dropCaches() noexcept {
+  prevs.clear();
+  counts.clear();
   rowOffsets.clear();
   runs.reset();
   rowMaker.reset();

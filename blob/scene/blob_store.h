@@ -42,7 +42,8 @@ class kc_RowMaker {
 
 // kc_BlobStore: the blobs of one analysis.
 //
-// Memory: 64 bytes per blob (kc_BlobEntry; with the scene's kcBlob object, 96 bytes). The rows of the blobs' regions are made on
+// Memory: 56 bytes per blob (kc_BlobEntry; with the scene's kcBlob object, 80 bytes), 8 more once
+// a previous sibling or a number of children is asked for. The rows of the blobs' regions are made on
 // demand: by the connectivity engine the first time any blob needs its rows (a region, a
 // projection, an outline, a picture, an archive), all of them at once, exactly sized (a row is its
 // runs, gaps included, and a terminator), with 8 bytes per blob for their offsets. Until then a
@@ -101,7 +102,8 @@ class kc_BlobStore {
   // dropCaches(): what the measures, the views and the rows made of the blobs goes (the blobs
   // themselves stay); the arrays keep their capacity, the run bytes are let go.
   void dropCaches() noexcept;
-  // takeBlobs(other): exchanges the blobs (entries and origin) with other's, allocating nothing.
+  // takeBlobs(other): exchanges the blobs (entries, previous siblings and origin) with other's,
+  // allocating nothing.
   void takeBlobs(kc_BlobStore& other) noexcept;
   // reserveRuns(bytes): run bytes of at least that size, owned by this store alone (a new block
   // when the current one is shared or too small).
@@ -110,6 +112,8 @@ class kc_BlobStore {
   void swap(kc_BlobStore& other) noexcept;
 
   std::vector<kc_BlobEntry> entries;  // element i is blob i + 1
+  std::vector<BlobId> prevs;           // the previous siblings and the numbers of children, made on
+  std::vector<std::uint32_t> counts;   // demand (kc_BSDData::prevSiblingOf)
   kcPair<long> origin{0, 0};           // image position the entries' coordinates count from
   std::vector<std::uint64_t> rowOffsets;  // byte offset of each entry's first row; empty until made
   std::shared_ptr<kc_RunBytes> runs = std::make_shared<kc_RunBytes>();

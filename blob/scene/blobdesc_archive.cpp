@@ -84,8 +84,9 @@ void filterVector(kcArchive& ar, std::vector<kcBlobFilter>& filters) {
 // parent's is, is refused too (grey-scale scenes nest blobs and holes in turn).
 class TreeCheck {
  public:
-  TreeCheck(const std::vector<kc_BlobEntry>& entries, bool alternate)
-      : e_(entries), seen_(entries.size() + 1, 0), alternate_(alternate) {}
+  TreeCheck(const kc_BlobStore& store, bool alternate)
+      : e_(store.entries), prevs_(store.prevs), counts_(store.counts), seen_(store.entries.size() + 1, 0),
+        alternate_(alternate) {}
 
   void run(const std::vector<BlobId>& topIds) {
     std::vector<BlobId> reached;
@@ -93,7 +94,7 @@ class TreeCheck {
       const BlobId id = topIds[i];
       visit(id, 0);
       reached.push_back(id);
-      if (at(id).prevSibling != (i == 0 ? 0 : topIds[i - 1])) kcArchive::damaged();
+      if (prevs_[id - 1] != (i == 0 ? 0 : topIds[i - 1])) kcArchive::damaged();
       if (at(id).nextSibling != (i + 1 == topIds.size() ? 0 : topIds[i + 1])) kcArchive::damaged();
     }
     for (std::size_t k = 0; k < reached.size(); ++k) {
@@ -103,11 +104,11 @@ class TreeCheck {
       for (BlobId id = at(p).firstChild; id != 0; id = at(id).nextSibling) {
         visit(id, p);
         reached.push_back(id);
-        if (at(id).prevSibling != prev) kcArchive::damaged();
+        if (prevs_[id - 1] != prev) kcArchive::damaged();
         prev = id;
         ++count;
       }
-      if (count != at(p).numChildren) kcArchive::damaged();
+      if (count != counts_[p - 1]) kcArchive::damaged();
     }
     for (BlobId id = 1; id <= e_.size(); ++id)
       if (!seen_[id]) kcArchive::damaged();
@@ -122,6 +123,8 @@ class TreeCheck {
   }
 
   const std::vector<kc_BlobEntry>& e_;
+  const std::vector<BlobId>& prevs_;
+  const std::vector<std::uint32_t>& counts_;
   std::vector<unsigned char> seen_;
   bool alternate_;
 };
@@ -362,6 +365,8 @@ void kc_BSDData::loadBlobs(kcArchive& ar) {
   kc_BlobStore fresh;
   fresh.origin = sceneWindow.ul();
   fresh.entries.resize(n);
+  fresh.prevs.resize(n);
+  fresh.counts.resize(n);
   fresh.records.resize(n);
   std::vector<kc_ShownLinks> links(n);
   kc_BlobArray objects;
@@ -380,15 +385,18 @@ void kc_BSDData::loadBlob(kcArchive& ar, kcBlob& blob, BlobId id, kc_BlobStore& 
   // that receives what the store then takes over; its region is read into its measure caches.
   kc_BlobMeasures& m = fresh.extra.emplace_back();
   kc_BlobLoadTarget target{connectivityKind, fresh.size(), id, &m, &retired};
-  blob.copy_ = std::make_unique<kc_BlobCopy>();
-  blob.copy_->loadTarget = &target;
+  blob.own(std::make_unique<kc_BlobCopy>());
+  kc_BlobCopy& loaded = *blob.own();
+  loaded.loadTarget = &target;
   ar || blob;
-  fresh.entries[id - 1] = blob.copy_->entry;
-  fresh.records[id - 1] = blob.copy_->record;
+  fresh.entries[id - 1] = loaded.entry;
+  fresh.prevs[id - 1] = loaded.prevSibling;
+  fresh.counts[id - 1] = loaded.numChildren;
+  fresh.records[id - 1] = loaded.record;
   fresh.records[id - 1].measures = id;
-  links = blob.copy_->shown;
+  links = loaded.shown;
   legacyBlobs.push_back(target.legacy);
-  blob.copy_.reset();
+  blob.held(nullptr);
 }
 
 void kc_BSDData::checkLoaded() {
@@ -414,7 +422,7 @@ void kc_BSDData::checkLoaded() {
     for (BlobId id : *list)
       if (!validId(id)) kcArchive::damaged();
   linkOldestBlobs();
-  TreeCheck(store.entries, connectivityKind == Scene::eGreyScale).run(topIds);
+  TreeCheck(store, connectivityKind == Scene::eGreyScale).run(topIds);
   sanitizeCounters();
   if (!ViewCheck(*this).run()) dropViews();
   deriveXformValues();
@@ -431,7 +439,7 @@ void kc_BSDData::linkOldestBlobs() {
   for (std::size_t i = 0; i < topIds.size(); ++i) {
     if (!legacyBlobs[topIds[i] - 1]) continue;
     kc_BlobEntry& e = store.entry(topIds[i]);
-    e.prevSibling = i == 0 ? 0 : topIds[i - 1];
+    store.prevs[topIds[i] - 1] = i == 0 ? 0 : topIds[i - 1];
     e.nextSibling = i + 1 == topIds.size() ? 0 : topIds[i + 1];
   }
   legacyBlobs.clear();

@@ -41,6 +41,39 @@ kc_BlobEntry& kc_BSDData::entryAt(std::uint64_t id) {
   return store.entry(static_cast<BlobId>(id));
 }
 
+void kc_BSDData::makeTreeLinks() {
+  if (store.prevs.size() == store.size() && store.counts.size() == store.size()) return;
+  std::vector<BlobId> prevs(store.size(), 0);
+  std::vector<std::uint32_t> counts(store.size(), 0);
+  // list(first): the blobs after first along nextSibling get their previous one; returns the
+  // length of the list.
+  const auto list = [&](BlobId first) {
+    std::uint32_t length = validId(first) ? 1 : 0;
+    for (BlobId b = first; validId(b) && length <= prevs.size();) {
+      const BlobId next = store.entry(b).nextSibling;
+      if (!validId(next) || prevs[next - 1] != 0) break;
+      prevs[next - 1] = b;
+      b = next;
+      ++length;
+    }
+    return length;
+  };
+  if (!topIds.empty()) list(topIds.front());
+  for (std::size_t i = 0; i < store.entries.size(); ++i) counts[i] = list(store.entries[i].firstChild);
+  store.prevs.swap(prevs);
+  store.counts.swap(counts);
+}
+
+BlobId kc_BSDData::prevSiblingOf(BlobId id) {
+  makeTreeLinks();
+  return store.prevs[id - 1];
+}
+
+std::uint32_t kc_BSDData::numChildrenOf(BlobId id) {
+  makeTreeLinks();
+  return store.counts[id - 1];
+}
+
 void kc_BSDData::checkWalk(std::size_t steps) const {
   KC_ASSERT(steps <= store.size(), "a list of sibling links ends within the number of blobs");
 }

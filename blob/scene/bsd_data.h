@@ -80,6 +80,15 @@ class kc_BSDData : public kcPersistent {
   kcBlob& blobAt(std::uint64_t id);
   // entryAt(id): the store's entry of blobAt(id), same check.
   kc_BlobEntry& entryAt(std::uint64_t id);
+  // prevSiblingOf(id), numChildrenOf(id): the previous sibling of blob id (1..numBlobs(),
+  // unchecked; 0 for a first child or the first top-level blob: the blob whose next sibling it is)
+  // and the number of its children (the length of its child list). The first call after the blobs
+  // changed makes every blob's (store.prevs and store.counts) from the child lists and topIds,
+  // walking each list no further than numBlobs() steps; may throw std::bad_alloc then.
+  BlobId prevSiblingOf(BlobId id);
+  std::uint32_t numChildrenOf(BlobId id);
+  // makeTreeLinks(): store.prevs and store.counts, unless they are made.
+  void makeTreeLinks();
   // checkWalk(steps): internal assertion that a walk along sibling links has taken no more than
   // numBlobs() steps; stored links come from archives, and a cycle must not hang a query.
   void checkWalk(std::size_t steps) const;

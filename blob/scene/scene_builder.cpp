@@ -39,9 +39,9 @@ void kc_SceneBuilder::fill(kc_BlobStore& store, const std::vector<kc_BlobPlan>& 
     e.height = static_cast<std::int32_t>(s.region.height());
     e.parent = s.parent;
     e.nextSibling = s.nextSibling;
-    e.prevSibling = s.prevSibling;
+    store.prevs.push_back(s.prevSibling);
     e.firstChild = s.firstChild;
-    e.numChildren = s.numChildren;
+    store.counts.push_back(s.numChildren);
     e.pelCount = s.pelCount;
     e.label = s.label;
     for (long y = 0; y < s.region.height(); ++y) {

@@ -127,7 +127,9 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   // keeps alive in every copy); the reference lives as the blob pointer does.
   const kcRLEBuffer& region() const;
   // scene(): the owning scene; null only in a blob never filled.
-  const kcBlobSceneDescription* scene() const { return scene_; }
+  const kcBlobSceneDescription* scene() const {
+    return (where_ & 1) == 0 ? reinterpret_cast<const kcBlobSceneDescription*>(where_) : ownScene();
+  }
   // imageBoundingBox(): the smallest pel rectangle, in image coordinates, holding the region.
   kcPelRect imageBoundingBox() const;
 
@@ -336,10 +338,19 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   static kcPersistent* make();
   static kc_Instantiator sExemplar;
 
-  // 32 bytes with the persistent base: a scene holds one per blob.
+  // own(): the blob's own data (a copy, or a blob never filled or loaded on its own, which names its
+  // scene); null for a blob its scene holds. ownScene(): the scene that data name.
+  kc_BlobCopy* own() const { return (where_ & 1) != 0 ? reinterpret_cast<kc_BlobCopy*>(where_ - 1) : nullptr; }
+  const kcBlobSceneDescription* ownScene() const;
+  // own(data): the blob owns data from now on (the data held before, if any, are deleted).
+  // held(scene): the blob is held by scene (the data it owned, if any, are deleted).
+  void own(std::unique_ptr<kc_BlobCopy> data) noexcept;
+  void held(const kcBlobSceneDescription* scene) noexcept;
+
+  // 24 bytes with the persistent base: a scene holds one per blob.
   std::int32_t id_ = 0;
-  const kcBlobSceneDescription* scene_ = nullptr;
-  std::unique_ptr<kc_BlobCopy> copy_;  // the blob's own data; null for a blob held by its scene
+  // where_: the scene that holds the blob, or its own data with the low bit set (see own()).
+  std::uintptr_t where_ = 0;
 };
 
 // kfBlobMeasureName(m): the name of measure m, its enumerator without the leading 'e' and with a

@@ -74,14 +74,15 @@ struct Output {
   std::shared_ptr<kc_BlobStore> store;
 };
 
-// viewsOf(store): every blob of a store as BlobViews.
+// viewsOf(store): every blob of a store as BlobViews; a blob's previous sibling is the one whose
+// next sibling it is, its number of children that of the blobs naming it as parent.
 inline std::vector<BlobView> viewsOf(kc_BlobStore& store) {
   std::vector<BlobView> views;
   for (std::size_t i = 0; i < store.size(); ++i) {
     const kc_BlobEntry& e = store.entry(static_cast<BlobId>(i + 1));
     BlobView v{static_cast<BlobId>(i + 1), e.label, e.pelCount, store.origin.x() + e.left,
-               store.origin.y() + e.top, e.width, e.height, e.parent, e.nextSibling, e.prevSibling,
-               e.firstChild, e.numChildren, {}};
+               store.origin.y() + e.top, e.width, e.height, e.parent, e.nextSibling, 0,
+               e.firstChild, 0, {}};
     const unsigned char* row = store.rows(static_cast<BlobId>(i + 1));
     for (int y = 0; y < e.height; ++y) {
       v.rowStarts.push_back(row);
@@ -89,6 +90,10 @@ inline std::vector<BlobView> viewsOf(kc_BlobStore& store) {
       row += 2;
     }
     views.push_back(std::move(v));
+  }
+  for (BlobView& v : views) {
+    if (v.nextSibling != 0 && v.nextSibling <= views.size()) views[v.nextSibling - 1].prevSibling = v.id;
+    if (v.parent != 0 && v.parent <= views.size()) ++views[v.parent - 1].numChildren;
   }
   return views;
 }

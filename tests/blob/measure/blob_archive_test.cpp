@@ -170,7 +170,7 @@ TEST_F(BlobArchive, olderRecords_linksFromListsInteriorAndTransformDefaults) {
     loadForm(form);
     const kc_BlobParts p = parts(blobIn);
     EXPECT_EQ(p.entry.firstChild, 3u);
-    EXPECT_EQ(p.entry.numChildren, 2u);
+    EXPECT_EQ(p.copy->numChildren, 2u);
     EXPECT_EQ(p.shown().firstShown, 4u);
     EXPECT_EQ(p.shown().numShown, 1u);
     EXPECT_EQ(p.shown().nextShown, 5u);

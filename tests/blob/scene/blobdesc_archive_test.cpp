@@ -203,7 +203,7 @@ TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
   const std::pair<const char*, void (*)(kc_BSDData&)> cases[] = {
       {"parent beyond the blobs", [](kc_BSDData& d) { d.store.entry(3).parent = d.numBlobs() + 1; }},
       {"sibling cycle", [](kc_BSDData& d) { d.store.entry(1).nextSibling = 1; }},
-      {"child count", [](kc_BSDData& d) { ++d.store.entry(2).numChildren; }},
+      {"child count", [](kc_BSDData& d) { d.makeTreeLinks(); ++d.store.counts[1]; }},
       {"child listed twice", [](kc_BSDData& d) { d.topIds.push_back(d.topIds.front()); }},
       {"top id beyond the blobs", [](kc_BSDData& d) { d.topIds.push_back(d.numBlobs() + 1); }},
       {"shown id 0", [](kc_BSDData& d) { d.shownIds.push_back(0); }},
@@ -225,12 +225,13 @@ TEST(SceneArchive, parentsThatCycleAwayFromTheTop_refusedAsDamaged) {
   kc_BSDData& d = data(scene);
   d.connectivityKind = Scene::eLabelled;  // no alternation of blobs and holes to trip over first
   d.topIds = {2};
-  for (kc_BlobEntry& e : d.store.entries) e.nextSibling = e.prevSibling = 0;
+  for (kc_BlobEntry& e : d.store.entries) e.nextSibling = 0;
+  d.store.prevs.clear();
   auto& one = d.store.entries[0];
   auto& three = d.store.entries[2];
   one.parent = three.firstChild = 3 - 2;
   three.parent = one.firstChild = 3;
-  one.numChildren = three.numChildren = 1;
+  d.makeTreeLinks();  // each of the two one child
   refusal<kcArchive::Damaged>(stored(scene));
 }
 
