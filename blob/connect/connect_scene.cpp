@@ -95,7 +95,7 @@ void fit(std::vector<T>& v, std::size_t needed) noexcept {
 void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s) {
   const kc_EngineSettings settings = engineSettings(s);
   std::shared_ptr<const kc_RowMaker> previous = d.store.rowMaker;  // kept alive for putting back
-  const bool inPlace = kf_CanRestore(previous.get());
+  const bool inPlace = kf_CanRestore(previous.get()) && !d.store.edited;
   std::optional<kc_BlobStore> aside;  // made only when needed: a store allocates on construction
   if (!inPlace) aside.emplace();
   std::vector<BlobId> asideTopIds;

@@ -144,6 +144,7 @@ void kcBlob::reInit() {
     if (p.copy->measures) *p.copy->measures = kc_BlobMeasures{};
     return;
   }
+  p.store->edited = true;  // the next analysis cannot put these entries back from the image
   if (!p.store->links.empty()) p.shown() = kc_ShownLinks{};
   if (!p.store->marks.empty()) p.store->marks[p.id - 1] = 0;
   data().makeTreeLinks();  // the others' stay as they were

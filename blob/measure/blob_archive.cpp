@@ -163,7 +163,7 @@ RecordForm formOf(const kc_BlobEntry& e, BlobId prevSibling, std::uint32_t numCh
   f.rowProjection = projectionOut(b.rowProjection);
   f.columnProjection = projectionOut(b.columnProjection);
   f.diagonalProjection = projectionOut(b.diagonalProjection);
-  f.pelCount = e.pelCount;
+  f.pelCount = e.pelCount > 0 ? e.pelCount : r.pelCount;
   f.area = r.area;
   f.areaValid = r.areaValid;
   f.horizontalSteps = b.horizontalSteps;

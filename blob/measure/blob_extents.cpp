@@ -92,7 +92,7 @@ class Extents {
 double Extents::weightedTotal() {
   cache_.areaInPels();
   // The projections weigh each pel by its value; for weighted blobs pelCount is that sum.
-  const std::int32_t count = p_.entry.pelCount;
+  const std::int32_t count = cache_.pelCount();
   if (count > 0) return static_cast<double>(count);
   const std::vector<std::uint64_t>& rows = cache_.more().boundary.rowProjection;
   double total = 0.0;

@@ -181,10 +181,11 @@ void kc_MomentCache::takeSums(const kc_Moments::RegionSums& s) {
     r_->centroidY = s.centroidY;
     r_->centroidValid = true;
   }
-  if (p_.entry.pelCount < 1) {
-    // The entry keeps a 32-bit count; a larger total stays "unknown" and is recomputed on need.
+  if (p_.entry.pelCount < 1 && r_->pelCount < 1) {
+    // The record keeps a 32-bit count; a larger total stays "unknown" and is recomputed on need.
+    // (The entry is the analysis's own and stays as it made it.)
     constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
-    p_.entry.pelCount = s.weight <= kMax ? static_cast<std::int32_t>(s.weight) : -1;
+    r_->pelCount = s.weight <= kMax ? static_cast<std::int32_t>(s.weight) : -1;
   }
 }
 
@@ -201,8 +202,13 @@ void kc_MomentCache::centroid() {
   cy_ = r_->centroidY;
 }
 
+std::int32_t kc_MomentCache::pelCount() {
+  if (p_.entry.pelCount > 0 || r_ == nullptr) return p_.entry.pelCount;
+  return r_->pelCount;
+}
+
 std::uint64_t kc_MomentCache::weight() {
-  if (p_.entry.pelCount > 0) return static_cast<std::uint64_t>(p_.entry.pelCount);
+  if (const std::int32_t count = pelCount(); count > 0) return static_cast<std::uint64_t>(count);
   const kc_Moments::RegionSums s = sums();
   takeSums(s);
   return s.weight;

@@ -68,6 +68,7 @@ struct kc_BlobRecord {
   kcVector<2> centerOfMass;  // client coordinates; centerOfMassStamp
   Stamp centerOfMassStamp = kNeverComputed;
   std::uint32_t measures = 0;  // 1 + index of the blob's kc_BlobMeasures in its scene; 0: none
+  std::int32_t pelCount = -1;  // the weight a measure learned where the entry holds none (-1)
   bool areaValid = false;
   bool centroidValid = false;
 };

@@ -40,6 +40,8 @@ class kc_MomentCache {
   double centroidX() const { return cx_; }
   double centroidY() const { return cy_; }
   double areaPels() const { return area_; }
+  // pelCount(): the region's weight when known (from the analysis, or learned by a measure), else -1.
+  std::int32_t pelCount();
   // areaScale(): the client area of one pel at this blob.
   double areaScale();
   kcVector<2> centerOfMass();

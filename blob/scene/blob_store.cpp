@@ -44,6 +44,7 @@ kc_ShownLinks& kc_BlobStore::shown(BlobId id) {
 
 void kc_BlobStore::clear() {
   entries.clear();
+  edited = false;
   prevs.clear();
   counts.clear();
   rowOffsets.clear();
@@ -57,6 +58,7 @@ void kc_BlobStore::clear() {
 
 void kc_BlobStore::takeBlobs(kc_BlobStore& other) noexcept {
   entries.swap(other.entries);
+  std::swap(edited, other.edited);
   prevs.swap(other.prevs);
   counts.swap(other.counts);
   std::swap(origin, other.origin);

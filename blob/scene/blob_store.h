@@ -112,6 +112,7 @@ class kc_BlobStore {
   void swap(kc_BlobStore& other) noexcept;
 
   std::vector<kc_BlobEntry> entries;  // element i is blob i + 1
+  bool edited = false;                 // entries changed since they were made (a blob's reInit)
   std::vector<BlobId> prevs;           // the previous siblings and the numbers of children, made on
   std::vector<std::uint32_t> counts;   // demand (kc_BSDData::prevSiblingOf)
   kcPair<long> origin{0, 0};           // image position the entries' coordinates count from

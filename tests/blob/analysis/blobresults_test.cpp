@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "archive_fixture.h"
+#include "platform/foundation/allocation_count.h"
+
+#include <random>
 
 namespace {
 
@@ -89,6 +92,38 @@ TEST(PelImageArchive, noColumnsAndTallestHeight_loadsAtOnceInParameters) {
   in || loaded;
   EXPECT_EQ(loaded.threshImage().height(), tallest);
   EXPECT_LT(in.requests(), 96u) << "work in proportion to the bytes, not to the rows declared";
+}
+
+// The everyday call again into the same results (an image of the size and kind of the last one, then
+// area, centre of mass and bounding box of every blob and hole) allocates nothing once the results
+// have settled: the run storage, the engine's arrays and the scene's storage are reused, and the
+// measures only mark what they computed.
+TEST(ResultsReuse, everydayCallAgain_allocatesNothing) {
+  kcPelBuffer<unsigned char> pels(301, 97);
+  std::mt19937 rng(11);
+  for (long y = 0; y < pels.height(); ++y)
+    for (long x = 0; x < pels.width(); ++x) pels.pointToRow(y)[x] = static_cast<unsigned char>(rng() % 2 ? 200 : 20);
+  kcRLEBuffer runs;
+  runs.encode(pels, 128, false);
+  kcBlobParams params;
+  params.setSegmentationHardThresh(128, false);
+  for (const bool fromPels : {true, false}) {
+    SCOPED_TRACE(fromPels);
+    kcBlobResults results;
+    double sum = 0.0;
+    const auto call = [&] {
+      if (fromPels) kfBlobAnalysis(pels, params, results);
+      else kfBlobAnalysis(runs, params, results);
+      const Scene& scene = *results.connectedBlobs();
+      for (long id = 1; id <= scene.numBlobs(false); ++id) {
+        const kcBlob* b = scene.getBlob(id);
+        sum += b->area() + b->centerOfMass().x() + static_cast<double>(b->imageBoundingBox().width());
+      }
+    };
+    for (int settle = 0; settle < 3; ++settle) call();
+    EXPECT_EQ(allocation_count::blocksAllocatedBy(call), 0u);
+    EXPECT_GT(sum, 0.0);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // analysis, reuse of the augmented image, and abandoned analyses leaving the scene as it was.
 #include "connect/connect_fixture.h"
 #include "messages.h"
+#include "platform/foundation/archive_bytes.h"
 #include "scene/scene_builder.h"
 
 #include <blob/blobdefs.h>
@@ -135,6 +136,43 @@ TEST(ConnectScene, ConnectScene_abandonedAnalysis_leavesSceneAsItWas) {
   kcAttention::Scope scope;
   scope.abandonAfter(6);
   EXPECT_EQ(scene.getBlob(1)->region().width(), 3);
+}
+
+// A failed analysis leaves the scene archiving the bytes it archived before, blobs, tree, caches,
+// views and rows included, whether its blobs were written over and put back (scenes of the
+// engine) or the analysis ran aside (the labelled fill, whole image), with measures asked or not.
+TEST(ConnectScene, ConnectScene_abandonedAtEveryCheck_sceneArchivesAsBefore) {
+  const kcRLEBuffer first = encode(tallImage(3), {2, 3});
+  Grid other = tallImage(5);
+  other.pels[7] = other.pels[190] = 1;
+  const kcRLEBuffer second = encode(other);
+  using Analyse = void (*)(Scene&, const kcRLEBuffer&);
+  const std::pair<const char*, Analyse> kinds[] = {
+      {"grey prune", [](Scene& s, const kcRLEBuffer& i) { s.connectComponentsGreyScale(i, 2, false, Scene::ePrune, 1); }},
+      {"grey fill", [](Scene& s, const kcRLEBuffer& i) { s.connectComponentsGreyScale(i, 2, false, Scene::eFill, 2); }},
+      {"labelled", [](Scene& s, const kcRLEBuffer& i) { s.connectComponentsLabelled(i, Scene::eNone, 0); }},
+      {"labelled fill", [](Scene& s, const kcRLEBuffer& i) { s.connectComponentsLabelled(i, Scene::eFill, 2); }},
+      {"whole image", [](Scene& s, const kcRLEBuffer& i) { s.connectComponentsGreyScale(i, 2, true, Scene::eNone, 0); }},
+  };
+  for (const auto& [what, analyse] : kinds) {
+    for (int asked = 0; asked < 3; ++asked) {  // nothing; the everyday measures; a record and rows
+      SCOPED_TRACE(std::string(what) + " " + std::to_string(asked));
+      Scene scene;
+      analyse(scene, first);
+      const kcBlob* blob = scene.getBlob(1);
+      if (asked >= 1) (void)blob->area(), (void)blob->centerOfMass();
+      if (asked >= 2) (void)scene.getBlob(scene.numBlobs(false))->inertia(), (void)blob->region();
+      const Scene before(scene);  // copies the caches as they stand, rows unmade included
+      for (unsigned long checks = 0; checks < 2; ++checks) {
+        kcAttention::Scope scope;
+        scope.abandonAfter(checks);
+        EXPECT_THROW(kinds[checks].second(scene, second), kcAttention::Abandoned);
+        EXPECT_EQ(scene.getBlob(1), blob);
+      }
+      Scene copy(before);
+      EXPECT_EQ(archive_bytes::stored(scene), archive_bytes::stored(copy));
+    }
+  }
 }
 
 // Values a caller can pass but no analysis can use are refused before anything runs.

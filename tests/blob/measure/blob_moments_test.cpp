@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "connect/connect_fixture.h"
+#include "platform/foundation/archive_bytes.h"
 #include "scene/blobdesc_fixture.h"
 
 namespace {
@@ -171,6 +172,26 @@ TEST(Moments_rectangles, symmetricBranchExact_cachesFollowCountersAndValidFlags)
   EXPECT_NE(b->inertiaPrincipal(), poison);
   EXPECT_EQ(b->area(), 48.0);
   EXPECT_THROW(kcBlob().area(), kcBlobSceneDescription::BadId);  // a blob without a scene
+}
+
+// An analysed scene only marks the area, centroid and centre of mass of blobs with pel sums as
+// computed; they answer, and archive, exactly as records computed from the regions do, also after a
+// new client transform turns the marks into records.
+TEST(Moments_marks, markedMeasures_answerAndArchiveAsRecords) {
+  const kcRLEBuffer image = connecttest::encode(connecttest::draw({"#####..#", "#.#.#.##", "#####...", "..#..#.."}), {5, 7});
+  Scene marked, recorded;
+  for (Scene* s : {&marked, &recorded}) s->connectComponentsGreyScale(image, 3, false, Scene::eNone, 0);
+  kc_SceneBuilder::data(recorded).store.records.resize(static_cast<std::size_t>(recorded.numBlobs(false)));
+  ASSERT_TRUE(kc_SceneBuilder::data(marked).store.records.empty() && !kc_SceneBuilder::data(recorded).store.records.empty());
+  const auto ask = [](const Scene& s, long id) {
+    const kcBlob* b = s.getBlob(id);
+    return std::vector<double>{b->area(), b->centerOfMass().x(), b->centerOfMass().y()};
+  };
+  for (long id = 1; id <= marked.numBlobs(false); id += 2) EXPECT_EQ(ask(marked, id), ask(recorded, id));
+  for (Scene* s : {&marked, &recorded}) s->clientFromImageXform(affine(0, -1, 2, 0, 4, 1));
+  EXPECT_EQ(archive_bytes::stored(marked), archive_bytes::stored(recorded));  // old centres, old stamps
+  for (long id = 1; id <= marked.numBlobs(false); ++id) EXPECT_EQ(ask(marked, id), ask(recorded, id));
+  EXPECT_EQ(archive_bytes::stored(marked), archive_bytes::stored(recorded));
 }
 
 }  // namespace
