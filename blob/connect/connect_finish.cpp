@@ -166,7 +166,7 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds) {
 // linkChildren(): links every blob's children in child-list order (the most recently closed first,
 // then those inherited through merges), as ids. A weighted blob's pel count leaves sumX.
 void kc_ConnectEngine::linkChildren() {
-  std::vector<kc_BlobEntry>& entries = out_.entries;
+  kc_EntryArray& entries = out_.entries;
   for (kc_BlobEntry& e : entries) {
     if ((e.flags & kc_BlobEntry::kPelSums) == 0) e.sumX = 0;
     if (e.firstChild == kNone) {
@@ -195,7 +195,7 @@ void kc_ConnectEngine::linkChildren() {
 // displaced entry mostly moves a short way: regions retire soon after their last row); entries
 // without a blob end up past count and are cut off.
 void kc_ConnectEngine::orderById(std::uint32_t count) {
-  std::vector<kc_BlobEntry>& entries = out_.entries;
+  kc_EntryArray& entries = out_.entries;
   retired_ = entries.size();
   if (runLabels_ != nullptr) {  // writeRows maps retired indices to ids
     ws_.rowIds.resize(entries.size());

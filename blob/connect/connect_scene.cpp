@@ -132,7 +132,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
   }
   previous.reset();
   kf_IdleRowMakers(ws->makers);
-  fit(d.store.entries, retired);
+  d.store.entries.fit(retired);
   fit(ws->up, 0);
   fit(ws->bits, 0);
   kf_RecordNeeds(*d.store.rowMaker, kf_WorkspaceNeeds(*ws));

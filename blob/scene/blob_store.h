@@ -3,6 +3,7 @@
 #pragma once
 
 #include "measure/blob_record.h"
+#include "scene/entry_array.h"
 
 #include <foundation/geometry.h>
 
@@ -111,7 +112,7 @@ class kc_BlobStore {
   // swap(other): exchanges the contents, allocating nothing.
   void swap(kc_BlobStore& other) noexcept;
 
-  std::vector<kc_BlobEntry> entries;  // element i is blob i + 1
+  kc_EntryArray entries;                // element i is blob i + 1
   bool edited = false;                 // entries changed since they were made (a blob's reInit)
   std::vector<BlobId> prevs;           // the previous siblings and the numbers of children, made on
   std::vector<std::uint32_t> counts;   // demand (kc_BSDData::prevSiblingOf)

@@ -122,7 +122,7 @@ class TreeCheck {
     seen_[id] = 1;
   }
 
-  const std::vector<kc_BlobEntry>& e_;
+  const kc_EntryArray& e_;
   const std::vector<BlobId>& prevs_;
   const std::vector<std::uint32_t>& counts_;
   std::vector<unsigned char> seen_;

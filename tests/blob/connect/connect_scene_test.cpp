@@ -89,10 +89,10 @@ TEST(ConnectScene, ConnectScene_imagesOfOneSize_reuseEngineStateAndStorage) {
   scene.connectComponentsGreyScale(image, 1, false, Scene::eNone, 0);
   const kc_ConnectivityAugmentedRLE* first = cached(scene);
   ASSERT_NE(first, nullptr);
-  const kc_BlobEntry* entries = kc_SceneBuilder::data(scene).store.entries.data();
+  const kc_BlobEntry* entries = &kc_SceneBuilder::data(scene).store.entries[0];
   for (int again = 0; again < 2; ++again) scene.connectComponentsGreyScale(image, 1, false, Scene::eNone, 0);
   EXPECT_EQ(cached(scene), first);
-  EXPECT_EQ(kc_SceneBuilder::data(scene).store.entries.data(), entries);
+  EXPECT_EQ(&kc_SceneBuilder::data(scene).store.entries[0], entries);
 
   // A copy shares the cached state (the scene's own test); analysing the copy leaves the source's alone.
   Scene copy(scene);

@@ -1,0 +1,59 @@
+// The chunked entry array: entries across the chunk boundary, references that stay, reuse without
+// allocating, release of what a smaller analysis does not need, and deep copies.
+#include "scene/entry_array.h"
+
+#include "platform/foundation/allocation_count.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr std::size_t kChunk = kc_EntryArray::kChunk;
+
+void fillIds(kc_EntryArray& a, std::size_t n) {
+  for (std::size_t i = a.size(); i < n; ++i) a.emplace_back().key = static_cast<std::uint32_t>(i);
+}
+
+bool holdsIds(const kc_EntryArray& a) {
+  std::size_t i = 0;
+  for (const kc_BlobEntry& e : a)
+    if (e.key != i++) return false;
+  return i == a.size();
+}
+
+TEST(EntryArray, pastTwoChunks_keepsEntriesInPlaceReusesAndReleases) {
+  kc_EntryArray a;
+  fillIds(a, kChunk);
+  const kc_BlobEntry* inFull = &a[kChunk - 1];
+  fillIds(a, 2 * kChunk + 5);
+  EXPECT_EQ(&a[kChunk - 1], inFull) << "a full first chunk and the others never move";
+  EXPECT_TRUE(holdsIds(a) && a[2 * kChunk + 4].key == 2 * kChunk + 4);
+  EXPECT_GE(a.capacity(), 3 * kChunk);
+
+  a.resize(kChunk + 1);
+  EXPECT_EQ(a[kChunk].key, kChunk);
+  const std::size_t capacity = a.capacity();
+  EXPECT_EQ(allocation_count::blocksAllocatedBy([&] { a.clear(), fillIds(a, 2 * kChunk + 5); }), 0u);
+  EXPECT_TRUE(a[kChunk].pelCount == -1 && holdsIds(a)) << "regrown entries are value-initialised";
+
+  a.resize(10);
+  a.fit(kChunk + 3);  // keeps what that many need: the first chunk and one more
+  EXPECT_EQ(a.capacity(), 2 * kChunk);
+  EXPECT_LT(a.capacity(), capacity);
+  a.fit(0);
+  EXPECT_LT(a.capacity(), kChunk);
+  EXPECT_TRUE(a.size() == 10 && holdsIds(a));
+}
+
+TEST(EntryArray, copiesAndSwaps_areDeep) {
+  kc_EntryArray a, b;
+  fillIds(a, kChunk + 7);
+  kc_EntryArray c(a);
+  c[kChunk + 1].key = 99;
+  EXPECT_EQ(a[kChunk + 1].key, kChunk + 1);
+  b = c;
+  b.swap(a);
+  EXPECT_TRUE(holdsIds(b) && a[kChunk + 1].key == 99 && a.size() == kChunk + 7);
+}
+
+}  // namespace
