@@ -305,11 +305,11 @@ class Scene {
     report.width = width();
     report.height = height();
     report.viewOrder = shown;
-    report.blobs = locked([&](const kcBlobSceneDescription& scene) {
+    report.blobs = std::make_shared<tool::RowTable>(locked([&](const kcBlobSceneDescription& scene) {
       std::vector<tool::BlobRow> rows;
       for (const kcBlob* blob : scene.allBlobs(shown)) rows.push_back(tool::blobRow(*blob, infos));
       return rows;
-    });
+    }));
     std::vector<std::string> names;
     for (const tool::MeasureInfo& info : infos) names.emplace_back(info.name);
     std::ostringstream out;

@@ -156,6 +156,35 @@ void checkView(const Options& options) {
   }
 }
 
+// The rows of one analysis, made from its scene as they are read. Reading rows fills the scene's
+// caches, so the rows of one report must be read by one thread at a time.
+class SceneRows : public BlobRows {
+ public:
+  SceneRows(const std::vector<MeasureInfo>& measures, bool shown) : measures_(measures), shown_(shown) {}
+
+  kcBlobResults& results() { return results_; }
+  // attach(scene): the rows become those of scene (a scene of results()), in view order when shown.
+  void attach(const kcBlobSceneDescription& scene) {
+    scene_ = &scene;
+    if (shown_) view_ = scene.allBlobs(true);
+  }
+
+  std::size_t size() const override {
+    if (!scene_) return 0;
+    return shown_ ? view_.size() : static_cast<std::size_t>(scene_->numBlobs(false));
+  }
+  void row(std::size_t i, BlobRow& out) const override {
+    fillRow(shown_ ? *view_[i] : *scene_->getBlob(static_cast<long>(i) + 1), measures_, out);
+  }
+
+ private:
+  kcBlobResults results_;
+  const kcBlobSceneDescription* scene_ = nullptr;
+  std::vector<const kcBlob*> view_;
+  std::vector<MeasureInfo> measures_;
+  bool shown_;
+};
+
 }  // namespace
 
 struct Analyzer::State {
@@ -178,11 +207,12 @@ std::unique_ptr<Analyzer> Analyzer::clone() const {
 void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
   report.width = image.width;
   report.height = image.height;
-  report.blobs.clear();
+  report.blobs.reset();
   const Options& options = state_->options;
   const bool overlay = extras != nullptr && !options.overlayPath.empty();
   try {
-    kcBlobResults results;
+    const auto rows = std::make_shared<SceneRows>(options.measures, options.shown);
+    kcBlobResults& results = rows->results();
     kcDiagObject recorder;  // --report: the input and the result are recorded
     {
       const kcPelBuffer<unsigned char> pels = toPelBuffer(image);
@@ -195,10 +225,13 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
     kcBlobSceneDescription* scene = results.connectedBlobs();
     if (!scene) throw AnalysisError("the analysis produced no scene");
     setView(options, *scene);
-    const std::vector<const kcBlob*> blobs = scene->allBlobs(options.shown);
+    rows->attach(*scene);
+    // Every value is computed once here, so that a failing measure fails the image before any of
+    // its rows is written; the writer's second reading finds them cached or cheap.
+    BlobRow row;
+    for (std::size_t i = 0; i < rows->size(); ++i) rows->row(i, row);
     report.viewOrder = options.shown;
-    report.blobs.reserve(blobs.size());
-    for (const kcBlob* blob : blobs) report.blobs.push_back(blobRow(*blob, options.measures));
+    report.blobs = rows;
     if (overlay) {
       const bool svg = options.overlayPath.size() >= 4 && options.overlayPath.compare(options.overlayPath.size() - 4, 4, ".svg") == 0;
       extras->overlay = tool::overlay(image, *scene, options.drawFlags, options.shown, svg);
@@ -206,11 +239,11 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
     if (extras != nullptr && !options.labelImagePath.empty()) extras->labelImage = labelImage(*scene, options.shown);
     if (extras != nullptr && !options.featuresPath.empty()) extras->features = featureChains(*scene, options.shown);
   } catch (const kcException& error) {
-    report.blobs.clear();
+    report.blobs.reset();
     if (extras != nullptr) *extras = Extras();
     throw AnalysisError(libraryMessage(error));
   } catch (...) {
-    report.blobs.clear();
+    report.blobs.reset();
     if (extras != nullptr) *extras = Extras();
     throw;
   }

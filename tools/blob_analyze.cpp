@@ -69,7 +69,7 @@ void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report, 
   } catch (const std::exception& error) {
     report.error = error.what();
   }
-  if (!report.error.empty()) report.blobs.clear();
+  if (!report.error.empty()) report.blobs.reset();
 }
 
 // One image's outcome, reported on standard error when it failed.

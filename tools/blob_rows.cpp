@@ -17,14 +17,18 @@ double measureValue(const kcBlob& blob, int number) {
 
 BlobRow blobRow(const kcBlob& blob, const std::vector<MeasureInfo>& measures) {
   BlobRow row;
+  fillRow(blob, measures, row);
+  return row;
+}
+
+void fillRow(const kcBlob& blob, const std::vector<MeasureInfo>& measures, BlobRow& row) {
   row.id = blob.id();
   const kcBlob* parent = blob.parent();
   row.parent = parent ? parent->id() : 0;
   row.label = blob.label();
   row.numChildren = blob.numChildren(false);
-  row.values.reserve(measures.size());
+  row.values.clear();
   for (const MeasureInfo& info : measures) row.values.push_back(measureValue(blob, info.number));
-  return row;
 }
 
 }  // namespace tool

@@ -17,5 +17,7 @@ double measureValue(const kcBlob& blob, int number);
 // blobRow(blob, measures): id, parent id (0 at the top level), label, number of children (all, not
 // only shown ones) and one value per measure, in the order given.
 BlobRow blobRow(const kcBlob& blob, const std::vector<MeasureInfo>& measures);
+// fillRow(blob, measures, row): the same into row, reusing the storage of row.values.
+void fillRow(const kcBlob& blob, const std::vector<MeasureInfo>& measures, BlobRow& row);
 
 }  // namespace tool

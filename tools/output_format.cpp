@@ -117,10 +117,10 @@ class TableWriter : public ReportWriter {
   void image(const ImageReport& report) override {
     if (!report.error.empty()) return;
     if (imagesWritten_++ > 0) out_ << '\n';
+    const std::size_t n = report.numBlobs();
     out_ << (report.demo ? kDemoTitle : report.file.c_str()) << ": " << report.width << " x " << report.height
-         << ", " << report.blobs.size() << (report.blobs.size() == 1 ? " blob or hole" : " blobs and holes")
-         << (report.viewOrder ? " shown\n" : "\n");
-    if (!report.blobs.empty()) writeRows(report);
+         << ", " << n << (n == 1 ? " blob or hole" : " blobs and holes") << (report.viewOrder ? " shown\n" : "\n");
+    if (n > 0) writeRows(report);
     for (const std::string& text : report.diagnostics) out_ << '\n' << text;
   }
 
@@ -131,11 +131,13 @@ class TableWriter : public ReportWriter {
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"id", "parent", "label", "numChildren"});
     rows.front().insert(rows.front().end(), names_.begin(), names_.end());
+    std::vector<BlobRow> blobs(report.numBlobs());
+    for (std::size_t i = 0; i < blobs.size(); ++i) report.blobs->row(i, blobs[i]);
     std::vector<std::pair<const BlobRow*, int>> order;
     if (report.viewOrder) {
-      for (const BlobRow& blob : report.blobs) order.emplace_back(&blob, 0);
+      for (const BlobRow& blob : blobs) order.emplace_back(&blob, 0);
     } else {
-      order = treeOrder(report.blobs);
+      order = treeOrder(blobs);
     }
     for (const auto& [blob, depth] : order) {
       std::vector<std::string> row;
@@ -185,8 +187,9 @@ class JsonWriter : public ReportWriter {
       return;
     }
     out_ << ",\"width\":" << report.width << ",\"height\":" << report.height << ",\"blobs\":[";
-    for (std::size_t b = 0; b < report.blobs.size(); ++b) {
-      const BlobRow& blob = report.blobs[b];
+    BlobRow blob;
+    for (std::size_t b = 0; b < report.numBlobs(); ++b) {
+      report.blobs->row(b, blob);
       out_ << (b > 0 ? ",\n" : "\n") << "{\"id\":" << blob.id << ",\"parent\":" << blob.parent
            << ",\"label\":" << blob.label << ",\"numChildren\":" << blob.numChildren;
       for (std::size_t m = 0; m < keys_.size() && m < blob.values.size(); ++m) {
@@ -217,7 +220,9 @@ class CsvWriter : public ReportWriter {
   void image(const ImageReport& report) override {
     if (!report.error.empty()) return;
     const std::string file = report.demo ? std::string() : csvField(report.file);
-    for (const BlobRow& blob : report.blobs) {
+    BlobRow blob;
+    for (std::size_t b = 0; b < report.numBlobs(); ++b) {
+      report.blobs->row(b, blob);
       out_ << file << ',' << blob.id << ',' << blob.parent << ',' << blob.label << ',' << blob.numChildren;
       for (double value : blob.values) out_ << ',' << exactNumber(value);
       out_ << '\n';

@@ -1,4 +1,4 @@
-// Reports of blob-analyze: the per-blob record and the table, JSON and CSV writers over it.
+// Reports of blob-analyze: the per-blob row and the table, JSON and CSV writers over the rows.
 #pragma once
 
 #include "options.h"
@@ -20,16 +20,39 @@ struct BlobRow {
   std::vector<double> values;
 };
 
+// BlobRows: the rows of one image, read one at a time, so that a report need not hold them all.
+class BlobRows {
+ public:
+  virtual ~BlobRows() = default;
+  // size(): the number of rows.
+  virtual std::size_t size() const = 0;
+  // row(i, out): fills out with row i (i < size()), reusing the storage of out.values.
+  virtual void row(std::size_t i, BlobRow& out) const = 0;
+};
+
+// RowTable: rows held in memory.
+class RowTable : public BlobRows {
+ public:
+  explicit RowTable(std::vector<BlobRow> rows) : rows_(std::move(rows)) {}
+  std::size_t size() const override { return rows_.size(); }
+  void row(std::size_t i, BlobRow& out) const override { out = rows_[i]; }
+
+ private:
+  std::vector<BlobRow> rows_;
+};
+
 // ImageReport: the outcome for one image. A non-empty error means the image failed and has no blobs.
 struct ImageReport {
   std::string file;   // as given on the command line; ignored when demo is true
   bool demo = false;  // the built-in demo image
   long width = 0;
   long height = 0;
-  std::vector<BlobRow> blobs;  // in plain id order, or in view order when viewOrder
+  std::shared_ptr<const BlobRows> blobs;  // null when none; plain id order, or view order when viewOrder
   bool viewOrder = false;      // blobs are a filtered and sorted view
   std::vector<std::string> diagnostics;  // --report: the analysis's text reports (UTF-8), in order
   std::string error;           // UTF-8
+
+  std::size_t numBlobs() const { return blobs ? blobs->size() : 0; }
 };
 
 // ReportWriter: writes the reports of one run, image after image, to a stream.
@@ -48,7 +71,8 @@ struct ImageReport {
 class ReportWriter {
  public:
   virtual ~ReportWriter() = default;
-  // image(report): writes one image. report.blobs[i].values must hold one value per measure name.
+  // image(report): writes one image, reading each of its rows once (the table: all of them before
+  // writing). Every row's values must hold one value per measure name.
   virtual void image(const ImageReport& report) = 0;
   // finish(): writes what closes the output (JSON's closing brackets). Call once, after the images.
   virtual void finish() = 0;

@@ -59,16 +59,15 @@ kc_EngineSettings engineSettings(const Settings& s) {
   return e;
 }
 
-// commitSettings(scene, d, image, s, objects): the changes to the scene that cannot fail, once the
-// blobs are in its store: settings, window, blob objects, the end of the analysis.
-void commitSettings(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s,
-                    kc_BlobArray& objects) noexcept {
+// commitSettings(scene, d, image, s): the changes to the scene that cannot fail, once the blobs
+// are in its store: settings, window, blob objects, the end of the analysis.
+void commitSettings(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s) noexcept {
   d.connectivityKind = s.kind;
   d.scaleVal = s.scaleVal;
   d.cleanupKind = s.cleanup;
   if (s.cleanup != kcBlobSceneDescription::eNone) d.minPels = static_cast<std::int32_t>(s.minPels);
   d.sceneWindow = kcPelRect(image.offset(), image.width(), image.height());
-  if (objects.capacity() > d.blobObjects.capacity()) d.blobObjects.swap(objects);
+  d.dropObjectsIfShort();
   kc_SceneBuilder::finishAnalysis(scene);
 }
 
@@ -112,8 +111,6 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
     engine.scan();
     engine.finish(topIds);
     retired = engine.retired();
-    kc_BlobArray objects;
-    if (d.blobObjects.capacity() < out.size()) objects.ensure(out.size(), &scene);
     std::shared_ptr<const kc_RowMaker> maker =
         kf_EngineRowMaker(ws->makers, image, settings, kf_WorkspaceNeeds(*ws));
     d.mutating();
@@ -124,7 +121,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
     }
     d.store.dropCaches();
     d.store.rowMaker = std::move(maker);
-    commitSettings(scene, d, image, s, objects);
+    commitSettings(scene, d, image, s);
   } catch (...) {
     if (written) kf_RestoreBlobs(*previous, *ws, d.store, d.topIds);
     d.augmentedCache.reset();
@@ -154,12 +151,10 @@ void kcBlobSceneDescription::connectComponentsGreyScale(const kcRLEBuffer& image
   kc_BlobStore store;
   std::vector<BlobId> topIds;
   kf_WholeImageBlobs(image, store, topIds);
-  kc_BlobArray objects;
-  if (d.blobObjects.capacity() < store.size()) objects.ensure(store.size(), this);
   d.mutating();
   d.replaceXform(image.xformCache(), false);  // the last step that can fail
-  d.install(store, topIds, objects);
-  commitSettings(*this, d, image, s, objects);
+  d.install(store, topIds);
+  commitSettings(*this, d, image, s);
 }
 
 void kcBlobSceneDescription::connectComponentsLabelled(const kcRLEBuffer& image,

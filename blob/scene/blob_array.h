@@ -7,9 +7,9 @@
 #include <cstdint>
 
 // kc_BlobArray: capacity() kcBlob objects of one scene, element i with id i + 1, each reading its
-// data from the scene's store (32 bytes per object). The objects never change between analyses:
-// a new analysis with no more blobs than the capacity touches none of them; one with more makes a
-// larger array (prepared aside with reserveAside() so that a failing analysis changes nothing).
+// data from the scene's store (24 bytes per object). The objects never change between analyses:
+// a new analysis with no more blobs than the capacity touches none of them; one with more drops
+// the array, and the scene makes a larger one at the first need (kc_BSDData::objects()).
 // Copying gives an empty array: blob objects belong to one scene, whose copy makes its own.
 class kc_BlobArray {
  public:

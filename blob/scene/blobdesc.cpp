@@ -119,7 +119,8 @@ std::vector<const kcBlob*> kcBlobSceneDescription::allBlobs(bool shown) const {
   if (!shown) {
     const std::uint32_t n = data_->numBlobs();
     out.reserve(n);
-    for (std::uint32_t i = 0; i < n; ++i) out.push_back(&data_->blobObjects[i]);
+    const kc_BlobArray& objects = data_->objects();
+    for (std::uint32_t i = 0; i < n; ++i) out.push_back(&objects[i]);
     return out;
   }
   data_->updateShownIds();
@@ -132,7 +133,8 @@ void kcBlobSceneDescription::preCompute(kcBlob::Measure m, bool shown) const {
   checkDegenerate();
   kc_BSDData& d = *data_;
   if (!shown) {
-    for (std::uint32_t i = 0; i < d.numBlobs(); ++i) d.blobObjects[i].measure(m);
+    const kc_BlobArray& objects = d.objects();
+    for (std::uint32_t i = 0; i < d.numBlobs(); ++i) objects[i].measure(m);
     return;
   }
   d.updateShownIds();

@@ -342,9 +342,10 @@ void kc_BSDData::storeBlobs(kcArchive& ar) {
   ar || version;
   unsigned long count = store.size();
   ar || count;
+  kc_BlobArray& blobs = objects();
   storingBlobs = true;
   try {
-    for (std::uint32_t i = 0; i < store.size(); ++i) ar || blobObjects[i];
+    for (std::uint32_t i = 0; i < store.size(); ++i) ar || blobs[i];
   } catch (...) {
     storingBlobs = false;
     throw;

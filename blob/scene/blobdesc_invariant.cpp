@@ -17,7 +17,7 @@ void kcBlobSceneDescription::repInvariant() const {
   }
   KC_ASSERT(d.sceneWindow.width() >= 1, "the scene window is at least one pel wide");
   KC_ASSERT(d.sceneWindow.height() >= 1, "the scene window is at least one pel high");
-  for (std::uint32_t i = 0; i < d.numBlobs(); ++i) d.blobObjects[i].repInvariant();
+  for (std::uint32_t i = 0; i < d.numBlobs(); ++i) d.blobAt(i + 1).repInvariant();
   for (const std::vector<BlobId>* ids : {&d.shownIds, &d.topIds, &d.shownTopIds}) {
     for (BlobId id : *ids) KC_ASSERT(d.validId(id), "a stored id names a blob of the scene");
   }
@@ -29,7 +29,7 @@ void kcBlobSceneDescription::repInvariant() const {
   if (d.sortDisabled) KC_ASSERT(!d.sortSet, "a disabled sort is not set");
   if (d.connectivityKind == eGreyScale) {
     for (std::uint32_t i = 0; i < d.numBlobs(); ++i) {
-      const kcBlob& blob = d.blobObjects[i];
+      const kcBlob& blob = d.blobAt(i + 1);
       const kcBlob* parent = blob.parent();
       if (parent != nullptr) {
         KC_ASSERT((blob.label() == 0) != (parent->label() == 0), "blobs and holes alternate down the tree");

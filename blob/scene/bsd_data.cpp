@@ -28,12 +28,20 @@ namespace {
 
 const kcBlob& kc_BSDData::blobAt(std::uint64_t id) const {
   if (!validId(id)) throwBadId();
-  return blobObjects[id - 1];
+  return objects()[id - 1];
 }
 
 kcBlob& kc_BSDData::blobAt(std::uint64_t id) {
   if (!validId(id)) throwBadId();
-  return blobObjects[id - 1];
+  return objects()[id - 1];
+}
+
+void kc_BSDData::makeObjects() const { blobObjects.ensure(store.size(), scene); }
+
+void kc_BSDData::dropObjectsIfShort() noexcept {
+  if (blobObjects.capacity() >= store.size()) return;
+  kc_BlobArray none;
+  blobObjects.swap(none);
 }
 
 kc_BlobEntry& kc_BSDData::entryAt(std::uint64_t id) {
@@ -42,35 +50,50 @@ kc_BlobEntry& kc_BSDData::entryAt(std::uint64_t id) {
 }
 
 void kc_BSDData::makeTreeLinks() {
-  if (store.prevs.size() == store.size() && store.counts.size() == store.size()) return;
+  makePrevs();
+  makeCounts();
+}
+
+// Both walk the top list and every child list, each blob at most once: a list ends at a blob
+// already reached (only a damaged tree has one).
+void kc_BSDData::makePrevs() {
+  if (store.prevs.size() == store.size()) return;
   std::vector<BlobId> prevs(store.size(), 0);
-  std::vector<std::uint32_t> counts(store.size(), 0);
-  // list(first): the blobs after first along nextSibling get their previous one; returns the
-  // length of the list.
   const auto list = [&](BlobId first) {
-    std::uint32_t length = validId(first) ? 1 : 0;
-    for (BlobId b = first; validId(b) && length <= prevs.size();) {
+    for (BlobId b = first; validId(b);) {
       const BlobId next = store.entry(b).nextSibling;
       if (!validId(next) || prevs[next - 1] != 0) break;
       prevs[next - 1] = b;
       b = next;
-      ++length;
     }
-    return length;
   };
   if (!topIds.empty()) list(topIds.front());
-  for (std::size_t i = 0; i < store.entries.size(); ++i) counts[i] = list(store.entries[i].firstChild);
+  for (const kc_BlobEntry& e : store.entries) list(e.firstChild);
   store.prevs.swap(prevs);
+}
+
+void kc_BSDData::makeCounts() {
+  if (store.counts.size() == store.size()) return;
+  std::vector<std::uint32_t> counts(store.size(), 0);
+  std::size_t steps = 0;  // sibling links followed in all: at most numBlobs() in a forest
+  for (std::size_t i = 0; i < store.entries.size(); ++i) {
+    std::uint32_t length = 0;
+    for (BlobId b = store.entries[i].firstChild; validId(b) && steps <= store.size(); b = store.entry(b).nextSibling) {
+      ++length;
+      ++steps;
+    }
+    counts[i] = length;
+  }
   store.counts.swap(counts);
 }
 
 BlobId kc_BSDData::prevSiblingOf(BlobId id) {
-  makeTreeLinks();
+  makePrevs();
   return store.prevs[id - 1];
 }
 
 std::uint32_t kc_BSDData::numChildrenOf(BlobId id) {
-  makeTreeLinks();
+  makeCounts();
   return store.counts[id - 1];
 }
 
@@ -78,19 +101,14 @@ void kc_BSDData::checkWalk(std::size_t steps) const {
   KC_ASSERT(steps <= store.size(), "a list of sibling links ends within the number of blobs");
 }
 
-void kc_BSDData::attach(const kcBlobSceneDescription* owner) {
+void kc_BSDData::attach(const kcBlobSceneDescription* owner) noexcept {
   // Blob objects already made are kept: loaded data were read into them, and the archive that
   // loaded them names them by address.
-  if (blobObjects.capacity() < store.size()) {
-    kc_BlobArray objects;
-    objects.ensure(store.size(), owner);
-    blobObjects.swap(objects);
-  }
   blobObjects.attach(owner);
   scene = owner;
 }
 
-void kc_BSDData::install(kc_BlobStore& fresh, std::vector<BlobId>& ids, kc_BlobArray& objects) noexcept {
+void kc_BSDData::install(kc_BlobStore& fresh, std::vector<BlobId>& ids) noexcept {
   mutating();
   store.swap(fresh);
   // The caches made on demand belong to the scene's current blobs: their storage follows the
@@ -100,7 +118,7 @@ void kc_BSDData::install(kc_BlobStore& fresh, std::vector<BlobId>& ids, kc_BlobA
   if (store.marks.empty()) store.marks.swap(fresh.marks);
   if (store.links.empty()) store.links.swap(fresh.links);
   topIds.swap(ids);
-  if (objects.capacity() > blobObjects.capacity()) blobObjects.swap(objects);
+  dropObjectsIfShort();
 }
 
 namespace {

@@ -75,32 +75,44 @@ class kc_BSDData : public kcPersistent {
   // validId(id): 1 <= id <= numBlobs().
   bool validId(std::uint64_t id) const { return id >= 1 && id <= store.size(); }
   // blobAt(id): the blob with that id. Every lookup by a stored id goes through here. Throws
-  // kcBlobSceneDescription::BadId for an id outside 1..numBlobs(); 0 included.
+  // kcBlobSceneDescription::BadId for an id outside 1..numBlobs(); 0 included; std::bad_alloc when
+  // the blob objects must be made (see objects()).
   const kcBlob& blobAt(std::uint64_t id) const;
   kcBlob& blobAt(std::uint64_t id);
+  // objects(): the blob objects, at least numBlobs() of them. They are made at the first need
+  // after an analysis that left more blobs than there are objects (an analysis does not make them,
+  // so its peak holds no blob objects); may throw std::bad_alloc then, changing nothing.
+  kc_BlobArray& objects() const {
+    if (blobObjects.capacity() < store.size()) makeObjects();
+    return blobObjects;
+  }
+  // dropObjectsIfShort(): releases the blob objects when they are fewer than the blobs (the
+  // analysis that just installed its blobs), so that they are made anew at the first need.
+  void dropObjectsIfShort() noexcept;
   // entryAt(id): the store's entry of blobAt(id), same check.
   kc_BlobEntry& entryAt(std::uint64_t id);
   // prevSiblingOf(id), numChildrenOf(id): the previous sibling of blob id (1..numBlobs(),
   // unchecked; 0 for a first child or the first top-level blob: the blob whose next sibling it is)
-  // and the number of its children (the length of its child list). The first call after the blobs
-  // changed makes every blob's (store.prevs and store.counts) from the child lists and topIds,
-  // walking each list no further than numBlobs() steps; may throw std::bad_alloc then.
+  // and the number of its children (the length of its child list). The first call of each after
+  // the blobs changed makes every blob's (store.prevs, store.counts) from the child lists and
+  // topIds, walking no further than numBlobs() steps in all; may throw std::bad_alloc then.
   BlobId prevSiblingOf(BlobId id);
   std::uint32_t numChildrenOf(BlobId id);
   // makeTreeLinks(): store.prevs and store.counts, unless they are made.
   void makeTreeLinks();
+  void makePrevs();
+  void makeCounts();
   // checkWalk(steps): internal assertion that a walk along sibling links has taken no more than
   // numBlobs() steps; stored links come from archives, and a cycle must not hang a query.
   void checkWalk(std::size_t steps) const;
 
-  // attach(owner): sets scene to owner and gives it blob objects for every blob of the store.
-  // May throw std::bad_alloc (then nothing is attached).
-  void attach(const kcBlobSceneDescription* owner);
-  // install(fresh, ids, objects): takes the blobs of an analysis: swaps fresh into the store and
-  // ids into topIds (the previous ones are left in the arguments, emptied, for reuse), and objects
-  // (prepared with objects.ensure when the current array is too small) into the blob objects. The
-  // storage of the on-demand caches stays with the current store. Gives notice. Cannot fail.
-  void install(kc_BlobStore& fresh, std::vector<BlobId>& ids, kc_BlobArray& objects) noexcept;
+  // attach(owner): sets scene to owner and points the blob objects made so far at it.
+  void attach(const kcBlobSceneDescription* owner) noexcept;
+  // install(fresh, ids): takes the blobs of an analysis: swaps fresh into the store and ids into
+  // topIds (the previous ones are left in the arguments, emptied, for reuse), and drops the blob
+  // objects when they are too few (dropObjectsIfShort). The storage of the on-demand caches stays
+  // with the current store. Gives notice. Cannot fail.
+  void install(kc_BlobStore& fresh, std::vector<BlobId>& ids) noexcept;
 
   // ---- transform pair ----
   // replaceXform(n, blobCaches): replaces the transform pair with n unless n holds the very object
@@ -162,7 +174,7 @@ class kc_BSDData : public kcPersistent {
   std::uint32_t matrixCounter = 0;     // moves when the linear part changes or a side is non-linear
   kcPelRect sceneWindow;               // the analysed image's window
   kc_BlobStore store;                  // every blob's entry, runs and caches; entry i has id i + 1
-  kc_BlobArray blobObjects;            // the kcBlob of each id (at least store.size() of them)
+  mutable kc_BlobArray blobObjects;    // the kcBlob of each id, made on demand: read through objects()
   std::vector<BlobId> shownIds;        // view of all blobs; current while shownIdsCounter == viewCounter
   std::vector<BlobId> topIds;          // top-level blobs in engine order
   std::vector<BlobId> shownTopIds;     // view of the top level; current while shownTopCounter == viewCounter
@@ -183,6 +195,7 @@ class kc_BSDData : public kcPersistent {
   kcPtrHandle<kcRepBase> augmentedCache;
 
  private:
+  void makeObjects() const;
   void serialize_(kcArchive& ar, unsigned char version);
   void archiveSettings(kcArchive& ar, unsigned char version);
   void archiveViews(kcArchive& ar, unsigned char version);

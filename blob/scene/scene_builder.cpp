@@ -56,10 +56,7 @@ void kc_SceneBuilder::fill(kc_BlobStore& store, const std::vector<kc_BlobPlan>& 
 
 void kc_SceneBuilder::install(kcBlobSceneDescription& scene, kc_BlobStore& store,
                               std::vector<BlobId>& topIds) {
-  kc_BSDData& d = *scene.data_;
-  kc_BlobArray objects;
-  if (d.blobObjects.capacity() < store.size()) objects.ensure(store.size(), &scene);
-  d.install(store, topIds, objects);
+  scene.data_->install(store, topIds);
 }
 
 void kc_SceneBuilder::finishAnalysis(kcBlobSceneDescription& scene) {

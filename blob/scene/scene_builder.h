@@ -48,9 +48,8 @@ class kc_SceneBuilder {
   // coordinates counted from origin, each region's rows copied into the run bytes. Throws
   // kcBadArgument for a degenerate region; allocates.
   static void fill(kc_BlobStore& store, const std::vector<kc_BlobPlan>& plans, const kcPair<long>& origin);
-  // install(scene, store, topIds): gives notice and swaps store and topIds into the scene's data,
-  // with blob objects for every blob; the scene's previous store and ids are left in the arguments.
-  // The blob objects are prepared first (std::bad_alloc leaves the scene unchanged).
+  // install(scene, store, topIds): gives notice and swaps store and topIds into the scene's data
+  // (kc_BSDData::install); the scene's previous store and ids are left in the arguments. Cannot fail.
   static void install(kcBlobSceneDescription& scene, kc_BlobStore& store, std::vector<BlobId>& topIds);
 
   // finishAnalysis(scene): the end of an analysis: viewCounter moves and the scene is no longer

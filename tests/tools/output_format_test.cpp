@@ -28,11 +28,15 @@ ImageReport failedReport(const std::string& file, const std::string& error) {
 }
 
 // Blob 1 holds hole 2, which holds blob 3; blob 4 is a second top-level blob.
+std::vector<BlobRow> nestedRows() {
+  return {{1, 0, 1, 1, {120, kAwkward}}, {2, 1, 0, 1, {9, 1e-300}}, {3, 2, 1, 0, {1, -0.0}},
+          {4, 0, 1, 0, {std::nan(""), std::numeric_limits<double>::infinity()}}};
+}
+
 ImageReport nestedReport(const std::string& file) {
   ImageReport report = failedReport(file, "");
   report.width = 40, report.height = 30;
-  report.blobs = {{1, 0, 1, 1, {120, kAwkward}}, {2, 1, 0, 1, {9, 1e-300}}, {3, 2, 1, 0, {1, -0.0}},
-                  {4, 0, 1, 0, {std::nan(""), std::numeric_limits<double>::infinity()}}};
+  report.blobs = std::make_shared<tool::RowTable>(nestedRows());
   return report;
 }
 
@@ -110,7 +114,9 @@ TEST(OutputCsv, rowsPerBlob_headerNamesAndExactValues) {
 
 TEST(OutputTable, nestedBlobs_treeOrderIndentedAndColumnsAligned) {
   ImageReport reordered = nestedReport("a.png");
-  std::swap(reordered.blobs[1], reordered.blobs[3]);  // writers must not rely on the input order
+  std::vector<BlobRow> swapped = nestedRows();
+  std::swap(swapped[1], swapped[3]);  // writers must not rely on the input order
+  reordered.blobs = std::make_shared<tool::RowTable>(std::move(swapped));
   const auto rows = lines(write(Format::eTable, {reordered, failedReport("", "bad")}));
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_THAT(rows[0], testing::StartsWith("a.png: 40 x 30"));
