@@ -19,7 +19,7 @@ kc_EntryArray& kc_EntryArray::operator=(const kc_EntryArray& other) {
   return *this;
 }
 
-kc_BlobEntry& kc_EntryArray::emplace_back() {
+kc_BlobEntry& kc_EntryArray::grow() {
   if (size_ < kChunk) {
     kc_BlobEntry& e = first_.emplace_back();
     ++size_;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <vector>
 
 // kc_EntryArray: entries 0..size() - 1. The first kChunk of them lie in a first chunk that grows as
@@ -38,7 +39,14 @@ class kc_EntryArray {
   }
 
   // emplace_back(): a value-initialised entry at the end. May throw std::bad_alloc (nothing changed).
-  kc_BlobEntry& emplace_back();
+  kc_BlobEntry& emplace_back() {
+    if (size_ >= kChunk && (size_ >> kShift) - 1 < chunks_.size()) {  // the chunk is there
+      kc_BlobEntry* e = new (&chunks_[(size_ >> kShift) - 1][size_ & (kChunk - 1)]) kc_BlobEntry();
+      ++size_;
+      return *e;
+    }
+    return grow();
+  }
   void push_back(const kc_BlobEntry& e) { emplace_back() = e; }
   // resize(n): the first n entries (new ones value-initialised); the chunks stay.
   void resize(std::size_t n);
@@ -80,6 +88,8 @@ class kc_EntryArray {
   const_iterator end() const { return {this, size_}; }
 
  private:
+  // grow(): emplace_back() into the first chunk or a chunk still to be allocated.
+  kc_BlobEntry& grow();
   // A chunk's storage: allocated raw (its pages are touched only as entries are made there).
   struct Release {
     void operator()(kc_BlobEntry* p) const noexcept;
