@@ -43,8 +43,8 @@ class kc_RowMaker {
 
 // kc_BlobStore: the blobs of one analysis.
 //
-// Memory: 56 bytes per blob (kc_BlobEntry; with the scene's kcBlob object, 80 bytes), 8 more once
-// a previous sibling or a number of children is asked for. The rows of the blobs' regions are made on
+// Memory: 56 bytes per blob (kc_BlobEntry; with the scene's kcBlob object, made at the first need,
+// 80 bytes), 4 more once a previous sibling is asked for and 4 once a number of children is. The rows of the blobs' regions are made on
 // demand: by the connectivity engine the first time any blob needs its rows (a region, a
 // projection, an outline, a picture, an archive), all of them at once, exactly sized (a row is its
 // runs, gaps included, and a terminator), with 8 bytes per blob for their offsets. Until then a
@@ -53,6 +53,14 @@ class kc_RowMaker {
 // pel sums only mark that they were asked, one byte per blob), the view links (20 bytes per blob)
 // with the first query of the filtered and sorted view, the other caches per blob (kc_BlobMeasures) with the first measure
 // that needs them.
+//
+// Measured (steady_state_bench, the allocator's own count of live bytes after an analysis into
+// reused results that asked area, centre of mass and image bounding box of every region, with all
+// that the results and the engine keep): 124 bytes per region on 50 % noise at 2048 x 2048 (56 of
+// entry, 24 of kcBlob, 1 of marks; the rest the encoded input, kept twice over by the results'
+// run storage, and the engine's workspace: 4 bytes per label, the open regions, two rows of runs),
+// 91 when the input comes run-length encoded, 129 on 10 % noise, 96 on a checkerboard of 1-pel
+// squares.
 //
 // Reuse: clear() keeps every allocation; a store filled again with a similar analysis allocates
 // nothing. Releasing a store costs one deallocation per array (and a destructor per blob only for
