@@ -1,8 +1,9 @@
 // blob._blob: the analysis on numpy images, scenes shared by the Python objects that use them, and
 // the library's errors as Python exceptions. The Python package (blob/__init__.py) wraps it.
 //
-// Threads: images are copied and analysed without the GIL. Every query of a scene runs without the
-// GIL too, under the scene's own mutex, so two threads may use one scene (one at a time) and threads
+// Threads: images are copied with the GIL held, so no other thread can free or resize an array's
+// memory while it is read, and analysed without it. Every query of a scene runs without the GIL,
+// under the scene's own mutex, so two threads may use one scene (one at a time) and threads
 // with scenes of their own run in parallel. Python objects hold the analysis through a shared
 // pointer and name blobs by id, so nothing they hold can dangle.
 #include "batch.h"
@@ -153,6 +154,7 @@ ImageView viewOf(const py::array& image, const char* what) {
 
 // pelsOf(view): the pels as the library's image, in one copy whatever the strides (negative ones
 // included). An empty array gives a bound empty image, which the analysis refuses with its message.
+// Called with the GIL held: the array's memory lives only as long as no other thread frees it.
 kcPelBuffer<unsigned char> pelsOf(const ImageView& view) {
   kcPelBuffer<unsigned char> pels(view.width, view.height);
   for (long y = 0; y < view.height; ++y) {
@@ -445,15 +447,18 @@ Scene analyze(const py::array& image, const std::string& segmentation, const std
   auto analysis = std::make_shared<Analysis>();
   analysis->width = imageView.width;
   analysis->height = imageView.height;
+  const kcPelBuffer<unsigned char> pels = pelsOf(imageView);
+  std::optional<kcPelBuffer<unsigned char>> maskPels;
+  if (maskView) maskPels.emplace(pelsOf(*maskView));
   {
     py::gil_scoped_release noGil;
-    if (maskView) {
+    if (maskPels) {
       kcRLEBuffer runs;
-      runs.encode(pelsOf(*maskView));
+      runs.encode(*maskPels);
+      maskPels.reset();
       params.mask(runs);
       params.useMaskForInterior(maskInterior);
     }
-    const kcPelBuffer<unsigned char> pels = pelsOf(imageView);
     kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, params, analysis->results);
   }
   return Scene(std::move(analysis));

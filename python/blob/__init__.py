@@ -109,7 +109,7 @@ def analyze(image, threshold=128, invert=False, soft=None, none=False, threshold
     each extreme; client_from_image=(a, b, c, d, tx, ty) for client coordinates
     (x' = a x + b y + tx, y' = c x + d y + ty), in which every measure is given.
 
-    The image is copied once, whatever its strides, and analysed without holding the GIL.
+    The image is copied once, whatever its strides, with the GIL held, and analysed without it.
     """
     segmentation, values = _segmentation(threshold, invert, soft, none, threshold_percent)
     if connectivity not in _CONNECTIVITY:
