@@ -26,6 +26,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -150,6 +151,22 @@ ImageView viewOf(const py::array& image, const char* what) {
   view.rowStride = image.strides(0);
   view.colStride = image.strides(1);
   return view;
+}
+
+std::string sizeText(long width, long height) { return std::to_string(width) + " x " + std::to_string(height); }
+
+// checkPels(view, what, maxPels): refuses an image of more than maxPels pels (kMaxImagePels at
+// most) or with a side beyond kMaxImageSide, as reading a file would, before anything is copied.
+void checkPels(const ImageView& view, const char* what, std::uint64_t maxPels) {
+  if (view.width > tool::kMaxImageSide || view.height > tool::kMaxImageSide) {
+    throw py::value_error(std::string("the ") + what + " of " + sizeText(view.width, view.height) +
+                          " pels has a side longer than " + std::to_string(tool::kMaxImageSide) + " pels");
+  }
+  const std::uint64_t limit = std::min(maxPels, tool::kMaxImagePels);
+  if (static_cast<std::uint64_t>(view.width) * static_cast<std::uint64_t>(view.height) > limit) {
+    throw py::value_error(std::string("the ") + what + " of " + sizeText(view.width, view.height) +
+                          " pels is larger than the limit of " + std::to_string(limit) + " pels (see max_pels)");
+  }
 }
 
 // pelsOf(view): the pels as the library's image, in one copy whatever the strides (negative ones
@@ -411,6 +428,15 @@ class Scene {
   std::shared_ptr<Analysis> analysis_;
 };
 
+// idOf(id): a blob id from Python. An integer beyond a long names no blob and becomes 0, which the
+// scene refuses with BadId as it refuses every id it does not have.
+long idOf(const py::int_& id) {
+  int overflow = 0;
+  const long value = PyLong_AsLongAndOverflow(id.ptr(), &overflow);
+  if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+  return overflow != 0 ? 0 : value;
+}
+
 // ---- the analysis ----
 
 void setSegmentation(kcBlobParams& params, const std::string& kind, const std::vector<long>& v, bool invert) {
@@ -428,12 +454,27 @@ void setSegmentation(kcBlobParams& params, const std::string& kind, const std::v
   }
 }
 
+// analyze(...): the scene of one analysis. The image and the mask are checked against maxPels, the
+// mask for pels, and its size against the image's unless maskOffset places it, all before anything
+// is copied.
 Scene analyze(const py::array& image, const std::string& segmentation, const std::vector<long>& values, bool invert,
               int connectivity, int cleanup, long minPels, const std::vector<int>& morph,
-              const std::optional<py::array>& mask, bool maskInterior) {
+              const std::optional<py::array>& mask, bool maskInterior,
+              const std::optional<std::pair<long, long>>& maskOffset, std::uint64_t maxPels) {
   const ImageView imageView = viewOf(image, "image");
+  checkPels(imageView, "image", maxPels);
   std::optional<ImageView> maskView;
-  if (mask) maskView = viewOf(*mask, "mask");
+  if (mask) {
+    maskView = viewOf(*mask, "mask");
+    checkPels(*maskView, "mask", maxPels);
+    // A mask without pels would be no mask at all to the library, where it should cover nothing.
+    if (maskView->width == 0 || maskView->height == 0) throw py::value_error("the mask has no pels");
+    if (!maskOffset && (maskView->width != imageView.width || maskView->height != imageView.height)) {
+      throw py::value_error("the mask is " + sizeText(maskView->width, maskView->height) + " pels, the image " +
+                            sizeText(imageView.width, imageView.height) +
+                            " (mask_offset places a mask of another size)");
+    }
+  }
 
   kcBlobParams params;
   setSegmentation(params, segmentation, values, invert);
@@ -456,6 +497,7 @@ Scene analyze(const py::array& image, const std::string& segmentation, const std
       kcRLEBuffer runs;
       runs.encode(*maskPels);
       maskPels.reset();
+      if (maskOffset) runs.offset(kcPair<long>(maskOffset->first, maskOffset->second));
       params.mask(runs);
       params.useMaskForInterior(maskInterior);
     }
@@ -495,10 +537,11 @@ PYBIND11_MODULE(_blob, module) {
   module.attr("MEASURES") = py::tuple(py::cast(names));
   module.attr("MAX_IMAGE_PELS") = tool::kMaxImagePels;
   module.attr("DEFAULT_MAX_PELS") = tool::kDefaultMaxPels;
+  module.attr("MAX_IMAGE_SIDE") = tool::kMaxImageSide;
 
   module.def("analyze", &analyze, py::arg("image"), py::arg("segmentation"), py::arg("values"), py::arg("invert"),
         py::arg("connectivity"), py::arg("cleanup"), py::arg("min_pels"), py::arg("morph"), py::arg("mask"),
-        py::arg("mask_interior"));
+        py::arg("mask_interior"), py::arg("mask_offset"), py::arg("max_pels"));
   module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"));
   module.def("demo_image", [] { return arrayOf(tool::makeDemoImage()); });
   module.def("expand_inputs", &tool::expandInputs, py::arg("inputs"), py::arg("recursive"));
@@ -509,9 +552,10 @@ PYBIND11_MODULE(_blob, module) {
       .def("num_blobs", &Scene::numBlobs)
       .def("ids", &Scene::ids)
       .def("top_ids", &Scene::topIds)
-      .def("child_ids", &Scene::childIds)
-      .def("blob_fields", &Scene::blobFields)
-      .def("measure", &Scene::measure)
+      .def("child_ids",
+           [](const Scene& scene, const py::int_& id, bool shown) { return scene.childIds(idOf(id), shown); })
+      .def("blob_fields", [](const Scene& scene, const py::int_& id) { return scene.blobFields(idOf(id)); })
+      .def("measure", [](const Scene& scene, const py::int_& id, int m) { return scene.measure(idOf(id), m); })
       .def("table", &Scene::table)
       .def("to_json", &Scene::toJson)
       .def("label_image", &Scene::labelImage)
