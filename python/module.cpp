@@ -102,6 +102,14 @@ PyObject* classFor(long number) {
   }
 }
 
+// textOf(message): a Python str of the UTF-8 message, bytes that are not UTF-8 (of a file name, say)
+// written as backslash escapes.
+py::object textOf(const std::string& message) {
+  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<py::ssize_t>(message.size()), "backslashreplace");
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(text);
+}
+
 // raise(error): sets the Python exception for a library error: its class by number, the library's
 // message (with the class and number when the error carries no text) and the number attribute.
 void raise(const kcException& error) {
@@ -119,9 +127,9 @@ void translate(std::exception_ptr thrown) {
   } catch (const kcException& error) {
     raise(error);
   } catch (const tool::ImageError& error) {
-    PyErr_SetString(errors.imageError, error.what());
+    PyErr_SetObject(errors.imageError, textOf(error.what()).ptr());
   } catch (const tool::UsageError& error) {  // a folder that cannot be read or holds no image
-    PyErr_SetString(PyExc_FileNotFoundError, error.what());
+    PyErr_SetObject(PyExc_FileNotFoundError, textOf(error.what()).ptr());
   }
 }
 
@@ -512,7 +520,9 @@ py::array_t<std::uint8_t> arrayOf(const tool::GreyImage& image) {
   return out;
 }
 
+// readImage(path, maxPels): the file's pels; path is the file name's bytes.
 py::array_t<std::uint8_t> readImage(const std::string& path, std::uint64_t maxPels) {
+  if (path.find('\0') != std::string::npos) throw py::value_error("path holds a NUL byte");
   tool::GreyImage image;
   {
     py::gil_scoped_release noGil;
@@ -523,6 +533,17 @@ py::array_t<std::uint8_t> readImage(const std::string& path, std::uint64_t maxPe
     }
   }
   return arrayOf(image);
+}
+
+// expandInputs(inputs, recursive): tool::expandInputs on file names as bytes, which are handed back
+// as bytes: a name that is not UTF-8 stays the name of its file.
+std::vector<py::bytes> expandInputs(const std::vector<std::string>& inputs, bool recursive) {
+  std::vector<std::string> files;
+  {
+    py::gil_scoped_release noGil;
+    files = tool::expandInputs(inputs, recursive);
+  }
+  return {files.begin(), files.end()};
 }
 
 }  // namespace
@@ -544,7 +565,7 @@ PYBIND11_MODULE(_blob, module) {
         py::arg("mask_interior"), py::arg("mask_offset"), py::arg("max_pels"));
   module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"));
   module.def("demo_image", [] { return arrayOf(tool::makeDemoImage()); });
-  module.def("expand_inputs", &tool::expandInputs, py::arg("inputs"), py::arg("recursive"));
+  module.def("expand_inputs", &expandInputs, py::arg("inputs"), py::arg("recursive"));
 
   py::class_<Scene>(module, "Scene")
       .def_property_readonly("width", &Scene::width)

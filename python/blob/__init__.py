@@ -196,9 +196,10 @@ def read_image(path, max_pels=DEFAULT_MAX_PELS):
     """The 8-bit grey PNG or binary PGM file at path as a 2-D uint8 array.
 
     Raises ImageError (an OSError) for a file that cannot be read as one, or that holds more than
-    max_pels pels (1 .. MAX_IMAGE_PELS).
+    max_pels pels (1 .. MAX_IMAGE_PELS). path is a str, bytes or os.PathLike, as for open(); one
+    holding a NUL byte is refused with ValueError.
     """
-    return _blob.read_image(str(path), _max_pels(max_pels))
+    return _blob.read_image(_args.path("path", path), _max_pels(max_pels))
 
 
 def demo_image():

@@ -85,6 +85,21 @@ def items(name, value, count):
     return got
 
 
+def path(name, value):
+    """value (str, bytes or os.PathLike) as the bytes of a file name, as open() would use them.
+    A NUL byte, which would cut the name short, is refused."""
+    try:
+        name_ = os.fspath(value)
+    except TypeError:
+        raise TypeError(f"{name} must be a str, bytes or os.PathLike, not {_kind(value)}") from None
+    if (b"\0" if isinstance(name_, bytes) else "\0") in name_:
+        raise ValueError(f"{name} holds a NUL byte")
+    try:
+        return os.fsencode(name_)
+    except UnicodeError:
+        raise ValueError(f"{name} cannot be encoded as a file name: {show(name_)}") from None
+
+
 def label(name, value):
     """value (str, bytes or os.PathLike) as UTF-8 bytes for a report. A str must be encodable (a
     lone surrogate is refused); bytes go as they are, the report replacing what is not UTF-8."""

@@ -22,8 +22,10 @@ from . import _blob as _native
 
 def image_files(path_or_glob, recursive=False):
     """The image files to analyse, sorted by path: a folder's .png and .pgm files (recursive: those
-    of its subfolders too), the files a glob pattern matches, or a single file."""
-    path = _os.fspath(path_or_glob)
+    of its subfolders too), the files a glob pattern matches, or a single file. path_or_glob is a
+    str, bytes or os.PathLike; one holding a NUL byte is refused with ValueError. The paths are
+    str, a name that is not UTF-8 decoded as os.fsdecode does (open() takes it back)."""
+    path = _os.fsdecode(_args.path("path_or_glob", path_or_glob))
     recursive = _args.flag("recursive", recursive)
     if _glob.has_magic(path):
         files = sorted(f for f in _glob.glob(path, recursive=recursive) if _os.path.isfile(f))
@@ -32,7 +34,7 @@ def image_files(path_or_glob, recursive=False):
         return files
     if not _os.path.exists(path):
         raise FileNotFoundError(f"no such file or folder: {path}")
-    return _native.expand_inputs([path], recursive)
+    return [_os.fsdecode(f) for f in _native.expand_inputs([_os.fsencode(path)], recursive)]
 
 
 def analyze_file(path, measures=None, **params):

@@ -1,6 +1,7 @@
-"""Hostile input: sizes, types, non-finite settings, masks, and an array freed meanwhile."""
+"""Hostile input: paths, sizes, types, non-finite settings, masks, and an array freed meanwhile."""
 
 import math
+import os
 import resource
 import subprocess
 import sys
@@ -10,7 +11,26 @@ import pytest
 from numpy.lib.stride_tricks import as_strided
 
 import blob
-from conftest import random_image, tables_equal
+import blob.dask
+from conftest import random_image, tables_equal, write_pgm
+
+
+def test_paths_are_taken_as_open_takes_them(tmp_path):
+    image = random_image(4, 6, 8)
+    real = write_pgm(tmp_path / "real.pgm", image)
+    for path in (str(real) + "\x00.png", os.fsencode(real) + b"\x00.png"):
+        with pytest.raises(ValueError, match="^path holds a NUL byte$"):
+            blob.read_image(path)
+    with pytest.raises(ValueError, match="^path_or_glob holds a NUL byte$"):
+        blob.dask.image_files(str(tmp_path) + "\x00")
+    # A file name that is not UTF-8, as bytes and as the str os.fsdecode makes of it.
+    odd = write_pgm(tmp_path / os.fsdecode(b"\xff.pgm"), image)
+    assert np.array_equal(blob.read_image(os.fsencode(odd)), image)
+    files = blob.dask.image_files(tmp_path)  # sorted by their bytes
+    assert [os.path.basename(f) for f in files] == ["real.pgm", odd.name]
+    assert np.array_equal(blob.read_image(files[1]), image)
+    with pytest.raises(blob.ImageError, match=r"\\xffmissing.pgm: "):
+        blob.read_image(os.fsencode(tmp_path) + b"/\xffmissing.pgm")
 
 
 def test_pel_limit_refuses_before_copying():
@@ -68,6 +88,7 @@ IMAGE = random_image(7)
     (lambda s: s.to_json(file="\udcff"), ValueError, "file cannot be encoded as UTF-8"),
     (lambda s: s.filter(np.zeros(1000), 0, 1), TypeError, "measure must be a measure name"),
     (lambda s: s.blobs(np.zeros(1000)), TypeError, "shown must be True or False, not an array of shape"),
+    (lambda s: blob.read_image(3), TypeError, "path must be a str, bytes or os.PathLike"),
 ])
 def test_argument_refusals(call, error, message):
     scene = blob.analyze(IMAGE)
