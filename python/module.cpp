@@ -1,8 +1,9 @@
 // blob._blob: the analysis on numpy images, scenes shared by the Python objects that use them, and
 // the library's errors as Python exceptions. The Python package (blob/__init__.py) wraps it.
 //
-// Threads: images are copied and analysed without the GIL. Every query of a scene runs without the
-// GIL too, under the scene's own mutex, so two threads may use one scene (one at a time) and threads
+// Threads: images are copied with the GIL held, so no other thread can free or resize an array's
+// memory while it is read, and analysed without it. Every query of a scene runs without the GIL,
+// under the scene's own mutex, so two threads may use one scene (one at a time) and threads
 // with scenes of their own run in parallel. Python objects hold the analysis through a shared
 // pointer and name blobs by id, so nothing they hold can dangle.
 #include "batch.h"
@@ -25,6 +26,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -100,6 +102,14 @@ PyObject* classFor(long number) {
   }
 }
 
+// textOf(message): a Python str of the UTF-8 message, bytes that are not UTF-8 (of a file name, say)
+// written as backslash escapes.
+py::object textOf(const std::string& message) {
+  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<py::ssize_t>(message.size()), "backslashreplace");
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(text);
+}
+
 // raise(error): sets the Python exception for a library error: its class by number, the library's
 // message (with the class and number when the error carries no text) and the number attribute.
 void raise(const kcException& error) {
@@ -117,9 +127,9 @@ void translate(std::exception_ptr thrown) {
   } catch (const kcException& error) {
     raise(error);
   } catch (const tool::ImageError& error) {
-    PyErr_SetString(errors.imageError, error.what());
+    PyErr_SetObject(errors.imageError, textOf(error.what()).ptr());
   } catch (const tool::UsageError& error) {  // a folder that cannot be read or holds no image
-    PyErr_SetString(PyExc_FileNotFoundError, error.what());
+    PyErr_SetObject(PyExc_FileNotFoundError, textOf(error.what()).ptr());
   }
 }
 
@@ -151,8 +161,25 @@ ImageView viewOf(const py::array& image, const char* what) {
   return view;
 }
 
+std::string sizeText(long width, long height) { return std::to_string(width) + " x " + std::to_string(height); }
+
+// checkPels(view, what, maxPels): refuses an image of more than maxPels pels (kMaxImagePels at
+// most) or with a side beyond kMaxImageSide, as reading a file would, before anything is copied.
+void checkPels(const ImageView& view, const char* what, std::uint64_t maxPels) {
+  if (view.width > tool::kMaxImageSide || view.height > tool::kMaxImageSide) {
+    throw py::value_error(std::string("the ") + what + " of " + sizeText(view.width, view.height) +
+                          " pels has a side longer than " + std::to_string(tool::kMaxImageSide) + " pels");
+  }
+  const std::uint64_t limit = std::min(maxPels, tool::kMaxImagePels);
+  if (static_cast<std::uint64_t>(view.width) * static_cast<std::uint64_t>(view.height) > limit) {
+    throw py::value_error(std::string("the ") + what + " of " + sizeText(view.width, view.height) +
+                          " pels is larger than the limit of " + std::to_string(limit) + " pels (see max_pels)");
+  }
+}
+
 // pelsOf(view): the pels as the library's image, in one copy whatever the strides (negative ones
 // included). An empty array gives a bound empty image, which the analysis refuses with its message.
+// Called with the GIL held: the array's memory lives only as long as no other thread frees it.
 kcPelBuffer<unsigned char> pelsOf(const ImageView& view) {
   kcPelBuffer<unsigned char> pels(view.width, view.height);
   for (long y = 0; y < view.height; ++y) {
@@ -409,6 +436,15 @@ class Scene {
   std::shared_ptr<Analysis> analysis_;
 };
 
+// idOf(id): a blob id from Python. An integer beyond a long names no blob and becomes 0, which the
+// scene refuses with BadId as it refuses every id it does not have.
+long idOf(const py::int_& id) {
+  int overflow = 0;
+  const long value = PyLong_AsLongAndOverflow(id.ptr(), &overflow);
+  if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+  return overflow != 0 ? 0 : value;
+}
+
 // ---- the analysis ----
 
 void setSegmentation(kcBlobParams& params, const std::string& kind, const std::vector<long>& v, bool invert) {
@@ -426,12 +462,27 @@ void setSegmentation(kcBlobParams& params, const std::string& kind, const std::v
   }
 }
 
+// analyze(...): the scene of one analysis. The image and the mask are checked against maxPels, the
+// mask for pels, and its size against the image's unless maskOffset places it, all before anything
+// is copied.
 Scene analyze(const py::array& image, const std::string& segmentation, const std::vector<long>& values, bool invert,
               int connectivity, int cleanup, long minPels, const std::vector<int>& morph,
-              const std::optional<py::array>& mask, bool maskInterior) {
+              const std::optional<py::array>& mask, bool maskInterior,
+              const std::optional<std::pair<long, long>>& maskOffset, std::uint64_t maxPels) {
   const ImageView imageView = viewOf(image, "image");
+  checkPels(imageView, "image", maxPels);
   std::optional<ImageView> maskView;
-  if (mask) maskView = viewOf(*mask, "mask");
+  if (mask) {
+    maskView = viewOf(*mask, "mask");
+    checkPels(*maskView, "mask", maxPels);
+    // A mask without pels would be no mask at all to the library, where it should cover nothing.
+    if (maskView->width == 0 || maskView->height == 0) throw py::value_error("the mask has no pels");
+    if (!maskOffset && (maskView->width != imageView.width || maskView->height != imageView.height)) {
+      throw py::value_error("the mask is " + sizeText(maskView->width, maskView->height) + " pels, the image " +
+                            sizeText(imageView.width, imageView.height) +
+                            " (mask_offset places a mask of another size)");
+    }
+  }
 
   kcBlobParams params;
   setSegmentation(params, segmentation, values, invert);
@@ -445,15 +496,19 @@ Scene analyze(const py::array& image, const std::string& segmentation, const std
   auto analysis = std::make_shared<Analysis>();
   analysis->width = imageView.width;
   analysis->height = imageView.height;
+  const kcPelBuffer<unsigned char> pels = pelsOf(imageView);
+  std::optional<kcPelBuffer<unsigned char>> maskPels;
+  if (maskView) maskPels.emplace(pelsOf(*maskView));
   {
     py::gil_scoped_release noGil;
-    if (maskView) {
+    if (maskPels) {
       kcRLEBuffer runs;
-      runs.encode(pelsOf(*maskView));
+      runs.encode(*maskPels);
+      maskPels.reset();
+      if (maskOffset) runs.offset(kcPair<long>(maskOffset->first, maskOffset->second));
       params.mask(runs);
       params.useMaskForInterior(maskInterior);
     }
-    const kcPelBuffer<unsigned char> pels = pelsOf(imageView);
     kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, params, analysis->results);
   }
   return Scene(std::move(analysis));
@@ -465,7 +520,9 @@ py::array_t<std::uint8_t> arrayOf(const tool::GreyImage& image) {
   return out;
 }
 
+// readImage(path, maxPels): the file's pels; path is the file name's bytes.
 py::array_t<std::uint8_t> readImage(const std::string& path, std::uint64_t maxPels) {
+  if (path.find('\0') != std::string::npos) throw py::value_error("path holds a NUL byte");
   tool::GreyImage image;
   {
     py::gil_scoped_release noGil;
@@ -476,6 +533,17 @@ py::array_t<std::uint8_t> readImage(const std::string& path, std::uint64_t maxPe
     }
   }
   return arrayOf(image);
+}
+
+// expandInputs(inputs, recursive): tool::expandInputs on file names as bytes, which are handed back
+// as bytes: a name that is not UTF-8 stays the name of its file.
+std::vector<py::bytes> expandInputs(const std::vector<std::string>& inputs, bool recursive) {
+  std::vector<std::string> files;
+  {
+    py::gil_scoped_release noGil;
+    files = tool::expandInputs(inputs, recursive);
+  }
+  return {files.begin(), files.end()};
 }
 
 }  // namespace
@@ -490,13 +558,14 @@ PYBIND11_MODULE(_blob, module) {
   module.attr("MEASURES") = py::tuple(py::cast(names));
   module.attr("MAX_IMAGE_PELS") = tool::kMaxImagePels;
   module.attr("DEFAULT_MAX_PELS") = tool::kDefaultMaxPels;
+  module.attr("MAX_IMAGE_SIDE") = tool::kMaxImageSide;
 
   module.def("analyze", &analyze, py::arg("image"), py::arg("segmentation"), py::arg("values"), py::arg("invert"),
         py::arg("connectivity"), py::arg("cleanup"), py::arg("min_pels"), py::arg("morph"), py::arg("mask"),
-        py::arg("mask_interior"));
+        py::arg("mask_interior"), py::arg("mask_offset"), py::arg("max_pels"));
   module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"));
   module.def("demo_image", [] { return arrayOf(tool::makeDemoImage()); });
-  module.def("expand_inputs", &tool::expandInputs, py::arg("inputs"), py::arg("recursive"));
+  module.def("expand_inputs", &expandInputs, py::arg("inputs"), py::arg("recursive"));
 
   py::class_<Scene>(module, "Scene")
       .def_property_readonly("width", &Scene::width)
@@ -504,9 +573,10 @@ PYBIND11_MODULE(_blob, module) {
       .def("num_blobs", &Scene::numBlobs)
       .def("ids", &Scene::ids)
       .def("top_ids", &Scene::topIds)
-      .def("child_ids", &Scene::childIds)
-      .def("blob_fields", &Scene::blobFields)
-      .def("measure", &Scene::measure)
+      .def("child_ids",
+           [](const Scene& scene, const py::int_& id, bool shown) { return scene.childIds(idOf(id), shown); })
+      .def("blob_fields", [](const Scene& scene, const py::int_& id) { return scene.blobFields(idOf(id)); })
+      .def("measure", [](const Scene& scene, const py::int_& id, int m) { return scene.measure(idOf(id), m); })
       .def("table", &Scene::table)
       .def("to_json", &Scene::toJson)
       .def("label_image", &Scene::labelImage)

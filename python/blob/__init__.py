@@ -10,21 +10,26 @@ A Scene holds one analysis: every blob (foreground region) and hole (background 
 blob), arranged in a tree, each measured on request. Blobs are named by their id (1, 2, ...) and
 keep their scene alive, so a Blob stays usable after its Scene object is gone. Every error of the
 library raises a subclass of blob.Error carrying its error number; refused parameters are also
-ValueErrors.
+ValueErrors. Arguments of a wrong type raise TypeError, wrong values ValueError, each message
+naming the argument.
 """
 
 import numpy as _np
 
 from ._blob import (BadArgument, BadId, BadMeasure, BadParams, Degenerate, DuplicateFilter, Error,
                     ImageError)
-from . import _blob
+from . import _args, _blob
 
-__all__ = ["analyze", "read_image", "demo_image", "Scene", "Blob", "MEASURES", "Error", "BadParams", "BadMeasure",
-           "BadId", "Degenerate", "DuplicateFilter", "BadArgument", "ImageError"]
+__all__ = ["analyze", "read_image", "demo_image", "Scene", "Blob", "MEASURES", "DEFAULT_MAX_PELS", "MAX_IMAGE_PELS",
+           "Error", "BadParams", "BadMeasure", "BadId", "Degenerate", "DuplicateFilter", "BadArgument", "ImageError"]
 
 #: Every measure of a blob by its library name, in measure-number order ("label", "area", ...).
 MEASURES = tuple(_blob.MEASURES)
 _NUMBER = {name: number for number, name in enumerate(MEASURES)}
+#: The largest image or mask, in pels, that analyze and read_image take unless max_pels says more
+#: (blob-analyze's --max-pels default), and the most max_pels may say.
+DEFAULT_MAX_PELS = _blob.DEFAULT_MAX_PELS
+MAX_IMAGE_PELS = _blob.MAX_IMAGE_PELS
 #: The measures a table holds by default: all but label and numChildren, which are fixed columns.
 TABLE_MEASURES = tuple(m for m in MEASURES if m not in ("label", "numChildren"))
 
@@ -34,37 +39,33 @@ _MORPH = {f"{op}{shape}": 3 * i + shape
 _EXCLUSION_UNITS = {"exclude_area": "client", "exclude_pels": "pels", "exclude_percent": "percent"}
 
 
-def _measure_number(name):
+def _measure_number(name, argument="measure"):
+    if not isinstance(name, str):
+        raise TypeError(f"{argument} must be a measure name (a str), not {type(name).__name__}")
     try:
         return _NUMBER[name]
-    except (KeyError, TypeError):
-        raise ValueError(f"unknown measure {name!r}; valid names: {', '.join(MEASURES)}") from None
+    except KeyError:
+        raise ValueError(f"unknown measure {_args.show(name)}; valid names: {', '.join(MEASURES)}") from None
 
 
 def _chosen(measures):
     """The measures named, checked, without label and numChildren (always columns of their own)."""
     if isinstance(measures, str):
         measures = (measures,)
+    elif not hasattr(measures, "__iter__"):
+        raise TypeError(f"measures must be a name or a sequence of names, not {type(measures).__name__}")
+    measures = tuple(measures)
     for name in measures:
-        _measure_number(name)
+        _measure_number(name, "measures")
     names = tuple(name for name in measures if name not in ("label", "numChildren"))
     if len(set(names)) != len(names):
         raise ValueError("a measure is named twice")
     return names
 
 
-def _byte(name, value):
-    if isinstance(value, bool) or not isinstance(value, (int, _np.integer)) or not 0 <= value <= 255:
-        raise ValueError(f"{name} must be an integer in 0..255, not {value!r}")
-    return int(value)
-
-
-def _percent_values(value):
-    low_tail, high_tail, percent = value
-    return [int(low_tail), int(high_tail), int(percent)]
-
-
 def _segmentation(threshold, invert, soft, none, threshold_percent):
+    none = _args.flag("none", none)
+    threshold = _args.byte("threshold", threshold)
     chosen = [name for name, value in (("soft", soft), ("threshold_percent", threshold_percent))
               if value is not None] + (["none"] if none else [])
     if len(chosen) > 1 or (chosen and threshold != 128):
@@ -74,69 +75,113 @@ def _segmentation(threshold, invert, soft, none, threshold_percent):
             raise ValueError("invert has no meaning with none")
         return "none", []
     if soft is not None:
-        low, high, softness = soft
-        return "soft", [_byte("soft low", low), _byte("soft high", high), _byte("softness", softness)]
+        return "soft", [_args.byte(f"soft[{i}]", v) for i, v in enumerate(_args.items("soft", soft, 3))]
     if threshold_percent is not None:
-        return "percent", _percent_values(threshold_percent)
-    return "hard", [_byte("threshold", threshold)]
+        return "percent", [_args.integer(f"threshold_percent[{i}]", v, *_args.INT32)
+                           for i, v in enumerate(_args.items("threshold_percent", threshold_percent, 3))]
+    return "hard", [threshold]
 
 
 def _cleanup(prune, fill):
     if prune is not None and fill is not None:
         raise ValueError("give prune or fill, not both")
     if prune is not None:
-        return 1, int(prune)
+        return 1, _args.integer("prune", prune, *_args.INT32)
     if fill is not None:
-        return 2, int(fill)
+        return 2, _args.integer("fill", fill, *_args.INT32)
     return 0, 0
+
+
+def _morphology(morph):
+    if isinstance(morph, str):
+        morph = (morph,)
+    elif not hasattr(morph, "__iter__"):
+        raise TypeError(f"morph must be a name or a sequence of names, not {type(morph).__name__}")
+    ops = []
+    for op in morph:
+        if not isinstance(op, str) or op not in _MORPH:
+            raise ValueError(f"unknown morphology {_args.show(op)}; valid names: {', '.join(_MORPH)}")
+        ops.append(_MORPH[op])
+    return ops
+
+
+def _mask_offset(mask, mask_offset):
+    if mask_offset is None:
+        return None
+    if mask is None:
+        raise ValueError("mask_offset needs a mask")
+    return tuple(_args.integer(f"mask_offset[{i}]", v, -_blob.MAX_IMAGE_SIDE, _blob.MAX_IMAGE_SIDE)
+                 for i, v in enumerate(_args.items("mask_offset", mask_offset, 2)))
+
+
+def _max_pels(max_pels):
+    return _args.integer("max_pels", max_pels, 1, MAX_IMAGE_PELS)
 
 
 def analyze(image, threshold=128, invert=False, soft=None, none=False, threshold_percent=None,
             connectivity="greyScale", prune=None, fill=None, morph=(), mask=None, mask_interior=False,
-            angle=None, exclude_area=None, exclude_pels=None, exclude_percent=None, client_from_image=None):
+            mask_offset=None, angle=None, exclude_area=None, exclude_pels=None, exclude_percent=None,
+            client_from_image=None, max_pels=DEFAULT_MAX_PELS):
     """Analyses a 2-D uint8 array and returns its Scene.
 
+    image: a numpy array of uint8, or an array-like that numpy.asarray makes one of (a list of
+    lists of integers in 0..255 becomes uint8; other dtypes are refused).
     Segmentation, one of: threshold T (default 128: a pel at or above T is foreground);
     threshold_percent=(low_tail, high_tail, percent) of the histogram without its tails;
     soft=(low, high, softness); none=True (pel values as they are). invert swaps foreground and
     background for the thresholds.
     connectivity: "greyScale", "labelled" or "wholeImage". prune=N or fill=N removes or fills
     regions of fewer than N pels. morph: operations "erode0" ... "open2" applied in order.
-    mask: a uint8 array; only pels where it is not 0 are analysed (mask_interior: it also decides
-    isInterior).
+    mask: a uint8 array of the image's size; only pels where it is not 0 are analysed
+    (mask_interior: it also decides isInterior). A mask of another size needs mask_offset=(x, y),
+    the image position of its top left pel; the image is then analysed where the mask covers it.
     The scene's measure settings: angle (radians) of the oriented box, centre and median;
     exclude_area, exclude_pels or exclude_percent to leave that much of each blob out of them at
     each extreme; client_from_image=(a, b, c, d, tx, ty) for client coordinates
-    (x' = a x + b y + tx, y' = c x + d y + ty), in which every measure is given.
+    (x' = a x + b y + tx, y' = c x + d y + ty), in which every measure is given. These must be
+    finite numbers.
+    max_pels (1 .. MAX_IMAGE_PELS, default DEFAULT_MAX_PELS): an image or mask of more pels is
+    refused with ValueError before anything is copied.
 
-    The image is copied once, whatever its strides, and analysed without holding the GIL.
+    The image is copied once, whatever its strides, with the GIL held, and analysed without it.
     """
+    image = _args.image("image", image)
+    max_pels = _max_pels(max_pels)
+    invert = _args.flag("invert", invert)
     segmentation, values = _segmentation(threshold, invert, soft, none, threshold_percent)
-    if connectivity not in _CONNECTIVITY:
-        raise ValueError(f"connectivity must be one of {', '.join(_CONNECTIVITY)}, not {connectivity!r}")
+    if _args.text("connectivity", connectivity) not in _CONNECTIVITY:
+        raise ValueError(f"connectivity must be one of {', '.join(_CONNECTIVITY)}, not {_args.show(connectivity)}")
     cleanup, min_pels = _cleanup(prune, fill)
-    if isinstance(morph, str):
-        morph = (morph,)
-    try:
-        ops = [_MORPH[op] for op in morph]
-    except KeyError as error:
-        raise ValueError(f"unknown morphology {error.args[0]!r}; valid names: {', '.join(_MORPH)}") from None
-    exclusions = {name: value for name, value in (("exclude_area", exclude_area), ("exclude_pels", exclude_pels),
-                                                  ("exclude_percent", exclude_percent)) if value is not None}
+    ops = _morphology(morph)
+    if mask is not None:
+        mask = _args.image("mask", mask)
+    if _args.flag("mask_interior", mask_interior) and mask is None:
+        raise ValueError("mask_interior needs a mask")
+    offset = _mask_offset(mask, mask_offset)
+    exclusions = [(name, _args.real(name, value)) for name, value in
+                  (("exclude_area", exclude_area), ("exclude_pels", exclude_pels),
+                   ("exclude_percent", exclude_percent)) if value is not None]
     if len(exclusions) > 1:
         raise ValueError("give one of exclude_area, exclude_pels and exclude_percent")
-    if mask_interior and mask is None:
-        raise ValueError("mask_interior needs a mask")
-
-    scene = Scene(_blob.analyze(image, segmentation, values, bool(invert), _CONNECTIVITY[connectivity], cleanup,
-                                min_pels, ops, mask, bool(mask_interior)))
     if angle is not None:
-        scene.angle = angle
-    for name, value in exclusions.items():
-        scene._c.set_extrema_exclusion(_EXCLUSION_UNITS[name], float(value))
+        angle = _args.real("angle", angle)
     if client_from_image is not None:
-        scene.client_from_image = client_from_image
-    return scene
+        client_from_image = _xform(client_from_image)
+
+    handle = _blob.analyze(image, segmentation, values, invert, _CONNECTIVITY[connectivity], cleanup, min_pels,
+                           ops, mask, bool(mask_interior), offset, max_pels)
+    if angle is not None:
+        handle.set_extrema_angle(angle)
+    for name, value in exclusions:
+        handle.set_extrema_exclusion(_EXCLUSION_UNITS[name], value)
+    if client_from_image is not None:
+        handle.set_client_from_image(*client_from_image)
+    return Scene(handle)
+
+
+def _xform(xform):
+    return tuple(_args.real(f"client_from_image[{i}]", v)
+                 for i, v in enumerate(_args.items("client_from_image", xform, 6)))
 
 
 def __getattr__(name):
@@ -147,15 +192,14 @@ def __getattr__(name):
     raise AttributeError(f"module 'blob' has no attribute {name!r}")
 
 
-def read_image(path, max_pels=_blob.DEFAULT_MAX_PELS):
+def read_image(path, max_pels=DEFAULT_MAX_PELS):
     """The 8-bit grey PNG or binary PGM file at path as a 2-D uint8 array.
 
     Raises ImageError (an OSError) for a file that cannot be read as one, or that holds more than
-    max_pels pels.
+    max_pels pels (1 .. MAX_IMAGE_PELS). path is a str, bytes or os.PathLike, as for open(); one
+    holding a NUL byte is refused with ValueError.
     """
-    if not 1 <= max_pels <= _blob.MAX_IMAGE_PELS:
-        raise ValueError(f"max_pels must be in 1..{_blob.MAX_IMAGE_PELS}, not {max_pels!r}")
-    return _blob.read_image(str(path), int(max_pels))
+    return _blob.read_image(_args.path("path", path), _max_pels(max_pels))
 
 
 def demo_image():
@@ -174,6 +218,8 @@ class Scene:
     __slots__ = ("_c",)
 
     def __init__(self, handle):
+        if not isinstance(handle, _blob.Scene):
+            raise TypeError("a Scene comes from blob.analyze")
         self._c = handle
 
     @property
@@ -193,10 +239,9 @@ class Scene:
         return (Blob(self, i) for i in self._c.ids(False))
 
     def __getitem__(self, blob_id):
-        if isinstance(blob_id, bool) or not isinstance(blob_id, (int, _np.integer)):
-            raise TypeError(f"blobs are indexed by their integer id, not {type(blob_id).__name__}")
-        self._c.blob_fields(int(blob_id))  # raises BadId for an id the scene does not have
-        return Blob(self, int(blob_id))
+        b = Blob(self, blob_id)
+        self._c.blob_fields(b.id)  # raises BadId for an id the scene does not have
+        return b
 
     def __contains__(self, blob):
         return isinstance(blob, Blob) and blob.scene._c is self._c
@@ -206,7 +251,7 @@ class Scene:
 
     def blobs(self, shown=False):
         """Every blob and hole in id order, or with shown=True the filtered and sorted view."""
-        return [Blob(self, i) for i in self._c.ids(shown)]
+        return [Blob(self, i) for i in self._c.ids(_args.flag("shown", shown))]
 
     @property
     def top(self):
@@ -226,8 +271,10 @@ class Scene:
     # ---- the view ----
 
     def filter(self, measure, low, high, exclude=False):
-        """Keeps in the view the blobs whose measure lies in [low, high] (exclude: outside it)."""
-        self._c.set_filter(_measure_number(measure), float(low), float(high), bool(exclude))
+        """Keeps in the view the blobs whose measure lies in [low, high] (exclude: outside it).
+        The limits may be infinite, never NaN."""
+        self._c.set_filter(_measure_number(measure), _args.real("low", low, infinite=True),
+                           _args.real("high", high, infinite=True), _args.flag("exclude", exclude))
 
     def unset_filter(self, measure):
         self._c.unset_filter(_measure_number(measure))
@@ -242,7 +289,7 @@ class Scene:
 
     def sort(self, measure, ascending=False):
         """Orders the view by measure, largest first unless ascending."""
-        self._c.set_sort(_measure_number(measure), bool(ascending))
+        self._c.set_sort(_measure_number(measure), _args.flag("ascending", ascending))
 
     def disable_sort(self):
         """Keeps the view in id order."""
@@ -267,16 +314,18 @@ class Scene:
 
     @angle.setter
     def angle(self, radians):
-        self._c.set_extrema_angle(float(radians))
+        self._c.set_extrema_angle(_args.real("angle", radians))
 
     def exclude_area(self, area=None, pels=None, percent=None):
         """Leaves this much area of each blob out of the oriented extents at each extreme: in client
-        units, in pels, or as a percentage of the blob's area (below 50)."""
-        given = [(unit, value) for unit, value in (("client", area), ("pels", pels), ("percent", percent))
+        units, in pels, or as a percentage of the blob's area (below 50). A finite number."""
+        given = [(unit, name, value) for unit, name, value in
+                 (("client", "area", area), ("pels", "pels", pels), ("percent", "percent", percent))
                  if value is not None]
         if len(given) != 1:
             raise ValueError("give one of area, pels and percent")
-        self._c.set_extrema_exclusion(given[0][0], float(given[0][1]))
+        unit, name, value = given[0]
+        self._c.set_extrema_exclusion(unit, _args.real(name, value))
 
     @property
     def client_from_image(self):
@@ -284,8 +333,7 @@ class Scene:
 
     @client_from_image.setter
     def client_from_image(self, xform):
-        a, b, c, d, tx, ty = (float(v) for v in xform)
-        self._c.set_client_from_image(a, b, c, d, tx, ty)
+        self._c.set_client_from_image(*_xform(xform))
 
     # ---- results ----
 
@@ -295,7 +343,8 @@ class Scene:
         (library names; default every other measure), NaN where the analysis has no such measure.
         pandas.DataFrame(table) takes it as it is."""
         names = TABLE_MEASURES if measures is None else _chosen(measures)
-        ids, parents, labels, children, values = self._c.table([_NUMBER[name] for name in names], bool(shown))
+        ids, parents, labels, children, values = self._c.table([_NUMBER[name] for name in names],
+                                                               _args.flag("shown", shown))
         columns = {"id": ids, "parent": parents, "label": labels, "numChildren": children}
         columns.update(zip(names, values))
         return columns
@@ -304,13 +353,16 @@ class Scene:
         """The scene rendered as a uint8 array of its window: each blob's pels with their values in
         a grey-scale analysis, with its label in a labelled one; holes 0; background elsewhere
         (where a hole left out of the view lies, for one)."""
-        return self._c.label_image(bool(shown), _byte("background", background))
+        return self._c.label_image(_args.flag("shown", shown), _args.byte("background", background))
 
     def to_json(self, measures=None, shown=False, file=None):
         """blob-analyze's JSON report of this image: {"images": [{"file": ..., "width": ...,
-        "height": ..., "blobs": [...]}]}, the file null unless given."""
+        "height": ..., "blobs": [...]}]}, the file null unless given (a str, bytes or os.PathLike:
+        a str that cannot be encoded as UTF-8 is refused, bytes that are not UTF-8 are written as
+        blob-analyze writes such file names)."""
         names = TABLE_MEASURES if measures is None else _chosen(measures)
-        return self._c.to_json([_NUMBER[name] for name in names], bool(shown), None if file is None else str(file))
+        return self._c.to_json([_NUMBER[name] for name in names], _args.flag("shown", shown),
+                               None if file is None else _args.label("file", file))
 
 
 def _snake(name):
@@ -325,8 +377,12 @@ class Blob:
     __slots__ = ("scene", "id")
 
     def __init__(self, scene, blob_id):
+        if not isinstance(scene, Scene):
+            raise TypeError(f"scene must be a blob.Scene, not {type(scene).__name__}")
+        if isinstance(blob_id, (bool, _np.bool_)) or not isinstance(blob_id, (int, _np.integer)):
+            raise TypeError(f"blob ids are integers, not {type(blob_id).__name__}")
         self.scene = scene
-        self.id = blob_id
+        self.id = int(blob_id)
 
     def __repr__(self):
         return f"<blob.Blob {self.id}>"
@@ -339,7 +395,7 @@ class Blob:
 
     def measure(self, name):
         """The measure by its library name ("area", "centerOfMassX", ...)."""
-        return self.scene._c.measure(self.id, _measure_number(name))
+        return self.scene._c.measure(self.id, _measure_number(name, "name"))
 
     @property
     def label(self):
@@ -357,7 +413,7 @@ class Blob:
 
     def children_of(self, shown=False):
         """The enclosed blobs or holes in the tree's order, or with shown=True in view order."""
-        return [Blob(self.scene, i) for i in self.scene._c.child_ids(self.id, bool(shown))]
+        return [Blob(self.scene, i) for i in self.scene._c.child_ids(self.id, _args.flag("shown", shown))]
 
     @property
     def children(self):

@@ -16,13 +16,17 @@ import os as _os
 import numpy as _np
 
 import blob as _blob
+from . import _args
 from . import _blob as _native
 
 
 def image_files(path_or_glob, recursive=False):
     """The image files to analyse, sorted by path: a folder's .png and .pgm files (recursive: those
-    of its subfolders too), the files a glob pattern matches, or a single file."""
-    path = _os.fspath(path_or_glob)
+    of its subfolders too), the files a glob pattern matches, or a single file. path_or_glob is a
+    str, bytes or os.PathLike; one holding a NUL byte is refused with ValueError. The paths are
+    str, a name that is not UTF-8 decoded as os.fsdecode does (open() takes it back)."""
+    path = _os.fsdecode(_args.path("path_or_glob", path_or_glob))
+    recursive = _args.flag("recursive", recursive)
     if _glob.has_magic(path):
         files = sorted(f for f in _glob.glob(path, recursive=recursive) if _os.path.isfile(f))
         if not files:
@@ -30,7 +34,7 @@ def image_files(path_or_glob, recursive=False):
         return files
     if not _os.path.exists(path):
         raise FileNotFoundError(f"no such file or folder: {path}")
-    return _native.expand_inputs([path], bool(recursive))
+    return [_os.fsdecode(f) for f in _native.expand_inputs([_os.fsencode(path)], recursive)]
 
 
 def analyze_file(path, measures=None, **params):
@@ -64,13 +68,15 @@ def analyze_folder(path_or_glob, client=None, measures=None, recursive=False, **
 
     files = image_files(path_or_glob, recursive)
     if measures is not None:
-        measures = list(measures)
+        measures = list(_blob._chosen(measures))
     own_client = None
     if client is None:
         cluster = distributed.LocalCluster(threads_per_worker=1, processes=True, dashboard_address=None)
         client = own_client = distributed.Client(cluster)
     elif isinstance(client, str):
         client = own_client = distributed.Client(client)
+    elif not (hasattr(client, "map") and hasattr(client, "gather")):
+        raise TypeError(f"client must be a Client, a scheduler address or None, not {type(client).__name__}")
     try:
         futures = client.map(analyze_file, files, measures=measures, pure=False, **params)
         tables = client.gather(futures)
