@@ -32,11 +32,14 @@ int refuseUsage(const std::string& message) {
   return kExitUsage;
 }
 
-// Refuses an output (--output, --overlay, --label-image, --features) naming an input image, the mask or
-// another output, before anything is read or written.
+// Refuses an output (--output, --overlay, --label-image, --features) that would write an input
+// image, the mask, another output or, when the report goes to standard output, the regular file
+// standard output is, before anything is read or written. Outputs are compared by the file they
+// will be, whether it exists yet or not (see sameFile).
 void refuseOutputOverInput(const Options& options, const std::vector<std::string>& files) {
-  std::vector<std::string> inputs = files;
-  if (!options.maskPath.empty()) inputs.push_back(options.maskPath);
+  std::vector<std::pair<std::string, const std::string*>> inputs;  // what is refused, the path
+  for (const std::string& file : files) inputs.emplace_back("the input " + file, &file);
+  if (!options.maskPath.empty()) inputs.emplace_back("the --mask " + options.maskPath, &options.maskPath);
   const std::pair<const char*, const std::string*> outputs[] = {
       {"--output", &options.outputPath},
       {"--overlay", &options.overlayPath},
@@ -45,13 +48,18 @@ void refuseOutputOverInput(const Options& options, const std::vector<std::string
   for (std::size_t i = 0; i < std::size(outputs); ++i) {
     const auto& [option, path] = outputs[i];
     if (path->empty()) continue;
-    for (const std::string& input : inputs) {
-      if (sameFile(*path, input)) throw UsageError(std::string(option) + " " + *path + " would overwrite the input " + input);
+    for (const auto& [input, inputPath] : inputs) {
+      if (sameFile(*path, *inputPath)) throw UsageError(std::string(option) + " " + *path + " would overwrite " + input);
     }
     for (std::size_t k = i + 1; k < std::size(outputs); ++k) {
-      if (!outputs[k].second->empty() && sameFile(*path, *outputs[k].second)) {
-        throw UsageError(std::string(option) + " and " + outputs[k].first + " name the same file");
+      const auto& [otherOption, otherPath] = outputs[k];
+      if (!otherPath->empty() && sameFile(*path, *otherPath)) {
+        throw UsageError(std::string(option) + " " + *path + " and " + otherOption + " " + *otherPath +
+                         " name the same file");
       }
+    }
+    if (options.outputPath.empty() && isStandardOutput(*path)) {
+      throw UsageError(std::string(option) + " " + *path + " is the file standard output writes the report to");
     }
   }
 }

@@ -395,16 +395,18 @@ Output:
                             reports: its segmentation, then its scene and each blob's centre of
                             mass, area, perimeter, inertia, elongation and angle (table format only)
   --output FILE             write to FILE instead of standard output; a regular FILE is replaced
-                            only by a whole report, and never when it is an input image or the mask
+                            only by a whole report, and never when it is an input image, the
+                            mask or another output
   --features FILE           also write the boundary of each blob and hole listed as a featurelet
                             chain (points, directions, sense) to FILE as JSON; replaced like
-                            --output, and refused (status 2) when it is an input image or the mask
+                            --output
   --help                    show this text
 
 Every blob and hole is reported with id, parent (0 at the top level), label and numChildren (of
 the whole tree, also with --shown). NAME is a name of --measures, label or numChildren.
 Exit status: 0 all images analysed, 1 some image failed or the output could not be written,
-2 invalid command line (including an output that names an input image or the mask).
+2 invalid command line (including an output that would write an input image, the mask, another
+output or the file standard output is, whether the file exists yet or not).
 )";
 }
 
