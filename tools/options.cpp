@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <cstdint>
 #include <set>
@@ -90,6 +91,13 @@ double parseReal(const std::string& text, const std::string& option) {
   if (text.empty() || error != std::errc() || end != last) {
     throw UsageError(option + " needs a number, not '" + text + "'");
   }
+  return value;
+}
+
+// A finite number, for the options whose values the library would take as they are.
+double parseFinite(const std::string& text, const std::string& option) {
+  const double value = parseReal(text, option);
+  if (!std::isfinite(value)) throw UsageError(option + ": '" + text + "' is not finite");
   return value;
 }
 
@@ -191,7 +199,7 @@ void Parser::apply(const std::string& name, const std::string& value) {
   } else if (name == "--mask-interior") {
     options.maskInterior = true;
   } else if (name == "--angle") {
-    options.angle = parseReal(value, name);
+    options.angle = parseFinite(value, name);
   } else if (name == "--exclude-area" || name == "--exclude-pels" || name == "--exclude-percent") {
     if (!exclusionOption_.empty()) throw UsageError(exclusionOption_ + " and " + name + " cannot be combined");
     exclusionOption_ = name;
@@ -201,7 +209,7 @@ void Parser::apply(const std::string& name, const std::string& value) {
     options.excludeAmount = parseReal(value, name);
   } else if (name == "--xform") {
     const auto parts = splitExactly(value, name, 6, "A,B,C,D,TX,TY");
-    for (std::size_t i = 0; i < parts.size(); ++i) options.xform[i] = parseReal(parts[i], name);
+    for (std::size_t i = 0; i < parts.size(); ++i) options.xform[i] = parseFinite(parts[i], name);
     options.hasXform = true;
   } else if (name == "--shown") {
     options.shown = true;
@@ -363,12 +371,12 @@ Analysis:
 
 Measures:
   --angle RAD               the angle of the oriented box, centre and median measures
-                            (boundingBox..., centerX/Y, medianX/Y, aspect); default 0
+                            (boundingBox..., centerX/Y, medianX/Y, aspect); default 0; finite
   --exclude-area A | --exclude-pels E | --exclude-percent P
                             leave out of the oriented measures A client area units, E pels, or
                             P percent (0 <= P < 50) of each blob's area at each extreme
   --xform A,B,C,D,TX,TY     client coordinates: x' = A x + B y + TX, y' = C x + D y + TY;
-                            every measure is reported in them (must be invertible)
+                            every measure is reported in them (finite and invertible)
 
 Output:
   --format table|json|csv   (default table)

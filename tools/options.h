@@ -88,7 +88,7 @@ class UsageError : public std::runtime_error {
 // --sort or --no-sort without --shown (they choose only what --shown lists), an --overlay not
 // ending in .svg or .png, --draw without --overlay or with unknown or repeated names, and
 // --overlay or --label-image with more than one image, two --exclude-* options, --mask-interior
-// without --mask, and a malformed --angle or --xform. The library judges the values themselves
+// without --mask, and a malformed or non-finite --angle or --xform. The library judges the values themselves
 // (an exclusion out of range, a transform that cannot be inverted), as are filters on the same
 // measure twice and a low limit above the high one. --report is refused with a format other than
 // table.

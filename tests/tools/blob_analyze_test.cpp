@@ -253,6 +253,8 @@ TEST_F(BlobAnalyzeRun, refusedCommandLines_statusTwoWithTheReason_inputsUnchange
       {"--max-pels 285 --mask" + q(mask_), "--mask " + mask_ + ": the image of 26 x 11 pels is larger"},
       {"--output" + q(otherSpelling) + q(pgm_), "would overwrite the input"},
       {"--mask" + q(mask_) + " --output" + q(mask_), "would overwrite the --mask " + mask_},
+      {"--xform 1,0,0,nan,0,0", "--xform: 'nan' is not finite"},  // not "singular"
+      {"--angle=-inf", "--angle: '-inf' is not finite"},
   };
   for (const auto& [args, message] : cases) {
     const ToolRun run = runTool("--format json " + args + q(png_));
