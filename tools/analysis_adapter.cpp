@@ -15,6 +15,7 @@
 #include <foundation/rlebuffer.h>
 
 #include <cstring>
+#include <string>
 
 namespace tool {
 namespace {
@@ -69,15 +70,17 @@ kcBlobSceneDescription::ConnectCleanup cleanupKind(Cleanup cleanup) {
   return kcBlobSceneDescription::eNone;
 }
 
-kcRLEBuffer readMask(const std::string& path, std::uint64_t maxPels) {
+// readMask(options): the mask file, encoded, at --mask-offset when it is given.
+kcRLEBuffer readMask(const Options& options) {
   GreyImage image;
   try {
-    image = readImage(path, maxPels);
+    image = readImage(options.maskPath, options.maxPels);
   } catch (const ImageError& error) {
-    throw UsageError("--mask " + path + ": " + error.what());
+    throw UsageError("--mask " + options.maskPath + ": " + error.what());
   }
   kcRLEBuffer mask;
   mask.encode(toPelBuffer(image));
+  if (options.hasMaskOffset) mask.offset(kcPair<long>(options.maskOffset[0], options.maskOffset[1]));
   return mask;
 }
 
@@ -92,7 +95,7 @@ kcBlobParams makeParams(const Options& options) {
     for (int op : options.morph) morph.push_back(static_cast<keBlobParamsMorphOp>(op));
     params.morph(morph);
     if (!options.maskPath.empty()) {
-      params.mask(readMask(options.maskPath, options.maxPels));
+      params.mask(readMask(options));
       params.useMaskForInterior(options.maskInterior);
     }
   } catch (const kcException& error) {
@@ -204,6 +207,20 @@ std::unique_ptr<Analyzer> Analyzer::clone() const {
   return copy;
 }
 
+namespace {
+
+// checkMask(options, mask, image): refuses an image that a mask of another size does not cover as
+// it is, unless --mask-offset says where the mask lies.
+void checkMask(const Options& options, const kcRLEBuffer& mask, const GreyImage& image) {
+  if (options.maskPath.empty() || options.hasMaskOffset) return;
+  if (mask.width() == image.width && mask.height() == image.height) return;
+  throw AnalysisError("the mask is " + std::to_string(mask.width()) + " x " + std::to_string(mask.height()) +
+                      " pels, the image " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+                      " (--mask-offset X,Y places a mask of another size)");
+}
+
+}  // namespace
+
 void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
   report.width = image.width;
   report.height = image.height;
@@ -211,6 +228,7 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
   const Options& options = state_->options;
   const bool overlay = extras != nullptr && !options.overlayPath.empty();
   try {
+    checkMask(options, state_->params.mask(), image);
     const auto rows = std::make_shared<SceneRows>(options.measures, options.shown);
     kcBlobResults& results = rows->results();
     kcDiagObject recorder;  // --report: the input and the result are recorded

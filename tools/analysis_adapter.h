@@ -12,8 +12,9 @@
 
 namespace tool {
 
-// AnalysisError: the library refused or failed an analysis. what() is the library's own message
-// in UTF-8 (with the error class and number when the error carries no text).
+// AnalysisError: the library refused or failed an analysis, or the mask does not fit the image.
+// what() is the library's own message in UTF-8 (with the error class and number when the error
+// carries no text), or the sizes of the mask and the image.
 class AnalysisError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -48,7 +49,8 @@ class Analyzer {
   // blob and hole in plain id order, or with --shown the filtered and sorted view in its order;
   // one value per measure of the options), and with --report its diagnostics (the input's and the
   // result's text reports, taken before the view is set). A filter or sort on a measure the
-  // analysis cannot give (the boundary measures of a whole-image analysis) fails the image. The image's pels are
+  // analysis cannot give (the boundary measures of a whole-image analysis) fails the image, and so
+  // does a mask of another size than the image unless --mask-offset places it. The image's pels are
   // released once the library holds its own copy. Throws AnalysisError when the library fails,
   // leaving report's blobs empty; std::bad_alloc passes through. With extras, also makes the
   // --overlay and --label-image pictures (see pictures.h) and the --features chains (see

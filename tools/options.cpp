@@ -179,6 +179,11 @@ void Parser::apply(const std::string& name, const std::string& value) {
   } else if (name == "--mask") {
     if (value.empty()) throw UsageError("--mask needs a file name");
     options.maskPath = value;
+  } else if (name == "--mask-offset") {
+    const auto parts = splitExactly(value, name, 2, "X,Y");
+    options.maskOffset[0] = parseAny(parts[0], name);
+    options.maskOffset[1] = parseAny(parts[1], name);
+    options.hasMaskOffset = true;
   } else if (name == "--max-pels") {
     options.maxPels = static_cast<std::uint64_t>(parseNumber(value, name, 1, static_cast<long long>(kMaxImagePels)));
   } else if (name == "--format") {
@@ -253,6 +258,7 @@ void Parser::apply(const std::string& name, const std::string& value) {
 
 void Parser::finish() {
   if (options.maskInterior && options.maskPath.empty()) throw UsageError("--mask-interior needs --mask");
+  if (options.hasMaskOffset && options.maskPath.empty()) throw UsageError("--mask-offset needs --mask");
   if (seen_.count("--draw") != 0 && options.overlayPath.empty()) throw UsageError("--draw chooses what --overlay draws; add --overlay");
   if ((!options.overlayPath.empty() || !options.labelImagePath.empty()) && options.images.size() > 1) {
     throw UsageError("--overlay and --label-image picture one image; give at most one");
@@ -278,7 +284,7 @@ void Parser::finish() {
 
 bool takesValue(const std::string& name) {
   static const std::set<std::string> valued = {"--threshold", "--threshold-percent", "--soft", "--connectivity",
-                                               "--prune", "--fill", "--morph", "--mask", "--max-pels",
+                                               "--prune", "--fill", "--morph", "--mask", "--mask-offset", "--max-pels",
                                                "--format", "--measures", "--output", "--filter", "--sort",
                                                "--overlay", "--draw", "--label-image", "--angle",
                                                "--exclude-area", "--exclude-pels", "--exclude-percent", "--xform",
@@ -364,6 +370,8 @@ Analysis:
   --morph OP[,OP...]        morphology before the analysis, in order: erode0..2, dilate0..2,
                             close0..2, open0..2 (0: 3x3 square, 1: 3x1 row, 2: 1x3 column)
   --mask FILE               analyse only where the mask image (PNG or PGM) is not zero
+  --mask-offset X,Y         the image position of the mask's first pel; without it a mask
+                            of another size than the image fails that image
   --mask-interior           the mask also decides isInterior: a blob is interior only when
                             the mask holds one pel around every pel of it
   --max-pels N              refuse an image or mask of more than N pels before storing it

@@ -158,6 +158,23 @@ TEST_F(BlobAnalyzeRun, maskOnLeftHalf_onlyBlobsThere_andTheInteriorTestWhenAsked
   }
 }
 
+// A mask of another size fails its image, unless --mask-offset places it: then it masks where it
+// lies.
+TEST_F(BlobAnalyzeRun, maskOfAnotherSize_failsTheImage_unlessAnOffsetPlacesIt) {
+  tool::writePgm(mask_, GreyImage{10, 11, std::vector<unsigned char>(110, 1)});
+  const ToolRun run = runTool("--format json --mask" + q(mask_) + " --output" + q(out_) + q(png_));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr(png_ + ": the mask is 10 x 11 pels, the image 26 x 11"));
+  EXPECT_THAT(testjson::parse(slurp(out_))["images"][0]["error"].text, HasSubstr("the mask is 10 x 11 pels"));
+  for (const long left : {0L, 16L}) {
+    GreyImage masked = picture();
+    for (long i = 0; i < masked.width * masked.height; ++i)
+      if (i % masked.width < left || i % masked.width >= left + 10) masked.pels[static_cast<std::size_t>(i)] = 0;
+    expectMatchesReference(blobsOf("--mask" + q(mask_) + " --mask-offset " + std::to_string(left) + ",0"),
+                           reference::blobs(masked));
+  }
+}
+
 // The view: the filtered blobs of the plain listing, ordered by the sort measure; the table lists
 // them flat in that order.
 TEST_F(BlobAnalyzeRun, shown_listsTheFilteredBlobsInSortOrder) {
