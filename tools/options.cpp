@@ -401,7 +401,8 @@ Output:
   --overlay FILE.svg|FILE.png
                             also draw the image with its blobs' graphics (those --shown lists),
                             each labelled with its id: SVG with the image embedded, or PNG
-                            enlarged to at least 512 pels (at most 8 times)
+                            enlarged to at least 512 pels (at most 8 times). Pictures are of
+                            the first image; one that cannot be written fails alone (status 1)
   --draw NAME[,NAME...]     the graphics of --overlay: centerOfMass, principalCross, label,
                             imageBoundingBox, principalBox, boundary (default:
                             centerOfMass,label,imageBoundingBox,boundary)
