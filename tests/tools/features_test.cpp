@@ -10,6 +10,8 @@
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
 
+#include <featurelet/featurelet.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -101,6 +103,25 @@ TEST_F(BlobAnalyzeFeatures, overAnInputTheOutputOrWithoutOutlines_refusedWriting
     EXPECT_FALSE(std::filesystem::exists(features_)) << args;
   }
   EXPECT_EQ(slurp(png_), pngBytes);
+}
+
+// A conversion failing part way ends the image's entry with its error after the chains written,
+// and the file stays valid.
+TEST_F(BlobAnalyzeFeatures, conversionFailingPartWay_entryEndsWithTheError) {
+  kcBlobResults results;
+  kfBlobAnalysis(tool::toPelBuffer(tool::readImage(png_)), kcBlobParams(), results);
+  tool::ImageReport report;
+  report.file = png_;
+  {
+    tool::FeaturesFile features(features_);
+    kfeat_failAllocation(4);  // each blob's chain set is two allocations: the third blob's fails
+    EXPECT_EQ(features.image(report, results.connectedBlobs(), false), "out of memory");
+    kfeat_failAllocation(-1);
+    features.commit();
+  }
+  const auto image = testjson::parse(slurp(features_))["images"][0];
+  EXPECT_EQ(image["chains"].items.size(), 2u);
+  EXPECT_EQ(image["error"].text, "out of memory");
 }
 
 // Chains are converted and written one blob at a time: the bytes held stay a small part of the
