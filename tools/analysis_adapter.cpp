@@ -15,15 +15,12 @@
 #include <foundation/rlebuffer.h>
 
 #include <cstring>
+#include <new>
+#include <ostream>
+#include <string>
 
 namespace tool {
 namespace {
-
-std::string libraryMessage(const kcException& error) {
-  std::wstring text = error.message(false);
-  if (text.empty()) text = error.message(true);
-  return utf8FromWide(text);
-}
 
 void setSegmentation(const Options& options, kcBlobParams& params) {
   const auto byte = [](long value) { return static_cast<unsigned char>(value); };  // ranges checked by the parser
@@ -69,15 +66,17 @@ kcBlobSceneDescription::ConnectCleanup cleanupKind(Cleanup cleanup) {
   return kcBlobSceneDescription::eNone;
 }
 
-kcRLEBuffer readMask(const std::string& path, std::uint64_t maxPels) {
+// readMask(options): the mask file, encoded, at --mask-offset when it is given.
+kcRLEBuffer readMask(const Options& options) {
   GreyImage image;
   try {
-    image = readImage(path, maxPels);
+    image = readImage(options.maskPath, options.maxPels);
   } catch (const ImageError& error) {
-    throw UsageError("--mask " + path + ": " + error.what());
+    throw UsageError("--mask " + options.maskPath + ": " + error.what());
   }
   kcRLEBuffer mask;
   mask.encode(toPelBuffer(image));
+  if (options.hasMaskOffset) mask.offset(kcPair<long>(options.maskOffset[0], options.maskOffset[1]));
   return mask;
 }
 
@@ -92,7 +91,7 @@ kcBlobParams makeParams(const Options& options) {
     for (int op : options.morph) morph.push_back(static_cast<keBlobParamsMorphOp>(op));
     params.morph(morph);
     if (!options.maskPath.empty()) {
-      params.mask(readMask(options.maskPath, options.maxPels));
+      params.mask(readMask(options));
       params.useMaskForInterior(options.maskInterior);
     }
   } catch (const kcException& error) {
@@ -204,13 +203,65 @@ std::unique_ptr<Analyzer> Analyzer::clone() const {
   return copy;
 }
 
-void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
+namespace {
+
+// checkMask(options, mask, image): refuses an image that a mask of another size does not cover as
+// it is, unless --mask-offset says where the mask lies.
+void checkMask(const Options& options, const kcRLEBuffer& mask, const GreyImage& image) {
+  if (options.maskPath.empty() || options.hasMaskOffset) return;
+  if (mask.width() == image.width && mask.height() == image.height) return;
+  throw AnalysisError("the mask is " + std::to_string(mask.width()) + " x " + std::to_string(mask.height()) +
+                      " pels, the image " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+                      " (--mask-offset X,Y places a mask of another size)");
+}
+
+// writePicture(path, write, extras): a new output file for path with write(its stream) in it, or
+// null after noting in extras why it could not be made.
+template <class Write>
+std::unique_ptr<OutputFile> writePicture(const std::string& path, Write write, Extras& extras) {
+  std::string reason;
+  try {
+    auto file = std::make_unique<OutputFile>(path);
+    write(file->stream());
+    return file;
+  } catch (const OutputError& error) {
+    extras.pictureErrors.push_back(error.what());
+    return nullptr;
+  } catch (const kcException& error) {
+    reason = libraryMessage(error);
+  } catch (const std::bad_alloc&) {
+    reason = "out of memory";
+  } catch (const std::exception& error) {
+    reason = error.what();
+  }
+  extras.pictureErrors.push_back("cannot write " + path + ": " + reason);
+  return nullptr;
+}
+
+void makePictures(const Options& options, const GreyImage& image, const kcBlobSceneDescription& scene, Extras& extras) {
+  if (!options.overlayPath.empty()) {
+    const std::string& path = options.overlayPath;
+    const bool svg = path.size() >= 4 && path.compare(path.size() - 4, 4, ".svg") == 0;
+    extras.overlay = writePicture(
+        path, [&](std::ostream& out) { writeOverlay(out, image, scene, options.drawFlags, options.shown, svg); }, extras);
+  }
+  if (!options.labelImagePath.empty()) {
+    extras.labelImage = writePicture(
+        options.labelImagePath, [&](std::ostream& out) { writeLabelImage(out, scene, options.shown); }, extras);
+  }
+}
+
+}  // namespace
+
+void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras, bool pictures) {
   report.width = image.width;
   report.height = image.height;
   report.blobs.reset();
   const Options& options = state_->options;
-  const bool overlay = extras != nullptr && !options.overlayPath.empty();
+  pictures = pictures && extras != nullptr && (!options.overlayPath.empty() || !options.labelImagePath.empty());
+  const bool overlay = pictures && !options.overlayPath.empty();
   try {
+    checkMask(options, state_->params.mask(), image);
     const auto rows = std::make_shared<SceneRows>(options.measures, options.shown);
     kcBlobResults& results = rows->results();
     kcDiagObject recorder;  // --report: the input and the result are recorded
@@ -232,12 +283,10 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras) {
     for (std::size_t i = 0; i < rows->size(); ++i) rows->row(i, row);
     report.viewOrder = options.shown;
     report.blobs = rows;
-    if (overlay) {
-      const bool svg = options.overlayPath.size() >= 4 && options.overlayPath.compare(options.overlayPath.size() - 4, 4, ".svg") == 0;
-      extras->overlay = tool::overlay(image, *scene, options.drawFlags, options.shown, svg);
+    if (pictures) makePictures(options, image, *scene, *extras);
+    if (extras != nullptr && !options.featuresPath.empty()) {
+      extras->scene = std::shared_ptr<const kcBlobSceneDescription>(rows, scene);
     }
-    if (extras != nullptr && !options.labelImagePath.empty()) extras->labelImage = labelImage(*scene, options.shown);
-    if (extras != nullptr && !options.featuresPath.empty()) extras->features = featureChains(*scene, options.shown);
   } catch (const kcException& error) {
     report.blobs.reset();
     if (extras != nullptr) *extras = Extras();

@@ -1,30 +1,39 @@
 // The one place where blob-analyze calls the library: parameters, the analysis, reading the blobs.
 #pragma once
 
-#include "features_file.h"
 #include "image_io.h"
+#include "output_file.h"
 #include "options.h"
 #include "output_format.h"
 
 #include <memory>
-#include <vector>
 #include <stdexcept>
+#include <string>
+#include <vector>
+
+class kcBlobSceneDescription;
 
 namespace tool {
 
-// AnalysisError: the library refused or failed an analysis. what() is the library's own message
-// in UTF-8 (with the error class and number when the error carries no text).
+// AnalysisError: the library refused or failed an analysis, or the mask does not fit the image.
+// what() is the library's own message in UTF-8 (with the error class and number when the error
+// carries no text), or the sizes of the mask and the image.
 class AnalysisError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// Extras: what an image gives beyond its report when the options ask: the bytes of the --overlay
-// and --label-image files, and the chains of --features.
+// Extras: what an image gives beyond its report when the options ask.
 struct Extras {
-  std::vector<unsigned char> overlay;
-  std::vector<unsigned char> labelImage;
-  std::vector<FeatureChain> features;
+  // --overlay and --label-image: each written whole to a temporary file beside its target (see
+  // OutputFile), for the caller to commit; null when not asked for, or when it could not be made,
+  // its reason then in pictureErrors ("cannot write FILE: reason").
+  std::unique_ptr<OutputFile> overlay;
+  std::unique_ptr<OutputFile> labelImage;
+  std::vector<std::string> pictureErrors;
+  // --features: the image's scene, owned with the report's rows; null when not asked for or when
+  // the image failed. Read it on the thread that reads the rows.
+  std::shared_ptr<const kcBlobSceneDescription> scene;
 };
 
 // Analyzer: runs one configured analysis on image after image. Images are independent: each gets
@@ -44,16 +53,18 @@ class Analyzer {
   // read again), for another thread: one analyzer must not be used by two threads at once.
   std::unique_ptr<Analyzer> clone() const;
 
-  // analyse(image, report): analyses image and fills report's width, height and blobs (every
+  // analyse(image, report, extras, pictures): analyses image and fills report's width, height and
+  // blobs (every
   // blob and hole in plain id order, or with --shown the filtered and sorted view in its order;
   // one value per measure of the options), and with --report its diagnostics (the input's and the
   // result's text reports, taken before the view is set). A filter or sort on a measure the
-  // analysis cannot give (the boundary measures of a whole-image analysis) fails the image. The image's pels are
-  // released once the library holds its own copy. Throws AnalysisError when the library fails,
-  // leaving report's blobs empty; std::bad_alloc passes through. With extras, also makes the
-  // --overlay and --label-image pictures (see pictures.h) and the --features chains (see
-  // features_file.h) the options ask for.
-  void analyse(GreyImage image, ImageReport& report, Extras* extras = nullptr);
+  // analysis cannot give (the boundary measures of a whole-image analysis) fails the image, and so
+  // does a mask of another size than the image unless --mask-offset places it. The image's pels
+  // are released once the library holds its own copy. Throws AnalysisError when the library fails,
+  // leaving report's blobs empty; std::bad_alloc passes through. With extras, also hands out the
+  // scene for --features and, when pictures is true, writes the --overlay and --label-image
+  // pictures the options ask for (see pictures.h); a picture that fails fails alone.
+  void analyse(GreyImage image, ImageReport& report, Extras* extras = nullptr, bool pictures = false);
 
  private:
   Analyzer() = default;

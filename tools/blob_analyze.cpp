@@ -7,7 +7,6 @@
 #include "options.h"
 #include "output_file.h"
 #include "output_format.h"
-#include "pictures.h"
 
 #include <unistd.h>
 
@@ -32,11 +31,14 @@ int refuseUsage(const std::string& message) {
   return kExitUsage;
 }
 
-// Refuses an output (--output, --overlay, --label-image, --features) naming an input image, the mask or
-// another output, before anything is read or written.
+// Refuses an output (--output, --overlay, --label-image, --features) that would write an input
+// image, the mask, another output or, when the report goes to standard output, the regular file
+// standard output is, before anything is read or written. Outputs are compared by the file they
+// will be, whether it exists yet or not (see sameFile).
 void refuseOutputOverInput(const Options& options, const std::vector<std::string>& files) {
-  std::vector<std::string> inputs = files;
-  if (!options.maskPath.empty()) inputs.push_back(options.maskPath);
+  std::vector<std::pair<std::string, const std::string*>> inputs;  // what is refused, the path
+  for (const std::string& file : files) inputs.emplace_back("the input " + file, &file);
+  if (!options.maskPath.empty()) inputs.emplace_back("the --mask " + options.maskPath, &options.maskPath);
   const std::pair<const char*, const std::string*> outputs[] = {
       {"--output", &options.outputPath},
       {"--overlay", &options.overlayPath},
@@ -45,21 +47,27 @@ void refuseOutputOverInput(const Options& options, const std::vector<std::string
   for (std::size_t i = 0; i < std::size(outputs); ++i) {
     const auto& [option, path] = outputs[i];
     if (path->empty()) continue;
-    for (const std::string& input : inputs) {
-      if (sameFile(*path, input)) throw UsageError(std::string(option) + " " + *path + " would overwrite the input " + input);
+    for (const auto& [input, inputPath] : inputs) {
+      if (sameFile(*path, *inputPath)) throw UsageError(std::string(option) + " " + *path + " would overwrite " + input);
     }
     for (std::size_t k = i + 1; k < std::size(outputs); ++k) {
-      if (!outputs[k].second->empty() && sameFile(*path, *outputs[k].second)) {
-        throw UsageError(std::string(option) + " and " + outputs[k].first + " name the same file");
+      const auto& [otherOption, otherPath] = outputs[k];
+      if (!otherPath->empty() && sameFile(*path, *otherPath)) {
+        throw UsageError(std::string(option) + " " + *path + " and " + otherOption + " " + *otherPath +
+                         " name the same file");
       }
+    }
+    if (options.outputPath.empty() && isStandardOutput(*path)) {
+      throw UsageError(std::string(option) + " " + *path + " is the file standard output writes the report to");
     }
   }
 }
 
 // Reads and analyses one image (the demo image when demo is true); failures land in report.error.
-void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report, Extras& extras) {
+// pictures: whether the --overlay and --label-image pictures are made of this image.
+void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report, Extras& extras, bool pictures) {
   try {
-    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report, &extras);
+    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report, &extras, pictures);
   } catch (const ImageError& error) {
     report.error = error.what();
   } catch (const AnalysisError& error) {
@@ -107,7 +115,7 @@ void analyseInParallel(const Analyzer& analyzer, std::uint64_t maxPels, const st
       }
       Done done;
       done.report.file = files[index];
-      analyseOne(*own, maxPels, done.report, done.extras);
+      analyseOne(*own, maxPels, done.report, done.extras, index == 0);
       std::lock_guard lock(mutex);
       reports[index] = std::move(done);
       changed.notify_all();
@@ -145,8 +153,26 @@ void analyseInParallel(const Analyzer& analyzer, std::uint64_t maxPels, const st
   for (std::thread& worker : workers) worker.join();
 }
 
+// Writes the features of done's image and keeps its pictures, if any, in pictures; reports what
+// failed on standard error. Returns false when something failed.
+bool writeExtras(const Options& options, FeaturesFile& features, Done& done, Extras& pictures, ProgressLine& progress) {
+  const ImageReport& report = done.report;
+  std::vector<std::string> failures = std::move(done.extras.pictureErrors);
+  const std::string featuresFailure = features.image(report, done.extras.scene.get(), options.shown);
+  done.extras.scene.reset();
+  if (!featuresFailure.empty()) {
+    failures.push_back((report.demo ? "demo image" : report.file) + ": --features " + options.featuresPath + ": " +
+                       featuresFailure);
+  }
+  if (done.extras.overlay) pictures.overlay = std::move(done.extras.overlay);
+  if (done.extras.labelImage) pictures.labelImage = std::move(done.extras.labelImage);
+  if (!failures.empty()) progress.clear();
+  for (const std::string& failure : failures) std::cerr << "blob-analyze: " << failure << '\n';
+  return failures.empty();
+}
+
 // Analyses every image and writes the report and the features; stops early once the output fails
-// (commit() tells). The pictures, asked for one image at most, land in pictures.
+// (commit() tells). The pictures of the first image, uncommitted, land in pictures.
 int run(const Options& options, Analyzer& analyzer, OutputFile& output, FeaturesFile& features, Extras& pictures,
         const std::vector<std::string>& files) {
   std::vector<std::string> names;
@@ -165,11 +191,7 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output, Features
     if (!report.error.empty()) anyFailed = true;
     reportFailure(report);
     writer->image(report);
-    features.image(report, done.extras.features);
-    if (index == 0) {
-      pictures.overlay = std::move(done.extras.overlay);
-      pictures.labelImage = std::move(done.extras.labelImage);
-    }
+    if (!writeExtras(options, features, done, pictures, progress)) anyFailed = true;
     progress.done(index + 1);
     return output.flush();
   };
@@ -182,7 +204,7 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output, Features
       Done done;
       done.report.demo = demo;
       if (!demo) done.report.file = files[i];
-      analyseOne(analyzer, options.maxPels, done.report, done.extras);
+      analyseOne(analyzer, options.maxPels, done.report, done.extras, i == 0);
       if (!write(i, done)) break;
     }
   }
@@ -206,11 +228,19 @@ int main(int argc, char** argv) {
     OutputFile output(options.outputPath);
     FeaturesFile features(options.featuresPath);
     Extras pictures;
-    const int status = run(options, analyzer, output, features, pictures, files);
+    int status = run(options, analyzer, output, features, pictures, files);
     output.commit();
     features.commit();
-    if (!pictures.overlay.empty()) writeFile(options.overlayPath, pictures.overlay);
-    if (!pictures.labelImage.empty()) writeFile(options.labelImagePath, pictures.labelImage);
+    // The pictures come last: a picture that cannot be completed fails alone.
+    for (OutputFile* picture : {pictures.overlay.get(), pictures.labelImage.get()}) {
+      if (picture == nullptr) continue;
+      try {
+        picture->commit();
+      } catch (const OutputError& error) {
+        std::cerr << "blob-analyze: " << error.what() << '\n';
+        status = kExitFailure;
+      }
+    }
     return status;
   } catch (const UsageError& error) {
     return refuseUsage(error.what());

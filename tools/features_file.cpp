@@ -1,13 +1,16 @@
-// blob-analyze --features: the library's featurelet conversion of a scene, and its JSON file.
+// blob-analyze --features: the library's featurelet conversion, blob by blob, into its JSON file.
 #include "features_file.h"
 
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
+#include <foundation/exception.h>
+
 #include <cmath>
-#include <limits>
+#include <new>
 #include <ostream>
-#include <stdexcept>
+#include <span>
+#include <vector>
 
 namespace tool {
 namespace {
@@ -21,40 +24,24 @@ bool inChainOrder(const kcBlob& blob) {
 
 std::string jsonNumber(double value) { return std::isfinite(value) ? exactNumber(value) : "null"; }
 
-void writeChain(std::ostream& out, const FeatureChain& chain) {
-  out << "{\"blob\":" << chain.blob << ",\"sense\":\"" << (chain.forward ? "forward" : "reverse")
+// Converts blob and writes its chain, after a separator unless it is the first; nothing is written
+// when the conversion fails.
+void writeChain(std::ostream& out, const kcBlob& blob, bool first) {
+  const kcPtrHandle<kcFeatureletChainSet> set = kfConvertToFeatures(blob, false);
+  const std::span<const kfeat_featurelet> chain = set->numChains() > 0 ? set->chain(0) : std::span<const kfeat_featurelet>();
+  out << (first ? "\n" : ",\n") << "{\"blob\":" << blob.id() << ",\"sense\":\"" << (inChainOrder(blob) ? "forward" : "reverse")
       << "\",\"points\":[";
-  for (std::size_t k = 0; k < chain.points.size(); ++k) {
-    out << (k > 0 ? ",[" : "[") << jsonNumber(chain.points[k][0]) << ',' << jsonNumber(chain.points[k][1]) << ']';
+  for (std::size_t k = 0; k < chain.size(); ++k) {
+    out << (k > 0 ? ",[" : "[") << jsonNumber(chain[k].x) << ',' << jsonNumber(chain[k].y) << ']';
   }
   out << "],\"directions\":[";
-  for (std::size_t k = 0; k < chain.directions.size(); ++k) {
-    out << (k > 0 ? "," : "") << jsonNumber(chain.directions[k]);
+  for (std::size_t k = 0; k < chain.size(); ++k) {
+    out << (k > 0 ? "," : "") << (chain[k].hasDirection != 0 ? jsonNumber(chain[k].angle) : "null");
   }
   out << "]}";
 }
 
 }  // namespace
-
-std::vector<FeatureChain> featureChains(kcBlobSceneDescription& scene, bool shown) {
-  if (!shown) scene.disableSort();
-  const kcPtrHandle<kcFeatureletChainSet> set = kfConvertToFeatures(&scene, false, false);
-  const std::vector<const kcBlob*> blobs = scene.allBlobs(true);
-  if (set->numChains() != static_cast<long>(blobs.size())) {
-    throw std::logic_error("the featurelet conversion gave a chain count other than the blobs'");
-  }
-  std::vector<FeatureChain> chains(blobs.size());
-  for (std::size_t i = 0; i < blobs.size(); ++i) {
-    FeatureChain& chain = chains[i];
-    chain.blob = blobs[i]->id();
-    chain.forward = inChainOrder(*blobs[i]);
-    for (const kfeat_featurelet& f : set->chain(static_cast<long>(i))) {
-      chain.points.push_back({f.x, f.y});
-      chain.directions.push_back(f.hasDirection != 0 ? f.angle : std::numeric_limits<double>::quiet_NaN());
-    }
-  }
-  return chains;
-}
 
 FeaturesFile::FeaturesFile(const std::string& path) {
   if (path.empty()) return;
@@ -64,21 +51,34 @@ FeaturesFile::FeaturesFile(const std::string& path) {
 
 FeaturesFile::~FeaturesFile() = default;
 
-void FeaturesFile::image(const ImageReport& report, const std::vector<FeatureChain>& chains) {
-  if (!active()) return;
+std::string FeaturesFile::image(const ImageReport& report, const kcBlobSceneDescription* scene, bool shown) {
+  if (!active()) return "";
   std::ostream& out = file_->stream();
   out << (imagesWritten_++ > 0 ? ",\n" : "\n") << "{\"file\":" << (report.demo ? "null" : jsonString(report.file));
   if (!report.error.empty()) {
     out << ",\"error\":" << jsonString(report.error) << "}";
-  } else {
-    out << ",\"chains\":[";
-    for (std::size_t i = 0; i < chains.size(); ++i) {
-      out << (i > 0 ? ",\n" : "\n");
-      writeChain(out, chains[i]);
-    }
-    out << "]}";
+    file_->flush();
+    return "";
   }
+  std::string failure;
+  out << ",\"chains\":[";
+  try {
+    std::vector<const kcBlob*> view;
+    if (scene != nullptr && shown) view = scene->allBlobs(true);
+    const long count = scene == nullptr ? 0 : shown ? static_cast<long>(view.size()) : scene->numBlobs(false);
+    for (long i = 0; i < count; ++i) {
+      writeChain(out, shown ? *view[static_cast<std::size_t>(i)] : *scene->getBlob(i + 1), i == 0);
+    }
+  } catch (const kcException& error) {
+    failure = libraryMessage(error);
+  } catch (const std::bad_alloc&) {
+    failure = "out of memory";
+  }
+  out << "]";
+  if (!failure.empty()) out << ",\"error\":" << jsonString(failure);
+  out << "}";
   file_->flush();
+  return failure;
 }
 
 void FeaturesFile::commit() {

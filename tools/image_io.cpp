@@ -9,7 +9,9 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <ostream>
 
 namespace tool {
 namespace {
@@ -255,6 +257,43 @@ GreyImage readPngStream(std::FILE* file, std::uint64_t maxPels) {
   return readPng(memory.get(), 8 + static_cast<long long>(bytes.size()), maxPels);
 }
 
+// ---- PNG writing ----
+
+// The largest side the PNG format allows.
+constexpr long kMaxPngSide = PNG_UINT_31_MAX;
+
+void writePngBytes(png_structp png, png_bytep data, png_size_t length) {
+  static_cast<std::ostream*>(png_get_io_ptr(png))->write(reinterpret_cast<const char*>(data),
+                                                         static_cast<std::streamsize>(length));
+}
+
+void flushPngBytes(png_structp png) { static_cast<std::ostream*>(png_get_io_ptr(png))->flush(); }
+
+// As for reading: these call libpng, hold no object with a destructor and return false after a
+// jump. libpng's own limit of a million pels a side is raised to what the format allows.
+bool pngWriteHeader(png_structp png, png_infop info, std::ostream* out, png_uint_32 width, png_uint_32 height,
+                    int colourType) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_write_fn(png, out, &writePngBytes, &flushPngBytes);
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_set_IHDR(png, info, width, height, 8, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  return true;
+}
+
+bool pngWriteRow(png_structp png, const unsigned char* pels) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_write_row(png, pels);
+  return true;
+}
+
+bool pngWriteEnd(png_structp png) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_write_end(png, nullptr);
+  return true;
+}
+
 // ---- PGM ----
 
 bool isPgmSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -353,17 +392,13 @@ GreyImage readImage(const std::string& path, std::uint64_t maxPels) {
 
 void writePng(const std::string& path, const GreyImage& image) {
   checkImage(image);
-  png_image target{};
-  target.version = PNG_IMAGE_VERSION;
-  target.width = static_cast<png_uint_32>(image.width);
-  target.height = static_cast<png_uint_32>(image.height);
-  target.format = PNG_FORMAT_GRAY;
-  if (!png_image_write_to_file(&target, path.c_str(), 0, image.pels.data(),
-                               static_cast<png_int_32>(image.width), nullptr)) {
-    const std::string reason = target.message;
-    png_image_free(&target);
-    throw ImageError("cannot write PNG: " + reason);
-  }
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) throw ImageError(std::string("cannot write PNG: ") + std::strerror(errno));
+  PngWriter writer(file, image.width, image.height, 1);
+  for (long y = 0; y < image.height; ++y) writer.row(image.pels.data() + static_cast<std::size_t>(y * image.width));
+  writer.finish();
+  file.close();
+  if (!file) throw ImageError(std::string("cannot write PNG: ") + std::strerror(errno));
 }
 
 kcPelBuffer<unsigned char> toPelBuffer(const GreyImage& image) {
@@ -375,32 +410,6 @@ kcPelBuffer<unsigned char> toPelBuffer(const GreyImage& image) {
   return pels;
 }
 
-std::vector<unsigned char> encodePng(long width, long height, int channels, const std::vector<unsigned char>& pels) {
-  if (width < 1 || height < 1 || (channels != 1 && channels != 3) ||
-      pels.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(channels)) {
-    throw ImageError("cannot write PNG: the image is empty or inconsistent");
-  }
-  png_image target{};
-  target.version = PNG_IMAGE_VERSION;
-  target.width = static_cast<png_uint_32>(width);
-  target.height = static_cast<png_uint_32>(height);
-  target.format = channels == 1 ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
-  const png_int_32 stride = static_cast<png_int_32>(width * channels);
-  png_alloc_size_t size = 0;
-  std::vector<unsigned char> bytes;
-  // The first call measures, the second writes.
-  if (png_image_write_to_memory(&target, nullptr, &size, 0, pels.data(), stride, nullptr)) {
-    bytes.resize(size);
-    if (png_image_write_to_memory(&target, bytes.data(), &size, 0, pels.data(), stride, nullptr)) {
-      bytes.resize(size);
-      return bytes;
-    }
-  }
-  const std::string reason = target.message;
-  png_image_free(&target);
-  throw ImageError("cannot write PNG: " + reason);
-}
-
 void writePgm(const std::string& path, const GreyImage& image) {
   checkImage(image);
   FilePtr file = openFile(path, "wb");
@@ -410,6 +419,58 @@ void writePgm(const std::string& path, const GreyImage& image) {
   if (!written || std::fclose(file.release()) != 0) {
     throw ImageError(std::string("cannot write PGM: ") + std::strerror(errno));
   }
+}
+
+// ---- PngWriter ----
+
+struct PngWriter::State {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  PngMessage message;
+  long height = 0;
+  long rowsWritten = 0;
+  bool broken = false;
+
+  ~State() { png_destroy_write_struct(&png, &info); }
+};
+
+PngWriter::PngWriter(std::ostream& out, long width, long height, int channels) : state_(std::make_unique<State>()) {
+  if (width < 1 || height < 1 || width > kMaxPngSide || height > kMaxPngSide || (channels != 1 && channels != 3)) {
+    throw ImageError("cannot write PNG: a " + std::to_string(width) + " x " + std::to_string(height) +
+                     " image of " + std::to_string(channels) + " channels");
+  }
+  State& s = *state_;
+  s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s.message, &onPngError, &onPngWarning);
+  if (s.png) s.info = png_create_info_struct(s.png);
+  if (!s.png || !s.info) throw ImageError("out of memory for the PNG writer");
+  s.height = height;
+  const int colourType = channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB;
+  if (!pngWriteHeader(s.png, s.info, &out, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
+                      colourType)) {
+    throw ImageError(std::string("cannot write PNG: ") + s.message.text);
+  }
+}
+
+PngWriter::~PngWriter() = default;
+
+void PngWriter::row(const unsigned char* pels) {
+  State& s = *state_;
+  if (s.broken || s.rowsWritten >= s.height) throw ImageError("cannot write PNG: a row beyond the image");
+  if (!pngWriteRow(s.png, pels)) {
+    s.broken = true;
+    throw ImageError(std::string("cannot write PNG: ") + s.message.text);
+  }
+  ++s.rowsWritten;
+}
+
+void PngWriter::finish() {
+  State& s = *state_;
+  if (s.broken || s.rowsWritten != s.height) {
+    throw ImageError("cannot write PNG: " + std::to_string(s.rowsWritten) + " of " + std::to_string(s.height) +
+                     " rows given");
+  }
+  s.broken = true;  // nothing may follow
+  if (!pngWriteEnd(s.png)) throw ImageError(std::string("cannot write PNG: ") + s.message.text);
 }
 
 }  // namespace tool

@@ -4,6 +4,8 @@
 #include <foundation/pelbuffer.h>
 
 #include <cstdint>
+#include <iosfwd>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -61,9 +63,29 @@ void writePgm(const std::string& path, const GreyImage& image);
 // toPelBuffer(image): the image as the library's pel image (a copy of the pels).
 kcPelBuffer<unsigned char> toPelBuffer(const GreyImage& image);
 
-// encodePng(width, height, channels, pels): a PNG file's bytes for width x height pels of 1 (grey)
-// or 3 (RGB) channels, rows without padding. Throws ImageError when the sizes are empty or do not
-// match pels, or encoding fails.
-std::vector<unsigned char> encodePng(long width, long height, int channels, const std::vector<unsigned char>& pels);
+// PngWriter: a PNG file of width x height pels of 1 (grey) or 3 (RGB) 8-bit channels, written to a
+// stream row by row as the rows are given: the writer holds a few rows and the compressor's state,
+// never the image. Any size the format allows is accepted (each side up to 2^31 - 1 pels).
+class PngWriter {
+ public:
+  // PngWriter(out, width, height, channels): writes the signature and the header to out, which
+  // must outlive the writer. Throws ImageError when a side is outside 1 .. 2^31 - 1, channels is
+  // not 1 or 3, or libpng refuses.
+  PngWriter(std::ostream& out, long width, long height, int channels);
+  ~PngWriter();
+  PngWriter(const PngWriter&) = delete;
+  PngWriter& operator=(const PngWriter&) = delete;
+
+  // row(pels): the next row, width * channels bytes. Throws ImageError after the last row or when
+  // libpng fails; the writer is then unusable. Stream failures are left in out's state.
+  void row(const unsigned char* pels);
+  // finish(): completes the file. Throws ImageError when rows are missing or libpng fails. Call
+  // once, after the last row.
+  void finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace tool

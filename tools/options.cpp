@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <cstdint>
 #include <set>
@@ -93,6 +94,13 @@ double parseReal(const std::string& text, const std::string& option) {
   return value;
 }
 
+// A finite number, for the options whose values the library would take as they are.
+double parseFinite(const std::string& text, const std::string& option) {
+  const double value = parseReal(text, option);
+  if (!std::isfinite(value)) throw UsageError(option + ": '" + text + "' is not finite");
+  return value;
+}
+
 std::vector<std::string> splitColons(const std::string& text) {
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -171,6 +179,11 @@ void Parser::apply(const std::string& name, const std::string& value) {
   } else if (name == "--mask") {
     if (value.empty()) throw UsageError("--mask needs a file name");
     options.maskPath = value;
+  } else if (name == "--mask-offset") {
+    const auto parts = splitExactly(value, name, 2, "X,Y");
+    options.maskOffset[0] = parseAny(parts[0], name);
+    options.maskOffset[1] = parseAny(parts[1], name);
+    options.hasMaskOffset = true;
   } else if (name == "--max-pels") {
     options.maxPels = static_cast<std::uint64_t>(parseNumber(value, name, 1, static_cast<long long>(kMaxImagePels)));
   } else if (name == "--format") {
@@ -191,7 +204,7 @@ void Parser::apply(const std::string& name, const std::string& value) {
   } else if (name == "--mask-interior") {
     options.maskInterior = true;
   } else if (name == "--angle") {
-    options.angle = parseReal(value, name);
+    options.angle = parseFinite(value, name);
   } else if (name == "--exclude-area" || name == "--exclude-pels" || name == "--exclude-percent") {
     if (!exclusionOption_.empty()) throw UsageError(exclusionOption_ + " and " + name + " cannot be combined");
     exclusionOption_ = name;
@@ -201,7 +214,7 @@ void Parser::apply(const std::string& name, const std::string& value) {
     options.excludeAmount = parseReal(value, name);
   } else if (name == "--xform") {
     const auto parts = splitExactly(value, name, 6, "A,B,C,D,TX,TY");
-    for (std::size_t i = 0; i < parts.size(); ++i) options.xform[i] = parseReal(parts[i], name);
+    for (std::size_t i = 0; i < parts.size(); ++i) options.xform[i] = parseFinite(parts[i], name);
     options.hasXform = true;
   } else if (name == "--shown") {
     options.shown = true;
@@ -245,6 +258,7 @@ void Parser::apply(const std::string& name, const std::string& value) {
 
 void Parser::finish() {
   if (options.maskInterior && options.maskPath.empty()) throw UsageError("--mask-interior needs --mask");
+  if (options.hasMaskOffset && options.maskPath.empty()) throw UsageError("--mask-offset needs --mask");
   if (seen_.count("--draw") != 0 && options.overlayPath.empty()) throw UsageError("--draw chooses what --overlay draws; add --overlay");
   if ((!options.overlayPath.empty() || !options.labelImagePath.empty()) && options.images.size() > 1) {
     throw UsageError("--overlay and --label-image picture one image; give at most one");
@@ -270,7 +284,7 @@ void Parser::finish() {
 
 bool takesValue(const std::string& name) {
   static const std::set<std::string> valued = {"--threshold", "--threshold-percent", "--soft", "--connectivity",
-                                               "--prune", "--fill", "--morph", "--mask", "--max-pels",
+                                               "--prune", "--fill", "--morph", "--mask", "--mask-offset", "--max-pels",
                                                "--format", "--measures", "--output", "--filter", "--sort",
                                                "--overlay", "--draw", "--label-image", "--angle",
                                                "--exclude-area", "--exclude-pels", "--exclude-percent", "--xform",
@@ -356,6 +370,8 @@ Analysis:
   --morph OP[,OP...]        morphology before the analysis, in order: erode0..2, dilate0..2,
                             close0..2, open0..2 (0: 3x3 square, 1: 3x1 row, 2: 1x3 column)
   --mask FILE               analyse only where the mask image (PNG or PGM) is not zero
+  --mask-offset X,Y         the image position of the mask's first pel; without it a mask
+                            of another size than the image fails that image
   --mask-interior           the mask also decides isInterior: a blob is interior only when
                             the mask holds one pel around every pel of it
   --max-pels N              refuse an image or mask of more than N pels before storing it
@@ -363,12 +379,12 @@ Analysis:
 
 Measures:
   --angle RAD               the angle of the oriented box, centre and median measures
-                            (boundingBox..., centerX/Y, medianX/Y, aspect); default 0
+                            (boundingBox..., centerX/Y, medianX/Y, aspect); default 0; finite
   --exclude-area A | --exclude-pels E | --exclude-percent P
                             leave out of the oriented measures A client area units, E pels, or
                             P percent (0 <= P < 50) of each blob's area at each extreme
   --xform A,B,C,D,TX,TY     client coordinates: x' = A x + B y + TX, y' = C x + D y + TY;
-                            every measure is reported in them (must be invertible)
+                            every measure is reported in them (finite and invertible)
 
 Output:
   --format table|json|csv   (default table)
@@ -385,7 +401,8 @@ Output:
   --overlay FILE.svg|FILE.png
                             also draw the image with its blobs' graphics (those --shown lists),
                             each labelled with its id: SVG with the image embedded, or PNG
-                            enlarged to at least 512 pels (at most 8 times)
+                            enlarged to at least 512 pels (at most 8 times). Pictures are of
+                            the first image; one that cannot be written fails alone (status 1)
   --draw NAME[,NAME...]     the graphics of --overlay: centerOfMass, principalCross, label,
                             imageBoundingBox, principalBox, boundary (default:
                             centerOfMass,label,imageBoundingBox,boundary)
@@ -395,16 +412,18 @@ Output:
                             reports: its segmentation, then its scene and each blob's centre of
                             mass, area, perimeter, inertia, elongation and angle (table format only)
   --output FILE             write to FILE instead of standard output; a regular FILE is replaced
-                            only by a whole report, and never when it is an input image or the mask
+                            only by a whole report, and never when it is an input image, the
+                            mask or another output
   --features FILE           also write the boundary of each blob and hole listed as a featurelet
                             chain (points, directions, sense) to FILE as JSON; replaced like
-                            --output, and refused (status 2) when it is an input image or the mask
+                            --output
   --help                    show this text
 
 Every blob and hole is reported with id, parent (0 at the top level), label and numChildren (of
 the whole tree, also with --shown). NAME is a name of --measures, label or numChildren.
 Exit status: 0 all images analysed, 1 some image failed or the output could not be written,
-2 invalid command line (including an output that names an input image or the mask).
+2 invalid command line (including an output that would write an input image, the mask, another
+output or the file standard output is, whether the file exists yet or not).
 )";
 }
 

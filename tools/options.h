@@ -44,6 +44,8 @@ struct Options {
   std::vector<int> morph;         // morphology operation numbers 0..11, in the order given
   std::string maskPath;           // empty: no mask
   bool maskInterior = false;      // --mask-interior: the mask also decides isInterior
+  bool hasMaskOffset = false;     // --mask-offset X,Y: where the mask's first pel lies in the image
+  long maskOffset[2] = {0, 0};
   double angle = 0.0;             // --angle: the scene's extrema angle, radians
   enum class Exclusion { eNone, eArea, ePels, ePercent } exclusion = Exclusion::eNone;  // --exclude-*
   double excludeAmount = 0.0;
@@ -88,7 +90,8 @@ class UsageError : public std::runtime_error {
 // --sort or --no-sort without --shown (they choose only what --shown lists), an --overlay not
 // ending in .svg or .png, --draw without --overlay or with unknown or repeated names, and
 // --overlay or --label-image with more than one image, two --exclude-* options, --mask-interior
-// without --mask, and a malformed --angle or --xform. The library judges the values themselves
+// without --mask, --mask-offset without --mask or with other than two whole numbers, and a malformed
+// or non-finite --angle or --xform. The library judges the values themselves
 // (an exclusion out of range, a transform that cannot be inverted), as are filters on the same
 // measure twice and a low limit above the high one. --report is refused with a format other than
 // table.

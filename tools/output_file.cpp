@@ -18,6 +18,27 @@ bool statPath(const std::string& path, struct stat& status) { return ::stat(path
 
 bool sameInode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// Destination: the file a path leads to when written: through links to the file when it exists,
+// else the path itself (a link that leads nowhere is replaced, as OutputFile does).
+struct Destination {
+  std::filesystem::path path;
+  bool exists = false;
+  struct stat file {};
+  bool folderExists = false;
+  struct stat folder {};
+};
+
+Destination destinationOf(const std::string& path) {
+  Destination d;
+  std::error_code error;
+  d.path = std::filesystem::canonical(path, error);
+  if (error) d.path = path;
+  d.exists = statPath(d.path.string(), d.file);
+  const std::filesystem::path folder = d.path.parent_path();
+  d.folderExists = statPath(folder.empty() ? "." : folder.string(), d.folder);
+  return d;
+}
+
 // The permission bits a new file gets: read and write for all, less the umask.
 unsigned newFileMode() {
   const mode_t mask = ::umask(0);
@@ -29,8 +50,22 @@ unsigned newFileMode() {
 
 bool sameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
-  struct stat first {}, second {};
-  return statPath(a, first) && statPath(b, second) && S_ISREG(first.st_mode) && sameInode(first, second);
+  const Destination first = destinationOf(a), second = destinationOf(b);
+  if (first.exists || second.exists) {
+    return first.exists && second.exists && S_ISREG(first.file.st_mode) && S_ISREG(second.file.st_mode) &&
+           sameInode(first.file, second.file);
+  }
+  if (first.folderExists && second.folderExists) {
+    return sameInode(first.folder, second.folder) && first.path.filename() == second.path.filename();
+  }
+  return first.folderExists == second.folderExists &&
+         std::filesystem::absolute(first.path).lexically_normal() == std::filesystem::absolute(second.path).lexically_normal();
+}
+
+bool isStandardOutput(const std::string& path) {
+  struct stat file {}, standardOutput {};
+  return statPath(path, file) && S_ISREG(file.st_mode) && ::fstat(STDOUT_FILENO, &standardOutput) == 0 &&
+         sameInode(file, standardOutput);
 }
 
 OutputFile::OutputFile(const std::string& path)

@@ -16,10 +16,15 @@ class OutputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// sameFile(a, b): true when a and b are the same path text, or both name one existing regular file
-// (same device and inode, through links and other spellings). A device or FIFO named twice is not
-// counted: writing one destroys no file.
+// sameFile(a, b): true when writing a and b as OutputFile does would write one file: a and b are
+// the same path text; or both name one existing regular file (same device and inode, through links
+// and other spellings); or neither exists yet and both lead, through links, to the same name in the
+// same folder (the folder compared by device and inode, or by its absolute path when it does not
+// exist). A device or FIFO named twice is not counted: writing one destroys no file.
 bool sameFile(const std::string& a, const std::string& b);
+
+// isStandardOutput(path): true when path names the existing regular file standard output is.
+bool isStandardOutput(const std::string& path);
 
 // OutputFile: the destination of the report, chosen by its path:
 //   - empty, or naming the file standard output already is: standard output;

@@ -1,6 +1,8 @@
 // The three report writers of blob-analyze (table, JSON, CSV) and the text helpers they share.
 #include "output_format.h"
 
+#include <foundation/exception.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -292,6 +294,12 @@ std::string utf8FromWide(std::wstring_view text) {
   std::string out;
   for (wchar_t c : text) appendUtf8(out, static_cast<char32_t>(c));
   return out;
+}
+
+std::string libraryMessage(const kcException& error) {
+  std::wstring text = error.message(false);
+  if (text.empty()) text = error.message(true);
+  return utf8FromWide(text);
 }
 
 }  // namespace tool

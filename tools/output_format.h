@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+class kcException;
+
 namespace tool {
 
 // BlobRow: one blob or hole. parent is 0 at the top level; values follow the writer's measure names.
@@ -93,5 +95,9 @@ std::string jsonString(std::string_view text);
 
 // utf8FromWide(text): text (UTF-32 code points in wchar_t) in UTF-8; invalid code points become U+FFFD.
 std::string utf8FromWide(std::wstring_view text);
+
+// libraryMessage(error): the library's own message of error in UTF-8 (with the error class and
+// number when the error carries no text).
+std::string libraryMessage(const kcException& error);
 
 }  // namespace tool

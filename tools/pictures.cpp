@@ -2,8 +2,6 @@
 // images through the scene's makeImage.
 #include "pictures.h"
 
-#include "output_file.h"
-
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
@@ -12,8 +10,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <sstream>
+#include <cstdint>
+#include <ostream>
+#include <streambuf>
 #include <stdexcept>
 
 namespace tool {
@@ -30,18 +29,61 @@ constexpr std::array<DrawName, 6> kDrawNames = {{{"centerOfMass", kcBlob::eDrawC
                                                   {"principalBox", kcBlob::eDrawPrincipalBox},
                                                   {"boundary", kcBlob::eDrawBoundary}}};
 
-std::string base64(const std::vector<unsigned char>& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-    std::uint32_t v = std::uint32_t{bytes[i]} << 16;
-    if (n > 1) v |= std::uint32_t{bytes[i + 1]} << 8;
-    if (n > 2) v |= bytes[i + 2];
-    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
+// Base64Text: a stream buffer that appends the base64 form of the bytes written to it to a string.
+class Base64Text : public std::streambuf {
+ public:
+  explicit Base64Text(std::string& text) : text_(text) {}
+  // finish(): encodes the last one or two bytes, padded with '='.
+  void finish() {
+    if (held_ == 0) return;
+    const int bytes = held_;
+    while (held_ > 0) put(0);
+    text_.resize(text_.size() - static_cast<std::size_t>(3 - bytes));
+    text_.append(static_cast<std::size_t>(3 - bytes), '=');
   }
-  return out;
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) put(static_cast<unsigned char>(c));
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    for (std::streamsize i = 0; i < n; ++i) put(static_cast<unsigned char>(s[i]));
+    return n;
+  }
+
+ private:
+  void put(unsigned char byte) {
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    group_ = (group_ << 8) | byte;
+    if (++held_ < 3) return;
+    for (int k = 3; k >= 0; --k) text_ += kDigits[(group_ >> (6 * k)) & 63];
+    group_ = 0;
+    held_ = 0;
+  }
+
+  std::string& text_;
+  std::uint32_t group_ = 0;
+  int held_ = 0;
+};
+
+// embeddedPng(image): a data URI of the image as a PNG file, encoded as it is compressed.
+std::string embeddedPng(const GreyImage& image) {
+  std::string text = "data:image/png;base64,";
+  Base64Text buffer(text);
+  std::ostream stream(&buffer);
+  PngWriter png(stream, image.width, image.height, 1);
+  for (long y = 0; y < image.height; ++y) png.row(image.pels.data() + static_cast<std::size_t>(y * image.width));
+  png.finish();
+  buffer.finish();
+  return text;
+}
+
+void writeRows(std::ostream& out, long width, long height, int channels, const unsigned char* first,
+               std::size_t stride) {
+  PngWriter png(out, width, height, channels);
+  for (long y = 0; y < height; ++y) png.row(first + static_cast<std::size_t>(y) * stride);
+  png.finish();
 }
 
 }  // namespace
@@ -68,38 +110,33 @@ int overlayZoom(long width, long height) {
   return static_cast<int>(std::clamp<long>((512 + longer - 1) / std::max(longer, 1L), 1, 8));
 }
 
-std::vector<unsigned char> overlay(const GreyImage& image, const kcBlobSceneDescription& scene, unsigned long flags,
-                                   bool shown, bool svg) {
-  kcGraphicList list;
-  for (const kcBlob* blob : scene.allBlobs(shown)) blob->draw(list, flags, std::to_wstring(blob->id()));
+void writeOverlay(std::ostream& out, const GreyImage& image, const kcBlobSceneDescription& scene, unsigned long flags,
+                  bool shown, bool svg) {
   kcGraphicView view;
   view.imageFromClient = scene.imageFromClientXform();
   view.width = image.width;
   view.height = image.height;
+  const std::vector<const kcBlob*> blobs = scene.allBlobs(shown);
+  const auto draw = [flags](const kcBlob& blob) {
+    kcGraphicList list;
+    blob.draw(list, flags, std::to_wstring(blob.id()));
+    return list;
+  };
   if (svg) {
-    std::ostringstream out;
-    kfWriteSvg(out, list, view, "data:image/png;base64," + base64(encodePng(image.width, image.height, 1, image.pels)));
-    const std::string text = out.str();
-    return std::vector<unsigned char>(text.begin(), text.end());
+    kcSvgWriter writer(out, view, embeddedPng(image));
+    for (const kcBlob* blob : blobs) writer.add(draw(*blob));
+    writer.finish();
+    return;
   }
   view.zoom = overlayZoom(image.width, image.height);
   kcRgbImage canvas = kfRgbFromGrey(toPelBuffer(image), view.zoom);
-  kfRenderGraphics(list, view, canvas);
-  return encodePng(canvas.width, canvas.height, 3, canvas.pels);
+  for (const kcBlob* blob : blobs) kfRenderGraphics(draw(*blob), view, canvas);
+  writeRows(out, canvas.width, canvas.height, 3, canvas.pels.data(), 3 * static_cast<std::size_t>(canvas.width));
 }
 
-std::vector<unsigned char> labelImage(const kcBlobSceneDescription& scene, bool shown) {
+void writeLabelImage(std::ostream& out, const kcBlobSceneDescription& scene, bool shown) {
   const kcPelBuffer<unsigned char> pels = scene.makeImage(shown, 0);
-  std::vector<unsigned char> rows;
-  rows.reserve(static_cast<std::size_t>(pels.width() * pels.height()));
-  for (long y = 0; y < pels.height(); ++y) rows.insert(rows.end(), pels.pointToRow(y), pels.pointToRow(y) + pels.width());
-  return encodePng(pels.width(), pels.height(), 1, rows);
-}
-
-void writeFile(const std::string& path, const std::vector<unsigned char>& bytes) {
-  OutputFile file(path);
-  file.stream().write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  file.commit();
+  writeRows(out, pels.width(), pels.height(), 1, pels.pointToRow(0), static_cast<std::size_t>(pels.rowStride()));
 }
 
 }  // namespace tool

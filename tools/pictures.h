@@ -1,11 +1,11 @@
 // The pictures blob-analyze makes of an analysis: the analysed image with its blobs' graphics
-// (SVG or PNG) and the scene's label image (PNG).
+// (SVG or PNG) and the scene's label image (PNG), written to a stream as they are made.
 #pragma once
 
 #include "image_io.h"
 
+#include <iosfwd>
 #include <string>
-#include <vector>
 
 class kcBlobSceneDescription;
 
@@ -23,19 +23,20 @@ unsigned long drawFlags(const std::string& list);
 // number that makes the longer side at least 512 pels, at most 8.
 int overlayZoom(long width, long height);
 
-// overlay(image, scene, flags, shown, svg): the image with the graphics flags select of each blob
-// of scene.allBlobs(shown), labelled with its id. svg true: an SVG document (the image embedded as
-// a PNG, graphics as vector elements in image coordinates); false: a PNG file, the image enlarged
-// by overlayZoom with the graphics drawn over it. Library errors (kcException) pass through.
-std::vector<unsigned char> overlay(const GreyImage& image, const kcBlobSceneDescription& scene, unsigned long flags,
-                                   bool shown, bool svg);
+// writeOverlay(out, image, scene, flags, shown, svg): the image with the graphics flags select of
+// each blob of scene.allBlobs(shown), labelled with its id, written to out. svg true: an SVG
+// document (the image embedded as a PNG, graphics as vector elements in image coordinates); false:
+// a PNG file, the image enlarged by overlayZoom with the graphics drawn over it. The graphics are
+// made and written (SVG) or drawn (PNG) one blob at a time; what is held besides is the embedded
+// PNG's text (SVG) or the enlarged canvas, 3 bytes per output pel (PNG), which is written row by
+// row. Library errors (kcException) and ImageError pass through; stream failures are left in out's
+// state, and out may hold part of the picture after a throw.
+void writeOverlay(std::ostream& out, const GreyImage& image, const kcBlobSceneDescription& scene, unsigned long flags,
+                  bool shown, bool svg);
 
-// labelImage(scene, shown): scene.makeImage(shown, 0) as an 8-bit grey PNG: each pel the value
-// the scene paints there (a binary image's blobs are 1, holes and background 0).
-std::vector<unsigned char> labelImage(const kcBlobSceneDescription& scene, bool shown);
-
-// writeFile(path, bytes): replaces the file path with bytes as blob-analyze's --output does (a
-// regular file is replaced only when all was written). Throws OutputError.
-void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
+// writeLabelImage(out, scene, shown): scene.makeImage(shown, 0) as an 8-bit grey PNG, written row
+// by row: each pel the value the scene paints there (a binary image's blobs are 1, holes and
+// background 0). Errors as for writeOverlay.
+void writeLabelImage(std::ostream& out, const kcBlobSceneDescription& scene, bool shown);
 
 }  // namespace tool

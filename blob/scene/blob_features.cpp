@@ -123,6 +123,19 @@ bool clientIsImage(const kcBlobSceneDescription& scene) {
          kfRealEq(scene.clientFromImageXform(), kcXform<2>(), kIdentityTolerance);
 }
 
+// finish(lists, scene, result): result holding lists in scene's client coordinates; without
+// featurelets, empty and carrying the scene's imageFromClient transform, shared.
+kcPtrHandle<kcFeatureletChainSet> finish(const ChainLists& lists, const kcBlobSceneDescription& scene,
+                                         kcPtrHandle<kcFeatureletChainSet> result) {
+  if (lists.featurelets.empty()) {
+    result->imageFromClientXformBase(scene.imageFromClientXformBase(), true);
+    return result;
+  }
+  handOver(lists, *result);
+  if (!clientIsImage(scene)) result = result->map(*scene.clientFromImageXformBase());
+  return result;
+}
+
 }  // namespace
 
 kcPtrHandle<kcFeatureletChainSet> kfConvertToFeatures(const kcBlobSceneDescription* scene, bool reverse,
@@ -140,11 +153,17 @@ kcPtrHandle<kcFeatureletChainSet> kfConvertToFeatures(const kcBlobSceneDescripti
     const long d = depthOf(*blob, numBlobs) + (reverse ? 1 : 0);
     appendChain(lists, cornersOf(*blob), d % 2 == 1, templ);
   }
-  if (lists.featurelets.empty()) {
-    result->imageFromClientXformBase(scene->imageFromClientXformBase(), true);
-    return result;
-  }
-  handOver(lists, *result);
-  if (!clientIsImage(*scene)) result = result->map(*scene->clientFromImageXformBase());
-  return result;
+  return finish(lists, *scene, result);
+}
+
+kcPtrHandle<kcFeatureletChainSet> kfConvertToFeatures(const kcBlob& blob, bool reverse) {
+  const kcBlobSceneDescription* scene = blob.scene();
+  if (scene == nullptr) throw kcBadArgument(L"The blob belongs to no scene.");
+  kcPtrHandle<kcFeatureletChainSet> result(new kcFeatureletChainSet());
+  kfeat_featurelet templ;
+  kfThrowExceptionOnFailure(kfeat_featurelet_init(&templ));
+  ChainLists lists;
+  const long d = depthOf(blob, scene->numBlobs(false)) + (reverse ? 1 : 0);
+  appendChain(lists, cornersOf(blob), d % 2 == 1, templ);
+  return finish(lists, *scene, result);
 }

@@ -329,3 +329,9 @@ BLOB_EXPORT kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::Connect
 // date (cached, giving notice). Cost: the view, plus the chain codes' lengths.
 BLOB_EXPORT kcPtrHandle<kcFeatureletChainSet> kfConvertToFeatures(const kcBlobSceneDescription* scene,
                                                                   bool reverse, bool topOnly);
+// kfConvertToFeatures(blob, reverse): a new featurelet chain set holding the one chain of blob, the
+// chain kfConvertToFeatures(blob.scene(), reverse, false) makes for it: the same points, sense,
+// directions and client coordinates. So a scene's chains can be made and used one blob at a time,
+// without holding them all. Throws kcBadArgument for a blob of no scene; otherwise throws as the
+// scene form does for one blob, and changes what it changes for it. Cost: the blob's chain code.
+BLOB_EXPORT kcPtrHandle<kcFeatureletChainSet> kfConvertToFeatures(const kcBlob& blob, bool reverse);

@@ -158,6 +158,23 @@ TEST_F(BlobAnalyzeRun, maskOnLeftHalf_onlyBlobsThere_andTheInteriorTestWhenAsked
   }
 }
 
+// A mask of another size fails its image, unless --mask-offset places it: then it masks where it
+// lies.
+TEST_F(BlobAnalyzeRun, maskOfAnotherSize_failsTheImage_unlessAnOffsetPlacesIt) {
+  tool::writePgm(mask_, GreyImage{10, 11, std::vector<unsigned char>(110, 1)});
+  const ToolRun run = runTool("--format json --mask" + q(mask_) + " --output" + q(out_) + q(png_));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr(png_ + ": the mask is 10 x 11 pels, the image 26 x 11"));
+  EXPECT_THAT(testjson::parse(slurp(out_))["images"][0]["error"].text, HasSubstr("the mask is 10 x 11 pels"));
+  for (const long left : {0L, 16L}) {
+    GreyImage masked = picture();
+    for (long i = 0; i < masked.width * masked.height; ++i)
+      if (i % masked.width < left || i % masked.width >= left + 10) masked.pels[static_cast<std::size_t>(i)] = 0;
+    expectMatchesReference(blobsOf("--mask" + q(mask_) + " --mask-offset " + std::to_string(left) + ",0"),
+                           reference::blobs(masked));
+  }
+}
+
 // The view: the filtered blobs of the plain listing, ordered by the sort measure; the table lists
 // them flat in that order.
 TEST_F(BlobAnalyzeRun, shown_listsTheFilteredBlobsInSortOrder) {
@@ -252,7 +269,9 @@ TEST_F(BlobAnalyzeRun, refusedCommandLines_statusTwoWithTheReason_inputsUnchange
       {"--mask" + q(tempPath("absent.pgm")), "cannot open"},
       {"--max-pels 285 --mask" + q(mask_), "--mask " + mask_ + ": the image of 26 x 11 pels is larger"},
       {"--output" + q(otherSpelling) + q(pgm_), "would overwrite the input"},
-      {"--mask" + q(mask_) + " --output" + q(mask_), "would overwrite the input"},
+      {"--mask" + q(mask_) + " --output" + q(mask_), "would overwrite the --mask " + mask_},
+      {"--xform 1,0,0,nan,0,0", "--xform: 'nan' is not finite"},  // not "singular"
+      {"--angle=-inf", "--angle: '-inf' is not finite"},
   };
   for (const auto& [args, message] : cases) {
     const ToolRun run = runTool("--format json " + args + q(png_));
@@ -296,6 +315,25 @@ TEST_F(BlobAnalyzeRun, outputTargets_filesReplacedWithTheirMode_othersWrittenDir
   EXPECT_EQ(testjson::parse(received)["images"][0]["width"].number, 26);
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
   EXPECT_EQ(folderEntries(folder_), (Strings{"fifo", "new.json", "old.json"}));
+}
+
+// Outputs are compared by the file they will be, whether it exists yet or not, and refused before
+// anything is written; so is an output over the file standard output writes the report to.
+TEST_F(BlobAnalyzeRun, outputsNamingOneFile_refusedWritingNothing) {
+  std::filesystem::create_directory(folder_ + "/sub");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"--output o.txt --features ./o.txt", "--output o.txt and --features ./o.txt name the same file"},
+      {"--output pic.png --overlay ./pic.png", "--output pic.png and --overlay ./pic.png name the same file"},
+      {"--label-image sub/../l.png --overlay l.png", "--overlay l.png and --label-image sub/../l.png name the same"},
+      {"--features" + q(tempPath("stdout")), "is the file standard output writes the report to"},
+  };
+  for (const auto& [args, message] : cases) {
+    const ToolRun run = runTool(args + q(png_), "cd" + q(folder_) + " && ");
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_THAT(run.err, HasSubstr(message)) << args;
+    EXPECT_EQ(run.out, "") << args;
+  }
+  EXPECT_EQ(folderEntries(folder_), Strings{"sub"});
 }
 
 // Whether the target is new, replaced or a device written directly, a failed write leaves the

@@ -1,14 +1,23 @@
-// blob-analyze --features: one chain per blob the report lists, on the pels' outlines, and the
-// command lines refused before anything is written.
+// blob-analyze --features: one chain per blob the report lists, on the pels' outlines, the command
+// lines refused before anything is written, and the bytes held while the chains are written.
+#include "allocation_budget.h"
+#include "features_file.h"
 #include "image_io.h"
 #include "json_reader.h"
 #include "tool_run.h"
+
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <blob/blobtool.h>
+
+#include <featurelet/featurelet.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -94,6 +103,52 @@ TEST_F(BlobAnalyzeFeatures, overAnInputTheOutputOrWithoutOutlines_refusedWriting
     EXPECT_FALSE(std::filesystem::exists(features_)) << args;
   }
   EXPECT_EQ(slurp(png_), pngBytes);
+}
+
+// A conversion failing part way ends the image's entry with its error after the chains written,
+// and the file stays valid.
+TEST_F(BlobAnalyzeFeatures, conversionFailingPartWay_entryEndsWithTheError) {
+  kcBlobResults results;
+  kfBlobAnalysis(tool::toPelBuffer(tool::readImage(png_)), kcBlobParams(), results);
+  tool::ImageReport report;
+  report.file = png_;
+  {
+    tool::FeaturesFile features(features_);
+    kfeat_failAllocation(4);  // each blob's chain set is two allocations: the third blob's fails
+    EXPECT_EQ(features.image(report, results.connectedBlobs(), false), "out of memory");
+    kfeat_failAllocation(-1);
+    features.commit();
+  }
+  const auto image = testjson::parse(slurp(features_))["images"][0];
+  EXPECT_EQ(image["chains"].items.size(), 2u);
+  EXPECT_EQ(image["error"].text, "out of memory");
+}
+
+// Chains are converted and written one blob at a time: the bytes held stay a small part of the
+// file, whose size grows with the blobs. The scene's chain codes are made first.
+TEST(FeaturesMemory, noiseImage_heldBytesAFractionOfTheFile) {
+  constexpr std::size_t kPels = 256 * 256;
+  std::mt19937 rng(7);
+  tool::GreyImage image{256, 256, {}};
+  for (std::size_t i = 0; i < kPels; ++i) image.pels.push_back(rng() % 10 == 0 ? 255 : 0);
+  kcBlobParams params;
+  kcBlobResults results;
+  kfBlobAnalysis(tool::toPelBuffer(image), params, results);
+  const kcBlobSceneDescription& scene = *results.connectedBlobs();
+  for (const kcBlob* blob : scene.allBlobs(false)) blob->numSteps();
+
+  const std::string path = tempPath("features_memory.json");
+  tool::ImageReport report;
+  report.file = "noise.png";
+  {
+    testalloc::HeldBytes held;
+    tool::FeaturesFile features(path);
+    EXPECT_EQ(features.image(report, &scene, false), "");
+    features.commit();
+    EXPECT_LT(held.peak(), kPels / 2);
+  }
+  EXPECT_GT(std::filesystem::file_size(path), 8 * kPels);
+  std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -104,6 +104,8 @@ TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
       {{"--xform", "1,0,0,1,0"}, "A,B,C,D,TX,TY"},
       {{"--angle", "north"}, "--angle needs a number, not 'north'"},
       {{"--mask-interior"}, "--mask-interior needs --mask"},
+      {{"--mask-offset", "1,2"}, "--mask-offset needs --mask"},
+      {{"--mask", "m.png", "--mask-offset", "1"}, "--mask-offset needs X,Y"},
   };
   for (const auto& [args, reason] : cases) {
     EXPECT_THAT(refusal(args), testing::HasSubstr(reason)) << args.front();

@@ -1,7 +1,13 @@
-// blob-analyze's pictures: the overlay as SVG and PNG, the label image, and the README's picture.
+// blob-analyze's pictures: the overlay as SVG and PNG, the label image, the README's picture, a
+// picture that fails alone, and the bytes held while a picture is written.
+#include "allocation_budget.h"
 #include "image_io.h"
 #include "pictures.h"
 #include "tool_run.h"
+
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <blob/blobtool.h>
 
 #include <png.h>
 
@@ -9,7 +15,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -48,6 +58,23 @@ Rgb readRgb(const std::string& path) {
   return png_image_finish_read(&image, nullptr, out.pels.data(), 0, nullptr) ? out : Rgb{};
 }
 
+std::string fromBase64(const std::string& text) {
+  static const std::string kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string bytes;
+  std::uint32_t group = 0;
+  int bits = 0;
+  for (const char c : text) {
+    if (c == '=') break;
+    group = (group << 6) | static_cast<std::uint32_t>(kDigits.find(c));
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      bytes += static_cast<char>((group >> bits) & 0xFF);
+    }
+  }
+  return bytes;
+}
+
 class Pictures : public testing::Test {
  protected:
   void SetUp() override { tool::writePng(input_, picture()); }
@@ -71,6 +98,14 @@ TEST_F(Pictures, overlaysAndLabelImage_showEveryBlob) {
   };
   EXPECT_EQ(count("<polyline"), 3u);  // the ring, the square and the hole: an outline and a label each
   EXPECT_EQ(count("<text"), 3u);
+  // The embedded image is the input, whole.
+  const std::size_t start = svg.find("base64,") + 7;
+  const std::string text = svg.substr(start, svg.find('"', start) - start);
+  EXPECT_EQ(text.size() % 4, 0u);
+  const std::string embedded = tempPath("embedded.png");
+  std::ofstream(embedded, std::ios::binary) << fromBase64(text);
+  EXPECT_EQ(tool::readImage(embedded).pels, picture().pels);
+  std::filesystem::remove(embedded);
 
   const GreyImage labels = tool::readImage(labels_);
   const GreyImage in = picture();
@@ -107,6 +142,74 @@ TEST_F(Pictures, refusals_statusTwo) {
     EXPECT_THAT(run.err, testing::HasSubstr(message)) << args;
   }
   EXPECT_EQ(tool::readImage(input_).pels, picture().pels);
+}
+
+// Wider than libpng's own limit of a million pels a side, the image is still pictured.
+TEST_F(Pictures, imageWiderThanAMillionPels_picturedAtItsWidth) {
+  constexpr long kWidth = 1000001;
+  GreyImage wide{kWidth, 1, std::vector<unsigned char>(kWidth, 10)};
+  wide.pels[3] = wide.pels[kWidth - 1] = 220;
+  const std::string input = tempPath("wide.pgm");
+  tool::writePgm(input, wide);
+  const ToolRun run = runTool("--format csv --measures area --overlay '" + png_ + "' --label-image '" + labels_ +
+                              "' '" + input + "'");
+  std::filesystem::remove(input);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);  // the header and two blobs
+  const GreyImage labels = tool::readImage(labels_);
+  ASSERT_EQ(labels.width, kWidth);
+  for (std::size_t i = 0; i < wide.pels.size(); ++i) ASSERT_EQ(labels.pels[i], wide.pels[i] > 128 ? 1 : 0) << i;
+  // The overlay's header: width and height (big-endian), 8 bits, RGB.
+  const std::string header = slurp(png_).substr(16, 10);
+  EXPECT_EQ(header, std::string("\x00\x0f\x42\x41\x00\x00\x00\x01\x08\x02", 10));
+}
+
+// A picture that cannot be written fails alone: status 1 and its reason, the report and the other
+// picture written, nothing left behind.
+TEST_F(Pictures, pictureFailing_statusOne_reportAndOtherPictureKept) {
+  const std::string folder = tempPath("pictures");
+  std::filesystem::create_directory(folder);
+  std::filesystem::create_symlink("/dev/full", folder + "/full.png");
+  const ToolRun run = runTool("--measures area --overlay '" + folder + "/full.png' --label-image '" + folder +
+                              "/labels.png' '" + input_ + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "blob-analyze: cannot write " + folder + "/full.png: No space left on device\n");
+  EXPECT_THAT(run.out, testing::StartsWith(input_ + ": 12 x 6, 3 blobs and holes\n"));
+  EXPECT_EQ(tool::readImage(folder + "/labels.png").width, 12);
+  std::vector<std::string> entries;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) entries.push_back(entry.path().filename());
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"full.png", "labels.png"}));
+  std::filesystem::remove_all(folder);
+}
+
+// Pictures are written as they are made: what they hold is bounded by the image (its embedded PNG,
+// the PNG overlay's canvas, the label image), not by the picture, many times larger. The scene's
+// own caches (chain codes, regions) are filled first.
+TEST(PicturesMemory, noiseImage_heldBytesBoundedByTheImageNotByThePicture) {
+  constexpr long kSide = 256;
+  constexpr std::size_t kPels = kSide * kSide;
+  std::mt19937 rng(7);
+  GreyImage image{kSide, kSide, {}};
+  for (std::size_t i = 0; i < kPels; ++i) image.pels.push_back(rng() % 10 == 0 ? 255 : 0);
+  kcBlobParams params;
+  kcBlobResults results;
+  kfBlobAnalysis(tool::toPelBuffer(image), params, results);
+  const kcBlobSceneDescription& scene = *results.connectedBlobs();
+  for (const kcBlob* blob : scene.allBlobs(false)) blob->numSteps();
+  scene.makeImage(false, 0);
+  ASSERT_GT(scene.numBlobs(false), 4000);
+
+  const std::size_t canvas = 3 * kPels * 4;  // zoom 2
+  enum Kind { eSvg, ePng, eLabels };
+  const std::pair<Kind, std::size_t> cases[] = {{eSvg, 2 * kPels}, {ePng, canvas + 3 * kPels}, {eLabels, 2 * kPels}};
+  for (const auto& [kind, bound] : cases) {
+    std::ofstream out("/dev/null", std::ios::binary);
+    testalloc::HeldBytes held;
+    if (kind == eLabels) tool::writeLabelImage(out, scene, false);
+    else tool::writeOverlay(out, image, scene, tool::kDefaultDrawFlags, false, kind == eSvg);
+    EXPECT_LT(held.peak(), bound) << kind;
+  }
 }
 
 // The picture the README shows is what the program makes of its demo image today.

@@ -1,6 +1,8 @@
 // The SVG writer: one element per graphic, XML escaping and exact number text.
 #include <graphics/svg.h>
 
+#include <foundation/assert.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -172,12 +174,30 @@ void appendCanvas(std::string& out, const kcGraphicView& view, bool named) {
   out += '"';
 }
 
+// writeEscapedHref(out, href, piece): href escaped as by appendEscapedUtf8, written in pieces of
+// about 64 KiB through piece, each cut before a byte that starts a UTF-8 sequence.
+void writeEscapedHref(std::ostream& out, std::string_view href, std::string& piece) {
+  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  for (std::size_t at = 0; at < href.size();) {
+    std::size_t end = std::min(href.size(), at + kPiece);
+    for (std::size_t back = 0; back < 3 && end < href.size() && (static_cast<unsigned char>(href[end]) & 0xC0) == 0x80;
+         ++back) {
+      --end;
+    }
+    piece.clear();
+    appendEscapedUtf8(piece, href.substr(at, end - at));
+    out << piece;
+    at = end;
+  }
+}
+
 }  // namespace
 
-void kfWriteSvg(std::ostream& out, const kcGraphicList& list, const kcGraphicView& view,
-                const std::string& backgroundHref) {
+kcSvgWriter::kcSvgWriter(std::ostream& out, const kcGraphicView& view, std::string_view backgroundHref)
+    : out_(out), imageFromClient_(view.imageFromClient) {
   const kcPair<long> size = view.outputSize();
-  std::string svg =
+  std::string& svg = piece_;
+  svg =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" version=\"1.1\"";
   svg += " width=\"";
@@ -188,22 +208,43 @@ void kfWriteSvg(std::ostream& out, const kcGraphicList& list, const kcGraphicVie
   appendCanvas(svg, view, false);
   svg += ">\n";
   if (!backgroundHref.empty()) {
-    std::string href;
-    appendEscapedUtf8(href, backgroundHref);
     svg += "<image";
     appendCanvas(svg, view, true);
-    svg += " preserveAspectRatio=\"none\" image-rendering=\"pixelated\" href=\"" + href + "\" xlink:href=\"" + href + "\"/>\n";
+    svg += " preserveAspectRatio=\"none\" image-rendering=\"pixelated\" href=\"";
+    out_ << svg;
+    writeEscapedHref(out_, backgroundHref, piece_);
+    out_ << "\" xlink:href=\"";
+    writeEscapedHref(out_, backgroundHref, piece_);
+    svg = "\"/>\n";
   }
   svg += "<g fill=\"none\" stroke-width=\"";
   appendNumber(svg, 1.0 / static_cast<double>(view.zoom));
   svg += "\">\n";
+  out_ << svg;
+}
+
+void kcSvgWriter::add(const kcGraphicList& list) {
+  KC_ASSERT(!finished_, "graphics are added to an SVG document before it is finished");
   for (std::size_t i = 0; i < list.size(); ++i) {
+    piece_.clear();
     if (list[i].kind() == kcGraphic::eText) {
-      writeText(svg, static_cast<const kcGraphicText&>(list[i]), view.imageFromClient);
+      writeText(piece_, static_cast<const kcGraphicText&>(list[i]), imageFromClient_);
     } else {
-      writeShape(svg, list[i], view.imageFromClient);
+      writeShape(piece_, list[i], imageFromClient_);
     }
+    out_ << piece_;
   }
-  svg += "</g>\n</svg>\n";
-  out << svg;
+}
+
+void kcSvgWriter::finish() {
+  KC_ASSERT(!finished_, "an SVG document is finished once");
+  finished_ = true;
+  out_ << "</g>\n</svg>\n";
+}
+
+void kfWriteSvg(std::ostream& out, const kcGraphicList& list, const kcGraphicView& view,
+                const std::string& backgroundHref) {
+  kcSvgWriter writer(out, view, backgroundHref);
+  writer.add(list);
+  writer.finish();
 }

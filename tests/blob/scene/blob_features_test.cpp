@@ -45,6 +45,11 @@ Corners cornersOf(const kcFeatureletChainSet& set, long chain) {
 
 Corners reversed(Corners c) { return Corners(c.rbegin(), c.rend()); }
 
+bool sameFeaturelet(const kfeat_featurelet& a, const kfeat_featurelet& b) {
+  return a.x == b.x && a.y == b.y && a.hasDirection == b.hasDirection && a.angle == b.angle &&
+         a.magnitude == b.magnitude && a.weight == b.weight;
+}
+
 kcXform<2> translation(double x, double y) { return kcXform<2>(kcMatrix<2>(), kcVector<2>(x, y)); }
 
 // ---- drawn cases ----
@@ -121,6 +126,8 @@ TEST(BlobFeatures_failure, degenerateAndWholeImageScenes_refused) {
   EXPECT_SCENE_ERROR(kfConvertToFeatures(&degenerate, false, false), Scene::Degenerate, kc_BlobMessages::eDegenerate);
   const Scene whole = analysed(draw({"#.", ".#"}), true);
   EXPECT_THROW(kfConvertToFeatures(&whole, false, false), kcBlob::BadMeasure);
+  EXPECT_THROW(kfConvertToFeatures(*whole.getBlob(1), false), kcBlob::BadMeasure);
+  EXPECT_THROW(kfConvertToFeatures(kcBlob(), false), kcBadArgument);
 }
 
 // Failures after the C chain set exists: in its filling, and in the mapping after the result took
@@ -176,7 +183,7 @@ void expectOnBoundary(const Grid& g, const std::vector<int>& component, int c, b
 
 // Each chain follows its blob of the view; directions point into blobs and out of holes (grey-scale
 // scenes alternate the two down the tree), the other way with reverse; under a rotated client
-// transform too.
+// transform too. Each blob converted alone gives its chain of the scene.
 TEST(BlobFeatures_random, everyFeaturelet_onItsBlobsOutline_pointingByTheSense) {
   std::mt19937 rng(46);
   const kcXform<2> clients[] = {kcXform<2>(), kcXform<2>(kcMatrix<2>::rotation(kcRadian(0.5)), kcVector<2>(7, -3))};
@@ -206,6 +213,10 @@ TEST(BlobFeatures_random, everyFeaturelet_onItsBlobsOutline_pointingByTheSense) 
           ASSERT_TRUE(set->isClosed(static_cast<long>(b)));
           expectOnBoundary(g, component, c, (blobs[b]->label() != 0) != reverse, chain, client.inverse());
           if (testing::Test::HasFatalFailure()) return;
+          // One blob at a time, the same chain.
+          const auto one = kfConvertToFeatures(*blobs[b], reverse);
+          ASSERT_EQ(one->numChains(), 1);
+          EXPECT_TRUE(std::equal(chain.begin(), chain.end(), one->chain(0).begin(), one->chain(0).end(), sameFeaturelet));
         }
       }
     }

@@ -166,6 +166,30 @@ TEST(Svg, nonFinitePoints_elementKeptHiddenWithoutGeometry) {
   }
 }
 
+// Lists added one after another make the document of one list. The background reference, longer
+// than the pieces it is written in, keeps its characters whole; a stray byte becomes U+FFFD.
+TEST(Svg, writtenInPieces_theDocumentOfOneList) {
+  kcGraphicList first, second, both;
+  for (kcGraphicList* list : {&first, &both}) add(*list, text(L"1", {0, 0}));
+  for (kcGraphicList* list : {&second, &both}) add(*list, new kcGraphicCross(kcCross({1, 1}, kcRadian(0), 4), kcColor()));
+  // U+00E9 (2 bytes) and U+20AC (3 bytes) astride the first two 64 KiB boundaries.
+  const std::string href = std::string(65535, 'a') + "\xC3\xA9" + std::string(65533, 'b') + "\xE2\x82\xAC" + "\xFF";
+  kcGraphicView view;
+  view.width = 4;
+  view.height = 4;
+  std::ostringstream pieces, whole;
+  kcSvgWriter writer(pieces, view, href);
+  writer.add(first);
+  writer.add(second);
+  writer.finish();
+  kfWriteSvg(whole, both, view, href);
+  EXPECT_EQ(pieces.str(), whole.str());
+  const std::string document = whole.str();
+  const std::size_t at = document.find(" href=\"") + 7;
+  EXPECT_EQ(document.substr(at, document.find('"', at) - at), href.substr(0, href.size() - 1) + "\xEF\xBF\xBD");
+  EXPECT_THROW(writer.add(first), kcInvariantFailure);
+}
+
 TEST(Svg, badView_throwsBadArgumentAndWritesNothing) {
   std::ostringstream out;
   for (const auto& [zoom, width] : {std::pair{0, 0L}, {1, -1L}}) {

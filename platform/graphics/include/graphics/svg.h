@@ -6,6 +6,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 // kfWriteSvg(out, list, view, backgroundHref): writes one complete SVG document to out.
 //
@@ -27,6 +28,34 @@
 //
 // Throws kcBadArgument (from view.outputSize()) for a bad view size or zoom, before writing anything.
 // Stream failures are left in out's state; nothing is thrown for them. Cost: linear in the number of
-// points and characters.
+// points and characters. The document is written as kcSvgWriter writes it, in pieces.
 void kfWriteSvg(std::ostream& out, const kcGraphicList& list, const kcGraphicView& view,
                 const std::string& backgroundHref = "");
+
+// kcSvgWriter: kfWriteSvg's document written piece by piece, so that its graphics need not all be
+// held at once. Lists added one after another give the document kfWriteSvg writes for all their
+// graphics in one list. Each element goes to out as it is made: the writer holds one element, or
+// 64 KiB of the background reference, at a time. Stream failures are left in out's state.
+class kcSvgWriter {
+ public:
+  // kcSvgWriter(out, view, backgroundHref): writes the document's opening: the svg element, the
+  // background image when backgroundHref is not empty, and the group that holds the graphics.
+  // Throws kcBadArgument (from view.outputSize()) before writing anything. out must outlive the
+  // writer; backgroundHref is read only here.
+  kcSvgWriter(std::ostream& out, const kcGraphicView& view, std::string_view backgroundHref = {});
+  kcSvgWriter(const kcSvgWriter&) = delete;
+  kcSvgWriter& operator=(const kcSvgWriter&) = delete;
+
+  // add(list): one element per graphic of list, in list order. Calling it after finish() is an
+  // internal assertion (kcInvariantFailure).
+  void add(const kcGraphicList& list);
+  // finish(): closes the group and the document. Called once, last: a second call is an internal
+  // assertion.
+  void finish();
+
+ private:
+  std::ostream& out_;
+  kcXform<2> imageFromClient_;
+  std::string piece_;  // the element being written, reused
+  bool finished_ = false;
+};
