@@ -78,39 +78,82 @@ std::string csvField(const std::string& text) {
   return quoted + "\"";
 }
 
-// Blobs in tree order with their depth: each parent followed by its children in id order.
-// Records whose parent link is missing or circular are shown at the top level.
-std::vector<std::pair<const BlobRow*, int>> treeOrder(const std::vector<BlobRow>& blobs) {
+// Rows in tree order with their depth (rows given by id and parent): each parent followed by its
+// children in row order. Rows whose parent link is missing or circular are shown at the top level.
+std::vector<std::pair<std::size_t, int>> treeOrder(const std::vector<long>& ids, const std::vector<long>& parents) {
+  const std::size_t n = ids.size();
   std::unordered_map<long, std::size_t> indexOfId;
-  for (std::size_t i = 0; i < blobs.size(); ++i) indexOfId.emplace(blobs[i].id, i);
-  std::vector<std::vector<std::size_t>> children(blobs.size());
-  std::vector<std::size_t> roots;
-  for (std::size_t i = 0; i < blobs.size(); ++i) {
-    const auto parent = indexOfId.find(blobs[i].parent);
-    if (blobs[i].parent == 0 || parent == indexOfId.end() || parent->second == i) roots.push_back(i);
-    else children[parent->second].push_back(i);
+  indexOfId.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) indexOfId.emplace(ids[i], i);
+  // Children as one list per parent, in row order: first[p] .. first[p + 1] of kids.
+  constexpr std::size_t kRoot = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> parentIndex(n, kRoot);
+  std::vector<std::size_t> first(n + 1, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto parent = indexOfId.find(parents[i]);
+    if (parents[i] != 0 && parent != indexOfId.end() && parent->second != i) {
+      parentIndex[i] = parent->second;
+      ++first[parent->second + 1];
+    }
   }
-  std::vector<std::pair<const BlobRow*, int>> order;
-  std::vector<bool> placed(blobs.size(), false);
+  indexOfId = {};
+  for (std::size_t p = 0; p < n; ++p) first[p + 1] += first[p];
+  std::vector<std::size_t> kids(first[n]);
+  {
+    std::vector<std::size_t> fill(first.begin(), first.end() - 1);
+    for (std::size_t i = 0; i < n; ++i)
+      if (parentIndex[i] != kRoot) kids[fill[parentIndex[i]]++] = i;
+  }
+  std::vector<std::pair<std::size_t, int>> order;
+  order.reserve(n);
+  std::vector<bool> placed(n, false);
+  std::vector<std::pair<std::size_t, int>> stack;
   auto walkFrom = [&](std::size_t root) {
-    std::vector<std::pair<std::size_t, int>> stack{{root, 0}};
+    stack.assign(1, {root, 0});
     while (!stack.empty()) {
       const auto [index, depth] = stack.back();
       stack.pop_back();
       if (placed[index]) continue;
       placed[index] = true;
-      order.emplace_back(&blobs[index], depth);
-      for (auto child = children[index].rbegin(); child != children[index].rend(); ++child) {
-        stack.emplace_back(*child, depth + 1);
-      }
+      order.emplace_back(index, depth);
+      for (std::size_t k = first[index + 1]; k-- > first[index];) stack.emplace_back(kids[k], depth + 1);
     }
   };
-  for (std::size_t root : roots) walkFrom(root);
-  for (std::size_t i = 0; i < blobs.size(); ++i) {
+  for (std::size_t i = 0; i < n; ++i)
+    if (parentIndex[i] == kRoot) walkFrom(i);
+  for (std::size_t i = 0; i < n; ++i) {
     if (!placed[i]) walkFrom(i);  // a cycle of parent links
   }
   return order;
 }
+
+// The table's cells as text, a row's cells one after another, each with its length (at most 255
+// characters: numbers and ids are far shorter), until the column widths are known.
+class TableCells {
+ public:
+  explicit TableCells(std::size_t columns) : columns_(columns), widths_(columns, 0) {}
+
+  void add(std::string_view cell) {
+    const std::size_t c = lengths_.size() % columns_;
+    text_.append(cell);
+    lengths_.push_back(static_cast<unsigned char>(cell.size()));
+    widths_[c] = std::max(widths_[c], cell.size());
+  }
+  void startRow() { rowStart_.push_back(text_.size()); }
+
+  std::size_t width(std::size_t column) const { return widths_[column]; }
+  void widen(std::size_t column, std::size_t width) { widths_[column] = std::max(widths_[column], width); }
+  // row(r): the text of row r's cells, one after another; length(r, c): that of cell c.
+  std::string_view row(std::size_t r) const { return std::string_view(text_).substr(rowStart_[r]); }
+  std::size_t length(std::size_t r, std::size_t c) const { return lengths_[r * columns_ + c]; }
+
+ private:
+  std::size_t columns_;
+  std::vector<std::size_t> widths_;
+  std::string text_;
+  std::vector<unsigned char> lengths_;
+  std::vector<std::size_t> rowStart_;
+};
 
 class TableWriter : public ReportWriter {
  public:
@@ -129,45 +172,57 @@ class TableWriter : public ReportWriter {
   void finish() override { out_.flush(); }
 
  private:
+  // Every row is read once and kept as text (row 0 is the header); the id column gets its
+  // indentation when it is written. The id column is aligned left, every other column right.
   void writeRows(const ImageReport& report) {
-    std::vector<std::vector<std::string>> rows;
-    rows.push_back({"id", "parent", "label", "numChildren"});
-    rows.front().insert(rows.front().end(), names_.begin(), names_.end());
-    std::vector<BlobRow> blobs(report.numBlobs());
-    for (std::size_t i = 0; i < blobs.size(); ++i) report.blobs->row(i, blobs[i]);
-    std::vector<std::pair<const BlobRow*, int>> order;
+    const std::size_t n = report.numBlobs();
+    const std::size_t columns = 4 + names_.size();
+    TableCells cells(columns);
+    cells.startRow();
+    for (const char* name : {"id", "parent", "label", "numChildren"}) cells.add(name);
+    for (const std::string& name : names_) cells.add(std::string_view(name).substr(0, 255));
+    std::vector<long> ids(n), parents(n);
+    BlobRow blob;
+    for (std::size_t i = 0; i < n; ++i) {
+      report.blobs->row(i, blob);
+      ids[i] = blob.id;
+      parents[i] = blob.parent;
+      cells.startRow();
+      cells.add(std::to_string(blob.id));
+      cells.add(std::to_string(blob.parent));
+      cells.add(std::to_string(blob.label));
+      cells.add(std::to_string(blob.numChildren));
+      for (std::size_t m = 0; m < names_.size(); ++m)
+        cells.add(m < blob.values.size() ? roundedNumber(blob.values[m]) : std::string());
+    }
+    std::vector<std::pair<std::size_t, int>> order;
     if (report.viewOrder) {
-      for (const BlobRow& blob : blobs) order.emplace_back(&blob, 0);
+      order.reserve(n);
+      for (std::size_t i = 0; i < n; ++i) order.emplace_back(i, 0);
     } else {
-      order = treeOrder(blobs);
+      order = treeOrder(ids, parents);
     }
-    for (const auto& [blob, depth] : order) {
-      std::vector<std::string> row;
-      row.push_back(std::string(2 * static_cast<std::size_t>(std::min(depth, kMaxIndentLevels)), ' ') +
-                    std::to_string(blob->id));
-      row.push_back(std::to_string(blob->parent));
-      row.push_back(std::to_string(blob->label));
-      row.push_back(std::to_string(blob->numChildren));
-      for (double value : blob->values) row.push_back(roundedNumber(value));
-      rows.push_back(std::move(row));
-    }
-    writeAligned(rows);
-  }
-
-  // The id column is aligned left (it carries the indentation), every other column right.
-  void writeAligned(const std::vector<std::vector<std::string>>& rows) {
-    std::vector<std::size_t> widths(rows.front().size(), 0);
-    for (const auto& row : rows) {
-      for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
-    }
-    for (const auto& row : rows) {
-      std::string line;
-      for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
-        const std::string padding(widths[c] - row[c].size(), ' ');
-        line += c == 0 ? row[c] + padding : "  " + padding + row[c];
+    ids = {};
+    parents = {};
+    const auto indent = [](int depth) { return 2 * static_cast<std::size_t>(std::min(depth, kMaxIndentLevels)); };
+    for (const auto& [index, depth] : order) cells.widen(0, indent(depth) + cells.length(index + 1, 0));
+    std::string line;
+    const auto writeLine = [&](std::size_t row, std::size_t indentation) {
+      std::string_view text = cells.row(row);
+      line.assign(indentation, ' ');
+      std::size_t length = cells.length(row, 0);
+      line.append(text.substr(0, length)).append(cells.width(0) - indentation - length, ' ');
+      text.remove_prefix(length);
+      for (std::size_t c = 1; c < columns; ++c) {
+        length = cells.length(row, c);
+        line.append(2 + cells.width(c) - length, ' ').append(text.substr(0, length));
+        text.remove_prefix(length);
       }
-      out_ << line << '\n';
-    }
+      line += '\n';
+      out_ << line;
+    };
+    writeLine(0, 0);
+    for (const auto& [index, depth] : order) writeLine(index + 1, indent(depth));
   }
 
   std::ostream& out_;

@@ -40,6 +40,13 @@ kc_BlobMeasures& kc_BlobParts::measures() const {
   return *copy->measures;
 }
 
+const kc_BlobMeasures* kc_BlobParts::madeMeasures() const {
+  if (!store) return copy->measures.get();
+  if (!store->hasRecords()) return nullptr;
+  const std::uint32_t index = store->records[id - 1].measures;
+  return index == 0 ? nullptr : &store->extra[index - 1];
+}
+
 kcRLEBuffer kf_RegionView(kc_BlobStore& store, BlobId id) {
   kcRLEBuffer view;
   const unsigned char* first = store.rows(id);

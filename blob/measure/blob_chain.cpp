@@ -235,16 +235,24 @@ namespace {
 
 // chained(blob, parts, data, cache): the blob's chain, traced on first need. An analysis of the
 // whole image has no outline: refused before anything is made or cached.
-const kc_BlobBoundaryData& chained(const kcBlob& blob, const kc_BlobParts& p, const kc_BSDData& d,
-                                   kc_MomentCache& cache) {
+void refuseWholeImage(const kc_BSDData& d) {
   if (d.connectivityKind == kcBlobSceneDescription::eWholeImageGreyScale)
     throw kcBlob::BadMeasure(kc_BlobMessages::kBlob[kc_BlobMessages::eNoChainForWholeImage]);
-  kc_BlobBoundaryData& b = cache.more().boundary;
-  if (!b.chainCode.empty()) return b;
+}
+
+kc_Chain::Trace traced(const kcBlob& blob, const kc_BlobParts& p, const kc_BSDData& d) {
   const bool labelled = d.connectivityKind == kcBlobSceneDescription::eLabelled;
   const kc_Chain::Touch touch = labelled ? kc_Chain::Touch{false, true}
                                          : kc_Chain::Touch{blob.label() != 0, blob.label() != 0};
-  kc_Chain::Trace t = kc_Chain::trace(p.rows(), p.entry.width, p.entry.height, p.imageOrigin(), touch);
+  return kc_Chain::trace(p.rows(), p.entry.width, p.entry.height, p.imageOrigin(), touch);
+}
+
+const kc_BlobBoundaryData& chained(const kcBlob& blob, const kc_BlobParts& p, const kc_BSDData& d,
+                                   kc_MomentCache& cache) {
+  refuseWholeImage(d);
+  kc_BlobBoundaryData& b = cache.more().boundary;
+  if (!b.chainCode.empty()) return b;
+  kc_Chain::Trace t = traced(blob, p, d);
   cache.notice();
   b.chainCode = std::move(t.code);
   b.chainStart = t.start;
@@ -275,6 +283,19 @@ double perimeterOf(kc_BlobBoundaryData& b, kc_MomentCache& cache, const kc_BSDDa
 }
 
 }  // namespace
+
+kcPair<long> kc_Outline::of(const kcBlob& blob, std::vector<keBlobDirection>& code) {
+  const kc_BlobParts p = blob.parts();
+  const kc_BSDData& d = blob.data();
+  refuseWholeImage(d);
+  if (const kc_BlobMeasures* m = p.madeMeasures(); m != nullptr && !m->boundary.chainCode.empty()) {
+    code = m->boundary.chainCode;
+    return m->boundary.chainStart;
+  }
+  kc_Chain::Trace t = traced(blob, p, d);
+  code = std::move(t.code);
+  return t.start;
+}
 
 kcPair<long> kcBlob::boundaryChainCode(std::vector<keBlobDirection>& code) const {
   const kc_BlobParts p = parts();

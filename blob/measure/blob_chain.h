@@ -43,3 +43,10 @@ Trace trace(const unsigned char* rows, std::int32_t width, std::int32_t height, 
             Touch touch);
 
 }  // namespace kc_Chain
+
+// kc_Outline::of(blob, code): the chain and its start as blob.boundaryChainCode(code) gives them,
+// without caching anything: the blob's cached chain when it has one, else traced afresh. For
+// callers that visit every blob once (drawing, featurelets), so that they keep no outlines.
+struct kc_Outline {
+  static kcPair<long> of(const kcBlob& blob, std::vector<keBlobDirection>& code);
+};

@@ -3,6 +3,7 @@
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
+#include "measure/blob_chain.h"
 #include "measure/blob_parts.h"
 #include "measure/moment_cache.h"
 #include "scene/bsd_data.h"
@@ -54,7 +55,7 @@ void kcBlob::draw(kcGraphicList& list, unsigned long flags, const std::wstring& 
   }
   if ((flags & eDrawBoundary) && d.connectivityKind != kcBlobSceneDescription::eWholeImageGreyScale) {
     std::vector<keBlobDirection> code;
-    const kcPair<long> start = boundaryChainCode(code);
+    const kcPair<long> start = kc_Outline::of(*this, code);
     kc_MomentCache cache(*this, p, d);
     const kcXform<2> x = cache.clientLinear().clientFromImage;
     static constexpr long kStepX[4] = {1, -1, 0, 0};

@@ -61,6 +61,8 @@ struct kc_BlobParts {
   // blob of a scene that keeps marks makes every blob's record from them first (kf_MakeRecords).
   kc_BlobRecord& record() const;
   kc_BlobMeasures& measures() const;
+  // madeMeasures(): the blob's other caches when they were made; null otherwise (making nothing).
+  const kc_BlobMeasures* madeMeasures() const;
   kc_ShownLinks& shown() const { return store ? store->shown(id) : copy->shown; }
 };
 

@@ -3,6 +3,8 @@
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
+#include "measure/blob_chain.h"
+
 #include <featurelet/chain_set.h>
 #include <featurelet/cleanup.h>
 #include <featurelet/featurelet.h>
@@ -34,7 +36,7 @@ struct ChainLists {
 // cornersOf(blob): the pel corner before each step of the blob's chain code, from its start.
 std::vector<kcVector<2>> cornersOf(const kcBlob& blob) {
   std::vector<keBlobDirection> code;
-  kcPair<long> p = blob.boundaryChainCode(code);
+  kcPair<long> p = kc_Outline::of(blob, code);
   std::vector<kcVector<2>> corners;
   corners.reserve(code.size());
   for (const keBlobDirection step : code) {

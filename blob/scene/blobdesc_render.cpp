@@ -1,6 +1,7 @@
 // The scene drawn: its blobs rendered into a label image, and into a graphic list.
 #include <blob/blobdesc.h>
 
+#include "measure/blob_parts.h"
 #include "scene/bsd_data.h"
 
 #include <foundation/pelfill.h>
@@ -23,15 +24,17 @@ kcPelBuffer<unsigned char> kcBlobSceneDescription::makeImage(bool shown, unsigne
   kcPelBuffer<unsigned char> image(window.width(), window.height(), 32);
   image.offset(window.ul());
   kfPelSet(image, background);
+  // Each region is a passing view of the scene's rows: painting every blob caches no region.
   for (const kcBlob* blob : blobs) {
+    const kcRLEBuffer region = kf_RegionView(data_->store, static_cast<BlobId>(blob->id()));
     const unsigned char label = blob->label();
     if (label == 0) {
-      kfPelCombine_U8(image, blob->region(), kcPair<long>(0, 0), holeMap, 1);
+      kfPelCombine_U8(image, region, kcPair<long>(0, 0), holeMap, 1);
     } else if (labelled) {
       labelMap[1] = label;
-      kfPelCombine_U8(image, blob->region(), kcPair<long>(0, 0), labelMap, 0);
+      kfPelCombine_U8(image, region, kcPair<long>(0, 0), labelMap, 0);
     } else {
-      kfPelCombine_U8(image, blob->region(), kcPair<long>(0, 0), identity, 0);
+      kfPelCombine_U8(image, region, kcPair<long>(0, 0), identity, 0);
     }
   }
   image.copyXforms(data_->xformCache);

@@ -268,8 +268,9 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   // draw(list, flags, text): appends the graphics flags select to list, in client coordinates
   // (points mapped by the scene's client transform, linearised at the centroid when it is not
   // linear), each held by the list. The boundary polyline runs from the chain's start through the
-  // corner reached after every step and back to the start once more (numSteps() + 2 points). The
-  // measures' errors propagate; graphics already appended stay in the list.
+  // corner reached after every step and back to the start once more (numSteps() + 2 points); the
+  // chain is the cached one, or traced for the drawing alone and not cached. The measures' errors
+  // propagate; graphics already appended stay in the list.
   void draw(kcGraphicList& list, unsigned long flags, const std::wstring& text) const;
 
   // repInvariant(): throws kcInvariantFailure at the first broken invariant: a scene is set; the id
@@ -301,6 +302,7 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   friend class kc_BSDData;
   friend class kc_SceneBuilder;
   friend class kc_BlobArray;
+  friend struct kc_Outline;
 
   // A blob held by scene's array: everything but its id is read from the scene's store.
   struct InScene {};

@@ -172,7 +172,7 @@ class BLOB_EXPORT kcBlobSceneDescription : public kcPersistent {
   // with its pel values (its region's values), of a labelled scene with its label; a hole (label 0)
   // with 0. A hole left out of the view keeps the background, since its parent's pels do not cover
   // it. Throws Degenerate while degenerate; a measure error of the view's rebuild propagates.
-  // Cost: the window's pels plus the painted blobs' runs and pels.
+  // Cost: the window's pels plus the painted blobs' runs and pels; no blob's region is cached.
   kcPelBuffer<unsigned char> makeImage(bool shown, unsigned char background) const;
   // draw(list, flags, shown): each blob of allBlobs(shown) draws itself (kcBlob::draw) with flags and
   // its position in that list as its label ("0", "1", ...). Throws Degenerate while degenerate; an
@@ -325,8 +325,9 @@ BLOB_EXPORT kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::Connect
 // whole-image scene (no chain code); a measure error of the view's rebuild, the transform's refusal
 // of a point (kcBadArgument), a failed featurelet call (kcBadArgument, std::bad_alloc) and a total
 // beyond the featurelet library's int counts (kcBadArgument) pass through. A failure returns nothing
-// and leaves no chain set behind. Effects: the view and the blobs' chain codes may be brought up to
-// date (cached, giving notice). Cost: the view, plus the chain codes' lengths.
+// and leaves no chain set behind. Effects: the view may be brought up to date (giving notice); a
+// blob's cached chain code is used, one not yet traced is traced and not cached. Cost: the view,
+// plus the chain codes' lengths.
 BLOB_EXPORT kcPtrHandle<kcFeatureletChainSet> kfConvertToFeatures(const kcBlobSceneDescription* scene,
                                                                   bool reverse, bool topOnly);
 // kfConvertToFeatures(blob, reverse): a new featurelet chain set holding the one chain of blob, the

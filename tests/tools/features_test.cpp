@@ -125,7 +125,8 @@ TEST_F(BlobAnalyzeFeatures, conversionFailingPartWay_entryEndsWithTheError) {
 }
 
 // Chains are converted and written one blob at a time: the bytes held stay a small part of the
-// file, whose size grows with the blobs. The scene's chain codes are made first.
+// file, whose size grows with the blobs, and no blob's outline is cached. The scene's rows are
+// made first.
 TEST(FeaturesMemory, noiseImage_heldBytesAFractionOfTheFile) {
   constexpr std::size_t kPels = 256 * 256;
   std::mt19937 rng(7);
@@ -135,7 +136,7 @@ TEST(FeaturesMemory, noiseImage_heldBytesAFractionOfTheFile) {
   kcBlobResults results;
   kfBlobAnalysis(tool::toPelBuffer(image), params, results);
   const kcBlobSceneDescription& scene = *results.connectedBlobs();
-  for (const kcBlob* blob : scene.allBlobs(false)) blob->numSteps();
+  scene.getBlob(1)->region();  // makes every blob's rows
 
   const std::string path = tempPath("features_memory.json");
   tool::ImageReport report;

@@ -1,6 +1,7 @@
 // Report writers: JSON read back by a parser, CSV quoting and exact numbers, the table's tree and columns.
-#include "output_format.h"
+#include "allocation_budget.h"
 #include "json_reader.h"
+#include "output_format.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -128,6 +130,32 @@ TEST(OutputTable, nestedBlobs_treeOrderIndentedAndColumnsAligned) {
   for (std::size_t r = 2; r < rows.size(); ++r) EXPECT_EQ(rows[r].size(), rows[1].size()) << rows[r];
   EXPECT_THAT(rows[1], testing::EndsWith("centerOfMassX"));
   EXPECT_THAT(rows[2], testing::EndsWith(" 0.3"));  // rounded for reading
+}
+
+// The table keeps its cells as text until the columns are aligned, not as a string and a double
+// per cell: what it holds stays near the bytes of the text it writes.
+TEST(OutputTable, manyRows_heldBytesNearTheTextWritten) {
+  struct Chain : tool::BlobRows {  // blob i + 1 inside blob i, made as they are read
+    std::size_t size() const override { return 20000; }
+    void row(std::size_t i, BlobRow& out) const override {
+      out.id = static_cast<long>(i) + 1, out.parent = static_cast<long>(i) % 100 == 0 ? 0 : static_cast<long>(i);
+      out.label = 1, out.numChildren = 1;
+      out.values.assign(12, 1.0 / 3.0 + static_cast<double>(i));
+    }
+  };
+  ImageReport report = failedReport("chain.png", "");
+  report.blobs = std::make_shared<Chain>();
+  const std::vector<std::string> names(12, "m");
+  std::ostringstream text;
+  tool::makeReportWriter(Format::eTable, text, names)->image(report);
+  std::ofstream sink("/dev/null");
+  const auto writer = tool::makeReportWriter(Format::eTable, sink, names);
+  testalloc::HeldBytes held;
+  writer->image(report);
+  EXPECT_LT(held.peak(), text.str().size() + 100 * report.numBlobs());
+  const auto rows = lines(text.str());
+  EXPECT_THAT(rows[3], testing::StartsWith("  2 "));
+  EXPECT_THAT(rows[102], testing::StartsWith("101 "));
 }
 
 }  // namespace
