@@ -1,0 +1,73 @@
+// The worker pool: every task once on several threads, the first failure stopping the rest, the
+// caller's cancellation reaching the workers, and threads started once, not per run.
+#include "parallel/work_pool.h"
+
+#include <foundation/attention.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(WorkPool, tasksOfConcurrentRuns_eachRunOnceAndWorkersReused) {
+  kc_WorkPool& pool = kc_WorkPool::shared();
+  for (unsigned threads : {1u, 2u, 3u, 8u}) {
+    std::vector<std::atomic<int>> counts(1000);
+    const auto body = [&](std::size_t t) { counts[t].fetch_add(1); };
+    std::thread other([&] { pool.run(500, threads, [&](std::size_t t) { counts[500 + t].fetch_add(1); }); });
+    pool.run(500, threads, body);
+    other.join();
+    for (std::size_t t = 0; t < counts.size(); ++t) ASSERT_EQ(counts[t].load(), 1) << threads << " threads, task " << t;
+  }
+  const unsigned started = pool.workers();
+  EXPECT_LE(started, 7u);
+  for (int i = 0; i < 50; ++i) pool.run(8, 8, [](std::size_t) {});
+  EXPECT_EQ(pool.workers(), started);
+}
+
+TEST(WorkPool, failingTask_stopsTheOthersAndIsRethrownOnce) {
+  std::atomic<int> started{0};
+  const auto body = [&](std::size_t t) {
+    started.fetch_add(1);
+    if (t == 3) throw std::runtime_error("task 3");
+    for (int i = 0; i < 2000; ++i) {  // a long task that polls, as the engine does
+      kf_CheckStop();
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+  };
+  try {
+    kc_WorkPool::shared().run(1000, 4, body);
+    FAIL() << "the failure did not reach the caller";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "task 3");
+  }
+  EXPECT_LT(started.load(), 20);
+}
+
+TEST(WorkPool, callersDeadline_abandonsEveryThread) {
+  std::atomic<int> started{0};
+  std::atomic<bool> workerStopped{false};
+  kcAttention::Scope scope;
+  scope.deadline(kcAttention::Clock::now() + std::chrono::milliseconds(20));
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_THROW(kc_WorkPool::shared().run(2, 2,
+                                         [&](std::size_t) {
+                                           started.fetch_add(1);
+                                           try {
+                                             for (;;) kf_CheckStop();
+                                           } catch (const kc_WorkStopped&) {
+                                             workerStopped = true;
+                                             throw;
+                                           }
+                                         }),
+               kcAttention::Abandoned);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+  if (started.load() == 2) EXPECT_TRUE(workerStopped.load());  // the worker joined in time
+}
+
+}  // namespace
