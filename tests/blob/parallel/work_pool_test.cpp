@@ -67,7 +67,9 @@ TEST(WorkPool, callersDeadline_abandonsEveryThread) {
                                          }),
                kcAttention::Abandoned);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
-  if (started.load() == 2) EXPECT_TRUE(workerStopped.load());  // the worker joined in time
+  if (started.load() == 2) {  // the worker joined in time
+    EXPECT_TRUE(workerStopped.load());
+  }
 }
 
 }  // namespace
