@@ -44,6 +44,16 @@ void operator delete(void* block) noexcept {
 }
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 
+// The nothrow forms too, so that every single-object block is taken and given back here.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept { operator delete(block); }
+
 namespace testalloc {
 
 AllocationBudget::AllocationBudget(std::size_t limit) { gBudget = {true, 0, limit}; }
