@@ -35,8 +35,9 @@ struct kc_BlobMessages {
     eImageUnbound = 25,
     eMinPelsNegative = 26,
     eImageEmpty = 27,
+    eBadThreads = 28,
   };
-  static constexpr int kToolCount = 28;
+  static constexpr int kToolCount = 29;
   static constexpr const wchar_t* kTool[kToolCount] = {
       L"The map (or pre map) is meaningless except when using mapped segmentation or threshold "
       L"image segmentation.",
@@ -73,6 +74,7 @@ struct kc_BlobMessages {
       L"The image is unbound.",
       L"The minimum number of pels for connectivity cleanup must be nonnegative.",
       L"The width and height of image must be > 0.",
+      L"The number of threads must be >= 0 (0: one per core).",
   };
 
   // Scene description; entry eBadId goes with BadId, eDuplicateFilter with DuplicateFilter,

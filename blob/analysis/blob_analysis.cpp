@@ -18,6 +18,8 @@
 #include "messages.h"
 #include "analysis/blob_recording.h"
 #include "analysis/params_check.h"
+#include "connect/connect_scene.h"
+#include "parallel/work_pool.h"
 #include "scene/scene_builder.h"
 
 // kc_BlobPipeline: the stages of one analysis, with access to the results' fields.
@@ -25,18 +27,20 @@ struct kc_BlobPipeline {
   using Pels = kcPelBuffer_const<unsigned char>;
 
   // dest and flags: the recording destination and flags (kcDiagObject::getRecordingDestination).
+  // threads: the threads the analysis may use (at least 1).
   static void pelFrontEnd(const Pels& image, const kcBlobParams& params, kcBlobResults& results,
-                          kcDiagObject* dest, unsigned long flags);
+                          kcDiagObject* dest, unsigned long flags, unsigned threads);
   static void runLengthBody(const kcRLEBuffer& input, const kcBlobParams& params,
-                            kcBlobResults& results, kcDiagObject* dest, unsigned long flags);
+                            kcBlobResults& results, kcDiagObject* dest, unsigned long flags, unsigned threads);
 
  private:
   static void checkSettings(const kcBlobParams& params);
   static kcRLEBuffer encode(const Pels& image, const kcBlobParams& params, const kcRLEStorage& storage);
+  static kcRLEBuffer encodeInBands(const Pels& image, const kcBlobParams& params, unsigned threads);
   static const kcRLEBuffer& applyMorphology(const kcRLEBuffer& input, const kcBlobParams& params,
                                             kcBlobResults& results);
   static void connect(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
-                      const kcBlobParams& params);
+                      const kcBlobParams& params, unsigned threads);
 };
 
 namespace {
@@ -94,20 +98,43 @@ kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, co
   return out;
 }
 
+// Bands of rows encoded on several threads, then stacked into one image (their runs shared). The
+// percentage forms need the whole image's histogram first and are encoded whole.
+kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams& p, unsigned threads) {
+  const long height = image.height();
+  const std::size_t bands = kf_Bands(static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(height),
+                                     height, threads);
+  const bool percent = p.isThreshPercent() && (p.segmentationType() == kcBlobParams::eHardThresh ||
+                                               p.segmentationType() == kcBlobParams::eSoftThresh);
+  if (bands < 2 || percent) return encode(image, p, kcRLEStorage::none());
+  std::vector<kcRLEBuffer> parts(bands);
+  kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
+    const long top = kf_BandTop(height, bands, b), bottom = kf_BandTop(height, bands, b + 1);
+    const kcPair<long> ul(image.offset().x(), image.offset().y() + top);
+    parts[b] = encode(image.subWindow(kcPelRect(ul.x(), ul.y(), image.width(), bottom - top)), p, kcRLEStorage::none());
+  });
+  kcRLEBuffer out;
+  out.becomeStack(parts);
+  out.offset(image.offset());
+  out.copyXforms(image.xformCache());
+  return out;
+}
+
 void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
-                                  kcBlobResults& results, kcDiagObject* dest, unsigned long flags) {
+                                  kcBlobResults& results, kcDiagObject* dest, unsigned long flags, unsigned threads) {
   if (!image.isBound()) refuse(kc_BlobMessages::eImageUnbound);
   if (image.width() == 0 || image.height() == 0) refuse(kc_BlobMessages::eImageEmpty);
   checkSettings(params);
   kcTimer timer(false);
   timer.start();
-  kcRLEBuffer encoded = encode(image, params, results.rle_.storage());
+  kcRLEBuffer encoded =
+      threads > 1 ? encodeInBands(image, params, threads) : encode(image, params, results.rle_.storage());
   const double seconds = timer.sec();
   results.mutating();
   results.rle_ = std::move(encoded);
   results.RLETime_ = seconds;
   try {
-    runLengthBody(results.rle_, params, results, dest, flags);
+    runLengthBody(results.rle_, params, results, dest, flags, threads);
     if (!params.keepRLE()) results.rle_.setUnbound();
     if (!params.keepMasked()) results.masked_.setUnbound();
     if (!params.keepMorphed()) results.morphed_.setUnbound();
@@ -139,11 +166,10 @@ const kcRLEBuffer& kc_BlobPipeline::applyMorphology(const kcRLEBuffer& input,
 }
 
 void kc_BlobPipeline::connect(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
-                              const kcBlobParams& p) {
+                              const kcBlobParams& p, unsigned threads) {
   switch (p.connectivityType()) {
     case kcBlobSceneDescription::eGreyScale:
-      scene.connectComponentsGreyScale(image, p.scaleVal(), false, p.connectivityCleanup(),
-                                       p.connectivityMinPels());
+      kf_ConnectGreyScale(scene, image, p.scaleVal(), p.connectivityCleanup(), p.connectivityMinPels(), threads);
       break;
     case kcBlobSceneDescription::eLabelled:
       scene.connectComponentsLabelled(image, p.connectivityCleanup(), p.connectivityMinPels());
@@ -158,7 +184,8 @@ void kc_BlobPipeline::connect(kcBlobSceneDescription& scene, const kcRLEBuffer& 
 }
 
 void kc_BlobPipeline::runLengthBody(const kcRLEBuffer& input, const kcBlobParams& params,
-                                    kcBlobResults& results, kcDiagObject* dest, unsigned long flags) {
+                                    kcBlobResults& results, kcDiagObject* dest, unsigned long flags,
+                                    unsigned threads) {
   kf_RecordInput(dest, flags, input, params);
   if (input.isDegenerate()) refuse(kc_BlobMessages::eImageUnbound);
   kf_CheckConnectSettings(params.connectivityType(), params.scaleVal(),
@@ -188,7 +215,7 @@ void kc_BlobPipeline::runLengthBody(const kcRLEBuffer& input, const kcBlobParams
 
   kcTimer timer(false);
   timer.start();
-  connect(*scene, *current, params);
+  connect(*scene, *current, params, threads);
   results.connectTime_ = timer.sec();
   if (created) results.connectedBlobs_ = std::move(created);
   kf_RecordResult(dest, flags, input, results);
@@ -196,16 +223,17 @@ void kc_BlobPipeline::runLengthBody(const kcRLEBuffer& input, const kcBlobParams
 
 // A failure is recorded into the caller's recorder (the pel variants with their pels encoded
 // plainly) and then rethrown unchanged; the failure record never throws.
+namespace {
+
 template <class Image>
-void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResults& results,
-                    kc_BlobSnapRecord<Image>* /*record*/, kcDiagObject* diag,
-                    unsigned long diagFlags) {
+void analyse(const Image& image, const kcBlobParams& params, kcBlobResults& results, kcDiagObject* diag,
+             unsigned long diagFlags, unsigned threads) {
   kcDiagObject* const dest = kcDiagObject::getRecordingDestination(diag, diagFlags);
   try {
     if constexpr (std::is_same_v<Image, kcRLEBuffer>)
-      kc_BlobPipeline::runLengthBody(image, params, results, dest, diagFlags);
+      kc_BlobPipeline::runLengthBody(image, params, results, dest, diagFlags, threads);
     else
-      kc_BlobPipeline::pelFrontEnd(image, params, results, dest, diagFlags);
+      kc_BlobPipeline::pelFrontEnd(image, params, results, dest, diagFlags, threads);
   } catch (const kcException& error) {
     kf_RecordFailure(diag, diagFlags, image, results, error);
     throw;
@@ -214,6 +242,20 @@ void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResult
     kf_RecordFailure(diag, diagFlags, image, results, unknown);
     throw;
   }
+}
+
+}  // namespace
+
+template <class Image>
+void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResults& results,
+                    kc_BlobSnapRecord<Image>* /*record*/, kcDiagObject* diag, unsigned long diagFlags) {
+  analyse(image, params, results, diag, diagFlags, 1);
+}
+
+template <class Image>
+void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResults& results, int threads) {
+  if (threads < 0) throw kcBlobDefs::BadParams(kc_BlobMessages::kTool[kc_BlobMessages::eBadThreads]);
+  analyse(image, params, results, nullptr, 0, threads == 0 ? kf_CoreCount() : static_cast<unsigned>(threads));
 }
 
 // Exported here: an instantiation takes the visibility of its image type, which the foundation's
@@ -227,3 +269,8 @@ template BLOB_EXPORT void kfBlobAnalysis<kcPelBuffer_const<unsigned char>>(
 template BLOB_EXPORT void kfBlobAnalysis<kcRLEBuffer>(
     const kcRLEBuffer&, const kcBlobParams&, kcBlobResults&, kc_BlobSnapRecord<kcRLEBuffer>*,
     kcDiagObject*, unsigned long);
+template BLOB_EXPORT void kfBlobAnalysis<kcPelBuffer<unsigned char>>(const kcPelBuffer<unsigned char>&,
+                                                                    const kcBlobParams&, kcBlobResults&, int);
+template BLOB_EXPORT void kfBlobAnalysis<kcPelBuffer_const<unsigned char>>(const kcPelBuffer_const<unsigned char>&,
+                                                                          const kcBlobParams&, kcBlobResults&, int);
+template BLOB_EXPORT void kfBlobAnalysis<kcRLEBuffer>(const kcRLEBuffer&, const kcBlobParams&, kcBlobResults&, int);

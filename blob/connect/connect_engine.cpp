@@ -2,9 +2,9 @@
 // cleanup, and the scan's row loop.
 #include "connect/connect_engine.h"
 #include "connect/connect_records.h"
+#include "parallel/work_pool.h"
 
 #include <foundation/assert.h>
-#include <foundation/attention.h>
 #include <foundation/exception.h>
 #include <foundation/rlebuffer.h>
 
@@ -51,7 +51,7 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
   out_.origin = offset_;
 }
 
-void kc_ConnectEngine::attentionCheck() { kcAttention::check(); }
+void kc_ConnectEngine::attentionCheck() { kf_CheckStop(); }
 
 kc_WorkspaceNeeds kf_WorkspaceNeeds(const kc_ConnectWorkspace& ws) {
   kc_WorkspaceNeeds n;

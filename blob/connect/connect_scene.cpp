@@ -3,6 +3,7 @@
 // settings once all succeeded.
 #include "analysis/params_check.h"
 #include "connect/connect_augmented.h"
+#include "connect/connect_bands.h"
 #include "connect/connect_engine.h"
 #include "connect/connect_rows.h"
 #include "connect/connect_scene.h"
@@ -91,7 +92,9 @@ void fit(std::vector<T>& v, std::size_t needed) noexcept {
 // the engine they are written over in place, and put back should anything fail before the commit
 // (the run, the blob objects, the row maker, the transform); otherwise the run goes to a store
 // aside that the commit swaps in. A failure also empties the cached engine state.
-void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s) {
+// threads: more than one runs grey-scale connectivity without cleanup in bands.
+void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s,
+                 unsigned threads = 1) {
   const kc_EngineSettings settings = engineSettings(s);
   std::shared_ptr<const kc_RowMaker> previous = d.store.rowMaker;  // kept alive for putting back
   const bool inPlace = kf_CanRestore(previous.get()) && !d.store.edited;
@@ -107,10 +110,14 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
     ws = &augmentedFor(d, image).workspace();
     if (inPlace) kf_ReserveForRestore(*previous, *ws);
     written = inPlace;
-    kc_ConnectEngine engine(image, *ws, out, settings.labelled, settings.cleanup, settings.minPels);
-    engine.scan();
-    engine.finish(topIds);
-    retired = engine.retired();
+    if (threads > 1 && !settings.labelled && settings.cleanup == kc_CleanupKind::eNone) {
+      retired = kf_ConnectInBands(image, *ws, out, topIds, threads);
+    } else {
+      kc_ConnectEngine engine(image, *ws, out, settings.labelled, settings.cleanup, settings.minPels);
+      engine.scan();
+      engine.finish(topIds);
+      retired = engine.retired();
+    }
     std::shared_ptr<const kc_RowMaker> maker =
         kf_EngineRowMaker(ws->makers, image, settings, kf_WorkspaceNeeds(*ws));
     d.mutating();
@@ -163,4 +170,12 @@ void kcBlobSceneDescription::connectComponentsLabelled(const kcRLEBuffer& image,
   const Settings s{eLabelled, 1, cleanup, minPels};
   checkPreconditions(image, s);
   connectRuns(*this, kc_SceneBuilder::data(*this), image, s);
+}
+
+void kf_ConnectGreyScale(kcBlobSceneDescription& scene, const kcRLEBuffer& image, unsigned char scaleVal,
+                         kcBlobSceneDescription::ConnectCleanup cleanup, long minPels, unsigned threads) {
+  scene.mutating();
+  const Settings s{kcBlobSceneDescription::eGreyScale, scaleVal, cleanup, minPels};
+  checkPreconditions(image, s);
+  connectRuns(scene, kc_SceneBuilder::data(scene), image, s, threads);
 }

@@ -2,6 +2,8 @@
 // that the scene is replaced only by a finished result.
 #pragma once
 
+#include <blob/blobdesc.h>
+
 #include "measure/blob_record.h"
 #include "scene/blob_store.h"
 
@@ -15,3 +17,9 @@ class kcRLEBuffer;
 // Precondition (internal assertion): image is not degenerate. Allocates; platform exceptions
 // (an abandoned analysis included) pass through.
 void kf_WholeImageBlobs(const kcRLEBuffer& image, kc_BlobStore& store, std::vector<BlobId>& topIds);
+
+// kf_ConnectGreyScale(scene, image, scaleVal, cleanup, minPels, threads): what
+// scene.connectComponentsGreyScale(image, scaleVal, false, cleanup, minPels) does, bit for bit, on up
+// to threads threads when there is no cleanup (kf_ConnectInBands); on the calling thread otherwise.
+void kf_ConnectGreyScale(kcBlobSceneDescription& scene, const kcRLEBuffer& image, unsigned char scaleVal,
+                         kcBlobSceneDescription::ConnectCleanup cleanup, long minPels, unsigned threads);

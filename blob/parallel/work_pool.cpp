@@ -180,4 +180,11 @@ void kf_CheckStop() {
   if (run != nullptr && run->stopping.load(std::memory_order_relaxed)) throw kc_WorkStopped();
 }
 
+std::size_t kf_Bands(std::uint64_t pels, long rows, unsigned threads) {
+  if (threads <= 1 || rows < 2 * kMinBandRows) return 1;
+  const std::uint64_t byPels = pels / kMinBandPels;
+  const auto byRows = static_cast<std::uint64_t>(rows / kMinBandRows);
+  return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min({std::uint64_t{threads}, byPels, byRows})));
+}
+
 unsigned kf_CoreCount() { return std::max(1u, std::thread::hardware_concurrency()); }

@@ -4,6 +4,7 @@
 #include <foundation/exception.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 // kc_WorkPool: worker threads shared by every analysis in the process. Workers start on first
@@ -56,3 +57,15 @@ class kc_WorkStopped : public std::exception {
 
 // kf_CoreCount(): the number of cores (std::thread::hardware_concurrency, at least 1).
 unsigned kf_CoreCount();
+
+// kf_Bands(pels, rows, threads): the bands of rows an image of pels pels and rows rows is split
+// into for threads threads: 1 when threads is 1 or a band would hold fewer than kMinBandPels pels
+// or kMinBandRows rows (too little work to gain from a thread), else up to threads.
+// kf_BandTop(rows, bands, b): the first row of band b of bands (rows for b == bands); bands
+// differ in height by one row at most.
+inline constexpr std::uint64_t kMinBandPels = std::uint64_t{1} << 18;
+inline constexpr long kMinBandRows = 16;
+std::size_t kf_Bands(std::uint64_t pels, long rows, unsigned threads);
+inline long kf_BandTop(long rows, std::size_t bands, std::size_t b) {
+  return static_cast<long>(static_cast<std::uint64_t>(rows) * b / bands);
+}

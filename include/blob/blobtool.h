@@ -322,3 +322,23 @@ template <class Image>
 BLOB_EXPORT void kfBlobAnalysis(const Image& image, const kcBlobParams& params,
                                 kcBlobResults& results, kc_BlobSnapRecord<Image>* record = nullptr,
                                 kcDiagObject* diag = nullptr, unsigned long diagFlags = 0);
+
+// kfBlobAnalysis(image, params, results, threads): the same analysis (without recording) on up to
+// threads threads, the calling thread included; 0 means one per core; a negative count is refused
+// (kcBlobDefs::BadParams "The number of threads must be >= 0 (0: one per core)."), changing nothing.
+// The forms above use the calling thread alone: the library starts no thread unasked.
+// The results are those of the one-thread analysis, bit for bit (ids, tree, labels, regions, every
+// measure, the archive): the image is split into bands of whole rows, each band's work is what the
+// one-thread analysis does for those rows, and what depends on the rows above (a region crossing a
+// band's first row) is joined in the order the one-thread analysis would meet it. Images too small
+// to gain (bands under 2^18 pels or 16 rows) are analysed on the calling thread.
+// Threads: workers of one pool shared by the process, started on first demand and kept idle until
+// it ends; no thread is started per call once the pool has enough, and no work of a call goes on
+// after it returns. Cancellation: the calling thread works too and calls kcAttention::check() at
+// least every 16 of its rows and every millisecond while it waits, so its scopes stop every
+// thread; the first exception of any thread (Abandoned, bad_alloc, a refusal) stops the others and
+// reaches the caller once, as the one-thread analysis would throw it. Failure leaves the results
+// as the one-thread analysis leaves them.
+template <class Image>
+BLOB_EXPORT void kfBlobAnalysis(const Image& image, const kcBlobParams& params, kcBlobResults& results,
+                                int threads);

@@ -163,6 +163,28 @@ void kcRLEBuffer::install(std::shared_ptr<const kc_RLERep> rep, long width, long
   height_ = static_cast<std::int32_t>(height);
 }
 
+void kcRLEBuffer::becomeStack(const std::vector<kcRLEBuffer>& parts) {
+  if (parts.empty()) throw kcBadArgument(kBadSize);
+  std::uint64_t height = 0;
+  for (const kcRLEBuffer& part : parts) {
+    if (part.isDegenerate() || part.width_ != parts.front().width_) throw kcBadArgument(kBadSize);
+    height += static_cast<std::uint64_t>(part.height_);
+  }
+  if (height > static_cast<std::uint64_t>(kMaxSide)) throw kcBadArgument(kBadSize);
+  auto rep = std::make_shared<kc_RLERep>();
+  auto keep = std::make_shared<std::vector<std::shared_ptr<const kc_RLERep>>>();
+  rep->rows.reserve(height);
+  keep->reserve(parts.size());
+  for (const kcRLEBuffer& part : parts) {
+    rep->rows.insert(rep->rows.end(), part.rep_->rows.begin(), part.rep_->rows.end());
+    rep->numRuns += part.rep_->numRuns;
+    rep->isBinary = rep->isBinary && part.rep_->isBinary;
+    keep->push_back(part.rep_);
+  }
+  rep->keep = std::move(keep);
+  install(std::move(rep), parts.front().width_, static_cast<long>(height));
+}
+
 void kcRLEBuffer::becomeOwner(long width, const std::vector<const unsigned char*>& rowStarts,
                               std::vector<std::vector<unsigned char>>& chunks, bool adopt) {
   std::vector<std::vector<unsigned char>*> view;

@@ -187,6 +187,11 @@ class kcRLEBuffer : public kcPersistent {
   // (moved from) when valid.
   void becomeOwner(long width, const std::vector<const unsigned char*>& rowStarts,
                    std::vector<unsigned char>& chunk);
+  // becomeStack(parts): replaces the runs with the rows of parts, one part below the other, sharing
+  // (not copying) their runs; offset and transform cache are kept. So an image encoded in bands of
+  // rows becomes one image. Throws kcBadArgument, changing nothing, when parts is empty, a part is
+  // degenerate or parts differ in width, or the height would pass 2^31 - 1. Cost: a pointer per row.
+  void becomeStack(const std::vector<kcRLEBuffer>& parts);
   // becomeView(width, height, first, end, owner): replaces the runs with height rows that lie one
   // after another from first (each row ended by its terminator, the next starting right after it),
   // all before end. The bytes are not copied: they must stay unchanged while owner lives, and
