@@ -180,10 +180,23 @@ void kf_CheckStop() {
   if (run != nullptr && run->stopping.load(std::memory_order_relaxed)) throw kc_WorkStopped();
 }
 
+namespace {
+std::atomic<std::uint64_t> gMinBandPels{kMinBandPels};
+std::atomic<long> gMinBandRows{kMinBandRows};
+}  // namespace
+
+kc_BandMinimum::kc_BandMinimum(std::uint64_t pels, long rows)
+    : pels_(gMinBandPels.exchange(std::max<std::uint64_t>(pels, 1))), rows_(gMinBandRows.exchange(std::max(rows, 1L))) {}
+kc_BandMinimum::~kc_BandMinimum() {
+  gMinBandPels = pels_;
+  gMinBandRows = rows_;
+}
+
 std::size_t kf_Bands(std::uint64_t pels, long rows, unsigned threads) {
-  if (threads <= 1 || rows < 2 * kMinBandRows) return 1;
-  const std::uint64_t byPels = pels / kMinBandPels;
-  const auto byRows = static_cast<std::uint64_t>(rows / kMinBandRows);
+  const long minRows = gMinBandRows.load(std::memory_order_relaxed);
+  if (threads <= 1 || rows < 2 * minRows) return 1;
+  const std::uint64_t byPels = pels / gMinBandPels.load(std::memory_order_relaxed);
+  const auto byRows = static_cast<std::uint64_t>(rows / minRows);
   return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min({std::uint64_t{threads}, byPels, byRows})));
 }
 

@@ -60,12 +60,27 @@ unsigned kf_CoreCount();
 
 // kf_Bands(pels, rows, threads): the bands of rows an image of pels pels and rows rows is split
 // into for threads threads: 1 when threads is 1 or a band would hold fewer than kMinBandPels pels
-// or kMinBandRows rows (too little work to gain from a thread), else up to threads.
+// or kMinBandRows rows (too little work to gain from a thread), else up to threads. Tests lower
+// the two minimums with kc_BandMinimum to split small images.
 // kf_BandTop(rows, bands, b): the first row of band b of bands (rows for b == bands); bands
 // differ in height by one row at most.
 inline constexpr std::uint64_t kMinBandPels = std::uint64_t{1} << 18;
 inline constexpr long kMinBandRows = 16;
 std::size_t kf_Bands(std::uint64_t pels, long rows, unsigned threads);
+
+// kc_BandMinimum: while one lives, bands need only pels pels and rows rows (at least 1 each). For
+// tests; not for use while analyses run on other threads.
+class kc_BandMinimum {
+ public:
+  kc_BandMinimum(std::uint64_t pels, long rows);
+  ~kc_BandMinimum();
+  kc_BandMinimum(const kc_BandMinimum&) = delete;
+  kc_BandMinimum& operator=(const kc_BandMinimum&) = delete;
+
+ private:
+  std::uint64_t pels_;
+  long rows_;
+};
 inline long kf_BandTop(long rows, std::size_t bands, std::size_t b) {
   return static_cast<long>(static_cast<std::uint64_t>(rows) * b / bands);
 }
