@@ -104,8 +104,8 @@ kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams
   const long height = image.height();
   const std::size_t bands = kf_Bands(static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(height),
                                      height, threads);
-  const bool percent = p.isThreshPercent() && (p.segmentationType() == kcBlobParams::eHardThresh ||
-                                               p.segmentationType() == kcBlobParams::eSoftThresh);
+  const bool percent = (p.segmentationType() == kcBlobParams::eHardThresh ||
+                        p.segmentationType() == kcBlobParams::eSoftThresh) && p.isThreshPercent();
   if (bands < 2 || percent) return encode(image, p, kcRLEStorage::none());
   std::vector<kcRLEBuffer> parts(bands);
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
