@@ -14,6 +14,7 @@
 #include <foundation/pelbuffer.h>
 #include <foundation/rlebuffer.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <ostream>
@@ -189,6 +190,7 @@ class SceneRows : public BlobRows {
 struct Analyzer::State {
   kcBlobParams params;
   Options options;
+  unsigned threads = 1;
 };
 
 Analyzer::Analyzer(const Options& options) : state_(std::make_unique<State>(State{makeParams(options), options})) {
@@ -196,6 +198,8 @@ Analyzer::Analyzer(const Options& options) : state_(std::make_unique<State>(Stat
 }
 
 Analyzer::~Analyzer() = default;
+
+void Analyzer::threads(unsigned n) { state_->threads = std::max(n, 1u); }
 
 std::unique_ptr<Analyzer> Analyzer::clone() const {
   std::unique_ptr<Analyzer> copy(new Analyzer());
@@ -269,8 +273,10 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras, boo
       const kcPelBuffer<unsigned char> pels = toPelBuffer(image);
       if (!overlay) image.pels = std::vector<unsigned char>();
       const unsigned long flags = kcDiagDefs::eRecordInput | kcDiagDefs::eRecordResult;
-      kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, state_->params, results, nullptr,
-                                                 state_->options.report ? &recorder : nullptr, flags);
+      if (state_->options.report)
+        kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, state_->params, results, nullptr, &recorder, flags);
+      else
+        kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, state_->params, results, static_cast<int>(state_->threads));
     }
     report.diagnostics = diagnosticTexts(recorder);
     kcBlobSceneDescription* scene = results.connectedBlobs();

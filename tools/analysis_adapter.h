@@ -53,6 +53,10 @@ class Analyzer {
   // read again), for another thread: one analyzer must not be used by two threads at once.
   std::unique_ptr<Analyzer> clone() const;
 
+  // threads(n): the threads each analysis may use from now on (1 at first; clones keep it). The
+  // results do not depend on it; --report's recording analyses on one thread.
+  void threads(unsigned n);
+
   // analyse(image, report, extras, pictures): analyses image and fills report's width, height and
   // blobs (every
   // blob and hole in plain id order, or with --shown the filtered and sorted view in its order;

@@ -32,6 +32,11 @@ void collect(const std::string& folder, std::vector<std::string>& files) {
 
 }  // namespace
 
+unsigned threadsPerImage(int asked, std::size_t jobs, std::size_t cores) {
+  const std::size_t allowed = std::max<std::size_t>(1, cores / std::max<std::size_t>(jobs, 1));
+  return static_cast<unsigned>(asked > 0 ? std::min(static_cast<std::size_t>(asked), allowed) : allowed);
+}
+
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool recursive) {
   std::vector<std::string> out;
   for (const std::string& input : inputs) {

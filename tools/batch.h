@@ -14,6 +14,11 @@ namespace tool {
 // when a folder cannot be read or holds no such file.
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool recursive);
 
+// threadsPerImage(asked, jobs, cores): the threads each image is analysed on when jobs images are
+// analysed at once: asked (0: as many as the cores allow), capped so that jobs x threads stays
+// within cores; at least 1.
+unsigned threadsPerImage(int asked, std::size_t jobs, std::size_t cores);
+
 // ProgressLine: "[######....] 12/200 images  35.2/s  0:05 left" on standard error, redrawn in place
 // at most ten times a second, when active; nothing otherwise.
 class ProgressLine {

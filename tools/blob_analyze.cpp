@@ -197,6 +197,7 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output, Features
   };
   const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t jobs = std::min(total, options.jobs > 0 ? static_cast<std::size_t>(options.jobs) : cores);
+  analyzer.threads(threadsPerImage(options.threads, jobs, cores));
   if (jobs > 1) {
     analyseInParallel(analyzer, options.maxPels, files, jobs, write);
   } else {

@@ -199,6 +199,8 @@ void Parser::apply(const std::string& name, const std::string& value) {
     }
   } else if (name == "-j" || name == "--jobs") {
     options.jobs = static_cast<int>(parseNumber(value, name, 1, 256));
+  } else if (name == "--threads") {
+    options.threads = static_cast<int>(parseNumber(value, name, 1, 256));
   } else if (name == "--recursive") {
     options.recursive = true;
   } else if (name == "--mask-interior") {
@@ -288,7 +290,7 @@ bool takesValue(const std::string& name) {
                                                "--format", "--measures", "--output", "--filter", "--sort",
                                                "--overlay", "--draw", "--label-image", "--angle",
                                                "--exclude-area", "--exclude-pels", "--exclude-percent", "--xform",
-                                               "-j", "--jobs", "--features"};
+                                               "-j", "--jobs", "--threads", "--features"};
   return valued.count(name) != 0;
 }
 
@@ -352,6 +354,10 @@ Batches:
                             results keep the order of the input. With several images and
                             standard error a terminal, a progress line shows images done,
                             images per second and the time left
+  --threads N               analyse each image on N threads (1..256; default: the cores the
+                            jobs leave, so one per core for a single image); jobs times
+                            threads never passes the core count. The results do not depend
+                            on it. With --report each image uses one thread
 
 Segmentation (choose one; the default is --threshold 128):
   --threshold T             a pel at or above T (0..255) is foreground

@@ -68,6 +68,7 @@ struct Options {
   std::vector<std::string> images;  // image files and folders as given; empty: the built-in demo image
   bool recursive = false;         // --recursive: folders are searched in their subfolders too
   int jobs = 0;                   // -j N / --jobs N: images analysed at once; 0: one per core
+  int threads = 0;                // --threads N: threads per image; 0: the cores the jobs leave
   bool help = false;
 };
 

@@ -66,6 +66,29 @@ TEST_F(Batch, parallelRun_reportsLikeASequentialOneInInputOrder) {
   EXPECT_EQ(runTool("-j 0 '" + folder_ + "'").status, 2);
 }
 
+TEST_F(Batch, threadsPerImage_sameReportOnAnyCount_jobsTimesThreadsWithinTheCores) {
+  // Large enough to be split into bands: 640 x 1000 pels of bars, rings and specks.
+  tool::GreyImage image{640, 1000, std::vector<unsigned char>(640 * 1000, 0)};
+  for (std::size_t i = 0; i < image.pels.size(); ++i) {
+    const std::size_t x = i % 640, y = i / 640;
+    if ((x / 7 + y / 13) % 5 == 0 || (x * 31 + y * 17) % 101 == 0) image.pels[i] = static_cast<unsigned char>(128 + y % 128);
+  }
+  const std::string path = folder_ + "/large.pgm";
+  tool::writePgm(path, image);
+  const ToolRun one = runTool("--format csv --threads 1 '" + path + "'");
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_GT(std::count(one.out.begin(), one.out.end(), '\n'), 1000);
+  EXPECT_EQ(runTool("--format csv --threads 3 '" + path + "'").out, one.out);
+  EXPECT_EQ(runTool("--format csv '" + path + "'").out, one.out);
+  EXPECT_EQ(runTool("--threads 0 '" + path + "'").status, 2);
+
+  EXPECT_EQ(tool::threadsPerImage(0, 1, 8), 8u);
+  EXPECT_EQ(tool::threadsPerImage(0, 3, 8), 2u);
+  EXPECT_EQ(tool::threadsPerImage(6, 1, 8), 6u);
+  EXPECT_EQ(tool::threadsPerImage(6, 2, 8), 4u);
+  EXPECT_EQ(tool::threadsPerImage(2, 16, 8), 1u);
+}
+
 TEST(ProgressLine, text_showsCountRateAndTimeLeft) {
   EXPECT_EQ(tool::ProgressLine::text(0, 8, 0.0), "[........................] 0/8 images");
   EXPECT_EQ(tool::ProgressLine::text(6, 8, 3.0), "[##################......] 6/8 images  2.0/s  0:01 left");
