@@ -464,11 +464,11 @@ void setSegmentation(kcBlobParams& params, const std::string& kind, const std::v
 
 // analyze(...): the scene of one analysis. The image and the mask are checked against maxPels, the
 // mask for pels, and its size against the image's unless maskOffset places it, all before anything
-// is copied.
+// is copied. threads: as kfBlobAnalysis takes it (0: one per core).
 Scene analyze(const py::array& image, const std::string& segmentation, const std::vector<long>& values, bool invert,
               int connectivity, int cleanup, long minPels, const std::vector<int>& morph,
               const std::optional<py::array>& mask, bool maskInterior,
-              const std::optional<std::pair<long, long>>& maskOffset, std::uint64_t maxPels) {
+              const std::optional<std::pair<long, long>>& maskOffset, std::uint64_t maxPels, int threads) {
   const ImageView imageView = viewOf(image, "image");
   checkPels(imageView, "image", maxPels);
   std::optional<ImageView> maskView;
@@ -509,7 +509,7 @@ Scene analyze(const py::array& image, const std::string& segmentation, const std
       params.mask(runs);
       params.useMaskForInterior(maskInterior);
     }
-    kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, params, analysis->results);
+    kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, params, analysis->results, threads);
   }
   return Scene(std::move(analysis));
 }
@@ -562,7 +562,7 @@ PYBIND11_MODULE(_blob, module) {
 
   module.def("analyze", &analyze, py::arg("image"), py::arg("segmentation"), py::arg("values"), py::arg("invert"),
         py::arg("connectivity"), py::arg("cleanup"), py::arg("min_pels"), py::arg("morph"), py::arg("mask"),
-        py::arg("mask_interior"), py::arg("mask_offset"), py::arg("max_pels"));
+        py::arg("mask_interior"), py::arg("mask_offset"), py::arg("max_pels"), py::arg("threads"));
   module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"));
   module.def("demo_image", [] { return arrayOf(tool::makeDemoImage()); });
   module.def("expand_inputs", &expandInputs, py::arg("inputs"), py::arg("recursive"));

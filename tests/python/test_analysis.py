@@ -93,6 +93,13 @@ def test_strided_views_are_their_copies():
         assert tables_equal(blob.analyze(view).table(), blob.analyze(np.ascontiguousarray(view)).table())
 
 
+def test_threads_give_the_same_scene():
+    image = random_image(11, 800, 700)  # large enough to be split into bands
+    one = blob.analyze(image, connectivity="greyScale").table()
+    for threads in (0, 2, 3):
+        assert tables_equal(blob.analyze(image, threads=threads).table(), one)
+
+
 def test_label_image_renders_the_scene():
     image = random_image(2)
     scene = blob.analyze(image, none=True, connectivity="labelled")

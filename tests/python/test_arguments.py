@@ -83,6 +83,7 @@ IMAGE = random_image(7)
     (lambda s: blob.analyze(IMAGE, soft=5), TypeError, "soft must be a sequence of 3 values"),
     (lambda s: blob.analyze(IMAGE, connectivity=[1]), TypeError, "connectivity must be a str"),
     (lambda s: blob.analyze(IMAGE, invert="no"), TypeError, "invert must be True or False"),
+    (lambda s: blob.analyze(IMAGE, threads=-1), ValueError, "threads must be an integer in 0..256"),
     (lambda s: s[2**70], blob.BadId, "The specified blob ID is not valid."),
     (lambda s: blob.Blob(s, 2**63).area, blob.BadId, "The specified blob ID is not valid."),
     (lambda s: s.to_json(file="\udcff"), ValueError, "file cannot be encoded as UTF-8"),
