@@ -24,9 +24,16 @@
 // After the main table comes the process-peak table (process_peak.h): the peak resident set of
 // blob-analyze and of an OpenCV child, each analysing noise50-8192 once from a PGM file.
 //
-// Usage: opencv_compare [--check | --peak-only] [--min-time SECONDS] [--limit SECONDS] [--only NAME]
+// With --threads, a table of its own: ours on 1, 2 and (where there are cores for them) 4 and 8
+// threads against (b) given as many (cv::setNumThreads), on parts, noise10 and noise50 at 8192 and
+// parts at 16384, with each side's speed-up over its one-thread time. Agreement is checked first
+// at every thread count.
+//
+// Usage: opencv_compare [--check | --peak-only | --threads] [--min-time SECONDS] [--limit SECONDS]
+//                       [--only NAME]
 //   --check      agreement only, on 256 x 256 images of every class; exit 1 on any disagreement
 //   --peak-only  the process-peak table alone
+//   --threads    the threads table alone
 //   --min-time   time each cell for at least this long (default 1 s; at least 3 runs, at most 200)
 //   --limit      give up timing or measuring (c) on an image after this many seconds (default 120)
 //   --only       run only the images whose name ("parts-2048", ...) contains NAME; the process-peak
@@ -56,6 +63,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -87,10 +95,10 @@ struct Findings {
 // measured; run() returns a checksum of the measures.
 class Ours {
  public:
-  Ours() { params_.setSegmentationHardThresh(bench::kThreshold, false); }
+  explicit Ours(int threads = 1) : threads_(threads) { params_.setSegmentationHardThresh(bench::kThreshold, false); }
 
   double run(const kcPelBuffer<unsigned char>& pels) {
-    kfBlobAnalysis(pels, params_, results_);
+    kfBlobAnalysis(pels, params_, results_, threads_);
     const kcBlobSceneDescription* scene = results_.connectedBlobs();
     double sum = 0.0;
     for (long id = 1, n = scene->numBlobs(false); id <= n; ++id) {
@@ -120,6 +128,7 @@ class Ours {
   }
 
  private:
+  int threads_;
   kcBlobParams params_;
   kcBlobResults results_;
 };
@@ -365,6 +374,7 @@ std::string fixed(double value, int digits) {
 struct Options {
   bool check = false;
   bool peakOnly = false;
+  bool threads = false;
   double minTime = 1.0;
   double limit = 120.0;
   std::string only;
@@ -377,6 +387,7 @@ Options parse(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--check") o.check = true;
     else if (arg == "--peak-only") o.peakOnly = true;
+    else if (arg == "--threads") o.threads = true;
     else if (arg == "--min-time" && i + 1 < argc) o.minTime = std::atof(argv[++i]);
     else if (arg == "--only" && i + 1 < argc) o.only = argv[++i];
     else if (arg == "--limit" && i + 1 < argc) o.limit = std::atof(argv[++i]);
@@ -384,8 +395,8 @@ Options parse(int argc, char** argv) {
       o.memoryRoute = argv[++i];
       o.memoryImage = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: opencv_compare [--check | --peak-only] [--min-time SECONDS] [--limit SECONDS] "
-                           "[--only NAME]\n");
+      std::fprintf(stderr, "usage: opencv_compare [--check | --peak-only | --threads] [--min-time SECONDS] "
+                           "[--limit SECONDS] [--only NAME]\n");
       std::exit(2);
     }
   }
@@ -577,6 +588,49 @@ int peakInFreshProcess() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
+// runThreads(): the threads table. Returns 1 when a side disagrees at some thread count.
+int runThreads(const Options& options) {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  std::printf("Machine: %s, %u cores; OpenCV %s; build %s, %s.\n\n", cpuName().c_str(), cores, CV_VERSION,
+              BENCH_BUILD_TYPE, __VERSION__);
+  std::printf("| image | threads | ours ms | (b) ms | ours/(b) | ours speed-up | (b) speed-up |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+  const std::vector<bench::ImageSpec> set = {{bench::ImageClass::eParts, 8192}, {bench::ImageClass::eNoise10, 8192},
+                                             {bench::ImageClass::eNoise50, 8192}, {bench::ImageClass::eParts, 16384}};
+  int failures = 0;
+  for (const bench::ImageSpec& entry : set) {
+    if (entry.name().find(options.only) == std::string::npos) continue;
+    const kcPelBuffer<unsigned char> pels = bench::makeImage(entry.kind, entry.side);
+    const cv::Mat mat = wrap(pels);
+    double oursOne = 0.0, theirsOne = 0.0;
+    for (int threads : {1, 2, 4, 8}) {
+      if (threads > 1 && static_cast<unsigned>(threads) > cores) break;
+      cv::setNumThreads(threads);
+      Ours ours(threads);
+      Components components;
+      ours.run(pels);
+      components.run(mat);
+      const std::string why = blobsDiffer(ours.findings().blobs, components.regions());
+      if (!why.empty()) {
+        std::printf("| %s | %d | DIFFERS: %s |\n", entry.name().c_str(), threads, why.c_str());
+        ++failures;
+        continue;
+      }
+      const double a = timeRuns([&] { return ours.run(pels); }, options.minTime).seconds;
+      const double b = timeRuns([&] { return components.run(mat); }, options.minTime).seconds;
+      if (threads == 1) oursOne = a, theirsOne = b;
+      std::printf("| %s | %d | %.1f | %.1f | %.2f | %.2f | %.2f |\n", entry.name().c_str(), threads, 1e3 * a, 1e3 * b,
+                  a / b, oursOne / a, theirsOne / b);
+      std::fflush(stdout);
+    }
+  }
+  cv::setNumThreads(1);
+  std::printf("\nTimes: median of one call in steady state, outputs reused from call to call; ours is the"
+              " analysis with area, centre of mass and bounding box of every blob and hole; (b) threshold +"
+              " connectedComponentsWithStats. Speed-up: the side's one-thread time over its time.\n");
+  return failures == 0 ? 0 : 1;
+}
+
 int runTable(const Options& options) {
   std::printf("Machine: %s; OpenCV %s with %d thread(s); build %s, %s.\n\n", cpuName().c_str(), CV_VERSION,
               cv::getNumThreads(), BENCH_BUILD_TYPE, __VERSION__);
@@ -611,5 +665,6 @@ int main(int argc, char** argv) {
   cv::setNumThreads(1);
   if (!options.memoryRoute.empty()) return runPeakMemory(options);
   if (options.peakOnly) return bench::runProcessPeak();
+  if (options.threads) return runThreads(options);
   return options.check ? runCheck(options) : runTable(options);
 }

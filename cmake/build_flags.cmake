@@ -29,6 +29,16 @@ if(BLOB_SANITIZE)
   target_link_options(blob_build_flags INTERFACE -fsanitize=address,undefined)
 endif()
 
+if(BLOB_TSAN)
+  if(BLOB_SANITIZE OR BLOB_FUZZ)
+    message(FATAL_ERROR "BLOB_TSAN cannot be combined with BLOB_SANITIZE or BLOB_FUZZ")
+  endif()
+  # -Wno-tsan: the run pool's acquire fence (rle_sink.cpp), which ThreadSanitizer does not model,
+  # is not on the paths these tests run across threads.
+  target_compile_options(blob_build_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer -Wno-tsan)
+  target_link_options(blob_build_flags INTERFACE -fsanitize=thread)
+endif()
+
 # The archive fuzzer's build: coverage for libFuzzer and the sanitizers in every target (the
 # fuzzer's own link adds libFuzzer). Clang only.
 if(BLOB_FUZZ)

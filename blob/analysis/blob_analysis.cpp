@@ -19,6 +19,7 @@
 #include "analysis/blob_recording.h"
 #include "analysis/params_check.h"
 #include "connect/connect_scene.h"
+#include "parallel/run_bands.h"
 #include "parallel/work_pool.h"
 #include "scene/scene_builder.h"
 
@@ -35,10 +36,13 @@ struct kc_BlobPipeline {
 
  private:
   static void checkSettings(const kcBlobParams& params);
-  static kcRLEBuffer encode(const Pels& image, const kcBlobParams& params, const kcRLEStorage& storage);
+  // threshBand: the rows of the threshold image that image's rows meet (eThreshImage), when image
+  // is a band of the image analysed.
+  static kcRLEBuffer encode(const Pels& image, const kcBlobParams& params, const kcRLEStorage& storage,
+                            const Pels* threshBand = nullptr);
   static kcRLEBuffer encodeInBands(const Pels& image, const kcBlobParams& params, unsigned threads);
   static const kcRLEBuffer& applyMorphology(const kcRLEBuffer& input, const kcBlobParams& params,
-                                            kcBlobResults& results);
+                                            kcBlobResults& results, unsigned threads);
   static void connect(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
                       const kcBlobParams& params, unsigned threads);
 };
@@ -53,8 +57,12 @@ namespace {
 // 9-11; the shape is the value modulo 3.
 constexpr std::uint32_t kLastMorphOp = eMorphOpen2;
 
-kcRLEBuffer morphStep(const kcRLEBuffer& image, bool dilate, kcRLEBuffer::Shape shape) {
-  return dilate ? image.gmorphMax(shape) : image.gmorphMin(shape);
+// morphStep(image, dilate, shape, threads): one erosion or dilation, in bands of rows that each read
+// the row above and below them (every element reaches one row at most).
+kcRLEBuffer morphStep(const kcRLEBuffer& image, bool dilate, kcRLEBuffer::Shape shape, unsigned threads) {
+  return kf_RunsInBands(image, threads, 1, [dilate, shape](const kcRLEBuffer& band) {
+    return dilate ? band.gmorphMax(shape) : band.gmorphMin(shape);
+  });
 }
 
 }  // namespace
@@ -66,7 +74,8 @@ void kc_BlobPipeline::checkSettings(const kcBlobParams& params) {
                           params.connectivityCleanup(), params.connectivityMinPels());
 }
 
-kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, const kcRLEStorage& storage) {
+kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, const kcRLEStorage& storage,
+                                    const Pels* threshBand) {
   kcRLEBuffer out;
   out.storage(storage);
   switch (p.segmentationType()) {
@@ -90,7 +99,7 @@ kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, co
         out.encode(image, p.thresh(), p.hiThresh(), p.softness(), p.invert());
       break;
     case kcBlobParams::eThreshImage:
-      out.encode(image, p.map(), p.threshImage(), p.postMap());
+      out.encode(image, p.map(), threshBand != nullptr ? *threshBand : p.threshImage(), p.postMap());
       break;
     default:
       KC_ASSERT(false, "the segmentation type was checked before encoding");
@@ -99,25 +108,28 @@ kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, co
 }
 
 // Bands of rows encoded on several threads, then stacked into one image (their runs shared). The
-// percentage forms need the whole image's histogram first and are encoded whole.
+// percentage forms need the whole image's histogram first, and a threshold image of another size
+// is refused by the encoder: both are encoded whole.
 kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams& p, unsigned threads) {
   const long height = image.height();
   const std::size_t bands = kf_Bands(static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(height),
                                      height, threads);
   const bool percent = (p.segmentationType() == kcBlobParams::eHardThresh ||
                         p.segmentationType() == kcBlobParams::eSoftThresh) && p.isThreshPercent();
-  if (bands < 2 || percent) return encode(image, p, kcRLEStorage::none());
+  const bool threshImage = p.segmentationType() == kcBlobParams::eThreshImage;
+  if (bands < 2 || percent ||
+      (threshImage && (p.threshImage().width() != image.width() || p.threshImage().height() != height)))
+    return encode(image, p, kcRLEStorage::none());
+  const auto rows = [](const Pels& pels, long top, long bottom) {
+    return pels.subWindow(kcPelRect(pels.offset().x(), pels.offset().y() + top, pels.width(), bottom - top));
+  };
   std::vector<kcRLEBuffer> parts(bands);
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
     const long top = kf_BandTop(height, bands, b), bottom = kf_BandTop(height, bands, b + 1);
-    const kcPair<long> ul(image.offset().x(), image.offset().y() + top);
-    parts[b] = encode(image.subWindow(kcPelRect(ul.x(), ul.y(), image.width(), bottom - top)), p, kcRLEStorage::none());
+    const Pels thresh = threshImage ? rows(p.threshImage(), top, bottom) : Pels();
+    parts[b] = encode(rows(image, top, bottom), p, kcRLEStorage::none(), threshImage ? &thresh : nullptr);
   });
-  kcRLEBuffer out;
-  out.becomeStack(parts);
-  out.offset(image.offset());
-  out.copyXforms(image.xformCache());
-  return out;
+  return kf_StackBands(parts, image.offset(), image.xformCache());
 }
 
 void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
@@ -148,7 +160,7 @@ void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
 
 const kcRLEBuffer& kc_BlobPipeline::applyMorphology(const kcRLEBuffer& input,
                                                     const kcBlobParams& params,
-                                                    kcBlobResults& results) {
+                                                    kcBlobResults& results, unsigned threads) {
   const kcRLEBuffer* current = &input;
   kcTimer timer(false);
   timer.start();
@@ -157,8 +169,8 @@ const kcRLEBuffer& kc_BlobPipeline::applyMorphology(const kcRLEBuffer& input,
     if (value > kLastMorphOp) refuse(kc_BlobMessages::eBadMorphOp);
     const auto shape = static_cast<kcRLEBuffer::Shape>(value % 3);
     const bool dilateFirst = (value >= eMorphDilate0 && value <= eMorphClose2);
-    results.morphed_ = morphStep(*current, dilateFirst, shape);
-    if (value >= eMorphClose0) results.morphed_ = morphStep(results.morphed_, !dilateFirst, shape);
+    results.morphed_ = morphStep(*current, dilateFirst, shape, threads);
+    if (value >= eMorphClose0) results.morphed_ = morphStep(results.morphed_, !dilateFirst, shape, threads);
     current = &results.morphed_;
   }
   results.morphTime_ = timer.sec();
@@ -196,11 +208,14 @@ void kc_BlobPipeline::runLengthBody(const kcRLEBuffer& input, const kcBlobParams
   if (!params.mask().isDegenerate()) {
     kcTimer timer(false);
     timer.start();
-    results.masked_ = current->mask(params.mask(), 0, 0, false);
+    const kcRLEBuffer& mask = params.mask();
+    results.masked_ = kf_RunsInBands(*current, threads, 0, [&mask](const kcRLEBuffer& band) {
+      return band.mask(mask, 0, 0, false);
+    });
     results.maskTime_ = timer.sec();
     current = &results.masked_;
   }
-  if (!params.morph().empty()) current = &applyMorphology(*current, params, results);
+  if (!params.morph().empty()) current = &applyMorphology(*current, params, results, threads);
 
   // A scene created here belongs to the results only once connectivity succeeded.
   std::unique_ptr<kcBlobSceneDescription> created;

@@ -53,11 +53,12 @@ kcPelBuffer<unsigned char> randomImage(std::mt19937& rng) {
 // randomParams(rng, image): any segmentation, connectivity, cleanup, morphology and mask.
 kcBlobParams randomParams(std::mt19937& rng, const kcPelBuffer<unsigned char>& image) {
   kcBlobParams p;
-  switch (rng() % 5) {
+  switch (rng() % 6) {
     case 0: p.setSegmentationNone(static_cast<unsigned char>(1 + rng() % 3)); break;
     case 1: p.setSegmentationHardThresh(static_cast<unsigned char>(rng() % 256), rng() % 2 == 0); break;
     case 2: p.setSegmentationSoftThresh(40, 200, 4, rng() % 2 == 0); break;
     case 3: p.setSegmentationHardThresh(5, 5, 50, false); break;
+    case 4: p.setSegmentationThreshImage({}, shapes(rng, image.width(), image.height()), {}, 1); break;
     default: {
       std::vector<unsigned char> map(256);
       for (unsigned char& m : map) m = static_cast<unsigned char>(rng() % 4);
