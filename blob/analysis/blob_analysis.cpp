@@ -181,14 +181,13 @@ void kc_BlobPipeline::connect(kcBlobSceneDescription& scene, const kcRLEBuffer& 
                               const kcBlobParams& p, unsigned threads) {
   switch (p.connectivityType()) {
     case kcBlobSceneDescription::eGreyScale:
-      kf_ConnectGreyScale(scene, image, p.scaleVal(), p.connectivityCleanup(), p.connectivityMinPels(), threads);
+      kf_ConnectGreyScale(scene, image, p.scaleVal(), false, p.connectivityCleanup(), p.connectivityMinPels(), threads);
       break;
     case kcBlobSceneDescription::eLabelled:
       scene.connectComponentsLabelled(image, p.connectivityCleanup(), p.connectivityMinPels());
       break;
     case kcBlobSceneDescription::eWholeImageGreyScale:
-      scene.connectComponentsGreyScale(image, p.scaleVal(), true, p.connectivityCleanup(),
-                                       p.connectivityMinPels());
+      kf_ConnectGreyScale(scene, image, p.scaleVal(), true, p.connectivityCleanup(), p.connectivityMinPels(), threads);
       break;
     default:
       refuse(kc_BlobMessages::eBadConnectivityType);

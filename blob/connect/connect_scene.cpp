@@ -147,21 +147,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
 void kcBlobSceneDescription::connectComponentsGreyScale(const kcRLEBuffer& image,
                                                         unsigned char scaleVal, bool wholeImage,
                                                         ConnectCleanup cleanup, long minPels) {
-  mutating();
-  const Settings s{wholeImage ? eWholeImageGreyScale : eGreyScale, scaleVal, cleanup, minPels};
-  checkPreconditions(image, s);
-  kc_BSDData& d = kc_SceneBuilder::data(*this);
-  if (!wholeImage) {
-    connectRuns(*this, d, image, s);
-    return;
-  }
-  kc_BlobStore store;
-  std::vector<BlobId> topIds;
-  kf_WholeImageBlobs(image, store, topIds);
-  d.mutating();
-  d.replaceXform(image.xformCache(), false);  // the last step that can fail
-  d.install(store, topIds);
-  commitSettings(*this, d, image, s);
+  kf_ConnectGreyScale(*this, image, scaleVal, wholeImage, cleanup, minPels, 1);
 }
 
 void kcBlobSceneDescription::connectComponentsLabelled(const kcRLEBuffer& image,
@@ -173,9 +159,22 @@ void kcBlobSceneDescription::connectComponentsLabelled(const kcRLEBuffer& image,
 }
 
 void kf_ConnectGreyScale(kcBlobSceneDescription& scene, const kcRLEBuffer& image, unsigned char scaleVal,
-                         kcBlobSceneDescription::ConnectCleanup cleanup, long minPels, unsigned threads) {
+                         bool wholeImage, kcBlobSceneDescription::ConnectCleanup cleanup, long minPels,
+                         unsigned threads) {
   scene.mutating();
-  const Settings s{kcBlobSceneDescription::eGreyScale, scaleVal, cleanup, minPels};
+  const Settings s{wholeImage ? kcBlobSceneDescription::eWholeImageGreyScale : kcBlobSceneDescription::eGreyScale,
+                   scaleVal, cleanup, minPels};
   checkPreconditions(image, s);
-  connectRuns(scene, kc_SceneBuilder::data(scene), image, s, threads);
+  kc_BSDData& d = kc_SceneBuilder::data(scene);
+  if (!wholeImage) {
+    connectRuns(scene, d, image, s, threads);
+    return;
+  }
+  kc_BlobStore store;
+  std::vector<BlobId> topIds;
+  kf_WholeImageBlobs(image, store, topIds, threads);
+  d.mutating();
+  d.replaceXform(image.xformCache(), false);  // the last step that can fail
+  d.install(store, topIds);
+  commitSettings(scene, d, image, s);
 }

@@ -14,12 +14,16 @@ class kcRLEBuffer;
 // kf_WholeImageBlobs(image, store, topIds): the single weighted blob of a whole-image analysis,
 // trimmed to the non-zero pels, with its row and column projections, into store (cleared first);
 // no blob when every pel is 0. topIds is [1] when there is a blob and empty otherwise.
-// Precondition (internal assertion): image is not degenerate. Allocates; platform exceptions
-// (an abandoned analysis included) pass through.
-void kf_WholeImageBlobs(const kcRLEBuffer& image, kc_BlobStore& store, std::vector<BlobId>& topIds);
+// The projections are made in bands on up to threads threads (kf_Bands). Precondition (internal
+// assertion): image is not degenerate. Allocates; platform exceptions (an abandoned analysis
+// included) pass through.
+void kf_WholeImageBlobs(const kcRLEBuffer& image, kc_BlobStore& store, std::vector<BlobId>& topIds,
+                        unsigned threads = 1);
 
-// kf_ConnectGreyScale(scene, image, scaleVal, cleanup, minPels, threads): what
-// scene.connectComponentsGreyScale(image, scaleVal, false, cleanup, minPels) does, bit for bit, on up
-// to threads threads when there is no cleanup (kf_ConnectInBands); on the calling thread otherwise.
+// kf_ConnectGreyScale(scene, image, scaleVal, wholeImage, cleanup, minPels, threads): what
+// scene.connectComponentsGreyScale(image, scaleVal, wholeImage, cleanup, minPels) does, bit for bit,
+// on up to threads threads: the whole-image projections, and connectivity without cleanup
+// (kf_ConnectInBands); the rest on the calling thread.
 void kf_ConnectGreyScale(kcBlobSceneDescription& scene, const kcRLEBuffer& image, unsigned char scaleVal,
-                         kcBlobSceneDescription::ConnectCleanup cleanup, long minPels, unsigned threads);
+                         bool wholeImage, kcBlobSceneDescription::ConnectCleanup cleanup, long minPels,
+                         unsigned threads);

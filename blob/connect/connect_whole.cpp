@@ -1,10 +1,10 @@
 // Whole-image analysis: every non-zero pel of the image in one weighted blob, trimmed to the
 // smallest rectangle that holds them.
 #include "connect/connect_scene.h"
+#include "parallel/work_pool.h"
 #include "scene/scene_builder.h"
 
 #include <foundation/assert.h>
-#include <foundation/attention.h>
 #include <foundation/rlebuffer.h>
 
 #include <algorithm>
@@ -12,14 +12,31 @@
 
 namespace {
 
-std::uint64_t weightedSum(const kcRLEBuffer& image) {
-  std::uint64_t sum = 0;
-  const unsigned char* const* rows = image.pointToRat();
-  for (long y = 0; y < image.height(); ++y) {
-    if ((y & 15) == 15) kcAttention::check();
-    for (const unsigned char* r = rows[y]; r[1] != 0; r += 2) sum += std::uint64_t{r[0]} * r[1];
+// project(image, threads, rows, columns): the row and column projections, in bands of rows whose
+// column sums add up (exact: integer sums).
+void project(const kcRLEBuffer& image, unsigned threads, std::vector<std::uint64_t>& rows,
+             std::vector<std::uint64_t>& columns) {
+  const long width = image.width(), height = image.height();
+  const std::size_t bands = kf_Bands(static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height), height, threads);
+  if (bands < 2) {
+    rows = image.projectHoriz();
+    columns = image.projectVert();
+    return;
   }
-  return sum;
+  std::vector<std::vector<std::uint64_t>> rowParts(bands), columnParts(bands);
+  const kcPair<long> at = image.offset();
+  kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
+    const long top = kf_BandTop(height, bands, b), bottom = kf_BandTop(height, bands, b + 1);
+    const kcRLEBuffer band = image.subWindow(kcPelRect(at.x(), at.y() + top, width, bottom - top));
+    rowParts[b] = band.projectHoriz();
+    columnParts[b] = band.projectVert();
+  });
+  rows.clear();
+  rows.reserve(static_cast<std::size_t>(height));
+  for (const auto& part : rowParts) rows.insert(rows.end(), part.begin(), part.end());
+  columns = std::move(columnParts[0]);
+  for (std::size_t b = 1; b < bands; ++b)
+    for (std::size_t x = 0; x < columns.size(); ++x) columns[x] += columnParts[b][x];
 }
 
 // trim(projection, first, count): the first non-zero entry and the span up to the last one.
@@ -39,13 +56,14 @@ void keep(std::vector<std::uint64_t>& projection, long first, long count) {
 
 }  // namespace
 
-void kf_WholeImageBlobs(const kcRLEBuffer& image, kc_BlobStore& store, std::vector<BlobId>& topIds) {
+void kf_WholeImageBlobs(const kcRLEBuffer& image, kc_BlobStore& store, std::vector<BlobId>& topIds,
+                        unsigned threads) {
   KC_ASSERT(!image.isDegenerate(), "the image of a whole-image analysis has pels");
   store.clear();
   topIds.clear();
-  if (weightedSum(image) == 0) return;
-  std::vector<std::uint64_t> rows = image.projectHoriz();
-  std::vector<std::uint64_t> columns = image.projectVert();
+  std::vector<std::uint64_t> rows, columns;
+  project(image, threads, rows, columns);
+  if (std::all_of(rows.begin(), rows.end(), [](std::uint64_t v) { return v == 0; })) return;
   long top = 0, height = 0, left = 0, width = 0;
   trim(rows, top, height);
   trim(columns, left, width);
