@@ -104,7 +104,9 @@ TEST(ParallelAnalysis, randomImagesAndSettings_sameSceneAsOneThreadOnEveryCount)
       kfBlobAnalysis(image, params, many, threads);
       ASSERT_EQ(sceneBytes(many), expected) << "round " << round << ", " << threads << " threads";
       ASSERT_TRUE(many.rle() == one.rle()) << "round " << round << ", " << threads << " threads";
-      if (measured) ASSERT_EQ(archive_fixture::answers(*many.connectedBlobs()), answers) << "round " << round;
+      if (measured) {
+        ASSERT_EQ(archive_fixture::answers(*many.connectedBlobs()), answers) << "round " << round;
+      }
     }
   }
 }
