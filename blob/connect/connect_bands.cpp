@@ -1,15 +1,476 @@
-// Grey-scale connectivity in bands of rows.
+// Grey-scale connectivity in bands of rows: the light pass that finds the regions of the row above
+// each band, the band scan with its placeholders, the join of the bands into the first band's
+// engine, and kf_ConnectInBands, which schedules them.
 #include "connect/connect_bands.h"
-
+#include "connect/connect_records.h"
 #include "parallel/work_pool.h"
 
+#include <foundation/assert.h>
 #include <foundation/rlebuffer.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <limits>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+inline bool sameKind(const kc_ScanRun& a, const kc_ScanRun& b) { return (a.value != 0) == (b.value != 0); }
+
+// KindRun: a maximal run of one kind (foreground or background) in a row.
+struct KindRun {
+  Column x;
+  Column xe;
+  bool fg;
+};
+
+// ClassPass: the light pass: the connectivity of the runs alone, by the scan's rules (foreground
+// 8-connected, background 4-connected), without records or sums, keeping one row of classes.
+class ClassPass {
+ public:
+  ClassPass(const unsigned char* const* rows, Column width)
+      : rows_(rows), width_(width), prev_(static_cast<std::size_t>(width) + 1), cur_(prev_.size()),
+        prevClass_(prev_.size()), curClass_(prev_.size()) {}
+
+  // run(top, bottom, above, out): the classes of row bottom - 1, given those of row top - 1
+  // (above; null when top is 0). Calls kf_CheckStop() before each row y with y mod 16 = 15.
+  void run(RowIndex top, RowIndex bottom, const kc_SeamClasses* above, kc_SeamClasses& out) {
+    std::size_t np = 0;
+    std::uint32_t classes = 0;
+    if (above != nullptr) {
+      np = readKinds(top - 1, prev_);
+      KC_ASSERT(above->ofRun.size() == np, "the classes of a row name each of its runs");
+      std::copy(above->ofRun.begin(), above->ofRun.end(), prevClass_.begin());
+      classes = above->classes;
+    }
+    for (RowIndex y = top; y < bottom; ++y) {
+      if (y % 16 == 15) kf_CheckStop();
+      const std::size_t n = readKinds(y, cur_);
+      classes = np == 0 ? firstRow(n) : step(np, classes, n);
+      std::swap(prev_, cur_);
+      std::swap(prevClass_, curClass_);
+      np = n;
+    }
+    out.ofRun.assign(prevClass_.begin(), prevClass_.begin() + static_cast<std::ptrdiff_t>(np));
+    out.classes = classes;
+  }
+
+ private:
+  std::size_t readKinds(RowIndex y, std::vector<KindRun>& out) const {
+    std::size_t n = 0;
+    Column x = 0;
+    for (const unsigned char* src = rows_[y]; src[1] != 0; src += 2) {
+      const Column xe = x + src[1];
+      const bool fg = src[0] != 0;
+      if (n != 0 && out[n - 1].fg == fg) out[n - 1].xe = xe;
+      else out[n++] = KindRun{x, xe, fg};
+      x = xe;
+    }
+    return n;
+  }
+
+  std::uint32_t firstRow(std::size_t n) {
+    for (std::size_t j = 0; j < n; ++j) curClass_[j] = static_cast<std::uint32_t>(j);
+    return static_cast<std::uint32_t>(n);
+  }
+
+  std::uint32_t find(std::uint32_t v) {
+    while (parent_[v] != v) {
+      parent_[v] = parent_[parent_[v]];
+      v = parent_[v];
+    }
+    return v;
+  }
+
+  void unite(std::uint32_t a, std::uint32_t b) {
+    a = find(a);
+    b = find(b);
+    if (a < b) parent_[b] = a;
+    else if (b < a) parent_[a] = b;
+  }
+
+  // step(np, classes, n): the classes of the current row's n runs from the previous row's np runs
+  // of classes classes: nodes 0 .. classes - 1 are the previous classes, classes + j is run j.
+  std::uint32_t step(std::size_t np, std::uint32_t classes, std::size_t n) {
+    const std::size_t nodes = classes + n;
+    parent_.resize(std::max(parent_.size(), nodes));
+    renumber_.resize(parent_.size());
+    for (std::uint32_t v = 0; v < nodes; ++v) parent_[v] = v;
+    std::size_t a = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+      const KindRun& run = cur_[j];
+      const Column margin = run.fg ? 1 : 0;
+      const Column lo = run.x - margin;
+      const Column hi = std::min(run.xe - 1 + margin, width_ - 1);
+      while (a < np && prev_[a].x <= hi) {
+        const KindRun& up = prev_[a];
+        if (up.fg == run.fg && up.xe - 1 >= lo) unite(static_cast<std::uint32_t>(classes + j), prevClass_[a]);
+        if (up.xe > hi) break;
+        ++a;
+      }
+    }
+    std::fill(renumber_.begin(), renumber_.begin() + static_cast<std::ptrdiff_t>(nodes), kNone);
+    std::uint32_t next = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::uint32_t r = find(static_cast<std::uint32_t>(classes + j));
+      if (renumber_[r] == kNone) renumber_[r] = next++;
+      curClass_[j] = renumber_[r];
+    }
+    return next;
+  }
+
+  const unsigned char* const* rows_;
+  Column width_;
+  std::vector<KindRun> prev_, cur_;
+  std::vector<std::uint32_t> prevClass_, curClass_, parent_, renumber_;
+};
+
+// Posted: which bands' seam classes are ready, for the task of the band below.
+class Posted {
+ public:
+  explicit Posted(std::size_t bands) : done_(bands, 0) {}
+  void post(std::size_t b) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_[b] = 1;
+    }
+    ready_.notify_all();
+  }
+  // wait(b): until band b is posted, calling kf_CheckStop() every millisecond meanwhile.
+  void wait(std::size_t b) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (done_[b] == 0) {
+      ready_.wait_for(lock, std::chrono::milliseconds(1));
+      if (done_[b] != 0) break;
+      lock.unlock();
+      kf_CheckStop();
+      lock.lock();
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<char> done_;
+};
+
+// The share of a band's scan time that the light pass over as many rows takes: band b's task
+// passes lightly over band b - 1 before scanning its own, so bands shrink by it to end together.
+constexpr double kLightShare = 0.3;
+
+std::vector<RowIndex> bandTops(RowIndex rows, std::size_t bands) {
+  std::vector<double> ends(bands);
+  double w = 1.0, total = 0.0;
+  for (std::size_t b = 0; b < bands; ++b, w *= 1.0 - kLightShare) ends[b] = total += w;
+  std::vector<RowIndex> tops(bands + 1);
+  tops[bands] = rows;
+  for (std::size_t b = 1; b < bands; ++b) {
+    const auto at = static_cast<RowIndex>(rows * ends[b - 1] / total + 0.5);
+    tops[b] = std::clamp(at, tops[b - 1] + 1, rows - static_cast<RowIndex>(bands - b));
+  }
+  return tops;
+}
+
+// orBits(to, from, first, shift): the bits of from at and past first, moved up by shift, into to.
+void orBits(std::vector<std::uint64_t>& to, const std::vector<std::uint64_t>& from, std::uint32_t first,
+            std::uint32_t shift) {
+  for (std::size_t w = first >> 6; w < from.size(); ++w) {
+    std::uint64_t v = from[w];
+    if (w == first >> 6) v &= ~std::uint64_t{0} << (first & 63);
+    if (v == 0) continue;
+    const std::uint64_t at = w * 64 + shift;
+    const std::size_t word = static_cast<std::size_t>(at >> 6);
+    const unsigned bit = static_cast<unsigned>(at & 63);
+    to[word] |= v << bit;
+    if (bit != 0 && (v >> (64 - bit)) != 0) to[word + 1] |= v >> (64 - bit);
+  }
+}
+
+}  // namespace
+
+void kc_ConnectEngine::scanBand(RowIndex top, RowIndex bottom, const kc_SeamClasses* above) {
+  KC_ASSERT(!scanned_ && !labelled_ && cleanup_ == kc_CleanupKind::eNone && (top == 0) == (above == nullptr) &&
+                top < bottom && bottom <= height_,
+            "a band of grey-scale rows without cleanup is scanned once");
+  scanned_ = true;
+  std::vector<kc_ScanRun>* prev = &ws_.rowA;
+  std::vector<kc_ScanRun>* current = &ws_.rowB;
+  std::size_t n = readRow(top == 0 ? 0 : top - 1, *current);
+  if (above == nullptr) {
+    scanGreyFirstRow(current->data(), n);
+  } else {
+    makePlaceholders(*above, current->data(), n);
+    if (attend_ && top % 16 == 15) attentionCheck();
+    std::swap(prev, current);
+    n = readRow(top, *current);
+    scanGreyRow(top, current->data(), n, prev->data());
+  }
+  for (RowIndex y = top + 1; y < bottom; ++y) {
+    if (attend_ && y % 16 == 15) attentionCheck();
+    std::swap(prev, current);
+    n = readRow(y, *current);
+    scanGreyRow(y, current->data(), n, prev->data());
+  }
+  rowsScanned_ = bottom;
+  lastRow_ = current;
+  lastRowCount_ = n;
+#ifndef NDEBUG
+  checkInvariants();
+#endif
+}
+
+// makePlaceholders(above, row, n): a record per class of row (the row above the band), in class
+// order, with no pels, extents that any pel widens, and marker child k; the row's runs take
+// their class's label.
+void kc_ConnectEngine::makePlaceholders(const kc_SeamClasses& above, kc_ScanRun* row, std::size_t n) {
+  KC_ASSERT(ws_.up.empty() && out_.entries.size() == 0, "placeholders are the band's first records");
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i != 0 && !sameKind(row[i - 1], row[i])) ++k;
+    KC_ASSERT(k < above.ofRun.size(), "the classes of a row name each of its runs");
+    const std::uint32_t c = above.ofRun[k];
+    if (c == placeholders_) {
+      const RegionIndex r = newRegion(row[i].value, 0, 0, 0);
+      Region& g = reg(r);
+      g.xMin = std::numeric_limits<Column>::max();
+      g.xEnd = 0;
+      g.yMin = std::numeric_limits<RowIndex>::max();
+      g.yMax = -1;
+      out_.entries.emplace_back().nextSibling = kNone;
+      g.firstChild = g.lastChild = c;
+      ++placeholders_;
+    }
+    KC_ASSERT(c < placeholders_, "classes are numbered in order of their first run");
+    row[i].label = c;
+  }
+  KC_ASSERT(k + 1 == above.ofRun.size() && placeholders_ == above.classes, "the classes of a row name each of its runs");
+}
+
+// slotsOfClasses(classes, slots): by class of the last row scanned, its open region; a class is
+// one region and two classes are two.
+void kc_ConnectEngine::slotsOfClasses(const kc_SeamClasses& classes, std::vector<RegionIndex>& slots) {
+  slots.assign(classes.classes, kNone);
+  const kc_ScanRun* row = lastRow_->data();
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < lastRowCount_; ++i) {
+    if (i != 0 && !sameKind(row[i - 1], row[i])) ++k;
+    KC_ASSERT(k < classes.ofRun.size(), "the classes of a row name each of its runs");
+    const std::uint32_t c = classes.ofRun[k];
+    const RegionIndex r = regionOf(row[i].label);
+    KC_ASSERT(slots[c] == kNone || slots[c] == r, "the runs of a class are one region");
+    slots[c] = r;
+  }
+  for (RegionIndex r : slots) {
+    KC_ASSERT(r != kNone && isOpen(r) && !reg(r).deleted, "each class is an open region of its own");
+    reg(r).deleted = true;
+  }
+  for (RegionIndex r : slots) reg(r).deleted = false;
+}
+
+void kc_ConnectEngine::takeSeam(const kc_SeamClasses& classes, std::vector<kc_ConnectRegion>& seam) {
+  std::vector<RegionIndex> slots;
+  slotsOfClasses(classes, slots);
+  seam.resize(slots.size());
+  for (std::size_t c = 0; c < slots.size(); ++c) {
+    seam[c] = reg(slots[c]);
+    freeSlot(slots[c]);
+  }
+}
+
+void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase) {
+  const std::uint32_t p = band.placeholders_;
+  const kc_EntryArray& from = band.out_.entries;
+  const auto link = [p, entryBase](std::uint32_t v) { return v == kNone || v < p ? v : v - p + entryBase; };
+  for (std::size_t i = p; i < from.size(); ++i) {
+    kc_BlobEntry e = from[i];
+    if (e.key >= p) {  // else it holds a placeholder: joinBand writes it
+      e.key = e.key - p + labelBase;
+      e.parent = e.parent - p + labelBase;
+    }
+    e.firstChild = link(e.firstChild);    // markers are left to joinBand, which walks the lists
+    e.nextSibling = link(e.nextSibling);  // that hold them
+    out_.entries[i - p + entryBase] = e;
+  }
+}
+
+// adoptRegion(g): g, a region of another band with labels, serial and links of this engine, is
+// one of this engine's open regions (its root label: its key, unused but for its place).
+RegionIndex kc_ConnectEngine::adoptRegion(const Region& g) {
+  const auto r = static_cast<RegionIndex>(ws_.regions.size());
+  ws_.regions.push_back(g);
+  Region& a = ws_.regions.back();
+  a.root = a.firstLabel;
+  a.setSize = 1;
+  slots_ = r + 1;
+  ++regionCount_;
+  return r;
+}
+
+void kc_ConnectEngine::joinBand(kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase,
+                                const std::vector<kc_ConnectRegion>& seam, const kc_SeamClasses* next,
+                                std::vector<kc_ConnectRegion>& nextSeam) {
+  const std::uint32_t p = band.placeholders_;
+  KC_ASSERT(p == seam.size() && labelBase >= p, "a band's placeholders are the regions of the row above it");
+  const auto global = [p, labelBase](std::uint32_t v) { return v - p + labelBase; };
+  const auto globalEntry = [p, entryBase](std::uint32_t v) { return v - p + entryBase; };
+  orBits(ws_.bits, band.ws_.bits, p, labelBase - p);
+
+  // The records that hold placeholders take the serial and value of the placeholder record, if
+  // they are one, and the key, pels and extents of every region from above they hold.
+  const auto convert = [&](Region& g) {
+    if (g.serial < p) {
+      g.value = seam[g.serial].value;
+      g.serial = seam[g.serial].serial;
+    } else {
+      g.serial = global(g.serial);
+    }
+  };
+  for (auto& held : band.seamRetired_) convert(held.second);
+  std::vector<Region*> holders;  // the open ones
+  for (RegionIndex r = 0; r < band.slots_; ++r) {
+    Region& g = band.reg(r);
+    if (g.released) continue;
+    if (g.firstLabel < p) {
+      convert(g);
+      holders.push_back(&g);
+    } else {
+      g.firstLabel = global(g.firstLabel);
+      g.serial = global(g.serial);
+      if (g.firstChild != kNone) {
+        g.firstChild = globalEntry(g.firstChild);
+        g.lastChild = globalEntry(g.lastChild);
+      }
+    }
+  }
+  const auto holderOf = [&band](LabelId q) -> Region& {
+    const LabelId root = band.rootOf(q);
+    const std::uint32_t where = band.ws_.up[root] & ~kRootFlag;
+    if (where < band.slots_ && !band.reg(where).released && band.reg(where).root == root) return band.reg(where);
+    const auto it = std::lower_bound(band.seamRetired_.begin(), band.seamRetired_.end(), where,
+                                     [](const auto& held, RetiredIndex i) { return held.first < i; });
+    KC_ASSERT(it != band.seamRetired_.end() && it->first == where, "a placeholder's region is open or retired");
+    return it->second;
+  };
+  std::vector<Region*> holding(p);
+  for (LabelId q = 0; q < p; ++q) holding[q] = &holderOf(q);
+  for (Region* g : holding) g->firstLabel = kNone;
+  for (LabelId q = 0; q < p; ++q) {
+    Region& g = *holding[q];
+    const Region& s = seam[q];
+    g.firstLabel = std::min(g.firstLabel, s.firstLabel);
+    g.pelCount += s.pelCount;
+    g.sumX += s.sumX;
+    g.sumY += s.sumY;
+    g.xMin = std::min(g.xMin, s.xMin);
+    g.xEnd = std::max(g.xEnd, s.xEnd);
+    g.yMin = std::min(g.yMin, s.yMin);
+    g.yMax = std::max(g.yMax, s.yMax);
+  }
+
+  // Their child lists, the markers replaced by the lists of the regions from above.
+  const auto relink = [&](Region& g) {
+    std::uint32_t first = kNone, last = kNone;
+    const auto append = [&](std::uint32_t head, std::uint32_t tail) {
+      if (last == kNone) first = head;
+      else out_.entries[last].nextSibling = head;
+      last = tail;
+    };
+    for (std::uint32_t v = g.firstChild; v != kNone; v = band.out_.entries[v].nextSibling) {
+      if (v >= p) append(globalEntry(v), globalEntry(v));
+      else if (seam[v].firstChild != kNone) append(seam[v].firstChild, seam[v].lastChild);
+    }
+    if (last != kNone) out_.entries[last].nextSibling = kNone;
+    g.firstChild = first;
+    g.lastChild = last;
+  };
+  for (Region* g : holders) relink(*g);
+  for (auto& held : band.seamRetired_) relink(held.second);
+
+  // The retired ones are written as retire() writes them (their place in a list kept).
+  for (const auto& [index, g] : band.seamRetired_) {
+    kc_BlobEntry& e = out_.entries[globalEntry(index)];
+    const std::uint32_t sibling = e.nextSibling;
+    e = kc_BlobEntry{};
+    writeEntry(e, g);
+    e.nextSibling = sibling;
+    ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
+  }
+
+  // The open regions go on into the next band's seam, or stay open here till the finish.
+  nextSeam.clear();
+  if (next != nullptr) {
+    std::vector<RegionIndex> slots;
+    band.slotsOfClasses(*next, slots);
+    nextSeam.resize(slots.size());
+    for (std::size_t c = 0; c < slots.size(); ++c) {
+      nextSeam[c] = band.reg(slots[c]);
+      band.freeSlot(slots[c]);
+    }
+  }
+  for (RegionIndex r = 0; r < band.slots_; ++r)
+    if (!band.reg(r).released) adoptRegion(band.reg(r));
+}
+
+void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {
+  KC_ASSERT(labels >= ws_.up.size() && entries >= out_.entries.size(), "the bands add labels and entries");
+  ws_.up.resize(labels, 0);
+  ws_.bits.resize((labels + 63) / 64, 0);
+  out_.entries.resize(entries);
+  serial_ = labels;
+  rowsScanned_ = height_;
+  lastRow_ = nullptr;
+}
 
 std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_BlobStore& out,
                               std::vector<BlobId>& topIds, unsigned threads) {
-  (void)threads;
-  kc_ConnectEngine engine(image, ws, out, false, kc_CleanupKind::eNone, 0);
-  engine.scan();
-  engine.finish(topIds);
-  return engine.retired();
+  const auto rows = static_cast<RowIndex>(image.height());
+  const std::size_t bands =
+      kf_Bands(static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(rows), rows, threads);
+  kc_ConnectEngine first(image, ws, out, false, kc_CleanupKind::eNone, 0);
+  if (bands <= 1) {
+    first.scan();
+    first.finish(topIds);
+    return first.retired();
+  }
+  const std::vector<RowIndex> tops = bandTops(rows, bands);
+  std::vector<kc_ConnectWorkspace> spaces(bands - 1);
+  std::vector<kc_BlobStore> stores(bands - 1);
+  std::vector<std::unique_ptr<kc_ConnectEngine>> engines(bands);
+  std::vector<kc_SeamClasses> seams(bands);  // seams[b]: the classes of row tops[b] - 1
+  Posted posted(bands);
+  kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
+    if (b == 0) {
+      first.scanBand(0, tops[1], nullptr);
+      return;
+    }
+    engines[b] = std::make_unique<kc_ConnectEngine>(image, spaces[b - 1], stores[b - 1], false, kc_CleanupKind::eNone, 0);
+    if (b >= 2) posted.wait(b - 1);
+    ClassPass(image.pointToRat(), static_cast<Column>(image.width()))
+        .run(tops[b - 1], tops[b], b >= 2 ? &seams[b - 1] : nullptr, seams[b]);
+    posted.post(b);
+    engines[b]->scanBand(tops[b], tops[b + 1], &seams[b]);
+  });
+
+  std::vector<std::uint32_t> labelBase(bands), entryBase(bands);
+  std::uint32_t labels = first.labelCount(), entries = first.entryCount();
+  for (std::size_t b = 1; b < bands; ++b) {
+    labelBase[b] = labels;
+    entryBase[b] = entries;
+    labels += engines[b]->labelCount() - engines[b]->placeholders();
+    entries += engines[b]->entryCount() - engines[b]->placeholders();
+  }
+  std::vector<kc_ConnectRegion> seam, nextSeam;
+  first.takeSeam(seams[1], seam);
+  first.beginJoin(labels, entries);
+  kc_WorkPool::shared().run(bands - 1, threads, [&](std::size_t t) {
+    first.copyBand(*engines[t + 1], labelBase[t + 1], entryBase[t + 1]);
+  });
+  for (std::size_t b = 1; b < bands; ++b) {
+    first.joinBand(*engines[b], labelBase[b], entryBase[b], seam, b + 1 < bands ? &seams[b + 1] : nullptr, nextSeam);
+    seam.swap(nextSeam);
+  }
+  first.finish(topIds);
+  return first.retired();
 }
