@@ -471,6 +471,9 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     first.joinBand(*engines[b], labelBase[b], entryBase[b], seam, b + 1 < bands ? &seams[b + 1] : nullptr, nextSeam);
     seam.swap(nextSeam);
   }
-  first.finish(topIds);
+  engines.clear();  // the bands' copies go before the finish makes one of its own
+  stores.clear();
+  spaces.clear();
+  first.finish(topIds, threads);
   return first.retired();
 }

@@ -112,8 +112,10 @@ class kc_ConnectEngine {
   // the regions that get no blob, numbering in raster order of first pel, the tree links and the
   // entries in id order in the output store; the top-level ids into topIds. Must follow scan(),
   // once. On an exception the store holds a partial result that must not be used.
-  // Cost: linear in the labels and the regions (a radix sort of the top level).
-  void finish(std::vector<BlobId>& topIds);
+  // Cost: linear in the labels and the regions (a radix sort of the top level). threads above 1
+  // (grey-scale or labelled, without recorded labels): the child links and the move to id order
+  // run on up to that many threads (kc_WorkPool); the result is the same.
+  void finish(std::vector<BlobId>& topIds, unsigned threads = 1);
 
   // writeRows(): after finish(), when labels were recorded: every blob's rows into the output
   // store's run bytes, exactly sized, and their offsets. Cost: two passes over the recorded runs.
@@ -268,8 +270,10 @@ class kc_ConnectEngine {
   // idOf(key): the id of the retired entry with this key (its first label), 0 when it gets no blob.
   BlobId idOf(LabelId key) const;
   void linkTop(std::vector<BlobId>& topIds);
-  void linkChildren();
-  void orderById(std::uint32_t count);
+  void linkChildren(unsigned threads);
+  void linkChildrenOf(std::size_t begin, std::size_t end);
+  void orderById(std::uint32_t count, unsigned threads);
+  void orderInBlocks(std::uint32_t count, unsigned threads);
 
   // ---- bands (connect_bands.cpp) ----
   void makePlaceholders(const kc_SeamClasses& above, kc_ScanRun* row, std::size_t n);
