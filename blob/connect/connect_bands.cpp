@@ -9,11 +9,8 @@
 #include <foundation/rlebuffer.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <limits>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -26,35 +23,43 @@ struct KindRun {
   bool fg;
 };
 
-// ClassPass: the light pass: the connectivity of the runs alone, by the scan's rules (foreground
-// 8-connected, background 4-connected), without records or sums, keeping one row of classes.
+// ClassPass: the light pass: which runs of a row are connected through the rows above it (the
+// regions the scan down to that row leaves), by the scan's rules (foreground 8-connected,
+// background 4-connected) but without records or sums. It walks up from the row, keeping the
+// classes of one row of runs, each marked with the runs of the first row it holds (a union-find
+// over those runs), and stops as soon as no two of their classes of one kind remain in the row:
+// a class that leaves no run in a row is connected to nothing above it. Noise settles within a
+// few rows, solid objects once the walk has passed over them.
 class ClassPass {
  public:
   ClassPass(const unsigned char* const* rows, Column width)
       : rows_(rows), width_(width), prev_(static_cast<std::size_t>(width) + 1), cur_(prev_.size()),
-        prevClass_(prev_.size()), curClass_(prev_.size()) {}
+        prevClass_(prev_.size()), curClass_(prev_.size()), prevMark_(prev_.size()), curMark_(prev_.size()) {}
 
-  // run(top, bottom, above, out): the classes of row bottom - 1, given those of row top - 1
-  // (above; null when top is 0). Calls kf_CheckStop() before each row y with y mod 16 = 15.
-  void run(RowIndex top, RowIndex bottom, const kc_SeamClasses* above, kc_SeamClasses& out) {
-    std::size_t np = 0;
-    std::uint32_t classes = 0;
-    if (above != nullptr) {
-      np = readKinds(top - 1, prev_);
-      KC_ASSERT(above->ofRun.size() == np, "the classes of a row name each of its runs");
-      std::copy(above->ofRun.begin(), above->ofRun.end(), prevClass_.begin());
-      classes = above->classes;
-    }
-    for (RowIndex y = top; y < bottom; ++y) {
-      if (y % 16 == 15) kf_CheckStop();
+  // run(row, out): the classes of row's runs. Calls kf_CheckStop() every 16 rows it passes.
+  void run(RowIndex row, kc_SeamClasses& out) {
+    std::size_t np = readKinds(row, prev_);
+    const auto runs = static_cast<std::uint32_t>(np);
+    marks_.resize(runs);
+    for (std::uint32_t j = 0; j < runs; ++j) marks_[j] = prevClass_[j] = prevMark_[j] = j;
+    std::uint32_t classes = runs;
+    for (RowIndex y = row - 1; y >= 0 && !settled(np); --y) {
+      if ((row - y) % 16 == 0) kf_CheckStop();
       const std::size_t n = readKinds(y, cur_);
-      classes = np == 0 ? firstRow(n) : step(np, classes, n);
+      classes = step(np, classes, n);
       std::swap(prev_, cur_);
       std::swap(prevClass_, curClass_);
+      std::swap(prevMark_, curMark_);
       np = n;
     }
-    out.ofRun.assign(prevClass_.begin(), prevClass_.begin() + static_cast<std::ptrdiff_t>(np));
-    out.classes = classes;
+    out.ofRun.resize(runs);
+    renumber_.assign(runs, kNone);
+    out.classes = 0;
+    for (std::uint32_t j = 0; j < runs; ++j) {
+      const std::uint32_t r = findMark(j);
+      if (renumber_[r] == kNone) renumber_[r] = out.classes++;
+      out.ofRun[j] = renumber_[r];
+    }
   }
 
  private:
@@ -71,32 +76,44 @@ class ClassPass {
     return n;
   }
 
-  std::uint32_t firstRow(std::size_t n) {
-    for (std::size_t j = 0; j < n; ++j) curClass_[j] = static_cast<std::uint32_t>(j);
-    return static_cast<std::uint32_t>(n);
-  }
-
-  std::uint32_t find(std::uint32_t v) {
-    while (parent_[v] != v) {
-      parent_[v] = parent_[parent_[v]];
-      v = parent_[v];
+  static std::uint32_t find(std::vector<std::uint32_t>& up, std::uint32_t v) {
+    while (up[v] != v) {
+      up[v] = up[up[v]];
+      v = up[v];
     }
     return v;
   }
-
-  void unite(std::uint32_t a, std::uint32_t b) {
-    a = find(a);
-    b = find(b);
-    if (a < b) parent_[b] = a;
-    else if (b < a) parent_[a] = b;
+  std::uint32_t findMark(std::uint32_t v) { return find(marks_, v); }
+  static void unite(std::vector<std::uint32_t>& up, std::uint32_t a, std::uint32_t b) {
+    a = find(up, a);
+    b = find(up, b);
+    if (a < b) up[b] = a;
+    else if (b < a) up[a] = b;
   }
 
-  // step(np, classes, n): the classes of the current row's n runs from the previous row's np runs
-  // of classes classes: nodes 0 .. classes - 1 are the previous classes, classes + j is run j.
+  // settled(np): the row's runs hold at most one class of the first row per kind.
+  bool settled(std::size_t np) {
+    std::uint32_t seen[2] = {kNone, kNone};
+    for (std::size_t j = 0; j < np; ++j) {
+      const std::uint32_t m = prevMark_[prevClass_[j]];
+      if (m == kNone) continue;
+      std::uint32_t& s = seen[prev_[j].fg ? 1 : 0];
+      const std::uint32_t r = findMark(m);
+      if (s == kNone) s = r;
+      else if (s != r) return false;
+    }
+    return true;
+  }
+
+  // step(np, classes, n): the classes of the next row's n runs from the last row's np runs of
+  // classes classes (nodes 0 .. classes - 1; node classes + j is run j), and their marks.
   std::uint32_t step(std::size_t np, std::uint32_t classes, std::size_t n) {
     const std::size_t nodes = classes + n;
-    parent_.resize(std::max(parent_.size(), nodes));
-    renumber_.resize(parent_.size());
+    if (parent_.size() < nodes) {
+      parent_.resize(nodes);
+      renumber_.resize(nodes);
+      rootMark_.resize(nodes);
+    }
     for (std::uint32_t v = 0; v < nodes; ++v) parent_[v] = v;
     std::size_t a = 0;
     for (std::size_t j = 0; j < n; ++j) {
@@ -106,16 +123,26 @@ class ClassPass {
       const Column hi = std::min(run.xe - 1 + margin, width_ - 1);
       while (a < np && prev_[a].x <= hi) {
         const KindRun& up = prev_[a];
-        if (up.fg == run.fg && up.xe - 1 >= lo) unite(static_cast<std::uint32_t>(classes + j), prevClass_[a]);
+        if (up.fg == run.fg && up.xe - 1 >= lo) unite(parent_, static_cast<std::uint32_t>(classes + j), prevClass_[a]);
         if (up.xe > hi) break;
         ++a;
       }
     }
+    std::fill(rootMark_.begin(), rootMark_.begin() + static_cast<std::ptrdiff_t>(nodes), kNone);
+    for (std::uint32_t c = 0; c < classes; ++c) {
+      if (prevMark_[c] == kNone) continue;
+      std::uint32_t& m = rootMark_[find(parent_, c)];
+      if (m == kNone) m = prevMark_[c];
+      else unite(marks_, m, prevMark_[c]);
+    }
     std::fill(renumber_.begin(), renumber_.begin() + static_cast<std::ptrdiff_t>(nodes), kNone);
     std::uint32_t next = 0;
     for (std::size_t j = 0; j < n; ++j) {
-      const std::uint32_t r = find(static_cast<std::uint32_t>(classes + j));
-      if (renumber_[r] == kNone) renumber_[r] = next++;
+      const std::uint32_t r = find(parent_, static_cast<std::uint32_t>(classes + j));
+      if (renumber_[r] == kNone) {
+        curMark_[next] = rootMark_[r];
+        renumber_[r] = next++;
+      }
       curClass_[j] = renumber_[r];
     }
     return next;
@@ -124,50 +151,22 @@ class ClassPass {
   const unsigned char* const* rows_;
   Column width_;
   std::vector<KindRun> prev_, cur_;
-  std::vector<std::uint32_t> prevClass_, curClass_, parent_, renumber_;
+  std::vector<std::uint32_t> prevClass_, curClass_;  // by run: its class
+  std::vector<std::uint32_t> prevMark_, curMark_;    // by class: a run of the first row it holds, or kNone
+  std::vector<std::uint32_t> marks_;                 // union-find over the runs of the first row
+  std::vector<std::uint32_t> parent_, renumber_, rootMark_;
 };
 
-// Posted: which bands' seam classes are ready, for the task of the band below.
-class Posted {
- public:
-  explicit Posted(std::size_t bands) : done_(bands, 0) {}
-  void post(std::size_t b) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_[b] = 1;
-    }
-    ready_.notify_all();
-  }
-  // wait(b): until band b is posted, calling kf_CheckStop() every millisecond meanwhile.
-  void wait(std::size_t b) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (done_[b] == 0) {
-      ready_.wait_for(lock, std::chrono::milliseconds(1));
-      if (done_[b] != 0) break;
-      lock.unlock();
-      kf_CheckStop();
-      lock.lock();
-    }
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::vector<char> done_;
-};
-
-// The share of a band's scan time that the light pass over as many rows takes: band b's task
-// passes lightly over band b - 1 before scanning its own, so bands shrink by it to end together.
-constexpr double kLightShare = 0.3;
+// Band 0 scans without a light pass first: it is this much taller than the others.
+constexpr double kLightShare = 0.05;
 
 std::vector<RowIndex> bandTops(RowIndex rows, std::size_t bands) {
-  std::vector<double> ends(bands);
-  double w = 1.0, total = 0.0;
-  for (std::size_t b = 0; b < bands; ++b, w *= 1.0 - kLightShare) ends[b] = total += w;
+  const double total = 1.0 + static_cast<double>(bands - 1) * (1.0 - kLightShare);
   std::vector<RowIndex> tops(bands + 1);
   tops[bands] = rows;
   for (std::size_t b = 1; b < bands; ++b) {
-    const auto at = static_cast<RowIndex>(rows * ends[b - 1] / total + 0.5);
+    const double end = 1.0 + static_cast<double>(b - 1) * (1.0 - kLightShare);
+    const auto at = static_cast<RowIndex>(rows * end / total + 0.5);
     tops[b] = std::clamp(at, tops[b - 1] + 1, rows - static_cast<RowIndex>(bands - b));
   }
   return tops;
@@ -439,20 +438,15 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
   std::vector<kc_BlobStore> stores(bands - 1);
   std::vector<std::unique_ptr<kc_ConnectEngine>> engines(bands);
   std::vector<kc_SeamClasses> seams(bands);  // seams[b]: the classes of row tops[b] - 1
-  Posted posted(bands);
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
     if (b == 0) {
       first.scanBand(0, tops[1], nullptr);
       return;
     }
     engines[b] = std::make_unique<kc_ConnectEngine>(image, spaces[b - 1], stores[b - 1], false, kc_CleanupKind::eNone, 0);
-    if (b >= 2) posted.wait(b - 1);
-    ClassPass(image.pointToRat(), static_cast<Column>(image.width()))
-        .run(tops[b - 1], tops[b], b >= 2 ? &seams[b - 1] : nullptr, seams[b]);
-    posted.post(b);
+    ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(tops[b] - 1, seams[b]);
     engines[b]->scanBand(tops[b], tops[b + 1], &seams[b]);
   });
-
   std::vector<std::uint32_t> labelBase(bands), entryBase(bands);
   std::uint32_t labels = first.labelCount(), entries = first.entryCount();
   for (std::size_t b = 1; b < bands; ++b) {
@@ -471,7 +465,7 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     first.joinBand(*engines[b], labelBase[b], entryBase[b], seam, b + 1 < bands ? &seams[b + 1] : nullptr, nextSeam);
     seam.swap(nextSeam);
   }
-  engines.clear();  // the bands' copies go before the finish makes one of its own
+  engines.clear();  // the bands' memory goes before the finish
   stores.clear();
   spaces.clear();
   first.finish(topIds, threads);
