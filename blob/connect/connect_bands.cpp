@@ -434,8 +434,10 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     return first.retired();
   }
   const std::vector<RowIndex> tops = bandTops(rows, bands);
-  std::vector<kc_ConnectWorkspace> spaces(bands - 1);
-  std::vector<kc_BlobStore> stores(bands - 1);
+  for (std::size_t b = ws.bandSpaces.size(); b + 1 < bands; ++b) {
+    ws.bandSpaces.push_back(std::make_unique<kc_ConnectWorkspace>());
+    ws.bandStores.push_back(std::make_unique<kc_BlobStore>());
+  }
   std::vector<std::unique_ptr<kc_ConnectEngine>> engines(bands);
   std::vector<kc_SeamClasses> seams(bands);  // seams[b]: the classes of row tops[b] - 1
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
@@ -443,7 +445,7 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
       first.scanBand(0, tops[1], nullptr);
       return;
     }
-    engines[b] = std::make_unique<kc_ConnectEngine>(image, spaces[b - 1], stores[b - 1], false, kc_CleanupKind::eNone, 0);
+    engines[b] = std::make_unique<kc_ConnectEngine>(image, *ws.bandSpaces[b - 1], *ws.bandStores[b - 1], false, kc_CleanupKind::eNone, 0);
     ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(tops[b] - 1, seams[b]);
     engines[b]->scanBand(tops[b], tops[b + 1], &seams[b]);
   });
@@ -465,9 +467,6 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     first.joinBand(*engines[b], labelBase[b], entryBase[b], seam, b + 1 < bands ? &seams[b + 1] : nullptr, nextSeam);
     seam.swap(nextSeam);
   }
-  engines.clear();  // the bands' memory goes before the finish
-  stores.clear();
-  spaces.clear();
   first.finish(topIds, threads);
   return first.retired();
 }

@@ -14,8 +14,9 @@ class kcRLEBuffer;
 // finish(topIds), bit for bit, computed on up to threads threads (kc_WorkPool); returns what that
 // engine's retired() would. Images too small for bands (kf_Bands) run the engine on the calling
 // thread. Cancellation as kc_WorkPool::run: kf_CheckStop() every 16 rows of every band. On an
-// exception out holds a partial result that must not be used. Allocates per band: a workspace,
-// a store and the classes of one row.
+// exception out holds a partial result that must not be used. Each band below the first scans
+// into a workspace and a store that ws keeps for the next call (ws.bandSpaces, ws.bandStores: the
+// band's labels, open regions and entries); a call allocates only the light pass's rows.
 //
 // Why the result is the one scan's: a light pass (connectivity alone) gives, serially from the top,
 // the regions of the row above each band as the whole scan leaves them there. Each band's engine

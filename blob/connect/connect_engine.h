@@ -48,6 +48,11 @@ struct kc_ConnectWorkspace {
   std::vector<std::uint8_t> filled;           // by label
   std::vector<kc_BlobBuild> builds;           // rows: by blob id - 1
   std::shared_ptr<kc_RowMaker> makers[2];     // the row makers of the scenes' stores, reused
+  // Bands (kf_ConnectInBands): the workspaces and stores of the bands below the first, kept like
+  // the arrays above so that connecting in bands again allocates nothing. Not counted by
+  // kf_WorkspaceNeeds.
+  std::vector<std::unique_ptr<kc_ConnectWorkspace>> bandSpaces;
+  std::vector<std::unique_ptr<kc_BlobStore>> bandStores;
 };
 
 // kc_WorkspaceNeeds: the capacities of a workspace's arrays after a run. A workspace reserved to
