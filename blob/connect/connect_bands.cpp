@@ -312,84 +312,15 @@ void kc_ConnectEngine::joinBand(kc_ConnectEngine& band, std::uint32_t labelBase,
                                 std::vector<kc_ConnectRegion>& nextSeam) {
   const std::uint32_t p = band.placeholders_;
   KC_ASSERT(p == seam.size() && labelBase >= p, "a band's placeholders are the regions of the row above it");
-  const auto global = [p, labelBase](std::uint32_t v) { return v - p + labelBase; };
-  const auto globalEntry = [p, entryBase](std::uint32_t v) { return v - p + entryBase; };
   orBits(ws_.bits, band.ws_.bits, p, labelBase - p);
-
-  // The records that hold placeholders take the serial and value of the placeholder record, if
-  // they are one, and the key, pels and extents of every region from above they hold.
-  const auto convert = [&](Region& g) {
-    if (g.serial < p) {
-      g.value = seam[g.serial].value;
-      g.serial = seam[g.serial].serial;
-    } else {
-      g.serial = global(g.serial);
-    }
-  };
-  for (auto& held : band.seamRetired_) convert(held.second);
-  std::vector<Region*> holders;  // the open ones
-  for (RegionIndex r = 0; r < band.slots_; ++r) {
-    Region& g = band.reg(r);
-    if (g.released) continue;
-    if (g.firstLabel < p) {
-      convert(g);
-      holders.push_back(&g);
-    } else {
-      g.firstLabel = global(g.firstLabel);
-      g.serial = global(g.serial);
-      if (g.firstChild != kNone) {
-        g.firstChild = globalEntry(g.firstChild);
-        g.lastChild = globalEntry(g.lastChild);
-      }
-    }
-  }
-  const auto holderOf = [&band](LabelId q) -> Region& {
-    const LabelId root = band.rootOf(q);
-    const std::uint32_t where = band.ws_.up[root] & ~kRootFlag;
-    if (where < band.slots_ && !band.reg(where).released && band.reg(where).root == root) return band.reg(where);
-    const auto it = std::lower_bound(band.seamRetired_.begin(), band.seamRetired_.end(), where,
-                                     [](const auto& held, RetiredIndex i) { return held.first < i; });
-    KC_ASSERT(it != band.seamRetired_.end() && it->first == where, "a placeholder's region is open or retired");
-    return it->second;
-  };
-  std::vector<Region*> holding(p);
-  for (LabelId q = 0; q < p; ++q) holding[q] = &holderOf(q);
-  for (Region* g : holding) g->firstLabel = kNone;
-  for (LabelId q = 0; q < p; ++q) {
-    Region& g = *holding[q];
-    const Region& s = seam[q];
-    g.firstLabel = std::min(g.firstLabel, s.firstLabel);
-    g.pelCount += s.pelCount;
-    g.sumX += s.sumX;
-    g.sumY += s.sumY;
-    g.xMin = std::min(g.xMin, s.xMin);
-    g.xEnd = std::max(g.xEnd, s.xEnd);
-    g.yMin = std::min(g.yMin, s.yMin);
-    g.yMax = std::max(g.yMax, s.yMax);
-  }
-
-  // Their child lists, the markers replaced by the lists of the regions from above.
-  const auto relink = [&](Region& g) {
-    std::uint32_t first = kNone, last = kNone;
-    const auto append = [&](std::uint32_t head, std::uint32_t tail) {
-      if (last == kNone) first = head;
-      else out_.entries[last].nextSibling = head;
-      last = tail;
-    };
-    for (std::uint32_t v = g.firstChild; v != kNone; v = band.out_.entries[v].nextSibling) {
-      if (v >= p) append(globalEntry(v), globalEntry(v));
-      else if (seam[v].firstChild != kNone) append(seam[v].firstChild, seam[v].lastChild);
-    }
-    if (last != kNone) out_.entries[last].nextSibling = kNone;
-    g.firstChild = first;
-    g.lastChild = last;
-  };
-  for (Region* g : holders) relink(*g);
-  for (auto& held : band.seamRetired_) relink(held.second);
+  std::vector<Region*> holders;  // the band's records that hold placeholders, open or retired
+  band.countFrom(labelBase, entryBase, seam, holders);
+  band.addSeam(seam);
+  for (Region* g : holders) relinkChildren(band, entryBase, seam, *g);
 
   // The retired ones are written as retire() writes them (their place in a list kept).
   for (const auto& [index, g] : band.seamRetired_) {
-    kc_BlobEntry& e = out_.entries[globalEntry(index)];
+    kc_BlobEntry& e = out_.entries[index - p + entryBase];
     const std::uint32_t sibling = e.nextSibling;
     e = kc_BlobEntry{};
     writeEntry(e, g);
@@ -410,6 +341,90 @@ void kc_ConnectEngine::joinBand(kc_ConnectEngine& band, std::uint32_t labelBase,
   }
   for (RegionIndex r = 0; r < band.slots_; ++r)
     if (!band.reg(r).released) adoptRegion(band.reg(r));
+}
+
+// countFrom(labelBase, entryBase, seam, holders): a band's records count their labels, serials
+// and children as the whole scan does. Those that hold placeholders (listed in holders) take the
+// serial and value of their record's region from above if it is a placeholder's; their keys and
+// children are left to addSeam and relinkChildren.
+void kc_ConnectEngine::countFrom(std::uint32_t labelBase, std::uint32_t entryBase,
+                                 const std::vector<kc_ConnectRegion>& seam, std::vector<Region*>& holders) {
+  const std::uint32_t p = placeholders_;
+  const auto held = [&](Region& g) {
+    if (g.serial < p) {
+      g.value = seam[g.serial].value;
+      g.serial = seam[g.serial].serial;
+    } else {
+      g.serial = g.serial - p + labelBase;
+    }
+    holders.push_back(&g);
+  };
+  for (auto& retired : seamRetired_) held(retired.second);
+  for (RegionIndex r = 0; r < slots_; ++r) {
+    Region& g = reg(r);
+    if (g.released) continue;
+    if (g.firstLabel < p) {
+      held(g);
+    } else {
+      g.firstLabel = g.firstLabel - p + labelBase;
+      g.serial = g.serial - p + labelBase;
+      if (g.firstChild != kNone) {
+        g.firstChild = g.firstChild - p + entryBase;
+        g.lastChild = g.lastChild - p + entryBase;
+      }
+    }
+  }
+}
+
+// holderOf(q): the record, open or retired, that holds placeholder q's label now.
+kc_ConnectRegion& kc_ConnectEngine::holderOf(LabelId q) {
+  const LabelId root = rootOf(q);
+  const std::uint32_t where = ws_.up[root] & ~kRootFlag;
+  if (where < slots_ && !reg(where).released && reg(where).root == root) return reg(where);
+  const auto it = std::lower_bound(seamRetired_.begin(), seamRetired_.end(), where,
+                                   [](const auto& held, RetiredIndex i) { return held.first < i; });
+  KC_ASSERT(it != seamRetired_.end() && it->first == where, "a placeholder's region is open or retired");
+  return it->second;
+}
+
+// addSeam(seam): each region from above adds its pels and extents to the record holding its
+// placeholder, whose key becomes the smallest of theirs (all below the band's own labels).
+void kc_ConnectEngine::addSeam(const std::vector<kc_ConnectRegion>& seam) {
+  std::vector<Region*> holding(placeholders_);
+  for (LabelId q = 0; q < placeholders_; ++q) holding[q] = &holderOf(q);
+  for (Region* g : holding) g->firstLabel = kNone;
+  for (LabelId q = 0; q < placeholders_; ++q) {
+    Region& g = *holding[q];
+    const Region& s = seam[q];
+    g.firstLabel = std::min(g.firstLabel, s.firstLabel);
+    g.pelCount += s.pelCount;
+    g.sumX += s.sumX;
+    g.sumY += s.sumY;
+    g.xMin = std::min(g.xMin, s.xMin);
+    g.xEnd = std::max(g.xEnd, s.xEnd);
+    g.yMin = std::min(g.yMin, s.yMin);
+    g.yMax = std::max(g.yMax, s.yMax);
+  }
+}
+
+// relinkChildren(band, entryBase, seam, g): g's child list (of band's entries) in this engine's
+// entries, each marker replaced by the children of its region from above.
+void kc_ConnectEngine::relinkChildren(const kc_ConnectEngine& band, std::uint32_t entryBase,
+                                      const std::vector<kc_ConnectRegion>& seam, Region& g) {
+  const std::uint32_t p = band.placeholders_;
+  std::uint32_t first = kNone, last = kNone;
+  const auto append = [&](std::uint32_t head, std::uint32_t tail) {
+    if (last == kNone) first = head;
+    else out_.entries[last].nextSibling = head;
+    last = tail;
+  };
+  for (std::uint32_t v = g.firstChild; v != kNone; v = band.out_.entries[v].nextSibling) {
+    if (v >= p) append(v - p + entryBase, v - p + entryBase);
+    else if (seam[v].firstChild != kNone) append(seam[v].firstChild, seam[v].lastChild);
+  }
+  if (last != kNone) out_.entries[last].nextSibling = kNone;
+  g.firstChild = first;
+  g.lastChild = last;
 }
 
 void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {

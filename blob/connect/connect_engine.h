@@ -284,6 +284,12 @@ class kc_ConnectEngine {
   void makePlaceholders(const kc_SeamClasses& above, kc_ScanRun* row, std::size_t n);
   void slotsOfClasses(const kc_SeamClasses& classes, std::vector<RegionIndex>& slots);
   RegionIndex adoptRegion(const Region& g);
+  void countFrom(std::uint32_t labelBase, std::uint32_t entryBase, const std::vector<Region>& seam,
+                 std::vector<Region*>& holders);
+  Region& holderOf(LabelId placeholder);
+  void addSeam(const std::vector<Region>& seam);
+  void relinkChildren(const kc_ConnectEngine& band, std::uint32_t entryBase, const std::vector<Region>& seam,
+                      Region& g);
 
   // ---- rows (connect_rows.cpp) ----
   template <class Sink> void walkRows(Sink& sink);
