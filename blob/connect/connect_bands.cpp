@@ -460,7 +460,8 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
       first.scanBand(0, tops[1], nullptr);
       return;
     }
-    engines[b] = std::make_unique<kc_ConnectEngine>(image, *ws.bandSpaces[b - 1], *ws.bandStores[b - 1], false, kc_CleanupKind::eNone, 0);
+    engines[b] = std::make_unique<kc_ConnectEngine>(image, *ws.bandSpaces[b - 1], *ws.bandStores[b - 1], false,
+                                                    kc_CleanupKind::eNone, 0);
     ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(tops[b] - 1, seams[b]);
     engines[b]->scanBand(tops[b], tops[b + 1], &seams[b]);
   });
@@ -479,7 +480,8 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     first.copyBand(*engines[t + 1], labelBase[t + 1], entryBase[t + 1]);
   });
   for (std::size_t b = 1; b < bands; ++b) {
-    first.joinBand(*engines[b], labelBase[b], entryBase[b], seam, b + 1 < bands ? &seams[b + 1] : nullptr, nextSeam);
+    const kc_SeamClasses* next = b + 1 < bands ? &seams[b + 1] : nullptr;
+    first.joinBand(*engines[b], labelBase[b], entryBase[b], seam, next, nextSeam);
     seam.swap(nextSeam);
   }
   first.finish(topIds, threads);

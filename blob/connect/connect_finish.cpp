@@ -178,7 +178,8 @@ void kc_ConnectEngine::linkChildren(unsigned threads) {
     return;
   }
   const std::size_t parts = std::size_t{threads} * 4;
-  kc_WorkPool::shared().run(parts, threads, [&](std::size_t t) { linkChildrenOf(n * t / parts, n * (t + 1) / parts); });
+  kc_WorkPool::shared().run(parts, threads,
+                            [&](std::size_t t) { linkChildrenOf(n * t / parts, n * (t + 1) / parts); });
 }
 
 void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end) {
@@ -266,7 +267,9 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   const std::size_t parts = std::size_t{threads} * 8;
   kc_WorkPool& pool = kc_WorkPool::shared();
   std::vector<std::uint32_t> dropped(parts + 1, 0);
-  const auto range = [n, parts](std::size_t t) { return std::pair<std::size_t, std::size_t>{n * t / parts, n * (t + 1) / parts}; };
+  const auto range = [n, parts](std::size_t t) {
+    return std::pair<std::size_t, std::size_t>{n * t / parts, n * (t + 1) / parts};
+  };
   pool.run(parts, threads, [&](std::size_t t) {
     for (auto [i, end] = range(t); i < end; ++i) dropped[t + 1] += (to[i] = idOf(entries[i].key)) == 0 ? 1 : 0;
   });
@@ -276,7 +279,9 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
     for (auto [i, end] = range(t); i < end; ++i)
       if (to[i] == 0) to[i] = ++next;
   });
-  const auto start = [count, parts](std::size_t b) { return static_cast<std::size_t>(std::uint64_t{count} * b / parts); };
+  const auto start = [count, parts](std::size_t b) {
+    return static_cast<std::size_t>(std::uint64_t{count} * b / parts);
+  };
   const auto blockOf = [&](std::size_t place) {
     if (place >= count) return parts;
     std::size_t b = static_cast<std::size_t>(std::uint64_t{place} * parts / count);

@@ -23,17 +23,20 @@ void fillRect(Pels& p, long x0, long y0, long x1, long y1, unsigned char v) {
     for (long x = std::max(0L, x0); x <= std::min(x1, p.width() - 1); ++x) p.pointToRow(y)[x] = v;
 }
 
-// parts(p, rng, values): solid objects with holes, objects in the holes, and bars and frames as
+// drawParts(p, rng, values): solid objects with holes, objects in the holes, and bars and frames as
 // tall as the image (a region in every band, holes across every seam).
 void drawParts(Pels& p, std::mt19937& rng, unsigned values) {
-  const auto below = [&rng](long n) { return n <= 0 ? 0L : static_cast<long>(rng() % static_cast<unsigned long>(n)); };
+  const auto below = [&rng](long n) {
+    return n <= 0 ? 0L : static_cast<long>(rng() % static_cast<unsigned long>(n));
+  };
   const auto value = [&] { return static_cast<unsigned char>(1 + below(static_cast<long>(values) - 1)); };
   fillRect(p, 0, 0, p.width() - 1, p.height() - 1, 0);
   for (long k = 1 + below(30); k > 0; --k) {
     const long w = 1 + below(p.width()), h = 1 + below(p.height());
     const long x = below(p.width()), y = below(p.height());
     fillRect(p, x, y, x + w, y + h, value());
-    if (w > 2 && h > 2) fillRect(p, x + 1 + below(w / 2), y + 1 + below(h / 2), x + w - 1 - below(w / 2), y + h - 1 - below(h / 2), 0);
+    if (w > 2 && h > 2)  // a hole
+      fillRect(p, x + 1 + below(w / 2), y + 1 + below(h / 2), x + w - 1 - below(w / 2), y + h - 1 - below(h / 2), 0);
     if (w > 6 && h > 6) fillRect(p, x + w / 2 - 1, y + h / 2 - 1, x + w / 2, y + h / 2, value());
   }
   if (rng() % 2) {  // a frame round everything, an open bar down the middle
