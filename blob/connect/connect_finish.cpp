@@ -321,4 +321,8 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
     }
   });
   entries.resize(count);
+#ifndef NDEBUG
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    KC_ASSERT(idOf(entries[i].key) == i + 1 && entries[i].parent < count + 1, "every blob is in place and linked");
+#endif
 }
