@@ -157,6 +157,9 @@ class ClassPass {
   std::vector<std::uint32_t> parent_, renumber_, rootMark_;
 };
 
+// Bands' entries below this many are copied on one thread.
+constexpr std::uint32_t kCopyAlone = 1 << 14;
+
 // Band 0 scans without a light pass first: it is this much taller than the others.
 constexpr double kLightShare = 0.05;
 
@@ -475,8 +478,9 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
   }
   std::vector<kc_ConnectRegion> seam, nextSeam;
   first.takeSeam(seams[1], seam);
+  const unsigned copiers = entries - first.entryCount() < kCopyAlone ? 1 : threads;  // waking workers costs
   first.beginJoin(labels, entries);
-  kc_WorkPool::shared().run(bands - 1, threads, [&](std::size_t t) {
+  kc_WorkPool::shared().run(bands - 1, copiers, [&](std::size_t t) {
     first.copyBand(*engines[t + 1], labelBase[t + 1], entryBase[t + 1]);
   });
   for (std::size_t b = 1; b < bands; ++b) {
