@@ -14,6 +14,20 @@ class kcRLEBuffer;
 // finish(topIds), bit for bit, computed on up to threads threads (kc_WorkPool); returns what that
 // engine's retired() would. Images too small for bands (kf_Bands) run the engine on the calling
 // thread. Cancellation as kc_WorkPool::run: kf_CheckStop() every 16 rows of every band. On an
-// exception out holds a partial result that must not be used.
+// exception out holds a partial result that must not be used. Each band below the first scans
+// into a workspace and a store that ws keeps for the next call (ws.bandSpaces, ws.bandStores: the
+// band's labels, open regions and entries); a call allocates only the light pass's rows.
+//
+// Why the result is the one scan's: a light pass (connectivity alone, walking up from the row
+// above each band) gives the regions of that row as the whole scan leaves them there. Each band's
+// engine makes one placeholder record per such region before anything else and scans its rows
+// against that row, so it takes every decision the whole scan takes in those rows (joins, merges
+// with the same survivor, closings) and creates the same records and labels in the same order: the
+// whole scan's labels and serials are the band's, less its placeholders, plus the count of the
+// bands above. The join adds each region from above into the record that holds its placeholder
+// (pel sums modulo 2^64, as the scan adds them; the smallest key; the placeholder record's serial
+// and value) and splices its children at the placeholder's marker child, where merges and
+// adoptions put them in the whole scan. Ids, the top-level order and the child order depend on
+// nothing else.
 std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_BlobStore& out,
                               std::vector<BlobId>& topIds, unsigned threads);

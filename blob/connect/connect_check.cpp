@@ -39,6 +39,7 @@ void kc_ConnectEngine::checkInvariants() const {
       KC_ASSERT(g.pelCount == 0, "the outside has no pels");
       continue;
     }
+    if (g.firstLabel < placeholders_) continue;  // its pels above the band are not counted here
     KC_ASSERT(g.pelCount >= 1 && g.xMin >= 0 && g.xMin < g.xEnd && g.xEnd <= width_ &&
                   g.yMin <= g.yMax && g.yMax < rowsScanned_,
               "a region's extents lie inside the scanned rows");
@@ -59,8 +60,8 @@ void kc_ConnectEngine::checkInvariants() const {
     if (r != kGone) {
       KC_ASSERT(live.count(r) != 0, "a run of the last row names an open region");
       const Region& g = reg(r);
-      KC_ASSERT(g.xMin <= run.x && run.xe <= g.xEnd && g.yMin <= rowsScanned_ - 1 &&
-                    rowsScanned_ - 1 <= g.yMax,
+      KC_ASSERT(g.firstLabel < placeholders_ || (g.xMin <= run.x && run.xe <= g.xEnd &&
+                                                  g.yMin <= rowsScanned_ - 1 && rowsScanned_ - 1 <= g.yMax),
                 "a region's extents cover its runs");
     }
     x = run.xe;

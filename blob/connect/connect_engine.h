@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class kcRLEBuffer;
@@ -47,6 +48,11 @@ struct kc_ConnectWorkspace {
   std::vector<std::uint8_t> filled;           // by label
   std::vector<kc_BlobBuild> builds;           // rows: by blob id - 1
   std::shared_ptr<kc_RowMaker> makers[2];     // the row makers of the scenes' stores, reused
+  // Bands (kf_ConnectInBands): the workspaces and stores of the bands below the first, kept like
+  // the arrays above so that connecting in bands again allocates nothing. Not counted by
+  // kf_WorkspaceNeeds.
+  std::vector<std::unique_ptr<kc_ConnectWorkspace>> bandSpaces;
+  std::vector<std::unique_ptr<kc_BlobStore>> bandStores;
 };
 
 // kc_WorkspaceNeeds: the capacities of a workspace's arrays after a run. A workspace reserved to
@@ -60,6 +66,14 @@ kc_WorkspaceNeeds kf_WorkspaceNeeds(const kc_ConnectWorkspace& ws);
 // kf_ReserveWorkspace(ws, needs): every array of ws gets at least the capacity needs gives. May
 // throw std::bad_alloc (what was reserved stays).
 void kf_ReserveWorkspace(kc_ConnectWorkspace& ws, const kc_WorkspaceNeeds& needs);
+
+// kc_SeamClasses: the regions of one row as a scan of every row down to it leaves them: for each
+// maximal run of one kind (foreground: any non-zero value; background: 0) from the left, the class
+// of its region; classes are numbered in order of their first run.
+struct kc_SeamClasses {
+  std::vector<std::uint32_t> ofRun;
+  std::uint32_t classes = 0;
+};
 
 // kc_ConnectEngine: one connectivity run. The scan reads the image row by row, gives every run a
 // label, merges and encloses regions, and counts each region's pels, extents and first moments as
@@ -103,8 +117,10 @@ class kc_ConnectEngine {
   // the regions that get no blob, numbering in raster order of first pel, the tree links and the
   // entries in id order in the output store; the top-level ids into topIds. Must follow scan(),
   // once. On an exception the store holds a partial result that must not be used.
-  // Cost: linear in the labels and the regions (a radix sort of the top level).
-  void finish(std::vector<BlobId>& topIds);
+  // Cost: linear in the labels and the regions (a radix sort of the top level). threads above 1
+  // (grey-scale or labelled, without recorded labels): the child links and the move to id order
+  // run on up to that many threads (kc_WorkPool); the result is the same.
+  void finish(std::vector<BlobId>& topIds, unsigned threads = 1);
 
   // writeRows(): after finish(), when labels were recorded: every blob's rows into the output
   // store's run bytes, exactly sized, and their offsets. Cost: two passes over the recorded runs.
@@ -129,6 +145,38 @@ class kc_ConnectEngine {
 
   // regionCount(): open region records, the outside included. For tests.
   std::size_t regionCount() const { return regionCount_; }
+
+  // Bands of rows (connect_bands.cpp): grey-scale connectivity without cleanup only, each band
+  // scanned by an engine of its own, the first band's engine joining the others' into its result.
+  // scanBand(top, bottom, above): scan() over rows [top, bottom) only. With above (top > 0: the
+  // classes of row top - 1), that row's regions are first made as placeholders, one record per
+  // class in class order (labels and serials 0 .. classes - 1), each with no pels and a marker
+  // child (entry k of the store, which is no blob); the rows below then take every decision the
+  // scan of the whole image takes there.
+  void scanBand(RowIndex top, RowIndex bottom, const kc_SeamClasses* above);
+  // takeSeam(classes, seam): after scanBand: the open regions of the last row scanned, by class
+  // (classes of that row), leave this engine into seam.
+  void takeSeam(const kc_SeamClasses& classes, std::vector<kc_ConnectRegion>& seam);
+  // beginJoin(labels, entries): after takeSeam, before the bands join: room for the whole image's
+  // labels and the entries of every band.
+  void beginJoin(std::uint32_t labels, std::uint32_t entries);
+  // copyBand(band, labelBase, entryBase): band's entries (its markers excepted) into this engine's
+  // store from entryBase on, labels and serials counted from labelBase and links from entryBase;
+  // what stems from placeholders is left to joinBand. Writes nothing else, so copies of several
+  // bands may run at once.
+  void copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase);
+  // joinBand(band, labelBase, entryBase, seam, next, nextSeam): after copyBand, bands in order:
+  // band's records that hold placeholders take the pels, extents, keys, serials and children of
+  // seam (the regions of the row above band, joined so far); band's keys join this engine's;
+  // band's open regions go to nextSeam by next (the classes of its last row), or, without next or
+  // outside that row, become open regions of this engine. finish() follows the last.
+  void joinBand(kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase,
+                const std::vector<kc_ConnectRegion>& seam, const kc_SeamClasses* next,
+                std::vector<kc_ConnectRegion>& nextSeam);
+  // labelCount(), entryCount(), placeholders(): a band's totals, for the offsets.
+  std::uint32_t labelCount() const { return static_cast<std::uint32_t>(ws_.up.size()); }
+  std::uint32_t entryCount() const { return static_cast<std::uint32_t>(out_.entries.size()); }
+  std::uint32_t placeholders() const { return placeholders_; }
 
  private:
   using Region = kc_ConnectRegion;
@@ -181,6 +229,7 @@ class kc_ConnectEngine {
   void pruneRegion(RegionIndex r);
   void fillRegion(RegionIndex r, RegionIndex encloser);
   RetiredIndex retire(RegionIndex r);
+  void writeEntry(kc_BlobEntry& e, const Region& g) const;
   // nextChild(c): the sibling link of child c (a retired entry's, or a slot's under the fill).
   std::uint32_t& nextChild(std::uint32_t c) {
     return retireOnClose_ ? out_.entries[c].nextSibling : ws_.siblings[c];
@@ -226,8 +275,21 @@ class kc_ConnectEngine {
   // idOf(key): the id of the retired entry with this key (its first label), 0 when it gets no blob.
   BlobId idOf(LabelId key) const;
   void linkTop(std::vector<BlobId>& topIds);
-  void linkChildren();
-  void orderById(std::uint32_t count);
+  void linkChildren(unsigned threads);
+  void linkChildrenOf(std::size_t begin, std::size_t end);
+  void orderById(std::uint32_t count, unsigned threads);
+  void orderInBlocks(std::uint32_t count, unsigned threads);
+
+  // ---- bands (connect_bands.cpp) ----
+  void makePlaceholders(const kc_SeamClasses& above, kc_ScanRun* row, std::size_t n);
+  void slotsOfClasses(const kc_SeamClasses& classes, std::vector<RegionIndex>& slots);
+  RegionIndex adoptRegion(const Region& g);
+  void countFrom(std::uint32_t labelBase, std::uint32_t entryBase, const std::vector<Region>& seam,
+                 std::vector<Region*>& holders);
+  Region& holderOf(LabelId placeholder);
+  void addSeam(const std::vector<Region>& seam);
+  void relinkChildren(const kc_ConnectEngine& band, std::uint32_t entryBase, const std::vector<Region>& seam,
+                      Region& g);
 
   // ---- rows (connect_rows.cpp) ----
   template <class Sink> void walkRows(Sink& sink);
@@ -246,6 +308,10 @@ class kc_ConnectEngine {
   kc_ConnectWorkspace& ws_;
   kc_BlobStore& out_;
   std::vector<LabelId>* runLabels_ = nullptr;
+  // Bands: the placeholders (labels, serials and store entries below this stand for the row above
+  // the band), and the records holding one that retired, as they were then (by retired index).
+  std::uint32_t placeholders_ = 0;
+  std::vector<std::pair<RetiredIndex, Region>> seamRetired_;
 
   RegionIndex outside_ = kNone;
   std::size_t regionCount_ = 0;

@@ -7,6 +7,7 @@
 // links into ids and moves every entry to its id's place.
 #include "connect/connect_engine.h"
 #include "connect/connect_records.h"
+#include "parallel/work_pool.h"
 
 #include <foundation/assert.h>
 
@@ -15,6 +16,9 @@
 #include <utility>
 
 namespace {
+
+// Entries below this are linked and ordered on one thread whatever the threads given.
+constexpr std::size_t kParallelEntries = 1 << 12;
 
 // sortBySerial(order, scratch, starts): order holds (serial << 32 | index); sorts it by serial, newest
 // first, with two radix passes of 16 bits over the serial (below 2^31, unique) when it is long.
@@ -49,7 +53,7 @@ inline std::uint32_t popcount64(std::uint64_t v) {
 
 }  // namespace
 
-void kc_ConnectEngine::finish(std::vector<BlobId>& topIds) {
+void kc_ConnectEngine::finish(std::vector<BlobId>& topIds, unsigned threads) {
   KC_ASSERT(scanned_ && rowsScanned_ == height_ && !finished_, "the finishing pass follows the scan, once");
   finished_ = true;
   topIds.clear();
@@ -62,8 +66,8 @@ void kc_ConnectEngine::finish(std::vector<BlobId>& topIds) {
   retireOpen();
   const std::uint32_t count = numberBlobs();
   linkTop(topIds);
-  linkChildren();
-  orderById(count);
+  linkChildren(threads);
+  orderById(count, threads);
 }
 
 // retireOpen(): every region still open retires, in slot order. Without the fill these are the
@@ -163,11 +167,25 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds) {
   }
 }
 
-// linkChildren(): links every blob's children in child-list order (the most recently closed first,
-// then those inherited through merges), as ids. A weighted blob's pel count leaves sumX.
-void kc_ConnectEngine::linkChildren() {
+// linkChildren(threads): links every blob's children in child-list order (the most recently
+// closed first, then those inherited through merges), as ids. A weighted blob's pel count leaves
+// sumX. On several threads each takes a range of parents: a child is in one list only, and its own
+// turn writes other fields than its parent's.
+void kc_ConnectEngine::linkChildren(unsigned threads) {
+  const std::size_t n = out_.entries.size();
+  if (threads <= 1 || n < kParallelEntries) {
+    linkChildrenOf(0, n);
+    return;
+  }
+  const std::size_t parts = std::size_t{threads} * 4;
+  kc_WorkPool::shared().run(parts, threads,
+                            [&](std::size_t t) { linkChildrenOf(n * t / parts, n * (t + 1) / parts); });
+}
+
+void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end) {
   kc_EntryArray& entries = out_.entries;
-  for (kc_BlobEntry& e : entries) {
+  for (std::size_t i = begin; i < end; ++i) {
+    kc_BlobEntry& e = entries[i];
     if ((e.flags & kc_BlobEntry::kPelSums) == 0) e.sumX = 0;
     if (e.firstChild == kNone) {
       e.firstChild = 0;
@@ -198,10 +216,14 @@ void kc_ConnectEngine::linkChildren() {
 // nearest cache). The label sets, spent once the ids are known, hold that array (there are at
 // least as many labels as entries: each entry's key is a label), except in a run that writes
 // rows, which keeps the ids by retired index in rowIds and needs its label sets still.
-void kc_ConnectEngine::orderById(std::uint32_t count) {
+void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
   kc_EntryArray& entries = out_.entries;
   const std::size_t n = entries.size();
   retired_ = n;
+  if (threads > 1 && runLabels_ == nullptr && n >= kParallelEntries) {
+    orderInBlocks(count, threads);
+    return;
+  }
   std::vector<std::uint32_t> steering;
   std::vector<std::uint32_t>& ids = runLabels_ != nullptr ? steering : ws_.up;
   if (runLabels_ != nullptr) {
@@ -225,6 +247,79 @@ void kc_ConnectEngine::orderById(std::uint32_t count) {
       std::swap(to[i], to[id - 1]);
     }
   }
+  entries.resize(count);
+#ifndef NDEBUG
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    KC_ASSERT(idOf(entries[i].key) == i + 1 && entries[i].parent < count + 1, "every blob is in place and linked");
+#endif
+}
+
+// orderInBlocks(count, threads): orderById on several threads, in place. The places 0 .. count - 1
+// split into blocks (and the dropped entries' places past count into one more). First every entry
+// that lies outside its place's block swaps, serially, with one of that block's entries that
+// belongs elsewhere; then each block orders itself as orderById does, the blocks at once. Ids
+// follow raster order and retirement nearly does, so few entries leave their block.
+void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
+  kc_EntryArray& entries = out_.entries;
+  const std::size_t n = entries.size();
+  KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
+  std::uint32_t* const to = ws_.up.data();  // to[i]: 1 + the place of the entry now at i
+  const std::size_t parts = std::size_t{threads} * 8;
+  kc_WorkPool& pool = kc_WorkPool::shared();
+  std::vector<std::uint32_t> dropped(parts + 1, 0);
+  const auto range = [n, parts](std::size_t t) {
+    return std::pair<std::size_t, std::size_t>{n * t / parts, n * (t + 1) / parts};
+  };
+  pool.run(parts, threads, [&](std::size_t t) {
+    for (auto [i, end] = range(t); i < end; ++i) dropped[t + 1] += (to[i] = idOf(entries[i].key)) == 0 ? 1 : 0;
+  });
+  for (std::size_t t = 0; t < parts; ++t) dropped[t + 1] += dropped[t];
+  pool.run(parts, threads, [&](std::size_t t) {
+    std::uint32_t next = count + dropped[t];
+    for (auto [i, end] = range(t); i < end; ++i)
+      if (to[i] == 0) to[i] = ++next;
+  });
+  const auto start = [count, parts](std::size_t b) {
+    return static_cast<std::size_t>(std::uint64_t{count} * b / parts);
+  };
+  const auto blockOf = [&](std::size_t place) {
+    if (place >= count) return parts;
+    std::size_t b = static_cast<std::size_t>(std::uint64_t{place} * parts / count);
+    while (b + 1 < parts && start(b + 1) <= place) ++b;
+    return b;
+  };
+  const auto end = [&](std::size_t b) { return b == parts ? n : start(b + 1); };
+  std::vector<std::vector<std::uint32_t>> away(parts + 1);  // by block: places holding another block's entry
+  pool.run(parts + 1, threads, [&](std::size_t b) {
+    for (std::size_t i = start(b); i < end(b); ++i)
+      if (blockOf(to[i] - 1) != b) away[b].push_back(static_cast<std::uint32_t>(i));
+  });
+  std::vector<std::size_t> taken(parts + 1, 0);
+  for (std::size_t b = 0; b <= parts; ++b) {
+    for (const std::uint32_t i : away[b]) {
+      for (std::size_t home = blockOf(to[i] - 1); home != b; home = blockOf(to[i] - 1)) {
+        std::uint32_t j;
+        do {
+          KC_ASSERT(taken[home] < away[home].size(), "a block has a place for each entry coming home");
+          j = away[home][taken[home]++];
+        } while (blockOf(to[j] - 1) == home);
+        std::swap(entries[i], entries[j]);
+        std::swap(to[i], to[j]);
+      }
+    }
+  }
+  pool.run(parts, threads, [&](std::size_t b) {
+    constexpr std::size_t kAhead = 8;
+    const auto prefetch = [&](std::uint32_t id) { __builtin_prefetch(&entries[id - 1], 1); };
+    for (std::size_t i = start(b), last = end(b); i < last; ++i) {
+      if (i + kAhead < last) prefetch(to[i + kAhead]);
+      for (std::uint32_t id = to[i]; id - 1 != i; id = to[i]) {
+        prefetch(to[id - 1]);
+        std::swap(entries[i], entries[id - 1]);
+        std::swap(to[i], to[id - 1]);
+      }
+    }
+  });
   entries.resize(count);
 #ifndef NDEBUG
   for (std::size_t i = 0; i < entries.size(); ++i)

@@ -94,7 +94,17 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   const Region& g = reg(r);
   KC_ASSERT(out_.entries.size() < kGone, "retired regions fit 31 bits");
   const auto index = static_cast<RetiredIndex>(out_.entries.size());
-  kc_BlobEntry& e = out_.entries.emplace_back();
+  if (g.firstLabel < placeholders_) seamRetired_.emplace_back(index, g);
+  writeEntry(out_.entries.emplace_back(), g);
+  ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
+  ws_.up[g.root] = kRootFlag | index;
+  if (labelled_) clearNeighbours(r);
+  freeSlot(r);
+  return index;
+}
+
+// writeEntry(e, g): e (value-initialised) as retire() makes it of region g.
+inline void kc_ConnectEngine::writeEntry(kc_BlobEntry& e, const Region& g) const {
   e.left = g.xMin;
   e.top = g.yMin;
   e.width = g.xEnd - g.xMin;
@@ -103,7 +113,6 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   e.nextSibling = kNone;
   e.firstChild = g.firstChild;
   e.key = g.firstLabel;
-  ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
   constexpr auto kMaxCount = static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
   const bool weighted = !binary_ && !labelled_ && g.value != 0;
   e.label = binary_ || labelled_ ? g.value : (g.value == 0 ? 0 : 1);
@@ -121,8 +130,4 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
       e.flags = kc_BlobEntry::kPelSums;
     }
   }
-  ws_.up[g.root] = kRootFlag | index;
-  if (labelled_) clearNeighbours(r);
-  freeSlot(r);
-  return index;
 }
