@@ -8,6 +8,7 @@
 
 #include <foundation/assert.h>
 #include <foundation/exception.h>
+#include <foundation/pel_histogram.h>
 #include <foundation/timer.h>
 
 #include <cstdint>
@@ -108,26 +109,42 @@ kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, co
 }
 
 // Bands of rows encoded on several threads, then stacked into one image (their runs shared). The
-// percentage forms need the whole image's histogram first, and a threshold image of another size
-// is refused by the encoder: both are encoded whole.
+// percentage forms count the bands' pels first and encode each band with the thresholds the whole
+// image's histogram gives. A threshold image of another size, which the encoder refuses, is
+// encoded whole.
 kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams& p, unsigned threads) {
   const long height = image.height();
   const std::size_t bands = kf_Bands(static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(height),
                                      height, threads);
-  const bool percent = (p.segmentationType() == kcBlobParams::eHardThresh ||
-                        p.segmentationType() == kcBlobParams::eSoftThresh) && p.isThreshPercent();
+  const bool soft = p.segmentationType() == kcBlobParams::eSoftThresh;
+  const bool percent = (p.segmentationType() == kcBlobParams::eHardThresh || soft) && p.isThreshPercent();
   const bool threshImage = p.segmentationType() == kcBlobParams::eThreshImage;
-  if (bands < 2 || percent ||
-      (threshImage && (p.threshImage().width() != image.width() || p.threshImage().height() != height)))
+  if (bands < 2 || (threshImage && (p.threshImage().width() != image.width() || p.threshImage().height() != height)))
     return encode(image, p, kcRLEStorage::none());
-  const auto rows = [](const Pels& pels, long top, long bottom) {
+  const auto rows = [&](const Pels& pels, std::size_t b) {
+    const long top = kf_BandTop(height, bands, b), bottom = kf_BandTop(height, bands, b + 1);
     return pels.subWindow(kcPelRect(pels.offset().x(), pels.offset().y() + top, pels.width(), bottom - top));
   };
+  unsigned char low = 0, high = 0;  // the percentage forms' thresholds
+  if (percent) {
+    std::vector<kcPelHistogram> counts(bands);
+    kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) { counts[b] = kf_PelHistogram(rows(image, b)); });
+    for (std::size_t b = 1; b < bands; ++b)
+      for (std::size_t v = 0; v < counts[0].size(); ++v) counts[0][v] += counts[b][v];
+    low = kf_PercentValue(counts[0], p.lowTailPercent(), p.hiTailPercent(), p.thresh());
+    if (soft) high = kf_PercentValue(counts[0], p.lowTailPercent(), p.hiTailPercent(), p.hiThresh());
+  }
   std::vector<kcRLEBuffer> parts(bands);
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
-    const long top = kf_BandTop(height, bands, b), bottom = kf_BandTop(height, bands, b + 1);
-    const Pels thresh = threshImage ? rows(p.threshImage(), top, bottom) : Pels();
-    parts[b] = encode(rows(image, top, bottom), p, kcRLEStorage::none(), threshImage ? &thresh : nullptr);
+    const Pels band = rows(image, b);
+    if (percent && soft) {
+      parts[b].encode(band, low, high, p.softness(), p.invert());
+    } else if (percent) {
+      parts[b].encode(band, low, p.invert());
+    } else {
+      const Pels thresh = threshImage ? rows(p.threshImage(), b) : Pels();
+      parts[b] = encode(band, p, kcRLEStorage::none(), threshImage ? &thresh : nullptr);
+    }
   });
   return kf_StackBands(parts, image.offset(), image.xformCache());
 }

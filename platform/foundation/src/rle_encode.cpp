@@ -1,6 +1,7 @@
 // Encoders from pel images to run-length images: plain, mapped, threshold image, hard and soft
 // thresholds, and their percentage forms.
 #include <foundation/exception.h>
+#include <foundation/pel_histogram.h>
 #include <foundation/rlebuffer.h>
 
 #include "rle_sink.h"
@@ -211,15 +212,10 @@ struct PercentRange {
   }
 };
 
-PercentRange percentRange(const kcPelBuffer_const<unsigned char>& image, long lowTail, long hiTail) {
-  std::array<std::uint64_t, 256> histogram{};
-  long w = image.width(), h = image.height();
-  for (long y = 0; y < h; ++y) {
-    kf_AttendRow(static_cast<std::uint64_t>(y));
-    const unsigned char* row = image.pointToRow(y);
-    for (long x = 0; x < w; ++x) ++histogram[row[x]];
-  }
-  auto n = static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h);
+// percentRange(histogram, lowTail, hiTail): of a histogram with at least one pel.
+PercentRange percentRange(const kcPelHistogram& histogram, long lowTail, long hiTail) {
+  std::uint64_t n = 0;
+  for (std::uint64_t count : histogram) n += count;
   std::uint64_t lowCut = n * static_cast<std::uint64_t>(lowTail) / 100;
   std::uint64_t hiCut = n * static_cast<std::uint64_t>(hiTail) / 100;
   auto valueAtRank = [&](std::uint64_t rank) {
@@ -339,7 +335,7 @@ void kcRLEBuffer::encodePercent(const kcPelBuffer_const<unsigned char>& image, l
   if (threshPercent < 0 || threshPercent > 100) throw kcBadArgument(kBadPercent);
   unsigned char thresh = 0;
   if (image.width() > 0 && image.height() > 0)
-    thresh = static_cast<unsigned char>(percentRange(image, lowTailPercent, hiTailPercent).at(threshPercent));
+    thresh = static_cast<unsigned char>(percentRange(kf_PelHistogram(image), lowTailPercent, hiTailPercent).at(threshPercent));
   encode(image, thresh, invert);
 }
 
@@ -353,9 +349,30 @@ void kcRLEBuffer::encodePercent(const kcPelBuffer_const<unsigned char>& image, l
   requireSoftness(softness);
   unsigned char low = 0, high = 0;
   if (image.width() > 0 && image.height() > 0) {
-    PercentRange range = percentRange(image, lowTailPercent, hiTailPercent);
+    PercentRange range = percentRange(kf_PelHistogram(image), lowTailPercent, hiTailPercent);
     low = static_cast<unsigned char>(range.at(lowThreshPercent));
     high = static_cast<unsigned char>(range.at(hiThreshPercent));
   }
   encode(image, low, high, softness, invert);
+}
+
+kcPelHistogram kf_PelHistogram(const kcPelBuffer_const<unsigned char>& image) {
+  requireBound(image);
+  kcPelHistogram histogram{};
+  const long w = image.width(), h = image.height();
+  for (long y = 0; y < h; ++y) {
+    kf_AttendRow(static_cast<std::uint64_t>(y));
+    const unsigned char* row = image.pointToRow(y);
+    for (long x = 0; x < w; ++x) ++histogram[row[x]];
+  }
+  return histogram;
+}
+
+unsigned char kf_PercentValue(const kcPelHistogram& histogram, long lowTailPercent, long hiTailPercent,
+                              long percent) {
+  requireTails(lowTailPercent, hiTailPercent);
+  if (percent < 0 || percent > 100) throw kcBadArgument(kBadPercent);
+  for (std::uint64_t count : histogram)
+    if (count != 0) return static_cast<unsigned char>(percentRange(histogram, lowTailPercent, hiTailPercent).at(percent));
+  return 0;
 }

@@ -56,7 +56,10 @@ kcBlobParams randomParams(std::mt19937& rng, const kcPelBuffer<unsigned char>& i
   switch (rng() % 6) {
     case 0: p.setSegmentationNone(static_cast<unsigned char>(1 + rng() % 3)); break;
     case 1: p.setSegmentationHardThresh(static_cast<unsigned char>(rng() % 256), rng() % 2 == 0); break;
-    case 2: p.setSegmentationSoftThresh(40, 200, 4, rng() % 2 == 0); break;
+    case 2:
+      if (rng() % 2 == 0) p.setSegmentationSoftThresh(40, 200, 4, rng() % 2 == 0);
+      else p.setSegmentationSoftThresh(3, 7, 20, 80, 2, rng() % 2 == 0);
+      break;
     case 3: p.setSegmentationHardThresh(5, 5, 50, false); break;
     case 4: p.setSegmentationThreshImage({}, shapes(rng, image.width(), image.height()), {}, 1); break;
     default: {
