@@ -272,7 +272,8 @@ std::string shown(bool finished, double value, const char* format) {
 int measureBoth(const std::string& file) {
   const double forkingMiB = residentMiB();
   CsvTally tally;
-  const ChildPeak ours = measureChild({BENCH_BLOB_ANALYZE, "--format", "csv", "--measures", "area", file},
+  // One thread each, as OpenCV's child (setNumThreads(1)).
+  const ChildPeak ours = measureChild({BENCH_BLOB_ANALYZE, "--format", "csv", "--measures", "area", "--threads", "1", file},
                                       [&](std::string_view data) { tally.feed(data); });
   std::string printed;
   const ChildPeak opencv = measureChild({BENCH_OPENCV_PEAK_CHILD, file},
@@ -291,8 +292,8 @@ int measureBoth(const std::string& file) {
               shown(oursCounted, static_cast<double>(tally.holes()), "%.0f").c_str(),
               shown(opencvCounted, static_cast<double>(components), "%.0f").c_str());
   std::printf("\nPeak MiB: ru_maxrss (wait4) of a fresh process (fork + exec) that reads the image from a binary PGM "
-              "file and analyses it once, program and libraries included: ours `blob-analyze --format csv --measures "
-              "area FILE`, its CSV read through a pipe (blobs: rows of label other than 0); OpenCV `imread` (grey) + "
+              "file and analyses it once on one thread, program and libraries included: ours `blob-analyze --format csv "
+              "--measures area --threads 1 FILE`, its CSV read through a pipe (blobs: rows of label other than 0); OpenCV `imread` (grey) + "
               "`threshold` + `connectedComponentsWithStats` (8-connected, CV_32S) in a program of OpenCV alone "
               "(opencv_peak_child). — when a child failed or ran past %.0f s. The figure also covers the child's copy "
               "of the forking process before exec, which held %.1f MiB.\n", kPeakChildLimit, forkingMiB);
