@@ -43,6 +43,26 @@ void sortBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>&
   }
 }
 
+// placeByIds(entries, to, first, last): every entry at a place first .. last - 1 swaps into the
+// place its id names (to[i] - 1, within the same range), cycle by cycle, to[] swapping along;
+// entries with id 0 stay. The places ahead are prefetched: the next place to visit is known without
+// waiting for the entry that moves there (a displaced entry mostly moves some thousand places, out
+// of the nearest cache).
+void placeByIds(kc_EntryArray& entries, std::uint32_t* to, std::size_t first, std::size_t last) {
+  constexpr std::size_t kAhead = 8;
+  const auto prefetch = [&](std::uint32_t id) {
+    if (id != 0) __builtin_prefetch(&entries[id - 1], 1);
+  };
+  for (std::size_t i = first; i < last; ++i) {
+    if (i + kAhead < last) prefetch(to[i + kAhead]);
+    for (std::uint32_t id = to[i]; id != 0 && id - 1 != i; id = to[i]) {
+      prefetch(to[id - 1]);
+      std::swap(entries[i], entries[id - 1]);
+      std::swap(to[i], to[id - 1]);
+    }
+  }
+}
+
 // popcount64(v): the set bits of v (inline: the build targets CPUs without the instruction).
 inline std::uint32_t popcount64(std::uint64_t v) {
   v -= (v >> 1) & 0x5555555555555555ull;
@@ -211,9 +231,7 @@ void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end) {
 
 // orderById(count): the entries move to their ids' places, swapping each into place in turn;
 // entries without a blob end up past count and are cut off. The ids are read first into an array
-// of their own, which then steers the swaps: the next place to visit is known without waiting for
-// the entry that moves there (a displaced entry mostly moves some thousand places, out of the
-// nearest cache). The label sets, spent once the ids are known, hold that array (there are at
+// of their own, which then steers the swaps (placeByIds). The label sets, spent once the ids are known, hold that array (there are at
 // least as many labels as entries: each entry's key is a label), except in a run that writes
 // rows, which keeps the ids by retired index in rowIds and needs its label sets still.
 void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
@@ -234,19 +252,7 @@ void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
     KC_ASSERT(ids.size() >= n, "at least as many labels as entries");
     for (std::size_t i = 0; i < n; ++i) ids[i] = idOf(entries[i].key);
   }
-  std::uint32_t* const to = ids.data();  // to[i]: the id of the entry now at i
-  constexpr std::size_t kAhead = 8;
-  const auto prefetch = [&](std::uint32_t id) {
-    if (id != 0) __builtin_prefetch(&entries[id - 1], 1);
-  };
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i + kAhead < n) prefetch(to[i + kAhead]);
-    for (std::uint32_t id = to[i]; id != 0 && id - 1 != i; id = to[i]) {
-      prefetch(to[id - 1]);
-      std::swap(entries[i], entries[id - 1]);
-      std::swap(to[i], to[id - 1]);
-    }
-  }
+  placeByIds(entries, ids.data(), 0, n);
   entries.resize(count);
 #ifndef NDEBUG
   for (std::size_t i = 0; i < entries.size(); ++i)
@@ -308,18 +314,7 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
       }
     }
   }
-  pool.run(parts, threads, [&](std::size_t b) {
-    constexpr std::size_t kAhead = 8;
-    const auto prefetch = [&](std::uint32_t id) { __builtin_prefetch(&entries[id - 1], 1); };
-    for (std::size_t i = start(b), last = end(b); i < last; ++i) {
-      if (i + kAhead < last) prefetch(to[i + kAhead]);
-      for (std::uint32_t id = to[i]; id - 1 != i; id = to[i]) {
-        prefetch(to[id - 1]);
-        std::swap(entries[i], entries[id - 1]);
-        std::swap(to[i], to[id - 1]);
-      }
-    }
-  });
+  pool.run(parts, threads, [&](std::size_t b) { placeByIds(entries, to, start(b), end(b)); });
   entries.resize(count);
 #ifndef NDEBUG
   for (std::size_t i = 0; i < entries.size(); ++i)
