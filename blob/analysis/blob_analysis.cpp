@@ -41,7 +41,9 @@ struct kc_BlobPipeline {
   // is a band of the image analysed.
   static kcRLEBuffer encode(const Pels& image, const kcBlobParams& params, const kcRLEStorage& storage,
                             const Pels* threshBand = nullptr);
-  static kcRLEBuffer encodeInBands(const Pels& image, const kcBlobParams& params, unsigned threads);
+  // storages: one run storage per band, added as needed.
+  static kcRLEBuffer encodeInBands(const Pels& image, const kcBlobParams& params, unsigned threads,
+                                   std::vector<kcRLEStorage>& storages);
   static const kcRLEBuffer& applyMorphology(const kcRLEBuffer& input, const kcBlobParams& params,
                                             kcBlobResults& results, unsigned threads);
   static void connect(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
@@ -112,7 +114,8 @@ kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, co
 // percentage forms count the bands' pels first and encode each band with the thresholds the whole
 // image's histogram gives. A threshold image of another size, which the encoder refuses, is
 // encoded whole.
-kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams& p, unsigned threads) {
+kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams& p, unsigned threads,
+                                           std::vector<kcRLEStorage>& storages) {
   const long height = image.height();
   const std::size_t bands = kf_Bands(static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(height),
                                      height, threads);
@@ -125,6 +128,7 @@ kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams
     const long top = kf_BandTop(height, bands, b), bottom = kf_BandTop(height, bands, b + 1);
     return pels.subWindow(kcPelRect(pels.offset().x(), pels.offset().y() + top, pels.width(), bottom - top));
   };
+  while (storages.size() < bands) storages.emplace_back();
   unsigned char low = 0, high = 0;  // the percentage forms' thresholds
   if (percent) {
     std::vector<kcPelHistogram> counts(bands);
@@ -137,13 +141,14 @@ kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams
   std::vector<kcRLEBuffer> parts(bands);
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
     const Pels band = rows(image, b);
+    parts[b].storage(storages[b]);
     if (percent && soft) {
       parts[b].encode(band, low, high, p.softness(), p.invert());
     } else if (percent) {
       parts[b].encode(band, low, p.invert());
     } else {
       const Pels thresh = threshImage ? rows(p.threshImage(), b) : Pels();
-      parts[b] = encode(band, p, kcRLEStorage::none(), threshImage ? &thresh : nullptr);
+      parts[b] = encode(band, p, storages[b], threshImage ? &thresh : nullptr);
     }
   });
   return kf_StackBands(parts, image.offset(), image.xformCache());
@@ -157,7 +162,7 @@ void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
   kcTimer timer(false);
   timer.start();
   kcRLEBuffer encoded =
-      threads > 1 ? encodeInBands(image, params, threads) : encode(image, params, results.rle_.storage());
+      threads > 1 ? encodeInBands(image, params, threads, results.bandRuns_) : encode(image, params, results.rle_.storage());
   const double seconds = timer.sec();
   results.mutating();
   results.rle_ = std::move(encoded);

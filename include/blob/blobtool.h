@@ -206,8 +206,9 @@ class kc_BlobSnapRecord;
 // ran (the encoding only in the pel variants); the others keep their earlier values.
 //
 // Memory: the results keep run storage for the encoded input (two images' worth once the scene
-// of one analysis holds its image while the next is encoded) and the scene its arrays, so that
-// analysing images of one size again into the same results allocates nothing.
+// of one analysis holds its image while the next is encoded; on several threads, as much for each
+// band of rows) and the scene its arrays, so that analysing images of one size again into the same
+// results allocates nothing.
 //
 // Not synchronised: one results object must not be shared by concurrent analyses. Also held by
 // the foundation's counted handles (kcRepBase); the count is never copied.
@@ -267,6 +268,7 @@ class BLOB_EXPORT kcBlobResults : public kcPersistent, public kcRepBase {
   kcRLEBuffer masked_;
   double morphTime_ = 0.0;
   kcRLEBuffer morphed_;
+  std::vector<kcRLEStorage> bandRuns_;  // run storage of each band an analysis on threads encodes
 };
 
 // kfBlobAnalysis(image, params, results): runs one blob analysis and leaves its scene in results.
