@@ -41,9 +41,9 @@ struct kc_BlobPipeline {
   // is a band of the image analysed.
   static kcRLEBuffer encode(const Pels& image, const kcBlobParams& params, const kcRLEStorage& storage,
                             const Pels* threshBand = nullptr);
-  // storages: one run storage per band, added as needed.
+  // whole: the run storage of an image encoded in one band; storages: one per band, added as needed.
   static kcRLEBuffer encodeInBands(const Pels& image, const kcBlobParams& params, unsigned threads,
-                                   std::vector<kcRLEStorage>& storages);
+                                   const kcRLEStorage& whole, std::vector<kcRLEStorage>& storages);
   static const kcRLEBuffer& applyMorphology(const kcRLEBuffer& input, const kcBlobParams& params,
                                             kcBlobResults& results, unsigned threads);
   static void connect(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
@@ -115,18 +115,16 @@ kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, co
 // image's histogram gives. A threshold image of another size, which the encoder refuses, is
 // encoded whole.
 kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams& p, unsigned threads,
-                                           std::vector<kcRLEStorage>& storages) {
+                                           const kcRLEStorage& whole, std::vector<kcRLEStorage>& storages) {
   const long height = image.height();
-  const std::size_t bands = kf_Bands(static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(height),
-                                     height, threads);
+  const std::size_t bands = kf_Bands(image.width(), height, threads);
   const bool soft = p.segmentationType() == kcBlobParams::eSoftThresh;
   const bool percent = (p.segmentationType() == kcBlobParams::eHardThresh || soft) && p.isThreshPercent();
   const bool threshImage = p.segmentationType() == kcBlobParams::eThreshImage;
   if (bands < 2 || (threshImage && (p.threshImage().width() != image.width() || p.threshImage().height() != height)))
-    return encode(image, p, kcRLEStorage::none());
+    return encode(image, p, whole);
   const auto rows = [&](const Pels& pels, std::size_t b) {
-    const long top = kf_BandTop(height, bands, b), bottom = kf_BandTop(height, bands, b + 1);
-    return pels.subWindow(kcPelRect(pels.offset().x(), pels.offset().y() + top, pels.width(), bottom - top));
+    return pels.subWindow(kf_BandRect(pels.offset(), pels.width(), height, bands, b));
   };
   while (storages.size() < bands) storages.emplace_back();
   unsigned char low = 0, high = 0;  // the percentage forms' thresholds
@@ -162,7 +160,8 @@ void kc_BlobPipeline::pelFrontEnd(const Pels& image, const kcBlobParams& params,
   kcTimer timer(false);
   timer.start();
   kcRLEBuffer encoded =
-      threads > 1 ? encodeInBands(image, params, threads, results.bandRuns_) : encode(image, params, results.rle_.storage());
+      threads > 1 ? encodeInBands(image, params, threads, results.rle_.storage(), results.bandRuns_)
+                  : encode(image, params, results.rle_.storage());
   const double seconds = timer.sec();
   results.mutating();
   results.rle_ = std::move(encoded);

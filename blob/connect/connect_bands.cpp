@@ -444,7 +444,7 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
                               std::vector<BlobId>& topIds, unsigned threads) {
   const auto rows = static_cast<RowIndex>(image.height());
   const std::size_t bands =
-      kf_Bands(static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(rows), rows, threads);
+      kf_Bands(image.width(), rows, threads);
   kc_ConnectEngine first(image, ws, out, false, kc_CleanupKind::eNone, 0);
   if (bands <= 1) {
     first.scan();

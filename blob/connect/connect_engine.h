@@ -110,7 +110,8 @@ class kc_ConnectEngine {
   void recordLabels(std::vector<LabelId>& labels);
 
   // scan(): the grey-scale or labelled scan over every row, with the close-time cleanup. Calls
-  // kf_CheckStop() (kcAttention::check() outside a pool's task) before each row y with y mod 16 = 15; whatever it throws passes through.
+  // kf_CheckStop() (kcAttention::check() outside a pool's task) before each row y with
+  // y mod 16 = 15; whatever it throws passes through.
   void scan();
 
   // finish(topIds): the finishing pass: the labelled fill's merging and tree building, dropping

@@ -1,6 +1,7 @@
 // Whole-image analysis: every non-zero pel of the image in one weighted blob, trimmed to the
 // smallest rectangle that holds them.
 #include "connect/connect_scene.h"
+#include "parallel/run_bands.h"
 #include "parallel/work_pool.h"
 #include "scene/scene_builder.h"
 
@@ -17,7 +18,7 @@ namespace {
 void project(const kcRLEBuffer& image, unsigned threads, std::vector<std::uint64_t>& rows,
              std::vector<std::uint64_t>& columns) {
   const long width = image.width(), height = image.height();
-  const std::size_t bands = kf_Bands(static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height), height, threads);
+  const std::size_t bands = kf_Bands(width, height, threads);
   if (bands < 2) {
     rows = image.projectHoriz();
     columns = image.projectVert();
@@ -26,8 +27,7 @@ void project(const kcRLEBuffer& image, unsigned threads, std::vector<std::uint64
   std::vector<std::vector<std::uint64_t>> rowParts(bands), columnParts(bands);
   const kcPair<long> at = image.offset();
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
-    const long top = kf_BandTop(height, bands, b), bottom = kf_BandTop(height, bands, b + 1);
-    const kcRLEBuffer band = image.subWindow(kcPelRect(at.x(), at.y() + top, width, bottom - top));
+    const kcRLEBuffer band = image.subWindow(kf_BandRect(at, width, height, bands, b));
     rowParts[b] = band.projectHoriz();
     columnParts[b] = band.projectVert();
   });

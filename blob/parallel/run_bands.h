@@ -6,6 +6,10 @@
 #include <functional>
 #include <vector>
 
+// kf_BandRect(at, width, height, bands, b): band b of bands of an image of width x height pels at
+// position at (kf_BandTop's rows), in image coordinates.
+kcPelRect kf_BandRect(const kcPair<long>& at, long width, long height, std::size_t bands, std::size_t b);
+
 // kf_StackBands(parts, offset, xforms): the parts, one below the other, as one image at offset
 // with the transform cache xforms; the parts' runs are shared, not copied.
 kcRLEBuffer kf_StackBands(const std::vector<kcRLEBuffer>& parts, const kcPair<long>& offset,

@@ -192,9 +192,11 @@ kc_BandMinimum::~kc_BandMinimum() {
   gMinBandRows = rows_;
 }
 
-std::size_t kf_Bands(std::uint64_t pels, long rows, unsigned threads) {
+std::size_t kf_Bands(long width, long height, unsigned threads) {
   const long minRows = gMinBandRows.load(std::memory_order_relaxed);
-  if (threads <= 1 || rows < 2 * minRows) return 1;
+  const long rows = height;
+  if (threads <= 1 || rows < 2 * minRows || width < 1) return 1;
+  const std::uint64_t pels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
   const std::uint64_t byPels = pels / gMinBandPels.load(std::memory_order_relaxed);
   const auto byRows = static_cast<std::uint64_t>(rows / minRows);
   return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min({std::uint64_t{threads}, byPels, byRows})));

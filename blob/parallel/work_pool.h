@@ -58,7 +58,7 @@ class kc_WorkStopped : public std::exception {
 // kf_CoreCount(): the number of cores (std::thread::hardware_concurrency, at least 1).
 unsigned kf_CoreCount();
 
-// kf_Bands(pels, rows, threads): the bands of rows an image of pels pels and rows rows is split
+// kf_Bands(width, height, threads): the bands of rows an image of width x height pels is split
 // into for threads threads: 1 when threads is 1 or a band would hold fewer than kMinBandPels pels
 // or kMinBandRows rows (too little work to gain from a thread), else up to threads. Tests lower
 // the two minimums with kc_BandMinimum to split small images.
@@ -66,7 +66,7 @@ unsigned kf_CoreCount();
 // differ in height by one row at most.
 inline constexpr std::uint64_t kMinBandPels = std::uint64_t{1} << 18;
 inline constexpr long kMinBandRows = 16;
-std::size_t kf_Bands(std::uint64_t pels, long rows, unsigned threads);
+std::size_t kf_Bands(long width, long height, unsigned threads);
 
 // kc_BandMinimum: while one lives, bands need only pels pels and rows rows (at least 1 each). For
 // tests; not for use while analyses run on other threads.
