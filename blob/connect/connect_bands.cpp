@@ -1,6 +1,6 @@
 // Grey-scale connectivity in bands of rows: the light pass that finds the regions of the row above
 // each band, the band scan with its placeholders, the join of the bands into the first band's
-// engine, and kf_ConnectInBands, which schedules them.
+// engine, the prune cleanup of the joined result, and kf_ConnectInBands, which schedules them.
 #include "connect/connect_bands.h"
 #include "connect/connect_records.h"
 #include "parallel/work_pool.h"
@@ -430,6 +430,44 @@ void kc_ConnectEngine::relinkChildren(const kc_ConnectEngine& band, std::uint32_
   g.lastChild = last;
 }
 
+void kc_ConnectEngine::pruneJoined(PelCount minPels) {
+  KC_ASSERT(scanned_ && !finished_ && !labelled_ && cleanup_ == kc_CleanupKind::eNone && placeholders_ == 0,
+            "the prune follows the join of bands scanned without cleanup");
+  cleanup_ = kc_CleanupKind::ePrune;
+  minPels_ = minPels;
+  kc_EntryArray& entries = out_.entries;
+  const auto kept = [this](LabelId key) { return ((ws_.bits[key >> 6] >> (key & 63)) & 1) != 0; };
+  // unlinkPruned(first): the list from first without its pruned entries; returns the last kept.
+  const auto unlinkPruned = [&](std::uint32_t& first) {
+    std::uint32_t* link = &first;
+    std::uint32_t last = kNone;
+    for (std::uint32_t c = first; c != kNone; c = entries[c].nextSibling)
+      if (kept(entries[c].key)) {
+        *link = c;
+        link = &entries[c].nextSibling;
+        last = c;
+      }
+    *link = kNone;
+    return last;
+  };
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    kc_BlobEntry& e = entries[i];
+    if (e.firstChild != kNone) unlinkPruned(e.firstChild);
+    const PelCount pels = e.pelCount >= 0 ? static_cast<PelCount>(e.pelCount) : e.sumX;
+    if (e.firstChild == kNone && isSmall(pels)) {
+      drop(static_cast<RetiredIndex>(i));
+      ++pruned_;
+    }
+  }
+  for (RegionIndex r = 0; r < slots_; ++r) {
+    Region& g = reg(r);
+    if (!g.released && g.firstChild != kNone) {
+      g.lastChild = unlinkPruned(g.firstChild);
+      if (g.firstChild == kNone) g.lastChild = kNone;
+    }
+  }
+}
+
 void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {
   KC_ASSERT(labels >= ws_.up.size() && entries >= out_.entries.size(), "the bands add labels and entries");
   ws_.up.resize(labels, 0);
@@ -441,11 +479,13 @@ void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {
 }
 
 std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_BlobStore& out,
-                              std::vector<BlobId>& topIds, unsigned threads) {
+                              std::vector<BlobId>& topIds, unsigned threads, kc_CleanupKind cleanup,
+                              PelCount minPels) {
+  KC_ASSERT(cleanup != kc_CleanupKind::eFill, "bands take no fill cleanup");
   const auto rows = static_cast<RowIndex>(image.height());
-  const std::size_t bands =
-      kf_Bands(image.width(), rows, threads);
-  kc_ConnectEngine first(image, ws, out, false, kc_CleanupKind::eNone, 0);
+  const std::size_t bands = kf_Bands(image.width(), rows, threads);
+  kc_ConnectEngine first(image, ws, out, false, bands <= 1 ? cleanup : kc_CleanupKind::eNone,
+                         bands <= 1 ? minPels : 0);
   if (bands <= 1) {
     first.scan();
     first.finish(topIds);
@@ -488,6 +528,7 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     first.joinBand(*engines[b], labelBase[b], entryBase[b], seam, next, nextSeam);
     seam.swap(nextSeam);
   }
+  if (cleanup == kc_CleanupKind::ePrune) first.pruneJoined(minPels);
   first.finish(topIds, threads);
   return first.retired();
 }

@@ -1,4 +1,4 @@
-// Grey-scale connectivity without cleanup on several threads: the rows split into bands, each band
+// Grey-scale connectivity without cleanup or with the prune on several threads: the rows split into bands, each band
 // scanned on its own thread, and the bands joined into the result of one scan of the whole image.
 #pragma once
 
@@ -9,8 +9,8 @@
 
 class kcRLEBuffer;
 
-// kf_ConnectInBands(image, ws, out, topIds, threads): the blobs and top-level ids that
-// kc_ConnectEngine(image, ws, out, false, kc_CleanupKind::eNone, 0) gives by scan() and
+// kf_ConnectInBands(image, ws, out, topIds, threads, cleanup, minPels): the blobs and top-level ids
+// that kc_ConnectEngine(image, ws, out, false, cleanup, minPels) gives by scan() and
 // finish(topIds), bit for bit, computed on up to threads threads (kc_WorkPool); returns what that
 // engine's retired() would. Images too small for bands (kf_Bands) run the engine on the calling
 // thread. Cancellation as kc_WorkPool::run: kf_CheckStop() every 16 rows of every band. On an
@@ -28,6 +28,8 @@ class kcRLEBuffer;
 // (pel sums modulo 2^64, as the scan adds them; the smallest key; the placeholder record's serial
 // and value) and splices its children at the placeholder's marker child, where merges and
 // adoptions put them in the whole scan. Ids, the top-level order and the child order depend on
-// nothing else.
+// nothing else. The prune is decided after the join (kc_ConnectEngine::pruneJoined), from each
+// closed region's whole pel count and final children; the fill is not taken (precondition).
 std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_BlobStore& out,
-                              std::vector<BlobId>& topIds, unsigned threads);
+                              std::vector<BlobId>& topIds, unsigned threads,
+                              kc_CleanupKind cleanup = kc_CleanupKind::eNone, PelCount minPels = 0);

@@ -174,6 +174,14 @@ class kc_ConnectEngine {
   void joinBand(kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase,
                 const std::vector<kc_ConnectRegion>& seam, const kc_SeamClasses* next,
                 std::vector<kc_ConnectRegion>& nextSeam);
+  // pruneJoined(minPels): after the last joinBand, before finish(): the prune cleanup with minPels
+  // as the scan of the whole image applies it when regions close. A closed region is pruned there
+  // if it is small and every region it enclosed was pruned; nothing else the scan does depends on
+  // it (a pruned region's pels go nowhere, and a closed region is never touched again). Entries
+  // retire in the order their regions close, children before their encloser, so one pass in entry
+  // order decides each from its final children, unmarks the pruned and takes them out of the child
+  // lists; finish() then drops the small childless top level. Linear in the entries.
+  void pruneJoined(PelCount minPels);
   // labelCount(), entryCount(), placeholders(): a band's totals, for the offsets.
   std::uint32_t labelCount() const { return static_cast<std::uint32_t>(ws_.up.size()); }
   std::uint32_t entryCount() const { return static_cast<std::uint32_t>(out_.entries.size()); }
@@ -318,6 +326,7 @@ class kc_ConnectEngine {
   std::size_t regionCount_ = 0;
   RegionIndex slots_ = 0;  // record slots made (ws_.regions.size())
   std::size_t retired_ = 0;
+  std::size_t pruned_ = 0;  // entries pruneJoined() unmarked: the whole scan never retires them
   std::uint32_t serial_ = 0;  // records created
   std::uint32_t floodStamp_ = 0;
   RowIndex rowsScanned_ = 0;

@@ -237,7 +237,7 @@ void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end) {
 void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
   kc_EntryArray& entries = out_.entries;
   const std::size_t n = entries.size();
-  retired_ = n;
+  retired_ = n - pruned_;
   if (threads > 1 && runLabels_ == nullptr && n >= kParallelEntries) {
     orderInBlocks(count, threads);
     return;

@@ -1,5 +1,6 @@
 // Grey-scale connectivity in bands against the one-thread engine: every entry field, the top
-// level and the retired count on random images split into many thin bands.
+// level and the retired count on random images split into many thin bands, with and without the
+// prune.
 #include "connect/connect_bands.h"
 #include "parallel/work_pool.h"
 #include "platform/foundation/image_reference.h"
@@ -103,12 +104,15 @@ TEST(ConnectBands, randomImages_thinBands_matchOneThread) {
   for (int i = 0; i < 600; ++i) {
     const kcRLEBuffer image = randomImage(rng);
     const unsigned threads = 2 + static_cast<unsigned>(rng() % 7);
+    const auto cleanup = rng() % 2 == 0 ? kc_CleanupKind::eNone : kc_CleanupKind::ePrune;
+    const PelCount minPels = rng() % 60;
     SCOPED_TRACE(::testing::Message() << "image " << i << " " << image.width() << "x" << image.height()
-                                      << " threads " << threads);
-    kc_ConnectEngine engine(image, ws, one, false, kc_CleanupKind::eNone, 0);
+                                      << " threads " << threads << " cleanup " << static_cast<int>(cleanup)
+                                      << " min " << minPels);
+    kc_ConnectEngine engine(image, ws, one, false, cleanup, minPels);
     engine.scan();
     engine.finish(oneTop);
-    const std::size_t retired = kf_ConnectInBands(image, bandWs, banded, bandTop, threads);
+    const std::size_t retired = kf_ConnectInBands(image, bandWs, banded, bandTop, threads, cleanup, minPels);
     EXPECT_EQ(firstDifference(one, banded), "");
     EXPECT_EQ(oneTop, bandTop);
     EXPECT_EQ(engine.retired(), retired);
