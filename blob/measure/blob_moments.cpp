@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "measure/blob_parts.h"
+#include "measure/exact_sums.h"
 #include "measure/moment_cache.h"
 #include "scene/bsd_data.h"
 
@@ -94,29 +95,49 @@ std::uint64_t projectionTotal(const std::vector<std::uint64_t>& p) {
   return total;
 }
 
-double secondMoment(const std::vector<std::uint64_t>& p, double c) {
-  KC_ASSERT(!p.empty(), "a blob's region has a non-empty projection");
-  // sum_j p[j] (j^2 + j + 1/3) - n c^2, in one pass without squaring positions:
-  // t collects -sum_j p[j] j (N - 1 - j).
-  const double n = static_cast<double>(projectionTotal(p));
-  const double length = static_cast<double>(p.size());
-  double a = 0.0;
-  double t = 0.0;
-  for (std::size_t j = 1; j < p.size(); ++j) {
-    t -= a;
-    a += static_cast<double>(j) * static_cast<double>(p[j]);
+namespace {
+
+// AxisSums: a projection's weight and first and second sums over its positions, exact (the weight
+// stays below 2^59 and the second sum below 2^128 for any region of at most 2^31 columns or rows).
+struct AxisSums {
+  std::uint64_t n = 0;
+  kc_Exact::U128 first = 0;
+  kc_Exact::U128 second = 0;
+};
+
+AxisSums axisSums(const std::vector<std::uint64_t>& p) {
+  AxisSums s;
+  for (std::size_t j = 0; j < p.size(); ++j) {
+    const kc_Exact::U128 w = p[j];
+    s.n += p[j];
+    s.first += w * j;
+    s.second += w * j * j;
   }
-  return t + n * (c * (length - c) + 1.0 / 3.0 - length / 2.0);
+  KC_ASSERT(s.n > 0 && s.n < (std::uint64_t{1} << 59), "a region's weight is positive and below 2^59");
+  return s;
 }
 
-double mixedMoment(const std::vector<std::uint64_t>& diag, double d, double sumXX, double sumYY) {
-  // Along a diagonal x + y the spread is sumXX + sumYY + 2 sumXY; each pel adds 1/6 as a square.
-  double q = 0.0;
-  for (std::size_t i = 0; i < diag.size(); ++i) {
-    const double off = d - static_cast<double>(i);
-    q += static_cast<double>(diag[i]) * (off * off + 1.0 / 6.0);
-  }
-  return q / 2.0 - (sumXX + sumYY) / 2.0;
+}  // namespace
+
+double secondMoment(const std::vector<std::uint64_t>& p) {
+  KC_ASSERT(!p.empty(), "a blob's region has a non-empty projection");
+  const AxisSums s = axisSums(p);
+  // n S2 >= S1^2 (Cauchy-Schwarz): the spread without the squares' 1/12.
+  const kc_Exact::Wide spread = kc_Exact::minus(kc_Exact::product(s.n, s.second), kc_Exact::product(s.first, s.first));
+  const kc_Exact::Wide numerator = kc_Exact::plus(kc_Exact::times(spread, 12), kc_Exact::product(s.n, s.n));
+  return kc_Exact::quotient(numerator, 12 * s.n);
+}
+
+double mixedMoment(const std::vector<std::uint64_t>& diag, const std::vector<std::uint64_t>& columns,
+                   const std::vector<std::uint64_t>& rows) {
+  const AxisSums x = axisSums(columns), y = axisSums(rows), d = axisSums(diag);
+  KC_ASSERT(x.n == y.n && x.n == d.n, "the projections of one region have one weight");
+  // sum (x + y)^2 = X2 + 2 XY + Y2 over the pels' positions.
+  const kc_Exact::U128 twiceXY = d.second - x.second - y.second;
+  const kc_Exact::Wide products = kc_Exact::product(x.n, twiceXY / 2);
+  const kc_Exact::Wide means = kc_Exact::product(x.first, y.first);
+  if (kc_Exact::less(products, means)) return -kc_Exact::quotient(kc_Exact::minus(means, products), x.n);
+  return kc_Exact::quotient(kc_Exact::minus(products, means), x.n);
 }
 
 Second clientSecond(const Second& m, const kcMatrix<2>& a, double areaScale) {
@@ -138,7 +159,9 @@ Principal principalAxes(const Second& m) {
   const double sigma = a + b;
   const double p = (a - b) * c2;
   const double q = t * s2;
-  return {(sigma - p - q) / 2.0, (sigma + p + q) / 2.0, std::atan2(s2, c2) / 2.0};
+  constexpr double kHalfPi = 1.57079632679489661923;
+  const double angle = std::atan2(s2, c2) / 2.0;
+  return {(sigma - p - q) / 2.0, (sigma + p + q) / 2.0, angle <= -kHalfPi ? kHalfPi : angle};
 }
 
 }  // namespace kc_Moments
@@ -262,10 +285,9 @@ void kc_MomentCache::clientXform() {
 double kc_MomentCache::sumXX() {
   kc_BlobMeasures& m = more();
   if (m.sumXXValid) return m.sumXX;
-  centroid();
   kc_BlobBoundaryData& b = m.boundary;
   if (b.columnProjection.empty()) b.columnProjection = blob_.region().projectVert();
-  const double v = kc_Moments::secondMoment(b.columnProjection, cx_ - originX());
+  const double v = kc_Moments::secondMoment(b.columnProjection);
   notice();
   m.sumXX = v;
   m.sumXXValid = true;
@@ -275,10 +297,9 @@ double kc_MomentCache::sumXX() {
 double kc_MomentCache::sumYY() {
   kc_BlobMeasures& m = more();
   if (m.sumYYValid) return m.sumYY;
-  centroid();
   kc_BlobBoundaryData& b = m.boundary;
   if (b.rowProjection.empty()) b.rowProjection = blob_.region().projectHoriz();
-  const double v = kc_Moments::secondMoment(b.rowProjection, cy_ - originY());
+  const double v = kc_Moments::secondMoment(b.rowProjection);
   notice();
   m.sumYY = v;
   m.sumYYValid = true;
@@ -288,13 +309,11 @@ double kc_MomentCache::sumYY() {
 double kc_MomentCache::sumXY() {
   kc_BlobMeasures& m = more();
   if (m.sumXYValid) return m.boundary.sumXY;
-  const double xx = sumXX();
-  const double yy = sumYY();
   kc_BlobBoundaryData& b = m.boundary;
+  if (b.columnProjection.empty()) b.columnProjection = blob_.region().projectVert();
+  if (b.rowProjection.empty()) b.rowProjection = blob_.region().projectHoriz();
   if (b.diagonalProjection.empty()) b.diagonalProjection = blob_.region().projectDiag();
-  centroid();
-  const double d = (cx_ - originX()) + (cy_ - originY()) - 1.0;
-  const double v = kc_Moments::mixedMoment(b.diagonalProjection, d, xx, yy);
+  const double v = kc_Moments::mixedMoment(b.diagonalProjection, b.columnProjection, b.rowProjection);
   notice();
   b.sumXY = v;
   m.sumXYValid = true;

@@ -37,19 +37,23 @@ RegionSums sumPels(std::uint64_t sumX, std::uint64_t sumY, std::uint64_t pels, c
 // projectionTotal(p): the sum of the entries of a projection, which is the region's weight.
 std::uint64_t projectionTotal(const std::vector<std::uint64_t>& p);
 
-// secondMoment(p, c): the sum over the region's pels, each a unit square weighted by its value,
-// of the squared distance from the centroid along one axis: sum of weight x ((centre - centroid)^2
-// + 1/12). p is the projection onto that axis (entry j: the weights at position j from the
-// region's first pel); c the centroid's distance from that first pel's edge (e.g. centroidX -
-// origin.x); the weight is p's total. Requires a non-empty p (internal assertion).
-// Cost: linear in p's length.
-double secondMoment(const std::vector<std::uint64_t>& p, double c);
+// secondMoment(p): the sum over the region's pels, each a unit square weighted by its value, of
+// the squared distance from the centroid along one axis: sum of weight x ((centre - centroid)^2 +
+// 1/12). p is the projection onto that axis (entry j: the weights at position j from the region's
+// first pel); the weight is p's total. With n = sum p[j], S1 = sum j p[j] and S2 = sum j^2 p[j]
+// (integers, kept exact) this is (12 (n S2 - S1^2) + n^2) / (12 n), rounded once to the nearest
+// double. Requires a non-empty p whose total is positive (internal assertions). Cost: linear in
+// p's length.
+double secondMoment(const std::vector<std::uint64_t>& p);
 
-// mixedMoment(diag, d, sumXX, sumYY): the sum over the pels of weight x (x - cx)(y - cy) at pel
-// centres. diag is the diagonal projection (entry i: the weights of the pels with
-// (x - origin.x) + (y - origin.y) = i); d = (cx - origin.x) + (cy - origin.y) - 1; sumXX and sumYY
-// are secondMoment along x and y. Cost: linear in diag's length.
-double mixedMoment(const std::vector<std::uint64_t>& diag, double d, double sumXX, double sumYY);
+// mixedMoment(diag, columns, rows): the sum over the pels of weight x (x - cx)(y - cy) at pel
+// centres, from the diagonal projection (entry i: the weights of the pels with (x - origin.x) +
+// (y - origin.y) = i) and the column and row projections: with XY = (sum i^2 diag[i] - X2 - Y2) / 2
+// it is (n XY - X1 Y1) / n, rounded once, so exactly 0 when the products cancel (any region
+// symmetric about a row or a column). Requires the three projections of one region with a positive
+// weight (internal assertions). Cost: linear in the projections' lengths.
+double mixedMoment(const std::vector<std::uint64_t>& diag, const std::vector<std::uint64_t>& columns,
+                   const std::vector<std::uint64_t>& rows);
 
 // Second: a symmetric second-moment matrix [[xx, xy], [xy, yy]].
 struct Second {
@@ -59,7 +63,10 @@ struct Second {
 };
 
 // clientSecond(m, a, areaScale): the moments m taken to client units through the linear map with
-// matrix a, whose client area of one pel is areaScale: areaScale x (a m a^T).
+// matrix a, whose client area of one pel is areaScale: areaScale x (a m a^T), in double arithmetic
+// from the rounded image moments (the transform's entries are doubles, so nothing more is exact).
+// A diagonal matrix keeps a product sum of 0 at 0, and equal moments equal when it scales both
+// axes alike.
 Second clientSecond(const Second& m, const kcMatrix<2>& a, double areaScale);
 
 // Principal: the principal moments (min <= max) and the angle of the principal axis, in
@@ -71,8 +78,10 @@ struct Principal {
 };
 
 // principalAxes(m): the eigen-decomposition of m. When m.xy is exactly 0 and m.xx equals m.yy
-// exactly, the angle is 0 and both moments are m.xx; any other matrix takes the general branch,
-// so a residue of rounding in m.xy gives an angle of +-pi/4 for an isotropic region.
+// exactly, the angle is 0 and both moments are m.xx (the image moments are exact, so every region
+// symmetric under a quarter turn or a reflection in a diagonal and an axis lands here). Otherwise
+// the general branch; an angle that comes out as -pi/2 (a product sum of -0, or one rounding
+// there) is pi/2, so the angle always lies in (-pi/2, pi/2].
 Principal principalAxes(const Second& m);
 
 }  // namespace kc_Moments

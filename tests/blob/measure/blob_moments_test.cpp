@@ -6,6 +6,7 @@
 #include <foundation/xform.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -133,14 +134,92 @@ TEST(Moments_measures, randomWeightedAndBinaryRegions_matchPelReferenceThroughCl
   }
 }
 
+// ---- exactness: the second moments are the exact sums rounded once ----
+
+__extension__ typedef __int128 I128;
+
+// roundsTo(v, num, den): v is num / den rounded to the nearest double (den > 0; |num| < 2^62):
+// |v den - num| <= ulp(v) den / 2, in integers scaled by 2^k so that v 2^k is whole.
+bool roundsTo(double v, I128 num, I128 den) {
+  int e = 0;
+  const double m = std::frexp(v, &e);  // v = m 2^e, |m| in [0.5, 1)
+  const int k = 53 - e;                // v 2^k = m 2^53, whole
+  if (v == 0) return num == 0;
+  if (k < 0 || k > 60) return false;   // outside what these small regions reach
+  const I128 whole = static_cast<I128>(std::ldexp(m, 53));
+  const I128 error = whole * den - (num << k);
+  return 2 * (error < 0 ? -error : error) <= den;  // within half an ulp, which is 1 when scaled
+}
+
+// Regions of every connectivity kind, far from the origin, binary and weighted: sumXX, sumYY and
+// sumXY (read back through a shear, which mixes all three) are the exact pel sums rounded once;
+// regions symmetric under a quarter turn and a reflection give angle 0 and equal principal moments
+// exactly, also under a uniform scale; a reflection in an axis gives 0 or pi/2 exactly; every angle
+// lies in (-pi/2, pi/2].
+TEST(Moments_exact, randomAndSymmetricRegions_roundedOnceAndSymmetricExactly) {
+  std::mt19937 rng(31);
+  const Scene::Analysis kinds[] = {Scene::eGreyScale, Scene::eLabelled, Scene::eWholeImageGreyScale};
+  const double half = 1.57079632679489661923;
+  for (int round = 0; round < 90; ++round) {
+    SCOPED_TRACE(round);
+    Pels p = randomPels(rng, round % 2 == 0);
+    p.origin = kcPair<long>(p.origin.x() * 1000, p.origin.y() * 1000);
+    const int sym = round % 3;  // 0: none; 1: mirrored left-right; 2: quarter turn and reflection
+    if (sym != 0) {
+      const int w = p.g.width, n = sym == 2 ? std::max(w, p.g.height) : w;
+      connecttest::Grid g{sym == 2 ? n : w, sym == 2 ? n : p.g.height, {}};
+      g.pels.assign(static_cast<std::size_t>(g.width * g.height), 0);
+      const auto at = [&](int x, int y) { return x < p.g.width && y < p.g.height ? p.g.at(x, y) : 0; };
+      for (int y = 0; y < g.height; ++y)
+        for (int x = 0; x < g.width; ++x) {
+          int v = std::max(at(x, y), at(g.width - 1 - x, y));
+          if (sym == 2) v = std::max({v, at(y, x), at(g.width - 1 - y, x), at(x, g.height - 1 - y),
+                                      at(g.width - 1 - x, g.height - 1 - y), at(y, g.width - 1 - x),
+                                      at(g.height - 1 - y, g.width - 1 - x)});
+          g.pels[static_cast<std::size_t>(y * g.width + x)] = static_cast<std::uint8_t>(v);
+        }
+      p.g = g;
+    }
+    I128 n = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    for (int y = 0; y < p.g.height; ++y)
+      for (int x = 0; x < p.g.width; ++x) {
+        const I128 v = p.g.at(x, y);
+        n += v, sx += v * x, sy += v * y, sxx += v * x * x, syy += v * y * y, sxy += v * x * y;
+      }
+    Scene scene;
+    fill(scene, {p.runs()}, {static_cast<unsigned char>(1 + round % 5)}, kinds[round % 3], 1);
+    const kcBlob& b = *scene.getBlob(1);
+    const kcPair<double> inertia = b.inertia();
+    EXPECT_TRUE(roundsTo(inertia.first, 12 * (n * sxx - sx * sx) + n * n, 12 * n));
+    EXPECT_TRUE(roundsTo(inertia.second, 12 * (n * syy - sy * sy) + n * n, 12 * n));
+    const double angle = b.angle().toDouble();
+    EXPECT_TRUE(angle > -half && angle <= half);
+    if (sym == 2) {
+      EXPECT_EQ(angle, 0.0);
+      EXPECT_EQ(b.inertiaPrincipal().first, b.inertiaPrincipal().second);
+      scene.clientFromImageXform(affine(2.5, 0, 0, 2.5, 7, -3));
+      EXPECT_EQ(b.angle().toDouble(), 0.0);
+      EXPECT_EQ(b.elongation(), 1.0);
+    } else if (sym == 1) {
+      EXPECT_EQ(angle, inertia.first < inertia.second ? half : 0.0);
+    }
+    // Through a shear x' = x + y the product sum appears: Ixx' = xx + 2 xy + yy.
+    scene.clientFromImageXform(affine(1, 1, 0, 1, 0, 0));
+    const double xy = (b.inertia().first - inertia.first - inertia.second) / 2;
+    EXPECT_NEAR(xy, static_cast<double>(n * sxy - sx * sy) / static_cast<double>(n), 1e-9 * (1 + std::fabs(xy)));
+  }
+}
 
 // Solid rectangles: a square and a bar take the exact symmetric branch; a second bar's caches
 // follow the scene's counters and valid flags.
 TEST(Moments_rectangles, symmetricBranchExact_cachesFollowCountersAndValidFlags) {
   Scene scene;
-  fill(scene, {solidRegion(10, 20, 6, 2), solidRegion(1, 1, 5, 5), solidRegion(0, 0, 4, 1)}, {1, 1, 1},
-       Scene::eGreyScale, 1);
+  fill(scene, {solidRegion(10, 20, 6, 2), solidRegion(1, 1, 5, 5), solidRegion(0, 0, 4, 1), solidRegion(0, 0, 4, 9),
+               solidRegion(3, 5, 1, 1)},
+       {1, 1, 1, 1, 1}, Scene::eGreyScale, 1);
   EXPECT_TRUE(scene.getBlob(2)->angle().toDouble() == 0.0 && scene.getBlob(2)->elongation() == 1.0);
+  EXPECT_EQ(scene.getBlob(4)->angle().toDouble(), 1.57079632679489661923);  // a tall bar: pi/2, not -pi/2
+  EXPECT_TRUE(scene.getBlob(5)->angle().toDouble() == 0.0 && scene.getBlob(5)->inertiaPrincipal().first == 1.0 / 12);
   EXPECT_NEAR(scene.getBlob(3)->inertiaPrincipal().first, 1.0 / 3, 1e-12);
   EXPECT_NEAR(scene.getBlob(3)->elongation(), 16.0, 1e-12);
   const kcBlob* b = scene.getBlob(1);
