@@ -16,10 +16,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "messages.h"
+#include "base/messages.h"
 #include "analysis/blob_recording.h"
 #include "analysis/params_check.h"
 #include "connect/connect_scene.h"
+#include "connect/connect_settings.h"
 #include "parallel/run_bands.h"
 #include "parallel/work_pool.h"
 #include "scene/scene_builder.h"

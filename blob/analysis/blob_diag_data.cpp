@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "persist.h"
+#include "base/persist.h"
 
 namespace {
 

@@ -5,9 +5,10 @@
 #include <limits>
 #include <utility>
 
-#include "messages.h"
+#include "base/messages.h"
 #include "analysis/params_check.h"
-#include "persist.h"
+#include "connect/connect_settings.h"
+#include "base/persist.h"
 
 namespace {
 
@@ -25,9 +26,7 @@ bool isThreshold(kcBlobParams::Segmentation type) {
 
 // The checks of the segmentation setters, shared with kf_CheckSegmentation so that values loaded
 // from an archive meet the same rules, with the same messages, as values set by a caller.
-void checkScale(unsigned char scaleVal) {
-  if (scaleVal == 0) refuse(Msg::eScaleNotPositive);
-}
+void checkScale(unsigned char scaleVal) { kf_CheckScaleValue(scaleVal); }
 
 void checkMap(const std::vector<unsigned char>& map) {
   if (map.empty()) refuse(Msg::eMapEmpty);
@@ -64,17 +63,6 @@ void checkThreshImage(const kcPelBuffer_const<unsigned char>& image) {
   if (!image.isBound()) refuse(Msg::eThreshImageUnbound);
 }
 
-void checkMinPels(long minPels) {
-  if (minPels < 0) refuse(Msg::eMinPelsNegative);
-  if (minPels > std::numeric_limits<std::int32_t>::max())
-    throw kcBadArgument(L"The minimum number of pels must not exceed 2147483647.");
-}
-
-bool isCleanup(kcBlobSceneDescription::ConnectCleanup cleanup) {
-  return cleanup == kcBlobSceneDescription::eNone || cleanup == kcBlobSceneDescription::ePrune ||
-         cleanup == kcBlobSceneDescription::eFill;
-}
-
 }  // namespace
 
 void kf_CheckSegmentation(const kcBlobParams& p) {
@@ -102,17 +90,6 @@ void kf_CheckSegmentation(const kcBlobParams& p) {
 
 void kf_ThrowBadSegmentationType() {
   throw kcBadArgument(L"The segmentation type is not a valid enumeration value.");
-}
-
-void kf_CheckConnectSettings(kcBlobSceneDescription::Analysis kind, unsigned char scaleVal,
-                             kcBlobSceneDescription::ConnectCleanup cleanup, long minPels) {
-  const bool cleans = cleanup != kcBlobSceneDescription::eNone;
-  if (cleans && kind == kcBlobSceneDescription::eWholeImageGreyScale)
-    refuse(Msg::eCleanupWithWholeImage);
-  if (kind != kcBlobSceneDescription::eLabelled) checkScale(scaleVal);
-  if (!isCleanup(cleanup))
-    throw kcBadArgument(L"The specified connectivity cleanup is not a valid enumeration value.");
-  if (cleans) checkMinPels(minPels);
 }
 
 kc_Instantiator kcBlobParams::sExemplar{"kcBlobParams", typeid(kcBlobParams), &kcBlobParams::make};
@@ -311,7 +288,7 @@ void kcBlobParams::connectivityCleanup(kcBlobSceneDescription::ConnectCleanup cl
 }
 
 void kcBlobParams::connectivityMinPels(long minPels) {
-  checkMinPels(minPels);
+  kf_CheckMinPels(minPels);
   mutating();
   minPels_ = static_cast<std::int32_t>(minPels);
 }

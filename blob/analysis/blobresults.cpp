@@ -6,7 +6,7 @@
 #include <memory>
 #include <utility>
 
-#include "persist.h"
+#include "base/persist.h"
 
 namespace {
 

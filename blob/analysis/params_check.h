@@ -16,11 +16,3 @@ void kf_CheckSegmentation(const kcBlobParams& params);
 // kf_ThrowBadSegmentationType(): throws the kcBadArgument of a segmentation kind outside the
 // enumeration, for every reader of a stored kind.
 [[noreturn]] void kf_ThrowBadSegmentationType();
-
-// kf_CheckConnectSettings(kind, scaleVal, cleanup, minPels): refuses, in order and with
-// kcBlobDefs::BadParams unless stated: a cleanup with eWholeImageGreyScale, scaleVal 0 when kind is
-// not eLabelled, a cleanup outside the enumeration (kcBadArgument), a cleanup with minPels below 0,
-// and a cleanup with minPels above 2^31 - 1 (kcBadArgument). minPels is not looked at without a
-// cleanup, nor kind beyond the tests above. Changes nothing.
-void kf_CheckConnectSettings(kcBlobSceneDescription::Analysis kind, unsigned char scaleVal,
-                             kcBlobSceneDescription::ConnectCleanup cleanup, long minPels);

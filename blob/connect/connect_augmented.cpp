@@ -1,9 +1,12 @@
-// The augmented row reader (maximal runs of a row) and the scene's cached engine state.
+// The augmented row reader (maximal runs of a row), the scene's cached engine state and its error
+// class.
 #include "connect/connect_augmented.h"
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
 #include <foundation/rlebuffer.h>
+
+#include "base/persist.h"
 
 std::size_t kf_ReadAugmentedRow(const unsigned char* row, std::vector<kc_ScanRun>& out) {
   std::size_t n = 0;
@@ -38,4 +41,36 @@ bool kc_ConnectivityAugmentedRLE::sameGeometry(const kcRLEBuffer& image) const {
 
 void kc_ConnectivityAugmentedRLE::refill(const kcRLEBuffer& image) {
   if (!sameGeometry(image)) throw MismatchedImageSizes();
+}
+
+// The error class is at archive version 0 and adds no field of its own.
+constexpr unsigned char kErrorVersion = 0;
+
+// ---- kc_ConnectivityAugmentedRLE::MismatchedImageSizes
+
+kc_Instantiator kc_ConnectivityAugmentedRLE::MismatchedImageSizes::sExemplar{
+    "kc_ConnectivityAugmentedRLE::MismatchedImageSizes", typeid(MismatchedImageSizes),
+    &MismatchedImageSizes::make};
+
+kcPersistent* kc_ConnectivityAugmentedRLE::MismatchedImageSizes::make() {
+  return new MismatchedImageSizes;
+}
+long kc_ConnectivityAugmentedRLE::MismatchedImageSizes::errorNumber() const {
+  return kErrorNumber;
+}
+void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::suicideAndRethrow() {
+  MismatchedImageSizes copy(*this);
+  delete this;
+  throw copy;
+}
+
+void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::dispatchSerialize(kcArchive& ar) {
+  kc_Persist::dispatch(ar, *this, kErrorVersion, &MismatchedImageSizes::serialize_);
+}
+
+void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::serialize_(kcArchive& ar,
+                                                                    unsigned char version) {
+  kc_Persist::checkVersion(version, kErrorVersion,
+                           "kc_ConnectivityAugmentedRLE::MismatchedImageSizes", 0);
+  kc_BlobInternalDefs::Errors::dispatchSerialize(ar);
 }

@@ -6,7 +6,7 @@
 #include "connect/connect_augmented.h"
 #include "connect/connect_neighbours.h"
 #include "connect/connect_regions.h"
-#include "scene/blob_store.h"
+#include "store/blob_store.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // sets (union-find over indices), open region records, neighbour list nodes, and the index kinds.
 #pragma once
 
-#include "measure/blob_record.h"  // BlobId
+#include "store/blob_record.h"  // BlobId
 
 #include <cstdint>
 

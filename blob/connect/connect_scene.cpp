@@ -1,13 +1,13 @@
 // The scene's connectivity entries: the cached engine state, one engine run written over the
 // scene's blobs (put back when the analysis fails) or aside, and the replacement of the scene's
 // settings once all succeeded.
-#include "analysis/params_check.h"
+#include "connect/connect_settings.h"
 #include "connect/connect_augmented.h"
 #include "connect/connect_bands.h"
 #include "connect/connect_engine.h"
 #include "connect/connect_rows.h"
 #include "connect/connect_scene.h"
-#include "messages.h"
+#include "base/messages.h"
 #include "scene/scene_builder.h"
 
 #include <foundation/assert.h>

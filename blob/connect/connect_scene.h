@@ -4,8 +4,8 @@
 
 #include <blob/blobdesc.h>
 
-#include "measure/blob_record.h"
-#include "scene/blob_store.h"
+#include "store/blob_record.h"
+#include "store/blob_store.h"
 
 #include <vector>
 

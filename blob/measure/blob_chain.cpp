@@ -4,10 +4,10 @@
 
 #include <blob/blobdesc.h>
 
-#include "measure/blob_parts.h"
+#include "store/blob_parts.h"
 #include "measure/moment_cache.h"
-#include "messages.h"
-#include "scene/bsd_data.h"
+#include "base/messages.h"
+#include "store/bsd_data.h"
 
 #include <foundation/assert.h>
 #include <foundation/exception.h>

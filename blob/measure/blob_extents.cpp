@@ -5,9 +5,9 @@
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
-#include "measure/blob_parts.h"
+#include "store/blob_parts.h"
 #include "measure/moment_cache.h"
-#include "scene/bsd_data.h"
+#include "store/bsd_data.h"
 
 #include <foundation/rlebuffer.h>
 

@@ -3,8 +3,8 @@
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
-#include "measure/blob_parts.h"
-#include "scene/bsd_data.h"
+#include "store/blob_parts.h"
+#include "store/bsd_data.h"
 
 #include <foundation/rlebuffer.h>
 

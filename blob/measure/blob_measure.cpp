@@ -3,7 +3,7 @@
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
-#include "messages.h"
+#include "base/messages.h"
 
 #include <cstring>
 #include <iterator>

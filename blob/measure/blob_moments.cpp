@@ -12,10 +12,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "measure/blob_parts.h"
+#include "store/blob_parts.h"
 #include "measure/exact_sums.h"
 #include "measure/moment_cache.h"
-#include "scene/bsd_data.h"
+#include "store/bsd_data.h"
 
 // ---- moment arithmetic ----
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "measure/blob_moments.h"
-#include "measure/blob_parts.h"
+#include "store/blob_parts.h"
 
 #include <blob/blob.h>
 

@@ -1,8 +1,8 @@
 // The scene description's life cycle, degenerate state, analysis settings and tree access.
 #include <blob/blobdesc.h>
 
-#include "scene/bsd_data.h"
-#include "messages.h"
+#include "store/bsd_data.h"
+#include "base/messages.h"
 
 
 namespace {

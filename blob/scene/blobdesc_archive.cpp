@@ -3,10 +3,10 @@
 // from reaching a query.
 #include <blob/blobdesc.h>
 
-#include "measure/blob_archive.h"
-#include "measure/blob_parts.h"
-#include "persist.h"
-#include "scene/bsd_data.h"
+#include "object/blob_archive.h"
+#include "store/blob_parts.h"
+#include "base/persist.h"
+#include "store/bsd_data.h"
 
 #include <foundation/archive.h>
 #include <foundation/exception.h>

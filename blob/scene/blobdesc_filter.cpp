@@ -1,8 +1,8 @@
 // The scene's filter and sort settings: validation, state transitions and view-counter moves.
 #include <blob/blobdesc.h>
 
-#include "scene/bsd_data.h"
-#include "messages.h"
+#include "store/bsd_data.h"
+#include "base/messages.h"
 
 #include <algorithm>
 

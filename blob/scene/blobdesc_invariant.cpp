@@ -2,7 +2,7 @@
 // a blob of the scene, blobs and holes alternating down the tree of a grey-scale scene.
 #include <blob/blobdesc.h>
 
-#include "scene/bsd_data.h"
+#include "store/bsd_data.h"
 
 #include <foundation/assert.h>
 

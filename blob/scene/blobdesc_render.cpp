@@ -1,8 +1,8 @@
 // The scene drawn: its blobs rendered into a label image, and into a graphic list.
 #include <blob/blobdesc.h>
 
-#include "measure/blob_parts.h"
-#include "scene/bsd_data.h"
+#include "store/blob_parts.h"
+#include "store/bsd_data.h"
 
 #include <foundation/pelfill.h>
 

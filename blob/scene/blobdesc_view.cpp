@@ -1,7 +1,7 @@
 // The scene's filtered and sorted views: the filter test, the order, when each view is rebuilt and
 // how its links are written.
-#include "scene/bsd_data.h"
-#include "scene/view_sort.h"
+#include "store/bsd_data.h"
+#include "store/view_sort.h"
 
 #include <cstddef>
 #include <numeric>

@@ -1,8 +1,8 @@
 // The scene's extrema-exclusion settings and its client transform pair.
 #include <blob/blobdesc.h>
 
-#include "scene/bsd_data.h"
-#include "messages.h"
+#include "store/bsd_data.h"
+#include "base/messages.h"
 
 namespace {
 

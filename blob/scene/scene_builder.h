@@ -5,10 +5,10 @@
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
-#include "measure/blob_parts.h"
-#include "measure/blob_record.h"
-#include "scene/blob_store.h"
-#include "scene/bsd_data.h"
+#include "store/blob_parts.h"
+#include "store/blob_record.h"
+#include "store/blob_store.h"
+#include "store/bsd_data.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -20,7 +20,7 @@
 
 #include "blob/connect/connect_fixture.h"
 #include "platform/foundation/archive_bytes.h"
-#include "scene/bsd_data.h"
+#include "store/bsd_data.h"
 #include "scene/scene_builder.h"
 
 namespace archive_fixture {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "blob/connect/connect_fixture.h"
-#include "persist.h"
+#include "base/persist.h"
 
 namespace archive_forms {
 

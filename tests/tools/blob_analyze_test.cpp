@@ -4,7 +4,7 @@
 #include "demo_image.h"
 #include "image_io.h"
 #include "json_reader.h"
-#include "messages.h"
+#include "base/messages.h"
 #include "reference_labeller.h"
 #include "tool_run.h"
 

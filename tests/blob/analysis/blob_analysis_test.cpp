@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "measure/blob_record.h"
-#include "scene/bsd_data.h"
-#include "messages.h"
+#include "store/blob_record.h"
+#include "store/bsd_data.h"
+#include "base/messages.h"
 #include "platform/foundation/archive_bytes.h"
 #include "platform/foundation/attention_checks.h"
 #include "scene/scene_builder.h"

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "messages.h"
-#include "persist.h"
+#include "base/messages.h"
+#include "base/persist.h"
 #include "platform/foundation/archive_bytes.h"
 
 namespace {

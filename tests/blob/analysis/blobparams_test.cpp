@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "messages.h"
-#include "persist.h"
+#include "base/messages.h"
+#include "base/persist.h"
 #include "platform/foundation/archive_bytes.h"
 
 namespace {

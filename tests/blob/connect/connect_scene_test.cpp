@@ -1,7 +1,7 @@
 // The scene's connectivity entries: settings and blobs written into the scene, whole-image
 // analysis, reuse of the augmented image, and abandoned analyses leaving the scene as it was.
 #include "connect/connect_fixture.h"
-#include "messages.h"
+#include "base/messages.h"
 #include "platform/foundation/archive_bytes.h"
 #include "scene/scene_builder.h"
 

@@ -16,7 +16,7 @@
 
 #include "common/flood_fill.h"
 #include "connect/connect_fixture.h"
-#include "measure/blob_record.h"
+#include "store/blob_record.h"
 #include "scene/scene_builder.h"
 
 namespace {

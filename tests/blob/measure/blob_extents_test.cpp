@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "connect/connect_fixture.h"
-#include "measure/blob_record.h"
+#include "store/blob_record.h"
 #include "scene/scene_builder.h"
 
 namespace {

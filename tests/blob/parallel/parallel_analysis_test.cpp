@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "blob/archive_fixture.h"
-#include "messages.h"
+#include "base/messages.h"
 #include "parallel/work_pool.h"
 #include "platform/foundation/archive_bytes.h"
 #include "platform/foundation/image_reference.h"

@@ -15,7 +15,7 @@
 #include "archive_fixture.h"
 #include "archive_forms.h"
 #include "scene/blobdesc_fixture.h"
-#include "persist.h"
+#include "base/persist.h"
 
 namespace {
 

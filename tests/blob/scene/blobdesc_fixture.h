@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "measure/blob_record.h"
-#include "messages.h"
-#include "scene/bsd_data.h"
+#include "store/blob_record.h"
+#include "base/messages.h"
+#include "store/bsd_data.h"
 #include "scene/scene_builder.h"
 
 namespace scene_fixture {

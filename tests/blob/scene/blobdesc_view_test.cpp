@@ -18,7 +18,7 @@
 
 #include "connect/connect_fixture.h"
 #include "scene/blobdesc_fixture.h"
-#include "scene/view_sort.h"
+#include "store/view_sort.h"
 
 namespace {
 

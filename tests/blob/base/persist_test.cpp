@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "persist.h"
+#include "base/persist.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The views' heap sort: the classic sift-down heap sort over 1-based positions, kept step for step
 // because its order of ties is part of what the views show.
-#include "scene/view_sort.h"
+#include "store/view_sort.h"
 
 namespace {
 

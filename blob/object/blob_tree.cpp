@@ -2,8 +2,8 @@
 // sorted view.
 #include <blob/blob.h>
 
-#include "measure/blob_parts.h"
-#include "scene/bsd_data.h"
+#include "store/blob_parts.h"
+#include "store/bsd_data.h"
 
 #include <cstddef>
 

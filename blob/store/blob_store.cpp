@@ -1,5 +1,5 @@
 // The blob store: run bytes that are reused, and the caches and view links made on demand.
-#include "scene/blob_store.h"
+#include "store/blob_store.h"
 
 #include <foundation/assert.h>
 

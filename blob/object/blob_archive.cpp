@@ -3,11 +3,11 @@
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
-#include "measure/blob_archive.h"
+#include "object/blob_archive.h"
 #include "measure/blob_chain.h"
-#include "measure/blob_parts.h"
-#include "persist.h"
-#include "scene/bsd_data.h"
+#include "store/blob_parts.h"
+#include "base/persist.h"
+#include "store/bsd_data.h"
 
 #include <foundation/archive.h>
 #include <foundation/geometry.h>

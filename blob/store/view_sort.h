@@ -3,7 +3,7 @@
 // Internal to the library and its tests.
 #pragma once
 
-#include "measure/blob_record.h"
+#include "store/blob_record.h"
 
 #include <cstddef>
 

@@ -1,5 +1,5 @@
 // The kcBlob objects of a scene: made in place once, kept from analysis to analysis.
-#include "scene/blob_array.h"
+#include "store/blob_array.h"
 
 #include <foundation/assert.h>
 

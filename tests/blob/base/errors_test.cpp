@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "connect/connect_augmented.h"
-#include "messages.h"
-#include "persist.h"
+#include "base/messages.h"
+#include "base/persist.h"
 #include "platform/foundation/archive_bytes.h"
 
 namespace {

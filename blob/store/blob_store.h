@@ -2,8 +2,8 @@
 // rows, and the caches and view links made on demand. Internal to the library and its tests.
 #pragma once
 
-#include "measure/blob_record.h"
-#include "scene/entry_array.h"
+#include "store/blob_record.h"
+#include "store/entry_array.h"
 
 #include <foundation/geometry.h>
 

@@ -2,7 +2,7 @@
 // never holds the entries twice. Internal to the library and its tests.
 #pragma once
 
-#include "measure/blob_record.h"
+#include "store/blob_record.h"
 
 #include <cstddef>
 #include <iterator>

@@ -13,7 +13,7 @@
 
 #include "archive_fixture.h"
 #include "archive_forms.h"
-#include "persist.h"
+#include "base/persist.h"
 
 namespace {
 

@@ -3,8 +3,7 @@
 #include <blob/blobdefs.h>
 #include <blob/blobdesc.h>
 
-#include "connect/connect_augmented.h"
-#include "persist.h"
+#include "base/persist.h"
 
 namespace {
 
@@ -135,31 +134,4 @@ void kc_BlobInternalDefs::Errors::dispatchSerialize(kcArchive& ar) {
 void kc_BlobInternalDefs::Errors::serialize_(kcArchive& ar, unsigned char version) {
   kc_Persist::checkVersion(version, kVersion, "kc_BlobInternalDefs::Errors", 0);
   kcException::dispatchSerialize(ar);
-}
-
-// ---- kc_ConnectivityAugmentedRLE::MismatchedImageSizes
-
-kc_Instantiator kc_ConnectivityAugmentedRLE::MismatchedImageSizes::sExemplar{
-    "kc_ConnectivityAugmentedRLE::MismatchedImageSizes", typeid(MismatchedImageSizes),
-    &MismatchedImageSizes::make};
-
-kcPersistent* kc_ConnectivityAugmentedRLE::MismatchedImageSizes::make() {
-  return new MismatchedImageSizes;
-}
-long kc_ConnectivityAugmentedRLE::MismatchedImageSizes::errorNumber() const {
-  return kErrorNumber;
-}
-void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::suicideAndRethrow() {
-  rethrowAndDelete(this);
-}
-
-void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &MismatchedImageSizes::serialize_);
-}
-
-void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::serialize_(kcArchive& ar,
-                                                                    unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion,
-                           "kc_ConnectivityAugmentedRLE::MismatchedImageSizes", 0);
-  kc_BlobInternalDefs::Errors::dispatchSerialize(ar);
 }

@@ -2,8 +2,8 @@
 // copy. kc_BlobParts gives the measures and the tree queries one view of either.
 #pragma once
 
-#include "measure/blob_record.h"
-#include "scene/blob_store.h"
+#include "store/blob_record.h"
+#include "store/blob_store.h"
 
 #include <foundation/geometry.h>
 #include <foundation/rlebuffer.h>

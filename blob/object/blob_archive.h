@@ -5,7 +5,7 @@
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
-#include "measure/blob_record.h"
+#include "store/blob_record.h"
 
 #include <foundation/persistent.h>
 

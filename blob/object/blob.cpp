@@ -4,9 +4,9 @@
 
 #include <blob/blobdesc.h>
 
-#include "measure/blob_parts.h"
-#include "messages.h"
-#include "scene/bsd_data.h"
+#include "store/blob_parts.h"
+#include "base/messages.h"
+#include "store/bsd_data.h"
 
 #include <foundation/archive.h>
 #include <foundation/assert.h>

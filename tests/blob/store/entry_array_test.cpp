@@ -1,6 +1,6 @@
 // The chunked entry array: entries across the chunk boundary, references that stay, reuse without
 // allocating, release of what a smaller analysis does not need, and deep copies.
-#include "scene/entry_array.h"
+#include "store/entry_array.h"
 
 #include "platform/foundation/allocation_count.h"
 

@@ -1,9 +1,9 @@
 // The scene data: counters, checked blob lookup, back pointers and the replacement of the client
 // transform pair.
-#include "scene/bsd_data.h"
+#include "store/bsd_data.h"
 
-#include "measure/blob_parts.h"
-#include "messages.h"
+#include "store/blob_parts.h"
+#include "base/messages.h"
 
 #include <foundation/assert.h>
 

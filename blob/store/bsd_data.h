@@ -6,10 +6,10 @@
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 
-#include "measure/blob_record.h"
-#include "scene/blob_array.h"
-#include "scene/blob_store.h"
-#include "scene/view_sort.h"
+#include "store/blob_record.h"
+#include "store/blob_array.h"
+#include "store/blob_store.h"
+#include "store/view_sort.h"
 
 #include <foundation/geometry.h>
 #include <foundation/handle.h>

@@ -4,9 +4,9 @@
 #include <blob/blobdesc.h>
 
 #include "measure/blob_chain.h"
-#include "measure/blob_parts.h"
+#include "store/blob_parts.h"
 #include "measure/moment_cache.h"
-#include "scene/bsd_data.h"
+#include "store/bsd_data.h"
 
 #include <graphics/graphic.h>
 

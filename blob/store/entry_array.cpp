@@ -1,5 +1,5 @@
 // The chunked array of blob entries.
-#include "scene/entry_array.h"
+#include "store/entry_array.h"
 
 #include <new>
 #include <utility>
