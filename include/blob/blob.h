@@ -1,5 +1,14 @@
 // The blob: one connected region of a scene with its tree links and measures; the chain-code
 // directions; the legacy kc_BlobData.
+//
+// Usage: a blob's measures are computed on first request and cached; its tree links walk the
+// scene's blobs and holes.
+//   void printTree(const kcBlob& blob, int depth) {
+//     std::printf("%*s%s %ld: area %.1f, perimeter %.2f\n", 2 * depth, "",
+//                 blob.label() != 0 ? "blob" : "hole", blob.id(), blob.area(), blob.perimeter());
+//     for (const kcBlob* c = blob.firstChild(false); c != nullptr; c = c->nextSibling(false))
+//       printTree(*c, depth + 1);
+//   }
 #pragma once
 
 #include <blob/blobdefs.h>

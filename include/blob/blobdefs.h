@@ -1,4 +1,13 @@
 // The library's error roots: kcBlobDefs (public errors, BadParams) and kc_BlobInternalDefs.
+//
+// Usage: every error the library reports to its caller derives from kcBlobDefs::Errors.
+//   try {
+//     params.connectivityMinPels(-1);
+//   } catch (const kcBlobDefs::BadParams& e) {  // a value a setter refuses
+//     std::wcerr << e.message(false) << L"\n";
+//   } catch (const kcBlobDefs::Errors& e) {     // any other error of the library
+//     std::wcerr << e.errorNumber() << L": " << e.message(false) << L"\n";
+//   }
 #pragma once
 
 #include <blob/blob_export.h>

@@ -1,5 +1,12 @@
 // The scene description: every blob of one analysis, their tree, the filter, sort, extrema and
 // transform settings, and the scene's errors; the conversion of its boundaries to featurelets.
+//
+// Usage: narrowing and ordering the blobs of an analysis without touching them.
+//   kcBlobSceneDescription& scene = *results.connectedBlobs();
+//   scene.setFilter(kcBlob::eArea, 50, 1e9, false);  // areas from 50 to 1e9 are shown
+//   scene.setSort(kcBlob::ePerimeter, kcBlobSceneDescription::eAscending);
+//   for (const kcBlob* blob : scene.allBlobs(true))  // the shown blobs, in view order
+//     std::printf("%ld: %.2f\n", blob->id(), blob->perimeter());
 #pragma once
 
 #include <blob/blob.h>

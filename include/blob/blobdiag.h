@@ -1,4 +1,12 @@
 // The diagnostics data an analysis records: its input and its result, with their text reports.
+//
+// Usage: an analysis records its result (or its failure) into a recorder.
+//   kcDiagObject recorder;
+//   kfBlobAnalysis<kcPelBuffer<unsigned char>>(image, params, results, nullptr, &recorder,
+//                                              kcDiagDefs::eRecordResult);
+//   const kcDiagRecord& record = recorder.diagRecord(recorder.numRecords() - 1);
+//   // record.entry(2).data() is the kcBlobDiagResultData "Analysis Output Data"; its
+//   // getAsText() is the result report.
 #pragma once
 
 #include <blob/blob_export.h>

@@ -1,4 +1,14 @@
 // The analysis tool's public types: the morphology operations and the analysis parameters.
+//
+// Usage:
+//   kcBlobParams params;
+//   params.setSegmentationHardThresh(128, false);  // pels >= 128 are foreground
+//   params.connectivityCleanup(kcBlobSceneDescription::ePrune);
+//   params.connectivityMinPels(10);                // regions under 10 pels are pruned
+//   kcBlobResults results;
+//   kfBlobAnalysis(image, params, results);        // on the calling thread
+//   kfBlobAnalysis(image, params, results, 0);     // on every core, with the same result
+//   const kcBlobSceneDescription& scene = *results.connectedBlobs();
 #pragma once
 
 #include <blob/blobdefs.h>
