@@ -2,7 +2,7 @@
 """The mutation check: plants each fault of faults.txt in turn in a scratch copy of the tree,
 rebuilds incrementally, runs the whole ctest suite and says which tests caught it.
 
-    tests/mutation/run.py [--only ID[,ID...]] [--jobs N] [--scratch DIR] [--list]
+    .ci/mutation/run.py [--only ID[,ID...]] [--jobs N] [--scratch DIR] [--list]
 
 The scratch copy (default build/mutation) holds the sources as the working tree has them (tracked
 and untracked files git does not ignore) and its own build folder; it is kept between runs, so a
@@ -20,7 +20,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
+ROOT = os.path.dirname(os.path.dirname(HERE))  # .ci/mutation -> the tree
 
 
 class Fault:
