@@ -1,7 +1,7 @@
 // bench_make_images FOLDER COUNT SIDE [CLASS]: writes COUNT side x side images of a test class
 // (default parts) as FOLDER/CLASS-NNN.png, for timing blob-analyze over a folder.
 #include "bench_images.h"
-#include "image_io.h"
+#include <report/image_io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,12 +27,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   const kcPelBuffer<unsigned char> pels = bench::makeImage(kind, side);
-  tool::GreyImage image{side, side, {}};
+  report::GreyImage image{side, side, {}};
   for (long y = 0; y < side; ++y) image.pels.insert(image.pels.end(), pels.pointToRow(y), pels.pointToRow(y) + side);
   for (long i = 0; i < count; ++i) {
     char file[32];
     std::snprintf(file, sizeof file, "-%03ld.png", i);
-    tool::writePng(folder + "/" + name + file, image);
+    report::writePng(folder + "/" + name + file, image);
   }
   return 0;
 }

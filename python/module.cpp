@@ -6,13 +6,14 @@
 // under the scene's own mutex, so two threads may use one scene (one at a time) and threads
 // with scenes of their own run in parallel. Python objects hold the analysis through a shared
 // pointer and name blobs by id, so nothing they hold can dangle.
-#include "batch.h"
-#include "blob_rows.h"
-#include "demo_image.h"
-#include "image_io.h"
-#include "measures.h"
-#include "options.h"
-#include "output_format.h"
+#include <report/blob_rows.h>
+#include <report/choices.h>
+#include <report/demo_image.h>
+#include <report/image_io.h>
+#include <report/inputs.h>
+#include <report/measures.h>
+#include <report/output_format.h>
+#include <report/version.h>
 
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
@@ -21,6 +22,7 @@
 #include <foundation/exception.h>
 #include <foundation/pelbuffer.h>
 #include <foundation/rlebuffer.h>
+#include <foundation/text.h>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -32,6 +34,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -116,7 +119,7 @@ void raise(const kcException& error) {
   std::wstring text = error.message(false);
   if (text.empty()) text = error.message(true);
   PyObject* cls = classFor(error.errorNumber());
-  py::object instance = py::reinterpret_borrow<py::object>(cls)(tool::utf8FromWide(text));
+  py::object instance = py::reinterpret_borrow<py::object>(cls)(kfUtf8(text));
   instance.attr("number") = error.errorNumber();
   PyErr_SetObject(cls, instance.ptr());
 }
@@ -126,9 +129,9 @@ void translate(std::exception_ptr thrown) {
     if (thrown) std::rethrow_exception(thrown);
   } catch (const kcException& error) {
     raise(error);
-  } catch (const tool::ImageError& error) {
+  } catch (const report::ImageError& error) {
     PyErr_SetObject(errors.imageError, textOf(error.what()).ptr());
-  } catch (const tool::UsageError& error) {  // a folder that cannot be read or holds no image
+  } catch (const report::InputError& error) {  // a folder that cannot be read or holds no image
     PyErr_SetObject(PyExc_FileNotFoundError, textOf(error.what()).ptr());
   }
 }
@@ -166,11 +169,11 @@ std::string sizeText(long width, long height) { return std::to_string(width) + "
 // checkPels(view, what, maxPels): refuses an image of more than maxPels pels (kMaxImagePels at
 // most) or with a side beyond kMaxImageSide, as reading a file would, before anything is copied.
 void checkPels(const ImageView& view, const char* what, std::uint64_t maxPels) {
-  if (view.width > tool::kMaxImageSide || view.height > tool::kMaxImageSide) {
+  if (view.width > report::kMaxImageSide || view.height > report::kMaxImageSide) {
     throw py::value_error(std::string("the ") + what + " of " + sizeText(view.width, view.height) +
-                          " pels has a side longer than " + std::to_string(tool::kMaxImageSide) + " pels");
+                          " pels has a side longer than " + std::to_string(report::kMaxImageSide) + " pels");
   }
-  const std::uint64_t limit = std::min(maxPels, tool::kMaxImagePels);
+  const std::uint64_t limit = std::min(maxPels, report::kMaxImagePels);
   if (static_cast<std::uint64_t>(view.width) * static_cast<std::uint64_t>(view.height) > limit) {
     throw py::value_error(std::string("the ") + what + " of " + sizeText(view.width, view.height) +
                           " pels is larger than the limit of " + std::to_string(limit) + " pels (see max_pels)");
@@ -222,8 +225,8 @@ struct Analysis {
   long height = 0;
 };
 
-std::vector<tool::MeasureInfo> measureInfos(const std::vector<int>& numbers) {
-  std::vector<tool::MeasureInfo> infos;
+std::vector<report::MeasureInfo> measureInfos(const std::vector<int>& numbers) {
+  std::vector<report::MeasureInfo> infos;
   for (int number : numbers) {
     const char* name = kfBlobMeasureName(static_cast<kcBlob::Measure>(number));
     if (name == nullptr) throw py::value_error("no measure number " + std::to_string(number));
@@ -299,7 +302,7 @@ class Scene {
   // measure (NaN where the analysis kind has no such measure), blobs in id or view order. The
   // columns are filled in place and handed to numpy without a copy.
   py::tuple table(const std::vector<int>& numbers, bool shown) const {
-    const std::vector<tool::MeasureInfo> infos = measureInfos(numbers);
+    const std::vector<report::MeasureInfo> infos = measureInfos(numbers);
     std::vector<std::int64_t> id, parent, label, numChildren;
     std::vector<double> values;
     locked([&](const kcBlobSceneDescription& scene) {
@@ -313,7 +316,7 @@ class Scene {
         parent[i] = up ? up->id() : 0;
         label[i] = blob.label();
         numChildren[i] = blob.numChildren(false);
-        for (std::size_t j = 0; j < infos.size(); ++j) values[j * n + i] = tool::measureValue(blob, infos[j].number);
+        for (std::size_t j = 0; j < infos.size(); ++j) values[j * n + i] = report::measureValue(blob, infos[j].number);
       }
       return 0;
     });
@@ -325,23 +328,23 @@ class Scene {
 
   // toJson(numbers, shown, file): blob-analyze's JSON report of this one image.
   std::string toJson(const std::vector<int>& numbers, bool shown, const std::optional<std::string>& file) const {
-    const std::vector<tool::MeasureInfo> infos = measureInfos(numbers);
-    tool::ImageReport report;
-    report.file = file.value_or("");
-    report.demo = !file.has_value();
-    report.width = width();
-    report.height = height();
-    report.viewOrder = shown;
-    report.blobs = std::make_shared<tool::RowTable>(locked([&](const kcBlobSceneDescription& scene) {
-      std::vector<tool::BlobRow> rows;
-      for (const kcBlob* blob : scene.allBlobs(shown)) rows.push_back(tool::blobRow(*blob, infos));
+    const std::vector<report::MeasureInfo> infos = measureInfos(numbers);
+    report::ImageReport imageReport;
+    imageReport.file = file.value_or("");
+    imageReport.demo = !file.has_value();
+    imageReport.width = width();
+    imageReport.height = height();
+    imageReport.viewOrder = shown;
+    imageReport.blobs = std::make_shared<report::RowTable>(locked([&](const kcBlobSceneDescription& scene) {
+      std::vector<report::BlobRow> rows;
+      for (const kcBlob* blob : scene.allBlobs(shown)) rows.push_back(report::blobRow(*blob, infos));
       return rows;
     }));
     std::vector<std::string> names;
-    for (const tool::MeasureInfo& info : infos) names.emplace_back(info.name);
+    for (const report::MeasureInfo& info : infos) names.emplace_back(info.name);
     std::ostringstream out;
-    const auto writer = tool::makeReportWriter(tool::Format::eJson, out, names);
-    writer->image(report);
+    const auto writer = report::makeReportWriter(report::Format::eJson, out, names);
+    writer->image(imageReport);
     writer->finish();
     return out.str();
   }
@@ -514,7 +517,7 @@ Scene analyze(const py::array& image, const std::string& segmentation, const std
   return Scene(std::move(analysis));
 }
 
-py::array_t<std::uint8_t> arrayOf(const tool::GreyImage& image) {
+py::array_t<std::uint8_t> arrayOf(const report::GreyImage& image) {
   py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(image.height), static_cast<py::ssize_t>(image.width)});
   std::memcpy(out.mutable_data(), image.pels.data(), image.pels.size());
   return out;
@@ -523,27 +526,34 @@ py::array_t<std::uint8_t> arrayOf(const tool::GreyImage& image) {
 // readImage(path, maxPels): the file's pels; path is the file name's bytes.
 py::array_t<std::uint8_t> readImage(const std::string& path, std::uint64_t maxPels) {
   if (path.find('\0') != std::string::npos) throw py::value_error("path holds a NUL byte");
-  tool::GreyImage image;
+  report::GreyImage image;
   {
     py::gil_scoped_release noGil;
     try {
-      image = tool::readImage(path, maxPels);
-    } catch (const tool::ImageError& error) {
-      throw tool::ImageError(path + ": " + error.what());
+      image = report::readImage(path, maxPels);
+    } catch (const report::ImageError& error) {
+      throw report::ImageError(path + ": " + error.what());
     }
   }
   return arrayOf(image);
 }
 
-// expandInputs(inputs, recursive): tool::expandInputs on file names as bytes, which are handed back
+// expandInputs(inputs, recursive): report::expandInputs on file names as bytes, which are handed back
 // as bytes: a name that is not UTF-8 stays the name of its file.
 std::vector<py::bytes> expandInputs(const std::vector<std::string>& inputs, bool recursive) {
   std::vector<std::string> files;
   {
     py::gil_scoped_release noGil;
-    files = tool::expandInputs(inputs, recursive);
+    files = report::expandInputs(inputs, recursive);
   }
   return {files.begin(), files.end()};
+}
+
+// choiceDict(choices): {name: number} in the order of choices.
+py::dict choiceDict(std::span<const report::Choice> choices) {
+  py::dict dict;
+  for (const report::Choice& choice : choices) dict[py::str(std::string(choice.name))] = choice.number;
+  return dict;
 }
 
 }  // namespace
@@ -556,15 +566,22 @@ PYBIND11_MODULE(_blob, module) {
   std::vector<std::string> names;
   for (int i = 0; const char* name = kfBlobMeasureName(static_cast<kcBlob::Measure>(i)); ++i) names.emplace_back(name);
   module.attr("MEASURES") = py::tuple(py::cast(names));
-  module.attr("MAX_IMAGE_PELS") = tool::kMaxImagePels;
-  module.attr("DEFAULT_MAX_PELS") = tool::kDefaultMaxPels;
-  module.attr("MAX_IMAGE_SIDE") = tool::kMaxImageSide;
+  module.attr("MAX_IMAGE_PELS") = report::kMaxImagePels;
+  module.attr("DEFAULT_MAX_PELS") = report::kDefaultMaxPels;
+  module.attr("MAX_IMAGE_SIDE") = report::kMaxImageSide;
+  std::vector<std::string> reported;
+  for (const report::MeasureInfo& info : report::reportedMeasures()) reported.emplace_back(info.name);
+  module.attr("REPORTED_MEASURES") = py::tuple(py::cast(reported));
+  module.attr("CONNECTIVITY") = choiceDict(report::connectivityChoices());
+  module.attr("CLEANUP") = choiceDict(report::cleanupChoices());
+  module.attr("MORPHOLOGY") = choiceDict(report::morphChoices());
+  module.attr("VERSION") = std::string(report::version());
 
   module.def("analyze", &analyze, py::arg("image"), py::arg("segmentation"), py::arg("values"), py::arg("invert"),
         py::arg("connectivity"), py::arg("cleanup"), py::arg("min_pels"), py::arg("morph"), py::arg("mask"),
         py::arg("mask_interior"), py::arg("mask_offset"), py::arg("max_pels"), py::arg("threads"));
   module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"));
-  module.def("demo_image", [] { return arrayOf(tool::makeDemoImage()); });
+  module.def("demo_image", [] { return arrayOf(report::makeDemoImage()); });
   module.def("expand_inputs", &expandInputs, py::arg("inputs"), py::arg("recursive"));
 
   py::class_<Scene>(module, "Scene")

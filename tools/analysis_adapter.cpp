@@ -1,8 +1,8 @@
 // blob-analyze's calls into the library: options to kcBlobParams, kfBlobAnalysis, blobs to rows.
 #include "analysis_adapter.h"
 
-#include "blob_rows.h"
-#include "pictures.h"
+#include <report/blob_rows.h>
+#include <report/pictures.h>
 
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
@@ -13,6 +13,7 @@
 #include <foundation/exception.h>
 #include <foundation/pelbuffer.h>
 #include <foundation/rlebuffer.h>
+#include <foundation/text.h>
 
 #include <algorithm>
 #include <cstring>
@@ -21,6 +22,9 @@
 #include <string>
 
 namespace tool {
+
+using namespace report;
+
 namespace {
 
 void setSegmentation(const Options& options, kcBlobParams& params) {
@@ -43,30 +47,6 @@ void setSegmentation(const Options& options, kcBlobParams& params) {
   }
 }
 
-kcBlobSceneDescription::Analysis analysisKind(Connectivity connectivity) {
-  switch (connectivity) {
-    case Connectivity::eLabelled:
-      return kcBlobSceneDescription::eLabelled;
-    case Connectivity::eWholeImage:
-      return kcBlobSceneDescription::eWholeImageGreyScale;
-    case Connectivity::eGreyScale:
-      break;
-  }
-  return kcBlobSceneDescription::eGreyScale;
-}
-
-kcBlobSceneDescription::ConnectCleanup cleanupKind(Cleanup cleanup) {
-  switch (cleanup) {
-    case Cleanup::ePrune:
-      return kcBlobSceneDescription::ePrune;
-    case Cleanup::eFill:
-      return kcBlobSceneDescription::eFill;
-    case Cleanup::eNone:
-      break;
-  }
-  return kcBlobSceneDescription::eNone;
-}
-
 // readMask(options): the mask file, encoded, at --mask-offset when it is given.
 kcRLEBuffer readMask(const Options& options) {
   GreyImage image;
@@ -85,8 +65,8 @@ kcBlobParams makeParams(const Options& options) {
   kcBlobParams params;
   try {
     setSegmentation(options, params);
-    params.connectivityType(analysisKind(options.connectivity));
-    params.connectivityCleanup(cleanupKind(options.cleanup));
+    params.connectivityType(options.connectivity);
+    params.connectivityCleanup(options.cleanup);
     params.connectivityMinPels(options.minPels);
     std::vector<keBlobParamsMorphOp> morph;
     for (int op : options.morph) morph.push_back(static_cast<keBlobParamsMorphOp>(op));
@@ -108,7 +88,7 @@ std::vector<std::string> diagnosticTexts(const kcDiagObject& recorder) {
     const kcDiagRecord& record = recorder.diagRecord(i);
     for (std::size_t e = 0; e < record.numEntries(); ++e) {
       const kcDiagRecord::Entry& entry = record.entry(e);
-      if (entry.kind() == kcDiagRecord::eData) texts.push_back(utf8FromWide(entry.data().getAsText()));
+      if (entry.kind() == kcDiagRecord::eData) texts.push_back(kfUtf8(entry.data().getAsText()));
     }
   }
   return texts;

@@ -1,10 +1,11 @@
 // The one place where blob-analyze calls the library: parameters, the analysis, reading the blobs.
 #pragma once
 
-#include "image_io.h"
-#include "output_file.h"
 #include "options.h"
-#include "output_format.h"
+
+#include <report/image_io.h>
+#include <report/output_file.h>
+#include <report/output_format.h>
 
 #include <memory>
 #include <stdexcept>
@@ -28,8 +29,8 @@ struct Extras {
   // --overlay and --label-image: each written whole to a temporary file beside its target (see
   // OutputFile), for the caller to commit; null when not asked for, or when it could not be made,
   // its reason then in pictureErrors ("cannot write FILE: reason").
-  std::unique_ptr<OutputFile> overlay;
-  std::unique_ptr<OutputFile> labelImage;
+  std::unique_ptr<report::OutputFile> overlay;
+  std::unique_ptr<report::OutputFile> labelImage;
   std::vector<std::string> pictureErrors;
   // --features: the image's scene, owned with the report's rows; null when not asked for or when
   // the image failed. Read it on the thread that reads the rows.
@@ -68,7 +69,7 @@ class Analyzer {
   // leaving report's blobs empty; std::bad_alloc passes through. With extras, also hands out the
   // scene for --features and, when pictures is true, writes the --overlay and --label-image
   // pictures the options ask for (see pictures.h); a picture that fails fails alone.
-  void analyse(GreyImage image, ImageReport& report, Extras* extras = nullptr, bool pictures = false);
+  void analyse(report::GreyImage image, report::ImageReport& report, Extras* extras = nullptr, bool pictures = false);
 
  private:
   Analyzer() = default;

@@ -1,18 +1,11 @@
-// Batches of blob-analyze: folders expanded into their images, and the progress line.
+// Batches of blob-analyze: the threads each image gets, and the progress line.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <string>
-#include <vector>
 
 namespace tool {
-
-// expandInputs(inputs, recursive): inputs with each folder replaced by its .png and .pgm files
-// (the extension in any case), sorted by path; recursive also takes those of its subfolders (links
-// to folders are not followed). Other inputs stay as they are, in their place. Throws UsageError
-// when a folder cannot be read or holds no such file.
-std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool recursive);
 
 // threadsPerImage(asked, jobs, cores): the threads each image is analysed on when jobs images are
 // analysed at once: asked (0: as many as the cores allow), capped so that jobs x threads stays

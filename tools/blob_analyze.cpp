@@ -1,12 +1,14 @@
 // blob-analyze: finds and measures the blobs of grey images from the command line.
 #include "analysis_adapter.h"
 #include "batch.h"
-#include "demo_image.h"
-#include "features_file.h"
-#include "image_io.h"
 #include "options.h"
-#include "output_file.h"
-#include "output_format.h"
+
+#include <report/demo_image.h>
+#include <report/features_file.h>
+#include <report/image_io.h>
+#include <report/inputs.h>
+#include <report/output_file.h>
+#include <report/output_format.h>
 
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 namespace {
 
 using namespace tool;
+using namespace report;
 
 constexpr int kExitFailure = 1;  // some image failed, or the output could not be written
 constexpr int kExitUsage = 2;
@@ -219,8 +222,8 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output, Features
 int main(int argc, char** argv) {
   try {
     const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (options.help) {
-      std::cout << helpText();
+    if (options.help || options.version) {
+      std::cout << (options.help ? helpText() : versionText());
       return std::cout.flush() ? 0 : kExitFailure;
     }
     const std::vector<std::string> files = expandInputs(options.images, options.recursive);
@@ -244,6 +247,8 @@ int main(int argc, char** argv) {
     }
     return status;
   } catch (const UsageError& error) {
+    return refuseUsage(error.what());
+  } catch (const InputError& error) {
     return refuseUsage(error.what());
   } catch (const std::exception& error) {
     std::cerr << "blob-analyze: " << error.what() << '\n';

@@ -1,23 +1,21 @@
 // The command line of blob-analyze: its options, their parsing and the --help text.
 #pragma once
 
-#include "image_io.h"
-#include "measures.h"
+#include <report/image_io.h>
+#include <report/measures.h>
+#include <report/output_format.h>
+
+#include <blob/blobdesc.h>
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tool {
 
 // How pels become foreground: --threshold (the default, at 128), --threshold-percent, --soft or --none.
 enum class Segmentation { eHard, eHardPercent, eSoft, eNone };
-// --connectivity greyScale|labelled|wholeImage.
-enum class Connectivity { eGreyScale, eLabelled, eWholeImage };
-// --prune N / --fill N.
-enum class Cleanup { eNone, ePrune, eFill };
-// --format table|json|csv.
-enum class Format { eTable, eJson, eCsv };
 
 // FilterOption: one --filter NAME:LOW:HIGH[:exclude]; measure is the library's measure number.
 struct FilterOption {
@@ -38,8 +36,8 @@ struct Options {
   long hiTailPercent = 0;   // --threshold-percent
   long thresholdPercent = 0;  // --threshold-percent
   bool invert = false;
-  Connectivity connectivity = Connectivity::eGreyScale;
-  Cleanup cleanup = Cleanup::eNone;
+  kcBlobSceneDescription::Analysis connectivity = kcBlobSceneDescription::eGreyScale;  // --connectivity
+  kcBlobSceneDescription::ConnectCleanup cleanup = kcBlobSceneDescription::eNone;    // --prune / --fill
   long minPels = 0;               // --prune N / --fill N
   std::vector<int> morph;         // morphology operation numbers 0..11, in the order given
   std::string maskPath;           // empty: no mask
@@ -51,9 +49,9 @@ struct Options {
   double excludeAmount = 0.0;
   bool hasXform = false;          // --xform A,B,C,D,TX,TY: clientFromImage
   double xform[6] = {1, 0, 0, 1, 0, 0};
-  std::uint64_t maxPels = kDefaultMaxPels;  // --max-pels: the largest image or mask read
-  Format format = Format::eTable;
-  std::vector<MeasureInfo> measures = reportedMeasures();
+  std::uint64_t maxPels = report::kDefaultMaxPels;  // --max-pels: the largest image or mask read
+  report::Format format = report::Format::eTable;
+  std::vector<report::MeasureInfo> measures = report::reportedMeasures();
   bool shown = false;                // --shown: list the filtered and sorted view
   std::vector<FilterOption> filters;  // --filter, in the order given
   int sortMeasure = -1;              // --sort NAME; -1: the scene's default order (area, largest first)
@@ -70,6 +68,7 @@ struct Options {
   int jobs = 0;                   // -j N / --jobs N: images analysed at once; 0: one per core
   int threads = 0;                // --threads N: threads per image; 0: the cores the jobs leave
   bool help = false;
+  bool version = false;
 };
 
 // UsageError: the command line is wrong. what() is the message for the user, without the
@@ -81,11 +80,12 @@ class UsageError : public std::runtime_error {
 
 // parseOptions(args): the options in args (the arguments after the program name). Options may
 // come before, between or after the image files, as "--name value" or "--name=value"; "--" ends
-// the options. When --help appears anywhere, help is true and nothing else is checked.
+// the options. When --help (or -h) appears anywhere before "--", help is true and nothing else is
+// checked; otherwise the same holds for --version and version.
 // Throws UsageError for an unknown option, a missing or malformed value, a value outside its
 // range (--threshold and --soft values outside 0..255, --max-pels outside 1..kMaxImagePels, other
 // numbers outside 32 bits), an option
-// given twice (but --filter, which is repeatable), two segmentation options, --invert with --none,
+// given twice in any spelling (but --filter, which is repeatable), two segmentation options, --invert with --none,
 // --prune with --fill, a cleanup or --features with --connectivity wholeImage, unknown, repeated or empty names in
 // --morph and --measures, -j outside 1..256, a malformed --filter or --sort, --sort with --no-sort, and --filter,
 // --sort or --no-sort without --shown (they choose only what --shown lists), an --overlay not
@@ -100,5 +100,12 @@ Options parseOptions(const std::vector<std::string>& args);
 
 // helpText(): the --help text, listing every option and the exit statuses.
 std::string helpText();
+
+// versionText(): the --version text, "blob-analyze VERSION" and a line break.
+std::string versionText();
+
+// optionNames(): every option the help lists, spelled as there ("-j" and "--jobs" both), in its
+// order. The names live for the whole program.
+std::vector<std::string_view> optionNames();
 
 }  // namespace tool

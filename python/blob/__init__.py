@@ -20,9 +20,11 @@ from ._blob import (BadArgument, BadId, BadMeasure, BadParams, Degenerate, Dupli
                     ImageError)
 from . import _args, _blob
 
-__all__ = ["analyze", "read_image", "demo_image", "Scene", "Blob", "MEASURES", "DEFAULT_MAX_PELS", "MAX_IMAGE_PELS",
+__all__ = ["__version__", "analyze", "read_image", "demo_image", "Scene", "Blob", "MEASURES", "DEFAULT_MAX_PELS", "MAX_IMAGE_PELS",
            "Error", "BadParams", "BadMeasure", "BadId", "Degenerate", "DuplicateFilter", "BadArgument", "ImageError"]
 
+#: The version of the build, as its libraries and blob-analyze --version give it.
+__version__ = _blob.VERSION
 #: Every measure of a blob by its library name, in measure-number order ("label", "area", ...).
 MEASURES = tuple(_blob.MEASURES)
 _NUMBER = {name: number for number, name in enumerate(MEASURES)}
@@ -31,11 +33,11 @@ _NUMBER = {name: number for number, name in enumerate(MEASURES)}
 DEFAULT_MAX_PELS = _blob.DEFAULT_MAX_PELS
 MAX_IMAGE_PELS = _blob.MAX_IMAGE_PELS
 #: The measures a table holds by default: all but label and numChildren, which are fixed columns.
-TABLE_MEASURES = tuple(m for m in MEASURES if m not in ("label", "numChildren"))
+TABLE_MEASURES = tuple(_blob.REPORTED_MEASURES)
 
-_CONNECTIVITY = {"greyScale": 0, "labelled": 1, "wholeImage": 2}
-_MORPH = {f"{op}{shape}": 3 * i + shape
-          for i, op in enumerate(("erode", "dilate", "close", "open")) for shape in range(3)}
+_CONNECTIVITY = dict(_blob.CONNECTIVITY)
+_CLEANUP = dict(_blob.CLEANUP)
+_MORPH = dict(_blob.MORPHOLOGY)
 _EXCLUSION_UNITS = {"exclude_area": "client", "exclude_pels": "pels", "exclude_percent": "percent"}
 
 
@@ -57,7 +59,7 @@ def _chosen(measures):
     measures = tuple(measures)
     for name in measures:
         _measure_number(name, "measures")
-    names = tuple(name for name in measures if name not in ("label", "numChildren"))
+    names = tuple(name for name in measures if name in TABLE_MEASURES)
     if len(set(names)) != len(names):
         raise ValueError("a measure is named twice")
     return names
@@ -86,10 +88,10 @@ def _cleanup(prune, fill):
     if prune is not None and fill is not None:
         raise ValueError("give prune or fill, not both")
     if prune is not None:
-        return 1, _args.integer("prune", prune, *_args.INT32)
+        return _CLEANUP["prune"], _args.integer("prune", prune, *_args.INT32)
     if fill is not None:
-        return 2, _args.integer("fill", fill, *_args.INT32)
-    return 0, 0
+        return _CLEANUP["fill"], _args.integer("fill", fill, *_args.INT32)
+    return _CLEANUP["none"], 0
 
 
 def _morphology(morph):

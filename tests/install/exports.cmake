@@ -3,7 +3,9 @@
 # one of libblob-foundation.so, libblob-graphics.so, libblob-featurelet.so and libblob-diag.so by those in the folder
 # of its name under PREFIX/INCLUDEDIR/blob. A member, typeinfo or
 # vtable passes when each enclosing scope is a class those headers define; a free function passes
-# when they declare a function of that name. NM is the nm program of the toolchain.
+# when they declare a function of that name. NM and READELF are the toolchain's. Each library
+# is also checked to be installed as a packager expects of version VERSION: its SONAME names the
+# major version (libblob.so.0), and that name and the link name lead to the library.
 cmake_minimum_required(VERSION 3.25)
 set(id "[A-Za-z_][A-Za-z0-9_]*")
 
@@ -108,3 +110,20 @@ check(${PREFIX}/${LIBDIR}/libblob-foundation.so ${PREFIX}/${INCLUDEDIR}/blob/fou
 check(${PREFIX}/${LIBDIR}/libblob-graphics.so ${PREFIX}/${INCLUDEDIR}/blob/graphics)
 check(${PREFIX}/${LIBDIR}/libblob-featurelet.so ${PREFIX}/${INCLUDEDIR}/blob/featurelet)
 check(${PREFIX}/${LIBDIR}/libblob-diag.so ${PREFIX}/${INCLUDEDIR}/blob/diag)
+
+# soname(name): libNAME.so's SONAME is libNAME.so.MAJOR, installed beside it.
+string(REGEX MATCH "^[0-9]+" major "${VERSION}")
+function(soname name)
+  set(library ${PREFIX}/${LIBDIR}/lib${name}.so)
+  execute_process(COMMAND ${READELF} -d ${library} OUTPUT_VARIABLE dynamic)
+  string(REGEX MATCH "Library soname: \\[([^]]*)\\]" found "${dynamic}")
+  set(found "${CMAKE_MATCH_1}")
+  if(NOT found STREQUAL "lib${name}.so.${major}" OR NOT EXISTS ${PREFIX}/${LIBDIR}/${found}
+     OR NOT EXISTS ${PREFIX}/${LIBDIR}/lib${name}.so.${VERSION})
+    message(FATAL_ERROR "lib${name}.so has the SONAME '${found}', not lib${name}.so.${major} installed beside it "
+                        "with lib${name}.so.${VERSION}")
+  endif()
+endfunction()
+foreach(name blob blob-foundation blob-graphics blob-featurelet blob-diag)
+  soname(${name})
+endforeach()

@@ -31,6 +31,11 @@ def test_json_is_blob_analyzes(images, params, options):
         assert blob.analyze(image, **params).to_json(file=path) == expected
 
 
+def test_version_is_blob_analyzes():
+    assert blob_analyze("--version") == f"blob-analyze {blob.__version__}\n"
+    assert all(part.isdigit() for part in blob.__version__.split(".")) and blob.__version__.count(".") == 2
+
+
 def test_demo_image_and_mask(tmp_path):
     scene = blob.analyze(blob.demo_image())
     assert scene.to_json() == blob_analyze("--format", "json")

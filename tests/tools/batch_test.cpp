@@ -1,8 +1,7 @@
-// Batches: folders expanded into sorted image lists, the progress line, and parallel runs that
+// Batches: the progress line, and parallel runs that
 // report exactly what a sequential run does, in input order.
 #include "batch.h"
-#include "image_io.h"
-#include "options.h"
+#include <report/image_io.h>
 #include "tool_run.h"
 
 #include <gmock/gmock.h>
@@ -25,13 +24,13 @@ class Batch : public testing::Test {
     // Image i holds i + 1 separate pels, so every report differs.
     const std::vector<std::string> names = {"b.png", "a.pgm", "c.PNG", "sub/d.png", "e.png", "f.pgm", "g.png"};
     for (std::size_t i = 0; i < names.size(); ++i) {
-      tool::GreyImage image{16, 4, std::vector<unsigned char>(64, 0)};
+      report::GreyImage image{16, 4, std::vector<unsigned char>(64, 0)};
       for (std::size_t k = 0; k <= i; ++k) image.pels[2 * k + 16] = 255;
       const std::string path = folder_ + "/" + names[i];
       if (path.find(".pgm") != std::string::npos)
-        tool::writePgm(path, image);
+        report::writePgm(path, image);
       else
-        tool::writePng(path, image);
+        report::writePng(path, image);
     }
     std::ofstream(folder_ + "/notes.txt") << "not an image";
     fs::create_directory(folder_ + "/empty");
@@ -39,16 +38,6 @@ class Batch : public testing::Test {
   void TearDown() override { fs::remove_all(folder_); }
   const std::string folder_ = tempPath("batch");
 };
-
-TEST_F(Batch, foldersExpandSortedByName_filesStayInPlace) {
-  const std::string f = folder_ + "/";
-  EXPECT_EQ(tool::expandInputs({"x.png", folder_}, false),
-            (std::vector<std::string>{"x.png", f + "a.pgm", f + "b.png", f + "c.PNG", f + "e.png", f + "f.pgm", f + "g.png"}));
-  const auto all = tool::expandInputs({folder_}, true);
-  EXPECT_EQ(all.size(), 7u);
-  EXPECT_TRUE(std::is_sorted(all.begin(), all.end()));
-  EXPECT_THROW(tool::expandInputs({folder_ + "/empty"}, true), tool::UsageError);
-}
 
 TEST_F(Batch, parallelRun_reportsLikeASequentialOneInInputOrder) {
   const ToolRun one = runTool("--format csv --measures area,centerOfMassX -j 1 --recursive '" + folder_ + "'");
@@ -68,13 +57,13 @@ TEST_F(Batch, parallelRun_reportsLikeASequentialOneInInputOrder) {
 
 TEST_F(Batch, threadsPerImage_sameReportOnAnyCount_jobsTimesThreadsWithinTheCores) {
   // Large enough to be split into bands: 640 x 1000 pels of bars, rings and specks.
-  tool::GreyImage image{640, 1000, std::vector<unsigned char>(640 * 1000, 0)};
+  report::GreyImage image{640, 1000, std::vector<unsigned char>(640 * 1000, 0)};
   for (std::size_t i = 0; i < image.pels.size(); ++i) {
     const std::size_t x = i % 640, y = i / 640;
     if ((x / 7 + y / 13) % 5 == 0 || (x * 31 + y * 17) % 101 == 0) image.pels[i] = static_cast<unsigned char>(128 + y % 128);
   }
   const std::string path = folder_ + "/large.pgm";
-  tool::writePgm(path, image);
+  report::writePgm(path, image);
   const ToolRun one = runTool("--format csv --threads 1 '" + path + "'");
   ASSERT_EQ(one.status, 0) << one.err;
   EXPECT_GT(std::count(one.out.begin(), one.out.end(), '\n'), 1000);

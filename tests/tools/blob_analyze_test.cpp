@@ -1,11 +1,11 @@
 // Runs of the blob-analyze program on images written by the test, checked against a flood-fill labeller.
 #include <blob/blob.h>
 
-#include "demo_image.h"
-#include "image_io.h"
-#include "json_reader.h"
+#include <report/demo_image.h>
+#include <report/image_io.h>
+#include "common/json_reader.h"
 #include "base/messages.h"
-#include "reference_labeller.h"
+#include "common/reference_labeller.h"
 #include "tool_run.h"
 
 #include <gmock/gmock.h>
@@ -27,7 +27,7 @@ namespace {
 
 using namespace toolrun;
 using testing::HasSubstr;
-using tool::GreyImage;
+using report::GreyImage;
 using Strings = std::vector<std::string>;
 
 // Blobs and holes at four levels, an 8-connected diamond around a one-pel hole, parts touching the
@@ -81,8 +81,8 @@ void expectMatchesReference(const testjson::Value& blobs, const std::vector<refe
 class BlobAnalyzeRun : public testing::Test {
  protected:
   void SetUp() override {
-    tool::writePng(png_, picture());
-    tool::writePgm(pgm_, picture());
+    report::writePng(png_, picture());
+    report::writePgm(pgm_, picture());
     std::filesystem::create_directory(folder_);
   }
   void TearDown() override {
@@ -138,7 +138,7 @@ TEST_F(BlobAnalyzeRun, maskOnLeftHalf_onlyBlobsThere_andTheInteriorTestWhenAsked
   const auto writeMask = [&](long end) {  // keeps the columns left of end
     GreyImage mask = picture();
     for (long i = 0; i < mask.width * mask.height; ++i) mask.pels[static_cast<std::size_t>(i)] = i % mask.width < end;
-    tool::writePgm(mask_, mask);
+    report::writePgm(mask_, mask);
   };
   GreyImage masked = picture();
   for (long i = 0; i < masked.width * masked.height; ++i)
@@ -161,7 +161,7 @@ TEST_F(BlobAnalyzeRun, maskOnLeftHalf_onlyBlobsThere_andTheInteriorTestWhenAsked
 // A mask of another size fails its image, unless --mask-offset places it: then it masks where it
 // lies.
 TEST_F(BlobAnalyzeRun, maskOfAnotherSize_failsTheImage_unlessAnOffsetPlacesIt) {
-  tool::writePgm(mask_, GreyImage{10, 11, std::vector<unsigned char>(110, 1)});
+  report::writePgm(mask_, GreyImage{10, 11, std::vector<unsigned char>(110, 1)});
   const ToolRun run = runTool("--format json --mask" + q(mask_) + " --output" + q(out_) + q(png_));
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.err, HasSubstr(png_ + ": the mask is 10 x 11 pels, the image 26 x 11"));
@@ -222,10 +222,18 @@ TEST_F(BlobAnalyzeRun, sceneSettings_reachTheMeasures) {
 TEST(BlobAnalyzeDemo, noImage_tableOfTheDemoImage) {
   const ToolRun run = runTool("");
   ASSERT_EQ(run.status, 0) << run.err;
-  const std::size_t blobs = reference::blobs(tool::makeDemoImage()).size();
+  const std::size_t blobs = reference::blobs(report::makeDemoImage()).size();
   EXPECT_THAT(run.out, testing::StartsWith("(demo image): 256 x 192, " + std::to_string(blobs) + " blobs and holes\n"
                                            "id  "));
   EXPECT_EQ(static_cast<std::size_t>(std::count(run.out.begin(), run.out.end(), '\n')), blobs + 2);
+}
+
+TEST(BlobAnalyzeVersion, version_theProjectsVersionOnOneLine_anywhereBeforeTheImages) {
+  for (const char* args : {"--version", "--version no-such.png", "--threshold 999 --version"}) {
+    const ToolRun run = runTool(args);
+    EXPECT_EQ(run.status, 0) << args;
+    EXPECT_EQ(run.out, "blob-analyze " BLOB_PROJECT_VERSION "\n") << args;
+  }
 }
 
 // ---- failures and exit statuses ----
@@ -254,7 +262,7 @@ TEST_F(BlobAnalyzeRun, badOrTooLargeImage_othersReportedAndStatusOne) {
 TEST_F(BlobAnalyzeRun, refusedCommandLines_statusTwoWithTheReason_inputsUnchanged) {
   using Msg = kc_BlobMessages;
   const auto library = [](std::wstring_view text) { return std::string(text.begin(), text.end()); };  // ASCII
-  tool::writePgm(mask_, picture());
+  report::writePgm(mask_, picture());
   const std::string pngBytes = slurp(png_), maskBytes = slurp(mask_);
   const std::filesystem::path png(png_);
   const std::string otherSpelling = (png.parent_path() / "." / png.filename()).string();

@@ -1,9 +1,8 @@
 // blob-analyze --features: one chain per blob the report lists, on the pels' outlines, the command
 // lines refused before anything is written, and the bytes held while the chains are written.
-#include "allocation_budget.h"
-#include "features_file.h"
-#include "image_io.h"
-#include "json_reader.h"
+#include <report/features_file.h>
+#include <report/image_io.h>
+#include "common/json_reader.h"
 #include "tool_run.h"
 
 #include <blob/blob.h>
@@ -37,10 +36,10 @@ bool foreground(long x, long y) {
 class BlobAnalyzeFeatures : public testing::Test {
  protected:
   void SetUp() override {
-    tool::GreyImage image{static_cast<long>(kPicture[0].size()), static_cast<long>(kPicture.size()), {}};
+    report::GreyImage image{static_cast<long>(kPicture[0].size()), static_cast<long>(kPicture.size()), {}};
     for (const std::string& row : kPicture)
       for (char c : row) image.pels.push_back(c == '#' ? 255 : 0);
-    tool::writePng(png_, image);
+    report::writePng(png_, image);
   }
   void TearDown() override {
     for (const auto& path : {png_, features_}) std::filesystem::remove(path);
@@ -109,11 +108,11 @@ TEST_F(BlobAnalyzeFeatures, overAnInputTheOutputOrWithoutOutlines_refusedWriting
 // and the file stays valid.
 TEST_F(BlobAnalyzeFeatures, conversionFailingPartWay_entryEndsWithTheError) {
   kcBlobResults results;
-  kfBlobAnalysis(tool::toPelBuffer(tool::readImage(png_)), kcBlobParams(), results);
-  tool::ImageReport report;
+  kfBlobAnalysis(report::toPelBuffer(report::readImage(png_)), kcBlobParams(), results);
+  report::ImageReport report;
   report.file = png_;
   {
-    tool::FeaturesFile features(features_);
+    report::FeaturesFile features(features_);
     kfeat_failAllocation(4);  // each blob's chain set is two allocations: the third blob's fails
     EXPECT_EQ(features.image(report, results.connectedBlobs(), false), "out of memory");
     kfeat_failAllocation(-1);
@@ -122,34 +121,6 @@ TEST_F(BlobAnalyzeFeatures, conversionFailingPartWay_entryEndsWithTheError) {
   const auto image = testjson::parse(slurp(features_))["images"][0];
   EXPECT_EQ(image["chains"].items.size(), 2u);
   EXPECT_EQ(image["error"].text, "out of memory");
-}
-
-// Chains are converted and written one blob at a time: the bytes held stay a small part of the
-// file, whose size grows with the blobs, and no blob's outline is cached. The scene's rows are
-// made first.
-TEST(FeaturesMemory, noiseImage_heldBytesAFractionOfTheFile) {
-  constexpr std::size_t kPels = 256 * 256;
-  std::mt19937 rng(7);
-  tool::GreyImage image{256, 256, {}};
-  for (std::size_t i = 0; i < kPels; ++i) image.pels.push_back(rng() % 10 == 0 ? 255 : 0);
-  kcBlobParams params;
-  kcBlobResults results;
-  kfBlobAnalysis(tool::toPelBuffer(image), params, results);
-  const kcBlobSceneDescription& scene = *results.connectedBlobs();
-  scene.getBlob(1)->region();  // makes every blob's rows
-
-  const std::string path = tempPath("features_memory.json");
-  tool::ImageReport report;
-  report.file = "noise.png";
-  {
-    testalloc::HeldBytes held;
-    tool::FeaturesFile features(path);
-    EXPECT_EQ(features.image(report, &scene, false), "");
-    features.commit();
-    EXPECT_LT(held.peak(), kPels / 2);
-  }
-  EXPECT_GT(std::filesystem::file_size(path), 8 * kPels);
-  std::filesystem::remove(path);
 }
 
 }  // namespace

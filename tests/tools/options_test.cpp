@@ -29,13 +29,13 @@ TEST(OptionsAccepted, everyOptionInBothFormsOrHelp_reachesOptions) {
   EXPECT_EQ(options.segmentation, tool::Segmentation::eSoft);
   EXPECT_EQ(std::tuple(options.threshold, options.highThreshold, options.softness), std::tuple(10L, 20L, 5L));
   EXPECT_TRUE(options.invert);
-  EXPECT_EQ(options.connectivity, tool::Connectivity::eLabelled);
-  EXPECT_EQ(options.cleanup, tool::Cleanup::eFill);
+  EXPECT_EQ(options.connectivity, kcBlobSceneDescription::eLabelled);
+  EXPECT_EQ(options.cleanup, kcBlobSceneDescription::eFill);
   EXPECT_EQ(options.minPels, 7);
   EXPECT_EQ(options.morph, (std::vector<int>{11, 0, 7}));
   EXPECT_EQ(options.maskPath, "m.pgm");
-  EXPECT_EQ(options.maxPels, tool::kMaxImagePels);
-  EXPECT_EQ(options.format, tool::Format::eCsv);
+  EXPECT_EQ(options.maxPels, report::kMaxImagePels);
+  EXPECT_EQ(options.format, report::Format::eCsv);
   ASSERT_EQ(options.measures.size(), 2u);
   EXPECT_STREQ(options.measures[0].name, "centerOfMassY");
   EXPECT_EQ(options.measures[1].number, 1);
@@ -66,7 +66,10 @@ TEST(OptionsAccepted, viewAndScene_filtersInOrder_sortWithOrder_signedValues) {
   EXPECT_EQ(parseOptions({"--angle", "-1"}).angle, -1);
   EXPECT_TRUE(parseOptions({"--bogus", "--help"}).help);  // help wins over errors
   EXPECT_FALSE(parseOptions({"--", "--help"}).help);
-  EXPECT_EQ(parseOptions({}).maxPels, tool::kDefaultMaxPels);  // not the largest --max-pels accepts
+  EXPECT_TRUE(parseOptions({"--bogus", "-j", "--version"}).version);  // and so does --version
+  EXPECT_TRUE(parseOptions({"--version", "-h"}).help);
+  EXPECT_EQ(parseOptions({"-j3"}).jobs, 3);
+  EXPECT_EQ(parseOptions({}).maxPels, report::kDefaultMaxPels);  // not the largest --max-pels accepts
 }
 
 TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
@@ -89,6 +92,8 @@ TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
       {{"--invert=yes"}, "--invert takes no value"},
       {{"--threshold", "5", "--none"}, "--threshold and --none cannot be combined"},
       {{"--format", "json", "--format=csv"}, "--format is given twice"},
+      {{"-j", "2", "--jobs=3"}, "--jobs is given twice"},
+      {{"--help=x"}, "unknown option '--help=x'"},
       {{"--none", "--invert"}, "--invert applies to"},
       {{"--prune", "3", "--fill", "3"}, "--prune and --fill cannot be combined"},
       {{"--fill", "3", "--connectivity", "wholeImage"}, "--fill cannot be used with --connectivity wholeImage"},

@@ -1,8 +1,7 @@
 // blob-analyze's pictures: the overlay as SVG and PNG, the label image, the README's picture, a
-// picture that fails alone, and the bytes held while a picture is written.
-#include "allocation_budget.h"
-#include "image_io.h"
-#include "pictures.h"
+// picture that fails alone.
+#include <report/image_io.h>
+#include <report/pictures.h>
 #include "tool_run.h"
 
 #include <blob/blob.h>
@@ -19,14 +18,13 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
-#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace toolrun;
-using tool::GreyImage;
+using report::GreyImage;
 
 // Blobs: a 2 x 2 square at (3, 2), a ring at (8, 1) around a one-pel hole.
 const std::vector<std::string> kRows = {
@@ -77,7 +75,7 @@ std::string fromBase64(const std::string& text) {
 
 class Pictures : public testing::Test {
  protected:
-  void SetUp() override { tool::writePng(input_, picture()); }
+  void SetUp() override { report::writePng(input_, picture()); }
   void TearDown() override {
     for (const auto& path : {input_, svg_, png_, labels_}) std::filesystem::remove(path);
   }
@@ -104,10 +102,10 @@ TEST_F(Pictures, overlaysAndLabelImage_showEveryBlob) {
   EXPECT_EQ(text.size() % 4, 0u);
   const std::string embedded = tempPath("embedded.png");
   std::ofstream(embedded, std::ios::binary) << fromBase64(text);
-  EXPECT_EQ(tool::readImage(embedded).pels, picture().pels);
+  EXPECT_EQ(report::readImage(embedded).pels, picture().pels);
   std::filesystem::remove(embedded);
 
-  const GreyImage labels = tool::readImage(labels_);
+  const GreyImage labels = report::readImage(labels_);
   const GreyImage in = picture();
   ASSERT_EQ(labels.width, in.width);
   for (std::size_t i = 0; i < in.pels.size(); ++i) EXPECT_EQ(labels.pels[i], in.pels[i] > 128 ? 1 : 0) << i;
@@ -115,7 +113,7 @@ TEST_F(Pictures, overlaysAndLabelImage_showEveryBlob) {
   // PNG: enlarged; the square's border pels carry the boundary colour, its neighbours' far side not.
   ASSERT_EQ(runTool("--draw boundary --overlay '" + png_ + "' '" + input_ + "'").status, 0);
   const Rgb rgb = readRgb(png_);
-  const int zoom = tool::overlayZoom(in.width, in.height);
+  const int zoom = report::overlayZoom(in.width, in.height);
   ASSERT_EQ(rgb.width, in.width * zoom);
   ASSERT_EQ(rgb.height, in.height * zoom);
   for (long pel = 0; pel < 4; ++pel) {
@@ -141,7 +139,7 @@ TEST_F(Pictures, refusals_statusTwo) {
     EXPECT_EQ(run.status, 2) << args;
     EXPECT_THAT(run.err, testing::HasSubstr(message)) << args;
   }
-  EXPECT_EQ(tool::readImage(input_).pels, picture().pels);
+  EXPECT_EQ(report::readImage(input_).pels, picture().pels);
 }
 
 // Wider than libpng's own limit of a million pels a side, the image is still pictured.
@@ -150,13 +148,13 @@ TEST_F(Pictures, imageWiderThanAMillionPels_picturedAtItsWidth) {
   GreyImage wide{kWidth, 1, std::vector<unsigned char>(kWidth, 10)};
   wide.pels[3] = wide.pels[kWidth - 1] = 220;
   const std::string input = tempPath("wide.pgm");
-  tool::writePgm(input, wide);
+  report::writePgm(input, wide);
   const ToolRun run = runTool("--format csv --measures area --overlay '" + png_ + "' --label-image '" + labels_ +
                               "' '" + input + "'");
   std::filesystem::remove(input);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);  // the header and two blobs
-  const GreyImage labels = tool::readImage(labels_);
+  const GreyImage labels = report::readImage(labels_);
   ASSERT_EQ(labels.width, kWidth);
   for (std::size_t i = 0; i < wide.pels.size(); ++i) ASSERT_EQ(labels.pels[i], wide.pels[i] > 128 ? 1 : 0) << i;
   // The overlay's header: width and height (big-endian), 8 bits, RGB.
@@ -175,40 +173,12 @@ TEST_F(Pictures, pictureFailing_statusOne_reportAndOtherPictureKept) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "blob-analyze: cannot write " + folder + "/full.png: No space left on device\n");
   EXPECT_THAT(run.out, testing::StartsWith(input_ + ": 12 x 6, 3 blobs and holes\n"));
-  EXPECT_EQ(tool::readImage(folder + "/labels.png").width, 12);
+  EXPECT_EQ(report::readImage(folder + "/labels.png").width, 12);
   std::vector<std::string> entries;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) entries.push_back(entry.path().filename());
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ(entries, (std::vector<std::string>{"full.png", "labels.png"}));
   std::filesystem::remove_all(folder);
-}
-
-// Pictures are written as they are made: what they hold is bounded by the image (its embedded PNG,
-// the PNG overlay's canvas, the label image, the scene's rows), not by the picture, many times
-// larger; nor by the scene's caches: drawing every blob caches no outline, painting it no region.
-TEST(PicturesMemory, noiseImage_heldBytesBoundedByTheImageNotByThePicture) {
-  constexpr long kSide = 256;
-  constexpr std::size_t kPels = kSide * kSide;
-  std::mt19937 rng(7);
-  GreyImage image{kSide, kSide, {}};
-  for (std::size_t i = 0; i < kPels; ++i) image.pels.push_back(rng() % 10 == 0 ? 255 : 0);
-  kcBlobParams params;
-  kcBlobResults results;
-  kfBlobAnalysis(tool::toPelBuffer(image), params, results);
-  const kcBlobSceneDescription& scene = *results.connectedBlobs();
-  ASSERT_GT(scene.numBlobs(false), 4000);
-  scene.getBlob(1)->region();  // makes every blob's rows
-
-  const std::size_t canvas = 3 * kPels * 4;  // zoom 2
-  enum Kind { eSvg, ePng, eLabels };
-  const std::pair<Kind, std::size_t> cases[] = {{eSvg, 2 * kPels}, {ePng, canvas + 3 * kPels}, {eLabels, 2 * kPels}};
-  for (const auto& [kind, bound] : cases) {
-    std::ofstream out("/dev/null", std::ios::binary);
-    testalloc::HeldBytes held;
-    if (kind == eLabels) tool::writeLabelImage(out, scene, false);
-    else tool::writeOverlay(out, image, scene, tool::kDefaultDrawFlags, false, kind == eSvg);
-    EXPECT_LT(held.peak(), bound) << kind;
-  }
 }
 
 // The picture the README shows is what the program makes of its demo image today.

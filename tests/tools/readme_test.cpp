@@ -1,11 +1,16 @@
 // The README's blob-analyze examples are what the program prints: every "$ blob-analyze ..." line
 // of its text blocks is run on the parts.pgm it describes and must print the lines that follow it.
-#include "image_io.h"
+// Its list of options names exactly the options of the command line's table.
+#include "options.h"
 #include "tool_run.h"
+
+#include <report/image_io.h>
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,12 +47,12 @@ std::vector<Example> readmeExamples() {
 TEST(Readme, examples_printWhatTheReadmeShows) {
   // parts.pgm: a 10 x 5 image with a 5 x 3 ring around a 3-pel hole, and a single pel.
   const std::vector<std::string> rows = {"..........", ".#####..#.", ".#...#....", ".#####....", ".........."};
-  tool::GreyImage parts{10, 5, {}};
+  report::GreyImage parts{10, 5, {}};
   for (const std::string& row : rows)
     for (char c : row) parts.pels.push_back(c == '#' ? 255 : 0);
   const std::string folder = tempPath("readme");
   std::filesystem::create_directory(folder);
-  tool::writePgm(folder + "/parts.pgm", parts);
+  report::writePgm(folder + "/parts.pgm", parts);
 
   const std::vector<Example> examples = readmeExamples();
   EXPECT_GE(examples.size(), 3u);
@@ -57,6 +62,38 @@ TEST(Readme, examples_printWhatTheReadmeShows) {
     EXPECT_EQ(run.out, example.output) << "blob-analyze" << example.command;
   }
   std::filesystem::remove_all(folder);
+}
+
+// The options the README's list spells in code spans ("`--angle RAD`", "`--angle=-0.5`"): the list
+// follows the line ending "lists the options:" and ends at the first blank line after it.
+std::set<std::string> readmeOptionNames() {
+  std::istringstream readme(slurp(BLOB_SOURCE_DIR "/README.md"));
+  std::set<std::string> names;
+  bool inList = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (!inList) {
+      inList = line.ends_with("lists the options:");
+      continue;
+    }
+    if (line.empty() && !names.empty()) break;
+    for (std::size_t open = line.find('`'), close; open != std::string::npos; open = line.find('`', close + 1)) {
+      if ((close = line.find('`', open + 1)) == std::string::npos) break;
+      std::istringstream words(line.substr(open + 1, close - open - 1));
+      for (std::string word; words >> word;) {
+        word = word.substr(0, word.find('='));
+        const std::size_t letter = word.starts_with("--") ? 2 : 1;
+        if (word[0] == '-' && word.size() > letter && std::isalpha(static_cast<unsigned char>(word[letter]))) {
+          names.insert(word);
+        }
+      }
+    }
+  }
+  return names;
+}
+
+TEST(Readme, optionList_namesEveryOptionOfTheCommandLineAndNoOther) {
+  const std::vector<std::string_view> table = tool::optionNames();
+  EXPECT_EQ(readmeOptionNames(), std::set<std::string>(table.begin(), table.end()));
 }
 
 }  // namespace

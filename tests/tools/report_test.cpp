@@ -1,5 +1,5 @@
 // blob-analyze --report: the diagnostics reports printed after the table, refused in other formats.
-#include "image_io.h"
+#include <report/image_io.h>
 
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ TEST(BlobAnalyzeReport, tableThenBothReports_otherFormatsRefused) {
   // A 2 x 1 bar at (1, 1): centre (2, 1.5), second moments (2^3 / 12, 2 / 12) about it, an
   // outline of 6 steps and 4 corners.
   const std::string image = tempPath("bar.pgm");
-  tool::writePgm(image, tool::GreyImage{6, 3, {30, 30, 30, 30, 30, 30, 30, 200, 200, 30, 30, 30,  //
+  report::writePgm(image, report::GreyImage{6, 3, {30, 30, 30, 30, 30, 30, 30, 200, 200, 30, 30, 30,  //
                                                30, 30, 30, 30, 30, 30}});
   const auto [status, out] = run("--report --measures area '" + image + "'");
   std::filesystem::remove(image);

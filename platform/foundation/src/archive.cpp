@@ -1,5 +1,6 @@
 // kcArchive: the byte encoding of built-in values, strings, byte vectors and object references.
 #include <foundation/archive.h>
+#include <foundation/text.h>
 
 #include <bit>
 #include <climits>
@@ -37,36 +38,6 @@ class NestingGuard {
 };
 
 static_assert(std::endian::native == std::endian::little, "the archive assumes a little-endian host");
-
-// Appends the UTF-8 form of one code point.
-void putUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-std::string toUtf8(const std::wstring& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t w : text) {
-    auto c = static_cast<char32_t>(w);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;  // not a scalar value
-    putUtf8(out, c);
-  }
-  return out;
-}
 
 // Decodes strict UTF-8 (no overlongs, no surrogates); throws Damaged on anything else.
 std::wstring fromUtf8(const unsigned char* p, std::size_t n) {
@@ -267,7 +238,7 @@ kcArchive& operator||(kcArchive& ar, std::string& v) {
 
 kcArchive& operator||(kcArchive& ar, std::wstring& v) {
   if (ar.isStoring()) {
-    std::string bytes = toUtf8(v);
+    std::string bytes = kfUtf8(v);
     ar || bytes;
   } else {
     std::string bytes;

@@ -1,4 +1,4 @@
-// kfStr and kfDbl: number formatting through std::to_chars, which never consults a locale.
+// kfStr and kfDbl: number formatting through std::to_chars, which never consults a locale; kfUtf8.
 #include <foundation/assert.h>
 #include <foundation/exception.h>
 #include <foundation/text.h>
@@ -41,4 +41,29 @@ std::wstring kfDbl(double v, int digits, bool sci) {
   if (digits < 0 || digits > kMaxDblDigits)
     throw kcBadArgument(L"The number of digits after the point is out of range.");
   return format(v, sci ? std::chars_format::scientific : std::chars_format::fixed, digits);
+}
+
+std::string kfUtf8(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t w : text) {
+    auto c = static_cast<char32_t>(w);
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;  // not a scalar value
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
 }

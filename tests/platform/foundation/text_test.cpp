@@ -1,4 +1,5 @@
-// kfStr and kfDbl: a cross-check against C-locale printf, digit limits, locale independence.
+// kfStr and kfDbl: a cross-check against C-locale printf, digit limits, locale independence;
+// kfUtf8 at each length boundary and on values that are not code points.
 #include <foundation/exception.h>
 #include <foundation/text.h>
 
@@ -58,6 +59,14 @@ TEST(Text, commaDecimalLocale_outputUnchanged) {
   std::setlocale(LC_ALL, "C");
   std::locale::global(previous);
   EXPECT_EQ(text, L"1234.5 1234567 3.14e+04");
+}
+
+TEST(Text, utf8_eachLengthBoundary_nonScalarValuesBecomeReplacement) {
+  const std::wstring text = {0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF};
+  EXPECT_EQ(kfUtf8(text), "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf");
+  const std::wstring invalid = {0xD800, 0xDFFF, 0x110000, static_cast<wchar_t>(-1)};
+  EXPECT_EQ(kfUtf8(invalid), "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");
+  EXPECT_EQ(kfUtf8(L""), "");
 }
 
 }  // namespace

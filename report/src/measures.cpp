@@ -1,5 +1,5 @@
-// The measures blob-analyze reports: the library's measures by name, and the --measures list.
-#include "measures.h"
+// The measures a report lists: the library's measures by name, and the --measures list.
+#include <report/measures.h>
 
 #include <blob/blob.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace tool {
+namespace report {
 
 const std::vector<MeasureInfo>& reportedMeasures() {
   // The library names every measure; label and numChildren are reported as fixed fields.
@@ -53,4 +53,4 @@ std::vector<MeasureInfo> selectMeasures(const std::string& list) {
   return chosen;
 }
 
-}  // namespace tool
+}  // namespace report

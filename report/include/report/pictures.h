@@ -2,14 +2,14 @@
 // (SVG or PNG) and the scene's label image (PNG), written to a stream as they are made.
 #pragma once
 
-#include "image_io.h"
+#include <report/image_io.h>
 
 #include <iosfwd>
 #include <string>
 
 class kcBlobSceneDescription;
 
-namespace tool {
+namespace report {
 
 // kDefaultDrawFlags: the centre-of-mass cross, the label, the image bounding box and the boundary.
 inline constexpr unsigned long kDefaultDrawFlags = 1 | 4 | 8 | 32;
@@ -39,4 +39,4 @@ void writeOverlay(std::ostream& out, const GreyImage& image, const kcBlobSceneDe
 // background 0). Errors as for writeOverlay.
 void writeLabelImage(std::ostream& out, const kcBlobSceneDescription& scene, bool shown);
 
-}  // namespace tool
+}  // namespace report

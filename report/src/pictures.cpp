@@ -1,6 +1,6 @@
 // blob-analyze's pictures: overlays through the graphics library's SVG writer and renderer, label
 // images through the scene's makeImage.
-#include "pictures.h"
+#include <report/pictures.h>
 
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
@@ -15,7 +15,7 @@
 #include <streambuf>
 #include <stdexcept>
 
-namespace tool {
+namespace report {
 namespace {
 
 struct DrawName {
@@ -139,4 +139,4 @@ void writeLabelImage(std::ostream& out, const kcBlobSceneDescription& scene, boo
   writeRows(out, pels.width(), pels.height(), 1, pels.pointToRow(0), static_cast<std::size_t>(pels.rowStride()));
 }
 
-}  // namespace tool
+}  // namespace report

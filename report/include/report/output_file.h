@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace tool {
+namespace report {
 
 // OutputError: the report could not be written. what() names the output and the system's reason
 // when there is one; its wording is not promised.
@@ -69,4 +69,4 @@ class OutputFile {
   int failureErrno_ = 0;     // errno of the first failure, 0 when none was known
 };
 
-}  // namespace tool
+}  // namespace report

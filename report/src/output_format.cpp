@@ -1,7 +1,8 @@
-// The three report writers of blob-analyze (table, JSON, CSV) and the text helpers they share.
-#include "output_format.h"
+// The three report writers (table, JSON, CSV) and the text helpers they share.
+#include <report/output_format.h>
 
 #include <foundation/exception.h>
+#include <foundation/text.h>
 
 #include <algorithm>
 #include <charconv>
@@ -11,30 +12,13 @@
 #include <ostream>
 #include <unordered_map>
 
-namespace tool {
+namespace report {
 namespace {
 
 constexpr int kMaxIndentLevels = 32;
 const char* const kDemoTitle = "(demo image)";
 
-void appendUtf8(std::string& out, char32_t code) {
-  if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
 // Decodes the UTF-8 sequence at text[i]; returns its length, or 0 when it is not valid UTF-8
 // (overlong forms, surrogates and code points above U+10FFFF included).
@@ -326,7 +310,7 @@ std::string jsonString(std::string_view text) {
     char32_t code = 0;
     const std::size_t length = decodeUtf8(text, i, code);
     if (length == 0) {
-      appendUtf8(out, 0xFFFD);
+      out += kReplacement;
       ++i;
       continue;
     }
@@ -345,16 +329,10 @@ std::string jsonString(std::string_view text) {
   return out + "\"";
 }
 
-std::string utf8FromWide(std::wstring_view text) {
-  std::string out;
-  for (wchar_t c : text) appendUtf8(out, static_cast<char32_t>(c));
-  return out;
-}
-
 std::string libraryMessage(const kcException& error) {
   std::wstring text = error.message(false);
   if (text.empty()) text = error.message(true);
-  return utf8FromWide(text);
+  return kfUtf8(text);
 }
 
-}  // namespace tool
+}  // namespace report

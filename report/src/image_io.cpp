@@ -1,5 +1,5 @@
-// Image files of blob-analyze: PNG through libpng, PGM by hand, both checked before allocating.
-#include "image_io.h"
+// Image files of the reports: PNG through libpng, PGM by hand, both checked before allocating.
+#include <report/image_io.h>
 
 #include <png.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <memory>
 #include <ostream>
 
-namespace tool {
+namespace report {
 namespace {
 
 // The most bytes one byte of deflate data can expand to (a 258-byte match coded in two bits).
@@ -473,4 +473,4 @@ void PngWriter::finish() {
   if (!pngWriteEnd(s.png)) throw ImageError(std::string("cannot write PNG: ") + s.message.text);
 }
 
-}  // namespace tool
+}  // namespace report

@@ -1,14 +1,14 @@
 // A blob as a report row: its fixed fields and the chosen measures.
 #pragma once
 
-#include "measures.h"
-#include "output_format.h"
+#include <report/measures.h>
+#include <report/output_format.h>
 
 #include <vector>
 
 class kcBlob;
 
-namespace tool {
+namespace report {
 
 // measureValue(blob, number): the measure, or NaN (reported as null) when the analysis kind has no
 // such measure (the boundary measures of a whole-image analysis).
@@ -20,4 +20,4 @@ BlobRow blobRow(const kcBlob& blob, const std::vector<MeasureInfo>& measures);
 // fillRow(blob, measures, row): the same into row, reusing the storage of row.values.
 void fillRow(const kcBlob& blob, const std::vector<MeasureInfo>& measures, BlobRow& row);
 
-}  // namespace tool
+}  // namespace report

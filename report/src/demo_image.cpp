@@ -1,11 +1,11 @@
 // The built-in demo image: parts with holes, touching and nested objects, grey-level variation.
-#include "demo_image.h"
+#include <report/demo_image.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-namespace tool {
+namespace report {
 namespace {
 
 constexpr long kWidth = 256;
@@ -74,4 +74,4 @@ GreyImage makeDemoImage() {
   return image;
 }
 
-}  // namespace tool
+}  // namespace report

@@ -1,4 +1,4 @@
-// Image files of blob-analyze: 8-bit grey PNG and binary PGM (P5), read and written.
+// Image files of the reports: 8-bit grey PNG and binary PGM (P5), read and written.
 #pragma once
 
 #include <foundation/pelbuffer.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tool {
+namespace report {
 
 // GreyImage: width x height 8-bit pels, row after row with no padding (pels[y * width + x]).
 struct GreyImage {
@@ -88,4 +88,4 @@ class PngWriter {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace tool
+}  // namespace report

@@ -1,5 +1,5 @@
 // blob-analyze's output: a regular file goes through a temporary file renamed over it when complete.
-#include "output_file.h"
+#include <report/output_file.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <iostream>
 
-namespace tool {
+namespace report {
 namespace {
 
 bool statPath(const std::string& path, struct stat& status) { return ::stat(path.c_str(), &status) == 0; }
@@ -146,4 +146,4 @@ void OutputFile::discard() {
   temporary_.clear();
 }
 
-}  // namespace tool
+}  // namespace report

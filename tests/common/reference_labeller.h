@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/flood_fill.h"
-#include "image_io.h"
+#include <report/image_io.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -20,7 +20,7 @@ struct Blob {
   double sumX = 0, sumY = 0;                     // of pel centres
 };
 
-inline std::vector<Blob> blobs(const tool::GreyImage& image, int threshold = 128) {
+inline std::vector<Blob> blobs(const report::GreyImage& image, int threshold = 128) {
   const long w = image.width, h = image.height;
   const auto at = [](long i) { return static_cast<std::size_t>(i); };
   std::vector<std::uint8_t> fore(image.pels.size());

@@ -1,6 +1,6 @@
 // Test seams: the test program's operator new and delete, which enforce the AllocationBudget and
 // feed the HeldBytes meter while one lives.
-#include "allocation_budget.h"
+#include "common/allocation_budget.h"
 
 #include <malloc.h>
 

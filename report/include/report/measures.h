@@ -1,10 +1,10 @@
-// The measures blob-analyze reports: their output names, their numbers and the --measures list.
+// The measures a report lists: their output names, their numbers and the --measures list.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace tool {
+namespace report {
 
 // MeasureInfo: one reportable measure. name is the output name (the measure enumerator without
 // its leading 'e', first letter lower case); number is its value of the blob measure enumeration.
@@ -24,4 +24,4 @@ const std::vector<MeasureInfo>& reportedMeasures();
 // fields; naming them is accepted and adds nothing.
 std::vector<MeasureInfo> selectMeasures(const std::string& list);
 
-}  // namespace tool
+}  // namespace report

@@ -1,13 +1,13 @@
 // The demo image: parts separate cleanly from the background and form the promised tree of regions.
-#include "demo_image.h"
-#include "reference_labeller.h"
+#include <report/demo_image.h>
+#include "common/reference_labeller.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 TEST(DemoImage, grey_valuesLeaveAGapBetweenPartsAndBackground) {
-  const tool::GreyImage image = tool::makeDemoImage();
+  const report::GreyImage image = report::makeDemoImage();
   ASSERT_EQ(image.pels.size(), static_cast<std::size_t>(image.width * image.height));
   int darkestPart = 255, brightestBackground = 0;
   for (unsigned char pel : image.pels) {
@@ -22,7 +22,7 @@ TEST(DemoImage, grey_valuesLeaveAGapBetweenPartsAndBackground) {
 TEST(DemoImage, regions_sevenPartsTheDiscsJoinedAndFourLevels) {
   // Parts: plate, the joined discs, ring, island, ellipse, the edge part, the speck. Holes: the
   // plate's two, the ring's inside (holding the island) and the island's own.
-  const auto blobs = reference::blobs(tool::makeDemoImage());
+  const auto blobs = reference::blobs(report::makeDemoImage());
   EXPECT_EQ(std::count_if(blobs.begin(), blobs.end(), [](const auto& b) { return b.label == 1; }), 7);
   EXPECT_EQ(std::count_if(blobs.begin(), blobs.end(), [](const auto& b) { return b.label == 0; }), 4);
   long deepest = 0;

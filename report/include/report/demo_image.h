@@ -1,9 +1,9 @@
-// The built-in demo image of blob-analyze, generated in code so the program runs without a file.
+// The built-in demo image of blob-analyze and the Python module, generated in code so both run without a file.
 #pragma once
 
-#include "image_io.h"
+#include <report/image_io.h>
 
-namespace tool {
+namespace report {
 
 // makeDemoImage(): a 256 x 192 grey image, the same on every call: a dark background (values 20 to
 // 70, a gentle gradient with noise) under bright parts (values 150 to 245, shaded): a plate with two
@@ -12,4 +12,4 @@ namespace tool {
 // Every threshold from 71 to 150 separates the parts from the background.
 GreyImage makeDemoImage();
 
-}  // namespace tool
+}  // namespace report

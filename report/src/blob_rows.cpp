@@ -1,11 +1,11 @@
 // Report rows from the library's blobs.
-#include "blob_rows.h"
+#include <report/blob_rows.h>
 
 #include <blob/blob.h>
 
 #include <limits>
 
-namespace tool {
+namespace report {
 
 double measureValue(const kcBlob& blob, int number) {
   try {
@@ -31,4 +31,4 @@ void fillRow(const kcBlob& blob, const std::vector<MeasureInfo>& measures, BlobR
   for (const MeasureInfo& info : measures) row.values.push_back(measureValue(blob, info.number));
 }
 
-}  // namespace tool
+}  // namespace report

@@ -1,5 +1,5 @@
 // blob-analyze --features: the library's featurelet conversion, blob by blob, into its JSON file.
-#include "features_file.h"
+#include <report/features_file.h>
 
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-namespace tool {
+namespace report {
 namespace {
 
 // A blob taken in chain order is one at an odd depth of the tree (top level 1, its holes 2, ...).
@@ -87,4 +87,4 @@ void FeaturesFile::commit() {
   file_->commit();
 }
 
-}  // namespace tool
+}  // namespace report

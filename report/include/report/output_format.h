@@ -1,7 +1,6 @@
-// Reports of blob-analyze: the per-blob row and the table, JSON and CSV writers over the rows.
+// Reports of an analysis: the per-blob row and the table, JSON and CSV writers over the rows, which
+// blob-analyze prints and the Python module's Scene.to_json returns.
 #pragma once
-
-#include "options.h"
 
 #include <iosfwd>
 #include <memory>
@@ -11,7 +10,10 @@
 
 class kcException;
 
-namespace tool {
+namespace report {
+
+// Format: a report's form; formatChoices() (choices.h) names them.
+enum class Format { eTable, eJson, eCsv };
 
 // BlobRow: one blob or hole. parent is 0 at the top level; values follow the writer's measure names.
 struct BlobRow {
@@ -93,11 +95,8 @@ std::string exactNumber(double value);
 // characters and replacing every byte that is not part of valid UTF-8 by U+FFFD.
 std::string jsonString(std::string_view text);
 
-// utf8FromWide(text): text (UTF-32 code points in wchar_t) in UTF-8; invalid code points become U+FFFD.
-std::string utf8FromWide(std::wstring_view text);
-
 // libraryMessage(error): the library's own message of error in UTF-8 (with the error class and
 // number when the error carries no text).
 std::string libraryMessage(const kcException& error);
 
-}  // namespace tool
+}  // namespace report

@@ -1,15 +1,15 @@
 // blob-analyze --features: the blobs' boundaries as featurelet chains, and the JSON file they go to.
 #pragma once
 
-#include "output_file.h"
-#include "output_format.h"
+#include <report/output_file.h>
+#include <report/output_format.h>
 
 #include <memory>
 #include <string>
 
 class kcBlobSceneDescription;
 
-namespace tool {
+namespace report {
 
 // FeaturesFile: the --features output, written like --output (a regular file is replaced only by a
 // whole file). Inactive, writing nothing, when its path is empty. JSON form:
@@ -43,4 +43,4 @@ class FeaturesFile {
   long imagesWritten_ = 0;
 };
 
-}  // namespace tool
+}  // namespace report

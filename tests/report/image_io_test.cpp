@@ -1,6 +1,6 @@
 // Image files: round trips, every PNG and PGM form accepted, and refusals of bad or hostile files.
-#include "allocation_budget.h"
-#include "image_io.h"
+#include "common/allocation_budget.h"
+#include <report/image_io.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,9 +20,9 @@
 namespace {
 
 using testalloc::AllocationBudget;
-using tool::GreyImage;
-using tool::ImageError;
-using tool::readImage;
+using report::GreyImage;
+using report::ImageError;
+using report::readImage;
 
 std::string tempPath(const std::string& name) {
   const std::string prefix = "blob_analyze_io_" + std::to_string(getpid()) + "_";
@@ -30,7 +30,7 @@ std::string tempPath(const std::string& name) {
 }
 
 // readBytes(name, bytes, maxPels): the image read from a temporary file holding bytes.
-GreyImage readBytes(const std::string& name, const std::string& bytes, std::uint64_t maxPels = tool::kDefaultMaxPels) {
+GreyImage readBytes(const std::string& name, const std::string& bytes, std::uint64_t maxPels = report::kDefaultMaxPels) {
   const std::string path = tempPath(name);
   std::ofstream(path, std::ios::binary) << bytes;
   struct Remove { std::string path; ~Remove() { std::filesystem::remove(path); } } remove{path};
@@ -39,7 +39,7 @@ GreyImage readBytes(const std::string& name, const std::string& bytes, std::uint
 
 // readThroughPipe(bytes, maxPels): the image read from a pipe holding bytes (at most a pipe's
 // capacity), its writing end closed.
-GreyImage readThroughPipe(const std::string& bytes, std::uint64_t maxPels = tool::kDefaultMaxPels) {
+GreyImage readThroughPipe(const std::string& bytes, std::uint64_t maxPels = report::kDefaultMaxPels) {
   int ends[2];
   if (pipe(ends) != 0) throw std::runtime_error("no pipe");
   const bool written = write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
@@ -125,7 +125,7 @@ void expectImageError(const std::string& name, Read read, const std::string& rea
 }
 
 void expectRefused(const std::string& name, const std::string& bytes, const std::string& reason,
-                   std::uint64_t maxPels = tool::kDefaultMaxPels) {
+                   std::uint64_t maxPels = report::kDefaultMaxPels) {
   expectImageError(name, [&] { readBytes(name, bytes, maxPels); }, reason);
 }
 
@@ -136,7 +136,7 @@ TEST(ImageIoRoundTrip, pngAndPgmOfOddSizes_readBackEqual) {
     const GreyImage image = randomImage(width, height, static_cast<unsigned>(width * 1000 + height));
     for (const char* kind : {"png", "pgm"}) {
       const std::string path = tempPath(std::string("round.") + kind);
-      kind[1] == 'n' ? tool::writePng(path, image) : tool::writePgm(path, image);
+      kind[1] == 'n' ? report::writePng(path, image) : report::writePgm(path, image);
       const GreyImage back = readImage(path);
       EXPECT_EQ(back.width, width);
       EXPECT_EQ(back.height, height);
@@ -247,7 +247,7 @@ TEST(ImageIoPipe, endlessPng_refusedAtTheLimit) {
     _exit(0);
   }
   close(ends[1]);
-  const std::uint64_t limit = 2 + tool::kStreamSlackBytes;  // for a ceiling of one pel
+  const std::uint64_t limit = 2 + report::kStreamSlackBytes;  // for a ceiling of one pel
   expectImageError("endless", [&] { readImage("/dev/fd/" + std::to_string(ends[0]), 1); },
                    "limited to " + std::to_string(limit) + " bytes");
   close(ends[0]);
