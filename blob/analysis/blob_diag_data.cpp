@@ -3,10 +3,9 @@
 
 #include <foundation/archive.h>
 #include <foundation/exception.h>
+#include <foundation/persist.h>
 
 #include <cstdint>
-
-#include "base/persist.h"
 
 namespace {
 

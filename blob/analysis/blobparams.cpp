@@ -1,5 +1,6 @@
 // kcBlobParams: construction, copying, the checked setters and getters, and the archive form.
 #include <blob/blobtool.h>
+#include <foundation/persist.h>
 
 #include <cstdint>
 #include <limits>
@@ -8,7 +9,6 @@
 #include "base/messages.h"
 #include "analysis/params_check.h"
 #include "connect/connect_settings.h"
-#include "base/persist.h"
 
 namespace {
 

@@ -2,11 +2,10 @@
 #include <blob/blobtool.h>
 
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 
 #include <memory>
 #include <utility>
-
-#include "base/persist.h"
 
 namespace {
 

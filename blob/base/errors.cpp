@@ -3,7 +3,7 @@
 #include <blob/blobdefs.h>
 #include <blob/blobdesc.h>
 
-#include "base/persist.h"
+#include <foundation/persist.h>
 
 namespace {
 

@@ -4,9 +4,8 @@
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
+#include <foundation/persist.h>
 #include <foundation/rlebuffer.h>
-
-#include "base/persist.h"
 
 std::size_t kf_ReadAugmentedRow(const unsigned char* row, std::vector<kc_ScanRun>& out) {
   std::size_t n = 0;

@@ -6,11 +6,11 @@
 #include "object/blob_archive.h"
 #include "measure/blob_chain.h"
 #include "store/blob_parts.h"
-#include "base/persist.h"
 #include "store/bsd_data.h"
 
 #include <foundation/archive.h>
 #include <foundation/geometry.h>
+#include <foundation/persist.h>
 
 #include <cstdint>
 #include <limits>

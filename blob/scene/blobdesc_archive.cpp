@@ -5,12 +5,12 @@
 
 #include "object/blob_archive.h"
 #include "store/blob_parts.h"
-#include "base/persist.h"
 #include "store/bsd_data.h"
 
 #include <foundation/archive.h>
 #include <foundation/exception.h>
 #include <foundation/geometry.h>
+#include <foundation/persist.h>
 #include <foundation/xform.h>
 
 #include <algorithm>

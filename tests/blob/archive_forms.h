@@ -7,6 +7,7 @@
 #include <blob/blobtool.h>
 #include <foundation/archive.h>
 #include <foundation/geometry.h>
+#include <foundation/persist.h>
 #include <foundation/rlebuffer.h>
 #include <foundation/xform.h>
 
@@ -15,7 +16,6 @@
 #include <vector>
 
 #include "blob/connect/connect_fixture.h"
-#include "base/persist.h"
 
 namespace archive_forms {
 

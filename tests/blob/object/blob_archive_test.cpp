@@ -4,6 +4,7 @@
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 
 #include "archive_fixture.h"
 #include "archive_forms.h"
-#include "base/persist.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The persistence frame every archived class of the library follows: dispatch steps, version
+// The persistence frame every archived class follows: dispatch steps, version
 // rejection, enumerations, pairs, vectors and pointers in their archive forms.
 #pragma once
 
