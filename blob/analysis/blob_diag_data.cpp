@@ -9,7 +9,13 @@
 
 namespace {
 
+// The archive form's version, and the lines the two classes' version errors report: fixed numbers,
+// part of the errors' messages and archive forms.
 constexpr unsigned char kVersion = 1;
+constexpr int kInputVersionLine = 79;
+constexpr int kResultVersionLine = 147;
+constexpr kc_Persist::Level kInputLevel{kVersion, "blob/blobtool", kInputVersionLine};
+constexpr kc_Persist::Level kResultLevel{kVersion, "blob/blobtool", kResultVersionLine};
 
 std::uint32_t checkedFlags(unsigned long flags) {
   if (flags > UINT32_MAX) throw kcBadArgument(L"Diagnostics flags must fit 32 bits.");
@@ -65,17 +71,13 @@ void kcBlobDiagInputData::diagFlags(unsigned long flags) {
 }
 
 void kcBlobDiagInputData::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcBlobDiagInputData))) return;
-  unsigned char version = kVersion;
-  ar || version;
-  kcBlobDiagInputData::serialize_(ar, version);
-  setVisited(ar, this, sizeof(kcBlobDiagInputData));
+  kc_Persist::dispatch(ar, *this, kInputLevel,
+                       [&](unsigned char version) { kcBlobDiagInputData::serialize_(ar, version); });
 }
 
 // Loading writes the fields in place (later references in the archive may name them by address)
 // and puts the previous values back when it fails.
 void kcBlobDiagInputData::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
   if (ar.isStoring()) return archiveFields(ar, version);
   const kcBlobDiagInputData previous(*this);
   mutating();
@@ -135,15 +137,11 @@ void kcBlobDiagResultData::diagFlags(unsigned long flags) {
 }
 
 void kcBlobDiagResultData::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcBlobDiagResultData))) return;
-  unsigned char version = kVersion;
-  ar || version;
-  kcBlobDiagResultData::serialize_(ar, version);
-  setVisited(ar, this, sizeof(kcBlobDiagResultData));
+  kc_Persist::dispatch(ar, *this, kResultLevel,
+                       [&](unsigned char version) { kcBlobDiagResultData::serialize_(ar, version); });
 }
 
 void kcBlobDiagResultData::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
   if (ar.isStoring()) return archiveFields(ar, version);
   const kcBlobDiagResultData previous(*this);
   mutating();

@@ -12,7 +12,11 @@
 
 namespace {
 
+// The archive form's version, and the line its version errors report: a fixed number, part of the
+// error's message and archive form.
 constexpr unsigned char kVersion = 1;
+constexpr int kVersionLine = 334;
+constexpr kc_Persist::Level kLevel{kVersion, "blob/blobtool", kVersionLine};
 
 using Msg = kc_BlobMessages;
 
@@ -327,11 +331,10 @@ void kcBlobParams::useMaskForInterior(bool use) {
 // ---- archive form
 
 void kcBlobParams::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &kcBlobParams::serialize_);
+  kc_Persist::dispatch(ar, *this, kLevel, &kcBlobParams::serialize_);
 }
 
 void kcBlobParams::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
   if (ar.isStoring()) {
     archiveFields(ar, version);
     return;

@@ -9,7 +9,11 @@
 
 namespace {
 
+// The archive form's version, and the line its version errors report: a fixed number, part of the
+// error's message and archive form.
 constexpr unsigned char kVersion = 0;
+constexpr int kVersionLine = 70;
+constexpr kc_Persist::Level kLevel{kVersion, "blob/blobtool", kVersionLine};
 
 }  // namespace
 
@@ -62,11 +66,10 @@ void kcBlobResults::relinquishBSDOwnership() {
 }
 
 void kcBlobResults::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &kcBlobResults::serialize_);
+  kc_Persist::dispatch(ar, *this, kLevel, &kcBlobResults::serialize_);
 }
 
-void kcBlobResults::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
+void kcBlobResults::serialize_(kcArchive& ar, unsigned char) {
   if (ar.isStoring()) {
     ar || RLETime_ || rle_ || maskTime_ || masked_ || morphTime_ || morphed_ || connectTime_;
     kc_Persist::ownedPointer(ar, connectedBlobs_);

@@ -21,6 +21,12 @@ namespace {
 
 constexpr unsigned char kVersion = 1;
 constexpr unsigned char kRecordVersion = 3;
+// The lines the blob's and its record's version errors report: fixed numbers, part of the errors'
+// messages and archive forms.
+constexpr int kBlobVersionLine = 1481;
+constexpr int kRecordVersionLine = 168;
+constexpr kc_Persist::Level kBlobLevel{kVersion, "blob/blob", kBlobVersionLine};
+constexpr kc_Persist::Level kRecordLevel{kRecordVersion, "blob/blob", kRecordVersionLine};
 constexpr std::uint64_t kMaxProjectionValue = 0xFFFFFFFFu;
 
 // RecordForm: the record as the archive holds it, field for field.
@@ -97,9 +103,7 @@ void archiveLinks(kcArchive& ar, RecordForm& f, unsigned char version) {
 
 // archiveRecord(ar, f): the record's own version byte and fields, in archive order.
 void archiveRecord(kcArchive& ar, RecordForm& f) {
-  unsigned char version = kRecordVersion;
-  ar || version;
-  kc_Persist::checkVersion(version, kRecordVersion, "blob/blob", 168);
+  const unsigned char version = kc_Persist::version(ar, kRecordLevel);
   archiveLinks(ar, f, version);
   ar || f.shownStamp;
   kc_Persist::vector(ar, f.chainCode);
@@ -383,11 +387,10 @@ void kcBlob::dispatchSerialize(kcArchive& ar) {
   // Refused before the version byte, so that a refused store writes nothing.
   if (ar.isStoring() && own() == nullptr && !data().storingBlobs)
     throw kcBadArgument(L"A blob held by a scene is archived with its scene or as a copy.");
-  kc_Persist::dispatch(ar, *this, kVersion, &kcBlob::serialize_);
+  kc_Persist::dispatch(ar, *this, kBlobLevel, &kcBlob::serialize_);
 }
 
 void kcBlob::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blob", 1481);
   if (ar.isStoring()) {
     storeFields(ar);
     return;
