@@ -78,15 +78,7 @@ void kcBlobDiagInputData::dispatchSerialize(kcArchive& ar) {
 // Loading writes the fields in place (later references in the archive may name them by address)
 // and puts the previous values back when it fails.
 void kcBlobDiagInputData::serialize_(kcArchive& ar, unsigned char version) {
-  if (ar.isStoring()) return archiveFields(ar, version);
-  const kcBlobDiagInputData previous(*this);
-  mutating();
-  try {
-    archiveFields(ar, version);
-  } catch (...) {
-    *this = previous;
-    throw;
-  }
+  kc_Persist::inPlace(ar, *this, [&] { archiveFields(ar, version); });
 }
 
 void kcBlobDiagInputData::archiveFields(kcArchive& ar, unsigned char version) {
@@ -142,15 +134,7 @@ void kcBlobDiagResultData::dispatchSerialize(kcArchive& ar) {
 }
 
 void kcBlobDiagResultData::serialize_(kcArchive& ar, unsigned char version) {
-  if (ar.isStoring()) return archiveFields(ar, version);
-  const kcBlobDiagResultData previous(*this);
-  mutating();
-  try {
-    archiveFields(ar, version);
-  } catch (...) {
-    *this = previous;
-    throw;
-  }
+  kc_Persist::inPlace(ar, *this, [&] { archiveFields(ar, version); });
 }
 
 void kcBlobDiagResultData::archiveFields(kcArchive& ar, unsigned char version) {

@@ -334,21 +334,11 @@ void kcBlobParams::dispatchSerialize(kcArchive& ar) {
   kc_Persist::dispatch(ar, *this, kLevel, &kcBlobParams::serialize_);
 }
 
+// Loading writes the fields in place (the archive may refer back to the mask by its address); a
+// failure puts the previous values back into the same members.
 void kcBlobParams::serialize_(kcArchive& ar, unsigned char version) {
-  if (ar.isStoring()) {
-    archiveFields(ar, version);
-    return;
-  }
-  // Loading writes the fields in place (the archive may refer back to the mask by its address);
-  // a failure puts the previous values back into the same members.
-  kcBlobParams previous(*this);
-  mutating();
-  try {
-    archiveFields(ar, version);
-  } catch (...) {
-    takeFields(previous);
-    throw;
-  }
+  kc_Persist::inPlace(ar, *this, [&] { archiveFields(ar, version); },
+                      [&](kcBlobParams& previous) { takeFields(previous); });
 }
 
 void kcBlobParams::archiveFields(kcArchive& ar, unsigned char version) {

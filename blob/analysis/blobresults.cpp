@@ -81,15 +81,16 @@ void kcBlobResults::serialize_(kcArchive& ar, unsigned char) {
   kcRLEBuffer previousRle(rle_), previousMasked(masked_), previousMorphed(morphed_);
   double rleTime = 0.0, maskTime = 0.0, morphTime = 0.0, connectTime = 0.0;
   std::unique_ptr<kcBlobSceneDescription> scene;
-  try {
-    ar || rleTime || rle_ || maskTime || masked_ || morphTime || morphed_ || connectTime;
-    kc_Persist::ownedPointer(ar, scene);
-  } catch (...) {
-    rle_ = std::move(previousRle);
-    masked_ = std::move(previousMasked);
-    morphed_ = std::move(previousMorphed);
-    throw;
-  }
+  kc_Persist::rollBack(
+      [&] {
+        ar || rleTime || rle_ || maskTime || masked_ || morphTime || morphed_ || connectTime;
+        kc_Persist::ownedPointer(ar, scene);
+      },
+      [&] {
+        rle_ = std::move(previousRle);
+        masked_ = std::move(previousMasked);
+        morphed_ = std::move(previousMorphed);
+      });
   mutating();
   RLETime_ = rleTime;
   maskTime_ = maskTime;

@@ -1,5 +1,6 @@
 // The persistence frame every archived class follows: the dispatch of one class level, version
-// rejection, and the archive forms of enumerations, pairs, vectors and pointers.
+// rejection, the roll-back of a failed load, and the archive forms of enumerations, pairs,
+// vectors and pointers.
 #pragma once
 
 #include <foundation/archive.h>
@@ -77,6 +78,38 @@ class kc_Persist : private kcPersistent {
   // version is newer than level.current (for a level at version 0: any version but 0).
   static void checkVersion(unsigned char version, const Level& level) {
     if (version > level.current) throw kcArchive::UnknownVersion(level.file, level.line);
+  }
+
+  // rollBack(load, restore): runs load(); when it throws, runs restore() and rethrows what load
+  // threw. restore must put back what load changed; if restore itself throws, that propagates.
+  template <class Load, class Restore>
+  static void rollBack(Load&& load, Restore&& restore) {
+    try {
+      load();
+    } catch (...) {
+      restore();
+      throw;
+    }
+  }
+
+  // inPlace(ar, self, fields, restore): archives fields of self that a load writes in place,
+  // because later references in the archive may name them by address. Storing runs fields().
+  // Loading copies self, gives notice (self.mutating()), runs fields() and, when that throws, hands
+  // the copy to restore (as Self&) and rethrows: a failed load leaves self as it was. Without
+  // restore the copy is assigned back (self = copy). Costs one copy of self per load.
+  template <class Self, class Fields, class Restore>
+  static void inPlace(kcArchive& ar, Self& self, Fields&& fields, Restore&& restore) {
+    if (ar.isStoring()) {
+      fields();
+      return;
+    }
+    Self previous(self);
+    self.mutating();
+    rollBack(fields, [&] { restore(previous); });
+  }
+  template <class Self, class Fields>
+  static void inPlace(kcArchive& ar, Self& self, Fields&& fields) {
+    inPlace(ar, self, fields, [&](const Self& previous) { self = previous; });
   }
 
   // enumeration(ar, value): an enumeration as an int (4 bytes). Loading takes any stored value
