@@ -28,6 +28,8 @@ constexpr kc_Persist::Level kLegacyLevel{0, "blob/blob", kLegacyVersionLine};
 kc_BlobCopy::kc_BlobCopy(const kc_BlobCopy& other)
     : scene(other.scene),
       entry(other.entry),
+      prevSibling(other.prevSibling),
+      numChildren(other.numChildren),
       origin(other.origin),
       region(other.region),
       record(other.record),
