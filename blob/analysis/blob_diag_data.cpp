@@ -1,16 +1,25 @@
-// kcBlobDiagInputData and kcBlobDiagResultData: construction, copies, setters and archive forms.
+// kcBlobDiagInputData and kcBlobDiagResultData: construction, copies, setters and archive forms;
+// what the two share lives in kc_BlobDiagData.
 #include <blob/blobdiag.h>
 
 #include <foundation/archive.h>
 #include <foundation/exception.h>
+#include <foundation/persist.h>
 
 #include <cstdint>
-
-#include "base/persist.h"
+#include <type_traits>
 
 namespace {
 
+// The archive form's version, and the lines the two classes' version errors report: fixed numbers,
+// part of the errors' messages and archive forms.
 constexpr unsigned char kVersion = 1;
+constexpr int kInputVersionLine = 79;
+constexpr int kResultVersionLine = 147;
+template <class Derived>
+constexpr kc_Persist::Level kLevel{
+    kVersion, "blob/blobtool",
+    std::is_same_v<Derived, kcBlobDiagInputData> ? kInputVersionLine : kResultVersionLine};
 
 std::uint32_t checkedFlags(unsigned long flags) {
   if (flags > UINT32_MAX) throw kcBadArgument(L"Diagnostics flags must fit 32 bits.");
@@ -25,21 +34,22 @@ void archiveFlags(kcArchive& ar, std::uint32_t& flags) {
 
 }  // namespace
 
-// ---- kcBlobDiagInputData
+// ---- kc_BlobDiagData
 
-kc_Instantiator kcBlobDiagInputData::sExemplar{"kcBlobDiagInputData", typeid(kcBlobDiagInputData),
-                                               &kcBlobDiagInputData::make};
+template <class Derived, class Content>
+kcDiagData* kc_BlobDiagData<Derived, Content>::copy() const {
+  return new Derived(static_cast<const Derived&>(*this));
+}
 
-kcPersistent* kcBlobDiagInputData::make() { return new kcBlobDiagInputData; }
+template <class Derived, class Content>
+kcPersistent* kc_BlobDiagData<Derived, Content>::make() {
+  return new Derived;
+}
 
-kcBlobDiagInputData::kcBlobDiagInputData() = default;
-kcBlobDiagInputData::kcBlobDiagInputData(const kcBlobParams& params) : params_(params) {}
-kcBlobDiagInputData::kcBlobDiagInputData(const kcBlobDiagInputData& other) = default;
-kcBlobDiagInputData::~kcBlobDiagInputData() = default;
-
-kcBlobDiagInputData& kcBlobDiagInputData::operator=(const kcBlobDiagInputData& other) {
+template <class Derived, class Content>
+kc_BlobDiagData<Derived, Content>& kc_BlobDiagData<Derived, Content>::operator=(const kc_BlobDiagData& other) {
   if (this == &other) return *this;
-  params_ = other.params_;  // the only step that can fail; it changes nothing then
+  content_ = other.content_;  // the only step that can fail; it changes nothing then
   mutating();
   kcDiagData::operator=(other);
   runImage_ = other.runImage_;
@@ -47,55 +57,57 @@ kcBlobDiagInputData& kcBlobDiagInputData::operator=(const kcBlobDiagInputData& o
   return *this;
 }
 
-kcDiagData* kcBlobDiagInputData::copy() const { return new kcBlobDiagInputData(*this); }
-
-void kcBlobDiagInputData::params(const kcBlobParams& params) {
-  mutating();
-  params_ = params;
-}
-
-void kcBlobDiagInputData::runImage(const kcRLEBuffer& image) {
+template <class Derived, class Content>
+void kc_BlobDiagData<Derived, Content>::runImage(const kcRLEBuffer& image) {
   mutating();
   runImage_ = image;
 }
 
-void kcBlobDiagInputData::diagFlags(unsigned long flags) {
+template <class Derived, class Content>
+void kc_BlobDiagData<Derived, Content>::diagFlags(unsigned long flags) {
   const std::uint32_t value = checkedFlags(flags);
   mutating();
   diagFlags_ = value;
 }
 
-void kcBlobDiagInputData::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcBlobDiagInputData))) return;
-  unsigned char version = kVersion;
-  ar || version;
-  kcBlobDiagInputData::serialize_(ar, version);
-  setVisited(ar, this, sizeof(kcBlobDiagInputData));
+template <class Derived, class Content>
+void kc_BlobDiagData<Derived, Content>::dispatchSerialize(kcArchive& ar) {
+  kc_Persist::dispatch(ar, static_cast<Derived&>(*this), kLevel<Derived>,
+                       [&](unsigned char version) { kc_BlobDiagData::serialize_(ar, version); });
 }
 
 // Loading writes the fields in place (later references in the archive may name them by address)
 // and puts the previous values back when it fails.
-void kcBlobDiagInputData::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
-  if (ar.isStoring()) return archiveFields(ar, version);
-  const kcBlobDiagInputData previous(*this);
-  mutating();
-  try {
-    archiveFields(ar, version);
-  } catch (...) {
-    *this = previous;
-    throw;
-  }
+template <class Derived, class Content>
+void kc_BlobDiagData<Derived, Content>::serialize_(kcArchive& ar, unsigned char version) {
+  kc_Persist::inPlace(ar, static_cast<Derived&>(*this), [&] { archiveFields(ar, version); });
 }
 
-void kcBlobDiagInputData::archiveFields(kcArchive& ar, unsigned char version) {
+template <class Derived, class Content>
+void kc_BlobDiagData<Derived, Content>::archiveFields(kcArchive& ar, unsigned char version) {
   if (version >= 1)
     kcDiagData::dispatchSerialize(ar);
   else
     kcPersistent::dispatchSerialize(ar);
-  ar || params_;
+  ar || content_;
   ar || runImage_;
   archiveFlags(ar, diagFlags_);
+}
+
+template class kc_BlobDiagData<kcBlobDiagInputData, kcBlobParams>;
+template class kc_BlobDiagData<kcBlobDiagResultData, kcBlobResults>;
+
+// ---- kcBlobDiagInputData
+
+kc_Instantiator kcBlobDiagInputData::sExemplar{"kcBlobDiagInputData", typeid(kcBlobDiagInputData),
+                                               &kcBlobDiagInputData::make};
+
+kcBlobDiagInputData::kcBlobDiagInputData() = default;
+kcBlobDiagInputData::kcBlobDiagInputData(const kcBlobParams& params) : kc_BlobDiagData(params) {}
+
+void kcBlobDiagInputData::params(const kcBlobParams& params) {
+  mutating();
+  content_ = params;
 }
 
 // ---- kcBlobDiagResultData
@@ -103,65 +115,7 @@ void kcBlobDiagInputData::archiveFields(kcArchive& ar, unsigned char version) {
 kc_Instantiator kcBlobDiagResultData::sExemplar{"kcBlobDiagResultData", typeid(kcBlobDiagResultData),
                                                 &kcBlobDiagResultData::make};
 
-kcPersistent* kcBlobDiagResultData::make() { return new kcBlobDiagResultData; }
-
 kcBlobDiagResultData::kcBlobDiagResultData() = default;
-kcBlobDiagResultData::kcBlobDiagResultData(const kcBlobResults& results) : blobResults_(results) {}
-kcBlobDiagResultData::kcBlobDiagResultData(const kcBlobDiagResultData& other) = default;
-kcBlobDiagResultData::~kcBlobDiagResultData() = default;
+kcBlobDiagResultData::kcBlobDiagResultData(const kcBlobResults& results) : kc_BlobDiagData(results) {}
 
-kcBlobDiagResultData& kcBlobDiagResultData::operator=(const kcBlobDiagResultData& other) {
-  if (this == &other) return *this;
-  blobResults_ = other.blobResults_;  // the only step that can fail; it changes nothing then
-  mutating();
-  kcDiagData::operator=(other);
-  runImage_ = other.runImage_;
-  diagFlags_ = other.diagFlags_;
-  return *this;
-}
-
-kcDiagData* kcBlobDiagResultData::copy() const { return new kcBlobDiagResultData(*this); }
-
-void kcBlobDiagResultData::blobResults(const kcBlobResults& results) { blobResults_ = results; }
-
-void kcBlobDiagResultData::runImage(const kcRLEBuffer& image) {
-  mutating();
-  runImage_ = image;
-}
-
-void kcBlobDiagResultData::diagFlags(unsigned long flags) {
-  const std::uint32_t value = checkedFlags(flags);
-  mutating();
-  diagFlags_ = value;
-}
-
-void kcBlobDiagResultData::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcBlobDiagResultData))) return;
-  unsigned char version = kVersion;
-  ar || version;
-  kcBlobDiagResultData::serialize_(ar, version);
-  setVisited(ar, this, sizeof(kcBlobDiagResultData));
-}
-
-void kcBlobDiagResultData::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
-  if (ar.isStoring()) return archiveFields(ar, version);
-  const kcBlobDiagResultData previous(*this);
-  mutating();
-  try {
-    archiveFields(ar, version);
-  } catch (...) {
-    *this = previous;
-    throw;
-  }
-}
-
-void kcBlobDiagResultData::archiveFields(kcArchive& ar, unsigned char version) {
-  if (version >= 1)
-    kcDiagData::dispatchSerialize(ar);
-  else
-    kcPersistent::dispatchSerialize(ar);
-  ar || blobResults_;
-  ar || runImage_;
-  archiveFlags(ar, diagFlags_);
-}
+void kcBlobDiagResultData::blobResults(const kcBlobResults& results) { content_ = results; }

@@ -81,7 +81,7 @@ std::wstring sceneText(const Scene& scene) {
 }  // namespace
 
 std::wstring kcBlobDiagInputData::getAsText() const {
-  const kcBlobParams& p = params_;
+  const kcBlobParams& p = params();
   switch (p.segmentationType()) {
     case kcBlobParams::eNoSegmentation:
       return L"No segmentation. ScaleVal = " + byteText(p.scaleVal()) + L"\n";
@@ -102,6 +102,6 @@ std::wstring kcBlobDiagInputData::getAsText() const {
 
 std::wstring kcBlobDiagResultData::getAsText() const {
   std::wstring text = L"Connectivity Kind  = ";
-  if (const Scene* scene = blobResults_.connectedBlobs()) text += sceneText(*scene);
+  if (const Scene* scene = blobResults().connectedBlobs()) text += sceneText(*scene);
   return text + L"\n";
 }

@@ -1,5 +1,6 @@
 // kcBlobParams: construction, copying, the checked setters and getters, and the archive form.
 #include <blob/blobtool.h>
+#include <foundation/persist.h>
 
 #include <cstdint>
 #include <limits>
@@ -8,11 +9,14 @@
 #include "base/messages.h"
 #include "analysis/params_check.h"
 #include "connect/connect_settings.h"
-#include "base/persist.h"
 
 namespace {
 
+// The archive form's version, and the line its version errors report: a fixed number, part of the
+// error's message and archive form.
 constexpr unsigned char kVersion = 1;
+constexpr int kVersionLine = 334;
+constexpr kc_Persist::Level kLevel{kVersion, "blob/blobtool", kVersionLine};
 
 using Msg = kc_BlobMessages;
 
@@ -327,25 +331,14 @@ void kcBlobParams::useMaskForInterior(bool use) {
 // ---- archive form
 
 void kcBlobParams::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &kcBlobParams::serialize_);
+  kc_Persist::dispatch(ar, *this, kLevel, &kcBlobParams::serialize_);
 }
 
+// Loading writes the fields in place (the archive may refer back to the mask by its address); a
+// failure puts the previous values back into the same members.
 void kcBlobParams::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
-  if (ar.isStoring()) {
-    archiveFields(ar, version);
-    return;
-  }
-  // Loading writes the fields in place (the archive may refer back to the mask by its address);
-  // a failure puts the previous values back into the same members.
-  kcBlobParams previous(*this);
-  mutating();
-  try {
-    archiveFields(ar, version);
-  } catch (...) {
-    takeFields(previous);
-    throw;
-  }
+  kc_Persist::inPlace(ar, *this, [&] { archiveFields(ar, version); },
+                      [&](kcBlobParams& previous) { takeFields(previous); });
 }
 
 void kcBlobParams::archiveFields(kcArchive& ar, unsigned char version) {

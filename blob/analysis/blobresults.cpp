@@ -2,15 +2,18 @@
 #include <blob/blobtool.h>
 
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 
 #include <memory>
 #include <utility>
 
-#include "base/persist.h"
-
 namespace {
 
+// The archive form's version, and the line its version errors report: a fixed number, part of the
+// error's message and archive form.
 constexpr unsigned char kVersion = 0;
+constexpr int kVersionLine = 70;
+constexpr kc_Persist::Level kLevel{kVersion, "blob/blobtool", kVersionLine};
 
 }  // namespace
 
@@ -63,11 +66,10 @@ void kcBlobResults::relinquishBSDOwnership() {
 }
 
 void kcBlobResults::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &kcBlobResults::serialize_);
+  kc_Persist::dispatch(ar, *this, kLevel, &kcBlobResults::serialize_);
 }
 
-void kcBlobResults::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blobtool", __LINE__);
+void kcBlobResults::serialize_(kcArchive& ar, unsigned char) {
   if (ar.isStoring()) {
     ar || RLETime_ || rle_ || maskTime_ || masked_ || morphTime_ || morphed_ || connectTime_;
     kc_Persist::ownedPointer(ar, connectedBlobs_);
@@ -79,15 +81,16 @@ void kcBlobResults::serialize_(kcArchive& ar, unsigned char version) {
   kcRLEBuffer previousRle(rle_), previousMasked(masked_), previousMorphed(morphed_);
   double rleTime = 0.0, maskTime = 0.0, morphTime = 0.0, connectTime = 0.0;
   std::unique_ptr<kcBlobSceneDescription> scene;
-  try {
-    ar || rleTime || rle_ || maskTime || masked_ || morphTime || morphed_ || connectTime;
-    kc_Persist::ownedPointer(ar, scene);
-  } catch (...) {
-    rle_ = std::move(previousRle);
-    masked_ = std::move(previousMasked);
-    morphed_ = std::move(previousMorphed);
-    throw;
-  }
+  kc_Persist::rollBack(
+      [&] {
+        ar || rleTime || rle_ || maskTime || masked_ || morphTime || morphed_ || connectTime;
+        kc_Persist::ownedPointer(ar, scene);
+      },
+      [&] {
+        rle_ = std::move(previousRle);
+        masked_ = std::move(previousMasked);
+        morphed_ = std::move(previousMorphed);
+      });
   mutating();
   RLETime_ = rleTime;
   maskTime_ = maskTime;

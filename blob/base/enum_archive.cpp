@@ -2,7 +2,7 @@
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
 
-#include "base/persist.h"
+#include <foundation/persist.h>
 
 kcArchive& operator||(kcArchive& ar, kcBlobSceneDescription::Analysis& value) {
   kc_Persist::enumeration(ar, value);

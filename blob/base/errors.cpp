@@ -3,12 +3,14 @@
 #include <blob/blobdefs.h>
 #include <blob/blobdesc.h>
 
-#include "base/persist.h"
+#include <foundation/persist.h>
 
 namespace {
 
-// Every error class is at archive version 0 and adds no field of its own.
-constexpr unsigned char kVersion = 0;
+// level(name): the archive level of an error class registered (or, for an abstract one, named) as
+// name. Every error class is at version 0 and adds no field of its own; its name is the file its
+// version errors report, at line 0.
+constexpr kc_Persist::Level level(const char* name) { return {0, name, 0}; }
 
 // rethrowAndDelete(self): the shared body of suicideAndRethrow: copy, delete, throw the copy.
 template <class E>
@@ -25,11 +27,10 @@ template <class E>
 kcBlobDefs::Errors::~Errors() = default;
 
 void kcBlobDefs::Errors::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &Errors::serialize_);
+  kc_Persist::dispatch(ar, *this, level("kcBlobDefs::Errors"), &Errors::serialize_);
 }
 
-void kcBlobDefs::Errors::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "kcBlobDefs::Errors", 0);
+void kcBlobDefs::Errors::serialize_(kcArchive& ar, unsigned char) {
   kcExceptionWithString::dispatchSerialize(ar);
 }
 
@@ -43,11 +44,10 @@ long kcBlobDefs::BadParams::errorNumber() const { return kErrorNumber; }
 void kcBlobDefs::BadParams::suicideAndRethrow() { rethrowAndDelete(this); }
 
 void kcBlobDefs::BadParams::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &BadParams::serialize_);
+  kc_Persist::dispatch(ar, *this, level("kcBlobDefs::BadParams"), &BadParams::serialize_);
 }
 
-void kcBlobDefs::BadParams::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "kcBlobDefs::BadParams", 0);
+void kcBlobDefs::BadParams::serialize_(kcArchive& ar, unsigned char) {
   Errors::dispatchSerialize(ar);
 }
 
@@ -61,11 +61,10 @@ long kcBlob::BadMeasure::errorNumber() const { return kErrorNumber; }
 void kcBlob::BadMeasure::suicideAndRethrow() { rethrowAndDelete(this); }
 
 void kcBlob::BadMeasure::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &BadMeasure::serialize_);
+  kc_Persist::dispatch(ar, *this, level("kcBlob::BadMeasure"), &BadMeasure::serialize_);
 }
 
-void kcBlob::BadMeasure::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "kcBlob::BadMeasure", 0);
+void kcBlob::BadMeasure::serialize_(kcArchive& ar, unsigned char) {
   Errors::dispatchSerialize(ar);
 }
 
@@ -79,11 +78,10 @@ long kcBlobSceneDescription::BadId::errorNumber() const { return kErrorNumber; }
 void kcBlobSceneDescription::BadId::suicideAndRethrow() { rethrowAndDelete(this); }
 
 void kcBlobSceneDescription::BadId::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &BadId::serialize_);
+  kc_Persist::dispatch(ar, *this, level("kcBlobSceneDescription::BadId"), &BadId::serialize_);
 }
 
-void kcBlobSceneDescription::BadId::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "kcBlobSceneDescription::BadId", 0);
+void kcBlobSceneDescription::BadId::serialize_(kcArchive& ar, unsigned char) {
   Errors::dispatchSerialize(ar);
 }
 
@@ -97,11 +95,10 @@ long kcBlobSceneDescription::Degenerate::errorNumber() const { return kErrorNumb
 void kcBlobSceneDescription::Degenerate::suicideAndRethrow() { rethrowAndDelete(this); }
 
 void kcBlobSceneDescription::Degenerate::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &Degenerate::serialize_);
+  kc_Persist::dispatch(ar, *this, level("kcBlobSceneDescription::Degenerate"), &Degenerate::serialize_);
 }
 
-void kcBlobSceneDescription::Degenerate::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "kcBlobSceneDescription::Degenerate", 0);
+void kcBlobSceneDescription::Degenerate::serialize_(kcArchive& ar, unsigned char) {
   Errors::dispatchSerialize(ar);
 }
 
@@ -115,11 +112,11 @@ long kcBlobSceneDescription::DuplicateFilter::errorNumber() const { return kErro
 void kcBlobSceneDescription::DuplicateFilter::suicideAndRethrow() { rethrowAndDelete(this); }
 
 void kcBlobSceneDescription::DuplicateFilter::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &DuplicateFilter::serialize_);
+  kc_Persist::dispatch(ar, *this, level("kcBlobSceneDescription::DuplicateFilter"),
+                       &DuplicateFilter::serialize_);
 }
 
-void kcBlobSceneDescription::DuplicateFilter::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "kcBlobSceneDescription::DuplicateFilter", 0);
+void kcBlobSceneDescription::DuplicateFilter::serialize_(kcArchive& ar, unsigned char) {
   Errors::dispatchSerialize(ar);
 }
 
@@ -128,10 +125,9 @@ void kcBlobSceneDescription::DuplicateFilter::serialize_(kcArchive& ar, unsigned
 kc_BlobInternalDefs::Errors::~Errors() = default;
 
 void kc_BlobInternalDefs::Errors::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kVersion, &Errors::serialize_);
+  kc_Persist::dispatch(ar, *this, level("kc_BlobInternalDefs::Errors"), &Errors::serialize_);
 }
 
-void kc_BlobInternalDefs::Errors::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "kc_BlobInternalDefs::Errors", 0);
+void kc_BlobInternalDefs::Errors::serialize_(kcArchive& ar, unsigned char) {
   kcException::dispatchSerialize(ar);
 }

@@ -4,9 +4,8 @@
 #include "connect/connect_engine.h"
 
 #include <foundation/assert.h>
+#include <foundation/persist.h>
 #include <foundation/rlebuffer.h>
-
-#include "base/persist.h"
 
 std::size_t kf_ReadAugmentedRow(const unsigned char* row, std::vector<kc_ScanRun>& out) {
   std::size_t n = 0;
@@ -43,8 +42,9 @@ void kc_ConnectivityAugmentedRLE::refill(const kcRLEBuffer& image) {
   if (!sameGeometry(image)) throw MismatchedImageSizes();
 }
 
-// The error class is at archive version 0 and adds no field of its own.
-constexpr unsigned char kErrorVersion = 0;
+// The error class is at archive version 0 and adds no field of its own; its registered name is the
+// file its version errors report, at line 0.
+constexpr kc_Persist::Level kErrorLevel{0, "kc_ConnectivityAugmentedRLE::MismatchedImageSizes", 0};
 
 // ---- kc_ConnectivityAugmentedRLE::MismatchedImageSizes
 
@@ -65,12 +65,9 @@ void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::suicideAndRethrow() {
 }
 
 void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kErrorVersion, &MismatchedImageSizes::serialize_);
+  kc_Persist::dispatch(ar, *this, kErrorLevel, &MismatchedImageSizes::serialize_);
 }
 
-void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::serialize_(kcArchive& ar,
-                                                                    unsigned char version) {
-  kc_Persist::checkVersion(version, kErrorVersion,
-                           "kc_ConnectivityAugmentedRLE::MismatchedImageSizes", 0);
+void kc_ConnectivityAugmentedRLE::MismatchedImageSizes::serialize_(kcArchive& ar, unsigned char) {
   kc_BlobInternalDefs::Errors::dispatchSerialize(ar);
 }

@@ -10,14 +10,26 @@
 
 #include <foundation/archive.h>
 #include <foundation/assert.h>
+#include <foundation/persist.h>
 
 static_assert(sizeof(kcBlob) == 24, "a scene holds a kcBlob per blob: keep it three words");
+
+namespace {
+
+// The line kc_BlobData's version errors report: a fixed number, part of the error's message and
+// archive form.
+constexpr int kLegacyVersionLine = 1622;
+constexpr kc_Persist::Level kLegacyLevel{0, "blob/blob", kLegacyVersionLine};
+
+}  // namespace
 
 // ---- where the data live ----
 
 kc_BlobCopy::kc_BlobCopy(const kc_BlobCopy& other)
     : scene(other.scene),
       entry(other.entry),
+      prevSibling(other.prevSibling),
+      numChildren(other.numChildren),
       origin(other.origin),
       region(other.region),
       record(other.record),
@@ -241,17 +253,10 @@ void kcBlob::repInvariant() const {
 kc_BlobData::~kc_BlobData() = default;
 
 void kc_BlobData::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kc_BlobData))) return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(ar, this, sizeof(kc_BlobData));
+  kc_Persist::dispatch(ar, *this, kLegacyLevel, &kc_BlobData::serialize_);
 }
 
-void kc_BlobData::serialize_(kcArchive& ar, unsigned char version) {
-  if (version != 0) throw kcArchive::UnknownVersion("blob/blob", 1622);
-  kcPersistent::dispatchSerialize(ar);
-}
+void kc_BlobData::serialize_(kcArchive& ar, unsigned char) { kcPersistent::dispatchSerialize(ar); }
 
 kcPersistent* kc_BlobData::make() { return new kc_BlobData(); }
 

@@ -6,323 +6,380 @@
 #include "object/blob_archive.h"
 #include "measure/blob_chain.h"
 #include "store/blob_parts.h"
-#include "base/persist.h"
 #include "store/bsd_data.h"
 
 #include <foundation/archive.h>
 #include <foundation/geometry.h>
+#include <foundation/persist.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
 constexpr unsigned char kVersion = 1;
 constexpr unsigned char kRecordVersion = 3;
+// The lines the blob's and its record's version errors report: fixed numbers, part of the errors'
+// messages and archive forms.
+constexpr int kBlobVersionLine = 1481;
+constexpr int kRecordVersionLine = 168;
+constexpr kc_Persist::Level kBlobLevel{kVersion, "blob/blob", kBlobVersionLine};
+constexpr kc_Persist::Level kRecordLevel{kRecordVersion, "blob/blob", kRecordVersionLine};
 constexpr std::uint64_t kMaxProjectionValue = 0xFFFFFFFFu;
 
-// RecordForm: the record as the archive holds it, field for field.
-struct RecordForm {
-  long parent = 0, nextSibling = 0, prevSibling = 0, firstChild = 0, numChildren = 0;
-  long nextShown = 0, prevShown = 0, firstShown = 0, numShown = 0;
-  long shownStamp = -1;
-  std::vector<keBlobDirection> chainCode;
-  kcPair<long> chainStart{0, 0};
-  std::vector<unsigned long> rowProjection, columnProjection, diagonalProjection;
-  long pelCount = -1;
-  double area = 0.0;
-  bool areaValid = false;
-  long horizontalSteps = 0, verticalSteps = 0, corners = 0;
-  double perimeter = 0.0;
-  long perimeterStamp = -1;
-  double centroidX = 0.0;
-  bool centroidXValid = false;
-  double centroidY = 0.0;
-  bool centroidYValid = false;
-  kcVector<2> centerOfMass;
-  long centerOfMassStamp = -1;
-  double sumXX = 0.0;
-  bool sumXXValid = false;
-  double sumYY = 0.0;
-  bool sumYYValid = false;
-  double sumXY = 0.0;
-  bool sumXYValid = false;
-  kcPair<double> inertia{0.0, 0.0};
-  long inertiaStamp = -1;
-  kcRadian angle;
-  kcPair<double> inertiaPrincipal{0.0, 0.0};
-  long principalStamp = -1;
-  double acircularityRms = 0.0;
-  long acircularityRmsStamp = -1;
-  kcRectangle<double> boundingBox;
-  kcVector<2> median;
-  long extentStamp = -1;
-  kcRadian extentAngle;
-  double extentExclusion = 0.0;
-  kcVector<2> center;
-  bool centerValid = false;
-  long transformStamp = -1;
-  kcXform<2> clientFromImage;
-  double xScale = 0.0, yScale = 0.0, areaScale = 0.0, aspect = 0.0, scale = 0.0;
-  bool interior = false;
-  bool interiorValid = false;
+// Places<kLoading>: where the fields of a blob's record live: its entry, its previous sibling and
+// number of children (which a scene makes on demand), its record, its other caches and its view
+// links. Read-only when storing.
+template <bool kLoading>
+struct Places {
+  template <class T>
+  using Ref = std::conditional_t<kLoading, T&, const T&>;
+  Ref<kc_BlobEntry> entry;
+  Ref<BlobId> prevSibling;
+  Ref<std::uint32_t> numChildren;
+  Ref<kc_BlobRecord> record;
+  Ref<kc_BlobMeasures> measures;
+  Ref<kc_ShownLinks> shown;
 };
+
+// kOutline tags the fields measured along the chain code: a load keeps them only when the stored
+// chain is the region's outline, and otherwise leaves them unknown (computed again).
+struct Outline {};
+constexpr Outline kOutline;
+
+// Extent: what a projection's length must match: the region's rows, columns or diagonals.
+enum class Extent { eRows, eColumns, eDiagonals };
+
+// recordFields(v, p): the record's archive form: each field once, in archive order, with the
+// record version that added it. The visitor's member says how a field is archived:
+//   value       each field by its own operator|| (the int32 counts take 4 bytes, as longs do)
+//   link        each a blob id as a long, 0 for none
+//   list        a list's first id and length as two longs; before version 3 the list's ids
+//   stamp       a change counter's value: its 32 bits through a signed long
+//   vector      kc_Persist::vector; pair: kc_Persist::pair; rectangle: kf_PersistenceHelper
+//   projection  the sums as a vector of unsigned long
+//   pelCount    the entry's pel count, or the record's when the entry has none
+//   centroid    x, x valid, y, y valid; memory holds one valid flag for both
+template <class V, class P>
+void recordFields(V& v, P& p) {
+  auto& e = p.entry;
+  auto& r = p.record;
+  auto& m = p.measures;
+  auto& b = m.boundary;
+  auto& s = p.shown;
+  v.link(0, e.parent, e.nextSibling, p.prevSibling);
+  v.list(0, e.firstChild, p.numChildren);
+  v.link(0, s.nextShown, s.prevShown);
+  v.list(0, s.firstShown, s.numShown);
+  v.stamp(0, s.shownStamp);
+  v.vector(kOutline, 0, b.chainCode);
+  v.pair(kOutline, 0, b.chainStart);
+  v.projection(0, b.rowProjection, Extent::eRows);
+  v.projection(0, b.columnProjection, Extent::eColumns);
+  v.projection(0, b.diagonalProjection, Extent::eDiagonals);
+  v.pelCount(0, e.pelCount, r.pelCount);
+  v.value(0, r.area, r.areaValid);
+  v.value(kOutline, 0, b.horizontalSteps, b.verticalSteps, b.corners, b.perimeter);
+  v.stamp(kOutline, 0, m.perimeterStamp);
+  v.centroid(0, r.centroidX, r.centroidY, r.centroidValid);
+  v.value(0, r.centerOfMass);
+  v.stamp(0, r.centerOfMassStamp);
+  v.value(0, m.sumXX, m.sumXXValid, m.sumYY, m.sumYYValid, b.sumXY, m.sumXYValid);
+  v.pair(0, m.inertia);
+  v.stamp(0, m.inertiaStamp);
+  v.value(0, m.angle);
+  v.pair(0, m.inertiaPrincipal);
+  v.stamp(0, m.principalStamp);
+  v.value(kOutline, 0, m.acircularityRms);
+  v.stamp(kOutline, 0, m.acircularityRmsStamp);
+  v.rectangle(0, m.boundingBox);
+  v.value(0, m.median);
+  v.stamp(0, m.extentStamp);
+  v.value(0, m.extentAngle, m.extentExclusion, m.center, m.centerValid);
+  v.stamp(1, m.transformStamp);
+  v.value(1, m.clientFromImage, m.xScale, m.yScale, m.areaScale, m.aspect, m.scale);
+  v.value(2, m.interior, m.interiorValid);
+}
 
 // Stamps are unsigned in memory and travel through the signed 32-bit long unchanged.
 long stampOut(Stamp s) { return static_cast<long>(static_cast<std::int32_t>(s)); }
 Stamp stampIn(long v) { return static_cast<Stamp>(v); }
 
-// listLinks(ar, first, count): the child lists of record versions 0 to 2: the ids as a vector;
-// the first one (0 for none) and the length are kept.
-void listLinks(kcArchive& ar, long& first, long& count) {
-  std::vector<long> ids;
-  kc_Persist::vector(ar, ids);
-  first = ids.empty() ? 0 : ids.front();
-  count = static_cast<long>(ids.size());
+// unknown(field), unknownStamp(s): a field in the state of one never computed: value-initialised,
+// and a stamp that is never current.
+template <class T>
+void unknown(T& field) {
+  field = T{};
 }
+void unknownStamp(Stamp& s) { s = kNeverComputed; }
 
-void archiveLinks(kcArchive& ar, RecordForm& f, unsigned char version) {
-  if (version >= 3) {
-    ar || f.parent || f.nextSibling || f.prevSibling || f.firstChild || f.numChildren;
-    ar || f.nextShown || f.prevShown || f.firstShown || f.numShown;
-    return;
+// StoreRecord: writes the fields of recordFields at the current record version. A projection with
+// a sum beyond 32 bits is written as unknown (empty) and computed again after loading.
+class StoreRecord {
+ public:
+  explicit StoreRecord(kcArchive& ar) : ar_(ar) {}
+
+  template <class... T>
+  void value(unsigned char, const T&... fields) {
+    (write(fields), ...);
   }
-  ar || f.parent || f.nextSibling || f.prevSibling;
-  listLinks(ar, f.firstChild, f.numChildren);
-  ar || f.nextShown || f.prevShown;
-  listLinks(ar, f.firstShown, f.numShown);
-}
-
-// archiveRecord(ar, f): the record's own version byte and fields, in archive order.
-void archiveRecord(kcArchive& ar, RecordForm& f) {
-  unsigned char version = kRecordVersion;
-  ar || version;
-  kc_Persist::checkVersion(version, kRecordVersion, "blob/blob", 168);
-  archiveLinks(ar, f, version);
-  ar || f.shownStamp;
-  kc_Persist::vector(ar, f.chainCode);
-  kc_Persist::pair(ar, f.chainStart);
-  kc_Persist::vector(ar, f.rowProjection);
-  kc_Persist::vector(ar, f.columnProjection);
-  kc_Persist::vector(ar, f.diagonalProjection);
-  ar || f.pelCount || f.area || f.areaValid;
-  ar || f.horizontalSteps || f.verticalSteps || f.corners;
-  ar || f.perimeter || f.perimeterStamp;
-  ar || f.centroidX || f.centroidXValid || f.centroidY || f.centroidYValid;
-  ar || f.centerOfMass;
-  ar || f.centerOfMassStamp;
-  ar || f.sumXX || f.sumXXValid || f.sumYY || f.sumYYValid || f.sumXY || f.sumXYValid;
-  kc_Persist::pair(ar, f.inertia);
-  ar || f.inertiaStamp;
-  ar || f.angle;
-  kc_Persist::pair(ar, f.inertiaPrincipal);
-  ar || f.principalStamp;
-  ar || f.acircularityRms || f.acircularityRmsStamp;
-  kf_PersistenceHelper<double>(ar, f.boundingBox);
-  ar || f.median;
-  ar || f.extentStamp;
-  ar || f.extentAngle;
-  ar || f.extentExclusion;
-  ar || f.center;
-  ar || f.centerValid;
-  if (version >= 1) {
-    ar || f.transformStamp;
-    ar || f.clientFromImage;
-    ar || f.xScale || f.yScale || f.areaScale || f.aspect || f.scale;
+  template <class... T>
+  void link(unsigned char, const T&... ids) {
+    (put(ids), ...);
   }
-  if (version >= 2) ar || f.interior || f.interiorValid;
-}
+  void list(unsigned char, BlobId first, std::uint32_t count) {
+    put(first);
+    put(count);
+  }
+  void stamp(unsigned char, Stamp s) { put(stampOut(s)); }
+  template <class T>
+  void vector(unsigned char, const std::vector<T>& field) {
+    std::vector<T> copy = field;
+    kc_Persist::vector(ar_, copy);
+  }
+  template <class T>
+  void pair(unsigned char, const T& field) {
+    T copy = field;
+    kc_Persist::pair(ar_, copy);
+  }
+  void projection(unsigned char, const std::vector<std::uint64_t>& field, Extent) {
+    std::vector<unsigned long> sums;
+    if (std::all_of(field.begin(), field.end(), [](std::uint64_t v) { return v <= kMaxProjectionValue; }))
+      sums.assign(field.begin(), field.end());
+    kc_Persist::vector(ar_, sums);
+  }
+  void pelCount(unsigned char, std::int32_t entry, std::int32_t record) { put(entry > 0 ? entry : record); }
+  void centroid(unsigned char, double x, double y, bool valid) {
+    bool xValid = valid, yValid = valid;
+    ar_ || x || xValid || y || yValid;
+  }
+  void rectangle(unsigned char, const kcRectangle<double>& field) {
+    kcRectangle<double> copy = field;
+    kf_PersistenceHelper<double>(ar_, copy);
+  }
+  // The outline's fields are written as any others.
+  template <class... T>
+  void value(Outline, unsigned char since, const T&... fields) {
+    value(since, fields...);
+  }
+  void stamp(Outline, unsigned char since, Stamp s) { stamp(since, s); }
+  template <class T>
+  void vector(Outline, unsigned char since, const T& field) {
+    vector(since, field);
+  }
+  template <class T>
+  void pair(Outline, unsigned char since, const T& field) {
+    pair(since, field);
+  }
 
-// projectionOut(p): a projection as the archive holds it; one with a sum beyond 32 bits is
-// written as unknown (empty) and computed again after loading.
-std::vector<unsigned long> projectionOut(const std::vector<std::uint64_t>& p) {
-  for (std::uint64_t v : p)
-    if (v > kMaxProjectionValue) return {};
-  return std::vector<unsigned long>(p.begin(), p.end());
-}
+ private:
+  template <class T>
+  void write(const T& field) {
+    T copy = field;
+    ar_ || copy;
+  }
+  void put(long v) { ar_ || v; }
 
-// formOf(...): the record form of a blob's caches.
-RecordForm formOf(const kc_BlobEntry& e, BlobId prevSibling, std::uint32_t numChildren, const kc_BlobRecord& r,
-                  const kc_BlobMeasures& m, const kc_ShownLinks& s) {
-  RecordForm f;
-  f.parent = e.parent;
-  f.nextSibling = e.nextSibling;
-  f.prevSibling = prevSibling;
-  f.firstChild = e.firstChild;
-  f.numChildren = numChildren;
-  f.nextShown = s.nextShown;
-  f.prevShown = s.prevShown;
-  f.firstShown = s.firstShown;
-  f.numShown = s.numShown;
-  f.shownStamp = stampOut(s.shownStamp);
-  const kc_BlobBoundaryData& b = m.boundary;
-  f.chainCode = b.chainCode;
-  f.chainStart = b.chainStart;
-  f.rowProjection = projectionOut(b.rowProjection);
-  f.columnProjection = projectionOut(b.columnProjection);
-  f.diagonalProjection = projectionOut(b.diagonalProjection);
-  f.pelCount = e.pelCount > 0 ? e.pelCount : r.pelCount;
-  f.area = r.area;
-  f.areaValid = r.areaValid;
-  f.horizontalSteps = b.horizontalSteps;
-  f.verticalSteps = b.verticalSteps;
-  f.corners = b.corners;
-  f.perimeter = b.perimeter;
-  f.perimeterStamp = stampOut(m.perimeterStamp);
-  f.centroidX = r.centroidX;
-  f.centroidY = r.centroidY;
-  f.centroidXValid = f.centroidYValid = r.centroidValid;
-  f.centerOfMass = r.centerOfMass;
-  f.centerOfMassStamp = stampOut(r.centerOfMassStamp);
-  f.sumXX = m.sumXX;
-  f.sumXXValid = m.sumXXValid;
-  f.sumYY = m.sumYY;
-  f.sumYYValid = m.sumYYValid;
-  f.sumXY = b.sumXY;
-  f.sumXYValid = m.sumXYValid;
-  f.inertia = m.inertia;
-  f.inertiaStamp = stampOut(m.inertiaStamp);
-  f.angle = m.angle;
-  f.inertiaPrincipal = m.inertiaPrincipal;
-  f.principalStamp = stampOut(m.principalStamp);
-  f.acircularityRms = m.acircularityRms;
-  f.acircularityRmsStamp = stampOut(m.acircularityRmsStamp);
-  f.boundingBox = m.boundingBox;
-  f.median = m.median;
-  f.extentStamp = stampOut(m.extentStamp);
-  f.extentAngle = m.extentAngle;
-  f.extentExclusion = m.extentExclusion;
-  f.center = m.center;
-  f.centerValid = m.centerValid;
-  f.transformStamp = stampOut(m.transformStamp);
-  f.clientFromImage = m.clientFromImage;
-  f.xScale = m.xScale;
-  f.yScale = m.yScale;
-  f.areaScale = m.areaScale;
-  f.aspect = m.aspect;
-  f.scale = m.scale;
-  f.interior = m.interior;
-  f.interiorValid = m.interiorValid;
-  return f;
-}
+  kcArchive& ar_;
+};
 
-// linkIn(v, limit): a stored id; refused unless 0 <= v <= limit.
-BlobId linkIn(long v, std::uint64_t limit) {
-  if (v < 0 || static_cast<std::uint64_t>(v) > limit) kcArchive::damaged();
-  return static_cast<BlobId>(v);
-}
+// LoadRecord: reads the fields of recordFields, stored at version, into a blob's fresh caches; a
+// field that version does not hold is unknown. A link must lie in 0..limit and a length in the
+// 32-bit range; finish() refuses the record (Damaged) when one did not, once all of it was read.
+// A projection whose length does not fit the region is unknown; so is a pel count the region
+// cannot weigh (a pel weighs its value, up to 255), which is then computed again when needed.
+class LoadRecord {
+ public:
+  LoadRecord(kcArchive& ar, unsigned char version, const kcRLEBuffer& region, std::uint64_t limit)
+      : ar_(ar), version_(version), region_(region), limit_(limit) {}
 
-// projectionIn(p, length): a stored projection, dropped (empty: computed again) unless it has
-// the region's length.
-std::vector<std::uint64_t> projectionIn(const std::vector<unsigned long>& p, long length) {
-  if (p.size() != static_cast<std::size_t>(length)) return {};
-  return std::vector<std::uint64_t>(p.begin(), p.end());
-}
+  template <class... T>
+  void value(unsigned char since, T&... fields) {
+    (read(since, fields), ...);
+  }
+  template <class... T>
+  void link(unsigned char since, T&... ids) {
+    (readLink(since, ids), ...);
+  }
+  void list(unsigned char since, BlobId& first, std::uint32_t& count) {
+    if (absent(since, first) || absent(since, count)) return;
+    long f = 0, n = 0;
+    if (version_ >= 3) {
+      f = get();
+      n = get();
+    } else {
+      std::vector<long> ids;
+      kc_Persist::vector(ar_, ids);
+      f = ids.empty() ? 0 : ids.front();
+      n = static_cast<long>(ids.size());
+    }
+    first = checked(f, limit_);
+    count = checked(n, std::numeric_limits<std::int32_t>::max());
+  }
+  void stamp(unsigned char since, Stamp& s) {
+    if (version_ < since) return unknownStamp(s);
+    s = stampIn(get());
+  }
+  template <class T>
+  void vector(unsigned char since, std::vector<T>& field) {
+    if (absent(since, field)) return;
+    kc_Persist::vector(ar_, field);
+  }
+  template <class T>
+  void pair(unsigned char since, T& field) {
+    if (absent(since, field)) return;
+    kc_Persist::pair(ar_, field);
+  }
+  void projection(unsigned char since, std::vector<std::uint64_t>& field, Extent extent) {
+    if (absent(since, field)) return;
+    std::vector<unsigned long> sums;
+    kc_Persist::vector(ar_, sums);
+    const long length = extent == Extent::eRows      ? region_.height()
+                        : extent == Extent::eColumns ? region_.width()
+                                                     : region_.width() + region_.height() - 1;
+    if (sums.size() == static_cast<std::size_t>(length)) field.assign(sums.begin(), sums.end());
+  }
+  void pelCount(unsigned char since, std::int32_t& entry, std::int32_t&) {
+    entry = -1;
+    if (version_ < since) return;
+    const long v = get();
+    const std::uint64_t most =
+        255u * static_cast<std::uint64_t>(region_.width()) * static_cast<std::uint64_t>(region_.height());
+    if (v >= 1 && static_cast<std::uint64_t>(v) <= most) entry = static_cast<std::int32_t>(v);
+  }
+  void centroid(unsigned char since, double& x, double& y, bool& valid) {
+    if (absent(since, x) || absent(since, y) || absent(since, valid)) return;
+    bool xValid = false, yValid = false;
+    ar_ || x || xValid || y || yValid;
+    valid = xValid && yValid;
+  }
+  void rectangle(unsigned char since, kcRectangle<double>& field) {
+    if (absent(since, field)) return;
+    kf_PersistenceHelper<double>(ar_, field);
+  }
+  // The outline's fields are read as any others; loadRecord decides whether they stay.
+  template <class... T>
+  void value(Outline, unsigned char since, T&... fields) {
+    value(since, fields...);
+  }
+  void stamp(Outline, unsigned char since, Stamp& s) { stamp(since, s); }
+  template <class T>
+  void vector(Outline, unsigned char since, T& field) {
+    vector(since, field);
+  }
+  template <class T>
+  void pair(Outline, unsigned char since, T& field) {
+    pair(since, field);
+  }
 
-// chainFits(f, region, touch): whether the stored chain, its start and its counts are the
-// region's outline as tracing it gives them.
-bool chainFits(const RecordForm& f, const kcRLEBuffer& region, kc_Chain::Touch touch) {
+  void finish() const {
+    if (outOfRange_) kcArchive::damaged();
+  }
+
+ private:
+  template <class T>
+  bool absent(unsigned char since, T& field) {
+    if (version_ >= since) return false;
+    unknown(field);
+    return true;
+  }
+  template <class T>
+  void read(unsigned char since, T& field) {
+    if (!absent(since, field)) ar_ || field;
+  }
+  void readLink(unsigned char since, BlobId& id) {
+    if (!absent(since, id)) id = checked(get(), limit_);
+  }
+  long get() {
+    long v = 0;
+    ar_ || v;
+    return v;
+  }
+  std::uint32_t checked(long v, std::uint64_t limit) {
+    if (v < 0 || static_cast<std::uint64_t>(v) > limit) outOfRange_ = true;
+    return static_cast<std::uint32_t>(v);
+  }
+
+  kcArchive& ar_;
+  const unsigned char version_;
+  const kcRLEBuffer& region_;
+  const std::uint64_t limit_;
+  bool outOfRange_ = false;
+};
+
+// ClearOutline: makes the outline's fields unknown; the others stay.
+struct ClearOutline {
+  template <class... T>
+  void value(Outline, unsigned char, T&... fields) {
+    (unknown(fields), ...);
+  }
+  void stamp(Outline, unsigned char, Stamp& s) { unknownStamp(s); }
+  template <class T>
+  void vector(Outline, unsigned char, T& field) {
+    unknown(field);
+  }
+  template <class T>
+  void pair(Outline, unsigned char, T& field) {
+    unknown(field);
+  }
+  template <class... T>
+  void value(unsigned char, const T&...) {}
+  template <class... T>
+  void link(unsigned char, const T&...) {}
+  template <class... T>
+  void list(unsigned char, const T&...) {}
+  template <class... T>
+  void stamp(unsigned char, const T&...) {}
+  template <class... T>
+  void vector(unsigned char, const T&...) {}
+  template <class... T>
+  void pair(unsigned char, const T&...) {}
+  template <class... T>
+  void projection(unsigned char, const T&...) {}
+  template <class... T>
+  void pelCount(unsigned char, const T&...) {}
+  template <class... T>
+  void centroid(unsigned char, const T&...) {}
+  template <class... T>
+  void rectangle(unsigned char, const T&...) {}
+};
+
+// outlineFits(b, region, kind, label): whether the loaded chain, its start and its counts are the
+// region's outline as tracing it gives them. Never for a whole-image scene, nor for a blob whose
+// scene kind is unknown.
+bool outlineFits(const kc_BlobBoundaryData& b, const kcRLEBuffer& region, const kcBlobSceneDescription::Analysis* kind,
+                 std::uint8_t label) {
+  if (b.chainCode.empty() || kind == nullptr || *kind == kcBlobSceneDescription::eWholeImageGreyScale) return false;
+  const bool labelled = *kind == kcBlobSceneDescription::eLabelled;
+  const kc_Chain::Touch touch = labelled ? kc_Chain::Touch{false, true} : kc_Chain::Touch{label != 0, label != 0};
   const kc_Chain::Trace t =
       kc_Chain::trace(region.pointToRow(0), static_cast<std::int32_t>(region.width()),
                       static_cast<std::int32_t>(region.height()), region.offset(), touch);
-  return t.code == f.chainCode && t.start == f.chainStart && t.horizontalSteps == f.horizontalSteps &&
-         t.verticalSteps == f.verticalSteps && t.corners == f.corners;
+  return t.code == b.chainCode && t.start == b.chainStart && t.horizontalSteps == b.horizontalSteps &&
+         t.verticalSteps == b.verticalSteps && t.corners == b.corners;
 }
 
-// LoadedBlob: what one load produces, before it is committed.
-struct LoadedBlob {
-  kc_BlobEntry entry;
-  BlobId prevSibling = 0;
-  std::uint32_t numChildren = 0;
-  kc_BlobRecord record;
-  kc_ShownLinks shown;
-};
-
-// takeBoundary(f, region, kind, label, m): the chain and its perimeter caches when the chain is
-// the region's outline; otherwise they stay unknown.
-void takeBoundary(const RecordForm& f, const kcRLEBuffer& region, const kcBlobSceneDescription::Analysis* kind,
-                  std::uint8_t label, kc_BlobMeasures& m) {
-  if (f.chainCode.empty() || kind == nullptr || *kind == kcBlobSceneDescription::eWholeImageGreyScale) return;
-  const bool labelled = *kind == kcBlobSceneDescription::eLabelled;
-  const kc_Chain::Touch touch = labelled ? kc_Chain::Touch{false, true} : kc_Chain::Touch{label != 0, label != 0};
-  if (!chainFits(f, region, touch)) return;
-  kc_BlobBoundaryData& b = m.boundary;
-  b.chainCode = f.chainCode;
-  b.chainStart = f.chainStart;
-  b.horizontalSteps = static_cast<std::int32_t>(f.horizontalSteps);
-  b.verticalSteps = static_cast<std::int32_t>(f.verticalSteps);
-  b.corners = static_cast<std::int32_t>(f.corners);
-  b.perimeter = f.perimeter;
-  m.perimeterStamp = stampIn(f.perimeterStamp);
-  m.acircularityRms = f.acircularityRms;
-  m.acircularityRmsStamp = stampIn(f.acircularityRmsStamp);
+// storeRecord(ar, p): the record's version byte and fields.
+void storeRecord(kcArchive& ar, const Places<false>& p) {
+  kc_Persist::version(ar, kRecordLevel);
+  StoreRecord out(ar);
+  recordFields(out, p);
 }
 
-// takeRecord(f, region, kind, label, limit, out, m): the loaded record checked against the region
-// and placed in the blob's caches.
-void takeRecord(const RecordForm& f, const kcRLEBuffer& region, const kcBlobSceneDescription::Analysis* kind,
-                std::uint8_t label, std::uint64_t limit, LoadedBlob& out, kc_BlobMeasures& m) {
-  kc_BlobEntry& e = out.entry;
-  e.parent = linkIn(f.parent, limit);
-  e.nextSibling = linkIn(f.nextSibling, limit);
-  out.prevSibling = linkIn(f.prevSibling, limit);
-  e.firstChild = linkIn(f.firstChild, limit);
-  out.numChildren = linkIn(f.numChildren, std::numeric_limits<std::int32_t>::max());
-  // The count is the region's weight (a pel weighs its value, up to 255); one the region cannot
-  // hold is unknown, and computed again when needed.
-  const std::uint64_t most = 255u * static_cast<std::uint64_t>(region.width()) * static_cast<std::uint64_t>(region.height());
-  e.pelCount = f.pelCount < 1 || static_cast<std::uint64_t>(f.pelCount) > most ? -1
-                                                                                : static_cast<std::int32_t>(f.pelCount);
-  kc_ShownLinks& s = out.shown;
-  s.nextShown = linkIn(f.nextShown, limit);
-  s.prevShown = linkIn(f.prevShown, limit);
-  s.firstShown = linkIn(f.firstShown, limit);
-  s.numShown = linkIn(f.numShown, std::numeric_limits<std::int32_t>::max());
-  s.shownStamp = stampIn(f.shownStamp);
-
-  kc_BlobRecord& r = out.record;
-  r.area = f.area;
-  r.areaValid = f.areaValid;
-  r.centroidX = f.centroidX;
-  r.centroidY = f.centroidY;
-  r.centroidValid = f.centroidXValid && f.centroidYValid;
-  r.centerOfMass = f.centerOfMass;
-  r.centerOfMassStamp = stampIn(f.centerOfMassStamp);
-
-  kc_BlobBoundaryData& b = m.boundary;
-  b.rowProjection = projectionIn(f.rowProjection, region.height());
-  b.columnProjection = projectionIn(f.columnProjection, region.width());
-  b.diagonalProjection = projectionIn(f.diagonalProjection, region.width() + region.height() - 1);
-  takeBoundary(f, region, kind, label, m);
-  m.sumXX = f.sumXX;
-  m.sumXXValid = f.sumXXValid;
-  m.sumYY = f.sumYY;
-  m.sumYYValid = f.sumYYValid;
-  b.sumXY = f.sumXY;
-  m.sumXYValid = f.sumXYValid;
-  m.inertia = f.inertia;
-  m.inertiaStamp = stampIn(f.inertiaStamp);
-  m.angle = f.angle;
-  m.inertiaPrincipal = f.inertiaPrincipal;
-  m.principalStamp = stampIn(f.principalStamp);
-  m.boundingBox = f.boundingBox;
-  m.median = f.median;
-  m.extentStamp = stampIn(f.extentStamp);
-  m.extentAngle = f.extentAngle;
-  m.extentExclusion = f.extentExclusion;
-  m.center = f.center;
-  m.centerValid = f.centerValid;
-  m.transformStamp = stampIn(f.transformStamp);
-  m.clientFromImage = f.clientFromImage;
-  m.xScale = f.xScale;
-  m.yScale = f.yScale;
-  m.areaScale = f.areaScale;
-  m.aspect = f.aspect;
-  m.scale = f.scale;
-  m.interior = f.interior;
-  m.interiorValid = f.interiorValid;
+// loadRecord(ar, p, region, kind, label, limit): a stored record read into a blob's fresh caches
+// and checked against its region (see LoadRecord and outlineFits).
+void loadRecord(kcArchive& ar, const Places<true>& p, const kcRLEBuffer& region,
+                const kcBlobSceneDescription::Analysis* kind, std::uint8_t label, std::uint64_t limit) {
+  LoadRecord in(ar, kc_Persist::version(ar, kRecordLevel), region, limit);
+  recordFields(in, p);
+  in.finish();
+  if (outlineFits(p.measures.boundary, region, kind, label)) return;
+  ClearOutline clear;
+  recordFields(clear, p);
 }
 
 // checkRegion(region, rect): refuses a region that is unbound, differs from the rectangle or has
@@ -383,11 +440,10 @@ void kcBlob::dispatchSerialize(kcArchive& ar) {
   // Refused before the version byte, so that a refused store writes nothing.
   if (ar.isStoring() && own() == nullptr && !data().storingBlobs)
     throw kcBadArgument(L"A blob held by a scene is archived with its scene or as a copy.");
-  kc_Persist::dispatch(ar, *this, kVersion, &kcBlob::serialize_);
+  kc_Persist::dispatch(ar, *this, kBlobLevel, &kcBlob::serialize_);
 }
 
 void kcBlob::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kVersion, "blob/blob", 1481);
   if (ar.isStoring()) {
     storeFields(ar);
     return;
@@ -409,24 +465,25 @@ void kcBlob::storeFields(kcArchive& ar) {
   ar || id || label;
   kf_PersistenceHelper<long>(ar, rect);
   ar || region;
-  static const kc_BlobMeasures kNone;
-  RecordForm f;
   if (p.copy) {
-    f = formOf(p.entry, p.copy->prevSibling, p.copy->numChildren, p.copy->record,
-               p.copy->measures ? *p.copy->measures : kNone, p.copy->shown);
-  } else {
-    const kc_BlobStore& s = *p.store;
-    const kc_BlobRecord& r = p.record();  // made (with the region view) from marks, if any
-    const kc_ShownLinks shown = s.links.empty() ? kc_ShownLinks{} : s.links[p.id - 1];
-    kc_BSDData& d = data();
-    f = formOf(p.entry, d.prevSiblingOf(p.id), d.numChildrenOf(p.id), r, s.extra[r.measures - 1], shown);
+    static const kc_BlobMeasures kNone;
+    const kc_BlobCopy& c = *p.copy;
+    storeRecord(ar, {p.entry, c.prevSibling, c.numChildren, c.record, c.measures ? *c.measures : kNone, c.shown});
+    return;
   }
-  archiveRecord(ar, f);
+  const kc_BlobStore& s = *p.store;
+  const kc_BlobRecord& r = p.record();  // made (with the region view) from marks, if any
+  const kc_ShownLinks shown = s.links.empty() ? kc_ShownLinks{} : s.links[p.id - 1];
+  kc_BSDData& d = data();
+  storeRecord(ar, {p.entry, d.prevSiblingOf(p.id), d.numChildrenOf(p.id), r, s.extra[r.measures - 1], shown});
 }
 
 void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
   kc_BlobLoadTarget* target = own() != nullptr ? own()->loadTarget : nullptr;
-  auto fresh = std::make_unique<kc_BlobCopy>();
+  // A blob of a scene being loaded reads into its temporary copy, which the scene's data take
+  // over; any other blob into a fresh copy it adopts once the load succeeded.
+  std::unique_ptr<kc_BlobCopy> fresh = target ? nullptr : std::make_unique<kc_BlobCopy>();
+  kc_BlobCopy& into = target ? *own() : *fresh;
   std::vector<std::shared_ptr<kcPersistent>>& keep = target ? *target->retired : fresh->keep;
   kcPersistent::dispatchSerialize(ar);
   const kcBlobSceneDescription* scene = loadScene(ar, target != nullptr, keep);
@@ -448,38 +505,21 @@ void kcBlob::loadFields(kcArchive& ar, unsigned char version) {
                      region.offset() == kcPair<long>(0, 0);
   if (!empty) checkRegion(region, rect);
 
-  LoadedBlob loaded;
-  loaded.entry.label = label;
+  into.entry.label = label;
   if (version >= 1) {
-    RecordForm f;
-    archiveRecord(ar, f);
     const kcBlobSceneDescription::Analysis* kind =
         target ? &target->kind : scene ? &scene->data_->connectivityKind : nullptr;
-    takeRecord(f, region, kind, label, numBlobs, loaded, *measures);
+    loadRecord(ar, {into.entry, into.prevSibling, into.numChildren, into.record, *measures, into.shown}, region,
+               kind, label, numBlobs);
   } else {
     loadLegacy(ar, keep);
     if (target) target->legacy = true;
   }
-
-  fresh->entry = loaded.entry;
-  fresh->prevSibling = loaded.prevSibling;
-  fresh->numChildren = loaded.numChildren;
-  fresh->entry.width = static_cast<std::int32_t>(region.width());  // 0 when empty
-  fresh->entry.height = static_cast<std::int32_t>(region.height());
-  fresh->origin = region.offset();
-  fresh->record = loaded.record;
-  fresh->shown = loaded.shown;
+  into.entry.width = static_cast<std::int32_t>(region.width());  // 0 when empty
+  into.entry.height = static_cast<std::int32_t>(region.height());
+  into.origin = region.offset();
   mutating();
-  if (target) {
-    kc_BlobCopy& c = *own();
-    c.entry = fresh->entry;
-    c.prevSibling = fresh->prevSibling;
-    c.numChildren = fresh->numChildren;
-    c.origin = fresh->origin;
-    c.record = fresh->record;
-    c.shown = fresh->shown;
-    return;
-  }
+  if (target) return;
   fresh->scene = scene;
   own(std::move(fresh));
   id_ = static_cast<std::int32_t>(id);

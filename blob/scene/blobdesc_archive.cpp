@@ -5,12 +5,12 @@
 
 #include "object/blob_archive.h"
 #include "store/blob_parts.h"
-#include "base/persist.h"
 #include "store/bsd_data.h"
 
 #include <foundation/archive.h>
 #include <foundation/exception.h>
 #include <foundation/geometry.h>
+#include <foundation/persist.h>
 #include <foundation/xform.h>
 
 #include <algorithm>
@@ -24,6 +24,12 @@ namespace {
 
 constexpr unsigned char kSceneVersion = 0;
 constexpr unsigned char kDataVersion = 3;
+// The lines the scene's and its data's version errors report: fixed numbers, part of the errors'
+// messages and archive forms.
+constexpr int kSceneVersionLine = 1161;
+constexpr int kDataVersionLine = 1176;
+constexpr kc_Persist::Level kSceneLevel{kSceneVersion, "blob/blobdesc", kSceneVersionLine};
+constexpr kc_Persist::Level kDataLevel{kDataVersion, "blob/blobdesc", kDataVersionLine};
 // The fewest archive bytes a blob takes (version bytes, scene tag, id, label, rectangle, region,
 // record): a loose lower bound, so a count is checked before anything is made for it.
 constexpr std::size_t kMinBlobBytes = 32;
@@ -62,9 +68,7 @@ void ids(kcArchive& ar, std::vector<BlobId>& v) {
 }
 
 void filterVector(kcArchive& ar, std::vector<kcBlobFilter>& filters) {
-  unsigned char version = 0;
-  ar || version;
-  kc_Persist::checkVersion(version, 0, nullptr, 0);
+  kc_Persist::version(ar, kc_Persist::kUnnamed);
   unsigned long count = filters.size();
   ar || count;
   if (ar.isLoading()) {
@@ -224,11 +228,10 @@ kc_Instantiator kcBlobSceneDescription::sExemplar{"kcBlobSceneDescription", type
 kcPersistent* kcBlobSceneDescription::make() { return new kcBlobSceneDescription(); }
 
 void kcBlobSceneDescription::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kSceneVersion, &kcBlobSceneDescription::serialize_);
+  kc_Persist::dispatch(ar, *this, kSceneLevel, &kcBlobSceneDescription::serialize_);
 }
 
-void kcBlobSceneDescription::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kSceneVersion, "blob/blobdesc", 1161);
+void kcBlobSceneDescription::serialize_(kcArchive& ar, unsigned char) {
   kcPersistent::dispatchSerialize(ar);
   if (ar.isStoring()) {
     bool degenerate = degenerate_;
@@ -259,11 +262,10 @@ kc_Instantiator kc_BSDData::sExemplar{"kc_BSDData", typeid(kc_BSDData), &kc_BSDD
 kcPersistent* kc_BSDData::make() { return new kc_BSDData(); }
 
 void kc_BSDData::dispatchSerialize(kcArchive& ar) {
-  kc_Persist::dispatch(ar, *this, kDataVersion, &kc_BSDData::serialize_);
+  kc_Persist::dispatch(ar, *this, kDataLevel, &kc_BSDData::serialize_);
 }
 
 void kc_BSDData::serialize_(kcArchive& ar, unsigned char version) {
-  kc_Persist::checkVersion(version, kDataVersion, "blob/blobdesc", 1176);
   kcPersistent::dispatchSerialize(ar);
   if (ar.isLoading()) mutating();
   archiveSettings(ar, version);
@@ -338,8 +340,7 @@ void kc_BSDData::archiveViews(kcArchive& ar, unsigned char version) {
 }
 
 void kc_BSDData::storeBlobs(kcArchive& ar) {
-  unsigned char version = 0;
-  ar || version;
+  kc_Persist::version(ar, kc_Persist::kUnnamed);
   unsigned long count = store.size();
   ar || count;
   kc_BlobArray& blobs = objects();
@@ -354,9 +355,7 @@ void kc_BSDData::storeBlobs(kcArchive& ar) {
 }
 
 void kc_BSDData::loadBlobs(kcArchive& ar) {
-  unsigned char version = 0;
-  ar || version;
-  kc_Persist::checkVersion(version, 0, nullptr, 0);
+  kc_Persist::version(ar, kc_Persist::kUnnamed);
   unsigned long count = 0;
   ar || count;
   ar.checkCount(count, kMinBlobBytes);

@@ -22,32 +22,65 @@
 
 class kcArchive;
 
-// kcBlobDiagInputData: what an analysis was given: a copy of its parameters, the run-length image
-// its run-length stage received (before masking and morphology; in the pel variants the encoded
-// image) and the recording flags.
+// kc_BlobDiagData<Derived, Content>: what the two diagnostics data classes below share: a copy of
+// Content (what an analysis was given or gave), a run-length image and the recording flags, with
+// their accessors, assignment and archive form. Derived is the class built on it; no other class
+// derives from it.
 //
 // Setters give notice (mutating()) and store a copy. diagFlags is 32 bits wide: diagFlags(f) with
 // f above 2^32 - 1 throws kcBadArgument and changes nothing. A new object's flags are 0.
-// Copies share the run image's immutable runs; everything else is copied.
+// Copies share the run image's immutable runs; everything else is copied. Assignment gives notice
+// and copies the three fields; a failed copy leaves the object as it was.
 //
 // Archive form, version 1: the kcDiagData part (a version-0 archive has the kcPersistent part in
-// its place and is read with it), the parameters, the run image, the flags (unsigned long).
-// A newer version throws kcArchive::UnknownVersion("blob/blobtool", line). Loaded values are taken
-// unchecked, as the parameters' own form takes them; a failed load leaves the object as it was.
-// Registered as "kcBlobDiagInputData".
-class BLOB_EXPORT kcBlobDiagInputData : public kcDiagData {
+// its place and is read with it), the content, the run image, the flags (unsigned long).
+// A newer version throws kcArchive::UnknownVersion("blob/blobtool", line), each class with a line of
+// its own. Loaded values are taken unchecked, as the content's own form takes them; a failed load
+// leaves the object as it was.
+template <class Derived, class Content>
+class BLOB_EXPORT kc_BlobDiagData : public kcDiagData {
+ public:
+  // copy(): a new Derived equal to this one; the caller owns it.
+  kcDiagData* copy() const override;
+
+  const kcRLEBuffer& runImage() const { return runImage_; }
+  void runImage(const kcRLEBuffer& image);
+  unsigned long diagFlags() const { return diagFlags_; }
+  void diagFlags(unsigned long flags);
+
+ protected:
+  kc_BlobDiagData() = default;
+  explicit kc_BlobDiagData(const Content& content) : content_(content) {}
+  kc_BlobDiagData(const kc_BlobDiagData& other) = default;
+  kc_BlobDiagData& operator=(const kc_BlobDiagData& other);
+  ~kc_BlobDiagData() override = default;
+
+  void dispatchSerialize(kcArchive& ar) override;
+  void serialize_(kcArchive& ar, unsigned char version) override;
+
+  // make(): the registry's factory of Derived.
+  static kcPersistent* make();
+
+  Content content_;
+
+ private:
+  void archiveFields(kcArchive& ar, unsigned char version);
+
+  kcRLEBuffer runImage_;
+  std::uint32_t diagFlags_ = 0;
+};
+
+// kcBlobDiagInputData: what an analysis was given: a copy of its parameters, the run-length image
+// its run-length stage received (before masking and morphology; in the pel variants the encoded
+// image) and the recording flags, as kc_BlobDiagData says. params(p) gives notice and stores a
+// copy. Copies and assignment are kc_BlobDiagData's. Registered as "kcBlobDiagInputData".
+class BLOB_EXPORT kcBlobDiagInputData : public kc_BlobDiagData<kcBlobDiagInputData, kcBlobParams> {
  public:
   // Default parameters and a degenerate run image.
   kcBlobDiagInputData();
   // A copy of params and a degenerate run image.
   explicit kcBlobDiagInputData(const kcBlobParams& params);
-  kcBlobDiagInputData(const kcBlobDiagInputData& other);
-  // Assignment gives notice and copies the three fields; a failed copy leaves this object as it was.
-  kcBlobDiagInputData& operator=(const kcBlobDiagInputData& other);
-  ~kcBlobDiagInputData() override;
 
-  // copy(): a new kcBlobDiagInputData equal to this one; the caller owns it.
-  kcDiagData* copy() const override;
   // getAsText(): the segmentation of the parameters, one line per setting, by kind:
   //   "No segmentation. ScaleVal = S\n", "Map. ScaleVal = S\n", "Threshold image. ScaleVal = S\n";
   //   "Hard threshold = T[%][ (inverted)]\n";
@@ -59,43 +92,24 @@ class BLOB_EXPORT kcBlobDiagInputData : public kcDiagData {
   // one) throws kcBadArgument.
   std::wstring getAsText() const override;
 
-  const kcBlobParams& params() const { return params_; }
+  const kcBlobParams& params() const { return content_; }
   void params(const kcBlobParams& params);
-  const kcRLEBuffer& runImage() const { return runImage_; }
-  void runImage(const kcRLEBuffer& image);
-  unsigned long diagFlags() const { return diagFlags_; }
-  void diagFlags(unsigned long flags);
-
- protected:
-  void dispatchSerialize(kcArchive& ar) override;
-  void serialize_(kcArchive& ar, unsigned char version) override;
 
  private:
-  void archiveFields(kcArchive& ar, unsigned char version);
-
-  static kcPersistent* make();
   static kc_Instantiator sExemplar;
-
-  kcBlobParams params_;
-  kcRLEBuffer runImage_;
-  std::uint32_t diagFlags_ = 0;
 };
 
 // kcBlobDiagResultData: what an analysis gave: a copy of its results (the scene deep-copied), the
-// run-length image of the input record and the recording flags. The same rules as
-// kcBlobDiagInputData, except that blobResults(results) assigns without giving notice of its own
-// (the results' assignment gives theirs). Registered as "kcBlobDiagResultData".
-class BLOB_EXPORT kcBlobDiagResultData : public kcDiagData {
+// run-length image of the input record and the recording flags, as kc_BlobDiagData says, except
+// that blobResults(results) assigns without giving notice of its own (the results' assignment gives
+// theirs). Registered as "kcBlobDiagResultData".
+class BLOB_EXPORT kcBlobDiagResultData : public kc_BlobDiagData<kcBlobDiagResultData, kcBlobResults> {
  public:
   // Empty results and a degenerate run image.
   kcBlobDiagResultData();
   // A copy of results and a degenerate run image.
   explicit kcBlobDiagResultData(const kcBlobResults& results);
-  kcBlobDiagResultData(const kcBlobDiagResultData& other);
-  kcBlobDiagResultData& operator=(const kcBlobDiagResultData& other);
-  ~kcBlobDiagResultData() override;
 
-  kcDiagData* copy() const override;
   // getAsText(): "Connectivity Kind  = " and, when the results hold a scene:
   //   " eGreyScale \n", " eLabelled \n" or " eWholeImageGreyScale \n" (nothing for another value);
   //   "Scale Value  = S\n" unless labelled;
@@ -111,24 +125,13 @@ class BLOB_EXPORT kcBlobDiagResultData : public kcDiagData {
   // kcBlobSceneDescription::Degenerate; the measures' errors pass through.
   std::wstring getAsText() const override;
 
-  const kcBlobResults& blobResults() const { return blobResults_; }
+  const kcBlobResults& blobResults() const { return content_; }
   void blobResults(const kcBlobResults& results);
-  const kcRLEBuffer& runImage() const { return runImage_; }
-  void runImage(const kcRLEBuffer& image);
-  unsigned long diagFlags() const { return diagFlags_; }
-  void diagFlags(unsigned long flags);
-
- protected:
-  void dispatchSerialize(kcArchive& ar) override;
-  void serialize_(kcArchive& ar, unsigned char version) override;
 
  private:
-  void archiveFields(kcArchive& ar, unsigned char version);
-
-  static kcPersistent* make();
   static kc_Instantiator sExemplar;
-
-  kcBlobResults blobResults_;
-  kcRLEBuffer runImage_;
-  std::uint32_t diagFlags_ = 0;
 };
+
+// Both instantiations live in the library.
+extern template class kc_BlobDiagData<kcBlobDiagInputData, kcBlobParams>;
+extern template class kc_BlobDiagData<kcBlobDiagResultData, kcBlobResults>;

@@ -7,6 +7,7 @@
 #include <blob/blobtool.h>
 #include <foundation/archive.h>
 #include <foundation/geometry.h>
+#include <foundation/persist.h>
 #include <foundation/rlebuffer.h>
 #include <foundation/xform.h>
 
@@ -15,7 +16,6 @@
 #include <vector>
 
 #include "blob/connect/connect_fixture.h"
-#include "base/persist.h"
 
 namespace archive_forms {
 
@@ -101,6 +101,8 @@ struct Record {
   std::vector<unsigned long> rows;
   long pelCount = -1;
   long steps[3] = {0, 0, 0};
+  double perimeter = 0.0;
+  long perimeterStamp = -1;
   bool interior = false, interiorValid = false;
   unsigned char pairVersion = 0;
 
@@ -128,7 +130,8 @@ struct Record {
     kc_Persist::vector(ar, empty);
     double d = 0.0;
     bool no = false;
-    ar || r.pelCount || d || no || r.steps[0] || r.steps[1] || r.steps[2] || d || never;  // area, steps, perimeter
+    ar || r.pelCount || d || no || r.steps[0] || r.steps[1] || r.steps[2];             // area, steps
+    ar || r.perimeter || r.perimeterStamp;
     ar || d || no || d || no;                                                          // centroid
     kcVector<2> point;
     ar || point || never;                                                              // centre of mass

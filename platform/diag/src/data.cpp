@@ -2,10 +2,15 @@
 #include <diag/data.h>
 
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 
 namespace {
 
+// The archive form's version, and the line its version errors report: a fixed number, part of the
+// error's message and archive form.
 constexpr unsigned char kVersion = 0;
+constexpr int kVersionLine = 31;
+constexpr kc_Persist::Level kLevel{kVersion, "diag/data", kVersionLine};
 
 }  // namespace
 
@@ -20,14 +25,9 @@ kcDiagData* kcDiagData::copy() const { return new kcDiagData(*this); }
 std::wstring kcDiagData::getAsText() const { return std::wstring(); }
 
 void kcDiagData::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcDiagData))) return;
-  unsigned char version = kVersion;
-  ar || version;
-  kcDiagData::serialize_(ar, version);  // this level's own, whatever a derived class overrides
-  setVisited(ar, this, sizeof(kcDiagData));
+  // This level's own serialize_, whatever a derived class overrides.
+  kc_Persist::dispatch(ar, *this, kLevel,
+                       [&](unsigned char version) { kcDiagData::serialize_(ar, version); });
 }
 
-void kcDiagData::serialize_(kcArchive& ar, unsigned char version) {
-  if (version > kVersion) throw kcArchive::UnknownVersion("diag/data", __LINE__);
-  kcPersistent::dispatchSerialize(ar);
-}
+void kcDiagData::serialize_(kcArchive& ar, unsigned char) { kcPersistent::dispatchSerialize(ar); }

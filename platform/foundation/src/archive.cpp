@@ -1,5 +1,6 @@
 // kcArchive: the byte encoding of built-in values, strings, byte vectors and object references.
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 #include <foundation/text.h>
 
 #include <bit>
@@ -341,22 +342,19 @@ void kcArchive::UnknownVersion::suicideAndRethrow() {
   throw copy;
 }
 void kcArchive::UnknownVersion::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(UnknownVersion))) return;
-  unsigned char version = 0;
-  ar || version;
-  if (version != 0) throw UnknownVersion("kcArchive::UnknownVersion", 0);
-  kcException::dispatchSerialize(ar);
-  bool hasFile = hasFile_;
-  std::string file = file_;
-  int line = line_;
-  ar || hasFile || file || line;
-  if (ar.isLoading()) {
-    if (!hasFile && !file.empty()) damaged();
-    hasFile_ = hasFile;
-    file_ = std::move(file);
-    line_ = line;
-  }
-  setVisited(ar, this, sizeof(UnknownVersion));
+  kc_Persist::dispatch(ar, *this, kc_Persist::Level{0, "kcArchive::UnknownVersion", 0}, [&](unsigned char) {
+    kcException::dispatchSerialize(ar);
+    bool hasFile = hasFile_;
+    std::string file = file_;
+    int line = line_;
+    ar || hasFile || file || line;
+    if (ar.isLoading()) {
+      if (!hasFile && !file.empty()) damaged();
+      hasFile_ = hasFile;
+      file_ = std::move(file);
+      line_ = line;
+    }
+  });
 }
 kcPersistent* kcArchive::UnknownVersion::make() { return new UnknownVersion(); }
 kc_Instantiator kcArchive::UnknownVersion::sExemplar("kcArchive::UnknownVersion", typeid(UnknownVersion),

@@ -1,6 +1,7 @@
 // kcAttention: the per-thread scope chain, check(), and the Abandoned exception.
 #include <foundation/archive.h>
 #include <foundation/attention.h>
+#include <foundation/persist.h>
 
 #include <exception>
 #include <ostream>

@@ -1,6 +1,7 @@
 // The exception roots and the foundation's concrete error classes.
 #include <foundation/archive.h>
 #include <foundation/exception.h>
+#include <foundation/persist.h>
 
 #include <cstdio>
 #include <sstream>
@@ -24,12 +25,8 @@ std::wstring kcException::message(bool withHeader) const {
 void kcException::message_(std::wostream&) const {}
 
 void kcException::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcException))) return;
-  unsigned char version = 0;
-  ar || version;
-  if (version != 0) throw kcArchive::UnknownVersion("kcException", 0);
-  kcPersistent::dispatchSerialize(ar);
-  setVisited(ar, this, sizeof(kcException));
+  kc_Persist::dispatch(ar, *this, kc_Persist::Level{0, "kcException", 0},
+                       [&](unsigned char) { kcPersistent::dispatchSerialize(ar); });
 }
 
 kcExceptionWithString::kcExceptionWithString(const wchar_t* message)
@@ -40,20 +37,17 @@ kcExceptionWithString::~kcExceptionWithString() = default;
 void kcExceptionWithString::message_(std::wostream& os) const { os << text_; }
 
 void kcExceptionWithString::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcExceptionWithString))) return;
-  unsigned char version = 0;
-  ar || version;
-  if (version != 0) throw kcArchive::UnknownVersion("kcExceptionWithString", 0);
-  kcException::dispatchSerialize(ar);
-  bool hasText = hasText_;
-  std::wstring text = text_;
-  ar || hasText || text;
-  if (ar.isLoading()) {
-    if (!hasText && !text.empty()) kcArchive::damaged();
-    hasText_ = hasText;
-    text_ = std::move(text);
-  }
-  setVisited(ar, this, sizeof(kcExceptionWithString));
+  kc_Persist::dispatch(ar, *this, kc_Persist::Level{0, "kcExceptionWithString", 0}, [&](unsigned char) {
+    kcException::dispatchSerialize(ar);
+    bool hasText = hasText_;
+    std::wstring text = text_;
+    ar || hasText || text;
+    if (ar.isLoading()) {
+      if (!hasText && !text.empty()) kcArchive::damaged();
+      hasText_ = hasText;
+      text_ = std::move(text);
+    }
+  });
 }
 
 void kcUnknownError::message_(std::wostream& os) const {
@@ -72,15 +66,12 @@ void kcUnknownError::suicideAndRethrow() {
   throw copy;
 }
 void kcUnknownError::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcUnknownError))) return;
-  unsigned char version = 0;
-  ar || version;
-  if (version != 0) throw kcArchive::UnknownVersion("kcUnknownError", 0);
-  kcException::dispatchSerialize(ar);
-  long code = code_;
-  ar || code;
-  code_ = code;
-  setVisited(ar, this, sizeof(kcUnknownError));
+  kc_Persist::dispatch(ar, *this, kc_Persist::Level{0, "kcUnknownError", 0}, [&](unsigned char) {
+    kcException::dispatchSerialize(ar);
+    long code = code_;
+    ar || code;
+    code_ = code;
+  });
 }
 kcPersistent* kcUnknownError::make() { return new kcUnknownError(); }
 kc_Instantiator kcUnknownError::sExemplar("kcUnknownError", typeid(kcUnknownError), &kcUnknownError::make);

@@ -1,6 +1,7 @@
 // Plane geometry values: angle ranges, matrix and affine-map algebra, and their archive forms.
 #include <foundation/archive.h>
 #include <foundation/geometry.h>
+#include <foundation/persist.h>
 
 #include <limits>
 
@@ -10,12 +11,6 @@ constexpr double kTwoPi = 2.0 * kfPi;
 
 [[noreturn]] void throwSingular() {
   throw kcBadArgument(L"The matrix is singular and cannot be inverted.");
-}
-
-void checkVersionZero(kcArchive& ar) {
-  unsigned char version = 0;
-  ar || version;
-  if (version != 0) throw kcArchive::UnknownVersion(nullptr, 0);
 }
 
 }  // namespace
@@ -104,7 +99,7 @@ kcArchive& operator||(kcArchive& ar, kcVector<2>& v) {
 }
 
 kcArchive& operator||(kcArchive& ar, kcXform<2>& x) {
-  checkVersionZero(ar);
+  kc_Persist::version(ar, kc_Persist::kUnnamed);
   const kcMatrix<2>& m = x.matrix();
   double e[6] = {m.element(0, 0), m.element(0, 1), m.element(1, 0), m.element(1, 1), x.trans().x(),
                  x.trans().y()};
@@ -115,7 +110,7 @@ kcArchive& operator||(kcArchive& ar, kcXform<2>& x) {
 
 template <>
 void kf_PersistenceHelper<long>(kcArchive& ar, kcRectangle<long>& r) {
-  checkVersionZero(ar);
+  kc_Persist::version(ar, kc_Persist::kUnnamed);
   long x = r.ul().x(), y = r.ul().y(), w = r.width(), h = r.height();
   ar || x || y || w || h;
   if (!ar.isLoading()) return;
@@ -129,7 +124,7 @@ void kf_PersistenceHelper<long>(kcArchive& ar, kcRectangle<long>& r) {
 
 template <>
 void kf_PersistenceHelper<double>(kcArchive& ar, kcRectangle<double>& r) {
-  checkVersionZero(ar);
+  kc_Persist::version(ar, kc_Persist::kUnnamed);
   double x = r.ul().x(), y = r.ul().y(), w = r.width(), h = r.height();
   ar || x || y || w || h;
   if (ar.isLoading()) r = kcRectangle<double>(x, y, w, h);

@@ -2,6 +2,7 @@
 #include <foundation/archive.h>
 #include <foundation/exception.h>
 #include <foundation/pelbuffer.h>
+#include <foundation/persist.h>
 
 #include <cstring>
 #include <limits>
@@ -15,7 +16,11 @@ const wchar_t* const kBadRow = L"The row index lies outside the image.";
 const wchar_t* const kBadWindow = L"The window is empty or does not lie inside the image.";
 
 constexpr int kArchiveAlignment = 32;
+// The archive form's version, and the line its version errors report: a fixed number, part of the
+// error's message and archive form.
 constexpr unsigned char kVersion = 0;
+constexpr int kVersionLine = 98;
+constexpr kc_Persist::Level kLevel{kVersion, "foundation/pelbuffer", kVersionLine};
 
 // Allocates zero-filled storage of height rows of stride bytes, aligned to alignment; sets first to
 // the aligned start.
@@ -93,9 +98,7 @@ bool kc_PelBuffer::samePels(const kc_PelBuffer& other) const {
 }
 
 kcArchive& operator||(kcArchive& ar, kc_PelBuffer& image) {
-  unsigned char version = kVersion;
-  ar || version;
-  if (version > kVersion) throw kcArchive::UnknownVersion("foundation/pelbuffer", __LINE__);
+  kc_Persist::version(ar, kLevel);
   if (ar.isStoring()) {
     bool bound = image.isBound();
     long width = image.width_, height = image.height_;

@@ -1,5 +1,6 @@
 // kcPersistent's archive steps and the process-wide class registry.
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 #include <foundation/persistent.h>
 
 #include <map>
@@ -8,6 +9,8 @@
 #include <unordered_map>
 
 namespace {
+
+constexpr kc_Persist::Level kLevel{0, "kcPersistent", 0};
 
 struct Entry {
   const std::type_info* type;
@@ -38,11 +41,7 @@ void kcPersistent::loadSimple(kcArchive& ar) {
 }
 
 void kcPersistent::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcPersistent))) return;
-  unsigned char version = 0;
-  ar || version;
-  if (version != 0) throw kcArchive::UnknownVersion("kcPersistent", 0);
-  setVisited(ar, this, sizeof(kcPersistent));
+  kc_Persist::dispatch(ar, *this, kLevel, [](unsigned char) {});
 }
 
 bool kcPersistent::haveVisited(kcArchive& ar, const void* part, std::size_t size) {

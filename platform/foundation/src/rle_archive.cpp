@@ -1,12 +1,17 @@
 // The archive form of run-length images, with validation of the loaded rows.
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 #include <foundation/rlebuffer.h>
 
 #include "rle_rep.h"
 
 namespace {
 
+// The archive form's version, and the line its version errors report: a fixed number, part of the
+// error's message and archive form.
 constexpr unsigned char kVersion = 0;
+constexpr int kVersionLine = 44;
+constexpr kc_Persist::Level kLevel{kVersion, "foundation/rlebuffer", kVersionLine};
 
 // Validates loaded bytes as exactly height rows of width pels; throws kcArchive::Damaged.
 std::shared_ptr<const kc_RLERep> checkLoaded(std::vector<unsigned char>&& bytes, long width,
@@ -33,15 +38,10 @@ std::shared_ptr<const kc_RLERep> checkLoaded(std::vector<unsigned char>&& bytes,
 }  // namespace
 
 void kcRLEBuffer::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kcRLEBuffer))) return;
-  unsigned char version = kVersion;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(ar, this, sizeof(kcRLEBuffer));
+  kc_Persist::dispatch(ar, *this, kLevel, &kcRLEBuffer::serialize_);
 }
 
-void kcRLEBuffer::serialize_(kcArchive& ar, unsigned char version) {
-  if (version > kVersion) throw kcArchive::UnknownVersion("foundation/rlebuffer", __LINE__);
+void kcRLEBuffer::serialize_(kcArchive& ar, unsigned char) {
   kcPersistent::dispatchSerialize(ar);
   if (ar.isStoring()) {
     bool bound = !isDegenerate();

@@ -1,10 +1,16 @@
 // Archive forms of the plane transforms and of the transform cache; registry entries.
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 #include <foundation/xform.h>
 
 #include <cmath>
 
 namespace {
+
+// Each class level is at version 0; its registered name is the file its version errors report.
+constexpr kc_Persist::Level kBaseLevel{0, "kc2XformBase", 0};
+constexpr kc_Persist::Level kLinearLevel{0, "kc2XformLinear", 0};
+constexpr kc_Persist::Level kPerspectiveLevel{0, "kc2XformPerspective", 0};
 
 [[noreturn]] void throwDamaged(const wchar_t* what) { throw kcArchive::Damaged(what); }
 
@@ -30,17 +36,10 @@ kcPtrHandle_const<kc2XformBase> loadShared(kcArchive& ar) {
 }  // namespace
 
 void kc2XformBase::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kc2XformBase))) return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(ar, this, sizeof(kc2XformBase));
+  kc_Persist::dispatch(ar, *this, kBaseLevel, &kc2XformBase::serialize_);
 }
 
-void kc2XformBase::serialize_(kcArchive& ar, unsigned char version) {
-  if (version != 0) throw kcArchive::UnknownVersion("kc2XformBase", 0);
-  kcPersistent::dispatchSerialize(ar);
-}
+void kc2XformBase::serialize_(kcArchive& ar, unsigned char) { kcPersistent::dispatchSerialize(ar); }
 
 kc_Instantiator kc2XformLinear::sExemplar{"kc2XformLinear", typeid(kc2XformLinear),
                                           &kc2XformLinear::make};
@@ -48,15 +47,10 @@ kc_Instantiator kc2XformLinear::sExemplar{"kc2XformLinear", typeid(kc2XformLinea
 kcPersistent* kc2XformLinear::make() { return new kc2XformLinear(); }
 
 void kc2XformLinear::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kc2XformLinear))) return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(ar, this, sizeof(kc2XformLinear));
+  kc_Persist::dispatch(ar, *this, kLinearLevel, &kc2XformLinear::serialize_);
 }
 
-void kc2XformLinear::serialize_(kcArchive& ar, unsigned char version) {
-  if (version != 0) throw kcArchive::UnknownVersion("kc2XformLinear", 0);
+void kc2XformLinear::serialize_(kcArchive& ar, unsigned char) {
   kc2XformBase::dispatchSerialize(ar);
   ar || x_;  // the value operator commits only after all six elements were read
 }
@@ -67,15 +61,10 @@ kc_Instantiator kc2XformPerspective::sExemplar{"kc2XformPerspective", typeid(kc2
 kcPersistent* kc2XformPerspective::make() { return new kc2XformPerspective(); }
 
 void kc2XformPerspective::dispatchSerialize(kcArchive& ar) {
-  if (haveVisited(ar, this, sizeof(kc2XformPerspective))) return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(ar, this, sizeof(kc2XformPerspective));
+  kc_Persist::dispatch(ar, *this, kPerspectiveLevel, &kc2XformPerspective::serialize_);
 }
 
-void kc2XformPerspective::serialize_(kcArchive& ar, unsigned char version) {
-  if (version != 0) throw kcArchive::UnknownVersion("kc2XformPerspective", 0);
+void kc2XformPerspective::serialize_(kcArchive& ar, unsigned char) {
   kc2XformBase::dispatchSerialize(ar);
   Elements h = h_;
   for (double& v : h) ar || v;
@@ -88,9 +77,7 @@ void kc2XformPerspective::serialize_(kcArchive& ar, unsigned char version) {
 }
 
 kcArchive& operator||(kcArchive& ar, kc2XformCache& cache) {
-  unsigned char version = 0;
-  ar || version;
-  if (version != 0) throw kcArchive::UnknownVersion(nullptr, 0);
+  kc_Persist::version(ar, kc_Persist::kUnnamed);
   bool inverseIsPrimary = cache.inverseIsPrimary_;
   ar || inverseIsPrimary;
   if (ar.isStoring()) {

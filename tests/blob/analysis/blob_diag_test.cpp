@@ -6,6 +6,7 @@
 #include <diag/recorder.h>
 #include <foundation/archive.h>
 #include <foundation/pelbuffer.h>
+#include <foundation/persist.h>
 #include <foundation/rlebuffer.h>
 #include <gtest/gtest.h>
 
@@ -17,7 +18,6 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "base/persist.h"
 #include "platform/foundation/archive_bytes.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // Tests of kcBlobParams: setter checks and their order, getters per segmentation, copies, archive.
 #include <blob/blobtool.h>
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,7 +12,6 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "base/persist.h"
 #include "platform/foundation/archive_bytes.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <blob/blobtool.h>
 #include <foundation/archive.h>
 #include <foundation/pelbuffer.h>
+#include <foundation/persist.h>
 #include <foundation/rlebuffer.h>
 #include <gtest/gtest.h>
 
@@ -16,7 +17,6 @@
 
 #include "connect/connect_augmented.h"
 #include "base/messages.h"
-#include "base/persist.h"
 #include "platform/foundation/archive_bytes.h"
 
 namespace {

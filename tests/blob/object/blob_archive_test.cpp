@@ -4,6 +4,7 @@
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 
 #include "archive_fixture.h"
 #include "archive_forms.h"
-#include "base/persist.h"
 
 namespace {
 
@@ -224,8 +224,13 @@ TEST_F(BlobArchive, cachesThatDoNotFitTheRegion_droppedAndComputedAgain) {
   std::vector<keBlobDirection> notClosed = outline, outOfRange = outline;
   std::swap(notClosed[0], notClosed[notClosed.size() - 2]);
   outOfRange[2] = static_cast<keBlobDirection>(9);
+  // A perimeter measured along a chain that is not the outline goes with the chain, though current.
+  const long stamp = static_cast<long>(data(scene).matrixCounter);
   auto chain = [&](std::vector<keBlobDirection> code, kcPair<long> from) {
-    return [=](Record& r) { r.chain = code, r.chainStart = from, r.steps[0] = 12, r.steps[1] = 10, r.steps[2] = 4; };
+    return [=](Record& r) {
+      r.chain = code, r.chainStart = from, r.steps[0] = 12, r.steps[1] = 10, r.steps[2] = 4;
+      r.perimeter = 1000.0, r.perimeterStamp = stamp;
+    };
   };
   auto pels = [](long count) { return [=](Record& r) { r.pelCount = count; }; };
   const std::pair<const char*, std::function<void(Record&)>> cases[] = {

@@ -66,6 +66,19 @@ TEST(Blob_copy, blobOfAScene_copyOutlivesAnalysesAndTheScene) {
 // 1 { 2, 3 { 5 }, 4 }, 6; the top level listed as 6, 1.
 void buildTree(Desc& s) { fill(s, {0, 1, 1, 1, 3, 0}, {6, 1}); }
 
+TEST(Blob_copy, copyOfACopy_keepsPrevSiblingAndNumChildren) {
+  Desc s;
+  buildTree(s);
+  const kcBlob copy(*s.getBlob(1));
+  kcBlob assigned;
+  assigned = copy;
+  for (const kcBlob* b : {&copy, static_cast<const kcBlob*>(&assigned)}) {
+    const kcBlob again(*b);
+    EXPECT_EQ(again.prevSibling(false), s.getBlob(6));
+    EXPECT_EQ(again.numChildren(false), 3);
+  }
+}
+
 TEST(BlobTree_raw, linksReadAsStored_damagedOrStaleLinksThrow) {
   Desc s;
   buildTree(s);

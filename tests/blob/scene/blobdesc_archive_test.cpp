@@ -4,6 +4,7 @@
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
 #include <foundation/archive.h>
+#include <foundation/persist.h>
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,6 @@
 #include "archive_fixture.h"
 #include "archive_forms.h"
 #include "scene/blobdesc_fixture.h"
-#include "base/persist.h"
 
 namespace {
 

@@ -107,9 +107,10 @@ class kcBadArgument : public kcExceptionWithString {
   KC_CONCRETE_EXCEPTION(kcBadArgument);
 };
 
-// Defines the members declared by KC_CONCRETE_EXCEPTION, in a .cpp file. Name is the registered
-// class name, also the file passed to kcArchive::UnknownVersion (line 0) when a stored version is not
-// 0. The archive form is one version byte (0) followed by Base's form.
+// Defines the members declared by KC_CONCRETE_EXCEPTION, in a .cpp file that includes
+// <foundation/persist.h>. Name is the registered class name, also the file passed to
+// kcArchive::UnknownVersion (line 0) when a stored version is not 0. The archive form is one version
+// byte (0) followed by Base's form.
 #define KC_DEFINE_EXCEPTION(Class, Base, Name, Number)                          \
   long Class::errorNumber() const { return Number; }                           \
   void Class::suicideAndRethrow() {                                            \
@@ -118,12 +119,8 @@ class kcBadArgument : public kcExceptionWithString {
     throw copy;                                                                \
   }                                                                            \
   void Class::dispatchSerialize(kcArchive& ar) {                               \
-    if (haveVisited(ar, this, sizeof(Class))) return;                          \
-    unsigned char version = 0;                                                 \
-    ar || version;                                                             \
-    if (version != 0) throw kcArchive::UnknownVersion(Name, 0);                \
-    Base::dispatchSerialize(ar);                                               \
-    setVisited(ar, this, sizeof(Class));                                       \
+    kc_Persist::dispatch(ar, *this, kc_Persist::Level{0, Name, 0},             \
+                         [&](unsigned char) { Base::dispatchSerialize(ar); }); \
   }                                                                            \
   kcPersistent* Class::make() { return new Class(); }                          \
   kc_Instantiator Class::sExemplar(Name, typeid(Class), &Class::make)

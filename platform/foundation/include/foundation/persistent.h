@@ -10,11 +10,9 @@ class kcArchive;
 
 // kcPersistent: base of every class that can be written to and read from a kcArchive.
 //
-// A derived class overrides dispatchSerialize() with the same four steps:
-//   if (haveVisited(ar, this, sizeof(Self))) return;
-//   unsigned char version = kCurrentVersion; ar || version;
-//   serialize_(ar, version);                  // rejects the version, archives the base, then own fields
-//   setVisited(ar, this, sizeof(Self));
+// A derived class overrides dispatchSerialize() with one call to kc_Persist::dispatch
+// (<foundation/persist.h>): skip a class level already archived, archive its version byte, reject a
+// newer one, archive the direct base's level and then the class's own fields, mark the level.
 // One code path stores and loads; kcArchive::isLoading() tells which.
 //
 // Objects are archived in place with operator||(kcArchive&, kcPersistent&) (declared in archive.h)

@@ -1,5 +1,6 @@
-// The persistence frame every archived class of the library follows: dispatch steps, version
-// rejection, enumerations, pairs, vectors and pointers in their archive forms.
+// The persistence frame every archived class follows: the dispatch of one class level, version
+// rejection, the roll-back of a failed load, and the archive forms of enumerations, pairs,
+// vectors and pointers.
 #pragma once
 
 #include <foundation/archive.h>
@@ -13,34 +14,102 @@
 
 // kc_Persist: a scope of static helpers. It derives from kcPersistent only to reach the protected
 // visit marks; it is never instantiated. Every helper works the same when storing and loading.
+//
+// A class level's archive form is one version byte and then its fields, the direct base's level
+// first. Its dispatchSerialize is one call:
+//   namespace { constexpr kc_Persist::Level kLevel{1, "lib/foo", 120}; }
+//   void kcFoo::dispatchSerialize(kcArchive& ar) {
+//     kc_Persist::dispatch(ar, *this, kLevel, &kcFoo::serialize_);
+//   }
+//   void kcFoo::serialize_(kcArchive& ar, unsigned char version) {
+//     kcBase::dispatchSerialize(ar);
+//     ...fields, those added at version n read only when version >= n...
+//   }
 class kc_Persist : private kcPersistent {
  public:
   kc_Persist() = delete;
 
-  // dispatch(ar, self, current, serialize): the body of every dispatchSerialize. Returns at once
-  // when this class level of self was already archived by ar; otherwise archives one version
-  // byte (writes current, or reads the stored one), calls (self.*serialize)(ar, version) and marks
-  // the level visited. Pass the class's own serialize_ so that Self is the class level:
-  //   void kcFoo::dispatchSerialize(kcArchive& ar) {
-  //     kc_Persist::dispatch(ar, *this, kVersion, &kcFoo::serialize_);
-  //   }
-  template <class Self>
-  static void dispatch(kcArchive& ar, Self& self, unsigned char current,
-                       void (Self::*serialize)(kcArchive&, unsigned char)) {
+  // Level: what one version byte is checked against: the current version, and the file and line
+  // a newer stored version is reported with (kcArchive::UnknownVersion(file, line)). file may be
+  // null. The line is a fixed number, not the position of the check: it is part of the error's
+  // message and of its archive form, so it must not move when the code does. The error classes
+  // give their registered name and line 0.
+  struct Level {
+    unsigned char current;
+    const char* file;
+    int line;
+  };
+  // kUnnamed: the level of the value forms at version 0 that name no source (pairs, vectors,
+  // geometry values, transform caches): another version throws kcArchive::UnknownVersion(null, 0).
+  static constexpr Level kUnnamed{0, nullptr, 0};
+
+  // dispatch(ar, self, level, body): the body of every dispatchSerialize. Returns at once when
+  // this class level of self was already archived by ar. Otherwise archives one version byte
+  // (writes level.current, or reads the stored one), rejects it as checkVersion() does, archives
+  // the level with body and marks it visited. body is the class's own serialize_, called as
+  // (self.*body)(ar, version), or any callable taking the version. Self must be the class level
+  // (its size keys the visit mark), so pass *this from the class's own dispatchSerialize. A
+  // pointer to a virtual serialize_ would call the override: pass a callable that names the
+  // level's own one instead ([&](unsigned char v) { kcFoo::serialize_(ar, v); }).
+  template <class Self, class Body>
+  static void dispatch(kcArchive& ar, Self& self, const Level& level, Body&& body) {
     if (haveVisited(ar, static_cast<const void*>(&self), sizeof(Self))) return;
-    unsigned char version = current;
+    unsigned char version = level.current;
     ar || version;
-    (self.*serialize)(ar, version);
+    checkVersion(version, level);
+    if constexpr (std::is_member_function_pointer_v<std::remove_cvref_t<Body>>) {
+      (self.*body)(ar, version);
+    } else {
+      body(version);
+    }
     setVisited(ar, static_cast<const void*>(&self), sizeof(Self));
   }
 
-  // checkVersion(version, current, file, line): the first step of every serialize_. Throws
-  // kcArchive::UnknownVersion(file, line) when version is newer than current (for a class at
-  // version 0: any version but 0). file may be null; callers pass their source name and __LINE__,
-  // or, for the error classes, their qualified name and 0.
-  static void checkVersion(unsigned char version, unsigned char current, const char* file,
-                           int line) {
-    if (version > current) throw kcArchive::UnknownVersion(file, line);
+  // version(ar, level): one version byte of a value form (no visit mark): writes level.current
+  // and returns it, or reads the stored one, rejects it as checkVersion() does and returns it.
+  static unsigned char version(kcArchive& ar, const Level& level) {
+    unsigned char version = level.current;
+    ar || version;
+    checkVersion(version, level);
+    return version;
+  }
+
+  // checkVersion(version, level): throws kcArchive::UnknownVersion(level.file, level.line) when
+  // version is newer than level.current (for a level at version 0: any version but 0).
+  static void checkVersion(unsigned char version, const Level& level) {
+    if (version > level.current) throw kcArchive::UnknownVersion(level.file, level.line);
+  }
+
+  // rollBack(load, restore): runs load(); when it throws, runs restore() and rethrows what load
+  // threw. restore must put back what load changed; if restore itself throws, that propagates.
+  template <class Load, class Restore>
+  static void rollBack(Load&& load, Restore&& restore) {
+    try {
+      load();
+    } catch (...) {
+      restore();
+      throw;
+    }
+  }
+
+  // inPlace(ar, self, fields, restore): archives fields of self that a load writes in place,
+  // because later references in the archive may name them by address. Storing runs fields().
+  // Loading copies self, gives notice (self.mutating()), runs fields() and, when that throws, hands
+  // the copy to restore (as Self&) and rethrows: a failed load leaves self as it was. Without
+  // restore the copy is assigned back (self = copy). Costs one copy of self per load.
+  template <class Self, class Fields, class Restore>
+  static void inPlace(kcArchive& ar, Self& self, Fields&& fields, Restore&& restore) {
+    if (ar.isStoring()) {
+      fields();
+      return;
+    }
+    Self previous(self);
+    self.mutating();
+    rollBack(fields, [&] { restore(previous); });
+  }
+  template <class Self, class Fields>
+  static void inPlace(kcArchive& ar, Self& self, Fields&& fields) {
+    inPlace(ar, self, fields, [&](const Self& previous) { self = previous; });
   }
 
   // enumeration(ar, value): an enumeration as an int (4 bytes). Loading takes any stored value
@@ -48,7 +117,7 @@ class kc_Persist : private kcPersistent {
   template <class E>
     requires std::is_enum_v<E>
   static void enumeration(kcArchive& ar, E& value) {
-    static_assert(sizeof(E) == 4, "library enumerations have a 32-bit underlying type");
+    static_assert(sizeof(E) == 4, "archived enumerations have a 32-bit underlying type");
     int raw = static_cast<int>(value);
     ar || raw;
     value = static_cast<E>(raw);
@@ -59,7 +128,7 @@ class kc_Persist : private kcPersistent {
   // A failed load leaves p as it was.
   template <class P>
   static void pair(kcArchive& ar, P& p) {
-    readVersionZero(ar);
+    version(ar, kUnnamed);
     auto first = p.first;
     auto second = p.second;
     element(ar, first);
@@ -79,7 +148,7 @@ class kc_Persist : private kcPersistent {
   template <class T>
   static void vector(kcArchive& ar, std::vector<T>& v, std::size_t minBytesEach = minBytes<T>()) {
     static_assert(!std::is_same_v<T, bool>, "std::vector<bool> has no element references");
-    readVersionZero(ar);
+    version(ar, kUnnamed);
     if (ar.isStoring()) {
       unsigned long count = v.size();
       ar || count;
@@ -168,12 +237,6 @@ class kc_Persist : private kcPersistent {
   }
 
  private:
-  static void readVersionZero(kcArchive& ar) {
-    unsigned char version = 0;
-    ar || version;
-    checkVersion(version, 0, nullptr, 0);
-  }
-
   template <class T>
   static void storePointer(kcArchive& ar, T* p, bool owning) {
     kcPersistent* current = const_cast<kcPersistent*>(static_cast<const kcPersistent*>(p));

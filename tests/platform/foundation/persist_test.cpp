@@ -1,22 +1,22 @@
 // Tests of the persistence frame's value forms: enumerations, pairs, vectors and pointers.
 // (Dispatch and version rejection are exercised through the classes that use them.)
-#include <blob/blob.h>
-#include <blob/blobdefs.h>
-#include <blob/blobdesc.h>
-#include <blob/blobtool.h>
 #include <foundation/archive.h>
+#include <foundation/exception.h>
 #include <foundation/geometry.h>
+#include <foundation/persist.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
-
-#include "base/persist.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using Ops = std::vector<keBlobParamsMorphOp>;
+
+// Shade: an enumeration as archived ones are, 32 bits wide.
+enum Shade : std::int32_t { eDark = 1, eGrey = 8, eLight = 11 };
+using Shades = std::vector<Shade>;
 
 template <class Archiving>
 Bytes store(Archiving archiving) {
@@ -27,16 +27,18 @@ Bytes store(Archiving archiving) {
 }
 
 TEST(PersistEnum, storedAsInt_outOfRangeValueLoadsUnchanged) {
-  auto analysis = kcBlobSceneDescription::eWholeImageGreyScale;
-  auto cleanup = kcBlobSceneDescription::eFill;
-  auto op = eMorphOpen2;
-  EXPECT_EQ(store([&](kcArchive& ar) { ar || analysis || cleanup || op; }),
-            (Bytes{2, 0, 0, 0, 2, 0, 0, 0, 11, 0, 0, 0}));
+  Shade grey = eGrey, light = eLight;
+  EXPECT_EQ(store([&](kcArchive& ar) {
+              kc_Persist::enumeration(ar, grey);
+              kc_Persist::enumeration(ar, light);
+            }),
+            (Bytes{8, 0, 0, 0, 11, 0, 0, 0}));
 
-  const Bytes odd{99, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 99, 0, 0, 0};
+  const Bytes odd{99, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
   kcArchive in(odd.data(), odd.size());
-  in || analysis || cleanup || op;
-  EXPECT_EQ((std::vector<int>{analysis, cleanup, op}), (std::vector<int>{99, -1, 99}));
+  kc_Persist::enumeration(in, grey);
+  kc_Persist::enumeration(in, light);
+  EXPECT_EQ((std::vector<int>{grey, light}), (std::vector<int>{99, -1}));
 }
 
 TEST(PersistPair, versionByteThenFirstThenSecond_otherVersionRefused) {
@@ -60,20 +62,20 @@ TEST(PersistPair, versionByteThenFirstThenSecond_otherVersionRefused) {
   EXPECT_EQ(loaded, p);
 }
 
-TEST(PersistVector, threeMorphOpsLoadIntoFive_damagedFormsRefusedVectorUnchanged) {
-  Ops ops{eMorphErode1, eMorphClose2, eMorphOpen2};
-  const Bytes bytes = store([&](kcArchive& ar) { kc_Persist::vector(ar, ops); });
+TEST(PersistVector, threeEnumerationsLoadIntoFive_damagedFormsRefusedVectorUnchanged) {
+  Shades shades{eDark, eGrey, eLight};
+  const Bytes bytes = store([&](kcArchive& ar) { kc_Persist::vector(ar, shades); });
   EXPECT_EQ(bytes, (Bytes{0, 3, 0, 0, 0, 1, 0, 0, 0, 8, 0, 0, 0, 11, 0, 0, 0}));
-  Ops five(5, eMorphDilate0);
+  Shades five(5, eGrey);
   kcArchive in(bytes.data(), bytes.size());
   kc_Persist::vector(in, five);
-  EXPECT_EQ(five, ops);
+  EXPECT_EQ(five, shades);
 
   const Bytes newer{1, 1, 0, 0, 0, 4, 0, 0, 0}, shortBody{0, 3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0},
               hugeCount{0, 0xff, 0xff, 0xff, 0xff, 1, 2, 3, 4}, cutElement{0, 2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0};
-  const Ops before{eMorphClose0};
+  const Shades before{eLight};
   for (const Bytes& damaged : {newer, shortBody, hugeCount, cutElement}) {
-    Ops kept = before;
+    Shades kept = before;
     kcArchive bad(damaged.data(), damaged.size());
     if (damaged[0] == 1)
       EXPECT_THROW(kc_Persist::vector(bad, kept), kcArchive::UnknownVersion);
@@ -83,12 +85,12 @@ TEST(PersistVector, threeMorphOpsLoadIntoFive_damagedFormsRefusedVectorUnchanged
   }
 }
 
-// Pointers: two registered classes stand for any, BadParams and BadMeasure.
+// Pointers: two registered classes stand for any, kcBadArgument and kcBadPointer.
 // A reference to an object of another class than the pointer's loads null.
 TEST(PersistPointer, ownedThenReferences_loadAsOneObjectNullAndNullForOtherClass) {
-  auto owned = std::make_unique<kcBlobDefs::BadParams>(L"one");
-  std::unique_ptr<kcException> other(new kcBlob::BadMeasure(L"owned elsewhere"));
-  kcBlobDefs::BadParams *reference = owned.get(), *none = nullptr;
+  auto owned = std::make_unique<kcBadArgument>(L"one");
+  std::unique_ptr<kcException> other(new kcBadPointer(L"owned elsewhere"));
+  kcBadArgument *reference = owned.get(), *none = nullptr;
   kcException* alias = other.get();
   const Bytes bytes = store([&](kcArchive& ar) {
     kc_Persist::ownedPointer(ar, owned);
@@ -98,12 +100,12 @@ TEST(PersistPointer, ownedThenReferences_loadAsOneObjectNullAndNullForOtherClass
     kc_Persist::referencePointer(ar, alias);
   });
   kcArchive in(bytes.data(), bytes.size());
-  auto* previous = new kcBlobDefs::BadParams(L"replaced");  // deleted by the load
+  auto* previous = new kcBadArgument(L"replaced");  // deleted by the load
   kc_Persist::ownedPointer(in, previous);
   none = previous;
   kc_Persist::referencePointer(in, reference);
   kc_Persist::referencePointer(in, none);
-  kcBlobDefs::BadParams* otherClass = previous;
+  kcBadArgument* otherClass = previous;
   kc_Persist::ownedPointer(in, other);
   kc_Persist::referencePointer(in, otherClass);
   ASSERT_NE(previous, nullptr);
@@ -116,15 +118,15 @@ TEST(PersistPointer, ownedThenReferences_loadAsOneObjectNullAndNullForOtherClass
 TEST(PersistPointer, strayNewObjects_deletedAndRefused_targetUnchanged) {
   // An owned object of another class, and a new object where only a reference can stand: a
   // sound archive holds neither; the sanitizer build reports the object if it leaks.
-  std::unique_ptr<kcException> measure(new kcBlob::BadMeasure(L"not bad params"));
-  const Bytes bytes = store([&](kcArchive& ar) { kc_Persist::ownedPointer(ar, measure); });
-  auto keep = std::make_unique<kcBlobDefs::BadParams>();
-  kcBlobDefs::BadParams* const before = keep.get();
+  std::unique_ptr<kcException> pointer(new kcBadPointer(L"not a bad argument"));
+  const Bytes bytes = store([&](kcArchive& ar) { kc_Persist::ownedPointer(ar, pointer); });
+  auto keep = std::make_unique<kcBadArgument>();
+  kcBadArgument* const before = keep.get();
   kcArchive owned(bytes.data(), bytes.size());
   EXPECT_THROW(kc_Persist::ownedPointer(owned, keep), kcArchive::Damaged);
   EXPECT_EQ(keep.get(), before);
 
-  kcBlob::BadMeasure* reference = nullptr;
+  kcBadPointer* reference = nullptr;
   kcArchive referenced(bytes.data(), bytes.size());
   EXPECT_THROW(kc_Persist::referencePointer(referenced, reference), kcArchive::Damaged);
   EXPECT_EQ(reference, nullptr);
