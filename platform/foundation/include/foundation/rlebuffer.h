@@ -112,6 +112,9 @@ class kcRLEBuffer : public kcPersistent {
     // without weight.
     double firstEmpty = 0.0;  // b
     double lastEmpty = 0.0;   // c
+    // The unit axis g / |g| in buffer coordinates (every type). Type 0 mirrors x where axis.x() < 0
+    // and y where axis.y() < 0, so that positions grow with both mirrored coordinates from origin.
+    kcVector<2> axis;
   };
 
   // A degenerate image at offset (0, 0) with the identity transform pair.
