@@ -1,5 +1,5 @@
-// Private to the run-length image sources: the geometry of the slanted projection, the one place
-// that places its runs.
+// Private to the run-length image sources: the geometry of the slanted projection, shared by its
+// bins (rle_project.cpp) and the positions inside them (rle_locate.cpp).
 #pragma once
 
 #include <foundation/geometry.h>
@@ -11,8 +11,8 @@
 
 // kc_Slant: the geometry of a type 0 projection over one image. The unit axis is mirrored to
 // non-negative components (ax, ay) by mirroring x and/or y, so every position is a sum of
-// non-negative products and lies in [0, span] exactly as computed. Whatever places runs along the
-// axis goes through it, so all such placements agree to the last bit.
+// non-negative products and lies in [0, span] exactly as computed. The bins and locateInBins both
+// place runs through it, so they agree to the last bit.
 struct kc_Slant {
   // Shape: the trapezoid of one run: ramps `ramp` bins long and a plateau of density `height`;
   // wide when the run is at least as long along the axis as its height (L ax >= ay).
