@@ -63,8 +63,8 @@ struct Trapezoid {
 class Trapezoids {
  public:
   explicit Trapezoids(const kc_Slant& slant)
-      : ax_(slant.ax), ay_(slant.ay), slopePerValue_(1.0 / (slant.ax * slant.ay)), perAx_(1.0 / slant.ax),
-        perAy_(1.0 / slant.ay) {}
+      : ax_(slant.ax), ay_(slant.ay), slopePerValue_(inverse(slant.ax * slant.ay)), perAx_(inverse(slant.ax)),
+        perAy_(inverse(slant.ay)) {}
 
   Trapezoid of(unsigned value, unsigned length) const {
     const double along = ax_ * length;
@@ -78,8 +78,11 @@ class Trapezoids {
   }
 
  private:
+  // inverse(v): 1 / v, or 0 for v = 0 (where the axis runs along the pels: then unused).
+  static double inverse(double v) { return v > 0.0 ? 1.0 / v : 0.0; }
+
   double ax_, ay_;
-  double slopePerValue_, perAx_, perAy_;  // infinite where the axis runs along the pels, then unused
+  double slopePerValue_, perAx_, perAy_;
 };
 
 // BinScratch: what one call gathers per query: the density at 0, the extremes of the runs in the
