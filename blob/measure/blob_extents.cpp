@@ -13,46 +13,81 @@
 
 #include <cmath>
 #include <limits>
+#include <span>
 
 // ---- quantile positions ----
 
+namespace {
+
+// Stop: where a walk over the bins stopped: `bin` is the first bin (walking up) or one past the
+// last bin (walking down) not passed whole, and `rest` the amount still to cover inside it.
+struct Stop {
+  std::size_t bin;
+  double rest;
+};
+
 template <class T>
-kc_Extents::Quantiles kc_Extents::quantiles(const T* p, std::size_t n, double total, double exclusion, double b,
-                                            double c) {
-  Quantiles q;
-  const double half = total / 2.0;
+Stop walkUp(const T* p, std::size_t n, double amount) {
   std::size_t i = 0;
   double sum = 0.0;
-  while (i < n && sum + static_cast<double>(p[i]) <= half) sum += static_cast<double>(p[i++]);
-  q.median = i < n ? static_cast<double>(i) + (half - sum) / static_cast<double>(p[i]) : static_cast<double>(n);
-  if (exclusion > half) return q;  // low = high = 0
+  while (i < n && sum + static_cast<double>(p[i]) <= amount) sum += static_cast<double>(p[i++]);
+  return Stop{i, amount - sum};
+}
 
-  i = 0;
-  sum = 0.0;
-  while (i < n && sum + static_cast<double>(p[i]) <= exclusion) sum += static_cast<double>(p[i++]);
-  if (i == n) {
-    q.low = static_cast<double>(n);
-  } else {
-    const double f = (exclusion - sum) / static_cast<double>(p[i]);
-    q.low = sum != 0.0 ? static_cast<double>(i) + f : static_cast<double>(i) + b + (1.0 - b) * f;
-  }
+template <class T>
+Stop walkDown(const T* p, std::size_t n, double amount) {
+  std::size_t j = n;
+  double sum = 0.0;
+  while (j > 0 && sum + static_cast<double>(p[j - 1]) <= amount) sum += static_cast<double>(p[--j]);
+  return Stop{j, amount - sum};
+}
 
-  std::size_t j = n;  // one past the bin looked at
-  sum = 0.0;
-  while (j > 0 && sum + static_cast<double>(p[j - 1]) <= exclusion) sum += static_cast<double>(p[--j]);
-  if (j == 0) {
-    q.high = 0.0;
-  } else {
-    const double f = (exclusion - sum) / static_cast<double>(p[j - 1]);
-    q.high = sum != 0.0 ? static_cast<double>(j) - f : static_cast<double>(j) - c - (1.0 - c) * f;
-  }
+}  // namespace
+
+kc_Extents::Quantiles kc_Extents::quantiles(const std::uint64_t* p, std::size_t n, double total, double exclusion) {
+  Quantiles q;
+  const auto up = [&](double amount) {
+    const Stop s = walkUp(p, n, amount);
+    return s.bin < n ? static_cast<double>(s.bin) + s.rest / static_cast<double>(p[s.bin]) : static_cast<double>(n);
+  };
+  q.median = up(total / 2.0);
+  if (exclusion > total / 2.0) return q;  // low = high = 0
+  q.low = up(exclusion);
+  const Stop s = walkDown(p, n, exclusion);
+  q.high = s.bin > 0 ? static_cast<double>(s.bin) - s.rest / static_cast<double>(p[s.bin - 1]) : 0.0;
   return q;
 }
 
-template kc_Extents::Quantiles kc_Extents::quantiles<std::uint64_t>(const std::uint64_t*, std::size_t, double,
-                                                                    double, double, double);
-template kc_Extents::Quantiles kc_Extents::quantiles<double>(const double*, std::size_t, double, double, double,
-                                                             double);
+kc_Extents::Quantiles kc_Extents::quantiles(const kcRLEBuffer& region, const kcRLEBuffer::AngleProjection& projection,
+                                            double total, double exclusion) {
+  using Query = kcRLEBuffer::BinQuery;
+  const double* p = projection.bins.data();
+  const std::size_t n = projection.bins.size();
+  const double past = static_cast<double>(n);
+  // Median, low and high: a walk that runs off the bins leaves the projection's end; the others are
+  // asked of the runs, all in one pass.
+  double positions[3] = {past, 0.0, 0.0};
+  Query queries[3];
+  std::size_t asked[3];
+  std::size_t count = 0;
+  const auto ask = [&](std::size_t slot, Query query) {
+    queries[count] = query;
+    asked[count++] = slot;
+  };
+  const Stop median = walkUp(p, n, total / 2.0);
+  if (median.bin < n) ask(0, Query{median.bin, median.rest, false});
+  if (exclusion <= total / 2.0) {
+    const Stop low = walkUp(p, n, exclusion);
+    positions[1] = past;
+    if (low.bin < n) ask(1, Query{low.bin, low.rest, false});
+    const Stop high = walkDown(p, n, exclusion);
+    if (high.bin > 0) ask(2, Query{high.bin - 1, high.rest, true});
+  }
+  double found[3];
+  region.locateInBins(projection, std::span<const Query>(queries, count), std::span<double>(found, count));
+  for (std::size_t i = 0; i < count; ++i) positions[asked[i]] = found[i];
+  return Quantiles{positions[1], positions[0], positions[2]};
+}
 
 // ---- the blob's extents ----
 
@@ -122,17 +157,17 @@ Extents::Pass Extents::pass(const kcVector<2>& direction, const kcVector<2>& acr
   double length = 0.0;  // the reversed projections count from the far edge
   switch (a.type) {
     case kcRLEBuffer::eProjAngular:
-      q = kc_Extents::quantiles(a.bins.data(), a.bins.size(), total, exclusion, a.firstEmpty, a.lastEmpty);
+      q = kc_Extents::quantiles(region, a, total, exclusion);
       break;
     case kcRLEBuffer::eProjRows:
     case kcRLEBuffer::eProjRowsReversed:
       if (b.rowProjection.empty()) b.rowProjection = region.projectHoriz();
-      q = kc_Extents::quantiles(b.rowProjection.data(), b.rowProjection.size(), total, exclusion, 0.0, 0.0);
+      q = kc_Extents::quantiles(b.rowProjection.data(), b.rowProjection.size(), total, exclusion);
       length = static_cast<double>(region.height());
       break;
     default:
       if (b.columnProjection.empty()) b.columnProjection = region.projectVert();
-      q = kc_Extents::quantiles(b.columnProjection.data(), b.columnProjection.size(), total, exclusion, 0.0, 0.0);
+      q = kc_Extents::quantiles(b.columnProjection.data(), b.columnProjection.size(), total, exclusion);
       length = static_cast<double>(region.width());
       break;
   }

@@ -5,6 +5,7 @@
 #include <foundation/rlebuffer.h>
 
 #include "rle_rep.h"
+#include "rle_slant.h"
 
 #include <algorithm>
 #include <cmath>
@@ -64,19 +65,16 @@ class AngularBins {
   AngularBins(std::size_t count, double ax, double ay)
       : bins_(count, 0.0), unitsX_(count + 1, 0), unitsY_(count + 1, 0), ax_(ax), ay_(ay) {}
 
-  // addRun(s0, s1, value, length): a run whose footprint spans [s0, s1] along the axis
-  // (0 <= s0 < s1 <= count).
-  void addRun(double s0, double s1, unsigned value, unsigned length) {
+  // addRun(s0, s1, value, length, shape): a run whose footprint spans [s0, s1] along the axis
+  // (0 <= s0 < s1 <= count), of the given shape.
+  void addRun(double s0, double s1, unsigned value, unsigned length, const kc_Slant::Shape& shape) {
     KC_ASSERT(0.0 <= s0 && s0 < s1 && s1 <= static_cast<double>(bins_.size()),
               "a run's footprint lies within the bins");
-    const double along = ax_ * length;
-    const double m = std::min(along, ay_);
-    double h = 0.0;
-    if (along >= ay_) {
-      h = value / ax_;
+    const double m = shape.ramp;
+    const double h = shape.height;
+    if (shape.wide) {
       addPlateau(s0 + m, std::max(s0 + m, s1 - m), h, value, unitsX_);
     } else {
-      h = static_cast<double>(value * length) / ay_;
       addPlateau(s0 + m, std::max(s0 + m, s1 - m), h, value * length, unitsY_);
     }
     if (m > 0.0) {
@@ -153,32 +151,27 @@ class AngularBins {
   double ay_;
 };
 
-// The type 0 projection onto the unit axis n. Positions are measured from the buffer corner with
-// the least n . p; mirroring x and/or y makes both components of the axis non-negative, so every
-// position is a sum of non-negative products and lies in [0, span] exactly as computed.
-void projectAngular(const unsigned char* const* rows, long width, long height, double nx, double ny,
+// The type 0 projection onto the unit axis n, measured from the buffer corner with the least n . p.
+void projectAngular(const unsigned char* const* rows, long width, long height, const kcVector<2>& n,
                     kcRLEBuffer::AngleProjection& out) {
-  const bool flipX = nx < 0.0;
-  const bool flipY = ny < 0.0;
-  const double ax = std::fabs(nx);
-  const double ay = std::fabs(ny);
-  const double span = ax * static_cast<double>(width) + ay * static_cast<double>(height);
-  AngularBins bins(static_cast<std::size_t>(std::ceil(span)), ax, ay);
+  const kc_Slant slant(n, width, height);
+  const double span = slant.span();
+  AngularBins bins(slant.bins(), slant.ax, slant.ay);
 
   double least = span;
   double most = 0.0;
   bool weighted = false;
   for (long y = 0; y < height; ++y) {
     kf_AttendRow(static_cast<std::uint64_t>(y));
-    const double top = static_cast<double>(flipY ? height - 1 - y : y);
+    const double top = slant.top(y);
     long x = 0;
     for (const unsigned char* run = rows[y]; run[1] != 0; run += 2) {
       const long length = run[1];
       if (run[0] != 0) {
-        const double left = static_cast<double>(flipX ? width - x - length : x);
-        const double s0 = ax * left + ay * top;
-        const double s1 = ax * (left + static_cast<double>(length)) + ay * (top + 1.0);
-        bins.addRun(s0, s1, run[0], run[1]);
+        const double left = slant.left(x, length);
+        const double s0 = slant.start(left, top);
+        const double s1 = slant.end(left, top, length);
+        bins.addRun(s0, s1, run[0], run[1], slant.shapeOf(run[0], run[1]));
         least = std::min(least, s0);
         most = std::max(most, s1);
         weighted = true;
@@ -188,8 +181,8 @@ void projectAngular(const unsigned char* const* rows, long width, long height, d
   }
   out.type = kcRLEBuffer::eProjAngular;
   out.bins = bins.finish();
-  out.origin = kcVector<2>(flipX ? static_cast<double>(width) : 0.0,
-                           flipY ? static_cast<double>(height) : 0.0);
+  out.origin = kcVector<2>(slant.flipX ? static_cast<double>(width) : 0.0,
+                           slant.flipY ? static_cast<double>(height) : 0.0);
   if (weighted) {
     out.firstEmpty = least - std::floor(least);
     out.lastEmpty = std::ceil(most) - most;
@@ -235,6 +228,7 @@ kcRLEBuffer::AngleProjection kcRLEBuffer::projectAngle(const kcVector<2>& direct
 
   AngleProjection result;
   result.binLength = length;
+  result.axis = kcVector<2>(gx / length, gy / length);
   if (!alwaysAngular && std::fabs(gx) <= kAxisTolerance * length) {
     result.type = gy > 0.0 ? eProjRows : eProjRowsReversed;
     result.origin = kcVector<2>(0.0, gy > 0.0 ? 0.0 : static_cast<double>(height_));
@@ -242,7 +236,7 @@ kcRLEBuffer::AngleProjection kcRLEBuffer::projectAngle(const kcVector<2>& direct
     result.type = gx > 0.0 ? eProjColumns : eProjColumnsReversed;
     result.origin = kcVector<2>(gx > 0.0 ? 0.0 : static_cast<double>(width_), 0.0);
   } else {
-    projectAngular(pointToRat(), width_, height_, gx / length, gy / length, result);
+    projectAngular(pointToRat(), width_, height_, result.axis, result);
   }
   return result;
 }

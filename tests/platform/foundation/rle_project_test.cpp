@@ -1,5 +1,6 @@
 // Tests of run-image projections: row, column and diagonal sums against pel sums, and the slanted
-// projection against exact clipping of each pel square, its extents under transforms, its types.
+// projection against exact clipping of each pel square, its extents under transforms, its types,
+// and the positions inside its bins.
 #include <foundation/exception.h>
 #include <foundation/rlebuffer.h>
 
@@ -155,6 +156,71 @@ TEST(RleProject, Angle_extentUnderTransforms_equalsExtentOfPelSquares) {
   }
 }
 
+// Positions inside a bin against the clipped pel squares, under transforms, with steps (an axis
+// along the pels), ramps too short to keep and, in larger images, more breakpoints in a bin than
+// are sorted in one piece: the weight counted to the position is the mass asked, to within 1e-6
+// bin either side; mass 0 gives the extreme pel corner in the bin, and a mass past the bin's
+// weight the far end of it.
+TEST(RleProject, LocateInBins_randomBinsAndMasses_matchClippedPelSquares) {
+  std::mt19937 rng(8089);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int i = 0; i < 200; ++i) {
+    const unsigned side = i % 10 == 9 ? 60 : 9;
+    Pels pels(1 + rng() % side, std::vector<unsigned char>(1 + rng() % side));
+    for (auto& row : pels)
+      for (auto& v : row) v = static_cast<unsigned char>(rng() % 3 == 0 || i % 50 == 0 ? 0 : rng() % 256);
+    const bool nearAxis = i % 10 < 2;
+    const kcMatrix<2> a = nearAxis ? kcMatrix<2>() : randomMatrix(rng);
+    const double theta = nearAxis ? kPi / 2 * (i / 10 % 4) + (i % 10 == 1 ? 1e-8 : 0.0) : unit(rng) * 2 * kPi;
+    const kcVector<2> v(std::cos(theta), std::sin(theta)), n = axisOf(v, a) / axisOf(v, a).length();
+    const kcRLEBuffer image = opsref::runsOf(pels, kcPair<long>(5, -2), &rng);
+    const Proj p = image.projectAngle(v, kcXform<2>(a, kcVector<2>(1, 1)), true);
+    const auto weight = [&](double z) {  // below z bins from the origin
+      double sum = 0;
+      for (std::size_t y = 0; y < pels.size(); ++y)
+        for (std::size_t x = 0; x < pels[y].size(); ++x)
+          if (pels[y][x] != 0) sum += pels[y][x] * areaBelow(double(x), double(y), n, p.origin, z);
+      return sum;
+    };
+    // A bin with weight (the cases of rounding, where a pel corner only touches a bin, are left
+    // out), or any bin of an image without weight.
+    const bool none = weight(double(p.bins.size())) == 0;
+    std::size_t k = rng() % p.bins.size();
+    while (!none && weight(double(k) + 1) - weight(double(k)) < 1e-9) k = rng() % p.bins.size();
+    const double start = weight(double(k)), end = weight(double(k) + 1), bin = end - start;
+    const bool fromEnd = rng() % 2;
+    const double mass = unit(rng) * bin;
+    const kcRLEBuffer::BinQuery queries[3] = {{k, 0, false}, {k, 0, true}, {k, mass, fromEnd}};
+    double at[3];
+    image.locateInBins(p, queries, at);
+    SCOPED_TRACE(testing::Message() << i << " bin " << k << " mass " << mass << " of " << bin);
+    double first = double(k) + 1, last = double(k);  // the extreme pel corners inside the bin
+    for (std::size_t y = 0; y < pels.size(); ++y)
+      for (std::size_t x = 0; x < pels[y].size(); ++x)
+        if (pels[y][x] != 0) {
+          double lo = INFINITY, hi = -INFINITY;
+          for (int c = 0; c < 4; ++c) {
+            const double t = n.dot(kcVector<2>(double(x) + c % 2, double(y) + c / 2) - p.origin);
+            lo = std::min(lo, t), hi = std::max(hi, t);
+          }
+          if (lo >= double(k) + 1 || hi <= double(k)) continue;
+          first = std::min(first, std::max(lo, double(k)));
+          last = std::max(last, std::min(hi, double(k) + 1));
+        }
+    if (none) first = last = double(k);
+    EXPECT_NEAR(at[0], first, 1e-12);
+    EXPECT_NEAR(at[1], none ? double(k) + 1 : last, 1e-12);
+    const double d = 1e-6, tol = 1e-9 * (1 + bin);
+    const auto counted = [&](double z) { return fromEnd ? end - weight(z) : weight(z) - start; };
+    EXPECT_LE(counted(fromEnd ? at[2] + d : at[2] - d), mass + tol);
+    EXPECT_GE(counted(fromEnd ? at[2] - d : at[2] + d), mass - tol);
+    const kcRLEBuffer::BinQuery past[1] = {{k, 2 * bin + 1, false}};
+    image.locateInBins(p, past, std::span<double>(at, 1));
+    EXPECT_NEAR(at[0], none ? double(k) : last, 1e-12);
+    if (HasFailure()) return;
+  }
+}
+
 // Axes within 1e-9 of a row or column axis answer with the row or column types.
 TEST(RleProject, Angle_axisAlignedDirections_rowAndColumnTypes) {
   kcRLEBuffer image = opsref::runsOf(Pels(3, std::vector<unsigned char>(5, 1)), kcPair<long>(2, 2));
@@ -184,6 +250,23 @@ TEST(RleProject, Angle_allZeroImage_noWeightNoFill_degenerateOrZeroAxisThrows) {
   EXPECT_THROW(image.projectAngle(kcVector<2>(std::nan(""), 0), kcXform<2>(), false), kcBadArgument);
   // A singular matrix that flattens the axis onto nothing.
   EXPECT_THROW(image.projectAngle(kcVector<2>(1, 0), kcXform<2>(kcMatrix<2>(1, 0, 0, 0), {}), false), kcBadArgument);
+  // Bin queries that do not fit: a row projection, another image's bins, a bin out of range, a
+  // negative mass, too many queries, too few positions.
+  const Proj slanted = image.projectAngle(kcVector<2>(0.6, 0.8), kcXform<2>(), false);
+  const Proj rows = image.projectAngle(kcVector<2>(1, 0), kcXform<2>(), false);
+  const Proj wider = opsref::runsOf(Pels{{1, 1, 1}}, {0, 0}).projectAngle(kcVector<2>(0.6, 0.8), kcXform<2>(), false);
+  using Q = kcRLEBuffer::BinQuery;
+  double at[4] = {-1, -1, -1, -1};
+  const Q fine[4] = {{0, 0.1, false}, {0, 0.1, true}, {0, 0, false}, {0, 0, true}};
+  const Q outside[1] = {{slanted.bins.size(), 0, false}}, negative[1] = {{0, -0.5, false}};
+  EXPECT_THROW(image.locateInBins(rows, std::span(fine, 1), std::span(at, 1)), kcBadArgument);
+  EXPECT_THROW(image.locateInBins(wider, std::span(fine, 1), std::span(at, 1)), kcBadArgument);
+  EXPECT_THROW(image.locateInBins(slanted, outside, std::span(at, 1)), kcBadArgument);
+  EXPECT_THROW(image.locateInBins(slanted, negative, std::span(at, 1)), kcBadArgument);
+  EXPECT_THROW(image.locateInBins(slanted, fine, at), kcBadArgument);
+  EXPECT_THROW(image.locateInBins(slanted, std::span(fine, 2), std::span(at, 1)), kcBadArgument);
+  EXPECT_EQ(at[0], -1);  // nothing written
+  EXPECT_THROW(kcRLEBuffer().locateInBins(slanted, {}, {}), kcBadArgument);
 }
 
 }  // namespace
