@@ -80,15 +80,9 @@ struct kc_BlobMessages {
   // Scene description; entry eBadId goes with BadId, eDuplicateFilter with DuplicateFilter,
   // eDegenerate with Degenerate, the others with kcBlobDefs::BadParams.
   enum SceneDesc : int {
-    eBadId = 0,
-    eExcludeAreaNegative = 1,
-    eExcludePercentRange = 2,
-    eBadFilterIndex = 3,
-    eFilterLimits = 4,
-    eMinPelsMeaningless = 5,
-    eScaleMeaningless = 6,
-    eDuplicateFilter = 7,
-    eDegenerate = 8,
+    eBadId = 0, eExcludeAreaNegative = 1, eExcludePercentRange = 2,
+    eBadFilterIndex = 3, eFilterLimits = 4, eMinPelsMeaningless = 5,
+    eScaleMeaningless = 6, eDuplicateFilter = 7, eDegenerate = 8,
   };
   static constexpr int kSceneDescCount = 9;
   static constexpr const wchar_t* kSceneDesc[kSceneDescCount] = {

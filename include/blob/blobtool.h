@@ -29,18 +29,10 @@ class kcArchive;
 // open is erode then dilate. Any 32-bit value can be stored; values outside 0 to 11 are refused
 // by the analysis when it reaches them.
 enum keBlobParamsMorphOp : std::int32_t {
-  eMorphErode0 = 0,
-  eMorphErode1 = 1,
-  eMorphErode2 = 2,
-  eMorphDilate0 = 3,
-  eMorphDilate1 = 4,
-  eMorphDilate2 = 5,
-  eMorphClose0 = 6,
-  eMorphClose1 = 7,
-  eMorphClose2 = 8,
-  eMorphOpen0 = 9,
-  eMorphOpen1 = 10,
-  eMorphOpen2 = 11,
+  eMorphErode0 = 0, eMorphErode1 = 1, eMorphErode2 = 2,
+  eMorphDilate0 = 3, eMorphDilate1 = 4, eMorphDilate2 = 5,
+  eMorphClose0 = 6, eMorphClose1 = 7, eMorphClose2 = 8,
+  eMorphOpen0 = 9, eMorphOpen1 = 10, eMorphOpen2 = 11,
 };
 
 // Archive form: the value as an int, taken unchecked on loading.
