@@ -12,7 +12,7 @@
 namespace {
 
 // The archive form's version, and the lines the two classes' version errors report: fixed numbers,
-// part of the errors' messages and archive forms.
+// kept in the errors' messages and archive forms.
 constexpr unsigned char kVersion = 1;
 constexpr int kInputVersionLine = 79;
 constexpr int kResultVersionLine = 147;

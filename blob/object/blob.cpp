@@ -16,7 +16,7 @@ static_assert(sizeof(kcBlob) == 24, "a scene holds a kcBlob per blob: keep it th
 
 namespace {
 
-// The line kc_BlobData's version errors report: a fixed number, part of the error's message and
+// The line kc_BlobData's version errors report: a fixed number, kept in the error's message and
 // archive form.
 constexpr int kLegacyVersionLine = 1622;
 constexpr kc_Persist::Level kLegacyLevel{0, "blob/blob", kLegacyVersionLine};

@@ -23,7 +23,7 @@ namespace {
 
 constexpr unsigned char kVersion = 1;
 constexpr unsigned char kRecordVersion = 3;
-// The lines the blob's and its record's version errors report: fixed numbers, part of the errors'
+// The lines the blob's and its record's version errors report: fixed numbers, kept in the errors'
 // messages and archive forms.
 constexpr int kBlobVersionLine = 1481;
 constexpr int kRecordVersionLine = 168;

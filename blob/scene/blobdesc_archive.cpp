@@ -24,7 +24,7 @@ namespace {
 
 constexpr unsigned char kSceneVersion = 0;
 constexpr unsigned char kDataVersion = 3;
-// The lines the scene's and its data's version errors report: fixed numbers, part of the errors'
+// The lines the scene's and its data's version errors report: fixed numbers, kept in the errors'
 // messages and archive forms.
 constexpr int kSceneVersionLine = 1161;
 constexpr int kDataVersionLine = 1176;

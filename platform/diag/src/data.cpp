@@ -6,7 +6,7 @@
 
 namespace {
 
-// The archive form's version, and the line its version errors report: a fixed number, part of the
+// The archive form's version, and the line its version errors report: a fixed number, kept in the
 // error's message and archive form.
 constexpr unsigned char kVersion = 0;
 constexpr int kVersionLine = 31;

@@ -16,7 +16,7 @@ const wchar_t* const kBadRow = L"The row index lies outside the image.";
 const wchar_t* const kBadWindow = L"The window is empty or does not lie inside the image.";
 
 constexpr int kArchiveAlignment = 32;
-// The archive form's version, and the line its version errors report: a fixed number, part of the
+// The archive form's version, and the line its version errors report: a fixed number, kept in the
 // error's message and archive form.
 constexpr unsigned char kVersion = 0;
 constexpr int kVersionLine = 98;

@@ -31,8 +31,8 @@ class kc_Persist : private kcPersistent {
 
   // Level: what one version byte is checked against: the current version, and the file and line
   // a newer stored version is reported with (kcArchive::UnknownVersion(file, line)). file may be
-  // null. The line is a fixed number, not the position of the check: it is part of the error's
-  // message and of its archive form, so it must not move when the code does. The error classes
+  // null. The line is a fixed number, not the position of the check: the error's message and its
+  // archive form hold it, so it must not move when the code does. The error classes
   // give their registered name and line 0.
   struct Level {
     unsigned char current;
