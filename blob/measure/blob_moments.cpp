@@ -113,7 +113,7 @@ AxisSums axisSums(const std::vector<std::uint64_t>& p) {
     s.first += w * j;
     s.second += w * j * j;
   }
-  KC_ASSERT(s.n > 0 && s.n < (std::uint64_t{1} << 59), "a region's weight is positive and below 2^59");
+  KC_ASSERT(s.n < (std::uint64_t{1} << 59), "a region's weight is below 2^59");
   return s;
 }
 
@@ -122,6 +122,7 @@ AxisSums axisSums(const std::vector<std::uint64_t>& p) {
 double secondMoment(const std::vector<std::uint64_t>& p) {
   KC_ASSERT(!p.empty(), "a blob's region has a non-empty projection");
   const AxisSums s = axisSums(p);
+  if (s.n == 0) return 0.0;  // a region without weight (loaded from an archive) has no spread
   // n S2 >= S1^2 (Cauchy-Schwarz): the spread without the squares' 1/12.
   const kc_Exact::Wide spread = kc_Exact::minus(kc_Exact::product(s.n, s.second), kc_Exact::product(s.first, s.first));
   const kc_Exact::Wide numerator = kc_Exact::plus(kc_Exact::times(spread, 12), kc_Exact::product(s.n, s.n));
@@ -131,7 +132,9 @@ double secondMoment(const std::vector<std::uint64_t>& p) {
 double mixedMoment(const std::vector<std::uint64_t>& diag, const std::vector<std::uint64_t>& columns,
                    const std::vector<std::uint64_t>& rows) {
   const AxisSums x = axisSums(columns), y = axisSums(rows), d = axisSums(diag);
-  KC_ASSERT(x.n == y.n && x.n == d.n, "the projections of one region have one weight");
+  // Projections loaded from an archive need not be one region's: without weight, or with sums
+  // that do not fit together, the product sum is 0.
+  if (x.n == 0 || x.n != y.n || x.n != d.n || d.second < x.second + y.second) return 0.0;
   // sum (x + y)^2 = X2 + 2 XY + Y2 over the pels' positions.
   const kc_Exact::U128 twiceXY = d.second - x.second - y.second;
   const kc_Exact::Wide products = kc_Exact::product(x.n, twiceXY / 2);

@@ -42,7 +42,7 @@ std::uint64_t projectionTotal(const std::vector<std::uint64_t>& p);
 // 1/12). p is the projection onto that axis (entry j: the weights at position j from the region's
 // first pel); the weight is p's total. With n = sum p[j], S1 = sum j p[j] and S2 = sum j^2 p[j]
 // (integers, kept exact) this is (12 (n S2 - S1^2) + n^2) / (12 n), rounded once to the nearest
-// double. Requires a non-empty p whose total is positive (internal assertions). Cost: linear in
+// double; 0 when p's total is 0. Requires a non-empty p (internal assertion). Cost: linear in
 // p's length.
 double secondMoment(const std::vector<std::uint64_t>& p);
 
@@ -50,8 +50,8 @@ double secondMoment(const std::vector<std::uint64_t>& p);
 // centres, from the diagonal projection (entry i: the weights of the pels with (x - origin.x) +
 // (y - origin.y) = i) and the column and row projections: with XY = (sum i^2 diag[i] - X2 - Y2) / 2
 // it is (n XY - X1 Y1) / n, rounded once, so exactly 0 when the products cancel (any region
-// symmetric about a row or a column). Requires the three projections of one region with a positive
-// weight (internal assertions). Cost: linear in the projections' lengths.
+// symmetric about a row or a column). 0 when the projections have no weight or do not fit one
+// region (as loaded from a damaged archive). Cost: linear in the projections' lengths.
 double mixedMoment(const std::vector<std::uint64_t>& diag, const std::vector<std::uint64_t>& columns,
                    const std::vector<std::uint64_t>& rows);
 
