@@ -5,16 +5,23 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 using connecttest::blob;
 using connecttest::childrenOf;
 using connecttest::draw;
 using connecttest::run;
 using Ids = std::vector<BlobId>;
 
+// Two blobs, then 1500 (a long top level is sorted another way).
 TEST(ConnectFinish, ConnectFinish_blobsSideBySideInTopRow_topListNewestFirst) {
-  const connecttest::Output out = run(draw({"#.#",
-                                            "..."}), false);
-  EXPECT_EQ(out.topIds, (Ids{2, 1}));
+  for (const int n : {2, 1500}) {
+    connecttest::Grid g{2 * n - 1, 1, {}};
+    for (int x = 0; x < g.width; ++x) g.pels.push_back(x % 2 == 0);
+    Ids want(static_cast<std::size_t>(n));
+    std::iota(want.rbegin(), want.rend(), BlobId{1});
+    EXPECT_EQ(run(g, false).topIds, want);
+  }
 }
 
 // The bottom row joins the U's arms: the joining run takes the left arm's label, then meets the

@@ -56,7 +56,7 @@ Chains xs(const Set& set) {
 
 // ---- the featurelet ----
 
-TEST(Featurelet_record, initThenSetAngle_onlyTheDirectionChanges_badValuesRefused) {
+TEST(Featurelet_record, Featurelet_initThenSetAngle_onlyTheDirectionChangesBadValuesRefused) {
   kfeat_featurelet f;
   ASSERT_EQ(kfeat_featurelet_init(&f), kfeat_ok);
   EXPECT_TRUE(f.x == 0 && f.y == 0 && f.hasDirection == 0 && f.angle == 0 && f.magnitude == 0 && f.weight == 1);
@@ -72,7 +72,7 @@ TEST(Featurelet_record, initThenSetAngle_onlyTheDirectionChanges_badValuesRefuse
 
 // ---- the C chain set ----
 
-TEST(FeatureletChainSet_assign, chainsCopiedFromTheirRanges_inAnyOrder_replacingTheOldOnes) {
+TEST(FeatureletChainSet_assign, FeatureletChainSet_chainsCopiedFromTheirRanges_inAnyOrderReplacingTheOldOnes) {
   std::vector<kfeat_featurelet> points = kFive;
   const kcPtrHandle<Set> set = owned(cSet({2, 0, 1, 0}, {3, 0, 1, 4}, {2, 3, 0, 1}, points.data()));
   points[0].x = 99;  // the set holds copies
@@ -86,7 +86,7 @@ TEST(FeatureletChainSet_assign, chainsCopiedFromTheirRanges_inAnyOrder_replacing
 }
 
 // Refused arguments and an injected allocation failure leave the chains as they were.
-TEST(FeatureletChainSet_assign, badArgumentsOrFailedAllocation_refusedLeavingTheChains) {
+TEST(FeatureletChainSet_assign, FeatureletChainSet_badArgumentsOrFailedAllocation_refusedLeavingTheChains) {
   kfeat_featureletChainSet* c = nullptr;
   kfeat_failAllocation(0);
   EXPECT_EQ(kfeat_featureletChainSet_new(&c), kfeat_errNoMemory);
@@ -114,7 +114,7 @@ TEST(FeatureletChainSet_assign, badArgumentsOrFailedAllocation_refusedLeavingThe
 
 // ---- the chain set class ----
 
-TEST(FeatureletChainSet_take, ownershipMovesAndTheCallersPointerIsCleared) {
+TEST(FeatureletChainSet_take, FeatureletChainSet_take_ownershipMovesAndTheCallersPointerIsCleared) {
   Set set;
   EXPECT_THROW(set.takeFeatureletChainSet(nullptr), kcBadPointer);
   kfeat_featureletChainSet* first = cSet({1}, {0}, {1});
@@ -170,7 +170,7 @@ TEST(FeatureletChainSet_map, FeatureletChainSet_map_positionsMappedDirectionsTur
   EXPECT_EQ(Set().map(kc2XformLinear())->numChains(), 0);  // a new set has no chains, nor has its map
 }
 
-TEST(FeatureletChainSet_imageFromClient, sharedOrCloned_nullRefused) {
+TEST(FeatureletChainSet_imageFromClient, FeatureletChainSet_sharedOrCloned_nullRefused) {
   Set set;
   const kcPtrHandle_const<kc2XformBase> shift(new kc2XformLinear(kcXform<2>(kcMatrix<2>(), kcVector<2>(3, 4))));
   set.imageFromClientXformBase(shift, true);
@@ -183,7 +183,7 @@ TEST(FeatureletChainSet_imageFromClient, sharedOrCloned_nullRefused) {
 
 // ---- statuses and the cleanup registry ----
 
-TEST(Featurelet_status, negativeStatusesThrowTheirClass) {
+TEST(Featurelet_status, Featurelet_status_negativeStatusesThrowTheirClass) {
   EXPECT_NO_THROW(kfThrowExceptionOnFailure(kfeat_ok));
   EXPECT_NO_THROW(kfThrowExceptionOnFailure(3));
   EXPECT_THROW(kfThrowExceptionOnFailure(kfeat_errBadArgument), kcBadArgument);
@@ -204,7 +204,7 @@ int freeInt(int* p) {
   return 0;
 }
 
-TEST(Featurelet_cleanup, exceptionFreesWhatIsStillRegistered_lastFirst_once) {
+TEST(Featurelet_cleanup, Featurelet_exceptionFreesWhatIsStillRegistered_lastFirstOnce) {
   freed.clear();
   int *a = nullptr, *b = nullptr, *handedOver = nullptr;
   EXPECT_THROW(
@@ -224,7 +224,7 @@ TEST(Featurelet_cleanup, exceptionFreesWhatIsStillRegistered_lastFirst_once) {
   EXPECT_TRUE(a == nullptr && b == nullptr);
 }
 
-TEST(Featurelet_cleanup, runAndReleaseAreExplicit_andAddRefusesWithoutRegistering) {
+TEST(Featurelet_cleanup, Featurelet_runAndReleaseAreExplicit_andAddRefusesWithoutRegistering) {
   freed.clear();
   int* a = new int(1);
   int* kept = new int(2);
