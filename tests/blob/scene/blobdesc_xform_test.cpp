@@ -38,7 +38,8 @@ TEST(BlobDescExtrema, BlobDescExtrema_set_refusedChangeNothingAcceptedGiveNotice
     EXPECT_SCENE_ERROR(s.extremaExcludeArea(bad), Params, Msg::eExcludeAreaNegative);
     EXPECT_SCENE_ERROR(s.extremaExcludeAreaPels(bad), Params, Msg::eExcludeAreaNegative);
   }
-  for (double bad : {50.0, -1.0, nan}) EXPECT_SCENE_ERROR(s.extremaExcludeAreaPercent(bad), Params, Msg::eExcludePercentRange);
+  for (double bad : {50.0, -1.0, nan})
+    EXPECT_SCENE_ERROR(s.extremaExcludeAreaPercent(bad), Params, Msg::eExcludePercentRange);
   EXPECT_EQ(extrema(s), std::tuple(20.0, false, true));
   s.extremaExcludeAreaPels(3);
   EXPECT_EQ(extrema(s), std::tuple(3.0, false, false));
