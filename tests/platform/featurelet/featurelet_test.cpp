@@ -132,10 +132,10 @@ TEST(FeatureletChainSet_take, FeatureletChainSet_take_ownershipMovesAndTheCaller
   }
 }
 
-// Positions are mapped and directions turned by the linear part, including one that does not keep
+// Positions are mapped and directions turned by the matrix, including one that does not keep
 // angles or mirrors; a direction mapped to nothing is dropped. (Rotations and a point off the
 // domain show in the conversion of scenes.)
-TEST(FeatureletChainSet_map, FeatureletChainSet_map_positionsMappedDirectionsTurnedByTheLinearPart) {
+TEST(FeatureletChainSet_map, FeatureletChainSet_map_positionsMappedDirectionsTurnedByTheMatrix) {
   std::vector<kfeat_featurelet> points = {at(1, 0), at(2, 0), at(0, 1)};
   kfeat_featurelet_setAngle(&points[0], 0.0);
   kfeat_featurelet_setAngle(&points[2], kfPi / 4);
