@@ -15,6 +15,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -73,7 +74,10 @@ def copy_tree(scratch):
                 if f.read() == data:
                     continue
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copy2(origin, target)
+        # A fresh modification time, not the origin's: an edit older than the scratch build's
+        # objects must still be rebuilt.
+        shutil.copyfile(origin, target)
+        shutil.copymode(origin, target)
     return src
 
 
@@ -103,6 +107,8 @@ def main():
     parser.add_argument("--faults", default=os.path.join(HERE, "faults.txt"))
     parser.add_argument("--list", action="store_true", help="list the faults and stop")
     args = parser.parse_args()
+    # Stopped from outside, the run still puts back the line it planted (the finally below).
+    signal.signal(signal.SIGTERM, lambda number, frame: sys.exit(1))
     faults = read_faults(args.faults)
     if args.only:
         wanted = set(args.only.split(","))
