@@ -1,5 +1,6 @@
 // Tests of kfBlobAnalysis and kcBlobResults: refusals with the state they leave, the encoders and
-// morphology the parameters select, keep flags, reuse, ownership, copies and the archive.
+// morphology the parameters select, keep flags, reuse, ownership and copies. (The results' archive
+// is ResultsArchive's.)
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
@@ -16,8 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "store/blob_record.h"
-#include "store/bsd_data.h"
 #include "base/messages.h"
 #include "platform/foundation/archive_bytes.h"
 #include "platform/foundation/attention_checks.h"
@@ -32,24 +31,16 @@ using Runs = kcRLEBuffer;
 // picture(rows): '.' is 0, '#' is 200, a digit d is 20 x d.
 kcPelBuffer<unsigned char> picture(const std::vector<std::string>& rows) {
   kcPelBuffer<unsigned char> image(static_cast<long>(rows[0].size()), static_cast<long>(rows.size()));
-  for (std::size_t y = 0; y < rows.size(); ++y) {
-    unsigned char* row = image.pointToRow(static_cast<long>(y));
+  for (std::size_t y = 0; y < rows.size(); ++y)
     for (std::size_t x = 0; x < rows[y].size(); ++x) {
       const char c = rows[y][x];
-      row[x] = static_cast<unsigned char>(c == '.' ? 0 : c == '#' ? 200 : 20 * (c - '0'));
+      image.pointToRow(static_cast<long>(y))[x] = static_cast<unsigned char>(c == '.' ? 0 : c == '#' ? 200 : 20 * (c - '0'));
     }
-  }
   return image;
 }
 
 // A ring around a hole, and a bar of another value: three regions.
-const kcPelBuffer<unsigned char> kImage = picture({
-    "........",
-    ".###....",
-    ".#.#..9.",
-    ".###..9.",
-    "........",
-});
+const kcPelBuffer<unsigned char> kImage = picture({"........", ".###....", ".#.#..9.", ".###..9.", "........"});
 
 Runs encoded(const kcPelBuffer_const<unsigned char>& image) {
   Runs out;
@@ -57,19 +48,23 @@ Runs encoded(const kcPelBuffer_const<unsigned char>& image) {
   return out;
 }
 
+// expectRefusal(run, message): run throws BadParams with the tool table's message; no message:
+// kcBadArgument.
 template <class F>
-void expectRefusal(F run, Msg::Tool message) {
+void expectRefusal(F run, std::optional<Msg::Tool> message) {
   try {
     run();
-    ADD_FAILURE() << "expected BadParams " << message;
+    ADD_FAILURE() << "not refused";
   } catch (const kcBlobDefs::BadParams& e) {
-    EXPECT_EQ(e.message(false), Msg::kTool[message]);
+    EXPECT_EQ(e.message(false), message ? Msg::kTool[*message] : L"(kcBadArgument)");
+  } catch (const kcBadArgument&) {
+    EXPECT_FALSE(message) << "kcBadArgument";
   }
 }
 
 // ---- refusals and the state they leave ----
 
-TEST(BlobAnalysis_refusals, pelFrontEnd_refusalLeavesResults_laterFailureUnbindsImages) {
+TEST(BlobAnalysis, BlobAnalysis_pelFrontEndRefusal_leavesResultsLaterFailureUnbindsImages) {
   kcBlobParams params;
   params.keepRLE(true);
   kcBlobResults results;
@@ -78,19 +73,16 @@ TEST(BlobAnalysis_refusals, pelFrontEnd_refusalLeavesResults_laterFailureUnbinds
   const Scene* scene = results.connectedBlobs();
   expectRefusal([&] { kfBlobAnalysis(kcPelBuffer<unsigned char>(), params, results); }, Msg::eImageUnbound);
   expectRefusal([&] { kfBlobAnalysis(kcPelBuffer_const<unsigned char>(0, 3), params, results); }, Msg::eImageEmpty);
-  EXPECT_FALSE(results.rle().isDegenerate());
-  EXPECT_EQ(results.rle(), rle);
-  EXPECT_EQ(results.connectedBlobs(), scene);
+  EXPECT_TRUE(results.rle() == rle && results.connectedBlobs() == scene);
 
   // A failure after encoding unbinds every image, kept or not.
   params.keepMorphed(true);
   params.morph({eMorphErode0, static_cast<keBlobParamsMorphOp>(-1)});
   expectRefusal([&] { kfBlobAnalysis(kImage, params, results); }, Msg::eBadMorphOp);
-  EXPECT_TRUE(results.rle().isDegenerate());
-  EXPECT_TRUE(results.morphed().isDegenerate());
+  EXPECT_TRUE(results.rle().isDegenerate() && results.morphed().isDegenerate());
 }
 
-TEST(BlobAnalysis_refusals, runLengthBody_stagesBeforeTheFaultRan) {
+TEST(BlobAnalysis, BlobAnalysis_runLengthBodyRefusal_stagesBeforeTheFaultRan) {
   const Runs input = encoded(kImage);
   kcBlobParams params;
   params.mask(encoded(picture({"####....", "####....", "####....", "####....", "####...."})));
@@ -98,7 +90,6 @@ TEST(BlobAnalysis_refusals, runLengthBody_stagesBeforeTheFaultRan) {
   kfBlobAnalysis(input, params, results);
   const double maskTime = results.maskTime();
   const Runs masked = results.masked();
-
   params.connectivityCleanup(Scene::ePrune);
   params.connectivityType(Scene::eWholeImageGreyScale);
   expectRefusal([&] { kfBlobAnalysis(input, params, results); }, Msg::eCleanupWithWholeImage);
@@ -112,16 +103,15 @@ TEST(BlobAnalysis_refusals, runLengthBody_stagesBeforeTheFaultRan) {
   EXPECT_EQ(results.morphed(), input.gmorphMin(Runs::eSquare3x3));
   EXPECT_EQ(results.masked(), masked);  // no mask this time: untouched
 
-  // An unknown connectivity type is reported after morphology ran; a reused scene stays.
+  // An unknown connectivity type is reported after morphology ran; a reused scene stays, its
+  // filters cleared; a scene the failing call created is deleted (the sanitizer build sees a leak).
   Scene* scene = results.connectedBlobs();
   scene->setFilter(kcBlob::eArea, 0, 1, false);
   params.morph({eMorphDilate1});
   params.connectivityType(static_cast<Scene::Analysis>(7));
   expectRefusal([&] { kfBlobAnalysis(input, params, results); }, Msg::eBadConnectivityType);
   EXPECT_EQ(results.morphed(), input.gmorphMax(Runs::eHoriz3x1));
-  EXPECT_EQ(results.connectedBlobs(), scene);
-  EXPECT_EQ(scene->numFilters(), 0);
-  // A scene the failing call created is deleted (the sanitizer build checks the leak).
+  EXPECT_TRUE(results.connectedBlobs() == scene && scene->numFilters() == 0);
   kcBlobResults fresh;
   expectRefusal([&] { kfBlobAnalysis(input, params, fresh); }, Msg::eBadConnectivityType);
   EXPECT_EQ(fresh.connectedBlobs(), nullptr);
@@ -136,31 +126,31 @@ void replaceOnce(std::vector<unsigned char>& bytes, const std::vector<unsigned c
   std::copy(to.begin(), to.end(), at);
 }
 
-// Values no setter takes, stored by a cast or patched into an archive and loaded unchecked.
-TEST(BlobAnalysis_refusals, valuesOnlyArchivesOrCastsHold_refusedBeforeEncoding) {
+// Values no setter takes, stored by a cast or patched into an archive and loaded unchecked, are
+// refused before anything is encoded.
+TEST(BlobAnalysis, BlobAnalysis_valuesOnlyArchivesOrCastsHold_refusedBeforeEncoding) {
+  using Patch = std::function<void(std::vector<unsigned char>&)>;
   struct Case {
-    const char* name;
     std::function<void(kcBlobParams&)> set;
-    std::function<void(std::vector<unsigned char>&)> patch;
+    Patch patch;
     std::optional<Msg::Tool> message;  // none: kcBadArgument
     bool pelsOnly;                     // the value matters only to the encoder
   };
-  const std::vector<Case> cases = {
-      {"cleanup 3", [](auto& p) { p.connectivityCleanup(static_cast<Scene::ConnectCleanup>(3)); }, nullptr,
-       std::nullopt, false},
-      {"scale 0", [](auto& p) { p.setSegmentationNone(1); },
+  const Case cases[] = {
+      {[](auto& p) { p.connectivityCleanup(static_cast<Scene::ConnectCleanup>(3)); }, nullptr, std::nullopt, false},
+      {[](auto& p) { p.setSegmentationNone(1); },
        [](auto& b) { b[b.size() - 2] = 0; },  // the scale value precedes the last field
        Msg::eScaleNotPositive, false},
-      {"segmentation 9", [](auto&) {}, [](auto& b) { b[2] = 9; }, std::nullopt, true},
-      {"minPels -1", [](auto& p) { p.connectivityCleanup(Scene::ePrune); p.connectivityMinPels(0x01020304); },
+      {[](auto&) {}, [](auto& b) { b[2] = 9; }, std::nullopt, true},  // segmentation kind 9
+      {[](auto& p) { p.connectivityCleanup(Scene::ePrune), p.connectivityMinPels(0x01020304); },
        [](auto& b) { replaceOnce(b, {4, 3, 2, 1}, {0xFF, 0xFF, 0xFF, 0xFF}); }, Msg::eMinPelsNegative, false},
-      {"tail 101", [](auto& p) { p.setSegmentationHardThresh(99L, 0L, 50L, false); },
+      {[](auto& p) { p.setSegmentationHardThresh(99L, 0L, 50L, false); },
        [](auto& b) { replaceOnce(b, {99, 0, 0, 0}, {101, 0, 0, 0}); }, Msg::eLowTailRange, true},
-      {"soft above range", [](auto& p) { p.setSegmentationSoftThresh(0xA0, 0xB0, 0x0D, false); },
+      {[](auto& p) { p.setSegmentationSoftThresh(0xA0, 0xB0, 0x0D, false); },
        [](auto& b) { replaceOnce(b, {0xA0, 0xB0}, {0xA0, 0xA1}); }, Msg::eSoftnessAboveRange, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(&c - cases);
     kcBlobParams params;
     c.set(params);
     if (c.patch) {
@@ -170,24 +160,16 @@ TEST(BlobAnalysis_refusals, valuesOnlyArchivesOrCastsHold_refusedBeforeEncoding)
       in || params;
     }
     params.keepRLE(true);
-    const auto check = [&](auto run) {
-      if (c.message) {
-        expectRefusal(run, *c.message);
-      } else {
-        EXPECT_THROW(run(), kcBadArgument);
-      }
-    };
     kcBlobResults fresh;
-    check([&] { kfBlobAnalysis(kImage, params, fresh); });
-    EXPECT_TRUE(fresh.rle().isDegenerate());
-    EXPECT_EQ(fresh.connectedBlobs(), nullptr);
+    expectRefusal([&] { kfBlobAnalysis(kImage, params, fresh); }, c.message);
+    EXPECT_TRUE(fresh.rle().isDegenerate() && fresh.connectedBlobs() == nullptr);
     if (c.pelsOnly) continue;
-    check([&] { kfBlobAnalysis(encoded(kImage), params, fresh); });
+    expectRefusal([&] { kfBlobAnalysis(encoded(kImage), params, fresh); }, c.message);
     EXPECT_EQ(fresh.connectedBlobs(), nullptr);
   }
 }
 
-TEST(BlobAnalysis_refusals, abandoned_everyStageChecksEvery16Rows) {
+TEST(BlobAnalysis, BlobAnalysis_abandoned_everyStageChecksEvery16Rows) {
   constexpr long kRows = 16 * 8;
   kcPelBuffer<unsigned char> image(24, kRows);
   for (long y = 0; y < kRows; ++y) image.pointToRow(y)[y % 24] = 200;
@@ -207,24 +189,22 @@ TEST(BlobAnalysis_refusals, abandoned_everyStageChecksEvery16Rows) {
   params.connectivityType(Scene::eGreyScale);
   params.mask(runs);
   params.morph({eMorphClose0});
-  EXPECT_GE(attention_checks::checksMadeBy([&] { kfBlobAnalysis(image, params, results); }, 256),
-            5 * (kRows / 16 - 1));
+  EXPECT_GE(attention_checks::checksMadeBy([&] { kfBlobAnalysis(image, params, results); }, 256), 5 * (kRows / 16 - 1));
 }
 
 // ---- stages chosen by the parameters ----
 
-TEST(BlobAnalysis_pipeline, segmentationKinds_useTheirEncoderAndArguments) {
+// Each segmentation gives what its encoder gives with the arguments set.
+TEST(BlobAnalysis, BlobAnalysis_segmentationKinds_useTheirEncoderAndArguments) {
   kcPelBuffer<unsigned char> pels(16, 16), steps(16, 16);
+  std::vector<unsigned char> map(256), post(256);
   for (long i = 0; i < 256; ++i) {
     pels.pointToRow(i / 16)[i % 16] = static_cast<unsigned char>(i);
     steps.pointToRow(i / 16)[i % 16] = static_cast<unsigned char>(7 * (i % 16));
+    map[static_cast<std::size_t>(i)] = static_cast<unsigned char>(255 - i);
+    post[static_cast<std::size_t>(i)] = static_cast<unsigned char>(i / 64);
   }
-  std::vector<unsigned char> map(256), post(256);
-  for (std::size_t i = 0; i < 256; ++i)
-    map[i] = static_cast<unsigned char>(255 - i), post[i] = static_cast<unsigned char>(i / 64);
-  using Set = std::function<void(kcBlobParams&)>;
-  using Encode = std::function<void(Runs&)>;
-  const std::vector<std::pair<Set, Encode>> cases = {
+  const std::pair<std::function<void(kcBlobParams&)>, std::function<void(Runs&)>> cases[] = {
       {[&](auto& p) { p.setSegmentationNone(3); }, [&](Runs& r) { r.encode(pels); }},
       {[&](auto& p) { p.setSegmentationMap(map, 1); }, [&](Runs& r) { r.encode(pels, map); }},
       {[&](auto& p) { p.setSegmentationHardThresh(100, true); }, [&](Runs& r) { r.encode(pels, 100, true); }},
@@ -237,7 +217,7 @@ TEST(BlobAnalysis_pipeline, segmentationKinds_useTheirEncoderAndArguments) {
       {[&](auto& p) { p.setSegmentationThreshImage(map, steps, post, 2); },
        [&](Runs& r) { r.encode(pels, map, steps, post); }},
   };
-  for (std::size_t i = 0; i < cases.size(); ++i) {
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     kcBlobParams params;
     params.keepRLE(true);
     cases[i].first(params);
@@ -249,7 +229,8 @@ TEST(BlobAnalysis_pipeline, segmentationKinds_useTheirEncoderAndArguments) {
   }
 }
 
-TEST(BlobAnalysis_pipeline, morphologyOps_runTheirStepsWithTheirShape) {
+// Erosions, dilations, closings (dilate, erode) and openings (erode, dilate) of each shape.
+TEST(BlobAnalysis, BlobAnalysis_morphologyOps_runTheirStepsWithTheirShape) {
   const Runs in = encoded(kImage);
   for (int op = 0; op < 12; ++op) {
     const auto shape = static_cast<Runs::Shape>(op % 3);
@@ -265,32 +246,27 @@ TEST(BlobAnalysis_pipeline, morphologyOps_runTheirStepsWithTheirShape) {
   }
 }
 
-TEST(BlobAnalysis_pipeline, keepFlags_pelVariantUnbindsUnkept_runLengthVariantNever) {
+TEST(BlobAnalysis, BlobAnalysis_keepFlags_pelVariantUnbindsUnkeptRunLengthVariantNever) {
   kcBlobParams params;
   params.mask(encoded(kImage));
   params.morph({eMorphErode0});
   kcBlobResults results;
   kfBlobAnalysis(kImage, params, results);
-  EXPECT_TRUE(results.rle().isDegenerate());
-  EXPECT_TRUE(results.masked().isDegenerate());
-  EXPECT_TRUE(results.morphed().isDegenerate());
+  EXPECT_TRUE(results.rle().isDegenerate() && results.masked().isDegenerate() && results.morphed().isDegenerate());
   EXPECT_EQ(results.connectedBlobs()->numBlobs(false), 0);  // connectivity saw the eroded image
-
   params.keepRLE(true);
   params.keepMasked(true);
   kfBlobAnalysis(kcPelBuffer_const<unsigned char>(kImage), params, results);
-  EXPECT_EQ(results.rle(), encoded(kImage));
-  EXPECT_EQ(results.masked(), encoded(kImage));
+  EXPECT_TRUE(results.rle() == encoded(kImage) && results.masked() == encoded(kImage));
   EXPECT_TRUE(results.morphed().isDegenerate());
-
   kcBlobResults fromRuns;
   kfBlobAnalysis(encoded(kImage), params, fromRuns);
   EXPECT_FALSE(fromRuns.morphed().isDegenerate());
 }
 
-// ---- results: reuse, ownership, copies, archive ----
+// ---- results: reuse, ownership, copies ----
 
-TEST(BlobAnalysis_results, reuse_sameSceneFiltersClearedInteriorMaskKept) {
+TEST(BlobAnalysis, BlobAnalysis_resultsReused_sameSceneFiltersClearedInteriorMaskKept) {
   const Runs mask = encoded(picture({"..##..##", "..##..##", "..##..##", "..##..##", "..##..##"}));
   kcBlobParams params;
   params.mask(mask);
@@ -299,17 +275,14 @@ TEST(BlobAnalysis_results, reuse_sameSceneFiltersClearedInteriorMaskKept) {
   kfBlobAnalysis(kImage, params, results);
   Scene* scene = results.connectedBlobs();
   scene->setFilter(kcBlob::eArea, 0, 1, false);
-
   params.useMaskForInterior(false);
   params.mask(Runs());
   kfBlobAnalysis(kImage, params, results);
-  EXPECT_EQ(results.connectedBlobs(), scene);
-  EXPECT_EQ(scene->numFilters(), 0);
-  EXPECT_EQ(scene->numBlobs(false), 3);
+  EXPECT_TRUE(results.connectedBlobs() == scene && scene->numFilters() == 0 && scene->numBlobs(false) == 3);
   EXPECT_EQ(kc_SceneBuilder::data(*scene).mask, mask);
 }
 
-TEST(BlobAnalysis_results, copyAssignRelinquishArchive) {
+TEST(BlobAnalysis, BlobAnalysis_resultsCopiedAssignedRelinquished_ownTheirScenes) {
   kcBlobParams params;
   params.keepRLE(true);
   kcBlobResults results, assigned;
@@ -320,26 +293,14 @@ TEST(BlobAnalysis_results, copyAssignRelinquishArchive) {
     ASSERT_NE(r->connectedBlobs(), nullptr);
     EXPECT_NE(r->connectedBlobs(), results.connectedBlobs());
     EXPECT_EQ(r->connectedBlobs()->numBlobs(false), 3);
-    EXPECT_EQ(r->rle(), results.rle());
-    EXPECT_EQ(r->RLETime(), results.RLETime());
+    EXPECT_TRUE(r->rle() == results.rle() && r->RLETime() == results.RLETime());
   }
   copy.connectedBlobs()->setFilter(kcBlob::eArea, 0, 1, false);
   EXPECT_EQ(results.connectedBlobs()->numFilters(), 0);
-
-  // Results without a scene (a null pointer) loaded over a held scene; the round trip of times and
-  // images is ResultsArchive's.
+  // The relinquished scene outlives the results' next analysis, which makes a new one.
   const std::unique_ptr<Scene> taken(results.connectedBlobs());
   results.relinquishBSDOwnership();
   EXPECT_EQ(results.connectedBlobs(), nullptr);
-  std::vector<unsigned char> bytes = archive_bytes::stored(results);
-  kcArchive in(bytes.data(), bytes.size());
-  in || copy;
-  EXPECT_EQ(copy.connectedBlobs(), nullptr);  // the scene held before is deleted
-  bytes[0] = 1;                                // a newer version
-  kcArchive newer(bytes.data(), bytes.size());
-  EXPECT_THROW(newer || copy, kcArchive::UnknownVersion);
-
-  // The relinquished scene outlives the results' next analysis, which makes a new one.
   kfBlobAnalysis(kImage, params, results);
   EXPECT_EQ(taken->numBlobs(false), 3);
   EXPECT_NE(results.connectedBlobs(), taken.get());
@@ -347,7 +308,7 @@ TEST(BlobAnalysis_results, copyAssignRelinquishArchive) {
 
 // ---- measures through the everyday call ----
 
-TEST(BlobAnalysis_measures, wholeImage8192x4096_weightBeyond32Bits) {
+TEST(BlobAnalysis, BlobAnalysis_wholeImage8192x4096_weightBeyond32Bits) {
   kcPelBuffer<unsigned char> image(8192, 4096);
   for (long y = 0; y < 4096; ++y) std::fill_n(image.pointToRow(y), 8192, 128);
   kcBlobParams params;
@@ -355,9 +316,8 @@ TEST(BlobAnalysis_measures, wholeImage8192x4096_weightBeyond32Bits) {
   params.connectivityType(Scene::eWholeImageGreyScale);
   kcBlobResults results;
   kfBlobAnalysis(image, params, results);
-  const Scene* scene = results.connectedBlobs();
-  ASSERT_EQ(scene->numBlobs(false), 1);
-  const kcBlob* blob = scene->getBlob(1);
+  ASSERT_EQ(results.connectedBlobs()->numBlobs(false), 1);
+  const kcBlob* blob = results.connectedBlobs()->getBlob(1);
   EXPECT_EQ(blob->area(), 33554432.0);  // 2^32 of weight, which a 32-bit sum wraps to 0
   EXPECT_EQ(blob->centerOfMass(), kcVector<2>(4096, 2048));
   EXPECT_EQ(kc_SceneBuilder::parts(*blob).entry.pelCount, -1);  // left unknown: it needs 33 bits

@@ -1,33 +1,56 @@
-// The finishing pass: the top-level and child orders, and the run-length regions it builds.
-// (Ids, parents, labels, pel counts and region pels are cross-checked in connect_crosscheck_test.)
+// The order of the top level and of each child list, which the reference leaves open, and the
+// run-length rows of the finishing pass. (Ids, parents, labels, pel counts and region pels are
+// cross-checked in connect_crosscheck_test.)
 #include "connect/connect_fixture.h"
 
 #include <gtest/gtest.h>
+
+#include <numeric>
 
 using connecttest::blob;
 using connecttest::childrenOf;
 using connecttest::draw;
 using connecttest::run;
+using Ids = std::vector<BlobId>;
 
+// Two blobs, then 1500 (a long top level is sorted another way).
 TEST(ConnectFinish, ConnectFinish_blobsSideBySideInTopRow_topListNewestFirst) {
-  const connecttest::Output out = run(draw({"#.#",
-                                         "..."}), false);
-  ASSERT_EQ(out.blobs.size(), 2u);
-  EXPECT_EQ(blob(out, 2).left, 2);
-  EXPECT_EQ(out.topIds, (std::vector<BlobId>{2, 1}));
-  EXPECT_EQ(blob(out, 1).prevSibling, 2u);
-  EXPECT_EQ(blob(out, 2).nextSibling, 1u);
+  for (const int n : {2, 1500}) {
+    connecttest::Grid g{2 * n - 1, 1, {}};
+    for (int x = 0; x < g.width; ++x) g.pels.push_back(x % 2 == 0);
+    Ids want(static_cast<std::size_t>(n));
+    std::iota(want.rbegin(), want.rend(), BlobId{1});
+    EXPECT_EQ(run(g, false).topIds, want);
+  }
+}
+
+// The bottom row joins the U's arms: the joining run takes the left arm's label, then meets the
+// right arm, so the right arm's record survives. It was created after the blob between the arms,
+// so the U now stands before that blob in the top-level list.
+TEST(ConnectFinish, ConnectGrey_uShapeJoinedBelow_rightArmSurvives) {
+  const connecttest::Output out = run(draw({"#.#.#",
+                                            "#...#",
+                                            "#####"}), false);
+  EXPECT_EQ(blob(out, 1).width, 5);  // blob 1 is the U
+  EXPECT_EQ(out.topIds, (Ids{1, 2}));
 }
 
 TEST(ConnectFinish, ConnectFinish_twoHolesClosingInDifferentRows_lastClosedIsFirstChild) {
   const connecttest::Output out = run(draw({"#####",
-                                         "#.###",
-                                         "###.#",
-                                         "#####"}), false);
-  ASSERT_EQ(out.blobs.size(), 3u);
-  EXPECT_EQ(childrenOf(out, 1), (std::vector<BlobId>{3, 2}));
-  EXPECT_EQ(blob(out, 2).prevSibling, 3u);
-  EXPECT_EQ(blob(out, 1).numChildren, 2u);
+                                            "#.###",
+                                            "###.#",
+                                            "#####"}), false);
+  EXPECT_EQ(childrenOf(out, 1), (Ids{3, 2}));
+}
+
+// The flood starts at the pending region 4 and lists 4, 2, 3 in neighbour-list order; they are
+// closed in that order, each put at the front of the ring's child list.
+TEST(ConnectFinish, ConnectLabelled_blockInsideRing_childrenInReverseFloodOrder) {
+  const connecttest::Output out = run(draw({"1111",
+                                            "1231",
+                                            "1441",
+                                            "1111"}), true);
+  EXPECT_EQ(childrenOf(out, 1), (Ids{3, 2, 4}));
 }
 
 // A blob 600 pels wide: its spans and its gaps are split at 255 pels, every row covering the

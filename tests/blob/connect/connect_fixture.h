@@ -1,5 +1,6 @@
-// Test helpers of the connectivity tests: pel grids drawn as text, their run-length images, one
-// engine run with the invariant check after every row, and blob regions decoded to pels.
+// Test helpers of the connectivity tests: pel grids drawn as text or made at random, their
+// run-length images, one engine run with the invariant check after every row, and blob regions
+// decoded to pels.
 #pragma once
 
 #include "connect/connect_engine.h"
@@ -9,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -43,13 +46,42 @@ inline Grid draw(std::initializer_list<const char*> rows) {
   return g;
 }
 
-inline kcRLEBuffer encode(const Grid& g, kcPair<long> offset = {0, 0}) {
-  kcPelBuffer<unsigned char> pels(g.width, g.height);
+// randomGrid(rng, width, height): a density of non-zero pels and a range of values (binary, a few,
+// the full byte) picked per image, as noise or as runs up to 700 pels long; every third image
+// rectangles and frames over that (holes, nesting, regions across the whole image).
+inline Grid randomGrid(std::mt19937& rng, int width, int height) {
+  Grid g{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width * height))};
+  const unsigned long range = std::array{1ul, 3ul, 255ul}[rng() % 3], density = 5 + rng() % 91;
+  const unsigned long span = rng() % 3 == 0 ? 1 + rng() % 700 : 1;
+  const auto value = [&] { return static_cast<std::uint8_t>(1 + rng() % range); };
+  for (std::size_t p = 0; p < g.pels.size();) {
+    const std::uint8_t v = rng() % 100 < density ? value() : 0;
+    for (unsigned long k = 1 + rng() % span; k > 0 && p < g.pels.size(); --k) g.pels[p++] = v;
+  }
+  const auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  for (int k = rng() % 3 == 0 ? below(40) : 0; k > 0; --k) {
+    const int x0 = below(width), y0 = below(height), x1 = x0 + below(width - x0), y1 = y0 + below(height - y0);
+    const std::uint8_t v = rng() % 2 ? value() : 0;
+    const bool frame = rng() % 2 == 0;
+    for (int y = y0; y <= y1; ++y)
+      for (int x = x0; x <= x1; ++x)
+        if (!frame || y == y0 || y == y1 || x == x0 || x == x1) g.pels[static_cast<std::size_t>(y * width + x)] = v;
+  }
+  return g;
+}
+
+// pels(g, offset), encode(g, offset): the grid as a pel image and as a run-length image.
+inline kcPelBuffer<unsigned char> pels(const Grid& g, kcPair<long> offset = {0, 0}) {
+  kcPelBuffer<unsigned char> image(g.width, g.height);
   for (int y = 0; y < g.height; ++y)
-    for (int x = 0; x < g.width; ++x) pels.pointToRow(y)[x] = g.at(x, y);
-  pels.offset(offset);
+    for (int x = 0; x < g.width; ++x) image.pointToRow(y)[x] = g.at(x, y);
+  image.offset(offset);
+  return image;
+}
+
+inline kcRLEBuffer encode(const Grid& g, kcPair<long> offset = {0, 0}) {
   kcRLEBuffer rle;
-  rle.encode(pels);
+  rle.encode(pels(g, offset));
   return rle;
 }
 
@@ -62,8 +94,7 @@ struct BlobView {
   long top = 0;
   int width = 0;
   int height = 0;
-  BlobId parent = 0, nextSibling = 0, prevSibling = 0, firstChild = 0;
-  std::uint32_t numChildren = 0;
+  BlobId parent = 0, nextSibling = 0, firstChild = 0;
   std::vector<const unsigned char*> rowStarts;  // into the run's store
 };
 
@@ -74,15 +105,13 @@ struct Output {
   std::shared_ptr<kc_BlobStore> store;
 };
 
-// viewsOf(store): every blob of a store as BlobViews; a blob's previous sibling is the one whose
-// next sibling it is, its number of children that of the blobs naming it as parent.
+// viewsOf(store): every blob of a store as BlobViews.
 inline std::vector<BlobView> viewsOf(kc_BlobStore& store) {
   std::vector<BlobView> views;
   for (std::size_t i = 0; i < store.size(); ++i) {
     const kc_BlobEntry& e = store.entry(static_cast<BlobId>(i + 1));
     BlobView v{static_cast<BlobId>(i + 1), e.label, e.pelCount, store.origin.x() + e.left,
-               store.origin.y() + e.top, e.width, e.height, e.parent, e.nextSibling, 0,
-               e.firstChild, 0, {}};
+               store.origin.y() + e.top, e.width, e.height, e.parent, e.nextSibling, e.firstChild, {}};
     const unsigned char* row = store.rows(static_cast<BlobId>(i + 1));
     for (int y = 0; y < e.height; ++y) {
       v.rowStarts.push_back(row);
@@ -90,10 +119,6 @@ inline std::vector<BlobView> viewsOf(kc_BlobStore& store) {
       row += 2;
     }
     views.push_back(std::move(v));
-  }
-  for (BlobView& v : views) {
-    if (v.nextSibling != 0 && v.nextSibling <= views.size()) views[v.nextSibling - 1].prevSibling = v.id;
-    if (v.parent != 0 && v.parent <= views.size()) ++views[v.parent - 1].numChildren;
   }
   return views;
 }

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <set>
 #include <vector>
 
 namespace connectref {
@@ -218,17 +217,23 @@ inline std::vector<RefBlob> reference(const Grid& g, bool labelled, kc_CleanupKi
   return blobs;
 }
 
-// compare(out, ref): every difference as a test failure naming the blob.
+// compare(out, ref): every difference as a test failure naming the blob; the top level and each
+// child list, read through the sibling links, hold the blobs the reference puts there, and the top
+// level's links follow topIds.
 inline void compare(const connecttest::Output& out, const std::vector<RefBlob>& ref) {
   ASSERT_EQ(out.blobs.size(), ref.size()) << "blob count";
-  const std::set<BlobId> tops(out.topIds.begin(), out.topIds.end());
-  EXPECT_EQ(tops.size(), out.topIds.size()) << "top-level ids are distinct";
+  std::vector<std::vector<BlobId>> children(ref.size() + 1);  // [0]: the top level
+  for (std::size_t i = 0; i < ref.size(); ++i) children.at(ref[i].parent).push_back(static_cast<BlobId>(i + 1));
+  const auto sorted = [](std::vector<BlobId> ids) { return std::sort(ids.begin(), ids.end()), ids; };
+  EXPECT_EQ(sorted(out.topIds), children[0]) << "top level";
+  for (std::size_t k = 0; k < out.topIds.size(); ++k)
+    EXPECT_EQ(connecttest::blob(out, out.topIds[k]).nextSibling, k + 1 < out.topIds.size() ? out.topIds[k + 1] : 0);
   for (std::size_t i = 0; i < ref.size(); ++i) {
     const connecttest::BlobView& b = out.blobs[i];
     const RefBlob& r = ref[i];
     ASSERT_EQ(b.id, i + 1);
     EXPECT_EQ(b.parent, r.parent) << "parent of blob " << b.id;
-    EXPECT_EQ(tops.count(b.id) != 0, r.parent == 0) << "blob " << b.id << " listed top level";
+    EXPECT_EQ(sorted(connecttest::childrenOf(out, b.id)), children[i + 1]) << "children of blob " << b.id;
     EXPECT_EQ(b.label, r.label) << "label of blob " << b.id;
     EXPECT_EQ(b.pelCount, r.pelCount) << "pel count of blob " << b.id;
     EXPECT_EQ(b.left, r.left) << "left of blob " << b.id;

@@ -9,45 +9,21 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <string>
 #include <vector>
 
 #include "blob/archive_fixture.h"
 #include "base/messages.h"
+#include "connect/connect_fixture.h"
 #include "parallel/work_pool.h"
 #include "platform/foundation/archive_bytes.h"
-#include "platform/foundation/image_reference.h"
 
 namespace {
 
 using Scene = kcBlobSceneDescription;
 using archive_bytes::Bytes;
 
-// shapes(rng, w, h): nested rectangles and frames of random values over a background of 0:
-// objects with holes, objects in holes, regions taller than a band.
-kcPelBuffer<unsigned char> shapes(std::mt19937& rng, long w, long h) {
-  kcPelBuffer<unsigned char> image(w, h);
-  const int count = 1 + static_cast<int>(rng() % 40);
-  for (int k = 0; k < count; ++k) {
-    const long x0 = static_cast<long>(rng() % static_cast<unsigned>(w)), y0 = static_cast<long>(rng() % static_cast<unsigned>(h));
-    const long x1 = std::min(w, x0 + 1 + static_cast<long>(rng() % static_cast<unsigned>(w))),
-               y1 = std::min(h, y0 + 1 + static_cast<long>(rng() % static_cast<unsigned>(h)));
-    const auto v = static_cast<unsigned char>(rng() % 3 == 0 ? 0 : 1 + rng() % 255);
-    const bool frame = rng() % 2 == 0;
-    for (long y = y0; y < y1; ++y)
-      for (long x = x0; x < x1; ++x)
-        if (!frame || y == y0 || y == y1 - 1 || x == x0 || x == x1 - 1) image.pointToRow(y)[x] = v;
-  }
-  return image;
-}
-
-kcPelBuffer<unsigned char> randomImage(std::mt19937& rng) {
-  const long w = 1 + static_cast<long>(rng() % 300), h = 2 + static_cast<long>(rng() % 150);
-  if (rng() % 2 == 0) return shapes(rng, w, h);
-  kcPelBuffer<unsigned char> image(w, h);
-  imgref::fillRandom(image, rng, rng() % 2 ? 256 : 2 + static_cast<unsigned>(rng() % 5), 1 + static_cast<unsigned>(rng() % 40));
-  image.offset(kcPair<long>(static_cast<long>(rng() % 200) - 100, static_cast<long>(rng() % 200) - 100));
-  return image;
+kcPelBuffer<unsigned char> randomPels(std::mt19937& rng, long w, long h, kcPair<long> offset = {0, 0}) {
+  return connecttest::pels(connecttest::randomGrid(rng, static_cast<int>(w), static_cast<int>(h)), offset);
 }
 
 // randomParams(rng, image): any segmentation, connectivity, cleanup, morphology and mask.
@@ -61,7 +37,7 @@ kcBlobParams randomParams(std::mt19937& rng, const kcPelBuffer<unsigned char>& i
       else p.setSegmentationSoftThresh(3, 7, 20, 80, 2, rng() % 2 == 0);
       break;
     case 3: p.setSegmentationHardThresh(5, 5, 50, false); break;
-    case 4: p.setSegmentationThreshImage({}, shapes(rng, image.width(), image.height()), {}, 1); break;
+    case 4: p.setSegmentationThreshImage({}, randomPels(rng, image.width(), image.height()), {}, 1); break;
     default: {
       std::vector<unsigned char> map(256);
       for (unsigned char& m : map) m = static_cast<unsigned char>(rng() % 4);
@@ -76,10 +52,8 @@ kcBlobParams randomParams(std::mt19937& rng, const kcPelBuffer<unsigned char>& i
   }
   if (rng() % 4 == 0) p.morph({static_cast<keBlobParamsMorphOp>(rng() % 12)});
   if (rng() % 4 == 0) {
-    kcPelBuffer<unsigned char> m = shapes(rng, image.width(), image.height());
-    m.offset(image.offset());
     kcRLEBuffer mask;
-    mask.encode(m);
+    mask.encode(randomPels(rng, image.width(), image.height(), image.offset()));
     p.mask(mask);
   }
   p.keepRLE(true);
@@ -91,39 +65,42 @@ Bytes sceneBytes(const kcBlobResults& results) {
   return archive_bytes::stored(copy);
 }
 
-TEST(ParallelAnalysis, randomImagesAndSettings_sameSceneAsOneThreadOnEveryCount) {
+TEST(ParallelAnalysis, ParallelAnalysis_randomImagesAndSettings_sameSceneAsOneThreadOnEveryCount) {
   const kc_BandMinimum small(1, 1);  // split even the smallest images
   std::mt19937 rng(30);
   for (int round = 0; round < 300; ++round) {
-    const kcPelBuffer<unsigned char> image = randomImage(rng);
+    const long x = static_cast<long>(rng() % 200) - 100, y = static_cast<long>(rng() % 200) - 100;
+    const long w = 1 + static_cast<long>(rng() % 300), h = 2 + static_cast<long>(rng() % 150);
+    const kcPelBuffer<unsigned char> image = randomPels(rng, w, h, {x, y});
     const kcBlobParams params = randomParams(rng, image);
     kcBlobResults one;
     kfBlobAnalysis(image, params, one);
     const Bytes expected = sceneBytes(one);
     const bool measured = round % 10 == 0;  // every measure, chain and link as well
-    const archive_fixture::Fingerprint answers = measured ? archive_fixture::answers(*one.connectedBlobs()) : archive_fixture::Fingerprint();
+    const archive_fixture::Fingerprint answers =
+        measured ? archive_fixture::answers(*one.connectedBlobs()) : archive_fixture::Fingerprint();
     for (int threads = 1; threads <= 8; ++threads) {
+      SCOPED_TRACE(::testing::Message() << "round " << round << ", " << threads << " threads");
       kcBlobResults many;
       kfBlobAnalysis(image, params, many, threads);
-      ASSERT_EQ(sceneBytes(many), expected) << "round " << round << ", " << threads << " threads";
-      ASSERT_TRUE(many.rle() == one.rle()) << "round " << round << ", " << threads << " threads";
+      ASSERT_EQ(sceneBytes(many), expected);
+      ASSERT_TRUE(many.rle() == one.rle());
       if (measured) {
-        ASSERT_EQ(archive_fixture::answers(*many.connectedBlobs()), answers) << "round " << round;
+        ASSERT_EQ(archive_fixture::answers(*many.connectedBlobs()), answers);
       }
     }
   }
 }
 
-TEST(ParallelAnalysis, refusalsCancellationAndFailures_asOneThreadLeavesThem) {
+TEST(ParallelAnalysis, ParallelAnalysis_refusalsCancellationAndFailures_asOneThreadLeavesThem) {
   const kc_BandMinimum small(1, 1);
   std::mt19937 rng(31);
-  kcPelBuffer<unsigned char> image = shapes(rng, 200, 300);
+  const kcPelBuffer<unsigned char> image = randomPels(rng, 200, 300);
   kcBlobParams params;
   params.setSegmentationHardThresh(1, false);
   kcBlobResults results;
   kfBlobAnalysis(image, params, results, 4);
   Bytes previous = sceneBytes(results);
-
   try {
     kfBlobAnalysis(image, params, results, -1);
     ADD_FAILURE() << "a negative thread count is refused";
@@ -135,7 +112,7 @@ TEST(ParallelAnalysis, refusalsCancellationAndFailures_asOneThreadLeavesThem) {
   // Stopped at every point the caller's checks reach: Abandoned, the previous scene kept.
   int stopped = 0;
   for (unsigned long n = 0; n < 64; ++n) {
-    const kcPelBuffer<unsigned char> other = shapes(rng, 300, 2000);  // every band checks a few times
+    const kcPelBuffer<unsigned char> other = randomPels(rng, 300, 2000);  // every band checks a few times
     try {
       kcAttention::Scope scope;
       scope.abandonAfter(n);

@@ -14,7 +14,7 @@
 
 namespace {
 
-TEST(WorkPool, tasksOfConcurrentRuns_eachRunOnceAndWorkersReused) {
+TEST(WorkPool, WorkPool_tasksOfConcurrentRuns_eachRunOnceAndWorkersReused) {
   kc_WorkPool& pool = kc_WorkPool::shared();
   for (unsigned threads : {1u, 2u, 3u, 8u}) {
     std::vector<std::atomic<int>> counts(1000);
@@ -30,7 +30,7 @@ TEST(WorkPool, tasksOfConcurrentRuns_eachRunOnceAndWorkersReused) {
   EXPECT_EQ(pool.workers(), started);
 }
 
-TEST(WorkPool, failingTask_stopsTheOthersAndIsRethrownOnce) {
+TEST(WorkPool, WorkPool_failingTask_stopsTheOthersAndIsRethrownOnce) {
   std::atomic<int> started{0};
   const auto body = [&](std::size_t t) {
     started.fetch_add(1);
@@ -49,7 +49,7 @@ TEST(WorkPool, failingTask_stopsTheOthersAndIsRethrownOnce) {
   EXPECT_LT(started.load(), 20);
 }
 
-TEST(WorkPool, callersDeadline_abandonsEveryThread) {
+TEST(WorkPool, WorkPool_callersDeadline_abandonsEveryThread) {
   std::atomic<int> started{0};
   std::atomic<bool> workerStopped{false};
   kcAttention::Scope scope;

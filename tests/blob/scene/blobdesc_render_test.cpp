@@ -24,54 +24,42 @@ using scene_fixture::entry;
 
 const kcPair<long> kOffset(3, -2);
 
-// owners(scene, g): for each pel of g, the id of the blob whose region holds it (0: none), read
-// from the decoded regions; fails the test when two regions hold one pel.
-std::vector<long> owners(const Desc& s, const Grid& g) {
-  std::vector<long> owner(g.pels.size(), 0);
-  for (const kcBlob* b : s.allBlobs(false)) {
-    const kcPelBuffer<unsigned char> pels = b->region().image();
-    for (long y = 0; y < pels.height(); ++y)
-      for (long x = 0; x < pels.width(); ++x) {
-        if (pels.pointToRow(y)[x] == 0) continue;
-        const long gx = x + pels.offset().x() - kOffset.x(), gy = y + pels.offset().y() - kOffset.y();
-        long& o = owner[static_cast<std::size_t>(gy * g.width + gx)];
-        EXPECT_EQ(o, 0) << "pel " << gx << "," << gy << " in two regions";
-        o = b->id();
-      }
-  }
-  return owner;
-}
-
-// Every pel of the label image: the analysed pel where its region is shown, else the background.
-// Unfiltered, a grey-scale scene of weighted pels or a labelled scene renders its own image back.
-TEST(BlobDescMakeImage, randomScenes_paintTheShownRegionsOwnPels) {
+// Every pel of the label image: the analysed pel where a shown region holds it, else the
+// background; no two regions hold one pel. Unfiltered, a grey-scale scene of weighted pels or a
+// labelled scene renders its own image back.
+TEST(BlobDescMakeImage, BlobDescMakeImage_randomScenes_paintTheShownRegionsOwnPels) {
   std::mt19937 rng(19);
   for (int round = 0; round < 150; ++round) {
-    const bool labelled = round % 3 == 0;
-    Grid g{5 + static_cast<int>(rng() % 16), 5 + static_cast<int>(rng() % 16), {}};
-    for (int p = 0; p < g.width * g.height; ++p)
-      g.pels.push_back(static_cast<std::uint8_t>(rng() % 3 == 0 ? 0 : rng() % (labelled ? 4 : 10)));
+    SCOPED_TRACE(round);
+    const bool labelled = round % 3 == 0, filtered = round % 4 >= 2;
+    const Grid g = connecttest::randomGrid(rng, 5 + static_cast<int>(rng() % 16), 5 + static_cast<int>(rng() % 16));
     Desc s;
     labelled ? s.connectComponentsLabelled(encode(g, kOffset), Desc::eNone, 0)
              : s.connectComponentsGreyScale(encode(g, kOffset), 1, false, Desc::eNone, 0);
     const unsigned char background = round % 2 ? 7 : 0;
-    const bool filtered = round % 4 >= 2;
     if (filtered) s.setFilter(kcBlob::eArea, 2, 6, false);
+    std::vector<int> want(g.pels.size(), -1);
+    for (const kcBlob* b : s.allBlobs(false)) {
+      const kcPelBuffer<unsigned char> pels = b->region().image();
+      const bool shown = !filtered || (b->area() >= 2 && b->area() <= 6);
+      for (long y = 0; y < pels.height(); ++y)
+        for (long x = 0; x < pels.width(); ++x) {
+          const long p = (y + pels.offset().y() - kOffset.y()) * g.width + x + pels.offset().x() - kOffset.x();
+          if (pels.pointToRow(y)[x] == 0) continue;
+          ASSERT_EQ(want.at(static_cast<std::size_t>(p)), -1) << "pel " << p << " in two regions";
+          want[static_cast<std::size_t>(p)] = shown ? g.pels[static_cast<std::size_t>(p)] : background;
+        }
+    }
     const kcPelBuffer<unsigned char> image = s.makeImage(filtered, background);
-    ASSERT_TRUE(image.width() == g.width && image.height() == g.height);
-    EXPECT_EQ(image.offset(), kOffset);
-    const std::vector<long> owner = owners(s, g);
-    for (int y = 0; y < g.height; ++y)
-      for (int x = 0; x < g.width; ++x) {
-        const long id = owner[static_cast<std::size_t>(y * g.width + x)];
-        const bool shown = id != 0 && (!filtered || (s.getBlob(id)->area() >= 2 && s.getBlob(id)->area() <= 6));
-        const int want = shown ? g.at(x, y) : background;
-        ASSERT_EQ(image.pointToRow(y)[x], want) << "round " << round << " pel " << x << "," << y;
-      }
+    ASSERT_TRUE(image.width() == g.width && image.height() == g.height && image.offset() == kOffset);
+    for (int p = 0; p < g.width * g.height; ++p) {
+      const int w = want[static_cast<std::size_t>(p)];
+      ASSERT_EQ(image.pointToRow(p / g.width)[p % g.width], w == -1 ? background : w) << "pel " << p;
+    }
   }
 }
 
-TEST(BlobDescMakeImage, transformCarried_degenerateSceneRefused) {
+TEST(BlobDescMakeImage, BlobDescMakeImage_clientTransform_carriedDegenerateSceneRefused) {
   Desc s;
   s.connectComponentsGreyScale(encode(draw({"#"})), 1, false, Desc::eNone, 0);
   const kcXform<2> scaled(kcMatrix<2>(2, 0, 0, 3), kcVector<2>(1, 1));
@@ -91,7 +79,7 @@ Labels labelsOf(const kcGraphicList& list, std::size_t first, std::size_t step) 
   return l;
 }
 
-TEST(BlobDescDraw, labelsRunOverTheDrawnList) {
+TEST(BlobDescDraw, BlobDescDraw_labels_runOverTheDrawnList) {
   Desc s;
   scene_fixture::fill(s, {0, 0, 0, 0}, {}, {3, 1, 4, 2});
   const auto at = [&](long id) { return s.getBlob(id)->centerOfMass(); };
@@ -109,7 +97,7 @@ TEST(BlobDescDraw, labelsRunOverTheDrawnList) {
 }
 
 // Each damage breaks one check of a sound analysed scene (a ring around a hole holding an island).
-TEST(BlobDescInvariant, eachDamageTriggersItsCheck) {
+TEST(BlobDescInvariant, BlobDescInvariant_eachDamage_triggersItsCheck) {
   struct Damage { const char* what; void (*apply)(Desc&, kc_BSDData&); };
   const Damage damages[] = {
       {"analysis kind", [](Desc&, kc_BSDData& d) { d.connectivityKind = static_cast<Desc::Analysis>(3); }},

@@ -19,7 +19,7 @@ using scene_fixture::fill;
 
 // ---- degenerate state ----
 
-TEST(BlobDesc_degenerate, eachListedQuery_throwsMessage8_settingsStillWork) {
+TEST(BlobDesc, BlobDesc_degenerate_queriesThrowSettingsStillWork) {
   Desc s;
   const std::function<void()> queries[] = {
       [&] { s.connectivityKind(); }, [&] { s.scaleVal(); },       [&] { s.cleanupKind(); },
@@ -37,48 +37,43 @@ TEST(BlobDesc_degenerate, eachListedQuery_throwsMessage8_settingsStillWork) {
 
 // ---- analysis settings ----
 
-TEST(BlobDesc_settings, meaninglessSettings_throwMessages5And6) {
+TEST(BlobDesc, BlobDesc_meaninglessSettings_throwTheirMessages) {
   Desc s;
   fill(s, {0});
   EXPECT_EQ(s.cleanupKind(), Desc::eNone);
   EXPECT_SCENE_ERROR(s.minPels(), kcBlobDefs::BadParams, Msg::eMinPelsMeaningless);
   data(s).cleanupKind = Desc::ePrune;
   data(s).minPels = 7;
-  EXPECT_EQ(s.minPels(), 7);
-  EXPECT_EQ(s.scaleVal(), 1);
+  EXPECT_TRUE(s.minPels() == 7 && s.scaleVal() == 1);
   data(s).connectivityKind = Desc::eLabelled;
   EXPECT_SCENE_ERROR(s.scaleVal(), kcBlobDefs::BadParams, Msg::eScaleMeaningless);
 }
 
 // ---- tree access ----
 
-TEST(BlobDesc_tree, getBlob_acceptsExactlyOneToNumBlobs_filtersIgnored) {
+TEST(BlobDesc, BlobDesc_getBlob_acceptsExactlyOneToNumBlobsFiltersIgnored) {
   Desc s;
   fill(s, {0, 1, 0});
   s.setFilter(kcBlob::eArea, 100, 200, false);
-  EXPECT_EQ(s.getBlob(1)->id(), 1);
-  EXPECT_EQ(s.getBlob(3), &data(s).blobObjects[2]);
+  EXPECT_TRUE(s.getBlob(1)->id() == 1 && s.getBlob(3)->id() == 3);
   for (long bad : {0L, 4L, -1L, 1L << 40})
     EXPECT_SCENE_ERROR(s.getBlob(bad), Desc::BadId, Msg::eBadId);
 }
 
-TEST(BlobDesc_tree, topList_followsStoredOrder_emptyGivesNull_badStoredIdThrows) {
+TEST(BlobDesc, BlobDesc_topList_followsStoredOrderEmptyGivesNullBadStoredIdThrows) {
   Desc s;
   fill(s, {0, 0, 1, 0}, {4, 2, 1});
   s.disableSort();
-  EXPECT_EQ(s.firstTop(false)->id(), 4);
-  EXPECT_EQ(s.lastTop(true)->id(), 1);
-  EXPECT_EQ(s.allBlobs(false).size(), 4u);
+  EXPECT_TRUE(s.firstTop(false)->id() == 4 && s.lastTop(true)->id() == 1 && s.allBlobs(false).size() == 4);
   data(s).topIds = {2, 9};
   EXPECT_THROW(s.lastTop(false), Desc::BadId);
   fill(s, {});
-  EXPECT_EQ(s.firstTop(false), nullptr);
-  EXPECT_EQ(s.lastTop(true), nullptr);
+  EXPECT_TRUE(s.firstTop(false) == nullptr && s.lastTop(true) == nullptr);
 }
 
 // ---- copies, assignment, re-initialisation ----
 
-TEST(BlobDesc_copy, answersLikeSource_ownsItsBlobs_sharesOnlyEngineImage) {
+TEST(BlobDesc, BlobDesc_copy_answersLikeSourceOwnsItsBlobsSharesOnlyEngineImage) {
   struct Image : kcRepBase {};
   Desc src;
   fill(src, {0, 1, 0}, {3, 1});
@@ -86,10 +81,8 @@ TEST(BlobDesc_copy, answersLikeSource_ownsItsBlobs_sharesOnlyEngineImage) {
   src.numBlobs(true);
   data(src).augmentedCache.reset(new Image);
   Desc copy(src);
-  EXPECT_EQ(copy.firstTop(false)->id(), 3);
-  EXPECT_EQ(counters(copy), counters(src));
-  EXPECT_EQ(data(copy).shownIds, data(src).shownIds);
-  EXPECT_EQ(data(copy).shownIdsCounter, data(copy).viewCounter);  // views still valid
+  EXPECT_TRUE(copy.firstTop(false)->id() == 3 && counters(copy) == counters(src));
+  EXPECT_TRUE(data(copy).shownIds == data(src).shownIds && data(copy).shownIdsCounter == data(copy).viewCounter);
   EXPECT_TRUE(data(copy).scene == &copy && data(src).augmentedCache->refCount() == 2);
   for (const kcBlob* b : copy.allBlobs(false)) {
     EXPECT_EQ(b->scene(), &copy);
@@ -103,7 +96,7 @@ TEST(BlobDesc_copy, answersLikeSource_ownsItsBlobs_sharesOnlyEngineImage) {
   EXPECT_TRUE(counters(src) == before && src.numFilters() == 1);
 }
 
-TEST(BlobDesc_assign, replacesEverything_resetsBackPointers_selfIsHarmless) {
+TEST(BlobDesc, BlobDesc_assign_replacesEverythingResetsBackPointersSelfIsHarmless) {
   Desc src;
   fill(src, {0, 1});
   Desc target;
@@ -119,7 +112,7 @@ TEST(BlobDesc_assign, replacesEverything_resetsBackPointers_selfIsHarmless) {
   EXPECT_EQ(target.getBlob(2)->scene(), &target);
 }
 
-TEST(BlobDesc_reInit, analysedScene_becomesDegenerateWithInitialSettings) {
+TEST(BlobDesc, BlobDesc_reInit_becomesDegenerateWithInitialSettings) {
   Desc s;
   fill(s, {0});
   s.setFilter(kcBlob::eArea, 0, 1, false);

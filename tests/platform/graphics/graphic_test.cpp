@@ -18,7 +18,7 @@ void expectPoints(const std::array<kcVector<2>, 4>& got, const std::array<kcVect
   }
 }
 
-TEST(GraphicList, append_ownedSharesTheObject_unownedHoldsAnUnaffectedClone) {
+TEST(GraphicList, GraphicList_append_ownedSharesTheObjectUnownedHoldsAnUnaffectedClone) {
   kcGraphicHandle cross(new kcGraphicCross(kcCross({1, 2}, kcRadian(0), 4), kcColor::redColor()));
   kcGraphicList list;
   list.append(cross, true);
@@ -32,7 +32,7 @@ TEST(GraphicList, append_ownedSharesTheObject_unownedHoldsAnUnaffectedClone) {
   EXPECT_EQ(list[1].kind(), kcGraphic::eCross);
 }
 
-TEST(GraphicList, nullHandleOrIndexPastEnd_throwAndAppendNothing) {
+TEST(GraphicList, GraphicList_nullHandleOrIndexPastEnd_throwAndAppendNothing) {
   kcGraphicList list;
   list.append(kcGraphicHandle(new kcGraphicSimple<kcPolyline>(kcPolyline({}, false), kcColor())), true);
   EXPECT_THROW(list.append(kcGraphicHandle(), true), kcBadPointer);
@@ -42,13 +42,13 @@ TEST(GraphicList, nullHandleOrIndexPastEnd_throwAndAppendNothing) {
   EXPECT_THROW(list.at(1), kcBadArgument);
 }
 
-TEST(Cross, ends_firstStrokeAlongTheAngle) {
+TEST(Cross, Cross_ends_firstStrokeAlongTheAngle) {
   const kcVector<2> c(10, 20);
   expectPoints(kcCross(c, kcRadian(0), 4).ends(), {{{8, 20}, {12, 20}, {10, 18}, {10, 22}}});
   expectPoints(kcCross(c, kcRadian(kfPi / 2), 4).ends(), {{{10, 18}, {10, 22}, {12, 20}, {8, 20}}});
 }
 
-TEST(AffineRectangle, corners_rotationAndSkew) {
+TEST(AffineRectangle, AffineRectangle_corners_rotationAndSkew) {
   struct Case {
     double width, height, rotation, skew;
     std::array<kcVector<2>, 4> corners;

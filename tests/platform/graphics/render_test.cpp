@@ -25,7 +25,7 @@ void addPolyline(kcGraphicList& list, std::vector<kcVector<2>> points) {
 // centres lie within one output pel of the outline, i.e. the ring between the square grown and
 // shrunk by one output pel. At zoom 1 that is the square's border pels and the pels just outside;
 // at any zoom it reaches into the block of every border pel.
-TEST(Render, squareOutlineOnPelCorners_colorsBorderAndOutsideRingOnly) {
+TEST(Render, Render_squareOutlineOnPelCorners_colorsBorderAndOutsideRingOnly) {
   struct Case {
     int zoom;
     kcVector<2> shift;  // moves both the transform and the origin: no net effect
@@ -51,7 +51,7 @@ TEST(Render, squareOutlineOnPelCorners_colorsBorderAndOutsideRingOnly) {
   }
 }
 
-TEST(Render, cross_colorsItsCentreAndNotFarAway) {
+TEST(Render, Render_cross_colorsItsCentreAndNotFarAway) {
   kcGraphicList list;
   list.append(kcGraphicHandle(new kcGraphicCross(kcCross({10, 7}, kcRadian(0.3), 7), kRed)), true);
   kcRgbImage canvas(40, 30);
@@ -63,7 +63,7 @@ TEST(Render, cross_colorsItsCentreAndNotFarAway) {
 }
 
 // "12" at zoom 2: glyph box 14 x 10 output pels, backing 2 output pels beyond it.
-TEST(Render, text_placedByAlignmentOverItsBacking) {
+TEST(Render, Render_text_placedByAlignmentOverItsBacking) {
   struct Case {
     int alignment;
     long left, top;  // the glyph box's output corner for the point (15, 15), i.e. output (30, 30)
@@ -91,7 +91,7 @@ TEST(Render, text_placedByAlignmentOverItsBacking) {
   }
 }
 
-TEST(Render, hugeAndNonFiniteCoordinates_clippedOrSkippedQuickly) {
+TEST(Render, Render_hugeAndNonFiniteCoordinates_clippedOrSkippedQuickly) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   kcGraphicList list;
@@ -110,7 +110,7 @@ TEST(Render, hugeAndNonFiniteCoordinates_clippedOrSkippedQuickly) {
   EXPECT_EQ(canvas.at(25, 11), kRed);
 }
 
-TEST(Render, canvasOrViewMismatch_throwsBadArgumentAndDrawsNothing) {
+TEST(Render, Render_canvasOrViewMismatch_throwsBadArgumentAndDrawsNothing) {
   kcGraphicList list;
   addPolyline(list, {{0, 0}, {9, 9}});
   kcRgbImage canvas(10, 10);
@@ -126,7 +126,7 @@ TEST(Render, canvasOrViewMismatch_throwsBadArgumentAndDrawsNothing) {
   EXPECT_THROW(kcRgbImage(1L << 20, 1L << 20), kcBadArgument);
 }
 
-TEST(RgbFromGrey, eachPelBecomesAZoomSquareBlock) {
+TEST(RgbFromGrey, RgbFromGrey_eachPelBecomesAZoomSquareBlock) {
   kcPelBuffer<unsigned char> grey(3, 2);
   grey.offset({100, -7});  // no effect on the pels
   for (long y = 0; y < 2; ++y) {
