@@ -1,4 +1,6 @@
-"""The Dask path against a serial loop."""
+# The Dask path against a serial loop.
+
+import os
 
 import numpy as np
 import pytest
@@ -11,38 +13,23 @@ distributed = pytest.importorskip("distributed")
 MEASURES = ["area", "centerOfMassX", "centerOfMassY", "perimeter"]
 
 
-@pytest.fixture
-def folder(tmp_path):
-    for seed in range(20):
-        write_pgm(tmp_path / f"part{seed:02}.pgm", random_image(seed, 96, 128))
+def serial_table(files):
+    tables = [blob.analyze(blob.read_image(f), threshold=70, prune=3).table(MEASURES) for f in files]
+    return {"file": np.concatenate([np.full(len(t["id"]), f) for f, t in zip(files, tables)])} | {
+        name: np.concatenate([t[name] for t in tables]) for name in tables[0]}
+
+
+def test_cluster_gives_the_serial_table(tmp_path):
+    files = [str(write_pgm(tmp_path / f"part{seed:02}.pgm", random_image(seed, 96, 128))) for seed in range(20)]
+    files.append(str(write_pgm(tmp_path / os.fsdecode(b"\xffodd.pgm"), random_image(20))))  # not UTF-8: sorted last
     (tmp_path / "notes.txt").write_text("not an image")
-    return tmp_path
-
-
-def serial_table(files, **params):
-    tables = [blob.analyze(blob.read_image(f), **params).table(MEASURES) for f in files]
-    columns = {"file": np.concatenate([np.full(len(t["id"]), str(f)) for f, t in zip(files, tables)])}
-    columns.update({name: np.concatenate([t[name] for t in tables]) for name in tables[0]})
-    return columns
-
-
-def test_cluster_gives_the_serial_table(folder):
-    files = sorted(str(p) for p in folder.glob("*.pgm"))
-    expected = serial_table(files, threshold=70, prune=3)
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
-        table = blob.dask.analyze_folder(folder, client=client, measures=MEASURES, threshold=70, prune=3)
-        assert tables_equal(table, expected)
-        by_glob = blob.dask.analyze_folder(str(folder / "part1*.pgm"), client=client, measures=MEASURES,
-                                           threshold=70, prune=3)
-        assert tables_equal(by_glob, serial_table(files[10:], threshold=70, prune=3))
+    assert blob.dask.image_files(tmp_path) == files
+    with pytest.raises(FileNotFoundError):
+        blob.dask.image_files(tmp_path / "none*.png")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        for folder, part in ((tmp_path, files), (str(tmp_path / "part1*.pgm"), files[10:20])):
+            table = blob.dask.analyze_folder(folder, client=client, measures=MEASURES, threshold=70, prune=3)
+            assert tables_equal(table, serial_table(part))
         with pytest.raises(blob.BadParams):
-            blob.dask.analyze_folder(folder, client=client, soft=(9, 1, 0))
-
-
-def test_image_files(folder):
-    assert [p.rsplit("/", 1)[1] for p in blob.dask.image_files(folder)] == [f"part{i:02}.pgm" for i in range(20)]
-    with pytest.raises(FileNotFoundError):
-        blob.dask.image_files(folder / "none*.png")
-    with pytest.raises(FileNotFoundError):
-        blob.dask.image_files(folder / "missing")
+            blob.dask.analyze_folder(tmp_path, client=client, soft=(9, 1, 0))
