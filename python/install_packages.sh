@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the Python module needs: pybind11 and numpy to build it, pytest, Dask
-# and dask.distributed to test it, and pandas, which the tests use when it is there. With --bench, also OpenCV's and scikit-image's Python packages
+# Installs the Debian packages the Python module needs: pybind11 and numpy to build it, pytest, Dask,
+# dask.distributed and pandas (Dask's data frames) to test it. With --bench, also OpenCV's and scikit-image's Python packages
 # for the comparison benchmark. Needs root; the build calls it only when it runs as root.
 set -euo pipefail
 packages=(pybind11-dev python3-dev python3-numpy python3-pytest python3-dask python3-distributed python3-pandas)
