@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -68,24 +68,15 @@ TEST(Readme, examples_printWhatTheReadmeShows) {
 // follows the line ending "lists the options:" and ends at the first blank line after it.
 std::set<std::string> readmeOptionNames() {
   std::istringstream readme(slurp(BLOB_SOURCE_DIR "/README.md"));
+  const std::regex span("`([^`]*)`"), option("(^|\\s)(--?[A-Za-z][-A-Za-z]*)");
   std::set<std::string> names;
   bool inList = false;
-  for (std::string line; std::getline(readme, line);) {
-    if (!inList) {
-      inList = line.ends_with("lists the options:");
-      continue;
-    }
-    if (line.empty() && !names.empty()) break;
-    for (std::size_t open = line.find('`'), close; open != std::string::npos; open = line.find('`', close + 1)) {
-      if ((close = line.find('`', open + 1)) == std::string::npos) break;
-      std::istringstream words(line.substr(open + 1, close - open - 1));
-      for (std::string word; words >> word;) {
-        word = word.substr(0, word.find('='));
-        const std::size_t letter = word.starts_with("--") ? 2 : 1;
-        if (word[0] == '-' && word.size() > letter && std::isalpha(static_cast<unsigned char>(word[letter]))) {
-          names.insert(word);
-        }
-      }
+  for (std::string line; std::getline(readme, line) && !(line.empty() && !names.empty());) {
+    const bool listing = inList;
+    inList = inList || line.ends_with("lists the options:");
+    for (std::sregex_iterator s(line.begin(), line.end(), span), end; listing && s != end; ++s) {
+      const std::string text = (*s)[1];
+      for (std::sregex_iterator o(text.begin(), text.end(), option); o != end; ++o) names.insert((*o)[2]);
     }
   }
   return names;

@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace toolrun {
 
@@ -22,6 +24,17 @@ struct ToolRun {
 inline std::string tempPath(const std::string& name) {
   const std::string prefix = "blob_analyze_run_" + std::to_string(getpid()) + "_";
   return (std::filesystem::temp_directory_path() / (prefix + name)).string();
+}
+
+// q(path): path quoted for the shell, after a space.
+inline std::string q(const std::string& path) { return " '" + path + "'"; }
+
+// folderEntries(folder): the names in folder, sorted.
+inline std::vector<std::string> folderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 inline std::string slurp(const std::string& path) {
