@@ -18,8 +18,7 @@ TEST(Inputs, foldersExpandSortedByName_filesStayInPlace_emptyFolderRefused) {
   const std::string folder =
       (std::filesystem::temp_directory_path() / ("blob_report_inputs_" + std::to_string(getpid()))).string();
   const std::string f = folder + "/";
-  std::filesystem::create_directories(f + "sub/deeper");
-  std::filesystem::create_directory(f + "empty");
+  for (const char* folderName : {"sub/deeper", "empty"}) std::filesystem::create_directories(f + folderName);
   for (const char* name : {"b.png", "a.pgm", "c.PNG", "notes.txt", "sub/d.png", "sub/deeper/e.pgm"})
     std::ofstream(f + name) << "not read";
   EXPECT_EQ(report::expandInputs({"x.png", folder, "y.pgm"}, false),

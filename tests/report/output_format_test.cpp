@@ -68,10 +68,9 @@ TEST(OutputJson, nestedBlobsAwkwardName_readBackWithEveryFieldAndExactValues) {
   EXPECT_EQ(blobs[0]["centerOfMassX"].number, kAwkward);
   EXPECT_EQ(blobs[1]["centerOfMassX"].number, 1e-300);
   EXPECT_TRUE(std::signbit(blobs[2]["centerOfMassX"].number));
-  EXPECT_EQ(blobs[3]["area"].kind, testjson::Value::eNull);
-  EXPECT_EQ(blobs[3]["centerOfMassX"].kind, testjson::Value::eNull);
-  EXPECT_EQ(images[1]["error"].text, failed.error);
-  EXPECT_FALSE(images[1].has("blobs"));
+  EXPECT_TRUE(blobs[3]["area"].kind == testjson::Value::eNull &&
+              blobs[3]["centerOfMassX"].kind == testjson::Value::eNull);
+  EXPECT_TRUE(images[1]["error"].text == failed.error && !images[1].has("blobs"));
   EXPECT_EQ(images[2]["file"].kind, testjson::Value::eNull);
   EXPECT_EQ(testjson::parse(write(Format::eJson, {}))["images"].items.size(), 0u);
 }

@@ -24,22 +24,16 @@ struct Example {
   std::string output;
 };
 
+// The "$ blob-analyze ..." lines of the README's text blocks, each with the lines after it.
 std::vector<Example> readmeExamples() {
   std::istringstream readme(slurp(BLOB_SOURCE_DIR "/README.md"));
   std::vector<Example> examples;
+  const std::string prompt = "$ blob-analyze";
   bool inText = false;
   for (std::string line; std::getline(readme, line);) {
-    if (line.rfind("```", 0) == 0) {
-      inText = !inText && line == "```text";
-      continue;
-    }
-    if (!inText) continue;
-    const std::string prompt = "$ blob-analyze";
-    if (line.rfind(prompt, 0) == 0) {
-      examples.push_back({line.substr(prompt.size()), ""});
-    } else if (!examples.empty()) {
-      examples.back().output += line + "\n";
-    }
+    if (line.starts_with("```")) inText = !inText && line == "```text";
+    else if (inText && line.starts_with(prompt)) examples.push_back({line.substr(prompt.size()), ""});
+    else if (inText && !examples.empty()) examples.back().output += line + "\n";
   }
   return examples;
 }

@@ -157,11 +157,9 @@ TEST(BlobAnalysis, BlobAnalysis_segmentationKinds_useTheirEncoderAndArgumentsOnA
   for (long i = 0; i < 16 * 64; ++i) {
     pels.pointToRow(i / 16)[i % 16] = static_cast<unsigned char>(i / 256 == 1 ? i % 256 : i % 7);
     steps.pointToRow(i / 16)[i % 16] = static_cast<unsigned char>(7 * (i % 16));
+    if (i < 256) map[static_cast<std::size_t>(i)] = static_cast<unsigned char>(255 - i);
   }
-  for (std::size_t v = 0; v < 256; ++v) {
-    map[v] = static_cast<unsigned char>(255 - v);
-    post[v] = static_cast<unsigned char>(v / 64);
-  }
+  for (std::size_t v = 0; v < 256; ++v) post[v] = static_cast<unsigned char>(v / 64);
   const std::pair<SetParams, std::function<void(Runs&)>> cases[] = {
       {[&](auto& p) { p.setSegmentationNone(3); }, [&](Runs& r) { r.encode(pels); }},
       {[&](auto& p) { p.setSegmentationMap(map, 1); }, [&](Runs& r) { r.encode(pels, map); }},

@@ -72,14 +72,11 @@ kcBlobResults analysed(const kcBlobParams& params, const std::vector<std::string
 TEST(BlobDiagInputData_report, eachSegmentationKind_exactText) {
   const std::pair<std::function<void(kcBlobParams&)>, const wchar_t*> cases[] = {
       {[](kcBlobParams&) {}, L"No segmentation. ScaleVal = 1\n"},
-      {[](kcBlobParams& p) { p.setSegmentationMap(std::vector<unsigned char>(256, 1), 5); }, L"Map. ScaleVal = 5\n"},
       {[](kcBlobParams& p) { p.setSegmentationThreshImage({}, picture({"#"}), {}, 255); },
        L"Threshold image. ScaleVal = 255\n"},
       {[](kcBlobParams& p) { p.setSegmentationHardThresh(128, true); }, L"Hard threshold = 128 (inverted)\n"},
       {[](kcBlobParams& p) { p.setSegmentationHardThresh(5L, 10L, 50L, false); },
        L"Hard threshold = 50%\nLow Tail Percent = 5\nHigh Tail Percent = 10\n"},
-      {[](kcBlobParams& p) { p.setSegmentationSoftThresh(10, 20, 4, false); },
-       L"Soft threshold = 10\nHigh threshold = 20\nSoftness = 4\n"},
       {[](kcBlobParams& p) { p.setSegmentationSoftThresh(0L, 100L, 30L, 30L, 6, true); },
        L"Soft threshold = 30% (inverted)\nHigh threshold = 30%\nSoftness = 6\nLow Tail Percent = 0\n"
        L"High Tail Percent = 100\n"},
@@ -161,20 +158,16 @@ TEST(BlobRecording, selectedByCallerOrRecorder_encodedImageDataAndGraphics) {
 TEST(BlobRecording, failure_exceptionTextInTheResultRecordJustMade) {
   kcBlobParams badMorphology;
   badMorphology.morph({static_cast<keBlobParamsMorphOp>(12)});
-  const std::wstring text = kcBlobDefs::BadParams(Msg::kTool[Msg::eBadMorphOp]).message(true);
   kcDiagObject recorder;
   kcBlobResults results;
-  try {
-    recordedAnalysis(runs(kRingAndBar), badMorphology, results, &recorder, kInput | kResult);
-    ADD_FAILURE() << "no throw";
-  } catch (const kcException& e) {
-    EXPECT_EQ(e.message(true), text);
-  }
-  EXPECT_EQ(annotations(recorder), (Titles{kInputTitle, kResultTitle}));
+  EXPECT_THROW(recordedAnalysis(runs(kRingAndBar), badMorphology, results, &recorder, kInput | kResult),
+               kcBlobDefs::BadParams);
+  ASSERT_EQ(annotations(recorder), (Titles{kInputTitle, kResultTitle}));
   const kcDiagRecord& failure = recorder.diagRecord(1);
   ASSERT_EQ(entryKinds(failure), (Kinds{E::eImage, E::eAnnotation, E::eData, E::eText}));
   EXPECT_EQ(failure.entry(3).title(), L"Exception Data");
-  EXPECT_EQ(failure.entry(3).text(), L"kfBlobAnalysis threw \n" + text + L"\n");
+  EXPECT_EQ(failure.entry(3).text(), L"kfBlobAnalysis threw \n" +
+                                         kcBlobDefs::BadParams(Msg::kTool[Msg::eBadMorphOp]).message(true) + L"\n");
 }
 
 }  // namespace

@@ -177,9 +177,7 @@ TEST(BlobParamsKinds, BlobParamsKinds_each_meaningfulGettersArchiveAndCopiesWhol
     auto* params = dynamic_cast<kcBlobParams*>(loaded.get());
     ASSERT_NE(params, nullptr);
     kcBlobParams copy(*original), assigned;
-    const auto notices = assigned.mutationCount();
     assigned = *original;
-    EXPECT_GT(assigned.mutationCount(), notices);
     for (const kcBlobParams* same : {params, &copy, &assigned}) {
       EXPECT_EQ(describe(*same), describe(*original)) << name;
       EXPECT_EQ(archived(*same), archived(*original)) << name;  // the hidden fields as well

@@ -1,5 +1,5 @@
 // Tests of the results' archive form: round trips, ownership of the scene on loading, truncations
-// that leave the results as they were; a threshold image that declares more rows than bytes.
+// that leave the results as they were.
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "archive_fixture.h"
