@@ -5,7 +5,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,24 +12,22 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 TEST(Inputs, foldersExpandSortedByName_filesStayInPlace_emptyFolderRefused) {
-  const std::string folder = (fs::temp_directory_path() / ("blob_report_inputs_" + std::to_string(getpid()))).string();
-  fs::create_directories(folder + "/sub/deeper");
-  fs::create_directory(folder + "/empty");
-  for (const char* name : {"b.png", "a.pgm", "c.PNG", "notes.txt", "sub/d.png", "sub/deeper/e.pgm"}) {
-    std::ofstream(folder + "/" + name) << "not read";
-  }
+  const std::string folder =
+      (std::filesystem::temp_directory_path() / ("blob_report_inputs_" + std::to_string(getpid()))).string();
   const std::string f = folder + "/";
+  for (const char* folderName : {"sub/deeper", "empty"}) std::filesystem::create_directories(f + folderName);
+  for (const char* name : {"b.png", "a.pgm", "c.PNG", "notes.txt", "sub/d.png", "sub/deeper/e.pgm"})
+    std::ofstream(f + name) << "not read";
   EXPECT_EQ(report::expandInputs({"x.png", folder, "y.pgm"}, false),
             (Strings{"x.png", f + "a.pgm", f + "b.png", f + "c.PNG", "y.pgm"}));
   EXPECT_EQ(report::expandInputs({folder}, true),
             (Strings{f + "a.pgm", f + "b.png", f + "c.PNG", f + "sub/d.png", f + "sub/deeper/e.pgm"}));
-  EXPECT_THROW(report::expandInputs({folder + "/empty"}, true), report::InputError);
-  EXPECT_EQ(report::expandInputs({folder + "/missing.png"}, false), Strings{folder + "/missing.png"});
-  fs::remove_all(folder);
+  EXPECT_THROW(report::expandInputs({f + "empty"}, true), report::InputError);
+  EXPECT_EQ(report::expandInputs({f + "missing.png"}, false), Strings{f + "missing.png"});
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

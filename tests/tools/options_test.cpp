@@ -28,10 +28,9 @@ TEST(OptionsAccepted, everyOptionInBothFormsOrHelp_reachesOptions) {
   EXPECT_EQ(options.images, (std::vector<std::string>{"a.png", "b.pgm", "--threshold"}));
   EXPECT_EQ(options.segmentation, tool::Segmentation::eSoft);
   EXPECT_EQ(std::tuple(options.threshold, options.highThreshold, options.softness), std::tuple(10L, 20L, 5L));
-  EXPECT_TRUE(options.invert);
-  EXPECT_EQ(options.connectivity, kcBlobSceneDescription::eLabelled);
-  EXPECT_EQ(options.cleanup, kcBlobSceneDescription::eFill);
-  EXPECT_EQ(options.minPels, 7);
+  EXPECT_TRUE(options.invert && options.minPels == 7);
+  EXPECT_EQ(std::tuple(options.connectivity, options.cleanup),
+            std::tuple(kcBlobSceneDescription::eLabelled, kcBlobSceneDescription::eFill));
   EXPECT_EQ(options.morph, (std::vector<int>{11, 0, 7}));
   EXPECT_EQ(options.maskPath, "m.pgm");
   EXPECT_EQ(options.maxPels, report::kMaxImagePels);
@@ -42,12 +41,13 @@ TEST(OptionsAccepted, everyOptionInBothFormsOrHelp_reachesOptions) {
   EXPECT_EQ(options.outputPath, "out.csv");
 }
 
+// The view's filters in order, the sort with its order, signed values; help and version win over
+// errors.
 TEST(OptionsAccepted, viewAndScene_filtersInOrder_sortWithOrder_signedValues) {
   const Options options = parseOptions({"--shown", "--filter", "area:1.5:inf", "--filter=label:-1:0:exclude", "--sort",
                                         "perimeter:asc", "x.png", "--angle=-0.25", "--exclude-percent", "12.5",
                                         "--xform=2,0,0,-1,-3,4.5", "--mask", "m.png", "--mask-interior"});
-  EXPECT_TRUE(options.shown);
-  ASSERT_EQ(options.filters.size(), 2u);
+  ASSERT_TRUE(options.shown && options.filters.size() == 2u);
   const auto& [area, label] = std::tie(options.filters[0], options.filters[1]);
   EXPECT_EQ(std::tuple(area.measure, area.low, area.high, area.exclude),
             std::tuple(int{kcBlob::eArea}, 1.5, double{INFINITY}, false));
@@ -55,19 +55,14 @@ TEST(OptionsAccepted, viewAndScene_filtersInOrder_sortWithOrder_signedValues) {
   EXPECT_EQ(options.sortMeasure, kcBlob::ePerimeter);
   EXPECT_TRUE(options.sortAscending);
   EXPECT_FALSE(parseOptions({"--shown", "--sort", "area"}).sortAscending);
-  EXPECT_TRUE(parseOptions({"--shown", "--no-sort"}).noSort);
-  EXPECT_EQ(options.angle, -0.25);
-  EXPECT_EQ(options.exclusion, Options::Exclusion::ePercent);
-  EXPECT_EQ(options.excludeAmount, 12.5);
+  EXPECT_TRUE(options.angle == -0.25 && options.exclusion == Options::Exclusion::ePercent &&
+              options.excludeAmount == 12.5);
   ASSERT_TRUE(options.hasXform);
   EXPECT_EQ(std::vector<double>(options.xform, options.xform + 6), (std::vector<double>{2, 0, 0, -1, -3, 4.5}));
   EXPECT_TRUE(options.maskInterior);
-  EXPECT_EQ(parseOptions({"--exclude-pels", "3"}).exclusion, Options::Exclusion::ePels);
-  EXPECT_EQ(parseOptions({"--angle", "-1"}).angle, -1);
   EXPECT_TRUE(parseOptions({"--bogus", "--help"}).help);  // help wins over errors
   EXPECT_FALSE(parseOptions({"--", "--help"}).help);
   EXPECT_TRUE(parseOptions({"--bogus", "-j", "--version"}).version);  // and so does --version
-  EXPECT_TRUE(parseOptions({"--version", "-h"}).help);
   EXPECT_EQ(parseOptions({"-j3"}).jobs, 3);
   EXPECT_EQ(parseOptions({}).maxPels, report::kDefaultMaxPels);  // not the largest --max-pels accepts
 }
@@ -78,7 +73,6 @@ TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
       {{"--threshold", "12x"}, "not '12x'"},
       {{"--threshold"}, "--threshold needs a value"},
       {{"--soft", "1,2"}, "LOW,HIGH,SOFTNESS"},
-      {{"--threshold-percent", "1,2,99999999999"}, "not '99999999999'"},
       {{"--max-pels", "0"}, "--max-pels needs a whole number from 1 to 2147483648"},
       {{"--max-pels=2147483649"}, "not '2147483649'"},
       {{"--connectivity", "grey"}, "greyScale, labelled or wholeImage"},
@@ -86,9 +80,7 @@ TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
       {{"--format", "xml"}, "table, json or csv"},
       {{"--measures", "area,perimeterX"}, "unknown measure 'perimeterX'; valid names: area,"},
       {{"--measures", "area,area"}, "named twice"},
-      {{"--output="}, "--output needs a file name"},
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
-      {{"-t"}, "unknown option '-t'"},
       {{"--invert=yes"}, "--invert takes no value"},
       {{"--threshold", "5", "--none"}, "--threshold and --none cannot be combined"},
       {{"--format", "json", "--format=csv"}, "--format is given twice"},
@@ -98,18 +90,14 @@ TEST(OptionsRefused, badValuesOrConflicts_refusedWithReason) {
       {{"--prune", "3", "--fill", "3"}, "--prune and --fill cannot be combined"},
       {{"--fill", "3", "--connectivity", "wholeImage"}, "--fill cannot be used with --connectivity wholeImage"},
       {{"--shown", "--filter", "area:1"}, "NAME:LOW:HIGH or NAME:LOW:HIGH:exclude, not 'area:1'"},
-      {{"--shown", "--filter", "area:1:2:keep"}, "not 'area:1:2:keep'"},
       {{"--shown", "--filter", "size:1:2"}, "--filter: unknown measure 'size'"},
-      {{"--shown", "--filter", "area:1:2x"}, "--filter needs a number, not '2x'"},
       {{"--shown", "--sort", "area:up"}, "NAME, NAME:asc or NAME:desc"},
       {{"--shown", "--sort", "area", "--no-sort"}, "--sort and --no-sort cannot be combined"},
       {{"--sort", "area"}, "add --shown"},
-      {{"--filter", "area:1:2"}, "add --shown"},
       {{"--exclude-area", "1", "--exclude-percent", "2"}, "--exclude-area and --exclude-percent cannot be combined"},
       {{"--xform", "1,0,0,1,0"}, "A,B,C,D,TX,TY"},
       {{"--angle", "north"}, "--angle needs a number, not 'north'"},
       {{"--mask-interior"}, "--mask-interior needs --mask"},
-      {{"--mask-offset", "1,2"}, "--mask-offset needs --mask"},
       {{"--mask", "m.png", "--mask-offset", "1"}, "--mask-offset needs X,Y"},
   };
   for (const auto& [args, reason] : cases) {

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -24,22 +24,16 @@ struct Example {
   std::string output;
 };
 
+// The "$ blob-analyze ..." lines of the README's text blocks, each with the lines after it.
 std::vector<Example> readmeExamples() {
   std::istringstream readme(slurp(BLOB_SOURCE_DIR "/README.md"));
   std::vector<Example> examples;
+  const std::string prompt = "$ blob-analyze";
   bool inText = false;
   for (std::string line; std::getline(readme, line);) {
-    if (line.rfind("```", 0) == 0) {
-      inText = !inText && line == "```text";
-      continue;
-    }
-    if (!inText) continue;
-    const std::string prompt = "$ blob-analyze";
-    if (line.rfind(prompt, 0) == 0) {
-      examples.push_back({line.substr(prompt.size()), ""});
-    } else if (!examples.empty()) {
-      examples.back().output += line + "\n";
-    }
+    if (line.starts_with("```")) inText = !inText && line == "```text";
+    else if (inText && line.starts_with(prompt)) examples.push_back({line.substr(prompt.size()), ""});
+    else if (inText && !examples.empty()) examples.back().output += line + "\n";
   }
   return examples;
 }
@@ -68,24 +62,15 @@ TEST(Readme, examples_printWhatTheReadmeShows) {
 // follows the line ending "lists the options:" and ends at the first blank line after it.
 std::set<std::string> readmeOptionNames() {
   std::istringstream readme(slurp(BLOB_SOURCE_DIR "/README.md"));
+  const std::regex span("`([^`]*)`"), option("(^|\\s)(--?[A-Za-z][-A-Za-z]*)");
   std::set<std::string> names;
   bool inList = false;
-  for (std::string line; std::getline(readme, line);) {
-    if (!inList) {
-      inList = line.ends_with("lists the options:");
-      continue;
-    }
-    if (line.empty() && !names.empty()) break;
-    for (std::size_t open = line.find('`'), close; open != std::string::npos; open = line.find('`', close + 1)) {
-      if ((close = line.find('`', open + 1)) == std::string::npos) break;
-      std::istringstream words(line.substr(open + 1, close - open - 1));
-      for (std::string word; words >> word;) {
-        word = word.substr(0, word.find('='));
-        const std::size_t letter = word.starts_with("--") ? 2 : 1;
-        if (word[0] == '-' && word.size() > letter && std::isalpha(static_cast<unsigned char>(word[letter]))) {
-          names.insert(word);
-        }
-      }
+  for (std::string line; std::getline(readme, line) && !(line.empty() && !names.empty());) {
+    const bool listing = inList;
+    inList = inList || line.ends_with("lists the options:");
+    for (std::sregex_iterator s(line.begin(), line.end(), span), end; listing && s != end; ++s) {
+      const std::string text = (*s)[1];
+      for (std::sregex_iterator o(text.begin(), text.end(), option); o != end; ++o) names.insert((*o)[2]);
     }
   }
   return names;

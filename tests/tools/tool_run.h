@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace toolrun {
 
@@ -20,8 +22,18 @@ struct ToolRun {
 
 // tempPath(name): a file of this process alone (cases run as processes of their own, in parallel).
 inline std::string tempPath(const std::string& name) {
-  const std::string prefix = "blob_analyze_run_" + std::to_string(getpid()) + "_";
-  return (std::filesystem::temp_directory_path() / (prefix + name)).string();
+  return std::filesystem::temp_directory_path() / ("blob_analyze_run_" + std::to_string(getpid()) + "_" + name);
+}
+
+// q(path): path quoted for the shell, after a space.
+inline std::string q(const std::string& path) { return " '" + path + "'"; }
+
+// folderEntries(folder): the names in folder, sorted.
+inline std::vector<std::string> folderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 inline std::string slurp(const std::string& path) {
@@ -37,11 +49,7 @@ inline ToolRun runTool(const std::string& args, const std::string& setup = "") {
   const std::string out = tempPath("stdout"), err = tempPath("stderr");
   const std::string command = setup + "'" + BLOB_ANALYZE_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
   const int raw = std::system(command.c_str());
-  ToolRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = slurp(out);
-  run.err = slurp(err);
-  return run;
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
 }
 
 }  // namespace toolrun
