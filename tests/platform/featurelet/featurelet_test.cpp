@@ -1,6 +1,5 @@
-// The featurelet stand-in: the C featurelet and chain-set functions with their refusals and the
-// injected allocation failure, the chain set's ownership and mapping, statuses turned into
-// exceptions, and the cleanup registry.
+// The featurelet stand-in: the C chain-set functions with their refusals and the injected
+// allocation failure, the chain set's ownership and mapping, and the cleanup registry.
 #include <featurelet/chain_set.h>
 #include <featurelet/cleanup.h>
 #include <featurelet/featurelet.h>
@@ -11,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <new>
 #include <stdexcept>
 #include <tuple>
 #include <vector>

@@ -57,7 +57,7 @@ TEST(Attention, imageOperations_checkEvery16Rows_abandonLeavesTargetUnchanged) {
       scope.requestAbandon();
       EXPECT_THROW(ops[i](), kcAttention::Abandoned) << i;
     }
-    EXPECT_TRUE(target == before && attention_checks::checksMadeBy(ops[i]) >= kRows / 16 - 1) << i;
+    EXPECT_TRUE(target == before && attention_checks::checksMadeBy(ops[i]) >= static_cast<unsigned long>(kRows / 16 - 1)) << i;
   }
 }
 

@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-using imgref::Pels;
-
 namespace {
 
 using archive_bytes::Bytes;

@@ -1,5 +1,5 @@
 // The SVG writer: a well-formed document, one element per graphic, mapped exact coordinates,
-// escaping, and the element kept for a graphic that cannot be placed.
+// escaping, and the document written in pieces.
 #include <graphics/svg.h>
 
 #include <foundation/exception.h>
