@@ -1,4 +1,5 @@
-// Test helpers for image tests: seeded random pel images and a pel-level view of run-length images.
+// Test helpers for image tests: seeded random pel images, run images built from pel grids, and a
+// pel-level view of run-length images.
 #pragma once
 
 #include <foundation/pelbuffer.h>
@@ -48,12 +49,11 @@ inline std::string layoutError(const kcRLEBuffer& rle, bool canonical) {
 
 // fillRandom: spans of random length (1 to maxSpan) of `values` distinct values (256: any value).
 inline void fillRandom(kcPelBuffer<unsigned char>& image, std::mt19937& rng, unsigned values, unsigned maxSpan) {
-  for (long y = 0; y < image.height(); ++y) {
+  for (long y = 0; y < image.height(); ++y)
     for (long x = 0; x < image.width();) {
       auto v = static_cast<unsigned char>(values >= 256 ? rng() % 256 : rng() % values * (255 / (values - 1)));
       for (long k = 1 + static_cast<long>(rng() % maxSpan); k > 0 && x < image.width(); --k) image.pointToRow(y)[x++] = v;
     }
-  }
 }
 
 // randomImage: 1 to ~600 pels wide (often past 255 and 510), 1 to 40 high, at a random offset;
@@ -70,6 +70,42 @@ inline kcPelBuffer<unsigned char> randomImage(std::mt19937& rng) {
   fillRandom(image, rng, values, maxSpan);
   image.offset(at);
   return window ? image.subWindow(kcPelRect(at.x() + 5, at.y() + 2, w, h)) : image;
+}
+
+// runsOf(pels, offset, cutter): a run image of the pels at offset. Without cutter the runs are
+// maximal (split only at 255); with it spans are cut at random places, so equal neighbours and
+// short runs occur as in rows adopted from a caller.
+inline kcRLEBuffer runsOf(const Pels& pels, kcPair<long> offset, std::mt19937* cutter = nullptr) {
+  std::vector<unsigned char> bytes;
+  std::vector<std::size_t> starts;
+  for (const auto& row : pels) {
+    starts.push_back(bytes.size());
+    for (std::size_t x = 0, end = 0; x < row.size(); x = end) {
+      for (end = x; end < row.size() && row[end] == row[x] && end - x < 255;) ++end;
+      if (cutter != nullptr && end - x > 1 && (*cutter)() % 2 == 0) end = x + 1 + (*cutter)() % (end - x - 1);
+      bytes.insert(bytes.end(), {row[x], static_cast<unsigned char>(end - x)});
+    }
+    bytes.insert(bytes.end(), {0, 0});
+  }
+  std::vector<const unsigned char*> rows;
+  for (std::size_t s : starts) rows.push_back(bytes.data() + s);
+  kcRLEBuffer rle;
+  rle.becomeOwner(pels.empty() ? 0 : static_cast<long>(pels[0].size()), rows, bytes);
+  rle.offset(offset);
+  return rle;
+}
+
+// randomCase(rng): a random image (sizes, textures and offsets of randomImage) as pels
+// and as runs, canonical or cut.
+struct Case {
+  Pels pels;
+  kcRLEBuffer runs;
+};
+inline Case randomCase(std::mt19937& rng) {
+  auto image = randomImage(rng);
+  Pels pels = pelsOf(image);
+  kcRLEBuffer runs = runsOf(pels, image.offset(), rng() % 2 ? &rng : nullptr);
+  return {pels, runs};
 }
 
 }  // namespace imgref

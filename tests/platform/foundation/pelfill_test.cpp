@@ -38,7 +38,7 @@ TEST(PelCombine, RandomRegions_matchReferenceWithClipping) {
     auto skip = static_cast<unsigned char>(rng() % 4);
     // Reference: every pel of the region at its image position, shifted, if inside the image.
     Pels expected = imgref::pelsOf(image), values = imgref::pelsOf(source);
-    for (long y = 0; y < source.height(); ++y) {
+    for (long y = 0; y < source.height(); ++y)
       for (long x = 0; x < source.width(); ++x) {
         long ix = source.offset().x() + shift.x() + x - image.offset().x();
         long iy = source.offset().y() + shift.y() + y - image.offset().y();
@@ -46,7 +46,6 @@ TEST(PelCombine, RandomRegions_matchReferenceWithClipping) {
         if (ix >= 0 && iy >= 0 && ix < image.width() && iy < image.height() && m != skip)
           expected[static_cast<std::size_t>(iy)][static_cast<std::size_t>(ix)] = m;
       }
-    }
     kfPelCombine_U8(image, region, shift, map, skip);
     ASSERT_EQ(imgref::pelsOf(image), expected) << "case " << i;
   }

@@ -12,10 +12,7 @@ namespace {
 constexpr double kTol = 1e-12;
 
 void expectPoints(const std::array<kcVector<2>, 4>& got, const std::array<kcVector<2>, 4>& want) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_NEAR(got[i].x(), want[i].x(), kTol) << "point " << i;
-    EXPECT_NEAR(got[i].y(), want[i].y(), kTol) << "point " << i;
-  }
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR((got[i] - want[i]).length(), 0, kTol) << "point " << i;
 }
 
 TEST(GraphicList, GraphicList_append_ownedSharesTheObjectUnownedHoldsAnUnaffectedClone) {
@@ -34,39 +31,21 @@ TEST(GraphicList, GraphicList_append_ownedSharesTheObjectUnownedHoldsAnUnaffecte
 
 TEST(GraphicList, GraphicList_nullHandleOrIndexPastEnd_throwAndAppendNothing) {
   kcGraphicList list;
-  list.append(kcGraphicHandle(new kcGraphicSimple<kcPolyline>(kcPolyline({}, false), kcColor())), true);
   EXPECT_THROW(list.append(kcGraphicHandle(), true), kcBadPointer);
   EXPECT_THROW(list.append(kcGraphicHandle(), false), kcBadPointer);
-  EXPECT_EQ(list.size(), 1u);
-  EXPECT_NO_THROW(list.at(0));
-  EXPECT_THROW(list.at(1), kcBadArgument);
+  EXPECT_EQ(list.size(), 0u);
+  EXPECT_THROW(list.at(0), kcBadArgument);
 }
 
-TEST(Cross, Cross_ends_firstStrokeAlongTheAngle) {
-  const kcVector<2> c(10, 20);
-  expectPoints(kcCross(c, kcRadian(0), 4).ends(), {{{8, 20}, {12, 20}, {10, 18}, {10, 22}}});
-  expectPoints(kcCross(c, kcRadian(kfPi / 2), 4).ends(), {{{10, 18}, {10, 22}, {12, 20}, {8, 20}}});
-}
-
-TEST(AffineRectangle, AffineRectangle_corners_rotationAndSkew) {
-  struct Case {
-    double width, height, rotation, skew;
-    std::array<kcVector<2>, 4> corners;
-  };
-  const Case cases[] = {
-      {4, 2, 0, 0, {{{-2, -1}, {2, -1}, {2, 1}, {-2, 1}}}},
-      {4, 2, kfPi / 2, 0, {{{1, -2}, {1, 2}, {-1, 2}, {-1, -2}}}},
-      // Height side at 45 degrees: a parallelogram leaning right.
-      {4, 2 * std::sqrt(2.0), 0, -kfPi / 4, {{{-3, -1}, {1, -1}, {3, 1}, {-1, 1}}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.rotation);
-    const kcVector<2> centre(5, 7);
-    kcAffineRectangle rect(centre, c.width, c.height, kcRadian(c.rotation), kcRadian(c.skew));
-    std::array<kcVector<2>, 4> shifted = c.corners;
-    for (kcVector<2>& p : shifted) p += centre;
-    expectPoints(rect.corners(), shifted);
-  }
+// Crosses: the first stroke along the angle. Rectangles about (5, 7): the width side along the
+// rotation, the height side leaning by the skew.
+TEST(Geometry, Cross_ends_AffineRectangle_corners_rotationAndSkew) {
+  expectPoints(kcCross({10, 20}, kcRadian(kfPi / 2), 4).ends(), {{{10, 18}, {10, 22}, {12, 20}, {8, 20}}});
+  const std::pair<kcAffineRectangle, std::array<kcVector<2>, 4>> cases[] = {
+      {kcAffineRectangle({5, 7}, 4, 2, kcRadian(0), kcRadian(0)), {{{3, 6}, {7, 6}, {7, 8}, {3, 8}}}},
+      {kcAffineRectangle({5, 7}, 4, 2, kcRadian(kfPi / 2), kcRadian(0)), {{{6, 5}, {6, 9}, {4, 9}, {4, 5}}}},
+      {kcAffineRectangle({5, 7}, 4, 2 * std::sqrt(2.0), kcRadian(0), kcRadian(-kfPi / 4)), {{{2, 6}, {6, 6}, {8, 8}, {4, 8}}}}};
+  for (const auto& [rect, corners] : cases) expectPoints(rect.corners(), corners);
 }
 
 }  // namespace
