@@ -28,7 +28,7 @@ namespace archive_fixture {
 using archive_bytes::Bytes;
 using archive_bytes::stored;
 
-// loaded(bytes, object): object loaded in place from bytes; returns the bytes left unread.
+// load(bytes, object): object loaded in place from bytes; returns the bytes left unread.
 template <class T>
 std::size_t load(const Bytes& bytes, T& object) {
   kcArchive in(bytes.data(), bytes.size());
@@ -138,8 +138,7 @@ inline Fingerprint answers(const kcBlobSceneDescription& scene) {
   }
   kcBlob::Measure sortMeasure = kcBlob::eLabel;
   kcBlobSceneDescription::SortOrder order = kcBlobSceneDescription::eDescending;
-  print.add(static_cast<long>(scene.getSort(sortMeasure, order)));
-  print.add(static_cast<long>(sortMeasure)), print.add(static_cast<long>(order));
+  print.add(static_cast<long>(scene.getSort(sortMeasure, order))), print.add(long{sortMeasure}), print.add(long{order});
   bool isClient = false, isPercent = false;
   print.add(scene.extremaExcludeArea(isClient, isPercent));
   print.add(static_cast<long>(isClient)), print.add(static_cast<long>(isPercent));
@@ -167,10 +166,6 @@ inline std::vector<std::uint64_t> mutations(const kcBlobSceneDescription& scene)
   std::vector<std::uint64_t> counts;
   for (const kcBlob* b : scene.allBlobs(false)) counts.push_back(b->mutationCount());
   return counts;
-}
-
-inline kc_BSDData& data(const kcBlobSceneDescription& scene) {
-  return kc_SceneBuilder::data(const_cast<kcBlobSceneDescription&>(scene));
 }
 
 }  // namespace archive_fixture

@@ -206,6 +206,26 @@ inline std::vector<kcRLEBuffer> ownRegions(const kcBlob& blob, std::size_t n) {
   return regions;
 }
 
+// oldestBlobs(form, ring): form made the data of an analysed grey-scale scene of picture() holding
+// blobs 1 and 2 in the oldest blob form, both copies of ring (whose scene must outlive the form),
+// with only blob 2 in its top list.
+inline void oldestBlobs(DataForm& form, const kcBlob& ring) {
+  form.degenerate = false;
+  form.kind = Scene::eGreyScale;
+  form.scaleValue = 2;
+  form.window = ring.scene()->sceneWindow();
+  form.blobCount = 2;
+  form.topIds = {2};
+  form.writeBlobs = [&ring, regions = ownRegions(ring, 2)](kcArchive& ar) mutable {
+    for (long id : {1L, 2L}) {
+      BlobForm blob;
+      blob.version = 0;
+      blob.id = id;
+      blob.write(ar, ring, regions[static_cast<std::size_t>(id - 1)]);
+    }
+  };
+}
+
 // paramsObject(): a pointer to a new object of a class no scene or blob points to: parameters.
 inline Bytes paramsObject() {
   Bytes bytes{1, 12, 0, 0, 0, 'k', 'c', 'B', 'l', 'o', 'b', 'P', 'a', 'r', 'a', 'm', 's'};

@@ -21,10 +21,10 @@
 namespace archive_exercise {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
 // Images larger than this are not rendered: their cost is the caller's choice, not the archive's.
-constexpr std::uint64_t kMaxRenderedPels = std::uint64_t{1} << 22;
+bool renderable(long width, long height) {
+  return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) <= (std::uint64_t{1} << 22);
+}
 
 // guarded(f): runs f; the library's errors end it quietly, an internal assertion propagates.
 template <class F>
@@ -42,12 +42,13 @@ bool guarded(F f) {
 // reloads(object): object stored, then loaded into a fresh one of its class: must succeed.
 template <class T>
 void reloads(T& object) {
-  Bytes bytes;
+  std::vector<unsigned char> bytes;
+  // Storing may refuse (a blob of a scene alone, a value too wide).
   if (!guarded([&] {
         kcArchive out(bytes, kcArchive::eStoring);
         out || object;
       }))
-    return;  // storing may refuse (a blob of a scene alone, a value too wide)
+    return;
   T again;
   kcArchive in(bytes.data(), bytes.size());
   try {
@@ -79,8 +80,7 @@ void queryBlob(const kcBlob& b) {
     kcGraphicList list;
     b.draw(list, 63, L"fuzz");
   });
-  // A blob without a scene fails its invariant by definition.
-  if (b.scene()) guarded([&] { b.repInvariant(); });
+  if (b.scene()) guarded([&] { b.repInvariant(); });  // a blob without a scene fails it by definition
 }
 
 void queryScene(const kcBlobSceneDescription& s) {
@@ -93,9 +93,7 @@ void queryScene(const kcBlobSceneDescription& s) {
       for (const kcBlob* b : s.allBlobs(shown)) queryBlob(*b);
     });
     guarded([&] {
-      const kcPelRect w = s.sceneWindow();
-      if (static_cast<std::uint64_t>(w.width()) * static_cast<std::uint64_t>(w.height()) <= kMaxRenderedPels)
-        s.makeImage(shown, 3);
+      if (renderable(s.sceneWindow().width(), s.sceneWindow().height())) s.makeImage(shown, 3);
     });
     guarded([&] {
       kcGraphicList list;
@@ -105,14 +103,28 @@ void queryScene(const kcBlobSceneDescription& s) {
   guarded([&] { s.repInvariant(); });
 }
 
-void queryRunImage(const kcRLEBuffer& r) {
+void query(const kcRLEBuffer& r) {
   r.numRuns(), r.isBinary();
-  if (static_cast<std::uint64_t>(r.width()) * static_cast<std::uint64_t>(r.height()) <= kMaxRenderedPels)
-    guarded([&] { r.image(); });
+  if (renderable(r.width(), r.height())) guarded([&] { r.image(); });
   guarded([&] { r.projectHoriz(), r.projectVert(), r.projectDiag(); });
 }
 
-void queryParams(const kcBlobParams& p) {
+void query(const kcBlobSceneDescription& s) { queryScene(s); }
+void query(const kcBlob& b) { queryBlob(b); }
+void query(const kcPelBuffer<unsigned char>&) {}
+
+void query(const kcBlobResults& results) {
+  for (const kcRLEBuffer* r : {&results.rle(), &results.masked(), &results.morphed()}) query(*r);
+  if (results.connectedBlobs()) queryScene(*results.connectedBlobs());
+}
+
+void query(const kc2XformCache& cache) {
+  guarded([&] { cache.xform()->mapPoint(kcVector<2>(1.5, -2.0)); });
+  guarded([&] { cache.xformInverse()->mapPoint(kcVector<2>(0.0, 3.0)); });
+  guarded([&] { cache.linearXform(); });
+}
+
+void query(const kcBlobParams& p) {
   guarded([&] { p.map(); });
   guarded([&] { p.postMap(); });
   guarded([&] { p.threshImage(); });
@@ -123,81 +135,64 @@ void queryParams(const kcBlobParams& p) {
   kcPelBuffer<unsigned char> image(8, 6);
   for (long y = 0; y < 6; ++y)
     for (long x = 0; x < 8; ++x) image.pointToRow(y)[x] = static_cast<unsigned char>((x * 37 + y * 11) % 7);
-  if (static_cast<std::uint64_t>(p.mask().width()) * static_cast<std::uint64_t>(p.mask().height()) <= kMaxRenderedPels) {
-    kcBlobResults results;
-    if (guarded([&] { kfBlobAnalysis(image, p, results); })) queryScene(*results.connectedBlobs());
+  kcBlobResults results;
+  if (renderable(p.mask().width(), p.mask().height()) && guarded([&] { kfBlobAnalysis(image, p, results); }))
+    queryScene(*results.connectedBlobs());
+}
+
+// dispatch(k, f): f.operator()<T>() for the class T that kind k loads as.
+template <class F>
+auto dispatch(Kind k, F f) {
+  switch (k) {
+    case Kind::eScene: return f.template operator()<kcBlobSceneDescription>();
+    case Kind::eBlob: return f.template operator()<kcBlob>();
+    case Kind::eParams: return f.template operator()<kcBlobParams>();
+    case Kind::eResults: return f.template operator()<kcBlobResults>();
+    case Kind::ePelImage: return f.template operator()<kcPelBuffer<unsigned char>>();
+    case Kind::eRunImage: return f.template operator()<kcRLEBuffer>();
+    case Kind::eTransform: break;
   }
+  return f.template operator()<kc2XformCache>();
 }
 
 }  // namespace
 
 const char* kindName(Kind k) {
-  switch (k) {
-    case Kind::eScene: return "scene";
-    case Kind::eBlob: return "blob";
-    case Kind::eParams: return "params";
-    case Kind::eResults: return "results";
-    case Kind::ePelImage: return "pel";
-    case Kind::eRunImage: return "rle";
-    case Kind::eTransform: return "xform";
-  }
-  return "";
+  static const char* const names[] = {"scene", "blob", "params", "results", "pel", "rle", "xform"};
+  return names[static_cast<int>(k)];
 }
 
 bool loadAndQuery(Kind k, const unsigned char* data, std::size_t size) {
-  kcArchive in(data, size);
-  switch (k) {
-    case Kind::eScene: {
-      kcBlobSceneDescription scene;
-      if (!guarded([&] { in || scene; })) return false;
-      queryScene(scene);
-      reloads(scene);
-      return true;
-    }
-    case Kind::eBlob: {
-      kcBlob blob;
-      if (!guarded([&] { in || blob; })) return false;
-      queryBlob(blob);
-      reloads(blob);
-      return true;
-    }
-    case Kind::eParams: {
-      kcBlobParams params;
-      if (!guarded([&] { in || params; })) return false;
-      queryParams(params);
-      reloads(params);
-      return true;
-    }
-    case Kind::eResults: {
-      kcBlobResults results;
-      if (!guarded([&] { in || results; })) return false;
-      for (const kcRLEBuffer* r : {&results.rle(), &results.masked(), &results.morphed()}) queryRunImage(*r);
-      if (results.connectedBlobs()) queryScene(*results.connectedBlobs());
-      reloads(results);
-      return true;
-    }
-    case Kind::ePelImage: {
-      kcPelBuffer<unsigned char> image;
-      if (!guarded([&] { in || image; })) return false;
-      reloads(image);
-      return true;
-    }
-    case Kind::eRunImage: {
-      kcRLEBuffer image;
-      if (!guarded([&] { in || image; })) return false;
-      queryRunImage(image);
-      reloads(image);
-      return true;
-    }
-    case Kind::eTransform: {
-      kc2XformCache cache;
-      if (!guarded([&] { in || cache; })) return false;
-      guarded([&] { cache.xform()->mapPoint(kcVector<2>(1.5, -2.0)); });
-      guarded([&] { cache.xformInverse()->mapPoint(kcVector<2>(0.0, 3.0)); });
-      guarded([&] { cache.linearXform(); });
-      reloads(cache);
-      return true;
-    }
+  return dispatch(k, [&]<class T>() {
+    kcArchive in(data, size);
+    T object;
+    if (!guarded([&] { in || object; })) return false;
+    query(object);
+    reloads(object);
+    return true;
+  });
+}
+
+std::vector<unsigned char> storedAgain(Kind k, const std::vector<unsigned char>& bytes) {
+  return dispatch(k, [&]<class T>() {
+    T object;
+    kcArchive in(bytes.data(), bytes.size());
+    in || object;
+    std::vector<unsigned char> out;
+    kcArchive ar(out, kcArchive::eStoring);
+    ar || object;
+    return out;
+  });
+}
+
+bool currentForm(const std::string& name, Kind& k) {
+  const std::string older = "-record-v";
+  if (const auto at = name.find(older); at != std::string::npos && name.compare(at, older.size() + 1, older + "3") != 0)
+    return false;
+  for (Kind kind : kKinds) {
+    const std::string prefix = std::string(kindName(kind)) + (kind == Kind::eScene ? "-v3-" : kind == Kind::eBlob ? "-v1-"
+                                                              : kind == Kind::eParams ? "-v1-" : "-");
+    if (name.rfind(prefix, 0) == 0) return k = kind, true;
   }
   return false;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace archive_exercise {
 
@@ -25,5 +26,14 @@ bool loadAndQuery(Kind k, const unsigned char* data, std::size_t size);
 
 // loadAndQueryAll(data, size): loadAndQuery for every kind.
 void loadAndQueryAll(const unsigned char* data, std::size_t size);
+
+// storedAgain(k, bytes): bytes loaded as k and stored again, in the current forms. Throws what
+// loading or storing throws.
+std::vector<unsigned char> storedAgain(Kind k, const std::vector<unsigned char>& bytes);
+
+// currentForm(name, k): whether the corpus file named name holds only current forms, and of
+// which kind: "scene-v3-", "blob-v1-" (without "-record-v" older than 3), "params-v1-", and every
+// seed of the other kinds.
+bool currentForm(const std::string& name, Kind& k);
 
 }  // namespace archive_exercise
