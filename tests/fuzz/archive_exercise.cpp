@@ -1,4 +1,5 @@
-// Loading arbitrary bytes as each archived class and asking the result everything.
+// Loading arbitrary bytes as each archived class and asking the result everything; what a scene
+// or blob answers.
 #include "archive_exercise.h"
 
 #include <blob/blob.h>
@@ -60,48 +61,101 @@ void reloads(T& object) {
   }
 }
 
-void queryBlob(const kcBlob& b) {
-  guarded([&] { b.label(), b.imageBoundingBox(), b.region().numRuns(); });
-  for (int m = -1; m <= 43; ++m) guarded([&] { b.measure(static_cast<kcBlob::Measure>(m)); });
-  guarded([&] {
-    std::vector<keBlobDirection> code;
-    b.boundaryChainCode(code);
-  });
-  for (bool shown : {false, true}) {
-    guarded([&] { b.parent(), b.nextSibling(shown), b.prevSibling(shown); });
-    guarded([&] { b.firstChild(shown), b.lastChild(shown), b.numChildren(shown); });
+// answer(a, f): f()'s value into a, or its failure's number; an internal assertion propagates.
+template <class F>
+void answer(Answers& a, F f) {
+  try {
+    a.add(f());
+  } catch (const kcInvariantFailure&) {
+    throw;
+  } catch (const kcException& e) {
+    a.failed(e);
   }
-  for (double angle : {0.0, 0.7, -1.5707963267948966}) {
-    for (bool exclude : {false, true})
-      guarded([&] { b.boundingBox(exclude, kcRadian(angle)), b.center(exclude, kcRadian(angle)); });
-    guarded([&] { b.median(kcRadian(angle)); });
-  }
-  guarded([&] {
-    kcGraphicList list;
-    b.draw(list, 63, L"fuzz");
-  });
-  if (b.scene()) guarded([&] { b.repInvariant(); });  // a blob without a scene fails it by definition
 }
 
-void queryScene(const kcBlobSceneDescription& s) {
-  guarded([&] { s.connectivityKind(), s.scaleVal(); });
-  guarded([&] { s.cleanupKind(), s.minPels(); });
-  guarded([&] { s.sceneWindow(), s.numFilters(), s.extremaAngle(), s.clientFromImageXform(); });
+long idOf(const kcBlob* b) { return b ? b->id() : 0; }
+
+}  // namespace
+
+void ask(const kcBlob& b, Answers& a) {
+  a.add(b.id());
+  answer(a, [&] { return static_cast<long>(b.label()); });
+  answer(a, [&] { return b.imageBoundingBox(); });
+  for (int m = -1; m <= 43; ++m) answer(a, [&] { return b.measure(static_cast<kcBlob::Measure>(m)); });
+  answer(a, [&] {
+    std::vector<keBlobDirection> code;
+    const kcPair<long> start = b.boundaryChainCode(code);
+    std::vector<long> values{start.x(), start.y()};
+    for (keBlobDirection d : code) values.push_back(static_cast<long>(d));
+    return values;
+  });
+  answer(a, [&] { return b.parent(); });
   for (bool shown : {false, true}) {
-    guarded([&] { s.numBlobs(shown), s.firstTop(shown), s.lastTop(shown); });
-    guarded([&] {
-      for (const kcBlob* b : s.allBlobs(shown)) queryBlob(*b);
+    answer(a, [&] { return std::vector<long>{idOf(b.nextSibling(shown)), idOf(b.prevSibling(shown))}; });
+    answer(a, [&] { return std::vector<long>{idOf(b.firstChild(shown)), idOf(b.lastChild(shown)), b.numChildren(shown)}; });
+  }
+  for (double angle : {0.0, 0.7, -1.5707963267948966}) {
+    for (bool exclude : {false, true}) {
+      answer(a, [&] { return b.boundingBox(exclude, kcRadian(angle)); });
+      answer(a, [&] { return b.center(exclude, kcRadian(angle)); });
+    }
+    answer(a, [&] { return b.median(kcRadian(angle)); });
+  }
+  answer(a, [&] {
+    kcGraphicList list;
+    b.draw(list, 63, L"fuzz");
+    return static_cast<long>(list.size());
+  });
+  if (b.scene()) answer(a, [&] { return b.repInvariant(), 0L; });  // a blob without a scene fails it by definition
+}
+
+void ask(const kcBlobSceneDescription& s, Answers& a) {
+  a.add(static_cast<long>(s.isDegenerate()));
+  a.add(s.numFilters());
+  for (long i = 0; i < s.numFilters(); ++i) {
+    kcBlob::Measure m;
+    double low, high;
+    bool exclude;
+    s.getFilter(i, m, low, high, exclude);
+    a.add(std::vector<long>{m, exclude}), a.add(low), a.add(high);
+  }
+  kcBlob::Measure sortMeasure = kcBlob::eLabel;
+  kcBlobSceneDescription::SortOrder order = kcBlobSceneDescription::eDescending;
+  a.add(std::vector<long>{s.getSort(sortMeasure, order), sortMeasure, order});
+  bool isClient = false, isPercent = false;
+  a.add(s.extremaExcludeArea(isClient, isPercent)), a.add(std::vector<long>{isClient, isPercent});
+  const kcXform<2> x = s.clientFromImageXform();
+  for (double v : {s.extremaAngle().toDouble(), x.matrix().element(0, 0), x.matrix().element(0, 1),
+                   x.matrix().element(1, 0), x.matrix().element(1, 1), x.trans().x(), x.trans().y()})
+    a.add(v);
+  if (s.isDegenerate()) return;
+  answer(a, [&] { return std::vector<long>{s.connectivityKind(), s.cleanupKind()}; });
+  answer(a, [&] { return static_cast<long>(s.scaleVal()); });
+  answer(a, [&] { return s.minPels(); });
+  a.add(s.sceneWindow());
+  for (bool shown : {false, true}) {
+    answer(a, [&] { return std::vector<long>{s.numBlobs(shown), idOf(s.firstTop(shown)), idOf(s.lastTop(shown))}; });
+    answer(a, [&] {
+      for (const kcBlob* b : s.allBlobs(shown)) ask(*b, a);
+      return 0L;
     });
-    guarded([&] {
-      if (renderable(s.sceneWindow().width(), s.sceneWindow().height())) s.makeImage(shown, 3);
+    answer(a, [&] {
+      std::vector<long> pels;
+      if (!renderable(s.sceneWindow().width(), s.sceneWindow().height())) return pels;
+      const kcPelBuffer<unsigned char> image = s.makeImage(shown, 7);
+      for (long y = 0; y < image.height(); ++y) pels.insert(pels.end(), image.pointToRow(y), image.pointToRow(y) + image.width());
+      return pels;
     });
-    guarded([&] {
+    answer(a, [&] {
       kcGraphicList list;
       s.draw(list, 63, shown);
+      return static_cast<long>(list.size());
     });
   }
-  guarded([&] { s.repInvariant(); });
+  answer(a, [&] { return s.repInvariant(), 0L; });
 }
+
+namespace {
 
 void query(const kcRLEBuffer& r) {
   r.numRuns(), r.isBinary();
@@ -109,13 +163,16 @@ void query(const kcRLEBuffer& r) {
   guarded([&] { r.projectHoriz(), r.projectVert(), r.projectDiag(); });
 }
 
-void query(const kcBlobSceneDescription& s) { queryScene(s); }
-void query(const kcBlob& b) { queryBlob(b); }
+template <class T>
+void query(const T& object) {
+  Answers answers;
+  ask(object, answers);
+}
 void query(const kcPelBuffer<unsigned char>&) {}
 
 void query(const kcBlobResults& results) {
   for (const kcRLEBuffer* r : {&results.rle(), &results.masked(), &results.morphed()}) query(*r);
-  if (results.connectedBlobs()) queryScene(*results.connectedBlobs());
+  if (results.connectedBlobs()) query(*results.connectedBlobs());
 }
 
 void query(const kc2XformCache& cache) {
@@ -137,7 +194,7 @@ void query(const kcBlobParams& p) {
     for (long x = 0; x < 8; ++x) image.pointToRow(y)[x] = static_cast<unsigned char>((x * 37 + y * 11) % 7);
   kcBlobResults results;
   if (renderable(p.mask().width(), p.mask().height()) && guarded([&] { kfBlobAnalysis(image, p, results); }))
-    queryScene(*results.connectedBlobs());
+    query(*results.connectedBlobs());
 }
 
 // dispatch(k, f): f.operator()<T>() for the class T that kind k loads as.

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "archive_fixture.h"
-#include "archive_forms.h"
 
 namespace {
 
