@@ -29,9 +29,13 @@ using Items = std::vector<kc_ViewKey>;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-Ids idsOf(const Items& items) {
+long idOf(const kc_ViewKey& item) { return item.id; }
+long idOf(const kcBlob* b) { return b->id(); }
+
+template <class List>
+Ids idsOf(const List& list) {
   Ids out;
-  for (const kc_ViewKey& item : items) out.push_back(item.id);
+  for (const auto& item : list) out.push_back(idOf(item));
   return out;
 }
 
@@ -39,12 +43,6 @@ Ids idsOf(const Items& items) {
 Ids sorted(Items items, bool ascending) {
   kf_ViewSort(items.data(), items.size(), ascending);
   return idsOf(items);
-}
-
-Ids idsOf(const std::vector<const kcBlob*>& blobs) {
-  Ids out;
-  for (const kcBlob* b : blobs) out.push_back(b->id());
-  return out;
 }
 
 // walk(first, shown, back): the ids from first along the shown or plain siblings, forwards or back.
