@@ -1,24 +1,29 @@
-// Test helpers of the archive tests: stored bytes, scenes analysed from text pictures, and a
-// fingerprint of everything a scene answers, to compare a scene with its archived copy.
+// Test helpers of the archive tests: stored bytes, scenes analysed from text pictures, a
+// fingerprint of everything a scene answers, to compare a scene with its archived copy, and
+// archive forms written value by value: scene data of every version, blobs of every version with
+// records of every version.
 #pragma once
 
 #include <blob/blob.h>
 #include <blob/blobdefs.h>
 #include <blob/blobdesc.h>
+#include <blob/blobtool.h>
 #include <foundation/archive.h>
-#include <foundation/exception.h>
-#include <graphics/graphic.h>
+#include <foundation/geometry.h>
+#include <foundation/persist.h>
+#include <foundation/rlebuffer.h>
+#include <foundation/xform.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "blob/connect/connect_fixture.h"
+#include "fuzz/archive_exercise.h"
 #include "platform/foundation/archive_bytes.h"
 #include "store/bsd_data.h"
 #include "scene/scene_builder.h"
@@ -28,7 +33,7 @@ namespace archive_fixture {
 using archive_bytes::Bytes;
 using archive_bytes::stored;
 
-// loaded(bytes, object): object loaded in place from bytes; returns the bytes left unread.
+// load(bytes, object): object loaded in place from bytes; returns the bytes left unread.
 template <class T>
 std::size_t load(const Bytes& bytes, T& object) {
   kcArchive in(bytes.data(), bytes.size());
@@ -81,84 +86,14 @@ inline void withSettings(kcBlobSceneDescription& scene) {
   scene.clientFromImageXform(kcXform<2>(kcMatrix<2>(0.0, -2.0, 1.5, 0.0), kcVector<2>(7.0, -1.0)));
 }
 
-// Fingerprint: what a scene answers, as comparable bits.
-class Fingerprint {
- public:
-  void add(double v) { bits_.push_back(std::bit_cast<std::uint64_t>(v)); }
-  void add(long v) { bits_.push_back(static_cast<std::uint64_t>(v)); }
-  void add(const kcVector<2>& v) { add(v.x()), add(v.y()); }
-  void add(const kcPelRect& r) { add(r.ul().x()), add(r.ul().y()), add(r.width()), add(r.height()); }
-  void add(const kcBlob* b) { add(b ? b->id() : 0L); }
-  void failed(const kcException& e) { bits_.push_back(0xE000000000000000ull | static_cast<std::uint64_t>(e.errorNumber())); }
-  bool operator==(const Fingerprint&) const = default;
-  const std::vector<std::uint64_t>& bits() const { return bits_; }
+// Fingerprint: what a scene or blob answers (archive_exercise::ask), to compare them bit by bit.
+using Fingerprint = archive_exercise::Answers;
 
- private:
-  std::vector<std::uint64_t> bits_;
-};
+inline void answers(const kcBlob& b, Fingerprint& print) { archive_exercise::ask(b, print); }
 
-// answers(blob, print): every measure, the chain, the links both ways.
-inline void answers(const kcBlob& b, Fingerprint& print) {
-  print.add(b.id());
-  print.add(static_cast<long>(b.label()));
-  print.add(b.imageBoundingBox());
-  for (int m = 0; m <= 42; ++m) {
-    try {
-      print.add(b.measure(static_cast<kcBlob::Measure>(m)));
-    } catch (const kcException& e) {
-      print.failed(e);
-    }
-  }
-  try {
-    std::vector<keBlobDirection> code;
-    const kcPair<long> start = b.boundaryChainCode(code);
-    print.add(start.x()), print.add(start.y());
-    for (keBlobDirection d : code) print.add(static_cast<long>(d));
-  } catch (const kcException& e) {
-    print.failed(e);
-  }
-  print.add(b.parent());
-  for (bool shown : {false, true}) {
-    print.add(b.nextSibling(shown)), print.add(b.prevSibling(shown));
-    print.add(b.firstChild(shown)), print.add(b.lastChild(shown)), print.add(b.numChildren(shown));
-  }
-}
-
-// answers(scene): everything the scene and its blobs answer, views included.
 inline Fingerprint answers(const kcBlobSceneDescription& scene) {
   Fingerprint print;
-  print.add(static_cast<long>(scene.isDegenerate()));
-  print.add(scene.numFilters());
-  for (long i = 0; i < scene.numFilters(); ++i) {
-    kcBlob::Measure m;
-    double low, high;
-    bool exclude;
-    scene.getFilter(i, m, low, high, exclude);
-    print.add(static_cast<long>(m)), print.add(low), print.add(high), print.add(static_cast<long>(exclude));
-  }
-  kcBlob::Measure sortMeasure = kcBlob::eLabel;
-  kcBlobSceneDescription::SortOrder order = kcBlobSceneDescription::eDescending;
-  print.add(static_cast<long>(scene.getSort(sortMeasure, order)));
-  print.add(static_cast<long>(sortMeasure)), print.add(static_cast<long>(order));
-  bool isClient = false, isPercent = false;
-  print.add(scene.extremaExcludeArea(isClient, isPercent));
-  print.add(static_cast<long>(isClient)), print.add(static_cast<long>(isPercent));
-  print.add(scene.extremaAngle().toDouble());
-  const kcXform<2> x = scene.clientFromImageXform();
-  for (int r = 0; r < 2; ++r)
-    for (int c = 0; c < 2; ++c) print.add(x.matrix().element(r, c));
-  print.add(x.trans());
-  if (scene.isDegenerate()) return print;
-  print.add(static_cast<long>(scene.connectivityKind()));
-  print.add(scene.sceneWindow());
-  for (bool shown : {false, true}) {
-    print.add(scene.numBlobs(shown));
-    print.add(scene.firstTop(shown)), print.add(scene.lastTop(shown));
-    for (const kcBlob* b : scene.allBlobs(shown)) answers(*b, print);
-    const kcPelBuffer<unsigned char> image = scene.makeImage(shown, 7);
-    for (long y = 0; y < image.height(); ++y)
-      for (long c = 0; c < image.width(); ++c) print.add(static_cast<long>(image.pointToRow(y)[c]));
-  }
+  archive_exercise::ask(scene, print);
   return print;
 }
 
@@ -169,8 +104,224 @@ inline std::vector<std::uint64_t> mutations(const kcBlobSceneDescription& scene)
   return counts;
 }
 
-inline kc_BSDData& data(const kcBlobSceneDescription& scene) {
-  return kc_SceneBuilder::data(const_cast<kcBlobSceneDescription&>(scene));
+}  // namespace archive_fixture
+
+namespace archive_forms {
+
+using archive_bytes::Bytes;
+using Scene = kcBlobSceneDescription;
+
+// kRing: the ring of archive_fixture::picture(), blob 2 of a grey-scale scene.
+constexpr long kRing = 2;
+
+// DataForm: a scene with data of any version written value by value: no blobs (the count is
+// written as given), one filter unless told otherwise.
+struct DataForm {
+  unsigned char version = 3;
+  kcXform<2> clientFromImage{kcMatrix<2>(2.0, 0.0, 0.0, 2.0), kcVector<2>(1.0, 0.0)};
+  bool degenerate = true;
+  int kind = Scene::eLabelled, cleanup = Scene::eNone;
+  unsigned char scaleValue = 1;
+  long minPels = 0;
+  kcPelRect window{0, 0, 4, 3};
+  unsigned long blobCount = 0;
+  std::function<void(kcArchive&)> writeBlobs;  // the blobs after their count; none when empty
+  std::vector<long> topIds;
+  unsigned long filterCount = 1;
+  std::vector<kcBlobFilter> filters = std::vector<kcBlobFilter>(1, kcBlobFilter{kcBlob::ePerimeter, 1.0, 2.0, true});
+  int counters = 9;
+  bool sortSet = true, sortDisabled = false;
+  int order = Scene::eAscending;
+  double area = 3.0;
+  bool isPercent = false;
+
+  Bytes bytes() const {
+    DataForm f = *this;  // the archive takes values by reference
+    Bytes out;
+    kcArchive ar(out, kcArchive::eStoring);
+    unsigned char zero = 0, tag = 1;
+    unsigned int length = 10;
+    ar || zero || zero || f.degenerate || tag || length;
+    ar.writeBytes("kc_BSDData", length);
+    ar || f.version || zero || f.kind || f.scaleValue || f.cleanup || f.minPels;
+    kf_PersistenceHelper<long>(ar, f.window);
+    if (version == 0) {
+      ar || f.clientFromImage;
+    } else {
+      kc2XformCache cache;
+      cache.xformInverse(kc2XformLinear(clientFromImage));
+      bool linear = true;
+      ar || cache || linear;
+    }
+    bool identity = false, isClient = true;
+    double scales = 2.0, angle = 0.25;
+    long counter = 5;
+    unsigned long none = 0;
+    ar || identity || identity || scales || scales || scales || scales || scales || counter || counter;
+    ar || zero || f.blobCount;
+    if (writeBlobs) writeBlobs(ar);
+    ar || zero || none;
+    kc_Persist::vector(ar, f.topIds);
+    ar || zero || none || f.counters || f.counters || f.counters || zero || f.filterCount;
+    for (kcBlobFilter& filter : f.filters) {
+      int measure = filter.measure;
+      ar || measure || filter.low || filter.high || filter.exclude;
+    }
+    ar || f.sortSet;
+    if (version >= 2) ar || f.sortDisabled;
+    int sortMeasure = kcBlob::eArea;
+    ar || sortMeasure || f.order || f.area || isClient || f.isPercent || angle;
+    if (version >= 3) {
+      kcRLEBuffer mask = connecttest::encode(connecttest::draw({"##", "#."}));
+      ar || mask;
+    }
+    return out;
+  }
+};
+
+// Record: the record's fields as a test writes them (every cache unknown unless set).
+struct Record {
+  unsigned char version = 3;
+  long parent = 0, next = 0, prev = 0;
+  std::vector<long> children, shownChildren;
+  long nextShown = 0, prevShown = 0;
+  std::vector<keBlobDirection> chain;
+  kcPair<long> chainStart{0, 0};
+  std::vector<unsigned long> rows;
+  long pelCount = -1;
+  long steps[3] = {0, 0, 0};
+  double perimeter = 0.0;
+  long perimeterStamp = -1;
+  bool interior = false, interiorValid = false;
+  unsigned char pairVersion = 0;
+
+  void write(kcArchive& ar) const {
+    Record r = *this;  // the archive takes values by reference
+    unsigned char zero = 0;
+    long shownStamp = -1, never = -1;
+    ar || r.version || r.parent || r.next || r.prev;
+    if (version >= 3) {
+      long firstChild = children.empty() ? 0 : children[0], numChildren = static_cast<long>(children.size());
+      long firstShown = shownChildren.empty() ? 0 : shownChildren[0];
+      long numShown = static_cast<long>(shownChildren.size());
+      ar || firstChild || numChildren || r.nextShown || r.prevShown || firstShown || numShown;
+    } else {
+      kc_Persist::vector(ar, r.children);
+      ar || r.nextShown || r.prevShown;
+      kc_Persist::vector(ar, r.shownChildren);
+    }
+    ar || shownStamp;
+    kc_Persist::vector(ar, r.chain);
+    ar || r.pairVersion || r.chainStart.first || r.chainStart.second;
+    std::vector<unsigned long> empty;
+    kc_Persist::vector(ar, r.rows);
+    kc_Persist::vector(ar, empty);
+    kc_Persist::vector(ar, empty);
+    double d = 0.0;
+    bool no = false;
+    ar || r.pelCount || d || no || r.steps[0] || r.steps[1] || r.steps[2];             // area, steps
+    ar || r.perimeter || r.perimeterStamp;
+    ar || d || no || d || no;                                                          // centroid
+    kcVector<2> point;
+    ar || point || never;                                                              // centre of mass
+    ar || d || no || d || no || d || no;                                               // second moments
+    ar || zero || d || d || never;                                                     // inertia
+    ar || d || zero || d || d || never;                                                // angle, principal moments
+    ar || d || never;                                                                  // acircularity
+    kcRectangle<double> box;
+    kf_PersistenceHelper<double>(ar, box);
+    ar || point || never || d || d || point || no;                                     // extents
+    if (version >= 1) {
+      kcXform<2> x;
+      ar || never || x || d || d || d || d || d;
+    }
+    if (version >= 2) ar || r.interior || r.interiorValid;
+  }
+};
+
+// BlobForm: a blob of a scene archived earlier in the same archive (index 0), written value by
+// value: blob version 1 with a record, or version 0 with a legacy kc_BlobData.
+struct BlobForm {
+  unsigned char version = 1;
+  unsigned char sceneTag = 2;        // a back-reference (to sceneIndex), or 0 for none
+  unsigned int sceneIndex = 0;
+  long id = kRing;
+  unsigned char legacyVersion = 0;
+  Record record;
+
+  // bytes(scene, blob, copies): scene in place, then blob's form copies times.
+  Bytes bytes(Scene& scene, const kcBlob& blob, int copies = 1) const {
+    Bytes out;
+    kcArchive ar(out, kcArchive::eStoring);
+    ar || scene;
+    // Objects archived in place are told apart by address: each region its own.
+    std::vector<kcRLEBuffer> regions(static_cast<std::size_t>(copies), blob.region());
+    for (kcRLEBuffer& region : regions) write(ar, blob, region);
+    return out;
+  }
+
+  void write(kcArchive& ar, const kcBlob& blob, kcRLEBuffer& region) const {
+    unsigned char v = version, zero = 0, tag = sceneTag, label = blob.label();
+    unsigned int index = sceneIndex;
+    long blobId = id;
+    kcPelRect rect = blob.imageBoundingBox();
+    ar || v || zero || tag;
+    if (tag == 2) ar || index;
+    ar || blobId || label;
+    kf_PersistenceHelper<long>(ar, rect);
+    ar || region;
+    if (version >= 1) {
+      record.write(ar);
+    } else {
+      unsigned char newObject = 1, lv = legacyVersion;
+      std::string name = "kc_BlobData";
+      unsigned int length = static_cast<unsigned int>(name.size());
+      ar || newObject || length;
+      ar.writeBytes(name.data(), name.size());
+      ar || lv || zero;
+    }
+  }
+};
+
+// ownRegions(blob, n): n copies of blob's region, each with a transform of its own: the writer's
+// table of objects does not count the parts a test writes by hand, so none may be referred back to.
+inline std::vector<kcRLEBuffer> ownRegions(const kcBlob& blob, std::size_t n) {
+  std::vector<kcRLEBuffer> regions(n, blob.region());
+  for (kcRLEBuffer& region : regions) {
+    kc2XformCache own;
+    own.xform(kc2XformLinear(kcXform<2>()));
+    region.copyXforms(own);
+  }
+  return regions;
 }
 
-}  // namespace archive_fixture
+// oldestBlobs(form, ring): form made the data of an analysed grey-scale scene of picture() holding
+// blobs 1 and 2 in the oldest blob form, both copies of ring (whose scene must outlive the form),
+// with only blob 2 in its top list.
+inline void oldestBlobs(DataForm& form, const kcBlob& ring) {
+  form.degenerate = false;
+  form.kind = Scene::eGreyScale;
+  form.scaleValue = 2;
+  form.window = ring.scene()->sceneWindow();
+  form.blobCount = 2;
+  form.topIds = {2};
+  form.writeBlobs = [&ring, regions = ownRegions(ring, 2)](kcArchive& ar) mutable {
+    for (long id : {1L, 2L}) {
+      BlobForm blob;
+      blob.version = 0;
+      blob.id = id;
+      blob.write(ar, ring, regions[static_cast<std::size_t>(id - 1)]);
+    }
+  };
+}
+
+// paramsObject(): a pointer to a new object of a class no scene or blob points to: parameters.
+inline Bytes paramsObject() {
+  Bytes bytes{1, 12, 0, 0, 0, 'k', 'c', 'B', 'l', 'o', 'b', 'P', 'a', 'r', 'a', 'm', 's'};
+  kcBlobParams params;
+  kcArchive out(bytes, kcArchive::eStoring);  // appends the object's body
+  out || params;
+  return bytes;
+}
+
+}  // namespace archive_forms

@@ -1,4 +1,5 @@
-// Loading arbitrary bytes as each archived class and asking the result everything.
+// Loading arbitrary bytes as each archived class and asking the result everything; what a scene
+// or blob answers.
 #include "archive_exercise.h"
 
 #include <blob/blob.h>
@@ -21,10 +22,10 @@
 namespace archive_exercise {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
 // Images larger than this are not rendered: their cost is the caller's choice, not the archive's.
-constexpr std::uint64_t kMaxRenderedPels = std::uint64_t{1} << 22;
+bool renderable(long width, long height) {
+  return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) <= (std::uint64_t{1} << 22);
+}
 
 // guarded(f): runs f; the library's errors end it quietly, an internal assertion propagates.
 template <class F>
@@ -42,12 +43,13 @@ bool guarded(F f) {
 // reloads(object): object stored, then loaded into a fresh one of its class: must succeed.
 template <class T>
 void reloads(T& object) {
-  Bytes bytes;
+  std::vector<unsigned char> bytes;
+  // Storing may refuse (a blob of a scene alone, a value too wide).
   if (!guarded([&] {
         kcArchive out(bytes, kcArchive::eStoring);
         out || object;
       }))
-    return;  // storing may refuse (a blob of a scene alone, a value too wide)
+    return;
   T again;
   kcArchive in(bytes.data(), bytes.size());
   try {
@@ -59,60 +61,127 @@ void reloads(T& object) {
   }
 }
 
-void queryBlob(const kcBlob& b) {
-  guarded([&] { b.label(), b.imageBoundingBox(), b.region().numRuns(); });
-  for (int m = -1; m <= 43; ++m) guarded([&] { b.measure(static_cast<kcBlob::Measure>(m)); });
-  guarded([&] {
+// answer(a, f): f()'s value into a, or its failure's number; an internal assertion propagates.
+template <class F>
+void answer(Answers& a, F f) {
+  try {
+    a.add(f());
+  } catch (const kcInvariantFailure&) {
+    throw;
+  } catch (const kcException& e) {
+    a.failed(e);
+  }
+}
+
+long idOf(const kcBlob* b) { return b ? b->id() : 0; }
+
+}  // namespace
+
+void ask(const kcBlob& b, Answers& a) {
+  a.add(b.id());
+  answer(a, [&] { return static_cast<long>(b.label()); });
+  answer(a, [&] { return b.imageBoundingBox(); });
+  for (int m = -1; m <= 43; ++m) answer(a, [&] { return b.measure(static_cast<kcBlob::Measure>(m)); });
+  answer(a, [&] {
     std::vector<keBlobDirection> code;
-    b.boundaryChainCode(code);
+    const kcPair<long> start = b.boundaryChainCode(code);
+    std::vector<long> values{start.x(), start.y()};
+    for (keBlobDirection d : code) values.push_back(static_cast<long>(d));
+    return values;
   });
+  answer(a, [&] { return b.parent(); });
   for (bool shown : {false, true}) {
-    guarded([&] { b.parent(), b.nextSibling(shown), b.prevSibling(shown); });
-    guarded([&] { b.firstChild(shown), b.lastChild(shown), b.numChildren(shown); });
+    answer(a, [&] { return std::vector<long>{idOf(b.nextSibling(shown)), idOf(b.prevSibling(shown))}; });
+    answer(a, [&] { return std::vector<long>{idOf(b.firstChild(shown)), idOf(b.lastChild(shown)), b.numChildren(shown)}; });
   }
   for (double angle : {0.0, 0.7, -1.5707963267948966}) {
-    for (bool exclude : {false, true})
-      guarded([&] { b.boundingBox(exclude, kcRadian(angle)), b.center(exclude, kcRadian(angle)); });
-    guarded([&] { b.median(kcRadian(angle)); });
+    for (bool exclude : {false, true}) {
+      answer(a, [&] { return b.boundingBox(exclude, kcRadian(angle)); });
+      answer(a, [&] { return b.center(exclude, kcRadian(angle)); });
+    }
+    answer(a, [&] { return b.median(kcRadian(angle)); });
   }
-  guarded([&] {
+  answer(a, [&] {
     kcGraphicList list;
     b.draw(list, 63, L"fuzz");
+    return static_cast<long>(list.size());
   });
-  // A blob without a scene fails its invariant by definition.
-  if (b.scene()) guarded([&] { b.repInvariant(); });
+  if (b.scene()) answer(a, [&] { return b.repInvariant(), 0L; });  // a blob without a scene fails it by definition
 }
 
-void queryScene(const kcBlobSceneDescription& s) {
-  guarded([&] { s.connectivityKind(), s.scaleVal(); });
-  guarded([&] { s.cleanupKind(), s.minPels(); });
-  guarded([&] { s.sceneWindow(), s.numFilters(), s.extremaAngle(), s.clientFromImageXform(); });
+void ask(const kcBlobSceneDescription& s, Answers& a) {
+  a.add(static_cast<long>(s.isDegenerate()));
+  a.add(s.numFilters());
+  for (long i = 0; i < s.numFilters(); ++i) {
+    kcBlob::Measure m;
+    double low, high;
+    bool exclude;
+    s.getFilter(i, m, low, high, exclude);
+    a.add(std::vector<long>{m, exclude}), a.add(low), a.add(high);
+  }
+  kcBlob::Measure sortMeasure = kcBlob::eLabel;
+  kcBlobSceneDescription::SortOrder order = kcBlobSceneDescription::eDescending;
+  a.add(std::vector<long>{s.getSort(sortMeasure, order), sortMeasure, order});
+  bool isClient = false, isPercent = false;
+  a.add(s.extremaExcludeArea(isClient, isPercent)), a.add(std::vector<long>{isClient, isPercent});
+  const kcXform<2> x = s.clientFromImageXform();
+  for (double v : {s.extremaAngle().toDouble(), x.matrix().element(0, 0), x.matrix().element(0, 1),
+                   x.matrix().element(1, 0), x.matrix().element(1, 1), x.trans().x(), x.trans().y()})
+    a.add(v);
+  if (s.isDegenerate()) return;
+  answer(a, [&] { return std::vector<long>{s.connectivityKind(), s.cleanupKind()}; });
+  answer(a, [&] { return static_cast<long>(s.scaleVal()); });
+  answer(a, [&] { return s.minPels(); });
+  a.add(s.sceneWindow());
   for (bool shown : {false, true}) {
-    guarded([&] { s.numBlobs(shown), s.firstTop(shown), s.lastTop(shown); });
-    guarded([&] {
-      for (const kcBlob* b : s.allBlobs(shown)) queryBlob(*b);
+    answer(a, [&] { return std::vector<long>{s.numBlobs(shown), idOf(s.firstTop(shown)), idOf(s.lastTop(shown))}; });
+    answer(a, [&] {
+      for (const kcBlob* b : s.allBlobs(shown)) ask(*b, a);
+      return 0L;
     });
-    guarded([&] {
-      const kcPelRect w = s.sceneWindow();
-      if (static_cast<std::uint64_t>(w.width()) * static_cast<std::uint64_t>(w.height()) <= kMaxRenderedPels)
-        s.makeImage(shown, 3);
+    answer(a, [&] {
+      std::vector<long> pels;
+      if (!renderable(s.sceneWindow().width(), s.sceneWindow().height())) return pels;
+      const kcPelBuffer<unsigned char> image = s.makeImage(shown, 7);
+      for (long y = 0; y < image.height(); ++y) pels.insert(pels.end(), image.pointToRow(y), image.pointToRow(y) + image.width());
+      return pels;
     });
-    guarded([&] {
+    answer(a, [&] {
       kcGraphicList list;
       s.draw(list, 63, shown);
+      return static_cast<long>(list.size());
     });
   }
-  guarded([&] { s.repInvariant(); });
+  answer(a, [&] { return s.repInvariant(), 0L; });
 }
 
-void queryRunImage(const kcRLEBuffer& r) {
+namespace {
+
+void query(const kcRLEBuffer& r) {
   r.numRuns(), r.isBinary();
-  if (static_cast<std::uint64_t>(r.width()) * static_cast<std::uint64_t>(r.height()) <= kMaxRenderedPels)
-    guarded([&] { r.image(); });
+  if (renderable(r.width(), r.height())) guarded([&] { r.image(); });
   guarded([&] { r.projectHoriz(), r.projectVert(), r.projectDiag(); });
 }
 
-void queryParams(const kcBlobParams& p) {
+template <class T>
+void query(const T& object) {
+  Answers answers;
+  ask(object, answers);
+}
+void query(const kcPelBuffer<unsigned char>&) {}
+
+void query(const kcBlobResults& results) {
+  for (const kcRLEBuffer* r : {&results.rle(), &results.masked(), &results.morphed()}) query(*r);
+  if (results.connectedBlobs()) query(*results.connectedBlobs());
+}
+
+void query(const kc2XformCache& cache) {
+  guarded([&] { cache.xform()->mapPoint(kcVector<2>(1.5, -2.0)); });
+  guarded([&] { cache.xformInverse()->mapPoint(kcVector<2>(0.0, 3.0)); });
+  guarded([&] { cache.linearXform(); });
+}
+
+void query(const kcBlobParams& p) {
   guarded([&] { p.map(); });
   guarded([&] { p.postMap(); });
   guarded([&] { p.threshImage(); });
@@ -123,81 +192,64 @@ void queryParams(const kcBlobParams& p) {
   kcPelBuffer<unsigned char> image(8, 6);
   for (long y = 0; y < 6; ++y)
     for (long x = 0; x < 8; ++x) image.pointToRow(y)[x] = static_cast<unsigned char>((x * 37 + y * 11) % 7);
-  if (static_cast<std::uint64_t>(p.mask().width()) * static_cast<std::uint64_t>(p.mask().height()) <= kMaxRenderedPels) {
-    kcBlobResults results;
-    if (guarded([&] { kfBlobAnalysis(image, p, results); })) queryScene(*results.connectedBlobs());
+  kcBlobResults results;
+  if (renderable(p.mask().width(), p.mask().height()) && guarded([&] { kfBlobAnalysis(image, p, results); }))
+    query(*results.connectedBlobs());
+}
+
+// dispatch(k, f): f.operator()<T>() for the class T that kind k loads as.
+template <class F>
+auto dispatch(Kind k, F f) {
+  switch (k) {
+    case Kind::eScene: return f.template operator()<kcBlobSceneDescription>();
+    case Kind::eBlob: return f.template operator()<kcBlob>();
+    case Kind::eParams: return f.template operator()<kcBlobParams>();
+    case Kind::eResults: return f.template operator()<kcBlobResults>();
+    case Kind::ePelImage: return f.template operator()<kcPelBuffer<unsigned char>>();
+    case Kind::eRunImage: return f.template operator()<kcRLEBuffer>();
+    case Kind::eTransform: break;
   }
+  return f.template operator()<kc2XformCache>();
 }
 
 }  // namespace
 
 const char* kindName(Kind k) {
-  switch (k) {
-    case Kind::eScene: return "scene";
-    case Kind::eBlob: return "blob";
-    case Kind::eParams: return "params";
-    case Kind::eResults: return "results";
-    case Kind::ePelImage: return "pel";
-    case Kind::eRunImage: return "rle";
-    case Kind::eTransform: return "xform";
-  }
-  return "";
+  static const char* const names[] = {"scene", "blob", "params", "results", "pel", "rle", "xform"};
+  return names[static_cast<int>(k)];
 }
 
 bool loadAndQuery(Kind k, const unsigned char* data, std::size_t size) {
-  kcArchive in(data, size);
-  switch (k) {
-    case Kind::eScene: {
-      kcBlobSceneDescription scene;
-      if (!guarded([&] { in || scene; })) return false;
-      queryScene(scene);
-      reloads(scene);
-      return true;
-    }
-    case Kind::eBlob: {
-      kcBlob blob;
-      if (!guarded([&] { in || blob; })) return false;
-      queryBlob(blob);
-      reloads(blob);
-      return true;
-    }
-    case Kind::eParams: {
-      kcBlobParams params;
-      if (!guarded([&] { in || params; })) return false;
-      queryParams(params);
-      reloads(params);
-      return true;
-    }
-    case Kind::eResults: {
-      kcBlobResults results;
-      if (!guarded([&] { in || results; })) return false;
-      for (const kcRLEBuffer* r : {&results.rle(), &results.masked(), &results.morphed()}) queryRunImage(*r);
-      if (results.connectedBlobs()) queryScene(*results.connectedBlobs());
-      reloads(results);
-      return true;
-    }
-    case Kind::ePelImage: {
-      kcPelBuffer<unsigned char> image;
-      if (!guarded([&] { in || image; })) return false;
-      reloads(image);
-      return true;
-    }
-    case Kind::eRunImage: {
-      kcRLEBuffer image;
-      if (!guarded([&] { in || image; })) return false;
-      queryRunImage(image);
-      reloads(image);
-      return true;
-    }
-    case Kind::eTransform: {
-      kc2XformCache cache;
-      if (!guarded([&] { in || cache; })) return false;
-      guarded([&] { cache.xform()->mapPoint(kcVector<2>(1.5, -2.0)); });
-      guarded([&] { cache.xformInverse()->mapPoint(kcVector<2>(0.0, 3.0)); });
-      guarded([&] { cache.linearXform(); });
-      reloads(cache);
-      return true;
-    }
+  return dispatch(k, [&]<class T>() {
+    kcArchive in(data, size);
+    T object;
+    if (!guarded([&] { in || object; })) return false;
+    query(object);
+    reloads(object);
+    return true;
+  });
+}
+
+std::vector<unsigned char> storedAgain(Kind k, const std::vector<unsigned char>& bytes) {
+  return dispatch(k, [&]<class T>() {
+    T object;
+    kcArchive in(bytes.data(), bytes.size());
+    in || object;
+    std::vector<unsigned char> out;
+    kcArchive ar(out, kcArchive::eStoring);
+    ar || object;
+    return out;
+  });
+}
+
+bool currentForm(const std::string& name, Kind& k) {
+  const std::string older = "-record-v";
+  if (const auto at = name.find(older); at != std::string::npos && name.compare(at, older.size() + 1, older + "3") != 0)
+    return false;
+  for (Kind kind : kKinds) {
+    const std::string prefix = std::string(kindName(kind)) + (kind == Kind::eScene ? "-v3-" : kind == Kind::eBlob ? "-v1-"
+                                                              : kind == Kind::eParams ? "-v1-" : "-");
+    if (name.rfind(prefix, 0) == 0) return k = kind, true;
   }
   return false;
 }

@@ -5,13 +5,7 @@
 #include "archive_exercise.h"
 #include "platform/foundation/archive_bytes.h"
 
-#include <blob/blob.h>
-#include <blob/blobdesc.h>
-#include <blob/blobtool.h>
 #include <foundation/exception.h>
-#include <foundation/pelbuffer.h>
-#include <foundation/rlebuffer.h>
-#include <foundation/xform.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,26 +17,29 @@
 
 namespace {
 
+using archive_bytes::Bytes;
 using archive_exercise::Kind;
 
-std::vector<unsigned char> contents(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// seeds(): every file of the corpus as (name, bytes).
+std::vector<std::pair<std::string, Bytes>> seeds() {
+  std::vector<std::pair<std::string, Bytes>> out;
+  for (const auto& entry : std::filesystem::directory_iterator(BLOB_FUZZ_CORPUS)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    out.emplace_back(entry.path().filename().string(), Bytes(std::istreambuf_iterator<char>(in), {}));
+  }
+  return out;
 }
+
+bool startsWith(const std::string& name, const std::string& prefix) { return name.rfind(prefix, 0) == 0; }
 
 TEST(ArchiveCorpus, everySeedLoadsAsItsKind_andSurvivesEveryQuery) {
   std::set<std::string> kinds;
-  for (const auto& entry : std::filesystem::directory_iterator(BLOB_FUZZ_CORPUS)) {
-    const std::string name = entry.path().filename().string();
+  for (const auto& [name, bytes] : seeds()) {
     SCOPED_TRACE(name);
-    const std::vector<unsigned char> bytes = contents(entry.path());
-    bool known = false;
     try {
       for (Kind k : archive_exercise::kKinds) {
-        const std::string prefix = std::string(archive_exercise::kindName(k)) + "-";
-        if (name.rfind(prefix, 0) != 0) continue;
-        known = true;
-        kinds.insert(archive_exercise::kindName(k));
+        if (!startsWith(name, std::string(archive_exercise::kindName(k)) + "-")) continue;
+        kinds.insert(name.substr(0, name.find('-')));
         EXPECT_TRUE(archive_exercise::loadAndQuery(k, bytes.data(), bytes.size()));
       }
       archive_exercise::loadAndQueryAll(bytes.data(), bytes.size());
@@ -50,40 +47,21 @@ TEST(ArchiveCorpus, everySeedLoadsAsItsKind_andSurvivesEveryQuery) {
       const std::wstring message = e.message(false);
       ADD_FAILURE() << "escaped: " << std::string(message.begin(), message.end());
     }
-    EXPECT_TRUE(known || name.rfind("found-", 0) == 0) << "a seed is named after the kind it loads as";
+    EXPECT_TRUE(kinds.count(name.substr(0, name.find('-'))) || startsWith(name, "found-"))
+        << "a seed is named after the kind it loads as";
   }
   EXPECT_EQ(kinds.size(), std::size(archive_exercise::kKinds)) << "a seed of every kind";
-}
-
-// storedAgain<T>(bytes): bytes loaded as a T, stored again.
-template <class T>
-archive_bytes::Bytes storedAgain(const archive_bytes::Bytes& bytes) {
-  T object;
-  kcArchive in(bytes.data(), bytes.size());
-  in || object;
-  return archive_bytes::stored(object);
 }
 
 // Archive forms do not move: a seed written at the current version of every form it holds (not the
 // records of older versions, which load upgraded) is what storing what it loads writes.
 TEST(ArchiveCorpus, currentFormSeeds_storeBackToTheirOwnBytes) {
-  using Again = archive_bytes::Bytes (*)(const archive_bytes::Bytes&);
-  const std::pair<const char*, Again> kinds[] = {
-      {"scene-v3-", storedAgain<kcBlobSceneDescription>}, {"blob-v1-", storedAgain<kcBlob>},
-      {"params-v1-", storedAgain<kcBlobParams>},          {"results-", storedAgain<kcBlobResults>},
-      {"rle-", storedAgain<kcRLEBuffer>},                 {"pel-", storedAgain<kcPelBuffer<unsigned char>>},
-      {"xform-", storedAgain<kc2XformCache>}};
   int checked = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(BLOB_FUZZ_CORPUS)) {
-    const std::string name = entry.path().filename().string();
-    if (name.find("-record-v") != std::string::npos && name.find("-record-v3") == std::string::npos) continue;
-    for (const auto& [prefix, again] : kinds) {
-      if (name.rfind(prefix, 0) != 0) continue;
-      SCOPED_TRACE(name);
-      const archive_bytes::Bytes bytes = contents(entry.path());
-      EXPECT_EQ(again(bytes), bytes);
-      ++checked;
-    }
+  for (const auto& [name, bytes] : seeds()) {
+    Kind k;
+    if (!archive_exercise::currentForm(name, k)) continue;
+    EXPECT_EQ(archive_exercise::storedAgain(k, bytes), bytes) << name;
+    ++checked;
   }
   EXPECT_GE(checked, 20);
 }

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "archive_fixture.h"
-#include "archive_forms.h"
 #include "scene/blobdesc_fixture.h"
 
 namespace {
 
 using namespace archive_fixture;
+using scene_fixture::data;
 using archive_forms::DataForm;
 using archive_forms::kRing;
 using Scene = kcBlobSceneDescription;
@@ -78,22 +78,6 @@ TEST(SceneArchive, analysedSceneWithSettings_answersAsBeforeWithoutRebuildOrReco
   }
 }
 
-TEST(SceneArchive, degenerateScene_storedFormOfVersionsFlagAndDataPointer_keepsItsSettings) {
-  Scene scene;
-  withSettings(scene);
-  scene.disableSort();
-  Bytes bytes = stored(scene);
-  // scene version 0, kcPersistent 0, degenerate true, a new object named kc_BSDData, version 3.
-  const Bytes head{0, 0, 1, 1, 10, 0, 0, 0, 'k', 'c', '_', 'B', 'S', 'D', 'D', 'a', 't', 'a', 3, 0};
-  ASSERT_GE(bytes.size(), head.size());
-  EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + static_cast<long>(head.size())), head);
-  Scene copy = analysed(Scene::eGreyScale);
-  load(bytes, copy);
-  EXPECT_TRUE(copy.isDegenerate());
-  EXPECT_TRUE(answers(copy) == answers(scene));
-  EXPECT_THROW(copy.numBlobs(false), Scene::Degenerate);
-}
-
 // ---- older data forms, written value by value
 
 TEST(SceneArchive, olderDataVersions_loadWithDefaultsForMissingFields) {
@@ -105,26 +89,17 @@ TEST(SceneArchive, olderDataVersions_loadWithDefaultsForMissingFields) {
     EXPECT_EQ(load(old.bytes(), scene), 0u);
     EXPECT_TRUE(scene.isDegenerate());
     EXPECT_EQ(scene.clientFromImageXform(), old.clientFromImage);
-    kcBlob::Measure m;
-    double low, high;
-    bool exclude;
-    Scene::SortOrder order;
-    scene.getFilter(0, m, low, high, exclude);
-    EXPECT_EQ(m, kcBlob::ePerimeter);
-    EXPECT_TRUE(exclude);
-    EXPECT_TRUE(scene.getSort(m, order));
-    EXPECT_EQ(order, Scene::eAscending);
-    EXPECT_FALSE(data(scene).sortDisabled);
-    EXPECT_EQ(data(scene).mask.isDegenerate(), version < 3);
-    EXPECT_EQ(data(scene).viewCounter, 9u);
-    EXPECT_EQ(data(scene).clientXScale, 2.0);
+    const kc_BSDData& d = data(scene);
+    EXPECT_TRUE(d.filters.size() == 1 && d.filters[0].measure == kcBlob::ePerimeter && d.filters[0].exclude);
+    EXPECT_TRUE(d.sortSet && !d.sortDisabled && d.sortOrder == Scene::eAscending);
+    EXPECT_EQ(d.mask.isDegenerate(), version < 3);
+    EXPECT_TRUE(d.viewCounter == 9u && d.clientXScale == 2.0);
   }
   DataForm allOnes;  // a counter of all ones loads as zero
   allOnes.counters = -1;
   Scene scene;
   load(allOnes.bytes(), scene);
-  EXPECT_EQ(data(scene).viewCounter, 0u);
-  EXPECT_EQ(data(scene).shownTopCounter, 0u);
+  EXPECT_TRUE(data(scene).viewCounter == 0 && data(scene).shownTopCounter == 0);
 }
 
 // ---- version refusals
@@ -239,32 +214,15 @@ TEST(SceneArchive, blobsOfTheOldestForm_standAtTheTopLevelAndRecompute) {
   Scene source = analysed(Scene::eGreyScale);
   const kcBlob& ring = *source.getBlob(kRing);
   DataForm form;
-  form.degenerate = false;
-  form.kind = Scene::eGreyScale;
-  form.scaleValue = 2;
+  archive_forms::oldestBlobs(form, ring);
   form.clientFromImage = kcXform<2>();
-  form.window = source.sceneWindow();
-  form.blobCount = 2;
-  form.topIds = {2};
-  std::vector<kcRLEBuffer> regions = archive_forms::ownRegions(ring, 2);
-  form.writeBlobs = [&](kcArchive& ar) {
-    for (long id : {1L, 2L}) {
-      archive_forms::BlobForm blob;
-      blob.version = 0;
-      blob.id = id;
-      blob.write(ar, ring, regions[static_cast<std::size_t>(id - 1)]);
-    }
-  };
   Scene scene;
   EXPECT_EQ(load(form.bytes(), scene), 0u);
-  EXPECT_EQ(scene.numBlobs(false), 2);
+  ASSERT_EQ(scene.numBlobs(false), 2);
   // Their links are lost: they stand at the top level, blob 1 (outside the stored list) after it.
-  EXPECT_EQ(scene.firstTop(false), scene.getBlob(2));
-  EXPECT_EQ(scene.getBlob(2)->nextSibling(false), scene.getBlob(1));
-  EXPECT_EQ(scene.lastTop(false), scene.getBlob(1));
-  EXPECT_EQ(scene.getBlob(1)->parent(), nullptr);
-  EXPECT_EQ(scene.getBlob(1)->area(), ring.area());
-  EXPECT_EQ(scene.getBlob(2)->perimeter(), ring.perimeter());
+  const kcBlob *one = scene.getBlob(1), *two = scene.getBlob(2);
+  EXPECT_TRUE(scene.firstTop(false) == two && two->nextSibling(false) == one && scene.lastTop(false) == one);
+  EXPECT_TRUE(one->parent() == nullptr && one->area() == ring.area() && two->perimeter() == ring.perimeter());
   scene.repInvariant();
 }
 
@@ -278,8 +236,7 @@ TEST(SceneArchive, viewLinksOrTransformValuesThatContradict_droppedAndComputedAg
   });
   Scene scene;
   load(bytes, scene);
-  EXPECT_TRUE(data(scene).xformIsLinear);
-  EXPECT_EQ(data(scene).clientXScale, 1.5);
+  EXPECT_TRUE(data(scene).xformIsLinear && data(scene).clientXScale == 1.5);
   const std::uint64_t builds = data(scene).viewBuilds;
   EXPECT_TRUE(answers(scene) == before);
   EXPECT_GT(data(scene).viewBuilds, builds);

@@ -29,38 +29,35 @@ using Items = std::vector<kc_ViewKey>;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-Items librarySort(Items items, bool ascending) {
+long idOf(const kc_ViewKey& item) { return item.id; }
+long idOf(const kcBlob* b) { return b->id(); }
+
+template <class List>
+Ids idsOf(const List& list) {
+  Ids out;
+  for (const auto& item : list) out.push_back(idOf(item));
+  return out;
+}
+
+// sorted(items, ascending): the ids in the order the library's heap sort leaves them.
+Ids sorted(Items items, bool ascending) {
   kf_ViewSort(items.data(), items.size(), ascending);
-  return items;
+  return idsOf(items);
 }
 
-Ids idsOf(const Items& items) {
+// walk(first, shown, back): the ids from first along the shown or plain siblings, forwards or back.
+Ids walk(const kcBlob* first, bool shown = true, bool back = false) {
   Ids out;
-  for (const kc_ViewKey& item : items) out.push_back(item.id);
-  return out;
-}
-
-Ids idsOf(const std::vector<const kcBlob*>& blobs) {
-  Ids out;
-  for (const kcBlob* b : blobs) out.push_back(b->id());
-  return out;
-}
-
-const kcBlob* nextShown(const kcBlob* b) { return b->nextSibling(true); }
-const kcBlob* prevShown(const kcBlob* b) { return b->prevSibling(true); }
-const kcBlob* nextPlain(const kcBlob* b) { return b->nextSibling(false); }
-
-// walk(first, next): the ids from first along next until null.
-Ids walk(const kcBlob* first, const kcBlob* (*next)(const kcBlob*) = nextShown) {
-  Ids out;
-  for (const kcBlob* b = first; b != nullptr; b = next(b)) out.push_back(b->id());
+  for (const kcBlob* b = first; b != nullptr; b = back ? b->prevSibling(shown) : b->nextSibling(shown))
+    out.push_back(b->id());
   return out;
 }
 
 // ---- the heap sort ----
 
 // The order of equal keys is the procedure's, worked by hand; a NaN is placed by the comparisons.
-TEST(ViewSort, ViewSort_tiesAndNaN_procedureOrder) {
+// Random keys with many ties come out ordered, each with its own id.
+TEST(ViewSort, ViewSort_tiesNaNAndRandomKeys_procedureOrderOfAPermutation) {
   struct Case {
     std::vector<double> keys;
     bool ascending;
@@ -71,36 +68,30 @@ TEST(ViewSort, ViewSort_tiesAndNaN_procedureOrder) {
       {{7, 7, 7, 7}, true, {2, 3, 4, 1}},
       {{3, 1, 4, 1, 5, 9, 2, 6}, true, {2, 4, 7, 1, 3, 5, 8, 6}},
       {{3, 1, 4, 1, 5, 9, 2, 6}, false, {6, 8, 5, 3, 1, 7, 4, 2}},
-      {{1, 1}, true, {2, 1}},
       {{1, 1, 1}, false, {2, 3, 1}},
       {{kNaN, 1}, true, {1, 2}},  // the sift moves 1 above the NaN, the extraction puts it back
-      {{5}, true, {1}},
       {{}, false, {}},
   };
-  for (const Case& c : cases) {
-    Items items;
-    for (double key : c.keys) items.push_back({key, static_cast<BlobId>(items.size() + 1)});
-    EXPECT_EQ(idsOf(librarySort(items, c.ascending)), c.want) << ::testing::PrintToString(c.keys);
-  }
-}
-
-// Random keys with many ties: each key travels with its id and the keys come out ordered.
-TEST(ViewSort, ViewSort_randomKeys_orderedPermutation) {
+  const auto items = [](const std::vector<double>& keys) {
+    Items out;
+    for (double key : keys) out.push_back({key, static_cast<BlobId>(out.size() + 1)});
+    return out;
+  };
+  for (const Case& c : cases) EXPECT_EQ(sorted(items(c.keys), c.ascending), c.want) << ::testing::PrintToString(c.keys);
   std::mt19937 rng(17);
-  for (int round = 0; round < 3000; ++round) {
-    Items in(rng() % 40);
+  for (int round = 0; round < 1000; ++round) {
+    std::vector<double> keys(rng() % 40);
+    for (double& key : keys) key = static_cast<double>(rng() % 5) - 1;
     const bool ascending = rng() % 2 == 0;
-    for (std::size_t i = 0; i < in.size(); ++i) in[i] = {static_cast<double>(rng() % 5) - 1, static_cast<BlobId>(i + 1)};
-    const Items got = librarySort(in, ascending);
-    ASSERT_EQ(got.size(), in.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-      ASSERT_EQ(got[i].key, in.at(got[i].id - 1).key) << "round " << round;
-      ASSERT_TRUE(i == 0 || (ascending ? got[i - 1].key <= got[i].key : got[i - 1].key >= got[i].key)) << round;
-    }
-    Ids ids = idsOf(got), all(in.size());
-    std::sort(ids.begin(), ids.end());
+    const Ids ids = sorted(items(keys), ascending);
+    std::vector<double> got;
+    for (long id : ids) got.push_back(keys.at(static_cast<std::size_t>(id - 1)));
+    std::vector<double> want = keys;
+    ascending ? std::sort(want.begin(), want.end()) : std::sort(want.rbegin(), want.rend());
+    Ids all(keys.size()), seen = ids;
     std::iota(all.begin(), all.end(), 1L);
-    ASSERT_EQ(ids, all) << "round " << round;
+    std::sort(seen.begin(), seen.end());
+    ASSERT_TRUE(got == want && seen == all) << "round " << round;
   }
 }
 
@@ -115,20 +106,19 @@ TEST(BlobDescView, BlobDescView_randomScenes_everyShownListMatchesItsPlainList) 
   const kcBlob::Measure measures[] = {kcBlob::eArea, kcBlob::eCenterOfMassX, kcBlob::ePerimeter,
                                       kcBlob::eLabel, kcBlob::eBoundingBoxWidth};
   int shownSeen = 0, rejectedSeen = 0;
-  for (int round = 0; round < 160; ++round) {
+  for (int round = 0; round < 120; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    connecttest::Grid g{6 + static_cast<int>(rng() % 20), 6 + static_cast<int>(rng() % 20), {}};
-    for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(rng() % 100 < 45 ? 1 : 0);
     Desc s;
     s.extremaAngle(kcRadian(0.3));
+    const connecttest::Grid g = connecttest::randomGrid(rng, 6 + static_cast<int>(rng() % 20), 6 + static_cast<int>(rng() % 20));
     s.connectComponentsGreyScale(connecttest::encode(g), 1, false, Desc::eNone, 0);
     std::vector<kcBlobFilter> filters;
     for (int f = static_cast<int>(rng() % 3); f > 0; --f) {
       const kcBlob::Measure m = measures[rng() % 5];
       const double low = static_cast<double>(rng() % 6), high = low + static_cast<double>(rng() % 20);
-      const bool exclude = rng() % 4 == 0;
-      const auto onM = [&](const kcBlobFilter& old) { return old.measure == m; };
-      if (std::any_of(filters.begin(), filters.end(), onM)) continue;  // one filter per measure
+      const bool exclude = rng() % 3 == 0;
+      if (std::any_of(filters.begin(), filters.end(), [&](const kcBlobFilter& old) { return old.measure == m; }))
+        continue;  // one filter per measure
       s.setFilter(m, low, high, exclude);
       filters.push_back({m, low, high, exclude});
     }
@@ -153,28 +143,29 @@ TEST(BlobDescView, BlobDescView_randomScenes_everyShownListMatchesItsPlainList) 
         });
         if (pass) kept.push_back({b.measure(sortBy), static_cast<BlobId>(id)});
       }
-      return idsOf(state == 3 ? kept : librarySort(kept, ascending));
+      return state == 3 ? idsOf(kept) : sorted(kept, ascending);
     };
     Ids all(static_cast<std::size_t>(s.numBlobs(false)));
     std::iota(all.begin(), all.end(), 1L);
     ASSERT_EQ(idsOf(s.allBlobs(true)), view(all));
     EXPECT_EQ(s.numBlobs(true), static_cast<long>(view(all).size()));
-    const Ids top = view(walk(s.firstTop(false), nextPlain));
+    const Ids top = view(walk(s.firstTop(false), false));
     EXPECT_EQ(walk(s.firstTop(true)), top);
-    EXPECT_EQ(walk(s.lastTop(true), prevShown), Ids(top.rbegin(), top.rend()));
+    EXPECT_EQ(walk(s.lastTop(true), true, true), Ids(top.rbegin(), top.rend()));
     for (long id = 1; id <= s.numBlobs(false); ++id) {
       const kcBlob* b = s.getBlob(id);
-      const Ids children = view(walk(b->firstChild(false), nextPlain));
+      const Ids children = view(walk(b->firstChild(false), false));
       ASSERT_EQ(walk(b->firstChild(true)), children) << "blob " << id;
       EXPECT_EQ(b->numChildren(true), static_cast<long>(children.size()));
-      EXPECT_EQ(walk(b->lastChild(true), prevShown), Ids(children.rbegin(), children.rend()));
+      EXPECT_EQ(walk(b->lastChild(true), true, true), Ids(children.rbegin(), children.rend()));
+      EXPECT_EQ(walk(b->lastChild(false), false, true).size(), walk(b->firstChild(false), false).size());
       const bool shown = !view({id}).empty();
       EXPECT_TRUE(shown || (b->nextSibling(true) == nullptr && b->prevSibling(true) == nullptr));
       ++(shown ? shownSeen : rejectedSeen);
     }
   }
-  EXPECT_GT(shownSeen, 500);
-  EXPECT_GT(rejectedSeen, 500);
+  EXPECT_GT(shownSeen, 300);
+  EXPECT_GT(rejectedSeen, 300);
 }
 
 // A value that is not a number fails an including filter and passes an excluding one; the first
@@ -225,7 +216,6 @@ TEST(BlobDescView, BlobDescView_settingChanges_rebuildOnlyAfterAnEffectiveChange
       {"clear sort", [&] { s.clearSort(); }, 3},
       {"clear sort again", [&] { s.clearSort(); }, 0},
       {"disable sort", [&] { s.disableSort(); }, 3},
-      {"disable sort again", [&] { s.disableSort(); }, 0},
       {"clear sort while disabled", [&] { s.clearSort(); }, 0},
       {"transform", [&] { s.clientFromImageXform(shifted); }, 3},
       {"the same transform", [&] { s.clientFromImageXform(shifted); }, 0},
@@ -242,19 +232,20 @@ TEST(BlobDescView, BlobDescView_settingChanges_rebuildOnlyAfterAnEffectiveChange
   }
 }
 
-TEST(BlobDescView, BlobDescView_failingMeasure_propagatesLeavesViewStaleNextQueryRetries) {
+// A measure failing during a rebuild propagates and leaves the view stale, so the next query tries
+// again; preCompute fills the asked blobs only.
+TEST(BlobDescView, BlobDescView_failingMeasureOrPreCompute_retriedOrFillsTheAskedBlobsOnly) {
   Desc s;
   fill(s, {0, 1, 0}, {}, {2, 1, 3});
-  kc_BSDData& d = data(s);
   const kcBlob* b1 = s.getBlob(1);
   const auto bad = static_cast<kcBlob::Measure>(43);
   s.setFilter(bad, 0, 1, false);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const std::uint64_t before = d.viewBuilds;
+    const std::uint64_t before = data(s).viewBuilds;
     EXPECT_THROW(s.numBlobs(true), kcBlob::BadMeasure);
     EXPECT_THROW(s.firstTop(true), kcBlob::BadMeasure);
     EXPECT_THROW(b1->firstChild(true), kcBlob::BadMeasure);
-    EXPECT_EQ(d.viewBuilds - before, 3u);
+    EXPECT_EQ(data(s).viewBuilds - before, 3u);
   }
   s.unSetFilter(bad);
   s.setSort(static_cast<kcBlob::Measure>(-1), Desc::eAscending);  // an invalid sort key fails alike
@@ -262,20 +253,15 @@ TEST(BlobDescView, BlobDescView_failingMeasure_propagatesLeavesViewStaleNextQuer
   s.disableSort();
   EXPECT_EQ(idsOf(s.allBlobs(true)), (Ids{1, 2, 3}));
   EXPECT_EQ(b1->firstChild(true), s.getBlob(2));
-}
 
-TEST(BlobDescView, BlobDescView_preCompute_fillsTheAskedBlobsOnly) {
-  Desc s;
-  fill(s, {0, 0, 0}, {}, {2, 1, 3});
-  s.disableSort();
-  scene_fixture::entry(*s.getBlob(2)).label = 1;
-  s.setFilter(kcBlob::eLabel, 1, 1, false);
+  scene_fixture::entry(*s.getBlob(3)).label = 2;
+  s.setFilter(kcBlob::eLabel, 2, 2, false);
   s.preCompute(kcBlob::eArea, true);
   auto areaKnown = [&](long id) { return scene_fixture::record(*s.getBlob(id)).areaValid; };
-  EXPECT_TRUE(!areaKnown(1) && areaKnown(2) && !areaKnown(3));
+  EXPECT_TRUE(!areaKnown(1) && !areaKnown(2) && areaKnown(3));
   s.preCompute(kcBlob::eArea, false);
-  EXPECT_TRUE(areaKnown(1) && areaKnown(3));
-  EXPECT_THROW(s.preCompute(static_cast<kcBlob::Measure>(43), false), kcBlob::BadMeasure);
+  EXPECT_TRUE(areaKnown(1) && areaKnown(2));
+  EXPECT_THROW(s.preCompute(bad, false), kcBlob::BadMeasure);
   EXPECT_THROW(Desc().preCompute(kcBlob::eArea, true), Desc::Degenerate);
 }
 
