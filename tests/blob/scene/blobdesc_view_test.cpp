@@ -195,7 +195,7 @@ TEST(BlobDescView, BlobDescView_settingChanges_rebuildOnlyAfterAnEffectiveChange
   const std::uint64_t& builds = data(s).viewBuilds;
   auto queryAll = [&] {
     s.numBlobs(true);
-    s.firstTop(true)->nextSibling(true);
+    if (const kcBlob* top = s.firstTop(true)) top->nextSibling(true);
     s.getBlob(1)->firstChild(true);
   };
   queryAll();
