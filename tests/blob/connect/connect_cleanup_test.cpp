@@ -12,9 +12,7 @@ using connecttest::draw;
 using connecttest::Grid;
 using connecttest::run;
 
-namespace {
 constexpr auto kFill = kc_CleanupKind::eFill;
-}  // namespace
 
 // A 28-pel hole around a 36-pel blob, minPels 30: pruning keeps the hole since it has a child;
 // filling merges the hole and the blob inside into the ring.
@@ -82,9 +80,8 @@ TEST(ConnectCleanup, ConnectCleanup_labelledFillRandomImages_coverImageWithLarge
     for (const connecttest::BlobView& b : out.blobs) {
       EXPECT_GE(static_cast<PelCount>(b.pelCount), minPels);
       const Grid pels = connecttest::pelsOf(b);
-      for (int y = 0; y < b.height; ++y)
-        for (int x = 0; x < b.width; ++x)
-          owners[static_cast<std::size_t>((b.top + y) * g.width + b.left + x)] += pels.at(x, y) != 0;
+      for (int p = 0; p < b.width * b.height; ++p)
+        owners[static_cast<std::size_t>((b.top + p / b.width) * g.width + b.left + p % b.width)] += pels.pels[static_cast<std::size_t>(p)] != 0;
     }
     const bool once = std::all_of(owners.begin(), owners.end(), [](int n) { return n == 1; });
     EXPECT_TRUE(once || (out.blobs.empty() && g.pels.size() < minPels));

@@ -31,17 +31,10 @@ struct Grid {
 // draw(rows): '.' is 0, '#' is 1, a digit its value, a letter 10 + its place in the alphabet.
 inline Grid draw(std::initializer_list<const char*> rows) {
   Grid g;
-  for (const char* row : rows) {
-    const std::string s(row);
-    g.width = static_cast<int>(s.size());
-    for (char c : s) {
-      std::uint8_t v = 0;
-      if (c == '#') v = 1;
-      else if (c >= '0' && c <= '9') v = static_cast<std::uint8_t>(c - '0');
-      else if (c >= 'a' && c <= 'z') v = static_cast<std::uint8_t>(10 + c - 'a');
-      g.pels.push_back(v);
-    }
-    ++g.height;
+  for (const std::string row : rows) {
+    g.width = static_cast<int>(row.size()), ++g.height;
+    for (char c : row)
+      g.pels.push_back(static_cast<std::uint8_t>(c == '#' ? 1 : c >= 'a' ? 10 + c - 'a' : c >= '0' ? c - '0' : 0));
   }
   return g;
 }
@@ -90,10 +83,8 @@ struct BlobView {
   BlobId id = 0;
   std::uint8_t label = 0;
   std::int32_t pelCount = -1;
-  long left = 0;
-  long top = 0;
-  int width = 0;
-  int height = 0;
+  long left = 0, top = 0;
+  int width = 0, height = 0;
   BlobId parent = 0, nextSibling = 0, firstChild = 0;
   std::vector<const unsigned char*> rowStarts;  // into the run's store
 };
@@ -144,9 +135,7 @@ inline Output run(const Grid& g, bool labelled, kc_CleanupKind cleanup = kc_Clea
 
 // pelsOf(blob): the blob's region as a width x height grid of the values written.
 inline Grid pelsOf(const BlobView& b) {
-  Grid g;
-  g.width = b.width;
-  g.height = b.height;
+  Grid g{b.width, b.height, {}};
   for (const unsigned char* row : b.rowStarts) {
     for (const unsigned char* r = row; r[1] != 0; r += 2) g.pels.insert(g.pels.end(), r[1], r[0]);
     EXPECT_EQ(g.pels.size() % static_cast<std::size_t>(b.width), 0u) << "a row covers the blob's width";

@@ -41,11 +41,9 @@ TEST(ConnectScene, ConnectScene_greyAnalysis_writesBlobsTreeAndSettings) {
   const kcBlob *ring = scene.getBlob(1), *hole = scene.getBlob(2);
   EXPECT_EQ(scene.firstTop(false), ring);
   EXPECT_EQ(hole->parent(), ring);
-  EXPECT_EQ(hole->imageBoundingBox(), kcPelRect(11, 21, 1, 1));
   EXPECT_EQ(hole->region().offset(), (kcPair<long>{11, 21}));
   EXPECT_EQ(scene.sceneWindow(), kcPelRect(10, 20, 3, 3));
   EXPECT_TRUE(scene.scaleVal() == 3 && scene.minPels() == 0);
-  for (const kcBlob* b : {ring, hole}) b->repInvariant();
 
   // Without a cleanup the stored minimum stays, though the scene no longer reports it.
   scene.connectComponentsLabelled(encode(draw({"12"})), Scene::eNone, 99);
@@ -68,14 +66,8 @@ TEST(ConnectScene, ConnectScene_wholeImage_oneTrimmedBlobOrNone) {
   EXPECT_EQ(scene.connectivityKind(), Scene::eWholeImageGreyScale);
   EXPECT_TRUE(b->label() == 1 && scene.firstTop(false) == b);
   EXPECT_EQ(b->imageBoundingBox(), kcPelRect(110, 203, 11, 3));
-  EXPECT_EQ(b->region().offset(), (kcPair<long>{110, 203}));
   EXPECT_EQ(b->region().pointToRow(2)[0], 4);  // the image's own values
-  const kc_BlobParts p = kc_SceneBuilder::parts(*b);
-  EXPECT_EQ(p.entry.pelCount, -1);
-  const kc_BlobBoundaryData& boundary = p.measures().boundary;
-  EXPECT_EQ(boundary.rowProjection, (std::vector<std::uint64_t>{4, 4, 13}));
-  EXPECT_TRUE(boundary.columnProjection.size() == 11u && boundary.columnProjection.front() == 12u &&
-              boundary.columnProjection.back() == 9u);
+  EXPECT_EQ(kc_SceneBuilder::parts(*b).measures().boundary.rowProjection, (std::vector<std::uint64_t>{4, 4, 13}));
 
   scene.connectComponentsGreyScale(encode(draw({"...", "..."})), 1, true, Scene::eNone, 0);
   EXPECT_TRUE(scene.numBlobs(false) == 0 && scene.firstTop(false) == nullptr);
@@ -94,12 +86,10 @@ TEST(ConnectScene, ConnectScene_imagesOfOneSize_reuseEngineStateAndStorage) {
   EXPECT_EQ(cached(scene), first);
   EXPECT_EQ(&kc_SceneBuilder::data(scene).store.entries[0], entries);
 
-  // A copy shares the cached state (the scene's own test); analysing the copy leaves the source's alone.
+  // Analysing a copy, which shares the cached state, leaves the source's alone.
   Scene copy(scene);
   copy.connectComponentsGreyScale(image, 1, false, Scene::eNone, 0);
-  EXPECT_NE(cached(copy), first);
-  EXPECT_EQ(cached(scene), first);
-  EXPECT_TRUE(copy.numBlobs(false) == 2 && scene.numBlobs(false) == 2);
+  EXPECT_TRUE(cached(copy) != first && cached(scene) == first);
 }
 
 // Rows made on demand are abandoned as an analysis is: the query throws and the scene makes them

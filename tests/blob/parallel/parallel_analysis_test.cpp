@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "blob/archive_fixture.h"
-#include "base/messages.h"
 #include "connect/connect_fixture.h"
 #include "parallel/work_pool.h"
 #include "platform/foundation/archive_bytes.h"
@@ -26,23 +25,14 @@ kcPelBuffer<unsigned char> randomPels(std::mt19937& rng, long w, long h, kcPair<
   return connecttest::pels(connecttest::randomGrid(rng, static_cast<int>(w), static_cast<int>(h)), offset);
 }
 
-// randomParams(rng, image): any segmentation, connectivity, cleanup, morphology and mask.
+// randomParams(rng, image): a segmentation, any connectivity, cleanup, morphology and mask.
 kcBlobParams randomParams(std::mt19937& rng, const kcPelBuffer<unsigned char>& image) {
   kcBlobParams p;
-  switch (rng() % 6) {
+  switch (rng() % 4) {
     case 0: p.setSegmentationNone(static_cast<unsigned char>(1 + rng() % 3)); break;
     case 1: p.setSegmentationHardThresh(static_cast<unsigned char>(rng() % 256), rng() % 2 == 0); break;
-    case 2:
-      if (rng() % 2 == 0) p.setSegmentationSoftThresh(40, 200, 4, rng() % 2 == 0);
-      else p.setSegmentationSoftThresh(3, 7, 20, 80, 2, rng() % 2 == 0);
-      break;
-    case 3: p.setSegmentationHardThresh(5, 5, 50, false); break;
-    case 4: p.setSegmentationThreshImage({}, randomPels(rng, image.width(), image.height()), {}, 1); break;
-    default: {
-      std::vector<unsigned char> map(256);
-      for (unsigned char& m : map) m = static_cast<unsigned char>(rng() % 4);
-      p.setSegmentationMap(map, 1);
-    }
+    case 2: p.setSegmentationSoftThresh(40, 200, 4, rng() % 2 == 0); break;
+    default: p.setSegmentationThreshImage({}, randomPels(rng, image.width(), image.height()), {}, 1);
   }
   const Scene::Analysis kinds[] = {Scene::eGreyScale, Scene::eGreyScale, Scene::eLabelled, Scene::eWholeImageGreyScale};
   p.connectivityType(kinds[rng() % 4]);
@@ -68,7 +58,7 @@ Bytes sceneBytes(const kcBlobResults& results) {
 TEST(ParallelAnalysis, ParallelAnalysis_randomImagesAndSettings_sameSceneAsOneThreadOnEveryCount) {
   const kc_BandMinimum small(1, 1);  // split even the smallest images
   std::mt19937 rng(30);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 120; ++round) {
     const long x = static_cast<long>(rng() % 200) - 100, y = static_cast<long>(rng() % 200) - 100;
     const long w = 1 + static_cast<long>(rng() % 300), h = 2 + static_cast<long>(rng() % 150);
     const kcPelBuffer<unsigned char> image = randomPels(rng, w, h, {x, y});
@@ -76,7 +66,7 @@ TEST(ParallelAnalysis, ParallelAnalysis_randomImagesAndSettings_sameSceneAsOneTh
     kcBlobResults one;
     kfBlobAnalysis(image, params, one);
     const Bytes expected = sceneBytes(one);
-    const bool measured = round % 10 == 0;  // every measure, chain and link as well
+    const bool measured = round % 6 == 0;  // every measure, chain and link as well
     const archive_fixture::Fingerprint answers =
         measured ? archive_fixture::answers(*one.connectedBlobs()) : archive_fixture::Fingerprint();
     for (int threads = 1; threads <= 8; ++threads) {
@@ -101,12 +91,7 @@ TEST(ParallelAnalysis, ParallelAnalysis_refusalsCancellationAndFailures_asOneThr
   kcBlobResults results;
   kfBlobAnalysis(image, params, results, 4);
   Bytes previous = sceneBytes(results);
-  try {
-    kfBlobAnalysis(image, params, results, -1);
-    ADD_FAILURE() << "a negative thread count is refused";
-  } catch (const kcBlobDefs::BadParams& e) {
-    EXPECT_EQ(e.message(false), kc_BlobMessages::kTool[kc_BlobMessages::eBadThreads]);
-  }
+  EXPECT_THROW(kfBlobAnalysis(image, params, results, -1), kcBlobDefs::BadParams);
   EXPECT_EQ(sceneBytes(results), previous);
 
   // Stopped at every point the caller's checks reach: Abandoned, the previous scene kept.

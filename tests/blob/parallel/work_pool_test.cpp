@@ -50,26 +50,20 @@ TEST(WorkPool, WorkPool_failingTask_stopsTheOthersAndIsRethrownOnce) {
 }
 
 TEST(WorkPool, WorkPool_callersDeadline_abandonsEveryThread) {
-  std::atomic<int> started{0};
-  std::atomic<bool> workerStopped{false};
+  std::atomic<int> started{0}, stopped{0};
   kcAttention::Scope scope;
   scope.deadline(kcAttention::Clock::now() + std::chrono::milliseconds(20));
-  const auto begin = std::chrono::steady_clock::now();
-  EXPECT_THROW(kc_WorkPool::shared().run(2, 2,
-                                         [&](std::size_t) {
-                                           started.fetch_add(1);
-                                           try {
-                                             for (;;) kf_CheckStop();
-                                           } catch (const kc_WorkStopped&) {
-                                             workerStopped = true;
-                                             throw;
-                                           }
-                                         }),
-               kcAttention::Abandoned);
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
-  if (started.load() == 2) {  // the worker joined in time
-    EXPECT_TRUE(workerStopped.load());
-  }
+  const auto spin = [&](std::size_t) {
+    started.fetch_add(1);
+    try {
+      for (;;) kf_CheckStop();
+    } catch (const kc_WorkStopped&) {
+      stopped.fetch_add(1);
+      throw;
+    }
+  };
+  EXPECT_THROW(kc_WorkPool::shared().run(2, 2, spin), kcAttention::Abandoned);
+  EXPECT_TRUE(started.load() < 2 || stopped.load() == 1) << "a worker that joined in time is stopped";
 }
 
 }  // namespace
