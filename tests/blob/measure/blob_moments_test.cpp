@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "connect/connect_fixture.h"
+#include "measure/exact_sums.h"
 #include "platform/foundation/archive_bytes.h"
 #include "scene/blobdesc_fixture.h"
 
@@ -135,6 +136,18 @@ TEST(Moments_exact, randomAndSymmetricRegions_roundedOnceAndSymmetricExactly) {
   }
 }
 
+// Quotients against the compiler's rounding of 128-bit integers: a tail of exactly half an ulp
+// (ties to even) or just above it, divided by 1 and, shifted, by 8.
+TEST(Moments_exact, quotients_roundedToNearestTiesToEven) {
+  std::mt19937_64 rng(5);
+  for (int i = 0; i < 1000; ++i) {
+    const kc_Exact::U128 mantissa = (rng() >> 11) | (std::uint64_t{1} << 52);
+    const kc_Exact::U128 num = (((mantissa << 11) | 0x400) << 8) | static_cast<unsigned>(i % 2);
+    EXPECT_EQ(kc_Exact::quotient(kc_Exact::toWide(num), 1), static_cast<double>(num)) << i;
+    EXPECT_EQ(kc_Exact::quotient(kc_Exact::toWide(num << 3), 8), static_cast<double>(num)) << i;
+  }
+}
+
 // Solid rectangles: a square and a bar take the exact symmetric branch; a second bar's caches
 // follow the scene's counters and valid flags.
 TEST(Moments_rectangles, symmetricBranchExact_cachesFollowCountersAndValidFlags) {
@@ -176,6 +189,9 @@ TEST(Moments_rectangles, symmetricBranchExact_cachesFollowCountersAndValidFlags)
   EXPECT_NE(b->inertiaPrincipal(), poison);
   EXPECT_EQ(b->area(), 48.0);
   EXPECT_THROW(kcBlob().area(), kcBlobSceneDescription::BadId);  // a blob without a scene
+  // Turned half round, a tall bar's product sum is -0: its angle is still pi/2.
+  scene.clientFromImageXform(affine(-1, 0, 0, -1, 0, 0));
+  EXPECT_EQ(scene.getBlob(4)->angle().toDouble(), 1.57079632679489661923);
 }
 
 // An analysed scene only marks the area, centroid and centre of mass of blobs with pel sums as

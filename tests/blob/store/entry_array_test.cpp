@@ -35,6 +35,10 @@ TEST(EntryArray, pastTwoChunks_keepsEntriesInPlaceReusesAndReleases) {
   const std::size_t capacity = a.capacity();
   EXPECT_EQ(allocation_count::blocksAllocatedBy([&] { a.clear(), fillIds(a, 2 * kChunk + 5); }), 0u);
   EXPECT_TRUE(a[kChunk].pelCount == -1 && holdsIds(a)) << "regrown entries are value-initialised";
+  a[kChunk - 1].pelCount = 5;
+  a.resize(kChunk - 1);  // back within the first chunk: the next entry takes the freed place
+  a.emplace_back();
+  EXPECT_EQ(a[kChunk - 1].pelCount, -1);
 
   a.resize(10);
   a.fit(kChunk + 3);  // keeps what that many need: the first chunk and one more
