@@ -22,7 +22,7 @@ void crossCheck(bool labelled, kc_CleanupKind cleanup, int images, int maxSide, 
   std::mt19937 rng(seed);
   for (int i = 0; i < images / kShare && !::testing::Test::HasFailure(); ++i) {
     const int side = i % 10 == 0 ? maxSide : maxSide / 4;
-    const Grid g = connecttest::randomGrid(rng, 1 + static_cast<int>(rng() % side), 1 + static_cast<int>(rng() % side));
+    const Grid g = connecttest::randomGrid(rng, 1 + static_cast<int>(rng() % static_cast<unsigned>(side)), 1 + static_cast<int>(rng() % static_cast<unsigned>(side)));
     const PelCount minPels = cleanup == kc_CleanupKind::eNone ? 0 : rng() % (i % 2 ? 12 : 60);
     SCOPED_TRACE(::testing::Message() << "image " << i << " " << g.width << "x" << g.height << " minPels " << minPels);
     const connecttest::Output out = connecttest::run(g, labelled, cleanup, minPels);
