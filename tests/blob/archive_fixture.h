@@ -1,7 +1,7 @@
 // Test helpers of the archive tests: stored bytes, scenes analysed from text pictures, a
 // fingerprint of everything a scene answers, to compare a scene with its archived copy, and
 // archive forms written value by value: scene data of every version, blobs of every version with
-// records of every version.
+// records of the current one.
 #pragma once
 
 #include <blob/blob.h>
@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -125,7 +124,6 @@ struct DataForm {
   long minPels = 0;
   kcPelRect window{0, 0, 4, 3};
   unsigned long blobCount = 0;
-  std::function<void(kcArchive&)> writeBlobs;  // the blobs after their count; none when empty
   std::vector<long> topIds;
   unsigned long filterCount = 1;
   std::vector<kcBlobFilter> filters = std::vector<kcBlobFilter>(1, kcBlobFilter{kcBlob::ePerimeter, 1.0, 2.0, true});
@@ -159,7 +157,6 @@ struct DataForm {
     unsigned long none = 0;
     ar || identity || identity || scales || scales || scales || scales || scales || counter || counter;
     ar || zero || f.blobCount;
-    if (writeBlobs) writeBlobs(ar);
     ar || zero || none;
     kc_Persist::vector(ar, f.topIds);
     ar || zero || none || f.counters || f.counters || f.counters || zero || f.filterCount;
@@ -179,12 +176,13 @@ struct DataForm {
   }
 };
 
-// Record: the record's fields as a test writes them (every cache unknown unless set).
+// Record: a record of the current version (older versions: the corpus seeds) as a test writes
+// them, every cache unknown unless set.
 struct Record {
   unsigned char version = 3;
   long parent = 0, next = 0, prev = 0;
-  std::vector<long> children, shownChildren;
-  long nextShown = 0, prevShown = 0;
+  std::vector<long> children;
+  long prevShown = 0;
   std::vector<keBlobDirection> chain;
   kcPair<long> chainStart{0, 0};
   std::vector<unsigned long> rows;
@@ -192,25 +190,15 @@ struct Record {
   long steps[3] = {0, 0, 0};
   double perimeter = 0.0;
   long perimeterStamp = -1;
-  bool interior = false, interiorValid = false;
   unsigned char pairVersion = 0;
 
   void write(kcArchive& ar) const {
     Record r = *this;  // the archive takes values by reference
     unsigned char zero = 0;
-    long shownStamp = -1, never = -1;
-    ar || r.version || r.parent || r.next || r.prev;
-    if (version >= 3) {
-      long firstChild = children.empty() ? 0 : children[0], numChildren = static_cast<long>(children.size());
-      long firstShown = shownChildren.empty() ? 0 : shownChildren[0];
-      long numShown = static_cast<long>(shownChildren.size());
-      ar || firstChild || numChildren || r.nextShown || r.prevShown || firstShown || numShown;
-    } else {
-      kc_Persist::vector(ar, r.children);
-      ar || r.nextShown || r.prevShown;
-      kc_Persist::vector(ar, r.shownChildren);
-    }
-    ar || shownStamp;
+    long none = 0, never = -1;
+    long firstChild = children.empty() ? 0 : children[0], numChildren = static_cast<long>(children.size());
+    ar || r.version || r.parent || r.next || r.prev || firstChild || numChildren;
+    ar || none || r.prevShown || none || none || never;  // shown links, their stamp
     kc_Persist::vector(ar, r.chain);
     ar || r.pairVersion || r.chainStart.first || r.chainStart.second;
     std::vector<unsigned long> empty;
@@ -231,11 +219,8 @@ struct Record {
     kcRectangle<double> box;
     kf_PersistenceHelper<double>(ar, box);
     ar || point || never || d || d || point || no;                                     // extents
-    if (version >= 1) {
-      kcXform<2> x;
-      ar || never || x || d || d || d || d || d;
-    }
-    if (version >= 2) ar || r.interior || r.interiorValid;
+    kcXform<2> x;
+    ar || never || x || d || d || d || d || d || no || no;                               // transform, interior
   }
 };
 
@@ -293,26 +278,6 @@ inline std::vector<kcRLEBuffer> ownRegions(const kcBlob& blob, std::size_t n) {
     region.copyXforms(own);
   }
   return regions;
-}
-
-// oldestBlobs(form, ring): form made the data of an analysed grey-scale scene of picture() holding
-// blobs 1 and 2 in the oldest blob form, both copies of ring (whose scene must outlive the form),
-// with only blob 2 in its top list.
-inline void oldestBlobs(DataForm& form, const kcBlob& ring) {
-  form.degenerate = false;
-  form.kind = Scene::eGreyScale;
-  form.scaleValue = 2;
-  form.window = ring.scene()->sceneWindow();
-  form.blobCount = 2;
-  form.topIds = {2};
-  form.writeBlobs = [&ring, regions = ownRegions(ring, 2)](kcArchive& ar) mutable {
-    for (long id : {1L, 2L}) {
-      BlobForm blob;
-      blob.version = 0;
-      blob.id = id;
-      blob.write(ar, ring, regions[static_cast<std::size_t>(id - 1)]);
-    }
-  };
 }
 
 // paramsObject(): a pointer to a new object of a class no scene or blob points to: parameters.

@@ -54,24 +54,15 @@ Corners cornersOf(const kcBlob& b, const kcXform<2>& client) {
   return corners;
 }
 
-// A ring, its hole and a bar: chains in the view's order (by area, largest first), the hole's in
-// the sense opposite to its ring's, reverse swapping both; topOnly drops the hole. A translation
-// just beyond 1e-15 moves the points.
-TEST(BlobFeatures, BlobFeatures_blobWithHole_oppositeSensesReverseSwapsThemTopOnlyDropsTheHole) {
+// A ring around a hole, and a bar: topOnly drops the hole, the others in the view's order (by
+// area, largest first); a translation just beyond 1e-15 moves the points.
+TEST(BlobFeatures, BlobFeatures_topOnly_dropsTheHoleTinyTranslationMovesThePoints) {
   Scene scene = analysed(draw({".....", ".###.", ".#.#.", ".###.", ".....", "...##"}));
-  ASSERT_EQ(scene.numBlobs(false), 3);
   const Corners ring = {{1, 1}, {2, 1}, {3, 1}, {4, 1}, {4, 2}, {4, 3}, {4, 4},
                         {3, 4}, {2, 4}, {1, 4}, {1, 3}, {1, 2}};
   const Corners bar = {{3, 5}, {4, 5}, {5, 5}, {5, 6}, {4, 6}, {3, 6}};
-  const Corners hole = {{2, 2}, {3, 2}, {3, 3}, {2, 3}};
-  const auto plain = kfConvertToFeatures(&scene, false, false), back = kfConvertToFeatures(&scene, true, false);
-  ASSERT_TRUE(plain->numChains() == 3 && back->numChains() == 3);
-  EXPECT_TRUE(cornersOf(*plain, 0) == ring && cornersOf(*plain, 1) == bar && cornersOf(*plain, 2) == reversed(hole));
-  EXPECT_TRUE(cornersOf(*back, 0) == reversed(ring) && cornersOf(*back, 1) == reversed(bar) && cornersOf(*back, 2) == hole);
-  EXPECT_NEAR(plain->chain(0)[0].angle, kfPi / 4, 1e-15);      // into the ring from its corner
-  EXPECT_NEAR(plain->chain(2)[3].angle, 5 * kfPi / 4, 1e-15);  // out of the hole, into the ring
   const auto top = kfConvertToFeatures(&scene, false, true);
-  ASSERT_EQ(top->numChains(), 2);
+  ASSERT_TRUE(scene.numBlobs(false) == 3 && top->numChains() == 2);
   EXPECT_TRUE(cornersOf(*top, 0) == ring && cornersOf(*top, 1) == bar);
   scene.clientFromImageXform(kcXform<2>(kcMatrix<2>(), kcVector<2>(1e-14, 0)));
   EXPECT_DOUBLE_EQ(kfConvertToFeatures(&scene, false, false)->chain(1)[0].x, 3 + 1e-14);
