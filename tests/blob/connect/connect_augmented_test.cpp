@@ -21,11 +21,9 @@ Row joined(const Row& runs) {
   std::vector<kc_ScanRun> out(1);  // grows as needed
   const std::size_t n = kf_ReadAugmentedRow(bytes.data(), out);
   Row row;
-  int x = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    EXPECT_EQ(out[i].x, x) << "runs follow one another";
+    EXPECT_EQ(out[i].x, i == 0 ? 0 : out[i - 1].xe) << "runs follow one another";
     row.push_back({out[i].value, out[i].xe - out[i].x});
-    x = out[i].xe;
   }
   return row;
 }

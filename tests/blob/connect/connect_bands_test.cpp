@@ -5,7 +5,6 @@
 #include "connect/connect_fixture.h"
 #include "parallel/work_pool.h"
 
-#include <foundation/attention.h>
 #include <foundation/rlebuffer.h>
 
 #include <gtest/gtest.h>
@@ -49,19 +48,6 @@ TEST(ConnectBands, ConnectBands_randomImagesInThinBands_matchOneThread) {
     for (std::size_t b = 0; b < one.entries.size() && !::testing::Test::HasFailure(); ++b)
       EXPECT_EQ(fields(one.entries[b]), fields(banded.entries[b])) << "blob " << b + 1;
   }
-}
-
-TEST(ConnectBands, ConnectBands_abandonedOnCallingThread_stopsAndThrows) {
-  const kc_BandMinimum small(1, 1);
-  std::mt19937 rng(7);
-  connecttest::Grid g{1000, 1000, {}};  // long enough for the calling thread to check whatever task it takes
-  for (int p = 0; p < 1000 * 1000; ++p) g.pels.push_back(static_cast<std::uint8_t>(rng() % 2));
-  kc_ConnectWorkspace ws;
-  kc_BlobStore out;
-  std::vector<BlobId> top;
-  kcAttention::Scope scope;
-  scope.abandonAfter(2);
-  EXPECT_THROW(kf_ConnectInBands(connecttest::encode(g), ws, out, top, 2), kcAttention::Abandoned);
 }
 
 }  // namespace

@@ -13,44 +13,31 @@ using connecttest::draw;
 using connecttest::run;
 using Ids = std::vector<BlobId>;
 
-// Two blobs, then 1500 (a long top level is sorted another way).
-TEST(ConnectFinish, ConnectFinish_blobsSideBySideInTopRow_topListNewestFirst) {
-  for (const int n : {2, 1500}) {
-    connecttest::Grid g{2 * n - 1, 1, {}};
-    for (int x = 0; x < g.width; ++x) g.pels.push_back(x % 2 == 0);
-    Ids want(static_cast<std::size_t>(n));
-    std::iota(want.rbegin(), want.rend(), BlobId{1});
-    EXPECT_EQ(run(g, false).topIds, want);
+// Each list holds the newest surviving record first. Blobs side by side: right to left. The U's
+// bottom row takes the left arm's label, then meets the right arm, whose record survives: created
+// after the blob between the arms, it stands before that blob. Two holes closing in different rows:
+// the last closed is the first child. The labelled flood starts at the pending region 4 and lists
+// 4, 2, 3 in neighbour-list order, each closed put at the front of the ring's child list.
+TEST(ConnectFinish, ConnectFinish_drawnScenes_listsNewestRecordFirst) {
+  const struct {
+    connecttest::Grid g;
+    bool labelled;
+    BlobId parent;  // 0: the top level
+    Ids want;
+  } cases[] = {{draw({"#.#"}), false, 0, {2, 1}},
+               {draw({"#.#.#", "#...#", "#####"}), false, 0, {1, 2}},
+               {draw({"#####", "#.###", "###.#", "#####"}), false, 1, {3, 2}},
+               {draw({"1111", "1231", "1441", "1111"}), true, 1, {3, 2, 4}}};
+  for (const auto& c : cases) {
+    const connecttest::Output out = run(c.g, c.labelled);
+    EXPECT_EQ(c.parent == 0 ? out.topIds : childrenOf(out, c.parent), c.want) << ::testing::PrintToString(c.g.pels);
   }
-}
-
-// The bottom row joins the U's arms: the joining run takes the left arm's label, then meets the
-// right arm, so the right arm's record survives. It was created after the blob between the arms,
-// so the U now stands before that blob in the top-level list.
-TEST(ConnectFinish, ConnectGrey_uShapeJoinedBelow_rightArmSurvives) {
-  const connecttest::Output out = run(draw({"#.#.#",
-                                            "#...#",
-                                            "#####"}), false);
-  EXPECT_EQ(blob(out, 1).width, 5);  // blob 1 is the U
-  EXPECT_EQ(out.topIds, (Ids{1, 2}));
-}
-
-TEST(ConnectFinish, ConnectFinish_twoHolesClosingInDifferentRows_lastClosedIsFirstChild) {
-  const connecttest::Output out = run(draw({"#####",
-                                            "#.###",
-                                            "###.#",
-                                            "#####"}), false);
-  EXPECT_EQ(childrenOf(out, 1), (Ids{3, 2}));
-}
-
-// The flood starts at the pending region 4 and lists 4, 2, 3 in neighbour-list order; they are
-// closed in that order, each put at the front of the ring's child list.
-TEST(ConnectFinish, ConnectLabelled_blockInsideRing_childrenInReverseFloodOrder) {
-  const connecttest::Output out = run(draw({"1111",
-                                            "1231",
-                                            "1441",
-                                            "1111"}), true);
-  EXPECT_EQ(childrenOf(out, 1), (Ids{3, 2, 4}));
+  // A long top level is sorted another way.
+  connecttest::Grid g{2999, 1, {}};
+  for (int x = 0; x < g.width; ++x) g.pels.push_back(x % 2 == 0);
+  Ids want(1500);
+  std::iota(want.rbegin(), want.rend(), BlobId{1});
+  EXPECT_EQ(run(g, false).topIds, want);
 }
 
 // A blob 600 pels wide: its spans and its gaps are split at 255 pels, every row covering the

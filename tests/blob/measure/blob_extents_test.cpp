@@ -58,6 +58,13 @@ double below(const std::vector<Span>& spans, double z) {
   return sum;
 }
 
+// ends(spans): the lowest and the highest point the pel squares reach.
+std::pair<double, double> ends(const std::vector<Span>& spans) {
+  double lo = INFINITY, hi = -INFINITY;
+  for (const Span& s : spans) lo = std::min(lo, s.lo), hi = std::max(hi, s.lo + s.len);
+  return {lo, hi};
+}
+
 Scene analysed(const Grid& g, unsigned char scale = 1) {
   Scene scene;
   scene.connectComponentsGreyScale(encode(g, {3, -2}), scale, false, Scene::eNone, 0);
@@ -89,22 +96,15 @@ TEST(BlobExtents, randomBlobs_boxAndMedianAgreeWithThePelSquares) {
         const double theta = k * kPi / 12;
         SCOPED_TRACE(testing::Message() << "round " << round << " blob " << id << " angle " << k);
         const std::vector<Span> u = spans(b, x, theta), w = spans(b, x, theta + kPi / 2);
-        const auto lowest = [](const std::vector<Span>& v) {
-          return std::min_element(v.begin(), v.end(), [](auto& p, auto& q) { return p.lo < q.lo; })->lo;
-        };
-        const auto highest = [](const std::vector<Span>& v) {
-          double hi = -INFINITY;
-          for (const Span& s : v) hi = std::max(hi, s.lo + s.len);
-          return hi;
-        };
+        const auto [uLo, uHi] = ends(u);
+        const auto [wLo, wHi] = ends(w);
         scene.extremaExcludeAreaPels(0);
         const kcRectangle<double> box = b.boundingBox(false, kcRadian(theta));
         const kcVector<2> c = b.center(false, kcRadian(theta)) - b.centerOfMass();
         const kcVector<2> du(std::cos(theta), std::sin(theta)), dw(-std::sin(theta), std::cos(theta));
         const double tol = 1e-9 * (1 + std::fabs(x.matrix().element(0, 0)) + std::fabs(x.matrix().element(1, 1)));
-        for (const auto& [got, want] : {std::pair(box.ul().x(), lowest(u)), {box.lr().x(), highest(u)},
-                                        {box.ul().y(), lowest(w)}, {box.lr().y(), highest(w)},
-                                        {c.dot(du), (lowest(u) + highest(u)) / 2}, {c.dot(dw), (lowest(w) + highest(w)) / 2}})
+        for (const auto& [got, want] : {std::pair(box.ul().x(), uLo), {box.lr().x(), uHi}, {box.ul().y(), wLo},
+                                        {box.lr().y(), wHi}, {c.dot(du), (uLo + uHi) / 2}, {c.dot(dw), (wLo + wHi) / 2}})
           ASSERT_NEAR(got, want, tol);
         if (k % 6 != 0 || round % 4 >= 2) continue;
         scene.extremaExcludeAreaPercent(10);

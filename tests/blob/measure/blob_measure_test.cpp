@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cctype>
 #include <random>
 #include <vector>
 
@@ -64,12 +63,9 @@ TEST(BlobMeasure, everyMeasure_equalsItsDirectCall) {
 TEST(BlobMeasure, names_roundTripAndFollowTheEnumeration) {
   for (int m = 0; m <= kcBlob::eAspectPrincipal; ++m) {
     const char* name = kfBlobMeasureName(M(m));
-    ASSERT_NE(name, nullptr);
-    EXPECT_TRUE(std::islower(static_cast<unsigned char>(name[0]))) << name;
     M back = kcBlob::eLabel;
-    EXPECT_TRUE(kfBlobMeasureFromName(name, back) && back == m) << name;
+    EXPECT_TRUE(name != nullptr && kfBlobMeasureFromName(name, back) && back == m) << m;
   }
-  EXPECT_STREQ(kfBlobMeasureName(kcBlob::eImageBoundingBoxCenterX), "imageBoundingBoxCenterX");
   for (int bad : {43, -1}) EXPECT_EQ(kfBlobMeasureName(M(bad)), nullptr);
   M unchanged = kcBlob::eArea;
   for (const char* bad : {"Area", "eArea", "", "aspectPrincipalX", static_cast<const char*>(nullptr)})
@@ -103,15 +99,15 @@ TEST(BlobInterior, randomMasks_agreeWithEveryPelsNeighbours) {
   std::mt19937 rng(16);
   int interiorSeen = 0, maskRefusals = 0;
   for (int round = 0; round < 400; ++round) {
+    const auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const auto grid = [&](int w, int h, unsigned percentSet, unsigned values) {
       Grid r{w, h, {}};
       for (int p = 0; p < w * h; ++p) r.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < percentSet ? 1 + rng() % values : 0));
       return r;
     };
-    const Grid g = grid(4 + static_cast<int>(rng() % 14), 4 + static_cast<int>(rng() % 14), 30, 1);
-    const Grid mask = grid(1 + static_cast<int>(rng() % static_cast<unsigned>(g.width + 6)),
-                           1 + static_cast<int>(rng() % static_cast<unsigned>(g.height + 6)), 93, 3);
-    const kcPair<long> at(5 + static_cast<long>(rng() % 9) - 4, -2 + static_cast<long>(rng() % 9) - 4);
+    const Grid g = grid(4 + below(14), 4 + below(14), 30, 1);
+    const Grid mask = grid(1 + below(g.width + 6), 1 + below(g.height + 6), 93, 3);
+    const kcPair<long> at(1 + below(9), -6 + below(9));
     const bool withMask = round % 5 != 0;
     Scene scene;
     scene.connectComponentsGreyScale(encode(g, {5, -2}), 1, false, Scene::eNone, 0);
