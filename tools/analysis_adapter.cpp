@@ -51,7 +51,7 @@ void setSegmentation(const Options& options, kcBlobParams& params) {
 kcRLEBuffer readMask(const Options& options) {
   GreyImage image;
   try {
-    image = readImage(options.maskPath, options.maxPels);
+    image = readImage(options.maskPath, options.maxPels, options.grey);
   } catch (const ImageError& error) {
     throw UsageError("--mask " + options.maskPath + ": " + error.what());
   }

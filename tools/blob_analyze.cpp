@@ -38,9 +38,9 @@ int refuseUsage(const std::string& message) {
 // image, the mask, another output or, when the report goes to standard output, the regular file
 // standard output is, before anything is read or written. Outputs are compared by the file they
 // will be, whether it exists yet or not (see sameFile).
-void refuseOutputOverInput(const Options& options, const std::vector<std::string>& files) {
+void refuseOutputOverInput(const Options& options, const std::vector<ImageInput>& files) {
   std::vector<std::pair<std::string, const std::string*>> inputs;  // what is refused, the path
-  for (const std::string& file : files) inputs.emplace_back("the input " + file, &file);
+  for (const ImageInput& file : files) inputs.emplace_back("the input " + file.path, &file.path);
   if (!options.maskPath.empty()) inputs.emplace_back("the --mask " + options.maskPath, &options.maskPath);
   const std::pair<const char*, const std::string*> outputs[] = {
       {"--output", &options.outputPath},
@@ -66,11 +66,15 @@ void refuseOutputOverInput(const Options& options, const std::vector<std::string
   }
 }
 
-// Reads and analyses one image (the demo image when demo is true); failures land in report.error.
+// Reads and analyses one image (the demo image when input is null); failures land in report.error.
 // pictures: whether the --overlay and --label-image pictures are made of this image.
-void analyseOne(Analyzer& analyzer, std::uint64_t maxPels, ImageReport& report, Extras& extras, bool pictures) {
+void analyseOne(Analyzer& analyzer, const Options& options, const ImageInput* input, ImageReport& report,
+                Extras& extras, bool pictures) {
+  report.demo = input == nullptr;
+  if (input != nullptr) report.file = input->name();
   try {
-    analyzer.analyse(report.demo ? makeDemoImage() : readImage(report.file, maxPels), report, &extras, pictures);
+    analyzer.analyse(input == nullptr ? makeDemoImage() : readImage(input->path, options.maxPels, options.grey, input->page),
+                     report, &extras, pictures);
   } catch (const ImageError& error) {
     report.error = error.what();
   } catch (const AnalysisError& error) {
@@ -99,7 +103,7 @@ struct Done {
 // `write` in input order. Workers run at most a few images ahead of the writer, so memory stays
 // bounded; they stop once `write` returns false.
 template <class Write>
-void analyseInParallel(const Analyzer& analyzer, std::uint64_t maxPels, const std::vector<std::string>& files,
+void analyseInParallel(const Analyzer& analyzer, const Options& options, const std::vector<ImageInput>& files,
                        std::size_t jobs, Write write) {
   const std::size_t window = 4 * jobs;
   std::mutex mutex;
@@ -117,8 +121,7 @@ void analyseInParallel(const Analyzer& analyzer, std::uint64_t maxPels, const st
         index = next++;
       }
       Done done;
-      done.report.file = files[index];
-      analyseOne(*own, maxPels, done.report, done.extras, index == 0);
+      analyseOne(*own, options, &files[index], done.report, done.extras, index == 0);
       std::lock_guard lock(mutex);
       reports[index] = std::move(done);
       changed.notify_all();
@@ -177,7 +180,7 @@ bool writeExtras(const Options& options, FeaturesFile& features, Done& done, Ext
 // Analyses every image and writes the report and the features; stops early once the output fails
 // (commit() tells). The pictures of the first image, uncommitted, land in pictures.
 int run(const Options& options, Analyzer& analyzer, OutputFile& output, FeaturesFile& features, Extras& pictures,
-        const std::vector<std::string>& files) {
+        const std::vector<ImageInput>& files) {
   std::vector<std::string> names;
   for (const MeasureInfo& info : options.measures) names.emplace_back(info.name);
   const auto writer = makeReportWriter(options.format, output.stream(), names);
@@ -202,13 +205,11 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output, Features
   const std::size_t jobs = std::min(total, options.jobs > 0 ? static_cast<std::size_t>(options.jobs) : cores);
   analyzer.threads(threadsPerImage(options.threads, jobs, cores));
   if (jobs > 1) {
-    analyseInParallel(analyzer, options.maxPels, files, jobs, write);
+    analyseInParallel(analyzer, options, files, jobs, write);
   } else {
     for (std::size_t i = 0; i < total; ++i) {
       Done done;
-      done.report.demo = demo;
-      if (!demo) done.report.file = files[i];
-      analyseOne(analyzer, options.maxPels, done.report, done.extras, i == 0);
+      analyseOne(analyzer, options, demo ? nullptr : &files[i], done.report, done.extras, i == 0);
       if (!write(i, done)) break;
     }
   }
@@ -226,7 +227,7 @@ int main(int argc, char** argv) {
       std::cout << (options.help ? helpText() : versionText());
       return std::cout.flush() ? 0 : kExitFailure;
     }
-    const std::vector<std::string> files = expandInputs(options.images, options.recursive);
+    const std::vector<ImageInput> files = expandPages(expandInputs(options.images, options.recursive));
     refuseOutputOverInput(options, files);
     Analyzer analyzer(options);
     OutputFile output(options.outputPath);

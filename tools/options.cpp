@@ -298,6 +298,13 @@ const Row kRows[] = {
      },
      "refuse an image or mask of more than N pels before storing it\n"
      "(default 268435456 = 2^28, at most 2147483648 = 2^31)"},
+    {"", "--grey", "", false, Kind::eValue, "luma|red|green|blue",
+     [](Parser& p, Name name, Name value) {
+       p.options.grey = static_cast<report::ColourToGrey>(parseChoice(report::greyChoices(), value, name));
+     },
+     "read colour images (and masks) as grey: luma is (299 R + 587 G\n"
+     "+ 114 B) / 1000 rounded, the others one channel; without it\n"
+     "colour images fail"},
 
     {"Measures:", "--angle", "", false, Kind::eValue, "RAD",
      [](Parser& p, Name name, Name value) { p.options.angle = parseFinite(value, name); },
@@ -490,9 +497,10 @@ constexpr std::size_t kHelpColumn = 28;  // where each option's help starts
 constexpr std::size_t kHelpWidth = 80;   // a longer synopsis takes its help on the same line within this
 
 const char* const kHelpIntro = R"(Usage: blob-analyze [OPTION]... [IMAGE|FOLDER]...
-Finds the blobs and holes of each 8-bit grey IMAGE (PNG or binary PGM) and prints their measures.
-A FOLDER stands for its .png and .pgm files, sorted by name. Without IMAGE, analyses a built-in
-demo image.
+Finds the blobs and holes of each 8-bit grey IMAGE (PNG, binary PGM, TIFF, JPEG or BMP) and prints
+their measures; each page of a multi-page TIFF is an image of its own, named FILE#PAGE. A FOLDER
+stands for its .png, .pgm, .tif, .tiff, .jpg, .jpeg and .bmp files, sorted by name. Without IMAGE,
+analyses a built-in demo image.
 )";
 
 const char* const kHelpNotes = R"(

@@ -49,6 +49,7 @@ struct Options {
   double excludeAmount = 0.0;
   bool hasXform = false;          // --xform A,B,C,D,TX,TY: clientFromImage
   double xform[6] = {1, 0, 0, 1, 0, 0};
+  report::ColourToGrey grey = report::ColourToGrey::eRefuse;  // --grey: how colour images become grey
   std::uint64_t maxPels = report::kDefaultMaxPels;  // --max-pels: the largest image or mask read
   report::Format format = report::Format::eTable;
   std::vector<report::MeasureInfo> measures = report::reportedMeasures();

@@ -1,6 +1,7 @@
 // The named choices, each number taken from the library's or the report's own enumeration.
 #include <report/choices.h>
 
+#include <report/image_io.h>
 #include <report/output_format.h>
 
 #include <blob/blobdesc.h>
@@ -26,6 +27,10 @@ constexpr std::array kMorph = {
 constexpr std::array kFormat = {Choice{"table", static_cast<int>(Format::eTable)},
                                 Choice{"json", static_cast<int>(Format::eJson)},
                                 Choice{"csv", static_cast<int>(Format::eCsv)}};
+constexpr std::array kGrey = {Choice{"luma", static_cast<int>(ColourToGrey::eLuma)},
+                              Choice{"red", static_cast<int>(ColourToGrey::eRed)},
+                              Choice{"green", static_cast<int>(ColourToGrey::eGreen)},
+                              Choice{"blue", static_cast<int>(ColourToGrey::eBlue)}};
 
 }  // namespace
 
@@ -33,6 +38,7 @@ std::span<const Choice> connectivityChoices() { return kConnectivity; }
 std::span<const Choice> cleanupChoices() { return kCleanup; }
 std::span<const Choice> morphChoices() { return kMorph; }
 std::span<const Choice> formatChoices() { return kFormat; }
+std::span<const Choice> greyChoices() { return kGrey; }
 
 std::optional<int> findChoice(std::span<const Choice> choices, std::string_view name) {
   const auto found = std::find_if(choices.begin(), choices.end(), [&](const Choice& c) { return c.name == name; });

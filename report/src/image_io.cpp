@@ -1,5 +1,8 @@
-// Image files of the reports: PNG through libpng, PGM by hand, both checked before allocating.
+// Image files of the reports: PNG through libpng, PGM by hand, the other formats dispatched by
+// their first bytes; every size checked before allocating.
 #include <report/image_io.h>
+
+#include "image_formats.h"
 
 #include <png.h>
 #include <sys/stat.h>
@@ -14,7 +17,58 @@
 #include <ostream>
 
 namespace report {
+
+namespace formats {
+
+void checkDimensions(std::uint64_t width, std::uint64_t height, std::uint64_t maxPels) {
+  if (width == 0 || height == 0) throw ImageError("the image has no pels");
+  const std::uint64_t limit = std::min(maxPels, kMaxImagePels);
+  if (width > static_cast<std::uint64_t>(kMaxImageSide) ||
+      height > static_cast<std::uint64_t>(kMaxImageSide) || width * height > limit) {
+    throw ImageError("the image of " + std::to_string(width) + " x " + std::to_string(height) +
+                     " pels is larger than the limit of " + std::to_string(limit) + " pels (see --max-pels)");
+  }
+}
+
+void refuseColour(const char* format, ColourToGrey grey) {
+  if (grey == ColourToGrey::eRefuse)
+    throw ImageError(std::string("colour ") + format + " is not supported without --grey; convert the image to 8-bit grey");
+}
+
+std::vector<unsigned char> readAll(std::FILE* file, const std::vector<unsigned char>& prefix, unsigned perPel,
+                                   std::uint64_t maxPels, const char* format) {
+  const std::uint64_t limit = perPel * maxPels + kStreamSlackBytes;
+  std::vector<unsigned char> bytes(prefix);
+  unsigned char piece[1 << 16];
+  for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0;) {
+    if (bytes.size() + got > limit) {
+      throw ImageError(std::string("a ") + format + " from a pipe or device is limited to " + std::to_string(limit) +
+                       " bytes (" + std::to_string(perPel) + " per pel of --max-pels " + std::to_string(maxPels) +
+                       ", plus " + std::to_string(kStreamSlackBytes) + ")");
+    }
+    bytes.insert(bytes.end(), piece, piece + got);
+  }
+  if (std::ferror(file)) throw ImageError(std::string("read error: ") + std::strerror(errno));
+  return bytes;
+}
+
+#ifndef BLOB_HAVE_TIFF
+GreyImage readTiff(std::FILE*, long long, const std::vector<unsigned char>&, std::uint64_t, ColourToGrey, long) {
+  throw ImageError("TIFF is not supported by this build (libtiff was not installed)");
+}
+long countTiffPages(std::FILE*, long long) { return 1; }
+#endif
+#ifndef BLOB_HAVE_JPEG
+GreyImage readJpeg(std::FILE*, const std::vector<unsigned char>&, std::uint64_t, ColourToGrey) {
+  throw ImageError("JPEG is not supported by this build (libjpeg-turbo was not installed)");
+}
+#endif
+
+}  // namespace formats
+
 namespace {
+
+using formats::checkDimensions;
 
 // The most bytes one byte of deflate data can expand to (a 258-byte match coded in two bits).
 constexpr std::uint64_t kDeflateMaxRatio = 1032;
@@ -38,17 +92,6 @@ long long regularFileSize(std::FILE* file) {
   if (fstat(fileno(file), &status) != 0) return -1;
   if (S_ISDIR(status.st_mode)) throw ImageError("is a directory");
   return S_ISREG(status.st_mode) ? static_cast<long long>(status.st_size) : -1;
-}
-
-// Refuses an image with no pels or more than maxPels (at most kMaxImagePels) before it is stored.
-void checkDimensions(std::uint64_t width, std::uint64_t height, std::uint64_t maxPels) {
-  if (width == 0 || height == 0) throw ImageError("the image has no pels");
-  const std::uint64_t limit = std::min(maxPels, kMaxImagePels);
-  if (width > static_cast<std::uint64_t>(kMaxImageSide) ||
-      height > static_cast<std::uint64_t>(kMaxImageSide) || width * height > limit) {
-    throw ImageError("the image of " + std::to_string(width) + " x " + std::to_string(height) +
-                     " pels is larger than the limit of " + std::to_string(limit) + " pels (see --max-pels)");
-  }
 }
 
 void checkImage(const GreyImage& image) {
@@ -165,48 +208,77 @@ bool pngReadHeader(png_structp png, png_infop info, PngInput& input, PngHeader& 
   return true;
 }
 
-bool pngPrepareRows(png_structp png, png_infop info, int bitDepth, int& passes, png_size_t& rowBytes) {
+// pngPrepareRows: grey rows of one byte a pel; colour (with a rule for grey) as RGB rows, the
+// palette looked up and alpha dropped.
+bool pngPrepareRows(png_structp png, png_infop info, const PngHeader& header, int& passes, png_size_t& rowBytes) {
   if (setjmp(png_jmpbuf(png))) return false;
-  if (bitDepth < 8) png_set_packing(png);
+  if (header.colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+  else if (header.bitDepth < 8) png_set_packing(png);
+  if ((header.colourType & PNG_COLOR_MASK_ALPHA) != 0) png_set_strip_alpha(png);
+  if (header.colourType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
   passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   rowBytes = png_get_rowbytes(png, info);
   return true;
 }
 
-bool pngReadRows(png_structp png, PngInput& input, unsigned char* pels, png_uint_32 width, png_uint_32 height,
-                 int passes) {
+// RowSink: takes each finished row of a pass-less image (y, the row's bytes) as it is read.
+struct RowSink {
+  void (*take)(void* context, png_uint_32 y, const unsigned char* row);
+  void* context;
+};
+
+// pngReadRows: the rows into pels, rowBytes apart, every pass when interlaced; with a sink (one
+// pass only) every row into pels' first row and then to the sink.
+bool pngReadRows(png_structp png, PngInput& input, unsigned char* pels, png_size_t rowBytes, png_uint_32 height,
+                 int passes, const RowSink* sink) {
   if (setjmp(png_jmpbuf(png))) return false;
   input.stage = PngStage::eRows;
   for (int pass = 0; pass < passes; ++pass) {
-    for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, pels + std::size_t{y} * width, nullptr);
+    for (png_uint_32 y = 0; y < height; ++y) {
+      png_read_row(png, sink ? pels : pels + rowBytes * y, nullptr);
+      if (sink) sink->take(sink->context, y, pels);
+    }
   }
   input.stage = PngStage::eEnd;
   png_read_end(png, nullptr);
   return true;
 }
 
-void refusePngKind(const PngHeader& header) {
+void refusePngKind(const PngHeader& header, ColourToGrey grey) {
+  if (header.bitDepth > 8) throw ImageError("16-bit PNG is not supported; convert the image to 8-bit grey");
+  if (grey != ColourToGrey::eRefuse) return;
   switch (header.colourType) {
     case PNG_COLOR_TYPE_GRAY:
       break;
     case PNG_COLOR_TYPE_PALETTE:
-      throw ImageError("palette PNG is not supported; convert the image to 8-bit grey");
+      throw ImageError("palette PNG is not supported without --grey; convert the image to 8-bit grey");
     case PNG_COLOR_TYPE_GRAY_ALPHA:
-      throw ImageError("grey PNG with an alpha channel is not supported; convert the image to 8-bit grey");
+      throw ImageError("grey PNG with an alpha channel is not supported without --grey; convert the image to 8-bit grey");
     default:
-      throw ImageError("colour PNG is not supported; convert the image to 8-bit grey");
+      throw ImageError("colour PNG is not supported without --grey; convert the image to 8-bit grey");
   }
-  if (header.bitDepth > 8) throw ImageError("16-bit PNG is not supported; convert the image to 8-bit grey");
 }
 
-GreyImage readPng(std::FILE* file, long long fileSize, std::uint64_t maxPels) {
+// Colour PNG rows made grey as they come.
+struct GreySink {
+  ColourToGrey rule;
+  png_uint_32 width;
+  unsigned char* pels;
+  static void take(void* context, png_uint_32 y, const unsigned char* rgb) {
+    const auto* s = static_cast<const GreySink*>(context);
+    unsigned char* out = s->pels + std::size_t{y} * s->width;
+    for (std::size_t x = 0; x < s->width; ++x) out[x] = formats::greyOf(s->rule, rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]);
+  }
+};
+
+GreyImage readPng(std::FILE* file, long long fileSize, std::uint64_t maxPels, ColourToGrey grey) {
   PngMessage message;
   PngReader reader(&message);
   PngInput input{file};
   PngHeader header;
   if (!pngReadHeader(reader.png(), reader.info(), input, header)) throw pngFailure(input, message);
-  refusePngKind(header);
+  refusePngKind(header, grey);
   checkDimensions(header.width, header.height, maxPels);
   const auto bitDepth = static_cast<std::uint64_t>(header.bitDepth);
   const std::uint64_t packedRow = (std::uint64_t{header.width} * bitDepth + 7) / 8;
@@ -216,45 +288,39 @@ GreyImage readPng(std::FILE* file, long long fileSize, std::uint64_t maxPels) {
   }
   int passes = 1;
   png_size_t rowBytes = 0;
-  if (!pngPrepareRows(reader.png(), reader.info(), header.bitDepth, passes, rowBytes)) {
-    throw pngFailure(input, message);
-  }
-  if (rowBytes != header.width) throw ImageError("unexpected PNG row layout");
+  if (!pngPrepareRows(reader.png(), reader.info(), header, passes, rowBytes)) throw pngFailure(input, message);
+  const bool colour = header.colourType != PNG_COLOR_TYPE_GRAY;
+  if (rowBytes != std::size_t{header.width} * (colour ? 3 : 1)) throw ImageError("unexpected PNG row layout");
   GreyImage image;
   image.pels.resize(std::size_t{header.width} * header.height);
-  if (!pngReadRows(reader.png(), input, image.pels.data(), header.width, header.height, passes)) {
-    throw pngFailure(input, message);
+  bool read;
+  if (!colour) {
+    read = pngReadRows(reader.png(), input, image.pels.data(), rowBytes, header.height, passes, nullptr);
+  } else if (passes == 1) {
+    std::vector<unsigned char> rgb(rowBytes);
+    GreySink grey1{grey, header.width, image.pels.data()};
+    const RowSink sink{&GreySink::take, &grey1};
+    read = pngReadRows(reader.png(), input, rgb.data(), rowBytes, header.height, 1, &sink);
+  } else {  // interlaced: each pass adds to every row, so the RGB image is held whole
+    std::vector<unsigned char> rgb(rowBytes * header.height);
+    read = pngReadRows(reader.png(), input, rgb.data(), rowBytes, header.height, passes, nullptr);
+    GreySink all{grey, header.width, image.pels.data()};
+    for (png_uint_32 y = 0; read && y < header.height; ++y) GreySink::take(&all, y, rgb.data() + rowBytes * y);
   }
+  if (!read) throw pngFailure(input, message);
   image.width = static_cast<long>(header.width);
   image.height = static_cast<long>(header.height);
   return image;
 }
 
-// The rest of a pipe or device, read as it arrives so storage grows only with the data. Throws
-// ImageError past limit bytes, so an endless stream is refused rather than held.
-std::vector<unsigned char> readStream(std::FILE* file, std::uint64_t limit, std::uint64_t maxPels) {
-  std::vector<unsigned char> bytes;
-  unsigned char piece[1 << 16];
-  for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0;) {
-    if (bytes.size() + got > limit) {
-      throw ImageError("a PNG from a pipe or device is limited to " + std::to_string(limit) +
-                       " bytes after its signature (2 per pel of --max-pels " + std::to_string(maxPels) +
-                       ", plus " + std::to_string(kStreamSlackBytes) + ")");
-    }
-    bytes.insert(bytes.end(), piece, piece + got);
-  }
-  if (std::ferror(file)) throw ImageError(std::string("read error: ") + std::strerror(errno));
-  return bytes;
-}
-
 // A PNG from a pipe or device (its 8-byte signature already read): held in memory first, so that
 // its length bounds the image it may state, as for a regular file.
-GreyImage readPngStream(std::FILE* file, std::uint64_t maxPels) {
+GreyImage readPngStream(std::FILE* file, std::uint64_t maxPels, ColourToGrey grey) {
   const std::uint64_t limit = std::min(maxPels, kMaxImagePels);
-  std::vector<unsigned char> bytes = readStream(file, 2 * limit + kStreamSlackBytes, limit);
+  std::vector<unsigned char> bytes = formats::readAll(file, {}, 2, limit, "PNG");
   FilePtr memory(fmemopen(bytes.data(), bytes.size(), "rb"));
   if (!memory) throw ImageError(std::string("cannot read the PNG from memory: ") + std::strerror(errno));
-  return readPng(memory.get(), 8 + static_cast<long long>(bytes.size()), maxPels);
+  return readPng(memory.get(), 8 + static_cast<long long>(bytes.size()), maxPels, grey);
 }
 
 // ---- PNG writing ----
@@ -365,17 +431,21 @@ GreyImage readPgm(std::FILE* file, std::uint64_t maxPels) {
     case '4':
       throw ImageError("PBM is not supported; convert the image to 8-bit grey PGM");
     default:
-      throw ImageError("not a PNG or PGM file");
+      throw ImageError("not an image file of a known kind (PNG, PGM, TIFF, JPEG or BMP)");
   }
 }
 
 }  // namespace
 
-GreyImage readImage(const std::string& path, std::uint64_t maxPels) {
+GreyImage readImage(const std::string& path, std::uint64_t maxPels, ColourToGrey grey, long page) {
   FilePtr file = openFile(path, "rb");
   const long long fileSize = regularFileSize(file.get());
   unsigned char magic[8] = {};
   std::size_t got = std::fread(magic, 1, 2, file.get());
+  if (got == 2 && (magic[0] == 'I' || magic[0] == 'M')) got += std::fread(magic + 2, 1, 2, file.get());
+  const bool tiff = got == 4 && formats::isTiffMagic(magic);
+  if (page != 0 && !tiff) throw ImageError("a page is asked of a file that is not a TIFF");
+  if (tiff) return formats::readTiff(file.get(), fileSize, {magic, magic + 4}, maxPels, grey, page);
   if (got == 2 && magic[0] == 'P') {
     if (magic[1] == '5') return readPgm(file.get(), maxPels);
     refuseNetpbm(magic[1]);
@@ -383,11 +453,36 @@ GreyImage readImage(const std::string& path, std::uint64_t maxPels) {
   if (got == 2 && magic[0] == 0x89) {
     got += std::fread(magic + 2, 1, 6, file.get());
     if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) {
-      return fileSize >= 0 ? readPng(file.get(), fileSize, maxPels) : readPngStream(file.get(), maxPels);
+      return fileSize >= 0 ? readPng(file.get(), fileSize, maxPels, grey) : readPngStream(file.get(), maxPels, grey);
     }
   }
+  if (got == 2 && magic[0] == 0xFF && magic[1] == 0xD8) return formats::readJpeg(file.get(), {magic, magic + 2}, maxPels, grey);
+  if (got == 2 && magic[0] == 'B' && magic[1] == 'M') return formats::readBmp(file.get(), fileSize, maxPels, grey);
   if (std::ferror(file.get())) throw ImageError(std::string("read error: ") + std::strerror(errno));
-  throw ImageError("not a PNG or PGM file");
+  throw ImageError("not an image file of a known kind (PNG, PGM, TIFF, JPEG or BMP)");
+}
+
+long tiffPages(const std::string& path) {
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  unsigned char magic[4] = {};
+  if (!file || std::fread(magic, 1, 4, file.get()) != 4 || !formats::isTiffMagic(magic)) return 1;
+  long long size = -1;
+  try {
+    size = regularFileSize(file.get());
+  } catch (const ImageError&) {
+    return 1;
+  }
+  return formats::countTiffPages(file.get(), size);
+}
+
+std::vector<ImageInput> expandPages(const std::vector<std::string>& files) {
+  std::vector<ImageInput> inputs;
+  for (const std::string& file : files) {
+    const long pages = tiffPages(file);
+    if (pages == 1) inputs.push_back(ImageInput{file, 0});
+    for (long page = 1; pages > 1 && page <= pages; ++page) inputs.push_back(ImageInput{file, page});
+  }
+  return inputs;
 }
 
 void writePng(const std::string& path, const GreyImage& image) {

@@ -12,7 +12,9 @@ namespace {
 bool isImageName(const std::filesystem::path& path) {
   std::string ext = path.extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext == ".png" || ext == ".pgm";
+  for (const char* known : {".png", ".pgm", ".tif", ".tiff", ".jpg", ".jpeg", ".bmp"})
+    if (ext == known) return true;
+  return false;
 }
 
 template <class Iterator>
@@ -41,7 +43,7 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bo
       collect<std::filesystem::recursive_directory_iterator>(input, files);
     else
       collect<std::filesystem::directory_iterator>(input, files);
-    if (files.empty()) throw InputError(input + ": the folder holds no .png or .pgm file");
+    if (files.empty()) throw InputError(input + ": the folder holds no image file (.png, .pgm, .tif, .tiff, .jpg, .jpeg or .bmp)");
     std::sort(files.begin(), files.end());
     out.insert(out.end(), files.begin(), files.end());
   }

@@ -170,7 +170,7 @@ TEST(ImageIoRefusals, otherKindsAndDamagedFiles_refusedSayingWhatIsWrong) {
       {"deep.pgm", "P5 1 1 65535\n\x01\x02", "16-bit PGM"},
       {"maxzero.pgm", "P5 1 1 0\n", "maxval must be at least 1"},
       {"above.pgm", "P5 2 1 15\n\x0f\x10", "pel (1, 0) is above maxval 15"},
-      {"text.png", "hello, world", "not a PNG or PGM"},
+      {"text.png", "hello, world", "not an image file of a known kind"},
   };
   for (const auto& [name, bytes, reason] : cases) expectRefused(name, bytes, reason);
   EXPECT_THROW(readImage(tempPath("does_not_exist.png")), ImageError);

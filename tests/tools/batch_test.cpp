@@ -37,7 +37,7 @@ TEST(Batch, jobs_reportLikeASequentialRunInInputOrder) {
   std::ofstream(folder + "/h.png") << "broken";
   const ToolRun failing = runTool("--format csv -j 3 '" + folder + "'");
   EXPECT_EQ(failing.status, 1);
-  EXPECT_THAT(failing.err, testing::HasSubstr("h.png: not a PNG or PGM file"));
+  EXPECT_THAT(failing.err, testing::HasSubstr("h.png: not an image file of a known kind"));
   EXPECT_EQ(runTool("-j 0 '" + folder + "'").status, 2);
 
   EXPECT_EQ(runTool("--threads 0 '" + folder + "'").status, 2);

@@ -26,6 +26,9 @@ std::span<const Choice> morphChoices();
 // formatChoices(): table, json, csv: Format numbers (output_format.h).
 std::span<const Choice> formatChoices();
 
+// greyChoices(): luma, red, green, blue: ColourToGrey numbers (image_io.h).
+std::span<const Choice> greyChoices();
+
 // findChoice(choices, name): the number name stands for; nullopt when choices has no such name.
 std::optional<int> findChoice(std::span<const Choice> choices, std::string_view name);
 

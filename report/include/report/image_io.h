@@ -1,4 +1,5 @@
-// Image files of the reports: 8-bit grey PNG and binary PGM (P5), read and written.
+// Image files of the reports: PNG, PGM, TIFF, JPEG and BMP read as 8-bit grey; grey PNG and PGM
+// written.
 #pragma once
 
 #include <foundation/pelbuffer.h>
@@ -35,24 +36,56 @@ inline constexpr std::uint64_t kDefaultMaxPels = std::uint64_t{1} << 28;
 // 2 bytes per pel of the ceiling plus this much for the chunks around the image data.
 inline constexpr std::uint64_t kStreamSlackBytes = std::uint64_t{1} << 24;
 
-// readImage(path, maxPels): the image in the file, whose format is recognised by its first bytes
-// (not by its name). Accepted:
+// ColourToGrey: how a colour image becomes grey (blob-analyze's --grey). eRefuse refuses it; eLuma
+// takes round((299 R + 587 G + 114 B) / 1000); eRed, eGreen and eBlue take one channel. An alpha
+// channel is ignored; a palette is looked up first.
+enum class ColourToGrey { eRefuse, eLuma, eRed, eGreen, eBlue };
+
+// readImage(path, maxPels, grey, page): the image in the file, whose format is recognised by its
+// first bytes (not by its name). Accepted:
 //   - PNG of colour type grey, bit depth 1, 2, 4 or 8, interlaced or not. Pel values are the
 //     stored sample values, never rescaled (a 1-bit image holds 0 and 1); gamma, sBIT and
 //     transparency chunks are ignored.
 //   - PGM P5 with maxval 1..255: header tokens separated by white space, '#' comments to the end of
 //     the line, exactly one white-space byte before the pels. Pel values are used as stored; a pel
 //     above maxval is refused. Bytes after the first image are ignored.
-// Refused with ImageError, before any pel storage is allocated: other PNG colour types (colour,
-// palette, grey with alpha), 16-bit PNG, maxval above 255, plain (P2) PGM, other formats, an image
-// with no pels or more than maxPels pels (a maxPels above kMaxImagePels counts as kMaxImagePels),
-// and a PNG whose stated size could not come out of a file that small (deflate packs at most 1032
-// bytes into one), and truncated or damaged data; for a PNG the message says where the file ends
-// early or what failed (checksum, compressed data, missing rows) in plain words.
-// A PNG from a pipe or device is held in memory before it is decoded, so that its length is known
-// and storage grows only with the data that arrive; more than 2 * maxPels + kStreamSlackBytes bytes
-// after the signature are refused. A PGM is read in pieces, with the same effect.
-GreyImage readImage(const std::string& path, std::uint64_t maxPels = kDefaultMaxPels);
+//   - TIFF (libtiff; classic and BigTIFF, strips or tiles, any compression libtiff decodes) of one
+//     grey sample of 1, 2, 4 or 8 bits. Values are the stored ones, except that a min-is-white image
+//     is turned round (v becomes 2^bits - 1 - v) so that 0 is black in every format. page (from 1)
+//     picks a page of a multi-page file (0: the first); tiffPages counts them.
+//   - JPEG (libjpeg-turbo), grey as stored; baseline and progressive.
+//   - BMP of 8 bits a pel with a palette whose entries are grey (the pel takes its entry's value),
+//     uncompressed, bottom-up or top-down.
+// Colour (PNG colour, palette or with alpha, TIFF RGB or palette, JPEG of three components, BMP of
+// 24 or 32 bits or a colour palette) is refused unless grey says how to make it grey; 16-bit
+// samples are always refused. page is refused for anything but a TIFF with that many pages.
+// Refused with ImageError, before any pel storage is allocated: other formats, an image with no
+// pels or more than maxPels pels (a maxPels above kMaxImagePels counts as kMaxImagePels), and a
+// PNG whose stated size could not come out of a file that small (deflate packs at most 1032 bytes
+// into one); and truncated or damaged data; for a PNG the message says where the file ends early
+// or what failed (checksum, compressed data, missing rows) in plain words, for the others it
+// quotes the decoding library.
+// A PNG or TIFF from a pipe or device is held in memory before it is decoded, so that its length
+// is known and storage grows only with the data that arrive; more than 2 * maxPels +
+// kStreamSlackBytes bytes (4 * maxPels for a TIFF) after the first bytes are refused. PGM, JPEG and
+// BMP are read in pieces, with the same effect.
+GreyImage readImage(const std::string& path, std::uint64_t maxPels = kDefaultMaxPels,
+                    ColourToGrey grey = ColourToGrey::eRefuse, long page = 0);
+
+// tiffPages(path): the pages of a TIFF file (1 for any other file, readable or not); a TIFF that
+// cannot be opened or whose page chain is damaged counts as 1, so that reading it reports why.
+long tiffPages(const std::string& path);
+
+// ImageInput: one image a run reads: a file, or a page of a multi-page TIFF. name() is how
+// reports call it: the path, or "PATH#PAGE".
+struct ImageInput {
+  std::string path;
+  long page = 0;  // 0: the file's only (or first) image
+  std::string name() const { return page == 0 ? path : path + "#" + std::to_string(page); }
+};
+
+// expandPages(files): each file as an input, a TIFF of several pages as one input per page.
+std::vector<ImageInput> expandPages(const std::vector<std::string>& files);
 
 // writePng(path, image), writePgm(path, image): write image as 8-bit grey PNG or as PGM P5 with
 // maxval 255, replacing the file. Throw ImageError when the image is empty or inconsistent

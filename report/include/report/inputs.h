@@ -14,8 +14,8 @@ class InputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// expandInputs(inputs, recursive): inputs with each folder replaced by its .png and .pgm files
-// (the extension in any case), sorted by path; recursive also takes those of its subfolders (links
+// expandInputs(inputs, recursive): inputs with each folder replaced by its image files (.png, .pgm,
+// .tif, .tiff, .jpg, .jpeg, .bmp; the extension in any case), sorted by path; recursive also takes those of its subfolders (links
 // to folders are not followed). Other inputs stay as they are, in their place. Throws InputError
 // when a folder cannot be read or holds no such file.
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool recursive);
