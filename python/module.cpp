@@ -523,14 +523,15 @@ py::array_t<std::uint8_t> arrayOf(const report::GreyImage& image) {
   return out;
 }
 
-// readImage(path, maxPels): the file's pels; path is the file name's bytes.
-py::array_t<std::uint8_t> readImage(const std::string& path, std::uint64_t maxPels) {
+// readImage(path, maxPels, grey, page): the file's pels (a page of a TIFF when page is not 0, colour
+// made grey by grey, a ColourToGrey number); path is the file name's bytes.
+py::array_t<std::uint8_t> readImage(const std::string& path, std::uint64_t maxPels, int grey, long page) {
   if (path.find('\0') != std::string::npos) throw py::value_error("path holds a NUL byte");
   report::GreyImage image;
   {
     py::gil_scoped_release noGil;
     try {
-      image = report::readImage(path, maxPels);
+      image = report::readImage(path, maxPels, static_cast<report::ColourToGrey>(grey), page);
     } catch (const report::ImageError& error) {
       throw report::ImageError(path + ": " + error.what());
     }
@@ -575,12 +576,13 @@ PYBIND11_MODULE(_blob, module) {
   module.attr("CONNECTIVITY") = choiceDict(report::connectivityChoices());
   module.attr("CLEANUP") = choiceDict(report::cleanupChoices());
   module.attr("MORPHOLOGY") = choiceDict(report::morphChoices());
+  module.attr("GREY") = choiceDict(report::greyChoices());
   module.attr("VERSION") = std::string(report::version());
 
   module.def("analyze", &analyze, py::arg("image"), py::arg("segmentation"), py::arg("values"), py::arg("invert"),
         py::arg("connectivity"), py::arg("cleanup"), py::arg("min_pels"), py::arg("morph"), py::arg("mask"),
         py::arg("mask_interior"), py::arg("mask_offset"), py::arg("max_pels"), py::arg("threads"));
-  module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"));
+  module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"), py::arg("grey"), py::arg("page"));
   module.def("demo_image", [] { return arrayOf(report::makeDemoImage()); });
   module.def("expand_inputs", &expandInputs, py::arg("inputs"), py::arg("recursive"));
 

@@ -38,6 +38,7 @@ TABLE_MEASURES = tuple(_blob.REPORTED_MEASURES)
 _CONNECTIVITY = dict(_blob.CONNECTIVITY)
 _CLEANUP = dict(_blob.CLEANUP)
 _MORPH = dict(_blob.MORPHOLOGY)
+_GREY = dict(_blob.GREY)
 _EXCLUSION_UNITS = {"exclude_area": "client", "exclude_pels": "pels", "exclude_percent": "percent"}
 
 
@@ -197,14 +198,19 @@ def __getattr__(name):
     raise AttributeError(f"module 'blob' has no attribute {name!r}")
 
 
-def read_image(path, max_pels=DEFAULT_MAX_PELS):
-    """The 8-bit grey PNG or binary PGM file at path as a 2-D uint8 array.
+def read_image(path, max_pels=DEFAULT_MAX_PELS, grey=None, page=0):
+    """The 8-bit grey image file at path (PNG, binary PGM, TIFF, JPEG or BMP) as a 2-D uint8 array.
 
+    grey ("luma", "red", "green" or "blue", as blob-analyze's --grey) says how a colour image
+    becomes grey; without it colour is refused. page (from 1) picks a page of a multi-page TIFF.
     Raises ImageError (an OSError) for a file that cannot be read as one, or that holds more than
     max_pels pels (1 .. MAX_IMAGE_PELS). path is a str, bytes or os.PathLike, as for open(); one
     holding a NUL byte is refused with ValueError.
     """
-    return _blob.read_image(_args.path("path", path), _max_pels(max_pels))
+    if grey is not None and (not isinstance(grey, str) or grey not in _GREY):
+        raise ValueError(f"unknown grey rule {_args.show(grey)}; valid names: {', '.join(_GREY)}")
+    return _blob.read_image(_args.path("path", path), _max_pels(max_pels), 0 if grey is None else _GREY[grey],
+                            _args.integer("page", page, 0, 2**31 - 1))
 
 
 def demo_image():
