@@ -1,7 +1,6 @@
 // Batches: the progress line, and parallel runs that report exactly what a sequential run does,
 // in input order.
 #include "batch.h"
-#include <report/image_io.h>
 #include "tool_run.h"
 
 #include <gmock/gmock.h>

@@ -1,7 +1,6 @@
 // Runs of the blob-analyze program on images written by the test, checked against a flood-fill labeller.
 #include <blob/blob.h>
 
-#include <report/image_io.h>
 #include "common/json_reader.h"
 #include "base/messages.h"
 #include "common/reference_labeller.h"
@@ -43,12 +42,7 @@ const Strings kPicture = {
     "##...................##..#",
 };
 
-GreyImage picture() {
-  GreyImage image{static_cast<long>(kPicture[0].size()), static_cast<long>(kPicture.size()), {}};
-  for (const std::string& row : kPicture)
-    for (char c : row) image.pels.push_back(c == '#' ? 200 : 30);
-  return image;
-}
+GreyImage picture() { return toolrun::picture(kPicture, 200, 30); }
 
 void expectMatchesReference(const testjson::Value& blobs, const std::vector<reference::Blob>& expected) {
   ASSERT_EQ(blobs.items.size(), expected.size());

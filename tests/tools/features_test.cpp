@@ -1,9 +1,6 @@
 // blob-analyze --features: one chain per blob the report lists, on the pels' outlines.
-#include <report/image_io.h>
 #include "common/json_reader.h"
 #include "tool_run.h"
-
-
 
 #include <gtest/gtest.h>
 
@@ -27,12 +24,7 @@ bool foreground(long x, long y) {
 
 class BlobAnalyzeFeatures : public testing::Test {
  protected:
-  void SetUp() override {
-    report::GreyImage image{static_cast<long>(kPicture[0].size()), static_cast<long>(kPicture.size()), {}};
-    for (const std::string& row : kPicture)
-      for (char c : row) image.pels.push_back(c == '#' ? 255 : 0);
-    report::writePng(png_, image);
-  }
+  void SetUp() override { report::writePng(png_, picture(kPicture, 255, 0)); }
   void TearDown() override {
     for (const auto& path : {png_, features_}) std::filesystem::remove(path);
   }

@@ -1,7 +1,5 @@
 // blob-analyze's pictures: the overlay as SVG and PNG, the label image, the README's picture.
-#include <report/image_io.h>
 #include "tool_run.h"
-
 
 #include <png.h>
 
@@ -24,12 +22,7 @@ const std::vector<std::string> kRows = {
     "............", "........###.", "...##...#.#.", "...##...###.", "............", "............",
 };
 
-GreyImage picture() {
-  GreyImage image{static_cast<long>(kRows[0].size()), static_cast<long>(kRows.size()), {}};
-  for (const std::string& row : kRows)
-    for (char c : row) image.pels.push_back(c == '#' ? 220 : 10);
-  return image;
-}
+GreyImage picture() { return toolrun::picture(kRows, 220, 10); }
 
 struct Rgb {
   long width = 0, height = 0;

@@ -4,8 +4,6 @@
 #include "options.h"
 #include "tool_run.h"
 
-#include <report/image_io.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -41,12 +39,9 @@ std::vector<Example> readmeExamples() {
 TEST(Readme, examples_printWhatTheReadmeShows) {
   // parts.pgm: a 10 x 5 image with a 5 x 3 ring around a 3-pel hole, and a single pel.
   const std::vector<std::string> rows = {"..........", ".#####..#.", ".#...#....", ".#####....", ".........."};
-  report::GreyImage parts{10, 5, {}};
-  for (const std::string& row : rows)
-    for (char c : row) parts.pels.push_back(c == '#' ? 255 : 0);
   const std::string folder = tempPath("readme");
   std::filesystem::create_directory(folder);
-  report::writePgm(folder + "/parts.pgm", parts);
+  report::writePgm(folder + "/parts.pgm", picture(rows, 255, 0));
 
   const std::vector<Example> examples = readmeExamples();
   EXPECT_GE(examples.size(), 3u);

@@ -1,5 +1,4 @@
 // blob-analyze --report: the diagnostics reports printed after the table, refused in other formats.
-#include <report/image_io.h>
 #include "tool_run.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +14,7 @@ using namespace toolrun;
 // of 6 steps and 4 corners.
 TEST(BlobAnalyzeReport, tableThenBothReports_otherFormatsRefused) {
   const std::string image = tempPath("bar.pgm");
-  report::GreyImage bar{6, 3, std::vector<unsigned char>(18, 30)};
-  bar.pels[7] = bar.pels[8] = 200;
-  report::writePgm(image, bar);
+  report::writePgm(image, picture({"......", ".##...", "......"}, 200, 30));
   const ToolRun run = runTool("--report --measures area '" + image + "'");
   std::filesystem::remove(image);
   EXPECT_EQ(run.status, 0);

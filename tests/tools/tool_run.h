@@ -2,6 +2,8 @@
 // temporary files of the calling test process.
 #pragma once
 
+#include <report/image_io.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,6 +43,14 @@ inline std::string slurp(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// picture(rows, on, off): the grey image of a text picture, '#' pels on and the others off.
+inline report::GreyImage picture(const std::vector<std::string>& rows, unsigned char on, unsigned char off) {
+  report::GreyImage image{static_cast<long>(rows[0].size()), static_cast<long>(rows.size()), {}};
+  for (const std::string& row : rows)
+    for (char c : row) image.pels.push_back(c == '#' ? on : off);
+  return image;
 }
 
 // Runs the program with args (already quoted for the shell) after the shell commands in setup,

@@ -91,9 +91,9 @@ TEST(BlobDiagInputData_report, eachSegmentationKind_exactText) {
   }
 }
 
+// (The ring and bar's report: BlobRecording_selectedByCallerOrRecorder.)
 TEST(BlobDiagResultData_report, analyses_exactText) {
   const std::tuple<kcBlobParams, std::vector<std::string>, std::wstring> cases[] = {
-      {hardParams(), kRingAndBar, kRingAndBarReport},
       {hardParams(Scene::eWholeImageGreyScale), {"..##..."},
        L"Connectivity Kind  =  eWholeImageGreyScale \nScale Value  = 1\n" + kNoCleanup +
            L"Number of Blobs = 1\n\nBlob #1:\n  Center of Mass = ( 3 , 0.5 )\n  Area = 2\n" + kBarMoments + L"\n"},

@@ -12,15 +12,6 @@ namespace {
 
 using Image = kcPelBuffer<unsigned char>;
 
-TEST(PelSet, SubWindow_fillsOnlyTheWindow) {
-  Image image(4, 3);
-  Image window = image.subWindow(kcPelRect(1, 1, 2, 1));
-  kfPelSet(window, 5);
-  EXPECT_EQ(imgref::pelsOf(image), (Pels{{0, 0, 0, 0}, {0, 5, 5, 0}, {0, 0, 0, 0}}));
-  Image unbound;
-  EXPECT_THROW(kfPelSet(unbound, 1), kcBadArgument);
-}
-
 TEST(PelCombine, RandomRegions_matchReferenceWithClipping) {
   std::mt19937 rng(99);
   for (int i = 0; i < 150; ++i) {
@@ -51,15 +42,19 @@ TEST(PelCombine, RandomRegions_matchReferenceWithClipping) {
   }
 }
 
-TEST(PelCombine, MapTooShortForRegion_refusedNothingPainted) {
-  Image pels(4, 2), image(4, 2), unbound;
-  pels.pointToRow(1)[3] = 2;  // value 2 needs a map of 3 entries
-  kcRLEBuffer region;
-  region.encode(pels);
+// A fill of a window sets only the window; a map too short for the region's values is refused with
+// nothing painted.
+TEST(PelSetAndCombine, WindowFilled_mapTooShortRefusedNothingPainted_unboundRefused) {
+  Image image(4, 2), unbound;
+  Image window = image.subWindow(kcPelRect(1, 1, 2, 1));
   kfPelSet(image, 9);
+  kfPelSet(window, 2);  // values 2 and 9: a map of 2 entries is short
+  kcRLEBuffer region;
+  region.encode(image);
   EXPECT_THROW(kfPelCombine_U8(image, region, kcPair<long>(0, 0), {5, 6}, 0), kcBadArgument);
-  EXPECT_EQ(imgref::pelsOf(image), (Pels{{9, 9, 9, 9}, {9, 9, 9, 9}}));
+  EXPECT_EQ(imgref::pelsOf(image), (Pels{{9, 9, 9, 9}, {9, 2, 2, 9}}));
   EXPECT_THROW(kfPelCombine_U8(unbound, region, kcPair<long>(0, 0), {0, 1, 2}, 0), kcBadArgument);
+  EXPECT_THROW(kfPelSet(unbound, 1), kcBadArgument);
 }
 
 }  // namespace

@@ -88,11 +88,6 @@ TEST(RleEncode, SoftThreshold_rampRoundedHalfUp) {
     rle.encode(image, static_cast<unsigned char>(low), static_cast<unsigned char>(high), softness, invert);
     return [=](unsigned char p, std::size_t, std::size_t) { return softRef(p, low, high, softness, invert); };
   });
-  Image image(4, 1);
-  std::copy_n("\x0a\x0b\x0c\x0e", 4, image.pointToRow(0));  // pels 10, 11, 12, 14: ramp 0, .5, 1, 2
-  kcRLEBuffer rle;
-  rle.encode(image, 10, 14, 1, false);
-  EXPECT_EQ(imgref::pelsOf(rle), (Pels{{0, 1, 1, 2}}));
 }
 
 TEST(RleEncode, ThreshImage_clampedDifferenceThroughMaps) {
