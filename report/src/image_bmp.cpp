@@ -101,10 +101,10 @@ GreyImage readBmp(std::FILE* file, long long fileSize, std::uint64_t maxPels, Co
     }
   }
   if (!topDown) {  // rows were stored from the bottom up
-    const auto row = static_cast<std::size_t>(width);
+    const auto side = static_cast<std::size_t>(width);
     for (std::size_t y = 0, n = static_cast<std::size_t>(height); y < n / 2; ++y)
-      std::swap_ranges(image.pels.data() + y * row, image.pels.data() + (y + 1) * row,
-                       image.pels.data() + (n - 1 - y) * row);
+      std::swap_ranges(image.pels.data() + y * side, image.pels.data() + (y + 1) * side,
+                       image.pels.data() + (n - 1 - y) * side);
   }
   return image;
 }

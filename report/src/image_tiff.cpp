@@ -116,11 +116,8 @@ struct PelForm {
         to[j] = greyOf(rule, p[0], p[1], p[2]);
         continue;
       }
-      unsigned v = from[j];
-      if (bits != 8) {
-        const std::uint64_t bit = std::uint64_t{j} * bits;
-        v = (from[bit / 8] >> (8 - bits - bit % 8)) & top;
-      }
+      const std::uint64_t bit = std::uint64_t{j} * bits;
+      const unsigned v = bits == 8 ? from[j] : (from[bit / 8] >> (8 - bits - bit % 8)) & top;
       if (palette[0] != nullptr) to[j] = greyOf(rule, palette[0][v] >> 8, palette[1][v] >> 8, palette[2][v] >> 8);
       else to[j] = static_cast<unsigned char>(invert ? top - v : v);
     }

@@ -43,7 +43,7 @@ HUGE = as_strided(np.zeros(1, np.uint8), (60000, 60000), (0, 0))  # 3.6 GB were 
     (lambda s: blob.read_image(b"x.pgm\x00.png"), ValueError, "path holds a NUL byte"),
     (lambda s: blob.read_image(b"/missing/\xffmissing.pgm"), blob.ImageError, "/missing/\\xffmissing.pgm: "),
     (lambda s: blob.read_image("x.pgm", grey="purple"), ValueError, "unknown grey rule 'purple'; valid names: luma"),
-    (lambda s: blob.read_image(__file__, page=2), blob.ImageError, "a page is asked of a file that is not a TIFF"),
+    (lambda s: blob.read_image(__file__, page=2), blob.ImageError, __file__ + ": a page is asked of a file that is not a TIFF"),
 ])
 def test_refusals(call, error, message):
     scene = blob.analyze(IMAGE)

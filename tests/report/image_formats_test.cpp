@@ -281,4 +281,19 @@ TEST(ImageFormats, badFiles_areRefusedWithTheirReason) {
   for (const std::string& p : {tif, jpg, path}) std::filesystem::remove(p);
 }
 
+// The image fuzzer's seeds, those it found included, are read or refused in every build (here under
+// the sanitizers too); the made ones of every form read.
+TEST(ImageFormats, fuzzSeeds_readOrRefused) {
+  int read = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(BLOB_IMAGE_CORPUS)) {
+    try {
+      const std::string path = entry.path().string();
+      read += report::readImage(path, 1 << 20, ColourToGrey::eLuma, report::tiffPages(path) > 1 ? 2 : 0).height > 0;
+    } catch (const report::ImageError&) {
+      EXPECT_THAT(entry.path().filename().string(), testing::StartsWith("found-"));
+    }
+  }
+  EXPECT_GE(read, 15);
+}
+
 }  // namespace

@@ -43,6 +43,25 @@ TEST(Batch, jobs_reportLikeASequentialRunInInputOrder) {
   std::filesystem::remove_all(folder);
 }
 
+// Folders take every known image kind; a TIFF's pages are images of their own, FILE#PAGE; colour
+// needs --grey.
+TEST(Batch, otherFormatsAndTiffPages_areImagesOfTheirOwn) {
+  const std::string folder = tempPath("formats"), seeds = BLOB_SOURCE_DIR "/tests/fuzz/image_corpus/";
+  std::filesystem::create_directories(folder);
+  for (const char* seed : {"bits4-packbits-pages.tif", "grey.jpg", "grey.bmp", "rgb.png"})
+    std::filesystem::copy_file(seeds + seed, folder + "/" + seed);
+  const std::string args = "--format json --measures area --threshold 1 '" + folder + "'";
+  const ToolRun one = runTool("--grey luma -j 1 " + args), three = runTool("--grey luma -j 3 " + args);
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(three.out, one.out);
+  for (const char* name : {"pages.tif#1\"", "pages.tif#2\"", "grey.bmp\"", "grey.jpg\"", "rgb.png\""})
+    EXPECT_THAT(one.out, testing::HasSubstr(name));
+  const ToolRun colour = runTool(args);
+  EXPECT_EQ(colour.status, 1);
+  EXPECT_THAT(colour.err, testing::HasSubstr("rgb.png: colour PNG is not supported without --grey"));
+  std::filesystem::remove_all(folder);
+}
+
 // Jobs times threads stays within the cores; an explicit count is kept when it fits.
 TEST(Batch, threadsPerImageAndProgressLine) {
   EXPECT_EQ(tool::threadsPerImage(0, 1, 8), 8u);
