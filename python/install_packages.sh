@@ -7,11 +7,4 @@ packages=(pybind11-dev python3-dev python3-numpy python3-pytest python3-dask pyt
 if [ "${1:-}" = "--bench" ]; then
   packages+=(python3-opencv python3-skimage)
 fi
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install_packages.sh: run as root to install ${packages[*]}" >&2
-  exit 1
-fi
-export DEBIAN_FRONTEND=noninteractive
-# The package lists of a fresh machine may be stale: update them once if the first try fails.
-apt-get install -y --no-install-recommends "${packages[@]}" ||
-  { apt-get update && apt-get install -y --no-install-recommends "${packages[@]}"; }
+exec "$(dirname "$0")/../cmake/apt_install.sh" "${packages[@]}"
