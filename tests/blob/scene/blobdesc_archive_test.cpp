@@ -136,7 +136,9 @@ TEST(SceneArchive, settingsNoQueryCouldSurvive_refusedAsDamaged) {
   load(v0, old);
   const Bytes client = storedValue(old.clientFromImageXform());
   const Bytes singular = storedValue(kcXform<2>(kcMatrix<2>(0.0, 0.0, 0.0, 0.0), kcVector<2>()));
-  std::copy(singular.begin(), singular.end(), v0.begin() + static_cast<long>(find(v0, client)));
+  const std::size_t at = find(v0, client);
+  ASSERT_LE(at + singular.size(), v0.size());
+  std::copy(singular.begin(), singular.end(), v0.begin() + static_cast<long>(at));
   refusal<kcArchive::Damaged>(v0);
 }
 
