@@ -1,5 +1,5 @@
-// Tests of the blob's archive form: blobs alone and in scenes, the older blob and record forms
-// written value by value, version refusals, and caches or regions that do not fit.
+// Tests of the blob's archive form: blobs alone and in scenes, the oldest blob form, version
+// refusals, and caches, links or regions that do not fit.
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "archive_fixture.h"
@@ -17,27 +19,17 @@
 namespace {
 
 using namespace archive_fixture;
-using namespace archive_forms;
+using archive_forms::paramsObject;
 using Scene = kcBlobSceneDescription;
 
 kc_BlobParts parts(const kcBlob& b) { return kc_SceneBuilder::parts(b); }
 
-// BlobArchive: the ring of a grey-scale scene, and its forms loaded after that scene.
+// BlobArchive: the ring of a grey-scale scene, and a blob to load into.
 class BlobArchive : public ::testing::Test {
  protected:
-  Scene scene = analysed(Scene::eGreyScale), sceneIn;
+  Scene scene = analysed(Scene::eGreyScale);
   const kcBlob& ring = *scene.getBlob(kRing);
   kcBlob blobIn;
-
-  // loadAfterScene(bytes): a scene then a blob, from one archive, into sceneIn and blobIn afresh.
-  void loadAfterScene(const Bytes& bytes) {
-    blobIn = kcBlob();
-    sceneIn = Scene();
-    kcArchive in(bytes.data(), bytes.size());
-    in || sceneIn || blobIn;
-    EXPECT_EQ(in.remaining(), 0u);
-  }
-  void loadForm(const BlobForm& form) { loadAfterScene(form.bytes(scene, ring)); }
 };
 
 // ---- round trips
@@ -106,118 +98,111 @@ TEST_F(BlobArchive, blobAfterItsScene_namesTheLoadedScene_blobOfASceneAloneRefus
   kcArchive out(alone, kcArchive::eStoring);
   EXPECT_THROW(out || const_cast<kcBlob&>(ring), kcBadArgument);
   EXPECT_TRUE(alone.empty());  // refused before anything is written
-  loadAfterScene(bytes);
+  Scene sceneIn;
+  kcArchive in(bytes.data(), bytes.size());
+  in || sceneIn || blobIn;
+  EXPECT_EQ(in.remaining(), 0u);
   EXPECT_TRUE(blobIn.scene() == &sceneIn && blobIn.id() == 3 && blobIn.area() == copy.area());
 }
 
-// ---- older forms
+// ---- the oldest form
 
-TEST_F(BlobArchive, version0Twice_discardsEachLegacyObjectAfterTheLoadAndRecomputes) {
-  // Were the first legacy object freed at once, the second could take its address and be taken
-  // for an object already loaded, leaving its bytes unread.
-  BlobForm form;
-  form.version = 0;
-  const Bytes bytes = form.bytes(scene, ring, 2);
-  kcBlob first, second;
+// The seed holds the ring in the oldest blob form, without a scene. Were a blob's legacy object
+// freed at once, the next could take its address and be taken for an object already loaded,
+// leaving its bytes unread; and a later scene reference to it (object 3, after the first blob, its
+// region and the region's transform) must name a live object, though not a scene.
+TEST_F(BlobArchive, version0_legacyObjectsLiveUntilTheLoadEnds) {
+  const Bytes old = seed("blob-v0.bin");
+  Bytes referring = old;
+  const Bytes reference{2, 3, 0, 0, 0};
+  referring.erase(referring.begin() + 2);  // the null scene pointer
+  referring.insert(referring.begin() + 2, reference.begin(), reference.end());
+  Bytes bytes = old;
+  bytes.insert(bytes.end(), old.begin(), old.end());
+  bytes.insert(bytes.end(), referring.begin(), referring.end());
+  kcBlob blobs[3];
   kcArchive in(bytes.data(), bytes.size());
-  in || sceneIn || first || second;
-  EXPECT_TRUE(in.remaining() == 0 && first.scene() == &sceneIn && first.parent() == nullptr);
-  EXPECT_TRUE(first.area() == ring.area() && first.perimeter() == ring.perimeter() && second.area() == ring.area());
-}
-
-TEST_F(BlobArchive, version0_referenceToTheLegacyObjectLaterStillNamesALiveObject) {
-  // Loaded objects: the first blob (0), its region (1) with its transform (2), the legacy
-  // object (3); the second blob names object 3 as its scene.
-  BlobForm first, second;
-  first.version = 0;
-  first.sceneTag = 0;
-  second.sceneIndex = 3;
-  Bytes bytes;
-  {
-    kcArchive out(bytes, kcArchive::eStoring);
-    std::vector<kcRLEBuffer> regions = ownRegions(ring, 2);
-    first.write(out, ring, regions[0]);
-    second.write(out, ring, regions[1]);
-  }
-  kcBlob blobs[2];
-  kcArchive in(bytes.data(), bytes.size());
-  in || blobs[0] || blobs[1];
-  EXPECT_EQ(blobs[1].scene(), nullptr) << "not a scene";
-  EXPECT_EQ(blobs[1].imageBoundingBox(), ring.imageBoundingBox());
+  for (kcBlob& b : blobs) in || b;
+  EXPECT_EQ(in.remaining(), 0u);
+  EXPECT_EQ(blobs[2].scene(), nullptr) << "not a scene";
+  for (const kcBlob& b : blobs) EXPECT_EQ(b.imageBoundingBox(), ring.imageBoundingBox());
 }
 
 // ---- version refusals
 
-// The blob, its record, the legacy object and the chain's start point each refuse a newer version.
+// The blob, its record and the legacy object each refuse a newer version: the blob's byte leads its
+// form, the record's is where the seeds of the record's first and current forms part, the legacy
+// object's follows its class name.
 TEST_F(BlobArchive, newerVersions_refused) {
-  BlobForm blob2, record4, legacy1, pair1;
-  blob2.version = 2;
-  record4.record.version = 4;
-  legacy1.version = 0;
-  legacy1.legacyVersion = 1;
-  pair1.record.pairVersion = 1;
-  for (const BlobForm& form : {blob2, record4, legacy1, pair1}) {
+  const Bytes record0 = seed("blob-v1-record-v0.bin"), record3 = seed("blob-v1-record-v3.bin"), old = seed("blob-v0.bin");
+  const auto recordAt = std::mismatch(record0.begin(), record0.end(), record3.begin()).second - record3.begin();
+  const std::pair<Bytes, std::size_t> cases[] = {
+      {record3, 0}, {record3, static_cast<std::size_t>(recordAt)}, {old, find(old, "kc_BlobData") + 11}};
+  for (auto [bytes, at] : cases) {
+    ++bytes[at];
     blobIn = kcBlob();
-    const Bytes bytes = form.bytes(scene, ring);
-    kcArchive in(bytes.data(), bytes.size());
-    in || sceneIn;
-    EXPECT_THROW(in || blobIn, kcArchive::UnknownVersion);
-    EXPECT_TRUE(blobIn.scene() == nullptr && blobIn.id() == 0);
+    EXPECT_THROW(load(bytes, blobIn), kcArchive::UnknownVersion) << at;
+    EXPECT_TRUE(blobIn.region().isDegenerate() && blobIn.id() == 0);
   }
 }
 
-// ---- caches and regions that do not fit
+// ---- caches and links that do not fit
 
+// A perimeter measured along a chain that is not the outline goes with the chain, though current.
 TEST_F(BlobArchive, cachesThatDoNotFitTheRegion_droppedAndComputedAgain) {
   std::vector<keBlobDirection> outline;
   const kcPair<long> start = ring.boundaryChainCode(outline);
   std::vector<keBlobDirection> notClosed = outline, outOfRange = outline;
   std::swap(notClosed[0], notClosed[notClosed.size() - 2]);
   outOfRange[2] = static_cast<keBlobDirection>(9);
-  // A perimeter measured along a chain that is not the outline goes with the chain, though current.
-  const long stamp = static_cast<long>(kc_SceneBuilder::data(scene).matrixCounter);
-  auto chain = [&](std::vector<keBlobDirection> code, kcPair<long> from) {
-    return [=](Record& r) {
-      r.chain = code, r.chainStart = from, r.steps[0] = 12, r.steps[1] = 10, r.steps[2] = 4;
-      r.perimeter = 1000.0, r.perimeterStamp = stamp;
+  Fingerprint want;
+  answers(ring, want);
+  using Change = std::function<void(kc_BlobMeasures&, kc_BlobEntry&)>;
+  auto chain = [](std::vector<keBlobDirection> code, kcPair<long> from) -> Change {
+    return [=](kc_BlobMeasures& m, kc_BlobEntry&) {
+      m.boundary.chainCode = code, m.boundary.chainStart = from, m.boundary.perimeter = 1000.0;
     };
   };
-  auto pels = [](long count) { return [=](Record& r) { r.pelCount = count; }; };
-  const std::pair<const char*, std::function<void(Record&)>> cases[] = {
+  auto pels = [](std::int32_t count) -> Change { return [=](kc_BlobMeasures&, kc_BlobEntry& e) { e.pelCount = count; }; };
+  const std::pair<const char*, Change> cases[] = {
       {"chain steps swapped", chain(notClosed, start)},
       {"chain direction 9", chain(outOfRange, start)},
       {"chain start moved", chain(outline, kcPair<long>(start.x() + 1, start.y()))},
-      {"projection of three rows", [](Record& r) { r.rows = {1, 2, 3}; }},  // the ring has five
+      {"projection of three rows", [](kc_BlobMeasures& m, kc_BlobEntry&) { m.boundary.rowProjection = {1, 2, 3}; }},
       {"pel count -7", pels(-7)},
       {"pel count 0", pels(0)},
-      {"more pels than the region holds", pels(255L * 30 + 1)},
+      {"more pels than the region holds", pels(255 * 30 + 1)},  // the ring's region: 6 x 5
   };
   for (const auto& [what, change] : cases) {
     SCOPED_TRACE(what);
-    BlobForm form;
-    change(form.record);
-    loadForm(form);
-    const kc_BlobParts p = parts(blobIn);
-    EXPECT_TRUE(p.measures().boundary.chainCode.empty() && p.measures().boundary.rowProjection.empty());
-    EXPECT_EQ(p.entry.pelCount, -1);
-    std::vector<keBlobDirection> traced;
-    EXPECT_TRUE(blobIn.boundaryChainCode(traced) == start && traced == outline);
-    EXPECT_TRUE(blobIn.perimeter() == ring.perimeter() && blobIn.inertia() == ring.inertia() && blobIn.area() == ring.area());
+    kcBlob copy(ring);
+    const kc_BlobParts p = parts(copy);
+    change(p.measures(), p.entry);
+    p.record().pelCount = p.entry.pelCount;  // stored where the entry holds none
+    EXPECT_EQ(load(stored(copy), blobIn), 0u);
+    EXPECT_NE(parts(blobIn).measures().boundary.rowProjection.size(), 3u);
+    Fingerprint got;
+    answers(blobIn, got);
+    EXPECT_TRUE(got == want);
   }
 }
 
 TEST_F(BlobArchive, idOrLinkNamingNoBlobOfTheScene_refusedAsDamaged) {
-  BlobForm negativeId, idBeyond, negativeParent, childBeyond, negativeShown, noSceneButLinks;
-  negativeId.id = -1;
-  idBeyond.id = scene.numBlobs(false) + 1;
-  negativeParent.record.parent = -3;
-  childBeyond.record.children = {scene.numBlobs(false) + 1};
-  negativeShown.record.prevShown = -1;
-  noSceneButLinks.sceneTag = 0;
-  noSceneButLinks.record.next = 1;
-  for (const BlobForm& form : {negativeId, idBeyond, negativeParent, childBeyond, negativeShown, noSceneButLinks}) {
-    EXPECT_THROW(loadForm(form), kcArchive::Damaged);
-    EXPECT_EQ(blobIn.scene(), nullptr);
+  const auto beyond = static_cast<BlobId>(scene.numBlobs(false) + 1);
+  const std::pair<const char*, std::function<void(kcBlob&)>> cases[] = {
+      {"negative id", [](kcBlob& b) { kc_SceneBuilder::id(b) = -1; }},
+      {"id beyond the blobs", [&](kcBlob& b) { kc_SceneBuilder::id(b) = static_cast<std::int32_t>(beyond); }},
+      {"parent beyond the blobs", [&](kcBlob& b) { parts(b).entry.parent = beyond; }},
+      {"child beyond the blobs", [&](kcBlob& b) { parts(b).entry.firstChild = beyond; }},
+      {"shown neighbour beyond the blobs", [&](kcBlob& b) { parts(b).shown().prevShown = beyond; }},
+      {"no scene but a sibling", [](kcBlob& b) { b = kcBlob(), parts(b).entry.nextSibling = 1; }},
+  };
+  for (const auto& [what, change] : cases) {
+    kcBlob copy(ring);
+    change(copy);
+    blobIn = kcBlob();
+    EXPECT_THROW(load(stored(copy), blobIn), kcArchive::Damaged) << what;
+    EXPECT_EQ(blobIn.scene(), nullptr) << what;
   }
 }
 

@@ -9,8 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -22,8 +21,6 @@ namespace {
 
 using namespace archive_fixture;
 using scene_fixture::data;
-using archive_forms::DataForm;
-using archive_forms::kRing;
 using Scene = kcBlobSceneDescription;
 
 // queried(kind): an analysed scene with settings whose caches and views every query has filled.
@@ -93,32 +90,56 @@ TEST(SceneArchive, newerVersions_refusedNamingTheFile) {
   }
 }
 
-// ---- damaged or hostile data, written value by value
+// ---- damaged or hostile data, made by storing a corrupted scene
+
+// corrupted(change): the bytes of a queried grey-scale scene after change(data) in memory.
+template <class Change>
+Bytes corrupted(Change change) {
+  Scene scene = queried(Scene::eGreyScale);
+  change(data(scene));
+  return stored(scene);
+}
+
+// withCountAfter(counter, count): the bytes of a queried grey-scale scene with the count that follows
+// the given counter and a version byte raised to count (the counter is marked to be found).
+Bytes withCountAfter(std::uint32_t kc_BSDData::*counter, unsigned long count) {
+  const long mark = 0x5EEDF00D;
+  Bytes bytes = corrupted([&](kc_BSDData& d) { d.*counter = static_cast<std::uint32_t>(mark); });
+  const Bytes wide = storedValue(count);
+  std::copy(wide.begin(), wide.end(), bytes.begin() + static_cast<long>(find(bytes, storedValue(mark)) + 4 + 1));
+  return bytes;
+}
 
 TEST(SceneArchive, settingsNoQueryCouldSurvive_refusedAsDamaged) {
-  const std::pair<const char*, void (*)(DataForm&)> cases[] = {
-      {"analysis 3", [](DataForm& f) { f.kind = 3; }},
-      {"cleanup 7", [](DataForm& f) { f.cleanup = 7; }},
-      {"cleanup with negative minimum", [](DataForm& f) { f.cleanup = Scene::ePrune, f.minPels = -1; }},
-      {"sort order 2", [](DataForm& f) { f.order = 2; }},
-      {"sort set and disabled", [](DataForm& f) { f.sortDisabled = true; }},
-      {"filter low above high", [](DataForm& f) { f.filters[0].low = 3.0; }},
-      {"filter limit not a number", [](DataForm& f) { f.filters[0].high = std::numeric_limits<double>::quiet_NaN(); }},
-      {"two filters on one measure", [](DataForm& f) { f.filters.push_back(f.filters[0]), f.filterCount = 2; }},
-      {"negative exclusion", [](DataForm& f) { f.area = -1.0; }},
-      {"exclusion of 50 percent", [](DataForm& f) { f.area = 50.0, f.isPercent = true; }},
-      {"more blobs than bytes", [](DataForm& f) { f.blobCount = 0x7FFFFFFF; }},
-      {"more filters than bytes", [](DataForm& f) { f.filterCount = 0xFFFFFFFF; }},
-      {"top id without a blob", [](DataForm& f) { f.topIds = {1}; }},
-      {"analysed without a window", [](DataForm& f) { f.degenerate = false, f.window = kcPelRect(0, 0, 0, 3); }},
-      {"singular version-0 transform", [](DataForm& f) { f.version = 0, f.clientFromImage = kcXform<2>(kcMatrix<2>(0, 0, 0, 0), {}); }},
+  const std::pair<const char*, void (*)(kc_BSDData&)> cases[] = {
+      {"analysis 3", [](kc_BSDData& d) { d.connectivityKind = static_cast<Scene::Analysis>(3); }},
+      {"cleanup 7", [](kc_BSDData& d) { d.cleanupKind = static_cast<Scene::ConnectCleanup>(7); }},
+      {"cleanup with negative minimum", [](kc_BSDData& d) { d.cleanupKind = Scene::ePrune, d.minPels = -1; }},
+      {"sort order 2", [](kc_BSDData& d) { d.sortOrder = static_cast<Scene::SortOrder>(2); }},
+      {"sort set and disabled", [](kc_BSDData& d) { d.sortDisabled = true; }},
+      {"filter low above high", [](kc_BSDData& d) { d.filters[0].low = d.filters[0].high + 1.0; }},
+      {"filter limit not a number", [](kc_BSDData& d) { d.filters[0].high = std::numeric_limits<double>::quiet_NaN(); }},
+      {"two filters on one measure", [](kc_BSDData& d) { d.filters[1].measure = d.filters[0].measure; }},
+      {"negative exclusion", [](kc_BSDData& d) { d.extremaExcludeArea = -1.0; }},
+      {"exclusion of 50 percent", [](kc_BSDData& d) { d.extremaExcludeArea = 50.0, d.extremaAreaIsPercent = true; }},
+      {"analysed without a window", [](kc_BSDData& d) { d.sceneWindow = kcPelRect(d.sceneWindow.ul().x(), d.sceneWindow.ul().y(), 0, 7); }},
   };
   for (const auto& [what, change] : cases) {
     SCOPED_TRACE(what);
-    DataForm form;
-    change(form);
-    refusal<kcArchive::Damaged>(form.bytes());
+    refusal<kcArchive::Damaged>(corrupted(change));
   }
+  refusal<kcArchive::Damaged>(withCountAfter(&kc_BSDData::matrixCounter, 0x7FFFFFFF));     // blobs
+  refusal<kcArchive::Damaged>(withCountAfter(&kc_BSDData::shownIdsCounter, 0xFFFFFFFF));  // filters
+  // The oldest data form holds the client transform itself: a singular one is refused.
+  Bytes v0 = seed("scene-data-v0.bin");
+  Scene old;
+  load(v0, old);
+  const Bytes client = storedValue(old.clientFromImageXform());
+  const Bytes singular = storedValue(kcXform<2>(kcMatrix<2>(0.0, 0.0, 0.0, 0.0), kcVector<2>()));
+  const std::size_t at = find(v0, client);
+  ASSERT_LE(at + singular.size(), v0.size());
+  std::copy(singular.begin(), singular.end(), v0.begin() + static_cast<long>(at));
+  refusal<kcArchive::Damaged>(v0);
 }
 
 TEST(SceneArchive, nullDataPointer_loadsDegenerateWithDefaultData_anotherClassRefusedAndDeleted) {
@@ -135,15 +156,7 @@ TEST(SceneArchive, nullDataPointer_loadsDegenerateWithDefaultData_anotherClassRe
   refusal<kcArchive::Damaged>(bytes);
 }
 
-// ---- damaged or hostile blobs and views, made by storing a corrupted scene
-
-// corrupted(change): the bytes of a queried grey-scale scene after change(data) in memory.
-template <class Change>
-Bytes corrupted(Change change) {
-  Scene scene = queried(Scene::eGreyScale);
-  change(data(scene));
-  return stored(scene);
-}
+// ---- damaged or hostile blobs and views
 
 TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
   const std::pair<const char*, void (*)(kc_BSDData&)> cases[] = {
@@ -187,9 +200,8 @@ TEST(SceneArchive, parentsThatCycleAwayFromTheTop_refusedAsDamaged) {
 TEST(SceneArchive, blobsOfTheOldestForm_standAtTheTopLevelAndRecompute) {
   Scene source = analysed(Scene::eGreyScale);
   const kcBlob& ring = *source.getBlob(kRing);
-  std::ifstream seed(BLOB_FUZZ_CORPUS "/scene-data-v3-oldest-blobs.bin", std::ios::binary);
   Scene scene;
-  EXPECT_EQ(load(Bytes(std::istreambuf_iterator<char>(seed), {}), scene), 0u);
+  EXPECT_EQ(load(seed("scene-data-v3-oldest-blobs.bin"), scene), 0u);
   scene.clientFromImageXform(kcXform<2>());
   ASSERT_EQ(scene.numBlobs(false), 2);
   // Their links are lost: they stand at the top level, blob 1 (outside the stored list) after it.

@@ -1,5 +1,5 @@
 // Tests of the scene description's core and settings: degenerate state, analysis settings, tree
-// access, copies and assignment, the refusals' numbers, the filter, sort, extrema and transform
+// access, copies and assignment, the filter, sort, extrema and transform
 // settings with the counters they move. (Which changes rebuild the views is BlobDescView's.)
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
@@ -69,26 +69,6 @@ TEST(BlobDesc, BlobDesc_getBlobAndTopList_storedIdsAndOrder) {
   EXPECT_THROW(s.lastTop(false), Desc::BadId);
   fill(s, {});
   EXPECT_TRUE(s.firstTop(false) == nullptr && s.lastTop(true) == nullptr);
-}
-
-// Each refusal throws its class with the number the class is documented with.
-TEST(BlobDesc, BlobDesc_refusals_carryTheirClassesFixedNumbers) {
-  Desc s;
-  fill(s, {0});
-  s.setFilter(kcBlob::eArea, 1, 2, false);
-  const auto number = [](const std::function<void()>& statement) -> long {
-    try {
-      statement();
-    } catch (const kcException& e) {
-      return e.errorNumber();
-    }
-    return 0;
-  };
-  EXPECT_EQ(number([] { Desc().numBlobs(false); }), 0x10001a00);
-  EXPECT_EQ(number([&] { s.setFilter(kcBlob::eArea, 1, 2, false); }), 0x10001a01);
-  EXPECT_EQ(number([&] { s.getBlob(2); }), 0x10001a02);
-  EXPECT_EQ(number([&] { s.getBlob(1)->measure(static_cast<kcBlob::Measure>(43)); }), 0x10001a03);
-  EXPECT_EQ(number([&] { s.setFilter(kcBlob::eLabel, 2, 1, false); }), 0x10001a04);
 }
 
 // ---- copies and assignment ----
