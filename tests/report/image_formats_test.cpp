@@ -61,7 +61,7 @@ void writeTiff(const std::string& path, const std::vector<GreyImage>& pages, con
     const std::uint32_t rowBytes = (span * f.bits * f.samples + 7) / 8;
     const auto packed = [&](std::uint32_t x0, std::uint32_t y, std::vector<unsigned char>& row) {
       row.assign(rowBytes, 0);
-      for (std::uint32_t i = 0; i < span && y < h && x0 + i < w; ++i) {
+      for (std::uint32_t i = 0; f.bits <= 8 && i < span && y < h && x0 + i < w; ++i) {  // 16 bits: zeros
         unsigned v = page.pels[std::size_t{y} * w + x0 + i];
         if (f.photometric == PHOTOMETRIC_MINISWHITE) v = (1u << f.bits) - 1 - v;
         const unsigned s[3] = {v, v / 2, 255 - v};
