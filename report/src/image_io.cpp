@@ -463,15 +463,15 @@ GreyImage readImage(const std::string& path, std::uint64_t maxPels, ColourToGrey
 }
 
 long tiffPages(const std::string& path) {
+  // Only a regular file is looked into: bytes read from a pipe would be lost to the image's reader.
   FilePtr file(std::fopen(path.c_str(), "rb"));
-  unsigned char magic[4] = {};
-  if (!file || std::fread(magic, 1, 4, file.get()) != 4 || !formats::isTiffMagic(magic)) return 1;
   long long size = -1;
   try {
-    size = regularFileSize(file.get());
+    if (file) size = regularFileSize(file.get());
   } catch (const ImageError&) {
-    return 1;
   }
+  unsigned char magic[4] = {};
+  if (size < 0 || std::fread(magic, 1, 4, file.get()) != 4 || !formats::isTiffMagic(magic)) return 1;
   return formats::countTiffPages(file.get(), size);
 }
 

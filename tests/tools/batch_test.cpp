@@ -56,6 +56,9 @@ TEST(Batch, otherFormatsAndTiffPages_areImagesOfTheirOwn) {
   EXPECT_EQ(three.out, one.out);
   for (const char* name : {"pages.tif#1\"", "pages.tif#2\"", "grey.bmp\"", "grey.jpg\"", "rgb.png\""})
     EXPECT_THAT(one.out, testing::HasSubstr(name));
+  // A pipe is not looked into for pages: its bytes reach the reader whole.
+  const ToolRun piped = runTool("--format csv /dev/stdin", "cat '" + folder + "/grey.jpg' | ");
+  EXPECT_THAT(piped.out, testing::HasSubstr("/dev/stdin,1,")) << piped.err;
   const ToolRun colour = runTool(args);
   EXPECT_EQ(colour.status, 1);
   EXPECT_THAT(colour.err, testing::HasSubstr("rgb.png: colour PNG is not supported without --grey"));

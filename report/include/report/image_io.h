@@ -72,7 +72,8 @@ enum class ColourToGrey { eRefuse, eLuma, eRed, eGreen, eBlue };
 GreyImage readImage(const std::string& path, std::uint64_t maxPels = kDefaultMaxPels,
                     ColourToGrey grey = ColourToGrey::eRefuse, long page = 0);
 
-// tiffPages(path): the pages of a TIFF file (1 for any other file, readable or not); a TIFF that
+// tiffPages(path): the pages of a TIFF file (1 for any other file, readable or not, and for a pipe
+// or device, which is not read from here); a TIFF that
 // cannot be opened or whose page chain is damaged counts as 1, so that reading it reports why.
 long tiffPages(const std::string& path);
 
