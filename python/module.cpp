@@ -13,6 +13,7 @@
 #include <report/inputs.h>
 #include <report/measures.h>
 #include <report/output_format.h>
+#include <report/pictures.h>
 #include <report/version.h>
 
 #include <blob/blob.h>
@@ -353,6 +354,30 @@ class Scene {
     return arrayOf(locked([&](const kcBlobSceneDescription& scene) { return scene.makeImage(shown, background); }));
   }
 
+  // overlay(image, draw, shown, zoom): report::renderOverlay of image, which must be the scene's
+  // size, with the graphics the comma-separated names in draw select (empty: the program's
+  // default), as a (height * zoom, width * zoom, 3) uint8 array.
+  py::array_t<std::uint8_t> overlay(const py::array& image, const std::string& draw, bool shown, int zoom) const {
+    const ImageView view = viewOf(image, "image");
+    if (view.width != width() || view.height != height()) {
+      throw py::value_error("the image is " + sizeText(view.width, view.height) + " pels, the scene " +
+                            sizeText(width(), height()));
+    }
+    unsigned long flags = report::kDefaultDrawFlags;
+    try {
+      if (!draw.empty()) flags = report::drawFlags(draw);
+    } catch (const std::invalid_argument& error) {
+      throw py::value_error(std::string("draw: ") + error.what());
+    }
+    const kcPelBuffer<unsigned char> pels = pelsOf(view);
+    const kcRgbImage canvas = locked(
+        [&](const kcBlobSceneDescription& scene) { return report::renderOverlay(pels, scene, flags, shown, zoom); });
+    py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(canvas.height), static_cast<py::ssize_t>(canvas.width),
+                                   static_cast<py::ssize_t>(3)});
+    std::memcpy(out.mutable_data(), canvas.pels.data(), canvas.pels.size());
+    return out;
+  }
+
   std::tuple<long, long, long, long> window() const {
     return locked([](const kcBlobSceneDescription& scene) {
       const kcPelRect rect = scene.sceneWindow();
@@ -517,6 +542,25 @@ Scene analyze(const py::array& image, const std::string& segmentation, const std
   return Scene(std::move(analysis));
 }
 
+// pngBytes(pels): a C-contiguous uint8 array of (height, width) grey or (height, width, 3) RGB pels
+// as a PNG file.
+py::bytes pngBytes(const py::array_t<std::uint8_t, py::array::c_style>& pels) {
+  if (!(pels.ndim() == 2 || (pels.ndim() == 3 && pels.shape(2) == 3))) {
+    throw py::value_error("png needs a (height, width) or (height, width, 3) array");
+  }
+  const long height = static_cast<long>(pels.shape(0)), width = static_cast<long>(pels.shape(1));
+  const int channels = pels.ndim() == 3 ? 3 : 1;
+  const std::uint8_t* const first = pels.data();
+  std::ostringstream out;
+  {
+    py::gil_scoped_release noGil;
+    report::PngWriter png(out, width, height, channels);
+    for (long y = 0; y < height; ++y) png.row(first + static_cast<std::size_t>(y) * static_cast<std::size_t>(width * channels));
+    png.finish();
+  }
+  return py::bytes(out.str());
+}
+
 py::array_t<std::uint8_t> arrayOf(const report::GreyImage& image) {
   py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(image.height), static_cast<py::ssize_t>(image.width)});
   std::memcpy(out.mutable_data(), image.pels.data(), image.pels.size());
@@ -584,6 +628,7 @@ PYBIND11_MODULE(_blob, module) {
         py::arg("mask_interior"), py::arg("mask_offset"), py::arg("max_pels"), py::arg("threads"));
   module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"), py::arg("grey"), py::arg("page"));
   module.def("demo_image", [] { return arrayOf(report::makeDemoImage()); });
+  module.def("png", &pngBytes, py::arg("pels"));
   module.def("expand_inputs", &expandInputs, py::arg("inputs"), py::arg("recursive"));
 
   py::class_<Scene>(module, "Scene")
@@ -599,6 +644,7 @@ PYBIND11_MODULE(_blob, module) {
       .def("table", &Scene::table)
       .def("to_json", &Scene::toJson)
       .def("label_image", &Scene::labelImage)
+      .def("overlay", &Scene::overlay)
       .def("window", &Scene::window)
       .def("filters", &Scene::filters)
       .def("sort", &Scene::sort)

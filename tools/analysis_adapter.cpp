@@ -2,6 +2,7 @@
 #include "analysis_adapter.h"
 
 #include <report/blob_rows.h>
+#include <report/html_report.h>
 #include <report/pictures.h>
 
 #include <blob/blob.h>
@@ -244,6 +245,7 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras, boo
   const Options& options = state_->options;
   pictures = pictures && extras != nullptr && (!options.overlayPath.empty() || !options.labelImagePath.empty());
   const bool overlay = pictures && !options.overlayPath.empty();
+  const bool html = extras != nullptr && !options.htmlPath.empty();
   try {
     checkMask(options, state_->params.mask(), image);
     const auto rows = std::make_shared<SceneRows>(options.measures, options.shown);
@@ -251,7 +253,7 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras, boo
     kcDiagObject recorder;  // --report: the input and the result are recorded
     {
       const kcPelBuffer<unsigned char> pels = toPelBuffer(image);
-      if (!overlay) image.pels = std::vector<unsigned char>();
+      if (!overlay && !html) image.pels = std::vector<unsigned char>();
       const unsigned long flags = kcDiagDefs::eRecordInput | kcDiagDefs::eRecordResult;
       if (state_->options.report)
         kfBlobAnalysis<kcPelBuffer<unsigned char>>(pels, state_->params, results, nullptr, &recorder, flags);
@@ -270,6 +272,11 @@ void Analyzer::analyse(GreyImage image, ImageReport& report, Extras* extras, boo
     report.viewOrder = options.shown;
     report.blobs = rows;
     if (pictures) makePictures(options, image, *scene, *extras);
+    if (html) {
+      std::vector<const kcBlob*> listed = scene->allBlobs(options.shown);
+      listed.resize(std::min(listed.size(), kHtmlMaxBlobs));
+      extras->htmlFigure = htmlFigure(image, listed);
+    }
     if (extras != nullptr && !options.featuresPath.empty()) {
       extras->scene = std::shared_ptr<const kcBlobSceneDescription>(rows, scene);
     }

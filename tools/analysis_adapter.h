@@ -35,6 +35,9 @@ struct Extras {
   // --features: the image's scene, owned with the report's rows; null when not asked for or when
   // the image failed. Read it on the thread that reads the rows.
   std::shared_ptr<const kcBlobSceneDescription> scene;
+  // --html: the image's picture for the page (report::htmlFigure of the blobs listed); empty when
+  // not asked for or when the image failed.
+  std::string htmlFigure;
 };
 
 // Analyzer: runs one configured analysis on image after image. Images are independent: each gets
@@ -67,7 +70,7 @@ class Analyzer {
   // does a mask of another size than the image unless --mask-offset places it. The image's pels
   // are released once the library holds its own copy. Throws AnalysisError when the library fails,
   // leaving report's blobs empty; std::bad_alloc passes through. With extras, also hands out the
-  // scene for --features and, when pictures is true, writes the --overlay and --label-image
+  // scene for --features and the picture for --html and, when pictures is true, writes the --overlay and --label-image
   // pictures the options ask for (see pictures.h); a picture that fails fails alone.
   void analyse(report::GreyImage image, report::ImageReport& report, Extras* extras = nullptr, bool pictures = false);
 

@@ -5,6 +5,7 @@
 
 #include <report/demo_image.h>
 #include <report/features_file.h>
+#include <report/html_report.h>
 #include <report/image_io.h>
 #include <report/inputs.h>
 #include <report/output_file.h>
@@ -46,7 +47,8 @@ void refuseOutputOverInput(const Options& options, const std::vector<ImageInput>
       {"--output", &options.outputPath},
       {"--overlay", &options.overlayPath},
       {"--label-image", &options.labelImagePath},
-      {"--features", &options.featuresPath}};
+      {"--features", &options.featuresPath},
+      {"--html", &options.htmlPath}};
   for (std::size_t i = 0; i < std::size(outputs); ++i) {
     const auto& [option, path] = outputs[i];
     if (path->empty()) continue;
@@ -177,13 +179,18 @@ bool writeExtras(const Options& options, FeaturesFile& features, Done& done, Ext
   return failures.empty();
 }
 
-// Analyses every image and writes the report and the features; stops early once the output fails
-// (commit() tells). The pictures of the first image, uncommitted, land in pictures.
-int run(const Options& options, Analyzer& analyzer, OutputFile& output, FeaturesFile& features, Extras& pictures,
-        const std::vector<ImageInput>& files) {
+std::vector<std::string> measureNames(const Options& options) {
   std::vector<std::string> names;
   for (const MeasureInfo& info : options.measures) names.emplace_back(info.name);
-  const auto writer = makeReportWriter(options.format, output.stream(), names);
+  return names;
+}
+
+// Analyses every image and writes the report, the features and the page (html, when asked); stops
+// early once the output fails (commit() tells). The pictures of the first image, uncommitted, land
+// in pictures.
+int run(const Options& options, Analyzer& analyzer, OutputFile& output, FeaturesFile& features, HtmlReport* html,
+        Extras& pictures, const std::vector<ImageInput>& files) {
+  const auto writer = makeReportWriter(options.format, output.stream(), measureNames(options));
 
   const bool demo = files.empty();
   const std::size_t total = demo ? 1 : files.size();
@@ -197,6 +204,7 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output, Features
     if (!report.error.empty()) anyFailed = true;
     reportFailure(report);
     writer->image(report);
+    if (html != nullptr) html->image(report, done.extras.htmlFigure);
     if (!writeExtras(options, features, done, pictures, progress)) anyFailed = true;
     progress.done(index + 1);
     return output.flush();
@@ -215,6 +223,7 @@ int run(const Options& options, Analyzer& analyzer, OutputFile& output, Features
   }
   progress.clear();
   writer->finish();
+  if (html != nullptr) html->finish();
   return anyFailed ? kExitFailure : 0;
 }
 
@@ -232,10 +241,17 @@ int main(int argc, char** argv) {
     Analyzer analyzer(options);
     OutputFile output(options.outputPath);
     FeaturesFile features(options.featuresPath);
+    std::unique_ptr<OutputFile> page;
+    std::unique_ptr<HtmlReport> html;
+    if (!options.htmlPath.empty()) {
+      page = std::make_unique<OutputFile>(options.htmlPath);
+      html = std::make_unique<HtmlReport>(page->stream(), measureNames(options));
+    }
     Extras pictures;
-    int status = run(options, analyzer, output, features, pictures, files);
+    int status = run(options, analyzer, output, features, html.get(), pictures, files);
     output.commit();
     features.commit();
+    if (page) page->commit();
     // The pictures come last: a picture that cannot be completed fails alone.
     for (OutputFile* picture : {pictures.overlay.get(), pictures.labelImage.get()}) {
       if (picture == nullptr) continue;

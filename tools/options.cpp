@@ -405,6 +405,21 @@ const Row kRows[] = {
      "also write the boundary of each blob and hole listed as a featurelet\n"
      "chain (points, directions, sense) to FILE as JSON; replaced like\n"
      "--output"},
+    {"", "--html", "", false, Kind::eValue, "FILE.html",
+     [](Parser& p, Name, Name value) {
+       if (!(value.size() > 5 && value.ends_with(".html")) && !(value.size() > 4 && value.ends_with(".htm"))) {
+         throw UsageError("--html needs a file name ending in .html or .htm");
+       }
+       p.options.htmlPath = value;
+     },
+     "also write one web page of every image, complete in itself (nothing\n"
+     "is fetched): the image with its blobs' outlines and a table of the\n"
+     "blobs listed with the --measures, which sorts by any column and\n"
+     "filters by a range; pointing at a row highlights its outline and\n"
+     "back; a histogram of a chosen measure. Per image at most 20000\n"
+     "blobs are listed and outlined (the first in the report's order; the\n"
+     "page says how many were left out), 500 rows to a table page, and an\n"
+     "image longer than 2048 pels is shown reduced. Replaced like --output"},
     {"", "--help", "-h", false, Kind::eAnswer, "",
      [](Parser& p, Name, Name) { p.options.help = true; },
      "show this text"},

@@ -64,6 +64,7 @@ struct Options {
   unsigned long drawFlags = 1 | 4 | 8 | 32;  // --draw: the blob graphics of the overlay
   std::string labelImagePath;     // --label-image FILE.png; empty: none
   std::string featuresPath;       // --features FILE; empty: none
+  std::string htmlPath;           // --html FILE.html|FILE.htm; empty: none
   std::vector<std::string> images;  // image files and folders as given; empty: the built-in demo image
   bool recursive = false;         // --recursive: folders are searched in their subfolders too
   int jobs = 0;                   // -j N / --jobs N: images analysed at once; 0: one per core
@@ -91,7 +92,7 @@ class UsageError : public std::runtime_error {
 // --morph and --measures, -j outside 1..256, a malformed --filter or --sort, --sort with --no-sort, and --filter,
 // --sort or --no-sort without --shown (they choose only what --shown lists), an --overlay not
 // ending in .svg or .png, --draw without --overlay or with unknown or repeated names, and
-// --overlay or --label-image with more than one image, two --exclude-* options, --mask-interior
+// --overlay or --label-image with more than one image, an --html not ending in .html or .htm, two --exclude-* options, --mask-interior
 // without --mask, --mask-offset without --mask or with other than two whole numbers, and a malformed
 // or non-finite --angle or --xform. The library judges the values themselves
 // (an exclusion out of range, a transform that cannot be inverted), as are filters on the same

@@ -14,6 +14,9 @@ ValueErrors. Arguments of a wrong type raise TypeError, wrong values ValueError,
 naming the argument.
 """
 
+import base64 as _base64
+import html as _html
+
 import numpy as _np
 
 from ._blob import (BadArgument, BadId, BadMeasure, BadParams, Degenerate, DuplicateFilter, Error,
@@ -34,6 +37,8 @@ DEFAULT_MAX_PELS = _blob.DEFAULT_MAX_PELS
 MAX_IMAGE_PELS = _blob.MAX_IMAGE_PELS
 #: The measures a table holds by default: all but label and numChildren, which are fixed columns.
 TABLE_MEASURES = tuple(_blob.REPORTED_MEASURES)
+_REPR_ROWS = 20
+_REPR_MEASURES = ("area", "centerOfMassX", "centerOfMassY", "perimeter")
 
 _CONNECTIVITY = dict(_blob.CONNECTIVITY)
 _CLEANUP = dict(_blob.CLEANUP)
@@ -182,7 +187,7 @@ def analyze(image, threshold=128, invert=False, soft=None, none=False, threshold
         handle.set_extrema_exclusion(_EXCLUSION_UNITS[name], value)
     if client_from_image is not None:
         handle.set_client_from_image(*client_from_image)
-    return Scene(handle)
+    return Scene(handle, image)
 
 
 def _xform(xform):
@@ -226,12 +231,13 @@ class Scene:
     scene.shown; everything else ignores them unless asked with shown=True.
     """
 
-    __slots__ = ("_c",)
+    __slots__ = ("_c", "_image")
 
-    def __init__(self, handle):
+    def __init__(self, handle, image=None):
         if not isinstance(handle, _blob.Scene):
             raise TypeError("a Scene comes from blob.analyze")
         self._c = handle
+        self._image = image
 
     @property
     def width(self):
@@ -347,6 +353,40 @@ class Scene:
         self._c.set_client_from_image(*_xform(xform))
 
     # ---- results ----
+
+    def overlay(self, image=None, draw=None, shown=False, zoom=1):
+        """The image with its blobs' graphics drawn over it, each labelled with its id, as
+        blob-analyze --overlay draws them: a (height * zoom, width * zoom, 3) uint8 RGB array.
+        image: a uint8 array of the scene's size; default the array given to analyze as it is now
+        (the scene keeps a reference to it, not a copy). draw: graphics names, as --draw takes
+        them (default centerOfMass, label, imageBoundingBox, boundary). shown: the view's blobs
+        only. zoom (1 .. 8): output pels per image pel."""
+        image = self._image if image is None else _args.image("image", image)
+        draw = "" if draw is None else ",".join(_args.text("draw", name) for name in draw)
+        return self._c.overlay(image, draw, _args.flag("shown", shown), _args.integer("zoom", zoom, 1, 8))
+
+    def _repr_html_(self):
+        """A notebook's view: the overlay (of images up to 2048 x 2048 pels) and the first rows of
+        the table."""
+        rows = min(len(self), _REPR_ROWS)
+        names = [name for name in _REPR_MEASURES if name in TABLE_MEASURES]
+        table = self.table(names)
+        columns = ["id", "parent", "label", "numChildren", *names]
+        cell = lambda v: "" if isinstance(v, float) and _np.isnan(v) else _html.escape(f"{v:.6g}")
+        head = "".join(f"<th>{c}</th>" for c in columns)
+        body = "".join("<tr>" + "".join(f"<td>{cell(table[c][i].item())}</td>" for c in columns) + "</tr>"
+                       for i in range(rows))
+        note = f"{self.width} \u00d7 {self.height} pels, {len(self)} blobs and holes"
+        if rows < len(self):
+            note += f"; the first {rows} listed"
+        picture = ""
+        if max(self.width, self.height) <= 2048 and min(self.width, self.height) > 0:
+            zoom = max(1, min(8, -(-512 // max(self.width, self.height))))
+            data = _base64.b64encode(_blob.png(self.overlay(zoom=zoom))).decode("ascii")
+            picture = (f'<img src="data:image/png;base64,{data}" alt="overlay" '
+                       'style="max-width:100%;image-rendering:pixelated">')
+        return (f"<div>{picture}<p>{note}</p><table><thead><tr>{head}</tr></thead>"
+                f"<tbody>{body}</tbody></table></div>")
 
     def table(self, measures=None, shown=False):
         """A dict of numpy arrays, one row per blob in id order (shown: in view order): the columns

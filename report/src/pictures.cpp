@@ -67,8 +67,9 @@ class Base64Text : public std::streambuf {
   int held_ = 0;
 };
 
-// embeddedPng(image): a data URI of the image as a PNG file, encoded as it is compressed.
-std::string embeddedPng(const GreyImage& image) {
+}  // namespace
+
+std::string pngDataUri(const GreyImage& image) {
   std::string text = "data:image/png;base64,";
   Base64Text buffer(text);
   std::ostream stream(&buffer);
@@ -78,6 +79,8 @@ std::string embeddedPng(const GreyImage& image) {
   buffer.finish();
   return text;
 }
+
+namespace {
 
 void writeRows(std::ostream& out, long width, long height, int channels, const unsigned char* first,
                std::size_t stride) {
@@ -112,26 +115,41 @@ int overlayZoom(long width, long height) {
 
 void writeOverlay(std::ostream& out, const GreyImage& image, const kcBlobSceneDescription& scene, unsigned long flags,
                   bool shown, bool svg) {
+  if (!svg) {
+    const kcRgbImage canvas =
+        renderOverlay(toPelBuffer(image), scene, flags, shown, overlayZoom(image.width, image.height));
+    writeRows(out, canvas.width, canvas.height, 3, canvas.pels.data(), 3 * static_cast<std::size_t>(canvas.width));
+    return;
+  }
   kcGraphicView view;
   view.imageFromClient = scene.imageFromClientXform();
   view.width = image.width;
   view.height = image.height;
-  const std::vector<const kcBlob*> blobs = scene.allBlobs(shown);
-  const auto draw = [flags](const kcBlob& blob) {
-    kcGraphicList list;
-    blob.draw(list, flags, std::to_wstring(blob.id()));
-    return list;
-  };
-  if (svg) {
-    kcSvgWriter writer(out, view, embeddedPng(image));
-    for (const kcBlob* blob : blobs) writer.add(draw(*blob));
-    writer.finish();
-    return;
+  kcSvgWriter writer(out, view, pngDataUri(image));
+  kcGraphicList list;
+  for (const kcBlob* blob : scene.allBlobs(shown)) {
+    list.clear();
+    blob->draw(list, flags, std::to_wstring(blob->id()));
+    writer.add(list);
   }
-  view.zoom = overlayZoom(image.width, image.height);
-  kcRgbImage canvas = kfRgbFromGrey(toPelBuffer(image), view.zoom);
-  for (const kcBlob* blob : blobs) kfRenderGraphics(draw(*blob), view, canvas);
-  writeRows(out, canvas.width, canvas.height, 3, canvas.pels.data(), 3 * static_cast<std::size_t>(canvas.width));
+  writer.finish();
+}
+
+kcRgbImage renderOverlay(const kcPelBuffer_const<unsigned char>& image, const kcBlobSceneDescription& scene,
+                         unsigned long flags, bool shown, int zoom) {
+  kcGraphicView view;
+  view.imageFromClient = scene.imageFromClientXform();
+  view.width = image.width();
+  view.height = image.height();
+  view.zoom = zoom;
+  kcRgbImage canvas = kfRgbFromGrey(image, zoom);
+  kcGraphicList list;
+  for (const kcBlob* blob : scene.allBlobs(shown)) {
+    list.clear();
+    blob->draw(list, flags, std::to_wstring(blob->id()));
+    kfRenderGraphics(list, view, canvas);
+  }
+  return canvas;
 }
 
 void writeLabelImage(std::ostream& out, const kcBlobSceneDescription& scene, bool shown) {

@@ -91,3 +91,22 @@ def test_threads_give_the_serial_scene():
     threads = [threading.Thread(target=lambda w=w: (barrier.wait(), w(), results.append(scene.table()))) for w in work]
     [t.start() for t in threads] + [t.join() for t in threads]
     assert len(results) == 4 and all(tables_equal(r, one) for r in results)
+
+
+def test_overlay_is_blob_analyzes_and_shows_in_a_notebook(tmp_path):
+    image = random_image(7, 40, 70)
+    scene = blob.analyze(image, threshold=60)
+    png = tmp_path / "overlay.png"
+    blob_analyze("--threshold", 60, "--overlay", png, write_pgm(tmp_path / "i.pgm", image))
+    drawn = scene.overlay(zoom=8)  # the program enlarges a 70-pel image 8 times
+    for channel, grey in enumerate(("red", "green", "blue")):
+        assert np.array_equal(drawn[..., channel], blob.read_image(png, grey=grey))
+    plain = scene.overlay(image=np.zeros_like(image), draw=["boundary"], shown=True)
+    assert plain.shape == (40, 70, 3) and plain.any() and not plain[..., 0].any()  # cyan lines on black
+    for kwargs in ({"image": image[1:]}, {"draw": ["nothing"]}, {"zoom": 9}):
+        with pytest.raises(ValueError):
+            scene.overlay(**kwargs)
+    page = scene._repr_html_()
+    assert blob._base64.b64encode(blob._blob.png(drawn)).decode() in page
+    ids = [int(i) for i in re.findall(r"<tr><td>(\d+)</td>", page)]
+    assert ids == list(scene.table(["area"])["id"][:20]) and len(scene) > 20

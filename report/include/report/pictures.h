@@ -4,6 +4,8 @@
 
 #include <report/image_io.h>
 
+#include <graphics/render.h>
+
 #include <iosfwd>
 #include <string>
 
@@ -23,6 +25,9 @@ unsigned long drawFlags(const std::string& list);
 // number that makes the longer side at least 512 pels, at most 8.
 int overlayZoom(long width, long height);
 
+// pngDataUri(image): a data: URI of image as a grey PNG file, base64-encoded as it is compressed.
+std::string pngDataUri(const GreyImage& image);
+
 // writeOverlay(out, image, scene, flags, shown, svg): the image with the graphics flags select of
 // each blob of scene.allBlobs(shown), labelled with its id, written to out. svg true: an SVG
 // document (the image embedded as a PNG, graphics as vector elements in image coordinates); false:
@@ -33,6 +38,12 @@ int overlayZoom(long width, long height);
 // state, and out may hold part of the picture after a throw.
 void writeOverlay(std::ostream& out, const GreyImage& image, const kcBlobSceneDescription& scene, unsigned long flags,
                   bool shown, bool svg);
+
+// renderOverlay(image, scene, flags, shown, zoom): image enlarged zoom times (1..8) with the graphics
+// flags select of each blob of scene.allBlobs(shown) drawn over it, each labelled with its id, as
+// writeOverlay's PNG shows it. Library errors pass through.
+kcRgbImage renderOverlay(const kcPelBuffer_const<unsigned char>& image, const kcBlobSceneDescription& scene,
+                         unsigned long flags, bool shown, int zoom);
 
 // writeLabelImage(out, scene, shown): scene.makeImage(shown, 0) as an 8-bit grey PNG, written row
 // by row: each pel the value the scene paints there (a binary image's blobs are 1, holes and
