@@ -96,6 +96,8 @@ void writeTiff(const std::string& path, const std::vector<GreyImage>& pages, con
   TIFFClose(tif);
 }
 
+// writeJpeg(path, image, components): quality 100, no chroma subsampling; 3 components: RGB of
+// (v, v/2, 255 - v).
 void writeJpeg(const std::string& path, const GreyImage& image, int components) {
   jpeg_compress_struct info{};
   jpeg_error_mgr errors{};
@@ -109,11 +111,16 @@ void writeJpeg(const std::string& path, const GreyImage& image, int components) 
   info.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, 100, TRUE);
+  for (int c = 0; c < components; ++c) info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
   jpeg_start_compress(&info, TRUE);
   std::vector<unsigned char> row;
   for (long y = 0; y < image.height; ++y) {
     row.clear();
-    for (long x = 0; x < image.width; ++x) row.insert(row.end(), static_cast<std::size_t>(components), image.pels[static_cast<std::size_t>(y * image.width + x)]);
+    for (long x = 0; x < image.width; ++x) {
+      const unsigned char v = image.pels[static_cast<std::size_t>(y * image.width + x)];
+      if (components == 1) row.push_back(v);
+      else row.insert(row.end(), {v, static_cast<unsigned char>(v / 2), static_cast<unsigned char>(255 - v)});
+    }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&info, rows, 1);
   }
@@ -224,6 +231,18 @@ TEST(ImageFormats, everyForm_givesThePelsWrittenOrTheirGrey) {
     }
     std::filesystem::remove(path);
   }
+  // Colour JPEG is lossy even at quality 100 (the YCbCr round trip): each rule within 3 of its grey.
+  const GreyImage image = blocks(37, 29, 8, 5);
+  const std::string path = tempPath("colour.jpg");
+  writeJpeg(path, image, 3);
+  for (ColourToGrey rule : {ColourToGrey::eLuma, ColourToGrey::eRed, ColourToGrey::eGreen, ColourToGrey::eBlue}) {
+    const GreyImage got = report::readImage(path, 1 << 20, rule), want = asGrey(image, rule);
+    ASSERT_EQ(got.pels.size(), want.pels.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < got.pels.size(); ++i) worst = std::max(worst, std::abs(got.pels[i] - want.pels[i]));
+    EXPECT_LE(worst, 3) << static_cast<int>(rule);
+  }
+  std::filesystem::remove(path);
 }
 
 TEST(ImageFormats, multiPageTiff_readsEachPageAndCountsThem) {
