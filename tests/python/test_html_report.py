@@ -15,7 +15,7 @@ from conftest import random_image, write_pgm
 
 DATA = re.compile(r'<script type="application/json" class="data">(.*?)</script>', re.S)
 SECTION = re.compile(r'<section class="image">(.*?)</section>', re.S)
-PATH = re.compile(r'<path data-id="(\d+)" class="(blob|hole)"')
+PATH = re.compile(r'<path data-id="(\d+)" class="(blob|hole)" d="([^"]*)"')
 
 
 def run(*args):
@@ -24,6 +24,18 @@ def run(*args):
 
 def sections(page):
     return [(json.loads(DATA.search(s).group(1)), s) for s in SECTION.findall(page)]
+
+
+def enclosed(d):  # the area an outline's path encloses (shoelace)
+    x, y, twice = 0, 0, 0
+    for step, number in re.findall(r"([MhvZ])(-?\d*)", d):
+        if step == "M":
+            x, y = int(number), int(re.match(r"M-?\d+ (-?\d+)", d).group(1))
+        elif step in "hv":
+            nx, ny = (x + int(number), y) if step == "h" else (x, y + int(number))
+            twice += x * ny - nx * y
+            x, y = nx, ny
+    return abs(twice) // 2
 
 
 def dots(width, height):  # single pels two apart: one blob each
@@ -53,8 +65,13 @@ def test_page_holds_each_image_as_the_json_report_does(tmp_path):
         columns = data["columns"]
         assert [dict(zip(columns, row)) for row in data["rows"]] == image["blobs"]
         assert data["total"] == len(image["blobs"]) and (data["width"], data["height"]) == (64, 48)
-        outlines = {int(i): kind for i, kind in PATH.findall(section)}
-        assert outlines == {b["id"]: "hole" if b["label"] == 0 else "blob" for b in image["blobs"]}
+        outlines = {int(i): (kind, enclosed(d)) for i, kind, d in PATH.findall(section)}
+        assert {i: kind for i, (kind, _) in outlines.items()} == {
+            b["id"]: "hole" if b["label"] == 0 else "blob" for b in image["blobs"]}
+        # An outline encloses its region's pels and its children's outlines.
+        for b in image["blobs"]:
+            inside = sum(outlines[c["id"]][1] for c in image["blobs"] if c["parent"] == b["id"])
+            assert outlines[b["id"]][1] == b["area"] + inside
     # Nothing is fetched: every address is data: and the one namespace.
     assert set(re.findall(r"https?://[^\"' ]*", text)) == {"http://www.w3.org/2000/svg"}
     assert all(a.startswith("data:") for a in re.findall(r'(?:src|href)="([^"]*)"', text))
