@@ -223,8 +223,14 @@ const char* const kScript = R"js(
     }
     keep();
   }
+  // Each section is built when it comes near the window, so that a page of many images opens at once.
   const sections = document.querySelectorAll('section.image');
-  sections.forEach(setUp);
+  const near = new IntersectionObserver(entries => entries.forEach(entry => {
+    if (!entry.isIntersecting) return;
+    near.unobserve(entry.target);
+    setUp(entry.target);
+  }), {rootMargin: '400px'});
+  sections.forEach(section => near.observe(section));
   document.querySelector('p.summary').textContent =
     sections.length + (sections.length === 1 ? ' image' : ' images') + '; point at a row or an outline to find the other.';
 })();

@@ -2,7 +2,8 @@
 // fetched) for every image of a run. Per image: the image with its blobs' outlines drawn over it
 // as SVG, and a table of the blobs with the chosen measures that sorts by any column and filters by
 // a range of one measure; pointing at a row highlights its outline and pointing at an outline
-// highlights its row; a histogram of a chosen measure over the rows the filter keeps.
+// highlights its row; a histogram of a chosen measure over the rows the filter keeps. The script
+// builds each section's table when the section comes near the window.
 #pragma once
 
 #include <report/image_io.h>
