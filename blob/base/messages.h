@@ -36,8 +36,14 @@ struct kc_BlobMessages {
     eMinPelsNegative = 26,
     eImageEmpty = 27,
     eBadThreads = 28,
+    eStreamSegmentation = 29,
+    eStreamConnectivity = 30,
+    eStreamMaskOrMorph = 31,
+    eStreamWidth = 32,
+    eStreamRowWidth = 33,
+    eStreamEnded = 34,
   };
-  static constexpr int kToolCount = 29;
+  static constexpr int kToolCount = 35;
   static constexpr const wchar_t* kTool[kToolCount] = {
       L"The map (or pre map) is meaningless except when using mapped segmentation or threshold "
       L"image segmentation.",
@@ -75,6 +81,12 @@ struct kc_BlobMessages {
       L"The minimum number of pels for connectivity cleanup must be nonnegative.",
       L"The width and height of image must be > 0.",
       L"The number of threads must be >= 0 (0: one per core).",
+      L"A stream cannot use percentage thresholds or a threshold image: they need the whole image.",
+      L"A stream cannot use labelled or whole-image connectivity.",
+      L"A stream cannot use a mask or morphology.",
+      L"The width of a stream must be in the range [1, 2^31 - 1].",
+      L"The rows fed to a stream must be bound and as wide as the stream.",
+      L"The stream has ended: it was finished, or failed part way.",
   };
 
   // Scene description; entry eBadId goes with BadId, eDuplicateFilter with DuplicateFilter,

@@ -1,0 +1,472 @@
+// The streaming analysis: rows encoded as they come, a row-by-row tracker of foreground and
+// background regions that tells when a top-level tree is complete, and the analysis of each
+// complete tree's runs, cut out of the rows the stream keeps.
+#include <blob/blobstream.h>
+
+#include "analysis/params_check.h"
+#include "base/messages.h"
+#include "connect/connect_settings.h"
+
+#include <foundation/assert.h>
+#include <foundation/attention.h>
+#include <foundation/rlebuffer.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Msg = kc_BlobMessages;
+using Column = std::int32_t;
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+[[noreturn]] void refuse(Msg::Tool message) { throw kcBlobDefs::BadParams(Msg::kTool[message]); }
+
+struct ValueRun {
+  Column x;
+  Column xe;
+  unsigned char value;
+};
+
+// A maximal run of one kind (foreground: any value but 0) and its region in the tracker's union-find.
+struct KindRun {
+  Column x;
+  Column xe;
+  bool fg;
+  std::uint32_t set;
+};
+
+// Where a finished foreground region's tree lies: its bounding box and a pel of it (its first run).
+struct TreeBox {
+  long y0, y1;
+  Column x0, xe;
+  long seedY;
+  Column seedX;
+};
+
+// A region of the tracker (the attributes of a union-find root). Foreground is 8-connected and
+// background 4-connected, as in the grey-scale scan. A background region is outside once it
+// reaches the image's left, right or top edge; finished foreground regions waiting for the
+// background around them to turn out outside hang on that background region's list.
+struct Region {
+  bool fg;
+  bool outside;
+  long yMin;
+  Column xMin, xEnd;
+  long seedY;
+  Column seedX;
+  std::uint32_t waitHead = kNone;  // into State::waiting
+  std::uint32_t waitTail = kNone;
+};
+
+struct Waiting {
+  TreeBox box;
+  std::uint32_t next;
+};
+
+// kindRuns(values, out): the maximal runs of one kind of a row of value runs.
+void kindRuns(const std::vector<ValueRun>& values, std::vector<KindRun>& out) {
+  out.clear();
+  for (const ValueRun& v : values) {
+    const bool fg = v.value != 0;
+    if (!out.empty() && out.back().fg == fg) out.back().xe = v.xe;
+    else out.push_back(KindRun{v.x, v.xe, fg, kNone});
+  }
+}
+
+// touches(up, run): whether up (row above) and run (row below) of the same kind are connected:
+// foreground also across a corner, background only along an edge.
+inline bool touches(const KindRun& up, const KindRun& run) {
+  const Column margin = run.fg ? 1 : 0;
+  return up.x < run.xe + margin && run.x < up.xe + margin;
+}
+
+// forTouching(above, row, connected, f): calls f(a, r) for each run a of above and r of row whose
+// columns meet, along an edge or (when connected(a, r) says so) across a corner, walking both rows
+// once.
+template <class Connected, class F>
+void forTouching(const std::vector<KindRun>& above, const std::vector<KindRun>& row, Connected connected, F f) {
+  std::size_t a = 0;
+  for (const KindRun& r : row) {
+    while (a < above.size() && above[a].xe < r.x) ++a;
+    for (std::size_t k = a; k < above.size() && above[k].x <= r.xe; ++k)
+      if (connected(above[k], r)) f(above[k], r);
+  }
+}
+
+// runAt(row, x): the index of the run of row covering column x (the row covers every column).
+std::size_t runAt(const std::vector<KindRun>& row, Column x) {
+  const auto it = std::upper_bound(row.begin(), row.end(), x, [](Column c, const KindRun& r) { return c < r.x; });
+  return static_cast<std::size_t>(it - row.begin()) - 1;
+}
+
+// Tracker: the stream's state: the rows kept, the regions open at the last row and the trees
+// complete. A class of this file alone, so that nothing of it is exported with kcBlobStream.
+struct Tracker {
+  kcBlobParams params;
+  Column width = 0;
+  long rows = 0;            // rows fed
+  bool finished = false;
+  bool broken = false;
+  long numbered = 0;        // trees handed a number
+  // The rows kept: window[i] is row firstKept + i, as value runs.
+  std::deque<std::vector<ValueRun>> window;
+  long firstKept = 0;
+  std::vector<std::vector<ValueRun>> spare;  // row vectors to reuse
+  // The tracker: the last row's kind runs with their regions, and the regions open there.
+  std::vector<KindRun> above, current;
+  std::vector<Region> open;
+  std::vector<std::uint32_t> up;  // union-find over open regions, then the current row's runs
+  std::vector<Region> sets;       // attributes by union-find entry (valid at roots)
+  std::vector<std::uint8_t> seen;
+  std::vector<std::uint32_t> renumber;
+  std::vector<Waiting> waiting;
+  std::vector<std::uint32_t> freeWaiting;
+  // Complete trees: their scenes, in the order they completed, with their numbers.
+  std::deque<std::pair<long, std::unique_ptr<kcBlobSceneDescription>>> done;
+  kcBlobResults results;  // the analyses of the trees, reused
+  // Scratch of cutting a tree out.
+  std::vector<std::vector<KindRun>> cutRows;
+  std::vector<std::vector<ValueRun>> cutValues;
+  std::vector<std::uint32_t> cutUp;
+  std::vector<std::uint8_t> cutFlag;
+  std::vector<unsigned char> pels;
+
+  std::uint32_t find(std::uint32_t a) {
+    while (up[a] != a) a = up[a] = up[up[a]];
+    return a;
+  }
+  void unite(std::uint32_t a, std::uint32_t b);
+  void becameOutside(std::uint32_t root);
+  void wait(std::uint32_t bgRoot, const TreeBox& box);
+  void releaseWaiting(std::uint32_t head);
+  void step(long y, std::vector<ValueRun>& values);
+  void closeAt(long y, bool last);
+  void complete(const TreeBox& box);
+  void dropRows();
+};
+
+void Tracker::unite(std::uint32_t a, std::uint32_t b) {
+  a = find(a);
+  b = find(b);
+  if (a == b) return;
+  Region& ra = sets[a];
+  Region& rb = sets[b];
+  KC_ASSERT(ra.fg == rb.fg, "only regions of one kind join");
+  up[a] = b;
+  rb.yMin = std::min(rb.yMin, ra.yMin);
+  rb.xMin = std::min(rb.xMin, ra.xMin);
+  rb.xEnd = std::max(rb.xEnd, ra.xEnd);
+  if (ra.seedY < rb.seedY || (ra.seedY == rb.seedY && ra.seedX < rb.seedX)) {
+    rb.seedY = ra.seedY;
+    rb.seedX = ra.seedX;
+  }
+  if (ra.waitHead != kNone) {
+    if (rb.waitHead == kNone) rb.waitHead = ra.waitHead;
+    else waiting[rb.waitTail].next = ra.waitHead;
+    rb.waitTail = ra.waitTail;
+  }
+  const bool wasOutside = rb.outside;
+  rb.outside = rb.outside || ra.outside;
+  if (rb.outside && (!wasOutside || ra.waitHead != kNone)) becameOutside(b);
+}
+
+// becameOutside(root): the background region root reaches an edge: the trees waiting on it are
+// complete, in the order they finished.
+void Tracker::becameOutside(std::uint32_t root) {
+  Region& r = sets[root];
+  r.outside = true;
+  for (std::uint32_t w = r.waitHead; w != kNone;) {
+    const std::uint32_t next = waiting[w].next;
+    complete(waiting[w].box);
+    freeWaiting.push_back(w);
+    w = next;
+  }
+  r.waitHead = r.waitTail = kNone;
+}
+
+void Tracker::wait(std::uint32_t bgRoot, const TreeBox& box) {
+  std::uint32_t w;
+  if (!freeWaiting.empty()) {
+    w = freeWaiting.back();
+    freeWaiting.pop_back();
+    waiting[w] = Waiting{box, kNone};
+  } else {
+    w = static_cast<std::uint32_t>(waiting.size());
+    waiting.push_back(Waiting{box, kNone});
+  }
+  Region& r = sets[bgRoot];
+  if (r.waitHead == kNone) r.waitHead = w;
+  else waiting[r.waitTail].next = w;
+  r.waitTail = w;
+}
+
+// releaseWaiting(head): a hole closed: the trees waiting on it lie inside its encloser's tree.
+void Tracker::releaseWaiting(std::uint32_t head) {
+  for (std::uint32_t w = head; w != kNone; w = waiting[w].next) freeWaiting.push_back(w);
+}
+
+// step(y, values): row y against the row above. Its kind runs start regions of their own and join
+// the open regions they touch; then the regions the row no longer reaches are finished.
+void Tracker::step(long y, std::vector<ValueRun>& values) {
+  kindRuns(values, current);
+  const auto openCount = static_cast<std::uint32_t>(open.size());
+  up.resize(openCount + current.size());
+  sets.resize(up.size());
+  for (std::uint32_t i = 0; i < openCount; ++i) {
+    up[i] = i;
+    sets[i] = open[i];
+  }
+  for (std::size_t j = 0; j < current.size(); ++j) {
+    const KindRun& run = current[j];
+    const auto id = static_cast<std::uint32_t>(openCount + j);
+    up[id] = id;
+    sets[id] = Region{run.fg, !run.fg && (y == 0 || run.x == 0 || run.xe == width), y, run.x, run.xe, y, run.x};
+    current[j].set = id;
+  }
+  forTouching(above, current, [](const KindRun& a, const KindRun& r) { return a.fg == r.fg && touches(a, r); },
+              [this](const KindRun& a, const KindRun& r) { unite(r.set, a.set); });
+  closeAt(y, false);
+}
+
+// closeAt(y, last): the regions open above row y that row y does not reach are finished (every
+// open region when last: the image ended before row y). A finished foreground region's tree is
+// complete when the background below it is outside, and waits on that background otherwise; a
+// finished background region that is not outside is a hole, and what waits on it is inside the
+// tree of the foreground below it. The regions row y reaches become the open ones.
+void Tracker::closeAt(long y, bool last) {
+  seen.assign(up.size(), 0);
+  if (!last)
+    for (const KindRun& run : current) seen[find(run.set)] = 1;
+  for (const KindRun& run : above) {
+    const std::uint32_t root = find(run.set);
+    if (seen[root]) continue;
+    seen[root] = 1;
+    const Region& r = sets[root];
+    if (r.fg) {
+      const TreeBox box{r.yMin, y - 1, r.xMin, r.xEnd, r.seedY, r.seedX};
+      if (last) {
+        complete(box);
+      } else {
+        const std::uint32_t below = find(current[runAt(current, run.x)].set);
+        if (sets[below].outside) complete(box);
+        else wait(below, box);
+      }
+    } else if (last) {
+      becameOutside(root);  // the bottom edge
+    } else if (!r.outside) {
+      releaseWaiting(r.waitHead);
+    }
+  }
+  if (last) {
+    above.clear();
+    open.clear();
+    return;
+  }
+  renumber.assign(up.size(), kNone);
+  open.clear();
+  for (KindRun& run : current) {
+    const std::uint32_t root = find(run.set);
+    if (renumber[root] == kNone) {
+      renumber[root] = static_cast<std::uint32_t>(open.size());
+      open.push_back(sets[root]);
+    }
+    run.set = renumber[root];
+  }
+  std::swap(above, current);
+}
+
+// complete(box): cuts the finished region's tree out of the rows kept (its own pels and every pel
+// it encloses; other pels of its bounding box, which reach the box's edge without crossing it,
+// become 0), analyses it and keeps its scene when the cleanup left anything.
+void Tracker::complete(const TreeBox& box) {
+  const long height = box.y1 - box.y0 + 1;
+  cutRows.resize(static_cast<std::size_t>(height));
+  cutValues.resize(static_cast<std::size_t>(height));
+  cutUp.clear();
+  std::uint32_t seedSet = kNone;
+  for (long r = 0; r < height; ++r) {
+    const std::vector<ValueRun>& row = window[static_cast<std::size_t>(box.y0 + r - firstKept)];
+    std::vector<ValueRun>& values = cutValues[static_cast<std::size_t>(r)];
+    values.clear();
+    auto it = std::upper_bound(row.begin(), row.end(), box.x0, [](Column c, const ValueRun& v) { return c < v.x; }) - 1;
+    for (; it != row.end() && it->x < box.xe; ++it)
+      values.push_back(ValueRun{std::max(it->x, box.x0), std::min(it->xe, box.xe), it->value});
+    std::vector<KindRun>& kinds = cutRows[static_cast<std::size_t>(r)];
+    kindRuns(values, kinds);
+    for (KindRun& k : kinds) {
+      k.set = static_cast<std::uint32_t>(cutUp.size());
+      cutUp.push_back(k.set);
+      if (box.y0 + r == box.seedY && k.x <= box.seedX && box.seedX < k.xe) seedSet = k.set;
+    }
+  }
+  KC_ASSERT(seedSet != kNone, "a tree's first pel lies in its box");
+  const auto cutFind = [this](std::uint32_t a) {
+    while (cutUp[a] != a) a = cutUp[a] = cutUp[cutUp[a]];
+    return a;
+  };
+  const auto join = [&](std::uint32_t a, std::uint32_t b) { cutUp[cutFind(a)] = cutFind(b); };
+  // The region itself: foreground 8-connected from its first pel.
+  for (long r = 1; r < height; ++r)
+    forTouching(cutRows[static_cast<std::size_t>(r - 1)], cutRows[static_cast<std::size_t>(r)],
+                [](const KindRun& a, const KindRun& run) { return a.fg && run.fg && touches(a, run); },
+                [&](const KindRun& a, const KindRun& run) { join(a.set, run.set); });
+  cutFlag.assign(cutUp.size(), 0);  // 1: the region's own run
+  for (const auto& row : cutRows)
+    for (const KindRun& run : row)
+      if (run.fg && cutFind(run.set) == cutFind(seedSet)) cutFlag[run.set] = 1;
+  // What lies outside it: every other pel joined along edges to the others, from the box's edge.
+  for (std::uint32_t i = 0; i < cutUp.size(); ++i) cutUp[i] = i;
+  std::uint32_t edge = kNone;
+  for (long r = 0; r < height; ++r) {
+    const auto& row = cutRows[static_cast<std::size_t>(r)];
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      const KindRun& run = row[i];
+      if (cutFlag[run.set]) continue;
+      if (r == 0 || r == height - 1 || run.x == box.x0 || run.xe == box.xe) {
+        if (edge == kNone) edge = run.set;
+        else join(run.set, edge);
+      }
+      if (i > 0 && !cutFlag[row[i - 1].set]) join(row[i - 1].set, run.set);
+    }
+    if (r > 0)
+      forTouching(cutRows[static_cast<std::size_t>(r - 1)], row,
+                  [this](const KindRun& a, const KindRun& run) {
+                    return !cutFlag[a.set] && !cutFlag[run.set] && a.x < run.xe && run.x < a.xe;
+                  },
+                  [&](const KindRun& a, const KindRun& run) { join(a.set, run.set); });
+  }
+  // The tree's pels in a pel image of the box widened by a pel where the image goes on, encoded as
+  // they are; its position is the box's, so every coordinate is the whole image's.
+  const long top = std::max(0L, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
+  const Column left = std::max<Column>(0, box.x0 - 1), right = std::min(width, box.xe + 1);
+  kcPelBuffer<unsigned char> cut(right - left, bottom - top + 1);
+  for (long y = 0; y < cut.height(); ++y) std::fill_n(cut.pointToRow(y), cut.width(), 0);
+  for (long r = 0; r < height; ++r) {
+    unsigned char* out = cut.pointToRow(box.y0 + r - top) - left;
+    const auto& kinds = cutRows[static_cast<std::size_t>(r)];
+    std::size_t k = 0;
+    for (const ValueRun& v : cutValues[static_cast<std::size_t>(r)]) {
+      while (kinds[k].xe <= v.x) ++k;
+      const std::uint32_t s = kinds[k].set;
+      if (cutFlag[s] || (edge == kNone || cutFind(s) != cutFind(edge))) std::fill(out + v.x, out + v.xe, v.value);
+    }
+  }
+  kcRLEBuffer runs;
+  runs.encode(cut);
+  runs.offset(kcPair<long>(left, top));
+  kfBlobAnalysis<kcRLEBuffer>(runs, params, results);
+  std::unique_ptr<kcBlobSceneDescription> scene(results.connectedBlobs());
+  results.relinquishBSDOwnership();
+  if (scene->numBlobs(false) > 0) done.emplace_back(++numbered, std::move(scene));
+}
+
+// dropRows(): forgets the rows no open region and no waiting tree reaches.
+void Tracker::dropRows() {
+  long needed = rows;
+  for (const Region& r : open)
+    if (r.fg || !r.outside) needed = std::min(needed, r.yMin);
+  for (const Region& r : open)
+    for (std::uint32_t w = r.waitHead; w != kNone; w = waiting[w].next) needed = std::min(needed, waiting[w].box.y0);
+  while (firstKept < needed && !window.empty()) {
+    spare.push_back(std::move(window.front()));
+    window.pop_front();
+    ++firstKept;
+  }
+}
+
+}  // namespace
+
+struct kcBlobStream::State : Tracker {};
+
+kcBlobStream::kcBlobStream(const kcBlobParams& params, long width) : state_(std::make_unique<State>()) {
+  kf_CheckSegmentation(params);
+  kf_CheckConnectSettings(params.connectivityType(), params.scaleVal(), params.connectivityCleanup(),
+                          params.connectivityMinPels());
+  const auto kind = params.segmentationType();
+  if (kind == kcBlobParams::eThreshImage ||
+      ((kind == kcBlobParams::eHardThresh || kind == kcBlobParams::eSoftThresh) && params.isThreshPercent()))
+    refuse(Msg::eStreamSegmentation);
+  if (params.connectivityType() != kcBlobSceneDescription::eGreyScale) refuse(Msg::eStreamConnectivity);
+  if (!params.mask().isDegenerate() || !params.morph().empty()) refuse(Msg::eStreamMaskOrMorph);
+  if (width < 1 || width > std::numeric_limits<Column>::max()) refuse(Msg::eStreamWidth);
+  state_->params = params;
+  state_->width = static_cast<Column>(width);
+}
+
+kcBlobStream::~kcBlobStream() = default;
+kcBlobStream::kcBlobStream(kcBlobStream&&) noexcept = default;
+kcBlobStream& kcBlobStream::operator=(kcBlobStream&&) noexcept = default;
+
+void kcBlobStream::feed(const kcPelBuffer_const<unsigned char>& rows) {
+  State& s = *state_;
+  if (s.finished || s.broken) refuse(Msg::eStreamEnded);
+  if (!rows.isBound() || rows.width() != s.width) refuse(Msg::eStreamRowWidth);
+  if (rows.height() == 0) return;
+  s.broken = true;  // until the rows are in
+  kcRLEBuffer encoded;
+  switch (s.params.segmentationType()) {
+    case kcBlobParams::eMap: encoded.encode(rows, s.params.map()); break;
+    case kcBlobParams::eHardThresh: encoded.encode(rows, s.params.thresh(), s.params.invert()); break;
+    case kcBlobParams::eSoftThresh:
+      encoded.encode(rows, s.params.thresh(), s.params.hiThresh(), s.params.softness(), s.params.invert());
+      break;
+    default: encoded.encode(rows); break;
+  }
+  for (long r = 0; r < encoded.height(); ++r) {
+    if (r % 16 == 15) kcAttention::check();
+    std::vector<ValueRun> values;
+    if (!s.spare.empty()) {
+      values = std::move(s.spare.back());
+      s.spare.pop_back();
+    }
+    values.clear();
+    Column x = 0;
+    for (const unsigned char* src = encoded.pointToRow(r); src[1] != 0; src += 2) {
+      if (!values.empty() && values.back().value == src[0]) values.back().xe += src[1];
+      else values.push_back(ValueRun{x, x + src[1], src[0]});
+      x += src[1];
+    }
+    if (s.window.empty()) s.firstKept = s.rows;
+    s.window.push_back(std::move(values));
+    ++s.rows;
+    s.step(s.rows - 1, s.window.back());
+    s.dropRows();
+  }
+  s.broken = false;
+}
+
+void kcBlobStream::finish() {
+  State& s = *state_;
+  if (s.finished) return;
+  if (s.broken) refuse(Msg::eStreamEnded);
+  s.broken = true;
+  s.up.resize(s.open.size());
+  s.sets.resize(s.open.size());
+  for (std::uint32_t i = 0; i < s.open.size(); ++i) {
+    s.up[i] = i;
+    s.sets[i] = s.open[i];
+  }
+  s.closeAt(s.rows, true);
+  s.dropRows();
+  s.broken = false;
+  s.finished = true;
+}
+
+std::size_t kcBlobStream::ready() const { return state_->done.size(); }
+
+std::unique_ptr<kcBlobSceneDescription> kcBlobStream::take(long* number) {
+  if (number != nullptr) *number = 0;
+  if (state_->done.empty()) return nullptr;
+  auto [n, scene] = std::move(state_->done.front());
+  state_->done.pop_front();
+  if (number != nullptr) *number = n;
+  return std::move(scene);
+}
+
+long kcBlobStream::rowsFed() const { return state_->rows; }
+long kcBlobStream::rowsHeld() const { return static_cast<long>(state_->window.size()); }

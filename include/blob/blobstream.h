@@ -1,0 +1,83 @@
+// Streaming blob analysis: an image fed band by band, of any height, each top-level blob handed out
+// with every blob and hole inside it as soon as no later row can touch it.
+//
+//   kcBlobStream stream(params, width);
+//   for (each band of rows) {
+//     stream.feed(band);
+//     long number;
+//     while (auto scene = stream.take(&number)) use(number, *scene);
+//   }
+//   stream.finish();  // then take() the rest
+#pragma once
+
+#include <blob/blobdefs.h>
+#include <blob/blobdesc.h>
+#include <blob/blobtool.h>
+
+#include <foundation/pelbuffer.h>
+
+#include <cstddef>
+#include <memory>
+
+// kcBlobStream: the grey-scale analysis of an image that arrives in bands of rows. Each top-level
+// blob is handed out, with its whole tree, as the scene of an analysis of its own, once the rows
+// fed show that nothing below can touch it: the row after its last row ends it when the
+// background around it reaches the image's left, right or top edge by then; otherwise when that
+// background does, or at finish(). A blob inside a hole is part of the tree of the blob around the
+// hole.
+//
+// What each handed-out scene holds: exactly the blobs and holes of that tree as an analysis of the
+// whole image with the same parameters gives them, bit for bit: the same pels, the same tree (ids
+// in the same raster order, numbered from 1 within the tree), every measure, cleanup (prune or
+// fill) included; the scene's image coordinates are those of the whole image (its window is the
+// tree's bounding box widened by one pel where the image has one). The scene's measure settings
+// (angle, exclusion, client transform) are the caller's to set on each scene, as after
+// kfBlobAnalysis. A tree the cleanup removes whole is not handed out and takes no number.
+//
+// Settings: segmentation none, map, hard or soft threshold (not percentages, which need the whole
+// image's histogram, nor a threshold image), grey-scale connectivity, any cleanup; no mask and no
+// morphology. Others are refused by the constructor with kcBlobDefs::BadParams ("A stream cannot
+// ...").
+//
+// Memory: the runs of the rows from the first row of the oldest tree not yet complete (blobs
+// still open, or complete but waiting for the background around them) to the last row fed, the
+// regions open at the last row, and the trees complete but not yet taken (their scenes). Never the
+// whole image: a row is dropped once no open or waiting tree reaches it.
+class BLOB_EXPORT kcBlobStream {
+ public:
+  // kcBlobStream(params, width): a stream of images width pels wide, analysed as params says (a
+  // copy is kept). Throws kcBlobDefs::BadParams for a setting the stream does not support or
+  // that kfBlobAnalysis refuses, and for a width outside 1 .. 2^31 - 1.
+  kcBlobStream(const kcBlobParams& params, long width);
+  ~kcBlobStream();
+  kcBlobStream(kcBlobStream&&) noexcept;
+  kcBlobStream& operator=(kcBlobStream&&) noexcept;
+
+  // feed(rows): the next rows of the image (any height, 0 included). Throws kcBlobDefs::BadParams
+  // for rows of another width, an unbound image or feeding after finish(), changing nothing.
+  // Each tree completed by the rows is analysed here (kfBlobAnalysis on its runs), so its
+  // exceptions pass through. Cancellation: kcAttention::check() every 16 rows. A stream that threw
+  // part way (abandoned, out of memory) is unusable: further feeds and finish() throw BadParams.
+  // Cost: linear in the rows' runs, plus each completed tree's analysis.
+  void feed(const kcPelBuffer_const<unsigned char>& rows);
+
+  // finish(): the image ends after the rows fed; every tree still open is complete (and analysed
+  // here). Further feeds are refused. Calling it twice is harmless.
+  void finish();
+
+  // ready(): the complete trees not yet taken.
+  std::size_t ready() const;
+
+  // take(number): the oldest complete tree not taken, as the scene of an analysis of its own, now
+  // the caller's; null when none is ready. number, when not null, receives the tree's number,
+  // counting from 1 in the order the trees completed (0 with null).
+  std::unique_ptr<kcBlobSceneDescription> take(long* number = nullptr);
+
+  // rowsFed(): rows fed so far. rowsHeld(): rows whose runs the stream keeps now.
+  long rowsFed() const;
+  long rowsHeld() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};

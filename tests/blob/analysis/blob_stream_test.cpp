@@ -1,0 +1,157 @@
+// The streaming analysis against the analysis of the whole image: each tree handed out holds the
+// same blobs, measures and links, whatever the bands; its refusals.
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <blob/blobstream.h>
+#include <blob/blobtool.h>
+#include <foundation/attention.h>
+#include <foundation/pelbuffer.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "connect/connect_fixture.h"
+
+namespace {
+
+using Scene = kcBlobSceneDescription;
+using Key = std::tuple<long, long, long>;  // label, first pel x, y: one region of the whole image
+
+Key keyOf(const kcBlob& b) {
+  std::vector<keBlobDirection> code;
+  const kcPair<long> start = b.boundaryChainCode(code);
+  return {b.label(), start.x(), start.y()};
+}
+
+kcPelBuffer<unsigned char> rowsOf(const connecttest::Grid& g, int y0, int y1) {
+  kcPelBuffer<unsigned char> band(g.width, y1 - y0);
+  for (int y = y0; y < y1; ++y)
+    for (int x = 0; x < g.width; ++x) band.pointToRow(y - y0)[x] = g.at(x, y);
+  return band;
+}
+
+// expectSame(b, whole): b (of a streamed tree) answers as whole (of the whole image) does.
+void expectSame(const kcBlob& b, const kcBlob& whole) {
+  for (int m = 0; m < 43; ++m) {
+    const double got = b.measure(static_cast<kcBlob::Measure>(m)), want = whole.measure(static_cast<kcBlob::Measure>(m));
+    ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "measure " << m << ": " << got << " against " << want;
+  }
+  std::vector<keBlobDirection> code, wholeCode;
+  b.boundaryChainCode(code);
+  whole.boundaryChainCode(wholeCode);
+  ASSERT_EQ(code, wholeCode);
+  ASSERT_EQ(b.parent() == nullptr, whole.parent() == nullptr);
+  if (b.parent() != nullptr) {
+    ASSERT_EQ(keyOf(*b.parent()), keyOf(*whole.parent()));
+  }
+}
+
+TEST(BlobStream, BlobStream_randomImagesInAnyBands_treesAsTheWholeImage) {
+  std::mt19937 rng(34);
+  for (int round = 0; round < 160; ++round) {
+    const int w = 1 + static_cast<int>(rng() % 90), h = 1 + static_cast<int>(rng() % 70);
+    const connecttest::Grid grid = connecttest::randomGrid(rng, w, h);
+    kcBlobParams params;
+    switch (rng() % 3) {
+      case 0: params.setSegmentationNone(static_cast<unsigned char>(1 + rng() % 3)); break;
+      case 1: params.setSegmentationHardThresh(static_cast<unsigned char>(rng() % 256), rng() % 2 == 0); break;
+      default: params.setSegmentationSoftThresh(40, 200, 4, rng() % 2 == 0);
+    }
+    if (rng() % 3 == 0) {
+      params.connectivityCleanup(rng() % 2 ? Scene::ePrune : Scene::eFill);
+      params.connectivityMinPels(1 + static_cast<long>(rng() % 12));
+    }
+    kcBlobResults whole;
+    kfBlobAnalysis(connecttest::pels(grid), params, whole);
+    const Scene& scene = *whole.connectedBlobs();
+    std::map<Key, const kcBlob*> byKey;
+    for (const kcBlob* b : scene.allBlobs(false)) byKey[keyOf(*b)] = b;
+    for (const int band : {1, 7, h}) {
+      SCOPED_TRACE(::testing::Message() << "round " << round << ", " << w << " x " << h << ", bands of " << band);
+      kcBlobStream stream(params, w);
+      std::map<Key, int> seen;
+      long expected = 0;
+      const auto takeAll = [&] {
+        long number = 0;
+        while (auto tree = stream.take(&number)) {
+          ASSERT_EQ(number, ++expected);
+          ASSERT_NE(tree->firstTop(false), nullptr);
+          ASSERT_EQ(tree->firstTop(false)->nextSibling(false), nullptr);  // one top-level blob
+          for (const kcBlob* b : tree->allBlobs(false)) {
+            const auto found = byKey.find(keyOf(*b));
+            ASSERT_NE(found, byKey.end());
+            ++seen[found->first];
+            expectSame(*b, *found->second);
+          }
+        }
+      };
+      for (int y = 0; y < h; y += band) {
+        stream.feed(rowsOf(grid, y, std::min(h, y + band)));
+        takeAll();
+      }
+      stream.finish();
+      takeAll();
+      ASSERT_EQ(seen.size(), byKey.size());
+      for (const auto& [key, count] : seen) ASSERT_EQ(count, 1);
+      ASSERT_EQ(stream.rowsHeld(), 0);
+    }
+  }
+}
+
+// Fed row by row, a tree comes out with the row after its last row once the background around it
+// reaches an edge: the dot inside the U waits for the U's inside to open at the bottom.
+TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
+  const std::vector<std::string> picture = {
+      "............",
+      ".##.........",
+      ".##..#####..",
+      ".....#...#..",
+      "..#..#.#.#..",
+      ".....#...#..",
+      ".....#...#..",
+      "............"};
+  kcBlobStream stream(kcBlobParams(), 12);
+  std::vector<std::tuple<long, long, long>> out;  // rows fed, first pel x, y
+  for (std::size_t y = 0; y < picture.size(); ++y) {
+    kcPelBuffer<unsigned char> row(12, 1);
+    for (int x = 0; x < 12; ++x) row.pointToRow(0)[x] = picture[y][x] == '#' ? 200 : 0;
+    stream.feed(row);
+    while (auto tree = stream.take()) {
+      const auto [label, x, top] = keyOf(*tree->firstTop(false));
+      out.emplace_back(stream.rowsFed(), x, top);
+    }
+  }
+  const std::vector<std::tuple<long, long, long>> expected = {{4, 1, 1}, {6, 2, 4}, {8, 7, 4}, {8, 5, 2}};
+  EXPECT_EQ(out, expected);
+}
+
+TEST(BlobStream, BlobStream_unsupportedSettingsAndBadRows_refused) {
+  const auto refused = [](auto call) { EXPECT_THROW(call(), kcBlobDefs::BadParams); };
+  kcBlobParams percent, labelled, morph, plain;
+  percent.setSegmentationHardThresh(5L, 5L, 50L, false);
+  labelled.connectivityType(Scene::eLabelled);
+  morph.morph({static_cast<keBlobParamsMorphOp>(0)});
+  for (const kcBlobParams* p : {&percent, &labelled, &morph}) refused([&] { kcBlobStream(*p, 10); });
+  refused([&] { kcBlobStream(plain, 0); });
+  kcBlobStream stream(plain, 4);
+  refused([&] { stream.feed(kcPelBuffer<unsigned char>(5, 2)); });
+  refused([&] { stream.feed(kcPelBuffer_const<unsigned char>()); });
+  {
+    kcAttention::Scope scope;
+    scope.requestAbandon();
+    kcPelBuffer<unsigned char> rows(4, 40);
+    EXPECT_THROW(stream.feed(rows), kcAttention::Abandoned);
+  }
+  refused([&] { stream.feed(kcPelBuffer<unsigned char>(4, 1)); });
+  refused([&] { stream.finish(); });
+  kcBlobStream ended(plain, 4);
+  ended.finish();
+  refused([&] { ended.feed(kcPelBuffer<unsigned char>(4, 1)); });
+}
+
+}  // namespace
