@@ -62,6 +62,8 @@ kcRLEBuffer readMask(const Options& options) {
   return mask;
 }
 
+}  // namespace
+
 kcBlobParams makeParams(const Options& options) {
   kcBlobParams params;
   try {
@@ -82,6 +84,8 @@ kcBlobParams makeParams(const Options& options) {
   return params;
 }
 
+namespace {
+
 // diagnosticTexts(recorder): the text of every data object recorded, in record order.
 std::vector<std::string> diagnosticTexts(const kcDiagObject& recorder) {
   std::vector<std::string> texts;
@@ -95,9 +99,8 @@ std::vector<std::string> diagnosticTexts(const kcDiagObject& recorder) {
   return texts;
 }
 
-// setView(options, scene): the filters, sort, extrema settings and client transform of the options
-// on scene. The library's refusals (a second filter on one measure, a low limit above the high one,
-// an exclusion out of range, a transform that cannot be inverted) pass through.
+}  // namespace
+
 void setView(const Options& options, kcBlobSceneDescription& scene) {
   scene.extremaAngle(kcRadian(options.angle));
   switch (options.exclusion) {
@@ -126,6 +129,8 @@ void setView(const Options& options, kcBlobSceneDescription& scene) {
                   options.sortAscending ? kcBlobSceneDescription::eAscending : kcBlobSceneDescription::eDescending);
   }
 }
+
+namespace {
 
 // checkView(options): refuses, before any image is read, a view the library would refuse.
 void checkView(const Options& options) {

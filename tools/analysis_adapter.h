@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class kcBlobParams;
 class kcBlobSceneDescription;
 
 namespace tool {
@@ -23,6 +24,16 @@ class AnalysisError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// makeParams(options): the library's parameters for options; reads and encodes the mask file.
+// Throws UsageError carrying the library's message when it refuses a value, and naming the mask
+// file and the reason when it cannot be read.
+kcBlobParams makeParams(const Options& options);
+
+// setView(options, scene): the filters, sort, extrema settings and client transform of the options
+// on scene. The library's refusals (a second filter on one measure, a low limit above the high one,
+// an exclusion out of range, a transform that cannot be inverted) pass through.
+void setView(const Options& options, kcBlobSceneDescription& scene);
 
 // Extras: what an image gives beyond its report when the options ask.
 struct Extras {

@@ -2,6 +2,7 @@
 #include "analysis_adapter.h"
 #include "batch.h"
 #include "options.h"
+#include "stream_run.h"
 
 #include <report/demo_image.h>
 #include <report/features_file.h>
@@ -238,6 +239,18 @@ int main(int argc, char** argv) {
     }
     const std::vector<ImageInput> files = expandPages(expandInputs(options.images, options.recursive));
     refuseOutputOverInput(options, files);
+    if (options.stream) {
+      OutputFile output(options.outputPath);
+      int status = 0;
+      try {
+        runStream(options, output.stream());
+      } catch (const StreamError& error) {
+        std::cerr << "blob-analyze: " << error.what() << '\n';
+        status = kExitFailure;
+      }
+      output.commit();
+      return status;
+    }
     Analyzer analyzer(options);
     OutputFile output(options.outputPath);
     FeaturesFile features(options.featuresPath);

@@ -298,6 +298,21 @@ const Row kRows[] = {
      },
      "refuse an image or mask of more than N pels before storing it\n"
      "(default 268435456 = 2^28, at most 2147483648 = 2^31)"},
+    {"", "--stream", "", false, Kind::eFlag, "",
+     [](Parser& p, Name, Name) { p.options.stream = true; },
+     "read the one IMAGE (PNG or PGM; a pipe such as /dev/stdin too) row by\n"
+     "row and print each top-level blob with everything inside it as\n"
+     "soon as no later row can touch it: --format json gives a line per\n"
+     "blob tree, csv a row per blob, each line written at once; tree is\n"
+     "the tree's number in the order they complete and rows the rows\n"
+     "read by then. Any height: the image is never held whole"},
+    {"", "--max-open-pels", "", false, Kind::eValue, "N",
+     [](Parser& p, Name name, Name value) {
+       p.options.maxOpenPels = static_cast<std::uint64_t>(parseNumber(value, name, 1, INT64_MAX));
+     },
+     "with --stream, fail when the rows held for open blobs (width x\n"
+     "rows from the first row of the oldest open tree) pass N pels\n"
+     "(default 268435456 = 2^28); --max-pels does not apply to a stream"},
     {"", "--grey", "", false, Kind::eValue, "luma|red|green|blue",
      [](Parser& p, Name name, Name value) {
        p.options.grey = static_cast<report::ColourToGrey>(parseChoice(report::greyChoices(), value, name));
@@ -436,6 +451,17 @@ void Parser::finish() {
     throw UsageError("--overlay and --label-image picture one image; give at most one");
   }
   if (options.recursive && options.images.empty()) throw UsageError("--recursive needs a folder");
+  if (given.count("--max-open-pels") != 0 && !options.stream) throw UsageError("--max-open-pels limits --stream; add --stream");
+  if (options.stream) {
+    if (options.images.size() != 1 || options.recursive) throw UsageError("--stream reads one image; give exactly one");
+    if (options.format == report::Format::eTable) {
+      throw UsageError("--stream writes lines as blobs complete; add --format json or --format csv");
+    }
+    for (const char* option : {"--shown", "--overlay", "--label-image", "--features", "--html", "--report", "--jobs",
+                               "--threads", "--max-pels"}) {
+      if (given.count(option) != 0) throw UsageError(std::string("--stream cannot be combined with ") + option);
+    }
+  }
   if (options.noSort && options.sortMeasure >= 0) throw UsageError("--sort and --no-sort cannot be combined");
   if (!options.shown && (!options.filters.empty() || options.sortMeasure >= 0 || options.noSort)) {
     throw UsageError("--filter, --sort and --no-sort choose the view that --shown lists; add --shown");

@@ -69,6 +69,8 @@ struct Options {
   bool recursive = false;         // --recursive: folders are searched in their subfolders too
   int jobs = 0;                   // -j N / --jobs N: images analysed at once; 0: one per core
   int threads = 0;                // --threads N: threads per image; 0: the cores the jobs leave
+  bool stream = false;             // --stream: one image read and reported row by row
+  std::uint64_t maxOpenPels = report::kDefaultMaxPels;  // --max-open-pels: the rows a stream may hold
   bool help = false;
   bool version = false;
 };
@@ -97,7 +99,9 @@ class UsageError : public std::runtime_error {
 // or non-finite --angle or --xform. The library judges the values themselves
 // (an exclusion out of range, a transform that cannot be inverted), as are filters on the same
 // measure twice and a low limit above the high one. --report is refused with a format other than
-// table.
+// table. --stream is refused with other than one image, the table format, --shown and what it
+// chooses, the pictures, --features, --html, --report, -j and --threads, and --max-pels;
+// --max-open-pels without --stream.
 Options parseOptions(const std::vector<std::string>& args);
 
 // helpText(): the --help text, listing every option and the exit statuses.

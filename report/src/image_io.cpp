@@ -435,7 +435,111 @@ GreyImage readPgm(std::FILE* file, std::uint64_t maxPels) {
   }
 }
 
+// pngReadOneRow: the next row of a pass-less PNG, false after a jump.
+bool pngReadOneRow(png_structp png, unsigned char* row) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_read_row(png, row, nullptr);
+  return true;
+}
+
+bool pngFinish(png_structp png, PngInput& input) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  input.stage = PngStage::eEnd;
+  png_read_end(png, nullptr);
+  return true;
+}
+
 }  // namespace
+
+struct ImageRows::State {
+  FilePtr file;
+  long width = 0;
+  long height = 0;
+  long done = 0;
+  long pgmMaxval = 0;  // 0: a PNG
+  ColourToGrey grey = ColourToGrey::eRefuse;
+  PngMessage message;
+  std::unique_ptr<PngReader> png;
+  PngInput input;
+  bool colour = false;
+  std::vector<unsigned char> row;  // a colour PNG row
+};
+
+ImageRows::ImageRows(const std::string& path, ColourToGrey grey) : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.file = openFile(path, "rb");
+  s.grey = grey;
+  unsigned char magic[8] = {};
+  std::size_t got = std::fread(magic, 1, 2, s.file.get());
+  if (got == 2 && magic[0] == 'P') {
+    if (magic[1] != '5') refuseNetpbm(magic[1]);
+    const int afterMagic = std::getc(s.file.get());
+    if (!isPgmSpace(afterMagic) && afterMagic != '#') throw ImageError("damaged PGM header: no white space after P5");
+    std::ungetc(afterMagic, s.file.get());
+    s.width = readPgmNumber(s.file.get(), "width");
+    s.height = readPgmNumber(s.file.get(), "height");
+    s.pgmMaxval = readPgmNumber(s.file.get(), "maxval");
+    if (s.pgmMaxval < 1) throw ImageError("damaged PGM header: maxval must be at least 1");
+    if (s.pgmMaxval > 255) throw ImageError("16-bit PGM (maxval above 255) is not supported");
+  } else if (got == 2 && magic[0] == 0x89 && std::fread(magic + 2, 1, 6, s.file.get()) == 6 &&
+             png_sig_cmp(magic, 0, 8) == 0) {
+    s.png = std::make_unique<PngReader>(&s.message);
+    s.input.file = s.file.get();
+    PngHeader header;
+    if (!pngReadHeader(s.png->png(), s.png->info(), s.input, header)) throw pngFailure(s.input, s.message);
+    refusePngKind(header, grey);
+    if (png_get_interlace_type(s.png->png(), s.png->info()) != PNG_INTERLACE_NONE) {
+      throw ImageError("an interlaced PNG cannot be read row by row; save it without interlacing");
+    }
+    int passes = 1;
+    png_size_t rowBytes = 0;
+    if (!pngPrepareRows(s.png->png(), s.png->info(), header, passes, rowBytes)) throw pngFailure(s.input, s.message);
+    s.colour = header.colourType != PNG_COLOR_TYPE_GRAY;
+    if (rowBytes != std::size_t{header.width} * (s.colour ? 3 : 1)) throw ImageError("unexpected PNG row layout");
+    if (s.colour) s.row.resize(rowBytes);
+    s.width = static_cast<long>(header.width);
+    s.height = static_cast<long>(header.height);
+    s.input.stage = PngStage::eRows;
+  } else {
+    if (std::ferror(s.file.get())) throw ImageError(std::string("read error: ") + std::strerror(errno));
+    throw ImageError("not a PNG or binary PGM file, which are what can be read row by row");
+  }
+  if (s.width < 1 || s.height < 1) throw ImageError("the image has no pels");
+}
+
+ImageRows::~ImageRows() = default;
+long ImageRows::width() const { return state_->width; }
+long ImageRows::height() const { return state_->height; }
+
+long ImageRows::read(long rows, std::vector<unsigned char>& out) {
+  State& s = *state_;
+  const long n = std::max(0L, std::min(rows, s.height - s.done));
+  out.resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(s.width));
+  for (long r = 0; r < n; ++r) {
+    unsigned char* pels = out.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(s.width);
+    if (s.pgmMaxval != 0) {
+      const std::size_t got = std::fread(pels, 1, static_cast<std::size_t>(s.width), s.file.get());
+      if (got < static_cast<std::size_t>(s.width)) {
+        if (std::ferror(s.file.get())) throw ImageError(std::string("read error: ") + std::strerror(errno));
+        throw ImageError("truncated PGM: the file ends in row " + std::to_string(s.done + r) + " of " +
+                         std::to_string(s.height));
+      }
+      const auto high = std::find_if(pels, pels + s.width, [&](unsigned char v) { return v > s.pgmMaxval; });
+      if (high != pels + s.width) {
+        throw ImageError("damaged PGM: pel (" + std::to_string(high - pels) + ", " + std::to_string(s.done + r) +
+                         ") is above maxval " + std::to_string(s.pgmMaxval));
+      }
+    } else if (!pngReadOneRow(s.png->png(), s.colour ? s.row.data() : pels)) {
+      throw pngFailure(s.input, s.message);
+    } else if (s.colour) {
+      GreySink sink{s.grey, static_cast<png_uint_32>(s.width), pels};
+      GreySink::take(&sink, 0, s.row.data());
+    }
+  }
+  s.done += n;
+  if (n > 0 && s.done == s.height && s.png && !pngFinish(s.png->png(), s.input)) throw pngFailure(s.input, s.message);
+  return n;
+}
 
 GreyImage readImage(const std::string& path, std::uint64_t maxPels, ColourToGrey grey, long page) {
   FilePtr file = openFile(path, "rb");

@@ -72,6 +72,30 @@ enum class ColourToGrey { eRefuse, eLuma, eRed, eGreen, eBlue };
 GreyImage readImage(const std::string& path, std::uint64_t maxPels = kDefaultMaxPels,
                     ColourToGrey grey = ColourToGrey::eRefuse, long page = 0);
 
+// ImageRows: a PNG or binary PGM read a band of rows at a time, for images taller than memory:
+// what is held is one row (and libpng's state), never the image. path may be a pipe or device
+// (/dev/stdin). Grey PNG of 1 to 8 bits and PGM as readImage reads them; colour, palette and alpha
+// PNG with a grey rule. Refused with ImageError, naming the reason as readImage does: other
+// formats, an interlaced PNG (its rows come in passes over the whole image), 16-bit samples, and
+// damaged or truncated data, when the rows that hold them are read.
+class ImageRows {
+ public:
+  explicit ImageRows(const std::string& path, ColourToGrey grey = ColourToGrey::eRefuse);
+  ~ImageRows();
+  ImageRows(const ImageRows&) = delete;
+  ImageRows& operator=(const ImageRows&) = delete;
+
+  long width() const;
+  long height() const;
+  // read(rows, out): the next min(rows, height() - rows read) rows into out (width() bytes each,
+  // resized to fit); returns how many (0 after the last).
+  long read(long rows, std::vector<unsigned char>& out);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 // tiffPages(path): the pages of a TIFF file (1 for any other file, readable or not, and for a pipe
 // or device, which is not read from here); a TIFF that
 // cannot be opened or whose page chain is damaged counts as 1, so that reading it reports why.
