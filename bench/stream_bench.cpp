@@ -1,0 +1,205 @@
+// The streaming analysis against the whole-image analysis on a tall image of parts: time, the peak
+// resident set of a fresh process for each, and how many rows after its last row each tree came
+// out; in the library and through blob-analyze, the stream read from a pipe. Prints a Markdown table.
+// Usage: stream_bench [ROWS [WIDTH]]  (default 65536 x 4096: 256 MiB of pels)
+#include "bench_images.h"
+
+#include <blob/blob.h>
+#include <blob/blobdesc.h>
+#include <blob/blobstream.h>
+#include <blob/blobtool.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long gRows = 65536;
+long gWidth = 4096;
+const kcPelBuffer<unsigned char>* gTile = nullptr;  // the rows repeat this image of parts
+
+const unsigned char* rowOf(long y) { return gTile->pointToRow(y % gTile->height()); }
+
+kcBlobParams params() {
+  kcBlobParams p;
+  p.setSegmentationHardThresh(bench::kThreshold, false);
+  return p;
+}
+
+// What a child reports: seconds, trees, the largest and the total latency in rows.
+struct Outcome {
+  double seconds = 0;
+  long trees = 0;
+  long maxLatency = 0;
+  double meanLatency = 0;
+};
+
+Outcome wholeInLibrary() {
+  kcPelBuffer<unsigned char> image(gWidth, gRows);
+  for (long y = 0; y < gRows; ++y) std::memcpy(image.pointToRow(y), rowOf(y), static_cast<std::size_t>(gWidth));
+  kcBlobResults results;
+  const auto start = Clock::now();
+  kfBlobAnalysis(image, params(), results);
+  Outcome o;
+  o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  for (const kcBlob* b = results.connectedBlobs()->firstTop(false); b != nullptr; b = b->nextSibling(false)) ++o.trees;
+  return o;
+}
+
+Outcome streamInLibrary() {
+  constexpr long kBand = 16;
+  kcBlobStream stream(params(), gWidth);
+  kcPelBuffer<unsigned char> band(gWidth, kBand);
+  Outcome o;
+  long latencies = 0;
+  const auto start = Clock::now();
+  const auto takeAll = [&] {
+    while (auto tree = stream.take()) {
+      const kcBlob& top = *tree->firstTop(false);
+      const long lastRow = static_cast<long>(top.measure(kcBlob::eImageBoundingBoxMaxY)) - 1;  // its lower edge
+      const long latency = stream.rowsFed() - lastRow - 1;
+      o.maxLatency = std::max(o.maxLatency, latency);
+      latencies += latency;
+      ++o.trees;
+    }
+  };
+  for (long y = 0; y < gRows; y += kBand) {
+    for (long r = 0; r < kBand; ++r) std::memcpy(band.pointToRow(r), rowOf(y + r), static_cast<std::size_t>(gWidth));
+    stream.feed(band);
+    takeAll();
+  }
+  stream.finish();
+  takeAll();
+  o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  o.meanLatency = o.trees ? static_cast<double>(latencies) / static_cast<double>(o.trees) : 0;
+  return o;
+}
+
+// inChild(work, peakMiB): work() in a fresh process; its outcome and peak resident set.
+template <class Work>
+Outcome inChild(Work work, double& peakMiB) {
+  int fds[2];
+  if (pipe(fds) != 0) std::exit(2);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const Outcome o = work();
+    if (write(fds[1], &o, sizeof o) != static_cast<ssize_t>(sizeof o)) _exit(3);
+    _exit(0);
+  }
+  close(fds[1]);
+  Outcome o;
+  const bool got = read(fds[0], &o, sizeof o) == static_cast<ssize_t>(sizeof o);
+  close(fds[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "stream_bench: a child failed\n");
+    std::exit(1);
+  }
+  peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  return o;
+}
+
+// runTool(args, feedPipe, peakMiB): blob-analyze with args, its output counted and dropped; with
+// feedPipe the image is written to its standard input as a PGM, row by row. Returns seconds.
+double runTool(const std::vector<std::string>& args, bool feedPipe, double& peakMiB, long& lines) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) std::exit(2);
+  const auto start = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    close(in[1]);
+    close(out[0]);
+    std::vector<char*> argv{const_cast<char*>(BENCH_BLOB_ANALYZE)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(BENCH_BLOB_ANALYZE, argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  if (feedPipe && fork() == 0) {  // the writer, so that reading the output cannot block it
+    close(out[0]);
+    const std::string header = "P5\n" + std::to_string(gWidth) + " " + std::to_string(gRows) + "\n255\n";
+    bool ok = write(in[1], header.data(), header.size()) == static_cast<ssize_t>(header.size());
+    for (long y = 0; ok && y < gRows; ++y) ok = write(in[1], rowOf(y), static_cast<std::size_t>(gWidth)) == gWidth;
+    _exit(ok ? 0 : 1);
+  }
+  close(in[1]);
+  lines = 0;
+  char buffer[1 << 16];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) lines += std::count(buffer, buffer + n, '\n');
+  close(out[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  if (feedPipe) wait(nullptr);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "stream_bench: blob-analyze failed\n");
+    std::exit(1);
+  }
+  peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) gRows = std::atol(argv[1]);
+  if (argc > 2) gWidth = std::atol(argv[2]);
+  if (gRows < 16 || gWidth < 16) {
+    std::fprintf(stderr, "usage: stream_bench [ROWS [WIDTH]]  (at least 16 each)\n");
+    return 2;
+  }
+  const kcPelBuffer<unsigned char> tile = bench::makeImage(bench::ImageClass::eParts, gWidth);
+  gTile = &tile;
+  double wholePeak = 0, streamPeak = 0;
+  const Outcome whole = inChild(wholeInLibrary, wholePeak);
+  const Outcome stream = inChild(streamInLibrary, streamPeak);
+
+  // The program: the whole image from a PGM file, the stream from a pipe.
+  const std::string file = (std::filesystem::temp_directory_path() / ("stream_bench_" + std::to_string(getpid()) + ".pgm")).string();
+  {
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    if (f == nullptr) return 1;
+    std::fprintf(f, "P5\n%ld %ld\n255\n", gWidth, gRows);
+    for (long y = 0; y < gRows; ++y) std::fwrite(rowOf(y), 1, static_cast<std::size_t>(gWidth), f);
+    std::fclose(f);
+  }
+  double toolWholePeak = 0, toolStreamPeak = 0;
+  long wholeLines = 0, streamLines = 0;
+  const double toolWhole =
+      runTool({"--format", "csv", "--measures", "area", "--threads", "1", file}, false, toolWholePeak, wholeLines);
+  std::filesystem::remove(file);
+  const double toolStream =
+      runTool({"--stream", "--format", "csv", "--measures", "area", "/dev/stdin"}, true, toolStreamPeak, streamLines);
+
+  std::printf("%ld x %ld parts (%.0f MiB of pels), one thread\n\n", gRows, gWidth,
+              static_cast<double>(gRows) * static_cast<double>(gWidth) / 1048576.0);
+  std::printf("| run | seconds | peak MiB | trees or lines | stream throughput / whole |\n|---|---:|---:|---:|---:|\n");
+  std::printf("| library, whole image | %.3f | %.0f | %ld | |\n", whole.seconds, wholePeak, whole.trees);
+  std::printf("| library, stream (bands of 16 rows) | %.3f | %.0f | %ld | %.2f |\n", stream.seconds, streamPeak,
+              stream.trees, whole.seconds / stream.seconds);
+  std::printf("| blob-analyze, PGM file | %.3f | %.0f | %ld | |\n", toolWhole, toolWholePeak, wholeLines);
+  std::printf("| blob-analyze --stream, pipe | %.3f | %.0f | %ld | %.2f |\n", toolStream, toolStreamPeak, streamLines,
+              toolWhole / toolStream);
+  std::printf("\nLatency: each tree came out %.2f rows after its last row on average, %ld at most (1: the row after it, with bands of 16 up to 16).\n",
+              stream.meanLatency, stream.maxLatency);
+  return whole.trees == stream.trees ? 0 : 1;
+}
