@@ -18,6 +18,7 @@
 
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
+#include <blob/blobstream.h>
 #include <blob/blobtool.h>
 
 #include <foundation/exception.h>
@@ -221,9 +222,11 @@ py::array_t<T> adopt(std::vector<T>&& values, std::vector<py::ssize_t> shape) {
 // Analysis: the results of one analysis, owning the scene, and the lock its queries take.
 struct Analysis {
   kcBlobResults results;
+  std::unique_ptr<kcBlobSceneDescription> tree;  // a stream's tree, which has no results of its own
   std::mutex mutex;
   long width = 0;
   long height = 0;
+  kcBlobSceneDescription& scene() const { return tree ? *tree : *results.connectedBlobs(); }
 };
 
 std::vector<report::MeasureInfo> measureInfos(const std::vector<int>& numbers) {
@@ -245,7 +248,7 @@ class Scene {
   auto locked(Query query) const {
     py::gil_scoped_release noGil;
     std::lock_guard<std::mutex> lock(analysis_->mutex);
-    return query(*analysis_->results.connectedBlobs());
+    return query(analysis_->scene());
   }
 
   long width() const { return analysis_->width; }
@@ -458,7 +461,7 @@ class Scene {
   void change(Change change) {
     py::gil_scoped_release noGil;
     std::lock_guard<std::mutex> lock(analysis_->mutex);
-    change(*analysis_->results.connectedBlobs());
+    change(analysis_->scene());
   }
 
   std::shared_ptr<Analysis> analysis_;
@@ -561,6 +564,60 @@ py::bytes pngBytes(const py::array_t<std::uint8_t, py::array::c_style>& pels) {
   return py::bytes(out.str());
 }
 
+// Stream: a kcBlobStream; feed() and finish() hand out the trees completed as (number, Scene),
+// each scene as wide and high as its window (the tree's box and a pel around it).
+class Stream {
+ public:
+  Stream(long width, const std::string& segmentation, const std::vector<long>& values, bool invert, int cleanup,
+         long minPels)
+      : stream_(params(segmentation, values, invert, cleanup, minPels), width), width_(width) {}
+
+  std::vector<std::pair<long, Scene>> feed(const py::array& rows) {
+    const ImageView view = viewOf(rows, "rows");
+    if (view.width != width_) {
+      throw py::value_error("rows are " + std::to_string(view.width) + " pels wide, the stream " +
+                            std::to_string(width_));
+    }
+    const kcPelBuffer<unsigned char> pels = pelsOf(view);
+    py::gil_scoped_release noGil;
+    stream_.feed(pels);
+    return taken();
+  }
+  std::vector<std::pair<long, Scene>> finish() {
+    py::gil_scoped_release noGil;
+    stream_.finish();
+    return taken();
+  }
+  long rowsFed() const { return stream_.rowsFed(); }
+  long rowsHeld() const { return stream_.rowsHeld(); }
+
+ private:
+  static kcBlobParams params(const std::string& segmentation, const std::vector<long>& values, bool invert,
+                             int cleanup, long minPels) {
+    kcBlobParams p;
+    setSegmentation(p, segmentation, values, invert);
+    p.connectivityCleanup(static_cast<kcBlobSceneDescription::ConnectCleanup>(cleanup));
+    p.connectivityMinPels(minPels);
+    return p;
+  }
+  std::vector<std::pair<long, Scene>> taken() {
+    std::vector<std::pair<long, Scene>> trees;
+    long number = 0;
+    while (auto tree = stream_.take(&number)) {
+      auto analysis = std::make_shared<Analysis>();
+      const kcPelRect window = tree->sceneWindow();
+      analysis->width = window.width();
+      analysis->height = window.height();
+      analysis->tree = std::move(tree);
+      trees.emplace_back(number, Scene(std::move(analysis)));
+    }
+    return trees;
+  }
+
+  kcBlobStream stream_;
+  long width_;
+};
+
 py::array_t<std::uint8_t> arrayOf(const report::GreyImage& image) {
   py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(image.height), static_cast<py::ssize_t>(image.width)});
   std::memcpy(out.mutable_data(), image.pels.data(), image.pels.size());
@@ -629,6 +686,12 @@ PYBIND11_MODULE(_blob, module) {
   module.def("read_image", &readImage, py::arg("path"), py::arg("max_pels"), py::arg("grey"), py::arg("page"));
   module.def("demo_image", [] { return arrayOf(report::makeDemoImage()); });
   module.def("png", &pngBytes, py::arg("pels"));
+  py::class_<Stream>(module, "Stream")
+      .def(py::init<long, const std::string&, const std::vector<long>&, bool, int, long>())
+      .def("feed", &Stream::feed)
+      .def("finish", &Stream::finish)
+      .def_property_readonly("rows_fed", &Stream::rowsFed)
+      .def_property_readonly("rows_held", &Stream::rowsHeld);
   module.def("expand_inputs", &expandInputs, py::arg("inputs"), py::arg("recursive"));
 
   py::class_<Scene>(module, "Scene")

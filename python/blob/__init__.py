@@ -169,6 +169,15 @@ def analyze(image, threshold=128, invert=False, soft=None, none=False, threshold
     if _args.flag("mask_interior", mask_interior) and mask is None:
         raise ValueError("mask_interior needs a mask")
     offset = _mask_offset(mask, mask_offset)
+    settings = _scene_settings(angle, exclude_area, exclude_pels, exclude_percent, client_from_image)
+    handle = _blob.analyze(image, segmentation, values, invert, _CONNECTIVITY[connectivity], cleanup, min_pels,
+                           ops, mask, bool(mask_interior), offset, max_pels, threads)
+    settings(handle)
+    return Scene(handle, image)
+
+
+def _scene_settings(angle, exclude_area, exclude_pels, exclude_percent, client_from_image):
+    """The scene's measure settings, checked: a function that sets them on a scene handle."""
     exclusions = [(name, _args.real(name, value)) for name, value in
                   (("exclude_area", exclude_area), ("exclude_pels", exclude_pels),
                    ("exclude_percent", exclude_percent)) if value is not None]
@@ -179,15 +188,79 @@ def analyze(image, threshold=128, invert=False, soft=None, none=False, threshold
     if client_from_image is not None:
         client_from_image = _xform(client_from_image)
 
-    handle = _blob.analyze(image, segmentation, values, invert, _CONNECTIVITY[connectivity], cleanup, min_pels,
-                           ops, mask, bool(mask_interior), offset, max_pels, threads)
-    if angle is not None:
-        handle.set_extrema_angle(angle)
-    for name, value in exclusions:
-        handle.set_extrema_exclusion(_EXCLUSION_UNITS[name], value)
-    if client_from_image is not None:
-        handle.set_client_from_image(*client_from_image)
-    return Scene(handle, image)
+    def apply(handle):
+        if angle is not None:
+            handle.set_extrema_angle(angle)
+        for name, value in exclusions:
+            handle.set_extrema_exclusion(_EXCLUSION_UNITS[name], value)
+        if client_from_image is not None:
+            handle.set_client_from_image(*client_from_image)
+    return apply
+
+
+class Stream:
+    """An image analysed as its rows arrive (blob.stream makes one). feed(rows) and finish()
+    return the blob trees completed by then, each a Scene of one top-level blob with everything
+    inside it, numbered (scene.number) in the order they completed."""
+
+    __slots__ = ("_c", "_settings")
+
+    def __init__(self, handle, settings):
+        self._c = handle
+        self._settings = settings
+
+    def _scenes(self, trees):
+        scenes = []
+        for number, handle in trees:
+            self._settings(handle)
+            scene = Scene(handle)
+            scene.number = number
+            scenes.append(scene)
+        return scenes
+
+    def feed(self, rows):
+        """The next rows (a 2-D uint8 array as wide as the stream, any number of rows): the trees
+        they complete."""
+        return self._scenes(self._c.feed(_args.image("rows", rows)))
+
+    def finish(self):
+        """The image ends: the trees still open. Feeding afterwards raises BadParams."""
+        return self._scenes(self._c.finish())
+
+    @property
+    def rows_fed(self):
+        return self._c.rows_fed
+
+    @property
+    def rows_held(self):
+        """Rows the stream keeps for the trees still open."""
+        return self._c.rows_held
+
+
+def stream(width, threshold=128, invert=False, soft=None, none=False, prune=None, fill=None, angle=None,
+           exclude_area=None, exclude_pels=None, exclude_percent=None, client_from_image=None):
+    """A Stream of images width pels wide, analysed as analyze would (grey-scale connectivity;
+    the settings of analyze but percentages, masks and morphology, which need the whole image).
+    Each tree's blobs, tree and measures are those of analyze on the whole image, in whole-image
+    coordinates; the stream holds only the rows of the trees still open."""
+    width = _args.integer("width", width, 1, _blob.MAX_IMAGE_SIDE)
+    segmentation, values = _segmentation(threshold, _args.flag("invert", invert), soft, none, None)
+    cleanup, min_pels = _cleanup(prune, fill)
+    settings = _scene_settings(angle, exclude_area, exclude_pels, exclude_percent, client_from_image)
+    return Stream(_blob.Stream(width, segmentation, values, bool(invert), cleanup, min_pels), settings)
+
+
+def stream_bands(bands, **settings):
+    """Yields the blob trees (Scenes, numbered) of an image given as an iterable of row bands (2-D
+    uint8 arrays of one width), as each completes; settings as for stream."""
+    tracker = None
+    for band in bands:
+        band = _args.image("band", band)
+        if tracker is None:
+            tracker = stream(band.shape[1], **settings)
+        yield from tracker.feed(band)
+    if tracker is not None:
+        yield from tracker.finish()
 
 
 def _xform(xform):
@@ -231,13 +304,14 @@ class Scene:
     scene.shown; everything else ignores them unless asked with shown=True.
     """
 
-    __slots__ = ("_c", "_image")
+    __slots__ = ("_c", "_image", "number")
 
     def __init__(self, handle, image=None):
         if not isinstance(handle, _blob.Scene):
             raise TypeError("a Scene comes from blob.analyze")
         self._c = handle
         self._image = image
+        self.number = None  # a stream's tree: its number in the order the trees completed
 
     @property
     def width(self):
@@ -361,6 +435,8 @@ class Scene:
         (the scene keeps a reference to it, not a copy). draw: graphics names, as --draw takes
         them (default centerOfMass, label, imageBoundingBox, boundary). shown: the view's blobs
         only. zoom (1 .. 8): output pels per image pel."""
+        if image is None and self._image is None:
+            raise ValueError("this scene keeps no image (a stream's tree): give image=")
         image = self._image if image is None else _args.image("image", image)
         draw = "" if draw is None else ",".join(_args.text("draw", name) for name in draw)
         return self._c.overlay(image, draw, _args.flag("shown", shown), _args.integer("zoom", zoom, 1, 8))
@@ -380,7 +456,7 @@ class Scene:
         if rows < len(self):
             note += f"; the first {rows} listed"
         picture = ""
-        if max(self.width, self.height) <= 2048 and min(self.width, self.height) > 0:
+        if self._image is not None and max(self.width, self.height) <= 2048:
             zoom = max(1, min(8, -(-512 // max(self.width, self.height))))
             data = _base64.b64encode(_blob.png(self.overlay(zoom=zoom))).decode("ascii")
             picture = (f'<img src="data:image/png;base64,{data}" alt="overlay" '

@@ -110,3 +110,22 @@ def test_overlay_is_blob_analyzes_and_shows_in_a_notebook(tmp_path):
     assert blob._base64.b64encode(blob._blob.png(drawn)).decode() in page
     ids = [int(i) for i in re.findall(r"<tr><td>(\d+)</td>", page)]
     assert ids == list(scene.table(["area"])["id"][:20]) and len(scene) > 20
+
+
+def test_stream_gives_the_whole_images_blobs_in_any_bands():
+    settings = {"soft": (40, 120, 10), "prune": 3, "angle": 0.4, "client_from_image": (0, 2, -1, 0, 5, 7)}
+    for seed in range(4):
+        image = random_image(seed, 60, 50)
+        whole = blob.analyze(image, **settings).table()
+        rows = lambda table: sorted(map(tuple, np.column_stack([table[k] for k in list(table)[2:]]).tolist()))
+        for band in (1, 7, 60):
+            trees = list(blob.stream_bands((image[y:y + band] for y in range(0, 60, band)), **settings))
+            assert [t.number for t in trees] == list(range(1, len(trees) + 1))
+            merged = {k: np.concatenate([t.table()[k] for t in trees]) for k in whole}
+            assert rows(merged) == rows(whole)
+    tracker = blob.stream(50)
+    with pytest.raises(ValueError, match="rows are 49 pels wide"):
+        tracker.feed(np.zeros((2, 49), np.uint8))
+    tracker.finish()
+    with pytest.raises(blob.BadParams):
+        tracker.feed(np.zeros((2, 50), np.uint8))
