@@ -134,7 +134,7 @@ struct Tracker {
   std::vector<std::vector<ValueRun>> cutValues;
   std::vector<std::uint32_t> cutUp;
   std::vector<std::uint8_t> cutFlag;
-  std::vector<unsigned char> pels;
+  std::vector<std::size_t> cutStarts;
 
   std::uint32_t find(std::uint32_t a) {
     while (up[a] != a) a = up[a] = up[up[a]];
@@ -340,24 +340,51 @@ void Tracker::complete(const TreeBox& box) {
                   },
                   [&](const KindRun& a, const KindRun& run) { join(a.set, run.set); });
   }
-  // The tree's pels in a pel image of the box widened by a pel where the image goes on, encoded as
-  // they are; its position is the box's, so every coordinate is the whole image's.
+  // The tree's runs in the box widened by a pel where the image goes on, the other pels 0; its
+  // position is the box's, so every coordinate is the whole image's.
   const long top = std::max(0L, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
   const Column left = std::max<Column>(0, box.x0 - 1), right = std::min(width, box.xe + 1);
-  kcPelBuffer<unsigned char> cut(right - left, bottom - top + 1);
-  for (long y = 0; y < cut.height(); ++y) std::fill_n(cut.pointToRow(y), cut.width(), 0);
-  for (long r = 0; r < height; ++r) {
-    unsigned char* out = cut.pointToRow(box.y0 + r - top) - left;
-    const auto& kinds = cutRows[static_cast<std::size_t>(r)];
-    std::size_t k = 0;
-    for (const ValueRun& v : cutValues[static_cast<std::size_t>(r)]) {
-      while (kinds[k].xe <= v.x) ++k;
-      const std::uint32_t s = kinds[k].set;
-      if (cutFlag[s] || (edge == kNone || cutFind(s) != cutFind(edge))) std::fill(out + v.x, out + v.xe, v.value);
+  std::vector<unsigned char> bytes;
+  bytes.reserve(static_cast<std::size_t>(bottom - top + 1) * 8 + cutUp.size() * 2);
+  cutStarts.clear();
+  unsigned char pendingValue = 0;
+  std::uint64_t pendingLength = 0;
+  const auto flush = [&] {
+    for (; pendingLength > 0; pendingLength -= std::min<std::uint64_t>(pendingLength, 255)) {
+      bytes.push_back(pendingValue);
+      bytes.push_back(static_cast<unsigned char>(std::min<std::uint64_t>(pendingLength, 255)));
     }
+  };
+  const auto put = [&](unsigned char value, Column length) {
+    if (value != pendingValue) flush();
+    pendingValue = value;
+    pendingLength += static_cast<std::uint64_t>(length);
+  };
+  for (long y = top; y <= bottom; ++y) {
+    cutStarts.push_back(bytes.size());
+    if (y < box.y0 || y > box.y1) {
+      put(0, right - left);
+    } else {
+      put(0, box.x0 - left);
+      const auto& kinds = cutRows[static_cast<std::size_t>(y - box.y0)];
+      std::size_t k = 0;
+      for (const ValueRun& v : cutValues[static_cast<std::size_t>(y - box.y0)]) {
+        while (kinds[k].xe <= v.x) ++k;
+        const std::uint32_t set = kinds[k].set;
+        const bool kept = cutFlag[set] || edge == kNone || cutFind(set) != cutFind(edge);
+        put(kept ? v.value : 0, v.xe - v.x);
+      }
+      put(0, right - box.xe);
+    }
+    flush();
+    bytes.push_back(0);
+    bytes.push_back(0);
   }
+  std::vector<const unsigned char*> starts;
+  starts.reserve(cutStarts.size());
+  for (std::size_t at : cutStarts) starts.push_back(bytes.data() + at);
   kcRLEBuffer runs;
-  runs.encode(cut);
+  runs.becomeOwner(right - left, starts, bytes);
   runs.offset(kcPair<long>(left, top));
   kfBlobAnalysis<kcRLEBuffer>(runs, params, results);
   std::unique_ptr<kcBlobSceneDescription> scene(results.connectedBlobs());
