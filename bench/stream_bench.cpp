@@ -1,7 +1,8 @@
 // The streaming analysis against the whole-image analysis on a tall image of parts: time, the peak
 // resident set of a fresh process for each, and how many rows after its last row each tree came
 // out; in the library and through blob-analyze, the stream read from a pipe. Prints a Markdown table.
-// Usage: stream_bench [ROWS [WIDTH]]  (default 65536 x 4096: 256 MiB of pels)
+// Usage: stream_bench [--stream-only] [ROWS [WIDTH]]  (default 65536 x 4096: 256 MiB of pels);
+// --stream-only runs the library's stream alone, in this process (for a profiler), and prints its time.
 #include "bench_images.h"
 
 #include <blob/blob.h>
@@ -161,6 +162,8 @@ double runTool(const std::vector<std::string>& args, bool feedPipe, double& peak
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool streamOnly = argc > 1 && std::strcmp(argv[1], "--stream-only") == 0;
+  if (streamOnly) --argc, ++argv;
   if (argc > 1) gRows = std::atol(argv[1]);
   if (argc > 2) gWidth = std::atol(argv[2]);
   if (gRows < 16 || gWidth < 16) {
@@ -169,6 +172,11 @@ int main(int argc, char** argv) {
   }
   const kcPelBuffer<unsigned char> tile = bench::makeImage(bench::ImageClass::eParts, gWidth);
   gTile = &tile;
+  if (streamOnly) {
+    const Outcome o = streamInLibrary();
+    std::printf("stream: %.3f s, %ld trees\n", o.seconds, o.trees);
+    return 0;
+  }
   double wholePeak = 0, streamPeak = 0;
   const Outcome whole = inChild(wholeInLibrary, wholePeak);
   const Outcome stream = inChild(streamInLibrary, streamPeak);

@@ -134,6 +134,7 @@ struct Tracker {
   std::vector<std::vector<ValueRun>> cutValues;
   std::vector<std::uint32_t> cutUp;
   std::vector<std::uint8_t> cutFlag;
+  std::vector<std::uint8_t> cutRank;
   std::vector<std::size_t> cutStarts;
 
   std::uint32_t find(std::uint32_t a) {
@@ -305,11 +306,19 @@ void Tracker::complete(const TreeBox& box) {
     }
   }
   KC_ASSERT(seedSet != kNone, "a tree's first pel lies in its box");
+  cutRank.assign(cutUp.size(), 0);
   const auto cutFind = [this](std::uint32_t a) {
     while (cutUp[a] != a) a = cutUp[a] = cutUp[cutUp[a]];
     return a;
   };
-  const auto join = [&](std::uint32_t a, std::uint32_t b) { cutUp[cutFind(a)] = cutFind(b); };
+  const auto join = [&](std::uint32_t a, std::uint32_t b) {  // by rank, so that finds stay short
+    a = cutFind(a);
+    b = cutFind(b);
+    if (a == b) return;
+    if (cutRank[a] > cutRank[b]) std::swap(a, b);
+    cutUp[a] = b;
+    if (cutRank[a] == cutRank[b]) ++cutRank[b];
+  };
   // The region itself: foreground 8-connected from its first pel.
   for (long r = 1; r < height; ++r)
     forTouching(cutRows[static_cast<std::size_t>(r - 1)], cutRows[static_cast<std::size_t>(r)],
@@ -321,6 +330,7 @@ void Tracker::complete(const TreeBox& box) {
       if (run.fg && cutFind(run.set) == cutFind(seedSet)) cutFlag[run.set] = 1;
   // What lies outside it: every other pel joined along edges to the others, from the box's edge.
   for (std::uint32_t i = 0; i < cutUp.size(); ++i) cutUp[i] = i;
+  std::fill(cutRank.begin(), cutRank.end(), 0);
   std::uint32_t edge = kNone;
   for (long r = 0; r < height; ++r) {
     const auto& row = cutRows[static_cast<std::size_t>(r)];
@@ -340,6 +350,7 @@ void Tracker::complete(const TreeBox& box) {
                   },
                   [&](const KindRun& a, const KindRun& run) { join(a.set, run.set); });
   }
+  const std::uint32_t edgeRoot = edge == kNone ? kNone : cutFind(edge);
   // The tree's runs in the box widened by a pel where the image goes on, the other pels 0; its
   // position is the box's, so every coordinate is the whole image's.
   const long top = std::max(0L, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
@@ -371,7 +382,7 @@ void Tracker::complete(const TreeBox& box) {
       for (const ValueRun& v : cutValues[static_cast<std::size_t>(y - box.y0)]) {
         while (kinds[k].xe <= v.x) ++k;
         const std::uint32_t set = kinds[k].set;
-        const bool kept = cutFlag[set] || edge == kNone || cutFind(set) != cutFind(edge);
+        const bool kept = cutFlag[set] || cutFind(set) != edgeRoot;
         put(kept ? v.value : 0, v.xe - v.x);
       }
       put(0, right - box.xe);
