@@ -358,7 +358,7 @@ class Scene {
   }
 
   // overlay(image, draw, shown, zoom): report::renderOverlay of image, which must be the scene's
-  // size, with the graphics the comma-separated names in draw select (empty: the program's
+  // size and covers its window, with the graphics the comma-separated names in draw select (empty: the program's
   // default), as a (height * zoom, width * zoom, 3) uint8 array.
   py::array_t<std::uint8_t> overlay(const py::array& image, const std::string& draw, bool shown, int zoom) const {
     const ImageView view = viewOf(image, "image");
@@ -372,7 +372,9 @@ class Scene {
     } catch (const std::invalid_argument& error) {
       throw py::value_error(std::string("draw: ") + error.what());
     }
-    const kcPelBuffer<unsigned char> pels = pelsOf(view);
+    kcPelBuffer<unsigned char> pels = pelsOf(view);
+    const auto [x, y, w, h] = window();
+    pels.offset(kcPair<long>(x, y));  // the image covers the scene's window (a stream's tree: its box)
     const kcRgbImage canvas = locked(
         [&](const kcBlobSceneDescription& scene) { return report::renderOverlay(pels, scene, flags, shown, zoom); });
     py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(canvas.height), static_cast<py::ssize_t>(canvas.width),

@@ -431,8 +431,9 @@ class Scene:
     def overlay(self, image=None, draw=None, shown=False, zoom=1):
         """The image with its blobs' graphics drawn over it, each labelled with its id, as
         blob-analyze --overlay draws them: a (height * zoom, width * zoom, 3) uint8 RGB array.
-        image: a uint8 array of the scene's size; default the array given to analyze as it is now
-        (the scene keeps a reference to it, not a copy). draw: graphics names, as --draw takes
+        image: a uint8 array of the scene's size (a stream's tree: the pels of its window,
+        scene.window); default the array given to analyze as it is now (the scene keeps a
+        reference to it, not a copy). draw: graphics names, as --draw takes
         them (default centerOfMass, label, imageBoundingBox, boundary). shown: the view's blobs
         only. zoom (1 .. 8): output pels per image pel."""
         if image is None and self._image is None:

@@ -139,6 +139,7 @@ kcRgbImage renderOverlay(const kcPelBuffer_const<unsigned char>& image, const kc
                          unsigned long flags, bool shown, int zoom) {
   kcGraphicView view;
   view.imageFromClient = scene.imageFromClientXform();
+  view.origin = image.offset();
   view.width = image.width();
   view.height = image.height();
   view.zoom = zoom;

@@ -39,7 +39,8 @@ std::string pngDataUri(const GreyImage& image);
 void writeOverlay(std::ostream& out, const GreyImage& image, const kcBlobSceneDescription& scene, unsigned long flags,
                   bool shown, bool svg);
 
-// renderOverlay(image, scene, flags, shown, zoom): image enlarged zoom times (1..8) with the graphics
+// renderOverlay(image, scene, flags, shown, zoom): image (its first pel at image position
+// image.offset()) enlarged zoom times (1..8) with the graphics
 // flags select of each blob of scene.allBlobs(shown) drawn over it, each labelled with its id, as
 // writeOverlay's PNG shows it. Library errors pass through.
 kcRgbImage renderOverlay(const kcPelBuffer_const<unsigned char>& image, const kcBlobSceneDescription& scene,
