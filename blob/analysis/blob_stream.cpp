@@ -177,7 +177,7 @@ void Tracker::unite(std::uint32_t a, std::uint32_t b) {
 }
 
 // becameOutside(root): the background region root reaches an edge: the trees waiting on it are
-// complete, in the order they finished.
+// complete, in the order of its list (the order they finished, each list joined after the other).
 void Tracker::becameOutside(std::uint32_t root) {
   Region& r = sets[root];
   r.outside = true;
@@ -254,6 +254,7 @@ void Tracker::closeAt(long y, bool last) {
         complete(box);
       } else {
         const std::uint32_t below = find(current[runAt(current, run.x)].set);
+        KC_ASSERT(!sets[below].fg, "the pel below a finished foreground region is background");
         if (sets[below].outside) complete(box);
         else wait(below, box);
       }
