@@ -128,7 +128,8 @@ struct Tracker {
   std::vector<std::uint32_t> freeWaiting;
   // Complete trees: their scenes, in the order they completed, with their numbers.
   std::deque<std::pair<long, std::unique_ptr<kcBlobSceneDescription>>> done;
-  kcBlobResults results;  // the analyses of the trees, reused
+  kcBlobResults results;         // the analyses of the trees, reused
+  kcRLEStorage bandStorage;      // the encoded band's runs, reused from band to band
   // Scratch of cutting a tree out.
   std::vector<std::vector<KindRun>> cutRows;
   std::vector<std::vector<ValueRun>> cutValues;
@@ -448,6 +449,7 @@ void kcBlobStream::feed(const kcPelBuffer_const<unsigned char>& rows) {
   if (rows.height() == 0) return;
   s.broken = true;  // until the rows are in
   kcRLEBuffer encoded;
+  encoded.storage(s.bandStorage);
   switch (s.params.segmentationType()) {
     case kcBlobParams::eMap: encoded.encode(rows, s.params.map()); break;
     case kcBlobParams::eHardThresh: encoded.encode(rows, s.params.thresh(), s.params.invert()); break;
