@@ -46,6 +46,7 @@ struct TreeBox {
   Column x0, xe;
   long seedY;
   Column seedX;
+  bool holes;  // a hole closed inside it: its tree holds more than its own pels
 };
 
 // A region of the tracker (the attributes of a union-find root). Foreground is 8-connected and
@@ -61,6 +62,7 @@ struct Region {
   Column seedX;
   std::uint32_t waitHead = kNone;  // into State::waiting
   std::uint32_t waitTail = kNone;
+  bool holes = false;              // foreground: a hole closed inside it
 };
 
 struct Waiting {
@@ -172,6 +174,7 @@ void Tracker::unite(std::uint32_t a, std::uint32_t b) {
     else waiting[rb.waitTail].next = ra.waitHead;
     rb.waitTail = ra.waitTail;
   }
+  rb.holes = rb.holes || ra.holes;
   const bool wasOutside = rb.outside;
   rb.outside = rb.outside || ra.outside;
   if (rb.outside && (!wasOutside || ra.waitHead != kNone)) becameOutside(b);
@@ -250,7 +253,7 @@ void Tracker::closeAt(long y, bool last) {
     seen[root] = 1;
     const Region& r = sets[root];
     if (r.fg) {
-      const TreeBox box{r.yMin, y - 1, r.xMin, r.xEnd, r.seedY, r.seedX};
+      const TreeBox box{r.yMin, y - 1, r.xMin, r.xEnd, r.seedY, r.seedX, r.holes};
       if (last) {
         complete(box);
       } else {
@@ -263,6 +266,7 @@ void Tracker::closeAt(long y, bool last) {
       becameOutside(root);  // the bottom edge
     } else if (!r.outside) {
       releaseWaiting(r.waitHead);
+      sets[find(current[runAt(current, run.x)].set)].holes = true;  // the blob around the hole
     }
   }
   if (last) {
@@ -331,10 +335,11 @@ void Tracker::complete(const TreeBox& box) {
     for (const KindRun& run : row)
       if (run.fg && cutFind(run.set) == cutFind(seedSet)) cutFlag[run.set] = 1;
   // What lies outside it: every other pel joined along edges to the others, from the box's edge.
+  // Without a hole inside it that is every other pel.
   for (std::uint32_t i = 0; i < cutUp.size(); ++i) cutUp[i] = i;
   std::fill(cutRank.begin(), cutRank.end(), 0);
   std::uint32_t edge = kNone;
-  for (long r = 0; r < height; ++r) {
+  for (long r = 0; box.holes && r < height; ++r) {
     const auto& row = cutRows[static_cast<std::size_t>(r)];
     for (std::size_t i = 0; i < row.size(); ++i) {
       const KindRun& run = row[i];
@@ -352,7 +357,7 @@ void Tracker::complete(const TreeBox& box) {
                   },
                   [&](const KindRun& a, const KindRun& run) { join(a.set, run.set); });
   }
-  const std::uint32_t edgeRoot = edge == kNone ? kNone : cutFind(edge);
+  const std::uint32_t edgeRoot = !box.holes ? kNone : edge == kNone ? kNone : cutFind(edge);
   // The tree's runs in the box widened by a pel where the image goes on, the other pels 0; its
   // position is the box's, so every coordinate is the whole image's.
   const long top = std::max(0L, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
@@ -384,7 +389,7 @@ void Tracker::complete(const TreeBox& box) {
       for (const ValueRun& v : cutValues[static_cast<std::size_t>(y - box.y0)]) {
         while (kinds[k].xe <= v.x) ++k;
         const std::uint32_t set = kinds[k].set;
-        const bool kept = cutFlag[set] || cutFind(set) != edgeRoot;
+        const bool kept = cutFlag[set] || (box.holes && cutFind(set) != edgeRoot);
         put(kept ? v.value : 0, v.xe - v.x);
       }
       put(0, right - box.xe);
