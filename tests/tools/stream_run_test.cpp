@@ -34,7 +34,7 @@ TEST(StreamRun, pgmPngAndPipe_sameBlobsAsTheWholeImage_treesWrittenAsTheyEnd) {
   report::GreyImage image{150, 220, std::vector<unsigned char>(150 * 220, 0)};
   for (int k = 0; k < 60; ++k) {  // frames and filled boxes: holes, nesting, blobs side by side
     const int x0 = static_cast<int>(rng() % 140), y0 = static_cast<int>(rng() % 210);
-    const int x1 = x0 + 1 + static_cast<int>(rng() % (149 - x0)), y1 = y0 + 1 + static_cast<int>(rng() % 30);
+    const int x1 = x0 + 1 + static_cast<int>(rng() % static_cast<unsigned>(149 - x0)), y1 = y0 + 1 + static_cast<int>(rng() % 30);
     const bool frame = rng() % 2 == 0;
     const auto value = static_cast<unsigned char>(rng() % 2 ? 40 + rng() % 200 : 0);
     for (int y = y0; y <= std::min(y1, 219); ++y)

@@ -119,7 +119,7 @@ TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
   std::vector<std::tuple<long, long, long>> out;  // rows fed, first pel x, y
   for (std::size_t y = 0; y < picture.size(); ++y) {
     kcPelBuffer<unsigned char> row(12, 1);
-    for (int x = 0; x < 12; ++x) row.pointToRow(0)[x] = picture[y][x] == '#' ? 200 : 0;
+    for (std::size_t x = 0; x < 12; ++x) row.pointToRow(0)[x] = picture[y][x] == '#' ? 200 : 0;
     stream.feed(row);
     while (auto tree = stream.take()) {
       const auto [label, x, top] = keyOf(*tree->firstTop(false));
