@@ -175,6 +175,13 @@ std::vector<RowIndex> bandTops(RowIndex rows, std::size_t bands) {
   return tops;
 }
 
+// rebase(v, p, entryBase): child link v of a band with p placeholders in the joined engine's entries:
+// an entry (or its phantom) moves to entryBase on; markers (below p) stay for joinBand.
+inline std::uint32_t rebase(std::uint32_t v, std::uint32_t p, std::uint32_t entryBase) {
+  if (v == kNone || (v & ~kPhantom) < p) return v;
+  return (v & kPhantom) | ((v & ~kPhantom) - p + entryBase);
+}
+
 // orBits(to, from, first, shift): the bits of from at and past first, moved up by shift, into to.
 void orBits(std::vector<std::uint64_t>& to, const std::vector<std::uint64_t>& from, std::uint32_t first,
             std::uint32_t shift) {
@@ -241,6 +248,7 @@ void kc_ConnectEngine::makePlaceholders(const kc_SeamClasses& above, kc_ScanRun*
       g.yMin = std::numeric_limits<RowIndex>::max();
       g.yMax = -1;
       out_.entries.emplace_back().nextSibling = kNone;
+      if (deferFill_) ws_.closes.push_back(kc_FillClose{0, 0, 0, kNone, kNone});
       g.firstChild = g.lastChild = c;
       ++placeholders_;
     }
@@ -284,7 +292,12 @@ void kc_ConnectEngine::takeSeam(const kc_SeamClasses& classes, std::vector<kc_Co
 void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase) {
   const std::uint32_t p = band.placeholders_;
   const kc_EntryArray& from = band.out_.entries;
-  const auto link = [p, entryBase](std::uint32_t v) { return v == kNone || v < p ? v : v - p + entryBase; };
+  const auto link = [p, entryBase](std::uint32_t v) { return rebase(v, p, entryBase); };
+  for (std::size_t i = p; deferFill_ && i < from.size(); ++i) {
+    kc_FillClose c = band.ws_.closes[i];
+    c.phantomNext = link(c.phantomNext);
+    ws_.closes[i - p + entryBase] = c;
+  }
   for (std::size_t i = p; i < from.size(); ++i) {
     kc_BlobEntry e = from[i];
     if (e.key >= p) {  // else it holds a placeholder: joinBand writes it
@@ -329,6 +342,12 @@ void kc_ConnectEngine::joinBand(kc_ConnectEngine& band, std::uint32_t labelBase,
     writeEntry(e, g);
     e.nextSibling = sibling;
     ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
+    if (deferFill_) {
+      kc_FillClose& c = ws_.closes[index - p + entryBase];
+      c.pelCount = g.pelCount;
+      c.sumX = g.sumX;
+      c.sumY = g.sumY;
+    }
   }
 
   // The open regions go on into the next band's seam, or stay open here till the finish.
@@ -371,10 +390,8 @@ void kc_ConnectEngine::countFrom(std::uint32_t labelBase, std::uint32_t entryBas
     } else {
       g.firstLabel = g.firstLabel - p + labelBase;
       g.serial = g.serial - p + labelBase;
-      if (g.firstChild != kNone) {
-        g.firstChild = g.firstChild - p + entryBase;
-        g.lastChild = g.lastChild - p + entryBase;
-      }
+      g.firstChild = rebase(g.firstChild, p, entryBase);
+      g.lastChild = rebase(g.lastChild, p, entryBase);
     }
   }
 }
@@ -418,14 +435,14 @@ void kc_ConnectEngine::relinkChildren(const kc_ConnectEngine& band, std::uint32_
   std::uint32_t first = kNone, last = kNone;
   const auto append = [&](std::uint32_t head, std::uint32_t tail) {
     if (last == kNone) first = head;
-    else out_.entries[last].nextSibling = head;
+    else nextChild(last) = head;
     last = tail;
   };
-  for (std::uint32_t v = g.firstChild; v != kNone; v = band.out_.entries[v].nextSibling) {
-    if (v >= p) append(v - p + entryBase, v - p + entryBase);
+  for (std::uint32_t v = g.firstChild; v != kNone; v = band.nextChild(v)) {
+    if ((v & ~kPhantom) >= p) append(rebase(v, p, entryBase), rebase(v, p, entryBase));
     else if (seam[v].firstChild != kNone) append(seam[v].firstChild, seam[v].lastChild);
   }
-  if (last != kNone) out_.entries[last].nextSibling = kNone;
+  if (last != kNone) nextChild(last) = kNone;
   g.firstChild = first;
   g.lastChild = last;
 }
@@ -468,11 +485,143 @@ void kc_ConnectEngine::pruneJoined(PelCount minPels) {
   }
 }
 
+void kc_ConnectEngine::deferFill() {
+  KC_ASSERT(!scanned_ && !labelled_ && cleanup_ == kc_CleanupKind::eNone, "a grey-scale band defers the fill");
+  deferFill_ = true;
+}
+
+// FillSums: a region's pels, sums and extents as fills add to them.
+struct kc_ConnectEngine::FillSums {
+  PelCount pelCount;
+  std::uint64_t sumX, sumY;
+  Column xMin, xEnd;
+  RowIndex yMin, yMax;
+  bool grew;
+  void add(const kc_FillClose& c, const kc_BlobEntry& e) {
+    pelCount += c.pelCount;
+    sumX += c.sumX;
+    sumY += c.sumY;
+    xMin = std::min(xMin, e.left);
+    xEnd = std::max(xEnd, e.left + e.width);
+    yMin = std::min(yMin, e.top);
+    yMax = std::max(yMax, e.top + e.height - 1);
+    grew = true;
+  }
+};
+
+// fillJoined(minPels). The scan of the whole image under the fill keeps every region open and fills
+// a small region R when it closes: R's children merge into its encloser P (their children become
+// P's, appended at P's tail then) and R merges into P. Nothing else the scan does depends on that:
+// a closed region is never touched again, and no decision reads the pels of an open region. So the
+// bands scan without it, and every closed region is an entry, in the order of closing (children
+// before their encloser), with its phantom in its encloser's child list where the fill would have
+// appended. One pass in entry order, then over the open regions, rebuilds each child list as that
+// scan leaves it: a filled child leaves, its phantom gives way to the children of its children;
+// their pels and sums (as resolved before) join the region's, and a closed region small by the sum
+// is filled in turn. The filled and merged entries are dropped (counted in pruned_).
+void kc_ConnectEngine::fillJoined(PelCount minPels) {
+  KC_ASSERT(scanned_ && !finished_ && deferFill_ && cleanup_ == kc_CleanupKind::eNone && placeholders_ == 0 &&
+                ws_.closes.size() == out_.entries.size(),
+            "the fill follows the join of bands that deferred it");
+  cleanup_ = kc_CleanupKind::eFill;
+  minPels_ = minPels;
+  kc_EntryArray& entries = out_.entries;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    kc_BlobEntry& e = entries[i];
+    kc_FillClose& c = ws_.closes[i];
+    FillSums sums{c.pelCount, c.sumX, c.sumY, e.left, e.left + e.width, e.top, e.top + e.height - 1, false};
+    c.lastChild = resolveChildren(e.firstChild, sums);
+    if (isSmall(sums.pelCount)) {
+      drop(static_cast<RetiredIndex>(i));
+      ++pruned_;
+    }
+    if (sums.grew) rewriteEntry(static_cast<RetiredIndex>(i), sums);
+  }
+  for (RegionIndex r = 0; r < slots_; ++r) {
+    Region& g = reg(r);
+    if (g.released) continue;
+    FillSums sums{g.pelCount, g.sumX, g.sumY, g.xMin, g.xEnd, g.yMin, g.yMax, false};
+    g.lastChild = resolveChildren(g.firstChild, sums);
+    g.pelCount = sums.pelCount;
+    g.sumX = sums.sumX;
+    g.sumY = sums.sumY;
+    g.xMin = sums.xMin;
+    g.xEnd = sums.xEnd;
+    g.yMin = sums.yMin;
+    g.yMax = sums.yMax;
+  }
+  deferFill_ = false;
+}
+
+// resolveChildren(first, sums): the child list from first as the fill leaves it (see fillJoined);
+// what the filled children bring is added to sums. Returns its last child.
+std::uint32_t kc_ConnectEngine::resolveChildren(std::uint32_t& first, FillSums& sums) {
+  kc_EntryArray& entries = out_.entries;
+  const auto kept = [this](std::uint32_t i) {
+    const LabelId key = out_.entries[i].key;
+    return ((ws_.bits[key >> 6] >> (key & 63)) & 1) != 0;
+  };
+  std::uint32_t head = kNone, last = kNone;
+  const auto append = [&](std::uint32_t from, std::uint32_t to) {
+    if (last == kNone) head = from;
+    else entries[last].nextSibling = from;
+    last = to;
+  };
+  for (std::uint32_t v = first; v != kNone;) {
+    if ((v & kPhantom) == 0) {
+      const std::uint32_t next = entries[v].nextSibling;
+      if (kept(v)) append(v, v);
+      v = next;
+      continue;
+    }
+    const std::uint32_t c = v & ~kPhantom;
+    v = ws_.closes[c].phantomNext;
+    if (kept(c)) continue;
+    sums.add(ws_.closes[c], entries[c]);
+    for (std::uint32_t k = entries[c].firstChild; k != kNone; k = entries[k].nextSibling) {
+      sums.add(ws_.closes[k], entries[k]);
+      drop(k);
+      ++pruned_;
+      if (entries[k].firstChild != kNone) append(entries[k].firstChild, ws_.closes[k].lastChild);
+    }
+  }
+  if (last != kNone) entries[last].nextSibling = kNone;
+  first = head;
+  return last;
+}
+
+// rewriteEntry(i, sums): entry i (its sibling link kept) and its pel count and sums beside it as
+// retire() makes them of its region grown to sums.
+void kc_ConnectEngine::rewriteEntry(RetiredIndex i, const FillSums& sums) {
+  kc_BlobEntry& e = out_.entries[i];
+  Region g{};
+  g.pelCount = sums.pelCount;
+  g.sumX = sums.sumX;
+  g.sumY = sums.sumY;
+  g.xMin = sums.xMin;
+  g.xEnd = sums.xEnd;
+  g.yMin = sums.yMin;
+  g.yMax = sums.yMax;
+  g.firstLabel = e.key;
+  g.serial = e.parent;
+  g.firstChild = e.firstChild;
+  g.value = e.label;  // the region's value, or 0 / 1 where the label is that (all writeEntry reads)
+  const std::uint32_t sibling = e.nextSibling;
+  e = kc_BlobEntry{};
+  writeEntry(e, g);
+  e.nextSibling = sibling;
+  kc_FillClose& c = ws_.closes[i];
+  c.pelCount = sums.pelCount;
+  c.sumX = sums.sumX;
+  c.sumY = sums.sumY;
+}
+
 void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {
   KC_ASSERT(labels >= ws_.up.size() && entries >= out_.entries.size(), "the bands add labels and entries");
   ws_.up.resize(labels, 0);
   ws_.bits.resize((labels + 63) / 64, 0);
   out_.entries.resize(entries);
+  if (deferFill_) ws_.closes.resize(entries);
   serial_ = labels;
   rowsScanned_ = height_;
   lastRow_ = nullptr;
@@ -481,11 +630,11 @@ void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {
 std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_BlobStore& out,
                               std::vector<BlobId>& topIds, unsigned threads, kc_CleanupKind cleanup,
                               PelCount minPels) {
-  KC_ASSERT(cleanup != kc_CleanupKind::eFill, "bands take no fill cleanup");
   const auto rows = static_cast<RowIndex>(image.height());
   const std::size_t bands = kf_Bands(image.width(), rows, threads);
   kc_ConnectEngine first(image, ws, out, false, bands <= 1 ? cleanup : kc_CleanupKind::eNone,
                          bands <= 1 ? minPels : 0);
+  const bool fill = cleanup == kc_CleanupKind::eFill;
   if (bands <= 1) {
     first.scan();
     first.finish(topIds);
@@ -500,11 +649,13 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
   std::vector<kc_SeamClasses> seams(bands);  // seams[b]: the classes of row tops[b] - 1
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
     if (b == 0) {
+      if (fill) first.deferFill();
       first.scanBand(0, tops[1], nullptr);
       return;
     }
     engines[b] = std::make_unique<kc_ConnectEngine>(image, *ws.bandSpaces[b - 1], *ws.bandStores[b - 1], false,
                                                     kc_CleanupKind::eNone, 0);
+    if (fill) engines[b]->deferFill();
     ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(tops[b] - 1, seams[b]);
     engines[b]->scanBand(tops[b], tops[b + 1], &seams[b]);
   });
@@ -529,6 +680,7 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     seam.swap(nextSeam);
   }
   if (cleanup == kc_CleanupKind::ePrune) first.pruneJoined(minPels);
+  if (fill) first.fillJoined(minPels);
   first.finish(topIds, threads);
   return first.retired();
 }

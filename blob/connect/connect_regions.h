@@ -76,6 +76,20 @@ struct kc_ConnectRegion {
 };
 static_assert(sizeof(kc_ConnectRegion) == 72, "an open region record is nine words");
 
+// kc_FillClose: beside each retired entry while bands defer the grey-scale fill (their scans run
+// without it): the region's pel count and sums as the scan made them (from fillJoined on: with what
+// was filled into it), the link after its phantom, and, once resolved, its last child. The phantom
+// of entry i (kPhantom | i) is a node of its encloser's child list, appended at the tail when i
+// closes: where the fill would have put i's grandchildren.
+struct kc_FillClose {
+  PelCount pelCount;
+  std::uint64_t sumX;
+  std::uint64_t sumY;
+  std::uint32_t phantomNext;
+  std::uint32_t lastChild;
+};
+inline constexpr std::uint32_t kPhantom = 0x80000000u;
+
 // kc_NeighbourList: the regions of other values that a region touches (labelled connectivity), in
 // the order the scan and the merges put them. Never holds its owner and never one region twice.
 // Lists longer than a few entries are also entered in the engine's membership index (indexed).

@@ -92,7 +92,7 @@ void fit(std::vector<T>& v, std::size_t needed) noexcept {
 // the engine they are written over in place, and put back should anything fail before the commit
 // (the run, the blob objects, the row maker, the transform); otherwise the run goes to a store
 // aside that the commit swaps in. A failure also empties the cached engine state.
-// threads: more than one runs grey-scale connectivity without the fill in bands.
+// threads: more than one runs grey-scale connectivity in bands.
 void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s,
                  unsigned threads = 1) {
   const kc_EngineSettings settings = engineSettings(s);
@@ -110,7 +110,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
     ws = &augmentedFor(d, image).workspace();
     if (inPlace) kf_ReserveForRestore(*previous, *ws);
     written = inPlace;
-    if (threads > 1 && !settings.labelled && settings.cleanup != kc_CleanupKind::eFill) {
+    if (threads > 1 && !settings.labelled) {
       retired = kf_ConnectInBands(image, *ws, out, topIds, threads, settings.cleanup, settings.minPels);
     } else {
       kc_ConnectEngine engine(image, *ws, out, settings.labelled, settings.cleanup, settings.minPels);

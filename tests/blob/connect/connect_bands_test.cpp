@@ -1,6 +1,6 @@
 // Grey-scale connectivity in bands against the one-thread engine: every entry field, the top
-// level and the retired count on random images split into many thin bands, with and without the
-// prune.
+// level and the retired count on random images split into many thin bands, without cleanup, with
+// the prune and with the fill.
 #include "connect/connect_bands.h"
 #include "connect/connect_fixture.h"
 #include "parallel/work_pool.h"
@@ -34,8 +34,8 @@ TEST(ConnectBands, ConnectBands_randomImagesInThinBands_matchOneThread) {
     const long x = static_cast<long>(rng() % 2001) - 1000, y = static_cast<long>(rng() % 2001) - 1000;
     const kcRLEBuffer image = connecttest::encode(g, {x, y});
     const unsigned threads = 2 + static_cast<unsigned>(rng() % 7);
-    const auto cleanup = rng() % 2 == 0 ? kc_CleanupKind::eNone : kc_CleanupKind::ePrune;
-    const PelCount minPels = rng() % 60;
+    const auto cleanup = static_cast<kc_CleanupKind>(rng() % 3);
+    const PelCount minPels = rng() % 4 == 0 ? rng() % 3000 : rng() % 60;  // large: fills nested ones
     SCOPED_TRACE(::testing::Message() << "image " << i << " " << g.width << "x" << g.height << " threads " << threads
                                       << " cleanup " << static_cast<int>(cleanup) << " min " << minPels);
     kc_ConnectEngine engine(image, ws, one, false, cleanup, minPels);
