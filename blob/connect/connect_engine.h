@@ -148,8 +148,9 @@ class kc_ConnectEngine {
   // regionCount(): open region records, the outside included. For tests.
   std::size_t regionCount() const { return regionCount_; }
 
-  // Bands of rows (connect_bands.cpp): grey-scale connectivity without cleanup only, each band
-  // scanned by an engine of its own, the first band's engine joining the others' into its result.
+  // Bands of rows (connect_bands.cpp): grey-scale connectivity, each band scanned without cleanup by
+  // an engine of its own, the first band's engine joining the others' into its result; the cleanup
+  // follows the join (pruneJoined, fillJoined).
   // scanBand(top, bottom, above): scan() over rows [top, bottom) only. With above (top > 0: the
   // classes of row top - 1), that row's regions are first made as placeholders, one record per
   // class in class order (labels and serials 0 .. classes - 1), each with no pels and a marker
