@@ -57,11 +57,14 @@ struct kc_ConnectWorkspace {
 };
 
 // kc_WorkspaceNeeds: the capacities of a workspace's arrays after a run. A workspace reserved to
-// them (kf_ReserveWorkspace) runs the same image again without allocating.
+// them (kf_ReserveWorkspace) runs the same image again on one thread without allocating, unless
+// the run was in bands (kf_ConnectInBands), whose arrays bound nothing of a one-thread run: its
+// caller clears oneThread then.
 struct kc_WorkspaceNeeds {
   std::size_t rowRuns = 0, up = 0, regions = 0, freeSlots = 0, siblings = 0, labelled = 0, nodes = 0,
               freeNodes = 0, indexSlots = 0, stack = 0, listed = 0, bits = 0, counts = 0, order = 0,
               scratch = 0, counts2 = 0;
+  bool oneThread = true;
 };
 kc_WorkspaceNeeds kf_WorkspaceNeeds(const kc_ConnectWorkspace& ws);
 // kf_ReserveWorkspace(ws, needs): every array of ws gets at least the capacity needs gives. May
