@@ -319,6 +319,8 @@ class kc_ConnectEngine {
   void addSeam(const std::vector<Region>& seam);
   void relinkChildren(const kc_ConnectEngine& band, std::uint32_t entryBase, const std::vector<Region>& seam,
                       Region& g);
+
+  // ---- cleanup of joined bands (connect_band_cleanup.cpp) ----
   struct FillSums;
   std::uint32_t resolveChildren(std::uint32_t& first, FillSums& sums);
   void rewriteEntry(RetiredIndex i, const FillSums& sums);
