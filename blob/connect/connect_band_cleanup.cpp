@@ -72,8 +72,9 @@ struct kc_ConnectEngine::FillSums {
 // fillJoined(minPels). The scan of the whole image under the fill keeps every region open and fills
 // a small region R when it closes: R's children merge into its encloser P (their children become
 // P's, appended at P's tail then) and R merges into P. Nothing else the scan does depends on that:
-// a closed region is never touched again, and no decision reads the pels of an open region. So the
-// bands scan without it, and every closed region is an entry, in the order of closing (children
+// no later run touches a closed region or its children (so none meets their labels resolving to
+// P), and the only decision that reads pels is the fill's own, when a region closes and its count
+// (its children closed before it) is final. So the bands scan without it, and every closed region is an entry, in the order of closing (children
 // before their encloser), with its phantom in its encloser's child list where the fill would have
 // appended. One pass in entry order, then over the open regions, rebuilds each child list as that
 // scan leaves it: a filled child leaves, its phantom gives way to the children of its children;

@@ -52,8 +52,8 @@ inline constexpr std::uint32_t kGone = 0x7FFFFFFFu;
 //   keeps); the absorbed record is freed and every other record keeps its serial;
 // - serial is the record's creation number; the region list (the order of the top level) runs
 //   from the newest surviving record to the oldest;
-// - the child list holds the enclosed regions, the most recently closed first; a region is closed
-//   (enclosed) exactly once;
+// - the child list holds the enclosed regions, the most recently closed first (and, in bands that
+//   defer the fill, their phantoms: kc_FillClose); a region is closed (enclosed) exactly once;
 // - neighbour lists (labelled connectivity) are symmetric.
 struct kc_ConnectRegion {
   PelCount pelCount;
