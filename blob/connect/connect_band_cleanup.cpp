@@ -79,7 +79,8 @@ struct kc_ConnectEngine::FillSums {
 // appended. One pass in entry order, then over the open regions, rebuilds each child list as that
 // scan leaves it: a filled child leaves, its phantom gives way to the children of its children;
 // their pels and sums (as resolved before) join the region's, and a closed region small by the sum
-// is filled in turn. The filled and merged entries are dropped (counted in pruned_).
+// is filled in turn. The filled and merged entries are dropped, and then leave the store
+// (dropFilled), so that the finish walks only the entries the whole scan retires.
 void kc_ConnectEngine::fillJoined(PelCount minPels) {
   KC_ASSERT(scanned_ && !finished_ && deferFill_ && cleanup_ == kc_CleanupKind::eNone && placeholders_ == 0 &&
                 ws_.closes.size() == out_.entries.size(),
@@ -92,10 +93,7 @@ void kc_ConnectEngine::fillJoined(PelCount minPels) {
     kc_FillClose& c = ws_.closes[i];
     FillSums sums{c.pelCount, c.sumX, c.sumY, e.left, e.left + e.width, e.top, e.top + e.height - 1, false};
     c.lastChild = resolveChildren(e.firstChild, sums);
-    if (isSmall(sums.pelCount)) {
-      drop(static_cast<RetiredIndex>(i));
-      ++pruned_;
-    }
+    if (isSmall(sums.pelCount)) drop(static_cast<RetiredIndex>(i));
     if (sums.grew) rewriteEntry(static_cast<RetiredIndex>(i), sums);
   }
   for (RegionIndex r = 0; r < slots_; ++r) {
@@ -111,7 +109,36 @@ void kc_ConnectEngine::fillJoined(PelCount minPels) {
     g.yMin = sums.yMin;
     g.yMax = sums.yMax;
   }
+  dropFilled();
   deferFill_ = false;
+}
+
+// dropFilled(): after the fill of joined bands, the entries it dropped leave the store and the rest
+// close up in order, their links and those of the open regions renumbered (ws_.closes holds the
+// new places). No kept list names a dropped entry.
+void kc_ConnectEngine::dropFilled() {
+  kc_EntryArray& entries = out_.entries;
+  std::uint32_t kept = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const LabelId key = entries[i].key;
+    ws_.closes[i].phantomNext = ((ws_.bits[key >> 6] >> (key & 63)) & 1) != 0 ? kept++ : kNone;
+  }
+  const auto renumber = [this](std::uint32_t v) { return v == kNone ? kNone : ws_.closes[v].phantomNext; };
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::uint32_t to = ws_.closes[i].phantomNext;
+    if (to == kNone) continue;
+    kc_BlobEntry& e = entries[to];  // to <= i: nothing still to be read is overwritten
+    e = entries[i];
+    e.firstChild = renumber(e.firstChild);
+    e.nextSibling = renumber(e.nextSibling);
+  }
+  entries.resize(kept);
+  for (RegionIndex r = 0; r < slots_; ++r) {
+    Region& g = reg(r);
+    if (g.released) continue;
+    g.firstChild = renumber(g.firstChild);
+    g.lastChild = renumber(g.lastChild);
+  }
 }
 
 // resolveChildren(first, sums): the child list from first as the fill leaves it (see fillJoined);
@@ -142,7 +169,6 @@ std::uint32_t kc_ConnectEngine::resolveChildren(std::uint32_t& first, FillSums& 
     for (std::uint32_t k = entries[c].firstChild; k != kNone; k = entries[k].nextSibling) {
       sums.add(ws_.closes[k], entries[k]);
       drop(k);
-      ++pruned_;
       if (entries[k].firstChild != kNone) append(entries[k].firstChild, ws_.closes[k].lastChild);
     }
   }

@@ -324,6 +324,7 @@ class kc_ConnectEngine {
   struct FillSums;
   std::uint32_t resolveChildren(std::uint32_t& first, FillSums& sums);
   void rewriteEntry(RetiredIndex i, const FillSums& sums);
+  void dropFilled();
 
   // ---- rows (connect_rows.cpp) ----
   template <class Sink> void walkRows(Sink& sink);
