@@ -31,7 +31,7 @@ void kc_ConnectEngine::checkInvariants() const {
       KC_ASSERT(retireOnClose_ ? (c & ~kPhantom) < out_.entries.size() && (c < kPhantom || deferFill_)
                                : (live.count(c) != 0 && reg(c).closed),
                 "a child is a closed region");
-      KC_ASSERT(++steps <= ws_.up.size(), "a child list ends");
+      KC_ASSERT(++steps <= 2 * ws_.up.size(), "a child list ends");  // a child per label, a phantom per child
       last = c;
     }
     KC_ASSERT(last == g.lastChild, "a child list ends at lastChild");

@@ -65,6 +65,7 @@ struct kc_WorkspaceNeeds {
               freeNodes = 0, indexSlots = 0, stack = 0, listed = 0, bits = 0, counts = 0, order = 0,
               scratch = 0, counts2 = 0;
   bool oneThread = true;
+  bool operator==(const kc_WorkspaceNeeds&) const = default;
 };
 kc_WorkspaceNeeds kf_WorkspaceNeeds(const kc_ConnectWorkspace& ws);
 // kf_ReserveWorkspace(ws, needs): every array of ws gets at least the capacity needs gives. May

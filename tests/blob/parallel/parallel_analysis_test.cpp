@@ -15,7 +15,6 @@
 #include "connect/connect_fixture.h"
 #include "connect/connect_rows.h"
 #include "parallel/work_pool.h"
-#include "platform/foundation/allocation_count.h"
 #include "platform/foundation/archive_bytes.h"
 #include "scene/scene_builder.h"
 
@@ -54,7 +53,7 @@ kcBlobParams randomParams(std::mt19937& rng, const kcPelBuffer<unsigned char>& i
 }
 
 // restoresWithoutAllocating(scene): when the next analysis may write over the scene's blobs, they
-// can be put back (as when it fails) allocating nothing.
+// can be put back (as when it fails) with the capacities reserved for it, none growing.
 bool restoresWithoutAllocating(const Scene& scene) {
   const kc_BSDData& d = kc_SceneBuilder::data(scene);
   if (!kf_CanRestore(d.store.rowMaker.get())) return true;
@@ -64,7 +63,10 @@ bool restoresWithoutAllocating(const Scene& scene) {
   store.entries.reserve(d.store.entries.capacity());
   std::vector<BlobId> topIds;
   topIds.reserve(d.topIds.capacity());
-  return allocation_count::blocksAllocatedBy([&] { kf_RestoreBlobs(*d.store.rowMaker, ws, store, topIds); }) == 0;
+  const kc_WorkspaceNeeds reserved = kf_WorkspaceNeeds(ws);
+  const std::size_t entries = store.entries.capacity(), top = topIds.capacity();
+  kf_RestoreBlobs(*d.store.rowMaker, ws, store, topIds);
+  return kf_WorkspaceNeeds(ws) == reserved && store.entries.capacity() == entries && topIds.capacity() == top;
 }
 
 Bytes sceneBytes(const kcBlobResults& results) {
