@@ -1,6 +1,7 @@
 // Grey-scale connectivity in bands of rows: the light pass that finds the regions of the row above
 // each band, the band scan with its placeholders, the join of the bands into the first band's
-// engine, the prune cleanup of the joined result, and kf_ConnectInBands, which schedules them.
+// engine, and kf_ConnectInBands, which schedules them and the cleanup of the joined result
+// (connect_band_cleanup.cpp).
 #include "connect/connect_bands.h"
 #include "connect/connect_records.h"
 #include "parallel/work_pool.h"
@@ -175,6 +176,13 @@ std::vector<RowIndex> bandTops(RowIndex rows, std::size_t bands) {
   return tops;
 }
 
+// rebase(v, p, entryBase): child link v of a band with p placeholders in the joined engine's entries:
+// an entry (or its phantom) moves to entryBase on; markers (below p) stay for joinBand.
+inline std::uint32_t rebase(std::uint32_t v, std::uint32_t p, std::uint32_t entryBase) {
+  if (v == kNone || (v & ~kPhantom) < p) return v;
+  return (v & kPhantom) | ((v & ~kPhantom) - p + entryBase);
+}
+
 // orBits(to, from, first, shift): the bits of from at and past first, moved up by shift, into to.
 void orBits(std::vector<std::uint64_t>& to, const std::vector<std::uint64_t>& from, std::uint32_t first,
             std::uint32_t shift) {
@@ -241,6 +249,7 @@ void kc_ConnectEngine::makePlaceholders(const kc_SeamClasses& above, kc_ScanRun*
       g.yMin = std::numeric_limits<RowIndex>::max();
       g.yMax = -1;
       out_.entries.emplace_back().nextSibling = kNone;
+      if (deferFill_) ws_.closes.push_back(kc_FillClose{0, 0, 0, kNone, kNone});
       g.firstChild = g.lastChild = c;
       ++placeholders_;
     }
@@ -284,7 +293,12 @@ void kc_ConnectEngine::takeSeam(const kc_SeamClasses& classes, std::vector<kc_Co
 void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase) {
   const std::uint32_t p = band.placeholders_;
   const kc_EntryArray& from = band.out_.entries;
-  const auto link = [p, entryBase](std::uint32_t v) { return v == kNone || v < p ? v : v - p + entryBase; };
+  const auto link = [p, entryBase](std::uint32_t v) { return rebase(v, p, entryBase); };
+  for (std::size_t i = p; deferFill_ && i < from.size(); ++i) {
+    kc_FillClose c = band.ws_.closes[i];
+    c.phantomNext = link(c.phantomNext);
+    ws_.closes[i - p + entryBase] = c;
+  }
   for (std::size_t i = p; i < from.size(); ++i) {
     kc_BlobEntry e = from[i];
     if (e.key >= p) {  // else it holds a placeholder: joinBand writes it
@@ -329,6 +343,12 @@ void kc_ConnectEngine::joinBand(kc_ConnectEngine& band, std::uint32_t labelBase,
     writeEntry(e, g);
     e.nextSibling = sibling;
     ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
+    if (deferFill_) {
+      kc_FillClose& c = ws_.closes[index - p + entryBase];
+      c.pelCount = g.pelCount;
+      c.sumX = g.sumX;
+      c.sumY = g.sumY;
+    }
   }
 
   // The open regions go on into the next band's seam, or stay open here till the finish.
@@ -371,10 +391,8 @@ void kc_ConnectEngine::countFrom(std::uint32_t labelBase, std::uint32_t entryBas
     } else {
       g.firstLabel = g.firstLabel - p + labelBase;
       g.serial = g.serial - p + labelBase;
-      if (g.firstChild != kNone) {
-        g.firstChild = g.firstChild - p + entryBase;
-        g.lastChild = g.lastChild - p + entryBase;
-      }
+      g.firstChild = rebase(g.firstChild, p, entryBase);
+      g.lastChild = rebase(g.lastChild, p, entryBase);
     }
   }
 }
@@ -418,54 +436,16 @@ void kc_ConnectEngine::relinkChildren(const kc_ConnectEngine& band, std::uint32_
   std::uint32_t first = kNone, last = kNone;
   const auto append = [&](std::uint32_t head, std::uint32_t tail) {
     if (last == kNone) first = head;
-    else out_.entries[last].nextSibling = head;
+    else nextChild(last) = head;
     last = tail;
   };
-  for (std::uint32_t v = g.firstChild; v != kNone; v = band.out_.entries[v].nextSibling) {
-    if (v >= p) append(v - p + entryBase, v - p + entryBase);
+  for (std::uint32_t v = g.firstChild; v != kNone; v = band.nextChild(v)) {
+    if ((v & ~kPhantom) >= p) append(rebase(v, p, entryBase), rebase(v, p, entryBase));
     else if (seam[v].firstChild != kNone) append(seam[v].firstChild, seam[v].lastChild);
   }
-  if (last != kNone) out_.entries[last].nextSibling = kNone;
+  if (last != kNone) nextChild(last) = kNone;
   g.firstChild = first;
   g.lastChild = last;
-}
-
-void kc_ConnectEngine::pruneJoined(PelCount minPels) {
-  KC_ASSERT(scanned_ && !finished_ && !labelled_ && cleanup_ == kc_CleanupKind::eNone && placeholders_ == 0,
-            "the prune follows the join of bands scanned without cleanup");
-  cleanup_ = kc_CleanupKind::ePrune;
-  minPels_ = minPels;
-  kc_EntryArray& entries = out_.entries;
-  const auto kept = [this](LabelId key) { return ((ws_.bits[key >> 6] >> (key & 63)) & 1) != 0; };
-  // unlinkPruned(first): the list from first without its pruned entries; returns the last kept.
-  const auto unlinkPruned = [&](std::uint32_t& first) {
-    std::uint32_t* link = &first;
-    std::uint32_t last = kNone;
-    for (std::uint32_t c = first; c != kNone; c = entries[c].nextSibling)
-      if (kept(entries[c].key)) {
-        *link = c;
-        link = &entries[c].nextSibling;
-        last = c;
-      }
-    *link = kNone;
-    return last;
-  };
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    kc_BlobEntry& e = entries[i];
-    if (e.firstChild != kNone) unlinkPruned(e.firstChild);
-    const PelCount pels = e.pelCount >= 0 ? static_cast<PelCount>(e.pelCount) : e.sumX;
-    if (e.firstChild == kNone && isSmall(pels)) {
-      drop(static_cast<RetiredIndex>(i));
-      ++pruned_;
-    }
-  }
-  for (RegionIndex r = 0; r < slots_; ++r) {
-    Region& g = reg(r);
-    if (!g.released && g.firstChild != kNone) {
-      g.lastChild = unlinkPruned(g.firstChild);
-      if (g.firstChild == kNone) g.lastChild = kNone;
-    }
-  }
 }
 
 void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {
@@ -473,6 +453,7 @@ void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {
   ws_.up.resize(labels, 0);
   ws_.bits.resize((labels + 63) / 64, 0);
   out_.entries.resize(entries);
+  if (deferFill_) ws_.closes.resize(entries);
   serial_ = labels;
   rowsScanned_ = height_;
   lastRow_ = nullptr;
@@ -481,11 +462,11 @@ void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {
 std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_BlobStore& out,
                               std::vector<BlobId>& topIds, unsigned threads, kc_CleanupKind cleanup,
                               PelCount minPels) {
-  KC_ASSERT(cleanup != kc_CleanupKind::eFill, "bands take no fill cleanup");
   const auto rows = static_cast<RowIndex>(image.height());
   const std::size_t bands = kf_Bands(image.width(), rows, threads);
   kc_ConnectEngine first(image, ws, out, false, bands <= 1 ? cleanup : kc_CleanupKind::eNone,
                          bands <= 1 ? minPels : 0);
+  const bool fill = cleanup == kc_CleanupKind::eFill;
   if (bands <= 1) {
     first.scan();
     first.finish(topIds);
@@ -500,11 +481,13 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
   std::vector<kc_SeamClasses> seams(bands);  // seams[b]: the classes of row tops[b] - 1
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
     if (b == 0) {
+      if (fill) first.deferFill();
       first.scanBand(0, tops[1], nullptr);
       return;
     }
     engines[b] = std::make_unique<kc_ConnectEngine>(image, *ws.bandSpaces[b - 1], *ws.bandStores[b - 1], false,
                                                     kc_CleanupKind::eNone, 0);
+    if (fill) engines[b]->deferFill();
     ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(tops[b] - 1, seams[b]);
     engines[b]->scanBand(tops[b], tops[b + 1], &seams[b]);
   });
@@ -529,6 +512,7 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     seam.swap(nextSeam);
   }
   if (cleanup == kc_CleanupKind::ePrune) first.pruneJoined(minPels);
+  if (fill) first.fillJoined(minPels);
   first.finish(topIds, threads);
   return first.retired();
 }

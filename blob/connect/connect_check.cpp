@@ -27,10 +27,11 @@ void kc_ConnectEngine::checkInvariants() const {
     labels += g.setSize;
     std::uint32_t last = kNone;
     std::size_t steps = 0;
-    for (std::uint32_t c = g.firstChild; c != kNone; c = retireOnClose_ ? out_.entries[c].nextSibling : ws_.siblings[c]) {
-      KC_ASSERT(retireOnClose_ ? c < out_.entries.size() : (live.count(c) != 0 && reg(c).closed),
+    for (std::uint32_t c = g.firstChild; c != kNone; c = nextChild(c)) {
+      KC_ASSERT(retireOnClose_ ? (c & ~kPhantom) < out_.entries.size() && (c < kPhantom || deferFill_)
+                               : (live.count(c) != 0 && reg(c).closed),
                 "a child is a closed region");
-      KC_ASSERT(++steps <= ws_.up.size(), "a child list ends");
+      KC_ASSERT(++steps <= 2 * ws_.up.size(), "a child list ends");  // a child per label, a phantom per child
       last = c;
     }
     KC_ASSERT(last == g.lastChild, "a child list ends at lastChild");

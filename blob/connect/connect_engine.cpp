@@ -47,6 +47,7 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
   ws_.chainHead.clear();
   ws_.chainTail.clear();
   ws_.filled.clear();
+  ws_.closes.clear();
   out_.entries.clear();
   out_.origin = offset_;
 }

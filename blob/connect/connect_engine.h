@@ -53,14 +53,19 @@ struct kc_ConnectWorkspace {
   // kf_WorkspaceNeeds.
   std::vector<std::unique_ptr<kc_ConnectWorkspace>> bandSpaces;
   std::vector<std::unique_ptr<kc_BlobStore>> bandStores;
+  std::vector<kc_FillClose> closes;  // by retired index, while bands defer the fill (deferFill)
 };
 
 // kc_WorkspaceNeeds: the capacities of a workspace's arrays after a run. A workspace reserved to
-// them (kf_ReserveWorkspace) runs the same image again without allocating.
+// them (kf_ReserveWorkspace) runs the same image again on one thread without allocating, unless
+// the run was in bands (kf_ConnectInBands), whose arrays bound nothing of a one-thread run: its
+// caller clears oneThread then.
 struct kc_WorkspaceNeeds {
   std::size_t rowRuns = 0, up = 0, regions = 0, freeSlots = 0, siblings = 0, labelled = 0, nodes = 0,
               freeNodes = 0, indexSlots = 0, stack = 0, listed = 0, bits = 0, counts = 0, order = 0,
               scratch = 0, counts2 = 0;
+  bool oneThread = true;
+  bool operator==(const kc_WorkspaceNeeds&) const = default;
 };
 kc_WorkspaceNeeds kf_WorkspaceNeeds(const kc_ConnectWorkspace& ws);
 // kf_ReserveWorkspace(ws, needs): every array of ws gets at least the capacity needs gives. May
@@ -147,8 +152,9 @@ class kc_ConnectEngine {
   // regionCount(): open region records, the outside included. For tests.
   std::size_t regionCount() const { return regionCount_; }
 
-  // Bands of rows (connect_bands.cpp): grey-scale connectivity without cleanup only, each band
-  // scanned by an engine of its own, the first band's engine joining the others' into its result.
+  // Bands of rows (connect_bands.cpp): grey-scale connectivity, each band scanned without cleanup by
+  // an engine of its own, the first band's engine joining the others' into its result; the cleanup
+  // follows the join (pruneJoined, fillJoined).
   // scanBand(top, bottom, above): scan() over rows [top, bottom) only. With above (top > 0: the
   // classes of row top - 1), that row's regions are first made as placeholders, one record per
   // class in class order (labels and serials 0 .. classes - 1), each with no pels and a marker
@@ -174,6 +180,14 @@ class kc_ConnectEngine {
   void joinBand(kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase,
                 const std::vector<kc_ConnectRegion>& seam, const kc_SeamClasses* next,
                 std::vector<kc_ConnectRegion>& nextSeam);
+  // deferFill(): before scanBand: the band is scanned without the fill cleanup, which fillJoined
+  // applies after the join: every entry keeps its pel count and sums beside it (ws.closes) and each
+  // close appends the closed entry's phantom to its encloser's child list.
+  void deferFill();
+  // fillJoined(minPels): after the last joinBand of bands that deferred the fill, before finish():
+  // the grey-scale fill with minPels as the scan of the whole image applies it when regions close.
+  // See the definition for why the result is that scan's. Linear in the entries.
+  void fillJoined(PelCount minPels);
   // pruneJoined(minPels): after the last joinBand, before finish(): the prune cleanup with minPels
   // as the scan of the whole image applies it when regions close. A closed region is pruned there
   // if it is small and every region it enclosed was pruned; nothing else the scan does depends on
@@ -236,12 +250,19 @@ class kc_ConnectEngine {
   void adoptChild(RegionIndex parent, RegionIndex child);
   void closeRegion(RegionIndex enclosed, RegionIndex encloser);
   void pruneRegion(RegionIndex r);
+  void addPhantom(RegionIndex p);
   void fillRegion(RegionIndex r, RegionIndex encloser);
   RetiredIndex retire(RegionIndex r);
   void writeEntry(kc_BlobEntry& e, const Region& g) const;
-  // nextChild(c): the sibling link of child c (a retired entry's, or a slot's under the fill).
+  // nextChild(c): the sibling link of child c (a retired entry's or its phantom's, or a slot's under
+  // the fill).
   std::uint32_t& nextChild(std::uint32_t c) {
-    return retireOnClose_ ? out_.entries[c].nextSibling : ws_.siblings[c];
+    if (!retireOnClose_) return ws_.siblings[c];
+    return (c & kPhantom) == 0 ? out_.entries[c].nextSibling : ws_.closes[c & ~kPhantom].phantomNext;
+  }
+  std::uint32_t nextChild(std::uint32_t c) const {
+    if (!retireOnClose_) return ws_.siblings[c];
+    return (c & kPhantom) == 0 ? out_.entries[c].nextSibling : ws_.closes[c & ~kPhantom].phantomNext;
   }
   bool isSmall(PelCount pels) const { return pels < minPels_; }
   static void attentionCheck();
@@ -300,6 +321,12 @@ class kc_ConnectEngine {
   void relinkChildren(const kc_ConnectEngine& band, std::uint32_t entryBase, const std::vector<Region>& seam,
                       Region& g);
 
+  // ---- cleanup of joined bands (connect_band_cleanup.cpp) ----
+  struct FillSums;
+  std::uint32_t resolveChildren(std::uint32_t& first, FillSums& sums);
+  void rewriteEntry(RetiredIndex i, const FillSums& sums);
+  void dropFilled();
+
   // ---- rows (connect_rows.cpp) ----
   template <class Sink> void walkRows(Sink& sink);
 
@@ -314,6 +341,7 @@ class kc_ConnectEngine {
   PelCount minPels_;     // 0 when cleanup is eNone, so nothing is small
   bool retireOnClose_;   // enclosed regions retire at once (no fill cleanup)
   bool fillChains_ = false;  // grey-scale fill while rows are made: chains and filled marks
+  bool deferFill_ = false;   // bands: the fill waits for fillJoined (ws_.closes, phantoms)
   kc_ConnectWorkspace& ws_;
   kc_BlobStore& out_;
   std::vector<LabelId>* runLabels_ = nullptr;

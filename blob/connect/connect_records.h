@@ -76,9 +76,20 @@ inline void kc_ConnectEngine::closeRegion(RegionIndex r, RegionIndex p) {
   KC_ASSERT(!g.closed, "a region is enclosed once");
   const bool keep = cleanup_ == kc_CleanupKind::eNone || !isSmall(g.pelCount) ||
                     (cleanup_ == kc_CleanupKind::ePrune && g.firstChild != kNone);
-  if (keep) adoptChild(p, r);
-  else if (cleanup_ == kc_CleanupKind::ePrune) pruneRegion(r);
+  if (keep) {
+    adoptChild(p, r);
+    if (deferFill_) addPhantom(p);
+  } else if (cleanup_ == kc_CleanupKind::ePrune) pruneRegion(r);
   else fillRegion(r, p);
+}
+
+// addPhantom(P): after adoptChild(P, R) of a band that defers the fill: R's phantom goes to the end
+// of P's child list, where the fill puts R's grandchildren should R turn out small.
+inline void kc_ConnectEngine::addPhantom(RegionIndex parent) {
+  Region& p = reg(parent);
+  const std::uint32_t phantom = kPhantom | p.firstChild;
+  nextChild(p.lastChild) = phantom;
+  p.lastChild = phantom;
 }
 
 // retire(r): the region's entry goes to the output store as a scene shows it, but for its links:
@@ -96,6 +107,7 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   const auto index = static_cast<RetiredIndex>(out_.entries.size());
   if (g.firstLabel < placeholders_) seamRetired_.emplace_back(index, g);
   writeEntry(out_.entries.emplace_back(), g);
+  if (deferFill_) ws_.closes.push_back(kc_FillClose{g.pelCount, g.sumX, g.sumY, kNone, kNone});
   ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
   ws_.up[g.root] = kRootFlag | index;
   if (labelled_) clearNeighbours(r);

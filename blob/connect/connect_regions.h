@@ -52,8 +52,8 @@ inline constexpr std::uint32_t kGone = 0x7FFFFFFFu;
 //   keeps); the absorbed record is freed and every other record keeps its serial;
 // - serial is the record's creation number; the region list (the order of the top level) runs
 //   from the newest surviving record to the oldest;
-// - the child list holds the enclosed regions, the most recently closed first; a region is closed
-//   (enclosed) exactly once;
+// - the child list holds the enclosed regions, the most recently closed first (and, in bands that
+//   defer the fill, their phantoms: kc_FillClose); a region is closed (enclosed) exactly once;
 // - neighbour lists (labelled connectivity) are symmetric.
 struct kc_ConnectRegion {
   PelCount pelCount;
@@ -75,6 +75,20 @@ struct kc_ConnectRegion {
   bool released;       // absorbed, pruned or retired: the slot holds no region
 };
 static_assert(sizeof(kc_ConnectRegion) == 72, "an open region record is nine words");
+
+// kc_FillClose: beside each retired entry while bands defer the grey-scale fill (their scans run
+// without it): the region's pel count and sums as the scan made them (from fillJoined on: with what
+// was filled into it), the link after its phantom, and, once resolved, its last child. The phantom
+// of entry i (kPhantom | i) is a node of its encloser's child list, appended at the tail when i
+// closes: where the fill would have put i's grandchildren.
+struct kc_FillClose {
+  PelCount pelCount;
+  std::uint64_t sumX;
+  std::uint64_t sumY;
+  std::uint32_t phantomNext;
+  std::uint32_t lastChild;
+};
+inline constexpr std::uint32_t kPhantom = 0x80000000u;
 
 // kc_NeighbourList: the regions of other values that a region touches (labelled connectivity), in
 // the order the scan and the merges put them. Never holds its owner and never one region twice.

@@ -217,7 +217,8 @@ void kf_RecordNeeds(const kc_RowMaker& maker, const kc_WorkspaceNeeds& needs) {
 
 bool kf_CanRestore(const kc_RowMaker* maker) {
   const EngineRowMaker* m = engineMaker(maker);
-  return m != nullptr && !(m->settings().labelled && m->settings().cleanup == kc_CleanupKind::eFill);
+  return m != nullptr && m->needs().oneThread &&
+         !(m->settings().labelled && m->settings().cleanup == kc_CleanupKind::eFill);
 }
 
 void kf_ReserveForRestore(const kc_RowMaker& maker, kc_ConnectWorkspace& ws) {

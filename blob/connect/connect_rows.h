@@ -34,7 +34,8 @@ void kf_IdleRowMakers(std::shared_ptr<kc_RowMaker> (&makers)[2]);
 // Restoring. A store whose maker is the engine's holds nothing the maker cannot give again but for
 // the caches of its blobs: a later analysis may write its blobs over the store's and, when it
 // fails, put them back with kf_RestoreBlobs. Not under the labelled fill, whose finishing pass
-// allocates.
+// allocates, nor after an analysis in bands, whose needs do not bound the one-thread run that
+// restores.
 // kf_CanRestore(maker): whether the blobs of a store with this maker (possibly null) can be put
 // back so.
 bool kf_CanRestore(const kc_RowMaker* maker);

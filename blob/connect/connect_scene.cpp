@@ -7,6 +7,7 @@
 #include "connect/connect_engine.h"
 #include "connect/connect_rows.h"
 #include "connect/connect_scene.h"
+#include "parallel/work_pool.h"
 #include "base/messages.h"
 #include "scene/scene_builder.h"
 
@@ -92,7 +93,8 @@ void fit(std::vector<T>& v, std::size_t needed) noexcept {
 // the engine they are written over in place, and put back should anything fail before the commit
 // (the run, the blob objects, the row maker, the transform); otherwise the run goes to a store
 // aside that the commit swaps in. A failure also empties the cached engine state.
-// threads: more than one runs grey-scale connectivity without the fill in bands.
+// threads: more than one runs grey-scale connectivity in bands; the next analysis of blobs made in
+// bands runs aside (kf_CanRestore).
 void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s,
                  unsigned threads = 1) {
   const kc_EngineSettings settings = engineSettings(s);
@@ -106,11 +108,17 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
   kc_ConnectWorkspace* ws = nullptr;
   bool written = false;  // the scene's blobs were written over
   std::size_t retired = 0;
+  const bool banded = threads > 1 && !settings.labelled;
+  const auto needs = [&] {  // what restoring these blobs needs reserved
+    kc_WorkspaceNeeds n = kf_WorkspaceNeeds(*ws);
+    n.oneThread = !banded || kf_Bands(image.width(), image.height(), threads) <= 1;
+    return n;
+  };
   try {
     ws = &augmentedFor(d, image).workspace();
     if (inPlace) kf_ReserveForRestore(*previous, *ws);
     written = inPlace;
-    if (threads > 1 && !settings.labelled && settings.cleanup != kc_CleanupKind::eFill) {
+    if (banded) {
       retired = kf_ConnectInBands(image, *ws, out, topIds, threads, settings.cleanup, settings.minPels);
     } else {
       kc_ConnectEngine engine(image, *ws, out, settings.labelled, settings.cleanup, settings.minPels);
@@ -119,7 +127,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
       retired = engine.retired();
     }
     std::shared_ptr<const kc_RowMaker> maker =
-        kf_EngineRowMaker(ws->makers, image, settings, kf_WorkspaceNeeds(*ws));
+        kf_EngineRowMaker(ws->makers, image, settings, needs());
     d.mutating();
     d.replaceXform(image.xformCache(), false);  // the last step that can fail
     if (!inPlace) {
@@ -139,7 +147,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
   d.store.entries.fit(retired);
   fit(ws->up, 0);
   fit(ws->bits, 0);
-  kf_RecordNeeds(*d.store.rowMaker, kf_WorkspaceNeeds(*ws));
+  kf_RecordNeeds(*d.store.rowMaker, needs());
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ void kf_WholeImageBlobs(const kcRLEBuffer& image, kc_BlobStore& store, std::vect
 
 // kf_ConnectGreyScale(scene, image, scaleVal, wholeImage, cleanup, minPels, threads): what
 // scene.connectComponentsGreyScale(image, scaleVal, wholeImage, cleanup, minPels) does, bit for bit,
-// on up to threads threads: the whole-image projections, and connectivity without cleanup
+// on up to threads threads: the whole-image projections, and connectivity with any cleanup
 // (kf_ConnectInBands); the rest on the calling thread.
 void kf_ConnectGreyScale(kcBlobSceneDescription& scene, const kcRLEBuffer& image, unsigned char scaleVal,
                          bool wholeImage, kcBlobSceneDescription::ConnectCleanup cleanup, long minPels,

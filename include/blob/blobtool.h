@@ -337,9 +337,9 @@ BLOB_EXPORT void kfBlobAnalysis(const Image& image, const kcBlobParams& params,
 // band's first row) is joined in the order the one-thread analysis would meet it. Images too small
 // to gain (bands under 2^18 pels or 16 rows) are analysed on the calling thread. Shared between the
 // threads: encoding (the percentage forms count the pels in bands first), masking, morphology, the
-// whole-image projections, and grey-scale connectivity with its finishing pass, without cleanup or
-// with the prune (decided once the bands are joined, from whole pel counts); labelled connectivity
-// and the fill run on the calling thread.
+// whole-image projections, and grey-scale connectivity with its finishing pass, with any cleanup
+// (the prune and the fill are decided once the bands are joined, from whole pel counts, in one
+// pass on the calling thread); labelled connectivity runs on the calling thread.
 // Threads: workers of one pool shared by the process, started on first demand and kept idle until
 // it ends; no thread is started per call once the pool has enough, and no work of a call goes on
 // after it returns. Cancellation: the calling thread works too and calls kcAttention::check() at

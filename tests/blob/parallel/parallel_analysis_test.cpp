@@ -13,8 +13,10 @@
 
 #include "blob/archive_fixture.h"
 #include "connect/connect_fixture.h"
+#include "connect/connect_rows.h"
 #include "parallel/work_pool.h"
 #include "platform/foundation/archive_bytes.h"
+#include "scene/scene_builder.h"
 
 namespace {
 
@@ -50,6 +52,23 @@ kcBlobParams randomParams(std::mt19937& rng, const kcPelBuffer<unsigned char>& i
   return p;
 }
 
+// restoresWithoutAllocating(scene): when the next analysis may write over the scene's blobs, they
+// can be put back (as when it fails) with the capacities reserved for it, none growing.
+bool restoresWithoutAllocating(const Scene& scene) {
+  const kc_BSDData& d = kc_SceneBuilder::data(scene);
+  if (!kf_CanRestore(d.store.rowMaker.get())) return true;
+  kc_ConnectWorkspace ws;
+  kf_ReserveForRestore(*d.store.rowMaker, ws);
+  kc_BlobStore store;
+  store.entries.reserve(d.store.entries.capacity());
+  std::vector<BlobId> topIds;
+  topIds.reserve(d.topIds.capacity());
+  const kc_WorkspaceNeeds reserved = kf_WorkspaceNeeds(ws);
+  const std::size_t entries = store.entries.capacity(), top = topIds.capacity();
+  kf_RestoreBlobs(*d.store.rowMaker, ws, store, topIds);
+  return kf_WorkspaceNeeds(ws) == reserved && store.entries.capacity() == entries && topIds.capacity() == top;
+}
+
 Bytes sceneBytes(const kcBlobResults& results) {
   Scene copy(*results.connectedBlobs());
   return archive_bytes::stored(copy);
@@ -75,6 +94,7 @@ TEST(ParallelAnalysis, ParallelAnalysis_randomImagesAndSettings_sameSceneAsOneTh
       kfBlobAnalysis(image, params, many, threads);
       ASSERT_EQ(sceneBytes(many), expected);
       ASSERT_TRUE(many.rle() == one.rle());
+      ASSERT_TRUE(restoresWithoutAllocating(*many.connectedBlobs()));
       if (measured) {
         ASSERT_EQ(archive_fixture::answers(*many.connectedBlobs()), answers);
       }
