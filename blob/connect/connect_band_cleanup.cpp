@@ -67,6 +67,16 @@ struct kc_ConnectEngine::FillSums {
     yMax = std::max(yMax, e.top + e.height - 1);
     grew = true;
   }
+  // writeTo(g): the grown count, sums and extent into a region record.
+  void writeTo(Region& g) const {
+    g.pelCount = pelCount;
+    g.sumX = sumX;
+    g.sumY = sumY;
+    g.xMin = xMin;
+    g.xEnd = xEnd;
+    g.yMin = yMin;
+    g.yMax = yMax;
+  }
 };
 
 // fillJoined(minPels). The scan of the whole image under the fill keeps every region open and fills
@@ -101,13 +111,7 @@ void kc_ConnectEngine::fillJoined(PelCount minPels) {
     if (g.released) continue;
     FillSums sums{g.pelCount, g.sumX, g.sumY, g.xMin, g.xEnd, g.yMin, g.yMax, false};
     g.lastChild = resolveChildren(g.firstChild, sums);
-    g.pelCount = sums.pelCount;
-    g.sumX = sums.sumX;
-    g.sumY = sums.sumY;
-    g.xMin = sums.xMin;
-    g.xEnd = sums.xEnd;
-    g.yMin = sums.yMin;
-    g.yMax = sums.yMax;
+    sums.writeTo(g);
   }
   dropFilled();
   deferFill_ = false;
@@ -182,13 +186,7 @@ std::uint32_t kc_ConnectEngine::resolveChildren(std::uint32_t& first, FillSums& 
 void kc_ConnectEngine::rewriteEntry(RetiredIndex i, const FillSums& sums) {
   kc_BlobEntry& e = out_.entries[i];
   Region g{};
-  g.pelCount = sums.pelCount;
-  g.sumX = sums.sumX;
-  g.sumY = sums.sumY;
-  g.xMin = sums.xMin;
-  g.xEnd = sums.xEnd;
-  g.yMin = sums.yMin;
-  g.yMax = sums.yMax;
+  sums.writeTo(g);
   g.firstLabel = e.key;
   g.serial = e.parent;
   g.firstChild = e.firstChild;
