@@ -1,5 +1,5 @@
-// Image files of the reports: PNG, PGM, TIFF, JPEG and BMP read as 8-bit grey; grey PNG and PGM
-// written.
+// Image files of the reports: PNG, PGM, TIFF, JPEG and BMP read as 8-bit grey (PNG and PGM also
+// row by row); grey PNG and PGM written.
 #pragma once
 
 #include <foundation/pelbuffer.h>
