@@ -14,7 +14,6 @@
 #include <foundation/exception.h>
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -27,28 +26,23 @@ using namespace report;
 
 constexpr long kBandRows = 1;  // rows read and fed at once: a tree is written the row after it ends
 
-std::string csvNumber(double value) { return exactNumber(value); }
-std::string jsonNumber(double value) { return std::isfinite(value) ? exactNumber(value) : "null"; }
-
 // writeTree(options, number, rows, scene, out): the tree's line (json) or rows (csv).
 void writeTree(const Options& options, long number, long rows, const kcBlobSceneDescription& scene,
                std::ostream& out) {
   const bool json = options.format == Format::eJson;
   std::string text = json ? "{\"tree\":" + std::to_string(number) + ",\"rows\":" + std::to_string(rows) + ",\"blobs\":[" : "";
+  std::vector<std::string> keys;
+  for (const MeasureInfo& info : options.measures) keys.push_back(jsonString(info.name));
   BlobRow row;
   bool first = true;
   for (const kcBlob* blob : scene.allBlobs(false)) {
     fillRow(*blob, options.measures, row);
     if (json) {
-      text += (first ? "{\"id\":" : ",{\"id\":") + std::to_string(row.id) + ",\"parent\":" + std::to_string(row.parent) +
-              ",\"label\":" + std::to_string(row.label) + ",\"numChildren\":" + std::to_string(row.numChildren);
-      for (std::size_t m = 0; m < row.values.size(); ++m)
-        text += ",\"" + std::string(options.measures[m].name) + "\":" + jsonNumber(row.values[m]);
-      text += "}";
+      text += (first ? "" : ",") + jsonBlob(row, keys);
     } else {
       text += std::to_string(number) + "," + std::to_string(rows) + "," + std::to_string(row.id) + "," +
               std::to_string(row.parent) + "," + std::to_string(row.label) + "," + std::to_string(row.numChildren);
-      for (double value : row.values) text += "," + csvNumber(value);
+      for (double value : row.values) text += "," + exactNumber(value);
       text += "\n";
     }
     first = false;

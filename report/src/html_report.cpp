@@ -7,7 +7,6 @@
 #include <blob/blob.h>
 
 #include <algorithm>
-#include <cmath>
 #include <ostream>
 #include <unordered_map>
 
@@ -256,8 +255,6 @@ std::string inScript(const std::string& json) {
   return out;
 }
 
-std::string jsonValue(double value) { return std::isfinite(value) ? exactNumber(value) : "null"; }
-
 // reduced(image, factor): each pel the rounded mean of a factor x factor square of image (fewer at
 // the right and bottom edges).
 GreyImage reduced(const GreyImage& image, long factor) {
@@ -370,7 +367,7 @@ void HtmlReport::image(const ImageReport& report, const std::string& figure) {
     report.blobs->row(i, row);
     std::string line = (i == 0 ? "\n[" : ",\n[") + std::to_string(row.id) + "," + std::to_string(row.parent) + "," +
                        std::to_string(row.label) + "," + std::to_string(row.numChildren);
-    for (double value : row.values) line += "," + jsonValue(value);
+    for (double value : row.values) line += "," + jsonNumber(value);
     out_ << line << "]";
   }
   out_ << "]}</script>\n<div class=\"pane\">" << figure << "</div></section>\n";

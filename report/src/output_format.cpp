@@ -216,8 +216,8 @@ class TableWriter : public ReportWriter {
 
 class JsonWriter : public ReportWriter {
  public:
-  JsonWriter(std::ostream& out, std::vector<std::string> names) : out_(out) {
-    for (const std::string& name : names) keys_.push_back(jsonString(name) + ":");
+  JsonWriter(std::ostream& out, const std::vector<std::string>& names) : out_(out) {
+    for (const std::string& name : names) keys_.push_back(jsonString(name));
     out_ << "{\"images\":[";
   }
 
@@ -231,13 +231,7 @@ class JsonWriter : public ReportWriter {
     BlobRow blob;
     for (std::size_t b = 0; b < report.numBlobs(); ++b) {
       report.blobs->row(b, blob);
-      out_ << (b > 0 ? ",\n" : "\n") << "{\"id\":" << blob.id << ",\"parent\":" << blob.parent
-           << ",\"label\":" << blob.label << ",\"numChildren\":" << blob.numChildren;
-      for (std::size_t m = 0; m < keys_.size() && m < blob.values.size(); ++m) {
-        const double value = blob.values[m];
-        out_ << ',' << keys_[m] << (std::isfinite(value) ? exactNumber(value) : "null");
-      }
-      out_ << '}';
+      out_ << (b > 0 ? ",\n" : "\n") << jsonBlob(blob, keys_);
     }
     out_ << "]}";
   }
@@ -302,6 +296,16 @@ std::string exactNumber(double value) {
     return text;
   }
   return std::string(text, result.ptr);
+}
+
+std::string jsonNumber(double value) { return std::isfinite(value) ? exactNumber(value) : "null"; }
+
+std::string jsonBlob(const BlobRow& row, const std::vector<std::string>& keys) {
+  std::string text = "{\"id\":" + std::to_string(row.id) + ",\"parent\":" + std::to_string(row.parent) +
+                     ",\"label\":" + std::to_string(row.label) + ",\"numChildren\":" + std::to_string(row.numChildren);
+  for (std::size_t m = 0; m < keys.size() && m < row.values.size(); ++m)
+    text += "," + keys[m] + ":" + jsonNumber(row.values[m]);
+  return text + "}";
 }
 
 std::string jsonString(std::string_view text) {

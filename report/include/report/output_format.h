@@ -91,6 +91,15 @@ std::unique_ptr<ReportWriter> makeReportWriter(Format format, std::ostream& out,
 // "nan", "inf" or "-inf" when value is not finite.
 std::string exactNumber(double value);
 
+// jsonNumber(value): exactNumber(value) for a finite value, "null" otherwise (as the JSON report
+// writes measures).
+std::string jsonNumber(double value);
+
+// jsonBlob(row, keys): row as the JSON report writes a blob: {"id":..,"parent":..,"label":..,
+// "numChildren":..,<key>:value,...}, one value per key; keys are the measure names as jsonString
+// quotes them.
+std::string jsonBlob(const BlobRow& row, const std::vector<std::string>& keys);
+
 // jsonString(text): text as a quoted JSON string, escaping quotes, backslashes and control
 // characters and replacing every byte that is not part of valid UTF-8 by U+FFFD.
 std::string jsonString(std::string_view text);
