@@ -151,13 +151,6 @@ TEST_F(BlobAnalyzeRun, shown_listsTheFilteredBlobsInSortOrder) {
                                            "4        0      1            1     4\n"));
 }
 
-// --version anywhere before the images prints the project's version alone.
-TEST(BlobAnalyzeVersion, versionBeforeTheImages_theProjectsVersionAlone) {
-  const ToolRun version = runTool("--threshold 999 --version no-such.png");
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "blob-analyze " BLOB_PROJECT_VERSION "\n");
-}
-
 // ---- failures and exit statuses ----
 
 // Status 2, the reason and no report; the library's refusals carry its own message. Outputs are

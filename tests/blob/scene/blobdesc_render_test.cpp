@@ -1,9 +1,7 @@
-// Tests of the scene's label image, its drawing with running labels, and its self-test.
+// Tests of the scene's label image and its drawing with running labels.
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <gtest/gtest.h>
-
-#include <foundation/assert.h>
 
 #include <random>
 #include <string>
@@ -20,7 +18,6 @@ using connecttest::encode;
 using connecttest::Grid;
 using Desc = kcBlobSceneDescription;
 using scene_fixture::data;
-using scene_fixture::entry;
 
 const kcPair<long> kOffset(3, -2);
 
@@ -94,39 +91,6 @@ TEST(BlobDescDraw, BlobDescDraw_labels_runOverTheDrawnList) {
   s.draw(none, 63, true);
   EXPECT_TRUE(none.empty());
   EXPECT_THROW(Desc().draw(none, 63, false), Desc::Degenerate);
-}
-
-// Each damage breaks one check of a sound analysed scene (a ring around a hole holding an island).
-TEST(BlobDescInvariant, BlobDescInvariant_eachDamage_triggersItsCheck) {
-  struct Damage { const char* what; void (*apply)(Desc&, kc_BSDData&); };
-  const Damage damages[] = {
-      {"analysis kind", [](Desc&, kc_BSDData& d) { d.connectivityKind = static_cast<Desc::Analysis>(3); }},
-      {"cleanup kind", [](Desc&, kc_BSDData& d) { d.cleanupKind = static_cast<Desc::ConnectCleanup>(3); }},
-      {"cleanup minimum", [](Desc&, kc_BSDData& d) { d.cleanupKind = Desc::ePrune, d.minPels = -1; }},
-      {"window width", [](Desc&, kc_BSDData& d) { d.sceneWindow = kcPelRect(0, 0, 0, 5); }},
-      {"window height", [](Desc&, kc_BSDData& d) { d.sceneWindow = kcPelRect(0, 0, 5, 0); }},
-      {"a blob's link", [](Desc& s, kc_BSDData&) { entry(*s.getBlob(2)).nextSibling = 9; }},
-      {"shown id", [](Desc& s, kc_BSDData& d) { s.numBlobs(true), d.shownIds.push_back(9); }},
-      {"top id", [](Desc& s, kc_BSDData& d) { s.firstTop(true), d.topIds.push_back(0); }},
-      {"shown top id", [](Desc& s, kc_BSDData& d) { s.firstTop(true), d.shownTopIds.push_back(4); }},
-      {"filter limits", [](Desc&, kc_BSDData& d) { d.filters.push_back({kcBlob::eArea, 2, 1, false}); }},
-      {"set and disabled sort", [](Desc&, kc_BSDData& d) { d.sortSet = d.sortDisabled = true; }},
-      {"sort order", [](Desc&, kc_BSDData& d) { d.sortSet = true, d.sortOrder = static_cast<Desc::SortOrder>(2); }},
-      {"hole in a hole", [](Desc& s, kc_BSDData&) { entry(*s.getBlob(3)).label = 0; }},
-  };
-  const Grid g = draw({".......", ".#####.", ".#...#.", ".#.#.#.", ".#...#.", ".#####.", "......."});
-  for (const Damage& damage : damages) {
-    Desc s;
-    s.connectComponentsGreyScale(encode(g), 1, false, Desc::eNone, 0);
-    ASSERT_EQ(s.numBlobs(false), 3);
-    s.setFilter(kcBlob::eArea, 0, 100, false);
-    EXPECT_NO_THROW(s.repInvariant()) << damage.what;
-    damage.apply(s, data(s));
-    EXPECT_THROW(s.repInvariant(), kcInvariantFailure) << damage.what;
-  }
-  Desc fresh;
-  fresh.setFilter(kcBlob::eArea, 0, 1, false);
-  EXPECT_NO_THROW(fresh.repInvariant());
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Tests of the filtered and sorted view: the heap sort's order of ties, every shown list against
-// the filter test and the sort applied to its plain list, values that are not numbers, lazy
-// rebuilding, and failures during a rebuild.
+// Tests of the filtered and sorted view: every shown list against the filter test and the heap
+// sort applied to its plain list, values that are not numbers, and failures during a rebuild.
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -51,45 +49,6 @@ Ids walk(const kcBlob* first, bool shown = true, bool back = false) {
   for (const kcBlob* b = first; b != nullptr; b = back ? b->prevSibling(shown) : b->nextSibling(shown))
     out.push_back(b->id());
   return out;
-}
-
-// ---- the heap sort ----
-
-// The order of equal keys is the procedure's, worked by hand; a NaN is placed by the comparisons.
-// Random keys with many ties come out ordered, each with its own id.
-TEST(ViewSort, ViewSort_tiesNaNAndRandomKeys_procedureOrderOfAPermutation) {
-  struct Case {
-    std::vector<double> keys;
-    bool ascending;
-    Ids want;
-  };
-  const Case cases[] = {
-      {{7, 7, 7, 7}, true, {2, 3, 4, 1}},
-      {{3, 1, 4, 1, 5, 9, 2, 6}, true, {2, 4, 7, 1, 3, 5, 8, 6}},
-      {{kNaN, 1}, true, {1, 2}},  // the sift moves 1 above the NaN, the extraction puts it back
-      {{}, false, {}},
-  };
-  const auto items = [](const std::vector<double>& keys) {
-    Items out;
-    for (double key : keys) out.push_back({key, static_cast<BlobId>(out.size() + 1)});
-    return out;
-  };
-  for (const Case& c : cases) EXPECT_EQ(sorted(items(c.keys), c.ascending), c.want) << ::testing::PrintToString(c.keys);
-  std::mt19937 rng(17);
-  for (int round = 0; round < 1000; ++round) {
-    std::vector<double> keys(rng() % 40);
-    for (double& key : keys) key = static_cast<double>(rng() % 5) - 1;
-    const bool ascending = rng() % 2 == 0;
-    const Ids ids = sorted(items(keys), ascending);
-    std::vector<double> got;
-    for (long id : ids) got.push_back(keys.at(static_cast<std::size_t>(id - 1)));
-    std::vector<double> want = keys;
-    ascending ? std::sort(want.begin(), want.end()) : std::sort(want.rbegin(), want.rend());
-    Ids all(keys.size()), seen = ids;
-    std::iota(all.begin(), all.end(), 1L);
-    std::sort(seen.begin(), seen.end());
-    ASSERT_TRUE(got == want && seen == all) << "round " << round;
-  }
 }
 
 // ---- the view of a scene ----
@@ -182,51 +141,6 @@ TEST(BlobDescView, BlobDescView_NaNAndFailingFirstFilter_decidedByTheFilterTest)
   s.setFilter(kcBlob::eArea, 100, 200, false);
   s.setFilter(static_cast<kcBlob::Measure>(43), 0, 1, false);
   EXPECT_TRUE(s.allBlobs(true).empty() && s.firstTop(true) == nullptr);
-}
-
-// ---- rebuilding ----
-
-TEST(BlobDescView, BlobDescView_settingChanges_rebuildOnlyAfterAnEffectiveChangeOncePerView) {
-  Desc s;
-  fill(s, {0, 1, 1, 0}, {}, {4, 1, 2, 3});
-  const std::uint64_t& builds = data(s).viewBuilds;
-  auto queryAll = [&] {
-    s.numBlobs(true);
-    if (const kcBlob* top = s.firstTop(true)) top->nextSibling(true);
-    s.getBlob(1)->firstChild(true);
-  };
-  queryAll();
-  const kcXform<2> shifted(kcMatrix<2>(), kcVector<2>(3, 0));
-  struct Change {
-    const char* what;
-    std::function<void()> apply;
-    int rebuilds;  // of the three views
-  };
-  const Change changes[] = {
-      {"nothing", [] {}, 0},
-      {"filter", [&] { s.setFilter(kcBlob::eArea, 0, 100, false); }, 3},
-      {"unset filter on a measure without one", [&] { s.unSetFilter(kcBlob::ePerimeter); }, 0},
-      {"sort", [&] { s.setSort(kcBlob::eArea, Desc::eAscending); }, 3},
-      {"the same sort", [&] { s.setSort(kcBlob::eArea, Desc::eAscending); }, 0},
-      {"another order stored as descending", [&] { s.setSort(kcBlob::eArea, static_cast<Desc::SortOrder>(7)); }, 3},
-      {"descending, as stored", [&] { s.setSort(kcBlob::eArea, Desc::eDescending); }, 0},
-      {"clear sort", [&] { s.clearSort(); }, 3},
-      {"clear sort again", [&] { s.clearSort(); }, 0},
-      {"disable sort", [&] { s.disableSort(); }, 3},
-      {"clear sort while disabled", [&] { s.clearSort(); }, 0},
-      {"transform", [&] { s.clientFromImageXform(shifted); }, 3},
-      {"the same transform", [&] { s.clientFromImageXform(shifted); }, 0},
-      {"analysis", [&] { fill(s, {0, 1, 1, 0}, {}, {4, 1, 2, 3}); }, 3},
-      {"clear filters", [&] { s.clearFilters(); }, 3},
-      {"clear no filters", [&] { s.clearFilters(); }, 0},
-  };
-  for (const Change& c : changes) {
-    const std::uint64_t before = builds;
-    c.apply();
-    queryAll();
-    queryAll();
-    EXPECT_EQ(builds - before, static_cast<std::uint64_t>(c.rebuilds)) << c.what;
-  }
 }
 
 // A measure failing during a rebuild propagates and leaves the view stale, so the next query tries
