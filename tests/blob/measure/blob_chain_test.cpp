@@ -2,49 +2,21 @@
 // drawn cases, the whole-image refusal, and the perimeter and acircularities under transforms.
 #include "measure/blob_chain.h"
 
-#include <blob/blob.h>
-#include <blob/blobdesc.h>
-#include <foundation/rlebuffer.h>
-#include <foundation/xform.h>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
-#include <random>
-#include <vector>
-
 #include "common/flood_fill.h"
-#include "connect/connect_fixture.h"
-#include "store/blob_record.h"
-#include "scene/scene_builder.h"
+#include "measure/measure_fixture.h"
 
 namespace {
 
-using connecttest::draw;
-using connecttest::encode;
-using connecttest::Grid;
-using Scene = kcBlobSceneDescription;
-using Steps = std::vector<int>;
+using namespace measuretest;
 
-// rowsOf(g): the grid's rows as two-byte runs, one after another.
+// rowsOf(g): the grid's rows as runs of one pel each, one after another; the trace joins them.
 std::vector<unsigned char> rowsOf(const Grid& g) {
   std::vector<unsigned char> bytes;
   for (int y = 0; y < g.height; ++y) {
-    for (int x = 0; x < g.width;) {
-      int n = 1;
-      while (x + n < g.width && n < 255 && g.at(x + n, y) == g.at(x, y)) ++n;
-      bytes.insert(bytes.end(), {g.at(x, y), static_cast<unsigned char>(n)});
-      x += n;
-    }
+    for (int x = 0; x < g.width; ++x) bytes.insert(bytes.end(), {g.at(x, y), 1});
     bytes.insert(bytes.end(), {0, 0});
   }
   return bytes;
-}
-
-kc_Chain::Trace traceOf(const Grid& g, kc_Chain::Touch touch) {
-  const std::vector<unsigned char> rows = rowsOf(g);
-  return kc_Chain::trace(rows.data(), g.width, g.height, {0, 0}, touch);
 }
 
 // ---- the reference: the region with its holes filled, from outside inwards ----
@@ -108,11 +80,8 @@ TEST(BlobChain_trace, randomRegions_outlineOfTheFilledRegion) {
   std::mt19937 rng(15);
   const kc_Chain::Touch rules[] = {{true, true}, {false, false}, {false, true}};  // blob, hole, labelled
   for (int i = 0; i < 5000; ++i) {
-    Grid g;
-    g.width = 1 + static_cast<int>(rng() % 24);
-    g.height = 1 + static_cast<int>(rng() % 24);
-    const auto density = static_cast<unsigned>(20 + rng() % 70);
-    for (int p = 0; p < g.width * g.height; ++p) g.pels.push_back(rng() % 100 < density ? 1 : 0);
+    const int width = 1 + static_cast<int>(rng() % 24), height = 1 + static_cast<int>(rng() % 24);
+    Grid g = randomPels(rng, width, height, static_cast<unsigned>(20 + rng() % 70), 1);
     // One region of the non-zero pels by its rule, the rest set to 0.
     const kc_Chain::Touch touch = rules[i % 3];
     const std::vector<int> c = components(g, touch);
@@ -120,27 +89,23 @@ TEST(BlobChain_trace, randomRegions_outlineOfTheFilledRegion) {
     if (g.pels[seed] == 0) continue;
     for (std::size_t p = 0; p < g.pels.size(); ++p) g.pels[p] = c[p] == c[seed];
     SCOPED_TRACE(testing::Message() << "region " << i);
-    expectOutline(g, touch, traceOf(g, touch));
+    const std::vector<unsigned char> rows = rowsOf(g);
+    expectOutline(g, touch, kc_Chain::trace(rows.data(), g.width, g.height, {0, 0}, touch));
     if (testing::Test::HasFatalFailure()) return;
   }
 }
 
 // ---- the blob's measures ----
 
-Scene analysed(const Grid& g, bool wholeImage = false) {
-  Scene scene;
-  scene.connectComponentsGreyScale(encode(g, {10, 20}), 1, wholeImage, Scene::eNone, 0);
-  return scene;
-}
-
 // A single pel: its chain starts at its corner in image coordinates. Two hole pels touching at a
-// corner make two holes of a pel's outline; labelled 1s join across the upper-left corner.
-TEST(BlobChain_measures, drawnRegions_chainsFollowTheirCornerRule) {
-  const Scene scene = analysed(draw({"...", ".#.", "..."}));
+// corner make two holes of a pel's outline; labelled 1s join across the upper-left corner. A
+// whole-image blob has no outline: its boundary measures are refused, the others work.
+TEST(BlobChain_measures, drawnRegions_chainsFollowTheirCornerRule_wholeImageRefused) {
+  const Scene scene = analysed(draw({"...", ".#.", "..."}), {10, 20});
   const kcBlob* b = scene.getBlob(1);
   std::vector<keBlobDirection> code;
   EXPECT_EQ(b->boundaryChainCode(code), kcPair<long>(11, 21));
-  EXPECT_EQ(Steps(code.begin(), code.end()), (Steps{0, 2, 1, 3, 4}));
+  EXPECT_EQ(std::vector<int>(code.begin(), code.end()), (std::vector<int>{0, 2, 1, 3, 4}));
   EXPECT_EQ(b->numSteps(), 4);
   EXPECT_EQ(b->perimeter(), 0.94806 * (4 - 0.58579 * 4));
   EXPECT_NEAR(b->acircularity(), 0.196346, 1e-6);
@@ -151,15 +116,10 @@ TEST(BlobChain_measures, drawnRegions_chainsFollowTheirCornerRule) {
   Scene labelled;
   labelled.connectComponentsLabelled(encode(draw({"12", "21"})), Scene::eNone, 0);
   EXPECT_TRUE(labelled.getBlob(1)->numSteps() == 8 && labelled.getBlob(2)->numSteps() == 4);
-}
-
-TEST(BlobChain_measures, wholeImage_refused_otherMeasuresWork) {
-  const Scene scene = analysed(draw({"##", "#."}), true);
-  const kcBlob* b = scene.getBlob(1);
+  const Scene whole = analysed(draw({"##", "#."}), {0, 0}, 1, true);
   for (const auto& measure : {kcBlob::eNumSteps, kcBlob::ePerimeter, kcBlob::eAcircularityRms})
-    EXPECT_THROW(b->measure(measure), kcBlob::BadMeasure);
-  EXPECT_TRUE(kc_SceneBuilder::parts(*b).measures().boundary.chainCode.empty());
-  EXPECT_EQ(b->area(), 3.0);
+    EXPECT_THROW(whole.getBlob(1)->measure(measure), kcBlob::BadMeasure);
+  EXPECT_EQ(whole.getBlob(1)->area(), 3.0);
 }
 
 // Under a matrix the corner weight is computed (2 - sqrt 2 for a uniform scale), under the identity

@@ -2,26 +2,13 @@
 // the ill-posed requests.
 #include "measure/blob_extents.h"
 
-#include <blob/blob.h>
-#include <blob/blobdesc.h>
-#include <foundation/rlebuffer.h>
-#include <foundation/xform.h>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cmath>
-#include <random>
-#include <vector>
 
-#include "connect/connect_fixture.h"
+#include "measure/measure_fixture.h"
 
 namespace {
 
-using connecttest::draw;
-using connecttest::encode;
-using connecttest::Grid;
-using Scene = kcBlobSceneDescription;
+using namespace measuretest;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -33,21 +20,19 @@ struct Span {
 // spans(b, x, theta): b's pels along the client axis at angle theta under client transform x.
 std::vector<Span> spans(const kcBlob& b, const kcXform<2>& x, double theta) {
   const kcVector<2> axis(std::cos(theta), std::sin(theta));
-  const kcRLEBuffer& r = b.region();
+  const kcPelBuffer<unsigned char> pels = b.region().image();
   std::vector<Span> out;
-  for (long y = 0; y < r.height(); ++y) {
-    long px = r.offset().x();
-    for (const unsigned char* run = r.pointToRow(y); run[1] != 0; px += run[1], run += 2)
-      for (long i = 0; i < run[1] && run[0] != 0; ++i) {
-        double lo = INFINITY, hi = -INFINITY;
-        for (long c = 0; c < 4; ++c) {
-          const kcVector<2> corner(double(px + i + c % 2), double(r.offset().y() + y + c / 2));
-          const double v = (x.mapPoint(corner) - b.centerOfMass()).dot(axis);
-          lo = std::min(lo, v), hi = std::max(hi, v);
-        }
-        out.push_back({lo, hi - lo, double(run[0])});
+  for (long y = 0; y < pels.height(); ++y)
+    for (long i = 0; i < pels.width(); ++i) {
+      if (pels.pointToRow(y)[i] == 0) continue;
+      double lo = INFINITY, hi = -INFINITY;
+      for (long c = 0; c < 4; ++c) {
+        const kcVector<2> corner(double(pels.offset().x() + i + c % 2), double(pels.offset().y() + y + c / 2));
+        const double v = (x.mapPoint(corner) - b.centerOfMass()).dot(axis);
+        lo = std::min(lo, v), hi = std::max(hi, v);
       }
-  }
+      out.push_back({lo, hi - lo, double(pels.pointToRow(y)[i])});
+    }
   return out;
 }
 
@@ -65,12 +50,6 @@ std::pair<double, double> ends(const std::vector<Span>& spans) {
   return {lo, hi};
 }
 
-Scene analysed(const Grid& g, unsigned char scale = 1) {
-  Scene scene;
-  scene.connectComponentsGreyScale(encode(g, {3, -2}), scale, false, Scene::eNone, 0);
-  return scene;
-}
-
 // Identity, scaled, rotated and sheared.
 const kcXform<2> kTransforms[] = {{kcMatrix<2>(), kcVector<2>(0, 0)},
                                   {kcMatrix<2>(2.5, 0, 0, 0.75), kcVector<2>(-4, 9)},
@@ -78,16 +57,15 @@ const kcXform<2> kTransforms[] = {{kcMatrix<2>(), kcVector<2>(0, 0)},
                                   {kcMatrix<2>(1, 0.4, 0, 1.5), kcVector<2>(0, -3)}};
 
 // Every blob and hole of random grids (weighted pels included) at 24 angles under each transform:
-// without exclusion the box and its centre are the pels' extent; along the pel edges, with 10 %
-// excluded, the box edges leave that weight outside and the median halves it.
+// without exclusion the box and its centre are the pels' extent; along the pel edges, with a tenth
+// of the weight excluded (in percent, in pels or in client area; a weighted blob's pel weighs the
+// scale value, a hole's 1), the box edges leave that weight outside and the median halves it.
 TEST(BlobExtents, randomBlobs_boxAndMedianAgreeWithThePelSquares) {
   std::mt19937 rng(16);
-  for (int round = 0; round < 40; ++round) {
-    const int scale = round % 4 == 3 ? 5 : 1;
-    Grid g{2 + static_cast<int>(rng() % 11), 2 + static_cast<int>(rng() % 11), {}};
-    for (int p = 0; p < g.width * g.height; ++p)
-      g.pels.push_back(static_cast<std::uint8_t>(rng() % 100 < 55 ? 1 + rng() % static_cast<unsigned>(scale) : 0));
-    Scene scene = analysed(g, static_cast<unsigned char>(scale));
+  for (int round = 0; round < 48; ++round) {
+    const unsigned scale = round % 4 == 1 ? 5 : 1;
+    const int width = 2 + static_cast<int>(rng() % 11), height = 2 + static_cast<int>(rng() % 11);
+    Scene scene = analysed(randomPels(rng, width, height, 55, scale), {3, -2}, static_cast<unsigned char>(scale));
     const kcXform<2>& x = kTransforms[round % 4];
     scene.clientFromImageXform(x);
     for (long id = 1; id <= scene.numBlobs(false); ++id) {
@@ -107,8 +85,14 @@ TEST(BlobExtents, randomBlobs_boxAndMedianAgreeWithThePelSquares) {
                                         {box.lr().y(), wHi}, {c.dot(du), (uLo + uHi) / 2}, {c.dot(dw), (wLo + wHi) / 2}})
           ASSERT_NEAR(got, want, tol);
         if (k % 6 != 0 || round % 4 >= 2) continue;
-        scene.extremaExcludeAreaPercent(10);
         const double total = below(u, INFINITY);
+        const double tenth = total / 10 / (b.label() != 0 ? double(scale) : 1.0);  // in pels
+        if (round % 3 == 0)
+          scene.extremaExcludeAreaPercent(10);
+        else if (round % 3 == 1)
+          scene.extremaExcludeAreaPels(tenth);
+        else
+          scene.extremaExcludeArea(tenth * x.matrix().element(0, 0) * x.matrix().element(1, 1));
         const kcRectangle<double> cut = b.boundingBox(true, kcRadian(theta));
         const kcVector<2> median = b.median(kcRadian(theta)) - b.centerOfMass();
         for (const auto& [along, z, share] : {std::tuple(&u, cut.ul().x(), 0.1), {&u, cut.lr().x(), 0.9},
@@ -118,33 +102,6 @@ TEST(BlobExtents, randomBlobs_boxAndMedianAgreeWithThePelSquares) {
       }
     }
   }
-}
-
-// A soft-threshold blob weighs the scale value per pel: a 10 % exclusion of a full 10 x 10 blob is
-// one row and column at each end in every unit; the hole around it weighs 1 per pel.
-TEST(BlobExtents, weightedBlob_exclusionInEveryUnit) {
-  Grid g{12, 12, std::vector<std::uint8_t>(144)};
-  for (int y = 1; y <= 10; ++y)
-    for (int x = 1; x <= 10; ++x) g.pels[static_cast<std::size_t>(y * 12 + x)] = 11;
-  Scene scene = analysed(g, 11);
-  const kcBlob& b = *scene.getBlob(1);
-  ASSERT_EQ(b.label(), 1);
-  const kcRectangle<double> eightByEight(-4, -4, 8, 8);
-  scene.extremaExcludeAreaPercent(10);
-  EXPECT_EQ(b.boundingBox(true, kcRadian(0)), eightByEight);
-  scene.extremaExcludeAreaPels(10);
-  EXPECT_EQ(b.boundingBox(true, kcRadian(0)), eightByEight);
-  scene.clientFromImageXform(kcXform<2>(kcMatrix<2>(2, 0, 0, 2), kcVector<2>(0, 0)));
-  scene.extremaExcludeArea(40);  // 10 pels of 4 client units
-  EXPECT_EQ(b.boundingBox(true, kcRadian(0)), kcRectangle<double>(-8, -8, 16, 16));
-  EXPECT_EQ(b.boundingBox(false, kcRadian(0)), kcRectangle<double>(-10, -10, 20, 20));
-  // A hole of that size inside a weighted ring weighs 1 per pel: 10 pels are its outer row.
-  for (std::uint8_t& p : g.pels) p = static_cast<std::uint8_t>(11 - p);
-  Scene ring = analysed(g, 11);
-  ring.extremaExcludeAreaPels(10);
-  const kcBlob& hole = *ring.getBlob(2);
-  ASSERT_EQ(hole.label(), 0);
-  EXPECT_EQ(hole.boundingBox(true, kcRadian(0)), eightByEight);
 }
 
 TEST(BlobExtents, illPosedRequests_zeroBoxesAndNaNs) {

@@ -1,17 +1,9 @@
 // Tests of a blob's graphics: which flags add what, in which order, where and in which colour.
-#include <blob/blob.h>
-#include <blob/blobdesc.h>
-#include <gtest/gtest.h>
-
-#include <vector>
-
-#include "connect/connect_fixture.h"
+#include "measure/measure_fixture.h"
 
 namespace {
 
-using connecttest::draw;
-using connecttest::encode;
-using Desc = kcBlobSceneDescription;
+using namespace measuretest;
 using Points = std::vector<kcVector<2>>;
 
 Points polyline(const kcGraphic& g) {
@@ -25,8 +17,7 @@ Points polyline(const kcGraphic& g) {
 // boundary to draw; a label is drawn even when empty.
 TEST(BlobDraw, everyFlag_inOrderWithItsShapeAndColour) {
   for (const kcXform<2>& x : {kcXform<2>(), kcXform<2>(kcMatrix<2>(2, 0, 0, 3), kcVector<2>(10, -4))}) {
-    Desc s;
-    s.connectComponentsGreyScale(encode(draw({"....", "..#.", "...."})), 1, false, Desc::eNone, 0);
+    Scene s = analysed(draw({"....", "..#.", "...."}));
     s.clientFromImageXform(x);
     const kcBlob& b = *s.getBlob(1);
     kcGraphicList list;
@@ -52,8 +43,7 @@ TEST(BlobDraw, everyFlag_inOrderWithItsShapeAndColour) {
     for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(list[i].color(), kcColor::greenColor()) << i;
     EXPECT_EQ(list[5].color(), kcColor::cyanColor());
   }
-  Desc whole;
-  whole.connectComponentsGreyScale(encode(draw({"...", ".#.", "..."})), 1, true, Desc::eNone, 0);
+  const Scene whole = analysed(draw({"...", ".#.", "..."}), {0, 0}, 1, true);
   kcGraphicList list;
   whole.getBlob(1)->draw(list, kcBlob::eDrawBoundary | kcBlob::eDrawImageBoundingBox | kcBlob::eDrawLabel, L"");
   ASSERT_EQ(list.size(), 2u);

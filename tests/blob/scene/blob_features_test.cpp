@@ -1,42 +1,24 @@
 // Conversion of a scene's boundaries to featurelet chains: a drawn case worked out by hand, the
 // empty and failing cases, and random scenes checked against the blobs' chain codes.
-#include <blob/blob.h>
-#include <blob/blobdesc.h>
 #include <featurelet/chain_set.h>
 #include <featurelet/featurelet.h>
-#include <foundation/xform.h>
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <new>
-#include <random>
 #include <utility>
-#include <vector>
 
-#include "connect/connect_fixture.h"
+#include "measure/measure_fixture.h"
 #include "scene/blobdesc_fixture.h"
 
 namespace {
 
-using connecttest::draw;
-using connecttest::Grid;
-using Scene = kcBlobSceneDescription;
+using namespace measuretest;
 using Corners = std::vector<std::pair<double, double>>;
-
-Scene analysed(const Grid& g, bool wholeImage = false) {
-  Scene scene;
-  scene.connectComponentsGreyScale(connecttest::encode(g), 1, wholeImage, Scene::eNone, 0);
-  return scene;
-}
 
 Corners cornersOf(const kcFeatureletChainSet& set, long chain) {
   Corners corners;
   for (const kfeat_featurelet& f : set.chain(chain)) corners.emplace_back(f.x, f.y);
   return corners;
 }
-
-Corners reversed(Corners c) { return Corners(c.rbegin(), c.rend()); }
 
 // cornersOf(blob, client): the pel corner before each step of the blob's chain code, from its
 // start, in client coordinates.
@@ -74,7 +56,7 @@ TEST(BlobFeatures, BlobFeatures_refusedOrFailingPartWay_throwFreeingTheChainSetO
   EXPECT_TRUE(none->numChains() == 0 && none->imageFromClientXformBase() == nullptr);
   const Scene degenerate;
   EXPECT_SCENE_ERROR(kfConvertToFeatures(&degenerate, false, false), Scene::Degenerate, kc_BlobMessages::eDegenerate);
-  const Scene whole = analysed(draw({"#.", ".#"}), true);
+  const Scene whole = analysed(draw({"#.", ".#"}), {0, 0}, 1, true);
   EXPECT_THROW(kfConvertToFeatures(&whole, false, false), kcBlob::BadMeasure);
   EXPECT_THROW(kfConvertToFeatures(*whole.getBlob(1), false), kcBlob::BadMeasure);
   EXPECT_THROW(kfConvertToFeatures(kcBlob(), false), kcBadArgument);
@@ -95,13 +77,10 @@ TEST(BlobFeatures, BlobFeatures_refusedOrFailingPartWay_throwFreeingTheChainSetO
 // Each chain holds the corners of its blob's chain code, in order for a blob and reversed for a
 // hole (grey-scale scenes alternate the two down the tree), the other way with reverse, under a
 // rotated client transform too; each direction is that of next - previous corner plus pi/2, in
-// [0, 2 pi). Each blob converted alone gives its chain of the scene.
+// [0, 2 pi). Each blob converted alone gives that chain too.
 TEST(BlobFeatures, BlobFeatures_randomScenes_chainsFollowTheChainCodesWithNormalDirections) {
   std::mt19937 rng(46);
   const kcXform<2> clients[] = {kcXform<2>(), kcXform<2>(kcMatrix<2>::rotation(kcRadian(0.5)), kcVector<2>(7, -3))};
-  const auto same = [](const kfeat_featurelet& a, const kfeat_featurelet& b) {
-    return a.x == b.x && a.y == b.y && a.hasDirection == b.hasDirection && a.angle == b.angle;
-  };
   for (int i = 0; i < 100; ++i) {
     Scene scene = analysed(connecttest::randomGrid(rng, 1 + static_cast<int>(rng() % 14), 1 + static_cast<int>(rng() % 14)));
     for (const kcXform<2>& client : clients) {
@@ -114,24 +93,25 @@ TEST(BlobFeatures, BlobFeatures_randomScenes_chainsFollowTheChainCodesWithNormal
         ASSERT_EQ(set->numChains(), static_cast<long>(blobs.size()));
         for (std::size_t b = 0; b < blobs.size(); ++b) {
           const Corners corners = cornersOf(*blobs[b], client);
-          const Corners want = (blobs[b]->label() == 0) != reverse ? reversed(corners) : corners;
-          const auto chain = set->chain(static_cast<long>(b));
-          ASSERT_EQ(chain.size(), want.size());
-          ASSERT_TRUE(set->isClosed(static_cast<long>(b)));
-          for (std::size_t k = 0; k < want.size(); ++k) {
-            const kfeat_featurelet& f = chain[k];
-            const auto& [px, py] = want[(k + want.size() - 1) % want.size()];
-            const auto& [nx, ny] = want[(k + 1) % want.size()];
-            const double length = std::hypot(nx - px, ny - py);
-            ASSERT_NEAR(f.x, want[k].first, 1e-9);
-            ASSERT_NEAR(f.y, want[k].second, 1e-9);
-            ASSERT_TRUE(f.hasDirection == 1 && f.magnitude == 0 && f.weight == 1 && f.angle >= 0 && f.angle < 2 * kfPi);
-            ASSERT_NEAR(std::cos(f.angle), -(ny - py) / length, 1e-9);
-            ASSERT_NEAR(std::sin(f.angle), (nx - px) / length, 1e-9);
-          }
+          const bool backwards = (blobs[b]->label() == 0) != reverse;
+          const Corners want = backwards ? Corners(corners.rbegin(), corners.rend()) : corners;
           const auto one = kfConvertToFeatures(*blobs[b], reverse);
-          ASSERT_EQ(one->numChains(), 1);
-          ASSERT_TRUE(std::equal(chain.begin(), chain.end(), one->chain(0).begin(), one->chain(0).end(), same));
+          ASSERT_TRUE(one->numChains() == 1 && one->isClosed(0) && set->isClosed(static_cast<long>(b)));
+          for (const auto& chain : {set->chain(static_cast<long>(b)), one->chain(0)}) {
+            ASSERT_EQ(chain.size(), want.size());
+            for (std::size_t k = 0; k < want.size(); ++k) {
+              const kfeat_featurelet& f = chain[k];
+              const auto& [px, py] = want[(k + want.size() - 1) % want.size()];
+              const auto& [nx, ny] = want[(k + 1) % want.size()];
+              const double length = std::hypot(nx - px, ny - py);
+              ASSERT_NEAR(f.x, want[k].first, 1e-9);
+              ASSERT_NEAR(f.y, want[k].second, 1e-9);
+              ASSERT_TRUE(f.hasDirection == 1 && f.magnitude == 0 && f.weight == 1);
+              ASSERT_TRUE(f.angle >= 0 && f.angle < 2 * kfPi);
+              ASSERT_NEAR(std::cos(f.angle), -(ny - py) / length, 1e-9);
+              ASSERT_NEAR(std::sin(f.angle), (nx - px) / length, 1e-9);
+            }
+          }
         }
       }
     }
