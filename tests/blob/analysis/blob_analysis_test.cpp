@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "connect/connect_fixture.h"
 #include "parallel/work_pool.h"
 #include "platform/foundation/archive_bytes.h"
 #include "scene/scene_builder.h"
@@ -28,16 +29,8 @@ using Scene = kcBlobSceneDescription;
 using Runs = kcRLEBuffer;
 using SetParams = std::function<void(kcBlobParams&)>;
 
-// picture(rows): '.' is 0, '#' is 200, a digit d is 20 x d.
-kcPelBuffer<unsigned char> picture(const std::vector<std::string>& rows) {
-  kcPelBuffer<unsigned char> image(static_cast<long>(rows[0].size()), static_cast<long>(rows.size()));
-  for (std::size_t y = 0; y < rows.size(); ++y)
-    for (std::size_t x = 0; x < rows[y].size(); ++x) {
-      const char c = rows[y][x];
-      image.pointToRow(static_cast<long>(y))[x] =
-          static_cast<unsigned char>(c == '.' ? 0 : c == '#' ? 200 : 20 * (c - '0'));
-    }
-  return image;
+kcPelBuffer<unsigned char> picture(std::initializer_list<const char*> rows) {
+  return connecttest::pels(connecttest::draw(rows));
 }
 
 // A ring around a hole, and a bar of another value: three regions.

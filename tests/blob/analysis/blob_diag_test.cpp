@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "connect/connect_fixture.h"
 
 namespace {
 
@@ -22,13 +23,8 @@ using E = kcDiagRecord;
 using Titles = std::vector<std::wstring>;
 using Kinds = std::vector<E::EntryKind>;
 
-// picture(rows): '#' is 200, '.' is 0.
 kcPelBuffer<unsigned char> picture(const std::vector<std::string>& rows) {
-  kcPelBuffer<unsigned char> image(static_cast<long>(rows[0].size()), static_cast<long>(rows.size()));
-  for (std::size_t y = 0; y < rows.size(); ++y)
-    for (std::size_t x = 0; x < rows[y].size(); ++x)
-      image.pointToRow(static_cast<long>(y))[x] = rows[y][x] == '#' ? 200 : 0;
-  return image;
+  return connecttest::pels(connecttest::draw(rows));
 }
 
 kcRLEBuffer runs(const std::vector<std::string>& rows) {
@@ -56,7 +52,7 @@ const std::wstring kRingAndBarReport = kGreyHead + kNoCleanup + L"Number of Blob
 
 kcBlobParams hardParams(Scene::Analysis kind = Scene::eGreyScale) {
   kcBlobParams p;
-  p.setSegmentationHardThresh(100, false);
+  p.setSegmentationHardThresh(1, false);
   p.connectivityType(kind);
   return p;
 }
@@ -142,11 +138,11 @@ TEST(BlobRecording, selectedByCallerOrRecorder_encodedImageDataAndGraphics) {
   recordedAnalysis(picture(kRingAndBar), hardParams(), results, &recorder, kInput);
   ASSERT_EQ(annotations(recorder), (Titles{kInputTitle, kResultTitle}));
   kcRLEBuffer encoded;
-  encoded.encode(picture(kRingAndBar), 100, false);
+  encoded.encode(picture(kRingAndBar), 1, false);
   const kcDiagRecord &input = recorder.diagRecord(0), &result = recorder.diagRecord(1);
   ASSERT_EQ(entryKinds(result), (Kinds{E::eImage, E::eAnnotation, E::eData, E::eGraphics}));
   for (const kcDiagRecord* record : {&input, &result}) EXPECT_TRUE(record->entry(0).image().samePels(encoded.image()));
-  EXPECT_EQ(input.entry(2).data().getAsText(), L"Hard threshold = 100\n");
+  EXPECT_EQ(input.entry(2).data().getAsText(), L"Hard threshold = 1\n");
   EXPECT_EQ(result.entry(2).data().getAsText(), kRingAndBarReport);
   const kcGraphicList& graphics = result.entry(3).graphics();
   const kcGraphic::Kind each[] = {kcGraphic::eCross, kcGraphic::eText, kcGraphic::ePolyline, kcGraphic::ePolyline};

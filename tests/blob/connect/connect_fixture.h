@@ -16,6 +16,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace connecttest {
@@ -29,9 +30,10 @@ struct Grid {
 };
 
 // draw(rows): '.' is 0, '#' is 1, a digit its value, a letter 10 + its place in the alphabet.
-inline Grid draw(std::initializer_list<const char*> rows) {
+template <class Rows = std::initializer_list<const char*>>
+Grid draw(const Rows& rows) {
   Grid g;
-  for (const std::string row : rows) {
+  for (const std::string_view row : rows) {
     g.width = static_cast<int>(row.size()), ++g.height;
     for (char c : row)
       g.pels.push_back(static_cast<std::uint8_t>(c == '#' ? 1 : c >= 'a' ? 10 + c - 'a' : c >= '0' ? c - '0' : 0));
