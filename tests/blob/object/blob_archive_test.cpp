@@ -71,9 +71,8 @@ TEST_F(BlobArchive, blobNeverFilled_regionAwayFromOriginOrSceneOfAnotherClassRef
   const Bytes pointer = paramsObject();
   foreign.erase(foreign.begin() + 2);
   foreign.insert(foreign.begin() + 2, pointer.begin(), pointer.end());
-  kcBlob target(blob);
-  EXPECT_THROW(load(foreign, target), kcArchive::Damaged);  // the parameters are deleted (no leak)
-  EXPECT_EQ(target.scene(), nullptr);
+  EXPECT_THROW(load(foreign, blobIn), kcArchive::Damaged);  // the parameters are deleted (no leak)
+  EXPECT_EQ(blobIn.scene(), nullptr);
 }
 
 TEST_F(BlobArchive, blobAfterItsScene_namesTheLoadedScene_blobOfASceneAloneRefused) {
