@@ -116,12 +116,6 @@ inline std::vector<std::uint64_t> mutations(const kcBlobSceneDescription& scene)
   return counts;
 }
 
-}  // namespace archive_fixture
-
-namespace archive_forms {
-
-using archive_bytes::Bytes;
-
 // paramsObject(): a pointer to a new object of a class no scene or blob points to: parameters.
 inline Bytes paramsObject() {
   Bytes bytes{1, 12, 0, 0, 0, 'k', 'c', 'B', 'l', 'o', 'b', 'P', 'a', 'r', 'a', 'm', 's'};
@@ -131,4 +125,4 @@ inline Bytes paramsObject() {
   return bytes;
 }
 
-}  // namespace archive_forms
+}  // namespace archive_fixture

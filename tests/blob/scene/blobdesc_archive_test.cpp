@@ -1,5 +1,5 @@
 // Tests of the scene's archive form: round trips with views and caches, the older data forms,
-// version refusals, and damaged or hostile archives.
+// and damaged, newer or hostile archives.
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <blob/blobtool.h>
@@ -50,18 +50,14 @@ E refusal(const Bytes& bytes) {
 
 // ---- round trips
 
+// (Storing back to the same bytes, and the invariant of what loads: the corpus test.)
 TEST(SceneArchive, analysedSceneWithSettings_answersAsBeforeWithoutRebuildOrRecompute) {
   for (Scene::Analysis kind : {Scene::eGreyScale, Scene::eLabelled, Scene::eWholeImageGreyScale}) {
     SCOPED_TRACE(kind);
-    Scene scene = analysed(kind);
+    Scene scene = analysed(kind), copy;
     withSettings(scene);
-    const Bytes fresh = stored(scene);  // nothing cached: the copy computes every measure and view
     const Fingerprint before = answers(scene);
-    Scene copy, freshCopy;
-    load(fresh, freshCopy);
-    EXPECT_TRUE(answers(freshCopy) == before);
-    const Bytes bytes = stored(scene);
-    EXPECT_EQ(load(bytes, copy), 0u);
+    EXPECT_EQ(load(stored(scene), copy), 0u);
     // The same queries again fill, in the copy, exactly the caches they fill in the original
     // (the extents keep only the last angle asked for), and rebuild no view.
     const std::vector<std::uint64_t> notices = mutations(copy), original = mutations(scene);
@@ -72,21 +68,6 @@ TEST(SceneArchive, analysedSceneWithSettings_answersAsBeforeWithoutRebuildOrReco
       EXPECT_EQ(mutations(copy)[i] - notices[i], mutations(scene)[i] - original[i]) << "blob " << i + 1;
     EXPECT_EQ(data(copy).viewBuilds, builds) << "a view was rebuilt";
     EXPECT_EQ(copy.getBlob(1)->scene(), &copy);
-    copy.repInvariant();
-    EXPECT_TRUE(stored(copy) == bytes);
-  }
-}
-
-// ---- version refusals
-
-TEST(SceneArchive, newerVersions_refusedNamingTheFile) {
-  Scene scene = queried(Scene::eGreyScale);
-  const Bytes bytes = stored(scene);
-  // The scene's version byte, and the data's after its class name.
-  for (const std::size_t at : {std::size_t{0}, find(bytes, "kc_BSDData") + 10}) {
-    Bytes newer = bytes;
-    ++newer[at];
-    EXPECT_STREQ(refusal<kcArchive::UnknownVersion>(newer).file(), "blob/blobdesc") << at;
   }
 }
 
@@ -110,7 +91,9 @@ Bytes withCountAfter(std::uint32_t kc_BSDData::*counter, unsigned long count) {
   return bytes;
 }
 
-TEST(SceneArchive, settingsNoQueryCouldSurvive_refusedAsDamaged) {
+// Settings no query could survive, tree links or ids out of place, runs that do not fill their rows,
+// counts beyond the data, a newer data version.
+TEST(SceneArchive, dataNoQueryCouldSurviveOrOfANewerVersion_refused) {
   const std::pair<const char*, void (*)(kc_BSDData&)> cases[] = {
       {"analysis 3", [](kc_BSDData& d) { d.connectivityKind = static_cast<Scene::Analysis>(3); }},
       {"cleanup 7", [](kc_BSDData& d) { d.cleanupKind = static_cast<Scene::ConnectCleanup>(7); }},
@@ -123,43 +106,6 @@ TEST(SceneArchive, settingsNoQueryCouldSurvive_refusedAsDamaged) {
       {"negative exclusion", [](kc_BSDData& d) { d.extremaExcludeArea = -1.0; }},
       {"exclusion of 50 percent", [](kc_BSDData& d) { d.extremaExcludeArea = 50.0, d.extremaAreaIsPercent = true; }},
       {"analysed without a window", [](kc_BSDData& d) { d.sceneWindow = kcPelRect(d.sceneWindow.ul().x(), d.sceneWindow.ul().y(), 0, 7); }},
-  };
-  for (const auto& [what, change] : cases) {
-    SCOPED_TRACE(what);
-    refusal<kcArchive::Damaged>(corrupted(change));
-  }
-  refusal<kcArchive::Damaged>(withCountAfter(&kc_BSDData::matrixCounter, 0x7FFFFFFF));     // blobs
-  refusal<kcArchive::Damaged>(withCountAfter(&kc_BSDData::shownIdsCounter, 0xFFFFFFFF));  // filters
-  // The oldest data form holds the client transform itself: a singular one is refused.
-  Bytes v0 = seed("scene-data-v0.bin");
-  Scene old;
-  load(v0, old);
-  const Bytes client = storedValue(old.clientFromImageXform());
-  const Bytes singular = storedValue(kcXform<2>(kcMatrix<2>(0.0, 0.0, 0.0, 0.0), kcVector<2>()));
-  const std::size_t at = find(v0, client);
-  ASSERT_LE(at + singular.size(), v0.size());
-  std::copy(singular.begin(), singular.end(), v0.begin() + static_cast<long>(at));
-  refusal<kcArchive::Damaged>(v0);
-}
-
-TEST(SceneArchive, nullDataPointer_loadsDegenerateWithDefaultData_anotherClassRefusedAndDeleted) {
-  Bytes bytes{0, 0, 0, 0};  // versions, "not degenerate", a null pointer
-  Scene scene = queried(Scene::eGreyScale);
-  EXPECT_EQ(load(bytes, scene), 0u);
-  EXPECT_TRUE(scene.isDegenerate());
-  EXPECT_EQ(scene.numFilters(), 0);
-  EXPECT_THROW(scene.numBlobs(false), Scene::Degenerate);
-  scene.setFilter(kcBlob::eArea, 1, 2, false);
-  bytes = {0, 0, 1};  // "degenerate", then a pointer to a new object of another class
-  const Bytes params = archive_forms::paramsObject();
-  bytes.insert(bytes.end(), params.begin(), params.end());
-  refusal<kcArchive::Damaged>(bytes);
-}
-
-// ---- damaged or hostile blobs and views
-
-TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
-  const std::pair<const char*, void (*)(kc_BSDData&)> cases[] = {
       {"parent beyond the blobs", [](kc_BSDData& d) { d.store.entry(3).parent = d.numBlobs() + 1; }},
       {"sibling cycle", [](kc_BSDData& d) { d.store.entry(1).nextSibling = 1; }},
       {"child count", [](kc_BSDData& d) { d.makeTreeLinks(); ++d.store.counts[1]; }},
@@ -174,7 +120,36 @@ TEST(SceneArchive, treeLinksOrIdsOutOfPlace_refusedAsDamaged) {
     SCOPED_TRACE(what);
     refusal<kcArchive::Damaged>(corrupted(change));
   }
+  refusal<kcArchive::Damaged>(withCountAfter(&kc_BSDData::matrixCounter, 0x7FFFFFFF));     // blobs
+  refusal<kcArchive::Damaged>(withCountAfter(&kc_BSDData::shownIdsCounter, 0xFFFFFFFF));  // filters
+  // The data's version byte follows its class name (the scene's own leads its form: the corpus test).
+  Bytes newer = corrupted([](kc_BSDData&) {});
+  ++newer[find(newer, "kc_BSDData") + 10];
+  EXPECT_STREQ(refusal<kcArchive::UnknownVersion>(newer).file(), "blob/blobdesc");
+  // The oldest data form holds the client transform itself: a singular one is refused.
+  Bytes v0 = seed("scene-data-v0.bin");
+  Scene old;
+  load(v0, old);
+  const Bytes client = storedValue(old.clientFromImageXform());
+  const Bytes singular = storedValue(kcXform<2>(kcMatrix<2>(0.0, 0.0, 0.0, 0.0), kcVector<2>()));
+  const std::size_t at = find(v0, client);
+  ASSERT_LE(at + singular.size(), v0.size());
+  std::copy(singular.begin(), singular.end(), v0.begin() + static_cast<long>(at));
+  refusal<kcArchive::Damaged>(v0);
 }
+
+// A null data pointer loads as a degenerate scene; an object of another class is refused (and deleted).
+TEST(SceneArchive, nullDataPointer_loadsDegenerateWithDefaultData_anotherClassRefused) {
+  Scene scene = queried(Scene::eGreyScale);
+  EXPECT_EQ(load(Bytes{0, 0, 0, 0}, scene), 0u);  // versions, "not degenerate", a null pointer
+  EXPECT_TRUE(scene.isDegenerate() && scene.numFilters() == 0);
+  Bytes bytes{0, 0, 1};  // "degenerate", then a pointer to a new object of another class
+  const Bytes params = paramsObject();
+  bytes.insert(bytes.end(), params.begin(), params.end());
+  refusal<kcArchive::Damaged>(bytes);
+}
+
+// ---- damaged or hostile blobs and views
 
 TEST(SceneArchive, parentsThatCycleAwayFromTheTop_refusedAsDamaged) {
   // Blobs 1 and 3 list each other as their only child and parent: each in one list, every count
@@ -208,7 +183,6 @@ TEST(SceneArchive, blobsOfTheOldestForm_standAtTheTopLevelAndRecompute) {
   const kcBlob *one = scene.getBlob(1), *two = scene.getBlob(2);
   EXPECT_TRUE(scene.firstTop(false) == two && two->nextSibling(false) == one && scene.lastTop(false) == one);
   EXPECT_TRUE(one->parent() == nullptr && one->area() == ring.area() && two->perimeter() == ring.perimeter());
-  scene.repInvariant();
 }
 
 TEST(SceneArchive, viewLinksOrTransformValuesThatContradict_droppedAndComputedAgain) {
@@ -221,10 +195,7 @@ TEST(SceneArchive, viewLinksOrTransformValuesThatContradict_droppedAndComputedAg
   });
   Scene scene;
   load(bytes, scene);
-  EXPECT_TRUE(data(scene).xformIsLinear && data(scene).clientXScale == 1.5);
-  const std::uint64_t builds = data(scene).viewBuilds;
   EXPECT_TRUE(answers(scene) == before);
-  EXPECT_GT(data(scene).viewBuilds, builds);
 }
 
 TEST(SceneArchive, unknownMeasureInFilterOrSort_loadsAndIsRefusedWhenUsed) {
@@ -236,20 +207,6 @@ TEST(SceneArchive, unknownMeasureInFilterOrSort_loadsAndIsRefusedWhenUsed) {
     EXPECT_THROW(copy.numBlobs(true), kcBlob::BadMeasure);
     EXPECT_EQ(copy.numBlobs(false), scene.numBlobs(false));
   }
-}
-
-TEST(SceneArchive, truncatedAtEveryByte_leavesTheSceneUnchanged) {
-  Scene small = queried(Scene::eLabelled);
-  const Bytes bytes = stored(small);
-  Scene target = queried(Scene::eGreyScale);
-  const Fingerprint before = answers(target);
-  const kcBlob* first = target.getBlob(1);
-  for (std::size_t size = 0; size < bytes.size(); ++size) {
-    kcArchive in(bytes.data(), size);
-    EXPECT_THROW(in || target, kcException) << size;
-    ASSERT_EQ(target.getBlob(1), first) << size;
-  }
-  EXPECT_TRUE(answers(target) == before);
 }
 
 }  // namespace

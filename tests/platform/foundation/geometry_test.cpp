@@ -56,26 +56,21 @@ TEST(Xform, composeAndInverse_agreeWithPointwiseMapping_singularRefused) {
   EXPECT_THROW(kcMatrix<2>().element(2, 0), kcBadArgument);
 }
 
-TEST(GeometryArchive, roundTripsKeepEveryBit_badVersionOrNegativeSizeRefused) {
-  kcXform<2> x(kcMatrix<2>(0.1, -2.5, 1e-300, 3.0), {-0.0, 1.0 / 3.0}), xBack;
-  kcRadian r(-5.5), rBack;
-  kcPelRect p(-3, 8, 12, 0), pBack(1, 1, 1, 1);
-  std::vector<unsigned char> bytes;
-  kcArchive out(bytes, kcArchive::eStoring);
-  out || x || r;
+// The rectangle alone (transforms and rectangles in round trips: the archive corpus test): a
+// version byte, then four longs.
+TEST(GeometryArchive, rectangle_badVersionOrNegativeSizeRefused) {
+  const kcPelRect kept(1, 1, 1, 1);
+  kcPelRect p(-3, 8, 12, 0), pBack = kept;
+  std::vector<unsigned char> newer;
+  kcArchive out(newer, kcArchive::eStoring);
   kf_PersistenceHelper(out, p);
-  kcArchive in(bytes, kcArchive::eLoading);
-  in || xBack || rBack;
-  kf_PersistenceHelper(in, pBack);
-  EXPECT_TRUE(xBack == x && rBack == r && pBack == p && in.remaining() == 0);
-  // The rectangle alone: version byte, then four longs.
-  std::vector<unsigned char> newer(bytes.end() - 17, bytes.end()), negative = newer;
+  std::vector<unsigned char> negative = newer;
   newer[0] = 2;
   negative[12] = 0xff;  // top byte of the width
   kcArchive inNewer(newer, kcArchive::eLoading), inNegative(negative, kcArchive::eLoading);
   EXPECT_THROW(kf_PersistenceHelper(inNewer, pBack), kcArchive::UnknownVersion);
   EXPECT_THROW(kf_PersistenceHelper(inNegative, pBack), kcArchive::Damaged);
-  EXPECT_EQ(pBack, p);
+  EXPECT_EQ(pBack, kept);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <foundation/pelbuffer.h>
 
 #include "archive_bytes.h"
-#include "image_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +14,7 @@ namespace {
 
 using Image = kcPelBuffer<unsigned char>;
 using archive_bytes::Bytes;
-using archive_bytes::stored;
+using archive_bytes::storedValue;
 
 TEST(PelBuffer, Construct_zeroFilledAlignedRows_badRequestsRefused) {
   Image image(37, 5, 64);
@@ -29,35 +28,15 @@ TEST(PelBuffer, Construct_zeroFilledAlignedRows_badRequestsRefused) {
   EXPECT_TRUE(Image(0, 3).isBound());
 }
 
-TEST(PelArchive, RoundTrip_windowsOffsetTransformUnbound) {
-  std::mt19937 rng(3);
-  kc2XformCache cache;
-  cache.xform(kc2XformLinear(kcXform<2>(kcMatrix<2>(0.0, -1.0, 1.0, 0.0), kcVector<2>(5.0, 6.0))));
-  for (int i = 0; i < 20; ++i) {
-    Image image = i == 0 ? Image() : imgref::randomImage(rng);
-    image.copyXforms(cache);
-    Bytes bytes = stored(image);
-    kcPelBuffer_const<unsigned char> back(2, 2);
-    kcArchive in(bytes, kcArchive::eLoading);
-    in || back;
-    EXPECT_TRUE(back.samePels(image) && back.xformCache().linearXform().xform() == cache.linearXform().xform());
-  }
-}
-
-TEST(PelArchive, Damaged_throwsAndKeepsImage) {
-  Image image(5, 4);
-  const Bytes good = stored(image);  // version, bound, width, height (4 bytes each), ...
-  Bytes truncated(good.begin(), good.end() - 1), tall = good, negative = good;
-  tall[6] = 200;      // height 200 with 20 pels stored
-  negative[5] = 0xFF;  // width below 0
+// A width below 0 (round trips and truncations: the archive corpus test).
+TEST(PelArchive, NegativeWidth_throwsAndKeepsImage) {
+  Bytes bytes = storedValue(Image(5, 4));  // version, bound, width, height (4 bytes each), ...
+  bytes[5] = 0xFF;
   Image target(1, 1);
   target.pointToRow(0)[0] = 3;
-  for (const Bytes* bytes : {&truncated, &tall, &negative}) {
-    kcArchive in(bytes->data(), bytes->size());
-    EXPECT_THROW(in || target, kcArchive::Damaged);
-    EXPECT_EQ(target.width(), 1);
-    EXPECT_EQ(target.pointToRow(0)[0], 3);
-  }
+  kcArchive in(bytes.data(), bytes.size());
+  EXPECT_THROW(in || target, kcArchive::Damaged);
+  EXPECT_TRUE(target.width() == 1 && target.pointToRow(0)[0] == 3);
 }
 
 }  // namespace

@@ -25,32 +25,21 @@ Bytes store(Archiving archiving) {
   return bytes;
 }
 
-// Enumerations are stored as 32-bit ints and load any value unchanged; a pair is a version byte and
-// its two values, and another version is refused leaving the target unchanged.
-TEST(PersistEnumAndPair, storedAsInts_outOfRangeEnumLoadsUnchanged_otherPairVersionRefused) {
-  Shade grey = eGrey, light = eLight;
-  kcPair<long> p(-2, 300), loaded;
-  const Bytes bytes = store([&](kcArchive& ar) {
-    kc_Persist::enumeration(ar, grey);
-    kc_Persist::enumeration(ar, light);
-    kc_Persist::pair(ar, p);
-  });
-  EXPECT_EQ(bytes, (Bytes{8, 0, 0, 0, 11, 0, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff, 0x2c, 0x01, 0, 0}));
-  const Bytes odd{99, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
-  kcArchive in(odd.data(), odd.size()), pairIn(bytes.data() + 8, 9);
-  kc_Persist::enumeration(in, grey);
-  kc_Persist::enumeration(in, light);
-  EXPECT_EQ((std::vector<int>{grey, light}), (std::vector<int>{99, -1}));
-  kc_Persist::pair(pairIn, loaded);
-  EXPECT_EQ(loaded, p);
-  Bytes newer(bytes.begin() + 8, bytes.end());
-  newer[0] = 1;
-  kcArchive bad(newer.data(), newer.size());
-  EXPECT_THROW(kc_Persist::pair(bad, loaded), kcArchive::UnknownVersion);
-  EXPECT_EQ(loaded, p);
+// A pair is a version byte and its two values; another version is refused leaving the target
+// unchanged.
+TEST(PersistPair, versionAndValues_otherVersionRefused) {
+  kcPair<long> p(-2, 300), kept(5, 6);
+  Bytes bytes = store([&](kcArchive& ar) { kc_Persist::pair(ar, p); });
+  EXPECT_EQ(bytes, (Bytes{0, 0xfe, 0xff, 0xff, 0xff, 0x2c, 0x01, 0, 0}));
+  bytes[0] = 1;
+  kcArchive bad(bytes.data(), bytes.size());
+  EXPECT_THROW(kc_Persist::pair(bad, kept), kcArchive::UnknownVersion);
+  EXPECT_EQ(kept, kcPair<long>(5, 6));
 }
 
-TEST(PersistVector, threeEnumerationsLoadIntoFive_damagedFormsRefusedVectorUnchanged) {
+// Enumerations are stored as 32-bit ints. A vector loads over a longer one; a count beyond the bytes
+// is refused (bodies cut short: the truncations of the archive corpus test).
+TEST(PersistVector, threeEnumerationsLoadIntoFive_hugeCountRefusedVectorUnchanged) {
   Shades shades{eDark, eGrey, eLight};
   const Bytes bytes = store([&](kcArchive& ar) { kc_Persist::vector(ar, shades); });
   EXPECT_EQ(bytes, (Bytes{0, 3, 0, 0, 0, 1, 0, 0, 0, 8, 0, 0, 0, 11, 0, 0, 0}));
@@ -58,14 +47,10 @@ TEST(PersistVector, threeEnumerationsLoadIntoFive_damagedFormsRefusedVectorUncha
   kcArchive in(bytes.data(), bytes.size());
   kc_Persist::vector(in, five);
   EXPECT_EQ(five, shades);
-  const Bytes shortBody{0, 3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0},
-              hugeCount{0, 0xff, 0xff, 0xff, 0xff, 1, 2, 3, 4}, cutElement{0, 2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0};
-  for (const Bytes& damaged : {shortBody, hugeCount, cutElement}) {
-    Shades kept{eLight};
-    kcArchive bad(damaged.data(), damaged.size());
-    EXPECT_THROW(kc_Persist::vector(bad, kept), kcArchive::Damaged);
-    EXPECT_EQ(kept, Shades{eLight});
-  }
+  const Bytes hugeCount{0, 0xff, 0xff, 0xff, 0xff, 1, 2, 3, 4};
+  kcArchive bad(hugeCount.data(), hugeCount.size());
+  EXPECT_THROW(kc_Persist::vector(bad, five), kcArchive::Damaged);
+  EXPECT_EQ(five, shades);
 }
 
 }  // namespace

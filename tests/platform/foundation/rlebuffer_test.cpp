@@ -4,14 +4,12 @@
 #include <foundation/rlebuffer.h>
 
 #include "archive_bytes.h"
-#include "image_reference.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using archive_bytes::Bytes;
-using archive_bytes::stored;
 using Rows = std::vector<const unsigned char*>;
 
 kcRLEBuffer encoded(const kcPelBuffer_const<unsigned char>& image) {
@@ -45,23 +43,8 @@ TEST(RleBuffer, BecomeOwner_malformedRows_refusedUnchanged) {
   EXPECT_TRUE(rle == before);
 }
 
-TEST(RleArchive, RoundTrip_randomImages_equalWithTransform) {
-  std::mt19937 rng(5);
-  kc2XformCache cache;
-  cache.xform(kc2XformLinear(kcXform<2>(kcMatrix<2>(2.0, 0.5, 0.0, 1.0), kcVector<2>(-3.0, 4.0))));
-  for (int i = 0; i < 30; ++i) {
-    kcRLEBuffer rle = i == 0 ? kcRLEBuffer() : encoded(imgref::randomImage(rng));
-    rle.offset(kcPair<long>(i - 15, 2 * i));
-    rle.copyXforms(cache);
-    Bytes bytes = stored(rle);
-    kcArchive in(bytes, kcArchive::eLoading);
-    kcRLEBuffer back;
-    in || back;
-    EXPECT_EQ(imgref::layoutError(back, false), "");
-    EXPECT_TRUE(back == rle && back.xformCache().linearXform().xform() == cache.linearXform().xform());
-  }
-}
-
+// Rows that do not fill the width, or fewer rows than the height (round trips, truncations and
+// newer versions: the archive corpus test).
 TEST(RleArchive, DamagedRows_throwAndKeepTarget) {
   kcPelBuffer<unsigned char> image(300, 2);
   image.pointToRow(1)[299] = 4;
@@ -72,23 +55,16 @@ TEST(RleArchive, DamagedRows_throwAndKeepTarget) {
       {kRuns + 3, 46},  // first row one pel too long
       {kRuns + 5, 9},   // first terminator lost
       {kRuns - 4, static_cast<unsigned char>(good[kRuns - 4] - 2)},  // last row cut short
-      {7, 3},           // height 3, two rows stored
-      {0, 1}};          // a newer version
+      {7, 3}};          // height 3, two rows stored
   kcRLEBuffer target = encoded(kcPelBuffer<unsigned char>(2, 2));
   const kcRLEBuffer before = target;
   for (const auto& [at, value] : patches) {
     Bytes bytes = good;
     bytes[at] = value;
     kcArchive in(bytes.data(), bytes.size());
-    if (at == 0) {
-      EXPECT_THROW(in || target, kcArchive::UnknownVersion);
-    } else {
-      EXPECT_THROW(in || target, kcArchive::Damaged) << at;
-    }
+    EXPECT_THROW(in || target, kcArchive::Damaged) << at;
     EXPECT_TRUE(target == before);
   }
-  kcArchive truncated(good.data(), 20);
-  EXPECT_THROW(truncated || target, kcArchive::Damaged);
 }
 
 }  // namespace
