@@ -2,30 +2,25 @@
 // temporary files of the calling test process.
 #pragma once
 
+#include "common/temp_files.h"
 #include <report/image_io.h>
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace toolrun {
 
+using namespace testfiles;
+
 struct ToolRun {
   int status = -1;
   std::string out, err;
 };
-
-// tempPath(name): a file of this process alone (cases run as processes of their own, in parallel).
-inline std::string tempPath(const std::string& name) {
-  return std::filesystem::temp_directory_path() / ("blob_analyze_run_" + std::to_string(getpid()) + "_" + name);
-}
 
 // q(path): path quoted for the shell, after a space.
 inline std::string q(const std::string& path) { return " '" + path + "'"; }
@@ -36,13 +31,6 @@ inline std::vector<std::string> folderEntries(const std::string& folder) {
   for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-inline std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // picture(rows, on, off): the grey image of a text picture, '#' pels on and the others off.
