@@ -10,21 +10,7 @@ import subprocess
 
 import numpy as np
 import pytest
-
-
-
-def write_pgm(path, image):
-    path.write_bytes(b"P5\n%d %d\n255\n" % image.shape[::-1] + image.tobytes())
-    return path
-
-
-def random_image(seed):  # rectangles of random values on a noisy background, 64 x 48
-    rng = np.random.default_rng(seed)
-    image = rng.integers(0, 100, size=(48, 64), dtype=np.uint8)
-    for _ in range(8):
-        y, x, h, w = rng.integers(0, 48), rng.integers(0, 64), rng.integers(1, 24), rng.integers(1, 32)
-        image[y:y + h, x:x + w] = rng.integers(0, 256)
-    return image
+from conftest import random_image, write_pgm  # tests/python's
 
 DATA = re.compile(r'<script type="application/json" class="data">(.*?)</script>', re.S)
 SECTION = re.compile(r'<section class="image">(.*?)</section>', re.S)
