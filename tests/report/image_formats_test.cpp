@@ -278,7 +278,8 @@ TEST(ImageFormats, badFiles_areRefusedWithTheirReason) {
   const std::string path = tempPath("bad");
   for (const auto& [bytes, maxPels, reason] : cases) {
     writeFile(path, bytes);
-    EXPECT_THAT([&] { report::readImage(path, maxPels); },
+    const std::uint64_t limit = maxPels;  // clang 14 captures no structured binding
+    EXPECT_THAT([&] { report::readImage(path, limit); },
                 testing::ThrowsMessage<report::ImageError>(testing::HasSubstr(reason)))
         << reason;
   }
