@@ -11,7 +11,6 @@
 #include <cstring>
 #include <map>
 #include <random>
-#include <string>
 #include <tuple>
 #include <vector>
 
@@ -106,7 +105,7 @@ TEST(BlobStream, BlobStream_randomImagesInAnyBands_treesAsTheWholeImage) {
 // Fed row by row, a tree comes out with the row after its last row once the background around it
 // reaches an edge: the dot inside the U waits for the U's inside to open at the bottom.
 TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
-  const std::vector<std::string> picture = {
+  const connecttest::Grid picture = connecttest::draw({
       "............",
       ".##.........",
       ".##..#####..",
@@ -114,13 +113,11 @@ TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
       "..#..#.#.#..",
       ".....#...#..",
       ".....#...#..",
-      "............"};
+      "............"});
   kcBlobStream stream(kcBlobParams(), 12);
   std::vector<std::tuple<long, long, long>> out;  // rows fed, first pel x, y
-  for (std::size_t y = 0; y < picture.size(); ++y) {
-    kcPelBuffer<unsigned char> row(12, 1);
-    for (std::size_t x = 0; x < 12; ++x) row.pointToRow(0)[x] = picture[y][x] == '#' ? 200 : 0;
-    stream.feed(row);
+  for (int y = 0; y < picture.height; ++y) {
+    stream.feed(rowsOf(picture, y, y + 1));
     while (auto tree = stream.take()) {
       const auto [label, x, top] = keyOf(*tree->firstTop(false));
       out.emplace_back(stream.rowsFed(), x, top);

@@ -3,6 +3,7 @@
 #include "connect/connect_fixture.h"
 #include "base/messages.h"
 #include "platform/foundation/archive_bytes.h"
+#include "scene/blobdesc_fixture.h"
 #include "scene/scene_builder.h"
 
 #include <blob/blobdefs.h>
@@ -44,10 +45,12 @@ TEST(ConnectScene, ConnectScene_greyAnalysis_writesBlobsTreeAndSettings) {
   EXPECT_EQ(scene.sceneWindow(), kcPelRect(10, 20, 3, 3));
   EXPECT_TRUE(scene.scaleVal() == 3 && scene.minPels() == 0);
 
-  // Without a cleanup the stored minimum stays, though the scene no longer reports it.
+  // Without a cleanup the stored minimum stays, though the scene no longer reports it; a labelled
+  // scene has no scale.
   scene.connectComponentsLabelled(encode(draw({"12"})), Scene::eNone, 99);
   EXPECT_EQ(kc_SceneBuilder::data(scene).minPels, 0);
-  EXPECT_THROW(scene.minPels(), kcBlobDefs::BadParams);
+  EXPECT_SCENE_ERROR(scene.minPels(), kcBlobDefs::BadParams, kc_BlobMessages::eMinPelsMeaningless);
+  EXPECT_SCENE_ERROR(scene.scaleVal(), kcBlobDefs::BadParams, kc_BlobMessages::eScaleMeaningless);
   EXPECT_TRUE(scene.connectivityKind() == Scene::eLabelled && scene.getBlob(2)->label() == 2);
 }
 

@@ -1,7 +1,9 @@
-// Tests of the scene's label image and its drawing with running labels.
+// Tests of the scene's label image, its drawing with running labels, and its self-test.
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <gtest/gtest.h>
+
+#include <foundation/assert.h>
 
 #include <random>
 #include <string>
@@ -18,6 +20,7 @@ using connecttest::encode;
 using connecttest::Grid;
 using Desc = kcBlobSceneDescription;
 using scene_fixture::data;
+using scene_fixture::entry;
 
 const kcPair<long> kOffset(3, -2);
 
@@ -91,6 +94,29 @@ TEST(BlobDescDraw, BlobDescDraw_labels_runOverTheDrawnList) {
   s.draw(none, 63, true);
   EXPECT_TRUE(none.empty());
   EXPECT_THROW(Desc().draw(none, 63, false), Desc::Degenerate);
+}
+
+// The self-test finds each damage of a sound analysed scene (a ring around a hole holding an
+// island): a sample of its checks, one per kind of stored field.
+TEST(BlobDescInvariant, BlobDescInvariant_damages_triggerTheirChecks) {
+  struct Damage { const char* what; void (*apply)(Desc&, kc_BSDData&); };
+  const Damage damages[] = {
+      {"analysis kind", [](Desc&, kc_BSDData& d) { d.connectivityKind = static_cast<Desc::Analysis>(3); }},
+      {"window width", [](Desc&, kc_BSDData& d) { d.sceneWindow = kcPelRect(0, 0, 0, 5); }},
+      {"a blob's link", [](Desc& s, kc_BSDData&) { entry(*s.getBlob(2)).nextSibling = 9; }},
+      {"shown id", [](Desc& s, kc_BSDData& d) { s.numBlobs(true), d.shownIds.push_back(9); }},
+      {"filter limits", [](Desc&, kc_BSDData& d) { d.filters.push_back({kcBlob::eArea, 2, 1, false}); }},
+      {"set and disabled sort", [](Desc&, kc_BSDData& d) { d.sortSet = d.sortDisabled = true; }},
+      {"hole in a hole", [](Desc& s, kc_BSDData&) { entry(*s.getBlob(3)).label = 0; }},
+  };
+  const Grid g = draw({".......", ".#####.", ".#...#.", ".#.#.#.", ".#...#.", ".#####.", "......."});
+  for (const Damage& damage : damages) {
+    Desc s;
+    s.connectComponentsGreyScale(encode(g), 1, false, Desc::eNone, 0);
+    EXPECT_NO_THROW(s.repInvariant()) << damage.what;
+    damage.apply(s, data(s));
+    EXPECT_THROW(s.repInvariant(), kcInvariantFailure) << damage.what;
+  }
 }
 
 }  // namespace

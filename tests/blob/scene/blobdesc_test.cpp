@@ -1,6 +1,6 @@
 // Tests of the scene description's core and settings: degenerate state, analysis settings, tree
-// access, copies and assignment, the filter, sort, extrema and transform
-// settings with the counters they move. (Which changes rebuild the views is BlobDescView's.)
+// access, copies and assignment, the filter, extrema and transform settings with the counters they
+// move. (The sort settings, and the views after each change: BlobDescView's random scenes.)
 #include <blob/blob.h>
 #include <blob/blobdesc.h>
 #include <foundation/xform.h>
@@ -43,18 +43,6 @@ TEST(BlobDesc, BlobDesc_degenerate_queriesThrowSettingsStillWork) {
   s.setFilter(kcBlob::eArea, 1, 2, false);
   s.clientFromImageXform(translation(1, 2));
   EXPECT_TRUE(s.isDegenerate() && s.numFilters() == 1 && s.clientFromImageXform() == translation(1, 2));
-}
-
-TEST(BlobDesc, BlobDesc_meaninglessSettings_throwTheirMessages) {
-  Desc s;
-  fill(s, {0});
-  EXPECT_EQ(s.cleanupKind(), Desc::eNone);
-  EXPECT_SCENE_ERROR(s.minPels(), Params, Msg::eMinPelsMeaningless);
-  data(s).cleanupKind = Desc::ePrune;
-  data(s).minPels = 7;
-  EXPECT_TRUE(s.minPels() == 7 && s.scaleVal() == 1);
-  data(s).connectivityKind = Desc::eLabelled;
-  EXPECT_SCENE_ERROR(s.scaleVal(), Params, Msg::eScaleMeaningless);
 }
 
 // getBlob takes exactly 1 to numBlobs, filters ignored; the top list follows the stored order.
@@ -132,25 +120,6 @@ TEST(BlobDescFilter, BlobDescFilter_setRefuseAndRemove_gettersAnswerInOrder) {
   EXPECT_TRUE(m == kcBlob::eArea && low == -INFINITY && high == INFINITY && exclude);
   s.clearFilters();
   EXPECT_EQ(s.numFilters(), 0);
-}
-
-// getSort answers only a set sort, leaving its outputs otherwise; any order but ascending is
-// stored as descending.
-TEST(BlobDescSort, BlobDescSort_setClearDisable_getSortAnswersTheSetSort) {
-  Desc s;
-  kcBlob::Measure m = kcBlob::ePerimeter;
-  Desc::SortOrder o = Desc::eAscending;
-  EXPECT_FALSE(s.getSort(m, o));
-  s.setSort(kcBlob::eLabel, static_cast<Desc::SortOrder>(7));
-  EXPECT_TRUE(s.getSort(m, o) && m == kcBlob::eLabel && o == Desc::eDescending);
-  s.clearSort();
-  m = kcBlob::ePerimeter;
-  EXPECT_TRUE(!s.getSort(m, o) && m == kcBlob::ePerimeter);
-  s.setSort(kcBlob::eArea, Desc::eAscending);
-  s.disableSort();
-  EXPECT_FALSE(s.getSort(m, o));
-  s.setSort(kcBlob::eLabel, Desc::eAscending);
-  EXPECT_TRUE(s.getSort(m, o) && m == kcBlob::eLabel && o == Desc::eAscending);
 }
 
 // The view counter's wrap lands on 0, not on a record's "never computed", so stale stamps stay

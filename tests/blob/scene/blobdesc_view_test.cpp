@@ -54,9 +54,10 @@ Ids walk(const kcBlob* first, bool shown = true, bool back = false) {
 // ---- the view of a scene ----
 
 // Random analysed scenes with random filters and sort states (none set: area, largest first; set;
-// set and cleared, which still orders; disabled: id order): every shown list agrees with the
-// filter test and the heap sort applied to the matching plain list, a blob left out has no shown
-// neighbours, and a rejected parent hides its children from the top level only.
+// set and cleared, which still orders; disabled: id order), changed once after every view was
+// built: every shown list agrees with the filter test and the heap sort applied to the matching
+// plain list, a blob left out has no shown neighbours, and a rejected parent hides its children
+// from the top level only.
 TEST(BlobDescView, BlobDescView_randomScenes_everyShownListMatchesItsPlainList) {
   std::mt19937 rng(18);
   const kcBlob::Measure measures[] = {kcBlob::eArea, kcBlob::eCenterOfMassX, kcBlob::ePerimeter,
@@ -69,55 +70,65 @@ TEST(BlobDescView, BlobDescView_randomScenes_everyShownListMatchesItsPlainList) 
     const connecttest::Grid g = connecttest::randomGrid(rng, 6 + static_cast<int>(rng() % 20), 6 + static_cast<int>(rng() % 20));
     s.connectComponentsGreyScale(connecttest::encode(g), 1, false, Desc::eNone, 0);
     std::vector<kcBlobFilter> filters;
-    for (int f = static_cast<int>(rng() % 3); f > 0; --f) {
-      const kcBlob::Measure m = measures[rng() % 5];
-      const double low = static_cast<double>(rng() % 6), high = low + static_cast<double>(rng() % 20);
-      const bool exclude = rng() % 3 == 0;
-      if (std::any_of(filters.begin(), filters.end(), [&](const kcBlobFilter& old) { return old.measure == m; }))
-        continue;  // one filter per measure
-      s.setFilter(m, low, high, exclude);
-      filters.push_back({m, low, high, exclude});
-    }
     kcBlob::Measure sortBy = kcBlob::eArea;
-    bool ascending = false;
-    const unsigned state = rng() % 4;  // none set, set, set and cleared, disabled
-    if (state == 1 || state == 2) {
-      sortBy = measures[rng() % 5];
-      ascending = rng() % 2 == 0;
-      s.setSort(sortBy, ascending ? Desc::eAscending : Desc::eDescending);
-    }
-    if (state == 2) s.clearSort();
-    if (state == 3) s.disableSort();
-
-    auto view = [&](const Ids& plain) {
-      Items kept;
-      for (long id : plain) {
-        const kcBlob& b = *s.getBlob(id);
-        const bool pass = std::all_of(filters.begin(), filters.end(), [&](const kcBlobFilter& f) {
-          const double v = b.measure(f.measure);
-          return (f.low <= v && v <= f.high) != f.exclude;
-        });
-        if (pass) kept.push_back({b.measure(sortBy), static_cast<BlobId>(id)});
+    bool ascending = false, set = false, disabled = false;  // a cleared sort still orders by its measure
+    for (int pass = 0; pass < 2; ++pass) {  // the second changes what the first's views were built for
+      if (pass == 1 && rng() % 2 == 0) s.clearFilters(), filters.clear();
+      for (int f = static_cast<int>(rng() % 3); f > 0; --f) {
+        const kcBlob::Measure m = measures[rng() % 5];
+        const double low = static_cast<double>(rng() % 6), high = low + static_cast<double>(rng() % 20);
+        const bool exclude = rng() % 3 == 0;
+        if (std::any_of(filters.begin(), filters.end(), [&](const kcBlobFilter& old) { return old.measure == m; }))
+          continue;  // one filter per measure
+        s.setFilter(m, low, high, exclude);
+        filters.push_back({m, low, high, exclude});
       }
-      return state == 3 ? idsOf(kept) : sorted(kept, ascending);
-    };
-    Ids all(static_cast<std::size_t>(s.numBlobs(false)));
-    std::iota(all.begin(), all.end(), 1L);
-    ASSERT_EQ(idsOf(s.allBlobs(true)), view(all));
-    EXPECT_EQ(s.numBlobs(true), static_cast<long>(view(all).size()));
-    const Ids top = view(walk(s.firstTop(false), false));
-    EXPECT_EQ(walk(s.firstTop(true)), top);
-    EXPECT_EQ(walk(s.lastTop(true), true, true), Ids(top.rbegin(), top.rend()));
-    for (long id = 1; id <= s.numBlobs(false); ++id) {
-      const kcBlob* b = s.getBlob(id);
-      const Ids children = view(walk(b->firstChild(false), false));
-      ASSERT_EQ(walk(b->firstChild(true)), children) << "blob " << id;
-      EXPECT_EQ(b->numChildren(true), static_cast<long>(children.size()));
-      EXPECT_EQ(walk(b->lastChild(true), true, true), Ids(children.rbegin(), children.rend()));
-      EXPECT_EQ(walk(b->lastChild(false), false, true).size(), walk(b->firstChild(false), false).size());
-      const bool shown = !view({id}).empty();
-      EXPECT_TRUE(shown || (b->nextSibling(true) == nullptr && b->prevSibling(true) == nullptr));
-      ++(shown ? shownSeen : rejectedSeen);
+      const unsigned state = rng() % 4;  // kept, set, set and cleared, disabled
+      if (state == 1 || state == 2) {
+        if (rng() % 2 == 0) sortBy = measures[rng() % 5];  // else the same measure, maybe the other order
+        ascending = rng() % 2 == 0;
+        const auto descending = static_cast<Desc::SortOrder>(rng() % 2 ? 0 : 7);  // any order but ascending
+        s.setSort(sortBy, ascending ? Desc::eAscending : descending);
+        set = true, disabled = false;
+      }
+      if (state == 2) s.clearSort(), set = false;
+      if (state == 3) s.disableSort(), set = false, disabled = true;
+      kcBlob::Measure setBy = kcBlob::eLabel;
+      Desc::SortOrder order = Desc::eAscending;
+      ASSERT_EQ(s.getSort(setBy, order), set);  // answers the set sort only, else leaves its outputs
+      EXPECT_TRUE(set ? setBy == sortBy && order == (ascending ? Desc::eAscending : Desc::eDescending)
+                      : setBy == kcBlob::eLabel && order == Desc::eAscending);
+
+      auto view = [&](const Ids& plain) {
+        Items kept;
+        for (long id : plain) {
+          const kcBlob& b = *s.getBlob(id);
+          const bool passes = std::all_of(filters.begin(), filters.end(), [&](const kcBlobFilter& f) {
+            const double v = b.measure(f.measure);
+            return (f.low <= v && v <= f.high) != f.exclude;
+          });
+          if (passes) kept.push_back({b.measure(sortBy), static_cast<BlobId>(id)});
+        }
+        return disabled ? idsOf(kept) : sorted(kept, ascending);
+      };
+      Ids all(static_cast<std::size_t>(s.numBlobs(false)));
+      std::iota(all.begin(), all.end(), 1L);
+      ASSERT_EQ(idsOf(s.allBlobs(true)), view(all)) << "pass " << pass;
+      EXPECT_EQ(s.numBlobs(true), static_cast<long>(view(all).size()));
+      const Ids top = view(walk(s.firstTop(false), false));
+      EXPECT_EQ(walk(s.firstTop(true)), top);
+      EXPECT_EQ(walk(s.lastTop(true), true, true), Ids(top.rbegin(), top.rend()));
+      for (long id = 1; id <= s.numBlobs(false); ++id) {
+        const kcBlob* b = s.getBlob(id);
+        const Ids children = view(walk(b->firstChild(false), false));
+        ASSERT_EQ(walk(b->firstChild(true)), children) << "blob " << id;
+        EXPECT_EQ(b->numChildren(true), static_cast<long>(children.size()));
+        EXPECT_EQ(walk(b->lastChild(true), true, true), Ids(children.rbegin(), children.rend()));
+        EXPECT_EQ(walk(b->lastChild(false), false, true).size(), walk(b->firstChild(false), false).size());
+        const bool shown = !view({id}).empty();
+        EXPECT_TRUE(shown || (b->nextSibling(true) == nullptr && b->prevSibling(true) == nullptr));
+        ++(shown ? shownSeen : rejectedSeen);
+      }
     }
   }
   EXPECT_GT(shownSeen, 300);
