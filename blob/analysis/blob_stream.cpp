@@ -26,26 +26,29 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
 [[noreturn]] void refuse(Msg::Tool message) { throw kcBlobDefs::BadParams(Msg::kTool[message]); }
 
+// A run of one value in a kept row, with the region of its kind run (a lasting id, see Tracker).
 struct ValueRun {
   Column x;
   Column xe;
+  std::uint32_t id;
   unsigned char value;
 };
 
-// A maximal run of one kind (foreground: any value but 0) and its region in the tracker's union-find.
+// A maximal run of one kind (foreground: any value but 0), its region in the tracker's per-row
+// union-find (set) and its lasting id (id).
 struct KindRun {
   Column x;
   Column xe;
   bool fg;
   std::uint32_t set;
+  std::uint32_t id;
 };
 
-// Where a finished foreground region's tree lies: its bounding box and a pel of it (its first run).
+// A finished foreground region's tree: its bounding box and its lasting id.
 struct TreeBox {
   long y0, y1;
   Column x0, xe;
-  long seedY;
-  Column seedX;
+  std::uint32_t id;
   bool holes;  // a hole closed inside it: its tree holds more than its own pels
 };
 
@@ -58,8 +61,6 @@ struct Region {
   bool outside;
   long yMin;
   Column xMin, xEnd;
-  long seedY;
-  Column seedX;
   std::uint32_t waitHead = kNone;  // into State::waiting
   std::uint32_t waitTail = kNone;
   bool holes = false;              // foreground: a hole closed inside it
@@ -76,7 +77,7 @@ void kindRuns(const std::vector<ValueRun>& values, std::vector<KindRun>& out) {
   for (const ValueRun& v : values) {
     const bool fg = v.value != 0;
     if (!out.empty() && out.back().fg == fg) out.back().xe = v.xe;
-    else out.push_back(KindRun{v.x, v.xe, fg, kNone});
+    else out.push_back(KindRun{v.x, v.xe, fg, kNone, kNone});
   }
 }
 
@@ -108,6 +109,13 @@ std::size_t runAt(const std::vector<KindRun>& row, Column x) {
 
 // Tracker: the stream's state: the rows kept, the regions open at the last row and the trees
 // complete. A class of this file alone, so that nothing of it is exported with kcBlobStream.
+//
+// Besides the per-row union-find (renumbered every row, so that it follows the open regions alone),
+// every kind run of a kept row has a lasting id in a second union-find (ids), joined as the rows
+// join, and each finished region an owner: a foreground region waiting on the background below it
+// is owned by that background, and a hole by the foreground around it. A run lies in a tree when its
+// region, or an owner up the chain, is the tree's region; so a complete tree is read off the kept
+// rows in one pass. The ids are renumbered (compact()) once they outnumber twice the kept runs.
 struct Tracker {
   kcBlobParams params;
   Column width = 0;
@@ -128,22 +136,38 @@ struct Tracker {
   std::vector<std::uint32_t> renumber;
   std::vector<Waiting> waiting;
   std::vector<std::uint32_t> freeWaiting;
+  // The lasting ids: union-find parents and owners (kNone: none), and the runs of the kept rows.
+  std::vector<std::uint32_t> ids, owner;
+  std::size_t keptRuns = 0;
+  std::vector<std::uint32_t> remap, roots, newOwner;
   // Complete trees: their scenes, in the order they completed, with their numbers.
   std::deque<std::pair<long, std::unique_ptr<kcBlobSceneDescription>>> done;
   kcBlobResults results;         // the analyses of the trees, reused
   kcRLEStorage bandStorage;      // the encoded band's runs, reused from band to band
-  // Scratch of cutting a tree out.
-  std::vector<std::vector<KindRun>> cutRows;
-  std::vector<std::vector<ValueRun>> cutValues;
-  std::vector<std::uint32_t> cutUp;
-  std::vector<std::uint8_t> cutFlag;
-  std::vector<std::uint8_t> cutRank;
-  std::vector<std::size_t> cutStarts;
+  std::vector<std::size_t> cutStarts;  // scratch of cutting a tree out
 
   std::uint32_t find(std::uint32_t a) {
     while (up[a] != a) a = up[a] = up[up[a]];
     return a;
   }
+  std::uint32_t findId(std::uint32_t a) {
+    while (ids[a] != a) a = ids[a] = ids[ids[a]];
+    return a;
+  }
+  // inTree(id, root, holes): whether the run with lasting id lies in the tree of region root.
+  bool inTree(std::uint32_t id, std::uint32_t root, bool holes) {
+    for (std::uint32_t r = findId(id);; r = findId(owner[r])) {
+      if (r == root) return true;
+      if (!holes || owner[r] == kNone) return false;
+    }
+  }
+  std::uint32_t newId() {
+    const auto id = static_cast<std::uint32_t>(ids.size());
+    ids.push_back(id);
+    owner.push_back(kNone);
+    return id;
+  }
+  void compact();
   void unite(std::uint32_t a, std::uint32_t b);
   void becameOutside(std::uint32_t root);
   void wait(std::uint32_t bgRoot, const TreeBox& box);
@@ -165,10 +189,6 @@ void Tracker::unite(std::uint32_t a, std::uint32_t b) {
   rb.yMin = std::min(rb.yMin, ra.yMin);
   rb.xMin = std::min(rb.xMin, ra.xMin);
   rb.xEnd = std::max(rb.xEnd, ra.xEnd);
-  if (ra.seedY < rb.seedY || (ra.seedY == rb.seedY && ra.seedX < rb.seedX)) {
-    rb.seedY = ra.seedY;
-    rb.seedX = ra.seedX;
-  }
   if (ra.waitHead != kNone) {
     if (rb.waitHead == kNone) rb.waitHead = ra.waitHead;
     else waiting[rb.waitTail].next = ra.waitHead;
@@ -219,6 +239,12 @@ void Tracker::releaseWaiting(std::uint32_t head) {
 // the open regions they touch; then the regions the row no longer reaches are finished.
 void Tracker::step(long y, std::vector<ValueRun>& values) {
   kindRuns(values, current);
+  std::size_t k = 0;
+  for (KindRun& run : current) {
+    run.id = newId();
+    for (; k < values.size() && values[k].x < run.xe; ++k) values[k].id = run.id;
+  }
+  keptRuns += values.size();
   const auto openCount = static_cast<std::uint32_t>(open.size());
   up.resize(openCount + current.size());
   sets.resize(up.size());
@@ -230,11 +256,15 @@ void Tracker::step(long y, std::vector<ValueRun>& values) {
     const KindRun& run = current[j];
     const auto id = static_cast<std::uint32_t>(openCount + j);
     up[id] = id;
-    sets[id] = Region{run.fg, !run.fg && (y == 0 || run.x == 0 || run.xe == width), y, run.x, run.xe, y, run.x};
+    sets[id] = Region{run.fg, !run.fg && (y == 0 || run.x == 0 || run.xe == width), y, run.x, run.xe};
     current[j].set = id;
   }
   forTouching(above, current, [](const KindRun& a, const KindRun& r) { return a.fg == r.fg && touches(a, r); },
-              [this](const KindRun& a, const KindRun& r) { unite(r.set, a.set); });
+              [this](const KindRun& a, const KindRun& r) {
+                unite(r.set, a.set);
+                const std::uint32_t older = findId(a.id), newer = findId(r.id);
+                if (older != newer) ids[std::max(older, newer)] = std::min(older, newer);
+              });
   closeAt(y, false);
 }
 
@@ -253,20 +283,27 @@ void Tracker::closeAt(long y, bool last) {
     seen[root] = 1;
     const Region& r = sets[root];
     if (r.fg) {
-      const TreeBox box{r.yMin, y - 1, r.xMin, r.xEnd, r.seedY, r.seedX, r.holes};
+      const TreeBox box{r.yMin, y - 1, r.xMin, r.xEnd, findId(run.id), r.holes};
       if (last) {
         complete(box);
       } else {
-        const std::uint32_t below = find(current[runAt(current, run.x)].set);
+        const KindRun& under = current[runAt(current, run.x)];
+        const std::uint32_t below = find(under.set);
         KC_ASSERT(!sets[below].fg, "the pel below a finished foreground region is background");
-        if (sets[below].outside) complete(box);
-        else wait(below, box);
+        if (sets[below].outside) {
+          complete(box);
+        } else {
+          owner[box.id] = under.id;
+          wait(below, box);
+        }
       }
     } else if (last) {
       becameOutside(root);  // the bottom edge
     } else if (!r.outside) {
       releaseWaiting(r.waitHead);
-      sets[find(current[runAt(current, run.x)].set)].holes = true;  // the blob around the hole
+      const KindRun& around = current[runAt(current, run.x)];  // the blob around the hole
+      sets[find(around.set)].holes = true;
+      owner[findId(run.id)] = around.id;
     }
   }
   if (last) {
@@ -291,79 +328,12 @@ void Tracker::closeAt(long y, bool last) {
 // it encloses; other pels of its bounding box, which reach the box's edge without crossing it,
 // become 0), analyses it and keeps its scene when the cleanup left anything.
 void Tracker::complete(const TreeBox& box) {
-  const long height = box.y1 - box.y0 + 1;
-  cutRows.resize(static_cast<std::size_t>(height));
-  cutValues.resize(static_cast<std::size_t>(height));
-  cutUp.clear();
-  std::uint32_t seedSet = kNone;
-  for (long r = 0; r < height; ++r) {
-    const std::vector<ValueRun>& row = window[static_cast<std::size_t>(box.y0 + r - firstKept)];
-    std::vector<ValueRun>& values = cutValues[static_cast<std::size_t>(r)];
-    values.clear();
-    auto it = std::upper_bound(row.begin(), row.end(), box.x0, [](Column c, const ValueRun& v) { return c < v.x; }) - 1;
-    for (; it != row.end() && it->x < box.xe; ++it)
-      values.push_back(ValueRun{std::max(it->x, box.x0), std::min(it->xe, box.xe), it->value});
-    std::vector<KindRun>& kinds = cutRows[static_cast<std::size_t>(r)];
-    kindRuns(values, kinds);
-    for (KindRun& k : kinds) {
-      k.set = static_cast<std::uint32_t>(cutUp.size());
-      cutUp.push_back(k.set);
-      if (box.y0 + r == box.seedY && k.x <= box.seedX && box.seedX < k.xe) seedSet = k.set;
-    }
-  }
-  KC_ASSERT(seedSet != kNone, "a tree's first pel lies in its box");
-  cutRank.assign(cutUp.size(), 0);
-  const auto cutFind = [this](std::uint32_t a) {
-    while (cutUp[a] != a) a = cutUp[a] = cutUp[cutUp[a]];
-    return a;
-  };
-  const auto join = [&](std::uint32_t a, std::uint32_t b) {  // by rank, so that finds stay short
-    a = cutFind(a);
-    b = cutFind(b);
-    if (a == b) return;
-    if (cutRank[a] > cutRank[b]) std::swap(a, b);
-    cutUp[a] = b;
-    if (cutRank[a] == cutRank[b]) ++cutRank[b];
-  };
-  // The region itself: foreground 8-connected from its first pel.
-  for (long r = 1; r < height; ++r)
-    forTouching(cutRows[static_cast<std::size_t>(r - 1)], cutRows[static_cast<std::size_t>(r)],
-                [](const KindRun& a, const KindRun& run) { return a.fg && run.fg && touches(a, run); },
-                [&](const KindRun& a, const KindRun& run) { join(a.set, run.set); });
-  cutFlag.assign(cutUp.size(), 0);  // 1: the region's own run
-  for (const auto& row : cutRows)
-    for (const KindRun& run : row)
-      if (run.fg && cutFind(run.set) == cutFind(seedSet)) cutFlag[run.set] = 1;
-  // What lies outside it: every other pel joined along edges to the others, from the box's edge.
-  // Without a hole inside it that is every other pel.
-  for (std::uint32_t i = 0; i < cutUp.size(); ++i) cutUp[i] = i;
-  std::fill(cutRank.begin(), cutRank.end(), 0);
-  std::uint32_t edge = kNone;
-  for (long r = 0; box.holes && r < height; ++r) {
-    const auto& row = cutRows[static_cast<std::size_t>(r)];
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      const KindRun& run = row[i];
-      if (cutFlag[run.set]) continue;
-      if (r == 0 || r == height - 1 || run.x == box.x0 || run.xe == box.xe) {
-        if (edge == kNone) edge = run.set;
-        else join(run.set, edge);
-      }
-      if (i > 0 && !cutFlag[row[i - 1].set]) join(row[i - 1].set, run.set);
-    }
-    if (r > 0)
-      forTouching(cutRows[static_cast<std::size_t>(r - 1)], row,
-                  [this](const KindRun& a, const KindRun& run) {
-                    return !cutFlag[a.set] && !cutFlag[run.set] && a.x < run.xe && run.x < a.xe;
-                  },
-                  [&](const KindRun& a, const KindRun& run) { join(a.set, run.set); });
-  }
-  const std::uint32_t edgeRoot = !box.holes ? kNone : edge == kNone ? kNone : cutFind(edge);
   // The tree's runs in the box widened by a pel where the image goes on, the other pels 0; its
   // position is the box's, so every coordinate is the whole image's.
   const long top = std::max(0L, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
   const Column left = std::max<Column>(0, box.x0 - 1), right = std::min(width, box.xe + 1);
   std::vector<unsigned char> bytes;
-  bytes.reserve(static_cast<std::size_t>(bottom - top + 1) * 8 + cutUp.size() * 2);
+  bytes.reserve(static_cast<std::size_t>(bottom - top + 1) * 8);
   cutStarts.clear();
   unsigned char pendingValue = 0;
   std::uint64_t pendingLength = 0;
@@ -378,19 +348,18 @@ void Tracker::complete(const TreeBox& box) {
     pendingValue = value;
     pendingLength += static_cast<std::uint64_t>(length);
   };
+  const std::uint32_t root = findId(box.id);
   for (long y = top; y <= bottom; ++y) {
     cutStarts.push_back(bytes.size());
     if (y < box.y0 || y > box.y1) {
       put(0, right - left);
     } else {
       put(0, box.x0 - left);
-      const auto& kinds = cutRows[static_cast<std::size_t>(y - box.y0)];
-      std::size_t k = 0;
-      for (const ValueRun& v : cutValues[static_cast<std::size_t>(y - box.y0)]) {
-        while (kinds[k].xe <= v.x) ++k;
-        const std::uint32_t set = kinds[k].set;
-        const bool kept = cutFlag[set] || (box.holes && cutFind(set) != edgeRoot);
-        put(kept ? v.value : 0, v.xe - v.x);
+      const std::vector<ValueRun>& row = window[static_cast<std::size_t>(y - firstKept)];
+      auto it = std::upper_bound(row.begin(), row.end(), box.x0, [](Column c, const ValueRun& v) { return c < v.x; }) - 1;
+      for (; it != row.end() && it->x < box.xe; ++it) {
+        const bool kept = it->value != 0 && inTree(it->id, root, box.holes);
+        put(kept ? it->value : 0, std::min(it->xe, box.xe) - std::max(it->x, box.x0));
       }
       put(0, right - box.xe);
     }
@@ -418,10 +387,41 @@ void Tracker::dropRows() {
   for (const Region& r : open)
     for (std::uint32_t w = r.waitHead; w != kNone; w = waiting[w].next) needed = std::min(needed, waiting[w].box.y0);
   while (firstKept < needed && !window.empty()) {
+    keptRuns -= window.front().size();
     spare.push_back(std::move(window.front()));
     window.pop_front();
     ++firstKept;
   }
+  if (ids.size() > 2 * keptRuns + 16) compact();
+}
+
+// compact(): the lasting ids renumbered densely, each region's set becoming one id: those of the
+// kept runs, of the last row's runs, of the waiting trees and of their owners up the chains.
+void Tracker::compact() {
+  remap.assign(ids.size(), kNone);
+  roots.clear();
+  const auto map = [this](std::uint32_t id) {
+    const std::uint32_t r = findId(id);
+    if (remap[r] == kNone) {
+      remap[r] = static_cast<std::uint32_t>(roots.size());
+      roots.push_back(r);
+    }
+    return remap[r];
+  };
+  for (std::vector<ValueRun>& row : window)
+    for (ValueRun& v : row) v.id = map(v.id);
+  for (KindRun& run : above) run.id = map(run.id);
+  for (const Region& r : open)
+    for (std::uint32_t w = r.waitHead; w != kNone; w = waiting[w].next) waiting[w].box.id = map(waiting[w].box.id);
+  newOwner.clear();
+  for (std::size_t i = 0; i < roots.size(); ++i) {  // roots grows as owners are mapped
+    const std::uint32_t o = owner[roots[i]];
+    newOwner.push_back(o == kNone ? kNone : map(o));
+  }
+  ids.resize(roots.size());
+  for (std::uint32_t i = 0; i < ids.size(); ++i) ids[i] = i;
+  owner.swap(newOwner);
+  owner.resize(ids.size());
 }
 
 }  // namespace
@@ -474,7 +474,7 @@ void kcBlobStream::feed(const kcPelBuffer_const<unsigned char>& rows) {
     Column x = 0;
     for (const unsigned char* src = encoded.pointToRow(r); src[1] != 0; src += 2) {
       if (!values.empty() && values.back().value == src[0]) values.back().xe += src[1];
-      else values.push_back(ValueRun{x, x + src[1], src[0]});
+      else values.push_back(ValueRun{x, x + src[1], kNone, src[0]});
       x += src[1];
     }
     if (s.window.empty()) s.firstKept = s.rows;

@@ -50,11 +50,21 @@ void expectSame(const kcBlob& b, const kcBlob& whole) {
   }
 }
 
+// A tall bar ends while a ring beside it still holds a dot waiting in its hole: the stream drops
+// the bar's rows and renumbers its regions then.
+const connecttest::Grid kBarBesideNest = connecttest::draw({
+    "#.#.#.#.#.#.#.#.#.#.......", "##.#.#.#.#.#.#.#.#.#......", "#.#.#.#.#.#.#.#.#.#.......",
+    "##.#.#.#.#.#.#.#.#.#......", "#.#.#.#.#.#.#.#.#.#.......", "##.#.#.#.#.#.#.#.#.#......",
+    "#.#.#.#.#.#.#.#.#.#.......", "##.#.#.#.#.#.#.#.#.#......", "#.....................###.",
+    "#....................#...#", "#....................#.#.#", "#....................#...#",
+    "#....................#...#", ".....................#...#", ".....................#...#",
+    "......................###."});
+
 TEST(BlobStream, BlobStream_randomImagesInAnyBands_treesAsTheWholeImage) {
   std::mt19937 rng(34);
   for (int round = 0; round < 160; ++round) {
-    const int w = 1 + static_cast<int>(rng() % 90), h = 1 + static_cast<int>(rng() % 70);
-    const connecttest::Grid grid = connecttest::randomGrid(rng, w, h);
+    const connecttest::Grid grid = round == 0 ? kBarBesideNest : connecttest::randomGrid(rng, 1 + static_cast<int>(rng() % 90), 1 + static_cast<int>(rng() % 70));
+    const int w = grid.width, h = grid.height;
     kcBlobParams params;
     switch (rng() % 3) {
       case 0: params.setSegmentationNone(static_cast<unsigned char>(1 + rng() % 3)); break;
