@@ -1,5 +1,6 @@
 // Timing of the connectivity engine alone (the scan, and the scan with the finishing pass) on fixed
 // 2048 x 2048 images; reports maximal runs per second and the time per image.
+#include "connect/connect_bands.h"
 #include "connect/connect_engine.h"  // the engine alone, without the scene
 
 #include <blob/blobdesc.h>
@@ -93,6 +94,20 @@ void connect(benchmark::State& state, const std::string& name, bool labelled, kc
   if (finish) state.counters["blobs"] = static_cast<double>(store.size());
 }
 
+// bands(state, name, cleanup, threads): grey-scale connectivity in bands on that many threads (one:
+// the engine alone), scan and finish, with the cleanup at a minimum of 5 pels.
+void bands(benchmark::State& state, const std::string& name, kc_CleanupKind cleanup, unsigned threads) {
+  const kcRLEBuffer& rle = image(name);
+  kc_ConnectWorkspace workspace;
+  kc_BlobStore store;
+  std::vector<BlobId> topIds;
+  for (auto _ : state) {
+    kf_ConnectInBands(rle, workspace, store, topIds, threads, cleanup, 5);
+    benchmark::DoNotOptimize(store.entries.size());
+  }
+  state.counters["blobs"] = static_cast<double>(store.size());
+}
+
 // The whole analysis through the scene, blobs and their regions included, for comparison.
 void scene(benchmark::State& state, const std::string& name, bool labelled) {
   const kcRLEBuffer& rle = image(name);
@@ -126,6 +141,12 @@ void registerAll() {
                                  true)
         ->Unit(benchmark::kMillisecond);
   }
+  for (const char* n : {"noise10", "noise50"})
+    for (const auto& [c, kind] : cleanups)
+      for (unsigned threads : {1u, 2u})
+        benchmark::RegisterBenchmark((std::string("bands-") + c + "/" + n + "/threads:" + std::to_string(threads)).c_str(),
+                                     bands, n, kind, threads)
+            ->Unit(benchmark::kMillisecond);
   for (const char* n : {"objects", "noise50", "specks"}) {
     benchmark::RegisterBenchmark((std::string("scene-grey/") + n).c_str(), scene, n, false)
         ->Unit(benchmark::kMillisecond);

@@ -45,9 +45,41 @@ void kc_ConnectEngine::pruneJoined(PelCount minPels) {
   }
 }
 
-void kc_ConnectEngine::deferFill() {
-  KC_ASSERT(!scanned_ && !labelled_ && cleanup_ == kc_CleanupKind::eNone, "a grey-scale band defers the fill");
-  deferFill_ = true;
+void kc_ConnectEngine::cleanupInBand(kc_CleanupKind cleanup, PelCount minPels) {
+  KC_ASSERT(!scanned_ && !labelled_ && cleanup_ == kc_CleanupKind::eNone, "a grey-scale band cleans up");
+  bandCleanup_ = cleanup;
+  bandMinPels_ = minPels;
+  deferFill_ = cleanup == kc_CleanupKind::eFill;
+}
+
+// fillInBand(R, P): the fill of a small region R that the band holds whole, as the whole scan's
+// fillRegion: R's children (retired entries, held whole too, so without phantoms) are dropped,
+// their pels, sums and extents go to P and their children to P's tail; R merges into P.
+void kc_ConnectEngine::fillInBand(RegionIndex r, RegionIndex p) {
+  kc_EntryArray& entries = out_.entries;
+  for (std::uint32_t c = reg(r).firstChild; c != kNone;) {
+    KC_ASSERT((c & kPhantom) == 0, "a region the band holds whole has no phantom children");
+    kc_BlobEntry& e = entries[c];
+    const kc_FillClose& close = ws_.closes[c];
+    Region& g = reg(p);
+    g.pelCount += close.pelCount;
+    g.sumX += close.sumX;
+    g.sumY += close.sumY;
+    g.xMin = std::min(g.xMin, e.left);
+    g.xEnd = std::max(g.xEnd, e.left + e.width);
+    g.yMin = std::min(g.yMin, e.top);
+    g.yMax = std::max(g.yMax, e.top + e.height - 1);
+    drop(c);
+    if (e.firstChild != kNone) {
+      if (g.lastChild != kNone) nextChild(g.lastChild) = e.firstChild;
+      else g.firstChild = e.firstChild;
+      g.lastChild = close.lastChild;
+      e.firstChild = kNone;
+    }
+    c = e.nextSibling;
+  }
+  reg(r).firstChild = reg(r).lastChild = kNone;
+  mergeRegions(r, p);
 }
 
 // FillSums: a region's pels, sums and extents as fills add to them.
@@ -84,9 +116,10 @@ struct kc_ConnectEngine::FillSums {
 // P's, appended at P's tail then) and R merges into P. Nothing else the scan does depends on that:
 // no later run touches a closed region or its children (so none meets their labels resolving to
 // P), and the only decision that reads pels is the fill's own, when a region closes and its count
-// (its children closed before it) is final. So the bands scan without it, and every closed region is an entry, in the order of closing (children
-// before their encloser), with its phantom in its encloser's child list where the fill would have
-// appended. One pass in entry order, then over the open regions, rebuilds each child list as that
+// (its children closed before it) is final. So a band fills the regions it holds whole as they
+// close (fillInBand) and defers the others: each kept or deferred closed region is an entry, in the
+// order of closing (children before their encloser), a deferred one with its phantom in its
+// encloser's child list where the fill would have appended. One pass in entry order, then over the open regions, rebuilds each child list as that
 // scan leaves it: a filled child leaves, its phantom gives way to the children of its children;
 // their pels and sums (as resolved before) join the region's, and a closed region small by the sum
 // is filled in turn. The filled and merged entries are dropped, and then leave the store

@@ -481,13 +481,13 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
   std::vector<kc_SeamClasses> seams(bands);  // seams[b]: the classes of row tops[b] - 1
   kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
     if (b == 0) {
-      if (fill) first.deferFill();
+      first.cleanupInBand(cleanup, minPels);
       first.scanBand(0, tops[1], nullptr);
       return;
     }
     engines[b] = std::make_unique<kc_ConnectEngine>(image, *ws.bandSpaces[b - 1], *ws.bandStores[b - 1], false,
                                                     kc_CleanupKind::eNone, 0);
-    if (fill) engines[b]->deferFill();
+    engines[b]->cleanupInBand(cleanup, minPels);
     ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(tops[b] - 1, seams[b]);
     engines[b]->scanBand(tops[b], tops[b + 1], &seams[b]);
   });

@@ -28,12 +28,15 @@ class kcRLEBuffer;
 // (pel sums modulo 2^64, as the scan adds them; the smallest key; the placeholder record's serial
 // and value) and splices its children at the placeholder's marker child, where merges and
 // adoptions put them in the whole scan. Ids, the top-level order and the child order depend on
-// nothing else. The bands scan without cleanup; the cleanup is decided after the join, in one pass
-// on the calling thread in the order regions closed (entry order), from each closed region's whole
-// pel count: the prune from its final children (kc_ConnectEngine::pruneJoined), the fill from its
-// pels and what was filled into it, each close having left a phantom in its encloser's child list
-// where the fill puts the grandchildren of a region it fills (kc_ConnectEngine::fillJoined). With
-// the fill every entry keeps 32 bytes beside it (ws.closes) until the finish.
+// nothing else. A region that closes without holding a placeholder lies in its band whole, and so
+// do its children, so its count and children are final there: the band prunes or fills it as the
+// whole scan does (kc_ConnectEngine::cleanupInBand), which on noise is nearly every region. The
+// cleanup of the regions that cross a seam is decided after the join, in one pass on the calling
+// thread in the order regions closed (entry order), from each closed region's whole pel count: the
+// prune from its final children (kc_ConnectEngine::pruneJoined), the fill from its pels and what
+// was filled into it, each such close having left a phantom in its encloser's child list where the
+// fill puts the grandchildren of a region it fills (kc_ConnectEngine::fillJoined). With the fill
+// every entry keeps 32 bytes beside it (ws.closes) until the finish.
 std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_BlobStore& out,
                               std::vector<BlobId>& topIds, unsigned threads,
                               kc_CleanupKind cleanup = kc_CleanupKind::eNone, PelCount minPels = 0);

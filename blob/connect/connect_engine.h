@@ -53,7 +53,7 @@ struct kc_ConnectWorkspace {
   // kf_WorkspaceNeeds.
   std::vector<std::unique_ptr<kc_ConnectWorkspace>> bandSpaces;
   std::vector<std::unique_ptr<kc_BlobStore>> bandStores;
-  std::vector<kc_FillClose> closes;  // by retired index, while bands defer the fill (deferFill)
+  std::vector<kc_FillClose> closes;  // by retired index, while bands defer the fill (cleanupInBand)
 };
 
 // kc_WorkspaceNeeds: the capacities of a workspace's arrays after a run. A workspace reserved to
@@ -152,9 +152,10 @@ class kc_ConnectEngine {
   // regionCount(): open region records, the outside included. For tests.
   std::size_t regionCount() const { return regionCount_; }
 
-  // Bands of rows (connect_bands.cpp): grey-scale connectivity, each band scanned without cleanup by
-  // an engine of its own, the first band's engine joining the others' into its result; the cleanup
-  // follows the join (pruneJoined, fillJoined).
+  // Bands of rows (connect_bands.cpp): grey-scale connectivity, each band scanned by an engine of
+  // its own, the first band's engine joining the others' into its result; the cleanup of the
+  // regions each band holds whole is decided in the band, the rest's after the join (pruneJoined,
+  // fillJoined).
   // scanBand(top, bottom, above): scan() over rows [top, bottom) only. With above (top > 0: the
   // classes of row top - 1), that row's regions are first made as placeholders, one record per
   // class in class order (labels and serials 0 .. classes - 1), each with no pels and a marker
@@ -180,10 +181,13 @@ class kc_ConnectEngine {
   void joinBand(kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase,
                 const std::vector<kc_ConnectRegion>& seam, const kc_SeamClasses* next,
                 std::vector<kc_ConnectRegion>& nextSeam);
-  // deferFill(): before scanBand: the band is scanned without the fill cleanup, which fillJoined
-  // applies after the join: every entry keeps its pel count and sums beside it (ws.closes) and each
-  // close appends the closed entry's phantom to its encloser's child list.
-  void deferFill();
+  // cleanupInBand(cleanup, minPels): before scanBand: a region closing without a placeholder (held
+  // whole by the band, and so are its children) has its final count and children, so the cleanup
+  // is decided as the whole scan decides it then: a small one is pruned or filled at once, a kept
+  // one retires. The others are left to pruneJoined or fillJoined after the join; for the fill,
+  // every entry keeps its pel count and sums beside it (ws.closes) and each of their closes appends
+  // the closed entry's phantom to its encloser's child list.
+  void cleanupInBand(kc_CleanupKind cleanup, PelCount minPels);
   // fillJoined(minPels): after the last joinBand of bands that deferred the fill, before finish():
   // the grey-scale fill with minPels as the scan of the whole image applies it when regions close.
   // See the definition for why the result is that scan's. Linear in the entries.
@@ -252,6 +256,7 @@ class kc_ConnectEngine {
   void pruneRegion(RegionIndex r);
   void addPhantom(RegionIndex p);
   void fillRegion(RegionIndex r, RegionIndex encloser);
+  void fillInBand(RegionIndex r, RegionIndex encloser);
   RetiredIndex retire(RegionIndex r);
   void writeEntry(kc_BlobEntry& e, const Region& g) const;
   // nextChild(c): the sibling link of child c (a retired entry's or its phantom's, or a slot's under
@@ -342,6 +347,8 @@ class kc_ConnectEngine {
   bool retireOnClose_;   // enclosed regions retire at once (no fill cleanup)
   bool fillChains_ = false;  // grey-scale fill while rows are made: chains and filled marks
   bool deferFill_ = false;   // bands: the fill waits for fillJoined (ws_.closes, phantoms)
+  kc_CleanupKind bandCleanup_ = kc_CleanupKind::eNone;  // bands: decided at once for the band's own
+  PelCount bandMinPels_ = 0;                            // regions (cleanupInBand)
   kc_ConnectWorkspace& ws_;
   kc_BlobStore& out_;
   std::vector<LabelId>* runLabels_ = nullptr;

@@ -74,6 +74,12 @@ inline void kc_ConnectEngine::closeRegion(RegionIndex r, RegionIndex p) {
   KC_ASSERT(isOpen(r) && isOpen(p) && r != p, "a pending region is enclosed by another");
   const Region& g = reg(r);
   KC_ASSERT(!g.closed, "a region is enclosed once");
+  if (bandCleanup_ != kc_CleanupKind::eNone && g.firstLabel >= placeholders_) {  // the band's own
+    if (g.pelCount >= bandMinPels_ || (bandCleanup_ == kc_CleanupKind::ePrune && g.firstChild != kNone)) adoptChild(p, r);
+    else if (bandCleanup_ == kc_CleanupKind::ePrune) pruneRegion(r);
+    else fillInBand(r, p);
+    return;
+  }
   const bool keep = cleanup_ == kc_CleanupKind::eNone || !isSmall(g.pelCount) ||
                     (cleanup_ == kc_CleanupKind::ePrune && g.firstChild != kNone);
   if (keep) {
@@ -107,7 +113,7 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   const auto index = static_cast<RetiredIndex>(out_.entries.size());
   if (g.firstLabel < placeholders_) seamRetired_.emplace_back(index, g);
   writeEntry(out_.entries.emplace_back(), g);
-  if (deferFill_) ws_.closes.push_back(kc_FillClose{g.pelCount, g.sumX, g.sumY, kNone, kNone});
+  if (deferFill_) ws_.closes.push_back(kc_FillClose{g.pelCount, g.sumX, g.sumY, kNone, g.lastChild});
   ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
   ws_.up[g.root] = kRootFlag | index;
   if (labelled_) clearNeighbours(r);
