@@ -57,12 +57,15 @@ connecttest::Grid nestedFrames(std::mt19937& rng, int width, int height, std::ve
   const auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   nest(g, rng, below(width / 8 + 1), below(height / 8 + 1), width - 1 - below(width / 8 + 1),
        height - 1 - below(height / 8 + 1), static_cast<std::uint8_t>(1 + rng() % 3), 6, rings);
-  for (int k = below(4); k > 0; --k) {
-    const int x0 = below(width), y0 = below(height), x1 = x0 + below(std::min(width - x0, 8)),
-              y1 = y0 + below(std::min(height - y0, 8));
+  for (int k = below(8); k > 0; --k) {  // blocks, and rings within one band, smaller than their holes
+    const int x0 = below(width), y0 = below(height), x1 = std::min(width - 1, x0 + 6 + below(10)),
+              y1 = std::min(height - 1, y0 + 6 + below(10));
     const std::uint8_t v = rng() % 3 == 0 ? 0 : 1;
+    const bool ring = x1 - x0 > 5 && y1 - y0 > 5 && rng() % 2 == 0;
+    if (ring) rings.push_back(static_cast<PelCount>(2 * (x1 - x0 + y1 - y0)));
     for (int y = y0; y <= y1; ++y)
-      for (int x = x0; x <= x1; ++x) g.pels[static_cast<std::size_t>(y * width + x)] = v;
+      for (int x = x0; x <= x1; ++x)
+        if (!ring || y == y0 || y == y1 || x == x0 || x == x1) g.pels[static_cast<std::size_t>(y * width + x)] = v;
   }
   return g;
 }
@@ -84,10 +87,11 @@ TEST(ConnectBands, ConnectBands_randomImagesInThinBands_matchOneThread) {
                                        : connecttest::randomGrid(rng, side(3, 600), side(8, 200));
     const long x = static_cast<long>(rng() % 2001) - 1000, y = static_cast<long>(rng() % 2001) - 1000;
     const kcRLEBuffer image = connecttest::encode(g, {x, y});
-    const unsigned threads = 2 + static_cast<unsigned>(rng() % 7);
+    // Half the frames in two bands, tall enough to hold inner rings whole.
+    const unsigned threads = frames && i % 2 == 0 ? 2 : 2 + static_cast<unsigned>(rng() % 7);
     const auto cleanup = frames ? kc_CleanupKind::eFill : static_cast<kc_CleanupKind>(rng() % 3);
     // Frames: just above one of the rings, so that it and smaller ones are filled and larger ones kept.
-    const PelCount ring = rings.empty() ? 0 : rings[rng() % rings.size()];
+    const PelCount ring = rings.empty() ? 0 : rings[i % 4 == 0 ? rings.size() - 1 : rng() % rings.size()];
     const unsigned long most = frames ? ring / 4 + 2 : rng() % 4 == 0 ? 3000 : 60;
     const PelCount minPels = (frames ? ring : 0) + rng() % most;
     SCOPED_TRACE(::testing::Message() << "image " << i << " " << g.width << "x" << g.height << " threads " << threads
