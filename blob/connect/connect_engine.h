@@ -54,6 +54,8 @@ struct kc_ConnectWorkspace {
   std::vector<std::unique_ptr<kc_ConnectWorkspace>> bandSpaces;
   std::vector<std::unique_ptr<kc_BlobStore>> bandStores;
   std::vector<kc_FillClose> closes;  // by retired index, while bands defer the fill (cleanupInBand)
+  // The store an analysis that cannot write the scene's blobs in place fills (see connectRuns).
+  std::unique_ptr<kc_BlobStore> aside;
 };
 
 // kc_WorkspaceNeeds: the capacities of a workspace's arrays after a run. A workspace reserved to

@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <new>
-#include <optional>
 #include <utility>
 
 namespace {
@@ -94,16 +93,15 @@ void fit(std::vector<T>& v, std::size_t needed) noexcept {
 // (the run, the blob objects, the row maker, the transform); otherwise the run goes to a store
 // aside that the commit swaps in. A failure also empties the cached engine state.
 // threads: more than one runs grey-scale connectivity in bands; the next analysis of blobs made in
-// bands runs aside (kf_CanRestore).
+// bands runs aside (kf_CanRestore). The store aside is the workspace's: it keeps the arrays of the
+// blobs it took out for the next run aside (analysing again in bands touches no fresh pages), and is
+// let go by a run in place.
 void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s,
                  unsigned threads = 1) {
   const kc_EngineSettings settings = engineSettings(s);
   std::shared_ptr<const kc_RowMaker> previous = d.store.rowMaker;  // kept alive for putting back
   const bool inPlace = kf_CanRestore(previous.get()) && !d.store.edited;
-  std::optional<kc_BlobStore> aside;  // made only when needed: a store allocates on construction
-  if (!inPlace) aside.emplace();
   std::vector<BlobId> asideTopIds;
-  kc_BlobStore& out = inPlace ? d.store : *aside;
   std::vector<BlobId>& topIds = inPlace ? d.topIds : asideTopIds;
   kc_ConnectWorkspace* ws = nullptr;
   bool written = false;  // the scene's blobs were written over
@@ -116,6 +114,9 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
   };
   try {
     ws = &augmentedFor(d, image).workspace();
+    if (inPlace) ws->aside.reset();
+    else if (!ws->aside) ws->aside = std::make_unique<kc_BlobStore>();
+    kc_BlobStore& out = inPlace ? d.store : *ws->aside;
     if (inPlace) kf_ReserveForRestore(*previous, *ws);
     written = inPlace;
     if (banded) {
@@ -131,8 +132,9 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
     d.mutating();
     d.replaceXform(image.xformCache(), false);  // the last step that can fail
     if (!inPlace) {
-      d.store.takeBlobs(*aside);
+      d.store.takeBlobs(out);
       d.topIds.swap(asideTopIds);
+      out.entries.clear();  // the capacity stays for the next run aside
     }
     d.store.dropCaches();
     d.store.rowMaker = std::move(maker);
