@@ -41,6 +41,11 @@ struct kc_ConnectWorkspace {
   std::vector<std::uint64_t> order, scratch;  // finishing pass: the top level sorted by serial
   std::vector<std::uint32_t> counts2;         // and the counts of that sort
   std::vector<std::uint32_t> rowIds;          // rows: by retired index, the blob id
+  // The move to id order in blocks (kc_ConnectEngine::orderInBlocks): dropped entries before each
+  // block, the places holding another block's entry by block, and a block's copy per thread.
+  std::vector<std::uint32_t> orderDropped, orderTaken;
+  std::vector<std::vector<std::uint32_t>> orderAway;
+  std::vector<std::vector<kc_BlobEntry>> orderBlocks;
   // Fill chains of the grey-scale fill while rows are made: the labels of each open region in a
   // chain, and which labels were filled into their encloser.
   std::vector<LabelId> nextLabel;
@@ -134,9 +139,13 @@ class kc_ConnectEngine {
   // store's run bytes, exactly sized, and their offsets. Cost: two passes over the recorded runs.
   void writeRows();
 
-  // attend(on): whether the scan calls the attention check (on unless a caller must not be
-  // stopped: the restoring of a scene's previous blobs).
-  void attend(bool on) { attend_ = on; }
+  // restoring(): the run puts a scene's previous blobs back, which must neither be stopped nor
+  // allocate: the scan calls no attention check, and the finish moves the entries to id order in
+  // place, within the workspace's arrays (the quicker move in blocks takes scratch memory).
+  void restoring() {
+    attend_ = false;
+    restoring_ = true;
+  }
 
   // rowHook(f): f(y) is called after each scanned row y (tests check invariants there).
   void rowHook(std::function<void(RowIndex)> f) { rowHook_ = std::move(f); }
@@ -372,5 +381,6 @@ class kc_ConnectEngine {
   bool scanned_ = false;
   bool finished_ = false;
   bool attend_ = true;
+  bool restoring_ = false;
   std::function<void(RowIndex)> rowHook_;
 };

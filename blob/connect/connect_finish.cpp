@@ -21,7 +21,7 @@ namespace {
 constexpr std::size_t kParallelEntries = 1 << 12;
 
 // Blocks of orderInBlocks hold at most about this many entries (3.5 MiB): the fastest on noise.
-constexpr std::size_t kBlockEntries = std::size_t{1} << 16;
+constexpr std::size_t kBlockEntries = std::size_t{1} << 14;
 
 // sortBySerial(order, scratch, starts): order holds (serial << 32 | index); sorts it by serial, newest
 // first, with two radix passes of 16 bits over the serial (below 2^31, unique) when it is long.
@@ -241,7 +241,7 @@ void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
   kc_EntryArray& entries = out_.entries;
   const std::size_t n = entries.size();
   retired_ = n - pruned_;
-  if (runLabels_ == nullptr && n >= kParallelEntries) {
+  if (runLabels_ == nullptr && n >= kParallelEntries && !restoring_) {
     orderInBlocks(count, threads);
     return;
   }
@@ -263,29 +263,40 @@ void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
 #endif
 }
 
-// orderInBlocks(count, threads): orderById in place, on up to threads threads. The places
-// 0 .. count - 1 split into blocks of at most about kBlockEntries (and the dropped entries' places
-// past count into one more). First every entry that lies outside its place's block swaps, serially,
-// with one of that block's entries that belongs elsewhere; then each block orders itself as
-// orderById does, the blocks at once. Ids follow raster order and retirement nearly does, so few
-// entries leave their block, and a block's swaps stay within the cache (following the cycles
-// through the whole array misses it at nearly every swap on noise).
+// orderInBlocks(count, threads): orderById on up to threads threads. The places 0 .. count - 1
+// split into blocks of at most about kBlockEntries (and the dropped entries' places past count into
+// one more). First every entry that lies outside its place's block swaps, serially, with one of
+// that block's entries that belongs elsewhere; then each block is copied aside (a block per thread,
+// kept in the workspace) and its entries copied back to their places, the blocks at once.
+// Ids follow raster order and retirement nearly does, so few entries leave their block, and a
+// block's moves stay within the cache (following the cycles through the whole array, as orderById
+// does in place, misses it at nearly every swap on noise).
 void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   kc_EntryArray& entries = out_.entries;
   const std::size_t n = entries.size();
   KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
   std::uint32_t* const to = ws_.up.data();  // to[i]: 1 + the place of the entry now at i
-  const std::size_t parts = std::max<std::size_t>(std::size_t{threads} * 8, n / kBlockEntries + 1);
-  kc_WorkPool& pool = kc_WorkPool::shared();
-  std::vector<std::uint32_t> dropped(parts + 1, 0);
+  // Blocks of a 32nd of the entries at most, so that the block copy the workspace keeps stays small
+  // beside the scene's entries.
+  const std::size_t block = std::clamp<std::size_t>(n / 32, 1024, kBlockEntries);
+  const std::size_t parts = std::max<std::size_t>(std::size_t{threads} * 8, n / block + 1);
+  const auto run = [threads](std::size_t tasks, const auto& body) {
+    if (threads <= 1) {  // on the calling thread, without a run's record
+      for (std::size_t t = 0; t < tasks; ++t) body(t);
+    } else {
+      kc_WorkPool::shared().run(tasks, threads, body);
+    }
+  };
+  std::vector<std::uint32_t>& dropped = ws_.orderDropped;
+  dropped.assign(parts + 1, 0);
   const auto range = [n, parts](std::size_t t) {
     return std::pair<std::size_t, std::size_t>{n * t / parts, n * (t + 1) / parts};
   };
-  pool.run(parts, threads, [&](std::size_t t) {
+  run(parts, [&](std::size_t t) {
     for (auto [i, end] = range(t); i < end; ++i) dropped[t + 1] += (to[i] = idOf(entries[i].key)) == 0 ? 1 : 0;
   });
   for (std::size_t t = 0; t < parts; ++t) dropped[t + 1] += dropped[t];
-  pool.run(parts, threads, [&](std::size_t t) {
+  run(parts, [&](std::size_t t) {
     std::uint32_t next = count + dropped[t];
     for (auto [i, end] = range(t); i < end; ++i)
       if (to[i] == 0) to[i] = ++next;
@@ -300,12 +311,15 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
     return b;
   };
   const auto end = [&](std::size_t b) { return b == parts ? n : start(b + 1); };
-  std::vector<std::vector<std::uint32_t>> away(parts + 1);  // by block: places holding another block's entry
-  pool.run(parts + 1, threads, [&](std::size_t b) {
+  std::vector<std::vector<std::uint32_t>>& away = ws_.orderAway;  // by block: places holding another block's entry
+  if (away.size() < parts + 1) away.resize(parts + 1);
+  for (std::size_t b = 0; b <= parts; ++b) away[b].clear();
+  run(parts + 1, [&](std::size_t b) {
     for (std::size_t i = start(b); i < end(b); ++i)
       if (blockOf(to[i] - 1) != b) away[b].push_back(static_cast<std::uint32_t>(i));
   });
-  std::vector<std::size_t> taken(parts + 1, 0);
+  std::vector<std::uint32_t>& taken = ws_.orderTaken;
+  taken.assign(parts + 1, 0);
   for (std::size_t b = 0; b <= parts; ++b) {
     for (const std::uint32_t i : away[b]) {
       for (std::size_t home = blockOf(to[i] - 1); home != b; home = blockOf(to[i] - 1)) {
@@ -319,7 +333,17 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
       }
     }
   }
-  pool.run(parts, threads, [&](std::size_t b) { placeByIds(entries, to, start(b), end(b)); });
+  const std::size_t groups = std::min<std::size_t>(threads, parts);
+  if (ws_.orderBlocks.size() < groups) ws_.orderBlocks.resize(groups);
+  run(groups, [&](std::size_t g) {  // each block through a copy: one move per entry
+    std::vector<kc_BlobEntry>& scratch = ws_.orderBlocks[g];
+    for (std::size_t b = parts * g / groups; b < parts * (g + 1) / groups; ++b) {
+      const std::size_t first = start(b), last = end(b);
+      scratch.resize(last - first);
+      for (std::size_t i = first; i < last; ++i) scratch[i - first] = entries[i];
+      for (std::size_t i = first; i < last; ++i) entries[to[i] - 1] = scratch[i - first];
+    }
+  });
   entries.resize(count);
 #ifndef NDEBUG
   for (std::size_t i = 0; i < entries.size(); ++i)

@@ -234,7 +234,7 @@ void kf_RestoreBlobs(const kc_RowMaker& maker, kc_ConnectWorkspace& ws, kc_BlobS
 #endif
   const kc_EngineSettings& s = m.settings();
   kc_ConnectEngine engine(m.image(), ws, store, s.labelled, s.cleanup, s.minPels);
-  engine.attend(false);
+  engine.restoring();
   engine.scan();
   engine.finish(topIds);
 #ifndef NDEBUG
