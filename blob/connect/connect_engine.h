@@ -21,6 +21,13 @@ class kcRLEBuffer;
 // kc_CleanupKind: what happens to regions smaller than the minimum pel count.
 enum class kc_CleanupKind : std::int32_t { eNone = 0, ePrune = 1, eFill = 2 };
 
+// kc_OrderScratch: what one thread of the move to id order in blocks keeps between runs.
+struct kc_OrderScratch {
+  std::vector<std::uint32_t> taken;
+  std::vector<std::vector<std::uint32_t>> away;
+  std::vector<kc_BlobEntry> copy;
+};
+
 // kc_ConnectWorkspace: the engine's arrays, kept between runs (inside the scene's cached
 // kc_ConnectivityAugmentedRLE) so that analysing images of one size again allocates nothing.
 // Every run starts by emptying them; their capacity stays.
@@ -42,10 +49,11 @@ struct kc_ConnectWorkspace {
   std::vector<std::uint32_t> counts2;         // and the counts of that sort
   std::vector<std::uint32_t> rowIds;          // rows: by retired index, the blob id
   // The move to id order in blocks (kc_ConnectEngine::orderInBlocks): dropped entries before each
-  // block, the places holding another block's entry by block, and a block's copy per thread.
+  // block, the places holding another block's entry by block, and per thread the same within a
+  // block and the copy of a block of it.
   std::vector<std::uint32_t> orderDropped, orderTaken;
   std::vector<std::vector<std::uint32_t>> orderAway;
-  std::vector<std::vector<kc_BlobEntry>> orderBlocks;
+  std::vector<kc_OrderScratch> orderScratch;
   // Fill chains of the grey-scale fill while rows are made: the labels of each open region in a
   // chain, and which labels were filled into their encloser.
   std::vector<LabelId> nextLabel;

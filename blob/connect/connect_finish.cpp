@@ -74,6 +74,52 @@ inline std::uint32_t popcount64(std::uint64_t v) {
   return static_cast<std::uint32_t>((v * 0x0101010101010101ull) >> 56);
 }
 
+// Blocks: places first .. bound - 1 split into parts blocks, and bound .. last - 1 into one more
+// (block parts).
+struct Blocks {
+  std::size_t first, bound, last, parts;
+  std::size_t start(std::size_t b) const {
+    return b == parts ? bound : first + static_cast<std::size_t>(std::uint64_t{bound - first} * b / parts);
+  }
+  std::size_t end(std::size_t b) const { return b == parts ? last : start(b + 1); }
+  std::size_t of(std::size_t place) const {
+    if (place >= bound) return parts;
+    std::size_t b = static_cast<std::size_t>(std::uint64_t{place - first} * parts / (bound - first));
+    while (b + 1 < parts && start(b + 1) <= place) ++b;
+    return b;
+  }
+};
+
+// gatherHome(entries, to, blocks, away, taken, run): every entry at a place of blocks whose place
+// to names lies in another block swaps, serially, with one of that block's entries that belongs
+// elsewhere (to swapping along), so that each block then holds the entries of its places. The
+// places away from home are listed by block first, with run(tasks, body) (the blocks at once).
+template <class Run>
+void gatherHome(kc_EntryArray& entries, std::uint32_t* to, const Blocks& blocks,
+                std::vector<std::vector<std::uint32_t>>& away, std::vector<std::uint32_t>& taken, const Run& run) {
+  const std::size_t parts = blocks.parts;
+  if (away.size() < parts + 1) away.resize(parts + 1);
+  for (std::size_t b = 0; b <= parts; ++b) away[b].clear();
+  run(parts + 1, [&](std::size_t b) {
+    for (std::size_t i = blocks.start(b); i < blocks.end(b); ++i)
+      if (blocks.of(to[i] - 1) != b) away[b].push_back(static_cast<std::uint32_t>(i));
+  });
+  taken.assign(parts + 1, 0);
+  for (std::size_t b = 0; b <= parts; ++b) {
+    for (const std::uint32_t i : away[b]) {
+      for (std::size_t home = blocks.of(to[i] - 1); home != b; home = blocks.of(to[i] - 1)) {
+        std::uint32_t j;
+        do {
+          KC_ASSERT(taken[home] < away[home].size(), "a block has a place for each entry coming home");
+          j = away[home][taken[home]++];
+        } while (blocks.of(to[j] - 1) == home);
+        std::swap(entries[i], entries[j]);
+        std::swap(to[i], to[j]);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void kc_ConnectEngine::finish(std::vector<BlobId>& topIds, unsigned threads) {
@@ -263,23 +309,20 @@ void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
 #endif
 }
 
-// orderInBlocks(count, threads): orderById on up to threads threads. The places 0 .. count - 1
-// split into blocks of at most about kBlockEntries (and the dropped entries' places past count into
-// one more). First every entry that lies outside its place's block swaps, serially, with one of
-// that block's entries that belongs elsewhere; then each block is copied aside (a block per thread,
-// kept in the workspace) and its entries copied back to their places, the blocks at once.
-// Ids follow raster order and retirement nearly does, so few entries leave their block, and a
-// block's moves stay within the cache (following the cycles through the whole array, as orderById
-// does in place, misses it at nearly every swap on noise).
+// orderInBlocks(count, threads): orderById on up to threads threads. Ids follow raster order and
+// retirement nearly does, so few entries lie far from their place: the places split into blocks
+// (with threads, threads * 8 of them, ordered at once), every entry outside its place's block
+// first swaps home (gatherHome, serially), and each block then orders itself in blocks of its own
+// of at most about kBlockEntries, each copied aside and back to its places (a block's copy and
+// lists per thread, kept in the workspace). So the moves stay within the cache: following the
+// cycles through the whole array, as orderById does in place, misses it at nearly every swap on
+// noise.
 void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   kc_EntryArray& entries = out_.entries;
   const std::size_t n = entries.size();
   KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
   std::uint32_t* const to = ws_.up.data();  // to[i]: 1 + the place of the entry now at i
-  // Blocks of a 32nd of the entries at most, so that the block copy the workspace keeps stays small
-  // beside the scene's entries.
-  const std::size_t block = std::clamp<std::size_t>(n / 32, 1024, kBlockEntries);
-  const std::size_t parts = std::max<std::size_t>(std::size_t{threads} * 8, n / block + 1);
+  const std::size_t parts = threads > 1 ? std::size_t{threads} * 8 : 1;
   const auto run = [threads](std::size_t tasks, const auto& body) {
     if (threads <= 1) {  // on the calling thread, without a run's record
       for (std::size_t t = 0; t < tasks; ++t) body(t);
@@ -301,47 +344,27 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
     for (auto [i, end] = range(t); i < end; ++i)
       if (to[i] == 0) to[i] = ++next;
   });
-  const auto start = [count, parts](std::size_t b) {
-    return static_cast<std::size_t>(std::uint64_t{count} * b / parts);
-  };
-  const auto blockOf = [&](std::size_t place) {
-    if (place >= count) return parts;
-    std::size_t b = static_cast<std::size_t>(std::uint64_t{place} * parts / count);
-    while (b + 1 < parts && start(b + 1) <= place) ++b;
-    return b;
-  };
-  const auto end = [&](std::size_t b) { return b == parts ? n : start(b + 1); };
-  std::vector<std::vector<std::uint32_t>>& away = ws_.orderAway;  // by block: places holding another block's entry
-  if (away.size() < parts + 1) away.resize(parts + 1);
-  for (std::size_t b = 0; b <= parts; ++b) away[b].clear();
-  run(parts + 1, [&](std::size_t b) {
-    for (std::size_t i = start(b); i < end(b); ++i)
-      if (blockOf(to[i] - 1) != b) away[b].push_back(static_cast<std::uint32_t>(i));
-  });
-  std::vector<std::uint32_t>& taken = ws_.orderTaken;
-  taken.assign(parts + 1, 0);
-  for (std::size_t b = 0; b <= parts; ++b) {
-    for (const std::uint32_t i : away[b]) {
-      for (std::size_t home = blockOf(to[i] - 1); home != b; home = blockOf(to[i] - 1)) {
-        std::uint32_t j;
-        do {
-          KC_ASSERT(taken[home] < away[home].size(), "a block has a place for each entry coming home");
-          j = away[home][taken[home]++];
-        } while (blockOf(to[j] - 1) == home);
-        std::swap(entries[i], entries[j]);
-        std::swap(to[i], to[j]);
-      }
-    }
-  }
+  const Blocks coarse{0, count, n, parts};
+  gatherHome(entries, to, coarse, ws_.orderAway, ws_.orderTaken, run);
+  // Blocks of a 32nd of the entries at most, so that the copy the workspace keeps stays small
+  // beside the scene's entries.
+  const std::size_t block = std::clamp<std::size_t>(n / 32, 1024, kBlockEntries);
   const std::size_t groups = std::min<std::size_t>(threads, parts);
-  if (ws_.orderBlocks.size() < groups) ws_.orderBlocks.resize(groups);
-  run(groups, [&](std::size_t g) {  // each block through a copy: one move per entry
-    std::vector<kc_BlobEntry>& scratch = ws_.orderBlocks[g];
-    for (std::size_t b = parts * g / groups; b < parts * (g + 1) / groups; ++b) {
-      const std::size_t first = start(b), last = end(b);
-      scratch.resize(last - first);
-      for (std::size_t i = first; i < last; ++i) scratch[i - first] = entries[i];
-      for (std::size_t i = first; i < last; ++i) entries[to[i] - 1] = scratch[i - first];
+  if (ws_.orderScratch.size() < groups) ws_.orderScratch.resize(groups);
+  run(groups, [&](std::size_t g) {
+    kc_OrderScratch& scratch = ws_.orderScratch[g];
+    const auto alone = [](std::size_t tasks, const auto& body) {
+      for (std::size_t t = 0; t < tasks; ++t) body(t);
+    };
+    for (std::size_t c = parts * g / groups; c < parts * (g + 1) / groups; ++c) {
+      const std::size_t first = coarse.start(c), last = coarse.end(c);
+      const Blocks fine{first, last, last, (last - first) / block + 1};
+      gatherHome(entries, to, fine, scratch.away, scratch.taken, alone);
+      for (std::size_t b = 0; b < fine.parts; ++b) {  // through a copy: one move per entry
+        scratch.copy.resize(fine.end(b) - fine.start(b));
+        for (std::size_t i = fine.start(b); i < fine.end(b); ++i) scratch.copy[i - fine.start(b)] = entries[i];
+        for (std::size_t i = fine.start(b); i < fine.end(b); ++i) entries[to[i] - 1] = scratch.copy[i - fine.start(b)];
+      }
     }
   });
   entries.resize(count);
