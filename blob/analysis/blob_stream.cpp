@@ -6,6 +6,7 @@
 #include "analysis/params_check.h"
 #include "base/messages.h"
 #include "connect/connect_settings.h"
+#include "scene/scene_builder.h"
 
 #include <foundation/assert.h>
 #include <foundation/attention.h>
@@ -373,10 +374,14 @@ void Tracker::complete(const TreeBox& box) {
   kcRLEBuffer runs;
   runs.becomeOwner(right - left, starts, bytes);
   runs.offset(kcPair<long>(left, top));
+  // Analysed into the same results each time (their engine's arrays reused, nothing grown tree by
+  // tree); the tree handed out is a copy of the scene, which shares its runs and holds no engine.
   kfBlobAnalysis<kcRLEBuffer>(runs, params, results);
-  std::unique_ptr<kcBlobSceneDescription> scene(results.connectedBlobs());
-  results.relinquishBSDOwnership();
-  if (scene->numBlobs(false) > 0) done.emplace_back(++numbered, std::move(scene));
+  const kcBlobSceneDescription& scene = *results.connectedBlobs();
+  if (scene.numBlobs(false) == 0) return;
+  auto tree = std::make_unique<kcBlobSceneDescription>(scene);
+  kc_SceneBuilder::data(*tree).augmentedCache.reset();  // the engine's arrays stay with the results
+  done.emplace_back(++numbered, std::move(tree));
 }
 
 // dropRows(): forgets the rows no open region and no waiting tree reaches.
