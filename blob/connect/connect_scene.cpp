@@ -135,6 +135,8 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
       d.store.takeBlobs(out);
       d.topIds.swap(asideTopIds);
       out.entries.clear();  // the capacity stays for the next run aside, after a run in bands
+      out.prevs.clear();
+      out.counts.clear();
       if (!banded) ws->aside.reset();
     }
     d.store.dropCaches();
