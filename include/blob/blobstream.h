@@ -40,9 +40,10 @@
 // ...").
 //
 // Memory: the runs of the rows from the first row of the oldest tree not yet complete (blobs
-// still open, or complete but waiting for the background around them) to the last row fed, the
-// regions open at the last row, and the trees complete but not yet taken (their scenes). Never the
-// whole image: a row is dropped once no open or waiting tree reaches it.
+// still open, or complete but waiting for the background around them) to the last row fed, with
+// the ids of their regions (8 bytes per run, at most twice over); the regions open at the last
+// row; and the trees complete but not yet taken (their scenes, which hold no engine state). Never
+// the whole image: a row is dropped once no open or waiting tree reaches it.
 class BLOB_EXPORT kcBlobStream {
  public:
   // kcBlobStream(params, width): a stream of images width pels wide, analysed as params says (a
