@@ -290,16 +290,19 @@ void kc_ConnectEngine::takeSeam(const kc_SeamClasses& classes, std::vector<kc_Co
   }
 }
 
-void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase) {
+void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase,
+                                std::size_t piece, std::size_t pieces) {
   const std::uint32_t p = band.placeholders_;
   const kc_EntryArray& from = band.out_.entries;
   const auto link = [p, entryBase](std::uint32_t v) { return rebase(v, p, entryBase); };
-  for (std::size_t i = p; deferFill_ && i < from.size(); ++i) {
+  const std::size_t count = from.size() - p;
+  const std::size_t begin = p + count * piece / pieces, end = p + count * (piece + 1) / pieces;
+  for (std::size_t i = begin; deferFill_ && i < end; ++i) {
     kc_FillClose c = band.ws_.closes[i];
     c.phantomNext = link(c.phantomNext);
     ws_.closes[i - p + entryBase] = c;
   }
-  for (std::size_t i = p; i < from.size(); ++i) {
+  for (std::size_t i = begin; i < end; ++i) {
     kc_BlobEntry e = from[i];
     if (e.key >= p) {  // else it holds a placeholder: joinBand writes it
       e.key = e.key - p + labelBase;
@@ -502,9 +505,11 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
   std::vector<kc_ConnectRegion> seam, nextSeam;
   first.takeSeam(seams[1], seam);
   const unsigned copiers = entries - first.entryCount() < kCopyAlone ? 1 : threads;  // waking workers costs
+  const std::size_t pieces = copiers > 1 ? std::size_t{copiers} * 4 : 1;  // of each band, copied at once
   first.beginJoin(labels, entries);
-  kc_WorkPool::shared().run(bands - 1, copiers, [&](std::size_t t) {
-    first.copyBand(*engines[t + 1], labelBase[t + 1], entryBase[t + 1]);
+  kc_WorkPool::shared().run((bands - 1) * pieces, copiers, [&](std::size_t t) {
+    const std::size_t b = t / pieces + 1;
+    first.copyBand(*engines[b], labelBase[b], entryBase[b], t % pieces, pieces);
   });
   for (std::size_t b = 1; b < bands; ++b) {
     const kc_SeamClasses* next = b + 1 < bands ? &seams[b + 1] : nullptr;

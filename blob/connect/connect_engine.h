@@ -187,11 +187,12 @@ class kc_ConnectEngine {
   // beginJoin(labels, entries): after takeSeam, before the bands join: room for the whole image's
   // labels and the entries of every band.
   void beginJoin(std::uint32_t labels, std::uint32_t entries);
-  // copyBand(band, labelBase, entryBase): band's entries (its markers excepted) into this engine's
-  // store from entryBase on, labels and serials counted from labelBase and links from entryBase;
-  // what stems from placeholders is left to joinBand. Writes nothing else, so copies of several
-  // bands may run at once.
-  void copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase);
+  // copyBand(band, labelBase, entryBase, piece, pieces): piece (of pieces equal parts) of band's
+  // entries (its markers excepted) into this engine's store from entryBase on, labels and serials
+  // counted from labelBase and links from entryBase; what stems from placeholders is left to
+  // joinBand. Writes nothing else, so copies of several bands, and of pieces of one, may run at once.
+  void copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase, std::size_t piece,
+                std::size_t pieces);
   // joinBand(band, labelBase, entryBase, seam, next, nextSeam): after copyBand, bands in order:
   // band's records that hold placeholders take the pels, extents, keys, serials and children of
   // seam (the regions of the row above band, joined so far); band's keys join this engine's;
