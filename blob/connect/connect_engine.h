@@ -329,7 +329,7 @@ class kc_ConnectEngine {
   std::uint32_t numberBlobs();
   // idOf(key): the id of the retired entry with this key (its first label), 0 when it gets no blob.
   BlobId idOf(LabelId key) const;
-  void linkTop(std::vector<BlobId>& topIds);
+  void linkTop(std::vector<BlobId>& topIds, unsigned threads);
   void linkChildren(unsigned threads);
   void linkChildrenOf(std::size_t begin, std::size_t end);
   void orderById(std::uint32_t count, unsigned threads);

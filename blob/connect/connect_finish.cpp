@@ -24,27 +24,68 @@ constexpr std::size_t kParallelEntries = 1 << 12;
 // and small beside the entries.
 constexpr std::size_t kBlockEntries = std::size_t{1} << 14;
 
-// sortBySerial(order, scratch, starts): order holds (serial << 32 | index); sorts it by serial, newest
-// first, with two radix passes of 16 bits over the serial (below 2^31, unique) when it is long.
+// onThreads(threads): run(tasks, body), which calls body(t) for every task t < tasks: on the work
+// pool with several threads, else on the calling thread without a run's record.
+auto onThreads(unsigned threads) {
+  return [threads](std::size_t tasks, const auto& body) {
+    if (threads <= 1) {
+      for (std::size_t t = 0; t < tasks; ++t) body(t);
+    } else {
+      kc_WorkPool::shared().run(tasks, threads, body);
+    }
+  };
+}
+
+// slice(n, t, parts): the t-th of parts nearly equal ranges of 0 .. n - 1.
+std::pair<std::size_t, std::size_t> slice(std::size_t n, std::size_t t, std::size_t parts) {
+  return {n * t / parts, n * (t + 1) / parts};
+}
+
+// sortBySerial(order, scratch, starts, serials, parts, run): order holds (serial << 32 | index),
+// the serials unique and below serials; sorts it by serial, newest first. Radix passes of at most
+// 12 bits (4096 counters, which stay in the cache) over the bits the serials need; each pass counts
+// and then scatters parts slices of order at once, with run(tasks, body), each slice with counters
+// of its own (starts: parts rows of them), so the sort stays stable.
+template <class Run>
 void sortBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>& scratch,
-                  std::vector<std::uint32_t>& starts) {
-  if (order.size() < 1024) {
+                  std::vector<std::uint32_t>& starts, std::uint32_t serials, std::size_t parts, const Run& run) {
+  const std::size_t n = order.size();
+  if (n < 1024) {
     std::sort(order.begin(), order.end(), std::greater<>());
     return;
   }
-  scratch.resize(order.size());
-  starts.resize(65536);
+  unsigned bits = 1;
+  while (bits < 32 && (std::uint64_t{1} << bits) < serials) ++bits;
+  const unsigned passes = (bits + 11) / 12;
+  const unsigned width = (bits + passes - 1) / passes;
+  const std::uint32_t buckets = std::uint32_t{1} << width;
+  scratch.resize(n);
+  starts.resize(std::size_t{buckets} * parts);
   std::vector<std::uint64_t>* from = &order;
   std::vector<std::uint64_t>* to = &scratch;
-  for (int shift = 32; shift < 64; shift += 16) {
-    const auto digit = [shift](std::uint64_t v) { return 0xFFFFu - static_cast<std::uint32_t>((v >> shift) & 0xFFFFu); };
-    std::fill(starts.begin(), starts.end(), 0u);
-    for (std::uint64_t v : *from) ++starts[digit(v)];
+  for (unsigned pass = 0; pass < passes; ++pass) {
+    const unsigned shift = 32 + pass * width;
+    const auto digit = [shift, buckets](std::uint64_t v) {
+      return buckets - 1 - (static_cast<std::uint32_t>(v >> shift) & (buckets - 1));
+    };
+    run(parts, [&](std::size_t t) {
+      std::uint32_t* const count = &starts[t * buckets];
+      std::fill(count, count + buckets, 0u);
+      for (auto [i, end] = slice(n, t, parts); i < end; ++i) ++count[digit((*from)[i])];
+    });
     std::uint32_t sum = 0;
-    for (std::uint32_t& s : starts) sum += std::exchange(s, sum);
-    for (std::uint64_t v : *from) (*to)[starts[digit(v)]++] = v;
+    for (std::size_t d = 0; d < buckets; ++d)
+      for (std::size_t t = 0; t < parts; ++t) sum += std::exchange(starts[t * buckets + d], sum);
+    run(parts, [&](std::size_t t) {
+      std::uint32_t* const start = &starts[t * buckets];
+      for (auto [i, end] = slice(n, t, parts); i < end; ++i) {
+        const std::uint64_t v = (*from)[i];
+        (*to)[start[digit(v)]++] = v;
+      }
+    });
     std::swap(from, to);
   }
+  if (from != &order) std::copy(scratch.begin(), scratch.end(), order.begin());  // capacities stay
 }
 
 // placeByIds(entries, to, first, last): every entry at a place first .. last - 1 swaps into the
@@ -135,7 +176,7 @@ void kc_ConnectEngine::finish(std::vector<BlobId>& topIds, unsigned threads) {
   }
   retireOpen();
   const std::uint32_t count = numberBlobs();
-  linkTop(topIds);
+  linkTop(topIds, threads);
   linkChildren(threads);
   orderById(count, threads);
 }
@@ -223,18 +264,27 @@ BlobId kc_ConnectEngine::idOf(LabelId key) const {
   return (word & bit) == 0 ? 0 : ws_.counts[key >> 6] + popcount64(word & (bit - 1)) + 1;
 }
 
-// linkTop(topIds): the top level in region-list order (the newest record first), with its sibling
-// links.
-void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds) {
+// linkTop(topIds, threads): the top level in region-list order (the newest record first), with
+// its sibling links; on several threads each takes a slice of the list, first for the ids and then
+// for the links.
+void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
   std::vector<std::uint64_t>& order = ws_.order;
-  sortBySerial(order, ws_.scratch, ws_.counts2);
-  topIds.resize(order.size());
-  for (std::size_t k = 0; k < order.size(); ++k) topIds[k] = idOf(out_.entries[static_cast<RetiredIndex>(order[k])].key);
-  for (std::size_t k = 0; k < order.size(); ++k) {
-    kc_BlobEntry& e = out_.entries[static_cast<RetiredIndex>(order[k])];
-    e.parent = 0;
-    e.nextSibling = k + 1 == order.size() ? 0 : topIds[k + 1];
-  }
+  const std::size_t n = order.size();
+  const std::size_t parts = threads > 1 && n >= kParallelEntries ? threads : 1;
+  const auto run = onThreads(parts > 1 ? threads : 1);
+  sortBySerial(order, ws_.scratch, ws_.counts2, serial_, parts, run);
+  topIds.resize(n);
+  const auto idAt = [&](std::size_t k) { return idOf(out_.entries[static_cast<RetiredIndex>(order[k])].key); };
+  run(parts, [&](std::size_t t) {
+    for (auto [k, end] = slice(n, t, parts); k < end; ++k) topIds[k] = idAt(k);
+  });
+  run(parts, [&](std::size_t t) {
+    for (auto [k, end] = slice(n, t, parts); k < end; ++k) {
+      kc_BlobEntry& e = out_.entries[static_cast<RetiredIndex>(order[k])];
+      e.parent = 0;
+      e.nextSibling = k + 1 == n ? 0 : topIds[k + 1];
+    }
+  });
 }
 
 // linkChildren(threads): links every blob's children in child-list order (the most recently
@@ -324,18 +374,10 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
   std::uint32_t* const to = ws_.up.data();  // to[i]: 1 + the place of the entry now at i
   const std::size_t parts = threads > 1 ? std::size_t{threads} * 8 : 1;
-  const auto run = [threads](std::size_t tasks, const auto& body) {
-    if (threads <= 1) {  // on the calling thread, without a run's record
-      for (std::size_t t = 0; t < tasks; ++t) body(t);
-    } else {
-      kc_WorkPool::shared().run(tasks, threads, body);
-    }
-  };
+  const auto run = onThreads(threads);
   std::vector<std::uint32_t>& dropped = ws_.orderDropped;
   dropped.assign(parts + 1, 0);
-  const auto range = [n, parts](std::size_t t) {
-    return std::pair<std::size_t, std::size_t>{n * t / parts, n * (t + 1) / parts};
-  };
+  const auto range = [n, parts](std::size_t t) { return slice(n, t, parts); };
   run(parts, [&](std::size_t t) {
     for (auto [i, end] = range(t); i < end; ++i) dropped[t + 1] += (to[i] = idOf(entries[i].key)) == 0 ? 1 : 0;
   });
