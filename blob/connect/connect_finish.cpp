@@ -266,7 +266,7 @@ BlobId kc_ConnectEngine::idOf(LabelId key) const {
 
 // linkTop(topIds, threads): the top level in region-list order (the newest record first), with
 // its sibling links; on several threads each takes a slice of the list, first for the ids and then
-// for the links.
+// for the links (two passes run faster than one that links each entry to the one before it).
 void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
   std::vector<std::uint64_t>& order = ws_.order;
   const std::size_t n = order.size();
