@@ -570,9 +570,9 @@ py::bytes pngBytes(const py::array_t<std::uint8_t, py::array::c_style>& pels) {
 // each scene as wide and high as its window (the tree's box and a pel around it).
 class Stream {
  public:
-  Stream(long width, const std::string& segmentation, const std::vector<long>& values, bool invert, int cleanup,
-         long minPels)
-      : stream_(params(segmentation, values, invert, cleanup, minPels), width), width_(width) {}
+  Stream(long width, const std::string& segmentation, const std::vector<long>& values, bool invert, int connectivity,
+         int cleanup, long minPels)
+      : stream_(params(segmentation, values, invert, connectivity, cleanup, minPels), width), width_(width) {}
 
   std::vector<std::pair<long, Scene>> feed(const py::array& rows) {
     const ImageView view = viewOf(rows, "rows");
@@ -595,9 +595,10 @@ class Stream {
 
  private:
   static kcBlobParams params(const std::string& segmentation, const std::vector<long>& values, bool invert,
-                             int cleanup, long minPels) {
+                             int connectivity, int cleanup, long minPels) {
     kcBlobParams p;
     setSegmentation(p, segmentation, values, invert);
+    p.connectivityType(static_cast<kcBlobSceneDescription::Analysis>(connectivity));
     p.connectivityCleanup(static_cast<kcBlobSceneDescription::ConnectCleanup>(cleanup));
     p.connectivityMinPels(minPels);
     return p;
@@ -689,7 +690,7 @@ PYBIND11_MODULE(_blob, module) {
   module.def("demo_image", [] { return arrayOf(report::makeDemoImage()); });
   module.def("png", &pngBytes, py::arg("pels"));
   py::class_<Stream>(module, "Stream")
-      .def(py::init<long, const std::string&, const std::vector<long>&, bool, int, long>())
+      .def(py::init<long, const std::string&, const std::vector<long>&, bool, int, int, long>())
       .def("feed", &Stream::feed)
       .def("finish", &Stream::finish)
       .def_property_readonly("rows_fed", &Stream::rowsFed)

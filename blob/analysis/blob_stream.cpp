@@ -1,6 +1,7 @@
 // The streaming analysis: rows encoded as they come, a row-by-row tracker of foreground and
 // background regions that tells when a top-level tree is complete, and the analysis of each
-// complete tree's runs, cut out of the rows the stream keeps.
+// complete tree's runs, cut out of the rows the stream keeps. Whole-image connectivity keeps its
+// rows and analyses them at the end.
 #include <blob/blobstream.h>
 
 #include "analysis/params_check.h"
@@ -121,6 +122,7 @@ struct Tracker {
   kcBlobParams params;
   Column width = 0;
   long rows = 0;            // rows fed
+  bool whole = false;       // whole-image connectivity: every row kept, one tree at the end
   bool finished = false;
   bool broken = false;
   long numbered = 0;        // trees handed a number
@@ -176,6 +178,9 @@ struct Tracker {
   void step(long y, std::vector<ValueRun>& values);
   void closeAt(long y, bool last);
   void complete(const TreeBox& box);
+  void completeWhole();
+  template <class Row>
+  void analyse(long top, long bottom, Column left, Column right, const Row& row);
   void dropRows();
 };
 
@@ -325,14 +330,12 @@ void Tracker::closeAt(long y, bool last) {
   std::swap(above, current);
 }
 
-// complete(box): cuts the finished region's tree out of the rows kept (its own pels and every pel
-// it encloses; other pels of its bounding box, which reach the box's edge without crossing it,
-// become 0), analyses it and keeps its scene when the cleanup left anything.
-void Tracker::complete(const TreeBox& box) {
-  // The tree's runs in the box widened by a pel where the image goes on, the other pels 0; its
-  // position is the box's, so every coordinate is the whole image's.
-  const long top = std::max(0L, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
-  const Column left = std::max<Column>(0, box.x0 - 1), right = std::min(width, box.xe + 1);
+// analyse(top, bottom, left, right, row): the run image of rows top .. bottom and columns left ..
+// right - 1, at that position (so every coordinate is the whole image's), each row's runs given by
+// row(y, put), which calls put(value, length) from the left; analysed, and its scene kept when the
+// analysis left any blob.
+template <class Row>
+void Tracker::analyse(long top, long bottom, Column left, Column right, const Row& row) {
   std::vector<unsigned char> bytes;
   bytes.reserve(static_cast<std::size_t>(bottom - top + 1) * 8);
   cutStarts.clear();
@@ -349,21 +352,9 @@ void Tracker::complete(const TreeBox& box) {
     pendingValue = value;
     pendingLength += static_cast<std::uint64_t>(length);
   };
-  const std::uint32_t root = findId(box.id);
   for (long y = top; y <= bottom; ++y) {
     cutStarts.push_back(bytes.size());
-    if (y < box.y0 || y > box.y1) {
-      put(0, right - left);
-    } else {
-      put(0, box.x0 - left);
-      const std::vector<ValueRun>& row = window[static_cast<std::size_t>(y - firstKept)];
-      auto it = std::upper_bound(row.begin(), row.end(), box.x0, [](Column c, const ValueRun& v) { return c < v.x; }) - 1;
-      for (; it != row.end() && it->x < box.xe; ++it) {
-        const bool kept = it->value != 0 && inTree(it->id, root, box.holes);
-        put(kept ? it->value : 0, std::min(it->xe, box.xe) - std::max(it->x, box.x0));
-      }
-      put(0, right - box.xe);
-    }
+    row(y, put);
     flush();
     bytes.push_back(0);
     bytes.push_back(0);
@@ -382,6 +373,41 @@ void Tracker::complete(const TreeBox& box) {
   auto tree = std::make_unique<kcBlobSceneDescription>(scene);
   kc_SceneBuilder::data(*tree).augmentedCache.reset();  // the engine's arrays stay with the results
   done.emplace_back(++numbered, std::move(tree));
+}
+
+// complete(box): cuts the finished region's tree out of the rows kept (its own pels and every pel
+// it encloses; other pels of its bounding box, which reach the box's edge without crossing it,
+// become 0) and analyses it. The box is widened by a pel where the image goes on.
+void Tracker::complete(const TreeBox& box) {
+  const long top = std::max(0L, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
+  const Column left = std::max<Column>(0, box.x0 - 1), right = std::min(width, box.xe + 1);
+  const std::uint32_t root = findId(box.id);
+  analyse(top, bottom, left, right, [&](long y, const auto& put) {
+    if (y < box.y0 || y > box.y1) {
+      put(0, right - left);
+      return;
+    }
+    put(0, box.x0 - left);
+    const std::vector<ValueRun>& row = window[static_cast<std::size_t>(y - firstKept)];
+    auto it = std::upper_bound(row.begin(), row.end(), box.x0, [](Column c, const ValueRun& v) { return c < v.x; }) - 1;
+    for (; it != row.end() && it->x < box.xe; ++it) {
+      const bool kept = it->value != 0 && inTree(it->id, root, box.holes);
+      put(kept ? it->value : 0, std::min(it->xe, box.xe) - std::max(it->x, box.x0));
+    }
+    put(0, right - box.xe);
+  });
+}
+
+// completeWhole(): whole-image connectivity at the end: the rows kept (from the row above the first
+// with a pel that is not 0, so that the interior test sees the same edges) analysed as one image,
+// whose one blob is the tree.
+void Tracker::completeWhole() {
+  if (window.empty()) return;
+  analyse(firstKept, rows - 1, 0, width, [&](long y, const auto& put) {
+    for (const ValueRun& v : window[static_cast<std::size_t>(y - firstKept)]) put(v.value, v.xe - v.x);
+  });
+  for (std::vector<ValueRun>& row : window) spare.push_back(std::move(row));
+  window.clear();
 }
 
 // dropRows(): forgets the rows no open region and no waiting tree reaches.
@@ -441,11 +467,12 @@ kcBlobStream::kcBlobStream(const kcBlobParams& params, long width) : state_(std:
   if (kind == kcBlobParams::eThreshImage ||
       ((kind == kcBlobParams::eHardThresh || kind == kcBlobParams::eSoftThresh) && params.isThreshPercent()))
     refuse(Msg::eStreamSegmentation);
-  if (params.connectivityType() != kcBlobSceneDescription::eGreyScale) refuse(Msg::eStreamConnectivity);
+  if (params.connectivityType() == kcBlobSceneDescription::eLabelled) refuse(Msg::eStreamConnectivity);
   if (!params.mask().isDegenerate() || !params.morph().empty()) refuse(Msg::eStreamMaskOrMorph);
   if (width < 1 || width > std::numeric_limits<Column>::max()) refuse(Msg::eStreamWidth);
   state_->params = params;
   state_->width = static_cast<Column>(width);
+  state_->whole = params.connectivityType() == kcBlobSceneDescription::eWholeImageGreyScale;
 }
 
 kcBlobStream::~kcBlobStream() = default;
@@ -482,9 +509,15 @@ void kcBlobStream::feed(const kcPelBuffer_const<unsigned char>& rows) {
       else values.push_back(ValueRun{x, x + src[1], kNone, src[0]});
       x += src[1];
     }
-    if (s.window.empty()) s.firstKept = s.rows;
-    s.window.push_back(std::move(values));
     ++s.rows;
+    if (s.whole && values.size() == 1 && values[0].value == 0 && s.window.size() == 1 &&
+        s.window.front().size() == 1 && s.window.front()[0].value == 0) {  // of 0s before the first pel:
+      s.spare.push_back(std::move(s.window.front()));                      // only the last is kept,
+      s.window.pop_front();                                                // the scene's top edge
+    }
+    if (s.window.empty()) s.firstKept = s.rows - 1;
+    s.window.push_back(std::move(values));
+    if (s.whole) continue;
     s.step(s.rows - 1, s.window.back());
     s.dropRows();
   }
@@ -496,6 +529,12 @@ void kcBlobStream::finish() {
   if (s.finished) return;
   if (s.broken) refuse(Msg::eStreamEnded);
   s.broken = true;
+  if (s.whole) {
+    s.completeWhole();
+    s.broken = false;
+    s.finished = true;
+    return;
+  }
   s.up.resize(s.open.size());
   s.sets.resize(s.open.size());
   for (std::uint32_t i = 0; i < s.open.size(); ++i) {

@@ -82,7 +82,7 @@ struct kc_BlobMessages {
       L"The width and height of image must be > 0.",
       L"The number of threads must be >= 0 (0: one per core).",
       L"A stream cannot use percentage thresholds or a threshold image: they need the whole image.",
-      L"A stream cannot use labelled or whole-image connectivity.",
+      L"A stream cannot use labelled connectivity: the tree of a region that touches the border holds every region it encloses, so it ends with the image.",
       L"A stream cannot use a mask or morphology.",
       L"The width of a stream must be in the range [1, 2^31 - 1].",
       L"The rows fed to a stream must be bound and as wide as the stream.",

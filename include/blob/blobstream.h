@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <memory>
 
-// kcBlobStream: the grey-scale analysis of an image that arrives in bands of rows. Each top-level
+// kcBlobStream: the analysis of an image that arrives in bands of rows. Each top-level
 // blob is handed out, with its whole tree, as the scene of an analysis of its own, once the rows
 // fed show that nothing below can touch it: the row after its last row ends it when the
 // background around it reaches the image's left, right or top edge by then; otherwise when that
@@ -35,15 +35,19 @@
 // kfBlobAnalysis. A tree the cleanup removes whole is not handed out and takes no number.
 //
 // Settings: segmentation none, map, hard or soft threshold (not percentages, which need the whole
-// image's histogram, nor a threshold image), grey-scale connectivity, any cleanup; no mask and no
-// morphology. Others are refused by the constructor with kcBlobDefs::BadParams ("A stream cannot
-// ...").
+// image's histogram, nor a threshold image), grey-scale or whole-image connectivity, any cleanup;
+// no mask and no morphology. Others are refused by the constructor with kcBlobDefs::BadParams ("A
+// stream cannot ..."). With whole-image connectivity the one blob is every pel that is not 0, so
+// its tree is complete only at finish(): the stream keeps the rows from the one above the first
+// such pel on.
 //
 // Memory: the runs of the rows from the first row of the oldest tree not yet complete (blobs
 // still open, or complete but waiting for the background around them) to the last row fed, with
 // the ids of their regions (8 bytes per run, at most twice over); the regions open at the last
-// row; and the trees complete but not yet taken (their scenes, which hold no engine state). Never
-// the whole image: a row is dropped once no open or waiting tree reaches it.
+// row; and the trees complete but not yet taken (their scenes, which hold no engine state). With
+// grey-scale connectivity never the whole image: a row is dropped once no open or waiting tree
+// reaches it. Whole-image connectivity keeps every row from the one above the first pel that is not
+// 0 (its one tree needs them), 16 bytes per run.
 class BLOB_EXPORT kcBlobStream {
  public:
   // kcBlobStream(params, width): a stream of images width pels wide, analysed as params says (a

@@ -90,6 +90,12 @@ def _segmentation(threshold, invert, soft, none, threshold_percent):
     return "hard", [threshold]
 
 
+def _connectivity(connectivity):
+    if _args.text("connectivity", connectivity) not in _CONNECTIVITY:
+        raise ValueError(f"connectivity must be one of {', '.join(_CONNECTIVITY)}, not {_args.show(connectivity)}")
+    return _CONNECTIVITY[connectivity]
+
+
 def _cleanup(prune, fill):
     if prune is not None and fill is not None:
         raise ValueError("give prune or fill, not both")
@@ -160,8 +166,6 @@ def analyze(image, threshold=128, invert=False, soft=None, none=False, threshold
     threads = _args.integer("threads", threads, 0, 256)
     invert = _args.flag("invert", invert)
     segmentation, values = _segmentation(threshold, invert, soft, none, threshold_percent)
-    if _args.text("connectivity", connectivity) not in _CONNECTIVITY:
-        raise ValueError(f"connectivity must be one of {', '.join(_CONNECTIVITY)}, not {_args.show(connectivity)}")
     cleanup, min_pels = _cleanup(prune, fill)
     ops = _morphology(morph)
     if mask is not None:
@@ -170,7 +174,7 @@ def analyze(image, threshold=128, invert=False, soft=None, none=False, threshold
         raise ValueError("mask_interior needs a mask")
     offset = _mask_offset(mask, mask_offset)
     settings = _scene_settings(angle, exclude_area, exclude_pels, exclude_percent, client_from_image)
-    handle = _blob.analyze(image, segmentation, values, invert, _CONNECTIVITY[connectivity], cleanup, min_pels,
+    handle = _blob.analyze(image, segmentation, values, invert, _connectivity(connectivity), cleanup, min_pels,
                            ops, mask, bool(mask_interior), offset, max_pels, threads)
     settings(handle)
     return Scene(handle, image)
@@ -237,17 +241,19 @@ class Stream:
         return self._c.rows_held
 
 
-def stream(width, threshold=128, invert=False, soft=None, none=False, prune=None, fill=None, angle=None,
-           exclude_area=None, exclude_pels=None, exclude_percent=None, client_from_image=None):
-    """A Stream of images width pels wide, analysed as analyze would (grey-scale connectivity;
-    the settings of analyze but percentages, masks and morphology, which need the whole image).
-    Each tree's blobs, tree and measures are those of analyze on the whole image, in whole-image
-    coordinates; the stream holds only the rows of the trees still open."""
+def stream(width, threshold=128, invert=False, soft=None, none=False, connectivity="greyScale", prune=None,
+           fill=None, angle=None, exclude_area=None, exclude_pels=None, exclude_percent=None, client_from_image=None):
+    """A Stream of images width pels wide, analysed as analyze would (the settings of analyze but
+    percentages, masks, morphology and labelled connectivity, which need the whole image). Each
+    tree's blobs, tree and measures are those of analyze on the whole image, in whole-image
+    coordinates; the stream holds only the rows of the trees still open (with "wholeImage", whose
+    one tree ends with the image, every row from the first blob pel)."""
     width = _args.integer("width", width, 1, _blob.MAX_IMAGE_SIDE)
     segmentation, values = _segmentation(threshold, _args.flag("invert", invert), soft, none, None)
     cleanup, min_pels = _cleanup(prune, fill)
     settings = _scene_settings(angle, exclude_area, exclude_pels, exclude_percent, client_from_image)
-    return Stream(_blob.Stream(width, segmentation, values, bool(invert), cleanup, min_pels), settings)
+    return Stream(_blob.Stream(width, segmentation, values, bool(invert), _connectivity(connectivity), cleanup,
+                               min_pels), settings)
 
 
 def stream_bands(bands, **settings):

@@ -126,5 +126,7 @@ def test_stream_gives_the_whole_images_blobs_in_any_bands():
         x, y, w, h = trees[0].window  # a tree is drawn over its window's pels
         drawn = trees[0].overlay(image=np.zeros((h, w), np.uint8), draw=["boundary"])
         assert drawn.shape == (h, w, 3) and drawn[..., 1].any()
+    [tree] = blob.stream_bands((image[y:y + 7] for y in range(0, 60, 7)), connectivity="wholeImage")
+    np.testing.assert_equal(tree.table(), blob.analyze(image, connectivity="wholeImage").table())
     with pytest.raises(ValueError, match="rows are 49 pels wide"):
         blob.stream(50).feed(np.zeros((2, 49), np.uint8))

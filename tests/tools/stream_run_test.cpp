@@ -52,6 +52,8 @@ TEST(StreamRun, pgmPngAndPipe_sameBlobsAsTheWholeImage_treesWrittenAsTheyEnd) {
   EXPECT_EQ(rowsAfter(streamed.out, 4), rowsAfter(whole.out, 3));  // tree,rows,id,parent / file,id,parent
   const ToolRun piped = runTool("--stream" + settings + " /dev/stdin", "cat" + q(pgm) + " | ");
   EXPECT_EQ(piped.out, streamed.out);
+  const std::string wholeImage = " --format csv --connectivity wholeImage";
+  EXPECT_EQ(rowsAfter(runTool("--stream" + wholeImage + q(png)).out, 4), rowsAfter(runTool(wholeImage + q(pgm)).out, 3));
   // A tree's row ends at the row after its last, or later while the background around it is closed
   // in: never before, and the rows column never goes back.
   std::istringstream lines(streamed.out);

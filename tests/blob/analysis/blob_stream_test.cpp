@@ -8,6 +8,7 @@
 #include <foundation/pelbuffer.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <random>
@@ -112,6 +113,63 @@ TEST(BlobStream, BlobStream_randomImagesInAnyBands_treesAsTheWholeImage) {
   }
 }
 
+// Whole-image connectivity: one tree, at finish(), as the analysis of the whole image gives it;
+// the stream keeps the rows from the one above the first pel that is not 0, and no others.
+TEST(BlobStream, BlobStream_wholeImage_oneTreeAtTheEnd) {
+  std::mt19937 rng(35);
+  for (int round = 0; round < 40; ++round) {
+    connecttest::Grid grid = connecttest::randomGrid(rng, 1 + static_cast<int>(rng() % 60), 1 + static_cast<int>(rng() % 50));
+    const int blank = static_cast<int>(rng() % (grid.height + 1));  // rows made 0 at the top
+    std::fill_n(grid.pels.begin(), blank * grid.width, std::uint8_t{0});
+    if (rng() % 2 == 0) {  // and the edge columns, so that some blobs are interior
+      for (int y = 0; y < grid.height; ++y) grid.pels[static_cast<std::size_t>(y * grid.width)] = 0;
+      for (int y = 0; y < grid.height; ++y) grid.pels[static_cast<std::size_t>(y * grid.width + grid.width - 1)] = 0;
+    }
+    int first = 0;  // the first row with a pel that is not 0
+    while (first < grid.height && std::all_of(grid.pels.begin() + first * grid.width,
+                                              grid.pels.begin() + (first + 1) * grid.width, [](auto v) { return v == 0; }))
+      ++first;
+    kcBlobParams params;
+    params.connectivityType(Scene::eWholeImageGreyScale);
+    params.setSegmentationNone(static_cast<unsigned char>(1 + rng() % 3));
+    kcBlobResults whole;
+    kfBlobAnalysis(connecttest::pels(grid), params, whole);
+    for (const int band : {1, 7, grid.height}) {
+      SCOPED_TRACE(::testing::Message() << "round " << round << ", bands of " << band);
+      kcBlobStream stream(params, grid.width);
+      for (int y = 0; y < grid.height; y += band) {
+        stream.feed(rowsOf(grid, y, std::min(grid.height, y + band)));
+        ASSERT_EQ(stream.ready(), 0u);
+        const long fed = stream.rowsFed();  // the rows from the one above the first pel
+        ASSERT_EQ(stream.rowsHeld(), fed <= first ? std::min(fed, 1L) : fed - std::max(first - 1, 0));
+      }
+      stream.finish();
+      long number = 0;
+      const auto tree = stream.take(&number);
+      ASSERT_EQ(tree != nullptr, whole.connectedBlobs()->numBlobs(false) == 1);
+      ASSERT_EQ(stream.rowsHeld(), 0);
+      if (tree == nullptr) continue;
+      ASSERT_EQ(number, 1);
+      ASSERT_EQ(tree->numBlobs(false), 1);
+      const kcBlob& b = *tree->getBlob(1);
+      const kcBlob& want = *whole.connectedBlobs()->getBlob(1);
+      ASSERT_EQ(b.imageBoundingBox(), want.imageBoundingBox());
+      for (int m = 0; m < 43; ++m) {  // those that need a boundary are refused on both sides
+        const auto answer = [m](const kcBlob& blob) -> std::pair<bool, double> {
+          try {
+            return {true, blob.measure(static_cast<kcBlob::Measure>(m))};
+          } catch (const kcBlob::BadMeasure&) {
+            return {false, 0.0};
+          }
+        };
+        const auto got = answer(b), expected = answer(want);
+        ASSERT_EQ(got.first, expected.first) << "measure " << m;
+        ASSERT_EQ(std::memcmp(&got.second, &expected.second, sizeof got.second), 0) << "measure " << m;
+      }
+    }
+  }
+}
+
 // Fed row by row, a tree comes out with the row after its last row once the background around it
 // reaches an edge: the dot inside the U waits for the U's inside to open at the bottom.
 TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
@@ -139,7 +197,7 @@ TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
 
 TEST(BlobStream, BlobStream_unsupportedSettingsAndBadRows_refused) {
   const auto refused = [](auto call) { EXPECT_THROW(call(), kcBlobDefs::BadParams); };
-  kcBlobParams percent, labelled, morph, plain;
+  kcBlobParams percent, labelled, morph, plain;  // labelled: a border region's tree holds all it encloses
   percent.setSegmentationHardThresh(5L, 5L, 50L, false);
   labelled.connectivityType(Scene::eLabelled);
   morph.morph({static_cast<keBlobParamsMorphOp>(0)});
