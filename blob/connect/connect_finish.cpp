@@ -71,7 +71,10 @@ void sortBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>&
     run(parts, [&](std::size_t t) {
       std::uint32_t* const count = &starts[t * buckets];
       std::fill(count, count + buckets, 0u);
-      for (auto [i, end] = slice(n, t, parts); i < end; ++i) ++count[digit((*from)[i])];
+      for (auto [i, end] = slice(n, t, parts); i < end; ++i) {
+        KC_ASSERT(pass > 0 || ((*from)[i] >> 32) < serials, "every serial is below the bound the digits cover");
+        ++count[digit((*from)[i])];
+      }
     });
     std::uint32_t sum = 0;
     for (std::size_t d = 0; d < buckets; ++d)
