@@ -119,16 +119,19 @@ TEST(BlobStream, BlobStream_wholeImage_oneTreeAtTheEnd) {
   std::mt19937 rng(35);
   for (int round = 0; round < 40; ++round) {
     connecttest::Grid grid = connecttest::randomGrid(rng, 1 + static_cast<int>(rng() % 60), 1 + static_cast<int>(rng() % 50));
-    const int blank = static_cast<int>(rng() % (grid.height + 1));  // rows made 0 at the top
-    std::fill_n(grid.pels.begin(), blank * grid.width, std::uint8_t{0});
-    if (rng() % 2 == 0) {  // and the edge columns, so that some blobs are interior
-      for (int y = 0; y < grid.height; ++y) grid.pels[static_cast<std::size_t>(y * grid.width)] = 0;
-      for (int y = 0; y < grid.height; ++y) grid.pels[static_cast<std::size_t>(y * grid.width + grid.width - 1)] = 0;
-    }
+    const auto at = [&grid](int x, int y) -> std::uint8_t& { return grid.pels[static_cast<std::size_t>(y * grid.width + x)]; };
+    const int blank = static_cast<int>(rng() % static_cast<unsigned>(grid.height + 1));  // rows made 0 at the top
+    const bool edges = rng() % 2 == 0;  // and the edge columns, so that some blobs are interior
+    for (int y = 0; y < grid.height; ++y)
+      for (int x = 0; x < grid.width; ++x)
+        if (y < blank || (edges && (x == 0 || x == grid.width - 1))) at(x, y) = 0;
     int first = 0;  // the first row with a pel that is not 0
-    while (first < grid.height && std::all_of(grid.pels.begin() + first * grid.width,
-                                              grid.pels.begin() + (first + 1) * grid.width, [](auto v) { return v == 0; }))
-      ++first;
+    const auto zeroRow = [&](int y) {
+      for (int x = 0; x < grid.width; ++x)
+        if (at(x, y) != 0) return false;
+      return true;
+    };
+    while (first < grid.height && zeroRow(first)) ++first;
     kcBlobParams params;
     params.connectivityType(Scene::eWholeImageGreyScale);
     params.setSegmentationNone(static_cast<unsigned char>(1 + rng() % 3));
