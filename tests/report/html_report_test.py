@@ -127,6 +127,7 @@ def test_page_works_in_a_browser(tmp_path):
                     "python/install_packages.sh --browser installs them (as root)")
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
     try:
         page = tmp_path / "page.html"
         grid = write_pgm(tmp_path / "grid.pgm", dots(60, 40))  # 600 blobs: two table pages
@@ -138,6 +139,9 @@ def test_page_works_in_a_browser(tmp_path):
         section = driver.find_element(By.CSS_SELECTOR, "section.image")
         body_ids = lambda: [int(tr.get_attribute("data-id")) for tr in section.find_elements(By.CSS_SELECTOR, "tbody tr")]
         count = lambda: section.find_element(By.CLASS_NAME, "count").text
+        # A section is set up once it comes into view, which may be after the load event.
+        set_up = lambda: WebDriverWait(driver, 10).until(lambda _: section.find_elements(By.CLASS_NAME, "count"))
+        set_up()
         assert body_ids() == list(range(1, 501)) and count() == "600 of 600 rows"
         assert section.find_element(By.CLASS_NAME, "page").text == "page 1 of 2"
 
@@ -152,6 +156,7 @@ def test_page_works_in_a_browser(tmp_path):
         blobs = json.loads(run("--format", "json", "--measures", "area,perimeter").stdout)["images"][0]["blobs"]
         driver.get((tmp_path / "demo.html").as_uri())
         section = driver.find_element(By.CSS_SELECTOR, "section.image")
+        set_up()
         header = section.find_element(By.CSS_SELECTOR, 'th[data-column="5"]')  # perimeter
         header.click()
         assert body_ids() == [b["id"] for b in sorted(blobs, key=lambda b: (b["perimeter"], b["id"]))]
