@@ -301,8 +301,10 @@ void kc_ConnectEngine::linkChildren(unsigned threads) {
     return;
   }
   const std::size_t parts = std::size_t{threads} * 4;
-  kc_WorkPool::shared().run(parts, threads,
-                            [&](std::size_t t) { linkChildrenOf(n * t / parts, n * (t + 1) / parts); });
+  kc_WorkPool::shared().run(parts, threads, [&](std::size_t t) {
+    const auto [begin, end] = slice(n, t, parts);
+    linkChildrenOf(begin, end);
+  });
 }
 
 void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end) {
@@ -332,30 +334,31 @@ void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end) {
   }
 }
 
-// orderById(count): the entries move to their ids' places, swapping each into place in turn;
-// entries without a blob end up past count and are cut off. The ids are read first into an array
-// of their own, which then steers the swaps (placeByIds). The label sets, spent once the ids are known, hold that array (there are at
-// least as many labels as entries: each entry's key is a label), except in a run that writes
-// rows, which keeps the ids by retired index in rowIds and needs its label sets still.
+// orderById(count, threads): the entries move to their ids' places; entries without a blob end
+// up past count and are cut off. Long runs that keep no labels move in blocks (orderInBlocks);
+// otherwise each entry swaps into place in turn, steered by the ids read first into an array of
+// their own (placeByIds). The label sets, spent once the ids are known, hold that array (there
+// are at least as many labels as entries: each entry's key is a label), except in a run that
+// writes rows, which keeps the ids by retired index in rowIds and needs its label sets still.
 void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
   kc_EntryArray& entries = out_.entries;
   const std::size_t n = entries.size();
   retired_ = n - pruned_;
   if (runLabels_ == nullptr && n >= kParallelEntries && !restoring_) {
     orderInBlocks(count, threads);
-    return;
-  }
-  std::vector<std::uint32_t> steering;
-  std::vector<std::uint32_t>& ids = runLabels_ != nullptr ? steering : ws_.up;
-  if (runLabels_ != nullptr) {
-    ws_.rowIds.resize(n);
-    for (std::size_t i = 0; i < n; ++i) ws_.rowIds[i] = idOf(entries[i].key);
-    steering = ws_.rowIds;
   } else {
-    KC_ASSERT(ids.size() >= n, "at least as many labels as entries");
-    for (std::size_t i = 0; i < n; ++i) ids[i] = idOf(entries[i].key);
+    std::vector<std::uint32_t> steering;
+    std::vector<std::uint32_t>& ids = runLabels_ != nullptr ? steering : ws_.up;
+    if (runLabels_ != nullptr) {
+      ws_.rowIds.resize(n);
+      for (std::size_t i = 0; i < n; ++i) ws_.rowIds[i] = idOf(entries[i].key);
+      steering = ws_.rowIds;
+    } else {
+      KC_ASSERT(ids.size() >= n, "at least as many labels as entries");
+      for (std::size_t i = 0; i < n; ++i) ids[i] = idOf(entries[i].key);
+    }
+    placeByIds(entries, ids.data(), 0, n);
   }
-  placeByIds(entries, ids.data(), 0, n);
   entries.resize(count);
 #ifndef NDEBUG
   for (std::size_t i = 0; i < entries.size(); ++i)
@@ -363,13 +366,13 @@ void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
 #endif
 }
 
-// orderInBlocks(count, threads): orderById on up to threads threads. Ids follow raster order and
+// orderInBlocks(count, threads): the move of orderById on up to threads threads. Ids follow raster order and
 // retirement nearly does, so few entries lie far from their place: the places split into blocks
 // (with threads, threads * 8 of them, ordered at once), every entry outside its place's block
 // first swaps home (gatherHome, serially), and each block then orders itself in blocks of its own
 // of at most about kBlockEntries, each copied aside and back to its places (a block's copy and
 // lists per thread, kept in the workspace). So the moves stay within the cache: following the
-// cycles through the whole array, as orderById does in place, misses it at nearly every swap on
+// cycles through the whole array, as placeByIds does in place, misses it at nearly every swap on
 // noise.
 void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   kc_EntryArray& entries = out_.entries;
@@ -380,14 +383,13 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   const auto run = onThreads(threads);
   std::vector<std::uint32_t>& dropped = ws_.orderDropped;
   dropped.assign(parts + 1, 0);
-  const auto range = [n, parts](std::size_t t) { return slice(n, t, parts); };
   run(parts, [&](std::size_t t) {
-    for (auto [i, end] = range(t); i < end; ++i) dropped[t + 1] += (to[i] = idOf(entries[i].key)) == 0 ? 1 : 0;
+    for (auto [i, end] = slice(n, t, parts); i < end; ++i) dropped[t + 1] += (to[i] = idOf(entries[i].key)) == 0 ? 1 : 0;
   });
   for (std::size_t t = 0; t < parts; ++t) dropped[t + 1] += dropped[t];
   run(parts, [&](std::size_t t) {
     std::uint32_t next = count + dropped[t];
-    for (auto [i, end] = range(t); i < end; ++i)
+    for (auto [i, end] = slice(n, t, parts); i < end; ++i)
       if (to[i] == 0) to[i] = ++next;
   });
   const Blocks coarse{0, count, n, parts};
@@ -399,9 +401,7 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   if (ws_.orderScratch.size() < groups) ws_.orderScratch.resize(groups);
   run(groups, [&](std::size_t g) {
     kc_OrderScratch& scratch = ws_.orderScratch[g];
-    const auto alone = [](std::size_t tasks, const auto& body) {
-      for (std::size_t t = 0; t < tasks; ++t) body(t);
-    };
+    const auto alone = onThreads(1);
     for (std::size_t c = parts * g / groups; c < parts * (g + 1) / groups; ++c) {
       const std::size_t first = coarse.start(c), last = coarse.end(c);
       const Blocks fine{first, last, last, (last - first) / block + 1};
@@ -413,9 +413,4 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
       }
     }
   });
-  entries.resize(count);
-#ifndef NDEBUG
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    KC_ASSERT(idOf(entries[i].key) == i + 1 && entries[i].parent < count + 1, "every blob is in place and linked");
-#endif
 }
