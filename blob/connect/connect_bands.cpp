@@ -290,9 +290,10 @@ void kc_ConnectEngine::takeSeam(const kc_SeamClasses& classes, std::vector<kc_Co
   }
 }
 
-void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase,
-                                std::size_t piece, std::size_t pieces) {
+void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, const kc_BandBase& base, std::size_t piece,
+                                std::size_t pieces) {
   const std::uint32_t p = band.placeholders_;
+  const std::uint32_t labelBase = base.labels, entryBase = base.entries;
   const kc_EntryArray& from = band.out_.entries;
   const auto link = [p, entryBase](std::uint32_t v) { return rebase(v, p, entryBase); };
   const std::size_t count = from.size() - p;
@@ -312,6 +313,14 @@ void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, std::uint32_t labe
     e.nextSibling = link(e.nextSibling);  // that hold them
     out_.entries[i - p + entryBase] = e;
   }
+  const std::vector<std::uint64_t>& tops = band.ws_.order;
+  for (auto k = tops.size() * piece / pieces, last = tops.size() * (piece + 1) / pieces; k < last; ++k) {
+    const auto serial = static_cast<std::uint32_t>(tops[k] >> 32);
+    const auto index = static_cast<std::uint32_t>(tops[k]);
+    KC_ASSERT(index >= p, "a listed top-level entry is the band's own");
+    const std::uint32_t s = serial < p ? serial : serial - p + labelBase;  // a placeholder's: joinBand
+    ws_.order[base.tops + k] = std::uint64_t{s} << 32 | (index - p + entryBase);
+  }
 }
 
 // adoptRegion(g): g, a region of another band with labels, serial and links of this engine, is
@@ -327,16 +336,21 @@ RegionIndex kc_ConnectEngine::adoptRegion(const Region& g) {
   return r;
 }
 
-void kc_ConnectEngine::joinBand(kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase,
+void kc_ConnectEngine::joinBand(kc_ConnectEngine& band, const kc_BandBase& base,
                                 const std::vector<kc_ConnectRegion>& seam, const kc_SeamClasses* next,
                                 std::vector<kc_ConnectRegion>& nextSeam) {
   const std::uint32_t p = band.placeholders_;
+  const std::uint32_t labelBase = base.labels, entryBase = base.entries;
   KC_ASSERT(p == seam.size() && labelBase >= p, "a band's placeholders are the regions of the row above it");
   orBits(ws_.bits, band.ws_.bits, p, labelBase - p);
   std::vector<Region*> holders;  // the band's records that hold placeholders, open or retired
   band.countFrom(labelBase, entryBase, seam, holders);
   band.addSeam(seam);
   for (Region* g : holders) relinkChildren(band, entryBase, seam, *g);
+  for (std::size_t k : band.seamTops_) {  // listed top level whose records were placeholders
+    std::uint64_t& top = ws_.order[base.tops + k];
+    top = std::uint64_t{seam[top >> 32].serial} << 32 | static_cast<std::uint32_t>(top);
+  }
 
   // The retired ones are written as retire() writes them (their place in a list kept).
   for (const auto& [index, g] : band.seamRetired_) {
@@ -451,11 +465,12 @@ void kc_ConnectEngine::relinkChildren(const kc_ConnectEngine& band, std::uint32_
   g.lastChild = last;
 }
 
-void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries) {
+void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries, std::size_t tops) {
   KC_ASSERT(labels >= ws_.up.size() && entries >= out_.entries.size(), "the bands add labels and entries");
   ws_.up.resize(labels, 0);
   ws_.bits.resize((labels + 63) / 64, 0);
   out_.entries.resize(entries);
+  ws_.order.resize(tops);
   if (deferFill_) ws_.closes.resize(entries);
   serial_ = labels;
   rowsScanned_ = height_;
@@ -494,26 +509,27 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(tops[b] - 1, seams[b]);
     engines[b]->scanBand(tops[b], tops[b + 1], &seams[b]);
   });
-  std::vector<std::uint32_t> labelBase(bands), entryBase(bands);
+  std::vector<kc_BandBase> base(bands);
   std::uint32_t labels = first.labelCount(), entries = first.entryCount();
+  std::size_t listed = first.topCount();
   for (std::size_t b = 1; b < bands; ++b) {
-    labelBase[b] = labels;
-    entryBase[b] = entries;
+    base[b] = kc_BandBase{labels, entries, listed};
     labels += engines[b]->labelCount() - engines[b]->placeholders();
     entries += engines[b]->entryCount() - engines[b]->placeholders();
+    listed += engines[b]->topCount();
   }
   std::vector<kc_ConnectRegion> seam, nextSeam;
   first.takeSeam(seams[1], seam);
   const unsigned copiers = entries - first.entryCount() < kCopyAlone ? 1 : threads;  // waking workers costs
   const std::size_t pieces = copiers > 1 ? std::size_t{copiers} * 4 : 1;  // of each band, copied at once
-  first.beginJoin(labels, entries);
+  first.beginJoin(labels, entries, listed);
   kc_WorkPool::shared().run((bands - 1) * pieces, copiers, [&](std::size_t t) {
     const std::size_t b = t / pieces + 1;
-    first.copyBand(*engines[b], labelBase[b], entryBase[b], t % pieces, pieces);
+    first.copyBand(*engines[b], base[b], t % pieces, pieces);
   });
   for (std::size_t b = 1; b < bands; ++b) {
     const kc_SeamClasses* next = b + 1 < bands ? &seams[b + 1] : nullptr;
-    first.joinBand(*engines[b], labelBase[b], entryBase[b], seam, next, nextSeam);
+    first.joinBand(*engines[b], base[b], seam, next, nextSeam);
     seam.swap(nextSeam);
   }
   if (cleanup == kc_CleanupKind::ePrune) first.pruneJoined(minPels);

@@ -48,6 +48,7 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
   ws_.chainTail.clear();
   ws_.filled.clear();
   ws_.closes.clear();
+  ws_.order.clear();
   out_.entries.clear();
   out_.origin = offset_;
 }

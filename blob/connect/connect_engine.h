@@ -95,6 +95,14 @@ struct kc_SeamClasses {
   std::uint32_t classes = 0;
 };
 
+// kc_BandBase: where a band's labels (and serials), entries and listed top level start in the
+// joined engine's.
+struct kc_BandBase {
+  std::uint32_t labels = 0;
+  std::uint32_t entries = 0;
+  std::size_t tops = 0;
+};
+
 // kc_ConnectEngine: one connectivity run. The scan reads the image row by row, gives every run a
 // label, merges and encloses regions, and counts each region's pels, extents and first moments as
 // it goes; an enclosed region can change no more and retires into the output store at once. The
@@ -184,23 +192,22 @@ class kc_ConnectEngine {
   // takeSeam(classes, seam): after scanBand: the open regions of the last row scanned, by class
   // (classes of that row), leave this engine into seam.
   void takeSeam(const kc_SeamClasses& classes, std::vector<kc_ConnectRegion>& seam);
-  // beginJoin(labels, entries): after takeSeam, before the bands join: room for the whole image's
-  // labels and the entries of every band.
-  void beginJoin(std::uint32_t labels, std::uint32_t entries);
-  // copyBand(band, labelBase, entryBase, piece, pieces): piece (of pieces equal parts) of band's
-  // entries (its markers excepted) into this engine's store from entryBase on, labels and serials
-  // counted from labelBase and links from entryBase; what stems from placeholders is left to
-  // joinBand. Writes nothing else, so copies of several bands, and of pieces of one, may run at once.
-  void copyBand(const kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase, std::size_t piece,
-                std::size_t pieces);
-  // joinBand(band, labelBase, entryBase, seam, next, nextSeam): after copyBand, bands in order:
-  // band's records that hold placeholders take the pels, extents, keys, serials and children of
-  // seam (the regions of the row above band, joined so far); band's keys join this engine's;
-  // band's open regions go to nextSeam by next (the classes of its last row), or, without next or
-  // outside that row, become open regions of this engine. finish() follows the last.
-  void joinBand(kc_ConnectEngine& band, std::uint32_t labelBase, std::uint32_t entryBase,
-                const std::vector<kc_ConnectRegion>& seam, const kc_SeamClasses* next,
-                std::vector<kc_ConnectRegion>& nextSeam);
+  // beginJoin(labels, entries, tops): after takeSeam, before the bands join: room for the whole
+  // image's labels, the entries of every band and the top level their scans listed.
+  void beginJoin(std::uint32_t labels, std::uint32_t entries, std::size_t tops);
+  // copyBand(band, base, piece, pieces): piece (of pieces equal parts) of band's entries (its
+  // markers excepted) into this engine's store from base.entries on, labels and serials counted
+  // from base.labels and links from base.entries, and of the top level its scan listed into this
+  // engine's from base.tops on; what stems from placeholders is left to joinBand. Writes nothing
+  // else, so copies of several bands, and of pieces of one, may run at once.
+  void copyBand(const kc_ConnectEngine& band, const kc_BandBase& base, std::size_t piece, std::size_t pieces);
+  // joinBand(band, base, seam, next, nextSeam): after copyBand, bands in order: band's records
+  // that hold placeholders take the pels, extents, keys, serials and children of seam (the regions
+  // of the row above band, joined so far); band's keys join this engine's; band's open regions go
+  // to nextSeam by next (the classes of its last row), or, without next or outside that row,
+  // become open regions of this engine. finish() follows the last.
+  void joinBand(kc_ConnectEngine& band, const kc_BandBase& base, const std::vector<kc_ConnectRegion>& seam,
+                const kc_SeamClasses* next, std::vector<kc_ConnectRegion>& nextSeam);
   // cleanupInBand(cleanup, minPels): before scanBand: a region closing without a placeholder (held
   // whole by the band, and so are its children) has its final count and children, so the cleanup
   // is decided as the whole scan decides it then: a small one is pruned or filled at once, a kept
@@ -220,9 +227,10 @@ class kc_ConnectEngine {
   // order decides each from its final children, unmarks the pruned and takes them out of the child
   // lists; finish() then drops the small childless top level. Linear in the entries.
   void pruneJoined(PelCount minPels);
-  // labelCount(), entryCount(), placeholders(): a band's totals, for the offsets.
+  // labelCount(), entryCount(), topCount(), placeholders(): a band's totals, for the offsets.
   std::uint32_t labelCount() const { return static_cast<std::uint32_t>(ws_.up.size()); }
   std::uint32_t entryCount() const { return static_cast<std::uint32_t>(out_.entries.size()); }
+  std::size_t topCount() const { return ws_.order.size(); }
   std::uint32_t placeholders() const { return placeholders_; }
 
  private:
@@ -272,6 +280,11 @@ class kc_ConnectEngine {
   }
   void mergeRegions(RegionIndex absorbed, RegionIndex survivor);
   void adoptChild(RegionIndex parent, RegionIndex child);
+  bool topsAtClose() const {
+    return retireOnClose_ && !labelled_ && cleanup_ == kc_CleanupKind::eNone && bandCleanup_ == kc_CleanupKind::eNone;
+  }
+  // reachesEdge(g): grey-scale background g touches the left, right or top edge of the image.
+  bool reachesEdge(const Region& g) const { return g.value == 0 && (g.xMin == 0 || g.xEnd == width_ || g.yMin == 0); }
   void closeRegion(RegionIndex enclosed, RegionIndex encloser);
   void pruneRegion(RegionIndex r);
   void addPhantom(RegionIndex p);
@@ -376,6 +389,7 @@ class kc_ConnectEngine {
   // the band), and the records holding one that retired, as they were then (by retired index).
   std::uint32_t placeholders_ = 0;
   std::vector<std::pair<RetiredIndex, Region>> seamRetired_;
+  std::vector<std::size_t> seamTops_;  // places in ws_.order of top-level records that were placeholders
 
   RegionIndex outside_ = kNone;
   std::size_t regionCount_ = 0;

@@ -188,9 +188,8 @@ void kc_ConnectEngine::finish(std::vector<BlobId>& topIds, unsigned threads) {
 // regions nothing enclosed, whose children retired before them; under the fill every region is
 // still open and its links name slots, which become retired indices first. Grey-scale background
 // that nothing encloses (it touches the border) gets no blob, and the regions it enclosed become
-// top level. The top level is listed in ws_.order.
+// top level. The top level is listed in ws_.order, after those the scan put there (adoptChild).
 void kc_ConnectEngine::retireOpen() {
-  ws_.order.clear();
   std::vector<RegionIndex>& retiredOf = ws_.listed;  // by slot, under the fill
   if (!retireOnClose_) {
     retiredOf.assign(ws_.regions.size(), kNone);

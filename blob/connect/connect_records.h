@@ -58,9 +58,18 @@ inline void kc_ConnectEngine::freeSlot(RegionIndex r) {
 }
 
 // adoptChild(P, R): R is closed and goes to the front of P's child list; it retires at once unless
-// the fill cleanup may still absorb it.
+// the fill cleanup may still absorb it. Without a cleanup, a region enclosed by background that
+// reaches the left, right or top edge (which nothing can enclose) is top level for sure: it goes
+// to the top-level list (ws_.order) instead, so that the finishing pass need not walk that
+// background's list, which holds most regions of a noisy image.
 inline void kc_ConnectEngine::adoptChild(RegionIndex parent, RegionIndex child) {
   reg(child).closed = true;
+  if (topsAtClose() && reachesEdge(reg(parent))) {
+    const std::uint32_t serial = reg(child).serial;
+    if (serial < placeholders_) seamTops_.push_back(ws_.order.size());
+    ws_.order.push_back(std::uint64_t{serial} << 32 | retire(child));
+    return;
+  }
   const std::uint32_t ref = retireOnClose_ ? retire(child) : child;
   Region& p = reg(parent);
   nextChild(ref) = p.firstChild;
