@@ -252,6 +252,7 @@ void kc_ConnectEngine::makePlaceholders(const kc_SeamClasses& above, kc_ScanRun*
       if (deferFill_) ws_.closes.push_back(kc_FillClose{0, 0, 0, kNone, kNone});
       g.firstChild = g.lastChild = c;
       ++placeholders_;
+      markerPred_.push_back(kNone);
     }
     KC_ASSERT(c < placeholders_, "classes are numbered in order of their first run");
     row[i].label = c;
@@ -290,7 +291,7 @@ void kc_ConnectEngine::takeSeam(const kc_SeamClasses& classes, std::vector<kc_Co
   }
 }
 
-void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, const kc_BandBase& base, std::size_t piece,
+void kc_ConnectEngine::copyBand(kc_ConnectEngine& band, const kc_BandBase& base, std::size_t piece,
                                 std::size_t pieces) {
   const std::uint32_t p = band.placeholders_;
   const std::uint32_t labelBase = base.labels, entryBase = base.entries;
@@ -309,8 +310,12 @@ void kc_ConnectEngine::copyBand(const kc_ConnectEngine& band, const kc_BandBase&
       e.key = e.key - p + labelBase;
       e.parent = e.parent - p + labelBase;
     }
-    e.firstChild = link(e.firstChild);    // markers are left to joinBand, which walks the lists
-    e.nextSibling = link(e.nextSibling);  // that hold them
+    if (e.nextSibling < p) {  // a marker
+      KC_ASSERT(band.markerPred_[e.nextSibling] == kNone, "a marker is in one list, once");
+      band.markerPred_[e.nextSibling] = static_cast<std::uint32_t>(i - p + entryBase);
+    }
+    e.firstChild = link(e.firstChild);  // markers are left to joinBand
+    e.nextSibling = link(e.nextSibling);
     out_.entries[i - p + entryBase] = e;
   }
   const std::vector<std::uint64_t>& tops = band.ws_.order;
@@ -346,7 +351,11 @@ void kc_ConnectEngine::joinBand(kc_ConnectEngine& band, const kc_BandBase& base,
   std::vector<Region*> holders;  // the band's records that hold placeholders, open or retired
   band.countFrom(labelBase, entryBase, seam, holders);
   band.addSeam(seam);
-  for (Region* g : holders) relinkChildren(band, entryBase, seam, *g);
+  if (deferFill_) {
+    for (Region* g : holders) relinkChildren(band, entryBase, seam, *g);
+  } else {
+    spliceSeam(band, entryBase, seam, holders);
+  }
   for (std::size_t k : band.seamTops_) {  // listed top level whose records were placeholders
     std::uint64_t& top = ws_.order[base.tops + k];
     top = std::uint64_t{seam[top >> 32].serial} << 32 | static_cast<std::uint32_t>(top);
@@ -463,6 +472,47 @@ void kc_ConnectEngine::relinkChildren(const kc_ConnectEngine& band, std::uint32_
   if (last != kNone) nextChild(last) = kNone;
   g.firstChild = first;
   g.lastChild = last;
+}
+
+// spliceSeam(band, entryBase, seam, holders): what relinkChildren does for every holder, without
+// phantoms and without walking the lists: each marker q gives way to seam[q]'s children, linked
+// from the entry whose sibling q was (markerPred_, which copyBand found) or from the holder's head,
+// and on to what followed q. Linear in the placeholders.
+void kc_ConnectEngine::spliceSeam(const kc_ConnectEngine& band, std::uint32_t entryBase,
+                                  const std::vector<Region>& seam, const std::vector<Region*>& holders) {
+  const std::uint32_t p = band.placeholders_;
+  const auto markerNext = [&](std::uint32_t q) { return band.out_.entries[q].nextSibling; };
+  // onFrom(v): the first child of the joined list from band link v on (markers without children
+  // skipped). Each marker is passed by one call at most: the one from the cell before its run.
+  const auto onFrom = [&](std::uint32_t v) {
+    while (v != kNone && v < p) {
+      if (seam[v].firstChild != kNone) return seam[v].firstChild;
+      v = markerNext(v);
+    }
+    return rebase(v, p, entryBase);
+  };
+  std::vector<std::uint32_t> markerBefore(p, kNone);
+  for (std::uint32_t q = 0; q < p; ++q) {
+    const std::uint32_t next = markerNext(q);
+    KC_ASSERT(next == kNone || (next & kPhantom) == 0, "no phantoms without the fill");
+    if (next < p) markerBefore[next] = q;
+    if (band.markerPred_[q] != kNone) out_.entries[band.markerPred_[q]].nextSibling = onFrom(q);
+    if (seam[q].firstChild != kNone) out_.entries[seam[q].lastChild].nextSibling = onFrom(next);
+  }
+  // lastUpTo(q): the last child of the joined list up to marker q's children.
+  const auto lastUpTo = [&](std::uint32_t q) {
+    for (;;) {
+      if (seam[q].firstChild != kNone) return seam[q].lastChild;
+      if (band.markerPred_[q] != kNone) return band.markerPred_[q];
+      if (markerBefore[q] == kNone) return kNone;  // q headed the list
+      q = markerBefore[q];
+    }
+  };
+  for (Region* g : holders) {
+    const std::uint32_t last = g->lastChild;
+    g->firstChild = onFrom(g->firstChild);
+    g->lastChild = last < p ? lastUpTo(last) : rebase(last, p, entryBase);
+  }
 }
 
 void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries, std::size_t tops) {

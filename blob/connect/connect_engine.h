@@ -198,9 +198,10 @@ class kc_ConnectEngine {
   // copyBand(band, base, piece, pieces): piece (of pieces equal parts) of band's entries (its
   // markers excepted) into this engine's store from base.entries on, labels and serials counted
   // from base.labels and links from base.entries, and of the top level its scan listed into this
-  // engine's from base.tops on; what stems from placeholders is left to joinBand. Writes nothing
-  // else, so copies of several bands, and of pieces of one, may run at once.
-  void copyBand(const kc_ConnectEngine& band, const kc_BandBase& base, std::size_t piece, std::size_t pieces);
+  // engine's from base.tops on; what stems from placeholders is left to joinBand, and the entries
+  // whose sibling is a marker are noted in band. Writes nothing else, so copies of several bands,
+  // and of pieces of one, may run at once.
+  void copyBand(kc_ConnectEngine& band, const kc_BandBase& base, std::size_t piece, std::size_t pieces);
   // joinBand(band, base, seam, next, nextSeam): after copyBand, bands in order: band's records
   // that hold placeholders take the pels, extents, keys, serials and children of seam (the regions
   // of the row above band, joined so far); band's keys join this engine's; band's open regions go
@@ -358,6 +359,8 @@ class kc_ConnectEngine {
   void addSeam(const std::vector<Region>& seam);
   void relinkChildren(const kc_ConnectEngine& band, std::uint32_t entryBase, const std::vector<Region>& seam,
                       Region& g);
+  void spliceSeam(const kc_ConnectEngine& band, std::uint32_t entryBase, const std::vector<Region>& seam,
+                  const std::vector<Region*>& holders);
 
   // ---- cleanup of joined bands (connect_band_cleanup.cpp) ----
   struct FillSums;
@@ -390,6 +393,7 @@ class kc_ConnectEngine {
   std::uint32_t placeholders_ = 0;
   std::vector<std::pair<RetiredIndex, Region>> seamRetired_;
   std::vector<std::size_t> seamTops_;  // places in ws_.order of top-level records that were placeholders
+  std::vector<std::uint32_t> markerPred_;  // by marker: the joined entry whose sibling it is (copyBand)
 
   RegionIndex outside_ = kNone;
   std::size_t regionCount_ = 0;
