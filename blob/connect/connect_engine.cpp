@@ -24,6 +24,7 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
       cleanup_(cleanup),
       minPels_(cleanup == kc_CleanupKind::eNone ? 0 : minPels),
       retireOnClose_(cleanup != kc_CleanupKind::eFill),
+      edgeLists_(cleanup == kc_CleanupKind::eFill),
       ws_(workspace),
       out_(out) {
   KC_ASSERT(!image.isDegenerate(), "the image to connect has at least one pel");
@@ -136,7 +137,7 @@ void kc_ConnectEngine::mergeRegions(RegionIndex a, RegionIndex b) {
     ws_.nextLabel[ws_.chainTail[b]] = ws_.chainHead[a];
     ws_.chainTail[b] = ws_.chainTail[a];
   }
-  if (labelled_ && (listOf(a).head != kNone || listOf(b).head != kNone)) moveNeighbours(a, b);
+  if (labelled_) mergeNeighbours(a, b);
   if (ga.firstChild != kNone) {
     if (gb.lastChild != kNone) nextChild(gb.lastChild) = ga.firstChild;
     else gb.firstChild = ga.firstChild;

@@ -163,6 +163,11 @@ class kc_ConnectEngine {
     restoring_ = true;
   }
 
+  // keepEdgeNeighbours(): before scan(), labelled connectivity: regions on the image's edge keep
+  // their neighbour lists as the fill needs them (see markEdge), so that tests can check that
+  // leaving them out changes nothing.
+  void keepEdgeNeighbours() { edgeLists_ = true; }
+
   // rowHook(f): f(y) is called after each scanned row y (tests check invariants there).
   void rowHook(std::function<void(RowIndex)> f) { rowHook_ = std::move(f); }
 
@@ -315,6 +320,9 @@ class kc_ConnectEngine {
   void removeNeighbour(RegionIndex owner, RegionIndex member);
   void makeNeighbours(RegionIndex a, RegionIndex b);
   void moveNeighbours(RegionIndex absorbed, RegionIndex survivor);
+  void mergeNeighbours(RegionIndex absorbed, RegionIndex survivor);
+  void markEdge(RegionIndex r);
+  bool edgeFree(RegionIndex r) const { return !edgeLists_ && ws_.labelled[r].edge; }
   void detachNeighbours(RegionIndex r);
   void clearNeighbours(RegionIndex r);
   void linkNode(RegionIndex owner, RegionIndex member, bool atFront);
@@ -381,6 +389,7 @@ class kc_ConnectEngine {
   kc_CleanupKind cleanup_;
   PelCount minPels_;     // 0 when cleanup is eNone, so nothing is small
   bool retireOnClose_;   // enclosed regions retire at once (no fill cleanup)
+  bool edgeLists_;       // labelled: regions on the image's edge keep neighbour lists (the fill)
   bool fillChains_ = false;  // grey-scale fill while rows are made: chains and filled marks
   bool deferFill_ = false;   // bands: the fill waits for fillJoined (ws_.closes, phantoms)
   kc_CleanupKind bandCleanup_ = kc_CleanupKind::eNone;  // bands: decided at once for the band's own

@@ -23,6 +23,7 @@ void kc_ConnectEngine::scanLabelledFirstRow(kc_ScanRun* row, std::size_t n) {
     kc_ScanRun& run = row[i];
     KC_ASSERT(i == 0 || row[i - 1].value != run.value, "consecutive runs of a row differ in value");
     const RegionIndex r = newRegion(run.value, run.x, 0, run.xe - run.x);
+    markEdge(r);
     run.label = reg(r).root;
     if (outside_ != kNone) makeNeighbours(r, outside_);
     if (i != 0) makeNeighbours(regionOf(row[i - 1].label), r);
@@ -42,6 +43,7 @@ void kc_ConnectEngine::scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t 
   for (std::size_t i = 0; i < n; ++i) {
     kc_ScanRun& run = row[i];
     RegionIndex region = newRegion(run.value, run.x, y, run.xe - run.x);
+    if (run.x == 0 || run.xe == width_ || lastRow) markEdge(region);
     run.label = reg(region).root;
     if (i != 0) {
       KC_ASSERT(row[i - 1].value != run.value, "consecutive runs of a row differ in value");
@@ -85,6 +87,7 @@ void kc_ConnectEngine::scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t 
 // taken out of R's list (and R out of its list) and closed into R, in the order listed.
 void kc_ConnectEngine::encloseLabelled(RegionIndex encloser, RegionIndex start) {
   KC_ASSERT(isOpen(start), "a pending run has an open region");
+  KC_ASSERT(!ws_.labelled[start].edge, "an enclosed region has no pel on the image's edge");
   const std::uint32_t s = ++floodStamp_;
   ws_.labelled[encloser].stamp = s;
   ws_.labelled[start].stamp = s;
@@ -105,9 +108,13 @@ void kc_ConnectEngine::encloseLabelled(RegionIndex encloser, RegionIndex start) 
       listed.push_back(e);
     }
   }
+  const bool listless = edgeFree(encloser);
   for (RegionIndex e : listed) {
-    removeNeighbour(encloser, e);
-    removeNeighbour(e, encloser);
+    KC_ASSERT(!ws_.labelled[e].edge, "an enclosed region has no pel on the image's edge");
+    if (!listless) {
+      removeNeighbour(encloser, e);
+      removeNeighbour(e, encloser);
+    }
     closeRegion(e, encloser);
   }
 }

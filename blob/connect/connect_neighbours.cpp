@@ -167,8 +167,35 @@ void kc_ConnectEngine::removeNeighbour(RegionIndex owner, RegionIndex member) {
 }
 
 void kc_ConnectEngine::makeNeighbours(RegionIndex a, RegionIndex b) {
+  if (edgeFree(a) || edgeFree(b)) return;
   appendNeighbour(a, b);
   appendNeighbour(b, a);
+}
+
+// markEdge(r): r has a pel on the image's edge. Nothing can cut such a region off from the edge, so
+// no flood ever lists it, and one that meets it meets the encloser, which carries the flood's mark
+// already: without the fill (which searches the whole graph) its list and its places in other
+// lists change nothing, and it keeps none (edgeFree). That spares the merges of labelled noise,
+// where a region reaching the edge holds most of the image's regions as neighbours and would pass
+// them all to every region above that absorbs it.
+void kc_ConnectEngine::markEdge(RegionIndex r) {
+  kc_LabelledRegion& l = ws_.labelled[r];
+  if (l.edge) return;
+  l.edge = true;
+  if (!edgeLists_ && l.neighbours.head != kNone) detachNeighbours(r);
+}
+
+// mergeNeighbours(A, B): A's neighbours pass to B (moveNeighbours), and B is on the edge when
+// either is. When one of them keeps no list (edgeFree), B keeps none from now on and A only
+// leaves the lists that name it.
+void kc_ConnectEngine::mergeNeighbours(RegionIndex absorbed, RegionIndex survivor) {
+  if (edgeFree(absorbed) || edgeFree(survivor)) {
+    markEdge(survivor);
+    if (listOf(absorbed).head != kNone) detachNeighbours(absorbed);
+    return;
+  }
+  if (ws_.labelled[absorbed].edge) ws_.labelled[survivor].edge = true;
+  if (listOf(absorbed).head != kNone || listOf(survivor).head != kNone) moveNeighbours(absorbed, survivor);
 }
 
 // moveNeighbours(A, B): every neighbour E of A other than B goes to the front of B's list, and in

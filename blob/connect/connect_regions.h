@@ -110,6 +110,7 @@ struct kc_NeighbourNode {
 // kc_LabelledRegion: what labelled connectivity keeps beside each open record.
 struct kc_LabelledRegion {
   kc_NeighbourList neighbours;
+  bool edge = false;                 // a pel on the image's edge (kc_ConnectEngine::markEdge)
   std::uint32_t stamp = 0;           // flood mark (scan) and discovery index (fill tree building)
   std::uint32_t low = 0;             // low-link value of the fill tree building
   std::uint32_t smallPos = kNone;    // position in the small list of the labelled fill

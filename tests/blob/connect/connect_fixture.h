@@ -116,10 +116,10 @@ inline std::vector<BlobView> viewsOf(kc_BlobStore& store) {
   return views;
 }
 
-// run(g, labelled, cleanup, minPels): one engine run with its rows written, checking the
-// invariants after every row on small images.
+// run(g, labelled, cleanup, minPels, edgeLists): one engine run with its rows written, checking the
+// invariants after every row on small images; edgeLists: keepEdgeNeighbours().
 inline Output run(const Grid& g, bool labelled, kc_CleanupKind cleanup = kc_CleanupKind::eNone,
-                  PelCount minPels = 0) {
+                  PelCount minPels = 0, bool edgeLists = false) {
   const kcRLEBuffer rle = encode(g);
   kc_ConnectWorkspace ws;
   Output out;
@@ -127,6 +127,7 @@ inline Output run(const Grid& g, bool labelled, kc_CleanupKind cleanup = kc_Clea
   std::vector<LabelId> labels;
   kc_ConnectEngine engine(rle, ws, *out.store, labelled, cleanup, minPels);
   if (g.width * g.height <= 4096) engine.rowHook([&engine](RowIndex) { engine.checkInvariants(); });
+  if (edgeLists) engine.keepEdgeNeighbours();
   engine.recordLabels(labels);
   engine.scan();
   engine.finish(out.topIds);
