@@ -12,6 +12,7 @@
 #include <foundation/assert.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <utility>
 
@@ -41,17 +42,69 @@ std::pair<std::size_t, std::size_t> slice(std::size_t n, std::size_t t, std::siz
   return {n * t / parts, n * (t + 1) / parts};
 }
 
+// popcount64(v): the set bits of v (inline: the build targets CPUs without the instruction).
+inline std::uint32_t popcount64(std::uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ull;
+  v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<std::uint32_t>((v * 0x0101010101010101ull) >> 56);
+}
+
+// placeBySerial(order, scratch, words, serials, parts, run): sortBySerial when at least one serial
+// in eight is in order (noise, where nearly every region is top level): a bit per serial, set in
+// slices, and the bits set above each word counted from the top; each entry then goes straight to
+// its place, the number of serials above its own.
+template <class Run>
+void placeBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>& scratch,
+                   std::vector<std::uint32_t>& words, std::uint32_t serials, std::size_t parts, const Run& run) {
+  const std::size_t n = order.size();
+  const std::size_t count = (std::size_t{serials} + 31) / 32;
+  words.assign(2 * count, 0);
+  std::uint32_t* const bits = words.data();
+  std::uint32_t* const above = bits + count;  // set bits in the words past each
+  run(parts, [&](std::size_t t) {
+    for (auto [k, end] = slice(n, t, parts); k < end; ++k) {
+      const auto s = static_cast<std::uint32_t>(order[k] >> 32);
+      KC_ASSERT(s < serials, "every serial is below the bound");
+      std::atomic_ref<std::uint32_t>(bits[s >> 5]).fetch_or(std::uint32_t{1} << (s & 31), std::memory_order_relaxed);
+    }
+  });
+  std::uint32_t total = 0;
+  for (std::size_t w = count; w-- > 0;) {
+    above[w] = total;
+    total += popcount64(bits[w]);
+  }
+  KC_ASSERT(total == n, "the serials are unique");
+  scratch.resize(n);
+  run(parts, [&](std::size_t t) {
+    for (auto [k, end] = slice(n, t, parts); k < end; ++k) {
+      const auto s = static_cast<std::uint32_t>(order[k] >> 32);
+      scratch[above[s >> 5] + popcount64(bits[s >> 5] >> (s & 31) >> 1)] = order[k];
+    }
+  });
+  run(parts, [&](std::size_t t) {
+    const auto [k, end] = slice(n, t, parts);
+    std::copy(scratch.begin() + static_cast<std::ptrdiff_t>(k), scratch.begin() + static_cast<std::ptrdiff_t>(end),
+              order.begin() + static_cast<std::ptrdiff_t>(k));
+  });
+}
+
 // sortBySerial(order, scratch, starts, serials, parts, run): order holds (serial << 32 | index),
-// the serials unique and below serials; sorts it by serial, newest first. Radix passes of at most
-// 12 bits (4096 counters, which stay in the cache) over the bits the serials need; each pass counts
-// and then scatters parts slices of order at once, with run(tasks, body), each slice with counters
-// of its own (starts: parts rows of them), so the sort stays stable.
+// the serials unique and below serials; sorts it by serial, newest first. Dense serials are placed
+// directly (placeBySerial); otherwise radix passes of at most 12 bits (4096 counters, which stay in
+// the cache) over the bits the serials need; each pass counts and then scatters parts slices of
+// order at once, with run(tasks, body), each slice with counters of its own (starts: parts rows of
+// them), so the sort stays stable.
 template <class Run>
 void sortBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>& scratch,
                   std::vector<std::uint32_t>& starts, std::uint32_t serials, std::size_t parts, const Run& run) {
   const std::size_t n = order.size();
   if (n < 1024) {
     std::sort(order.begin(), order.end(), std::greater<>());
+    return;
+  }
+  if (n >= serials / 8) {
+    placeBySerial(order, scratch, starts, serials, parts, run);
     return;
   }
   unsigned bits = 1;
@@ -109,14 +162,6 @@ void placeByIds(kc_EntryArray& entries, std::uint32_t* to, std::size_t first, st
       std::swap(to[i], to[id - 1]);
     }
   }
-}
-
-// popcount64(v): the set bits of v (inline: the build targets CPUs without the instruction).
-inline std::uint32_t popcount64(std::uint64_t v) {
-  v -= (v >> 1) & 0x5555555555555555ull;
-  v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
-  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-  return static_cast<std::uint32_t>((v * 0x0101010101010101ull) >> 56);
 }
 
 // Blocks: places first .. bound - 1 split into parts blocks, and bound .. last - 1 into one more
