@@ -32,12 +32,29 @@ TEST(ConnectFinish, ConnectFinish_drawnScenes_listsNewestRecordFirst) {
     const connecttest::Output out = run(c.g, c.labelled);
     EXPECT_EQ(c.parent == 0 ? out.topIds : childrenOf(out, c.parent), c.want) << ::testing::PrintToString(c.g.pels);
   }
-  // A long top level is sorted another way.
+  // Long top levels take other routes: placed by serial when most records are top level, radix
+  // passes when few are (each blob here holds 8 holes), in slices on several threads.
   connecttest::Grid g{2999, 1, {}};
   for (int x = 0; x < g.width; ++x) g.pels.push_back(x % 2 == 0);
   Ids want(1500);
   std::iota(want.rbegin(), want.rend(), BlobId{1});
   EXPECT_EQ(run(g, false).topIds, want);
+  const int cells = 4200;  // "#################." over "#.#.#.#.#.#.#.#.#." over the first
+  connecttest::Grid holed{cells * 18, 3, {}};
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < holed.width; ++x) holed.pels.push_back(x % 18 != 17 && (y != 1 || x % 2 == 0));
+  want.resize(cells);
+  std::iota(want.rbegin(), want.rend(), BlobId{1});
+  for (unsigned threads : {1u, 3u}) {
+    const kcRLEBuffer image = connecttest::encode(holed);
+    kc_ConnectWorkspace ws;
+    kc_BlobStore store;
+    Ids top;
+    kc_ConnectEngine engine(image, ws, store, false, kc_CleanupKind::eNone, 0);
+    engine.scan();
+    engine.finish(top, threads);
+    EXPECT_EQ(top, want) << threads << " threads";
+  }
 }
 
 // A blob 600 pels wide: its spans and its gaps are split at 255 pels, every row covering the
