@@ -324,7 +324,7 @@ void kc_ConnectEngine::copyBand(kc_ConnectEngine& band, const kc_BandBase& base,
     const auto index = static_cast<std::uint32_t>(tops[k]);
     KC_ASSERT(index >= p, "a listed top-level entry is the band's own");
     const std::uint32_t s = serial < p ? serial : serial - p + labelBase;  // a placeholder's: joinBand
-    ws_.order[base.tops + k] = std::uint64_t{s} << 32 | (index - p + entryBase);
+    ws_.order[base.tops + k] = std::uint64_t{s} << 32 | link(index);
   }
 }
 
