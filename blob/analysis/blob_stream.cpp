@@ -1,7 +1,7 @@
 // The streaming analysis: rows encoded as they come, a row-by-row tracker of foreground and
 // background regions that tells when a top-level tree is complete, and the analysis of each
-// complete tree's runs, cut out of the rows the stream keeps. Whole-image connectivity keeps its
-// rows and analyses them at the end.
+// complete tree's runs, which its regions collected as they grew. Whole-image connectivity keeps
+// its rows and analyses them at the end.
 #include <blob/blobstream.h>
 
 #include "analysis/params_check.h"
@@ -24,48 +24,65 @@ namespace {
 
 using Msg = kc_BlobMessages;
 using Column = std::int32_t;
+using RowIndex = std::int64_t;
+using NodeIndex = std::uint32_t;  // a run node of the pool (Tracker::nodes)
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
 [[noreturn]] void refuse(Msg::Tool message) { throw kcBlobDefs::BadParams(Msg::kTool[message]); }
 
-// A run of one value in a kept row, with the region of its kind run (a lasting id, see Tracker).
+// A run of one value in a row.
 struct ValueRun {
   Column x;
   Column xe;
-  std::uint32_t id;
   unsigned char value;
 };
 
-// A maximal run of one kind (foreground: any value but 0), its region in the tracker's per-row
-// union-find (set) and its lasting id (id).
+// A maximal run of one kind (foreground: any value but 0), its value runs values[first, last) of
+// the row, and its region in the tracker's per-row union-find (set).
 struct KindRun {
   Column x;
   Column xe;
   bool fg;
+  std::uint32_t first, last;
   std::uint32_t set;
-  std::uint32_t id;
 };
 
-// A finished foreground region's tree: its bounding box and its lasting id.
+// A list of run nodes (head to tail through RunNode::next); the order of its runs is left open.
+struct RunList {
+  NodeIndex head = kNone;
+  NodeIndex tail = kNone;
+};
+
+// A value run kept for the tree it lies in, linked into its region's list.
+struct RunNode {
+  RowIndex y;
+  Column x, xe;
+  unsigned char value;
+  NodeIndex next;
+};
+
+// A finished foreground region's tree: its bounding box and its runs, those of the blobs in its
+// holes included.
 struct TreeBox {
-  long y0, y1;
+  RowIndex y0, y1;
   Column x0, xe;
-  std::uint32_t id;
-  bool holes;  // a hole closed inside it: its tree holds more than its own pels
+  RunList runs;
 };
 
 // A region of the tracker (the attributes of a union-find root). Foreground is 8-connected and
 // background 4-connected, as in the grey-scale scan. A background region is outside once it
 // reaches the image's left, right or top edge; finished foreground regions waiting for the
-// background around them to turn out outside hang on that background region's list.
+// background around them to turn out outside hang on that background region's list. A foreground
+// region holds its runs, and those of the trees that waited in its holes.
 struct Region {
   bool fg;
   bool outside;
-  long yMin;
+  RowIndex yMin;
   Column xMin, xEnd;
-  std::uint32_t waitHead = kNone;  // into State::waiting
+  RunList runs;
+  std::uint32_t waitHead = kNone;  // into Tracker::waiting
   std::uint32_t waitTail = kNone;
-  bool holes = false;              // foreground: a hole closed inside it
+  RowIndex waitTop = std::numeric_limits<RowIndex>::max();  // the first row of what waits
 };
 
 struct Waiting {
@@ -76,10 +93,15 @@ struct Waiting {
 // kindRuns(values, out): the maximal runs of one kind of a row of value runs.
 void kindRuns(const std::vector<ValueRun>& values, std::vector<KindRun>& out) {
   out.clear();
-  for (const ValueRun& v : values) {
+  for (std::uint32_t i = 0; i < values.size(); ++i) {
+    const ValueRun& v = values[i];
     const bool fg = v.value != 0;
-    if (!out.empty() && out.back().fg == fg) out.back().xe = v.xe;
-    else out.push_back(KindRun{v.x, v.xe, fg, kNone, kNone});
+    if (!out.empty() && out.back().fg == fg) {
+      out.back().xe = v.xe;
+      out.back().last = i + 1;
+    } else {
+      out.push_back(KindRun{v.x, v.xe, fg, i, i + 1, kNone});
+    }
   }
 }
 
@@ -109,27 +131,25 @@ std::size_t runAt(const std::vector<KindRun>& row, Column x) {
   return static_cast<std::size_t>(it - row.begin()) - 1;
 }
 
-// Tracker: the stream's state: the rows kept, the regions open at the last row and the trees
-// complete. A class of this file alone, so that nothing of it is exported with kcBlobStream.
+// Tracker: the stream's state: the regions open at the last row, the runs of their trees and the
+// trees complete. A class of this file alone, so that nothing of it is exported with kcBlobStream.
 //
-// Besides the per-row union-find (renumbered every row, so that it follows the open regions alone),
-// every kind run of a kept row has a lasting id in a second union-find (ids), joined as the rows
-// join, and each finished region an owner: a foreground region waiting on the background below it
-// is owned by that background, and a hole by the foreground around it. A run lies in a tree when its
-// region, or an owner up the chain, is the tree's region; so a complete tree is read off the kept
-// rows in one pass. The ids are renumbered (compact()) once they outnumber twice the kept runs.
+// The per-row union-find is renumbered every row, so that it follows the open regions alone. Each
+// foreground region lists its value runs in a pool of nodes; lists join as regions merge, a tree
+// that waited in a hole joins the list of the blob around the hole, and a complete tree's list is
+// sorted by row and column into the image it is analysed as, then goes back to the pool.
 struct Tracker {
   kcBlobParams params;
   Column width = 0;
-  long rows = 0;            // rows fed
+  RowIndex rows = 0;        // rows fed
   bool whole = false;       // whole-image connectivity: every row kept, one tree at the end
   bool finished = false;
   bool broken = false;
   long numbered = 0;        // trees handed a number
-  // The rows kept: window[i] is row firstKept + i, as value runs.
+  std::vector<ValueRun> values;  // the row being stepped
+  // Whole-image connectivity: the rows kept, window[i] being row firstKept + i.
   std::deque<std::vector<ValueRun>> window;
-  long firstKept = 0;
-  std::vector<std::vector<ValueRun>> spare;  // row vectors to reuse
+  RowIndex firstKept = 0;
   // The tracker: the last row's kind runs with their regions, and the regions open there.
   std::vector<KindRun> above, current;
   std::vector<Region> open;
@@ -139,50 +159,67 @@ struct Tracker {
   std::vector<std::uint32_t> renumber;
   std::vector<Waiting> waiting;
   std::vector<std::uint32_t> freeWaiting;
-  // The lasting ids: union-find parents and owners (kNone: none), and the runs of the kept rows.
-  std::vector<std::uint32_t> ids, owner;
-  std::size_t keptRuns = 0;
-  std::vector<std::uint32_t> remap, roots, newOwner;
+  // The runs of the open and waiting trees, and the free nodes (a list through next).
+  std::vector<RunNode> nodes;
+  NodeIndex freeNodes = kNone;
   // Complete trees: their scenes, in the order they completed, with their numbers.
   std::deque<std::pair<long, std::unique_ptr<kcBlobSceneDescription>>> done;
   kcBlobResults results;         // the analyses of the trees, reused
   kcRLEStorage bandStorage;      // the encoded band's runs, reused from band to band
-  std::vector<std::size_t> cutStarts;  // scratch of cutting a tree out
+  // Scratch of making a tree's image: its runs by row, the count before each row, the run bytes
+  // and where each row starts.
+  std::vector<RunNode> sorted;
+  std::vector<std::uint32_t> rowCounts;
+  std::vector<unsigned char> cutBytes;
+  std::vector<std::size_t> cutStarts;
+  std::vector<const unsigned char*> starts;
 
   std::uint32_t find(std::uint32_t a) {
     while (up[a] != a) a = up[a] = up[up[a]];
     return a;
   }
-  std::uint32_t findId(std::uint32_t a) {
-    while (ids[a] != a) a = ids[a] = ids[ids[a]];
-    return a;
-  }
-  // inTree(id, root, holes): whether the run with lasting id lies in the tree of region root.
-  bool inTree(std::uint32_t id, std::uint32_t root, bool holes) {
-    for (std::uint32_t r = findId(id);; r = findId(owner[r])) {
-      if (r == root) return true;
-      if (!holes || owner[r] == kNone) return false;
-    }
-  }
-  std::uint32_t newId() {
-    const auto id = static_cast<std::uint32_t>(ids.size());
-    ids.push_back(id);
-    owner.push_back(kNone);
-    return id;
-  }
-  void compact();
+  NodeIndex newNode(const RunNode& run);
+  void append(RunList& to, const RunList& from);
+  void release(const RunList& list);
   void unite(std::uint32_t a, std::uint32_t b);
   void becameOutside(std::uint32_t root);
   void wait(std::uint32_t bgRoot, const TreeBox& box);
-  void releaseWaiting(std::uint32_t head);
-  void step(long y, std::vector<ValueRun>& values);
-  void closeAt(long y, bool last);
+  void releaseWaiting(std::uint32_t head, RunList& into);
+  void step(RowIndex y);
+  void closeAt(RowIndex y, bool last);
   void complete(const TreeBox& box);
   void completeWhole();
   template <class Row>
-  void analyse(long top, long bottom, Column left, Column right, const Row& row);
-  void dropRows();
+  void analyse(RowIndex top, RowIndex bottom, Column left, Column right, const Row& row);
+  long rowsHeld() const;
 };
+
+NodeIndex Tracker::newNode(const RunNode& run) {
+  if (freeNodes != kNone) {
+    const NodeIndex n = freeNodes;
+    freeNodes = nodes[n].next;
+    nodes[n] = run;
+    return n;
+  }
+  KC_ASSERT(nodes.size() < kNone, "run nodes fit 32 bits");
+  nodes.push_back(run);
+  return static_cast<NodeIndex>(nodes.size() - 1);
+}
+
+// append(to, from): from's runs join to's (from's nodes now belong to to).
+void Tracker::append(RunList& to, const RunList& from) {
+  if (from.head == kNone) return;
+  if (to.head == kNone) to.head = from.head;
+  else nodes[to.tail].next = from.head;
+  to.tail = from.tail;
+}
+
+// release(list): the list's nodes go back to the pool.
+void Tracker::release(const RunList& list) {
+  if (list.head == kNone) return;
+  nodes[list.tail].next = freeNodes;
+  freeNodes = list.head;
+}
 
 void Tracker::unite(std::uint32_t a, std::uint32_t b) {
   a = find(a);
@@ -195,12 +232,13 @@ void Tracker::unite(std::uint32_t a, std::uint32_t b) {
   rb.yMin = std::min(rb.yMin, ra.yMin);
   rb.xMin = std::min(rb.xMin, ra.xMin);
   rb.xEnd = std::max(rb.xEnd, ra.xEnd);
+  append(rb.runs, ra.runs);
   if (ra.waitHead != kNone) {
     if (rb.waitHead == kNone) rb.waitHead = ra.waitHead;
     else waiting[rb.waitTail].next = ra.waitHead;
     rb.waitTail = ra.waitTail;
+    rb.waitTop = std::min(rb.waitTop, ra.waitTop);
   }
-  rb.holes = rb.holes || ra.holes;
   const bool wasOutside = rb.outside;
   rb.outside = rb.outside || ra.outside;
   if (rb.outside && (!wasOutside || ra.waitHead != kNone)) becameOutside(b);
@@ -218,6 +256,7 @@ void Tracker::becameOutside(std::uint32_t root) {
     w = next;
   }
   r.waitHead = r.waitTail = kNone;
+  r.waitTop = std::numeric_limits<RowIndex>::max();
 }
 
 void Tracker::wait(std::uint32_t bgRoot, const TreeBox& box) {
@@ -234,23 +273,23 @@ void Tracker::wait(std::uint32_t bgRoot, const TreeBox& box) {
   if (r.waitHead == kNone) r.waitHead = w;
   else waiting[r.waitTail].next = w;
   r.waitTail = w;
+  r.waitTop = std::min(r.waitTop, box.y0);
 }
 
-// releaseWaiting(head): a hole closed: the trees waiting on it lie inside its encloser's tree.
-void Tracker::releaseWaiting(std::uint32_t head) {
-  for (std::uint32_t w = head; w != kNone; w = waiting[w].next) freeWaiting.push_back(w);
-}
-
-// step(y, values): row y against the row above. Its kind runs start regions of their own and join
-// the open regions they touch; then the regions the row no longer reaches are finished.
-void Tracker::step(long y, std::vector<ValueRun>& values) {
-  kindRuns(values, current);
-  std::size_t k = 0;
-  for (KindRun& run : current) {
-    run.id = newId();
-    for (; k < values.size() && values[k].x < run.xe; ++k) values[k].id = run.id;
+// releaseWaiting(head, into): a hole closed: the trees waiting on it lie inside its encloser's
+// tree, whose runs (into) take theirs.
+void Tracker::releaseWaiting(std::uint32_t head, RunList& into) {
+  for (std::uint32_t w = head; w != kNone; w = waiting[w].next) {
+    append(into, waiting[w].box.runs);
+    freeWaiting.push_back(w);
   }
-  keptRuns += values.size();
+}
+
+// step(y): row y (values) against the row above. Its kind runs start regions of their own, a
+// foreground one listing its value runs, and join the open regions they touch; then the regions
+// the row no longer reaches are finished.
+void Tracker::step(RowIndex y) {
+  kindRuns(values, current);
   const auto openCount = static_cast<std::uint32_t>(open.size());
   up.resize(openCount + current.size());
   sets.resize(up.size());
@@ -259,27 +298,29 @@ void Tracker::step(long y, std::vector<ValueRun>& values) {
     sets[i] = open[i];
   }
   for (std::size_t j = 0; j < current.size(); ++j) {
-    const KindRun& run = current[j];
+    KindRun& run = current[j];
     const auto id = static_cast<std::uint32_t>(openCount + j);
     up[id] = id;
-    sets[id] = Region{run.fg, !run.fg && (y == 0 || run.x == 0 || run.xe == width), y, run.x, run.xe};
-    current[j].set = id;
+    Region& r = sets[id];
+    r = Region{run.fg, !run.fg && (y == 0 || run.x == 0 || run.xe == width), y, run.x, run.xe, RunList{}};
+    if (run.fg)
+      for (std::uint32_t k = run.first; k < run.last; ++k) {
+        const ValueRun& v = values[k];
+        const NodeIndex n = newNode(RunNode{y, v.x, v.xe, v.value, kNone});
+        append(r.runs, RunList{n, n});
+      }
+    run.set = id;
   }
   forTouching(above, current, [](const KindRun& a, const KindRun& r) { return a.fg == r.fg && touches(a, r); },
-              [this](const KindRun& a, const KindRun& r) {
-                unite(r.set, a.set);
-                const std::uint32_t older = findId(a.id), newer = findId(r.id);
-                if (older != newer) ids[std::max(older, newer)] = std::min(older, newer);
-              });
+              [this](const KindRun& a, const KindRun& r) { unite(r.set, a.set); });
   closeAt(y, false);
 }
-
 // closeAt(y, last): the regions open above row y that row y does not reach are finished (every
 // open region when last: the image ended before row y). A finished foreground region's tree is
 // complete when the background below it is outside, and waits on that background otherwise; a
 // finished background region that is not outside is a hole, and what waits on it is inside the
 // tree of the foreground below it. The regions row y reaches become the open ones.
-void Tracker::closeAt(long y, bool last) {
+void Tracker::closeAt(RowIndex y, bool last) {
   seen.assign(up.size(), 0);
   if (!last)
     for (const KindRun& run : current) seen[find(run.set)] = 1;
@@ -289,27 +330,19 @@ void Tracker::closeAt(long y, bool last) {
     seen[root] = 1;
     const Region& r = sets[root];
     if (r.fg) {
-      const TreeBox box{r.yMin, y - 1, r.xMin, r.xEnd, findId(run.id), r.holes};
+      const TreeBox box{r.yMin, y - 1, r.xMin, r.xEnd, r.runs};
       if (last) {
         complete(box);
       } else {
-        const KindRun& under = current[runAt(current, run.x)];
-        const std::uint32_t below = find(under.set);
+        const std::uint32_t below = find(current[runAt(current, run.x)].set);
         KC_ASSERT(!sets[below].fg, "the pel below a finished foreground region is background");
-        if (sets[below].outside) {
-          complete(box);
-        } else {
-          owner[box.id] = under.id;
-          wait(below, box);
-        }
+        if (sets[below].outside) complete(box);
+        else wait(below, box);
       }
     } else if (last) {
       becameOutside(root);  // the bottom edge
-    } else if (!r.outside) {
-      releaseWaiting(r.waitHead);
-      const KindRun& around = current[runAt(current, run.x)];  // the blob around the hole
-      sets[find(around.set)].holes = true;
-      owner[findId(run.id)] = around.id;
+    } else if (!r.outside) {  // the blob around the hole takes what waited in it
+      releaseWaiting(r.waitHead, sets[find(current[runAt(current, run.x)].set)].runs);
     }
   }
   if (last) {
@@ -335,16 +368,15 @@ void Tracker::closeAt(long y, bool last) {
 // row(y, put), which calls put(value, length) from the left; analysed, and its scene kept when the
 // analysis left any blob.
 template <class Row>
-void Tracker::analyse(long top, long bottom, Column left, Column right, const Row& row) {
-  std::vector<unsigned char> bytes;
-  bytes.reserve(static_cast<std::size_t>(bottom - top + 1) * 8);
+void Tracker::analyse(RowIndex top, RowIndex bottom, Column left, Column right, const Row& row) {
+  cutBytes.clear();
   cutStarts.clear();
   unsigned char pendingValue = 0;
   std::uint64_t pendingLength = 0;
   const auto flush = [&] {
     for (; pendingLength > 0; pendingLength -= std::min<std::uint64_t>(pendingLength, 255)) {
-      bytes.push_back(pendingValue);
-      bytes.push_back(static_cast<unsigned char>(std::min<std::uint64_t>(pendingLength, 255)));
+      cutBytes.push_back(pendingValue);
+      cutBytes.push_back(static_cast<unsigned char>(std::min<std::uint64_t>(pendingLength, 255)));
     }
   };
   const auto put = [&](unsigned char value, Column length) {
@@ -352,19 +384,19 @@ void Tracker::analyse(long top, long bottom, Column left, Column right, const Ro
     pendingValue = value;
     pendingLength += static_cast<std::uint64_t>(length);
   };
-  for (long y = top; y <= bottom; ++y) {
-    cutStarts.push_back(bytes.size());
+  for (RowIndex y = top; y <= bottom; ++y) {
+    cutStarts.push_back(cutBytes.size());
     row(y, put);
     flush();
-    bytes.push_back(0);
-    bytes.push_back(0);
+    cutBytes.push_back(0);
+    cutBytes.push_back(0);
   }
-  std::vector<const unsigned char*> starts;
-  starts.reserve(cutStarts.size());
+  std::vector<unsigned char> bytes(cutBytes.begin(), cutBytes.end());  // exactly sized: the scene keeps it
+  starts.clear();
   for (std::size_t at : cutStarts) starts.push_back(bytes.data() + at);
   kcRLEBuffer runs;
   runs.becomeOwner(right - left, starts, bytes);
-  runs.offset(kcPair<long>(left, top));
+  runs.offset(kcPair<long>(left, static_cast<long>(top)));
   // Analysed into the same results each time (their engine's arrays reused, nothing grown tree by
   // tree); the tree handed out is a copy of the scene, which shares its runs and holds no engine.
   kfBlobAnalysis<kcRLEBuffer>(runs, params, results);
@@ -375,26 +407,41 @@ void Tracker::analyse(long top, long bottom, Column left, Column right, const Ro
   done.emplace_back(++numbered, std::move(tree));
 }
 
-// complete(box): cuts the finished region's tree out of the rows kept (its own pels and every pel
-// it encloses; other pels of its bounding box, which reach the box's edge without crossing it,
-// become 0) and analyses it. The box is widened by a pel where the image goes on.
+// complete(box): the finished region's tree (its own pels and those of the blobs in its holes;
+// every other pel of its bounding box 0) analysed; its runs go back to the pool. The box is widened
+// by a pel where the image goes on. The runs are put in raster order by a count per row, then
+// within each row (where they seldom number more than a few) by insertion.
 void Tracker::complete(const TreeBox& box) {
-  const long top = std::max(0L, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
+  const auto height = static_cast<std::size_t>(box.y1 - box.y0 + 1);
+  rowCounts.assign(height + 1, 0);
+  std::size_t count = 0;
+  for (NodeIndex k = box.runs.head; k != kNone; k = nodes[k].next) {
+    ++rowCounts[static_cast<std::size_t>(nodes[k].y - box.y0) + 1];
+    ++count;
+  }
+  for (std::size_t i = 1; i <= height; ++i) rowCounts[i] += rowCounts[i - 1];
+  sorted.resize(count);
+  for (NodeIndex k = box.runs.head; k != kNone; k = nodes[k].next)
+    sorted[rowCounts[static_cast<std::size_t>(nodes[k].y - box.y0)]++] = nodes[k];
+  for (std::size_t i = 1; i < count; ++i) {  // within rows: moves a run only past its row's runs
+    const RunNode run = sorted[i];
+    std::size_t j = i;
+    for (; j > 0 && sorted[j - 1].y == run.y && sorted[j - 1].x > run.x; --j) sorted[j] = sorted[j - 1];
+    sorted[j] = run;
+  }
+  release(box.runs);
+  const RowIndex top = std::max<RowIndex>(0, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
   const Column left = std::max<Column>(0, box.x0 - 1), right = std::min(width, box.xe + 1);
-  const std::uint32_t root = findId(box.id);
-  analyse(top, bottom, left, right, [&](long y, const auto& put) {
-    if (y < box.y0 || y > box.y1) {
-      put(0, right - left);
-      return;
+  std::size_t next = 0;
+  analyse(top, bottom, left, right, [&](RowIndex y, const auto& put) {
+    Column x = left;
+    for (; next < sorted.size() && sorted[next].y == y; ++next) {
+      const RunNode& run = sorted[next];
+      put(0, run.x - x);
+      put(run.value, run.xe - run.x);
+      x = run.xe;
     }
-    put(0, box.x0 - left);
-    const std::vector<ValueRun>& row = window[static_cast<std::size_t>(y - firstKept)];
-    auto it = std::upper_bound(row.begin(), row.end(), box.x0, [](Column c, const ValueRun& v) { return c < v.x; }) - 1;
-    for (; it != row.end() && it->x < box.xe; ++it) {
-      const bool kept = it->value != 0 && inTree(it->id, root, box.holes);
-      put(kept ? it->value : 0, std::min(it->xe, box.xe) - std::max(it->x, box.x0));
-    }
-    put(0, right - box.xe);
+    put(0, right - x);
   });
 }
 
@@ -403,56 +450,19 @@ void Tracker::complete(const TreeBox& box) {
 // whose one blob is the tree.
 void Tracker::completeWhole() {
   if (window.empty()) return;
-  analyse(firstKept, rows - 1, 0, width, [&](long y, const auto& put) {
+  analyse(firstKept, rows - 1, 0, width, [&](RowIndex y, const auto& put) {
     for (const ValueRun& v : window[static_cast<std::size_t>(y - firstKept)]) put(v.value, v.xe - v.x);
   });
-  for (std::vector<ValueRun>& row : window) spare.push_back(std::move(row));
   window.clear();
 }
 
-// dropRows(): forgets the rows no open region and no waiting tree reaches.
-void Tracker::dropRows() {
-  long needed = rows;
-  for (const Region& r : open)
-    if (r.fg || !r.outside) needed = std::min(needed, r.yMin);
-  for (const Region& r : open)
-    for (std::uint32_t w = r.waitHead; w != kNone; w = waiting[w].next) needed = std::min(needed, waiting[w].box.y0);
-  while (firstKept < needed && !window.empty()) {
-    keptRuns -= window.front().size();
-    spare.push_back(std::move(window.front()));
-    window.pop_front();
-    ++firstKept;
-  }
-  if (ids.size() > 2 * keptRuns + 16) compact();
-}
-
-// compact(): the lasting ids renumbered densely, each region's set becoming one id: those of the
-// kept runs, of the last row's runs, of the waiting trees and of their owners up the chains.
-void Tracker::compact() {
-  remap.assign(ids.size(), kNone);
-  roots.clear();
-  const auto map = [this](std::uint32_t id) {
-    const std::uint32_t r = findId(id);
-    if (remap[r] == kNone) {
-      remap[r] = static_cast<std::uint32_t>(roots.size());
-      roots.push_back(r);
-    }
-    return remap[r];
-  };
-  for (std::vector<ValueRun>& row : window)
-    for (ValueRun& v : row) v.id = map(v.id);
-  for (KindRun& run : above) run.id = map(run.id);
-  for (const Region& r : open)
-    for (std::uint32_t w = r.waitHead; w != kNone; w = waiting[w].next) waiting[w].box.id = map(waiting[w].box.id);
-  newOwner.clear();
-  for (std::size_t i = 0; i < roots.size(); ++i) {  // roots grows as owners are mapped
-    const std::uint32_t o = owner[roots[i]];
-    newOwner.push_back(o == kNone ? kNone : map(o));
-  }
-  ids.resize(roots.size());
-  for (std::uint32_t i = 0; i < ids.size(); ++i) ids[i] = i;
-  owner.swap(newOwner);
-  owner.resize(ids.size());
+// rowsHeld(): the rows from the first of the oldest open or waiting blob to the last row fed
+// (whole-image connectivity: the rows kept).
+long Tracker::rowsHeld() const {
+  if (whole) return static_cast<long>(window.size());
+  RowIndex first = rows;
+  for (const Region& r : open) first = std::min(first, r.fg ? r.yMin : r.waitTop);
+  return static_cast<long>(rows - first);
 }
 
 }  // namespace
@@ -497,29 +507,24 @@ void kcBlobStream::feed(const kcPelBuffer_const<unsigned char>& rows) {
   }
   for (long r = 0; r < encoded.height(); ++r) {
     if (r % 16 == 15) kcAttention::check();
-    std::vector<ValueRun> values;
-    if (!s.spare.empty()) {
-      values = std::move(s.spare.back());
-      s.spare.pop_back();
-    }
+    std::vector<ValueRun>& values = s.values;
     values.clear();
     Column x = 0;
     for (const unsigned char* src = encoded.pointToRow(r); src[1] != 0; src += 2) {
       if (!values.empty() && values.back().value == src[0]) values.back().xe += src[1];
-      else values.push_back(ValueRun{x, x + src[1], kNone, src[0]});
+      else values.push_back(ValueRun{x, x + src[1], src[0]});
       x += src[1];
     }
     ++s.rows;
-    if (s.whole && values.size() == 1 && values[0].value == 0 && s.window.size() == 1 &&
-        s.window.front().size() == 1 && s.window.front()[0].value == 0) {  // of 0s before the first pel:
-      s.spare.push_back(std::move(s.window.front()));                      // only the last is kept,
-      s.window.pop_front();                                                // the scene's top edge
+    if (!s.whole) {
+      s.step(s.rows - 1);
+      continue;
     }
+    if (values.size() == 1 && values[0].value == 0 && s.window.size() == 1 && s.window.front().size() == 1 &&
+        s.window.front()[0].value == 0)  // of 0s before the first pel, only the last is kept: the
+      s.window.pop_front();              // scene's top edge
     if (s.window.empty()) s.firstKept = s.rows - 1;
-    s.window.push_back(std::move(values));
-    if (s.whole) continue;
-    s.step(s.rows - 1, s.window.back());
-    s.dropRows();
+    s.window.push_back(values);
   }
   s.broken = false;
 }
@@ -542,7 +547,6 @@ void kcBlobStream::finish() {
     s.sets[i] = s.open[i];
   }
   s.closeAt(s.rows, true);
-  s.dropRows();
   s.broken = false;
   s.finished = true;
 }
@@ -558,5 +562,5 @@ std::unique_ptr<kcBlobSceneDescription> kcBlobStream::take(long* number) {
   return std::move(scene);
 }
 
-long kcBlobStream::rowsFed() const { return state_->rows; }
-long kcBlobStream::rowsHeld() const { return static_cast<long>(state_->window.size()); }
+long kcBlobStream::rowsFed() const { return static_cast<long>(state_->rows); }
+long kcBlobStream::rowsHeld() const { return state_->rowsHeld(); }

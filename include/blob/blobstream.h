@@ -41,13 +41,12 @@
 // its tree is complete only at finish(): the stream keeps the rows from the one above the first
 // such pel on.
 //
-// Memory: the runs of the rows from the first row of the oldest tree not yet complete (blobs
-// still open, or complete but waiting for the background around them) to the last row fed, with
-// the ids of their regions (8 bytes per run, at most twice over); the regions open at the last
-// row; and the trees complete but not yet taken (their scenes, which hold no engine state). With
-// grey-scale connectivity never the whole image: a row is dropped once no open or waiting tree
-// reaches it. Whole-image connectivity keeps every row from the one above the first pel that is not
-// 0 (its one tree needs them), 16 bytes per run.
+// Memory: the runs of the blobs still open at the last row fed and of the trees complete but
+// waiting for the background around them (24 bytes per run, in a pool that keeps its size); the
+// regions open at the last row; and the trees complete but not yet taken (their scenes, which hold
+// no engine state). With grey-scale connectivity never the whole image: a tree's runs are
+// released when it is analysed. Whole-image connectivity keeps every row from the one above the
+// first pel that is not 0 (its one tree needs them), 12 bytes per run.
 class BLOB_EXPORT kcBlobStream {
  public:
   // kcBlobStream(params, width): a stream of images width pels wide, analysed as params says (a
@@ -78,7 +77,9 @@ class BLOB_EXPORT kcBlobStream {
   // counting from 1 in the order the trees completed (0 with null).
   std::unique_ptr<kcBlobSceneDescription> take(long* number = nullptr);
 
-  // rowsFed(): rows fed so far. rowsHeld(): rows whose runs the stream keeps now.
+  // rowsFed(): rows fed so far. rowsHeld(): the rows from the first row of the oldest blob whose runs
+  // the stream keeps (open, or complete and waiting) to the last row fed; with whole-image
+  // connectivity, the rows kept. Cost: linear in the regions open at the last row.
   long rowsFed() const;
   long rowsHeld() const;
 

@@ -51,8 +51,8 @@ void expectSame(const kcBlob& b, const kcBlob& whole) {
   }
 }
 
-// A tall bar ends while a ring beside it still holds a dot waiting in its hole: the stream drops
-// the bar's rows and renumbers its regions then.
+// A tall bar ends while a ring beside it still holds a dot waiting in its hole: the dot's runs join
+// the ring's tree when the hole closes.
 const connecttest::Grid kBarBesideNest = connecttest::draw({
     "#.#.#.#.#.#.#.#.#.#.......", "##.#.#.#.#.#.#.#.#.#......", "#.#.#.#.#.#.#.#.#.#.......",
     "##.#.#.#.#.#.#.#.#.#......", "#.#.#.#.#.#.#.#.#.#.......", "##.#.#.#.#.#.#.#.#.#......",
@@ -174,7 +174,8 @@ TEST(BlobStream, BlobStream_wholeImage_oneTreeAtTheEnd) {
 }
 
 // Fed row by row, a tree comes out with the row after its last row once the background around it
-// reaches an edge: the dot inside the U waits for the U's inside to open at the bottom.
+// reaches an edge: the dot inside the U waits for the U's inside to open at the bottom. The rows
+// held reach back to the first row of the oldest blob still open or waiting.
 TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
   const connecttest::Grid picture = connecttest::draw({
       "............",
@@ -187,8 +188,10 @@ TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
       "............"});
   kcBlobStream stream(kcBlobParams(), 12);
   std::vector<std::tuple<long, long, long>> out;  // rows fed, first pel x, y
+  std::vector<long> held;
   for (int y = 0; y < picture.height; ++y) {
     stream.feed(rowsOf(picture, y, y + 1));
+    held.push_back(stream.rowsHeld());
     while (auto tree = stream.take()) {
       const auto [label, x, top] = keyOf(*tree->firstTop(false));
       out.emplace_back(stream.rowsFed(), x, top);
@@ -196,6 +199,7 @@ TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
   }
   const std::vector<std::tuple<long, long, long>> expected = {{4, 1, 1}, {6, 2, 4}, {8, 7, 4}, {8, 5, 2}};
   EXPECT_EQ(out, expected);
+  EXPECT_EQ(held, (std::vector<long>{0, 1, 2, 2, 3, 4, 5, 0}));
 }
 
 TEST(BlobStream, BlobStream_unsupportedSettingsAndBadRows_refused) {
