@@ -76,9 +76,14 @@ Outcome streamInLibrary() {
       ++o.trees;
     }
   };
+  const long tileRows = gTile->height();
   for (long y = 0; y < gRows; y += kBand) {
-    for (long r = 0; r < kBand; ++r) std::memcpy(band.pointToRow(r), rowOf(y + r), static_cast<std::size_t>(gWidth));
-    stream.feed(band);
+    if (y % tileRows + kBand <= tileRows) {  // the band is rows of the tile, as a camera's buffer
+      stream.feed(gTile->subWindow(kcPelRect(kcPair<long>(0, y % tileRows), gWidth, kBand)));
+    } else {
+      for (long r = 0; r < kBand; ++r) std::memcpy(band.pointToRow(r), rowOf(y + r), static_cast<std::size_t>(gWidth));
+      stream.feed(band);
+    }
     takeAll();
   }
   stream.finish();

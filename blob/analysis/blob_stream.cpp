@@ -26,6 +26,7 @@ using Msg = kc_BlobMessages;
 using Column = std::int32_t;
 using RowIndex = std::int64_t;
 using NodeIndex = std::uint32_t;  // a run node of the pool (Tracker::nodes)
+using SlotIndex = std::uint32_t;  // a region's slot (Tracker::regions)
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
 [[noreturn]] void refuse(Msg::Tool message) { throw kcBlobDefs::BadParams(Msg::kTool[message]); }
@@ -38,13 +39,13 @@ struct ValueRun {
 };
 
 // A maximal run of one kind (foreground: any value but 0), its value runs values[first, last) of
-// the row, and its region in the tracker's per-row union-find (set).
+// the row, and its region's slot (Tracker::regions; through a merge, a slot that leads to it).
 struct KindRun {
   Column x;
   Column xe;
   bool fg;
   std::uint32_t first, last;
-  std::uint32_t set;
+  SlotIndex slot;
 };
 
 // A list of run nodes (head to tail through RunNode::next); the order of its runs is left open.
@@ -69,11 +70,12 @@ struct TreeBox {
   RunList runs;
 };
 
-// A region of the tracker (the attributes of a union-find root). Foreground is 8-connected and
-// background 4-connected, as in the grey-scale scan. A background region is outside once it
+// A region of the tracker, open at the last row, in a slot of its own. Foreground is 8-connected
+// and background 4-connected, as in the grey-scale scan. A background region is outside once it
 // reaches the image's left, right or top edge; finished foreground regions waiting for the
 // background around them to turn out outside hang on that background region's list. A foreground
-// region holds its runs, and those of the trees that waited in its holes.
+// region holds its runs, and those of the trees that waited in its holes. Regions merged into
+// another lead to it (parent) until the row's runs are pointed at the survivor.
 struct Region {
   bool fg;
   bool outside;
@@ -83,6 +85,8 @@ struct Region {
   std::uint32_t waitHead = kNone;  // into Tracker::waiting
   std::uint32_t waitTail = kNone;
   RowIndex waitTop = std::numeric_limits<RowIndex>::max();  // the first row of what waits
+  RowIndex met = -1;               // the last row with a run of it
+  SlotIndex parent = kNone;        // itself while it is a region, kNone in a free slot
 };
 
 struct Waiting {
@@ -112,19 +116,6 @@ inline bool touches(const KindRun& up, const KindRun& run) {
   return up.x < run.xe + margin && run.x < up.xe + margin;
 }
 
-// forTouching(above, row, connected, f): calls f(a, r) for each run a of above and r of row whose
-// columns meet, along an edge or (when connected(a, r) says so) across a corner, walking both rows
-// once.
-template <class Connected, class F>
-void forTouching(const std::vector<KindRun>& above, const std::vector<KindRun>& row, Connected connected, F f) {
-  std::size_t a = 0;
-  for (const KindRun& r : row) {
-    while (a < above.size() && above[a].xe < r.x) ++a;
-    for (std::size_t k = a; k < above.size() && above[k].x <= r.xe; ++k)
-      if (connected(above[k], r)) f(above[k], r);
-  }
-}
-
 // runAt(row, x): the index of the run of row covering column x (the row covers every column).
 std::size_t runAt(const std::vector<KindRun>& row, Column x) {
   const auto it = std::upper_bound(row.begin(), row.end(), x, [](Column c, const KindRun& r) { return c < r.x; });
@@ -134,10 +125,13 @@ std::size_t runAt(const std::vector<KindRun>& row, Column x) {
 // Tracker: the stream's state: the regions open at the last row, the runs of their trees and the
 // trees complete. A class of this file alone, so that nothing of it is exported with kcBlobStream.
 //
-// The per-row union-find is renumbered every row, so that it follows the open regions alone. Each
-// foreground region lists its value runs in a pool of nodes; lists join as regions merge, a tree
-// that waited in a hole joins the list of the blob around the hole, and a complete tree's list is
-// sorted by row and column into the image it is analysed as, then goes back to the pool.
+// Each run of a row takes the region of the first run above it touches, merges the others into it
+// in turn (the region above survives), or starts one; the regions the row meets no more are
+// finished. Slots of finished and merged regions are reused from the next row on, so the slots
+// follow the open regions. Each foreground region lists its value runs in a pool of nodes; lists
+// join as regions merge, a tree that waited in a hole joins the list of the blob around the hole,
+// and a complete tree's list is sorted by row and column into the image it is analysed as, then
+// goes back to the pool.
 struct Tracker {
   kcBlobParams params;
   Column width = 0;
@@ -150,13 +144,11 @@ struct Tracker {
   // Whole-image connectivity: the rows kept, window[i] being row firstKept + i.
   std::deque<std::vector<ValueRun>> window;
   RowIndex firstKept = 0;
-  // The tracker: the last row's kind runs with their regions, and the regions open there.
+  // The tracker: the last row's kind runs with their regions, the regions' slots, the slots free
+  // and those to free once the row is stepped.
   std::vector<KindRun> above, current;
-  std::vector<Region> open;
-  std::vector<std::uint32_t> up;  // union-find over open regions, then the current row's runs
-  std::vector<Region> sets;       // attributes by union-find entry (valid at roots)
-  std::vector<std::uint8_t> seen;
-  std::vector<std::uint32_t> renumber;
+  std::vector<Region> regions;
+  std::vector<SlotIndex> freeSlots, spent;
   std::vector<Waiting> waiting;
   std::vector<std::uint32_t> freeWaiting;
   // The runs of the open and waiting trees, and the free nodes (a list through next).
@@ -174,16 +166,18 @@ struct Tracker {
   std::vector<std::size_t> cutStarts;
   std::vector<const unsigned char*> starts;
 
-  std::uint32_t find(std::uint32_t a) {
-    while (up[a] != a) a = up[a] = up[up[a]];
+  SlotIndex find(SlotIndex a) {
+    while (regions[a].parent != a) a = regions[a].parent = regions[regions[a].parent].parent;
     return a;
   }
+  SlotIndex newSlot(const Region& r);
   NodeIndex newNode(const RunNode& run);
   void append(RunList& to, const RunList& from);
   void release(const RunList& list);
-  void unite(std::uint32_t a, std::uint32_t b);
-  void becameOutside(std::uint32_t root);
-  void wait(std::uint32_t bgRoot, const TreeBox& box);
+  void take(KindRun& run, SlotIndex slot, RowIndex y);
+  void unite(SlotIndex a, SlotIndex b);
+  void becameOutside(SlotIndex root);
+  void wait(SlotIndex bgRoot, const TreeBox& box);
   void releaseWaiting(std::uint32_t head, RunList& into);
   void step(RowIndex y);
   void closeAt(RowIndex y, bool last);
@@ -221,17 +215,36 @@ void Tracker::release(const RunList& list) {
   freeNodes = list.head;
 }
 
-void Tracker::unite(std::uint32_t a, std::uint32_t b) {
+SlotIndex Tracker::newSlot(const Region& r) {
+  SlotIndex slot;
+  if (!freeSlots.empty()) {
+    slot = freeSlots.back();
+    freeSlots.pop_back();
+    regions[slot] = r;
+  } else {
+    KC_ASSERT(regions.size() < kNone, "region slots fit 32 bits");
+    slot = static_cast<SlotIndex>(regions.size());
+    regions.push_back(r);
+  }
+  regions[slot].parent = slot;
+  return slot;
+}
+
+// unite(a, b): the regions of slots a and b are one; b's region survives, a's list of waiting trees
+// after b's.
+void Tracker::unite(SlotIndex a, SlotIndex b) {
   a = find(a);
   b = find(b);
   if (a == b) return;
-  Region& ra = sets[a];
-  Region& rb = sets[b];
+  Region& ra = regions[a];
+  Region& rb = regions[b];
   KC_ASSERT(ra.fg == rb.fg, "only regions of one kind join");
-  up[a] = b;
+  ra.parent = b;
+  spent.push_back(a);
   rb.yMin = std::min(rb.yMin, ra.yMin);
   rb.xMin = std::min(rb.xMin, ra.xMin);
   rb.xEnd = std::max(rb.xEnd, ra.xEnd);
+  rb.met = std::max(rb.met, ra.met);
   append(rb.runs, ra.runs);
   if (ra.waitHead != kNone) {
     if (rb.waitHead == kNone) rb.waitHead = ra.waitHead;
@@ -246,8 +259,8 @@ void Tracker::unite(std::uint32_t a, std::uint32_t b) {
 
 // becameOutside(root): the background region root reaches an edge: the trees waiting on it are
 // complete, in the order of its list (the order they finished, each list joined after the other).
-void Tracker::becameOutside(std::uint32_t root) {
-  Region& r = sets[root];
+void Tracker::becameOutside(SlotIndex root) {
+  Region& r = regions[root];
   r.outside = true;
   for (std::uint32_t w = r.waitHead; w != kNone;) {
     const std::uint32_t next = waiting[w].next;
@@ -259,7 +272,7 @@ void Tracker::becameOutside(std::uint32_t root) {
   r.waitTop = std::numeric_limits<RowIndex>::max();
 }
 
-void Tracker::wait(std::uint32_t bgRoot, const TreeBox& box) {
+void Tracker::wait(SlotIndex bgRoot, const TreeBox& box) {
   std::uint32_t w;
   if (!freeWaiting.empty()) {
     w = freeWaiting.back();
@@ -269,7 +282,7 @@ void Tracker::wait(std::uint32_t bgRoot, const TreeBox& box) {
     w = static_cast<std::uint32_t>(waiting.size());
     waiting.push_back(Waiting{box, kNone});
   }
-  Region& r = sets[bgRoot];
+  Region& r = regions[bgRoot];
   if (r.waitHead == kNone) r.waitHead = w;
   else waiting[r.waitTail].next = w;
   r.waitTail = w;
@@ -285,81 +298,91 @@ void Tracker::releaseWaiting(std::uint32_t head, RunList& into) {
   }
 }
 
-// step(y): row y (values) against the row above. Its kind runs start regions of their own, a
-// foreground one listing its value runs, and join the open regions they touch; then the regions
-// the row no longer reaches are finished.
+// take(run, slot, y): run, of row y, joins the region of slot, which becomes outside when the run
+// is background on the image's edge.
+void Tracker::take(KindRun& run, SlotIndex slot, RowIndex y) {
+  run.slot = slot;
+  Region& r = regions[slot];
+  r.xMin = std::min(r.xMin, run.x);
+  r.xEnd = std::max(r.xEnd, run.xe);
+  r.met = y;
+  if (run.fg) {
+    for (std::uint32_t k = run.first; k < run.last; ++k) {
+      const ValueRun& v = values[k];
+      const NodeIndex n = newNode(RunNode{y, v.x, v.xe, v.value, kNone});
+      append(r.runs, RunList{n, n});
+    }
+  } else if (!r.outside && (run.x == 0 || run.xe == width)) {
+    becameOutside(slot);
+  }
+}
+
+// step(y): row y (values) against the row above, walking both rows once. Each run takes the region
+// of the first run above of its kind that it touches and merges those of the others into theirs, or
+// starts a region; then the regions the row no longer reaches are finished.
 void Tracker::step(RowIndex y) {
   kindRuns(values, current);
-  const auto openCount = static_cast<std::uint32_t>(open.size());
-  up.resize(openCount + current.size());
-  sets.resize(up.size());
-  for (std::uint32_t i = 0; i < openCount; ++i) {
-    up[i] = i;
-    sets[i] = open[i];
-  }
-  for (std::size_t j = 0; j < current.size(); ++j) {
-    KindRun& run = current[j];
-    const auto id = static_cast<std::uint32_t>(openCount + j);
-    up[id] = id;
-    Region& r = sets[id];
-    r = Region{run.fg, !run.fg && (y == 0 || run.x == 0 || run.xe == width), y, run.x, run.xe, RunList{}};
-    if (run.fg)
-      for (std::uint32_t k = run.first; k < run.last; ++k) {
-        const ValueRun& v = values[k];
-        const NodeIndex n = newNode(RunNode{y, v.x, v.xe, v.value, kNone});
-        append(r.runs, RunList{n, n});
+  std::size_t a = 0;
+  for (KindRun& run : current) {
+    while (a < above.size() && above[a].xe < run.x) ++a;
+    SlotIndex slot = kNone;
+    for (std::size_t k = a; k < above.size() && above[k].x <= run.xe; ++k) {
+      if (above[k].fg != run.fg || !touches(above[k], run)) continue;
+      if (slot == kNone) {
+        take(run, find(above[k].slot), y);
+        slot = run.slot;
+      } else {
+        unite(slot, above[k].slot);
+        slot = find(above[k].slot);
+        regions[slot].met = y;
       }
-    run.set = id;
+    }
+    if (slot == kNone) {
+      Region fresh{run.fg, !run.fg && y == 0, y, run.x, run.xe, RunList{}};
+      fresh.met = y;
+      take(run, newSlot(fresh), y);
+    } else {
+      run.slot = slot;
+    }
   }
-  forTouching(above, current, [](const KindRun& a, const KindRun& r) { return a.fg == r.fg && touches(a, r); },
-              [this](const KindRun& a, const KindRun& r) { unite(r.set, a.set); });
   closeAt(y, false);
 }
+
 // closeAt(y, last): the regions open above row y that row y does not reach are finished (every
 // open region when last: the image ended before row y). A finished foreground region's tree is
 // complete when the background below it is outside, and waits on that background otherwise; a
 // finished background region that is not outside is a hole, and what waits on it is inside the
-// tree of the foreground below it. The regions row y reaches become the open ones.
+// tree of the foreground below it. Then the slots of the regions finished or merged are free.
 void Tracker::closeAt(RowIndex y, bool last) {
-  seen.assign(up.size(), 0);
-  if (!last)
-    for (const KindRun& run : current) seen[find(run.set)] = 1;
   for (const KindRun& run : above) {
-    const std::uint32_t root = find(run.set);
-    if (seen[root]) continue;
-    seen[root] = 1;
-    const Region& r = sets[root];
+    const SlotIndex root = find(run.slot);
+    Region& r = regions[root];
+    if (r.met == y) continue;  // row y reaches it, or it was finished already
+    r.met = y;
+    spent.push_back(root);
     if (r.fg) {
       const TreeBox box{r.yMin, y - 1, r.xMin, r.xEnd, r.runs};
       if (last) {
         complete(box);
       } else {
-        const std::uint32_t below = find(current[runAt(current, run.x)].set);
-        KC_ASSERT(!sets[below].fg, "the pel below a finished foreground region is background");
-        if (sets[below].outside) complete(box);
+        const SlotIndex below = find(current[runAt(current, run.x)].slot);
+        KC_ASSERT(!regions[below].fg, "the pel below a finished foreground region is background");
+        if (regions[below].outside) complete(box);
         else wait(below, box);
       }
     } else if (last) {
       becameOutside(root);  // the bottom edge
     } else if (!r.outside) {  // the blob around the hole takes what waited in it
-      releaseWaiting(r.waitHead, sets[find(current[runAt(current, run.x)].set)].runs);
+      releaseWaiting(r.waitHead, regions[find(current[runAt(current, run.x)].slot)].runs);
     }
   }
-  if (last) {
-    above.clear();
-    open.clear();
-    return;
+  if (last) current.clear();
+  for (KindRun& run : current) run.slot = find(run.slot);
+  for (const SlotIndex slot : spent) {
+    regions[slot].parent = kNone;
+    freeSlots.push_back(slot);
   }
-  renumber.assign(up.size(), kNone);
-  open.clear();
-  for (KindRun& run : current) {
-    const std::uint32_t root = find(run.set);
-    if (renumber[root] == kNone) {
-      renumber[root] = static_cast<std::uint32_t>(open.size());
-      open.push_back(sets[root]);
-    }
-    run.set = renumber[root];
-  }
+  spent.clear();
   std::swap(above, current);
 }
 
@@ -461,7 +484,8 @@ void Tracker::completeWhole() {
 long Tracker::rowsHeld() const {
   if (whole) return static_cast<long>(window.size());
   RowIndex first = rows;
-  for (const Region& r : open) first = std::min(first, r.fg ? r.yMin : r.waitTop);
+  for (const Region& r : regions)
+    if (r.parent != kNone) first = std::min(first, r.fg ? r.yMin : r.waitTop);
   return static_cast<long>(rows - first);
 }
 
@@ -539,12 +563,6 @@ void kcBlobStream::finish() {
     s.broken = false;
     s.finished = true;
     return;
-  }
-  s.up.resize(s.open.size());
-  s.sets.resize(s.open.size());
-  for (std::uint32_t i = 0; i < s.open.size(); ++i) {
-    s.up[i] = i;
-    s.sets[i] = s.open[i];
   }
   s.closeAt(s.rows, true);
   s.broken = false;
