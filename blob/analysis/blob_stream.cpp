@@ -158,9 +158,9 @@ struct Tracker {
   std::deque<std::pair<long, std::unique_ptr<kcBlobSceneDescription>>> done;
   kcBlobResults results;         // the analyses of the trees, reused
   kcRLEStorage bandStorage;      // the encoded band's runs, reused from band to band
-  // Scratch of making a tree's image: its runs by row, the count before each row, the run bytes
-  // and where each row starts.
-  std::vector<RunNode> sorted;
+  // Scratch of making a tree's image: its runs as listed and by row, the count before each row, the
+  // run bytes and where each row starts.
+  std::vector<RunNode> gathered, sorted;
   std::vector<std::uint32_t> rowCounts;
   std::vector<unsigned char> cutBytes;
   std::vector<std::size_t> cutStarts;
@@ -388,29 +388,25 @@ void Tracker::closeAt(RowIndex y, bool last) {
 
 // analyse(top, bottom, left, right, row): the run image of rows top .. bottom and columns left ..
 // right - 1, at that position (so every coordinate is the whole image's), each row's runs given by
-// row(y, put), which calls put(value, length) from the left; analysed, and its scene kept when the
-// analysis left any blob.
+// row(y, put), which calls put(value, length) from the left, never twice in a row with one value;
+// analysed, and its scene kept when the analysis left any blob.
 template <class Row>
 void Tracker::analyse(RowIndex top, RowIndex bottom, Column left, Column right, const Row& row) {
   cutBytes.clear();
   cutStarts.clear();
-  unsigned char pendingValue = 0;
-  std::uint64_t pendingLength = 0;
-  const auto flush = [&] {
-    for (; pendingLength > 0; pendingLength -= std::min<std::uint64_t>(pendingLength, 255)) {
-      cutBytes.push_back(pendingValue);
-      cutBytes.push_back(static_cast<unsigned char>(std::min<std::uint64_t>(pendingLength, 255)));
+  const auto put = [this](unsigned char value, Column length) {
+    for (; length > 255; length -= 255) {
+      cutBytes.push_back(value);
+      cutBytes.push_back(255);
     }
-  };
-  const auto put = [&](unsigned char value, Column length) {
-    if (value != pendingValue) flush();
-    pendingValue = value;
-    pendingLength += static_cast<std::uint64_t>(length);
+    if (length > 0) {
+      cutBytes.push_back(value);
+      cutBytes.push_back(static_cast<unsigned char>(length));
+    }
   };
   for (RowIndex y = top; y <= bottom; ++y) {
     cutStarts.push_back(cutBytes.size());
     row(y, put);
-    flush();
     cutBytes.push_back(0);
     cutBytes.push_back(0);
   }
@@ -437,27 +433,27 @@ void Tracker::analyse(RowIndex top, RowIndex bottom, Column left, Column right, 
 void Tracker::complete(const TreeBox& box) {
   const auto height = static_cast<std::size_t>(box.y1 - box.y0 + 1);
   rowCounts.assign(height + 1, 0);
-  std::size_t count = 0;
+  gathered.clear();
   for (NodeIndex k = box.runs.head; k != kNone; k = nodes[k].next) {
+    gathered.push_back(nodes[k]);
     ++rowCounts[static_cast<std::size_t>(nodes[k].y - box.y0) + 1];
-    ++count;
   }
+  release(box.runs);
+  const std::size_t count = gathered.size();
   for (std::size_t i = 1; i <= height; ++i) rowCounts[i] += rowCounts[i - 1];
   sorted.resize(count);
-  for (NodeIndex k = box.runs.head; k != kNone; k = nodes[k].next)
-    sorted[rowCounts[static_cast<std::size_t>(nodes[k].y - box.y0)]++] = nodes[k];
+  for (const RunNode& run : gathered) sorted[rowCounts[static_cast<std::size_t>(run.y - box.y0)]++] = run;
   for (std::size_t i = 1; i < count; ++i) {  // within rows: moves a run only past its row's runs
     const RunNode run = sorted[i];
     std::size_t j = i;
     for (; j > 0 && sorted[j - 1].y == run.y && sorted[j - 1].x > run.x; --j) sorted[j] = sorted[j - 1];
     sorted[j] = run;
   }
-  release(box.runs);
   const RowIndex top = std::max<RowIndex>(0, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
   const Column left = std::max<Column>(0, box.x0 - 1), right = std::min(width, box.xe + 1);
   std::size_t next = 0;
   analyse(top, bottom, left, right, [&](RowIndex y, const auto& put) {
-    Column x = left;
+    Column x = left;  // the runs of a row touch only runs of their own kind run, of other values
     for (; next < sorted.size() && sorted[next].y == y; ++next) {
       const RunNode& run = sorted[next];
       put(0, run.x - x);
