@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -61,10 +62,21 @@ const connecttest::Grid kBarBesideNest = connecttest::draw({
     "#....................#...#", ".....................#...#", ".....................#...#",
     "......................###."});
 
+// A ring 604 pels wide around a bar of 300 pels of value 2: runs longer than a run byte holds.
+connecttest::Grid wideNest() {
+  std::vector<std::string> rows(7, std::string(610, '.'));
+  for (std::size_t x = 2; x < 606; ++x) rows[1][x] = rows[5][x] = '#';
+  for (std::size_t y = 2; y < 5; ++y) rows[y][2] = rows[y][605] = '#';
+  for (std::size_t x = 100; x < 400; ++x) rows[3][x] = '2';
+  return connecttest::draw(rows);
+}
+
 TEST(BlobStream, BlobStream_randomImagesInAnyBands_treesAsTheWholeImage) {
   std::mt19937 rng(34);
   for (int round = 0; round < 160; ++round) {
-    const connecttest::Grid grid = round == 0 ? kBarBesideNest : connecttest::randomGrid(rng, 1 + static_cast<int>(rng() % 90), 1 + static_cast<int>(rng() % 70));
+    const connecttest::Grid grid = round == 0   ? kBarBesideNest
+                                   : round == 1 ? wideNest()
+                                                : connecttest::randomGrid(rng, 1 + static_cast<int>(rng() % 90), 1 + static_cast<int>(rng() % 70));
     const int w = grid.width, h = grid.height;
     kcBlobParams params;
     switch (rng() % 3) {
