@@ -141,8 +141,9 @@ struct Tracker {
   bool broken = false;
   long numbered = 0;        // trees handed a number
   std::vector<ValueRun> values;  // the row being stepped
-  // Whole-image connectivity: the rows kept, window[i] being row firstKept + i.
-  std::deque<std::vector<ValueRun>> window;
+  // Whole-image connectivity: the runs of the rows kept, row firstKept + i from keptRuns[keptRows[i]].
+  std::vector<ValueRun> keptRuns;
+  std::vector<std::size_t> keptRows;
   RowIndex firstKept = 0;
   // The tracker: the last row's kind runs with their regions, the regions' slots, the slots free
   // and those to free once the row is stepped.
@@ -468,17 +469,20 @@ void Tracker::complete(const TreeBox& box) {
 // with a pel that is not 0, so that the interior test sees the same edges) analysed as one image,
 // whose one blob is the tree.
 void Tracker::completeWhole() {
-  if (window.empty()) return;
+  if (keptRows.empty()) return;
+  keptRows.push_back(keptRuns.size());
   analyse(firstKept, rows - 1, 0, width, [&](RowIndex y, const auto& put) {
-    for (const ValueRun& v : window[static_cast<std::size_t>(y - firstKept)]) put(v.value, v.xe - v.x);
+    const auto i = static_cast<std::size_t>(y - firstKept);
+    for (std::size_t k = keptRows[i]; k < keptRows[i + 1]; ++k) put(keptRuns[k].value, keptRuns[k].xe - keptRuns[k].x);
   });
-  window.clear();
+  keptRuns.clear();
+  keptRows.clear();
 }
 
 // rowsHeld(): the rows from the first of the oldest open or waiting blob to the last row fed
 // (whole-image connectivity: the rows kept).
 long Tracker::rowsHeld() const {
-  if (whole) return static_cast<long>(window.size());
+  if (whole) return static_cast<long>(keptRows.size());
   RowIndex first = rows;
   for (const Region& r : regions)
     if (r.parent != kNone) first = std::min(first, r.fg ? r.yMin : r.waitTop);
@@ -540,11 +544,13 @@ void kcBlobStream::feed(const kcPelBuffer_const<unsigned char>& rows) {
       s.step(s.rows - 1);
       continue;
     }
-    if (values.size() == 1 && values[0].value == 0 && s.window.size() == 1 && s.window.front().size() == 1 &&
-        s.window.front()[0].value == 0)  // of 0s before the first pel, only the last is kept: the
-      s.window.pop_front();              // scene's top edge
-    if (s.window.empty()) s.firstKept = s.rows - 1;
-    s.window.push_back(values);
+    if (values.size() == 1 && values[0].value == 0 && s.keptRuns.size() == 1 && s.keptRuns[0].value == 0) {
+      s.keptRuns.clear();  // of rows of 0s before the first pel, only the last is kept: the scene's
+      s.keptRows.clear();  // top edge
+    }
+    if (s.keptRows.empty()) s.firstKept = s.rows - 1;
+    s.keptRows.push_back(s.keptRuns.size());
+    s.keptRuns.insert(s.keptRuns.end(), values.begin(), values.end());
   }
   s.broken = false;
 }
