@@ -28,6 +28,7 @@ using RowIndex = std::int64_t;
 using NodeIndex = std::uint32_t;  // a run node of the pool (Tracker::nodes)
 using SlotIndex = std::uint32_t;  // a region's slot (Tracker::regions)
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t kInsertionRuns = 16;  // a tree's runs in one row sorted by insertion up to this
 
 [[noreturn]] void refuse(Msg::Tool message) { throw kcBlobDefs::BadParams(Msg::kTool[message]); }
 
@@ -430,7 +431,8 @@ void Tracker::analyse(RowIndex top, RowIndex bottom, Column left, Column right, 
 // complete(box): the finished region's tree (its own pels and those of the blobs in its holes;
 // every other pel of its bounding box 0) analysed; its runs go back to the pool. The box is widened
 // by a pel where the image goes on. The runs are put in raster order by a count per row, then
-// within each row (where they seldom number more than a few) by insertion.
+// within each row by insertion, or, past kInsertionRuns (the rows of a blob merged from many arms,
+// as on noise, whose lists join in any order), by a sort.
 void Tracker::complete(const TreeBox& box) {
   const auto height = static_cast<std::size_t>(box.y1 - box.y0 + 1);
   rowCounts.assign(height + 1, 0);
@@ -444,11 +446,19 @@ void Tracker::complete(const TreeBox& box) {
   for (std::size_t i = 1; i <= height; ++i) rowCounts[i] += rowCounts[i - 1];
   sorted.resize(count);
   for (const RunNode& run : gathered) sorted[rowCounts[static_cast<std::size_t>(run.y - box.y0)]++] = run;
-  for (std::size_t i = 1; i < count; ++i) {  // within rows: moves a run only past its row's runs
-    const RunNode run = sorted[i];
-    std::size_t j = i;
-    for (; j > 0 && sorted[j - 1].y == run.y && sorted[j - 1].x > run.x; --j) sorted[j] = sorted[j - 1];
-    sorted[j] = run;
+  for (std::size_t r = 0, begin = 0; r < height; begin = rowCounts[r++]) {  // row r: [begin, rowCounts[r])
+    const std::size_t end = rowCounts[r];
+    if (end - begin > kInsertionRuns) {
+      std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(begin), sorted.begin() + static_cast<std::ptrdiff_t>(end),
+                [](const RunNode& a, const RunNode& b) { return a.x < b.x; });
+      continue;
+    }
+    for (std::size_t i = begin + 1; i < end; ++i) {
+      const RunNode run = sorted[i];
+      std::size_t j = i;
+      for (; j > begin && sorted[j - 1].x > run.x; --j) sorted[j] = sorted[j - 1];
+      sorted[j] = run;
+    }
   }
   const RowIndex top = std::max<RowIndex>(0, box.y0 - 1), bottom = std::min(rows - 1, box.y1 + 1);
   const Column left = std::max<Column>(0, box.x0 - 1), right = std::min(width, box.xe + 1);
