@@ -31,6 +31,16 @@ kc_ConnectivityAugmentedRLE::kc_ConnectivityAugmentedRLE(const kcRLEBuffer& imag
   KC_ASSERT(!image.isDegenerate(), "the image to connect has rows");
 }
 
+kc_ConnectivityAugmentedRLE::kc_ConnectivityAugmentedRLE(const kcRLEBuffer& image,
+                                                         kc_ConnectivityAugmentedRLE&& previous)
+    : height_(static_cast<std::int32_t>(image.height())),
+      isBinary_(image.isBinary()),
+      offset_(image.offset()),
+      workspace_(std::move(previous.workspace_)) {
+  KC_ASSERT(!image.isDegenerate(), "the image to connect has rows");
+  KC_ASSERT(previous.refCount() <= 1 && workspace_ != nullptr, "a workspace passes on from an object no other scene holds");
+}
+
 kc_ConnectivityAugmentedRLE::~kc_ConnectivityAugmentedRLE() = default;
 
 bool kc_ConnectivityAugmentedRLE::sameGeometry(const kcRLEBuffer& image) const {

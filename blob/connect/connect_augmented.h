@@ -46,6 +46,11 @@ class kc_ConnectivityAugmentedRLE : public kcRepBase {
   // kc_ConnectivityAugmentedRLE(image): for images of image's height, binary flag and offset,
   // with an empty workspace. Precondition (internal assertion): image is not degenerate.
   explicit kc_ConnectivityAugmentedRLE(const kcRLEBuffer& image);
+  // kc_ConnectivityAugmentedRLE(image, previous): the same, with previous's workspace, whose arrays
+  // keep their capacity, so that a scene analysing images of changing geometry does not grow them
+  // anew for each. previous is left without a workspace and must only be destroyed. Precondition
+  // (internal assertion): no other scene holds previous.
+  kc_ConnectivityAugmentedRLE(const kcRLEBuffer& image, kc_ConnectivityAugmentedRLE&& previous);
   ~kc_ConnectivityAugmentedRLE() override;
   kc_ConnectivityAugmentedRLE(const kc_ConnectivityAugmentedRLE&) = delete;
   kc_ConnectivityAugmentedRLE& operator=(const kc_ConnectivityAugmentedRLE&) = delete;

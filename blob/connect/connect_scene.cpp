@@ -36,16 +36,18 @@ void checkPreconditions(const kcRLEBuffer& image, const Settings& s) {
 }
 
 // augmentedFor(d, image): the cached engine state, taken for image when it has image's geometry and
-// no other scene shares it; otherwise a new one, which replaces the cached one.
+// no other scene shares it; otherwise a new one, which replaces the cached one and takes its
+// workspace when no other scene shares that.
 kc_ConnectivityAugmentedRLE& augmentedFor(kc_BSDData& d, const kcRLEBuffer& image) {
   kcRepBase* held = d.augmentedCache.get();
   auto* aug = dynamic_cast<kc_ConnectivityAugmentedRLE*>(held);
   KC_ASSERT(held == nullptr || aug != nullptr, "the cached image is an augmented run image");
-  if (aug != nullptr && aug->refCount() == 1 && aug->sameGeometry(image)) {
+  const bool own = aug != nullptr && aug->refCount() == 1;
+  if (own && aug->sameGeometry(image)) {
     aug->refill(image);
     return *aug;
   }
-  aug = new kc_ConnectivityAugmentedRLE(image);
+  aug = own ? new kc_ConnectivityAugmentedRLE(image, std::move(*aug)) : new kc_ConnectivityAugmentedRLE(image);
   d.augmentedCache.reset(aug);
   return *aug;
 }

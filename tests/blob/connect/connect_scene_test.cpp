@@ -74,7 +74,8 @@ TEST(ConnectScene, ConnectScene_wholeImage_oneTrimmedBlobOrNone) {
 }
 
 // Analysing images of one size again reuses the cached engine state and the scene's storage: the
-// store filled by one analysis is the one the analysis after next fills again.
+// store filled by one analysis is the one the analysis after next fills again. Another size keeps
+// the engine's arrays.
 TEST(ConnectScene, ConnectScene_imagesOfOneSize_reuseEngineStateAndStorage) {
   Scene scene;
   const kcRLEBuffer image = encode(tallImage(1));
@@ -90,6 +91,16 @@ TEST(ConnectScene, ConnectScene_imagesOfOneSize_reuseEngineStateAndStorage) {
   Scene copy(scene);
   copy.connectComponentsGreyScale(image, 1, false, Scene::eNone, 0);
   EXPECT_TRUE(cached(copy) != first && cached(scene) == first);
+
+  // An image of another height takes new state but keeps the engine's arrays, unless a copy
+  // still shares the state they are in.
+  const auto workspace = [](Scene& s) { return &const_cast<kc_ConnectivityAugmentedRLE*>(cached(s))->workspace(); };
+  const kc_ConnectWorkspace* arrays = workspace(scene);
+  scene.connectComponentsGreyScale(encode(draw({"#.#"})), 1, false, Scene::eNone, 0);
+  EXPECT_TRUE(cached(scene) != first && workspace(scene) == arrays);
+  const Scene sharing(scene);
+  scene.connectComponentsGreyScale(image, 1, false, Scene::eNone, 0);
+  EXPECT_NE(workspace(scene), arrays);
 }
 
 // Rows made on demand are abandoned as an analysis is: the query throws and the scene makes them
