@@ -25,7 +25,7 @@ std::size_t kf_ReadAugmentedRow(const unsigned char* row, std::vector<kc_ScanRun
 
 // kc_ConnectivityAugmentedRLE: what a scene keeps between connectivity runs for images of one
 // geometry (height, binary flag, offset): the engine's workspace and the row makers of the scenes
-// it analysed. The runs themselves are read from the image two rows at a time (kf_ReadAugmentedRow); no
+// it analysed. The workspace passes on to the state made for the next geometry. The runs themselves are read from the image two rows at a time (kf_ReadAugmentedRow); no
 // copy of the image is kept. The scene's data holds one through a counted handle; a copy of the
 // scene shares it, and an engine run uses it only while no other scene does.
 class kc_ConnectivityAugmentedRLE : public kcRepBase {
