@@ -237,7 +237,7 @@ class Stream:
 
     @property
     def rows_held(self):
-        """Rows the stream keeps for the trees still open."""
+        """Rows from the first row of the oldest blob still open or waiting to the last row fed."""
         return self._c.rows_held
 
 
