@@ -334,15 +334,12 @@ void Tracker::step(RowIndex y) {
         take(run, find(above[k].slot), y);
         slot = run.slot;
       } else {
-        unite(slot, above[k].slot);
-        slot = find(above[k].slot);
-        regions[slot].met = y;
+        unite(slot, above[k].slot);  // the survivor was met by this row too
+        slot = find(slot);
       }
     }
     if (slot == kNone) {
-      Region fresh{run.fg, !run.fg && y == 0, y, run.x, run.xe, RunList{}};
-      fresh.met = y;
-      take(run, newSlot(fresh), y);
+      take(run, newSlot(Region{run.fg, !run.fg && y == 0, y, run.x, run.xe, RunList{}}), y);
     } else {
       run.slot = slot;
     }
