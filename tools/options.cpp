@@ -305,13 +305,17 @@ const Row kRows[] = {
      "soon as no later row can touch it: --format json gives a line per\n"
      "blob tree, csv a row per blob, each line written at once; tree is\n"
      "the tree's number in the order they complete and rows the rows\n"
-     "read by then. Any height: the image is never held whole"},
+     "read by then. Any height: the image is never held whole (labelled\n"
+     "and wholeImage connectivity keep its rows as runs, and labelled\n"
+     "prints every tree at the end: the region around the others ends\n"
+     "with the image)"},
     {"", "--max-open-pels", "", false, Kind::eValue, "N",
      [](Parser& p, Name name, Name value) {
        p.options.maxOpenPels = static_cast<std::uint64_t>(parseNumber(value, name, 1, INT64_MAX));
      },
      "with --stream, fail when the rows held for open blobs (width x\n"
-     "rows from the first row of the oldest open tree) pass N pels\n"
+     "rows from the first row of the oldest open tree, or every row kept)\n"
+     "pass N pels\n"
      "(default 268435456 = 2^28); --max-pels does not apply to a stream"},
     {"", "--grey", "", false, Kind::eValue, "luma|red|green|blue",
      [](Parser& p, Name name, Name value) {

@@ -1,13 +1,16 @@
 // The streaming analysis: rows encoded as they come, a row-by-row tracker of foreground and
 // background regions that tells when a top-level tree is complete, and the analysis of each
-// complete tree's runs, which its regions collected as they grew. Whole-image connectivity keeps
-// its rows and analyses them at the end.
+// complete tree's runs, which its regions collected as they grew. Whole-image and labelled
+// connectivity keep their rows and analyse them at the end; a labelled image's trees are cut from
+// its scene.
 #include <blob/blobstream.h>
 
 #include "analysis/params_check.h"
 #include "base/messages.h"
 #include "connect/connect_settings.h"
 #include "scene/scene_builder.h"
+#include "store/blob_store.h"
+#include "store/bsd_data.h"
 
 #include <foundation/assert.h>
 #include <foundation/attention.h>
@@ -15,6 +18,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <utility>
@@ -137,12 +141,14 @@ struct Tracker {
   kcBlobParams params;
   Column width = 0;
   RowIndex rows = 0;        // rows fed
-  bool whole = false;       // whole-image connectivity: every row kept, one tree at the end
+  bool whole = false;       // whole-image connectivity: rows kept, one tree at the end
+  bool labelled = false;    // labelled connectivity: every row kept, every tree at the end
   bool finished = false;
   bool broken = false;
   long numbered = 0;        // trees handed a number
   std::vector<ValueRun> values;  // the row being stepped
-  // Whole-image connectivity: the runs of the rows kept, row firstKept + i from keptRuns[keptRows[i]].
+  // Whole-image and labelled connectivity: the runs of the rows kept, row firstKept + i from
+  // keptRuns[keptRows[i]].
   std::vector<ValueRun> keptRuns;
   std::vector<std::size_t> keptRows;
   RowIndex firstKept = 0;
@@ -185,8 +191,13 @@ struct Tracker {
   void closeAt(RowIndex y, bool last);
   void complete(const TreeBox& box);
   void completeWhole();
+  void completeLabelled();
+  void keepRow();
+  template <class Row>
+  kcRLEBuffer runImage(RowIndex top, RowIndex bottom, Column left, Column right, const Row& row);
   template <class Row>
   void analyse(RowIndex top, RowIndex bottom, Column left, Column right, const Row& row);
+  bool keepsRows() const { return whole || labelled; }
   long rowsHeld() const;
 };
 
@@ -385,12 +396,11 @@ void Tracker::closeAt(RowIndex y, bool last) {
   std::swap(above, current);
 }
 
-// analyse(top, bottom, left, right, row): the run image of rows top .. bottom and columns left ..
+// runImage(top, bottom, left, right, row): the run image of rows top .. bottom and columns left ..
 // right - 1, at that position (so every coordinate is the whole image's), each row's runs given by
-// row(y, put), which calls put(value, length) from the left, never twice in a row with one value;
-// analysed, and its scene kept when the analysis left any blob.
+// row(y, put), which calls put(value, length) from the left, never twice in a row with one value.
 template <class Row>
-void Tracker::analyse(RowIndex top, RowIndex bottom, Column left, Column right, const Row& row) {
+kcRLEBuffer Tracker::runImage(RowIndex top, RowIndex bottom, Column left, Column right, const Row& row) {
   cutBytes.clear();
   cutStarts.clear();
   const auto put = [this](unsigned char value, Column length) {
@@ -415,6 +425,14 @@ void Tracker::analyse(RowIndex top, RowIndex bottom, Column left, Column right, 
   kcRLEBuffer runs;
   runs.becomeOwner(right - left, starts, bytes);
   runs.offset(kcPair<long>(left, static_cast<long>(top)));
+  return runs;
+}
+
+// analyse(top, bottom, left, right, row): runImage(...) analysed, and its scene kept when the
+// analysis left any blob.
+template <class Row>
+void Tracker::analyse(RowIndex top, RowIndex bottom, Column left, Column right, const Row& row) {
+  const kcRLEBuffer runs = runImage(top, bottom, left, right, row);
   // Analysed into the same results each time (their engine's arrays reused, nothing grown tree by
   // tree); the tree handed out is a copy of the scene, which shares its runs and holds no engine.
   kfBlobAnalysis<kcRLEBuffer>(runs, params, results);
@@ -486,10 +504,97 @@ void Tracker::completeWhole() {
   keptRows.clear();
 }
 
+// keepRow(): the row just encoded (values) kept for the analysis at the end. Whole-image
+// connectivity keeps, of the rows of 0s before its first pel, only the last: the scene's top edge.
+void Tracker::keepRow() {
+  if (whole && values.size() == 1 && values[0].value == 0 && keptRuns.size() == 1 && keptRuns[0].value == 0) {
+    keptRuns.clear();
+    keptRows.clear();
+  }
+  if (keptRows.empty()) firstKept = rows - 1;
+  keptRows.push_back(keptRuns.size());
+  keptRuns.insert(keptRuns.end(), values.begin(), values.end());
+}
+
+// completeLabelled(): labelled connectivity at the end: the rows kept analysed as one image, then
+// each top-level blob's tree, in the order of their ids, made a scene of its own from that scene's
+// blobs: their entries and rows copied (regions, labels, pel counts and pel sums as the image's
+// analysis made them, cleanup included), ids renumbered from 1 in their order, the links mapped.
+// A labelled tree cannot be analysed apart: every pel around it would be some region of its own.
+void Tracker::completeLabelled() {
+  if (keptRows.empty()) return;
+  keptRows.push_back(keptRuns.size());
+  const kcRLEBuffer image = runImage(0, rows - 1, 0, width, [&](RowIndex y, const auto& put) {
+    const auto i = static_cast<std::size_t>(y);
+    for (std::size_t k = keptRows[i]; k < keptRows[i + 1]; ++k) put(keptRuns[k].value, keptRuns[k].xe - keptRuns[k].x);
+  });
+  std::vector<ValueRun>().swap(keptRuns);
+  std::vector<std::size_t>().swap(keptRows);
+  kcBlobResults analysed;
+  kfBlobAnalysis<kcRLEBuffer>(image, params, analysed);
+  kc_BSDData& d = kc_SceneBuilder::data(*analysed.connectedBlobs());
+  kc_BlobStore& store = d.store;
+  std::vector<BlobId> tops(d.topIds), members, pending, newId(store.size() + 1, 0);
+  std::sort(tops.begin(), tops.end());
+  const auto rowBytes = [](const unsigned char* row, std::int32_t height) {
+    const unsigned char* p = row;
+    for (std::int32_t y = 0; y < height; ++y, p += 2)
+      while (p[1] != 0) p += 2;
+    return static_cast<std::size_t>(p - row);
+  };
+  for (const BlobId top : tops) {
+    members.clear();
+    pending.assign(1, top);
+    std::size_t bytes = 0;
+    while (!pending.empty()) {
+      const BlobId id = pending.back();
+      pending.pop_back();
+      members.push_back(id);
+      bytes += rowBytes(store.rows(id), store.entry(id).height);
+      for (BlobId c = store.entry(id).firstChild; c != 0; c = store.entry(c).nextSibling) pending.push_back(c);
+    }
+    std::sort(members.begin(), members.end());
+    for (std::size_t i = 0; i < members.size(); ++i) newId[members[i]] = static_cast<BlobId>(i + 1);
+    kc_BlobStore tree;
+    tree.origin = store.origin;
+    unsigned char* out = tree.reserveRuns(bytes);
+    std::size_t used = 0;
+    for (const BlobId id : members) {
+      kc_BlobEntry e = store.entry(id);
+      e.parent = id == top ? 0 : newId[e.parent];
+      e.nextSibling = id == top ? 0 : newId[e.nextSibling];
+      e.firstChild = newId[e.firstChild];
+      e.key = 0;
+      tree.entries.push_back(e);
+      tree.rowOffsets.push_back(used);
+      const std::size_t n = rowBytes(store.rows(id), e.height);
+      std::memcpy(out + used, store.rows(id), n);
+      used += n;
+    }
+    const kcPelRect box = store.imageRect(store.entry(top));
+    const long left = std::max(0L, box.ul().x() - 1), top0 = std::max(0L, box.ul().y() - 1);
+    const long right = std::min<long>(width, box.lr().x() + 1), bottom = std::min<long>(rows, box.lr().y() + 1);
+    auto scene = std::make_unique<kcBlobSceneDescription>();
+    kc_BSDData& t = kc_SceneBuilder::data(*scene);
+    std::vector<BlobId> treeTops{1};
+    t.mutating();
+    t.replaceXform(image.xformCache(), false);
+    t.install(tree, treeTops);
+    t.connectivityKind = kcBlobSceneDescription::eLabelled;
+    t.scaleVal = 1;
+    t.cleanupKind = params.connectivityCleanup();
+    if (t.cleanupKind != kcBlobSceneDescription::eNone) t.minPels = static_cast<std::int32_t>(params.connectivityMinPels());
+    t.sceneWindow = kcPelRect(left, top0, right - left, bottom - top0);
+    t.dropObjectsIfShort();
+    kc_SceneBuilder::finishAnalysis(*scene);
+    done.emplace_back(++numbered, std::move(scene));
+  }
+}
+
 // rowsHeld(): the rows from the first of the oldest open or waiting blob to the last row fed
 // (whole-image connectivity: the rows kept).
 long Tracker::rowsHeld() const {
-  if (whole) return static_cast<long>(keptRows.size());
+  if (keepsRows()) return static_cast<long>(keptRows.size());
   RowIndex first = rows;
   for (const Region& r : regions)
     if (r.parent != kNone) first = std::min(first, r.fg ? r.yMin : r.waitTop);
@@ -508,12 +613,12 @@ kcBlobStream::kcBlobStream(const kcBlobParams& params, long width) : state_(std:
   if (kind == kcBlobParams::eThreshImage ||
       ((kind == kcBlobParams::eHardThresh || kind == kcBlobParams::eSoftThresh) && params.isThreshPercent()))
     refuse(Msg::eStreamSegmentation);
-  if (params.connectivityType() == kcBlobSceneDescription::eLabelled) refuse(Msg::eStreamConnectivity);
   if (!params.mask().isDegenerate() || !params.morph().empty()) refuse(Msg::eStreamMaskOrMorph);
   if (width < 1 || width > std::numeric_limits<Column>::max()) refuse(Msg::eStreamWidth);
   state_->params = params;
   state_->width = static_cast<Column>(width);
   state_->whole = params.connectivityType() == kcBlobSceneDescription::eWholeImageGreyScale;
+  state_->labelled = params.connectivityType() == kcBlobSceneDescription::eLabelled;
 }
 
 kcBlobStream::~kcBlobStream() = default;
@@ -547,17 +652,8 @@ void kcBlobStream::feed(const kcPelBuffer_const<unsigned char>& rows) {
       x += src[1];
     }
     ++s.rows;
-    if (!s.whole) {
-      s.step(s.rows - 1);
-      continue;
-    }
-    if (values.size() == 1 && values[0].value == 0 && s.keptRuns.size() == 1 && s.keptRuns[0].value == 0) {
-      s.keptRuns.clear();  // of rows of 0s before the first pel, only the last is kept: the scene's
-      s.keptRows.clear();  // top edge
-    }
-    if (s.keptRows.empty()) s.firstKept = s.rows - 1;
-    s.keptRows.push_back(s.keptRuns.size());
-    s.keptRuns.insert(s.keptRuns.end(), values.begin(), values.end());
+    if (s.keepsRows()) s.keepRow();
+    else s.step(s.rows - 1);
   }
   s.broken = false;
 }
@@ -567,13 +663,9 @@ void kcBlobStream::finish() {
   if (s.finished) return;
   if (s.broken) refuse(Msg::eStreamEnded);
   s.broken = true;
-  if (s.whole) {
-    s.completeWhole();
-    s.broken = false;
-    s.finished = true;
-    return;
-  }
-  s.closeAt(s.rows, true);
+  if (s.whole) s.completeWhole();
+  else if (s.labelled) s.completeLabelled();
+  else s.closeAt(s.rows, true);
   s.broken = false;
   s.finished = true;
 }

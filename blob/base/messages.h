@@ -37,13 +37,12 @@ struct kc_BlobMessages {
     eImageEmpty = 27,
     eBadThreads = 28,
     eStreamSegmentation = 29,
-    eStreamConnectivity = 30,
-    eStreamMaskOrMorph = 31,
-    eStreamWidth = 32,
-    eStreamRowWidth = 33,
-    eStreamEnded = 34,
+    eStreamMaskOrMorph = 30,
+    eStreamWidth = 31,
+    eStreamRowWidth = 32,
+    eStreamEnded = 33,
   };
-  static constexpr int kToolCount = 35;
+  static constexpr int kToolCount = 34;
   static constexpr const wchar_t* kTool[kToolCount] = {
       L"The map (or pre map) is meaningless except when using mapped segmentation or threshold "
       L"image segmentation.",
@@ -82,7 +81,6 @@ struct kc_BlobMessages {
       L"The width and height of image must be > 0.",
       L"The number of threads must be >= 0 (0: one per core).",
       L"A stream cannot use percentage thresholds or a threshold image: they need the whole image.",
-      L"A stream cannot use labelled connectivity: the tree of a region that touches the border holds every region it encloses, so it ends with the image.",
       L"A stream cannot use a mask or morphology.",
       L"The width of a stream must be in the range [1, 2^31 - 1].",
       L"The rows fed to a stream must be bound and as wide as the stream.",

@@ -35,18 +35,22 @@
 // kfBlobAnalysis. A tree the cleanup removes whole is not handed out and takes no number.
 //
 // Settings: segmentation none, map, hard or soft threshold (not percentages, which need the whole
-// image's histogram, nor a threshold image), grey-scale or whole-image connectivity, any cleanup;
-// no mask and no morphology. Others are refused by the constructor with kcBlobDefs::BadParams ("A
-// stream cannot ..."). With whole-image connectivity the one blob is every pel that is not 0, so
-// its tree is complete only at finish(): the stream keeps the rows from the one above the first
-// such pel on.
+// image's histogram, nor a threshold image), any connectivity, any cleanup; no mask and no
+// morphology. Others are refused by the constructor with kcBlobDefs::BadParams ("A stream cannot
+// ..."). With whole-image connectivity the one blob is every pel that is not 0, so its tree is
+// complete only at finish(): the stream keeps the rows from the one above the first such pel on.
+// With labelled connectivity every pel belongs to a region, and the region around all others (as a
+// rule the background's value) heads a tree that ends with the image; the stream keeps every row
+// and hands every tree out at finish(), in raster order of their top-level blobs' first pels, each
+// cut from the analysis of the whole image (its blobs' entries and rows, renumbered).
 //
 // Memory: the runs of the blobs still open at the last row fed and of the trees complete but
 // waiting for the background around them (24 bytes per run, in a pool that keeps its size); the
 // regions open at the last row; and the trees complete but not yet taken (their scenes, which hold
 // no engine state). With grey-scale connectivity never the whole image: a tree's runs are
 // released when it is analysed. Whole-image connectivity keeps every row from the one above the
-// first pel that is not 0 (its one tree needs them), 12 bytes per run.
+// first pel that is not 0 (its one tree needs them), labelled connectivity every row, 12 bytes per
+// run; finish() then holds the analysis of those rows while it cuts the trees.
 class BLOB_EXPORT kcBlobStream {
  public:
   // kcBlobStream(params, width): a stream of images width pels wide, analysed as params says (a
@@ -78,8 +82,8 @@ class BLOB_EXPORT kcBlobStream {
   std::unique_ptr<kcBlobSceneDescription> take(long* number = nullptr);
 
   // rowsFed(): rows fed so far. rowsHeld(): the rows from the first row of the oldest blob whose runs
-  // the stream keeps (open, or complete and waiting) to the last row fed; with whole-image
-  // connectivity, the rows kept. Cost: linear in the regions open at the last row.
+  // the stream keeps (open, or complete and waiting) to the last row fed; with whole-image or
+  // labelled connectivity, the rows kept. Cost: linear in the regions open at the last row.
   long rowsFed() const;
   long rowsHeld() const;
 

@@ -244,10 +244,11 @@ class Stream:
 def stream(width, threshold=128, invert=False, soft=None, none=False, connectivity="greyScale", prune=None,
            fill=None, angle=None, exclude_area=None, exclude_pels=None, exclude_percent=None, client_from_image=None):
     """A Stream of images width pels wide, analysed as analyze would (the settings of analyze but
-    percentages, masks, morphology and labelled connectivity, which need the whole image). Each
-    tree's blobs, tree and measures are those of analyze on the whole image, in whole-image
-    coordinates; the stream holds only the rows of the trees still open (with "wholeImage", whose
-    one tree ends with the image, every row from the first blob pel)."""
+    percentages, masks and morphology, which need the whole image). Each tree's blobs, tree and
+    measures are those of analyze on the whole image, in whole-image coordinates; the stream holds
+    only the rows of the trees still open (with "wholeImage", whose one tree ends with the image,
+    every row from the first blob pel; with "labelled", where the region around all others ends
+    with the image, every row, and every tree comes at finish)."""
     width = _args.integer("width", width, 1, _blob.MAX_IMAGE_SIDE)
     segmentation, values = _segmentation(threshold, _args.flag("invert", invert), soft, none, None)
     cleanup, min_pels = _cleanup(prune, fill)

@@ -128,5 +128,8 @@ def test_stream_gives_the_whole_images_blobs_in_any_bands():
         assert drawn.shape == (h, w, 3) and drawn[..., 1].any()
     [tree] = blob.stream_bands((image[y:y + 7] for y in range(0, 60, 7)), connectivity="wholeImage")
     np.testing.assert_equal(tree.table(), blob.analyze(image, connectivity="wholeImage").table())
+    labelled = blob.analyze(image, none=True, connectivity="labelled").table()
+    trees = list(blob.stream_bands((image[y:y + 7] for y in range(0, 60, 7)), none=True, connectivity="labelled"))
+    assert rows({k: np.concatenate([t.table()[k] for t in trees]) for k in labelled}) == rows(labelled)
     with pytest.raises(ValueError, match="rows are 49 pels wide"):
         blob.stream(50).feed(np.zeros((2, 49), np.uint8))
