@@ -55,7 +55,8 @@ kcMatrix<2> kcMatrix<2>::operator*(const kcMatrix& o) const {
 kcMatrix<2> kcMatrix<2>::inverse() const {
   double d = determinant();
   if (d == 0.0 || !std::isfinite(d)) throwSingular();
-  kcMatrix r(a_[1][1] / d, -a_[0][1] / d, -a_[1][0] / d, a_[0][0] / d);
+  // + 0.0 turns a zero's sign positive, so that the identity inverts to itself bit for bit.
+  kcMatrix r(a_[1][1] / d + 0.0, -a_[0][1] / d + 0.0, -a_[1][0] / d + 0.0, a_[0][0] / d + 0.0);
   for (const auto& row : r.a_) {
     for (double v : row) {
       if (!std::isfinite(v)) throwSingular();
@@ -66,7 +67,8 @@ kcMatrix<2> kcMatrix<2>::inverse() const {
 
 kcXform<2> kcXform<2>::inverse() const {
   kcMatrix<2> mi = m_.inverse();
-  return kcXform(mi, -(mi * t_));
+  const kcVector<2> t = mi * t_;
+  return kcXform(mi, kcVector<2>(-t.x() + 0.0, -t.y() + 0.0));
 }
 
 kcXform<2> kcXform<2>::compose(const kcXform& first) const {

@@ -214,6 +214,7 @@ class kcMatrix<2> {
   double determinant() const { return a_[0][0] * a_[1][1] - a_[0][1] * a_[1][0]; }
   // inverse(): throws kcBadArgument (message "The matrix is singular and cannot be inverted.")
   // when the determinant is 0 or not finite, or an element of the inverse would not be finite.
+  // Zero elements are +0, so the identity inverts to itself bit for bit.
   kcMatrix inverse() const;
   constexpr kcMatrix transpose() const { return {a_[0][0], a_[1][0], a_[0][1], a_[1][1]}; }
   // isIdentity(): exactly the identity.
@@ -257,7 +258,7 @@ class kcXform<2> {
   // mapArea(a): a * |det M|, the image of an area a.
   double mapArea(double a) const { return a * std::fabs(m_.determinant()); }
 
-  // inverse(): the map q -> M^-1 (q - t). Throws kcBadArgument when M is singular (see
+  // inverse(): the map q -> M^-1 (q - t), zeros +0. Throws kcBadArgument when M is singular (see
   // kcMatrix<2>::inverse, same message).
   kcXform inverse() const;
   // compose(first): the map p -> this(first(p)): first is applied first. operator* is the same,
