@@ -206,7 +206,7 @@ void kc_BlobPipeline::connect(kcBlobSceneDescription& scene, const kcRLEBuffer& 
       kf_ConnectGreyScale(scene, image, p.scaleVal(), false, p.connectivityCleanup(), p.connectivityMinPels(), threads);
       break;
     case kcBlobSceneDescription::eLabelled:
-      scene.connectComponentsLabelled(image, p.connectivityCleanup(), p.connectivityMinPels());
+      kf_ConnectLabelled(scene, image, p.connectivityCleanup(), p.connectivityMinPels(), threads);
       break;
     case kcBlobSceneDescription::eWholeImageGreyScale:
       kf_ConnectGreyScale(scene, image, p.scaleVal(), true, p.connectivityCleanup(), p.connectivityMinPels(), threads);

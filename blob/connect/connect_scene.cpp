@@ -94,8 +94,8 @@ void fit(std::vector<T>& v, std::size_t needed) noexcept {
 // the engine they are written over in place, and put back should anything fail before the commit
 // (the run, the blob objects, the row maker, the transform); otherwise the run goes to a store
 // aside that the commit swaps in. A failure also empties the cached engine state.
-// threads: more than one runs grey-scale connectivity in bands; the next analysis of blobs made in
-// bands runs aside (kf_CanRestore). The store aside is the workspace's: after a run in bands it keeps
+// threads: more than one runs grey-scale connectivity in bands, and labelled connectivity's
+// finishing pass on that many; the next analysis of blobs made so runs aside (kf_CanRestore). The store aside is the workspace's: after a run in bands it keeps
 // the arrays of the blobs it took out for the next run aside (analysing again in bands touches no
 // fresh pages: 56 bytes per blob kept between the calls); otherwise it is let go.
 void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s,
@@ -111,7 +111,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
   const bool banded = threads > 1 && !settings.labelled;
   const auto needs = [&] {  // what restoring these blobs needs reserved
     kc_WorkspaceNeeds n = kf_WorkspaceNeeds(*ws);
-    n.oneThread = !banded || kf_Bands(image.width(), image.height(), threads) <= 1;
+    n.oneThread = banded ? kf_Bands(image.width(), image.height(), threads) <= 1 : threads <= 1;
     return n;
   };
   try {
@@ -126,7 +126,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
     } else {
       kc_ConnectEngine engine(image, *ws, out, settings.labelled, settings.cleanup, settings.minPels);
       engine.scan();
-      engine.finish(topIds);
+      engine.finish(topIds, threads);
       retired = engine.retired();
     }
     std::shared_ptr<const kc_RowMaker> maker =
@@ -167,10 +167,15 @@ void kcBlobSceneDescription::connectComponentsGreyScale(const kcRLEBuffer& image
 
 void kcBlobSceneDescription::connectComponentsLabelled(const kcRLEBuffer& image,
                                                        ConnectCleanup cleanup, long minPels) {
-  mutating();
-  const Settings s{eLabelled, 1, cleanup, minPels};
+  kf_ConnectLabelled(*this, image, cleanup, minPels, 1);
+}
+
+void kf_ConnectLabelled(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
+                        kcBlobSceneDescription::ConnectCleanup cleanup, long minPels, unsigned threads) {
+  scene.mutating();
+  const Settings s{kcBlobSceneDescription::eLabelled, 1, cleanup, minPels};
   checkPreconditions(image, s);
-  connectRuns(*this, kc_SceneBuilder::data(*this), image, s);
+  connectRuns(scene, kc_SceneBuilder::data(scene), image, s, threads);
 }
 
 void kf_ConnectGreyScale(kcBlobSceneDescription& scene, const kcRLEBuffer& image, unsigned char scaleVal,

@@ -27,3 +27,10 @@ void kf_WholeImageBlobs(const kcRLEBuffer& image, kc_BlobStore& store, std::vect
 void kf_ConnectGreyScale(kcBlobSceneDescription& scene, const kcRLEBuffer& image, unsigned char scaleVal,
                          bool wholeImage, kcBlobSceneDescription::ConnectCleanup cleanup, long minPels,
                          unsigned threads);
+
+// kf_ConnectLabelled(scene, image, cleanup, minPels, threads): what
+// scene.connectComponentsLabelled(image, cleanup, minPels) does, bit for bit: the scan on the
+// calling thread (its merges and floods follow the raster order), the finishing pass on up to
+// threads threads.
+void kf_ConnectLabelled(kcBlobSceneDescription& scene, const kcRLEBuffer& image,
+                        kcBlobSceneDescription::ConnectCleanup cleanup, long minPels, unsigned threads);
