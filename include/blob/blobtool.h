@@ -339,7 +339,8 @@ BLOB_EXPORT void kfBlobAnalysis(const Image& image, const kcBlobParams& params,
 // threads: encoding (the percentage forms count the pels in bands first), masking, morphology, the
 // whole-image projections, and grey-scale connectivity with its finishing pass, with any cleanup
 // (the prune and the fill are decided once the bands are joined, from whole pel counts, in one
-// pass on the calling thread); labelled connectivity runs on the calling thread.
+// pass on the calling thread); labelled connectivity scans on the calling thread (each merge and
+// flood depends on every one before it) and shares its finishing pass.
 // Threads: workers of one pool shared by the process, started on first demand and kept idle until
 // it ends; no thread is started per call once the pool has enough, and no work of a call goes on
 // after it returns. Cancellation: the calling thread works too and calls kcAttention::check() at
