@@ -53,7 +53,7 @@ E refusal(const Bytes& bytes) {
 
 // (Storing back to the same bytes, and the invariant of what loads: the corpus test.)
 TEST(SceneArchive, analysedSceneWithSettings_answersAsBeforeWithoutRebuildOrRecompute) {
-  for (int round = 0; round < 6; ++round) {  // each kind of analysis, as analysed and with settings
+  for (std::size_t round = 0; round < 6; ++round) {  // each kind of analysis, as analysed and with settings
     const Scene::Analysis kind = std::array{Scene::eGreyScale, Scene::eLabelled, Scene::eWholeImageGreyScale}[round % 3];
     SCOPED_TRACE(round);
     Scene scene = analysed(kind), copy;
