@@ -54,6 +54,8 @@ TEST(StreamRun, pgmPngAndPipe_sameBlobsAsTheWholeImage_treesWrittenAsTheyEnd) {
   EXPECT_EQ(piped.out, streamed.out);
   const std::string wholeImage = " --format csv --connectivity wholeImage";
   EXPECT_EQ(rowsAfter(runTool("--stream" + wholeImage + q(png)).out, 4), rowsAfter(runTool(wholeImage + q(pgm)).out, 3));
+  const std::string labelled = " --format csv --none --connectivity labelled";
+  EXPECT_EQ(rowsAfter(runTool("--stream" + labelled + q(png)).out, 4), rowsAfter(runTool(labelled + q(pgm)).out, 3));
   // A tree's row ends at the row after its last, or later while the background around it is closed
   // in: never before, and the rows column never goes back.
   std::istringstream lines(streamed.out);
