@@ -351,6 +351,9 @@ class kc_ConnectEngine {
   std::uint32_t numberBlobs();
   // idOf(key): the id of the retired entry with this key (its first label), 0 when it gets no blob.
   BlobId idOf(LabelId key) const;
+  // idAt(i): the id of retired entry i: from the ids listed once (listIds) when they are, else idOf.
+  BlobId idAt(RetiredIndex i) const { return ids_ != nullptr ? ids_[i] : idOf(out_.entries[i].key); }
+  void listIds(unsigned threads);
   void linkTop(std::vector<BlobId>& topIds, unsigned threads);
   void linkChildren(unsigned threads);
   void linkChildrenOf(std::size_t begin, std::size_t end);
@@ -389,6 +392,7 @@ class kc_ConnectEngine {
   kc_CleanupKind cleanup_;
   PelCount minPels_;     // 0 when cleanup is eNone, so nothing is small
   bool retireOnClose_;   // enclosed regions retire at once (no fill cleanup)
+  const BlobId* ids_ = nullptr;  // finishing: the id of each retired entry, once listed (listIds)
   bool edgeLists_;       // labelled: regions on the image's edge keep neighbour lists (the fill)
   bool fillChains_ = false;  // grey-scale fill while rows are made: chains and filled marks
   bool deferFill_ = false;   // bands: the fill waits for fillJoined (ws_.closes, phantoms)

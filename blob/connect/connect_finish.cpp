@@ -224,9 +224,11 @@ void kc_ConnectEngine::finish(std::vector<BlobId>& topIds, unsigned threads) {
   }
   retireOpen();
   const std::uint32_t count = numberBlobs();
+  listIds(threads);
   linkTop(topIds, threads);
   linkChildren(threads);
   orderById(count, threads);
+  ids_ = nullptr;  // the move took the ids along
 }
 
 // retireOpen(): every region still open retires, in slot order. Without the fill these are the
@@ -311,6 +313,23 @@ BlobId kc_ConnectEngine::idOf(LabelId key) const {
   return (word & bit) == 0 ? 0 : ws_.counts[key >> 6] + popcount64(word & (bit - 1)) + 1;
 }
 
+// listIds(threads): when the entries move in blocks (orderInBlocks), each retired entry's id is
+// found once, in slices on up to threads threads, into the label sets (spent once the blobs are
+// numbered), so that the links read ids by retired index instead of ranking keys, each of which
+// reads the marks at a place of the image's labels. One long child list (on noise50 one blob
+// holds most regions) is linked on one thread: this keeps its walk to the list itself.
+void kc_ConnectEngine::listIds(unsigned threads) {
+  const std::size_t n = out_.entries.size();
+  if (runLabels_ != nullptr || n < kParallelEntries || restoring_) return;
+  KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
+  std::uint32_t* const ids = ws_.up.data();
+  const std::size_t parts = threads > 1 ? std::size_t{threads} * 8 : 1;
+  onThreads(threads)(parts, [&](std::size_t t) {
+    for (auto [i, end] = slice(n, t, parts); i < end; ++i) ids[i] = idOf(out_.entries[static_cast<RetiredIndex>(i)].key);
+  });
+  ids_ = ids;
+}
+
 // linkTop(topIds, threads): the top level in region-list order (the newest record first), with
 // its sibling links; on several threads each takes a slice of the list, first for the ids and then
 // for the links (two passes run faster than one that links each entry to the one before it).
@@ -321,9 +340,8 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
   const auto run = onThreads(parts > 1 ? threads : 1);
   sortBySerial(order, ws_.scratch, ws_.counts2, serial_, parts, run);
   topIds.resize(n);
-  const auto idAt = [&](std::size_t k) { return idOf(out_.entries[static_cast<RetiredIndex>(order[k])].key); };
   run(parts, [&](std::size_t t) {
-    for (auto [k, end] = slice(n, t, parts); k < end; ++k) topIds[k] = idAt(k);
+    for (auto [k, end] = slice(n, t, parts); k < end; ++k) topIds[k] = idAt(static_cast<RetiredIndex>(order[k]));
   });
   run(parts, [&](std::size_t t) {
     for (auto [k, end] = slice(n, t, parts); k < end; ++k) {
@@ -360,15 +378,15 @@ void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end) {
       e.firstChild = 0;
       continue;
     }
-    const BlobId id = idOf(e.key);
+    const BlobId id = idAt(static_cast<RetiredIndex>(i));
     if (id == 0) continue;
     std::uint32_t c = e.firstChild;
-    BlobId cid = idOf(entries[c].key);
+    BlobId cid = idAt(c);
     e.firstChild = cid;
     while (c != kNone) {
       kc_BlobEntry& child = entries[c];
       const std::uint32_t next = child.nextSibling;
-      const BlobId nid = next == kNone ? 0 : idOf(entries[next].key);
+      const BlobId nid = next == kNone ? 0 : idAt(next);
       KC_ASSERT(cid != 0, "a child gets a blob");
       child.parent = id;
       child.nextSibling = nid;
@@ -421,14 +439,14 @@ void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
 void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   kc_EntryArray& entries = out_.entries;
   const std::size_t n = entries.size();
-  KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
+  KC_ASSERT(ids_ == ws_.up.data(), "the ids are listed in the label sets");
   std::uint32_t* const to = ws_.up.data();  // to[i]: 1 + the place of the entry now at i
   const std::size_t parts = threads > 1 ? std::size_t{threads} * 8 : 1;
   const auto run = onThreads(threads);
   std::vector<std::uint32_t>& dropped = ws_.orderDropped;
   dropped.assign(parts + 1, 0);
   run(parts, [&](std::size_t t) {
-    for (auto [i, end] = slice(n, t, parts); i < end; ++i) dropped[t + 1] += (to[i] = idOf(entries[i].key)) == 0 ? 1 : 0;
+    for (auto [i, end] = slice(n, t, parts); i < end; ++i) dropped[t + 1] += to[i] == 0 ? 1 : 0;
   });
   for (std::size_t t = 0; t < parts; ++t) dropped[t + 1] += dropped[t];
   run(parts, [&](std::size_t t) {
