@@ -9,7 +9,7 @@
 #include "base/messages.h"
 #include "connect/connect_settings.h"
 #include "scene/scene_builder.h"
-#include "store/blob_store.h"
+#include "scene/scene_tree.h"
 #include "store/bsd_data.h"
 
 #include <foundation/assert.h>
@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <deque>
 #include <limits>
 #include <utility>
@@ -517,10 +516,8 @@ void Tracker::keepRow() {
 }
 
 // completeLabelled(): labelled connectivity at the end: the rows kept analysed as one image, then
-// each top-level blob's tree, in the order of their ids, made a scene of its own from that scene's
-// blobs: their entries and rows copied (regions, labels, pel counts and pel sums as the image's
-// analysis made them, cleanup included), ids renumbered from 1 in their order, the links mapped.
-// A labelled tree cannot be analysed apart: every pel around it would be some region of its own.
+// each top-level blob's tree, in the order of their ids, cut from that scene (kf_TreeScene). A
+// labelled tree cannot be analysed apart: every pel around it would be some region of its own.
 void Tracker::completeLabelled() {
   if (keptRows.empty()) return;
   keptRows.push_back(keptRuns.size());
@@ -532,67 +529,21 @@ void Tracker::completeLabelled() {
   std::vector<std::size_t>().swap(keptRows);
   kcBlobResults analysed;
   kfBlobAnalysis<kcRLEBuffer>(image, params, analysed);
-  kc_BSDData& d = kc_SceneBuilder::data(*analysed.connectedBlobs());
-  kc_BlobStore& store = d.store;
-  std::vector<BlobId> tops(d.topIds), members, pending, newId(store.size() + 1, 0);
+  kcBlobSceneDescription& scene = *analysed.connectedBlobs();
+  const kc_BSDData& d = kc_SceneBuilder::data(scene);
+  std::vector<BlobId> tops(d.topIds);
   std::sort(tops.begin(), tops.end());
-  const auto rowBytes = [](const unsigned char* row, std::int32_t height) {
-    const unsigned char* p = row;
-    for (std::int32_t y = 0; y < height; ++y, p += 2)
-      while (p[1] != 0) p += 2;
-    return static_cast<std::size_t>(p - row);
-  };
-  for (const BlobId top : tops) {
-    members.clear();
-    pending.assign(1, top);
-    std::size_t bytes = 0;
-    while (!pending.empty()) {
-      const BlobId id = pending.back();
-      pending.pop_back();
-      members.push_back(id);
-      bytes += rowBytes(store.rows(id), store.entry(id).height);
-      for (BlobId c = store.entry(id).firstChild; c != 0; c = store.entry(c).nextSibling) pending.push_back(c);
-    }
-    std::sort(members.begin(), members.end());
-    for (std::size_t i = 0; i < members.size(); ++i) newId[members[i]] = static_cast<BlobId>(i + 1);
-    kc_BlobStore tree;
-    tree.origin = store.origin;
-    unsigned char* out = tree.reserveRuns(bytes);
-    std::size_t used = 0;
-    for (const BlobId id : members) {
-      kc_BlobEntry e = store.entry(id);
-      e.parent = id == top ? 0 : newId[e.parent];
-      e.nextSibling = id == top ? 0 : newId[e.nextSibling];
-      e.firstChild = newId[e.firstChild];
-      e.key = 0;
-      tree.entries.push_back(e);
-      tree.rowOffsets.push_back(used);
-      const std::size_t n = rowBytes(store.rows(id), e.height);
-      std::memcpy(out + used, store.rows(id), n);
-      used += n;
-    }
-    const kcPelRect box = store.imageRect(store.entry(top));
-    const long left = std::max(0L, box.ul().x() - 1), top0 = std::max(0L, box.ul().y() - 1);
-    const long right = std::min<long>(width, box.lr().x() + 1), bottom = std::min<long>(rows, box.lr().y() + 1);
-    auto scene = std::make_unique<kcBlobSceneDescription>();
-    kc_BSDData& t = kc_SceneBuilder::data(*scene);
-    std::vector<BlobId> treeTops{1};
-    t.mutating();
-    t.replaceXform(image.xformCache(), false);
-    t.install(tree, treeTops);
-    t.connectivityKind = kcBlobSceneDescription::eLabelled;
-    t.scaleVal = 1;
-    t.cleanupKind = params.connectivityCleanup();
-    if (t.cleanupKind != kcBlobSceneDescription::eNone) t.minPels = static_cast<std::int32_t>(params.connectivityMinPels());
-    t.sceneWindow = kcPelRect(left, top0, right - left, bottom - top0);
-    t.dropObjectsIfShort();
-    kc_SceneBuilder::finishAnalysis(*scene);
-    done.emplace_back(++numbered, std::move(scene));
+  kc_TreeScratch scratch;
+  for (const BlobId top : tops) {  // the window: the tree's box widened by a pel where the image goes on
+    const kcPelRect box = d.store.imageRect(d.store.entry(top));
+    const long x0 = std::max(0L, box.ul().x() - 1), y0 = std::max(0L, box.ul().y() - 1);
+    const long x1 = std::min<long>(width, box.lr().x() + 1), y1 = std::min<long>(rows, box.lr().y() + 1);
+    done.emplace_back(++numbered, kf_TreeScene(scene, top, kcPelRect(x0, y0, x1 - x0, y1 - y0), scratch));
   }
 }
 
 // rowsHeld(): the rows from the first of the oldest open or waiting blob to the last row fed
-// (whole-image connectivity: the rows kept).
+// (whole-image and labelled connectivity: the rows kept).
 long Tracker::rowsHeld() const {
   if (keepsRows()) return static_cast<long>(keptRows.size());
   RowIndex first = rows;
