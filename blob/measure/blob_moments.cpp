@@ -79,16 +79,6 @@ RegionSums sumRows(const unsigned char* first, long height, const kcPair<long>& 
   return sumOver(RowCursor(first), height, origin);
 }
 
-RegionSums sumPels(std::uint64_t sumX, std::uint64_t sumY, std::uint64_t pels, const kcPair<long>& origin) {
-  // As sumOver computes them: twice the sum of the pel columns, halved, and the sum of the rows.
-  RegionSums out;
-  out.weight = pels;
-  const double total = static_cast<double>(pels);
-  out.centroidX = static_cast<double>(origin.x()) + (static_cast<double>(2 * sumX) / 2.0 / total + 0.5);
-  out.centroidY = static_cast<double>(origin.y()) + (static_cast<double>(sumY) / total + 0.5);
-  return out;
-}
-
 std::uint64_t projectionTotal(const std::vector<std::uint64_t>& p) {
   std::uint64_t total = 0;
   for (std::uint64_t v : p) total += v;
@@ -184,11 +174,6 @@ double kf_MarkedArea(const kc_BlobEntry& e, const kc_BSDData& d) {
   const bool scaled = d.connectivityKind != kcBlobSceneDescription::eLabelled && e.label != 0;
   KC_ASSERT(!scaled || d.scaleVal != 0, "a grey-scale scene's scale value is not 0");
   return scaled ? static_cast<double>(w) / static_cast<double>(d.scaleVal) : static_cast<double>(w);
-}
-
-kc_Moments::RegionSums kf_MarkedSums(const kc_BlobEntry& e, const kcPair<long>& origin) {
-  const kcPair<long> at(origin.x() + e.left, origin.y() + e.top);
-  return kc_Moments::sumPels(e.sumX, e.sumY, static_cast<std::uint64_t>(e.pelCount), at);
 }
 
 kcVector<2> kf_CenterOfMass(const kcVector<2>& centroid, const kc_BSDData& d) {
@@ -387,11 +372,20 @@ kc_ClientLinear kc_MomentCache::clientLinear() {
 // route: marked(d, id, e) is that blob's entry, or null for any other blob.
 namespace {
 
-kc_BlobEntry* markedEntry(kc_BSDData& d, std::int32_t id) {
+inline kc_BlobEntry* markedEntry(kc_BSDData& d, std::int32_t id) {
   kc_BlobStore& s = d.store;
   if (!s.records.empty() || id < 1 || static_cast<std::uint32_t>(id) > s.size()) return nullptr;
   kc_BlobEntry& e = s.entry(static_cast<BlobId>(id));
   return (e.flags & kc_BlobEntry::kPelSums) != 0 ? &e : nullptr;
+}
+
+// markIn(store, id, bits): blob id's marks take bits; whether they were not all set (the blob then
+// gives notice).
+inline bool markIn(kc_BlobStore& store, std::int32_t id, std::uint8_t bits) {
+  std::uint8_t& m = store.mark(static_cast<BlobId>(id));
+  if ((m & bits) == bits) return false;
+  m = static_cast<std::uint8_t>(m | bits);
+  return true;
 }
 
 }  // namespace
@@ -408,7 +402,7 @@ double kcBlob::area() const {
     kc_BSDData& d = *scene()->data_;
     if (const kc_BlobEntry* e = markedEntry(d, id_); e != nullptr && d.xformIsLinear) {
       const double pels = kf_MarkedArea(*e, d);
-      mark(kc_BlobRecord::kArea);
+      if (markIn(d.store, id_, kc_BlobRecord::kArea)) giveNotice();
       return pels * d.clientAreaScale;
     }
   }
@@ -454,8 +448,9 @@ kcVector<2> kcBlob::centerOfMass() const {
     kc_BSDData& d = *scene()->data_;
     if (const kc_BlobEntry* e = markedEntry(d, id_); e != nullptr) {
       const kc_Moments::RegionSums s = kf_MarkedSums(*e, d.store.origin);
-      const kcVector<2> c = kf_CenterOfMass(kcVector<2>(s.centroidX, s.centroidY), d);
-      mark(kc_BlobRecord::kCentroid | kc_BlobRecord::kCenterOfMass);
+      const kcVector<2> centroid(s.centroidX, s.centroidY);
+      const kcVector<2> c = d.clientIsIdentity ? centroid : kf_CenterOfMass(centroid, d);
+      if (markIn(d.store, id_, kc_BlobRecord::kCentroid | kc_BlobRecord::kCenterOfMass)) giveNotice();
       return c;
     }
   }

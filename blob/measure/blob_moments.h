@@ -32,7 +32,15 @@ RegionSums sumRows(const unsigned char* first, long height, const kcPair<long>& 
 // sumPels(sumX, sumY, pels, origin): the same from a region's pel sums (each pel weighs 1): sumX
 // and sumY the sums over its pels of their column and row counted from origin, pels >= 1 their
 // number. Gives exactly what sumRows gives for such a region while 2 sumX and sumY are below 2^53.
-RegionSums sumPels(std::uint64_t sumX, std::uint64_t sumY, std::uint64_t pels, const kcPair<long>& origin);
+inline RegionSums sumPels(std::uint64_t sumX, std::uint64_t sumY, std::uint64_t pels, const kcPair<long>& origin) {
+  // As sumOver computes them: twice the sum of the pel columns, halved, and the sum of the rows.
+  RegionSums out;
+  out.weight = pels;
+  const double total = static_cast<double>(pels);
+  out.centroidX = static_cast<double>(origin.x()) + (static_cast<double>(2 * sumX) / 2.0 / total + 0.5);
+  out.centroidY = static_cast<double>(origin.y()) + (static_cast<double>(sumY) / total + 0.5);
+  return out;
+}
 
 // projectionTotal(p): the sum of the entries of a projection, which is the region's weight.
 std::uint64_t projectionTotal(const std::vector<std::uint64_t>& p);

@@ -114,5 +114,8 @@ class kc_MomentCache {
 // area in pels and the weight and centroid of a blob with pel sums (its store's origin given), and
 // the centre of mass in client coordinates of a centroid, as the caches compute them.
 double kf_MarkedArea(const kc_BlobEntry& entry, const kc_BSDData& data);
-kc_Moments::RegionSums kf_MarkedSums(const kc_BlobEntry& entry, const kcPair<long>& origin);
+inline kc_Moments::RegionSums kf_MarkedSums(const kc_BlobEntry& entry, const kcPair<long>& origin) {
+  const kcPair<long> at(origin.x() + entry.left, origin.y() + entry.top);
+  return kc_Moments::sumPels(entry.sumX, entry.sumY, static_cast<std::uint64_t>(entry.pelCount), at);
+}
 kcVector<2> kf_CenterOfMass(const kcVector<2>& centroid, const kc_BSDData& data);
