@@ -95,9 +95,10 @@ void fit(std::vector<T>& v, std::size_t needed) noexcept {
 // (the run, the blob objects, the row maker, the transform); otherwise the run goes to a store
 // aside that the commit swaps in. A failure also empties the cached engine state.
 // threads: more than one runs grey-scale connectivity in bands, and labelled connectivity's
-// finishing pass on that many; the next analysis of blobs made so runs aside (kf_CanRestore). The store aside is the workspace's: after a run in bands it keeps
-// the arrays of the blobs it took out for the next run aside (analysing again in bands touches no
-// fresh pages: 56 bytes per blob kept between the calls); otherwise it is let go.
+// finishing pass on that many; the next analysis of blobs made so runs aside (kf_CanRestore). The
+// store aside is the workspace's: after a run in bands it keeps the arrays of the blobs it took
+// out for the next run aside (analysing again in bands touches no fresh pages: 56 bytes per blob
+// kept between the calls); otherwise it is let go.
 void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s,
                  unsigned threads = 1) {
   const kc_EngineSettings settings = engineSettings(s);

@@ -390,13 +390,6 @@ inline bool markIn(kc_BlobStore& store, std::int32_t id, std::uint8_t bits) {
 
 }  // namespace
 
-void kcBlob::mark(std::uint8_t bits) const {
-  std::uint8_t& m = scene()->data_->store.mark(static_cast<BlobId>(id_));
-  if ((m & bits) == bits) return;
-  giveNotice();
-  m = static_cast<std::uint8_t>(m | bits);
-}
-
 double kcBlob::area() const {
   if (own() == nullptr && where_ != 0) {
     kc_BSDData& d = *scene()->data_;

@@ -335,9 +335,6 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   void updateSiblingView() const;
   // giveNotice(): mutating() on this blob from a const query that fills a cache.
   void giveNotice() const;
-  // mark(bits): for a blob of a scene that keeps marks instead of records, the marks of the
-  // measures computed (giving notice when one is new).
-  void mark(std::uint8_t bits) const;
   // parts(): the blob's entry, caches and rows, in its scene's store or in its own data.
   kc_BlobParts parts() const;
   // copyData(): the data a copy of this blob owns.
