@@ -150,6 +150,7 @@ void kc_ConnectEngine::mergeRegions(RegionIndex a, RegionIndex b) {
   gb.pelCount += ga.pelCount;
   gb.sumX += ga.sumX;
   gb.sumY += ga.sumY;
+  if (streaming_) joinRuns(a, b);
   freeSlot(a);
 }
 
@@ -158,6 +159,7 @@ void kc_ConnectEngine::mergeRegions(RegionIndex a, RegionIndex b) {
 void kc_ConnectEngine::pruneRegion(RegionIndex r) {
   ws_.up[reg(r).root] = kRootFlag | kGone;
   if (labelled_ && listOf(r).head != kNone) detachNeighbours(r);
+  if (streaming_) releaseRuns(ws_.slotRuns[r]);
   freeSlot(r);
 }
 

@@ -69,6 +69,19 @@ struct kc_ConnectWorkspace {
   std::vector<kc_FillClose> closes;  // by retired index, while bands defer the fill (cleanupInBand)
   // The store an analysis that cannot write the scene's blobs in place fills (see connectRuns).
   std::unique_ptr<kc_BlobStore> aside;
+  // Streams (connect_stream.cpp): the runs kept for the rows of the open regions (by slot) and of
+  // the retired entries of trees not complete yet (by retired index), in a pool of nodes whose free
+  // ones form a list; and the tops (retired indices) of the trees complete but not taken.
+  std::vector<kc_StreamRun> streamRuns;
+  std::vector<kc_RunList> slotRuns, entryRuns;
+  std::vector<RetiredIndex> completed;
+};
+
+// kc_StreamScratch: what taking a tree out of a stream (kc_ConnectEngine::takeTree) works in, kept
+// from tree to tree.
+struct kc_StreamScratch {
+  std::vector<std::pair<LabelId, RetiredIndex>> members;
+  std::vector<RetiredIndex> pending;
 };
 
 // kc_WorkspaceNeeds: the capacities of a workspace's arrays after a run. A workspace reserved to
@@ -233,6 +246,39 @@ class kc_ConnectEngine {
   // order decides each from its final children, unmarks the pruned and takes them out of the child
   // lists; finish() then drops the small childless top level. Linear in the entries.
   void pruneJoined(PelCount minPels);
+  // Streams (connect_stream.cpp): grey-scale connectivity over an image that arrives in bands of
+  // rows, of any height. Each run is kept, in its region's list, for the rows of the blobs; a tree
+  // (a top-level blob with every region it encloses) is complete once nothing can touch it: when
+  // it closes inside background that reaches the image's left, right or top edge, when the
+  // background around it comes to reach one, when the row after its last row does not enclose it
+  // (then nothing can), or at the end. Background that reaches an edge keeps no runs. The cleanup
+  // is decided as regions close, as a band that holds them whole decides it (cleanupInBand).
+  // StreamTag constructor: a stream of images width pels wide; out receives the retired entries.
+  struct StreamTag {};
+  kc_ConnectEngine(StreamTag, Column width, kc_ConnectWorkspace& workspace, kc_BlobStore& out,
+                   kc_CleanupKind cleanup, PelCount minPels);
+  // streamRows(rows, count): the next count rows, rows[k] each a row of two-byte runs covering
+  // the width. Calls kf_CheckStop() before each row y with y mod 16 = 15. The trees they complete
+  // are listed in completed().
+  void streamRows(const unsigned char* const* rows, std::size_t count);
+  // endStream(): the image ends: every tree is complete.
+  void endStream();
+  // completed(): the tops (retired indices) of the trees complete and not taken, in order.
+  std::vector<RetiredIndex>& completed() { return ws_.completed; }
+  // takeTree(top, tree, scratch): the tree of completed top into tree (cleared first): its entries in
+  // raster order of their first pels (ids from 1) with their links and rows, as the finishing pass
+  // of an analysis of the whole image leaves them, except that a tree whose pels are all 0 or 1
+  // holds them as a binary image's analysis does. False (tree empty) when the cleanup drops the
+  // top (small and childless). Its runs return to the pool and its entries are spent.
+  bool takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamScratch& scratch);
+  // heldFrom(): the first row of a run kept (the rows scanned when none is).
+  RowIndex heldFrom() const;
+  // compactIfSparse(): when the labels and entries made are many more than those still in use,
+  // they are renumbered in order (keys keep their order), so that a stream's memory follows the
+  // regions open and the trees not complete, not the rows scanned. Only between rows, with no
+  // completed tree untaken.
+  void compactIfSparse();
+
   // labelCount(), entryCount(), topCount(), placeholders(): a band's totals, for the offsets.
   std::uint32_t labelCount() const { return static_cast<std::uint32_t>(ws_.up.size()); }
   std::uint32_t entryCount() const { return static_cast<std::uint32_t>(out_.entries.size()); }
@@ -287,7 +333,7 @@ class kc_ConnectEngine {
   void mergeRegions(RegionIndex absorbed, RegionIndex survivor);
   void adoptChild(RegionIndex parent, RegionIndex child);
   bool topsAtClose() const {
-    return retireOnClose_ && !labelled_ && cleanup_ == kc_CleanupKind::eNone && bandCleanup_ == kc_CleanupKind::eNone;
+    return retireOnClose_ && !labelled_ && !streaming_ && cleanup_ == kc_CleanupKind::eNone && bandCleanup_ == kc_CleanupKind::eNone;
   }
   // reachesEdge(g): grey-scale background g touches the left, right or top edge of the image.
   bool reachesEdge(const Region& g) const { return g.value == 0 && (g.xMin == 0 || g.xEnd == width_ || g.yMin == 0); }
@@ -297,7 +343,8 @@ class kc_ConnectEngine {
   void fillRegion(RegionIndex r, RegionIndex encloser);
   void fillInBand(RegionIndex r, RegionIndex encloser);
   RetiredIndex retire(RegionIndex r);
-  void writeEntry(kc_BlobEntry& e, const Region& g) const;
+  void writeEntry(kc_BlobEntry& e, const Region& g) const { writeEntry(e, g, binary_); }
+  void writeEntry(kc_BlobEntry& e, const Region& g, bool binary) const;
   // nextChild(c): the sibling link of child c (a retired entry's or its phantom's, or a slot's under
   // the fill).
   std::uint32_t& nextChild(std::uint32_t c) {
@@ -379,6 +426,17 @@ class kc_ConnectEngine {
   void rewriteEntry(RetiredIndex i, const FillSums& sums);
   void dropFilled();
 
+  // ---- streams (connect_stream.cpp) ----
+  // keepRun(r, run, y): run (of row y) joins region r's list, unless r is background that reaches an
+  // edge. joinRuns(a, b): a merged into b: a's runs follow b's. releaseRuns(list): back to the pool.
+  void keepRun(RegionIndex r, const kc_ScanRun& run, RowIndex y);
+  void appendRuns(kc_RunList& to, kc_RunList& from);
+  void releaseRuns(kc_RunList& list);
+  void joinRuns(RegionIndex a, RegionIndex b);
+  // edgeFlush(r): background r that reaches an edge keeps no runs, and its children are complete.
+  void edgeFlush(RegionIndex r);
+  void streamRowDone(RowIndex y, const kc_ScanRun* row, std::size_t n, const kc_ScanRun* above, std::size_t na);
+
   // ---- rows (connect_rows.cpp) ----
   template <class Sink> void walkRows(Sink& sink);
 
@@ -394,6 +452,8 @@ class kc_ConnectEngine {
   bool retireOnClose_;   // enclosed regions retire at once (no fill cleanup)
   const BlobId* ids_ = nullptr;  // finishing: the id of each retired entry, once listed (listIds)
   bool edgeLists_;       // labelled: regions on the image's edge keep neighbour lists (the fill)
+  bool streaming_ = false;    // a stream's engine (connect_stream.cpp)
+  std::uint32_t freeRun_ = kNone;  // streams: the first free node of ws_.streamRuns
   bool fillChains_ = false;  // grey-scale fill while rows are made: chains and filled marks
   bool deferFill_ = false;   // bands: the fill waits for fillJoined (ws_.closes, phantoms)
   kc_CleanupKind bandCleanup_ = kc_CleanupKind::eNone;  // bands: decided at once for the band's own

@@ -42,12 +42,16 @@ inline bool reaches(const kc_ScanRun& above, const AboveRange& range) { return a
 void kc_ConnectEngine::scanGreyFirstRow(kc_ScanRun* row, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     kc_ScanRun& run = row[i];
+    RegionIndex r;
     if (i != 0 && sameKind(row[i - 1], run)) {
       run.label = row[i - 1].label;
-      addRun(reg(regionOf(run.label)), run.x, run.xe, 0);
+      r = regionOf(run.label);
+      addRun(reg(r), run.x, run.xe, 0);
     } else {
-      run.label = reg(newRegion(run.value, run.x, 0, run.xe - run.x)).root;
+      r = newRegion(run.value, run.x, 0, run.xe - run.x);
+      run.label = reg(r).root;
     }
+    if (streaming_) keepRun(r, run, 0);
   }
 }
 
@@ -66,6 +70,7 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
       label = row[i - 1].label;
       region = regionOf(label);
       addRun(reg(region), run.x, run.xe, y);
+      if (streaming_) keepRun(region, run, y);
     }
     const AboveRange range = aboveRange(run, width_);
     std::size_t pending = kNone;
@@ -80,12 +85,15 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
             label = up.label;
             region = aboveRegion;
             addRun(reg(region), run.x, run.xe, y);
+            if (streaming_) keepRun(region, run, y);
           } else if (region != aboveRegion) {
             mergeRegions(region, aboveRegion);
             region = aboveRegion;
+            if (streaming_) edgeFlush(region);
           } else if (pending != kNone) {
             KC_ASSERT(above[pending].label != kNone, "a pending run has a label");
             closeRegion(regionOf(above[pending].label), region);
+            if (streaming_) edgeFlush(region);
           }
           pending = kNone;
         } else if (up.xe - 1 != range.lo) {
@@ -95,7 +103,11 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
       if (up.xe > range.hi) break;
       ++a;
     }
-    if (label == kNone) label = reg(newRegion(run.value, run.x, y, run.xe - run.x)).root;
+    if (label == kNone) {
+      region = newRegion(run.value, run.x, y, run.xe - run.x);
+      label = reg(region).root;
+      if (streaming_) keepRun(region, run, y);
+    }
     run.label = label;
   }
 }

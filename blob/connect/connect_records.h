@@ -8,6 +8,7 @@
 #include <foundation/assert.h>
 
 #include <limits>
+#include <utility>
 
 inline LabelId kc_ConnectEngine::newLabel(RegionIndex r) {
   const auto label = static_cast<LabelId>(ws_.up.size());
@@ -31,6 +32,7 @@ inline RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, Row
     slots_ = r + 1;
     if (!retireOnClose_) ws_.siblings.push_back(kNone);
     if (labelled_) ws_.labelled.emplace_back();
+    if (streaming_) ws_.slotRuns.emplace_back();
     if (fillChains_) {
       ws_.chainHead.push_back(kNone);
       ws_.chainTail.push_back(kNone);
@@ -47,6 +49,24 @@ inline RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, Row
   if (fillChains_) ws_.chainHead[r] = ws_.chainTail[r] = label;
   ++regionCount_;
   return r;
+}
+
+// keepRun(r, run, y): see connect_engine.h.
+inline void kc_ConnectEngine::keepRun(RegionIndex r, const kc_ScanRun& run, RowIndex y) {
+  if (reachesEdge(reg(r))) return;
+  std::uint32_t n = freeRun_;
+  if (n != kNone) {
+    freeRun_ = ws_.streamRuns[n].next;
+    ws_.streamRuns[n] = kc_StreamRun{y, run.x, run.xe, kNone, run.value, false};
+  } else {
+    KC_ASSERT(ws_.streamRuns.size() < kNone, "kept runs fit 32 bits");
+    n = static_cast<std::uint32_t>(ws_.streamRuns.size());
+    ws_.streamRuns.push_back(kc_StreamRun{y, run.x, run.xe, kNone, run.value, false});
+  }
+  kc_RunList& list = ws_.slotRuns[r];
+  if (list.head == kNone) list.head = n;
+  else ws_.streamRuns[list.tail].next = n;
+  list.tail = n;
 }
 
 // freeSlot(r): the slot holds no region any more and is reused by the next new region. Its labels
@@ -122,6 +142,7 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   const auto index = static_cast<RetiredIndex>(out_.entries.size());
   if (g.firstLabel < placeholders_) seamRetired_.emplace_back(index, g);
   writeEntry(out_.entries.emplace_back(), g);
+  if (streaming_) ws_.entryRuns.push_back(std::exchange(ws_.slotRuns[r], kc_RunList{}));
   if (deferFill_) ws_.closes.push_back(kc_FillClose{g.pelCount, g.sumX, g.sumY, kNone, g.lastChild});
   ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
   ws_.up[g.root] = kRootFlag | index;
@@ -130,8 +151,9 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   return index;
 }
 
-// writeEntry(e, g): e (value-initialised) as retire() makes it of region g.
-inline void kc_ConnectEngine::writeEntry(kc_BlobEntry& e, const Region& g) const {
+// writeEntry(e, g, binary): e (value-initialised) as retire() makes it of region g, in an image
+// that is binary or not.
+inline void kc_ConnectEngine::writeEntry(kc_BlobEntry& e, const Region& g, bool binary) const {
   e.left = g.xMin;
   e.top = g.yMin;
   e.width = g.xEnd - g.xMin;
@@ -141,8 +163,8 @@ inline void kc_ConnectEngine::writeEntry(kc_BlobEntry& e, const Region& g) const
   e.firstChild = g.firstChild;
   e.key = g.firstLabel;
   constexpr auto kMaxCount = static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
-  const bool weighted = !binary_ && !labelled_ && g.value != 0;
-  e.label = binary_ || labelled_ ? g.value : (g.value == 0 ? 0 : 1);
+  const bool weighted = !binary && !labelled_ && g.value != 0;
+  e.label = binary || labelled_ ? g.value : (g.value == 0 ? 0 : 1);
   if (weighted || g.pelCount > kMaxCount) {
     e.pelCount = -1;
     e.sumX = g.pelCount;
