@@ -217,7 +217,7 @@ void Tracker::completeLabelled() {
 // (whole-image and labelled connectivity: the rows kept).
 long Tracker::rowsHeld() const {
   if (keepsRows()) return static_cast<long>(keptRows.size());
-  return engine == nullptr ? 0 : static_cast<long>(rows - engine->heldFrom());
+  return static_cast<long>(rows - engine->heldFrom());
 }
 
 }  // namespace

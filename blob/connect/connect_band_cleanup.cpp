@@ -70,7 +70,10 @@ void kc_ConnectEngine::fillInBand(RegionIndex r, RegionIndex p) {
     g.yMin = std::min(g.yMin, e.top);
     g.yMax = std::max(g.yMax, e.top + e.height - 1);
     drop(c);
-    if (streaming_) appendRuns(ws_.slotRuns[p], ws_.entryRuns[c]);
+    if (streaming_) {
+      appendRuns(ws_.slotRuns[p], ws_.entryRuns[c]);
+      ++spent_;
+    }
     if (e.firstChild != kNone) {
       if (g.lastChild != kNone) nextChild(g.lastChild) = e.firstChild;
       else g.firstChild = e.firstChild;
@@ -81,7 +84,7 @@ void kc_ConnectEngine::fillInBand(RegionIndex r, RegionIndex p) {
   }
   reg(r).firstChild = reg(r).lastChild = kNone;
   if (streaming_)  // filled: written with the value of the span on their left
-    for (std::uint32_t k = ws_.slotRuns[r].head; k != kNone; k = ws_.streamRuns[k].next) ws_.streamRuns[k].filled = true;
+    for (kc_StreamRun& run : ws_.slotRuns[r]) run.filled = true;
   mergeRegions(r, p);
 }
 

@@ -70,10 +70,9 @@ struct kc_ConnectWorkspace {
   // The store an analysis that cannot write the scene's blobs in place fills (see connectRuns).
   std::unique_ptr<kc_BlobStore> aside;
   // Streams (connect_stream.cpp): the runs kept for the rows of the open regions (by slot) and of
-  // the retired entries of trees not complete yet (by retired index), in a pool of nodes whose free
-  // ones form a list; and the tops (retired indices) of the trees complete but not taken.
-  std::vector<kc_StreamRun> streamRuns;
-  std::vector<kc_RunList> slotRuns, entryRuns;
+  // the retired entries of trees not complete yet (by retired index), in no order, and empty arrays
+  // with room, for the next regions; the tops (retired indices) of the trees complete but not taken.
+  std::vector<std::vector<kc_StreamRun>> slotRuns, entryRuns, spareRuns;
   std::vector<RetiredIndex> completed;
 };
 
@@ -271,8 +270,9 @@ class kc_ConnectEngine {
   // holds them as a binary image's analysis does. False (tree empty) when the cleanup drops the
   // top (small and childless). Its runs return to the pool and its entries are spent.
   bool takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamScratch& scratch);
-  // heldFrom(): the first row of a run kept (the rows scanned when none is).
-  RowIndex heldFrom() const;
+  // heldFrom(): the first row (in the image's rows, whatever the compaction) of a run kept or a
+  // tree not taken (the rows scanned when there is none). Cost: linear in the open regions.
+  std::int64_t heldFrom() const;
   // compactIfSparse(): when the labels and entries made are many more than those still in use,
   // they are renumbered in order (keys keep their order), so that a stream's memory follows the
   // regions open and the trees not complete, not the rows scanned. Only between rows, with no
@@ -427,14 +427,16 @@ class kc_ConnectEngine {
   void dropFilled();
 
   // ---- streams (connect_stream.cpp) ----
-  // keepRun(r, run, y): run (of row y) joins region r's list, unless r is background that reaches an
-  // edge. joinRuns(a, b): a merged into b: a's runs follow b's. releaseRuns(list): back to the pool.
+  // keepRun(r, run, y): run (of row y) joins region r's runs, unless r is background that reaches an
+  // edge. joinRuns(a, b): a merged into b: a's runs join b's (the fewer copied). appendRuns(to, from):
+  // from's runs join to's. releaseRuns(runs): none kept, the room spared.
   void keepRun(RegionIndex r, const kc_ScanRun& run, RowIndex y);
-  void appendRuns(kc_RunList& to, kc_RunList& from);
-  void releaseRuns(kc_RunList& list);
+  void appendRuns(std::vector<kc_StreamRun>& to, std::vector<kc_StreamRun>& from);
+  void releaseRuns(std::vector<kc_StreamRun>& runs);
   void joinRuns(RegionIndex a, RegionIndex b);
   // edgeFlush(r): background r that reaches an edge keeps no runs, and its children are complete.
   void edgeFlush(RegionIndex r);
+  void compact();
   void streamRowDone(RowIndex y, const kc_ScanRun* row, std::size_t n, const kc_ScanRun* above, std::size_t na);
 
   // ---- rows (connect_rows.cpp) ----
@@ -453,7 +455,7 @@ class kc_ConnectEngine {
   const BlobId* ids_ = nullptr;  // finishing: the id of each retired entry, once listed (listIds)
   bool edgeLists_;       // labelled: regions on the image's edge keep neighbour lists (the fill)
   bool streaming_ = false;    // a stream's engine (connect_stream.cpp)
-  std::uint32_t freeRun_ = kNone;  // streams: the first free node of ws_.streamRuns
+  std::size_t spent_ = 0;          // streams: entries taken, dropped or filled since the last compaction
   bool fillChains_ = false;  // grey-scale fill while rows are made: chains and filled marks
   bool deferFill_ = false;   // bands: the fill waits for fillJoined (ws_.closes, phantoms)
   kc_CleanupKind bandCleanup_ = kc_CleanupKind::eNone;  // bands: decided at once for the band's own

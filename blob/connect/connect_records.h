@@ -52,21 +52,14 @@ inline RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, Row
 }
 
 // keepRun(r, run, y): see connect_engine.h.
-inline void kc_ConnectEngine::keepRun(RegionIndex r, const kc_ScanRun& run, RowIndex y) {
+[[gnu::always_inline]] inline void kc_ConnectEngine::keepRun(RegionIndex r, const kc_ScanRun& run, RowIndex y) {
   if (reachesEdge(reg(r))) return;
-  std::uint32_t n = freeRun_;
-  if (n != kNone) {
-    freeRun_ = ws_.streamRuns[n].next;
-    ws_.streamRuns[n] = kc_StreamRun{y, run.x, run.xe, kNone, run.value, false};
-  } else {
-    KC_ASSERT(ws_.streamRuns.size() < kNone, "kept runs fit 32 bits");
-    n = static_cast<std::uint32_t>(ws_.streamRuns.size());
-    ws_.streamRuns.push_back(kc_StreamRun{y, run.x, run.xe, kNone, run.value, false});
+  std::vector<kc_StreamRun>& runs = ws_.slotRuns[r];
+  if (runs.capacity() == 0 && !ws_.spareRuns.empty()) {
+    runs.swap(ws_.spareRuns.back());
+    ws_.spareRuns.pop_back();
   }
-  kc_RunList& list = ws_.slotRuns[r];
-  if (list.head == kNone) list.head = n;
-  else ws_.streamRuns[list.tail].next = n;
-  list.tail = n;
+  runs.push_back(kc_StreamRun{y, run.x, run.xe, run.value, false});
 }
 
 // freeSlot(r): the slot holds no region any more and is reused by the next new region. Its labels
@@ -142,7 +135,7 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   const auto index = static_cast<RetiredIndex>(out_.entries.size());
   if (g.firstLabel < placeholders_) seamRetired_.emplace_back(index, g);
   writeEntry(out_.entries.emplace_back(), g);
-  if (streaming_) ws_.entryRuns.push_back(std::exchange(ws_.slotRuns[r], kc_RunList{}));
+  if (streaming_) ws_.entryRuns.push_back(std::move(ws_.slotRuns[r]));
   if (deferFill_) ws_.closes.push_back(kc_FillClose{g.pelCount, g.sumX, g.sumY, kNone, g.lastChild});
   ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
   ws_.up[g.root] = kRootFlag | index;

@@ -119,21 +119,14 @@ struct kc_LabelledRegion {
 };
 
 // kc_StreamRun: a run a stream keeps for the rows of its region (see kc_ConnectEngine's streams),
-// in the list of the open region or the retired entry it belongs to. filled: the fill merged its
-// region into the list's owner, whose row writes it with the value of the span on its left.
+// among the runs of the open region or the retired entry it belongs to. filled: the fill merged its
+// region into their owner, whose row writes it with the value of the span on its left.
 struct kc_StreamRun {
   RowIndex y;
   Column x;
   Column xe;
-  std::uint32_t next;
   std::uint8_t value;
   bool filled;
-};
-
-// kc_RunList: a list of kept runs (head to tail through kc_StreamRun::next), in no order.
-struct kc_RunList {
-  std::uint32_t head = kNone;
-  std::uint32_t tail = kNone;
 };
 
 // kc_BlobBuild: one blob (element id - 1) while its rows are written: everything a run of it

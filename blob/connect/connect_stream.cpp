@@ -14,8 +14,9 @@ namespace {
 // Rows of a tree's blob sorted by insertion up to this many runs, by std::sort past it.
 constexpr std::size_t kInsertionRuns = 16;
 
-// Compaction waits until this many labels or entries were made.
-constexpr std::size_t kCompactFrom = std::size_t{1} << 16;
+// Compaction waits until this many labels or entries were made, or this many rows scanned.
+constexpr std::size_t kCompactFrom = std::size_t{1} << 10;
+constexpr RowIndex kRebaseRows = RowIndex{1} << 30;
 
 // readRunsInto(src, out): the maximal runs of one row of two-byte runs (see readRow).
 std::size_t readRunsInto(const unsigned char* src, kc_ScanRun* first) {
@@ -156,7 +157,6 @@ kc_ConnectEngine::kc_ConnectEngine(StreamTag, Column width, kc_ConnectWorkspace&
   ws_.bits.clear();
   ws_.closes.clear();
   ws_.order.clear();
-  ws_.streamRuns.clear();
   ws_.slotRuns.clear();
   ws_.entryRuns.clear();
   ws_.completed.clear();
@@ -226,19 +226,16 @@ void kc_ConnectEngine::edgeFlush(RegionIndex r) {
   g.firstChild = g.lastChild = kNone;
 }
 
-void kc_ConnectEngine::appendRuns(kc_RunList& to, kc_RunList& from) {
-  if (from.head == kNone) return;
-  if (to.head == kNone) to.head = from.head;
-  else ws_.streamRuns[to.tail].next = from.head;
-  to.tail = from.tail;
-  from = kc_RunList{};
+void kc_ConnectEngine::appendRuns(std::vector<kc_StreamRun>& to, std::vector<kc_StreamRun>& from) {
+  if (to.size() < from.size()) to.swap(from);
+  to.insert(to.end(), from.begin(), from.end());
+  releaseRuns(from);
 }
 
-void kc_ConnectEngine::releaseRuns(kc_RunList& list) {
-  if (list.head == kNone) return;
-  ws_.streamRuns[list.tail].next = freeRun_;
-  freeRun_ = list.head;
-  list = kc_RunList{};
+void kc_ConnectEngine::releaseRuns(std::vector<kc_StreamRun>& runs) {
+  if (runs.capacity() == 0) return;
+  runs.clear();
+  ws_.spareRuns.emplace_back().swap(runs);
 }
 
 void kc_ConnectEngine::joinRuns(RegionIndex a, RegionIndex b) {
@@ -250,14 +247,14 @@ void kc_ConnectEngine::joinRuns(RegionIndex a, RegionIndex b) {
   }
 }
 
-RowIndex kc_ConnectEngine::heldFrom() const {
+std::int64_t kc_ConnectEngine::heldFrom() const {
   RowIndex first = rowsScanned_;
   for (RegionIndex r = 0; r < slots_; ++r) {
     const Region& g = reg(r);
-    if (!g.released && (ws_.slotRuns[r].head != kNone || g.firstChild != kNone)) first = std::min(first, g.yMin);
+    if (!g.released && (!ws_.slotRuns[r].empty() || g.firstChild != kNone)) first = std::min(first, g.yMin);
   }
   for (const RetiredIndex t : ws_.completed) first = std::min(first, out_.entries[t].top);
-  return first;
+  return offset_.y() + first;
 }
 
 bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamScratch& scratch) {
@@ -271,6 +268,7 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
   members.clear();
   if (bandCleanup_ != kc_CleanupKind::eNone && topPels < bandMinPels_ && t.firstChild == kNone) {
     releaseRuns(ws_.entryRuns[top]);
+    ++spent_;
     return false;
   }
   auto& pending = scratch.pending;
@@ -288,12 +286,14 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
   // Each member's runs, in id order, for the rows; whether every value is 0 or 1.
   auto maker = std::make_shared<TreeRowMaker>();
   bool binary = true;
+  std::size_t total = 0;
+  for (const auto& [key, i] : members) total += ws_.entryRuns[i].size();
+  maker->runs.reserve(total);
+  maker->starts.reserve(members.size() + 1);
   for (const auto& [key, i] : members) {
     maker->starts.push_back(static_cast<std::uint32_t>(maker->runs.size()));
-    for (std::uint32_t k = ws_.entryRuns[i].head; k != kNone; k = ws_.streamRuns[k].next) {
-      maker->runs.push_back(ws_.streamRuns[k]);
-      if (ws_.streamRuns[k].value > 1) binary = false;
-    }
+    for (const kc_StreamRun& run : ws_.entryRuns[i]) binary = binary && run.value <= 1;
+    maker->runs.insert(maker->runs.end(), ws_.entryRuns[i].begin(), ws_.entryRuns[i].end());
   }
   maker->starts.push_back(static_cast<std::uint32_t>(maker->runs.size()));
   const auto idOfIndex = [&](std::uint32_t i) -> BlobId { return i == kNone ? 0 : entries[i].key; };
@@ -337,8 +337,118 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
     tree.entries.push_back(e);
   }
   for (const auto& [key, i] : members) releaseRuns(ws_.entryRuns[i]);
+  spent_ += members.size();
   tree.rowMaker = std::move(maker);
   return true;
 }
 
-void kc_ConnectEngine::compactIfSparse() {}
+void kc_ConnectEngine::compactIfSparse() {
+  KC_ASSERT(streaming_ && ws_.completed.empty(), "a stream compacts between rows, every complete tree taken");
+  const std::size_t live = regionCount_ + (out_.entries.size() - spent_);
+  const std::size_t bound = std::max(kCompactFrom, 4 * live);
+  if (ws_.up.size() < bound && out_.entries.size() < bound && rowsScanned_ < kRebaseRows) return;
+  compact();
+}
+
+// compact(): the entries still in use (those under the open regions) move to the front in their
+// order, their links and the open regions' child lists following; the labels become one per open
+// region and one per such entry, numbered in the order of the first labels they stand for (so keys
+// keep their order), the last row's runs taking their region's; serials are renumbered in order;
+// and the rows count from the row before the first held, the engine's offset moving by as much.
+void kc_ConnectEngine::compact() {
+  // The regions of the last row's runs, and the entries in use.
+  std::vector<RegionIndex>& runRegion = ws_.stack;
+  runRegion.resize(lastRowCount_);
+  for (std::size_t i = 0; i < lastRowCount_; ++i) runRegion[i] = regionOf((*lastRow_)[i].label);
+  std::vector<RetiredIndex>& inUse = ws_.listed;
+  inUse.clear();
+  for (RegionIndex r = 0; r < slots_; ++r)
+    if (!reg(r).released)
+      for (std::uint32_t c = reg(r).firstChild; c != kNone; c = out_.entries[c].nextSibling) inUse.push_back(c);
+  for (std::size_t k = 0; k < inUse.size(); ++k)
+    for (std::uint32_t c = out_.entries[inUse[k]].firstChild; c != kNone; c = out_.entries[c].nextSibling)
+      inUse.push_back(c);
+  std::sort(inUse.begin(), inUse.end());
+  const auto moved = [&inUse](std::uint32_t i) -> std::uint32_t {
+    if (i == kNone) return kNone;
+    const auto it = std::lower_bound(inUse.begin(), inUse.end(), i);
+    KC_ASSERT(it != inUse.end() && *it == i, "a link names an entry in use");
+    return static_cast<std::uint32_t>(it - inUse.begin());
+  };
+  // The entries move forward (each to a place at or before its own).
+  kc_EntryArray& entries = out_.entries;
+  for (std::size_t j = 0; j < inUse.size(); ++j) {
+    if (inUse[j] == j) continue;
+    entries[j] = entries[inUse[j]];
+    ws_.entryRuns[j].swap(ws_.entryRuns[inUse[j]]);
+    if (deferFill_) ws_.closes[j] = ws_.closes[inUse[j]];
+  }
+  for (std::size_t j = 0; j < inUse.size(); ++j) {
+    entries[j].firstChild = moved(entries[j].firstChild);
+    entries[j].nextSibling = moved(entries[j].nextSibling);
+    if (deferFill_) ws_.closes[j].lastChild = moved(ws_.closes[j].lastChild);
+  }
+  for (RegionIndex r = 0; r < slots_; ++r) {
+    if (reg(r).released) continue;
+    reg(r).firstChild = moved(reg(r).firstChild);
+    reg(r).lastChild = moved(reg(r).lastChild);
+  }
+  entries.resize(inUse.size());
+  for (std::size_t j = inUse.size(); j < ws_.entryRuns.size(); ++j) releaseRuns(ws_.entryRuns[j]);
+  ws_.entryRuns.resize(inUse.size());
+  if (deferFill_) ws_.closes.resize(inUse.size());
+  spent_ = 0;
+  // Labels: the first labels of the open regions (tagged with the slot) and the keys of the
+  // entries (tagged kRootFlag | index), in order.
+  std::vector<std::uint64_t>& keys = ws_.order;
+  keys.clear();
+  for (RegionIndex r = 0; r < slots_; ++r)
+    if (!reg(r).released) keys.push_back(std::uint64_t{reg(r).firstLabel} << 32 | r);
+  for (std::size_t j = 0; j < entries.size(); ++j) keys.push_back(std::uint64_t{entries[j].key} << 32 | kRootFlag | j);
+  std::sort(keys.begin(), keys.end());
+  ws_.up.resize(keys.size());
+  ws_.bits.assign((keys.size() + 63) / 64, 0);
+  for (std::size_t label = 0; label < keys.size(); ++label) {
+    const auto where = static_cast<std::uint32_t>(keys[label]);
+    ws_.up[label] = kRootFlag | (where & ~kRootFlag);
+    if ((where & kRootFlag) != 0) {
+      entries[where & ~kRootFlag].key = static_cast<LabelId>(label);
+      ws_.bits[label >> 6] |= std::uint64_t{1} << (label & 63);
+    } else {
+      Region& g = reg(where);
+      g.root = g.firstLabel = static_cast<LabelId>(label);
+      g.setSize = 1;
+    }
+  }
+  std::vector<kc_ScanRun>& lastRow = lastRow_ == &ws_.rowA ? ws_.rowA : ws_.rowB;
+  for (std::size_t i = 0; i < lastRowCount_; ++i) lastRow[i].label = reg(runRegion[i]).root;
+  // Serials in order of creation.
+  keys.clear();
+  for (RegionIndex r = 0; r < slots_; ++r)
+    if (!reg(r).released) keys.push_back(std::uint64_t{reg(r).serial} << 32 | r);
+  std::sort(keys.begin(), keys.end());
+  for (std::size_t k = 0; k < keys.size(); ++k) reg(static_cast<RegionIndex>(keys[k])).serial = static_cast<std::uint32_t>(k);
+  serial_ = static_cast<std::uint32_t>(keys.size());
+  keys.clear();
+  // Rows from the one before the first held: every region and entry held keeps a first row of 1 or
+  // more, so that only background reaching an edge has 0 (the top edge) or less, clamped to 0.
+  const RowIndex base = static_cast<RowIndex>(heldFrom() - offset_.y()) - 1;
+  if (base <= 0) return;
+  const auto shift = [base](RowIndex y) { return std::max<RowIndex>(y - base, 0); };
+  for (RegionIndex r = 0; r < slots_; ++r) {
+    Region& g = reg(r);
+    if (g.released) continue;
+    KC_ASSERT(g.yMin > base || reachesEdge(g), "only background reaching an edge starts before the rows held");
+    g.sumY -= static_cast<std::uint64_t>(base) * g.pelCount;
+    g.yMin = shift(g.yMin);
+    g.yMax = shift(g.yMax);
+    for (kc_StreamRun& run : ws_.slotRuns[r]) run.y -= base;
+  }
+  for (std::size_t j = 0; j < entries.size(); ++j) {
+    entries[j].top -= base;
+    for (kc_StreamRun& run : ws_.entryRuns[j]) run.y -= base;
+  }
+  rowsScanned_ -= base;
+  offset_.second += base;
+  out_.origin = offset_;
+}
