@@ -269,7 +269,7 @@ void kcBlobStream::feed(const kcPelBuffer_const<unsigned char>& rows) {
   if (!s.keepsRows()) {
     s.bandRows.resize(static_cast<std::size_t>(encoded.height()));
     for (long r = 0; r < encoded.height(); ++r) s.bandRows[static_cast<std::size_t>(r)] = encoded.pointToRow(r);
-    s.engine->streamRows(s.bandRows.data(), s.bandRows.size());
+    s.engine->streamRows(s.bandRows.data(), s.bandRows.size(), encoded.isBinary());
     s.rows += encoded.height();
     s.takeCompleted();
     s.broken = false;

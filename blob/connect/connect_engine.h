@@ -74,6 +74,7 @@ struct kc_ConnectWorkspace {
   // with room, for the next regions; the tops (retired indices) of the trees complete but not taken.
   std::vector<std::vector<kc_StreamRun>> slotRuns, entryRuns, spareRuns;
   std::vector<RetiredIndex> completed;
+  std::vector<std::uint8_t> metAbove;  // by run of the row above: a run of its kind in the row below touches it
 };
 
 // kc_StreamScratch: what taking a tree out of a stream (kc_ConnectEngine::takeTree) works in, kept
@@ -256,10 +257,11 @@ class kc_ConnectEngine {
   struct StreamTag {};
   kc_ConnectEngine(StreamTag, Column width, kc_ConnectWorkspace& workspace, kc_BlobStore& out,
                    kc_CleanupKind cleanup, PelCount minPels);
-  // streamRows(rows, count): the next count rows, rows[k] each a row of two-byte runs covering
-  // the width. Calls kf_CheckStop() before each row y with y mod 16 = 15. The trees they complete
-  // are listed in completed().
-  void streamRows(const unsigned char* const* rows, std::size_t count);
+  // streamRows(rows, count, binary): the next count rows, rows[k] each a row of two-byte runs
+  // covering the width; binary: their values are all 0 or 1. Calls kf_CheckStop() before each row y
+  // with y mod 16 = 15. The trees they complete are listed in completed(). While every row so far
+  // is binary, entries are written as an analysis of a binary image writes them.
+  void streamRows(const unsigned char* const* rows, std::size_t count, bool binary);
   // endStream(): the image ends: every tree is complete.
   void endStream();
   // completed(): the tops (retired indices) of the trees complete and not taken, in order.

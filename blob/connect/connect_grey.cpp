@@ -79,6 +79,7 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
       if (reaches(up, range)) {
         if (sameKind(up, run)) {
           KC_ASSERT(up.label != kNone, "an above run of the current kind has a label");
+          if (streaming_) ws_.metAbove[a] = 1;
           const RegionIndex aboveRegion = regionOf(up.label);
           KC_ASSERT(isOpen(aboveRegion), "an above run of the current kind has an open region");
           if (label == kNone) {

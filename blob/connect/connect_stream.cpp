@@ -138,7 +138,7 @@ kc_ConnectEngine::kc_ConnectEngine(StreamTag, Column width, kc_ConnectWorkspace&
       width_(width),
       height_(std::numeric_limits<RowIndex>::max()),
       numRuns_(0),
-      binary_(false),
+      binary_(true),
       labelled_(false),
       cleanup_(kc_CleanupKind::eNone),
       minPels_(0),
@@ -166,8 +166,9 @@ kc_ConnectEngine::kc_ConnectEngine(StreamTag, Column width, kc_ConnectWorkspace&
   scanned_ = true;
 }
 
-void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t count) {
+void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t count, bool binary) {
   KC_ASSERT(streaming_ && !finished_, "rows go to a stream that has not ended");
+  binary_ = binary_ && binary;
   for (std::size_t k = 0; k < count; ++k) {
     const RowIndex y = rowsScanned_;
     KC_ASSERT(y < std::numeric_limits<RowIndex>::max(), "a stream's rows fit 31 bits");
@@ -177,6 +178,7 @@ void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t 
     if (y == 0) {
       scanGreyFirstRow(current->data(), n);
     } else {
+      ws_.metAbove.assign(lastRowCount_, 0);
       scanGreyRow(y, current->data(), n, lastRow_->data());
       streamRowDone(y, current->data(), n, lastRow_->data(), lastRowCount_);
     }
@@ -192,7 +194,7 @@ void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t 
 void kc_ConnectEngine::streamRowDone(RowIndex y, const kc_ScanRun* row, std::size_t n, const kc_ScanRun* above,
                                      std::size_t na) {
   for (std::size_t i = 0; i < na; ++i) {
-    if (above[i].value == 0) continue;
+    if (above[i].value == 0 || ws_.metAbove[i] != 0) continue;
     const LabelId root = rootOf(above[i].label);
     const RegionIndex r = ws_.up[root] & ~kRootFlag;
     if (r >= slots_ || reg(r).released || reg(r).root != root || reg(r).yMax != y - 1) continue;
