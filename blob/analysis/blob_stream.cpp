@@ -1,8 +1,6 @@
-// The streaming analysis: rows encoded as they come, a row-by-row tracker of foreground and
-// background regions that tells when a top-level tree is complete, and the analysis of each
-// complete tree's runs, which its regions collected as they grew. Whole-image and labelled
-// connectivity keep their rows and analyse them at the end; a labelled image's trees are cut from
-// its scene.
+// The streaming analysis: rows encoded as they come and scanned by the connectivity engine, each
+// tree it completes made a scene of its own. Whole-image and labelled connectivity keep their rows
+// and analyse them at the end; a labelled image's trees are cut from its scene.
 #include <blob/blobstream.h>
 
 #include "analysis/params_check.h"
@@ -28,6 +26,7 @@ namespace {
 
 using Msg = kc_BlobMessages;
 using StreamRow = std::int64_t;  // rows of a stream, which may pass 2^31
+constexpr std::size_t kPieceRows = std::size_t{1} << 20;
 
 [[noreturn]] void refuse(Msg::Tool message) { throw kcBlobDefs::BadParams(Msg::kTool[message]); }
 
@@ -38,11 +37,11 @@ struct ValueRun {
   unsigned char value;
 };
 
-// Tracker: the stream's state. Grey-scale connectivity runs the connectivity engine over the rows
+// StreamState: the stream's state. Grey-scale connectivity runs the connectivity engine over the rows
 // as they come (kc_ConnectEngine's streams), which lists each tree as it completes; whole-image and
 // labelled connectivity keep their rows for the analysis at the end. A class of this file alone, so
 // that nothing of it is exported with kcBlobStream.
-struct Tracker {
+struct StreamState {
   kcBlobParams params;
   Column width = 0;
   StreamRow rows = 0;        // rows fed
@@ -87,7 +86,7 @@ struct Tracker {
 // takeCompleted(): each tree the engine completed becomes a scene of its own, numbered in turn:
 // its entries and rows, the analysis settings of an analysis of the whole image, the identity
 // transform, and as its window the tree's box widened by a pel where the image goes on.
-void Tracker::takeCompleted() {
+void StreamState::takeCompleted() {
   std::vector<RetiredIndex>& completed = engine->completed();
   kc_BlobStore tree;
   for (const RetiredIndex top : completed) {
@@ -117,7 +116,7 @@ void Tracker::takeCompleted() {
 // right - 1, at that position (so every coordinate is the whole image's), each row's runs given by
 // row(y, put), which calls put(value, length) from the left, never twice in a row with one value.
 template <class Row>
-kcRLEBuffer Tracker::runImage(StreamRow top, StreamRow bottom, Column left, Column right, const Row& row) {
+kcRLEBuffer StreamState::runImage(StreamRow top, StreamRow bottom, Column left, Column right, const Row& row) {
   cutBytes.clear();
   cutStarts.clear();
   const auto put = [this](unsigned char value, Column length) {
@@ -148,7 +147,7 @@ kcRLEBuffer Tracker::runImage(StreamRow top, StreamRow bottom, Column left, Colu
 // analyse(top, bottom, left, right, row): runImage(...) analysed, and its scene kept when the
 // analysis left any blob.
 template <class Row>
-void Tracker::analyse(StreamRow top, StreamRow bottom, Column left, Column right, const Row& row) {
+void StreamState::analyse(StreamRow top, StreamRow bottom, Column left, Column right, const Row& row) {
   const kcRLEBuffer runs = runImage(top, bottom, left, right, row);
   // Analysed into the same results each time (their engine's arrays reused, nothing grown tree by
   // tree); the tree handed out is a copy of the scene, which shares its runs and holds no engine.
@@ -163,7 +162,7 @@ void Tracker::analyse(StreamRow top, StreamRow bottom, Column left, Column right
 // completeWhole(): whole-image connectivity at the end: the rows kept (from the row above the first
 // with a pel that is not 0, so that the interior test sees the same edges) analysed as one image,
 // whose one blob is the tree.
-void Tracker::completeWhole() {
+void StreamState::completeWhole() {
   if (keptRows.empty()) return;
   keptRows.push_back(keptRuns.size());
   analyse(firstKept, rows - 1, 0, width, [&](StreamRow y, const auto& put) {
@@ -176,7 +175,7 @@ void Tracker::completeWhole() {
 
 // keepRow(): the row just encoded (values) kept for the analysis at the end. Whole-image
 // connectivity keeps, of the rows of 0s before its first pel, only the last: the scene's top edge.
-void Tracker::keepRow() {
+void StreamState::keepRow() {
   if (whole && values.size() == 1 && values[0].value == 0 && keptRuns.size() == 1 && keptRuns[0].value == 0) {
     keptRuns.clear();
     keptRows.clear();
@@ -189,7 +188,7 @@ void Tracker::keepRow() {
 // completeLabelled(): labelled connectivity at the end: the rows kept analysed as one image, then
 // each top-level blob's tree, in the order of their ids, cut from that scene (kf_TreeScene). A
 // labelled tree cannot be analysed apart: every pel around it would be some region of its own.
-void Tracker::completeLabelled() {
+void StreamState::completeLabelled() {
   if (keptRows.empty()) return;
   keptRows.push_back(keptRuns.size());
   const kcRLEBuffer image = runImage(0, rows - 1, 0, width, [&](StreamRow y, const auto& put) {
@@ -215,14 +214,14 @@ void Tracker::completeLabelled() {
 
 // rowsHeld(): the rows from the first of the oldest open or waiting blob to the last row fed
 // (whole-image and labelled connectivity: the rows kept).
-long Tracker::rowsHeld() const {
+long StreamState::rowsHeld() const {
   if (keepsRows()) return static_cast<long>(keptRows.size());
   return static_cast<long>(rows - engine->heldFrom());
 }
 
 }  // namespace
 
-struct kcBlobStream::State : Tracker {};
+struct kcBlobStream::State : StreamState {};
 
 kcBlobStream::kcBlobStream(const kcBlobParams& params, long width) : state_(std::make_unique<State>()) {
   kf_CheckSegmentation(params);
@@ -269,9 +268,14 @@ void kcBlobStream::feed(const kcPelBuffer_const<unsigned char>& rows) {
   if (!s.keepsRows()) {
     s.bandRows.resize(static_cast<std::size_t>(encoded.height()));
     for (long r = 0; r < encoded.height(); ++r) s.bandRows[static_cast<std::size_t>(r)] = encoded.pointToRow(r);
-    s.engine->streamRows(s.bandRows.data(), s.bandRows.size(), encoded.isBinary());
-    s.rows += encoded.height();
-    s.takeCompleted();
+    // In pieces of at most kPieceRows, each followed by taking the trees and perhaps compacting, so
+    // that the engine's rows stay within 31 bits however tall the band.
+    for (std::size_t first = 0; first < s.bandRows.size(); first += kPieceRows) {
+      const std::size_t count = std::min(kPieceRows, s.bandRows.size() - first);
+      s.engine->streamRows(s.bandRows.data() + first, count, encoded.isBinary());
+      s.rows += static_cast<StreamRow>(count);
+      s.takeCompleted();
+    }
     s.broken = false;
     return;
   }

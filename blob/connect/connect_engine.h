@@ -247,7 +247,7 @@ class kc_ConnectEngine {
   // lists; finish() then drops the small childless top level. Linear in the entries.
   void pruneJoined(PelCount minPels);
   // Streams (connect_stream.cpp): grey-scale connectivity over an image that arrives in bands of
-  // rows, of any height. Each run is kept, in its region's list, for the rows of the blobs; a tree
+  // rows, of any height. Each run is kept with its region, for the rows of the blobs; a tree
   // (a top-level blob with every region it encloses) is complete once nothing can touch it: when
   // it closes inside background that reaches the image's left, right or top edge, when the
   // background around it comes to reach one, when the row after its last row does not enclose it
@@ -267,10 +267,9 @@ class kc_ConnectEngine {
   // completed(): the tops (retired indices) of the trees complete and not taken, in order.
   std::vector<RetiredIndex>& completed() { return ws_.completed; }
   // takeTree(top, tree, scratch): the tree of completed top into tree (cleared first): its entries in
-  // raster order of their first pels (ids from 1) with their links and rows, as the finishing pass
-  // of an analysis of the whole image leaves them, except that a tree whose pels are all 0 or 1
-  // holds them as a binary image's analysis does. False (tree empty) when the cleanup drops the
-  // top (small and childless). Its runs return to the pool and its entries are spent.
+  // raster order of their first pels (ids from 1) with their links, as the finishing pass of an
+  // analysis of the whole image leaves them, and a maker of their rows that holds their runs. False
+  // (tree empty) when the cleanup drops the top (small and childless). Its entries are spent.
   bool takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamScratch& scratch);
   // heldFrom(): the first row (in the image's rows, whatever the compaction) of a run kept or a
   // tree not taken (the rows scanned when there is none). Cost: linear in the open regions.
@@ -345,8 +344,7 @@ class kc_ConnectEngine {
   void fillRegion(RegionIndex r, RegionIndex encloser);
   void fillInBand(RegionIndex r, RegionIndex encloser);
   RetiredIndex retire(RegionIndex r);
-  void writeEntry(kc_BlobEntry& e, const Region& g) const { writeEntry(e, g, binary_); }
-  void writeEntry(kc_BlobEntry& e, const Region& g, bool binary) const;
+  void writeEntry(kc_BlobEntry& e, const Region& g) const;
   // nextChild(c): the sibling link of child c (a retired entry's or its phantom's, or a slot's under
   // the fill).
   std::uint32_t& nextChild(std::uint32_t c) {
@@ -379,7 +377,11 @@ class kc_ConnectEngine {
 
   // ---- scans (connect_grey.cpp, connect_labelled.cpp) ----
   std::size_t readRow(RowIndex y, std::vector<kc_ScanRun>& out) const;
+  // The grey-scale rows; kStream: a stream's (keepRun, edgeFlush), so the scans of whole images and
+  // bands test nothing for it.
+  template <bool kStream = false>
   void scanGreyFirstRow(kc_ScanRun* row, std::size_t n);
+  template <bool kStream = false>
   void scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
   void scanLabelledFirstRow(kc_ScanRun* row, std::size_t n);
   void scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);

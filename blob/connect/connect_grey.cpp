@@ -39,6 +39,7 @@ inline bool reaches(const kc_ScanRun& above, const AboveRange& range) { return a
 
 }  // namespace
 
+template <bool kStream>
 void kc_ConnectEngine::scanGreyFirstRow(kc_ScanRun* row, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     kc_ScanRun& run = row[i];
@@ -51,7 +52,7 @@ void kc_ConnectEngine::scanGreyFirstRow(kc_ScanRun* row, std::size_t n) {
       r = newRegion(run.value, run.x, 0, run.xe - run.x);
       run.label = reg(r).root;
     }
-    if (streaming_) keepRun(r, run, 0);
+    if constexpr (kStream) keepRun(r, run, 0);
   }
 }
 
@@ -60,6 +61,7 @@ void kc_ConnectEngine::scanGreyFirstRow(kc_ScanRun* row, std::size_t n) {
 // the above runs in range, join the first same-kind region, merge every further one into the
 // region above (the survivor is always the region above), and close an other-kind run pending
 // between two contacts with the run's own region.
+template <bool kStream>
 void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above) {
   std::size_t a = 0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -70,7 +72,7 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
       label = row[i - 1].label;
       region = regionOf(label);
       addRun(reg(region), run.x, run.xe, y);
-      if (streaming_) keepRun(region, run, y);
+      if constexpr (kStream) keepRun(region, run, y);
     }
     const AboveRange range = aboveRange(run, width_);
     std::size_t pending = kNone;
@@ -79,22 +81,22 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
       if (reaches(up, range)) {
         if (sameKind(up, run)) {
           KC_ASSERT(up.label != kNone, "an above run of the current kind has a label");
-          if (streaming_) ws_.metAbove[a] = 1;
+          if constexpr (kStream) ws_.metAbove[a] = 1;
           const RegionIndex aboveRegion = regionOf(up.label);
           KC_ASSERT(isOpen(aboveRegion), "an above run of the current kind has an open region");
           if (label == kNone) {
             label = up.label;
             region = aboveRegion;
             addRun(reg(region), run.x, run.xe, y);
-            if (streaming_) keepRun(region, run, y);
+            if constexpr (kStream) keepRun(region, run, y);
           } else if (region != aboveRegion) {
             mergeRegions(region, aboveRegion);
             region = aboveRegion;
-            if (streaming_) edgeFlush(region);
+            if constexpr (kStream) edgeFlush(region);
           } else if (pending != kNone) {
             KC_ASSERT(above[pending].label != kNone, "a pending run has a label");
             closeRegion(regionOf(above[pending].label), region);
-            if (streaming_) edgeFlush(region);
+            if constexpr (kStream) edgeFlush(region);
           }
           pending = kNone;
         } else if (up.xe - 1 != range.lo) {
@@ -107,8 +109,13 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
     if (label == kNone) {
       region = newRegion(run.value, run.x, y, run.xe - run.x);
       label = reg(region).root;
-      if (streaming_) keepRun(region, run, y);
+      if constexpr (kStream) keepRun(region, run, y);
     }
     run.label = label;
   }
 }
+
+template void kc_ConnectEngine::scanGreyFirstRow<false>(kc_ScanRun*, std::size_t);
+template void kc_ConnectEngine::scanGreyFirstRow<true>(kc_ScanRun*, std::size_t);
+template void kc_ConnectEngine::scanGreyRow<false>(RowIndex, kc_ScanRun*, std::size_t, const kc_ScanRun*);
+template void kc_ConnectEngine::scanGreyRow<true>(RowIndex, kc_ScanRun*, std::size_t, const kc_ScanRun*);

@@ -144,9 +144,8 @@ inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   return index;
 }
 
-// writeEntry(e, g, binary): e (value-initialised) as retire() makes it of region g, in an image
-// that is binary or not.
-inline void kc_ConnectEngine::writeEntry(kc_BlobEntry& e, const Region& g, bool binary) const {
+// writeEntry(e, g): e (value-initialised) as retire() makes it of region g.
+inline void kc_ConnectEngine::writeEntry(kc_BlobEntry& e, const Region& g) const {
   e.left = g.xMin;
   e.top = g.yMin;
   e.width = g.xEnd - g.xMin;
@@ -156,8 +155,8 @@ inline void kc_ConnectEngine::writeEntry(kc_BlobEntry& e, const Region& g, bool 
   e.firstChild = g.firstChild;
   e.key = g.firstLabel;
   constexpr auto kMaxCount = static_cast<PelCount>(std::numeric_limits<std::int32_t>::max());
-  const bool weighted = !binary && !labelled_ && g.value != 0;
-  e.label = binary || labelled_ ? g.value : (g.value == 0 ? 0 : 1);
+  const bool weighted = !binary_ && !labelled_ && g.value != 0;
+  e.label = binary_ || labelled_ ? g.value : (g.value == 0 ? 0 : 1);
   if (weighted || g.pelCount > kMaxCount) {
     e.pelCount = -1;
     e.sumX = g.pelCount;

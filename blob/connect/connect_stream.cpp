@@ -1,9 +1,10 @@
-// Streams: grey-scale connectivity over rows that arrive in bands, the runs of each region kept in
-// its list, and each tree taken out with its entries and rows once it is complete.
+// Streams: grey-scale connectivity over rows that arrive in bands, the runs of each region kept
+// with it, and each tree taken out with its entries and runs once it is complete.
 #include "connect/connect_engine.h"
 #include "connect/connect_records.h"
 
 #include <foundation/assert.h>
+#include <foundation/exception.h>
 
 #include <algorithm>
 #include <cstring>
@@ -171,15 +172,16 @@ void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t 
   binary_ = binary_ && binary;
   for (std::size_t k = 0; k < count; ++k) {
     const RowIndex y = rowsScanned_;
-    KC_ASSERT(y < std::numeric_limits<RowIndex>::max(), "a stream's rows fit 31 bits");
+    if (y == std::numeric_limits<RowIndex>::max())  // compaction counts rows from the first held
+      throw kcBadArgument(L"A stream holds a region taller than 2147483646 rows, more than an analysis can count.");
     if (y % 16 == 15) attentionCheck();
     std::vector<kc_ScanRun>* current = lastRow_ == &ws_.rowB ? &ws_.rowA : &ws_.rowB;
     const std::size_t n = readRunsInto(rows[k], current->data());
     if (y == 0) {
-      scanGreyFirstRow(current->data(), n);
+      scanGreyFirstRow<true>(current->data(), n);
     } else {
       ws_.metAbove.assign(lastRowCount_, 0);
-      scanGreyRow(y, current->data(), n, lastRow_->data());
+      scanGreyRow<true>(y, current->data(), n, lastRow_->data());
       streamRowDone(y, current->data(), n, lastRow_->data(), lastRowCount_);
     }
     rowsScanned_ = y + 1;
@@ -285,16 +287,14 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
   // Ids by raster order of first pels (the order of the keys); each member's key holds its id from
   // here on, for the links.
   for (std::size_t m = 0; m < members.size(); ++m) entries[members[m].second].key = static_cast<LabelId>(m + 1);
-  // Each member's runs, in id order, for the rows; whether every value is 0 or 1.
+  // Each member's runs, in id order, for the rows.
   auto maker = std::make_shared<TreeRowMaker>();
-  bool binary = true;
   std::size_t total = 0;
   for (const auto& [key, i] : members) total += ws_.entryRuns[i].size();
   maker->runs.reserve(total);
   maker->starts.reserve(members.size() + 1);
   for (const auto& [key, i] : members) {
     maker->starts.push_back(static_cast<std::uint32_t>(maker->runs.size()));
-    for (const kc_StreamRun& run : ws_.entryRuns[i]) binary = binary && run.value <= 1;
     maker->runs.insert(maker->runs.end(), ws_.entryRuns[i].begin(), ws_.entryRuns[i].end());
   }
   maker->starts.push_back(static_cast<std::uint32_t>(maker->runs.size()));
@@ -312,30 +312,7 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
     e.nextSibling = i == top ? 0 : idOfIndex(e.nextSibling);
     e.parent = parent;
     e.key = 0;
-    if (binary && e.label != 0 && e.pelCount < 0) {  // as an analysis of a binary image writes it
-      Region g{};
-      g.value = 1;
-      g.xMin = e.left;
-      g.xEnd = e.left + e.width;
-      g.yMin = e.top;
-      g.yMax = e.top + e.height - 1;
-      g.pelCount = e.sumX;
-      for (std::uint32_t k = maker->starts[m]; k < maker->starts[m + 1]; ++k) {
-        const kc_StreamRun& run = maker->runs[k];
-        const auto pels = static_cast<std::uint64_t>(run.xe - run.x);
-        g.sumX += pels * static_cast<std::uint64_t>(run.x) + pels * (pels - 1) / 2;
-        g.sumY += pels * static_cast<std::uint64_t>(run.y);
-      }
-      kc_BlobEntry b{};
-      writeEntry(b, g, true);
-      b.parent = e.parent;
-      b.nextSibling = e.nextSibling;
-      b.firstChild = e.firstChild;
-      b.key = 0;
-      e = b;
-    } else if ((e.flags & kc_BlobEntry::kPelSums) == 0) {
-      e.sumX = 0;
-    }
+    if ((e.flags & kc_BlobEntry::kPelSums) == 0) e.sumX = 0;  // a weighted blob's pel count leaves it
     tree.entries.push_back(e);
   }
   for (const auto& [key, i] : members) releaseRuns(ws_.entryRuns[i]);

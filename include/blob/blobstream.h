@@ -44,13 +44,19 @@
 // and hands every tree out at finish(), in raster order of their top-level blobs' first pels, each
 // cut from the analysis of the whole image (its blobs' entries and rows, renumbered).
 //
-// Memory: the runs of the blobs still open at the last row fed and of the trees complete but
-// waiting for the background around them (24 bytes per run, in a pool that keeps its size); the
-// regions open at the last row; and the trees complete but not yet taken (their scenes, which hold
-// no engine state). With grey-scale connectivity never the whole image: a tree's runs are
-// released when it is analysed. Whole-image connectivity keeps every row from the one above the
-// first pel that is not 0 (its one tree needs them), labelled connectivity every row, 12 bytes per
-// run; finish() then holds the analysis of those rows while it cuts the trees.
+// How: with grey-scale connectivity the rows go through the connectivity engine of kfBlobAnalysis
+// once, as they come; each run is kept (16 bytes) with its region, and a tree's entries
+// and runs leave the engine when it is complete; its rows are written from those runs when first
+// needed, as an analysis's are.
+//
+// Memory: with grey-scale connectivity never the whole image: the runs of the blobs still open at
+// the last row fed and of the trees complete but waiting for the background around them (16 bytes
+// each), the regions open at the last row (about 130 bytes each), the trees complete but not yet
+// taken (their scenes, each holding its runs), and the engine's labels and entries, which are
+// renumbered whenever those in use are a quarter or less of them, so that they follow the regions
+// open, not the rows fed. Whole-image connectivity keeps every row from the one above the first
+// pel that is not 0 (its one tree needs them), labelled connectivity every row, 12 bytes per run;
+// finish() then holds the analysis of those rows while it cuts the trees.
 class BLOB_EXPORT kcBlobStream {
  public:
   // kcBlobStream(params, width): a stream of images width pels wide, analysed as params says (a
@@ -62,15 +68,15 @@ class BLOB_EXPORT kcBlobStream {
   kcBlobStream& operator=(kcBlobStream&&) noexcept;
 
   // feed(rows): the next rows of the image (any height, 0 included). Throws kcBlobDefs::BadParams
-  // for rows of another width, an unbound image or feeding after finish(), changing nothing.
-  // Each tree completed by the rows is analysed here (kfBlobAnalysis on its runs), so its
-  // exceptions pass through. Cancellation: kcAttention::check() every 16 rows. A stream that threw
-  // part way (abandoned, out of memory) is unusable: further feeds and finish() throw BadParams.
-  // Cost: linear in the rows' runs, plus each completed tree's analysis.
+  // for rows of another width, an unbound image or feeding after finish(), changing nothing;
+  // kcBadArgument when a blob or hole would span more than 2147483646 rows. Cancellation:
+  // kcAttention::check() every 16 rows. A stream that threw part way (abandoned, out of memory) is
+  // unusable: further feeds and finish() throw BadParams. Cost: linear in the rows' runs, plus each
+  // completed tree's entries and runs.
   void feed(const kcPelBuffer_const<unsigned char>& rows);
 
-  // finish(): the image ends after the rows fed; every tree still open is complete (and analysed
-  // here). Further feeds are refused. Calling it twice is harmless.
+  // finish(): the image ends after the rows fed; every tree still open is complete. Further feeds
+  // are refused. Calling it twice is harmless.
   void finish();
 
   // ready(): the complete trees not yet taken.
