@@ -15,6 +15,9 @@ namespace {
 // Rows of a tree's blob sorted by insertion up to this many runs, by std::sort past it.
 constexpr std::size_t kInsertionRuns = 16;
 
+// A tree's runs of one region are taken over as they are from this many on, copied below it.
+constexpr std::size_t kTakenOver = 4096;
+
 // Compaction waits until this many labels or entries were made, or this many rows scanned.
 constexpr std::size_t kCompactFrom = std::size_t{1} << 10;
 constexpr RowIndex kRebaseRows = RowIndex{1} << 30;
@@ -49,14 +52,14 @@ void putSpan(std::vector<unsigned char>& bytes, unsigned char value, std::uint64
 namespace {
 
 // TreeRowMaker: the rows of a tree taken out of a stream, made when first needed from the runs its
-// regions kept (runs[starts[i] .. starts[i + 1]) are blob i + 1's, in no order), as walkRows
+// regions kept (runs[ranges[i].first .. ranges[i].second) are blob i + 1's, in no order), as walkRows
 // writes them: each blob row its spans from the left, gaps and the rest of its width as
 // background; a filled run is absorbed into the span on its left and takes its value, as does a
 // run of that value right after it.
 class TreeRowMaker : public kc_RowMaker {
  public:
   std::vector<kc_StreamRun> runs;
-  std::vector<std::uint32_t> starts;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
 
   void make(kc_BlobStore& store) const override {
     std::vector<unsigned char> bytes;
@@ -70,7 +73,7 @@ class TreeRowMaker : public kc_RowMaker {
       // The runs by row (a count per row), then by column within each row.
       const auto height = static_cast<std::size_t>(e.height);
       counts.assign(height + 1, 0);
-      const auto first = runs.begin() + starts[id - 1], last = runs.begin() + starts[id];
+      const auto first = runs.begin() + ranges[id - 1].first, last = runs.begin() + ranges[id - 1].second;
       for (auto it = first; it < last; ++it) ++counts[static_cast<std::size_t>(it->y - e.top) + 1];
       for (std::size_t r = 1; r <= height; ++r) counts[r] += counts[r - 1];
       sorted.resize(static_cast<std::size_t>(last - first));
@@ -287,17 +290,28 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
   // Ids by raster order of first pels (the order of the keys); each member's key holds its id from
   // here on, for the links.
   for (std::size_t m = 0; m < members.size(); ++m) entries[members[m].second].key = static_cast<LabelId>(m + 1);
-  // Each member's runs, in id order, for the rows.
+  // Each member's runs for the rows: the most numerous taken over as they are when they are many (a
+  // copy of few costs less than new room for the next region), the others after them.
   auto maker = std::make_shared<TreeRowMaker>();
-  std::size_t total = 0;
-  for (const auto& [key, i] : members) total += ws_.entryRuns[i].size();
-  maker->runs.reserve(total);
-  maker->starts.reserve(members.size() + 1);
-  for (const auto& [key, i] : members) {
-    maker->starts.push_back(static_cast<std::uint32_t>(maker->runs.size()));
-    maker->runs.insert(maker->runs.end(), ws_.entryRuns[i].begin(), ws_.entryRuns[i].end());
+  std::size_t total = 0, most = 0;
+  for (std::size_t m = 0; m < members.size(); ++m) {
+    const std::size_t n = ws_.entryRuns[members[m].second].size();
+    total += n;
+    if (n > ws_.entryRuns[members[most].second].size()) most = m;
   }
-  maker->starts.push_back(static_cast<std::uint32_t>(maker->runs.size()));
+  KC_ASSERT(total < kNone, "a tree's runs fit 32 bits");
+  if (ws_.entryRuns[members[most].second].size() >= kTakenOver) maker->runs.swap(ws_.entryRuns[members[most].second]);
+  else most = members.size();
+  maker->runs.reserve(total);
+  maker->ranges.resize(members.size());
+  if (most < members.size()) maker->ranges[most] = {0, static_cast<std::uint32_t>(maker->runs.size())};
+  for (std::size_t m = 0; m < members.size(); ++m) {
+    if (m == most) continue;
+    const std::vector<kc_StreamRun>& runs = ws_.entryRuns[members[m].second];
+    maker->ranges[m].first = static_cast<std::uint32_t>(maker->runs.size());
+    maker->runs.insert(maker->runs.end(), runs.begin(), runs.end());
+    maker->ranges[m].second = static_cast<std::uint32_t>(maker->runs.size());
+  }
   const auto idOfIndex = [&](std::uint32_t i) -> BlobId { return i == kNone ? 0 : entries[i].key; };
   for (std::size_t m = 0; m < members.size(); ++m) {
     const RetiredIndex i = members[m].second;
