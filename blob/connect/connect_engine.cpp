@@ -32,7 +32,14 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
   if (image.numRuns() >= static_cast<std::uint64_t>(kGone))
     throw kcBadArgument(L"The run-length image has too many runs for connectivity analysis.");
   const auto width = static_cast<std::uint64_t>(image.width());
-  const auto rowRuns = static_cast<std::size_t>(std::min(width, image.numRuns()));
+  startRun(static_cast<std::size_t>(std::min(width, image.numRuns())));
+}
+
+void kc_ConnectEngine::attentionCheck() { kf_CheckStop(); }
+
+// startRun(rowRuns): the workspace emptied for a run (capacities kept), with room for rows of that
+// many runs; the store emptied.
+void kc_ConnectEngine::startRun(std::size_t rowRuns) {
   if (ws_.rowA.size() < rowRuns) ws_.rowA.resize(rowRuns);
   if (ws_.rowB.size() < rowRuns) ws_.rowB.resize(rowRuns);
   ws_.up.clear();
@@ -50,11 +57,12 @@ kc_ConnectEngine::kc_ConnectEngine(const kcRLEBuffer& image, kc_ConnectWorkspace
   ws_.filled.clear();
   ws_.closes.clear();
   ws_.order.clear();
+  ws_.slotRuns.clear();
+  ws_.entryRuns.clear();
+  ws_.completed.clear();
   out_.entries.clear();
   out_.origin = offset_;
 }
-
-void kc_ConnectEngine::attentionCheck() { kf_CheckStop(); }
 
 kc_WorkspaceNeeds kf_WorkspaceNeeds(const kc_ConnectWorkspace& ws) {
   kc_WorkspaceNeeds n;

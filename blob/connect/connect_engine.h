@@ -317,6 +317,7 @@ class kc_ConnectEngine {
 #endif
     return r < slots_;
   }
+  void startRun(std::size_t rowRuns);
   RegionIndex newRegion(std::uint8_t value, Column x, RowIndex y, Column n);
   RegionIndex newOutside();
   LabelId newLabel(RegionIndex r);

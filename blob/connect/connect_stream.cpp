@@ -152,22 +152,8 @@ kc_ConnectEngine::kc_ConnectEngine(StreamTag, Column width, kc_ConnectWorkspace&
       ws_(workspace),
       out_(out) {
   KC_ASSERT(width > 0, "a stream's rows have pels");
-  const auto runs = static_cast<std::size_t>(width);
-  if (ws_.rowA.size() < runs) ws_.rowA.resize(runs);
-  if (ws_.rowB.size() < runs) ws_.rowB.resize(runs);
-  ws_.up.clear();
-  ws_.regions.clear();
-  ws_.freeSlots.clear();
-  ws_.bits.clear();
-  ws_.closes.clear();
-  ws_.order.clear();
-  ws_.slotRuns.clear();
-  ws_.entryRuns.clear();
-  ws_.completed.clear();
-  out_.entries.clear();
-  out_.origin = offset_;
+  startRun(static_cast<std::size_t>(width));
   if (cleanup != kc_CleanupKind::eNone) cleanupInBand(cleanup, minPels);
-  scanned_ = true;
 }
 
 void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t count, bool binary) {
