@@ -273,6 +273,7 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
     for (std::uint32_t c = entries[i].firstChild; c != kNone; c = entries[c].nextSibling) pending.push_back(c);
   }
   std::sort(members.begin(), members.end());
+  tree.entries.reserve(members.size());
   // Ids by raster order of first pels (the order of the keys); each member's key holds its id from
   // here on, for the links.
   for (std::size_t m = 0; m < members.size(); ++m) entries[members[m].second].key = static_cast<LabelId>(m + 1);
