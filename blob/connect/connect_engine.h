@@ -277,7 +277,7 @@ class kc_ConnectEngine {
   // compactIfSparse(): when the labels and entries made are many more than those still in use,
   // they are renumbered in order (keys keep their order), so that a stream's memory follows the
   // regions open and the trees not complete, not the rows scanned. Only between rows, with no
-  // completed tree untaken.
+  // completed tree untaken; nothing once the stream ended.
   void compactIfSparse();
 
   // labelCount(), entryCount(), topCount(), placeholders(): a band's totals, for the offsets.

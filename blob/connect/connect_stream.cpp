@@ -324,6 +324,7 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
 
 void kc_ConnectEngine::compactIfSparse() {
   KC_ASSERT(streaming_ && ws_.completed.empty(), "a stream compacts between rows, every complete tree taken");
+  if (finished_) return;  // every region retired: nothing to renumber, and the last row's are gone
   const std::size_t live = regionCount_ + (out_.entries.size() - spent_);
   const std::size_t bound = std::max(kCompactFrom, 4 * live);
   if (ws_.up.size() < bound && out_.entries.size() < bound && rowsScanned_ < kRebaseRows) return;
@@ -336,10 +337,14 @@ void kc_ConnectEngine::compactIfSparse() {
 // keep their order), the last row's runs taking their region's; serials are renumbered in order;
 // and the rows count from the row before the first held, the engine's offset moving by as much.
 void kc_ConnectEngine::compact() {
-  // The regions of the last row's runs, and the entries in use.
+  // The regions of the last row's runs (all open: a region closes or ends only below its last
+  // row), and the entries in use.
   std::vector<RegionIndex>& runRegion = ws_.stack;
   runRegion.resize(lastRowCount_);
-  for (std::size_t i = 0; i < lastRowCount_; ++i) runRegion[i] = regionOf((*lastRow_)[i].label);
+  for (std::size_t i = 0; i < lastRowCount_; ++i) {
+    runRegion[i] = regionOf((*lastRow_)[i].label);
+    KC_ASSERT(runRegion[i] < slots_ && !reg(runRegion[i]).released, "the last row's regions are open");
+  }
   std::vector<RetiredIndex>& inUse = ws_.listed;
   inUse.clear();
   for (RegionIndex r = 0; r < slots_; ++r)

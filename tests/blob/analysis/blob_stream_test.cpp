@@ -75,7 +75,7 @@ connecttest::Grid wideNest() {
 // A tall image of sparse noise with frames down it: the blobs inside a frame wait for it to close
 // while the rows go on, so that a stream renumbers its labels and rows with trees still waiting.
 connecttest::Grid framedNoise(std::mt19937& rng) {
-  const int w = 24 + static_cast<int>(rng() % 40), h = 2500 + static_cast<int>(rng() % 1500);
+  const int w = 20 + static_cast<int>(rng() % 30), h = 1500 + static_cast<int>(rng() % 1000);
   connecttest::Grid g{w, h, std::vector<std::uint8_t>(static_cast<std::size_t>(w * h))};
   const unsigned long density = 10 + rng() % 25;
   for (std::uint8_t& p : g.pels) p = rng() % 100 < density ? static_cast<std::uint8_t>(1 + rng() % 255) : 0;
