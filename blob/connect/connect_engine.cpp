@@ -60,6 +60,7 @@ void kc_ConnectEngine::startRun(std::size_t rowRuns) {
   ws_.slotRuns.clear();
   ws_.entryRuns.clear();
   ws_.completed.clear();
+  ws_.metAbove.clear();
   out_.entries.clear();
   out_.origin = offset_;
 }

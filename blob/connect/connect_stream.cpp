@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -169,7 +170,7 @@ void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t 
     if (y == 0) {
       scanGreyFirstRow<true>(current->data(), n);
     } else {
-      ws_.metAbove.assign(lastRowCount_, 0);
+      if (ws_.metAbove.size() < lastRowCount_) ws_.metAbove.resize(lastRowCount_, 0);  // cleared as read
       scanGreyRow<true>(y, current->data(), n, lastRow_->data());
       streamRowDone(y, current->data(), n, lastRow_->data(), lastRowCount_);
     }
@@ -184,8 +185,9 @@ void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t 
 // so it is top level and its tree complete; background on the first or last run reaches an edge.
 void kc_ConnectEngine::streamRowDone(RowIndex y, const kc_ScanRun* row, std::size_t n, const kc_ScanRun* above,
                                      std::size_t na) {
+  std::uint8_t* const met = ws_.metAbove.data();
   for (std::size_t i = 0; i < na; ++i) {
-    if (above[i].value == 0 || ws_.metAbove[i] != 0) continue;
+    if (std::exchange(met[i], 0) != 0 || above[i].value == 0) continue;
     const LabelId root = rootOf(above[i].label);
     const RegionIndex r = ws_.up[root] & ~kRootFlag;
     if (r >= slots_ || reg(r).released || reg(r).root != root || reg(r).yMax != y - 1) continue;
