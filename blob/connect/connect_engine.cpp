@@ -191,16 +191,7 @@ void kc_ConnectEngine::fillRegion(RegionIndex r, RegionIndex p) {
 // readRow(y, out): row y's maximal runs into out, which the constructor made large enough for any
 // row (a row has at most min(width, runs of the image) of them).
 std::size_t kc_ConnectEngine::readRow(RowIndex y, std::vector<kc_ScanRun>& out) const {
-  kc_ScanRun* const first = out.data();
-  kc_ScanRun* last = first - 1;  // the run being joined
-  Column x = 0;
-  for (const unsigned char* src = rows_[y]; src[1] != 0; src += 2) {
-    const Column xe = x + src[1];
-    if (last >= first && last->value == src[0]) last->xe = xe;
-    else *++last = kc_ScanRun{x, xe, kNone, src[0]};
-    x = xe;
-  }
-  return static_cast<std::size_t>(last + 1 - first);
+  return kf_ReadRuns(rows_[y], out.data());
 }
 
 void kc_ConnectEngine::recordRow(const kc_ScanRun* row, std::size_t n) {

@@ -51,6 +51,20 @@ inline RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, Row
   return r;
 }
 
+// kf_ReadRuns(src, first): the maximal runs of one row of two-byte runs (adjacent runs of one value
+// joined) from first on; their number.
+inline std::size_t kf_ReadRuns(const unsigned char* src, kc_ScanRun* first) {
+  kc_ScanRun* last = first - 1;  // the run being joined
+  Column x = 0;
+  for (; src[1] != 0; src += 2) {
+    const Column xe = x + src[1];
+    if (last >= first && last->value == src[0]) last->xe = xe;
+    else *++last = kc_ScanRun{x, xe, kNone, src[0]};
+    x = xe;
+  }
+  return static_cast<std::size_t>(last + 1 - first);
+}
+
 // keepRun(r, run, y): see connect_engine.h.
 [[gnu::always_inline]] inline void kc_ConnectEngine::keepRun(RegionIndex r, const kc_ScanRun& run, RowIndex y) {
   if (reachesEdge(reg(r))) return;

@@ -23,19 +23,6 @@ constexpr std::size_t kTakenOver = 4096;
 constexpr std::size_t kCompactFrom = std::size_t{1} << 10;
 constexpr RowIndex kRebaseRows = RowIndex{1} << 30;
 
-// readRunsInto(src, out): the maximal runs of one row of two-byte runs (see readRow).
-std::size_t readRunsInto(const unsigned char* src, kc_ScanRun* first) {
-  kc_ScanRun* last = first - 1;
-  Column x = 0;
-  for (; src[1] != 0; src += 2) {
-    const Column xe = x + src[1];
-    if (last >= first && last->value == src[0]) last->xe = xe;
-    else *++last = kc_ScanRun{x, xe, kNone, src[0]};
-    x = xe;
-  }
-  return static_cast<std::size_t>(last + 1 - first);
-}
-
 // putSpan(bytes, value, length): a span as two-byte runs of at most 255 pels.
 void putSpan(std::vector<unsigned char>& bytes, unsigned char value, std::uint64_t length) {
   for (; length > 255; length -= 255) {
@@ -47,10 +34,6 @@ void putSpan(std::vector<unsigned char>& bytes, unsigned char value, std::uint64
     bytes.push_back(static_cast<unsigned char>(length));
   }
 }
-
-}  // namespace
-
-namespace {
 
 // TreeRowMaker: the rows of a tree taken out of a stream, made when first needed from the runs its
 // regions kept (runs[ranges[i].first .. ranges[i].second) are blob i + 1's, in no order), as walkRows
@@ -166,7 +149,7 @@ void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t 
       throw kcBadArgument(L"A stream holds a region taller than 2147483646 rows, more than an analysis can count.");
     if (y % 16 == 15) attentionCheck();
     std::vector<kc_ScanRun>* current = lastRow_ == &ws_.rowB ? &ws_.rowA : &ws_.rowB;
-    const std::size_t n = readRunsInto(rows[k], current->data());
+    const std::size_t n = kf_ReadRuns(rows[k], current->data());
     if (y == 0) {
       scanGreyFirstRow<true>(current->data(), n);
     } else {
