@@ -6,6 +6,7 @@
 #include "analysis/params_check.h"
 #include "base/messages.h"
 #include "connect/connect_engine.h"
+#include "connect/connect_rows.h"
 #include "connect/connect_settings.h"
 #include "scene/scene_builder.h"
 #include "scene/scene_tree.h"
@@ -120,14 +121,7 @@ kcRLEBuffer StreamState::runImage(StreamRow top, StreamRow bottom, Column left, 
   cutBytes.clear();
   cutStarts.clear();
   const auto put = [this](unsigned char value, Column length) {
-    for (; length > 255; length -= 255) {
-      cutBytes.push_back(value);
-      cutBytes.push_back(255);
-    }
-    if (length > 0) {
-      cutBytes.push_back(value);
-      cutBytes.push_back(static_cast<unsigned char>(length));
-    }
+    kf_PutSpan(cutBytes, value, static_cast<std::uint64_t>(length));
   };
   for (StreamRow y = top; y <= bottom; ++y) {
     cutStarts.push_back(cutBytes.size());

@@ -4,8 +4,22 @@
 
 #include "connect/connect_engine.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
+
+// kf_PutSpan(bytes, value, length): a span of a row as two-byte runs (value, length) of at most 255
+// pels each, appended to bytes.
+inline void kf_PutSpan(std::vector<unsigned char>& bytes, unsigned char value, std::uint64_t length) {
+  for (; length > 255; length -= 255) {
+    bytes.push_back(value);
+    bytes.push_back(255);
+  }
+  if (length != 0) {
+    bytes.push_back(value);
+    bytes.push_back(static_cast<unsigned char>(length));
+  }
+}
 
 // kc_EngineSettings: how the engine ran for an analysis.
 struct kc_EngineSettings {

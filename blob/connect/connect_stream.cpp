@@ -2,6 +2,7 @@
 // with it, and each tree taken out with its entries and runs once it is complete.
 #include "connect/connect_engine.h"
 #include "connect/connect_records.h"
+#include "connect/connect_rows.h"
 
 #include <foundation/assert.h>
 #include <foundation/exception.h>
@@ -22,18 +23,6 @@ constexpr std::size_t kTakenOver = 4096;
 // Compaction waits until this many labels or entries were made, or this many rows scanned.
 constexpr std::size_t kCompactFrom = std::size_t{1} << 10;
 constexpr RowIndex kRebaseRows = RowIndex{1} << 30;
-
-// putSpan(bytes, value, length): a span as two-byte runs of at most 255 pels.
-void putSpan(std::vector<unsigned char>& bytes, unsigned char value, std::uint64_t length) {
-  for (; length > 255; length -= 255) {
-    bytes.push_back(value);
-    bytes.push_back(255);
-  }
-  if (length != 0) {
-    bytes.push_back(value);
-    bytes.push_back(static_cast<unsigned char>(length));
-  }
-}
 
 // TreeRowMaker: the rows of a tree taken out of a stream, made when first needed from the runs its
 // regions kept (runs[ranges[i].first .. ranges[i].second) are blob i + 1's, in no order), as walkRows
@@ -88,8 +77,8 @@ class TreeRowMaker : public kc_RowMaker {
     unsigned char spanValue = 0;
     const auto flush = [&] {
       if (spanX < 0) return;
-      putSpan(bytes, 0, static_cast<std::uint64_t>(spanX - cursor));
-      putSpan(bytes, spanValue != 0 ? spanValue : 1, static_cast<std::uint64_t>(spanEnd - spanX));
+      kf_PutSpan(bytes, 0, static_cast<std::uint64_t>(spanX - cursor));
+      kf_PutSpan(bytes, spanValue != 0 ? spanValue : 1, static_cast<std::uint64_t>(spanEnd - spanX));
       cursor = spanEnd;
       spanX = -1;
     };
@@ -111,7 +100,7 @@ class TreeRowMaker : public kc_RowMaker {
     }
     KC_ASSERT(spanX >= 0, "every row of a blob has a pel of it");
     flush();
-    putSpan(bytes, 0, static_cast<std::uint64_t>(e.width - cursor));
+    kf_PutSpan(bytes, 0, static_cast<std::uint64_t>(e.width - cursor));
     bytes.push_back(0);
     bytes.push_back(0);
   }
