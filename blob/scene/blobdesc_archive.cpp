@@ -188,8 +188,10 @@ class ViewCheck {
 // Refuses a region whose position relative to the store's origin does not fit 32 bits.
 void placeRuns(kc_BlobStore& store) {
   std::size_t total = 0;
-  for (const kc_BlobMeasures& m : store.extra)
-    for (long y = 0; y < m.region.height(); ++y) total += rowBytes(m.region.pointToRow(y));
+  for (std::size_t i = 0; i < store.extra.size(); ++i) {
+    const kcRLEBuffer& region = store.extra[i].region;
+    for (long y = 0; y < region.height(); ++y) total += rowBytes(region.pointToRow(y));
+  }
   unsigned char* bytes = store.reserveRuns(total);
   store.rowOffsets.resize(store.size());
   std::size_t used = 0;

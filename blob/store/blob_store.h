@@ -28,6 +28,38 @@ class kc_RunBytes {
   std::size_t capacity_ = 0;
 };
 
+// kc_MeasureCaches: the measure caches of a store's blobs, in order of first request; an element
+// never moves. Made with the first one (an empty store allocates nothing, as a stream's many
+// small scenes need).
+class kc_MeasureCaches {
+ public:
+  kc_MeasureCaches() = default;
+  kc_MeasureCaches(const kc_MeasureCaches& other)
+      : caches_(other.size() != 0 ? std::make_unique<std::deque<kc_BlobMeasures>>(*other.caches_) : nullptr) {}
+  kc_MeasureCaches& operator=(const kc_MeasureCaches& other) {
+    kc_MeasureCaches copy(other);
+    swap(copy);
+    return *this;
+  }
+  kc_MeasureCaches(kc_MeasureCaches&&) noexcept = default;
+  kc_MeasureCaches& operator=(kc_MeasureCaches&&) noexcept = default;
+
+  kc_BlobMeasures& emplace_back() {
+    if (!caches_) caches_ = std::make_unique<std::deque<kc_BlobMeasures>>();
+    return caches_->emplace_back();
+  }
+  std::size_t size() const { return caches_ ? caches_->size() : 0; }
+  kc_BlobMeasures& operator[](std::size_t i) { return (*caches_)[i]; }
+  const kc_BlobMeasures& operator[](std::size_t i) const { return (*caches_)[i]; }
+  void clear() {
+    if (caches_) caches_->clear();
+  }
+  void swap(kc_MeasureCaches& other) noexcept { caches_.swap(other.caches_); }
+
+ private:
+  std::unique_ptr<std::deque<kc_BlobMeasures>> caches_;
+};
+
 class kc_BlobStore;
 
 // kc_RowMaker: makes the rows of every blob of a store on demand (the connectivity engine runs the
@@ -126,12 +158,12 @@ class kc_BlobStore {
   std::vector<std::uint32_t> counts;   // demand (kc_BSDData::prevSiblingOf)
   kcPair<long> origin{0, 0};           // image position the entries' coordinates count from
   std::vector<std::uint64_t> rowOffsets;  // byte offset of each entry's first row; empty until made
-  std::shared_ptr<kc_RunBytes> runs = std::make_shared<kc_RunBytes>();
+  std::shared_ptr<kc_RunBytes> runs;             // null until rows are made (reserveRuns)
   std::shared_ptr<const kc_RowMaker> rowMaker;  // makes the rows; null when they are given
   std::vector<kc_BlobRecord> records;  // empty until a measure needs one, then one per blob
   // Instead of records, for the area, centroid and centre of mass of blobs with pel sums: which
   // of them were computed (bits kc_BlobRecord::kArea...), their values being derived from the entry.
   std::vector<std::uint8_t> marks;
-  std::deque<kc_BlobMeasures> extra;   // in order of first request
+  kc_MeasureCaches extra;
   std::vector<kc_ShownLinks> links;    // empty until a view is built, then one per blob
 };
