@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -77,11 +78,35 @@ struct kc_ConnectWorkspace {
   std::vector<std::uint8_t> metAbove;  // by run of the row above: a run of its kind in the row below touches it
 };
 
+// kc_StreamRunPool: the room of the run arrays of trees taken out of a stream, given back when
+// their scenes go (on any thread) and taken again for the next trees, so that a caller who releases
+// the trees it took seldom has the stream allocate for their runs. Holds at most kMaxRuns runs of
+// room, in at most kMaxArrays arrays of at most kLargest each.
+class kc_StreamRunPool {
+ public:
+  static constexpr std::size_t kMaxRuns = std::size_t{1} << 16;  // 1 MiB
+  static constexpr std::size_t kLargest = std::size_t{1} << 14;
+  static constexpr std::size_t kMaxArrays = 64;
+
+  kc_StreamRunPool() { spare_.reserve(kMaxArrays); }
+  // take(n): an empty array with room for n runs or more: a spare one when one of the last few
+  // given is large enough, else a new one. May throw std::bad_alloc.
+  std::vector<kc_StreamRun> take(std::size_t n);
+  // give(runs): runs emptied, and its room kept for a later take unless the pool is full.
+  void give(std::vector<kc_StreamRun>& runs) noexcept;
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::vector<kc_StreamRun>> spare_;
+  std::size_t room_ = 0;  // runs of room held
+};
+
 // kc_StreamScratch: what taking a tree out of a stream (kc_ConnectEngine::takeTree) works in, kept
-// from tree to tree.
+// from tree to tree, and the pool of its trees' run arrays.
 struct kc_StreamScratch {
   std::vector<std::pair<LabelId, RetiredIndex>> members;
   std::vector<RetiredIndex> pending;
+  std::shared_ptr<kc_StreamRunPool> pool = std::make_shared<kc_StreamRunPool>();
 };
 
 // kc_WorkspaceNeeds: the capacities of a workspace's arrays after a run. A workspace reserved to

@@ -8,6 +8,7 @@
 #include <foundation/exception.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -25,14 +26,26 @@ constexpr std::size_t kCompactFrom = std::size_t{1} << 10;
 constexpr RowIndex kRebaseRows = RowIndex{1} << 30;
 
 // TreeRowMaker: the rows of a tree taken out of a stream, made when first needed from the runs its
-// regions kept (runs[ranges[i].first .. ranges[i].second) are blob i + 1's, in no order), as walkRows
+// regions kept (runs[range(i).first .. range(i).second) are blob i + 1's, in no order), as walkRows
 // writes them: each blob row its spans from the left, gaps and the rest of its width as
 // background; a filled run is absorbed into the span on its left and takes its value, as does a
 // run of that value right after it.
 class TreeRowMaker : public kc_RowMaker {
  public:
+  using Range = std::pair<std::uint32_t, std::uint32_t>;
   std::vector<kc_StreamRun> runs;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+  std::array<Range, 4> few{};  // the ranges of a tree of a few blobs, without an allocation
+  std::vector<Range> many;     // or of a larger one
+  std::shared_ptr<kc_StreamRunPool> pool;  // where runs's room goes back
+
+  ~TreeRowMaker() override {
+    if (pool) pool->give(runs);
+  }
+  void setBlobs(std::size_t n) {
+    if (n > few.size()) many.resize(n);
+  }
+  Range& range(std::size_t i) { return many.empty() ? few[i] : many[i]; }
+  const Range& range(std::size_t i) const { return many.empty() ? few[i] : many[i]; }
 
   void make(kc_BlobStore& store) const override {
     std::vector<unsigned char> bytes;
@@ -46,7 +59,7 @@ class TreeRowMaker : public kc_RowMaker {
       // The runs by row (a count per row), then by column within each row.
       const auto height = static_cast<std::size_t>(e.height);
       counts.assign(height + 1, 0);
-      const auto first = runs.begin() + ranges[id - 1].first, last = runs.begin() + ranges[id - 1].second;
+      const auto first = runs.begin() + range(id - 1).first, last = runs.begin() + range(id - 1).second;
       for (auto it = first; it < last; ++it) ++counts[static_cast<std::size_t>(it->y - e.top) + 1];
       for (std::size_t r = 1; r <= height; ++r) counts[r] += counts[r - 1];
       sorted.resize(static_cast<std::size_t>(last - first));
@@ -107,6 +120,34 @@ class TreeRowMaker : public kc_RowMaker {
 };
 
 }  // namespace
+
+std::vector<kc_StreamRun> kc_StreamRunPool::take(std::size_t n) {
+  std::vector<kc_StreamRun> runs;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::size_t last = spare_.size(), first = last > 4 ? last - 4 : 0;
+    for (std::size_t i = last; i-- > first;) {
+      if (spare_[i].capacity() < n) continue;
+      runs.swap(spare_[i]);
+      room_ -= runs.capacity();
+      spare_[i].swap(spare_.back());
+      spare_.pop_back();
+      return runs;
+    }
+  }
+  runs.reserve(n);
+  return runs;
+}
+
+void kc_StreamRunPool::give(std::vector<kc_StreamRun>& runs) noexcept {
+  runs.clear();
+  const std::size_t room = runs.capacity();
+  if (room == 0 || room > kLargest) return;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (spare_.size() == kMaxArrays || room_ + room > kMaxRuns) return;
+  spare_.emplace_back().swap(runs);  // within the reserved capacity: cannot throw
+  room_ += room;
+}
 
 kc_ConnectEngine::kc_ConnectEngine(StreamTag, Column width, kc_ConnectWorkspace& workspace, kc_BlobStore& out,
                                    kc_CleanupKind cleanup, PelCount minPels)
@@ -271,17 +312,22 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
     if (n > ws_.entryRuns[members[most].second].size()) most = m;
   }
   KC_ASSERT(total < kNone, "a tree's runs fit 32 bits");
-  if (ws_.entryRuns[members[most].second].size() >= kTakenOver) maker->runs.swap(ws_.entryRuns[members[most].second]);
-  else most = members.size();
-  maker->runs.reserve(total);
-  maker->ranges.resize(members.size());
-  if (most < members.size()) maker->ranges[most] = {0, static_cast<std::uint32_t>(maker->runs.size())};
+  if (ws_.entryRuns[members[most].second].size() >= kTakenOver) {
+    maker->runs.swap(ws_.entryRuns[members[most].second]);
+    maker->runs.reserve(total);
+  } else {
+    most = members.size();
+    maker->runs = scratch.pool->take(total);
+  }
+  maker->pool = scratch.pool;
+  maker->setBlobs(members.size());
+  if (most < members.size()) maker->range(most) = {0, static_cast<std::uint32_t>(maker->runs.size())};
   for (std::size_t m = 0; m < members.size(); ++m) {
     if (m == most) continue;
     const std::vector<kc_StreamRun>& runs = ws_.entryRuns[members[m].second];
-    maker->ranges[m].first = static_cast<std::uint32_t>(maker->runs.size());
+    maker->range(m).first = static_cast<std::uint32_t>(maker->runs.size());
     maker->runs.insert(maker->runs.end(), runs.begin(), runs.end());
-    maker->ranges[m].second = static_cast<std::uint32_t>(maker->runs.size());
+    maker->range(m).second = static_cast<std::uint32_t>(maker->runs.size());
   }
   const auto idOfIndex = [&](std::uint32_t i) -> BlobId { return i == kNone ? 0 : entries[i].key; };
   for (std::size_t m = 0; m < members.size(); ++m) {

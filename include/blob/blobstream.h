@@ -54,7 +54,8 @@
 // each), the regions open at the last row (about 130 bytes each), the trees complete but not yet
 // taken (their scenes, each holding its runs), and the engine's labels and entries, which are
 // renumbered whenever those in use are a quarter or less of them, so that they follow the regions
-// open, not the rows fed. Whole-image connectivity keeps every row from the one above the first
+// open, not the rows fed. The run arrays of scenes released (on any thread) are kept for the next
+// trees, 1 MiB at most. Whole-image connectivity keeps every row from the one above the first
 // pel that is not 0 (its one tree needs them), labelled connectivity every row, 12 bytes per run;
 // finish() then holds the analysis of those rows while it cuts the trees.
 class BLOB_EXPORT kcBlobStream {

@@ -9,10 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -155,6 +160,52 @@ TEST(BlobStream, BlobStream_randomImagesInAnyBands_treesAsTheWholeImage) {
       ASSERT_EQ(stream.rowsHeld(), 0);
     }
   }
+}
+
+// Trees measured and released on another thread while the stream goes on (their run arrays go back
+// to the stream from there) answer as the whole image's blobs do.
+TEST(BlobStream, BlobStream_treesReleasedOnAnotherThread_sameBlobs) {
+  std::mt19937 rng(36);
+  const connecttest::Grid grid = framedNoise(rng);
+  kcBlobResults whole;
+  kfBlobAnalysis(connecttest::pels(grid), kcBlobParams(), whole);
+  std::map<Key, const kcBlob*> byKey;
+  for (const kcBlob* b : whole.connectedBlobs()->allBlobs(false)) byKey[keyOf(*b)] = b;
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::deque<std::unique_ptr<Scene>> queue;  // a null scene: the end
+  std::size_t seen = 0;
+  std::thread measurer([&] {
+    for (;;) {
+      std::unique_lock<std::mutex> lock(mutex);
+      ready.wait(lock, [&] { return !queue.empty(); });
+      std::unique_ptr<Scene> tree = std::move(queue.front());
+      queue.pop_front();
+      lock.unlock();
+      if (tree == nullptr) return;
+      for (const kcBlob* b : tree->allBlobs(false)) {
+        const auto found = byKey.find(keyOf(*b));
+        ASSERT_NE(found, byKey.end());
+        ++seen;
+        expectSame(*b, *found->second);
+      }
+    }
+  });
+  kcBlobStream stream(kcBlobParams(), grid.width);
+  const auto handOver = [&](std::unique_ptr<Scene> tree) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    queue.push_back(std::move(tree));
+    ready.notify_one();
+  };
+  for (int y = 0; y < grid.height; y += 7) {
+    stream.feed(rowsOf(grid, y, std::min(grid.height, y + 7)));
+    while (auto tree = stream.take()) handOver(std::move(tree));
+  }
+  stream.finish();
+  while (auto tree = stream.take()) handOver(std::move(tree));
+  handOver(nullptr);
+  measurer.join();
+  EXPECT_EQ(seen, byKey.size());
 }
 
 // Whole-image connectivity: one tree, at finish(), as the analysis of the whole image gives it;
