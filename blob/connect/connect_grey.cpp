@@ -63,6 +63,7 @@ void kc_ConnectEngine::scanGreyFirstRow(kc_ScanRun* row, std::size_t n) {
 // between two contacts with the run's own region.
 template <bool kStream>
 void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above) {
+  std::uint8_t* const metAbove = kStream ? ws_.metAbove.data() : nullptr;  // sized before the row
   std::size_t a = 0;
   for (std::size_t i = 0; i < n; ++i) {
     kc_ScanRun& run = row[i];
@@ -81,7 +82,7 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
       if (reaches(up, range)) {
         if (sameKind(up, run)) {
           KC_ASSERT(up.label != kNone, "an above run of the current kind has a label");
-          if constexpr (kStream) ws_.metAbove[a] = 1;
+          if constexpr (kStream) metAbove[a] = 1;
           const RegionIndex aboveRegion = regionOf(up.label);
           KC_ASSERT(isOpen(aboveRegion), "an above run of the current kind has an open region");
           if (label == kNone) {
