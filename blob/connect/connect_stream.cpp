@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -199,23 +200,24 @@ void kc_ConnectEngine::streamRows(const unsigned char* const* rows, std::size_t 
 void kc_ConnectEngine::streamRowDone(RowIndex y, const kc_ScanRun* row, std::size_t n, const kc_ScanRun* above,
                                      std::size_t na) {
   std::uint8_t* const met = ws_.metAbove.data();
-  constexpr std::uint64_t kAllMet = 0x0101010101010101u;
-  for (std::size_t i = 0; i < na; ++i) {
-    if (i % 8 == 0 && i + 8 <= na) {  // most runs are met: eight at a time
-      std::uint64_t word;
-      std::memcpy(&word, met + i, 8);
-      if (word == kAllMet) {
-        std::memset(met + i, 0, 8);
-        i += 7;
-        continue;
-      }
-    }
-    if (std::exchange(met[i], 0) != 0 || above[i].value == 0) continue;
+  const auto unmet = [&](std::size_t i) {
+    if (above[i].value == 0) return;
     const LabelId root = rootOf(above[i].label);
     const RegionIndex r = ws_.up[root] & ~kRootFlag;
-    if (r >= slots_ || reg(r).released || reg(r).root != root || reg(r).yMax != y - 1) continue;
+    if (r >= slots_ || reg(r).released || reg(r).root != root || reg(r).yMax != y - 1) return;
     ws_.completed.push_back(retire(r));
+  };
+  // Eight marks at a time (most runs are met), then the rest.
+  std::size_t i = 0;
+  for (; i + 8 <= na; i += 8) {
+    std::uint64_t marks;
+    std::memcpy(&marks, met + i, 8);
+    std::memset(met + i, 0, 8);
+    for (std::uint64_t left = ~marks & 0x0101010101010101u; left != 0; left &= left - 1)
+      unmet(i + static_cast<std::size_t>(std::countr_zero(left)) / 8);
   }
+  for (; i < na; ++i)
+    if (std::exchange(met[i], 0) == 0) unmet(i);
   if (row[0].value == 0) edgeFlush(regionOf(row[0].label));
   if (row[n - 1].value == 0) edgeFlush(regionOf(row[n - 1].label));
 }

@@ -309,6 +309,15 @@ TEST(BlobStream, BlobStream_rowByRow_treesOutWhenNothingCanTouchThem) {
     }
   }
   EXPECT_EQ(out, (std::vector<std::tuple<long, long, long>>{{5, 3, 2}, {7, 0, 0}, {9, 0, 7}}));
+  // A row of more blobs than a word of marks holds: each is out with the row after it.
+  const connecttest::Grid dots = connecttest::draw({".#.#.#.#.#.#.#.#.#", ".#.#.#.#.#.#.#.#.#", ".................."});
+  kcBlobStream many(kcBlobParams(), dots.width);
+  std::vector<long> when;
+  for (int y = 0; y < dots.height; ++y) {
+    many.feed(rowsOf(dots, y, y + 1));
+    while (many.take()) when.push_back(many.rowsFed());
+  }
+  EXPECT_EQ(when, std::vector<long>(9, 3));
 }
 
 TEST(BlobStream, BlobStream_unsupportedSettingsAndBadRows_refused) {
