@@ -247,9 +247,11 @@ int main(int argc, char** argv) {
                              false, peak, wholeLines, unused);
     toolWhole = r == 0 ? w : std::min(toolWhole, w);
     toolWholePeak = std::max(toolWholePeak, peak);
+    long latency = 0;
     const double s = runTool({"--stream", "--format", "csv", "--measures", "area,imageBoundingBoxMaxY", "/dev/stdin"},
-                             true, peak, streamLines, toolLatency);
+                             true, peak, streamLines, latency);
     toolStream = r == 0 ? s : std::min(toolStream, s);
+    toolLatency = std::max(toolLatency, latency);
     toolStreamPeak = std::max(toolStreamPeak, peak);
   }
   std::filesystem::remove(file);
