@@ -8,7 +8,6 @@
 #include <foundation/exception.h>
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -27,26 +26,19 @@ constexpr std::size_t kCompactFrom = std::size_t{1} << 10;
 constexpr RowIndex kRebaseRows = RowIndex{1} << 30;
 
 // TreeRowMaker: the rows of a tree taken out of a stream, made when first needed from the runs its
-// regions kept (runs[range(i).first .. range(i).second) are blob i + 1's, in no order), as walkRows
+// regions kept (runs[ranges[i].first .. ranges[i].second) are blob i + 1's, in no order), as walkRows
 // writes them: each blob row its spans from the left, gaps and the rest of its width as
 // background; a filled run is absorbed into the span on its left and takes its value, as does a
 // run of that value right after it.
 class TreeRowMaker : public kc_RowMaker {
  public:
-  using Range = std::pair<std::uint32_t, std::uint32_t>;
   std::vector<kc_StreamRun> runs;
-  std::array<Range, 4> few{};  // the ranges of a tree of a few blobs, without an allocation
-  std::vector<Range> many;     // or of a larger one
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
   std::shared_ptr<kc_StreamRunPool> pool;  // where runs's room goes back
 
   ~TreeRowMaker() override {
     if (pool) pool->give(runs);
   }
-  void setBlobs(std::size_t n) {
-    if (n > few.size()) many.resize(n);
-  }
-  Range& range(std::size_t i) { return many.empty() ? few[i] : many[i]; }
-  const Range& range(std::size_t i) const { return many.empty() ? few[i] : many[i]; }
 
   void make(kc_BlobStore& store) const override {
     std::vector<unsigned char> bytes;
@@ -60,7 +52,7 @@ class TreeRowMaker : public kc_RowMaker {
       // The runs by row (a count per row), then by column within each row.
       const auto height = static_cast<std::size_t>(e.height);
       counts.assign(height + 1, 0);
-      const auto first = runs.begin() + range(id - 1).first, last = runs.begin() + range(id - 1).second;
+      const auto first = runs.begin() + ranges[id - 1].first, last = runs.begin() + ranges[id - 1].second;
       for (auto it = first; it < last; ++it) ++counts[static_cast<std::size_t>(it->y - e.top) + 1];
       for (std::size_t r = 1; r <= height; ++r) counts[r] += counts[r - 1];
       sorted.resize(static_cast<std::size_t>(last - first));
@@ -322,14 +314,14 @@ bool kc_ConnectEngine::takeTree(RetiredIndex top, kc_BlobStore& tree, kc_StreamS
     maker->runs = scratch.pool->take(total);
   }
   maker->pool = scratch.pool;
-  maker->setBlobs(members.size());
-  if (most < members.size()) maker->range(most) = {0, static_cast<std::uint32_t>(maker->runs.size())};
+  maker->ranges.resize(members.size());
+  if (most < members.size()) maker->ranges[most] = {0, static_cast<std::uint32_t>(maker->runs.size())};
   for (std::size_t m = 0; m < members.size(); ++m) {
     if (m == most) continue;
     const std::vector<kc_StreamRun>& runs = ws_.entryRuns[members[m].second];
-    maker->range(m).first = static_cast<std::uint32_t>(maker->runs.size());
+    maker->ranges[m].first = static_cast<std::uint32_t>(maker->runs.size());
     maker->runs.insert(maker->runs.end(), runs.begin(), runs.end());
-    maker->range(m).second = static_cast<std::uint32_t>(maker->runs.size());
+    maker->ranges[m].second = static_cast<std::uint32_t>(maker->runs.size());
   }
   const auto idOfIndex = [&](std::uint32_t i) -> BlobId { return i == kNone ? 0 : entries[i].key; };
   for (std::size_t m = 0; m < members.size(); ++m) {
