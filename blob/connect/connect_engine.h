@@ -29,6 +29,13 @@ struct kc_OrderScratch {
   std::vector<kc_BlobEntry> copy;
 };
 
+// kc_ListRest: a child list a slice of linkChildren left unfinished: its blob's id and the retired
+// index of the first child not yet linked.
+struct kc_ListRest {
+  std::uint32_t parent;
+  std::uint32_t next;
+};
+
 // kc_ConnectWorkspace: the engine's arrays, kept between runs (inside the scene's cached
 // kc_ConnectivityAugmentedRLE) so that analysing images of one size again allocates nothing.
 // Every run starts by emptying them; their capacity stays.
@@ -55,6 +62,11 @@ struct kc_ConnectWorkspace {
   std::vector<std::uint32_t> orderDropped, orderTaken;
   std::vector<std::vector<std::uint32_t>> orderAway;
   std::vector<kc_OrderScratch> orderScratch;
+  // Linking children (kc_ConnectEngine::linkChildren): by retired index, 1 once linked as a child;
+  // per slice, the lists left unfinished; how far each list is walked (tests lower it).
+  std::vector<std::uint8_t> linked;
+  std::vector<std::vector<kc_ListRest>> listRests;
+  std::size_t walkLimit = std::size_t{1} << 12;
   // Fill chains of the grey-scale fill while rows are made: the labels of each open region in a
   // chain, and which labels were filled into their encloser.
   std::vector<LabelId> nextLabel;
@@ -433,7 +445,10 @@ class kc_ConnectEngine {
   void listIds(unsigned threads);
   void linkTop(std::vector<BlobId>& topIds, unsigned threads);
   void linkChildren(unsigned threads);
-  void linkChildrenOf(std::size_t begin, std::size_t end);
+  void linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest);
+  void linkList(BlobId id, std::uint32_t c, std::size_t steps, std::vector<kc_ListRest>& rest);
+  template <class Run>
+  void linkRest(BlobId id, const Run& run, std::size_t parts);
   void orderById(std::uint32_t count, unsigned threads);
   void orderInBlocks(std::uint32_t count, unsigned threads);
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -355,21 +356,57 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
 // linkChildren(threads): links every blob's children in child-list order (the most recently
 // closed first, then those inherited through merges), as ids. A weighted blob's pel count leaves
 // sumX. On several threads each takes a range of parents: a child is in one list only, and its own
-// turn writes other fields than its parent's.
+// turn writes other fields than its parent's. Each list is walked ws_.walkLimit children at most,
+// marking them (ws_.linked), so that one long list (on noise50 one blob holds most regions) is not
+// walked child by child, on one thread: the rest of a single such list is linked by a pass over
+// every entry in slices (linkRest), where each live entry neither marked nor top level is one of
+// its children; that pass reads the entries in order, and takes on one thread about two thirds of
+// the walk's time. The rests of several lists are walked, one after the other.
 void kc_ConnectEngine::linkChildren(unsigned threads) {
   const std::size_t n = out_.entries.size();
-  if (threads <= 1 || n < kParallelEntries) {
-    linkChildrenOf(0, n);
-    return;
-  }
-  const std::size_t parts = std::size_t{threads} * 4;
-  kc_WorkPool::shared().run(parts, threads, [&](std::size_t t) {
+  const bool shared = threads > 1 && n >= kParallelEntries;
+  const std::size_t parts = shared ? std::size_t{threads} * 4 : 1;
+  const auto run = onThreads(shared ? threads : 1);
+  ws_.linked.assign(n, 0);
+  std::vector<std::vector<kc_ListRest>>& rests = ws_.listRests;
+  if (rests.size() < parts) rests.resize(parts);
+  run(parts, [&](std::size_t t) {
+    rests[t].clear();
     const auto [begin, end] = slice(n, t, parts);
-    linkChildrenOf(begin, end);
+    linkChildrenOf(begin, end, rests[t]);
   });
+  const kc_ListRest* single = nullptr;
+  std::size_t unfinished = 0;
+  for (std::size_t t = 0; t < parts; ++t) {
+    unfinished += rests[t].size();
+    if (!rests[t].empty()) single = &rests[t].front();
+  }
+  if (unfinished == 1) return linkRest(single->parent, run, parts);
+  for (std::size_t t = 0; t < parts; ++t)
+    for (const kc_ListRest& r : rests[t]) linkList(r.parent, r.next, std::numeric_limits<std::size_t>::max(), rests[t]);
 }
 
-void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end) {
+// linkList(id, c, steps, rest): links up to steps children of blob id from retired entry c on,
+// each one's parent and next sibling as ids, and marks them in ws_.linked; a list left unfinished
+// goes on rest.
+void kc_ConnectEngine::linkList(BlobId id, std::uint32_t c, std::size_t steps, std::vector<kc_ListRest>& rest) {
+  kc_EntryArray& entries = out_.entries;
+  for (; c != kNone; --steps) {
+    if (steps == 0) {
+      rest.push_back({id, c});
+      return;
+    }
+    ws_.linked[c] = 1;
+    kc_BlobEntry& child = entries[c];
+    const std::uint32_t next = child.nextSibling;
+    KC_ASSERT(idAt(c) != 0, "a child gets a blob");
+    child.parent = id;
+    child.nextSibling = next == kNone ? 0 : idAt(next);
+    c = next;
+  }
+}
+
+void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest) {
   kc_EntryArray& entries = out_.entries;
   for (std::size_t i = begin; i < end; ++i) {
     kc_BlobEntry& e = entries[i];
@@ -380,20 +417,37 @@ void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end) {
     }
     const BlobId id = idAt(static_cast<RetiredIndex>(i));
     if (id == 0) continue;
-    std::uint32_t c = e.firstChild;
-    BlobId cid = idAt(c);
-    e.firstChild = cid;
-    while (c != kNone) {
-      kc_BlobEntry& child = entries[c];
-      const std::uint32_t next = child.nextSibling;
-      const BlobId nid = next == kNone ? 0 : idAt(next);
-      KC_ASSERT(cid != 0, "a child gets a blob");
-      child.parent = id;
-      child.nextSibling = nid;
-      c = next;
-      cid = nid;
-    }
+    const std::uint32_t c = e.firstChild;
+    e.firstChild = idAt(c);
+    linkList(id, c, ws_.walkLimit, rest);
   }
+}
+
+// linkRest(id, run, parts): links every live entry neither marked in ws_.linked nor top level as
+// a child of blob id, in parts slices (run(tasks, body) as onThreads gives): the rest of the one
+// list linkChildren left unfinished. Those entries form one chain from where the walk stopped, to
+// one end (checked).
+template <class Run>
+void kc_ConnectEngine::linkRest(BlobId id, const Run& run, std::size_t parts) {
+  kc_EntryArray& entries = out_.entries;
+  std::uint8_t* const linked = ws_.linked.data();
+  for (const std::uint64_t top : ws_.order) linked[static_cast<RetiredIndex>(top)] = 1;
+  const std::size_t n = entries.size();
+  std::atomic<std::uint32_t> ends{0};
+  run(parts, [&](std::size_t t) {
+    std::uint32_t tails = 0;
+    for (auto [i, last] = slice(n, t, parts); i < last; ++i) {
+      if (linked[i] != 0 || idAt(static_cast<RetiredIndex>(i)) == 0) continue;
+      kc_BlobEntry& child = entries[i];
+      const std::uint32_t next = child.nextSibling;
+      KC_ASSERT(next == kNone || (next < n && linked[next] == 0), "the rest of a list is a chain of its own");
+      child.parent = id;
+      child.nextSibling = next == kNone ? 0 : idAt(next);
+      tails += next == kNone ? 1 : 0;
+    }
+    ends.fetch_add(tails, std::memory_order_relaxed);
+  });
+  KC_ASSERT(ends.load() == 1, "the rest of a list ends once");
 }
 
 // orderById(count, threads): the entries move to their ids' places; entries without a blob end

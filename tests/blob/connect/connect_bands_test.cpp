@@ -1,6 +1,6 @@
 // Grey-scale connectivity in bands against the one-thread engine: every entry field, the top
 // level and the retired count on random images split into many thin bands, without cleanup, with
-// the prune and with the fill.
+// the prune and with the fill; the bands' child lists linked in part by the pass over every entry.
 #include "connect/connect_bands.h"
 #include "connect/connect_fixture.h"
 #include "parallel/work_pool.h"
@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 #include <tuple>
 
@@ -74,6 +75,7 @@ TEST(ConnectBands, ConnectBands_randomImagesInThinBands_matchOneThread) {
   const kc_BandMinimum small(1, 1);
   std::mt19937 rng(20261207);
   kc_ConnectWorkspace ws, bandWs;  // reused from image to image, as a scene reuses its own
+  ws.walkLimit = std::numeric_limits<std::size_t>::max();  // each child list walked whole
   kc_BlobStore one, banded;
   std::vector<BlobId> oneTop, bandTop;
   for (int i = 0; i < 600 && !::testing::Test::HasFailure(); ++i) {
@@ -94,8 +96,11 @@ TEST(ConnectBands, ConnectBands_randomImagesInThinBands_matchOneThread) {
     const PelCount ring = rings.empty() ? 0 : rings[i % 4 == 0 ? rings.size() - 1 : rng() % rings.size()];
     const unsigned long most = frames ? ring / 4 + 2 : rng() % 4 == 0 ? 3000 : 60;
     const PelCount minPels = (frames ? ring : 0) + rng() % most;
+    // The bands' lists walked this far: the rest of one list, or of several, linked otherwise.
+    bandWs.walkLimit = std::size_t{1} << rng() % 10;
     SCOPED_TRACE(::testing::Message() << "image " << i << " " << g.width << "x" << g.height << " threads " << threads
-                                      << " cleanup " << static_cast<int>(cleanup) << " min " << minPels);
+                                      << " cleanup " << static_cast<int>(cleanup) << " min " << minPels << " walk "
+                                      << bandWs.walkLimit);
     kc_ConnectEngine engine(image, ws, one, false, cleanup, minPels);
     engine.scan();
     engine.finish(oneTop);
