@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <functional>
 #include <limits>
 #include <utility>
@@ -22,8 +23,8 @@ namespace {
 // Entries below this are linked and ordered on one thread whatever the threads given.
 constexpr std::size_t kParallelEntries = 1 << 12;
 
-// Blocks of orderInBlocks hold at most about this many entries (896 KiB): near the fastest on noise,
-// and small beside the entries.
+// Blocks of orderInBlocks hold at most this many entries (896 KiB): near the fastest on noise, and
+// small beside the entries.
 constexpr std::size_t kBlockEntries = std::size_t{1} << 14;
 
 // onThreads(threads): run(tasks, body), which calls body(t) for every task t < tasks: on the work
@@ -181,19 +182,31 @@ struct Blocks {
   }
 };
 
+// Spans: places first .. last - 1 in parts blocks of 2^shift places (the last one may be shorter),
+// and an empty block parts at last: as Blocks with bound = last, found by a shift.
+struct Spans {
+  std::size_t first, last;
+  unsigned shift;
+  std::size_t parts = ((last - first) + (std::size_t{1} << shift) - 1) >> shift;
+  std::size_t start(std::size_t b) const { return std::min(last, first + (b << shift)); }
+  std::size_t end(std::size_t b) const { return std::min(last, first + ((b + 1) << shift)); }
+  std::size_t of(std::size_t place) const { return (place - first) >> shift; }
+};
+
 // gatherHome(entries, to, blocks, away, taken, run): every entry at a place of blocks whose place
 // to names lies in another block swaps, serially, with one of that block's entries that belongs
 // elsewhere (to swapping along), so that each block then holds the entries of its places. The
 // places away from home are listed by block first, with run(tasks, body) (the blocks at once).
-template <class Run>
-void gatherHome(kc_EntryArray& entries, std::uint32_t* to, const Blocks& blocks,
+template <class Places, class Run>
+void gatherHome(kc_EntryArray& entries, std::uint32_t* to, const Places& blocks,
                 std::vector<std::vector<std::uint32_t>>& away, std::vector<std::uint32_t>& taken, const Run& run) {
   const std::size_t parts = blocks.parts;
   if (away.size() < parts + 1) away.resize(parts + 1);
   for (std::size_t b = 0; b <= parts; ++b) away[b].clear();
   run(parts + 1, [&](std::size_t b) {
-    for (std::size_t i = blocks.start(b); i < blocks.end(b); ++i)
-      if (blocks.of(to[i] - 1) != b) away[b].push_back(static_cast<std::uint32_t>(i));
+    const std::size_t start = blocks.start(b), end = blocks.end(b);
+    for (std::size_t i = start; i < end; ++i)
+      if (to[i] - 1 < start || to[i] - 1 >= end) away[b].push_back(static_cast<std::uint32_t>(i));
   });
   taken.assign(parts + 1, 0);
   for (std::size_t b = 0; b <= parts; ++b) {
@@ -486,7 +499,7 @@ void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
 // retirement nearly does, so few entries lie far from their place: the places split into blocks
 // (with threads, threads * 8 of them, ordered at once), every entry outside its place's block
 // first swaps home (gatherHome, serially), and each block then orders itself in blocks of its own
-// of at most about kBlockEntries, each copied aside and back to its places (a block's copy and
+// of at most kBlockEntries, each copied aside and back to its places (a block's copy and
 // lists per thread, kept in the workspace). So the moves stay within the cache: following the
 // cycles through the whole array, as placeByIds does in place, misses it at nearly every swap on
 // noise.
@@ -510,9 +523,9 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   });
   const Blocks coarse{0, count, n, parts};
   gatherHome(entries, to, coarse, ws_.orderAway, ws_.orderTaken, run);
-  // Blocks of a 32nd of the entries at most, so that the copy the workspace keeps stays small
-  // beside the scene's entries.
-  const std::size_t block = std::clamp<std::size_t>(n / 32, 1024, kBlockEntries);
+  // Blocks of a power of two entries, a 32nd of them at most (so that the copy the workspace keeps
+  // stays small beside the scene's entries): each entry's block is a shift of its place.
+  const unsigned shift = std::bit_width(std::clamp<std::size_t>(n / 32, 1024, kBlockEntries)) - 1;
   const std::size_t groups = std::min<std::size_t>(threads, parts);
   if (ws_.orderScratch.size() < groups) ws_.orderScratch.resize(groups);
   run(groups, [&](std::size_t g) {
@@ -520,7 +533,7 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
     const auto alone = onThreads(1);
     for (std::size_t c = parts * g / groups; c < parts * (g + 1) / groups; ++c) {
       const std::size_t first = coarse.start(c), last = coarse.end(c);
-      const Blocks fine{first, last, last, (last - first) / block + 1};
+      const Spans fine{first, last, shift};
       gatherHome(entries, to, fine, scratch.away, scratch.taken, alone);
       for (std::size_t b = 0; b < fine.parts; ++b) {  // through a copy: one move per entry
         scratch.copy.resize(fine.end(b) - fine.start(b));
