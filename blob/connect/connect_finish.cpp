@@ -525,7 +525,7 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   gatherHome(entries, to, coarse, ws_.orderAway, ws_.orderTaken, run);
   // Blocks of a power of two entries, a 32nd of them at most (so that the copy the workspace keeps
   // stays small beside the scene's entries): each entry's block is a shift of its place.
-  const unsigned shift = std::bit_width(std::clamp<std::size_t>(n / 32, 1024, kBlockEntries)) - 1;
+  const auto shift = static_cast<unsigned>(std::bit_width(std::clamp<std::size_t>(n / 32, 1024, kBlockEntries)) - 1);
   const std::size_t groups = std::min<std::size_t>(threads, parts);
   if (ws_.orderScratch.size() < groups) ws_.orderScratch.resize(groups);
   run(groups, [&](std::size_t g) {
