@@ -68,7 +68,9 @@ void placeBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>
     for (auto [k, end] = slice(n, t, parts); k < end; ++k) {
       const auto s = static_cast<std::uint32_t>(order[k] >> 32);
       KC_ASSERT(s < serials, "every serial is below the bound");
-      std::atomic_ref<std::uint32_t>(bits[s >> 5]).fetch_or(std::uint32_t{1} << (s & 31), std::memory_order_relaxed);
+      const std::uint32_t bit = std::uint32_t{1} << (s & 31);
+      if (parts == 1) bits[s >> 5] |= bit;  // a locked or costs about as much as the rest of the sort
+      else std::atomic_ref<std::uint32_t>(bits[s >> 5]).fetch_or(bit, std::memory_order_relaxed);
     }
   });
   std::uint32_t total = 0;
@@ -344,9 +346,11 @@ void kc_ConnectEngine::listIds(unsigned threads) {
   ids_ = ids;
 }
 
-// linkTop(topIds, threads): the top level in region-list order (the newest record first), with
-// its sibling links; on several threads each takes a slice of the list, first for the ids and then
-// for the links (two passes run faster than one that links each entry to the one before it).
+// linkTop(topIds, threads): the top level in region-list order (the newest record first), and
+// each top-level entry's next sibling by retired index (ws_.topNext, kNone for the others), which
+// linkChildren writes into the entries as it passes them; on several threads each takes a slice of
+// the list, first for the ids and then for the links (two passes run faster than one that links
+// each entry to the one before it).
 void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
   std::vector<std::uint64_t>& order = ws_.order;
   const std::size_t n = order.size();
@@ -354,15 +358,16 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
   const auto run = onThreads(parts > 1 ? threads : 1);
   sortBySerial(order, ws_.scratch, ws_.counts2, serial_, parts, run);
   topIds.resize(n);
+  std::vector<std::uint32_t>& next = ws_.topNext;
+  next.resize(out_.entries.size());
   run(parts, [&](std::size_t t) {
-    for (auto [k, end] = slice(n, t, parts); k < end; ++k) topIds[k] = idAt(static_cast<RetiredIndex>(order[k]));
+    const auto [i, end] = slice(next.size(), t, parts);
+    std::fill(next.begin() + static_cast<std::ptrdiff_t>(i), next.begin() + static_cast<std::ptrdiff_t>(end), kNone);
+    for (auto [k, last] = slice(n, t, parts); k < last; ++k) topIds[k] = idAt(static_cast<RetiredIndex>(order[k]));
   });
   run(parts, [&](std::size_t t) {
-    for (auto [k, end] = slice(n, t, parts); k < end; ++k) {
-      kc_BlobEntry& e = out_.entries[static_cast<RetiredIndex>(order[k])];
-      e.parent = 0;
-      e.nextSibling = k + 1 == n ? 0 : topIds[k + 1];
-    }
+    for (auto [k, end] = slice(n, t, parts); k < end; ++k)
+      next[static_cast<RetiredIndex>(order[k])] = k + 1 == n ? 0 : topIds[k + 1];
   });
 }
 
@@ -421,8 +426,13 @@ void kc_ConnectEngine::linkList(BlobId id, std::uint32_t c, std::size_t steps, s
 
 void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest) {
   kc_EntryArray& entries = out_.entries;
+  const std::uint32_t* const topNext = ws_.topNext.data();
   for (std::size_t i = begin; i < end; ++i) {
     kc_BlobEntry& e = entries[i];
+    if (topNext[i] != kNone) {
+      e.parent = 0;
+      e.nextSibling = topNext[i];
+    }
     if ((e.flags & kc_BlobEntry::kPelSums) == 0) e.sumX = 0;
     if (e.firstChild == kNone) {
       e.firstChild = 0;
@@ -443,17 +453,18 @@ void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::v
 template <class Run>
 void kc_ConnectEngine::linkRest(BlobId id, const Run& run, std::size_t parts) {
   kc_EntryArray& entries = out_.entries;
-  std::uint8_t* const linked = ws_.linked.data();
-  for (const std::uint64_t top : ws_.order) linked[static_cast<RetiredIndex>(top)] = 1;
+  const std::uint8_t* const linked = ws_.linked.data();
+  const std::uint32_t* const topNext = ws_.topNext.data();
   const std::size_t n = entries.size();
   std::atomic<std::uint32_t> ends{0};
   run(parts, [&](std::size_t t) {
     std::uint32_t tails = 0;
     for (auto [i, last] = slice(n, t, parts); i < last; ++i) {
-      if (linked[i] != 0 || idAt(static_cast<RetiredIndex>(i)) == 0) continue;
+      if (linked[i] != 0 || topNext[i] != kNone || idAt(static_cast<RetiredIndex>(i)) == 0) continue;
       kc_BlobEntry& child = entries[i];
       const std::uint32_t next = child.nextSibling;
-      KC_ASSERT(next == kNone || (next < n && linked[next] == 0), "the rest of a list is a chain of its own");
+      KC_ASSERT(next == kNone || (next < n && linked[next] == 0 && topNext[next] == kNone),
+                "the rest of a list is a chain of its own");
       child.parent = id;
       child.nextSibling = next == kNone ? 0 : idAt(next);
       tails += next == kNone ? 1 : 0;
