@@ -81,8 +81,10 @@ struct kc_ConnectWorkspace {
   std::vector<std::unique_ptr<kc_ConnectWorkspace>> bandSpaces;
   std::vector<std::unique_ptr<kc_BlobStore>> bandStores;
   std::vector<kc_FillClose> closes;  // by retired index, while bands defer the fill (cleanupInBand)
-  // The store an analysis that cannot write the scene's blobs in place fills (see connectRuns).
+  // The store an analysis that cannot write the scene's blobs in place fills, and the top-level ids
+  // such a run writes (see connectRuns).
   std::unique_ptr<kc_BlobStore> aside;
+  std::vector<BlobId> asideTopIds;
   // Streams (connect_stream.cpp): the runs kept for the rows of the open regions (by slot) and of
   // the retired entries of trees not complete yet (by retired index), in no order, and empty arrays
   // with room, for the next regions; the tops (retired indices) of the trees complete but not taken.

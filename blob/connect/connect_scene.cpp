@@ -97,8 +97,8 @@ void fit(std::vector<T>& v, std::size_t needed) noexcept {
 // threads: more than one runs grey-scale connectivity in bands, and labelled connectivity's
 // finishing pass on that many; the next analysis of blobs made so runs aside (kf_CanRestore). The
 // store aside is the workspace's: after a run in bands it keeps the arrays of the blobs it took
-// out for the next run aside (analysing again in bands touches no fresh pages: 56 bytes per blob
-// kept between the calls); otherwise it is let go.
+// out for the next run aside, and the workspace the top-level ids they had (analysing again in
+// bands touches no fresh pages: 60 bytes per blob kept between the calls); otherwise it is let go.
 void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer& image, const Settings& s,
                  unsigned threads = 1) {
   const kc_EngineSettings settings = engineSettings(s);
@@ -117,6 +117,7 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
   };
   try {
     ws = &augmentedFor(d, image).workspace();
+    if (!inPlace) asideTopIds.swap(ws->asideTopIds);
     if (inPlace) ws->aside.reset();
     else if (!ws->aside) ws->aside = std::make_unique<kc_BlobStore>();
     kc_BlobStore& out = inPlace ? d.store : *ws->aside;
@@ -140,7 +141,8 @@ void connectRuns(kcBlobSceneDescription& scene, kc_BSDData& d, const kcRLEBuffer
       out.entries.clear();  // the capacity stays for the next run aside, after a run in bands
       out.prevs.clear();
       out.counts.clear();
-      if (!banded) ws->aside.reset();
+      if (banded) ws->asideTopIds.swap(asideTopIds);
+      else ws->aside.reset();
     }
     d.store.dropCaches();
     d.store.rowMaker = std::move(maker);
