@@ -519,7 +519,7 @@ void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries, st
   KC_ASSERT(labels >= ws_.up.size() && entries >= out_.entries.size(), "the bands add labels and entries");
   ws_.up.resize(labels, 0);
   ws_.bits.resize((labels + 63) / 64, 0);
-  out_.entries.resize(entries);
+  out_.entries.resizeForOverwrite(entries);  // copyBand writes each new entry
   ws_.order.resize(tops);
   if (deferFill_) ws_.closes.resize(entries);
   serial_ = labels;

@@ -45,6 +45,13 @@ void kc_EntryArray::resize(std::size_t n) {
   while (size_ < n) emplace_back();
 }
 
+void kc_EntryArray::resizeForOverwrite(std::size_t n) {
+  if (n <= size_ || n <= kChunk) return resize(n);
+  reserve(n);
+  if (size_ < kChunk) first_.resize(kChunk);
+  size_ = n;  // the chunks' storage holds entries, implicitly, once assigned
+}
+
 void kc_EntryArray::reserve(std::size_t n) {
   if (n <= kChunk) {
     first_.reserve(n);

@@ -51,6 +51,10 @@ class kc_EntryArray {
   // resize(n): the first n entries (new ones value-initialised); the chunks stay.
   void resize(std::size_t n);
   void clear() { resize(0); }
+  // resizeForOverwrite(n): resize(n) that leaves the new entries past the first chunk unwritten,
+  // for a caller that assigns every one of them before anything reads it. May throw std::bad_alloc
+  // (nothing changed).
+  void resizeForOverwrite(std::size_t n);
   // reserve(n): room for n entries without allocating. May throw std::bad_alloc.
   void reserve(std::size_t n);
   // fit(n): releases the storage beyond what n entries (at least size()) need; optional: nothing

@@ -1,5 +1,6 @@
 // The chunked entry array: entries across the chunk boundary, references that stay, reuse without
-// allocating, release of what a smaller analysis does not need, and deep copies.
+// allocating, growth for overwriting, release of what a smaller analysis does not need, and deep
+// copies.
 #include "store/entry_array.h"
 
 #include "platform/foundation/allocation_count.h"
@@ -40,6 +41,11 @@ TEST(EntryArray, pastTwoChunks_keepsEntriesInPlaceReusesAndReleases) {
   a.emplace_back();
   EXPECT_EQ(a[kChunk - 1].pelCount, -1);
 
+  a.resize(10);
+  a.resizeForOverwrite(kChunk + 7);  // what it leaves unwritten lies past the first chunk
+  EXPECT_TRUE(a.size() == kChunk + 7 && a[9].key == 9 && a[kChunk - 1].pelCount == -1);
+  for (std::size_t i = 10; i < a.size(); ++i) a[i].key = static_cast<std::uint32_t>(i);
+  EXPECT_TRUE(holdsIds(a));
   a.resize(10);
   a.fit(kChunk + 3);  // keeps what that many need: the first chunk and one more
   EXPECT_EQ(a.capacity(), 2 * kChunk);
