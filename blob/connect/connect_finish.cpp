@@ -54,25 +54,32 @@ inline std::uint32_t popcount64(std::uint64_t v) {
 
 // placeBySerial(order, scratch, words, serials, parts, run): sortBySerial when at least one serial
 // in eight is in order (noise, where nearly every region is top level): a bit per serial, set in
-// slices, and the bits set above each word counted from the top; each entry then goes straight to
-// its place, the number of serials above its own.
+// slices (each slice but the first into bits of its own, then or-ed together: a locked or per
+// serial costs about as much as the rest of the sort), and the bits set above each word counted
+// from the top; each entry then goes straight to its place, the number of serials above its own.
 template <class Run>
 void placeBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>& scratch,
                    std::vector<std::uint32_t>& words, std::uint32_t serials, std::size_t parts, const Run& run) {
   const std::size_t n = order.size();
   const std::size_t count = (std::size_t{serials} + 31) / 32;
-  words.assign(2 * count, 0);
+  words.assign((parts + 1) * count, 0);
   std::uint32_t* const bits = words.data();
   std::uint32_t* const above = bits + count;  // set bits in the words past each
+  const auto bitsOf = [&](std::size_t t) { return t == 0 ? bits : bits + (t + 1) * count; };
   run(parts, [&](std::size_t t) {
+    std::uint32_t* const own = bitsOf(t);
     for (auto [k, end] = slice(n, t, parts); k < end; ++k) {
       const auto s = static_cast<std::uint32_t>(order[k] >> 32);
       KC_ASSERT(s < serials, "every serial is below the bound");
-      const std::uint32_t bit = std::uint32_t{1} << (s & 31);
-      if (parts == 1) bits[s >> 5] |= bit;  // a locked or costs about as much as the rest of the sort
-      else std::atomic_ref<std::uint32_t>(bits[s >> 5]).fetch_or(bit, std::memory_order_relaxed);
+      own[s >> 5] |= std::uint32_t{1} << (s & 31);
     }
   });
+  if (parts > 1) {
+    run(parts, [&](std::size_t t) {
+      for (auto [w, end] = slice(count, t, parts); w < end; ++w)
+        for (std::size_t u = 1; u < parts; ++u) bits[w] |= bitsOf(u)[w];
+    });
+  }
   std::uint32_t total = 0;
   for (std::size_t w = count; w-- > 0;) {
     above[w] = total;
