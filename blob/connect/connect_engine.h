@@ -54,7 +54,7 @@ struct kc_ConnectWorkspace {
   std::vector<std::uint32_t> counts;        // finishing pass: marked labels before each word of
                                             // bits (their ranks give the ids); radix counts
   std::vector<std::uint64_t> order, scratch;  // finishing pass: the top level sorted by serial
-  std::vector<std::uint32_t> counts2;         // and the counts of that sort;
+  std::vector<std::uint32_t> counts2;         // and the counts of that sort
   std::vector<std::uint32_t> topNext;         // by retired index, the next top-level id (linkTop)
   std::vector<std::uint32_t> rowIds;          // rows: by retired index, the blob id
   // The move to id order in blocks (kc_ConnectEngine::orderInBlocks): dropped entries before each
