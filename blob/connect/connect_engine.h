@@ -449,7 +449,7 @@ class kc_ConnectEngine {
   void linkTop(std::vector<BlobId>& topIds, unsigned threads);
   void linkChildren(unsigned threads);
   void linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest);
-  void linkList(BlobId id, std::uint32_t c, std::size_t steps, std::vector<kc_ListRest>& rest);
+  std::uint32_t linkList(BlobId id, std::uint32_t c, std::size_t steps);
   template <class Run>
   void linkRest(BlobId id, const Run& run, std::size_t parts);
   void orderById(std::uint32_t count, unsigned threads);

@@ -408,19 +408,15 @@ void kc_ConnectEngine::linkChildren(unsigned threads) {
   }
   if (unfinished == 1) return linkRest(single->parent, run, parts);
   for (std::size_t t = 0; t < parts; ++t)
-    for (const kc_ListRest& r : rests[t]) linkList(r.parent, r.next, std::numeric_limits<std::size_t>::max(), rests[t]);
+    for (const kc_ListRest& r : rests[t]) linkList(r.parent, r.next, std::numeric_limits<std::size_t>::max());
 }
 
-// linkList(id, c, steps, rest): links up to steps children of blob id from retired entry c on,
-// each one's parent and next sibling as ids, and marks them in ws_.linked; a list left unfinished
-// goes on rest.
-void kc_ConnectEngine::linkList(BlobId id, std::uint32_t c, std::size_t steps, std::vector<kc_ListRest>& rest) {
+// linkList(id, c, steps): links up to steps children of blob id from retired entry c on, each
+// one's parent and next sibling as ids, and marks them in ws_.linked; returns the first child not
+// linked, kNone at the list's end.
+std::uint32_t kc_ConnectEngine::linkList(BlobId id, std::uint32_t c, std::size_t steps) {
   kc_EntryArray& entries = out_.entries;
-  for (; c != kNone; --steps) {
-    if (steps == 0) {
-      rest.push_back({id, c});
-      return;
-    }
+  for (; c != kNone && steps != 0; --steps) {
     ws_.linked[c] = 1;
     kc_BlobEntry& child = entries[c];
     const std::uint32_t next = child.nextSibling;
@@ -429,6 +425,7 @@ void kc_ConnectEngine::linkList(BlobId id, std::uint32_t c, std::size_t steps, s
     child.nextSibling = next == kNone ? 0 : idAt(next);
     c = next;
   }
+  return c;
 }
 
 void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest) {
@@ -449,7 +446,7 @@ void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::v
     if (id == 0) continue;
     const std::uint32_t c = e.firstChild;
     e.firstChild = idAt(c);
-    linkList(id, c, ws_.walkLimit, rest);
+    if (const std::uint32_t left = linkList(id, c, ws_.walkLimit); left != kNone) rest.push_back({id, left});
   }
 }
 
