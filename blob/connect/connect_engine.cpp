@@ -40,8 +40,9 @@ void kc_ConnectEngine::attentionCheck() { kf_CheckStop(); }
 // startRun(rowRuns): the workspace emptied for a run (capacities kept), with room for rows of that
 // many runs; the store emptied.
 void kc_ConnectEngine::startRun(std::size_t rowRuns) {
-  if (ws_.rowA.size() < rowRuns) ws_.rowA.resize(rowRuns);
-  if (ws_.rowB.size() < rowRuns) ws_.rowB.resize(rowRuns);
+  // Room for readRow's markers and for the runs past them that scanBinaryRow reads hints from.
+  if (ws_.rowA.size() < rowRuns + kAhead) ws_.rowA.resize(rowRuns + kAhead);
+  if (ws_.rowB.size() < rowRuns + kAhead) ws_.rowB.resize(rowRuns + kAhead);
   ws_.up.clear();
   ws_.regions.clear();
   ws_.freeSlots.clear();
@@ -188,10 +189,13 @@ void kc_ConnectEngine::fillRegion(RegionIndex r, RegionIndex p) {
   mergeRegions(r, p);
 }
 
-// readRow(y, out): row y's maximal runs into out, which the constructor made large enough for any
-// row (a row has at most min(width, runs of the image) of them).
+// readRow(y, out): out has room for any row and its markers (startRun): a row has at most
+// min(width, runs of the image) runs.
 std::size_t kc_ConnectEngine::readRow(RowIndex y, std::vector<kc_ScanRun>& out) const {
-  return kf_ReadRuns(rows_[y], out.data());
+  const std::size_t n = kf_ReadRuns(rows_[y], out.data());
+  constexpr Column kPast = std::numeric_limits<Column>::max();
+  out[n] = out[n + 1] = kc_ScanRun{kPast, kPast, kNone, 0};
+  return n;
 }
 
 void kc_ConnectEngine::recordRow(const kc_ScanRun* row, std::size_t n) {
@@ -220,6 +224,7 @@ void kc_ConnectEngine::scan() {
     std::swap(above, current);
     n = readRow(y, *current);
     if (labelled_) scanLabelledRow(y, current->data(), n, above->data());
+    else if (binary_) scanBinaryRow(y, current->data(), n, above->data());
     else scanGreyRow(y, current->data(), n, above->data());
     if (runLabels_ != nullptr) recordRow(current->data(), n);
     rowsScanned_ = y + 1;

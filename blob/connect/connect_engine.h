@@ -417,6 +417,8 @@ class kc_ConnectEngine {
   std::size_t checkNeighbours(RegionIndex r, const std::unordered_set<RegionIndex>& live) const;
 
   // ---- scans (connect_grey.cpp, connect_labelled.cpp) ----
+  // readRow(y, out): row y's maximal runs into out, then two markers that begin past the last
+  // column; their number.
   std::size_t readRow(RowIndex y, std::vector<kc_ScanRun>& out) const;
   // The grey-scale rows; kStream: a stream's (keepRun, edgeFlush), so the scans of whole images and
   // bands test nothing for it.
@@ -424,6 +426,8 @@ class kc_ConnectEngine {
   void scanGreyFirstRow(kc_ScanRun* row, std::size_t n);
   template <bool kStream = false>
   void scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
+  void scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
+  static constexpr std::size_t kAhead = 8;  // scanBinaryRow: runs ahead whose records it fetches
   void scanLabelledFirstRow(kc_ScanRun* row, std::size_t n);
   void scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
   void encloseLabelled(RegionIndex encloser, RegionIndex start);

@@ -6,6 +6,7 @@
 #include <foundation/assert.h>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -36,6 +37,13 @@ inline AboveRange aboveRange(const kc_ScanRun& run, Column width) {
 }
 
 inline bool reaches(const kc_ScanRun& above, const AboveRange& range) { return above.xe - 1 >= range.lo; }
+
+// prefetch(base, index): asks for the cache line of base[index], which may lie outside the array (a
+// stale hint): the address is only computed, never dereferenced.
+template <class T>
+inline void prefetch(const T* base, std::uint32_t index) {
+  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(base) + std::uintptr_t{index} * sizeof(T)));
+}
 
 }  // namespace
 
@@ -112,6 +120,50 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
       label = reg(region).root;
       if constexpr (kStream) keepRun(region, run, y);
     }
+    run.label = label;
+  }
+}
+
+// scanBinaryRow(y, row, n, above): scanGreyRow for a binary image. Its rows' runs alternate between
+// the two kinds, so the above runs of the current run's kind in its range are every other one from
+// the first, and between any two of them lies a run of the other kind: a second contact with the
+// run's own region closes that run's region. `a` is the above run covering the first column the
+// current run examines; above ends with two markers (readRow), which the steps of two may reach.
+// Each run keeps its region as a hint, from which the scan of the next row fetches the records and
+// labels it will need kAhead runs ahead (a row scanned last touched them a row's work ago).
+void kc_ConnectEngine::scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above) {
+  std::size_t a = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    kc_ScanRun& run = row[i];
+    const bool foreground = run.value != 0;
+    // Arithmetic, not branches: the kinds and the steps of a noisy image follow no pattern.
+    const Column hi = std::min(run.xe - 1 + static_cast<Column>(foreground), width_ - 1);
+    std::size_t j = a + static_cast<std::size_t>(isForeground(above[a]) != foreground);
+    prefetch(ws_.regions.data(), above[a + kAhead].region);
+    prefetch(ws_.up.data(), above[a + kAhead].label);
+    LabelId label;
+    if (above[j].x <= hi) {
+      label = rootOf(above[j].label);
+      RegionIndex region = ws_.up[label] & ~kRootFlag;
+      KC_ASSERT(isOpen(region), "an above run of the current kind has an open region");
+      addRun(reg(region), run.x, run.xe, y);
+      run.region = region;
+      for (j += 2; above[j].x <= hi; j += 2) {
+        const RegionIndex aboveRegion = regionOf(above[j].label);
+        KC_ASSERT(isOpen(aboveRegion), "an above run of the current kind has an open region");
+        if (aboveRegion != region) {
+          mergeRegions(region, aboveRegion);
+          region = aboveRegion;
+          run.region = region;
+        } else {
+          closeRegion(regionOf(above[j - 1].label), region);
+        }
+      }
+    } else {
+      run.region = newRegion(run.value, run.x, y, run.xe - run.x);
+      label = reg(run.region).root;
+    }
+    a = j - 2 + static_cast<std::size_t>(above[j - 1].x <= hi);
     run.label = label;
   }
 }

@@ -27,6 +27,8 @@ struct kc_ScanRun {
   Column xe;      // one past the last column
   LabelId label;  // kNone until the scan assigns one
   std::uint8_t value;
+  RegionIndex region = kNone;  // binary scans: its label's region when it was scanned, which later
+                               // merges may have moved: read only to prefetch, never as its region
 };
 
 // Label sets. A run points to a label, never to a region. The labels of one region form one
