@@ -129,10 +129,10 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
 // the first, and between any two of them lies a run of the other kind: a second contact with the
 // run's own region closes that run's region. `a` is the above run covering the first column the
 // current run examines; above ends with two markers (readRow), which the steps of two may reach.
-// A run that joins a region above takes the root of its label set (any label of the set stands for
-// the region; the root is the one the next row finds in one step). Each run keeps its region as a
-// hint, from which the scan of the next row fetches the records and labels it will need kAhead
-// runs ahead (a row scanned last touched them a row's work ago).
+// A run that joins a region above takes the label of the run it joins, as in scanGreyRow (labels
+// of one set are not interchangeable: the fill marks the labels it filled). Each run keeps its
+// region as a hint, from which the scan of the next row fetches the records and labels it will
+// need kAhead runs ahead (a row scanned last touched them a row's work ago).
 void kc_ConnectEngine::scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above) {
   std::size_t a = 0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -145,8 +145,8 @@ void kc_ConnectEngine::scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n,
     prefetch(ws_.up.data(), above[a + kAhead].label);
     LabelId label;
     if (above[j].x <= hi) {
-      label = rootOf(above[j].label);
-      RegionIndex region = ws_.up[label] & ~kRootFlag;
+      label = above[j].label;
+      RegionIndex region = regionOf(label);
       KC_ASSERT(isOpen(region), "an above run of the current kind has an open region");
       addRun(reg(region), run.x, run.xe, y);
       run.region = region;
