@@ -45,8 +45,14 @@ TEST(ConnectCrossCheck, ConnectCrossCheck_greyPruneRandomImages_matchReference) 
   connectref::compare(connecttest::run(ring, false, kc_CleanupKind::ePrune, 13),
                       connectref::reference(ring, false, kc_CleanupKind::ePrune, 13));
 }
+// The comb-shaped hole has three labels to its ring's one, so the fill leaves the ring's set rooted
+// at a filled label: the ring's runs below it must still be written as its own.
 TEST(ConnectCrossCheck, ConnectCrossCheck_greyFillRandomImages_matchReference) {
   crossCheck(false, kc_CleanupKind::eFill, 800, 120, 3);
+  const Grid comb = connecttest::draw(
+      {".........", ".#######.", ".#.#.#.#.", ".#.....#.", ".#######.", ".#.....#.", ".#######.", "........."});
+  connectref::compare(connecttest::run(comb, false, kc_CleanupKind::eFill, 10),
+                      connectref::reference(comb, false, kc_CleanupKind::eFill, 10));
 }
 TEST(ConnectCrossCheck, ConnectCrossCheck_labelledRandomImages_matchReference) {
   crossCheck(true, kc_CleanupKind::eNone, 1500, 200, 4);
