@@ -170,10 +170,10 @@ kc_MomentCache::kc_MomentCache(const kcBlob& blob, const kc_BlobParts& parts, co
 }
 
 double kf_MarkedArea(const kc_BlobEntry& e, const kc_BSDData& d) {
-  const auto w = static_cast<std::uint64_t>(e.pelCount);
+  const auto w = static_cast<double>(e.pelCount);  // known (not -1): the entry has pel sums
   const bool scaled = d.connectivityKind != kcBlobSceneDescription::eLabelled && e.label != 0;
   KC_ASSERT(!scaled || d.scaleVal != 0, "a grey-scale scene's scale value is not 0");
-  return scaled ? static_cast<double>(w) / static_cast<double>(d.scaleVal) : static_cast<double>(w);
+  return scaled ? w / static_cast<double>(d.scaleVal) : w;
 }
 
 kcVector<2> kf_CenterOfMass(const kcVector<2>& centroid, const kc_BSDData& d) {
@@ -369,23 +369,38 @@ kc_ClientLinear kc_MomentCache::clientLinear() {
 // ---- the measures ----
 
 // The everyday measures of a blob whose scene keeps marks (see kc_MomentCache) skip the general
-// route: marked(d, id, e) is that blob's entry, or null for any other blob.
+// route when the marks are made: markedEntry(d, id) is that blob's entry, or null for any other
+// blob, which takes the general route (the first one makes the marks). These routes call nothing,
+// so that they run without a frame.
 namespace {
 
 inline kc_BlobEntry* markedEntry(kc_BSDData& d, std::int32_t id) {
   kc_BlobStore& s = d.store;
-  if (!s.records.empty() || id < 1 || static_cast<std::uint32_t>(id) > s.size()) return nullptr;
-  kc_BlobEntry& e = s.entry(static_cast<BlobId>(id));
+  const std::uint32_t i = static_cast<std::uint32_t>(id) - 1;  // ids below 1 wrap above the size
+  if (i >= s.size() || !s.records.empty() || s.marks.empty()) return nullptr;
+  kc_BlobEntry& e = s.entries[i];
   return (e.flags & kc_BlobEntry::kPelSums) != 0 ? &e : nullptr;
 }
 
-// markIn(store, id, bits): blob id's marks take bits; whether they were not all set (the blob then
-// gives notice).
+// markIn(store, id, bits): blob id's marks (made) take bits; whether they were not all set (the
+// blob then gives notice).
 inline bool markIn(kc_BlobStore& store, std::int32_t id, std::uint8_t bits) {
-  std::uint8_t& m = store.mark(static_cast<BlobId>(id));
+  std::uint8_t& m = store.marks[static_cast<std::uint32_t>(id) - 1];
   if ((m & bits) == bits) return false;
   m = static_cast<std::uint8_t>(m | bits);
   return true;
+}
+
+// The general routes, out of line: the routes above stay short, without their frame.
+[[gnu::noinline]] double generalArea(const kcBlob& blob, const kc_BlobParts& p, const kc_BSDData& d) {
+  kc_MomentCache m(blob, p, d);
+  m.areaInPels();
+  return m.areaPels() * m.areaScale();
+}
+
+[[gnu::noinline]] kcVector<2> generalCenterOfMass(const kcBlob& blob, const kc_BlobParts& p, const kc_BSDData& d) {
+  kc_MomentCache m(blob, p, d);
+  return m.centerOfMass();
 }
 
 }  // namespace
@@ -399,10 +414,7 @@ double kcBlob::area() const {
       return pels * d.clientAreaScale;
     }
   }
-  const kc_BlobParts p = parts();
-  kc_MomentCache m(*this, p, data());
-  m.areaInPels();
-  return m.areaPels() * m.areaScale();
+  return generalArea(*this, parts(), data());
 }
 
 // ---- records from marks ----
@@ -439,17 +451,13 @@ void kf_MakeRecords(kc_BlobStore& store, const kc_BSDData& data) {
 kcVector<2> kcBlob::centerOfMass() const {
   if (own() == nullptr && where_ != 0) {
     kc_BSDData& d = *scene()->data_;
-    if (const kc_BlobEntry* e = markedEntry(d, id_); e != nullptr) {
+    if (const kc_BlobEntry* e = markedEntry(d, id_); e != nullptr && d.clientIsIdentity) {
       const kc_Moments::RegionSums s = kf_MarkedSums(*e, d.store.origin);
-      const kcVector<2> centroid(s.centroidX, s.centroidY);
-      const kcVector<2> c = d.clientIsIdentity ? centroid : kf_CenterOfMass(centroid, d);
       if (markIn(d.store, id_, kc_BlobRecord::kCentroid | kc_BlobRecord::kCenterOfMass)) giveNotice();
-      return c;
+      return kcVector<2>(s.centroidX, s.centroidY);
     }
   }
-  const kc_BlobParts p = parts();
-  kc_MomentCache m(*this, p, data());
-  return m.centerOfMass();
+  return generalCenterOfMass(*this, parts(), data());
 }
 
 kcPair<double> kcBlob::inertia() const {

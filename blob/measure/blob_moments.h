@@ -36,9 +36,10 @@ inline RegionSums sumPels(std::uint64_t sumX, std::uint64_t sumY, std::uint64_t 
   // As sumOver computes them: twice the sum of the pel columns, halved, and the sum of the rows.
   RegionSums out;
   out.weight = pels;
-  const double total = static_cast<double>(pels);
-  out.centroidX = static_cast<double>(origin.x()) + (static_cast<double>(2 * sumX) / 2.0 / total + 0.5);
-  out.centroidY = static_cast<double>(origin.y()) + (static_cast<double>(sumY) / total + 0.5);
+  // Below 2^53 the signed conversions give the same doubles, without the unsigned ones' branches.
+  const auto total = static_cast<double>(static_cast<std::int64_t>(pels));
+  out.centroidX = static_cast<double>(origin.x()) + (static_cast<double>(static_cast<std::int64_t>(2 * sumX)) / 2.0 / total + 0.5);
+  out.centroidY = static_cast<double>(origin.y()) + (static_cast<double>(static_cast<std::int64_t>(sumY)) / total + 0.5);
   return out;
 }
 

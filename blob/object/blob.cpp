@@ -189,7 +189,8 @@ unsigned char kcBlob::label() const { return parts().entry.label; }
 kcPelRect kcBlob::imageBoundingBox() const {
   if (own() == nullptr && where_ != 0) {
     const kc_BlobStore& s = scene()->data_->store;
-    if (id_ >= 1 && static_cast<std::uint32_t>(id_) <= s.size()) return s.imageRect(s.entry(static_cast<BlobId>(id_)));
+    const std::uint32_t i = static_cast<std::uint32_t>(id_) - 1;  // ids below 1 wrap above the size
+    if (i < s.size()) return s.imageRect(s.entries[i]);
   }
   return parts().imageRect();
 }
@@ -221,11 +222,6 @@ kc_BSDData& kcBlob::data() const {
 const kcBlob* kcBlob::relative(std::uint32_t id) const {
   if (id == 0) return nullptr;
   return &data().blobAt(id);
-}
-
-void kcBlob::giveNotice() const {
-  // Blobs live in their scene's non-const array; const queries only fill caches.
-  const_cast<kcBlob*>(this)->mutating();
 }
 
 void kcBlob::repInvariant() const {

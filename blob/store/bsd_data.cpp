@@ -18,22 +18,8 @@ void kc_BSDData::sanitizeCounters() {
   }
 }
 
-namespace {
-
-[[noreturn]] void throwBadId() {
+void kc_BSDData::throwBadId() {
   throw kcBlobSceneDescription::BadId(kc_BlobMessages::kSceneDesc[kc_BlobMessages::eBadId]);
-}
-
-}  // namespace
-
-const kcBlob& kc_BSDData::blobAt(std::uint64_t id) const {
-  if (!validId(id)) throwBadId();
-  return objects()[id - 1];
-}
-
-kcBlob& kc_BSDData::blobAt(std::uint64_t id) {
-  if (!validId(id)) throwBadId();
-  return objects()[id - 1];
 }
 
 void kc_BSDData::makeObjects() const { blobObjects.ensure(store.size(), scene); }

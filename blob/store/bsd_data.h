@@ -73,12 +73,18 @@ class kc_BSDData : public kcPersistent {
   // numBlobs(): the number of blobs.
   std::uint32_t numBlobs() const { return store.size(); }
   // validId(id): 1 <= id <= numBlobs().
-  bool validId(std::uint64_t id) const { return id >= 1 && id <= store.size(); }
+  bool validId(std::uint64_t id) const { return id - 1 < store.size(); }  // 0 wraps above
   // blobAt(id): the blob with that id. Every lookup by a stored id goes through here. Throws
   // kcBlobSceneDescription::BadId for an id outside 1..numBlobs(); 0 included; std::bad_alloc when
   // the blob objects must be made (see objects()).
-  const kcBlob& blobAt(std::uint64_t id) const;
-  kcBlob& blobAt(std::uint64_t id);
+  const kcBlob& blobAt(std::uint64_t id) const {
+    if (!validId(id)) throwBadId();
+    return objects()[id - 1];
+  }
+  kcBlob& blobAt(std::uint64_t id) {
+    if (!validId(id)) throwBadId();
+    return objects()[id - 1];
+  }
   // objects(): the blob objects, at least numBlobs() of them. They are made at the first need
   // after an analysis that left more blobs than there are objects (an analysis does not make them,
   // so its peak holds no blob objects); may throw std::bad_alloc then, changing nothing.
@@ -89,6 +95,8 @@ class kc_BSDData : public kcPersistent {
   // dropObjectsIfShort(): releases the blob objects when they are fewer than the blobs (the
   // analysis that just installed its blobs), so that they are made anew at the first need.
   void dropObjectsIfShort() noexcept;
+  // throwBadId(): throws kcBlobSceneDescription::BadId for an id the checks refuse.
+  [[noreturn]] static void throwBadId();
   // entryAt(id): the store's entry of blobAt(id), same check.
   kc_BlobEntry& entryAt(std::uint64_t id);
   // prevSiblingOf(id), numChildrenOf(id): the previous sibling of blob id (1..numBlobs(),

@@ -333,8 +333,9 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   // nothing for a blob without a scene.
   void updateChildView() const;
   void updateSiblingView() const;
-  // giveNotice(): mutating() on this blob from a const query that fills a cache.
-  void giveNotice() const;
+  // giveNotice(): mutating() on this blob from a const query that fills a cache (blobs live in
+  // their scene's non-const array).
+  void giveNotice() const { const_cast<kcBlob*>(this)->mutating(); }
   // parts(): the blob's entry, caches and rows, in its scene's store or in its own data.
   kc_BlobParts parts() const;
   // copyData(): the data a copy of this blob owns.
