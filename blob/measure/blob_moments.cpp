@@ -370,8 +370,8 @@ kc_ClientLinear kc_MomentCache::clientLinear() {
 
 // The everyday measures of a blob whose scene keeps marks (see kc_MomentCache) skip the general
 // route when the marks are made: markedEntry(d, id) is that blob's entry, or null for any other
-// blob, which takes the general route (the first one makes the marks). These routes call nothing,
-// so that they run without a frame.
+// blob, which takes the general route (the first one makes the marks). The short routes call
+// nothing.
 namespace {
 
 inline kc_BlobEntry* markedEntry(kc_BSDData& d, std::int32_t id) {
@@ -391,7 +391,7 @@ inline bool markIn(kc_BlobStore& store, std::int32_t id, std::uint8_t bits) {
   return true;
 }
 
-// The general routes, out of line: the routes above stay short, without their frame.
+// The general routes, out of line so that the short ones need no frame of theirs.
 [[gnu::noinline]] double generalArea(const kcBlob& blob, const kc_BlobParts& p, const kc_BSDData& d) {
   kc_MomentCache m(blob, p, d);
   m.areaInPels();

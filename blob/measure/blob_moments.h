@@ -37,9 +37,10 @@ inline RegionSums sumPels(std::uint64_t sumX, std::uint64_t sumY, std::uint64_t 
   RegionSums out;
   out.weight = pels;
   // Below 2^53 the signed conversions give the same doubles, without the unsigned ones' branches.
-  const auto total = static_cast<double>(static_cast<std::int64_t>(pels));
-  out.centroidX = static_cast<double>(origin.x()) + (static_cast<double>(static_cast<std::int64_t>(2 * sumX)) / 2.0 / total + 0.5);
-  out.centroidY = static_cast<double>(origin.y()) + (static_cast<double>(static_cast<std::int64_t>(sumY)) / total + 0.5);
+  const auto exact = [](std::uint64_t v) { return static_cast<double>(static_cast<std::int64_t>(v)); };
+  const double total = exact(pels);
+  out.centroidX = static_cast<double>(origin.x()) + (exact(2 * sumX) / 2.0 / total + 0.5);
+  out.centroidY = static_cast<double>(origin.y()) + (exact(sumY) / total + 0.5);
   return out;
 }
 
