@@ -158,22 +158,30 @@ TEST(Moments_rectangles, closedForms_cachesFollowCountersAndValidFlags) {
 
 // An analysed scene only marks the area, centroid and centre of mass of blobs with pel sums as
 // computed; they answer, and archive, exactly as records computed from the regions do, also after a
-// new client transform turns the marks into records.
+// new client transform turns the marks into records, and under one set before any measure (the
+// marks then answer under it).
 TEST(Moments_marks, markedMeasures_answerAndArchiveAsRecords) {
   const kcRLEBuffer image = connecttest::encode(connecttest::draw({"#####..#", "#.#.#.##", "#####...", "..#..#.."}), {5, 7});
-  Scene marked, recorded;
-  for (Scene* s : {&marked, &recorded}) s->connectComponentsGreyScale(image, 3, false, Scene::eNone, 0);
-  kc_SceneBuilder::data(recorded).store.records.resize(static_cast<std::size_t>(recorded.numBlobs(false)));
-  ASSERT_TRUE(kc_SceneBuilder::data(marked).store.records.empty() && !kc_SceneBuilder::data(recorded).store.records.empty());
   const auto ask = [](const Scene& s, long id) {
     const kcBlob* b = s.getBlob(id);
     return std::vector<double>{b->area(), b->centerOfMass().x(), b->centerOfMass().y()};
   };
-  for (long id = 1; id <= marked.numBlobs(false); id += 2) EXPECT_EQ(ask(marked, id), ask(recorded, id));
-  for (Scene* s : {&marked, &recorded}) s->clientFromImageXform(affine(0, -1, 2, 0, 4, 1));
-  EXPECT_EQ(archive_bytes::stored(marked), archive_bytes::stored(recorded));  // old centres, old stamps
-  for (long id = 1; id <= marked.numBlobs(false); ++id) EXPECT_EQ(ask(marked, id), ask(recorded, id));
-  EXPECT_EQ(archive_bytes::stored(marked), archive_bytes::stored(recorded));
+  for (const bool clientFirst : {false, true}) {
+    SCOPED_TRACE(clientFirst ? "client transform first" : "client transform later");
+    Scene marked, recorded;
+    for (Scene* s : {&marked, &recorded}) {
+      s->connectComponentsGreyScale(image, 3, false, Scene::eNone, 0);
+      if (clientFirst) s->clientFromImageXform(affine(0, -1, 2, 0, 4, 1));
+    }
+    kc_SceneBuilder::data(recorded).store.records.resize(static_cast<std::size_t>(recorded.numBlobs(false)));
+    ASSERT_TRUE(kc_SceneBuilder::data(marked).store.records.empty() && !kc_SceneBuilder::data(recorded).store.records.empty());
+    for (long id = 1; id <= marked.numBlobs(false); id += 2) EXPECT_EQ(ask(marked, id), ask(recorded, id));
+    if (clientFirst) continue;
+    for (Scene* s : {&marked, &recorded}) s->clientFromImageXform(affine(0, -1, 2, 0, 4, 1));
+    EXPECT_EQ(archive_bytes::stored(marked), archive_bytes::stored(recorded));  // old centres, old stamps
+    for (long id = 1; id <= marked.numBlobs(false); ++id) EXPECT_EQ(ask(marked, id), ask(recorded, id));
+    EXPECT_EQ(archive_bytes::stored(marked), archive_bytes::stored(recorded));
+  }
 }
 
 }  // namespace
