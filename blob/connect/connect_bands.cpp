@@ -215,15 +215,13 @@ void kc_ConnectEngine::scanBand(RowIndex top, RowIndex bottom, const kc_SeamClas
     if (attend_ && top % 16 == 15) attentionCheck();
     std::swap(prev, current);
     n = readRow(top, *current);
-    if (binary_) scanBinaryRow(top, current->data(), n, prev->data());
-    else scanGreyRow(top, current->data(), n, prev->data());
+    scanUnlabelledRow(top, current->data(), n, prev->data());
   }
   for (RowIndex y = top + 1; y < bottom; ++y) {
     if (attend_ && y % 16 == 15) attentionCheck();
     std::swap(prev, current);
     n = readRow(y, *current);
-    if (binary_) scanBinaryRow(y, current->data(), n, prev->data());
-    else scanGreyRow(y, current->data(), n, prev->data());
+    scanUnlabelledRow(y, current->data(), n, prev->data());
   }
   rowsScanned_ = bottom;
   lastRow_ = current;

@@ -224,8 +224,7 @@ void kc_ConnectEngine::scan() {
     std::swap(above, current);
     n = readRow(y, *current);
     if (labelled_) scanLabelledRow(y, current->data(), n, above->data());
-    else if (binary_) scanBinaryRow(y, current->data(), n, above->data());
-    else scanGreyRow(y, current->data(), n, above->data());
+    else scanUnlabelledRow(y, current->data(), n, above->data());
     if (runLabels_ != nullptr) recordRow(current->data(), n);
     rowsScanned_ = y + 1;
     lastRow_ = current;

@@ -428,6 +428,12 @@ class kc_ConnectEngine {
   void scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
   void scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
   static constexpr std::size_t kAhead = 8;  // scanBinaryRow: runs ahead whose records it fetches
+  // scanUnlabelledRow(y, row, n, above): a grey-scale row of a whole image or band, by the binary
+  // scan when the image is binary.
+  void scanUnlabelledRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above) {
+    if (binary_) scanBinaryRow(y, row, n, above);
+    else scanGreyRow(y, row, n, above);
+  }
   void scanLabelledFirstRow(kc_ScanRun* row, std::size_t n);
   void scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
   void encloseLabelled(RegionIndex encloser, RegionIndex start);
