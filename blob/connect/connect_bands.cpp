@@ -335,7 +335,6 @@ RegionIndex kc_ConnectEngine::adoptRegion(const Region& g) {
   ws_.regions.push_back(g);
   Region& a = ws_.regions.back();
   a.root = a.firstLabel;
-  a.setSize = 1;
   slots_ = r + 1;
   ++regionCount_;
   return r;

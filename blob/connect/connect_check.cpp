@@ -18,13 +18,11 @@ void kc_ConnectEngine::checkInvariants() const {
   KC_ASSERT(live.size() == regionCount_, "the region count matches the open records");
 
   std::size_t indexed = 0;
-  std::size_t labels = 0;
   for (RegionIndex r : live) {
     const Region& g = reg(r);
     KC_ASSERT((ws_.up[g.root] & kRootFlag) != 0 && (ws_.up[g.root] & ~kRootFlag) == r,
               "a region's root label stands for it");
     KC_ASSERT(g.firstLabel <= g.root && peekRegion(g.firstLabel) == r, "the first label is the set's smallest");
-    labels += g.setSize;
     std::uint32_t last = kNone;
     std::size_t steps = 0;
     for (std::uint32_t c = g.firstChild; c != kNone; c = nextChild(c)) {
@@ -47,7 +45,6 @@ void kc_ConnectEngine::checkInvariants() const {
     KC_ASSERT(g.pelCount <= static_cast<PelCount>(g.xEnd - g.xMin) * static_cast<PelCount>(g.yMax - g.yMin + 1),
               "a region's pels fit its extents");
   }
-  KC_ASSERT(labels <= ws_.up.size(), "label sets do not overlap");
   KC_ASSERT(indexed == ws_.index.size(), "the index holds exactly the entries of indexed lists");
 
   // The runs of the last row scanned: each has a label whose region (unless pruned) is open and

@@ -134,14 +134,13 @@ void kc_ConnectEngine::mergeRegions(RegionIndex a, RegionIndex b) {
   Region& ga = reg(a);
   Region& gb = reg(b);
   KC_ASSERT(!ga.closed, "a closed region is never absorbed");
-  if (ga.setSize > gb.setSize) {
+  if (ga.root < gb.root) {
     ws_.up[gb.root] = ga.root;
     ws_.up[ga.root] = kRootFlag | b;
     gb.root = ga.root;
   } else {
     ws_.up[ga.root] = gb.root;
   }
-  gb.setSize += ga.setSize;
   gb.firstLabel = std::min(gb.firstLabel, ga.firstLabel);
   if (fillChains_) {
     ws_.nextLabel[ws_.chainTail[b]] = ws_.chainHead[a];

@@ -167,7 +167,7 @@ struct kc_BandBase {
 // blob's rows are first needed.
 //
 // Working memory, kept in the workspace: two rows of runs; one 32-bit word per label (grey-scale:
-// one label per region created; labelled: one per run) and a bit per label for the numbering; 72
+// one label per region created; labelled: one per run) and a bit per label for the numbering; 64
 // bytes per open region (plus 40 in labelled connectivity) and neighbour nodes of 12 bytes; 16 per
 // top-level blob for their order. Open regions are those the scan may still touch: the
 // regions of the last two rows and those nothing encloses (under the fill cleanup, every region).
@@ -344,6 +344,17 @@ class kc_ConnectEngine {
   }
   // regionOf(label): where the label's region is (see the label sets in connect_regions.h).
   RegionIndex regionOf(LabelId label) { return ws_.up[rootOf(label)] & ~kRootFlag; }
+  // nearRegionOf(label): regionOf for the binary scan, where most labels are a root or one step
+  // from it: those two cases take no branch that noise makes unpredictable.
+  RegionIndex nearRegionOf(LabelId label) {
+    const std::uint32_t* up = ws_.up.data();
+    const std::uint32_t u = up[label];
+    const std::uint32_t isRoot = 0u - (u >> 31);  // all ones when u is a root's (kRootFlag)
+    const LabelId near = (label & isRoot) | (u & ~isRoot);
+    const std::uint32_t v = up[near];
+    if ((v & kRootFlag) != 0) [[likely]] return v & ~kRootFlag;
+    return regionOf(label);
+  }
   // peekRegion(label): regionOf without shortening the path, for checks over const records.
   RegionIndex peekRegion(LabelId label) const {
     while ((ws_.up[label] & kRootFlag) == 0) label = ws_.up[label];

@@ -146,12 +146,12 @@ void kc_ConnectEngine::scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n,
     LabelId label;
     if (above[j].x <= hi) {
       label = above[j].label;
-      RegionIndex region = regionOf(label);
+      RegionIndex region = nearRegionOf(label);
       KC_ASSERT(isOpen(region), "an above run of the current kind has an open region");
       addRun(reg(region), run.x, run.xe, y);
       run.region = region;
       for (j += 2; above[j].x <= hi; j += 2) {
-        const RegionIndex aboveRegion = regionOf(above[j].label);
+        const RegionIndex aboveRegion = nearRegionOf(above[j].label);
         KC_ASSERT(isOpen(aboveRegion), "an above run of the current kind has an open region");
         if (aboveRegion != region) {
           mergeRegions(region, aboveRegion);

@@ -42,7 +42,7 @@ inline RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, Row
   const auto pels = static_cast<std::uint64_t>(n);
   const auto first = static_cast<std::uint64_t>(x);
   ws_.regions[r] = Region{pels,  pels * first + pels * (pels - 1) / 2,
-                          pels * static_cast<std::uint64_t>(y), x, x + n, y, y, label, 1, label, serial_++,
+                          pels * static_cast<std::uint64_t>(y), x, x + n, y, y, label, label, serial_++,
                           kNone, kNone, value, false, false, false};
   if (!retireOnClose_) ws_.siblings[r] = kNone;
   if (labelled_) ws_.labelled[r] = kc_LabelledRegion{};

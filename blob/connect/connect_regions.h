@@ -34,13 +34,14 @@ struct kc_ScanRun {
 // Label sets. A run points to a label, never to a region. The labels of one region form one
 // union-find set; up[label] holds the parent label, or, at the set's root, kRootFlag | where the
 // region is: its open slot while it is open, its retired index once it has retired, kGone once it
-// was pruned or dropped. A merge links the smaller set under the larger one, so it re-points every
-// label of the absorbed region at once and never rewrites a run. Labels are created in raster order
+// was pruned or dropped. A merge links the set whose root is the larger label under the other
+// (which keeps a region record to one cache line: no set sizes), so it re-points every label of
+// the absorbed region at once and never rewrites a run; path halving keeps the paths short. Labels are created in raster order
 // of the runs that start regions, so the smallest label of a set marks its region's first pel.
 inline constexpr std::uint32_t kRootFlag = 0x80000000u;
 inline constexpr std::uint32_t kGone = 0x7FFFFFFFu;
 
-// kc_ConnectRegion: one region while it is open (72 bytes). A region stays open while later rows
+// kc_ConnectRegion: one region while it is open (64 bytes, a cache line of its own). A region stays open while later rows
 // may still touch it; once enclosed it can change no more and retires into the output store (in
 // grey-scale and labelled connectivity without the fill cleanup, which keeps every region open
 // until the finishing pass), so the open records follow the regions the scan is working on, not
@@ -48,7 +49,7 @@ inline constexpr std::uint32_t kGone = 0x7FFFFFFFu;
 //
 // Invariants (checked by kc_ConnectEngine::checkInvariants, which debug builds run after every
 // scan):
-// - the root label of the region's set names its slot, and the set holds setSize labels;
+// - the root label of the region's set names its slot;
 // - firstLabel is the smallest label of the set;
 // - the survivor of a merge is the region of the run in the row above (or the region a cleanup
 //   keeps); the absorbed record is freed and every other record keeps its serial;
@@ -57,7 +58,7 @@ inline constexpr std::uint32_t kGone = 0x7FFFFFFFu;
 // - the child list holds the enclosed regions, the most recently closed first (and, in bands that
 //   defer the fill, their phantoms: kc_FillClose); a region is closed (enclosed) exactly once;
 // - neighbour lists (labelled connectivity) are symmetric.
-struct kc_ConnectRegion {
+struct alignas(64) kc_ConnectRegion {
   PelCount pelCount;
   std::uint64_t sumX;  // sums over the region's pels of their columns and rows (from the image's
   std::uint64_t sumY;  // first pel; modulo 2^64): the first moments, exact
@@ -66,7 +67,6 @@ struct kc_ConnectRegion {
   RowIndex yMin;
   RowIndex yMax;
   LabelId root;           // root label of the region's set
-  std::uint32_t setSize;  // labels in the set (union by size)
   LabelId firstLabel;     // the set's smallest label
   std::uint32_t serial;   // creation number of the record
   std::uint32_t firstChild;  // child list: retired indices, or open slots under the fill cleanup
@@ -76,7 +76,7 @@ struct kc_ConnectRegion {
   bool deleted;        // dropped: gets no blob
   bool released;       // absorbed, pruned or retired: the slot holds no region
 };
-static_assert(sizeof(kc_ConnectRegion) == 72, "an open region record is nine words");
+static_assert(sizeof(kc_ConnectRegion) == 64, "an open region record is one cache line");
 
 // kc_FillClose: beside each retired entry while bands defer the grey-scale fill (their scans run
 // without it): the region's pel count and sums as the scan made them (from fillJoined on: with what

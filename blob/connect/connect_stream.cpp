@@ -426,7 +426,6 @@ void kc_ConnectEngine::compact() {
     } else {
       Region& g = reg(where);
       g.root = g.firstLabel = static_cast<LabelId>(label);
-      g.setSize = 1;
     }
   }
   std::vector<kc_ScanRun>& lastRow = lastRow_ == &ws_.rowA ? ws_.rowA : ws_.rowB;
