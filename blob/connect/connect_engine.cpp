@@ -115,6 +115,21 @@ void kc_ConnectEngine::recordLabels(std::vector<LabelId>& labels) {
   fillChains_ = !labelled_ && cleanup_ == kc_CleanupKind::eFill;
 }
 
+// newSlot(): a new record slot at the end, with what the run keeps beside each (newRegion fills it).
+RegionIndex kc_ConnectEngine::newSlot() {
+  const auto r = static_cast<RegionIndex>(ws_.regions.size());
+  ws_.regions.emplace_back();
+  slots_ = r + 1;
+  if (!retireOnClose_) ws_.siblings.push_back(kNone);
+  if (labelled_) ws_.labelled.emplace_back();
+  if (streaming_) ws_.slotRuns.emplace_back();
+  if (fillChains_) {
+    ws_.chainHead.push_back(kNone);
+    ws_.chainTail.push_back(kNone);
+  }
+  return r;
+}
+
 // newOutside(): the region that stands for everything beyond the image border (labelled fill).
 RegionIndex kc_ConnectEngine::newOutside() {
   const RegionIndex r = newRegion(0, 0, 0, 0);

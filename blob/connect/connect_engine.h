@@ -369,7 +369,11 @@ class kc_ConnectEngine {
     return r < slots_;
   }
   void startRun(std::size_t rowRuns);
+  // kPlain (the record operations below): the run is plain() and the caller knows it, so nothing
+  // beside the records is looked at.
+  template <bool kPlain = false>
   RegionIndex newRegion(std::uint8_t value, Column x, RowIndex y, Column n);
+  RegionIndex newSlot();
   RegionIndex newOutside();
   LabelId newLabel(RegionIndex r);
   void freeSlot(RegionIndex r);
@@ -384,17 +388,23 @@ class kc_ConnectEngine {
     g.yMax = y;
   }
   void mergeRegions(RegionIndex absorbed, RegionIndex survivor);
+  template <bool kPlain = false>
   void adoptChild(RegionIndex parent, RegionIndex child);
-  bool topsAtClose() const {
+  // plain(): grey-scale connectivity of a whole image or band without cleanup: regions retire as
+  // they close, with no neighbour lists, kept runs or fill chains beside the records.
+  bool plain() const {
     return retireOnClose_ && !labelled_ && !streaming_ && cleanup_ == kc_CleanupKind::eNone && bandCleanup_ == kc_CleanupKind::eNone;
   }
+  bool topsAtClose() const { return plain(); }
   // reachesEdge(g): grey-scale background g touches the left, right or top edge of the image.
   bool reachesEdge(const Region& g) const { return g.value == 0 && (g.xMin == 0 || g.xEnd == width_ || g.yMin == 0); }
+  template <bool kPlain = false>
   void closeRegion(RegionIndex enclosed, RegionIndex encloser);
   void pruneRegion(RegionIndex r);
   void addPhantom(RegionIndex p);
   void fillRegion(RegionIndex r, RegionIndex encloser);
   void fillInBand(RegionIndex r, RegionIndex encloser);
+  template <bool kPlain = false>
   RetiredIndex retire(RegionIndex r);
   void writeEntry(kc_BlobEntry& e, const Region& g) const;
   // nextChild(c): the sibling link of child c (a retired entry's or its phantom's, or a slot's under
@@ -437,13 +447,15 @@ class kc_ConnectEngine {
   void scanGreyFirstRow(kc_ScanRun* row, std::size_t n);
   template <bool kStream = false>
   void scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
+  template <bool kPlain>
   void scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);
   static constexpr std::size_t kAhead = 8;  // scanBinaryRow: runs ahead whose records it fetches
   // scanUnlabelledRow(y, row, n, above): a grey-scale row of a whole image or band, by the binary
   // scan when the image is binary.
   void scanUnlabelledRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above) {
-    if (binary_) scanBinaryRow(y, row, n, above);
-    else scanGreyRow(y, row, n, above);
+    if (!binary_) scanGreyRow(y, row, n, above);
+    else if (plain()) scanBinaryRow<true>(y, row, n, above);
+    else scanBinaryRow<false>(y, row, n, above);
   }
   void scanLabelledFirstRow(kc_ScanRun* row, std::size_t n);
   void scanLabelledRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above);

@@ -133,6 +133,7 @@ void kc_ConnectEngine::scanGreyRow(RowIndex y, kc_ScanRun* row, std::size_t n, c
 // of one set are not interchangeable: the fill marks the labels it filled). Each run keeps its
 // region as a hint, from which the scan of the next row fetches the records and labels it will
 // need kAhead runs ahead (a row scanned last touched them a row's work ago).
+template <bool kPlain>
 void kc_ConnectEngine::scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n, const kc_ScanRun* above) {
   std::size_t a = 0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -158,11 +159,11 @@ void kc_ConnectEngine::scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n,
           region = aboveRegion;
           run.region = region;
         } else {
-          closeRegion(regionOf(above[j - 1].label), region);
+          closeRegion<kPlain>(regionOf(above[j - 1].label), region);
         }
       }
     } else {
-      run.region = newRegion(run.value, run.x, y, run.xe - run.x);
+      run.region = newRegion<kPlain>(run.value, run.x, y, run.xe - run.x);
       label = reg(run.region).root;
     }
     a = j - 2 + static_cast<std::size_t>(above[j - 1].x <= hi);
@@ -170,6 +171,8 @@ void kc_ConnectEngine::scanBinaryRow(RowIndex y, kc_ScanRun* row, std::size_t n,
   }
 }
 
+template void kc_ConnectEngine::scanBinaryRow<false>(RowIndex, kc_ScanRun*, std::size_t, const kc_ScanRun*);
+template void kc_ConnectEngine::scanBinaryRow<true>(RowIndex, kc_ScanRun*, std::size_t, const kc_ScanRun*);
 template void kc_ConnectEngine::scanGreyFirstRow<false>(kc_ScanRun*, std::size_t);
 template void kc_ConnectEngine::scanGreyFirstRow<true>(kc_ScanRun*, std::size_t);
 template void kc_ConnectEngine::scanGreyRow<false>(RowIndex, kc_ScanRun*, std::size_t, const kc_ScanRun*);

@@ -21,22 +21,14 @@ inline LabelId kc_ConnectEngine::newLabel(RegionIndex r) {
   return label;
 }
 
+template <bool kPlain>
 inline RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, RowIndex y, Column n) {
   RegionIndex r;
-  if (!ws_.freeSlots.empty()) {
+  if (!ws_.freeSlots.empty()) [[likely]] {
     r = ws_.freeSlots.back();
     ws_.freeSlots.pop_back();
   } else {
-    r = static_cast<RegionIndex>(ws_.regions.size());
-    ws_.regions.emplace_back();
-    slots_ = r + 1;
-    if (!retireOnClose_) ws_.siblings.push_back(kNone);
-    if (labelled_) ws_.labelled.emplace_back();
-    if (streaming_) ws_.slotRuns.emplace_back();
-    if (fillChains_) {
-      ws_.chainHead.push_back(kNone);
-      ws_.chainTail.push_back(kNone);
-    }
+    r = newSlot();
   }
   const LabelId label = newLabel(r);
   const auto pels = static_cast<std::uint64_t>(n);
@@ -44,9 +36,11 @@ inline RegionIndex kc_ConnectEngine::newRegion(std::uint8_t value, Column x, Row
   ws_.regions[r] = Region{pels,  pels * first + pels * (pels - 1) / 2,
                           pels * static_cast<std::uint64_t>(y), x, x + n, y, y, label, label, serial_++,
                           kNone, kNone, value, false, false, false};
-  if (!retireOnClose_) ws_.siblings[r] = kNone;
-  if (labelled_) ws_.labelled[r] = kc_LabelledRegion{};
-  if (fillChains_) ws_.chainHead[r] = ws_.chainTail[r] = label;
+  if constexpr (!kPlain) {
+    if (!retireOnClose_) ws_.siblings[r] = kNone;
+    if (labelled_) ws_.labelled[r] = kc_LabelledRegion{};
+    if (fillChains_) ws_.chainHead[r] = ws_.chainTail[r] = label;
+  }
   ++regionCount_;
   return r;
 }
@@ -89,15 +83,16 @@ inline void kc_ConnectEngine::freeSlot(RegionIndex r) {
 // reaches the left, right or top edge (which nothing can enclose) is top level for sure: it goes
 // to the top-level list (ws_.order) instead, so that the finishing pass need not walk that
 // background's list, which holds most regions of a noisy image.
+template <bool kPlain>
 inline void kc_ConnectEngine::adoptChild(RegionIndex parent, RegionIndex child) {
   reg(child).closed = true;
-  if (topsAtClose() && reachesEdge(reg(parent))) {
+  if ((kPlain || topsAtClose()) && reachesEdge(reg(parent))) {
     const std::uint32_t serial = reg(child).serial;
     if (serial < placeholders_) seamTops_.push_back(ws_.order.size());
-    ws_.order.push_back(std::uint64_t{serial} << 32 | retire(child));
+    ws_.order.push_back(std::uint64_t{serial} << 32 | retire<kPlain>(child));
     return;
   }
-  const std::uint32_t ref = retireOnClose_ ? retire(child) : child;
+  const std::uint32_t ref = kPlain || retireOnClose_ ? retire<kPlain>(child) : child;
   Region& p = reg(parent);
   nextChild(ref) = p.firstChild;
   p.firstChild = ref;
@@ -106,10 +101,15 @@ inline void kc_ConnectEngine::adoptChild(RegionIndex parent, RegionIndex child) 
 
 // closeRegion(R, P): R is enclosed for good by P. It becomes P's child unless the cleanup
 // removes it: a small childless region is pruned, a small region is filled.
+template <bool kPlain>
 inline void kc_ConnectEngine::closeRegion(RegionIndex r, RegionIndex p) {
   KC_ASSERT(isOpen(r) && isOpen(p) && r != p, "a pending region is enclosed by another");
   const Region& g = reg(r);
   KC_ASSERT(!g.closed, "a region is enclosed once");
+  if constexpr (kPlain) {
+    adoptChild<true>(p, r);
+    return;
+  }
   if (bandCleanup_ != kc_CleanupKind::eNone && g.firstLabel >= placeholders_) {  // the band's own
     if (g.pelCount >= bandMinPels_ || (bandCleanup_ == kc_CleanupKind::ePrune && g.firstChild != kNone)) adoptChild(p, r);
     else if (bandCleanup_ == kc_CleanupKind::ePrune) pruneRegion(r);
@@ -143,17 +143,22 @@ inline void kc_ConnectEngine::addPhantom(RegionIndex parent) {
 // finishing pass ends, sumX holds their pel count); otherwise the label is the region's value and
 // every pel weighs 1, and the pel sums become relative to the rectangle where the centroid they
 // give is exact (both below 2^53, as doubles hold them).
+template <bool kPlain>
 inline RetiredIndex kc_ConnectEngine::retire(RegionIndex r) {
   const Region& g = reg(r);
   KC_ASSERT(out_.entries.size() < kGone, "retired regions fit 31 bits");
   const auto index = static_cast<RetiredIndex>(out_.entries.size());
   if (g.firstLabel < placeholders_) seamRetired_.emplace_back(index, g);
   writeEntry(out_.entries.emplace_back(), g);
-  if (streaming_) ws_.entryRuns.push_back(std::move(ws_.slotRuns[r]));
-  if (deferFill_) ws_.closes.push_back(kc_FillClose{g.pelCount, g.sumX, g.sumY, kNone, g.lastChild});
+  if constexpr (!kPlain) {
+    if (streaming_) ws_.entryRuns.push_back(std::move(ws_.slotRuns[r]));
+    if (deferFill_) ws_.closes.push_back(kc_FillClose{g.pelCount, g.sumX, g.sumY, kNone, g.lastChild});
+  }
   ws_.bits[g.firstLabel >> 6] |= std::uint64_t{1} << (g.firstLabel & 63);
   ws_.up[g.root] = kRootFlag | index;
-  if (labelled_) clearNeighbours(r);
+  if constexpr (!kPlain) {
+    if (labelled_) clearNeighbours(r);
+  }
   freeSlot(r);
   return index;
 }
