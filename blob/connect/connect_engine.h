@@ -395,7 +395,6 @@ class kc_ConnectEngine {
   bool plain() const {
     return retireOnClose_ && !labelled_ && !streaming_ && cleanup_ == kc_CleanupKind::eNone && bandCleanup_ == kc_CleanupKind::eNone;
   }
-  bool topsAtClose() const { return plain(); }
   // reachesEdge(g): grey-scale background g touches the left, right or top edge of the image.
   bool reachesEdge(const Region& g) const { return g.value == 0 && (g.xMin == 0 || g.xEnd == width_ || g.yMin == 0); }
   template <bool kPlain = false>

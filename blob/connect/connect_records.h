@@ -86,7 +86,7 @@ inline void kc_ConnectEngine::freeSlot(RegionIndex r) {
 template <bool kPlain>
 inline void kc_ConnectEngine::adoptChild(RegionIndex parent, RegionIndex child) {
   reg(child).closed = true;
-  if ((kPlain || topsAtClose()) && reachesEdge(reg(parent))) {
+  if ((kPlain || plain()) && reachesEdge(reg(parent))) {
     const std::uint32_t serial = reg(child).serial;
     if (serial < placeholders_) seamTops_.push_back(ws_.order.size());
     ws_.order.push_back(std::uint64_t{serial} << 32 | retire<kPlain>(child));
