@@ -173,7 +173,7 @@ double kf_MarkedArea(const kc_BlobEntry& e, const kc_BSDData& d) {
   const auto w = static_cast<double>(e.pelCount);  // known (not -1): the entry has pel sums
   const bool scaled = d.connectivityKind != kcBlobSceneDescription::eLabelled && e.label != 0;
   KC_ASSERT(!scaled || d.scaleVal != 0, "a grey-scale scene's scale value is not 0");
-  return scaled ? w / static_cast<double>(d.scaleVal) : w;
+  return scaled && d.scaleVal != 1 ? w / static_cast<double>(d.scaleVal) : w;  // w / 1 is w: no division
 }
 
 kcVector<2> kf_CenterOfMass(const kcVector<2>& centroid, const kc_BSDData& d) {
@@ -391,18 +391,6 @@ inline bool markIn(kc_BlobStore& store, std::int32_t id, std::uint8_t bits) {
   return true;
 }
 
-// The general routes, out of line so that the short ones need no frame of theirs.
-[[gnu::noinline]] double generalArea(const kcBlob& blob, const kc_BlobParts& p, const kc_BSDData& d) {
-  kc_MomentCache m(blob, p, d);
-  m.areaInPels();
-  return m.areaPels() * m.areaScale();
-}
-
-[[gnu::noinline]] kcVector<2> generalCenterOfMass(const kcBlob& blob, const kc_BlobParts& p, const kc_BSDData& d) {
-  kc_MomentCache m(blob, p, d);
-  return m.centerOfMass();
-}
-
 }  // namespace
 
 double kcBlob::area() const {
@@ -414,7 +402,14 @@ double kcBlob::area() const {
       return pels * d.clientAreaScale;
     }
   }
-  return generalArea(*this, parts(), data());
+  return generalArea();
+}
+
+[[gnu::noinline]] double kcBlob::generalArea() const {
+  const kc_BlobParts p = parts();
+  kc_MomentCache m(*this, p, data());
+  m.areaInPels();
+  return m.areaPels() * m.areaScale();
 }
 
 // ---- records from marks ----
@@ -457,7 +452,13 @@ kcVector<2> kcBlob::centerOfMass() const {
       return kcVector<2>(s.centroidX, s.centroidY);
     }
   }
-  return generalCenterOfMass(*this, parts(), data());
+  return generalCenterOfMass();
+}
+
+[[gnu::noinline]] kcVector<2> kcBlob::generalCenterOfMass() const {
+  const kc_BlobParts p = parts();
+  kc_MomentCache m(*this, p, data());
+  return m.centerOfMass();
 }
 
 kcPair<double> kcBlob::inertia() const {

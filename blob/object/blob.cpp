@@ -192,8 +192,10 @@ kcPelRect kcBlob::imageBoundingBox() const {
     const std::uint32_t i = static_cast<std::uint32_t>(id_) - 1;  // ids below 1 wrap above the size
     if (i < s.size()) return s.imageRect(s.entries[i]);
   }
-  return parts().imageRect();
+  return generalBoundingBox();
 }
+
+[[gnu::noinline]] kcPelRect kcBlob::generalBoundingBox() const { return parts().imageRect(); }
 
 const kcRLEBuffer& kcBlob::region() const {
   if (const kc_BlobCopy* c = own()) return c->region;

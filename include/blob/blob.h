@@ -338,6 +338,11 @@ class BLOB_EXPORT kcBlob : public kcPersistent {
   void giveNotice() const { const_cast<kcBlob*>(this)->mutating(); }
   // parts(): the blob's entry, caches and rows, in its scene's store or in its own data.
   kc_BlobParts parts() const;
+  // The general routes of area(), centerOfMass() and imageBoundingBox(): out of line and called
+  // last, so that the short routes set up no stack frame.
+  double generalArea() const;
+  kcVector<2> generalCenterOfMass() const;
+  kcPelRect generalBoundingBox() const;
   // copyData(): the data a copy of this blob owns.
   std::unique_ptr<kc_BlobCopy> copyData() const;
 
