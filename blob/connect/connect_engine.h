@@ -475,12 +475,14 @@ class kc_ConnectEngine {
   std::uint32_t numberBlobs();
   // idOf(key): the id of the retired entry with this key (its first label), 0 when it gets no blob.
   BlobId idOf(LabelId key) const;
-  // idAt(i): the id of retired entry i: from the ids listed once (listIds) when they are, else idOf.
+  // idAt(i): the id of retired entry i: from the ids listed once (listIds, linkChildren) when they
+  // are, else idOf.
   BlobId idAt(RetiredIndex i) const { return ids_ != nullptr ? ids_[i] : idOf(out_.entries[i].key); }
+  bool listsIds() const;
   void listIds(unsigned threads);
   void linkTop(std::vector<BlobId>& topIds, unsigned threads);
   void linkChildren(unsigned threads);
-  void linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest);
+  void linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest, BlobId* ids);
   std::uint32_t linkList(BlobId id, std::uint32_t c, std::size_t steps);
   template <class Run>
   void linkRest(BlobId id, const Run& run, std::size_t parts);
@@ -532,7 +534,7 @@ class kc_ConnectEngine {
   kc_CleanupKind cleanup_;
   PelCount minPels_;     // 0 when cleanup is eNone, so nothing is small
   bool retireOnClose_;   // enclosed regions retire at once (no fill cleanup)
-  const BlobId* ids_ = nullptr;  // finishing: the id of each retired entry, once listed (listIds)
+  const BlobId* ids_ = nullptr;  // finishing: the id of each retired entry, once listed (listsIds)
   bool edgeLists_;       // labelled: regions on the image's edge keep neighbour lists (the fill)
   bool streaming_ = false;    // a stream's engine (connect_stream.cpp)
   std::size_t spent_ = 0;          // streams: entries taken, dropped or filled since the last compaction

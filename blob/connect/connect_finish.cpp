@@ -247,7 +247,7 @@ void kc_ConnectEngine::finish(std::vector<BlobId>& topIds, unsigned threads) {
   }
   retireOpen();
   const std::uint32_t count = numberBlobs();
-  listIds(threads);
+  if (listsIds() && ws_.order.size() > out_.entries.size() / 2) listIds(threads);
   linkTop(topIds, threads);
   linkChildren(threads);
   orderById(count, threads);
@@ -336,14 +336,20 @@ BlobId kc_ConnectEngine::idOf(LabelId key) const {
   return (word & bit) == 0 ? 0 : ws_.counts[key >> 6] + popcount64(word & (bit - 1)) + 1;
 }
 
-// listIds(threads): when the entries move in blocks (orderInBlocks), each retired entry's id is
-// found once, in slices on up to threads threads, into the label sets (spent once the blobs are
-// numbered), so that the links read ids by retired index instead of ranking keys, each of which
-// reads the marks at a place of the image's labels. One long child list (on noise50 one blob
-// holds most regions) is linked on one thread: this keeps its walk to the list itself.
+// listsIds(): whether the finishing pass lists each retired entry's id once, into the label sets
+// (spent once the blobs are numbered): when the entries move in blocks (orderInBlocks), which
+// reads them there. The pass over the entries that links the child lists lists them
+// (linkChildren), as it reads every entry anyway; until then ids are ranked from the keys (idOf),
+// which the walks read in entries they write anyway. When more than half of the entries are top
+// level (on noise10 the background's children), linkTop would rank the keys of nearly all of them
+// out of order, so a pass of its own lists the ids first, in order (listIds, in slices on up to
+// threads threads).
+bool kc_ConnectEngine::listsIds() const {
+  return runLabels_ == nullptr && out_.entries.size() >= kParallelEntries && !restoring_;
+}
+
 void kc_ConnectEngine::listIds(unsigned threads) {
   const std::size_t n = out_.entries.size();
-  if (runLabels_ != nullptr || n < kParallelEntries || restoring_) return;
   KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
   std::uint32_t* const ids = ws_.up.data();
   const std::size_t parts = threads > 1 ? std::size_t{threads} * 8 : 1;
@@ -386,7 +392,8 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
 // walked child by child, on one thread: the rest of a single such list is linked by a pass over
 // every entry in slices (linkRest), where each live entry neither marked nor top level is one of
 // its children; that pass reads the entries in order, and takes on one thread about two thirds of
-// the walk's time. The rests of several lists are walked, one after the other.
+// the walk's time. The rests of several lists are walked, one after the other. The pass over the
+// entries lists their ids when they are to be listed and are not yet (see listsIds).
 void kc_ConnectEngine::linkChildren(unsigned threads) {
   const std::size_t n = out_.entries.size();
   const bool shared = threads > 1 && n >= kParallelEntries;
@@ -395,11 +402,17 @@ void kc_ConnectEngine::linkChildren(unsigned threads) {
   ws_.linked.assign(n, 0);
   std::vector<std::vector<kc_ListRest>>& rests = ws_.listRests;
   if (rests.size() < parts) rests.resize(parts);
+  BlobId* ids = nullptr;
+  if (ids_ == nullptr && listsIds()) {
+    KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
+    ids = ws_.up.data();
+  }
   run(parts, [&](std::size_t t) {
     rests[t].clear();
     const auto [begin, end] = slice(n, t, parts);
-    linkChildrenOf(begin, end, rests[t]);
+    linkChildrenOf(begin, end, rests[t], ids);
   });
+  if (ids != nullptr) ids_ = ids;
   const kc_ListRest* single = nullptr;
   std::size_t unfinished = 0;
   for (std::size_t t = 0; t < parts; ++t) {
@@ -428,11 +441,13 @@ std::uint32_t kc_ConnectEngine::linkList(BlobId id, std::uint32_t c, std::size_t
   return c;
 }
 
-void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest) {
+void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest,
+                                      BlobId* ids) {
   kc_EntryArray& entries = out_.entries;
   const std::uint32_t* const topNext = ws_.topNext.data();
   for (std::size_t i = begin; i < end; ++i) {
     kc_BlobEntry& e = entries[i];
+    if (ids != nullptr) ids[i] = idOf(e.key);
     if (topNext[i] != kNone) {
       e.parent = 0;
       e.nextSibling = topNext[i];
@@ -442,7 +457,7 @@ void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::v
       e.firstChild = 0;
       continue;
     }
-    const BlobId id = idAt(static_cast<RetiredIndex>(i));
+    const BlobId id = ids != nullptr ? ids[i] : idAt(static_cast<RetiredIndex>(i));
     if (id == 0) continue;
     const std::uint32_t c = e.firstChild;
     e.firstChild = idAt(c);
@@ -488,7 +503,7 @@ void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
   kc_EntryArray& entries = out_.entries;
   const std::size_t n = entries.size();
   retired_ = n - pruned_;
-  if (runLabels_ == nullptr && n >= kParallelEntries && !restoring_) {
+  if (listsIds()) {
     orderInBlocks(count, threads);
   } else {
     std::vector<std::uint32_t> steering;
