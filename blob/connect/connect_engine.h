@@ -55,7 +55,7 @@ struct kc_ConnectWorkspace {
                                             // bits (their ranks give the ids); radix counts
   std::vector<std::uint64_t> order, scratch;  // finishing pass: the top level sorted by serial
   std::vector<std::uint32_t> counts2;         // and the counts of that sort
-  std::vector<std::uint32_t> topNext;         // by retired index, the next top-level id (linkTop)
+  std::vector<std::uint32_t> topNext;         // by retired index, the next top-level id (linkTop, manyTops)
   std::vector<std::uint32_t> rowIds;          // rows: by retired index, the blob id
   // The move to id order in blocks (kc_ConnectEngine::orderInBlocks): dropped entries before each
   // block, the places holding another block's entry by block, and per thread the same within a
@@ -63,7 +63,8 @@ struct kc_ConnectWorkspace {
   std::vector<std::uint32_t> orderDropped, orderTaken;
   std::vector<std::vector<std::uint32_t>> orderAway;
   std::vector<kc_OrderScratch> orderScratch;
-  // Linking children (kc_ConnectEngine::linkChildren): by retired index, 1 once linked as a child;
+  // Linking children (kc_ConnectEngine::linkChildren): by retired index, 1 once linked as a child
+  // (or, unless manyTops, as a top-level entry: linkTop);
   // per slice, the lists left unfinished; how far each list is walked (tests lower it).
   std::vector<std::uint8_t> linked;
   std::vector<std::vector<kc_ListRest>> listRests;
@@ -478,6 +479,7 @@ class kc_ConnectEngine {
   // idAt(i): the id of retired entry i: from the ids listed once (listIds, linkChildren) when they
   // are, else idOf.
   BlobId idAt(RetiredIndex i) const { return ids_ != nullptr ? ids_[i] : idOf(out_.entries[i].key); }
+  bool manyTops() const;
   bool listsIds() const;
   void listIds(unsigned threads);
   void linkTop(std::vector<BlobId>& topIds, unsigned threads);

@@ -247,7 +247,7 @@ void kc_ConnectEngine::finish(std::vector<BlobId>& topIds, unsigned threads) {
   }
   retireOpen();
   const std::uint32_t count = numberBlobs();
-  if (listsIds() && ws_.order.size() > out_.entries.size() / 2) listIds(threads);
+  if (listsIds() && manyTops()) listIds(threads);
   linkTop(topIds, threads);
   linkChildren(threads);
   orderById(count, threads);
@@ -336,14 +336,16 @@ BlobId kc_ConnectEngine::idOf(LabelId key) const {
   return (word & bit) == 0 ? 0 : ws_.counts[key >> 6] + popcount64(word & (bit - 1)) + 1;
 }
 
+// manyTops(): more than half of the entries are top level (on noise10 the background's children).
+bool kc_ConnectEngine::manyTops() const { return ws_.order.size() > out_.entries.size() / 2; }
+
 // listsIds(): whether the finishing pass lists each retired entry's id once, into the label sets
 // (spent once the blobs are numbered): when the entries move in blocks (orderInBlocks), which
 // reads them there. The pass over the entries that links the child lists lists them
 // (linkChildren), as it reads every entry anyway; until then ids are ranked from the keys (idOf),
-// which the walks read in entries they write anyway. When more than half of the entries are top
-// level (on noise10 the background's children), linkTop would rank the keys of nearly all of them
-// out of order, so a pass of its own lists the ids first, in order (listIds, in slices on up to
-// threads threads).
+// which the walks read in entries they write anyway. With many top-level entries (manyTops) linkTop
+// would rank the keys of nearly all of them out of order, so a pass of its own lists the ids
+// first, in order (listIds, in slices on up to threads threads).
 bool kc_ConnectEngine::listsIds() const {
   return runLabels_ == nullptr && out_.entries.size() >= kParallelEntries && !restoring_;
 }
@@ -360,10 +362,12 @@ void kc_ConnectEngine::listIds(unsigned threads) {
 }
 
 // linkTop(topIds, threads): the top level in region-list order (the newest record first), and
-// each top-level entry's next sibling by retired index (ws_.topNext, kNone for the others), which
-// linkChildren writes into the entries as it passes them; on several threads each takes a slice of
-// the list, first for the ids and then for the links (two passes run faster than one that links
-// each entry to the one before it).
+// each top-level entry's links: with many of them (manyTops), its next sibling by retired index
+// (ws_.topNext, kNone for the others), which linkChildren writes into the entries as it passes
+// them (a pass over the entries in order beats writing nearly all of them out of order); else
+// written into the entries here, each marked linked (ws_.linked), which saves the array. On several
+// threads each takes a slice of the list, first for the ids and then for the links (two passes run
+// faster than one that links each entry to the one before it).
 void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
   std::vector<std::uint64_t>& order = ws_.order;
   const std::size_t n = order.size();
@@ -371,16 +375,30 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
   const auto run = onThreads(parts > 1 ? threads : 1);
   sortBySerial(order, ws_.scratch, ws_.counts2, serial_, parts, run);
   topIds.resize(n);
+  ws_.linked.assign(out_.entries.size(), 0);
+  const bool listed = manyTops();
   std::vector<std::uint32_t>& next = ws_.topNext;
-  next.resize(out_.entries.size());
+  if (listed) next.resize(out_.entries.size());
   run(parts, [&](std::size_t t) {
-    const auto [i, end] = slice(next.size(), t, parts);
-    std::fill(next.begin() + static_cast<std::ptrdiff_t>(i), next.begin() + static_cast<std::ptrdiff_t>(end), kNone);
+    if (listed) {
+      const auto [i, end] = slice(next.size(), t, parts);
+      std::fill(next.begin() + static_cast<std::ptrdiff_t>(i), next.begin() + static_cast<std::ptrdiff_t>(end), kNone);
+    }
     for (auto [k, last] = slice(n, t, parts); k < last; ++k) topIds[k] = idAt(static_cast<RetiredIndex>(order[k]));
   });
   run(parts, [&](std::size_t t) {
-    for (auto [k, end] = slice(n, t, parts); k < end; ++k)
-      next[static_cast<RetiredIndex>(order[k])] = k + 1 == n ? 0 : topIds[k + 1];
+    for (auto [k, end] = slice(n, t, parts); k < end; ++k) {
+      const auto i = static_cast<RetiredIndex>(order[k]);
+      const BlobId after = k + 1 == n ? 0 : topIds[k + 1];
+      if (listed) {
+        next[i] = after;
+      } else {
+        kc_BlobEntry& e = out_.entries[i];
+        e.parent = 0;
+        e.nextSibling = after;
+        ws_.linked[i] = 1;
+      }
+    }
   });
 }
 
@@ -399,7 +417,6 @@ void kc_ConnectEngine::linkChildren(unsigned threads) {
   const bool shared = threads > 1 && n >= kParallelEntries;
   const std::size_t parts = shared ? std::size_t{threads} * 4 : 1;
   const auto run = onThreads(shared ? threads : 1);
-  ws_.linked.assign(n, 0);
   std::vector<std::vector<kc_ListRest>>& rests = ws_.listRests;
   if (rests.size() < parts) rests.resize(parts);
   BlobId* ids = nullptr;
@@ -444,11 +461,11 @@ std::uint32_t kc_ConnectEngine::linkList(BlobId id, std::uint32_t c, std::size_t
 void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest,
                                       BlobId* ids) {
   kc_EntryArray& entries = out_.entries;
-  const std::uint32_t* const topNext = ws_.topNext.data();
+  const std::uint32_t* const topNext = manyTops() ? ws_.topNext.data() : nullptr;  // else linked
   for (std::size_t i = begin; i < end; ++i) {
     kc_BlobEntry& e = entries[i];
     if (ids != nullptr) ids[i] = idOf(e.key);
-    if (topNext[i] != kNone) {
+    if (topNext != nullptr && topNext[i] != kNone) {
       e.parent = 0;
       e.nextSibling = topNext[i];
     }
@@ -473,16 +490,17 @@ template <class Run>
 void kc_ConnectEngine::linkRest(BlobId id, const Run& run, std::size_t parts) {
   kc_EntryArray& entries = out_.entries;
   const std::uint8_t* const linked = ws_.linked.data();
-  const std::uint32_t* const topNext = ws_.topNext.data();
+  const std::uint32_t* const topNext = manyTops() ? ws_.topNext.data() : nullptr;  // else linked
+  const auto top = [topNext](std::size_t i) { return topNext != nullptr && topNext[i] != kNone; };
   const std::size_t n = entries.size();
   std::atomic<std::uint32_t> ends{0};
   run(parts, [&](std::size_t t) {
     std::uint32_t tails = 0;
     for (auto [i, last] = slice(n, t, parts); i < last; ++i) {
-      if (linked[i] != 0 || topNext[i] != kNone || idAt(static_cast<RetiredIndex>(i)) == 0) continue;
+      if (linked[i] != 0 || top(i) || idAt(static_cast<RetiredIndex>(i)) == 0) continue;
       kc_BlobEntry& child = entries[i];
       const std::uint32_t next = child.nextSibling;
-      KC_ASSERT(next == kNone || (next < n && linked[next] == 0 && topNext[next] == kNone),
+      KC_ASSERT(next == kNone || (next < n && linked[next] == 0 && !top(next)),
                 "the rest of a list is a chain of its own");
       child.parent = id;
       child.nextSibling = next == kNone ? 0 : idAt(next);
