@@ -88,12 +88,12 @@ class kc_RowMaker {
 //
 // Measured (steady_state_bench, the allocator's own count of live bytes after an analysis into
 // reused results that asked area, centre of mass and image bounding box of every region, with all
-// that the results and the engine keep): 130.5 bytes per region on 50 % noise at 2048 x 2048 (56
+// that the results and the engine keep): 126.5 bytes per region on 50 % noise at 2048 x 2048 (56
 // of entry, 24 of kcBlob, 1 of marks; the rest the encoded input, kept twice over by the results'
-// run storage, and the engine's workspace: 4 bytes per label, 5 per entry for the finishing pass's
-// links, the open regions, two rows of runs, the copy of a block of entries for their move to id
-// order, a 32nd of them at most), 98 when the input comes run-length encoded, 135 on 10 % noise,
-// 99 on a checkerboard of 1-pel squares.
+// run storage, and the engine's workspace: 4 bytes per label, 1 per entry for the finishing pass's
+// links (5 where most entries are top level), the open regions, two rows of runs, the copy of a
+// block of entries for their move to id order, a 32nd of them at most), 94 when the input comes
+// run-length encoded, 135 on 10 % noise, 95 on a checkerboard of 1-pel squares.
 //
 // Reuse: clear() keeps every allocation; a store filled again with a similar analysis allocates
 // nothing. Releasing a store costs one deallocation per array (and a destructor per blob only for
