@@ -480,6 +480,7 @@ class kc_ConnectEngine {
   // are, else idOf.
   BlobId idAt(RetiredIndex i) const { return ids_ != nullptr ? ids_[i] : idOf(out_.entries[i].key); }
   bool manyTops() const;
+  const std::uint32_t* topLinks() const;
   bool listsIds() const;
   void listIds(unsigned threads);
   void linkTop(std::vector<BlobId>& topIds, unsigned threads);

@@ -339,6 +339,10 @@ BlobId kc_ConnectEngine::idOf(LabelId key) const {
 // manyTops(): more than half of the entries are top level (on noise10 the background's children).
 bool kc_ConnectEngine::manyTops() const { return ws_.order.size() > out_.entries.size() / 2; }
 
+// topLinks(): the top level's next siblings by retired index (linkTop) when there are many top-level
+// entries; else null, the top level being linked in the entries and marked in ws_.linked.
+const std::uint32_t* kc_ConnectEngine::topLinks() const { return manyTops() ? ws_.topNext.data() : nullptr; }
+
 // listsIds(): whether the finishing pass lists each retired entry's id once, into the label sets
 // (spent once the blobs are numbered): when the entries move in blocks (orderInBlocks), which
 // reads them there. The pass over the entries that links the child lists lists them
@@ -461,7 +465,7 @@ std::uint32_t kc_ConnectEngine::linkList(BlobId id, std::uint32_t c, std::size_t
 void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest,
                                       BlobId* ids) {
   kc_EntryArray& entries = out_.entries;
-  const std::uint32_t* const topNext = manyTops() ? ws_.topNext.data() : nullptr;  // else linked
+  const std::uint32_t* const topNext = topLinks();
   for (std::size_t i = begin; i < end; ++i) {
     kc_BlobEntry& e = entries[i];
     if (ids != nullptr) ids[i] = idOf(e.key);
@@ -490,7 +494,7 @@ template <class Run>
 void kc_ConnectEngine::linkRest(BlobId id, const Run& run, std::size_t parts) {
   kc_EntryArray& entries = out_.entries;
   const std::uint8_t* const linked = ws_.linked.data();
-  const std::uint32_t* const topNext = manyTops() ? ws_.topNext.data() : nullptr;  // else linked
+  const std::uint32_t* const topNext = topLinks();
   const auto top = [topNext](std::size_t i) { return topNext != nullptr && topNext[i] != kNone; };
   const std::size_t n = entries.size();
   std::atomic<std::uint32_t> ends{0};
