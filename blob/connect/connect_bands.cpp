@@ -10,6 +10,7 @@
 #include <foundation/rlebuffer.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -311,18 +312,22 @@ void kc_ConnectEngine::copyBand(kc_ConnectEngine& band, const kc_BandBase& base,
     ws_.closes[i - p + entryBase] = c;
   }
   for (std::size_t i = begin; i < end; ++i) {
-    kc_BlobEntry e = from[i];
-    if (e.key >= p) {  // else it holds a placeholder: joinBand writes it
-      e.key = e.key - p + labelBase;
-      e.parent = e.parent - p + labelBase;
+    // Copied whole, then the links written over it: a copy changed on the stack first would be
+    // read back across the narrower stores just made to it, which stalls the loop.
+    const kc_BlobEntry& e = from[i];
+    kc_BlobEntry& to = out_.entries[i - p + entryBase];
+    const std::uint32_t key = e.key, parent = e.parent, child = e.firstChild, sibling = e.nextSibling;
+    std::memcpy(static_cast<void*>(&to), &e, sizeof to);
+    if (key >= p) {  // else it holds a placeholder: joinBand writes it
+      to.key = key - p + labelBase;
+      to.parent = parent - p + labelBase;
     }
-    if (e.nextSibling < p) {  // a marker
-      KC_ASSERT(band.markerPred_[e.nextSibling] == kNone, "a marker is in one list, once");
-      band.markerPred_[e.nextSibling] = static_cast<std::uint32_t>(i - p + entryBase);
+    if (sibling < p) {  // a marker
+      KC_ASSERT(band.markerPred_[sibling] == kNone, "a marker is in one list, once");
+      band.markerPred_[sibling] = static_cast<std::uint32_t>(i - p + entryBase);
     }
-    e.firstChild = link(e.firstChild);  // markers are left to joinBand
-    e.nextSibling = link(e.nextSibling);
-    out_.entries[i - p + entryBase] = e;
+    to.firstChild = link(child);  // markers are left to joinBand
+    to.nextSibling = link(sibling);
   }
   const std::vector<std::uint64_t>& tops = band.ws_.order;
   for (auto k = tops.size() * piece / pieces, last = tops.size() * (piece + 1) / pieces; k < last; ++k) {
