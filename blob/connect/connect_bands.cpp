@@ -527,7 +527,6 @@ void kc_ConnectEngine::spliceSeam(const kc_ConnectEngine& band, std::uint32_t en
 
 void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries, std::size_t tops) {
   KC_ASSERT(labels >= ws_.up.size() && entries >= out_.entries.size(), "the bands add labels and entries");
-  ws_.up.resize(labels, 0);
   ws_.bits.resize((labels + 63) / 64, 0);
   out_.entries.resizeForOverwrite(entries);  // copyBand writes each new entry
   ws_.order.resize(tops);
@@ -536,6 +535,8 @@ void kc_ConnectEngine::beginJoin(std::uint32_t labels, std::uint32_t entries, st
   rowsScanned_ = height_;
   lastRow_ = nullptr;
 }
+
+void kc_ConnectEngine::growLabels(std::uint32_t labels) { ws_.up.resize(labels, 0); }
 
 std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_BlobStore& out,
                               std::vector<BlobId>& topIds, unsigned threads, kc_CleanupKind cleanup,
@@ -583,9 +584,10 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
   const unsigned copiers = entries - first.entryCount() < kCopyAlone ? 1 : threads;  // waking workers costs
   const std::size_t pieces = copiers > 1 ? std::size_t{copiers} * 4 : 1;  // of each band, copied at once
   first.beginJoin(labels, entries, listed);
-  kc_WorkPool::shared().run((bands - 1) * pieces, copiers, [&](std::size_t t) {
-    const std::size_t b = t / pieces + 1;
-    first.copyBand(*engines[b], base[b], t % pieces, pieces);
+  kc_WorkPool::shared().run((bands - 1) * pieces + 1, copiers, [&](std::size_t t) {
+    if (t == 0) return first.growLabels(labels);  // a zero-fill the copies need not wait for
+    const std::size_t b = (t - 1) / pieces + 1;
+    first.copyBand(*engines[b], base[b], (t - 1) % pieces, pieces);
   });
   for (std::size_t b = 1; b < bands; ++b) {
     const kc_SeamClasses* next = b + 1 < bands ? &seams[b + 1] : nullptr;

@@ -252,8 +252,12 @@ class kc_ConnectEngine {
   // (classes of that row), leave this engine into seam.
   void takeSeam(const kc_SeamClasses& classes, std::vector<kc_ConnectRegion>& seam);
   // beginJoin(labels, entries, tops): after takeSeam, before the bands join: room for the whole
-  // image's labels, the entries of every band and the top level their scans listed.
+  // image's labels, the entries of every band and the top level their scans listed; the label
+  // sets, the largest of these, are left to growLabels.
   void beginJoin(std::uint32_t labels, std::uint32_t entries, std::size_t tops);
+  // growLabels(labels): after beginJoin, before joinBand: room in the label sets for every label,
+  // the new ones zeroed. Reads and writes nothing that copyBand does, beside which it may run.
+  void growLabels(std::uint32_t labels);
   // copyBand(band, base, piece, pieces): piece (of pieces equal parts) of band's entries (its
   // markers excepted) into this engine's store from base.entries on, labels and serials counted
   // from base.labels and links from base.entries, and of the top level its scan listed into this

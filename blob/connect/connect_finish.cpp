@@ -238,7 +238,6 @@ void gatherHome(kc_EntryArray& entries, std::uint32_t* to, const Places& blocks,
 void kc_ConnectEngine::finish(std::vector<BlobId>& topIds, unsigned threads) {
   KC_ASSERT(scanned_ && rowsScanned_ == height_ && !finished_, "the finishing pass follows the scan, once");
   finished_ = true;
-  topIds.clear();
   if (outside_ != kNone) {
     const std::vector<RegionIndex> list = openList();
     mergeSmallRegions(list);
@@ -378,12 +377,15 @@ void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
   const std::size_t parts = threads > 1 && n >= kParallelEntries ? threads : 1;
   const auto run = onThreads(parts > 1 ? threads : 1);
   sortBySerial(order, ws_.scratch, ws_.counts2, serial_, parts, run);
-  topIds.resize(n);
-  ws_.linked.assign(out_.entries.size(), 0);
+  topIds.resize(n);  // each written below: the size kept from the last call saves a zero-fill
+  std::vector<std::uint8_t>& linked = ws_.linked;
+  linked.resize(out_.entries.size());
   const bool listed = manyTops();
   std::vector<std::uint32_t>& next = ws_.topNext;
   if (listed) next.resize(out_.entries.size());
   run(parts, [&](std::size_t t) {
+    const auto [lo, hi] = slice(linked.size(), t, parts);
+    std::fill(linked.begin() + static_cast<std::ptrdiff_t>(lo), linked.begin() + static_cast<std::ptrdiff_t>(hi), 0);
     if (listed) {
       const auto [i, end] = slice(next.size(), t, parts);
       std::fill(next.begin() + static_cast<std::ptrdiff_t>(i), next.begin() + static_cast<std::ptrdiff_t>(end), kNone);
