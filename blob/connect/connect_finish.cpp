@@ -56,10 +56,12 @@ inline std::uint32_t popcount64(std::uint64_t v) {
 // in eight is in order (noise, where nearly every region is top level): a bit per serial, set in
 // slices (each slice but the first into bits of its own, then or-ed together: a locked or per
 // serial costs about as much as the rest of the sort), and the bits set above each word counted
-// from the top; each entry then goes straight to its place, the number of serials above its own.
+// from the top; each entry then goes straight to its place, the number of serials above its own,
+// in scratch, which it returns.
 template <class Run>
-void placeBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>& scratch,
-                   std::vector<std::uint32_t>& words, std::uint32_t serials, std::size_t parts, const Run& run) {
+const std::vector<std::uint64_t>& placeBySerial(std::vector<std::uint64_t>& order,
+                                                std::vector<std::uint64_t>& scratch, std::vector<std::uint32_t>& words,
+                                                std::uint32_t serials, std::size_t parts, const Run& run) {
   const std::size_t n = order.size();
   const std::size_t count = (std::size_t{serials} + 31) / 32;
   words.assign((parts + 1) * count, 0);
@@ -93,11 +95,7 @@ void placeBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>
       scratch[above[s >> 5] + popcount64(bits[s >> 5] >> (s & 31) >> 1)] = order[k];
     }
   });
-  run(parts, [&](std::size_t t) {
-    const auto [k, end] = slice(n, t, parts);
-    std::copy(scratch.begin() + static_cast<std::ptrdiff_t>(k), scratch.begin() + static_cast<std::ptrdiff_t>(end),
-              order.begin() + static_cast<std::ptrdiff_t>(k));
-  });
+  return scratch;
 }
 
 // sortBySerial(order, scratch, starts, serials, parts, run): order holds (serial << 32 | index),
@@ -105,19 +103,18 @@ void placeBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>
 // directly (placeBySerial); otherwise radix passes of at most 12 bits (4096 counters, which stay in
 // the cache) over the bits the serials need; each pass counts and then scatters parts slices of
 // order at once, with run(tasks, body), each slice with counters of its own (starts: parts rows of
-// them), so the sort stays stable.
+// them), so the sort stays stable. Returns the one of order and scratch that holds the result
+// (the lists keep their capacities, which a restore reserves one by one).
 template <class Run>
-void sortBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>& scratch,
-                  std::vector<std::uint32_t>& starts, std::uint32_t serials, std::size_t parts, const Run& run) {
+const std::vector<std::uint64_t>& sortBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>& scratch,
+                                               std::vector<std::uint32_t>& starts, std::uint32_t serials,
+                                               std::size_t parts, const Run& run) {
   const std::size_t n = order.size();
   if (n < 1024) {
     std::sort(order.begin(), order.end(), std::greater<>());
-    return;
+    return order;
   }
-  if (n >= serials / 8) {
-    placeBySerial(order, scratch, starts, serials, parts, run);
-    return;
-  }
+  if (n >= serials / 8) return placeBySerial(order, scratch, starts, serials, parts, run);
   unsigned bits = 1;
   while (bits < 32 && (std::uint64_t{1} << bits) < serials) ++bits;
   const unsigned passes = (bits + 11) / 12;
@@ -152,7 +149,7 @@ void sortBySerial(std::vector<std::uint64_t>& order, std::vector<std::uint64_t>&
     });
     std::swap(from, to);
   }
-  if (from != &order) std::copy(scratch.begin(), scratch.end(), order.begin());  // capacities stay
+  return *from;
 }
 
 // placeByIds(entries, to, first, last): every entry at a place first .. last - 1 swaps into the
@@ -372,11 +369,10 @@ void kc_ConnectEngine::listIds(unsigned threads) {
 // threads each takes a slice of the list, first for the ids and then for the links (two passes run
 // faster than one that links each entry to the one before it).
 void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
-  std::vector<std::uint64_t>& order = ws_.order;
-  const std::size_t n = order.size();
+  const std::size_t n = ws_.order.size();
   const std::size_t parts = threads > 1 && n >= kParallelEntries ? threads : 1;
   const auto run = onThreads(parts > 1 ? threads : 1);
-  sortBySerial(order, ws_.scratch, ws_.counts2, serial_, parts, run);
+  const std::vector<std::uint64_t>& order = sortBySerial(ws_.order, ws_.scratch, ws_.counts2, serial_, parts, run);
   topIds.resize(n);  // each written below: the size kept from the last call saves a zero-fill
   std::vector<std::uint8_t>& linked = ws_.linked;
   linked.resize(out_.entries.size());
