@@ -10,7 +10,6 @@
 #include <foundation/rlebuffer.h>
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -292,8 +291,8 @@ void kc_ConnectEngine::takeSeam(const kc_SeamClasses& classes, std::vector<kc_Co
   }
 }
 
-// The copy is bound by memory, which the cores share (on noise at two threads, about a tenth of
-// the call). Measured and not kept: the band's chunks spliced into this store with the entries
+// The copy is bound by memory, which the cores share (on noise at two threads, about a twentieth
+// of the call). Measured and not kept: the band's chunks spliced into this store with the entries
 // changed in place (that pass moves nearly as many bytes, and the padding that lines the chunks up
 // puts every later entry away from its place, which the move to id order pays for several times
 // over); streaming stores of 8 bytes (slower); more bands than threads, to balance the scans
@@ -306,18 +305,20 @@ void kc_ConnectEngine::copyBand(kc_ConnectEngine& band, const kc_BandBase& base,
   const auto link = [p, entryBase](std::uint32_t v) { return rebase(v, p, entryBase); };
   const std::size_t count = from.size() - p;
   const std::size_t begin = p + count * piece / pieces, end = p + count * (piece + 1) / pieces;
+  // Each record is copied whole and its links written over the copy: a copy changed on the stack
+  // first would be read back across the narrower stores just made to it, which stalls the loop.
   for (std::size_t i = begin; deferFill_ && i < end; ++i) {
-    kc_FillClose c = band.ws_.closes[i];
-    c.phantomNext = link(c.phantomNext);
-    ws_.closes[i - p + entryBase] = c;
+    const kc_FillClose& c = band.ws_.closes[i];
+    kc_FillClose& to = ws_.closes[i - p + entryBase];
+    const std::uint32_t next = c.phantomNext;
+    to = c;
+    to.phantomNext = link(next);
   }
   for (std::size_t i = begin; i < end; ++i) {
-    // Copied whole, then the links written over it: a copy changed on the stack first would be
-    // read back across the narrower stores just made to it, which stalls the loop.
     const kc_BlobEntry& e = from[i];
     kc_BlobEntry& to = out_.entries[i - p + entryBase];
     const std::uint32_t key = e.key, parent = e.parent, child = e.firstChild, sibling = e.nextSibling;
-    std::memcpy(static_cast<void*>(&to), &e, sizeof to);
+    to = e;
     if (key >= p) {  // else it holds a placeholder: joinBand writes it
       to.key = key - p + labelBase;
       to.parent = parent - p + labelBase;
