@@ -28,16 +28,18 @@
 // threads against (b) given as many (cv::setNumThreads), on parts, noise10 and noise50 at 8192 and
 // parts at 16384, with each side's speed-up over its one-thread time, and our analysis call alone
 // (without the loop over the blobs, which stays on the caller's thread) with its speed-up.
-// Agreement is checked first at every thread count. The thread counts take turns over several
-// rounds, and each cell shows the fastest of its rounds: on a machine whose speed drifts from
-// minute to minute, one round's cells would compare different moments.
+// Agreement is checked first at every thread count. Then the cells take turns: each turn times
+// ours, the call alone and (b) at every thread count once (the counts in turn ascending and
+// descending), each after an untimed call, and each cell is the median of its turns. On a machine whose speed drifts from
+// minute to minute, cells timed one after the other for a while each would compare different
+// moments; taking turns, every ratio compares calls made seconds apart.
 //
 // Usage: opencv_compare [--check | --peak-only | --threads] [--min-time SECONDS] [--limit SECONDS]
-//                       [--rounds N] [--only NAME]
+//                       [--turns N] [--only NAME]
 //   --check      agreement only, on 256 x 256 images of every class; exit 1 on any disagreement
 //   --peak-only  the process-peak table alone
 //   --threads    the threads table alone
-//   --rounds     rounds of the threads table (default 3)
+//   --turns      timed turns of the threads table, after two untimed ones (default 15)
 //   --min-time   time each cell for at least this long (default 1 s; at least 3 runs, at most 200)
 //   --limit      give up timing or measuring (c) on an image after this many seconds (default 120)
 //   --only       run only the images whose name ("parts-2048", ...) contains NAME; the process-peak
@@ -64,6 +66,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -232,6 +235,12 @@ std::string countsDiffer(const Findings& ours, long outer, long holes) {
   return why.str();
 }
 
+// median(samples): the middle sample (the upper of the two middle ones for an even count).
+double median(std::vector<double> samples) {
+  std::nth_element(samples.begin(), samples.begin() + static_cast<long>(samples.size() / 2), samples.end());
+  return samples[samples.size() / 2];
+}
+
 // Median wall time of one call in steady state. Two untimed calls first (an analysis into reused
 // results reaches its steady memory use at the third call); then calls repeat until minTime has
 // passed, at least 3 and at most 200 times, or once when a warm-up call took 10 x minTime.
@@ -262,8 +271,7 @@ Timing timeRuns(const std::function<double()>& run, double minTime, const std::f
     gSink = gSink + run();
     samples.push_back(seconds(t0));
   }
-  std::nth_element(samples.begin(), samples.begin() + static_cast<long>(samples.size() / 2), samples.end());
-  return {samples[samples.size() / 2], static_cast<int>(samples.size())};
+  return {median(samples), static_cast<int>(samples.size())};
 }
 
 // What a contour run in a child process reports back.
@@ -387,7 +395,7 @@ struct Options {
   bool threads = false;
   double minTime = 1.0;
   double limit = 120.0;
-  int rounds = 3;
+  int turns = 15;
   std::string only;
   std::string memoryRoute, memoryImage;  // --peak-memory: this process is a memory child
 };
@@ -402,13 +410,13 @@ Options parse(int argc, char** argv) {
     else if (arg == "--min-time" && i + 1 < argc) o.minTime = std::atof(argv[++i]);
     else if (arg == "--only" && i + 1 < argc) o.only = argv[++i];
     else if (arg == "--limit" && i + 1 < argc) o.limit = std::atof(argv[++i]);
-    else if (arg == "--rounds" && i + 1 < argc) o.rounds = std::max(1, std::atoi(argv[++i]));
+    else if (arg == "--turns" && i + 1 < argc) o.turns = std::max(1, std::atoi(argv[++i]));
     else if (arg == "--peak-memory" && i + 2 < argc) {
       o.memoryRoute = argv[++i];
       o.memoryImage = argv[++i];
     } else {
       std::fprintf(stderr, "usage: opencv_compare [--check | --peak-only | --threads] [--min-time SECONDS] "
-                           "[--limit SECONDS] [--rounds N] [--only NAME]\n");
+                           "[--limit SECONDS] [--turns N] [--only NAME]\n");
       std::exit(2);
     }
   }
@@ -602,6 +610,7 @@ int peakInFreshProcess() {
 
 // runThreads(): the threads table. Returns 1 when a side disagrees at some thread count.
 int runThreads(const Options& options) {
+  using Clock = std::chrono::steady_clock;
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   std::printf("Machine: %s, %u cores; OpenCV %s; build %s, %s.\n\n", cpuName().c_str(), cores, CV_VERSION,
               BENCH_BUILD_TYPE, __VERSION__);
@@ -617,48 +626,71 @@ int runThreads(const Options& options) {
     std::vector<int> counts;
     for (int threads : {1, 2, 4, 8})
       if (threads == 1 || static_cast<unsigned>(threads) <= cores) counts.push_back(threads);
-    // Fastest of the rounds, by count: ours, (b), the call alone.
-    std::vector<double> ours(counts.size(), 1e300), theirs(counts.size(), 1e300), call(counts.size(), 1e300);
-    bool differs = false;
-    for (int round = 0; round < options.rounds && !differs; ++round) {
-      for (std::size_t k = 0; k < counts.size(); ++k) {
-        const int threads = counts[k];
-        cv::setNumThreads(threads);
-        // Ours is timed before OpenCV runs at this count: OpenCV's workers keep spinning for a
-        // while after a call, which would take the cores from ours.
-        Ours side(threads);
-        Components components;
-        ours[k] = std::min(ours[k], timeRuns([&] { return side.run(pels); }, options.minTime).seconds);
-        if (round == 0) {
-          components.run(mat);
-          const std::string why = blobsDiffer(side.findings().blobs, components.regions());
-          if (!why.empty()) {
-            std::printf("| %s | %d | DIFFERS: %s |\n", entry.name().c_str(), threads, why.c_str());
-            differs = true;
-            break;
-          }
-        }
-        call[k] = std::min(call[k], timeRuns([&] { return side.call(pels); }, options.minTime).seconds);
-        theirs[k] = std::min(theirs[k], timeRuns([&] { return components.run(mat); }, options.minTime).seconds);
-      }
+    // One side of ours per count, each with its results, and one (b) whose outputs every count reuses.
+    std::vector<std::unique_ptr<Ours>> sides;
+    for (int threads : counts) sides.push_back(std::make_unique<Ours>(threads));
+    Components components;
+    std::string why;
+    for (std::size_t k = 0; k < counts.size() && why.empty(); ++k) {
+      cv::setNumThreads(counts[k]);
+      sides[k]->run(pels);
+      components.run(mat);
+      why = blobsDiffer(sides[k]->findings().blobs, components.regions());
+      if (!why.empty()) std::printf("| %s | %d | DIFFERS: %s |\n", entry.name().c_str(), counts[k], why.c_str());
     }
-    if (differs) {
+    if (!why.empty()) {
       ++failures;
       continue;
     }
+    // samples[k]: ours, the call alone and (b) at counts[k], one of each per timed turn: after an
+    // untimed call, the median of calls[k] of them, enough to last 50 ms (as the last untimed turn
+    // found), at most 25. The untimed call reaches the steady state: the first call of (b) at two
+    // threads on noise10 after a call of ours often takes several times as long as the next.
+    std::vector<std::array<std::vector<double>, 3>> samples(counts.size());
+    std::vector<std::array<int, 3>> calls(counts.size(), {1, 1, 1});
+    const auto timed = [](const std::function<double()>& run, int n) {
+      gSink = gSink + run();
+      std::vector<double> each;
+      for (int i = 0; i < n; ++i) {
+        const Clock::time_point t0 = Clock::now();
+        gSink = gSink + run();
+        each.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+      }
+      return median(each);
+    };
+    for (int turn = -2; turn < options.turns; ++turn) {  // two untimed turns reach the steady state
+      for (std::size_t j = 0; j < counts.size(); ++j) {
+        const std::size_t k = turn % 2 == 0 ? j : counts.size() - 1 - j;
+        cv::setNumThreads(counts[k]);
+        const double times[3] = {timed([&] { return sides[k]->run(pels); }, calls[k][0]),
+                                 timed([&] { return sides[k]->call(pels); }, calls[k][1]),
+                                 timed([&] { return components.run(mat); }, calls[k][2])};
+        // OpenCV's workers keep spinning for a while after a call, which would take cores from
+        // the next call of ours: they are left to fall asleep first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (std::size_t r = 0; r < 3; ++r) {
+          if (turn >= 0) samples[k][r].push_back(times[r]);
+          else calls[k][r] = static_cast<int>(std::clamp(std::ceil(0.05 / times[r]), 1.0, 25.0));
+        }
+      }
+    }
+    std::vector<std::array<double, 3>> cell(counts.size());
+    for (std::size_t k = 0; k < counts.size(); ++k)
+      for (std::size_t r = 0; r < 3; ++r) cell[k][r] = median(samples[k][r]);
     for (std::size_t k = 0; k < counts.size(); ++k) {
-      const double a = ours[k], b = theirs[k], c = call[k];
+      const double a = cell[k][0], c = cell[k][1], b = cell[k][2];
       std::printf("| %s | %d | %.1f | %.1f | %.2f | %.2f | %.2f | %.1f | %.2f |\n", entry.name().c_str(), counts[k],
-                  1e3 * a, 1e3 * b, a / b, ours[0] / a, theirs[0] / b, 1e3 * c, call[0] / c);
+                  1e3 * a, 1e3 * b, a / b, cell[0][0] / a, cell[0][2] / b, 1e3 * c, cell[0][1] / c);
     }
     std::fflush(stdout);
   }
   cv::setNumThreads(1);
-  std::printf("\nTimes: median of one call in steady state, the fastest of %d rounds in which the thread counts"
-              " take turns, outputs reused from call to call; ours is the analysis with area, centre of mass and"
+  std::printf("\nTimes: median of %d turns in steady state (after two untimed ones); each turn times ours, the call"
+              " alone and (b) at every thread count (after an untimed call, the median of as many calls as last"
+              " 50 ms, one for the noise images), so that every cell's calls are seconds apart from the others'; outputs reused from call to call; ours is the analysis with area, centre of mass and"
               " bounding box of every blob and hole; (b) threshold + connectedComponentsWithStats; call: our"
               " analysis alone, into the same results. Speed-up: the side's one-thread time over its time.\n",
-              options.rounds);
+              options.turns);
   return failures == 0 ? 0 : 1;
 }
 
