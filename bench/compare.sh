@@ -6,8 +6,8 @@
 # 12 minutes; --only narrows it (the process-peak table runs when "noise50-8192" contains NAME),
 # --peak-only prints the process-peak table alone (about half a minute).
 # --threads prints the table of ours and connectedComponentsWithStats on 1, 2 (and, with the cores,
-# 4 and 8) threads instead, the cells taking turns call by call, each the median of --turns N turns
-# (default 15; about five minutes on two cores).
+# 4 and 8) threads instead, the cells taking turns, each the median of --turns N turns (default 15;
+# about ten minutes on two cores).
 # Usage: bench/compare.sh [--check | --peak-only | --threads] [--min-time SECONDS] [--limit SECONDS]
 #                         [--turns N] [--only NAME]
 set -euo pipefail

@@ -30,9 +30,9 @@
 // (without the loop over the blobs, which stays on the caller's thread) with its speed-up.
 // Agreement is checked first at every thread count. Then the cells take turns: each turn times
 // ours, the call alone and (b) at every thread count once (the counts in turn ascending and
-// descending), each after an untimed call, and each cell is the median of its turns. On a machine whose speed drifts from
-// minute to minute, cells timed one after the other for a while each would compare different
-// moments; taking turns, every ratio compares calls made seconds apart.
+// descending), each after an untimed call, and each cell is the median of its turns. On a machine
+// whose speed drifts from minute to minute, cells timed one after the other for a while each would
+// compare different moments; taking turns, every ratio compares calls made seconds apart.
 //
 // Usage: opencv_compare [--check | --peak-only | --threads] [--min-time SECONDS] [--limit SECONDS]
 //                       [--turns N] [--only NAME]
@@ -687,7 +687,8 @@ int runThreads(const Options& options) {
   cv::setNumThreads(1);
   std::printf("\nTimes: median of %d turns in steady state (after two untimed ones); each turn times ours, the call"
               " alone and (b) at every thread count (after an untimed call, the median of as many calls as last"
-              " 50 ms, one for the noise images), so that every cell's calls are seconds apart from the others'; outputs reused from call to call; ours is the analysis with area, centre of mass and"
+              " 50 ms), so that every cell's calls are seconds apart from the others'; outputs reused from call to"
+              " call; ours is the analysis with area, centre of mass and"
               " bounding box of every blob and hole; (b) threshold + connectedComponentsWithStats; call: our"
               " analysis alone, into the same results. Speed-up: the side's one-thread time over its time.\n",
               options.turns);
