@@ -55,7 +55,7 @@ struct kc_ConnectWorkspace {
                                             // bits (their ranks give the ids); radix counts
   std::vector<std::uint64_t> order, scratch;  // finishing pass: the top level sorted by serial
   std::vector<std::uint32_t> counts2;         // and the counts of that sort
-  std::vector<std::uint32_t> topNext;         // by retired index, the next top-level id (linkTop, manyTops)
+  std::vector<std::uint32_t> topNext;         // by id, the next top-level id (linkTop, topsById)
   std::vector<std::uint32_t> rowIds;          // rows: by retired index, the blob id
   // The move to id order in blocks (kc_ConnectEngine::orderInBlocks): dropped entries before each
   // block, the places holding another block's entry by block, and per thread the same within a
@@ -64,7 +64,7 @@ struct kc_ConnectWorkspace {
   std::vector<std::vector<std::uint32_t>> orderAway;
   std::vector<kc_OrderScratch> orderScratch;
   // Linking children (kc_ConnectEngine::linkChildren): by retired index, 1 once linked as a child
-  // (or, unless manyTops, as a top-level entry: linkTop);
+  // or as a top-level entry (linkTop, markTops);
   // per slice, the lists left unfinished; how far each list is walked (tests lower it).
   std::vector<std::uint8_t> linked;
   std::vector<std::vector<kc_ListRest>> listRests;
@@ -484,10 +484,11 @@ class kc_ConnectEngine {
   // are, else idOf.
   BlobId idAt(RetiredIndex i) const { return ids_ != nullptr ? ids_[i] : idOf(out_.entries[i].key); }
   bool manyTops() const;
-  const std::uint32_t* topLinks() const;
+  bool topsById() const;
   bool listsIds() const;
-  void listIds(unsigned threads);
-  void linkTop(std::vector<BlobId>& topIds, unsigned threads);
+  const std::vector<std::uint64_t>& sortTop(unsigned threads);
+  void markTops(const std::vector<std::uint64_t>& order, unsigned threads);
+  void linkTop(const std::vector<std::uint64_t>& order, std::vector<BlobId>& topIds, unsigned threads);
   void linkChildren(unsigned threads);
   void linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest, BlobId* ids);
   std::uint32_t linkList(BlobId id, std::uint32_t c, std::size_t steps);

@@ -243,9 +243,15 @@ void kc_ConnectEngine::finish(std::vector<BlobId>& topIds, unsigned threads) {
   }
   retireOpen();
   const std::uint32_t count = numberBlobs();
-  if (listsIds() && manyTops()) listIds(threads);
-  linkTop(topIds, threads);
-  linkChildren(threads);
+  const std::vector<std::uint64_t>& top = sortTop(threads);
+  if (topsById()) {
+    markTops(top, threads);
+    linkChildren(threads);
+    linkTop(top, topIds, threads);
+  } else {
+    linkTop(top, topIds, threads);
+    linkChildren(threads);
+  }
   orderById(count, threads);
   ids_ = nullptr;  // the move took the ids along
 }
@@ -335,70 +341,85 @@ BlobId kc_ConnectEngine::idOf(LabelId key) const {
 // manyTops(): more than half of the entries are top level (on noise10 the background's children).
 bool kc_ConnectEngine::manyTops() const { return ws_.order.size() > out_.entries.size() / 2; }
 
-// topLinks(): the top level's next siblings by retired index (linkTop) when there are many top-level
-// entries; else null, the top level being linked in the entries and marked in ws_.linked.
-const std::uint32_t* kc_ConnectEngine::topLinks() const { return manyTops() ? ws_.topNext.data() : nullptr; }
+// topsById(): whether the top level's links wait for the move to id order, which writes them into
+// the entries it moves (ws_.topNext, by id): with many top-level entries (manyTops) when the
+// entries move in blocks (listsIds). Writing them into the entries here would touch nearly all of
+// them out of order, and listing them by retired index would need the ids before the pass over
+// the entries that lists them (linkChildren).
+bool kc_ConnectEngine::topsById() const { return listsIds() && manyTops(); }
 
 // listsIds(): whether the finishing pass lists each retired entry's id once, into the label sets
 // (spent once the blobs are numbered): when the entries move in blocks (orderInBlocks), which
 // reads them there. The pass over the entries that links the child lists lists them
 // (linkChildren), as it reads every entry anyway; until then ids are ranked from the keys (idOf),
-// which the walks read in entries they write anyway. With many top-level entries (manyTops) linkTop
-// would rank the keys of nearly all of them out of order, so a pass of its own lists the ids
-// first, in order (listIds, in slices on up to threads threads).
+// which the walks read in entries they write anyway.
 bool kc_ConnectEngine::listsIds() const {
   return runLabels_ == nullptr && out_.entries.size() >= kParallelEntries && !restoring_;
 }
 
-void kc_ConnectEngine::listIds(unsigned threads) {
-  const std::size_t n = out_.entries.size();
-  KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
-  std::uint32_t* const ids = ws_.up.data();
-  const std::size_t parts = threads > 1 ? std::size_t{threads} * 8 : 1;
-  onThreads(threads)(parts, [&](std::size_t t) {
-    for (auto [i, end] = slice(n, t, parts); i < end; ++i) ids[i] = idOf(out_.entries[static_cast<RetiredIndex>(i)].key);
-  });
-  ids_ = ids;
-}
-
-// linkTop(topIds, threads): the top level in region-list order (the newest record first), and
-// each top-level entry's links: with many of them (manyTops), its next sibling by retired index
-// (ws_.topNext, kNone for the others), which linkChildren writes into the entries as it passes
-// them (a pass over the entries in order beats writing nearly all of them out of order); else
-// written into the entries here, each marked linked (ws_.linked), which saves the array. On several
-// threads each takes a slice of the list, first for the ids and then for the links (two passes run
-// faster than one that links each entry to the one before it).
-void kc_ConnectEngine::linkTop(std::vector<BlobId>& topIds, unsigned threads) {
+// sortTop(threads): the top level (ws_.order) in region-list order, the newest record first, on
+// up to threads threads: ws_.order or ws_.scratch.
+const std::vector<std::uint64_t>& kc_ConnectEngine::sortTop(unsigned threads) {
   const std::size_t n = ws_.order.size();
   const std::size_t parts = threads > 1 && n >= kParallelEntries ? threads : 1;
+  return sortBySerial(ws_.order, ws_.scratch, ws_.counts2, serial_, parts, onThreads(parts > 1 ? threads : 1));
+}
+
+// markTops(order, threads): every top-level entry (sortTop's order) marked in ws_.linked, the
+// others not, so that linkChildren's pass over the entries (linkRest) leaves them alone.
+void kc_ConnectEngine::markTops(const std::vector<std::uint64_t>& order, unsigned threads) {
+  const std::size_t n = order.size();
+  const std::size_t parts = threads > 1 && n >= kParallelEntries ? threads : 1;
   const auto run = onThreads(parts > 1 ? threads : 1);
-  const std::vector<std::uint64_t>& order = sortBySerial(ws_.order, ws_.scratch, ws_.counts2, serial_, parts, run);
-  topIds.resize(n);  // each written below: the size kept from the last call saves a zero-fill
   std::vector<std::uint8_t>& linked = ws_.linked;
   linked.resize(out_.entries.size());
-  const bool listed = manyTops();
-  std::vector<std::uint32_t>& next = ws_.topNext;
-  if (listed) next.resize(out_.entries.size());
   run(parts, [&](std::size_t t) {
     const auto [lo, hi] = slice(linked.size(), t, parts);
     std::fill(linked.begin() + static_cast<std::ptrdiff_t>(lo), linked.begin() + static_cast<std::ptrdiff_t>(hi), 0);
-    if (listed) {
+  });
+  run(parts, [&](std::size_t t) {
+    for (auto [k, end] = slice(n, t, parts); k < end; ++k) linked[static_cast<RetiredIndex>(order[k])] = 1;
+  });
+}
+
+// linkTop(order, topIds, threads): the top-level ids in sortTop's order, and each top-level
+// entry's links: under topsById, its next sibling by id (ws_.topNext, kNone for the others),
+// which orderInBlocks writes into the entries as it moves them; else written into the entries
+// here, each marked linked (ws_.linked). On several threads each takes a slice of the list, first
+// for the ids and then for the links (two passes run faster than one that links each entry to the
+// one before it).
+void kc_ConnectEngine::linkTop(const std::vector<std::uint64_t>& order, std::vector<BlobId>& topIds,
+                               unsigned threads) {
+  const std::size_t n = order.size();
+  const std::size_t parts = threads > 1 && n >= kParallelEntries ? threads : 1;
+  const auto run = onThreads(parts > 1 ? threads : 1);
+  topIds.resize(n);  // each written below: the size kept from the last call saves a zero-fill
+  const bool byId = topsById();
+  std::vector<std::uint8_t>& linked = ws_.linked;
+  std::vector<std::uint32_t>& next = ws_.topNext;
+  if (byId) next.resize(out_.entries.size() + 1);
+  else linked.resize(out_.entries.size());
+  run(parts, [&](std::size_t t) {
+    if (byId) {
       const auto [i, end] = slice(next.size(), t, parts);
       std::fill(next.begin() + static_cast<std::ptrdiff_t>(i), next.begin() + static_cast<std::ptrdiff_t>(end), kNone);
+    } else {
+      const auto [lo, hi] = slice(linked.size(), t, parts);
+      std::fill(linked.begin() + static_cast<std::ptrdiff_t>(lo), linked.begin() + static_cast<std::ptrdiff_t>(hi), 0);
     }
     for (auto [k, last] = slice(n, t, parts); k < last; ++k) topIds[k] = idAt(static_cast<RetiredIndex>(order[k]));
   });
   run(parts, [&](std::size_t t) {
     for (auto [k, end] = slice(n, t, parts); k < end; ++k) {
-      const auto i = static_cast<RetiredIndex>(order[k]);
       const BlobId after = k + 1 == n ? 0 : topIds[k + 1];
-      if (listed) {
-        next[i] = after;
+      if (byId) {
+        next[topIds[k]] = after;
       } else {
+        const auto i = static_cast<RetiredIndex>(order[k]);
         kc_BlobEntry& e = out_.entries[i];
         e.parent = 0;
         e.nextSibling = after;
-        ws_.linked[i] = 1;
+        linked[i] = 1;
       }
     }
   });
@@ -463,14 +484,9 @@ std::uint32_t kc_ConnectEngine::linkList(BlobId id, std::uint32_t c, std::size_t
 void kc_ConnectEngine::linkChildrenOf(std::size_t begin, std::size_t end, std::vector<kc_ListRest>& rest,
                                       BlobId* ids) {
   kc_EntryArray& entries = out_.entries;
-  const std::uint32_t* const topNext = topLinks();
   for (std::size_t i = begin; i < end; ++i) {
     kc_BlobEntry& e = entries[i];
     if (ids != nullptr) ids[i] = idOf(e.key);
-    if (topNext != nullptr && topNext[i] != kNone) {
-      e.parent = 0;
-      e.nextSibling = topNext[i];
-    }
     if ((e.flags & kc_BlobEntry::kPelSums) == 0) e.sumX = 0;
     if (e.firstChild == kNone) {
       e.firstChild = 0;
@@ -492,17 +508,15 @@ template <class Run>
 void kc_ConnectEngine::linkRest(BlobId id, const Run& run, std::size_t parts) {
   kc_EntryArray& entries = out_.entries;
   const std::uint8_t* const linked = ws_.linked.data();
-  const std::uint32_t* const topNext = topLinks();
-  const auto top = [topNext](std::size_t i) { return topNext != nullptr && topNext[i] != kNone; };
   const std::size_t n = entries.size();
   std::atomic<std::uint32_t> ends{0};
   run(parts, [&](std::size_t t) {
     std::uint32_t tails = 0;
     for (auto [i, last] = slice(n, t, parts); i < last; ++i) {
-      if (linked[i] != 0 || top(i) || idAt(static_cast<RetiredIndex>(i)) == 0) continue;
+      if (linked[i] != 0 || idAt(static_cast<RetiredIndex>(i)) == 0) continue;
       kc_BlobEntry& child = entries[i];
       const std::uint32_t next = child.nextSibling;
-      KC_ASSERT(next == kNone || (next < n && linked[next] == 0 && !top(next)),
+      KC_ASSERT(next == kNone || (next < n && linked[next] == 0),
                 "the rest of a list is a chain of its own");
       child.parent = id;
       child.nextSibling = next == kNone ? 0 : idAt(next);
@@ -550,7 +564,8 @@ void kc_ConnectEngine::orderById(std::uint32_t count, unsigned threads) {
 // (with threads, threads * 8 of them, ordered at once), every entry outside its place's block
 // first swaps home (gatherHome, serially), and each block then orders itself in blocks of its own
 // of at most kBlockEntries, each copied aside and back to its places (a block's copy and
-// lists per thread, kept in the workspace). So the moves stay within the cache: following the
+// lists per thread, kept in the workspace), where under topsById the top-level entries take
+// their links (ws_.topNext). So the moves stay within the cache: following the
 // cycles through the whole array, as placeByIds does in place, misses it at nearly every swap on
 // noise.
 void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
@@ -577,6 +592,7 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
   // stays small beside the scene's entries): each entry's block is a shift of its place.
   const auto shift = static_cast<unsigned>(std::bit_width(std::clamp<std::size_t>(n / 32, 1024, kBlockEntries)) - 1);
   const std::size_t groups = std::min<std::size_t>(threads, parts);
+  const std::uint32_t* const topNext = topsById() ? ws_.topNext.data() : nullptr;  // by id
   if (ws_.orderScratch.size() < groups) ws_.orderScratch.resize(groups);
   run(groups, [&](std::size_t g) {
     kc_OrderScratch& scratch = ws_.orderScratch[g];
@@ -588,7 +604,18 @@ void kc_ConnectEngine::orderInBlocks(std::uint32_t count, unsigned threads) {
       for (std::size_t b = 0; b < fine.parts; ++b) {  // through a copy: one move per entry
         scratch.copy.resize(fine.end(b) - fine.start(b));
         for (std::size_t i = fine.start(b); i < fine.end(b); ++i) scratch.copy[i - fine.start(b)] = entries[i];
-        for (std::size_t i = fine.start(b); i < fine.end(b); ++i) entries[to[i] - 1] = scratch.copy[i - fine.start(b)];
+        if (topNext == nullptr) {
+          for (std::size_t i = fine.start(b); i < fine.end(b); ++i) entries[to[i] - 1] = scratch.copy[i - fine.start(b)];
+          continue;
+        }
+        for (std::size_t i = fine.start(b); i < fine.end(b); ++i) {
+          kc_BlobEntry& e = entries[to[i] - 1];
+          e = scratch.copy[i - fine.start(b)];
+          if (const std::uint32_t after = topNext[to[i]]; after != kNone) {
+            e.parent = 0;
+            e.nextSibling = after;
+          }
+        }
       }
     }
   });
