@@ -480,8 +480,8 @@ class kc_ConnectEngine {
   std::uint32_t numberBlobs();
   // idOf(key): the id of the retired entry with this key (its first label), 0 when it gets no blob.
   BlobId idOf(LabelId key) const;
-  // idAt(i): the id of retired entry i: from the ids listed once (listIds, linkChildren) when they
-  // are, else idOf.
+  // idAt(i): the id of retired entry i: from the ids listed once (linkChildren) when they are,
+  // else idOf.
   BlobId idAt(RetiredIndex i) const { return ids_ != nullptr ? ids_[i] : idOf(out_.entries[i].key); }
   bool manyTops() const;
   bool topsById() const;

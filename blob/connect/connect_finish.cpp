@@ -431,10 +431,10 @@ void kc_ConnectEngine::linkTop(const std::vector<std::uint64_t>& order, std::vec
 // turn writes other fields than its parent's. Each list is walked ws_.walkLimit children at most,
 // marking them (ws_.linked), so that one long list (on noise50 one blob holds most regions) is not
 // walked child by child, on one thread: the rest of a single such list is linked by a pass over
-// every entry in slices (linkRest), where each live entry neither marked nor top level is one of
-// its children; that pass reads the entries in order, and takes on one thread about two thirds of
-// the walk's time. The rests of several lists are walked, one after the other. The pass over the
-// entries lists their ids when they are to be listed and are not yet (see listsIds).
+// every entry in slices (linkRest), where each live entry not marked (the top level is marked too)
+// is one of its children; that pass reads the entries in order, and takes on one thread about two
+// thirds of the walk's time. The rests of several lists are walked, one after the other. The pass
+// over the entries lists their ids when they are to be listed (see listsIds).
 void kc_ConnectEngine::linkChildren(unsigned threads) {
   const std::size_t n = out_.entries.size();
   const bool shared = threads > 1 && n >= kParallelEntries;
@@ -443,7 +443,7 @@ void kc_ConnectEngine::linkChildren(unsigned threads) {
   std::vector<std::vector<kc_ListRest>>& rests = ws_.listRests;
   if (rests.size() < parts) rests.resize(parts);
   BlobId* ids = nullptr;
-  if (ids_ == nullptr && listsIds()) {
+  if (listsIds()) {
     KC_ASSERT(ws_.up.size() >= n, "at least as many labels as entries");
     ids = ws_.up.data();
   }
