@@ -4,6 +4,7 @@
 // (connect_band_cleanup.cpp).
 #include "connect/connect_bands.h"
 #include "connect/connect_records.h"
+#include "parallel/band_rows.h"
 #include "parallel/work_pool.h"
 
 #include <foundation/assert.h>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -161,6 +163,10 @@ class ClassPass {
 // Bands' entries below this many are copied on one thread.
 constexpr std::uint32_t kCopyAlone = 1 << 14;
 
+// Bands split off others (kf_ConnectInBands) bring the bands to at most this many times as many as
+// there were: each costs a light pass, a seam and the copy of its entries, and keeps a workspace.
+constexpr std::size_t kSplitBands = 2;
+
 // Band 0 scans without a light pass first: it is this much taller than the others.
 constexpr double kLightShare = 0.05;
 
@@ -200,9 +206,10 @@ void orBits(std::vector<std::uint64_t>& to, const std::vector<std::uint64_t>& fr
 
 }  // namespace
 
-void kc_ConnectEngine::scanBand(RowIndex top, RowIndex bottom, const kc_SeamClasses* above) {
+void kc_ConnectEngine::scanBand(kc_BandRows& rows, const kc_SeamClasses* above) {
+  const RowIndex top = rows.top();
   KC_ASSERT(!scanned_ && !labelled_ && cleanup_ == kc_CleanupKind::eNone && (top == 0) == (above == nullptr) &&
-                top < bottom && bottom <= height_,
+                top < rows.limit() && rows.limit() <= height_,
             "a band of grey-scale rows without cleanup is scanned once");
   scanned_ = true;
   std::vector<kc_ScanRun>* prev = &ws_.rowA;
@@ -217,13 +224,14 @@ void kc_ConnectEngine::scanBand(RowIndex top, RowIndex bottom, const kc_SeamClas
     n = readRow(top, *current);
     scanUnlabelledRow(top, current->data(), n, prev->data());
   }
-  for (RowIndex y = top + 1; y < bottom; ++y) {
+  RowIndex y = top + 1;
+  for (; rows.take(y); ++y) {
     if (attend_ && y % 16 == 15) attentionCheck();
     std::swap(prev, current);
     n = readRow(y, *current);
     scanUnlabelledRow(y, current->data(), n, prev->data());
   }
-  rowsScanned_ = bottom;
+  rowsScanned_ = y;
   lastRow_ = current;
   lastRowCount_ = n;
 #ifndef NDEBUG
@@ -552,47 +560,77 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     first.finish(topIds);
     return first.retired();
   }
-  const std::vector<RowIndex> tops = bandTops(rows, bands);
-  for (std::size_t b = ws.bandSpaces.size(); b + 1 < bands; ++b) {
+  // Each participant scans a band, then, while a band still being scanned has rows enough left,
+  // splits off the lower half of the one with the most and scans that (at most kSplitBands times as
+  // many bands as threads in all). Band k (k > 0) scans with workspace and store k - 1 of ws.
+  const std::size_t most = bands * kSplitBands;
+  for (std::size_t b = ws.bandSpaces.size(); b + 1 < most; ++b) {
     ws.bandSpaces.push_back(std::make_unique<kc_ConnectWorkspace>());
     ws.bandStores.push_back(std::make_unique<kc_BlobStore>());
   }
-  std::vector<std::unique_ptr<kc_ConnectEngine>> engines(bands);
-  std::vector<kc_SeamClasses> seams(bands);  // seams[b]: the classes of row tops[b] - 1
-  kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
+  const std::vector<RowIndex> tops = bandTops(rows, bands);
+  std::vector<std::unique_ptr<kc_BandRows>> bandRows(most);
+  for (std::size_t b = 0; b < bands; ++b) bandRows[b] = std::make_unique<kc_BandRows>(tops[b], tops[b + 1]);
+  std::vector<std::unique_ptr<kc_ConnectEngine>> engines(most);
+  std::vector<kc_SeamClasses> seams(most);  // seams[b]: the classes of the row above band b
+  const auto least = static_cast<RowIndex>(std::min<long>(kf_LeastSplitRows(image.width()), rows));
+  std::mutex splitting;  // over made and the choice of a band to split
+  std::size_t made = bands;
+  const auto scan = [&](std::size_t b) {
     if (b == 0) {
       first.cleanupInBand(cleanup, minPels);
-      first.scanBand(0, tops[1], nullptr);
+      first.scanBand(*bandRows[0], nullptr);
       return;
     }
     engines[b] = std::make_unique<kc_ConnectEngine>(image, *ws.bandSpaces[b - 1], *ws.bandStores[b - 1], false,
                                                     kc_CleanupKind::eNone, 0);
     engines[b]->cleanupInBand(cleanup, minPels);
-    ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(tops[b] - 1, seams[b]);
-    engines[b]->scanBand(tops[b], tops[b + 1], &seams[b]);
+    ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(bandRows[b]->top() - 1, seams[b]);
+    engines[b]->scanBand(*bandRows[b], &seams[b]);
+  };
+  const auto splitOff = [&]() -> std::size_t {  // the band split off, or most when none is
+    const std::lock_guard<std::mutex> guard(splitting);
+    if (made == most) return most;
+    std::size_t from = 0;
+    for (std::size_t k = 1; k < made; ++k)
+      if (bandRows[k]->left() > bandRows[from]->left()) from = k;
+    RowIndex end = 0;
+    const RowIndex mid = bandRows[from]->split(least, end);
+    if (mid < 0) return most;
+    bandRows[made] = std::make_unique<kc_BandRows>(mid, end);
+    return made++;
+  };
+  kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
+    for (std::size_t k = b; k != most; k = splitOff()) scan(k);
   });
-  std::vector<kc_BandBase> base(bands);
+  std::vector<std::size_t> byRow(made);  // the bands in the order of their rows
+  for (std::size_t k = 0; k < made; ++k) byRow[k] = k;
+  std::sort(byRow.begin(), byRow.end(),
+            [&](std::size_t a, std::size_t b) { return bandRows[a]->top() < bandRows[b]->top(); });
+  ws.bandsScanned = made;
+  std::vector<kc_BandBase> base(made);
   std::uint32_t labels = first.labelCount(), entries = first.entryCount();
   std::size_t listed = first.topCount();
-  for (std::size_t b = 1; b < bands; ++b) {
-    base[b] = kc_BandBase{labels, entries, listed};
-    labels += engines[b]->labelCount() - engines[b]->placeholders();
-    entries += engines[b]->entryCount() - engines[b]->placeholders();
-    listed += engines[b]->topCount();
+  for (std::size_t i = 1; i < made; ++i) {
+    const kc_ConnectEngine& e = *engines[byRow[i]];
+    base[i] = kc_BandBase{labels, entries, listed};
+    labels += e.labelCount() - e.placeholders();
+    entries += e.entryCount() - e.placeholders();
+    listed += e.topCount();
   }
   std::vector<kc_ConnectRegion> seam, nextSeam;
-  first.takeSeam(seams[1], seam);
+  first.takeSeam(seams[byRow[1]], seam);
   const unsigned copiers = entries - first.entryCount() < kCopyAlone ? 1 : threads;  // waking workers costs
   const std::size_t pieces = copiers > 1 ? std::size_t{copiers} * 4 : 1;  // of each band, copied at once
   first.beginJoin(labels, entries, listed);
-  kc_WorkPool::shared().run((bands - 1) * pieces + 1, copiers, [&](std::size_t t) {
+  kc_WorkPool::shared().run((made - 1) * pieces + 1, copiers, [&](std::size_t t) {
     if (t == 0) return first.growLabels(labels);  // a zero-fill the copies need not wait for
-    const std::size_t b = (t - 1) / pieces + 1;
-    first.copyBand(*engines[b], base[b], (t - 1) % pieces, pieces);
+    const std::size_t i = (t - 1) / pieces + 1;
+    first.copyBand(*engines[byRow[i]], base[i], (t - 1) % pieces, pieces);
   });
-  for (std::size_t b = 1; b < bands; ++b) {
-    const kc_SeamClasses* next = b + 1 < bands ? &seams[b + 1] : nullptr;
-    first.joinBand(*engines[b], base[b], seam, next, nextSeam);
+  for (std::size_t i = 1; i < made; ++i) {
+    const kc_SeamClasses* next = i + 1 < made ? &seams[byRow[i + 1]] : nullptr;
+    first.joinBand(*engines[byRow[i]], base[i], seam, next, nextSeam);
     seam.swap(nextSeam);
   }
   if (cleanup == kc_CleanupKind::ePrune) first.pruneJoined(minPels);

@@ -13,10 +13,15 @@ class kcRLEBuffer;
 // that kc_ConnectEngine(image, ws, out, false, cleanup, minPels) gives by scan() and
 // finish(topIds), bit for bit, computed on up to threads threads (kc_WorkPool); returns what that
 // engine's retired() would. Images too small for bands (kf_Bands) run the engine on the calling
-// thread. Cancellation as kc_WorkPool::run: kf_CheckStop() every 16 rows of every band. On an
-// exception out holds a partial result that must not be used. Each band below the first scans
-// into a workspace and a store that ws keeps for the next call (ws.bandSpaces, ws.bandStores: the
-// band's labels, open regions and entries); a call allocates only the light pass's rows.
+// thread. The bands start as tall as each other (kf_Bands, the first a little taller); a thread
+// done with its band takes the lower half of the rows not yet scanned of the band with the most
+// left, as a band of its own, while that is at least twice kf_LeastSplitRows, so that content
+// spread unevenly over the rows, or a core slower than the others, still keeps every thread busy.
+// Cancellation as kc_WorkPool::run: kf_CheckStop() every 16 rows of every band. On an exception
+// out holds a partial result that must not be used. Each band below the first scans into a
+// workspace and a store that ws keeps for the next call (ws.bandSpaces, ws.bandStores: the band's
+// labels, open regions and entries); a call allocates only the light pass's rows and a few
+// records per band.
 //
 // Why the result is the one scan's: a light pass (connectivity alone, walking up from the row
 // above each band) gives the regions of that row as the whole scan leaves them there. Each band's
@@ -36,7 +41,8 @@ class kcRLEBuffer;
 // prune from its final children (kc_ConnectEngine::pruneJoined), the fill from its pels and what
 // was filled into it, each such close having left a phantom in its encloser's child list where the
 // fill puts the grandchildren of a region it fills (kc_ConnectEngine::fillJoined). With the fill
-// every entry keeps 32 bytes beside it (ws.closes) until the finish.
+// every entry keeps 32 bytes beside it (ws.closes) until the finish. None of this depends on where
+// the seams fall, so the splits, which follow the threads' timing, leave the result as it is.
 std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_BlobStore& out,
                               std::vector<BlobId>& topIds, unsigned threads,
                               kc_CleanupKind cleanup = kc_CleanupKind::eNone, PelCount minPels = 0);

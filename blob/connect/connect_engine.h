@@ -18,6 +18,7 @@
 #include <vector>
 
 class kcRLEBuffer;
+class kc_BandRows;
 
 // kc_CleanupKind: what happens to regions smaller than the minimum pel count.
 enum class kc_CleanupKind : std::int32_t { eNone = 0, ePrune = 1, eFill = 2 };
@@ -81,6 +82,7 @@ struct kc_ConnectWorkspace {
   // kf_WorkspaceNeeds.
   std::vector<std::unique_ptr<kc_ConnectWorkspace>> bandSpaces;
   std::vector<std::unique_ptr<kc_BlobStore>> bandStores;
+  std::size_t bandsScanned = 0;  // by the last call, bands split off included
   std::vector<kc_FillClose> closes;  // by retired index, while bands defer the fill (cleanupInBand)
   // The store an analysis that cannot write the scene's blobs in place fills, and the top-level ids
   // such a run writes (see connectRuns).
@@ -242,12 +244,13 @@ class kc_ConnectEngine {
   // its own, the first band's engine joining the others' into its result; the cleanup of the
   // regions each band holds whole is decided in the band, the rest's after the join (pruneJoined,
   // fillJoined).
-  // scanBand(top, bottom, above): scan() over rows [top, bottom) only. With above (top > 0: the
-  // classes of row top - 1), that row's regions are first made as placeholders, one record per
-  // class in class order (labels and serials 0 .. classes - 1), each with no pels and a marker
-  // child (entry k of the store, which is no blob); the rows below then take every decision the
-  // scan of the whole image takes there.
-  void scanBand(RowIndex top, RowIndex bottom, const kc_SeamClasses* above);
+  // scanBand(rows, above): scan() over the band's rows only, from rows.top() for as long as
+  // rows.take() gives them (another thread may cut the band short meanwhile). With above (any band
+  // but the first: the classes of the row above its top), that row's regions are first made as placeholders, one
+  // record per class in class order (labels and serials 0 .. classes - 1), each with no pels and a
+  // marker child (entry k of the store, which is no blob); the rows below then take every decision
+  // the scan of the whole image takes there.
+  void scanBand(kc_BandRows& rows, const kc_SeamClasses* above);
   // takeSeam(classes, seam): after scanBand: the open regions of the last row scanned, by class
   // (classes of that row), leave this engine into seam.
   void takeSeam(const kc_SeamClasses& classes, std::vector<kc_ConnectRegion>& seam);

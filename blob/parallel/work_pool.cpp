@@ -202,4 +202,11 @@ std::size_t kf_Bands(long width, long height, unsigned threads) {
   return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min({std::uint64_t{threads}, byPels, byRows})));
 }
 
+long kf_LeastSplitRows(long width) {
+  const std::uint64_t pels = gMinBandPels.load(std::memory_order_relaxed);
+  const std::uint64_t byPels = width < 1 ? pels : (pels + static_cast<std::uint64_t>(width) - 1) / static_cast<std::uint64_t>(width);
+  return std::max(8 * gMinBandRows.load(std::memory_order_relaxed),
+                  static_cast<long>(std::min<std::uint64_t>(byPels, std::uint64_t{1} << 30)));
+}
+
 unsigned kf_CoreCount() { return std::max(1u, std::thread::hardware_concurrency()); }

@@ -67,6 +67,11 @@ unsigned kf_CoreCount();
 inline constexpr std::uint64_t kMinBandPels = std::uint64_t{1} << 18;
 inline constexpr long kMinBandRows = 16;
 std::size_t kf_Bands(long width, long height, unsigned threads);
+// kf_LeastSplitRows(width): the fewest rows a thread out of work takes from a band still being
+// scanned (kc_BandRows::split), in an image width pels wide: 8 times the band minimum's rows (128),
+// or the rows that hold the band minimum's pels if more (kc_BandMinimum lowers both). A band taken
+// so pays a pass over the rows above it before it starts, tens of rows' work on dense noise.
+long kf_LeastSplitRows(long width);
 
 // kc_BandMinimum: while one lives, bands need only pels pels and rows rows (at least 1 each). For
 // tests; not for use while analyses run on other threads.
