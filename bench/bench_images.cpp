@@ -149,6 +149,7 @@ std::string className(ImageClass kind) {
     case ImageClass::eParts: return "parts";
     case ImageClass::eNoise10: return "noise10";
     case ImageClass::eNoise50: return "noise50";
+    case ImageClass::eNoiseTop: return "noisetop";
     case ImageClass::eChecker: return "checker";
     case ImageClass::eGlyphs: return "glyphs";
     case ImageClass::eEmpty: return "empty";
@@ -165,6 +166,10 @@ kcPelBuffer<unsigned char> makeImage(ImageClass kind, long side) {
     case ImageClass::eParts: paintParts(image, rng); break;
     case ImageClass::eNoise10: paintNoise(image, rng, 10); break;
     case ImageClass::eNoise50: paintNoise(image, rng, 50); break;
+    case ImageClass::eNoiseTop:
+      paintNoise(image, rng, 50);
+      for (long y = side / 2; y < side; ++y) paintSpan(image, y, 0, side, false);
+      break;
     case ImageClass::eChecker: paintChecker(image); break;
     case ImageClass::eGlyphs: paintGlyphs(image, rng); break;
     case ImageClass::eEmpty: paintAll(image, false); break;
@@ -182,8 +187,8 @@ std::vector<ImageSpec> standardSet() {
 
 std::vector<ImageSpec> smallSet(long side) {
   std::vector<ImageSpec> set;
-  for (ImageClass kind : {ImageClass::eParts, ImageClass::eNoise10, ImageClass::eNoise50, ImageClass::eChecker,
-                          ImageClass::eGlyphs, ImageClass::eEmpty, ImageClass::eFull}) {
+  for (ImageClass kind : {ImageClass::eParts, ImageClass::eNoise10, ImageClass::eNoise50, ImageClass::eNoiseTop,
+                          ImageClass::eChecker, ImageClass::eGlyphs, ImageClass::eEmpty, ImageClass::eFull}) {
     set.push_back({kind, side});
   }
   return set;

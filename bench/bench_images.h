@@ -20,9 +20,10 @@ enum class ImageClass {
   eGlyphs,   // lines of small text-like glyphs, many with holes
   eEmpty,    // background only
   eFull,     // foreground only
+  eNoiseTop,  // noise50 over the top half, background below: content spread unevenly over the rows
 };
 
-// className(kind): the short name used in tables ("parts", "noise10", ...).
+// className(kind): the short name used in tables ("parts", "noise10", "noisetop", ...).
 std::string className(ImageClass kind);
 
 // makeImage(kind, side): a side x side image of the class. The number of parts grows with the

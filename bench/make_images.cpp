@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 4 || argc > 5) {
-    std::fprintf(stderr, "usage: bench_make_images FOLDER COUNT SIDE [parts|noise10|noise50|checker|glyphs|empty|full]\n");
+    std::fprintf(stderr, "usage: bench_make_images FOLDER COUNT SIDE [parts|noise10|noise50|noisetop|checker|glyphs|empty|full]\n");
     return 2;
   }
   const std::string folder = argv[1];
