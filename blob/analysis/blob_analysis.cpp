@@ -118,7 +118,7 @@ kcRLEBuffer kc_BlobPipeline::encode(const Pels& image, const kcBlobParams& p, co
 kcRLEBuffer kc_BlobPipeline::encodeInBands(const Pels& image, const kcBlobParams& p, unsigned threads,
                                            const kcRLEStorage& whole, std::vector<kcRLEStorage>& storages) {
   const long height = image.height();
-  const std::size_t bands = kf_Bands(image.width(), height, threads);
+  const std::size_t bands = kf_Pieces(image.width(), height, threads);
   const bool soft = p.segmentationType() == kcBlobParams::eSoftThresh;
   const bool percent = (p.segmentationType() == kcBlobParams::eHardThresh || soft) && p.isThreshPercent();
   const bool threshImage = p.segmentationType() == kcBlobParams::eThreshImage;

@@ -23,7 +23,7 @@ kcRLEBuffer kf_StackBands(const std::vector<kcRLEBuffer>& parts, const kcPair<lo
 kcRLEBuffer kf_RunsInBands(const kcRLEBuffer& image, unsigned threads, long margin,
                            const std::function<kcRLEBuffer(const kcRLEBuffer&)>& op) {
   const long width = image.width(), height = image.height();
-  const std::size_t bands = image.isDegenerate() ? 1 : kf_Bands(width, height, threads);
+  const std::size_t bands = image.isDegenerate() ? 1 : kf_Pieces(width, height, threads);
   if (bands < 2) return op(image);
   const kcPair<long> at = image.offset();
   std::vector<kcRLEBuffer> parts(bands);

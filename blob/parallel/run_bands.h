@@ -15,7 +15,7 @@ kcPelRect kf_BandRect(const kcPair<long>& at, long width, long height, std::size
 kcRLEBuffer kf_StackBands(const std::vector<kcRLEBuffer>& parts, const kcPair<long>& offset,
                           const kc2XformCache& xforms);
 
-// kf_RunsInBands(image, threads, margin, op): op(image) computed in bands (kf_Bands) on up to
+// kf_RunsInBands(image, threads, margin, op): op(image) computed in bands (kf_Pieces) on up to
 // threads threads, for an op that keeps the size, offset and transform cache and whose rows each
 // depend only on the rows at most margin above and below them: each band is given with margin
 // rows more on either side where the image has them, and keeps its own rows of op's answer. One

@@ -202,6 +202,12 @@ std::size_t kf_Bands(long width, long height, unsigned threads) {
   return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min({std::uint64_t{threads}, byPels, byRows})));
 }
 
+std::size_t kf_Pieces(long width, long height, unsigned threads) {
+  if (kf_Bands(width, height, threads) < 2) return 1;
+  const std::uint64_t pieces = std::uint64_t{threads} * kPiecesPerThread;
+  return kf_Bands(width, height, static_cast<unsigned>(std::min<std::uint64_t>(pieces, ~0u)));
+}
+
 long kf_LeastSplitRows(long width) {
   const std::uint64_t pels = gMinBandPels.load(std::memory_order_relaxed);
   const std::uint64_t byPels = width < 1 ? pels : (pels + static_cast<std::uint64_t>(width) - 1) / static_cast<std::uint64_t>(width);

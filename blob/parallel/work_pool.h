@@ -67,6 +67,12 @@ unsigned kf_CoreCount();
 inline constexpr std::uint64_t kMinBandPels = std::uint64_t{1} << 18;
 inline constexpr long kMinBandRows = 16;
 std::size_t kf_Bands(long width, long height, unsigned threads);
+// kf_Pieces(width, height, threads): the pieces of rows to cut work into that each thread does in
+// one pass over its rows (encoding, masking, morphology) when the threads take the pieces in turn:
+// as kf_Bands, but up to kPiecesPerThread per thread when there are bands at all, so that a thread
+// whose rows cost more (content spread unevenly) leaves the rest to the others.
+inline constexpr unsigned kPiecesPerThread = 4;
+std::size_t kf_Pieces(long width, long height, unsigned threads);
 // kf_LeastSplitRows(width): the fewest rows a thread out of work takes from a band still being
 // scanned (kc_BandRows::split), in an image width pels wide: 8 times the band minimum's rows (128),
 // or the rows that hold the band minimum's pels if more (kc_BandMinimum lowers both). A band taken
