@@ -334,8 +334,10 @@ BLOB_EXPORT void kfBlobAnalysis(const Image& image, const kcBlobParams& params,
 // The results are those of the one-thread analysis, bit for bit (ids, tree, labels, regions, every
 // measure, the archive): the image is split into bands of whole rows, each band's work is what the
 // one-thread analysis does for those rows, and what depends on the rows above (a region crossing a
-// band's first row) is joined in the order the one-thread analysis would meet it. Images too small
-// to gain (bands under 2^18 pels or 16 rows) are analysed on the calling thread. Shared between the
+// band's first row) is joined in the order the one-thread analysis would meet it. Where the bands
+// fall follows the threads' pace (a thread done with its rows takes rows another has not reached,
+// so content spread unevenly over the rows still keeps every thread busy); the results do not
+// depend on it. Images too small to gain (bands under 2^18 pels or 16 rows) are analysed on the calling thread. Shared between the
 // threads: encoding (the percentage forms count the pels in bands first), masking, morphology, the
 // whole-image projections, and grey-scale connectivity with its finishing pass, with any cleanup
 // (the prune and the fill are decided once the bands are joined, from whole pel counts, in one
