@@ -26,8 +26,9 @@
 //
 // With --threads, a table of its own: ours on 1, 2 and (where there are cores for them) 4 and 8
 // threads against (b) given as many (cv::setNumThreads), on parts, noise10, noise50 and noisetop
-// (noise over the top half only) at 8192 and parts at 16384, with each side's speed-up over its one-thread time, and our analysis call alone
-// (without the loop over the blobs, which stays on the caller's thread) with its speed-up.
+// (noise over the top half only) at 8192 and parts at 16384, with each side's speed-up over its
+// one-thread time, and our analysis call alone (without the loop over the blobs, which stays on the
+// caller's thread) with its speed-up.
 // Agreement is checked first at every thread count. Then the cells take turns: each turn times
 // ours, the call alone and (b) at every thread count once (the counts in turn ascending and
 // descending), each after an untimed call, and each cell is the median of its turns. On a machine

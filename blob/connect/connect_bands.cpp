@@ -204,6 +204,83 @@ void orBits(std::vector<std::uint64_t>& to, const std::vector<std::uint64_t>& fr
   }
 }
 
+// BandScans: the bands of rows of one kf_ConnectInBands call and their scans. Each participant
+// scans a band, then, while a band still being scanned has rows enough left, splits off the lower
+// half of the one with the most and scans that, up to kSplitBands times as many bands as there
+// were. Band k (k > 0, in the order made) scans with workspace and store k - 1 of ws.
+class BandScans {
+ public:
+  BandScans(const kcRLEBuffer& image, kc_ConnectWorkspace& ws, kc_ConnectEngine& first, std::size_t bands)
+      : image_(image), ws_(ws), first_(first), bands_(bands), most_(bands * kSplitBands), made_(bands),
+        rows_(most_), engines_(most_), seams_(most_),
+        least_(static_cast<RowIndex>(std::min(kf_LeastSplitRows(image.width()), image.height()))) {
+    for (std::size_t b = ws.bandSpaces.size(); b + 1 < most_; ++b) {
+      ws.bandSpaces.push_back(std::make_unique<kc_ConnectWorkspace>());
+      ws.bandStores.push_back(std::make_unique<kc_BlobStore>());
+    }
+    const std::vector<RowIndex> tops = bandTops(static_cast<RowIndex>(image.height()), bands);
+    for (std::size_t b = 0; b < bands; ++b) rows_[b] = std::make_unique<kc_BandRows>(tops[b], tops[b + 1]);
+  }
+
+  // run(threads, cleanup, minPels): every band scanned, the first by the first engine, each with the
+  // cleanup of the regions it holds whole; then the bands in the order of their rows.
+  void run(unsigned threads, kc_CleanupKind cleanup, PelCount minPels) {
+    kc_WorkPool::shared().run(bands_, threads, [&](std::size_t b) {
+      for (std::size_t k = b; k != most_; k = splitOff()) scan(k, cleanup, minPels);
+    });
+    byRow_.resize(made_);
+    for (std::size_t k = 0; k < made_; ++k) byRow_[k] = k;
+    std::sort(byRow_.begin(), byRow_.end(),
+              [&](std::size_t a, std::size_t b) { return rows_[a]->top() < rows_[b]->top(); });
+  }
+
+  // count(): the bands scanned. engine(i), seamAbove(i): after run(), the engine of the band i-th
+  // from the top (i > 0) and the classes of the row above it.
+  std::size_t count() const { return made_; }
+  kc_ConnectEngine& engine(std::size_t i) { return *engines_[byRow_[i]]; }
+  const kc_SeamClasses& seamAbove(std::size_t i) const { return seams_[byRow_[i]]; }
+
+ private:
+  void scan(std::size_t b, kc_CleanupKind cleanup, PelCount minPels) {
+    if (b == 0) {
+      first_.cleanupInBand(cleanup, minPels);
+      first_.scanBand(*rows_[0], nullptr);
+      return;
+    }
+    engines_[b] = std::make_unique<kc_ConnectEngine>(image_, *ws_.bandSpaces[b - 1], *ws_.bandStores[b - 1], false,
+                                                     kc_CleanupKind::eNone, 0);
+    engines_[b]->cleanupInBand(cleanup, minPels);
+    ClassPass(image_.pointToRat(), static_cast<Column>(image_.width())).run(rows_[b]->top() - 1, seams_[b]);
+    engines_[b]->scanBand(*rows_[b], &seams_[b]);
+  }
+
+  // splitOff(): the band split off the one with the most rows left, or most_ when none is.
+  std::size_t splitOff() {
+    const std::lock_guard<std::mutex> guard(splitting_);
+    if (made_ == most_) return most_;
+    std::size_t from = 0;
+    for (std::size_t k = 1; k < made_; ++k)
+      if (rows_[k]->left() > rows_[from]->left()) from = k;
+    RowIndex end = 0;
+    const RowIndex mid = rows_[from]->split(least_, end);
+    if (mid < 0) return most_;
+    rows_[made_] = std::make_unique<kc_BandRows>(mid, end);
+    return made_++;
+  }
+
+  const kcRLEBuffer& image_;
+  kc_ConnectWorkspace& ws_;
+  kc_ConnectEngine& first_;
+  std::size_t bands_, most_;
+  std::size_t made_;                                        // under splitting_ while the bands scan
+  std::vector<std::unique_ptr<kc_BandRows>> rows_;          // by band, in the order made
+  std::vector<std::unique_ptr<kc_ConnectEngine>> engines_;  // of the bands below the first
+  std::vector<kc_SeamClasses> seams_;                       // the classes of the row above each band
+  std::vector<std::size_t> byRow_;
+  RowIndex least_;
+  std::mutex splitting_;
+};
+
 }  // namespace
 
 void kc_ConnectEngine::scanBand(kc_BandRows& rows, const kc_SeamClasses* above) {
@@ -560,77 +637,33 @@ std::size_t kf_ConnectInBands(const kcRLEBuffer& image, kc_ConnectWorkspace& ws,
     first.finish(topIds);
     return first.retired();
   }
-  // Each participant scans a band, then, while a band still being scanned has rows enough left,
-  // splits off the lower half of the one with the most and scans that (at most kSplitBands times as
-  // many bands as threads in all). Band k (k > 0) scans with workspace and store k - 1 of ws.
-  const std::size_t most = bands * kSplitBands;
-  for (std::size_t b = ws.bandSpaces.size(); b + 1 < most; ++b) {
-    ws.bandSpaces.push_back(std::make_unique<kc_ConnectWorkspace>());
-    ws.bandStores.push_back(std::make_unique<kc_BlobStore>());
-  }
-  const std::vector<RowIndex> tops = bandTops(rows, bands);
-  std::vector<std::unique_ptr<kc_BandRows>> bandRows(most);
-  for (std::size_t b = 0; b < bands; ++b) bandRows[b] = std::make_unique<kc_BandRows>(tops[b], tops[b + 1]);
-  std::vector<std::unique_ptr<kc_ConnectEngine>> engines(most);
-  std::vector<kc_SeamClasses> seams(most);  // seams[b]: the classes of the row above band b
-  const auto least = static_cast<RowIndex>(std::min<long>(kf_LeastSplitRows(image.width()), rows));
-  std::mutex splitting;  // over made and the choice of a band to split
-  std::size_t made = bands;
-  const auto scan = [&](std::size_t b) {
-    if (b == 0) {
-      first.cleanupInBand(cleanup, minPels);
-      first.scanBand(*bandRows[0], nullptr);
-      return;
-    }
-    engines[b] = std::make_unique<kc_ConnectEngine>(image, *ws.bandSpaces[b - 1], *ws.bandStores[b - 1], false,
-                                                    kc_CleanupKind::eNone, 0);
-    engines[b]->cleanupInBand(cleanup, minPels);
-    ClassPass(image.pointToRat(), static_cast<Column>(image.width())).run(bandRows[b]->top() - 1, seams[b]);
-    engines[b]->scanBand(*bandRows[b], &seams[b]);
-  };
-  const auto splitOff = [&]() -> std::size_t {  // the band split off, or most when none is
-    const std::lock_guard<std::mutex> guard(splitting);
-    if (made == most) return most;
-    std::size_t from = 0;
-    for (std::size_t k = 1; k < made; ++k)
-      if (bandRows[k]->left() > bandRows[from]->left()) from = k;
-    RowIndex end = 0;
-    const RowIndex mid = bandRows[from]->split(least, end);
-    if (mid < 0) return most;
-    bandRows[made] = std::make_unique<kc_BandRows>(mid, end);
-    return made++;
-  };
-  kc_WorkPool::shared().run(bands, threads, [&](std::size_t b) {
-    for (std::size_t k = b; k != most; k = splitOff()) scan(k);
-  });
-  std::vector<std::size_t> byRow(made);  // the bands in the order of their rows
-  for (std::size_t k = 0; k < made; ++k) byRow[k] = k;
-  std::sort(byRow.begin(), byRow.end(),
-            [&](std::size_t a, std::size_t b) { return bandRows[a]->top() < bandRows[b]->top(); });
+  BandScans scans(image, ws, first, bands);
+  scans.run(threads, cleanup, minPels);
+  const std::size_t made = scans.count();
   ws.bandsScanned = made;
   std::vector<kc_BandBase> base(made);
   std::uint32_t labels = first.labelCount(), entries = first.entryCount();
   std::size_t listed = first.topCount();
   for (std::size_t i = 1; i < made; ++i) {
-    const kc_ConnectEngine& e = *engines[byRow[i]];
+    const kc_ConnectEngine& e = scans.engine(i);
     base[i] = kc_BandBase{labels, entries, listed};
     labels += e.labelCount() - e.placeholders();
     entries += e.entryCount() - e.placeholders();
     listed += e.topCount();
   }
   std::vector<kc_ConnectRegion> seam, nextSeam;
-  first.takeSeam(seams[byRow[1]], seam);
+  first.takeSeam(scans.seamAbove(1), seam);
   const unsigned copiers = entries - first.entryCount() < kCopyAlone ? 1 : threads;  // waking workers costs
   const std::size_t pieces = copiers > 1 ? std::size_t{copiers} * 4 : 1;  // of each band, copied at once
   first.beginJoin(labels, entries, listed);
   kc_WorkPool::shared().run((made - 1) * pieces + 1, copiers, [&](std::size_t t) {
     if (t == 0) return first.growLabels(labels);  // a zero-fill the copies need not wait for
     const std::size_t i = (t - 1) / pieces + 1;
-    first.copyBand(*engines[byRow[i]], base[i], (t - 1) % pieces, pieces);
+    first.copyBand(scans.engine(i), base[i], (t - 1) % pieces, pieces);
   });
   for (std::size_t i = 1; i < made; ++i) {
-    const kc_SeamClasses* next = i + 1 < made ? &seams[byRow[i + 1]] : nullptr;
-    first.joinBand(*engines[byRow[i]], base[i], seam, next, nextSeam);
+    const kc_SeamClasses* next = i + 1 < made ? &scans.seamAbove(i + 1) : nullptr;
+    first.joinBand(scans.engine(i), base[i], seam, next, nextSeam);
     seam.swap(nextSeam);
   }
   if (cleanup == kc_CleanupKind::ePrune) first.pruneJoined(minPels);

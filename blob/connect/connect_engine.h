@@ -246,10 +246,10 @@ class kc_ConnectEngine {
   // fillJoined).
   // scanBand(rows, above): scan() over the band's rows only, from rows.top() for as long as
   // rows.take() gives them (another thread may cut the band short meanwhile). With above (any band
-  // but the first: the classes of the row above its top), that row's regions are first made as placeholders, one
-  // record per class in class order (labels and serials 0 .. classes - 1), each with no pels and a
-  // marker child (entry k of the store, which is no blob); the rows below then take every decision
-  // the scan of the whole image takes there.
+  // but the first: the classes of the row above its top), that row's regions are first made as
+  // placeholders, one record per class in class order (labels and serials 0 .. classes - 1), each
+  // with no pels and a marker child (entry k of the store, which is no blob); the rows below then
+  // take every decision the scan of the whole image takes there.
   void scanBand(kc_BandRows& rows, const kc_SeamClasses* above);
   // takeSeam(classes, seam): after scanBand: the open regions of the last row scanned, by class
   // (classes of that row), leave this engine into seam.

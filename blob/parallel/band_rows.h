@@ -39,7 +39,7 @@ class kc_BandRows {
     std::uint64_t s = state_.load(std::memory_order_relaxed);
     for (;;) {
       const std::int32_t left = rowsLeft(s);
-      if (left < 2 * least || left < 2) return -1;
+      if (left < 2 || left / 2 < least) return -1;
       const std::int32_t mid = unpackTaken(s) + 1 + left / 2;
       if (state_.compare_exchange_weak(s, pack(unpackTaken(s), mid), std::memory_order_acq_rel)) {
         end = unpackLimit(s);

@@ -210,9 +210,9 @@ std::size_t kf_Pieces(long width, long height, unsigned threads) {
 
 long kf_LeastSplitRows(long width) {
   const std::uint64_t pels = gMinBandPels.load(std::memory_order_relaxed);
-  const std::uint64_t byPels = width < 1 ? pels : (pels + static_cast<std::uint64_t>(width) - 1) / static_cast<std::uint64_t>(width);
-  return std::max(8 * gMinBandRows.load(std::memory_order_relaxed),
-                  static_cast<long>(std::min<std::uint64_t>(byPels, std::uint64_t{1} << 30)));
+  const auto columns = static_cast<std::uint64_t>(std::max(width, 1L));
+  const std::uint64_t byPels = std::min<std::uint64_t>((pels + columns - 1) / columns, std::uint64_t{1} << 30);
+  return std::max(8 * gMinBandRows.load(std::memory_order_relaxed), static_cast<long>(byPels));
 }
 
 unsigned kf_CoreCount() { return std::max(1u, std::thread::hardware_concurrency()); }

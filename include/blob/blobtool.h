@@ -337,12 +337,13 @@ BLOB_EXPORT void kfBlobAnalysis(const Image& image, const kcBlobParams& params,
 // band's first row) is joined in the order the one-thread analysis would meet it. Where the bands
 // fall follows the threads' pace (a thread done with its rows takes rows another has not reached,
 // so content spread unevenly over the rows still keeps every thread busy); the results do not
-// depend on it. Images too small to gain (bands under 2^18 pels or 16 rows) are analysed on the calling thread. Shared between the
-// threads: encoding (the percentage forms count the pels in bands first), masking, morphology, the
-// whole-image projections, and grey-scale connectivity with its finishing pass, with any cleanup
-// (the prune and the fill are decided once the bands are joined, from whole pel counts, in one
-// pass on the calling thread); labelled connectivity scans on the calling thread (each merge and
-// flood depends on every one before it) and shares its finishing pass.
+// depend on it. Images too small to gain (bands under 2^18 pels or 16 rows) are analysed on the
+// calling thread. Shared between the threads: encoding (the percentage forms count the pels in
+// bands first), masking, morphology, the whole-image projections, and grey-scale connectivity with
+// its finishing pass, with any cleanup (the prune and the fill are decided once the bands are
+// joined, from whole pel counts, in one pass on the calling thread); labelled connectivity scans
+// on the calling thread (each merge and flood depends on every one before it) and shares its
+// finishing pass.
 // Threads: workers of one pool shared by the process, started on first demand and kept idle until
 // it ends; no thread is started per call once the pool has enough, and no work of a call goes on
 // after it returns. Cancellation: the calling thread works too and calls kcAttention::check() at

@@ -1,6 +1,7 @@
 // Grey-scale connectivity in bands against the one-thread engine: every entry field, the top
 // level and the retired count on random images split into many thin bands, without cleanup, with
-// the prune and with the fill; the bands' child lists linked in part by the pass over every entry.
+// the prune and with the fill; the bands' child lists linked in part by the pass over every entry;
+// threads done with their bands taking rows from the others' (in about half the images).
 #include "connect/connect_bands.h"
 #include "connect/connect_fixture.h"
 #include "parallel/work_pool.h"
