@@ -31,9 +31,10 @@
 // caller's thread) with its speed-up.
 // Agreement is checked first at every thread count. Then the cells take turns: each turn times
 // ours, the call alone and (b) at every thread count once (the counts in turn ascending and
-// descending), each after an untimed call, and each cell is the median of its turns. On a machine
-// whose speed drifts from minute to minute, cells timed one after the other for a while each would
-// compare different moments; taking turns, every ratio compares calls made seconds apart.
+// descending), each after untimed calls lasting at least half a second (kWarmSeconds), and each
+// cell is the median of its turns. On a machine whose speed drifts from minute to minute, cells
+// timed one after the other for a while each would compare different moments; taking turns, every
+// ratio compares calls made seconds apart.
 //
 // Usage: opencv_compare [--check | --peak-only | --threads] [--min-time SECONDS] [--limit SECONDS]
 //                       [--turns N] [--only NAME]
@@ -609,6 +610,9 @@ int peakInFreshProcess() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
+// kWarmSeconds: the untimed calls before each cell of the threads table last at least this long.
+constexpr double kWarmSeconds = 0.5;
+
 // runThreads(): the threads table. Returns 1 when a side disagrees at some thread count.
 int runThreads(const Options& options) {
   using Clock = std::chrono::steady_clock;
@@ -644,14 +648,19 @@ int runThreads(const Options& options) {
       ++failures;
       continue;
     }
-    // samples[k]: ours, the call alone and (b) at counts[k], one of each per timed turn: after an
-    // untimed call, the median of calls[k] of them, enough to last 50 ms (as the last untimed turn
-    // found), at most 25. The untimed call reaches the steady state: the first call of (b) at two
-    // threads on noise10 after a call of ours often takes several times as long as the next.
+    // samples[k]: ours, the call alone and (b) at counts[k], one of each per timed turn: after
+    // untimed calls lasting kWarmSeconds (one at least), the median of calls[k] of them, enough to
+    // last 50 ms (as the last untimed turn found), at most 25. The untimed calls reach the steady
+    // state: the first call of (b) at two threads on noise10 after a call of ours often takes
+    // several times as long as the next, and after (b)'s two-thread call on noise10 our next two
+    // calls at two threads take a tenth longer than the third and later ones (our calls at one
+    // thread only the next), which charged the whole, timed first, and not the call alone.
     std::vector<std::array<std::vector<double>, 3>> samples(counts.size());
     std::vector<std::array<int, 3>> calls(counts.size(), {1, 1, 1});
     const auto timed = [](const std::function<double()>& run, int n) {
-      gSink = gSink + run();
+      const Clock::time_point warm = Clock::now();
+      do gSink = gSink + run();
+      while (std::chrono::duration<double>(Clock::now() - warm).count() < kWarmSeconds);
       std::vector<double> each;
       for (int i = 0; i < n; ++i) {
         const Clock::time_point t0 = Clock::now();
@@ -688,8 +697,8 @@ int runThreads(const Options& options) {
   }
   cv::setNumThreads(1);
   std::printf("\nTimes: median of %d turns in steady state (after two untimed ones); each turn times ours, the call"
-              " alone and (b) at every thread count (after an untimed call, the median of as many calls as last"
-              " 50 ms), so that every cell's calls are seconds apart from the others'; outputs reused from call to"
+              " alone and (b) at every thread count (after untimed calls lasting half a second, the median of as"
+              " many calls as last 50 ms), so that every cell's calls are seconds apart from the others'; outputs reused from call to"
               " call; ours is the analysis with area, centre of mass and"
               " bounding box of every blob and hole; (b) threshold + connectedComponentsWithStats; call: our"
               " analysis alone, into the same results. Speed-up: the side's one-thread time over its time.\n",
