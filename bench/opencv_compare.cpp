@@ -31,10 +31,11 @@
 // caller's thread) with its speed-up.
 // Agreement is checked first at every thread count. Then the cells take turns: each turn times
 // ours, the call alone and (b) at every thread count once (the counts in turn ascending and
-// descending), each after untimed calls lasting at least half a second (kWarmSeconds), and each
-// cell is the median of its turns. On a machine whose speed drifts from minute to minute, cells
-// timed one after the other for a while each would compare different moments; taking turns, every
-// ratio compares calls made seconds apart.
+// descending), each after untimed calls lasting at least half a second (kWarmSeconds); each time
+// is the median of its turns, and each ratio (speed-up, ours/(b)) the median of the turns' own
+// ratios. On a machine whose speed drifts from minute to minute, cells timed one after the other
+// for a while each would compare different moments; taking turns, every ratio compares calls made
+// seconds apart.
 //
 // Usage: opencv_compare [--check | --peak-only | --threads] [--min-time SECONDS] [--limit SECONDS]
 //                       [--turns N] [--only NAME]
@@ -687,13 +688,20 @@ int runThreads(const Options& options) {
         }
       }
     }
-    std::vector<std::array<double, 3>> cell(counts.size());
-    for (std::size_t k = 0; k < counts.size(); ++k)
-      for (std::size_t r = 0; r < 3; ++r) cell[k][r] = median(samples[k][r]);
+    // Times are medians over the turns; every ratio is the median of the turns' own ratios, so a
+    // spell of the machine that slows a whole turn leaves it alone. ratio(): its quartiles.
+    const auto ratio = [&](std::size_t k, std::size_t r, std::size_t k2, std::size_t r2) {
+      std::vector<double> each;
+      for (std::size_t i = 0; i < samples[k][r].size(); ++i) each.push_back(samples[k][r][i] / samples[k2][r2][i]);
+      std::sort(each.begin(), each.end());
+      return std::array<double, 3>{each[each.size() / 4], each[each.size() / 2], each[each.size() * 3 / 4]};
+    };
     for (std::size_t k = 0; k < counts.size(); ++k) {
-      const double a = cell[k][0], c = cell[k][1], b = cell[k][2];
-      std::printf("| %s | %d | %.1f | %.1f | %.2f | %.2f | %.2f | %.1f | %.2f |\n", entry.name().c_str(), counts[k],
-                  1e3 * a, 1e3 * b, a / b, cell[0][0] / a, cell[0][2] / b, 1e3 * c, cell[0][1] / c);
+      const std::array<double, 3> whole = ratio(0, 0, k, 0), call = ratio(0, 1, k, 1);
+      std::printf("| %s | %d | %.1f | %.1f | %.2f | %.2f (%.2f–%.2f) | %.2f | %.1f | %.2f (%.2f–%.2f) |\n",
+                  entry.name().c_str(), counts[k], 1e3 * median(samples[k][0]), 1e3 * median(samples[k][2]),
+                  ratio(k, 0, k, 2)[1], whole[1], whole[0], whole[2], ratio(0, 2, k, 2)[1], 1e3 * median(samples[k][1]),
+                  call[1], call[0], call[2]);
     }
     std::fflush(stdout);
   }
@@ -703,7 +711,8 @@ int runThreads(const Options& options) {
               " as last 50 ms), so that every cell's calls are seconds apart from the others'; outputs reused from"
               " call to call; ours is the analysis with area, centre of mass and"
               " bounding box of every blob and hole; (b) threshold + connectedComponentsWithStats; call: our"
-              " analysis alone, into the same results. Speed-up: the side's one-thread time over its time.\n",
+              " analysis alone, into the same results. Speed-up (the side's one-thread time over its time) and"
+              " ours/(b): each the median over the turns of that turn's own ratio, in brackets their quartiles.\n",
               options.turns, kWarmSeconds);
   return failures == 0 ? 0 : 1;
 }
