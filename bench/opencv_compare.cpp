@@ -657,7 +657,8 @@ int runThreads(const Options& options) {
     // calls at two threads take a tenth longer than the third and later ones (our calls at one
     // thread only the next), which charged the whole, timed first, and not the call alone. The half
     // second narrows that excess of the whole over the call and the loop but does not end it in every
-    // run; what else charges it is not known.
+    // run: the whole also pays for the worker idle through the caller's loop, which now and then
+    // joins the next call's encoding ten milliseconds or more late.
     std::vector<std::array<std::vector<double>, 3>> samples(counts.size());
     std::vector<std::array<int, 3>> calls(counts.size(), {1, 1, 1});
     const auto timed = [](const std::function<double()>& run, int n) {
